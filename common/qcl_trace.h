@@ -1,0 +1,37 @@
+// The class library's indented trace: "[Tick: %d, Thread %X] -<dots><text>",
+// at most 512 characters, written only while the trace level exceeds 10 and a
+// trace medium is attached. Each thread keeps its own indentation depth,
+// raised by a TraceIndent object while it lives.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace QCL {
+
+// Where indented trace lines go (a file, a window, a test's list).
+class TraceMedium {
+ public:
+  virtual ~TraceMedium() = default;
+  virtual void WriteLine(const std::string& line) = 0;
+};
+
+void SetTraceLevel(int level);
+int TraceLevel();
+// Attaches the medium for the whole process; nullptr detaches it.
+void AttachTraceMedium(std::shared_ptr<TraceMedium> medium);
+
+// Writes one indented line (printf-style).
+void TraceLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+class TraceIndent {
+ public:
+  // Writes `text` at the current depth, then raises the depth while alive.
+  explicit TraceIndent(std::string_view text = {});
+  ~TraceIndent();
+  TraceIndent(const TraceIndent&) = delete;
+  TraceIndent& operator=(const TraceIndent&) = delete;
+};
+
+}  // namespace QCL

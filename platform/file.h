@@ -1,0 +1,77 @@
+// File operations on Windows paths (resolved through path.h). Every function
+// returns a Win32 error code; ERROR_SUCCESS on success.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win_types.h"
+
+namespace plat {
+
+DWORD ReadWholeFile(std::string_view path, std::string* contents);
+// Creates or truncates the file and writes `contents` (not atomic; profile and
+// registry files have their own atomic writers).
+DWORD WriteWholeFile(std::string_view path, std::string_view contents);
+// Opens for appending (creating it when missing), writes, closes: one line of a
+// log is appended by one such call.
+DWORD AppendToFile(std::string_view path, std::string_view contents);
+
+// Deletes a file. ERROR_ACCESS_DENIED while another process holds it in use
+// (see FileInUse), as Windows refuses to delete a loaded module.
+DWORD DeleteFile(std::string_view path);
+
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+inline constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
+inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+// Renames or moves a file; without MOVEFILE_REPLACE_EXISTING an existing target
+// gives ERROR_ALREADY_EXISTS.
+DWORD MoveFileEx(std::string_view from, std::string_view to, DWORD flags);
+DWORD CopyFile(std::string_view from, std::string_view to, bool failIfExists);
+
+DWORD CreateDirectory(std::string_view path);  // ERROR_ALREADY_EXISTS when present
+DWORD RemoveDirectory(std::string_view path);  // ERROR_DIR_NOT_EMPTY when not empty
+
+bool FileExists(std::string_view path);       // a file or a folder
+bool DirectoryExists(std::string_view path);
+DWORD GetFileSize(std::string_view path, std::uint64_t* size);
+DWORD GetFileModificationTime(std::string_view path, std::time_t* mtime);
+
+struct FindData {
+  std::string name;  // as stored
+  bool isDirectory = false;
+  std::uint64_t size = 0;
+  std::time_t modified = 0;
+};
+// Lists the entries of a folder that match a pattern with * and ? compared
+// case-insensitively ("C:\Data\LogData\*.*", "*.log"). "." and ".." are listed
+// too, as FindFirstFile lists them. ERROR_PATH_NOT_FOUND for a missing folder.
+DWORD FindFiles(std::string_view pattern, std::vector<FindData>* entries);
+
+// Matches a file name against a Windows wildcard pattern, case-insensitively.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+// Marks a file as in use for as long as the object lives (a loaded module, an
+// open executable): DeleteFile and MoveFileEx of it fail with ERROR_ACCESS_DENIED
+// from any process meanwhile.
+class FileInUse {
+ public:
+  FileInUse() = default;
+  ~FileInUse();
+  FileInUse(FileInUse&& other) noexcept;
+  FileInUse& operator=(FileInUse&& other) noexcept;
+  FileInUse(const FileInUse&) = delete;
+  FileInUse& operator=(const FileInUse&) = delete;
+
+  DWORD Hold(std::string_view path);
+  void Release();
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace plat

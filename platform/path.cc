@@ -1,0 +1,287 @@
+#include "platform/path.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <mutex>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+
+namespace plat {
+
+namespace {
+
+// Guards the process's Windows current directory once it has been set;
+// until then it follows the host working directory.
+std::mutex cwdMutex;
+std::string explicitCwd;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::vector<std::string> SplitComponents(std::string_view path) {
+  std::vector<std::string> parts;
+  std::string current;
+  for (char c : path) {
+    if (IsSeparator(c)) {
+      if (!current.empty()) parts.push_back(std::move(current));
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) parts.push_back(std::move(current));
+  return parts;
+}
+
+// Applies "." and ".." to components. With `confined`, ".." above the first
+// component is an error (a UNC path must stay inside its share); otherwise it
+// stays at the root, as on a drive.
+bool Normalize(std::vector<std::string>* parts, bool confined) {
+  std::vector<std::string> out;
+  for (auto& p : *parts) {
+    if (p == ".") continue;
+    if (p == "..") {
+      if (out.empty()) {
+        if (confined) return false;
+        continue;
+      }
+      out.pop_back();
+      continue;
+    }
+    out.push_back(std::move(p));
+  }
+  *parts = std::move(out);
+  return true;
+}
+
+bool Exists(const std::string& hostPath) {
+  struct stat st;
+  return ::lstat(hostPath.c_str(), &st) == 0;
+}
+
+// Walks `parts` below the host folder `base`, matching existing components
+// case-insensitively.
+std::string WalkIgnoringCase(const std::string& base, const std::vector<std::string>& parts) {
+  std::string exact = base;
+  for (const auto& p : parts) exact += "/" + p;
+  if (parts.empty() || Exists(exact)) return exact;
+
+  std::string current = base;
+  bool dirExists = true;
+  for (const auto& p : parts) {
+    if (dirExists) {
+      const std::string name = FindEntryIgnoringCase(current, p);
+      current += "/" + name;
+      dirExists = Exists(current);
+    } else {
+      current += "/" + p;
+    }
+  }
+  return current;
+}
+
+std::string JoinHost(const std::string& base, const std::vector<std::string>& parts) {
+  if (base != "/") return WalkIgnoringCase(base, parts);
+  const std::string joined = WalkIgnoringCase(std::string(), parts);
+  return joined.empty() ? std::string("/") : joined;
+}
+
+DWORD ResolveUnc(std::string_view path, std::string* hostPath);
+
+// Resolves a drive path ("C:\..." or "Z:\...") on machine `root`.
+DWORD ResolveDrive(char drive, std::string_view rest, const std::string& root,
+                   std::string* hostPath) {
+  std::vector<std::string> parts = SplitComponents(rest);
+  Normalize(&parts, false);
+  const char d = static_cast<char>(std::toupper(static_cast<unsigned char>(drive)));
+  if (d == 'Z') {
+    *hostPath = JoinHost("/", parts);
+    return ERROR_SUCCESS;
+  }
+  if (d == 'C') {
+    if (root.empty()) return ERROR_PATH_NOT_FOUND;
+    *hostPath = JoinHost(DriveCDir(root), parts);
+    return ERROR_SUCCESS;
+  }
+  return ERROR_PATH_NOT_FOUND;
+}
+
+bool IsDrivePath(std::string_view p) {
+  return p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':';
+}
+
+// The share's folder on its machine, as a Windows path ("C:\Program Files\...").
+DWORD LookupShare(std::string_view machine, std::string_view share, std::string* sharePath) {
+  RegKey hklm;
+  if (DWORD err = RegKey::Connect(machine, Hive::LocalMachine, &hklm); err != ERROR_SUCCESS) {
+    return err;
+  }
+  RegKey shares;
+  if (hklm.OpenSubKey(kSharesKey, &shares) != ERROR_SUCCESS) return ERROR_BAD_NET_NAME;
+  std::vector<std::string> entries;
+  if (shares.QueryMultiString(share, &entries) != ERROR_SUCCESS) {
+    std::string single;
+    if (shares.QueryString(share, &single) != ERROR_SUCCESS) return ERROR_BAD_NET_NAME;
+    entries.push_back(single);
+  }
+  for (const auto& e : entries) {
+    if (e.size() > 5 && EqualsIgnoringCase(e.substr(0, 5), "Path=")) {
+      *sharePath = e.substr(5);
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_BAD_NET_NAME;
+}
+
+DWORD ResolveUnc(std::string_view path, std::string* hostPath) {
+  std::string machine, share, rest;
+  if (!SplitUncPath(path, &machine, &share, &rest) || share.empty()) return ERROR_BAD_NETPATH;
+  std::string root;
+  if (DWORD err = FindMachine(machine, &root, true); err != ERROR_SUCCESS) return err;
+  std::string sharePath;
+  if (DWORD err = LookupShare(machine, share, &sharePath); err != ERROR_SUCCESS) return err;
+  if (!IsDrivePath(sharePath)) return ERROR_BAD_NET_NAME;
+
+  std::vector<std::string> restParts = SplitComponents(rest);
+  if (!Normalize(&restParts, true)) return ERROR_ACCESS_DENIED;
+  std::string shareHost;
+  if (DWORD err = ResolveDrive(sharePath[0], sharePath.substr(2), root, &shareHost);
+      err != ERROR_SUCCESS) {
+    return err;
+  }
+  *hostPath = WalkIgnoringCase(shareHost, restParts);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string ToLowerAscii(std::string_view s) {
+  std::string out(s);
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string ToUpperAscii(std::string_view s) {
+  std::string out(s);
+  for (auto& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string FindEntryIgnoringCase(const std::string& dir, std::string_view component) {
+  const std::string exact = dir + "/" + std::string(component);
+  if (Exists(exact)) return std::string(component);
+  DIR* d = ::opendir(dir.empty() ? "/" : dir.c_str());
+  if (!d) return std::string(component);
+  std::string match(component);
+  while (dirent* e = ::readdir(d)) {
+    if (EqualsIgnoringCase(e->d_name, component)) {
+      match = e->d_name;
+      break;
+    }
+  }
+  ::closedir(d);
+  return match;
+}
+
+bool SplitUncPath(std::string_view path, std::string* machine, std::string* share,
+                  std::string* rest) {
+  if (path.size() < 3 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
+  std::string_view tail = path.substr(2);
+  size_t i = 0;
+  while (i < tail.size() && !IsSeparator(tail[i])) ++i;
+  *machine = std::string(tail.substr(0, i));
+  if (machine->empty()) return false;
+  while (i < tail.size() && IsSeparator(tail[i])) ++i;
+  size_t j = i;
+  while (j < tail.size() && !IsSeparator(tail[j])) ++j;
+  *share = std::string(tail.substr(i, j - i));
+  *rest = j < tail.size() ? std::string(tail.substr(j)) : std::string();
+  return true;
+}
+
+DWORD ResolvePath(std::string_view windowsPath, std::string* hostPath) {
+  if (windowsPath.empty()) return ERROR_INVALID_NAME;
+  if (windowsPath.size() >= 2 && IsSeparator(windowsPath[0]) && IsSeparator(windowsPath[1])) {
+    return ResolveUnc(windowsPath, hostPath);
+  }
+  if (IsDrivePath(windowsPath)) {
+    return ResolveDrive(windowsPath[0], windowsPath.substr(2), CurrentMachineRoot(), hostPath);
+  }
+  const std::string cwd = GetCurrentDirectory();
+  if (IsSeparator(windowsPath[0])) {
+    // Root of the current drive (or of the current share).
+    std::string m, s, r;
+    if (SplitUncPath(cwd, &m, &s, &r)) {
+      return ResolveUnc("\\\\" + m + "\\" + s + std::string(windowsPath), hostPath);
+    }
+    if (!IsDrivePath(cwd)) return ERROR_PATH_NOT_FOUND;
+    return ResolveDrive(cwd[0], windowsPath, CurrentMachineRoot(), hostPath);
+  }
+  return ResolvePath(cwd + "\\" + std::string(windowsPath), hostPath);
+}
+
+std::string HostToWindowsPath(const std::string& hostPath) {
+  std::string root = CurrentMachineRoot();
+  std::string drive = root.empty() ? std::string() : DriveCDir(root);
+  auto toBackslashes = [](std::string s) {
+    for (auto& c : s) {
+      if (c == '/') c = '\\';
+    }
+    return s;
+  };
+  if (!drive.empty()) {
+    if (hostPath == drive) return "C:\\";
+    if (hostPath.compare(0, drive.size() + 1, drive + "/") == 0) {
+      return "C:\\" + toBackslashes(hostPath.substr(drive.size() + 1));
+    }
+  }
+  if (hostPath.empty() || hostPath[0] != '/') return toBackslashes(hostPath);
+  return "Z:" + toBackslashes(hostPath);
+}
+
+std::string GetCurrentDirectory() {
+  {
+    std::lock_guard<std::mutex> lock(cwdMutex);
+    if (!explicitCwd.empty()) return explicitCwd;
+  }
+  char buf[4096];
+  if (!::getcwd(buf, sizeof buf)) return "C:\\";
+  return HostToWindowsPath(buf);
+}
+
+DWORD SetCurrentDirectory(std::string_view windowsPath) {
+  std::string absolute(windowsPath);
+  if (!(IsDrivePath(absolute) || (absolute.size() > 1 && IsSeparator(absolute[0]) &&
+                                  IsSeparator(absolute[1])))) {
+    absolute = GetCurrentDirectory() + "\\" + absolute;
+  }
+  std::string host;
+  if (DWORD err = ResolvePath(absolute, &host); err != ERROR_SUCCESS) return err;
+  struct stat st;
+  if (::stat(host.c_str(), &st) != 0) return ERROR_PATH_NOT_FOUND;
+  if (!S_ISDIR(st.st_mode)) return ERROR_DIRECTORY;
+  if (::chdir(host.c_str()) != 0) return ErrorFromErrno(errno);
+  while (absolute.size() > 3 && IsSeparator(absolute.back())) absolute.pop_back();
+  std::lock_guard<std::mutex> lock(cwdMutex);
+  explicitCwd = absolute;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace plat

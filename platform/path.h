@@ -1,0 +1,51 @@
+// The file system namespace: Windows paths as the system stores and passes
+// them, mapped to host paths at the moment a file is opened.
+//
+//   C:\...            drive_c/ of the current machine
+//   Z:\...            the host's /  (so every host path has a Windows name)
+//   \\NAME\SHARE\...  through machine NAME's share table
+//   relative          against the process's Windows current directory
+//
+// Lookup of existing components is case-insensitive (an exact match is tried
+// first); components that do not exist keep the spelling given, so files are
+// created with it. Both '\' and '/' separate components.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/win_types.h"
+
+namespace plat {
+
+// Maps `windowsPath` to the host path of the file it names. Errors:
+// ERROR_BAD_NETPATH (unknown or down machine), ERROR_BAD_NET_NAME (unknown
+// share), ERROR_ACCESS_DENIED (a UNC path climbing out of its share),
+// ERROR_PATH_NOT_FOUND (a drive other than C: or Z:, or no current machine),
+// ERROR_INVALID_NAME (empty or malformed path).
+DWORD ResolvePath(std::string_view windowsPath, std::string* hostPath);
+
+// The Windows name of a host path: C:\... when it lies in the current machine's
+// drive_c/, else Z:\... .
+std::string HostToWindowsPath(const std::string& hostPath);
+
+// The process's Windows current directory. Initially the Windows name of the
+// host working directory.
+std::string GetCurrentDirectory();
+DWORD SetCurrentDirectory(std::string_view windowsPath);
+
+// Splits "\\NAME\SHARE\rest" into its parts; false when `path` is not a UNC path.
+bool SplitUncPath(std::string_view path, std::string* machine, std::string* share,
+                  std::string* rest);
+
+// Looks up `component` in host folder `dir`: an exact match first, then a
+// case-insensitive scan. Returns the name as stored, or `component` itself
+// when nothing matches.
+std::string FindEntryIgnoringCase(const std::string& dir, std::string_view component);
+
+// Compares ASCII texts case-insensitively (what Windows names need).
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+std::string ToLowerAscii(std::string_view s);
+std::string ToUpperAscii(std::string_view s);
+
+}  // namespace plat

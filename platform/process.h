@@ -1,0 +1,41 @@
+// Starting programs as CreateProcess / WinExec would: a Windows command line,
+// hidden (no console: standard streams go nowhere unless asked for), with or
+// without waiting.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win_types.h"
+
+namespace plat {
+
+// Splits a command line as CommandLineToArgvW does (quotes group, \" is a quote).
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+// Joins arguments into one command line, quoting where needed.
+std::string JoinCommandLine(const std::vector<std::string>& args);
+
+// Finds the program of a command line as Windows does: the folder of the
+// running program, the current directory, the system directory, the Windows
+// directory, then PATH; ".exe" is implied when the name has no extension.
+// Returns the host path; ERROR_FILE_NOT_FOUND when nowhere.
+DWORD ResolveProgram(std::string_view programName, std::string* hostPath);
+
+// The Windows path of the running program (GetModuleFileName of the process).
+std::string GetModuleFileName();
+
+struct ProcessOptions {
+  bool wait = false;             // wait for the program to end
+  std::string currentDirectory;  // Windows path; empty = the caller's
+  bool inheritOutput = false;    // true: the child writes to our stdout/stderr
+};
+
+// Runs `commandLine`. The child inherits the environment, so it runs on the
+// same machine. Returns ERROR_SUCCESS once the program started (and, with
+// wait, ended; its exit code in *exitCode), ERROR_FILE_NOT_FOUND when it cannot
+// be found. The arguments never pass through a shell.
+DWORD RunCommandLine(std::string_view commandLine, const ProcessOptions& options,
+                     DWORD* exitCode = nullptr, DWORD* processId = nullptr);
+
+}  // namespace plat

@@ -1,0 +1,83 @@
+// Profile (INI) files: GetPrivateProfileString and friends, with the Windows
+// semantics the system relies on.
+//
+// - Sections and keys compare case-insensitively; values are returned without
+//   surrounding blanks, and a value wrapped in matching quotes ('..' or "..")
+//   loses them. Text is bytes, never re-encoded.
+// - Missing file, section or key gives the default. Listing the keys of a
+//   section that exists but has no keys gives an empty list; of a missing
+//   section, the default. Section names list the same way.
+// - A write creates file and section as needed, replaces a value in place and
+//   keeps every other line, comment and the order; a new key goes to the end of
+//   its section, a new section to the end of the file. Writing no value deletes
+//   the key; writing no key deletes the section.
+// - Every write replaces the file atomically (temporary file and rename) under
+//   an exclusive lock shared by all processes; readers never see half a file.
+//   Two processes incrementing one counter may lose an update, but no write
+//   ever loses or corrupts another key.
+// - Lines that are neither a section header, a key=value pair, a comment nor
+//   blank are kept on rewrite and skipped on read.
+// - Parsed files are cached, keyed on file identity, size and modification time.
+//
+// File names are Windows paths (path.h). Names and values containing a line
+// break, keys containing '=' and keys or sections that are empty cannot be
+// written: the write fails with ERROR_INVALID_PARAMETER and changes nothing.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/win_types.h"
+
+namespace plat {
+
+// ---- The Windows interface (buffers, NUL-separated lists) ----
+
+// section == nullptr lists the section names, key == nullptr the keys of the
+// section: each name NUL-terminated, the list ends with an extra NUL. Returns
+// the number of characters copied, not counting the final NUL; a truncated
+// single value returns size - 1, a truncated list size - 2.
+DWORD GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                              char* buffer, DWORD size, const char* fileName);
+// key == nullptr deletes the section; value == nullptr deletes the key. Returns
+// FALSE on failure with the reason in GetLastError().
+BOOL WritePrivateProfileString(const char* section, const char* key, const char* value,
+                               const char* fileName);
+// The value read as a decimal integer (leading digits only), else `defaultValue`.
+unsigned GetPrivateProfileInt(const char* section, const char* key, int defaultValue,
+                              const char* fileName);
+DWORD GetPrivateProfileSectionNames(char* buffer, DWORD size, const char* fileName);
+
+// ---- The same operations for C++ callers ----
+
+std::string ProfileGetString(std::string_view file, std::string_view section,
+                             std::string_view key, std::string_view defaultValue);
+// Key names of a section in file order; nullopt when the file or section is missing.
+std::optional<std::vector<std::string>> ProfileListKeys(std::string_view file,
+                                                        std::string_view section);
+// Key names and values of a section in file order; nullopt when missing.
+std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadSection(
+    std::string_view file, std::string_view section);
+// Section names in file order; nullopt when the file is missing.
+std::optional<std::vector<std::string>> ProfileListSections(std::string_view file);
+
+DWORD ProfileWriteString(std::string_view file, std::string_view section, std::string_view key,
+                         std::string_view value);
+DWORD ProfileDeleteKey(std::string_view file, std::string_view section, std::string_view key);
+DWORD ProfileDeleteSection(std::string_view file, std::string_view section);
+
+// Several changes to one file applied under one lock and one rewrite: for a
+// caller that updates many keys of one record at once. Each change is a write
+// (value set), a key deletion (value nullopt) or a section deletion (key
+// empty); they apply in order, with the semantics of the single calls.
+struct ProfileChange {
+  std::string section;
+  std::string key;
+  std::optional<std::string> value;
+};
+DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes);
+
+}  // namespace plat

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Portulon's one entry point: build, test, demo.
+#   ./portulon.sh build   build everything into build/ (programs and modules in build/bin/)
+#   ./portulon.sh test    build, then run every test with ctest
+#   ./portulon.sh demo    build, then provision and run the demo network in demo-network/
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+cd "$here"
+
+BUILD_DIR="${PORTULON_BUILD_DIR:-$here/build}"
+JOBS="${PORTULON_JOBS:-$(nproc 2>/dev/null || echo 2)}"
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Installs the Debian packages that are missing, and only those.
+need_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "portulon: installing ${missing[*]}"
+    as_root apt-get update -q
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+}
+
+do_build() {
+  need_packages "${BUILD_PACKAGES[@]}"
+  cmake -S "$here" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$BUILD_DIR" -j "$JOBS"
+}
+
+do_test() {
+  do_build
+  ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS" --timeout 300
+}
+
+do_demo() {
+  do_build
+  PORTULON_BIN_DIR="$BUILD_DIR/bin" bash "$here/scripts/demo.sh" "$here/demo-network"
+}
+
+case "${1:-}" in
+  build) do_build ;;
+  test) do_test ;;
+  demo) do_demo ;;
+  *)
+    echo "usage: $0 build|test|demo" >&2
+    exit 2
+    ;;
+esac
