@@ -64,6 +64,10 @@ class RegKey {
   // down machine.
   static DWORD Connect(std::string_view machine, Hive hive, RegKey* out);
 
+  // The root of a hive of the machine in host folder `machineRoot`, for code
+  // that works on a machine folder directly (provisioning, tools).
+  static DWORD ConnectRoot(const std::string& machineRoot, Hive hive, RegKey* out);
+
   DWORD OpenSubKey(std::string_view subkey, RegKey* out) const;
   DWORD CreateSubKey(std::string_view subkey, RegKey* out) const;
   // Deletes a subkey that has no subkeys of its own; ERROR_ACCESS_DENIED while

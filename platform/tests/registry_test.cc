@@ -1,0 +1,272 @@
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/errors.h"
+#include "platform/machine.h"
+#include "platform/testing/temp_network.h"
+
+namespace plat {
+namespace {
+
+std::string ReadHost(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  testing::TempNetwork net;
+  std::string HklmFile() const { return RegistryDir(net.root()) + "/HKLM.reg"; }
+};
+
+TEST_F(RegistryTest, KeysOpenIgnoringCaseAndKeepTheirSpelling) {
+  RegKey created;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Quillfen Technologies\\Portulon\\Service",
+                           &created),
+            ERROR_SUCCESS);
+  ASSERT_EQ(created.SetDword("IdleTimer", 10), ERROR_SUCCESS);
+
+  RegKey opened;
+  ASSERT_EQ(RegKey::Open(Hive::LocalMachine, "SOFTWARE\\quillfen technologies\\PORTULON\\service",
+                         &opened),
+            ERROR_SUCCESS);
+  EXPECT_EQ(opened.path(), "Software\\Quillfen Technologies\\Portulon\\Service");
+  DWORD v = 0;
+  EXPECT_EQ(opened.QueryDword("idletimer", &v), ERROR_SUCCESS);
+  EXPECT_EQ(v, 10u);
+
+  // Rewriting a value under another spelling keeps the first spelling.
+  ASSERT_EQ(opened.SetDword("IDLETIMER", 20), ERROR_SUCCESS);
+  std::vector<RegValue> values;
+  ASSERT_EQ(opened.ListValues(&values), ERROR_SUCCESS);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].name, "IdleTimer");
+
+  RegKey missing;
+  EXPECT_EQ(RegKey::Open(Hive::LocalMachine, "Software\\Nothing\\Here", &missing),
+            ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryTest, ValueTypesRoundTrip) {
+  RegKey k;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Types", &k), ERROR_SUCCESS);
+  const std::string awkward = "quote\" back\\slash \\\\SRV1\\PL_NT_DB tab\tnewline\nend";
+  ASSERT_EQ(k.SetString("Text", awkward), ERROR_SUCCESS);
+  ASSERT_EQ(k.SetString("", "default value"), ERROR_SUCCESS);
+  ASSERT_EQ(k.SetDword("Number", 0xFFFFFFFFu), ERROR_SUCCESS);
+  ASSERT_EQ(k.SetMultiString("Multi", {"Path=C:\\Data", "Remark=Share"}), ERROR_SUCCESS);
+  ASSERT_EQ(k.SetValue(RegValue{"Bin", REG_BINARY, std::string("\x00\x01\xff", 3)}), ERROR_SUCCESS);
+
+  RegKey again;
+  ASSERT_EQ(RegKey::Open(Hive::LocalMachine, "Software\\Types", &again), ERROR_SUCCESS);
+  std::string text;
+  EXPECT_EQ(again.QueryString("Text", &text), ERROR_SUCCESS);
+  EXPECT_EQ(text, awkward);
+  EXPECT_EQ(again.QueryString("", &text), ERROR_SUCCESS);
+  EXPECT_EQ(text, "default value");
+  DWORD d = 0;
+  EXPECT_EQ(again.QueryDword("Number", &d), ERROR_SUCCESS);
+  EXPECT_EQ(d, 0xFFFFFFFFu);
+  std::vector<std::string> multi;
+  EXPECT_EQ(again.QueryMultiString("Multi", &multi), ERROR_SUCCESS);
+  EXPECT_EQ(multi, (std::vector<std::string>{"Path=C:\\Data", "Remark=Share"}));
+  RegValue bin;
+  EXPECT_EQ(again.QueryValue("Bin", &bin), ERROR_SUCCESS);
+  EXPECT_EQ(bin.type, REG_BINARY);
+  EXPECT_EQ(bin.data, std::string("\x00\x01\xff", 3));
+  // Asking for the wrong type is an error, not a conversion.
+  EXPECT_EQ(again.QueryDword("Text", &d), ERROR_INVALID_DATA);
+  EXPECT_EQ(again.DeleteValue("Number"), ERROR_SUCCESS);
+  EXPECT_EQ(again.QueryDword("Number", &d), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(again.DeleteValue("Number"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryTest, SubkeysEnumerateAlphabeticallyIgnoringCase) {
+  RegKey servers;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Servers", &servers), ERROR_SUCCESS);
+  for (const char* name : {"srv3", "Alpha", "beta", "SRV1", "Gamma"}) {
+    RegKey sub;
+    ASSERT_EQ(servers.CreateSubKey(name, &sub), ERROR_SUCCESS);
+  }
+  RegKey deeper;
+  ASSERT_EQ(servers.CreateSubKey("beta\\child", &deeper), ERROR_SUCCESS);
+  std::vector<std::string> names;
+  for (DWORD i = 0;; ++i) {
+    std::string name;
+    const DWORD err = servers.EnumKey(i, &name);
+    if (err == ERROR_NO_MORE_ITEMS) break;
+    ASSERT_EQ(err, ERROR_SUCCESS);
+    names.push_back(name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "beta", "Gamma", "SRV1", "srv3"}));
+}
+
+TEST_F(RegistryTest, DeletingAKeyWithSubkeysFails) {
+  RegKey parent;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Parent\\Child", &parent), ERROR_SUCCESS);
+  RegKey software;
+  ASSERT_EQ(RegKey::Open(Hive::LocalMachine, "Software", &software), ERROR_SUCCESS);
+  EXPECT_EQ(software.DeleteSubKey("Parent"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(software.DeleteSubKey("parent\\CHILD"), ERROR_SUCCESS);
+  EXPECT_EQ(software.DeleteSubKey("Parent"), ERROR_SUCCESS);
+  EXPECT_EQ(software.DeleteSubKey("Parent"), ERROR_FILE_NOT_FOUND);
+  // A handle to a deleted key says so.
+  std::string s;
+  EXPECT_EQ(parent.QueryString("x", &s), ERROR_KEY_DELETED);
+}
+
+TEST_F(RegistryTest, RemoteConnectReadsAnotherMachine) {
+  const std::string srv2 = net.AddMachine(testing::TempNetwork::DefaultConfig("SRV2"));
+  RegKey remote;
+  ASSERT_EQ(RegKey::Connect("\\\\srv2", Hive::LocalMachine, &remote), ERROR_SUCCESS);
+  RegKey name;
+  ASSERT_EQ(remote.OpenSubKey(kComputerNameKey, &name), ERROR_SUCCESS);
+  std::string computer;
+  EXPECT_EQ(name.QueryString("ComputerName", &computer), ERROR_SUCCESS);
+  EXPECT_EQ(computer, "SRV2");
+
+  EXPECT_EQ(RegKey::Connect("\\\\NOSUCH", Hive::LocalMachine, &remote), ERROR_BAD_NETPATH);
+  ASSERT_EQ(SetMachineDown(srv2, true), ERROR_SUCCESS);
+  EXPECT_EQ(RegKey::Connect("\\\\SRV2", Hive::LocalMachine, &remote), ERROR_BAD_NETPATH);
+  ASSERT_EQ(SetMachineDown(srv2, false), ERROR_SUCCESS);
+  EXPECT_EQ(RegKey::Connect("SRV2", Hive::LocalMachine, &remote), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryTest, MalformedLinesAreSkippedOnReadAndKeptOnRewrite) {
+  RegKey k;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Odd", &k), ERROR_SUCCESS);
+  ASSERT_EQ(k.SetString("Good", "yes"), ERROR_SUCCESS);
+  {
+    std::ofstream out(HklmFile(), std::ios::app);
+    out << "\n[HKEY_LOCAL_MACHINE\\Software\\Odd]\n"
+        << "this line means nothing\n"
+        << "\"Broken\"=dword:zz\n"
+        << "\"Unterminated=\"x\n";
+  }
+  std::vector<RegValue> values;
+  ASSERT_EQ(k.ListValues(&values), ERROR_SUCCESS);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].name, "Good");
+
+  ASSERT_EQ(k.SetString("Later", "written"), ERROR_SUCCESS);
+  const std::string text = ReadHost(HklmFile());
+  EXPECT_NE(text.find("this line means nothing"), std::string::npos);
+  EXPECT_NE(text.find("\"Broken\"=dword:zz"), std::string::npos);
+  std::string later;
+  EXPECT_EQ(k.QueryString("Later", &later), ERROR_SUCCESS);
+  EXPECT_EQ(later, "written");
+}
+
+TEST_F(RegistryTest, AHiveThatCannotBeWrittenStaysIntact) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes through folder permissions";
+  RegKey k;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Locked", &k), ERROR_SUCCESS);
+  ASSERT_EQ(k.SetString("Kept", "1"), ERROR_SUCCESS);
+  const std::string before = ReadHost(HklmFile());
+  ::chmod(RegistryDir(net.root()).c_str(), 0500);
+  EXPECT_EQ(k.SetString("New", "2"), ERROR_ACCESS_DENIED);
+  ::chmod(RegistryDir(net.root()).c_str(), 0755);
+  EXPECT_EQ(ReadHost(HklmFile()), before);
+}
+
+TEST_F(RegistryTest, AHiveThatCannotBeReplacedStaysIntact) {
+  // Independent of permissions: a folder in the way of the temporary file's
+  // rename makes the write fail.
+  RegKey k;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Locked", &k), ERROR_SUCCESS);
+  ASSERT_EQ(k.SetString("Kept", "1"), ERROR_SUCCESS);
+  const std::string before = ReadHost(HklmFile());
+  const std::string blocker = HklmFile() + ".tmp." + std::to_string(::getpid()) + "." +
+                              std::to_string(static_cast<unsigned long>(::gettid()));
+  ASSERT_EQ(::mkdir(blocker.c_str(), 0755), 0);
+  EXPECT_NE(k.SetString("New", "2"), ERROR_SUCCESS);
+  ::rmdir(blocker.c_str());
+  EXPECT_EQ(ReadHost(HklmFile()), before);
+}
+
+TEST_F(RegistryTest, ConcurrentWritersInSeveralProcessesLoseNothing) {
+  constexpr int kProcesses = 4;
+  constexpr int kValues = 60;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      RegKey k;
+      int failures = 0;
+      if (RegKey::Create(Hive::LocalMachine, "Software\\Race", &k) != ERROR_SUCCESS) ::_exit(2);
+      for (int i = 0; i < kValues; ++i) {
+        if (k.SetDword("p" + std::to_string(p) + "_" + std::to_string(i), static_cast<DWORD>(i)) !=
+            ERROR_SUCCESS) {
+          ++failures;
+        }
+      }
+      ::_exit(failures ? 1 : 0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  RegKey k;
+  ASSERT_EQ(RegKey::Open(Hive::LocalMachine, "Software\\Race", &k), ERROR_SUCCESS);
+  std::vector<RegValue> values;
+  ASSERT_EQ(k.ListValues(&values), ERROR_SUCCESS);
+  EXPECT_EQ(values.size(), static_cast<size_t>(kProcesses * kValues));
+}
+
+TEST_F(RegistryTest, ExportAndImportCarryATreeToAnotherMachine) {
+  RegKey k;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Quillfen Technologies\\Portulon\\Service", &k),
+            ERROR_SUCCESS);
+  ASSERT_EQ(k.SetString("MasterShare", "\\\\SRV1\\PL_NT_DB"), ERROR_SUCCESS);
+  ASSERT_EQ(k.SetDword("IdleTimer", 10), ERROR_SUCCESS);
+  RegKey top;
+  ASSERT_EQ(RegKey::Open(Hive::LocalMachine, "Software\\Quillfen Technologies", &top), ERROR_SUCCESS);
+  std::string text;
+  ASSERT_EQ(RegExportText(top, &text), ERROR_SUCCESS);
+  EXPECT_EQ(text.rfind("REGEDIT4", 0), 0u);
+  EXPECT_EQ(text.find("ComputerName"), std::string::npos) << "export is limited to the tree";
+
+  net.AddMachine(testing::TempNetwork::DefaultConfig("SRV2"));
+  ASSERT_EQ(RegImportText("SRV2", text), ERROR_SUCCESS);
+  RegKey remote, service;
+  ASSERT_EQ(RegKey::Connect("SRV2", Hive::LocalMachine, &remote), ERROR_SUCCESS);
+  ASSERT_EQ(remote.OpenSubKey("Software\\Quillfen Technologies\\Portulon\\Service", &service),
+            ERROR_SUCCESS);
+  std::string share;
+  EXPECT_EQ(service.QueryString("MasterShare", &share), ERROR_SUCCESS);
+  EXPECT_EQ(share, "\\\\SRV1\\PL_NT_DB");
+
+  EXPECT_EQ(RegImportText("SRV2", "[HKEY_LOCAL_MACHINE\\X]\n"), ERROR_INVALID_DATA);
+  ASSERT_EQ(RegImportText("SRV2", "REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\Software\\Quillfen Technologies]\n"),
+            ERROR_SUCCESS);
+  EXPECT_EQ(remote.OpenSubKey("Software\\Quillfen Technologies", &service), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryTest, CurrentUserIsTheDefaultUser) {
+  RegKey cu;
+  ASSERT_EQ(RegKey::Create(Hive::CurrentUser, "Software\\Test", &cu), ERROR_SUCCESS);
+  ASSERT_EQ(cu.SetString("Who", "me"), ERROR_SUCCESS);
+  EXPECT_EQ(cu.path(), "Software\\Test");
+  RegKey viaUsers;
+  ASSERT_EQ(RegKey::Open(Hive::Users, ".DEFAULT\\Software\\Test", &viaUsers), ERROR_SUCCESS);
+  std::string who;
+  EXPECT_EQ(viaUsers.QueryString("Who", &who), ERROR_SUCCESS);
+  EXPECT_EQ(who, "me");
+}
+
+}  // namespace
+}  // namespace plat
