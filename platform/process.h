@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/win_types.h"
@@ -29,6 +30,8 @@ struct ProcessOptions {
   bool wait = false;             // wait for the program to end
   std::string currentDirectory;  // Windows path; empty = the caller's
   bool inheritOutput = false;    // true: the child writes to our stdout/stderr
+  std::string machineRoot;       // run on this machine (PORTULON_MACHINE); empty = ours
+  std::vector<std::pair<std::string, std::string>> environment;  // extra variables
 };
 
 // Runs `commandLine`. The child inherits the environment, so it runs on the
