@@ -1,0 +1,31 @@
+// The state of one running service, in explicit objects that tests can build
+// on their own: who we are, the settings and data paths, the system data, the
+// port table and the remote-access functions.
+#pragma once
+
+#include <atomic>
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "service/settings.h"
+
+namespace svc {
+
+struct ServiceContext {
+  // GetComputerName, read once at start-up; every port key is built from it.
+  std::string serverName;
+  ServiceSettings settings;
+  DataPaths paths;
+  // "<current directory>\~plsess.tmp", fixed at start-up.
+  std::string sessionFile;
+  // 0 RAS, 1 RRAS.
+  DWORD rasType = 0;
+  bool groupPropertiesUsed = false;
+
+  // Seconds since 1970; tests replace it.
+  std::function<std::time_t()> clock = [] { return std::time(nullptr); };
+  std::time_t Now() const { return clock(); }
+};
+
+}  // namespace svc

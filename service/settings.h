@@ -1,0 +1,53 @@
+// The service's settings: registry values under
+// HKLM\Software\Quillfen Technologies\Portulon\Service, the data folder they
+// select and the paths of every data file in it.
+#pragma once
+
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace svc {
+
+using plat::DWORD;
+
+inline constexpr const char* kServiceKey = "Software\\Quillfen Technologies\\Portulon\\Service";
+
+struct ServiceSettings {
+  DWORD ipConvert = 0;          // IPConvert: session-file addresses are byte-swapped
+  DWORD idleTimerSeconds = 0;   // IdleTimer, stored in minutes, kept in seconds
+  DWORD idleBytesLimit = 0;     // IdleBytesLimit; 0 reads as 10000
+  DWORD master = 0;             // Master
+  DWORD logToLargeFile = 0;     // LogToLargeFile
+  std::string assumeDomain;     // AssumeDomain (50)
+  std::string masterShare;      // MasterShare: the data folder
+  std::string odbcAccount, odbcDsn, odbcPassword;
+  DWORD exportDates = 0, exportDays = 0, exportHours = 0, exportUsers = 0, exportHistory = 0;
+  DWORD logSessionEventsToEventLog = 0;
+  DWORD staticIP = 0;           // StaticIP: address requests answered from profiles
+  DWORD logMaxSizeKB = 512;     // LogMaxSizeKB: the trace file's limit
+};
+
+// The data folder and the files in it ("%s\portulon.usr" and so on).
+struct DataPaths {
+  std::string folder;       // MasterShare, or the current directory when working alone
+  bool workingAlone = false;
+  std::string combinedLog;  // portulon.log
+  std::string users;        // portulon.usr
+  std::string systemData;   // portulon.hw
+  std::string loggedIn;     // portulon.tmp
+  std::string portStat;     // portstat.log
+  std::string statusCounters;  // svc_status.dat
+
+  // "%s\LogData\%s.log" for a day name such as "2000-Nov-21".
+  std::string DailyLog(const std::string& dayName) const;
+};
+
+DataPaths MakeDataPaths(const std::string& masterShare, const std::string& currentDirectory);
+
+// Reads the values in their fixed order; a missing value leaves the field as
+// it was. IdleTimer becomes seconds, an IdleBytesLimit of 0 becomes 10000.
+// Traces "INIT: IdleTimer=%d  IdleBytesLimit=%d".
+void ReadServiceSettings(ServiceSettings* settings);
+
+}  // namespace svc
