@@ -434,6 +434,22 @@ std::string SystemDirectoryOf(const std::string& machineRoot) {
   return windows + "\\system32";
 }
 
+// Launches a service's command line. An unquoted one with blanks in its
+// program name ("C:\Program Files\Portulon\plsvc.exe") is read as Windows
+// reads it: each blank in turn may end the program name, shortest first.
+DWORD LaunchImage(const std::string& imagePath, const ProcessOptions& options, DWORD* pid) {
+  DWORD err = RunCommandLine(imagePath, options, nullptr, pid);
+  if (err != ERROR_FILE_NOT_FOUND || imagePath.empty() || imagePath.front() == '"') return err;
+  size_t blank = imagePath.find(' ');
+  while (blank != std::string::npos && err == ERROR_FILE_NOT_FOUND) {
+    blank = imagePath.find(' ', blank + 1);
+    const std::string program = imagePath.substr(0, blank);
+    const std::string rest = blank == std::string::npos ? std::string() : imagePath.substr(blank);
+    err = RunCommandLine("\"" + program + "\"" + rest, options, nullptr, pid);
+  }
+  return err;
+}
+
 // Start parameters travel in a file of the state folder, each followed by a NUL.
 std::string EncodeArgs(const std::vector<std::string>& args) {
   std::string text;
@@ -623,7 +639,7 @@ DWORD ServiceHandle::Start(const std::vector<std::string>& args) const {
   options.machineRoot = machineRoot_;
   options.environment = {{kNameVariable, name_}, {kStateVariable, dir + "/"}};
   DWORD pid = 0;
-  if (DWORD err = RunCommandLine(config.binaryPath, options, nullptr, &pid); err != ERROR_SUCCESS) {
+  if (DWORD err = LaunchImage(config.binaryPath, options, &pid); err != ERROR_SUCCESS) {
     return err;
   }
   const unsigned long long startTime = ReadProcessStat(pid).startTime;
