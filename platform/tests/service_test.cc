@@ -24,6 +24,16 @@ namespace {
 
 constexpr DWORD kWaitMs = 10000;
 
+// A process that ended but was not yet reaped by its parent counts as ended.
+bool Running(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  std::getline(in, stat);
+  const size_t paren = stat.rfind(')');
+  return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z' &&
+         stat[paren + 2] != 'X';
+}
+
 class ServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -44,7 +54,7 @@ class ServiceTest : public ::testing::Test {
       for (const auto& line : LogLines(entry.path().stem().string())) {
         if (line.rfind("pid=", 0) != 0) continue;
         const pid_t pid = std::stoi(line.substr(4));
-        for (int i = 0; i < 250 && ::kill(pid, 0) == 0; ++i) {
+        for (int i = 0; i < 250 && Running(pid); ++i) {
           std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
       }
