@@ -501,6 +501,58 @@ void WakeDispatcherLocked(DispatcherState& d) {
   [[maybe_unused]] const ssize_t n = ::write(d.wakeFd, &byte, 1);
 }
 
+// The dispatcher's control socket. Closing removes the socket file, unless a
+// newer run of the service has bound the name since.
+class ControlListener {
+ public:
+  ControlListener() = default;
+  ~ControlListener() { Close(); }
+  ControlListener(const ControlListener&) = delete;
+  ControlListener& operator=(const ControlListener&) = delete;
+
+  // Replaces whatever socket an earlier run left behind.
+  DWORD Bind(const std::string& dir) {
+    path_ = dir + "/" + kControlSocket;
+    ::unlink(path_.c_str());
+    sockaddr_un addr;
+    UniqueFd dirFd;
+    if (!MakeAddress(dir, kControlSocket, &addr, &dirFd)) return ERROR_FILENAME_EXCED_RANGE;
+    UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) return ErrorFromErrno(errno);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      return ErrorFromErrno(errno);
+    }
+    fd_ = std::move(fd);
+    // The folder (0700) already keeps others out; the mode says so as well.
+    ::chmod(path_.c_str(), 0600);
+    struct stat st;
+    if (::stat(path_.c_str(), &st) == 0) {
+      device_ = st.st_dev;
+      inode_ = st.st_ino;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  DWORD Listen() { return ::listen(fd_.get(), 16) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno); }
+
+  void Close() {
+    if (!fd_.valid()) return;
+    struct stat st;
+    if (::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_) {
+      ::unlink(path_.c_str());
+    }
+    fd_.reset();
+  }
+
+  int fd() const { return fd_.get(); }
+
+ private:
+  UniqueFd fd_;
+  std::string path_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+};
+
 // Accepts one connection on the control socket and runs its control code
 // through the handler on this thread.
 void ServeControl(int listenFd) {
@@ -810,15 +862,13 @@ DWORD StartAutomaticServices(std::string_view machine) {
 // ------------------------------------------------------------------ service side
 
 DWORD StartServiceCtrlDispatcher(const SERVICE_TABLE_ENTRY* table) {
+  auto fail = [](DWORD err) {
+    SetLastError(err);
+    return err;
+  };
   const char* nameEnv = std::getenv(kNameVariable);
-  if (!nameEnv || !*nameEnv) {
-    SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
-    return ERROR_FAILED_SERVICE_CONTROLLER_CONNECT;
-  }
-  if (!table || !table[0].serviceName || !table[0].serviceProc) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return ERROR_INVALID_PARAMETER;
-  }
+  if (!nameEnv || !*nameEnv) return fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+  if (!table || !table[0].serviceName || !table[0].serviceProc) return fail(ERROR_INVALID_PARAMETER);
   const std::string name = nameEnv;
   std::string dir;
   if (const char* stateEnv = std::getenv(kStateVariable); stateEnv && *stateEnv) {
@@ -831,35 +881,15 @@ DWORD StartServiceCtrlDispatcher(const SERVICE_TABLE_ENTRY* table) {
   DispatcherState& d = Dispatcher();
   {
     std::lock_guard<std::mutex> lock(d.mutex);
-    if (d.active) {
-      SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
-      return ERROR_SERVICE_ALREADY_RUNNING;
-    }
+    if (d.active) return fail(ERROR_SERVICE_ALREADY_RUNNING);
   }
   // Programs this service starts were not started by the control manager.
   ::unsetenv(kNameVariable);
   ::unsetenv(kStateVariable);
 
-  auto fail = [](DWORD err) {
-    SetLastError(err);
-    return err;
-  };
   if (DWORD err = EnsureStateDir(dir); err != ERROR_SUCCESS) return fail(err);
-
-  // Our own socket replaces whatever an earlier run left behind.
-  const std::string socketPath = dir + "/" + kControlSocket;
-  ::unlink(socketPath.c_str());
-  sockaddr_un addr;
-  UniqueFd dirFd;
-  if (!MakeAddress(dir, kControlSocket, &addr, &dirFd)) return fail(ERROR_FILENAME_EXCED_RANGE);
-  UniqueFd listenFd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-  if (!listenFd.valid()) return fail(ErrorFromErrno(errno));
-  if (::bind(listenFd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    return fail(ErrorFromErrno(errno));
-  }
-  ::chmod(socketPath.c_str(), 0600);
-  struct stat boundStat {};
-  ::stat(socketPath.c_str(), &boundStat);
+  ControlListener listener;
+  if (DWORD err = listener.Bind(dir); err != ERROR_SUCCESS) return fail(err);
   int wakePipe[2];
   if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return fail(ErrorFromErrno(errno));
   UniqueFd wakeRead(wakePipe[0]);
@@ -884,12 +914,10 @@ DWORD StartServiceCtrlDispatcher(const SERVICE_TABLE_ENTRY* table) {
     d.startTime = ReadProcessStat(::getpid()).startTime;
   }
   // Only now may the manager connect: it takes the connection as "started".
-  if (::listen(listenFd.get(), 16) != 0) {
-    const DWORD err = ErrorFromErrno(errno);
+  if (DWORD err = listener.Listen(); err != ERROR_SUCCESS) {
     std::lock_guard<std::mutex> lock(d.mutex);
     d.active = false;
     d.wakeFd = -1;
-    ::unlink(socketPath.c_str());
     return fail(err);
   }
 
@@ -911,9 +939,8 @@ DWORD StartServiceCtrlDispatcher(const SERVICE_TABLE_ENTRY* table) {
       std::lock_guard<std::mutex> lock(d.mutex);
       if (d.stopped || d.mainReturned) break;
     }
-    pollfd fds[2] = {{listenFd.get(), POLLIN, 0}, {wakeRead.get(), POLLIN, 0}};
-    const int n = ::poll(fds, 2, -1);
-    if (n < 0) {
+    pollfd fds[2] = {{listener.fd(), POLLIN, 0}, {wakeRead.get(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -922,16 +949,9 @@ DWORD StartServiceCtrlDispatcher(const SERVICE_TABLE_ENTRY* table) {
       while (::read(wakeRead.get(), drain, sizeof drain) > 0) {
       }
     }
-    if (fds[0].revents & POLLIN) ServeControl(listenFd.get());
+    if (fds[0].revents & POLLIN) ServeControl(listener.fd());
   }
-
-  // Only our own socket goes: a new run may already have bound the name.
-  struct stat now {};
-  if (::stat(socketPath.c_str(), &now) == 0 && now.st_ino == boundStat.st_ino &&
-      now.st_dev == boundStat.st_dev) {
-    ::unlink(socketPath.c_str());
-  }
-  listenFd.reset();
+  listener.Close();
 
   bool joinable;
   {
@@ -940,16 +960,7 @@ DWORD StartServiceCtrlDispatcher(const SERVICE_TABLE_ENTRY* table) {
                         [&d] { return d.mainReturned; });
     joinable = d.mainReturned;
     // A main function that returned without saying so has stopped all the same.
-    if (!d.stopped) {
-      StatusRecord r = ReadStatusFile(dir);
-      r.status.dwCurrentState = SERVICE_STOPPED;
-      r.status.dwControlsAccepted = 0;
-      r.status.dwCheckPoint = 0;
-      r.status.dwWaitHint = 0;
-      r.pid = ::getpid();
-      r.startTime = d.startTime;
-      WriteStatusLocked(dir, r);
-    }
+    if (!d.stopped) WriteStatusLocked(dir, AsStopped(ReadStatusFile(dir)));
     d.active = false;
     d.handler = nullptr;
     d.wakeFd = -1;
