@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -250,6 +252,100 @@ TEST_F(EventLogTest, RemoteMachinesUnknownOrDownAreBadNetPaths) {
   ASSERT_EQ(SetMachineDown(srv2, true), ERROR_SUCCESS);
   EXPECT_EQ(EventSource::Register("\\\\SRV2", "Portulon", &source), ERROR_BAD_NETPATH);
   EXPECT_EQ(EventLogReader::Open("\\\\SRV2", "Application", &reader), ERROR_BAD_NETPATH);
+}
+
+// ---- the eventlog tool ------------------------------------------------------
+
+int RunTool(const std::string& args, std::string* output) {
+  const std::string command = testing::BinDir() + "/eventlog " + args + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  output->clear();
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) output->append(buf, n);
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(EventLogTest, ToolListsRecordsWithTheTextsOfKnownIds) {
+  ASSERT_EQ(Source("Portulon").ReportAt(974815385, EVENTLOG_INFORMATION_TYPE, 0, 3,
+                                        {"alice", "COM1\tx"}),
+            ERROR_SUCCESS);
+  ASSERT_EQ(Source("Other").Report(EVENTLOG_ERROR_TYPE, 0, 3, {}), ERROR_SUCCESS);
+  ASSERT_EQ(Source("RemoteAccess").Report(EVENTLOG_INFORMATION_TYPE, 0, 20050, {"bob"}),
+            ERROR_SUCCESS);
+
+  std::string out;
+  ASSERT_EQ(RunTool("list --machine " + net.root(), &out), 0) << out;
+  std::istringstream lines(out);
+  std::string first, second;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_EQ(first,
+            "     1  11/21/2000 2:03:05 PM  Information   Portulon  3  Connection accepted  "
+            "\"alice\" \"COM1\\tx\"");
+  EXPECT_EQ(second.find("Connection accepted"), std::string::npos) << "only Portulon's id 3";
+  EXPECT_NE(second.find("Error"), std::string::npos);
+
+  ASSERT_EQ(RunTool("list system", &out), 0) << out;  // machine from PORTULON_MACHINE
+  EXPECT_NE(out.find("RemoteAccess  20050  session statistics  \"bob\""), std::string::npos) << out;
+}
+
+TEST_F(EventLogTest, ToolRejectsBadArgumentsAndMissingMachines) {
+  std::string out;
+  EXPECT_EQ(RunTool("--help", &out), 0);
+  EXPECT_NE(out.find("Usage"), std::string::npos);
+  EXPECT_NE(RunTool("", &out), 0);
+  EXPECT_NE(RunTool("show", &out), 0);
+  EXPECT_NE(RunTool("list --bogus", &out), 0);
+  EXPECT_NE(RunTool("list Application System", &out), 0);
+  EXPECT_NE(RunTool("list NoSuchLog", &out), 0);
+  EXPECT_NE(RunTool("list --machine", &out), 0);
+  EXPECT_NE(RunTool("list --machine " + net.network() + "/ABSENT", &out), 0);
+  EXPECT_NE(out.find("not a machine folder"), std::string::npos) << out;
+  const int status = ::system(("env -u PORTULON_MACHINE " + testing::BinDir() +
+                               "/eventlog list >/dev/null 2>&1")
+                                  .c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+}
+
+TEST_F(EventLogTest, ToolFollowPrintsRecordsAsTheyArrive) {
+  const EventSource source = Source("Portulon");
+  ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 10, {}), ERROR_SUCCESS);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const std::string tool = testing::BinDir() + "/eventlog";
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::close(fds[0]);
+    ::execl(tool.c_str(), "eventlog", "list", "--follow", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  std::string out;
+  auto waitFor = [&](const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (out.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fds[0], POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      char buf[1024];
+      const ssize_t n = ::read(fds[0], buf, sizeof buf);
+      if (n <= 0) break;
+      out.append(buf, static_cast<size_t>(n));
+    }
+    return out.find(text) != std::string::npos;
+  };
+  EXPECT_TRUE(waitFor("Service started")) << out;
+  ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 12, {"later"}), ERROR_SUCCESS);
+  EXPECT_TRUE(waitFor("Service stopped  \"later\"")) << out;
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ::close(fds[0]);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(out.find("     1 "), out.rfind("     1 ")) << "nothing printed twice";
 }
 
 }  // namespace
