@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "service/ras_ports.h"
 #include "service/settings.h"
 
 namespace svc {
@@ -22,6 +23,8 @@ struct ServiceContext {
   // 0 RAS, 1 RRAS.
   DWORD rasType = 0;
   bool groupPropertiesUsed = false;
+  // RASSAPI.DLL's functions on RAS.
+  RasAdminFunctions ras;
 
   // Seconds since 1970; tests replace it.
   std::function<std::time_t()> clock = [] { return std::time(nullptr); };
