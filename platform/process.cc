@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <system_error>
 #include <thread>
 
@@ -48,16 +47,26 @@ bool EndsWithExe(std::string_view name) {
 
 // The names a program may carry in one folder: "x.exe" first, then "x", which
 // is how our own Linux binaries are named (and what "x.exe" links to).
-std::vector<std::string> CandidateNames(std::string_view name) {
-  if (!HasExtension(name)) return {std::string(name) + ".exe", std::string(name)};
-  if (EndsWithExe(name)) return {std::string(name), std::string(name.substr(0, name.size() - 4))};
-  return {std::string(name)};
+// Windows knows no execute permission, so a file with the name asked for is
+// found as it is (a module may be searched this way too); the Linux name
+// without extension counts only when it is executable, so that a data file
+// "net" does not hide the program NET.
+struct Candidate {
+  std::string name;
+  bool mustBeExecutable;
+};
+
+std::vector<Candidate> CandidateNames(std::string_view name) {
+  const std::string n(name);
+  if (!HasExtension(name)) return {{n + ".exe", false}, {n, true}};
+  if (EndsWithExe(name)) return {{n, false}, {n.substr(0, n.size() - 4), true}};
+  return {{n, false}};
 }
 
-bool IsExecutableFile(const std::string& hostPath) {
+bool IsCandidateFile(const std::string& hostPath, const Candidate& candidate) {
   struct stat st;
   return ::stat(hostPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-         ::access(hostPath.c_str(), X_OK) == 0;
+         (!candidate.mustBeExecutable || ::access(hostPath.c_str(), X_OK) == 0);
 }
 
 // ResolvePath against machine `root` rather than the current one. Only drive
@@ -98,12 +107,12 @@ DWORD ResolveOnMachine(const std::string& root, std::string_view windowsPath, st
 
 // Looks for the program in one folder given by its Windows name.
 bool FindInWindowsFolder(const std::string& root, const std::string& folder,
-                         const std::vector<std::string>& names, std::string* hostPath) {
+                         const std::vector<Candidate>& names, std::string* hostPath) {
   if (folder.empty()) return false;
   const std::string prefix = IsSeparator(folder.back()) ? folder : folder + "\\";
-  for (const auto& n : names) {
+  for (const auto& c : names) {
     std::string host;
-    if (ResolveOnMachine(root, prefix + n, &host) == ERROR_SUCCESS && IsExecutableFile(host)) {
+    if (ResolveOnMachine(root, prefix + c.name, &host) == ERROR_SUCCESS && IsCandidateFile(host, c)) {
       *hostPath = host;
       return true;
     }
@@ -111,12 +120,12 @@ bool FindInWindowsFolder(const std::string& root, const std::string& folder,
   return false;
 }
 
-bool FindInHostFolder(const std::string& folder, const std::vector<std::string>& names,
+bool FindInHostFolder(const std::string& folder, const std::vector<Candidate>& names,
                       std::string* hostPath) {
   if (folder.empty()) return false;
-  for (const auto& n : names) {
-    const std::string host = folder + "/" + FindEntryIgnoringCase(folder, n);
-    if (IsExecutableFile(host)) {
+  for (const auto& c : names) {
+    const std::string host = folder + "/" + FindEntryIgnoringCase(folder, c.name);
+    if (IsCandidateFile(host, c)) {
       *hostPath = host;
       return true;
     }
@@ -133,11 +142,11 @@ std::string ModuleHostPath() {
 DWORD ResolveProgramOn(const std::string& root, std::string_view programName,
                        std::string* hostPath) {
   if (programName.empty()) return ERROR_FILE_NOT_FOUND;
-  const std::vector<std::string> names = CandidateNames(programName);
+  const std::vector<Candidate> names = CandidateNames(programName);
   if (HasDirectoryPart(programName)) {
-    for (const auto& n : names) {
+    for (const auto& c : names) {
       std::string host;
-      if (ResolveOnMachine(root, n, &host) == ERROR_SUCCESS && IsExecutableFile(host)) {
+      if (ResolveOnMachine(root, c.name, &host) == ERROR_SUCCESS && IsCandidateFile(host, c)) {
         *hostPath = host;
         return ERROR_SUCCESS;
       }

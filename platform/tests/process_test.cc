@@ -131,11 +131,18 @@ TEST_F(ProcessTest, ProgramsAreFoundInWindowsOrder) {
   ASSERT_EQ(inCwd, ERROR_SUCCESS);
   EXPECT_EQ(found, DriveCDir(net.root()) + "/work/both.exe");
 
-  // PATH last; a Linux program has no extension.
+  // PATH last; a Linux program has no extension, and a file without one that
+  // cannot run is no program. A name with its extension needs no execute bit.
   const std::string pathDir = net.network() + "/pathdir";
+  const std::string dataDir = net.network() + "/datadir";
   InstallHelper(pathDir + "/onpath");
+  fs::create_directories(dataDir);
+  std::ofstream(dataDir + "/onpath") << "data";
+  std::ofstream(system32 + "/module.dll") << "not executable";
+  ASSERT_EQ(ResolveProgram("MODULE.DLL", &found), ERROR_SUCCESS);
+  EXPECT_EQ(found, system32 + "/module.dll");
   const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-  ::setenv("PATH", ("/nonexistent:" + pathDir).c_str(), 1);
+  ::setenv("PATH", ("/nonexistent:" + dataDir + ":" + pathDir).c_str(), 1);
   const DWORD onPath = ResolveProgram("onpath.exe", &found);
   ::setenv("PATH", oldPath.c_str(), 1);
   ASSERT_EQ(onPath, ERROR_SUCCESS);
