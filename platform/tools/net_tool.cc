@@ -178,9 +178,12 @@ int NetStop(pltools::Tool& tool, const std::vector<std::string>& args) {
   if (err == plat::ERROR_SERVICE_NOT_ACTIVE) {
     return HelpMessage("The " + display + " service is not started.", 3521, err);
   }
-  if (err == plat::ERROR_INVALID_SERVICE_CONTROL || err == plat::ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
+  if (err == plat::ERROR_INVALID_SERVICE_CONTROL) {
     return HelpMessage("The requested pause, continue, or stop is not valid for this service.", 2191,
                        err);
+  }
+  if (err == plat::ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
+    return HelpMessage("The service could not be controlled in its present state.", 2189, err);
   }
   if (err != ERROR_SUCCESS) return SystemError(err);
   std::printf("The %s service is stopping.", display.c_str());
