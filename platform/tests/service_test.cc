@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -56,6 +58,13 @@ class ServiceTest : public ::testing::Test {
         const pid_t pid = std::stoi(line.substr(4));
         for (int i = 0; i < 250 && Running(pid); ++i) {
           std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        // One the manager lost track of (a failed test) is still ours: its
+        // command line names our log.
+        std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
+        const std::string command((std::istreambuf_iterator<char>(cmdline)), {});
+        if (Running(pid) && command.find(entry.path().string()) != std::string::npos) {
+          ::kill(pid, SIGKILL);
         }
       }
     }
@@ -263,6 +272,22 @@ TEST_F(ServiceTest, StartRefusals) {
 
   ServiceHandle missing = Create("Missing", "C:\\WINNT\\system32\\nothere.exe");
   EXPECT_EQ(missing.Start(), ERROR_FILE_NOT_FOUND);
+}
+
+// Two managers starting the same service at once launch it once.
+TEST_F(ServiceTest, ConcurrentStartsLaunchOneProcess) {
+  ServiceHandle svc = Create("Raced", Image("raced"));
+  DWORD results[2] = {99, 99};
+  std::thread other([&] { results[0] = svc.Start(); });
+  results[1] = svc.Start();
+  other.join();
+  std::sort(std::begin(results), std::end(results));
+  EXPECT_EQ(results[0], ERROR_SUCCESS);
+  EXPECT_EQ(results[1], ERROR_SERVICE_ALREADY_RUNNING);
+  ASSERT_EQ(WaitForServiceState(svc, SERVICE_RUNNING, kWaitMs), ERROR_SUCCESS);
+  int launched = 0;
+  for (const auto& line : LogLines("raced")) launched += line.rfind("pid=", 0) == 0;
+  EXPECT_EQ(launched, 1);
 }
 
 TEST_F(ServiceTest, CreateChecksNameAndAccount) {
