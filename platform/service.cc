@@ -37,6 +37,8 @@ constexpr const char* kStateVariable = "PORTULON_SERVICE_STATE";
 
 // Files in a service's state folder.
 constexpr const char* kStatusFile = "status";
+// One line per status the service reported since its last start.
+constexpr const char* kJournalFile = "status.log";
 constexpr const char* kControlSocket = "control";
 constexpr const char* kArgsFile = "args";
 constexpr const char* kStartLockFile = "start.lock";
@@ -315,6 +317,24 @@ DWORD WriteStatusLocked(const std::string& dir, const StatusRecord& r) {
   FileLock lock;
   if (DWORD err = lock.Acquire(dir, true); err != ERROR_SUCCESS) return err;
   return WriteFileAtomically(dir, kStatusFile, FormatStatus(r));
+}
+
+std::string FormatJournalLine(const SERVICE_STATUS& s) {
+  char line[160];
+  std::snprintf(line, sizeof line, "%u %u %u %u %u %u %u\n", s.dwCurrentState, s.dwCheckPoint,
+                s.dwWaitHint, s.dwControlsAccepted, s.dwWin32ExitCode, s.dwServiceSpecificExitCode,
+                s.dwServiceType);
+  return line;
+}
+
+void AppendJournal(const std::string& dir, const SERVICE_STATUS& s) {
+  const int fd = ::open((dir + "/" + kJournalFile).c_str(),
+                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  const std::string line = FormatJournalLine(s);
+  // One write of a short line: appends from several writers never interleave.
+  [[maybe_unused]] const ssize_t n = ::write(fd, line.data(), line.size());
+  ::close(fd);
 }
 
 // ------------------------------------------------------------------ control socket
@@ -684,6 +704,7 @@ DWORD ServiceHandle::Start(const std::vector<std::string>& args) const {
   if (DWORD err = WriteFileAtomically(dir, kArgsFile, EncodeArgs(args)); err != ERROR_SUCCESS) {
     return err;
   }
+  ::unlink((dir + "/" + kJournalFile).c_str());
 
   ProcessOptions options;
   options.wait = false;
@@ -777,6 +798,28 @@ DWORD ServiceHandle::Control(DWORD control, SERVICE_STATUS* status) const {
     return state == SERVICE_STOPPED ? ERROR_SUCCESS : ERROR_SERVICE_REQUEST_TIMEOUT;
   }
   return result;
+}
+
+DWORD ServiceHandle::QueryStatusHistory(std::vector<SERVICE_STATUS>* history) const {
+  if (!valid()) return ERROR_INVALID_HANDLE;
+  history->clear();
+  std::string text;
+  const DWORD err = ReadSmallFile(StateDir(machineRoot_, name_) + "/" + kJournalFile, &text);
+  if (err == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (err != ERROR_SUCCESS) return err;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) break;  // a line still being written
+    SERVICE_STATUS s;
+    if (std::sscanf(text.c_str() + pos, "%u %u %u %u %u %u %u", &s.dwCurrentState, &s.dwCheckPoint,
+                    &s.dwWaitHint, &s.dwControlsAccepted, &s.dwWin32ExitCode,
+                    &s.dwServiceSpecificExitCode, &s.dwServiceType) == 7) {
+      history->push_back(s);
+    }
+    pos = end + 1;
+  }
+  return ERROR_SUCCESS;
 }
 
 DWORD ServiceHandle::QueryStatus(SERVICE_STATUS* status) const {
@@ -1008,6 +1051,7 @@ BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, const SERVICE_STATUS& status
     SetLastError(err);
     return FALSE;
   }
+  AppendJournal(d.stateDir, status);
   if (status.dwCurrentState == SERVICE_STOPPED) {
     d.stopped = true;
     WakeDispatcherLocked(d);
