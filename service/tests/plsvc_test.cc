@@ -1,0 +1,263 @@
+// The service program as it runs for real: started by the service control
+// manager or from a shell, on a temporary machine.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "platform/errors.h"
+#include "platform/eventlog.h"
+#include "platform/machine.h"
+#include "platform/path.h"
+#include "platform/service.h"
+#include "platform/testing/temp_network.h"
+#include "platform/registry.h"
+#include "service/event_report.h"
+#include "service/service_process.h"
+
+namespace svc {
+namespace {
+
+using namespace std::chrono_literals;
+using plat::DWORD;
+
+// plsvc installed as the installer puts it: C:\Program Files\Portulon\plsvc.exe.
+void InstallService(const plat::testing::TempNetwork& net) {
+  const std::string folder = net.DriveC("Program Files/Portulon");
+  std::filesystem::create_directories(folder);
+  std::filesystem::create_symlink(plat::testing::BinDir() + "/plsvc", folder + "/plsvc.exe");
+  plat::ServiceManager scm;
+  ASSERT_EQ(plat::ServiceManager::Open("", &scm), plat::ERROR_SUCCESS);
+  plat::ServiceConfig config;
+  config.name = "Portulon";
+  config.displayName = "Portulon";
+  config.type = plat::SERVICE_WIN32_OWN_PROCESS;
+  config.startType = plat::SERVICE_AUTO_START;
+  config.errorControl = plat::SERVICE_ERROR_NORMAL;
+  config.binaryPath = "C:\\Program Files\\Portulon\\plsvc.exe";
+  plat::ServiceHandle service;
+  ASSERT_EQ(scm.CreateService(config, "", &service), plat::ERROR_SUCCESS);
+}
+
+plat::ServiceHandle OpenPortulon() {
+  plat::ServiceManager scm;
+  plat::ServiceHandle service;
+  EXPECT_EQ(plat::ServiceManager::Open("", &scm), plat::ERROR_SUCCESS);
+  EXPECT_EQ(scm.OpenService("portulon", &service), plat::ERROR_SUCCESS);
+  return service;
+}
+
+std::vector<plat::EventRecord> PortulonEvents() {
+  plat::EventLogReader reader;
+  std::vector<plat::EventRecord> all, ours;
+  EXPECT_EQ(plat::EventLogReader::Open("", "Application", &reader), plat::ERROR_SUCCESS);
+  reader.ReadAll(&all);
+  for (auto& r : all) {
+    if (r.source == "Portulon") ours.push_back(r);
+  }
+  return ours;
+}
+
+// Waits until the Portulon source has reported `id`.
+bool WaitForEvent(DWORD id, std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < until) {
+    for (const auto& r : PortulonEvents()) {
+      if (r.eventId == id) return true;
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+  return false;
+}
+
+std::vector<std::pair<DWORD, DWORD>> StatesAndCheckpoints(const plat::ServiceHandle& service) {
+  std::vector<plat::SERVICE_STATUS> history;
+  EXPECT_EQ(service.QueryStatusHistory(&history), plat::ERROR_SUCCESS);
+  std::vector<std::pair<DWORD, DWORD>> out;
+  for (const auto& s : history) out.emplace_back(s.dwCurrentState, s.dwCheckPoint);
+  return out;
+}
+
+class PlsvcServiceTest : public ::testing::Test {
+ protected:
+  // A network whose Portulon service this test owns.
+  plat::testing::TempNetwork& Network(
+      const plat::MachineConfig& c = plat::testing::TempNetwork::DefaultConfig("SRV1")) {
+    net_ = std::make_unique<plat::testing::TempNetwork>(c);
+    InstallService(*net_);
+    return *net_;
+  }
+
+  void TearDown() override {
+    // A service a failing test left running goes before its machine does.
+    if (net_) {
+      if (DWORD pid = OpenPortulon().ProcessId(); pid != 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
+    }
+  }
+
+  std::unique_ptr<plat::testing::TempNetwork> net_;
+};
+
+TEST_F(PlsvcServiceTest, StartsThroughThePendingCheckpointsAndStopsAfterItsPause) {
+  plat::testing::TempNetwork& net = Network();  // NT 4 RAS without RASSAPI.DLL
+  plat::ServiceHandle service = OpenPortulon();
+  ASSERT_EQ(service.Start(), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::WaitForServiceState(service, plat::SERVICE_RUNNING, 10000), plat::ERROR_SUCCESS);
+  using P = std::pair<DWORD, DWORD>;
+  EXPECT_EQ(StatesAndCheckpoints(service),
+            (std::vector<P>{{plat::SERVICE_START_PENDING, 1}, {plat::SERVICE_START_PENDING, 2},
+                            {plat::SERVICE_START_PENDING, 3}, {plat::SERVICE_RUNNING, 4}}));
+  plat::SERVICE_STATUS status;
+  ASSERT_EQ(service.QueryStatus(&status), plat::ERROR_SUCCESS);
+  EXPECT_EQ(status.dwControlsAccepted, plat::SERVICE_ACCEPT_STOP | plat::SERVICE_ACCEPT_SHUTDOWN);
+
+  // Without the remote-access functions the start-up fails with 89, and the
+  // service keeps running.
+  ASSERT_TRUE(WaitForEvent(kEventStartFailed, 10s));
+  for (const auto& r : PortulonEvents()) {
+    if (r.eventId != kEventStartFailed) continue;
+    EXPECT_EQ(r.eventType, plat::EVENTLOG_ERROR_TYPE);
+    EXPECT_EQ(r.strings, (std::vector<std::string>{"Error in step ", "89"}));
+  }
+
+  // Pause and interrogate change nothing and report nothing.
+  const size_t reported = StatesAndCheckpoints(service).size();
+  EXPECT_NE(service.Control(plat::SERVICE_CONTROL_PAUSE, &status), plat::ERROR_SUCCESS);
+  EXPECT_EQ(service.Control(plat::SERVICE_CONTROL_INTERROGATE, &status), plat::ERROR_SUCCESS);
+  EXPECT_EQ(status.dwCurrentState, plat::SERVICE_RUNNING);
+  EXPECT_EQ(StatesAndCheckpoints(service).size(), reported);
+
+  const auto stopAsked = std::chrono::steady_clock::now();
+  ASSERT_EQ(service.Control(plat::SERVICE_CONTROL_STOP, &status), plat::ERROR_SUCCESS);
+  EXPECT_EQ(status.dwCurrentState, plat::SERVICE_STOP_PENDING);
+  ASSERT_EQ(plat::WaitForServiceState(service, plat::SERVICE_STOPPED, 10000), plat::ERROR_SUCCESS);
+  EXPECT_GE(std::chrono::steady_clock::now() - stopAsked, 3900ms);
+  const auto history = StatesAndCheckpoints(service);
+  ASSERT_GE(history.size(), 2u);
+  EXPECT_EQ(history.back(), (P{plat::SERVICE_STOPPED, 2}));
+  EXPECT_EQ(history[history.size() - 2], (P{plat::SERVICE_STOP_PENDING, 1}));
+  EXPECT_TRUE(WaitForEvent(kEventStopped, 2s));
+
+  // The service traced to its file on drive C:, header first.
+  std::ifstream trace(net.DriveC("qcl_trace_plsvc.txt"));
+  std::stringstream text;
+  text << trace.rdbuf();
+  EXPECT_NE(text.str().find("Portulon starting..."), std::string::npos);
+  EXPECT_NE(text.str().find("Version is : 2,1,0,2"), std::string::npos);
+  EXPECT_NE(text.str().find("FirstTimeInitialize: Read Settings from Registry : 0"), std::string::npos);
+  EXPECT_NE(text.str().find("This is standard RAS"), std::string::npos);
+}
+
+TEST_F(PlsvcServiceTest, SucceedsOnARouterAndReportsIt) {
+  plat::MachineConfig c = plat::testing::TempNetwork::DefaultConfig("SRV1");
+  c.osVersion = "5.0";
+  c.ras = plat::RasFlavour::Rras;
+  Network(c);
+  plat::ServiceHandle service = OpenPortulon();
+  ASSERT_EQ(service.Start(), plat::ERROR_SUCCESS);
+  ASSERT_TRUE(WaitForEvent(kEventStarted, 10s));
+  for (const auto& r : PortulonEvents()) {
+    if (r.eventId != kEventStarted) continue;
+    EXPECT_EQ(r.eventType, plat::EVENTLOG_INFORMATION_TYPE);
+    EXPECT_EQ(r.strings, (std::vector<std::string>{"Initialization completed successfully",
+                                                   "The Portulon service is up and running"}));
+  }
+  DWORD rasType = 0;
+  EXPECT_EQ(plat::RegReadDword(kServiceKey, "RAS Type", &rasType), plat::ERROR_SUCCESS);
+  EXPECT_EQ(rasType, 1u);
+  plat::SERVICE_STATUS status;
+  service.Control(plat::SERVICE_CONTROL_STOP, &status);
+  EXPECT_EQ(plat::WaitForServiceState(service, plat::SERVICE_STOPPED, 10000), plat::ERROR_SUCCESS);
+}
+
+TEST_F(PlsvcServiceTest, AStopDuringStartUpIsHonoured) {
+  Network();
+  plat::ServiceHandle service = OpenPortulon();
+  ASSERT_EQ(service.Start(), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::WaitForServiceState(service, plat::SERVICE_RUNNING, 10000), plat::ERROR_SUCCESS);
+  // Initialisation is still under way (it pauses 100 ms in its fourth step).
+  plat::SERVICE_STATUS status;
+  ASSERT_EQ(service.Control(plat::SERVICE_CONTROL_STOP, &status), plat::ERROR_SUCCESS);
+  EXPECT_EQ(plat::WaitForServiceState(service, plat::SERVICE_STOPPED, 10000), plat::ERROR_SUCCESS);
+  EXPECT_TRUE(WaitForEvent(kEventStopped, 2s));
+}
+
+TEST(PlsvcProcessTest, WithoutArgumentsOutsideTheServiceManagerItReturns1063) {
+  plat::testing::TempNetwork net;
+  ::unsetenv("PORTULON_SERVICE_NAME");
+  char name[] = "plsvc";
+  char* argv[] = {name, nullptr};
+  EXPECT_EQ(PlsvcMain(1, argv), static_cast<int>(plat::ERROR_FAILED_SERVICE_CONTROLLER_CONNECT));
+}
+
+// Runs plsvc with an argument, collecting what it prints until `until`
+// appears or the time is up; then ends it.
+std::string RunConsoleMode(const std::string& until, std::chrono::seconds limit) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  const std::string program = plat::testing::BinDir() + "/plsvc";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::close(fds[0]);
+    ::execl(program.c_str(), "plsvc", "x", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  char buf[4096];
+  while (std::chrono::steady_clock::now() < deadline && out.find(until) == std::string::npos) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(fds[0], &set);
+    timeval tv{0, 100000};
+    if (::select(fds[0] + 1, &set, nullptr, nullptr, &tv) > 0) {
+      const ssize_t n = ::read(fds[0], buf, sizeof buf);
+      if (n <= 0) break;
+      out.append(buf, static_cast<size_t>(n));
+    }
+  }
+  // Let the service thread finish its start-up lines.
+  std::this_thread::sleep_for(300ms);
+  ::kill(pid, SIGKILL);
+  while (true) {
+    const ssize_t n = ::read(fds[0], buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fds[0]);
+  ::waitpid(pid, nullptr, 0);
+  return out;
+}
+
+TEST(PlsvcProcessTest, ConsoleModePrintsTheBannerAndTracesToStandardOutput) {
+  plat::testing::TempNetwork net;
+  const std::string out = RunConsoleMode("Service launched in Console Mode OK.", 20s);
+  std::istringstream lines(out);
+  std::string first, second, third, version;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  std::getline(lines, third);
+  std::getline(lines, version);
+  EXPECT_EQ(first, std::string(59, ':'));
+  EXPECT_EQ(second, "::     Portulon Service launched in Console Mode       ::");
+  EXPECT_EQ(third, std::string(59, ':'));
+  EXPECT_EQ(version.rfind(":: Version   : 2.1b ", 0), 0u) << version;
+  EXPECT_EQ(version.size(), 59u);
+  EXPECT_NE(out.find("Service launched in Console Mode OK."), std::string::npos);
+  EXPECT_NE(out.find("FirstTimeInitialize: Step1 : 0"), std::string::npos);
+  EXPECT_NE(out.find("bGroupPropertiesUsed: FALSE"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(net.DriveC("qcl_trace_plsvc.txt")))
+      << "console mode traces to the screen, not the file";
+}
+
+}  // namespace
+}  // namespace svc
