@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "service/port_table.h"
+#include "service/ras_ports.h"
 #include "service/settings.h"
 #include "service/system_data.h"
 
@@ -25,6 +26,8 @@ struct ServiceContext {
   // 0 RAS, 1 RRAS.
   DWORD rasType = 0;
   bool groupPropertiesUsed = false;
+  // RASSAPI.DLL's functions on RAS.
+  RasAdminFunctions ras;
 
   // Seconds since 1970; tests replace it.
   std::function<std::time_t()> clock = [] { return std::time(nullptr); };

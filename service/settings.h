@@ -51,3 +51,24 @@ DataPaths MakeDataPaths(const std::string& masterShare, const std::string& curre
 void ReadServiceSettings(ServiceSettings* settings);
 
 }  // namespace svc
+
+namespace svc {
+
+struct ServiceContext;
+
+// Re-reads the settings, fixes the data folder and file paths from MasterShare
+// ("Working alone" in the current directory without one) and tests the folder.
+void ReadSettings(ServiceContext& context);
+
+// Creates and deletes "<data folder>\<computer name>.tst". On failure traces
+// "TestMasterShare" "Failed to access folder", reports event 1 and returns the
+// system error; on success traces "Access OK" and returns 0.
+DWORD TestMasterShare(const ServiceContext& context);
+
+// The same file test without trace or event (the admission check's own use).
+DWORD ProbeDataFolder(const ServiceContext& context);
+
+// Deletes this server's section of the logged-in users file.
+void ClearTEMPFile(const ServiceContext& context);
+
+}  // namespace svc

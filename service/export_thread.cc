@@ -1,4 +1,4 @@
-#include "service/export_scheduler.h"
+#include "service/export_thread.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -98,7 +98,7 @@ int ArchiveOldLogs(const ServiceContext& context, std::time_t now) {
 }
 
 void StartExportThread(ServiceContext& context) {
-  if (context.settings.master == 0) {
+  if (context.settings.master != 1) {
     common::Trace("StartExportThread", "Not starting because this is not the Master", 0);
     return;
   }

@@ -1,0 +1,222 @@
+#include "service/service_process.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+#include "common/qcl_trace.h"
+#include "common/trace.h"
+#include "platform/errors.h"
+#include "platform/path.h"
+#include "platform/registry.h"
+#include "platform/sysinfo.h"
+#include "service/event_report.h"
+#include "service/export_thread.h"
+#include "service/pipe_server.h"
+#include "service/ras_ports.h"
+#include "service/ras_server.h"
+
+namespace svc {
+
+namespace {
+
+using plat::DWORD;
+
+void SleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+long ThreadNumber(std::thread& t) { return static_cast<long>(t.native_handle() & 0x7fffffff); }
+
+// Starts ServiceThread on the process's context; the thread is never joined.
+bool StartServiceThread(const char* traceText) {
+  std::thread t([] { ServiceThread(Process().context); });
+  common::Trace("ServiceThread", traceText, ThreadNumber(t));
+  t.detach();
+  return true;
+}
+
+}  // namespace
+
+ServiceProcess& Process() {
+  static ServiceProcess process;
+  return process;
+}
+
+plat::BOOL ReportStatus(DWORD state, DWORD win32ExitCode, DWORD serviceExitCode, DWORD checkPoint,
+                        DWORD waitHint) {
+  plat::SERVICE_STATUS status;
+  status.dwServiceType = plat::SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = state;
+  status.dwControlsAccepted = state == plat::SERVICE_START_PENDING
+                                  ? 0
+                                  : plat::SERVICE_ACCEPT_STOP | plat::SERVICE_ACCEPT_SHUTDOWN;
+  status.dwWin32ExitCode =
+      serviceExitCode != 0 ? plat::ERROR_SERVICE_SPECIFIC_ERROR : win32ExitCode;
+  status.dwServiceSpecificExitCode = serviceExitCode;
+  status.dwCheckPoint = checkPoint;
+  status.dwWaitHint = waitHint;
+  return plat::SetServiceStatus(Process().statusHandle, status);
+}
+
+void ControlHandler(DWORD control) {
+  if (control == plat::SERVICE_CONTROL_STOP || control == plat::SERVICE_CONTROL_SHUTDOWN) {
+    ReportStatus(plat::SERVICE_STOP_PENDING, plat::ERROR_SUCCESS, 0, 1, 5000);
+    if (Process().stopEvent) Process().stopEvent->Set();
+  }
+  // Pause, interrogate and the rest change nothing and report nothing.
+}
+
+void ServiceEntry(DWORD argc, char** /*argv*/) {
+  ServiceProcess& p = Process();
+  p.serviceMode = 1;
+  common::ProcessTrace().SetEnabled(true);
+  if (argc == 2) {
+    plat::Beep(7000, 200);
+    plat::Beep(3000, 100);
+    plat::Beep(6000, 200);
+  }
+  p.statusHandle = plat::RegisterServiceCtrlHandler(kDispatchName, ControlHandler);
+  bool ok = p.statusHandle != 0;
+  ok = ok && ReportStatus(plat::SERVICE_START_PENDING, plat::ERROR_SUCCESS, 0, 1, 5000);
+  if (ok) {
+    p.stopEvent = std::make_unique<ManualResetEvent>();
+    ok = ReportStatus(plat::SERVICE_START_PENDING, plat::ERROR_SUCCESS, 0, 2, 3000);
+  }
+  ok = ok && StartServiceThread("Got Thread ID#");
+  ok = ok && ReportStatus(plat::SERVICE_START_PENDING, plat::ERROR_SUCCESS, 0, 3, 5000);
+  ok = ok && ReportStatus(plat::SERVICE_RUNNING, plat::ERROR_SUCCESS, 0, 4, 0);
+  if (!ok) {
+    p.stopEvent.reset();
+    if (p.statusHandle) ReportStatus(plat::SERVICE_STOPPED, plat::ERROR_SUCCESS, 0, 0, 0);
+    return;
+  }
+  p.stopEvent->Wait();
+  ReportStatus(plat::SERVICE_STOP_PENDING, plat::ERROR_SUCCESS, 0, 1, 5000);
+  SleepMs(4000);
+  ReportToEventLog(0, kEventStopped, nullptr, nullptr, 0);
+  ReportStatus(plat::SERVICE_STOPPED, plat::ERROR_SUCCESS, 0, 2, 0);
+  // The other threads are not told to finish: the process simply ends.
+  std::fflush(stdout);
+  ::_exit(0);
+}
+
+std::string GetVersionString() {
+  plat::FileVersionInfo info;
+  const DWORD err = plat::GetFileVersionInfo("plsvc.exe", &info);
+  char text[200];
+  if (err != plat::ERROR_SUCCESS) {
+    std::snprintf(text, sizeof text, "[Version size failed (%u)] - Build Date: %s @ %s", err,
+                  __DATE__, __TIME__);
+  } else {
+    std::snprintf(text, sizeof text, "%hd,%hd,%hd,%hd", info.fileVersion[0], info.fileVersion[1],
+                  info.fileVersion[2], info.fileVersion[3]);
+  }
+  return text;
+}
+
+int RunConsoleMode() {
+  ServiceProcess& p = Process();
+  p.consoleMode = 1;
+  common::ProcessTrace().SetConsoleMode(true);
+  common::ProcessTrace().SetEnabled(true);
+
+  const std::string colons(59, ':');
+  std::printf("%s\n", colons.c_str());
+  std::printf("::     Portulon Service launched in Console Mode       ::\n");
+  std::printf("%s\n", colons.c_str());
+  plat::FileVersionInfo info;
+  const DWORD err = plat::GetFileVersionInfo("plsvc.exe", &info);
+  if (err == plat::ERROR_SUCCESS) {
+    std::string line = ":: Version   : " + info.productVersionText + " ";
+    if (line.size() < colons.size()) line += std::string(colons.size() - line.size(), ':');
+    std::printf("%s\n", line.c_str());
+  } else {
+    std::printf(":: Version size failed (%d) :: Build Date: %s @ %s\n", static_cast<int>(err),
+                __DATE__, __TIME__);
+  }
+  std::fflush(stdout);
+
+  plat::Beep(40, 1000);
+  SleepMs(3000);
+  p.stopEvent = std::make_unique<ManualResetEvent>();
+  StartServiceThread("Got Thread ID #");
+  plat::Beep(500, 100);
+  std::printf("Service launched in Console Mode OK.\n");
+  std::fflush(stdout);
+  // Nothing signals it in console mode: the program runs until it is killed.
+  p.stopEvent->Wait();
+  return 0;
+}
+
+DWORD FirstTimeInitialize(ServiceContext& context) {
+  tzset();
+  context.serverName = plat::GetComputerName().substr(0, 19);
+  common::Trace("FirstTimeInitialize", "Step1", 0);
+  common::Trace("FirstTimeInitialize", "Read Settings from Registry", 0);
+  ReadSettings(context);
+
+  common::Trace("FirstTimeInitialize", "Read System Data from Central DB", 0);
+
+  common::Trace("FirstTimeInitialize", "Step4: Init portable", 0);
+  SleepMs(100);
+
+  ClearTEMPFile(context);
+
+  context.rasType = PLK::RAServer::GetLocalRASType();
+  common::Trace("FirstTimeInit", context.rasType == PLK::kRasTypeRras ? "This is RRAS"
+                                                                      : "This is standard RAS",
+                0);
+  plat::RegWriteDword(kServiceKey, "RAS Type", context.rasType);
+
+  if (DWORD rc = RAS_LoadOrdinals(context); rc != 0) {
+    common::Trace("FirstTimeInitialize", "Failed to load necessary ordinals", static_cast<long>(rc));
+    return kInitFailed;
+  }
+
+  context.groupPropertiesUsed = true;
+  common::Trace("FirstTimeInitialize", "Init SUCCESS", 0);
+  return 0;
+}
+
+void ServiceThread(ServiceContext& context) {
+  const DWORD result = FirstTimeInitialize(context);
+  if (result == 0) {
+    ReportToEventLog(0, kEventStarted, "Initialization completed successfully",
+                     "The Portulon service is up and running", 2);
+  } else {
+    const std::string code = std::to_string(result);
+    ReportToEventLog(1, kEventStartFailed, "Error in step ", code.c_str(), 2);
+  }
+  if (Process().consoleMode) {
+    std::printf("--------------- VARIABLE DUMPING DEBUG -------------------------\n");
+    std::printf("bGroupPropertiesUsed: %s\n", context.groupPropertiesUsed ? "TRUE" : "FALSE");
+    std::printf("----------------------------------------------------------------\n");
+    std::fflush(stdout);
+  }
+  context.sessionFile = plat::GetCurrentDirectory() + "\\~plsess.tmp";
+  NP_InitPipe(context);
+  StartExportThread(context);
+}
+
+int PlsvcMain(int argc, char** argv) {
+  QCL::SetTraceLevel(12);
+  common::ConfigureProcessTrace(common::ServiceTraceOptions());
+  common::ProcessTrace().SetEnabled(false);
+  if (argc > 1) return RunConsoleMode();
+
+  static char name[] = "Portulon Service";
+  const plat::SERVICE_TABLE_ENTRY table[] = {{name, ServiceEntry}, {nullptr, nullptr}};
+  const DWORD err = plat::StartServiceCtrlDispatcher(table);
+  if (err != plat::ERROR_SUCCESS) {
+    // The diagnostic hook receives "In StartServiceCtrlDispatcher" and the
+    // error; it does nothing with them.
+    return static_cast<int>(err);
+  }
+  (void)argv;
+  return 0;
+}
+
+}  // namespace svc

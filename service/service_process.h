@@ -1,0 +1,48 @@
+// The service process: service entry and control handler, console mode, the
+// start-up thread and its initialisation.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/service.h"
+#include "platform/win_types.h"
+#include "service/service_context.h"
+#include "service/stop_event.h"
+
+namespace svc {
+
+inline constexpr const char* kDispatchName = "Portulon Service";
+inline constexpr plat::DWORD kInitFailed = 89;
+
+// Process-wide state of the running service.
+struct ServiceProcess {
+  int serviceMode = 0;  // set at the start of the service entry
+  int consoleMode = 0;  // set at the start of console mode
+  plat::SERVICE_STATUS_HANDLE statusHandle = 0;
+  std::unique_ptr<ManualResetEvent> stopEvent;  // created unnamed, not signalled
+  ServiceContext context;
+};
+
+ServiceProcess& Process();
+
+// `main` of plsvc: console mode with any argument, else the dispatcher.
+int PlsvcMain(int argc, char** argv);
+
+// The entry named in the dispatch table.
+void ServiceEntry(plat::DWORD argc, char** argv);
+void ControlHandler(plat::DWORD control);
+plat::BOOL ReportStatus(plat::DWORD state, plat::DWORD win32ExitCode, plat::DWORD serviceExitCode,
+                        plat::DWORD checkPoint, plat::DWORD waitHint);
+int RunConsoleMode();
+
+// Runs once: initialisation, its event, the pipe server and the export
+// scheduler; the threads it starts keep running.
+void ServiceThread(ServiceContext& context);
+// The start-up sequence; 0 or kInitFailed.
+plat::DWORD FirstTimeInitialize(ServiceContext& context);
+
+// "%hd,%hd,%hd,%hd" of plsvc.exe's file version, or the failure text.
+std::string GetVersionString();
+
+}  // namespace svc

@@ -1,0 +1,125 @@
+#include "service/settings.h"
+
+#include <cstdio>
+
+#include "common/trace.h"
+#include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "service/event_report.h"
+#include "service/service_context.h"
+
+namespace svc {
+
+namespace {
+
+void ReadDword(const plat::RegKey& key, const char* name, DWORD* value) {
+  DWORD v = 0;
+  if (key.QueryDword(name, &v) == plat::ERROR_SUCCESS) *value = v;
+}
+
+// A string value as a fixed buffer would hold it.
+void ReadString(const plat::RegKey& key, const char* name, size_t bufferSize, std::string* value) {
+  std::string v;
+  if (key.QueryString(name, &v) != plat::ERROR_SUCCESS) return;
+  if (v.size() >= bufferSize) v.resize(bufferSize - 1);
+  *value = v;
+}
+
+std::string InFolder(const std::string& folder, const char* name) {
+  return folder + "\\" + name;
+}
+
+}  // namespace
+
+std::string DataPaths::DailyLog(const std::string& dayName) const {
+  return folder + "\\LogData\\" + dayName + ".log";
+}
+
+DataPaths MakeDataPaths(const std::string& masterShare, const std::string& currentDirectory) {
+  DataPaths p;
+  p.workingAlone = masterShare.empty();
+  p.folder = p.workingAlone ? currentDirectory : masterShare;
+  while (p.folder.size() > 3 && (p.folder.back() == '\\' || p.folder.back() == '/')) {
+    p.folder.pop_back();
+  }
+  p.combinedLog = InFolder(p.folder, "portulon.log");
+  p.users = InFolder(p.folder, "portulon.usr");
+  p.systemData = InFolder(p.folder, "portulon.hw");
+  p.loggedIn = InFolder(p.folder, "portulon.tmp");
+  p.portStat = InFolder(p.folder, "portstat.log");
+  // Working alone, the counters stay beside the other data files instead of
+  // landing in the root of the current drive.
+  p.statusCounters = InFolder(p.folder, "svc_status.dat");
+  return p;
+}
+
+void ReadServiceSettings(ServiceSettings* s) {
+  plat::RegKey key;
+  if (plat::RegKey::Open(plat::Hive::LocalMachine, kServiceKey, &key) == plat::ERROR_SUCCESS) {
+    ReadDword(key, "IPConvert", &s->ipConvert);
+    DWORD minutes = s->idleTimerSeconds / 60;
+    ReadDword(key, "IdleTimer", &minutes);
+    s->idleTimerSeconds = minutes * 60;
+    ReadDword(key, "IdleBytesLimit", &s->idleBytesLimit);
+    ReadDword(key, "Master", &s->master);
+    ReadDword(key, "LogToLargeFile", &s->logToLargeFile);
+    ReadString(key, "AssumeDomain", 50, &s->assumeDomain);
+    ReadString(key, "MasterShare", 600, &s->masterShare);
+    ReadString(key, "ODBC_Account", 600, &s->odbcAccount);
+    ReadString(key, "ODBC_DSN", 600, &s->odbcDsn);
+    ReadString(key, "ODBC_Password", 600, &s->odbcPassword);
+    ReadDword(key, "ExportDates", &s->exportDates);
+    ReadDword(key, "ExportDays", &s->exportDays);
+    ReadDword(key, "ExportHours", &s->exportHours);
+    ReadDword(key, "ExportUsers", &s->exportUsers);
+    ReadDword(key, "ExportHistory", &s->exportHistory);
+    ReadDword(key, "LogSessionEventsToEventLog", &s->logSessionEventsToEventLog);
+    ReadDword(key, "StaticIP", &s->staticIP);
+    ReadDword(key, "LogMaxSizeKB", &s->logMaxSizeKB);
+  }
+  if (s->idleBytesLimit == 0) s->idleBytesLimit = 10000;
+  char line[100];
+  std::snprintf(line, sizeof line, "INIT: IdleTimer=%d  IdleBytesLimit=%d",
+                static_cast<int>(s->idleTimerSeconds), static_cast<int>(s->idleBytesLimit));
+  common::Trace("ReadSettings", line, 0);
+}
+
+void ReadSettings(ServiceContext& context) {
+  ReadServiceSettings(&context.settings);
+  context.paths = MakeDataPaths(context.settings.masterShare, plat::GetCurrentDirectory());
+  if (context.paths.workingAlone) common::Trace("ReadSettings", "Working alone", 0);
+  common::Trace("ReadSettings", "Testing Share Access", 0);
+  TestMasterShare(context);
+}
+
+DWORD ProbeDataFolder(const ServiceContext& context) {
+  const std::string probe = context.paths.folder + "\\" + context.serverName + ".tst";
+  if (DWORD err = plat::WriteWholeFile(probe, ""); err != plat::ERROR_SUCCESS) return err;
+  return plat::DeleteFile(probe);
+}
+
+DWORD TestMasterShare(const ServiceContext& context) {
+  const DWORD err = ProbeDataFolder(context);
+  if (err != plat::ERROR_SUCCESS) {
+    common::Trace("TestMasterShare", "Failed to access folder", static_cast<long>(err));
+    char detail[700];
+    std::snprintf(detail, sizeof detail, "%s Error Code %d", context.paths.folder.c_str(),
+                  static_cast<int>(err));
+    ReportToEventLog(1, kEventShareAccessFailed,
+                     "Failed to access primary share. Make sure that the Portulon service account "
+                     "can access share",
+                     detail, 2);
+    return err;
+  }
+  common::Trace("TestMasterShare", "Access OK", 0);
+  return plat::ERROR_SUCCESS;
+}
+
+void ClearTEMPFile(const ServiceContext& context) {
+  plat::ProfileDeleteSection(context.paths.loggedIn, context.serverName);
+}
+
+}  // namespace svc
