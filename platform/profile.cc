@@ -1,0 +1,936 @@
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/errors.h"
+#include "platform/path.h"
+
+namespace plat {
+
+namespace {
+
+// ------------------------------------------------------------------ text
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view Unquote(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    return v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
+// A line break or NUL inside a name or value would split it across lines (or
+// cut a NUL-separated list) and change the file's structure.
+bool HasBreak(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos; }
+
+struct CaseInsensitiveHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const {
+    uint64_t h = 1469598103934665603ULL;
+    for (const char c : s) {
+      const auto u = static_cast<unsigned char>(c);
+      h = (h ^ ((u >= 'A' && u <= 'Z') ? u + 32 : u)) * 1099511628211ULL;
+    }
+    return static_cast<size_t>(h);
+  }
+};
+
+struct CaseInsensitiveEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const { return EqualsIgnoringCase(a, b); }
+};
+
+// Name -> position of its first occurrence.
+using NameIndex = std::unordered_map<std::string, uint32_t, CaseInsensitiveHash, CaseInsensitiveEqual>;
+
+// The header name of a line, when the line is a section header: the text
+// between the first '[' and the last ']', so names holding brackets round-trip.
+bool ParseHeader(std::string_view line, std::string_view* name) {
+  while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+  if (line.empty() || line.front() != '[') return false;
+  const size_t close = line.rfind(']');
+  if (close == line.npos || close == 0) return false;
+  *name = Trim(line.substr(1, close - 1));
+  return true;
+}
+
+// ------------------------------------------------------------- the model
+//
+// A file is a list of sections, each holding its lines verbatim (line endings
+// included), so a write re-parses only the section it touches and saving is a
+// concatenation. Key lines are indexed by offsets into the section's text.
+
+struct KeyLine {
+  uint32_t line;     // start of the line
+  uint32_t lineEnd;  // end of its content, before the line break
+  uint32_t next;     // start of the following line
+  uint32_t nameOff, nameLen;    // trimmed key name
+  uint32_t valueOff, valueLen;  // trimmed value, quotes still on
+  bool first;                   // no earlier line of the section has this key
+};
+
+// Sections with more keys than this get a hash index (a log section can hold
+// one key per record); below it a scan is faster.
+constexpr size_t kKeyIndexThreshold = 24;
+
+struct Section {
+  std::string text;
+  std::string name;        // as written in the header
+  bool hasHeader = false;  // false for the lines before the first header and for deleted sections
+  std::vector<KeyLine> keys;
+  NameIndex keyIndex;  // only for large sections
+
+  std::string_view KeyName(const KeyLine& k) const {
+    return std::string_view(text).substr(k.nameOff, k.nameLen);
+  }
+  std::string_view Value(const KeyLine& k) const {
+    return Unquote(std::string_view(text).substr(k.valueOff, k.valueLen));
+  }
+  size_t HeaderEnd() const {
+    if (!hasHeader) return 0;
+    const size_t nl = text.find('\n');
+    return nl == text.npos ? text.size() : nl + 1;
+  }
+
+  const KeyLine* FindKey(std::string_view key) const {
+    if (!keyIndex.empty()) {
+      auto it = keyIndex.find(key);
+      return it == keyIndex.end() ? nullptr : &keys[it->second];
+    }
+    for (const auto& k : keys) {
+      if (k.nameLen == key.size() && EqualsIgnoringCase(KeyName(k), key)) return &k;
+    }
+    return nullptr;
+  }
+
+  // Rebuilds the key table from `text`.
+  void Parse() {
+    keys.clear();
+    keyIndex.clear();
+    const std::string_view t(text);
+    size_t pos = HeaderEnd();
+    while (pos < t.size()) {
+      const size_t nl = t.find('\n', pos);
+      const size_t next = nl == t.npos ? t.size() : nl + 1;
+      size_t end = nl == t.npos ? t.size() : nl;
+      if (end > pos && t[end - 1] == '\r') --end;
+      size_t b = pos;
+      while (b < end && IsBlank(t[b])) ++b;
+      if (b < end && t[b] != ';') {
+        const size_t eq = t.find('=', b);
+        if (eq < end) {
+          const std::string_view name = Trim(t.substr(b, eq - b));
+          const std::string_view value = Trim(t.substr(eq + 1, end - eq - 1));
+          if (!name.empty()) {
+            keys.push_back(KeyLine{static_cast<uint32_t>(pos), static_cast<uint32_t>(end),
+                                   static_cast<uint32_t>(next),
+                                   static_cast<uint32_t>(name.data() - t.data()),
+                                   static_cast<uint32_t>(name.size()),
+                                   static_cast<uint32_t>(value.data() - t.data()),
+                                   static_cast<uint32_t>(value.size()), true});
+          }
+        }
+      }
+      pos = next;
+    }
+    if (keys.size() > kKeyIndexThreshold) {
+      keyIndex.reserve(keys.size());
+      for (uint32_t i = 0; i < keys.size(); ++i) {
+        keys[i].first = keyIndex.try_emplace(std::string(KeyName(keys[i])), i).second;
+      }
+    } else {
+      for (size_t i = 0; i < keys.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+          if (keys[j].nameLen == keys[i].nameLen &&
+              EqualsIgnoringCase(KeyName(keys[j]), KeyName(keys[i]))) {
+            keys[i].first = false;
+            break;
+          }
+        }
+      }
+    }
+  }
+};
+
+struct ProfileData {
+  std::vector<Section> sections;  // [0] holds the lines before the first header
+  NameIndex index;                // first live section of each name
+  std::string eol = "\n";         // line ending for lines we add: the file's own
+  bool duplicateSections = false;
+  size_t deadSections = 0;
+
+  const Section* Find(std::string_view name) const {
+    auto it = index.find(name);
+    return it == index.end() ? nullptr : &sections[it->second];
+  }
+  Section* Find(std::string_view name) {
+    auto it = index.find(name);
+    return it == index.end() ? nullptr : &sections[it->second];
+  }
+
+  void RebuildIndex() {
+    index.clear();
+    duplicateSections = false;
+    for (uint32_t i = 0; i < sections.size(); ++i) {
+      const Section& s = sections[i];
+      if (!s.hasHeader || s.name.empty()) continue;
+      if (!index.try_emplace(s.name, i).second) duplicateSections = true;
+    }
+  }
+};
+
+ProfileData ParseProfile(std::string_view text) {
+  ProfileData d;
+  const size_t firstNl = text.find('\n');
+  if (firstNl != text.npos && firstNl > 0 && text[firstNl - 1] == '\r') d.eol = "\r\n";
+
+  d.sections.emplace_back();
+  size_t start = 0;  // start of the current section's text
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t nl = text.find('\n', pos);
+    const size_t next = nl == text.npos ? text.size() : nl + 1;
+    std::string_view name;
+    // Only lines that begin (after blanks) with '[' can be headers; skip the
+    // rest without looking further.
+    size_t b = pos;
+    while (b < next && IsBlank(text[b])) ++b;
+    if (b < next && text[b] == '[') {
+      size_t end = nl == text.npos ? text.size() : nl;
+      if (end > pos && text[end - 1] == '\r') --end;
+      if (ParseHeader(text.substr(pos, end - pos), &name)) {
+        d.sections.back().text.assign(text.substr(start, pos - start));
+        Section s;
+        s.name.assign(name);
+        s.hasHeader = true;
+        d.sections.push_back(std::move(s));
+        start = pos;
+      }
+    }
+    pos = next;
+  }
+  d.sections.back().text.assign(text.substr(start));
+  for (auto& s : d.sections) s.Parse();
+  d.RebuildIndex();
+  return d;
+}
+
+std::string Serialize(const ProfileData& d) {
+  size_t total = 0;
+  for (const auto& s : d.sections) total += s.text.size();
+  std::string out;
+  out.reserve(total);
+  for (const auto& s : d.sections) out += s.text;
+  return out;
+}
+
+// -------------------------------------------------------------- changes
+
+// Changes arrive validated, with names trimmed.
+
+void EnsureEndsWithLineBreak(ProfileData& d) {
+  for (size_t i = d.sections.size(); i-- > 0;) {
+    Section& s = d.sections[i];
+    if (s.text.empty()) continue;
+    if (s.text.back() != '\n') {
+      s.text += d.eol;
+      s.Parse();
+    }
+    return;
+  }
+}
+
+bool SetKey(ProfileData& d, std::string_view section, std::string_view key, std::string_view value) {
+  Section* s = d.Find(section);
+  if (!s) {
+    EnsureEndsWithLineBreak(d);
+    Section n;
+    n.hasHeader = true;
+    n.name.assign(section);
+    n.text.reserve(section.size() + key.size() + value.size() + 8);
+    n.text.append("[").append(section).append("]").append(d.eol);
+    n.text.append(key).append("=").append(value).append(d.eol);
+    n.Parse();
+    d.sections.push_back(std::move(n));
+    d.index.try_emplace(std::string(section), static_cast<uint32_t>(d.sections.size() - 1));
+    return true;
+  }
+  if (const KeyLine* k = s->FindKey(key)) {
+    // The line keeps the key's spelling in the file.
+    std::string line;
+    line.reserve(k->nameLen + 1 + value.size());
+    line.append(s->KeyName(*k)).append("=").append(value);
+    const size_t at = k->line, len = k->lineEnd - k->line;
+    if (std::string_view(s->text).substr(at, len) == line) return false;
+    s->text.replace(at, len, line);
+  } else {
+    const size_t at = s->keys.empty() ? s->HeaderEnd() : s->keys.back().next;
+    std::string line;
+    if (at == s->text.size() && !s->text.empty() && s->text.back() != '\n') line += d.eol;
+    line.append(key).append("=").append(value).append(d.eol);
+    s->text.insert(at, line);
+  }
+  s->Parse();
+  return true;
+}
+
+// Removes every line of the key in its section, so the key reads as missing
+// afterwards even when the file held it twice.
+bool DeleteKey(ProfileData& d, std::string_view section, std::string_view key) {
+  Section* s = d.Find(section);
+  if (!s) return false;
+  bool changed = false;
+  for (size_t i = s->keys.size(); i-- > 0;) {
+    const KeyLine& k = s->keys[i];
+    if (k.nameLen == key.size() && EqualsIgnoringCase(s->KeyName(k), key)) {
+      s->text.erase(k.line, k.next - k.line);
+      changed = true;
+    }
+  }
+  if (changed) s->Parse();
+  return changed;
+}
+
+// A section spans its header and body up to its last key line; comments and
+// blank lines after that usually introduce the next section and stay.
+void RemoveSection(ProfileData& d, Section& s) {
+  const size_t end = s.keys.empty() ? s.HeaderEnd() : s.keys.back().next;
+  s.text.erase(0, end);
+  s.hasHeader = false;
+  s.name.clear();
+  s.Parse();
+  ++d.deadSections;
+}
+
+// Removes every section of that name (duplicates included).
+bool DeleteSection(ProfileData& d, std::string_view section) {
+  auto it = d.index.find(section);
+  if (it == d.index.end()) return false;
+  if (d.duplicateSections) {
+    for (auto& s : d.sections) {
+      if (s.hasHeader && EqualsIgnoringCase(s.name, section)) RemoveSection(d, s);
+    }
+  } else {
+    RemoveSection(d, d.sections[it->second]);
+  }
+  d.index.erase(it);
+  return true;
+}
+
+// Folds the leftovers of deleted sections into their predecessors so the
+// section list does not grow without bound in a long-lived cache entry.
+void Compact(ProfileData& d) {
+  if (d.deadSections < 64 || d.deadSections * 2 < d.sections.size()) return;
+  std::vector<Section> kept;
+  kept.reserve(d.sections.size() - d.deadSections);
+  for (auto& s : d.sections) {
+    if (!kept.empty() && !s.hasHeader) {
+      if (!s.text.empty()) {
+        kept.back().text += s.text;
+        kept.back().Parse();
+      }
+      continue;
+    }
+    kept.push_back(std::move(s));
+  }
+  d.sections = std::move(kept);
+  d.deadSections = 0;
+  d.RebuildIndex();
+}
+
+bool ApplyChange(ProfileData& d, const ProfileChange& c) {
+  if (c.key.empty()) return DeleteSection(d, c.section);
+  if (!c.value) return DeleteKey(d, c.section, c.key);
+  return SetKey(d, c.section, c.key, *c.value);
+}
+
+// Checks a change and trims its names as reading trims them.
+DWORD Validate(const ProfileChange& in, ProfileChange* out) {
+  const std::string_view section = Trim(in.section);
+  if (section.empty() || HasBreak(section)) return ERROR_INVALID_PARAMETER;
+  out->section.assign(section);
+  out->key.clear();
+  out->value.reset();
+  if (in.key.empty()) return ERROR_SUCCESS;  // deletes the section
+
+  const std::string_view key = Trim(in.key);
+  // A key beginning with ';' would be written as a comment, one beginning with
+  // '[' could read as a header: neither could be read back.
+  if (key.empty() || HasBreak(key) || key.find('=') != key.npos || key.front() == ';' ||
+      key.front() == '[') {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (in.value && HasBreak(*in.value)) return ERROR_INVALID_PARAMETER;
+  out->key.assign(key);
+  out->value = in.value;
+  return ERROR_SUCCESS;
+}
+
+// ------------------------------------------------------------ file level
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = other.fd_;
+      other.fd_ = -1;
+    }
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  void Reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+struct FileIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  int64_t mtimeNs = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity IdentityOf(const struct stat& st) {
+  return FileIdentity{st.st_dev, st.st_ino, st.st_size,
+                      static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// Parsed files of this process. Each entry keeps its file open: an inode
+// number cannot be reused while the inode is open, so (device, inode) never
+// names two different versions of a file even when both have the same size
+// and a coarse modification time.
+class ParseCache {
+ public:
+  struct Entry {
+    FileIdentity id;
+    std::shared_ptr<ProfileData> data;
+    UniqueFd pin;
+    uint64_t lastUse = 0;
+  };
+
+  std::shared_ptr<const ProfileData> Find(const std::string& path, const FileIdentity& id) {
+    Entry stale;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entries_.find(path);
+    if (it == entries_.end()) return nullptr;
+    if (it->second.id == id) {
+      it->second.lastUse = ++clock_;
+      return it->second.data;
+    }
+    stale = Remove(it);
+    return nullptr;  // `stale` is destroyed after the mutex is released
+  }
+
+  void Drop(const std::string& path) {
+    Entry gone;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto it = entries_.find(path); it != entries_.end()) gone = Remove(it);
+  }
+
+  // Removes and returns the entry when it still describes the file, so a
+  // writer can change the data in place.
+  bool Take(const std::string& path, const FileIdentity& id, Entry* out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entries_.find(path);
+    if (it == entries_.end()) return false;
+    const bool current = it->second.id == id;
+    *out = Remove(it);
+    return current;
+  }
+
+  void Put(const std::string& path, Entry entry) {
+    std::vector<Entry> evicted;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto it = entries_.find(path); it != entries_.end()) evicted.push_back(Remove(it));
+    entry.lastUse = ++clock_;
+    bytes_ += static_cast<uint64_t>(entry.id.size);
+    entries_.insert_or_assign(path, std::move(entry));
+    while (entries_.size() > 1 && (entries_.size() > kMaxEntries || bytes_ > kMaxBytes)) {
+      auto oldest = entries_.begin();
+      for (auto i = entries_.begin(); i != entries_.end(); ++i) {
+        if (i->second.lastUse < oldest->second.lastUse) oldest = i;
+      }
+      evicted.push_back(Remove(oldest));
+    }
+  }
+
+ private:
+  static constexpr size_t kMaxEntries = 48;
+  static constexpr uint64_t kMaxBytes = 96ull << 20;
+
+  Entry Remove(std::unordered_map<std::string, Entry>::iterator it) {
+    Entry e = std::move(it->second);
+    bytes_ -= static_cast<uint64_t>(e.id.size);
+    entries_.erase(it);
+    return e;
+  }
+
+  std::mutex mutex_;  // guards entries_, clock_ and bytes_
+  std::unordered_map<std::string, Entry> entries_;
+  uint64_t clock_ = 0;
+  uint64_t bytes_ = 0;
+};
+
+ParseCache& Cache() {
+  static ParseCache cache;
+  return cache;
+}
+
+DWORD ReadFd(int fd, size_t expected, std::string* text) {
+  text->clear();
+  text->resize(expected + 1);
+  size_t done = 0;
+  for (;;) {
+    if (done == text->size()) text->resize(text->size() * 2 + 4096);
+    const ssize_t n = ::pread(fd, text->data() + done, text->size() - done, static_cast<off_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrorFromErrno(errno);
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  text->resize(done);
+  return ERROR_SUCCESS;
+}
+
+// Parses the file open on `fd`, whose status is `st`. ERROR_READ_FAULT when it
+// changed while being read (a writer that does not replace files).
+DWORD ParseOpenFile(int fd, const struct stat& st, std::shared_ptr<ProfileData>* out) {
+  std::string text;
+  if (DWORD err = ReadFd(fd, static_cast<size_t>(st.st_size), &text); err != ERROR_SUCCESS) {
+    return err;
+  }
+  struct stat after;
+  if (::fstat(fd, &after) != 0) return ErrorFromErrno(errno);
+  if (static_cast<off_t>(text.size()) != st.st_size || !(IdentityOf(after) == IdentityOf(st))) {
+    return ERROR_READ_FAULT;
+  }
+  *out = std::make_shared<ProfileData>(ParseProfile(text));
+  return ERROR_SUCCESS;
+}
+
+// The profile as the file holds it now; ERROR_FILE_NOT_FOUND when missing.
+DWORD LoadProfile(const std::string& host, std::shared_ptr<const ProfileData>* out) {
+  struct stat st;
+  if (::stat(host.c_str(), &st) != 0) {
+    const int e = errno;
+    Cache().Drop(host);  // releases a deleted file the cache still holds open
+    return ErrorFromErrno(e);
+  }
+  if (!S_ISREG(st.st_mode)) return ERROR_FILE_NOT_FOUND;
+  if (auto cached = Cache().Find(host, IdentityOf(st))) {
+    *out = std::move(cached);
+    return ERROR_SUCCESS;
+  }
+  DWORD err = ERROR_READ_FAULT;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return ErrorFromErrno(errno);
+    if (::fstat(fd.get(), &st) != 0) return ErrorFromErrno(errno);
+    const FileIdentity id = IdentityOf(st);
+    if (auto cached = Cache().Find(host, id)) {
+      *out = std::move(cached);
+      return ERROR_SUCCESS;
+    }
+    std::shared_ptr<ProfileData> data;
+    err = ParseOpenFile(fd.get(), st, &data);
+    if (err == ERROR_READ_FAULT) continue;
+    if (err != ERROR_SUCCESS) return err;
+    Cache().Put(host, ParseCache::Entry{id, data, std::move(fd), 0});
+    *out = std::move(data);
+    return ERROR_SUCCESS;
+  }
+  return err;
+}
+
+// The exclusive lock of a profile file, shared by all processes: flock on the
+// file itself. Held for exactly one read-modify-write.
+class FileLock {
+ public:
+  // Locks the file that `host` names, creating it when `create` (then
+  // `*created` tells whether this call made it).
+  DWORD Acquire(const std::string& host, bool create, bool* created) {
+    for (;;) {
+      *created = false;
+      int raw = -1;
+      if (create) {
+        raw = ::open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (raw >= 0) {
+          *created = true;
+        } else if (errno == ENOENT) {
+          return ERROR_PATH_NOT_FOUND;  // the folder is missing
+        } else if (errno == EEXIST) {
+          raw = ::open(host.c_str(), O_RDWR | O_CLOEXEC);
+          if (raw < 0 && errno == ENOENT) continue;  // deleted meanwhile
+        }
+      } else {
+        raw = ::open(host.c_str(), O_RDWR | O_CLOEXEC);
+      }
+      if (raw < 0) return ErrorFromErrno(errno);
+      fd_ = UniqueFd(raw);
+      while (::flock(fd_.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) return ErrorFromErrno(errno);
+      }
+      // Another writer may have renamed a new file over the one we locked.
+      struct stat held, named;
+      if (::fstat(fd_.get(), &held) != 0) return ErrorFromErrno(errno);
+      if (::stat(host.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino) {
+        return ERROR_SUCCESS;
+      }
+      fd_.Reset();
+    }
+  }
+  int fd() const { return fd_.get(); }
+
+ private:
+  UniqueFd fd_;  // closing it releases the lock
+};
+
+DWORD WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrorFromErrno(errno);
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return ERROR_SUCCESS;
+}
+
+// Writes `text` to a temporary file beside `host` and renames it over `host`.
+// The new file stays open in `*pin`. No fsync: the file must survive a crash
+// of the process, not of the host, and syncing megabytes would cost more than
+// a dial-in may take.
+DWORD ReplaceFile(const std::string& host, std::string_view text, mode_t mode, UniqueFd* pin,
+                  FileIdentity* id) {
+  const std::string temp =
+      host + ".~" + std::to_string(::getpid()) + "-" + std::to_string(::gettid());
+  UniqueFd fd(::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!fd.valid()) return ErrorFromErrno(errno);
+  DWORD err = ::fchmod(fd.get(), mode & 07777) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
+  if (err == ERROR_SUCCESS) err = WriteAll(fd.get(), text);
+  struct stat st;
+  if (err == ERROR_SUCCESS && ::fstat(fd.get(), &st) != 0) err = ErrorFromErrno(errno);
+  if (err == ERROR_SUCCESS && ::rename(temp.c_str(), host.c_str()) != 0) err = ErrorFromErrno(errno);
+  if (err != ERROR_SUCCESS) {
+    ::unlink(temp.c_str());
+    return err;
+  }
+  *id = IdentityOf(st);
+  *pin = std::move(fd);
+  return ERROR_SUCCESS;
+}
+
+// One locked read-modify-write of a file.
+DWORD ModifyProfile(const std::string& host, const std::vector<ProfileChange>& changes) {
+  bool creates = false;
+  for (const auto& c : changes) creates = creates || (!c.key.empty() && c.value);
+
+  FileLock lock;
+  bool created = false;
+  if (DWORD err = lock.Acquire(host, creates, &created); err != ERROR_SUCCESS) {
+    // Deleting from a file that does not exist leaves nothing to do.
+    return !creates && err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
+  }
+  struct stat st;
+  if (::fstat(lock.fd(), &st) != 0) return ErrorFromErrno(errno);
+  const FileIdentity id = IdentityOf(st);
+
+  ParseCache::Entry entry;
+  if (!Cache().Take(host, id, &entry)) {
+    entry = ParseCache::Entry{};
+    DWORD err = ParseOpenFile(lock.fd(), st, &entry.data);
+    if (err == ERROR_READ_FAULT) err = ERROR_SHARING_VIOLATION;  // changed behind our lock
+    if (err != ERROR_SUCCESS) return err;
+  } else if (entry.data.use_count() > 1) {
+    // A reader of this process still looks at it: change a copy.
+    entry.data = std::make_shared<ProfileData>(*entry.data);
+  }
+
+  ProfileData& data = *entry.data;
+  bool changed = false;
+  for (const auto& c : changes) changed = ApplyChange(data, c) || changed;
+  if (!changed) {
+    if (entry.pin.valid()) Cache().Put(host, std::move(entry));
+    return ERROR_SUCCESS;
+  }
+  Compact(data);
+
+  const std::string text = Serialize(data);
+  UniqueFd pin;
+  FileIdentity newId;
+  if (DWORD err = ReplaceFile(host, text, st.st_mode, &pin, &newId); err != ERROR_SUCCESS) {
+    // Leave no empty file behind that only this failed write created. We hold
+    // its lock, so the name still refers to it.
+    if (created) ::unlink(host.c_str());
+    return err;
+  }
+  Cache().Put(host, ParseCache::Entry{newId, std::move(entry.data), std::move(pin), 0});
+  return ERROR_SUCCESS;
+}
+
+DWORD ApplyChecked(std::string_view file, const std::vector<ProfileChange>& changes) {
+  std::vector<ProfileChange> checked(changes.size());
+  for (size_t i = 0; i < changes.size(); ++i) {
+    if (DWORD err = Validate(changes[i], &checked[i]); err != ERROR_SUCCESS) return err;
+  }
+  std::string host;
+  if (DWORD err = ResolvePath(file, &host); err != ERROR_SUCCESS) return err;
+  if (checked.empty()) return ERROR_SUCCESS;
+  return ModifyProfile(host, checked);
+}
+
+// ----------------------------------------------------------------- reads
+
+std::shared_ptr<const ProfileData> Load(std::string_view file) {
+  std::string host;
+  if (ResolvePath(file, &host) != ERROR_SUCCESS) return nullptr;
+  std::shared_ptr<const ProfileData> data;
+  if (LoadProfile(host, &data) != ERROR_SUCCESS) return nullptr;
+  return data;
+}
+
+// The value of a key; false when file, section or key are missing.
+bool LookupValue(std::string_view file, std::string_view section, std::string_view key,
+                 std::string* value) {
+  const auto data = Load(file);
+  if (!data) return false;
+  const Section* s = data->Find(Trim(section));
+  if (!s) return false;
+  const KeyLine* k = s->FindKey(Trim(key));
+  if (!k) return false;
+  value->assign(s->Value(*k));
+  return true;
+}
+
+std::vector<std::string> KeyNames(const Section& s) {
+  std::vector<std::string> names;
+  names.reserve(s.keys.size());
+  for (const auto& k : s.keys) {
+    if (k.first) names.emplace_back(s.KeyName(k));
+  }
+  return names;
+}
+
+std::vector<std::string> SectionNames(const ProfileData& d) {
+  std::vector<std::string> names;
+  names.reserve(d.index.size());
+  for (uint32_t i = 0; i < d.sections.size(); ++i) {
+    const Section& s = d.sections[i];
+    if (!s.hasHeader || s.name.empty()) continue;
+    auto it = d.index.find(s.name);
+    if (it != d.index.end() && it->second == i) names.push_back(s.name);
+  }
+  return names;
+}
+
+// Buffer rules of the Windows calls.
+DWORD CopyValue(std::string_view value, char* buffer, DWORD size) {
+  if (!buffer || size == 0) return 0;
+  const size_t n = std::min<size_t>(value.size(), size - 1);
+  std::memcpy(buffer, value.data(), n);
+  buffer[n] = '\0';
+  return static_cast<DWORD>(n);
+}
+
+// Each name NUL-terminated, an extra NUL at the end; when it does not fit, as
+// much as fits in size - 2 characters followed by two NULs.
+DWORD CopyList(const std::vector<std::string>& names, char* buffer, DWORD size) {
+  if (!buffer || size == 0) return 0;
+  if (size == 1) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  size_t needed = 0;
+  for (const auto& n : names) needed += n.size() + 1;
+  if (needed + 1 <= size) {
+    char* p = buffer;
+    for (const auto& n : names) {
+      std::memcpy(p, n.data(), n.size());
+      p += n.size();
+      *p++ = '\0';
+    }
+    *p = '\0';
+    return static_cast<DWORD>(needed);
+  }
+  const size_t room = size - 2;
+  size_t done = 0;
+  for (const auto& n : names) {
+    if (done >= room) break;
+    const size_t take = std::min(n.size() + 1, room - done);
+    std::memcpy(buffer + done, n.c_str(), take);  // c_str() supplies the NUL
+    done += take;
+  }
+  buffer[size - 2] = '\0';
+  buffer[size - 1] = '\0';
+  return size - 2;
+}
+
+// A default standing in for a list is copied as a value; the second NUL
+// (when it fits) lets a caller walk it as a one-name list.
+DWORD CopyDefaultAsList(std::string_view def, char* buffer, DWORD size) {
+  const DWORD n = CopyValue(def, buffer, size);
+  if (buffer && n + 1 < size) buffer[n + 1] = '\0';
+  return n;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ interface
+
+std::string ProfileGetString(std::string_view file, std::string_view section,
+                             std::string_view key, std::string_view defaultValue) {
+  std::string value;
+  if (LookupValue(file, section, key, &value)) return value;
+  return std::string(defaultValue);
+}
+
+std::optional<std::vector<std::string>> ProfileListKeys(std::string_view file,
+                                                        std::string_view section) {
+  const auto data = Load(file);
+  if (!data) return std::nullopt;
+  const Section* s = data->Find(Trim(section));
+  if (!s) return std::nullopt;
+  return KeyNames(*s);
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadSection(
+    std::string_view file, std::string_view section) {
+  const auto data = Load(file);
+  if (!data) return std::nullopt;
+  const Section* s = data->Find(Trim(section));
+  if (!s) return std::nullopt;
+  std::vector<std::pair<std::string, std::string>> pairs;
+  pairs.reserve(s->keys.size());
+  for (const auto& k : s->keys) {
+    if (k.first) pairs.emplace_back(s->KeyName(k), s->Value(k));
+  }
+  return pairs;
+}
+
+std::optional<std::vector<std::string>> ProfileListSections(std::string_view file) {
+  const auto data = Load(file);
+  if (!data) return std::nullopt;
+  return SectionNames(*data);
+}
+
+DWORD ProfileWriteString(std::string_view file, std::string_view section, std::string_view key,
+                         std::string_view value) {
+  if (key.empty()) return ERROR_INVALID_PARAMETER;
+  return ApplyChecked(file, {ProfileChange{std::string(section), std::string(key), std::string(value)}});
+}
+
+DWORD ProfileDeleteKey(std::string_view file, std::string_view section, std::string_view key) {
+  if (key.empty()) return ERROR_INVALID_PARAMETER;
+  return ApplyChecked(file, {ProfileChange{std::string(section), std::string(key), std::nullopt}});
+}
+
+DWORD ProfileDeleteSection(std::string_view file, std::string_view section) {
+  return ApplyChecked(file, {ProfileChange{std::string(section), std::string(), std::nullopt}});
+}
+
+DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes) {
+  return ApplyChecked(file, changes);
+}
+
+DWORD GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                              char* buffer, DWORD size, const char* fileName) {
+  const std::string_view def = defaultValue ? defaultValue : "";
+  if (!fileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return CopyValue(def, buffer, size);
+  }
+  if (!section || !key) {
+    const auto data = Load(fileName);
+    std::optional<std::vector<std::string>> names;
+    if (data && !section) {
+      names = SectionNames(*data);
+    } else if (data) {
+      if (const Section* s = data->Find(Trim(section))) names = KeyNames(*s);
+    }
+    SetLastError(names ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    return names ? CopyList(*names, buffer, size) : CopyDefaultAsList(def, buffer, size);
+  }
+  std::string value;
+  const bool found = LookupValue(fileName, section, key, &value);
+  SetLastError(found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+  return CopyValue(found ? std::string_view(value) : def, buffer, size);
+}
+
+BOOL WritePrivateProfileString(const char* section, const char* key, const char* value,
+                               const char* fileName) {
+  DWORD err = ERROR_SUCCESS;
+  if (!fileName || !section) {
+    // All three NULL asks Windows to flush its profile cache; writes here go
+    // to disk at once, so there is nothing to flush.
+    err = (!section && !key && !value && fileName) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+  } else if (!key) {
+    err = ProfileDeleteSection(fileName, section);
+  } else if (!value) {
+    err = ProfileDeleteKey(fileName, section, key);
+  } else {
+    err = ProfileWriteString(fileName, section, key, value);
+  }
+  SetLastError(err);
+  return err == ERROR_SUCCESS ? TRUE : FALSE;
+}
+
+unsigned GetPrivateProfileInt(const char* section, const char* key, int defaultValue,
+                              const char* fileName) {
+  std::string value;
+  if (!section || !key || !fileName || !LookupValue(fileName, section, key, &value) ||
+      value.empty()) {
+    return static_cast<unsigned>(defaultValue);
+  }
+  long long n = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') break;
+    n = std::min<long long>(n * 10 + (c - '0'), INT_MAX);
+  }
+  return static_cast<unsigned>(n);
+}
+
+DWORD GetPrivateProfileSectionNames(char* buffer, DWORD size, const char* fileName) {
+  const auto data = fileName ? Load(fileName) : nullptr;
+  if (!data) return CopyList({}, buffer, size);
+  return CopyList(SectionNames(*data), buffer, size);
+}
+
+}  // namespace plat
