@@ -17,9 +17,23 @@ class TraceMedium {
   virtual void WriteLine(const std::string& line) = 0;
 };
 
+// Appends each line to a file named by a Windows path, one open-append-close
+// per line, so several processes may share the file.
+class FileTraceMedium : public TraceMedium {
+ public:
+  explicit FileTraceMedium(std::string windowsPath);
+  void WriteLine(const std::string& line) override;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 void SetTraceLevel(int level);
 int TraceLevel();
-// Attaches the medium for the whole process; nullptr detaches it.
+// Attaches the medium for the whole process; nullptr detaches it. Calls into
+// the medium are serialized, so a medium needs no lock of its own; it must not
+// trace itself.
 void AttachTraceMedium(std::shared_ptr<TraceMedium> medium);
 
 // Writes one indented line (printf-style).

@@ -13,7 +13,8 @@
 // - Before each line, a file larger than limit x 1024 bytes is deleted, the
 //   limit read again and the header "Portulon log reset..." written; the line
 //   counter keeps counting.
-// - In console mode the body "%s: %s : %d" goes to standard output instead.
+// - In console mode the body "%s: %s : %d" goes to standard output instead,
+//   whatever the limit; the file is not touched.
 //
 // Lines from several threads need no lock: each is one append of the whole
 // line. The counter is atomic.
@@ -84,6 +85,10 @@ class TraceWriter {
 // The process's trace writer, used by every Trace call. Until configured it is
 // the service's writer, disabled.
 TraceWriter& ProcessTrace();
+// Replaces the process's writer with a new, enabled one. Meant for start-up,
+// before other threads trace: a line in flight on another thread may still go
+// to the previous writer. Previous writers live until exit, so a reference
+// obtained from ProcessTrace() stays valid.
 void ConfigureProcessTrace(TraceOptions options, TraceWriter::Clock clock = nullptr);
 
 // Writes one line through the process's trace writer.
