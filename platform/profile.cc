@@ -461,8 +461,8 @@ class ParseCache {
     if (auto it = entries_.find(path); it != entries_.end()) gone = Remove(it);
   }
 
-  // Removes and returns the entry when it still describes the file, so a
-  // writer can change the data in place.
+  // Removes the entry of `path`; true, with the entry in `*out`, when it still
+  // describes the file, so a writer can change the data in place.
   bool Take(const std::string& path, const FileIdentity& id, Entry* out) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = entries_.find(path);

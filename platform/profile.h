@@ -20,8 +20,10 @@
 // - Parsed files are cached, keyed on file identity, size and modification time.
 //
 // File names are Windows paths (path.h). Names and values containing a line
-// break, keys containing '=' and keys or sections that are empty cannot be
-// written: the write fails with ERROR_INVALID_PARAMETER and changes nothing.
+// break or NUL, keys containing '=' or beginning with ';' or '[', and keys or
+// sections that are empty (or only blanks) cannot be written: they could not be
+// read back as written, so the write fails with ERROR_INVALID_PARAMETER and
+// changes nothing. Names are trimmed of surrounding blanks, as reading trims them.
 #pragma once
 
 #include <optional>

@@ -1,0 +1,83 @@
+// What every administrator tool does the same way: finding its machine
+// (--machine ROOT, else PORTULON_MACHINE), --help, and reporting errors with
+// the exit codes scripts rely on.
+//
+//   int main(int argc, char** argv) {
+//     pltools::Tool tool("mytool", kUsage);
+//     if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+//     if (tool.helpRequested()) return tool.PrintHelp();
+//     if (!tool.RequireMachine()) return tool.exitCode();
+//     ... tool.args() ...
+//   }
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win_types.h"
+
+namespace pltools {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;  // the operation failed
+inline constexpr int kExitUsage = 2;    // the command line is wrong
+
+class Tool {
+ public:
+  // `name` as the user types it; `usage` is the whole --help text.
+  Tool(std::string name, std::string usage);
+
+  // Takes the common options out of argv[1..]: "--machine ROOT" or
+  // "--machine=ROOT" makes ROOT (made absolute) the current machine; "--help",
+  // "-h" or "/?" anywhere asks for help; "--" ends option parsing and is
+  // dropped. Everything else stays in args(), in order. False (message
+  // printed) when --machine has no value.
+  bool Parse(int argc, char** argv);
+
+  bool helpRequested() const { return help_; }
+  // Prints the usage text to stdout; returns kExitSuccess.
+  int PrintHelp() const;
+
+  // The arguments left after Parse (and after the Take* calls below).
+  std::vector<std::string>& args() { return args_; }
+
+  // Removes "--option VALUE" or "--option=VALUE" from args(). Returns true
+  // when found (value set); false when absent. A missing value prints a usage
+  // error and sets exitCode() to kExitUsage (check with failed()).
+  bool TakeOption(std::string_view option, std::string* value);
+  // Removes a flag such as "--follow"; true when it was there.
+  bool TakeFlag(std::string_view flag);
+
+  // Checks that the current machine names a machine folder; prints the
+  // problem and sets exitCode() otherwise (kExitUsage when no machine is
+  // named at all, kExitFailure when the folder holds no machine).
+  bool RequireMachine();
+
+  // Prints "<prefix><message>" and a pointer to --help on stderr; returns kExitUsage.
+  int UsageError(std::string_view message);
+  // Prints "<prefix><message>" on stderr; returns kExitFailure.
+  int Fail(std::string_view message);
+  // "<prefix><what>: <error text>", or only the error text when `what` is empty.
+  int Fail(plat::DWORD error, std::string_view what = {});
+
+  // Text before every error message; "<name>: " by default ("ERROR: " for reg).
+  void set_errorPrefix(std::string prefix) { errorPrefix_ = std::move(prefix); }
+
+  bool failed() const { return exitCode_ != kExitSuccess; }
+  int exitCode() const { return exitCode_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+  std::string usage_;
+  std::string errorPrefix_;
+  std::vector<std::string> args_;
+  bool help_ = false;
+  int exitCode_ = kExitSuccess;
+};
+
+// Parses a whole decimal or 0x-hexadecimal number; false on anything else or overflow.
+bool ParseNumber(std::string_view text, long long min, long long max, long long* value);
+
+}  // namespace pltools
