@@ -1,0 +1,352 @@
+#include "platform/eventlog.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "platform/errors.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/testing/temp_network.h"
+
+namespace plat {
+namespace {
+
+std::string ReadHost(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void AppendHost(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::app);
+  out << text;
+}
+
+class EventLogTest : public ::testing::Test {
+ protected:
+  testing::TempNetwork net;
+
+  EventSource Source(const std::string& name, const std::string& server = "") {
+    EventSource source;
+    EXPECT_EQ(EventSource::Register(server, name, &source), ERROR_SUCCESS);
+    return source;
+  }
+  std::vector<EventRecord> All(const std::string& log, const std::string& server = "") {
+    EventLogReader reader;
+    std::vector<EventRecord> records;
+    EXPECT_EQ(EventLogReader::Open(server, log, &reader), ERROR_SUCCESS);
+    EXPECT_EQ(reader.ReadAll(&records), ERROR_SUCCESS);
+    return records;
+  }
+};
+
+TEST_F(EventLogTest, AwkwardStringsRoundTripThroughTheLog) {
+  const std::vector<std::string> strings = {
+      "",       "tab\there",         "lines\nand\r\nreturns", "back\\slash\\", "\\x41 \\n as text",
+      "Grüße",  "\xff\xfe\x80 bad", std::string("nul\0byte", 8), "\x01\x7f",   "trailing\\"};
+  const EventSource source = Source("Portulon");
+  ASSERT_EQ(source.ReportAt(974815385, EVENTLOG_WARNING_TYPE, 7, 0xC0000003u, strings),
+            ERROR_SUCCESS);
+  ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 10, {}), ERROR_SUCCESS);
+  ASSERT_EQ(source.Report(0x20, 0, 11, {""}), ERROR_SUCCESS);
+
+  const std::string file = ReadHost(EventLogFilePath(net.root(), "Application"));
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 3);
+  EXPECT_NE(file.find("Grüße"), std::string::npos) << "valid UTF-8 stays readable";
+  EXPECT_NE(file.find("2000-11-21T14:03:05Z"), std::string::npos);
+
+  const auto records = All("application");
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].recordNumber, 1u);
+  EXPECT_EQ(records[0].strings, strings);
+  EXPECT_EQ(records[0].timeGenerated, 974815385u);
+  EXPECT_EQ(records[0].eventType, EVENTLOG_WARNING_TYPE);
+  EXPECT_EQ(records[0].category, 7);
+  EXPECT_EQ(records[0].eventId, 0xC0000003u);
+  EXPECT_EQ(records[0].source, "Portulon");
+  EXPECT_EQ(records[0].computer, "SRV1");
+  EXPECT_TRUE(records[1].strings.empty());
+  EXPECT_EQ(records[2].strings, std::vector<std::string>{""});
+  EXPECT_EQ(records[2].eventType, 0x20);
+}
+
+TEST_F(EventLogTest, MalformedLinesAreSkippedAndATornTailIsDropped) {
+  const std::string file = EventLogFilePath(net.root(), "Application");
+  const EventSource source = Source("Portulon");
+  ASSERT_EQ(source.Report(EVENTLOG_ERROR_TYPE, 0, 1, {"a"}), ERROR_SUCCESS);
+  EventRecord valid;
+  ASSERT_TRUE(ParseEventRecordLine(ReadHost(file), &valid));
+  valid.recordNumber = 7;
+  std::string bad = FormatEventRecordLine(valid);
+  bad.replace(bad.find("\ta"), 2, "\t\\q");  // an unknown escape
+  AppendHost(file, "\n\ngarbage\n7\tnot a time\n" + bad + "\n" + FormatEventRecordLine(valid) +
+                       "\n8\t2000-01-01T00:00:00Z\t2000");  // a writer died mid-line
+
+  EventLogReader reader;
+  ASSERT_EQ(EventLogReader::Open("", "Application", &reader), ERROR_SUCCESS);
+  std::vector<EventRecord> newest;
+  ASSERT_EQ(reader.ReadBackward(&newest, 10), ERROR_SUCCESS);
+  ASSERT_EQ(newest.size(), 2u);
+  EXPECT_EQ(newest[0].recordNumber, 7u);
+  EXPECT_EQ(All("Application").size(), 2u);
+
+  // The next record follows the last good one, and the fragment is gone.
+  ASSERT_EQ(source.Report(EVENTLOG_ERROR_TYPE, 0, 1, {"b"}), ERROR_SUCCESS);
+  const auto records = All("Application");
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[2].recordNumber, 8u);
+  EXPECT_EQ(records[2].strings[0], "b");
+  EXPECT_EQ(ReadHost(file).find("\t2000\n"), std::string::npos);
+}
+
+TEST_F(EventLogTest, ConcurrentProcessesNumberWithoutGapsOrDuplicates) {
+  constexpr int kProcesses = 4;
+  constexpr int kEach = 150;
+  const EventSource source = Source("Portulon");
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0; i < kEach; ++i) {
+        const std::string filler(static_cast<size_t>(i % 7) * 300, 'x');
+        if (source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3,
+                          {std::to_string(p), std::to_string(i), filler}) != ERROR_SUCCESS) {
+          ::_exit(1);
+        }
+      }
+      ::_exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const std::string file = ReadHost(EventLogFilePath(net.root(), "Application"));
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), kProcesses * kEach) << "no torn lines";
+  const auto records = All("Application");
+  ASSERT_EQ(records.size(), static_cast<size_t>(kProcesses * kEach));
+  std::set<std::pair<std::string, std::string>> seen;
+  std::vector<int> lastOf(kProcesses, -1);
+  for (size_t i = 0; i < records.size(); ++i) {
+    const auto& r = records[i];
+    EXPECT_EQ(r.recordNumber, i + 1);
+    ASSERT_EQ(r.strings.size(), 3u);
+    EXPECT_TRUE(seen.insert({r.strings[0], r.strings[1]}).second);
+    // Each process's records appear in the order it wrote them.
+    const int p = std::stoi(r.strings[0]), n = std::stoi(r.strings[1]);
+    EXPECT_GT(n, lastOf[p]);
+    lastOf[p] = n;
+  }
+}
+
+TEST_F(EventLogTest, ReadBackwardGivesNewestFirstInBatchesAcrossBlocks) {
+  const EventSource source = Source("Portulon");
+  const std::string huge(200 * 1024, 'h');  // longer than a read block
+  constexpr DWORD kCount = 2500;
+  for (DWORD i = 1; i <= kCount; ++i) {
+    const std::string s = i == 1234 ? huge : std::string(i % 97, 'a' + static_cast<char>(i % 26));
+    ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, i, {s}), ERROR_SUCCESS);
+  }
+  EventLogReader reader;
+  ASSERT_EQ(EventLogReader::Open("", "Application", &reader), ERROR_SUCCESS);
+  std::vector<EventRecord> batch;
+  ASSERT_EQ(reader.ReadBackward(&batch, 7), ERROR_SUCCESS);
+  // Records reported after reading began belong to a later reading.
+  ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 99999, {}), ERROR_SUCCESS);
+  DWORD expected = kCount;
+  do {
+    ASSERT_LE(batch.size(), 7u);
+    for (const auto& r : batch) {
+      ASSERT_EQ(r.recordNumber, expected);
+      EXPECT_EQ(r.eventId, expected);
+      if (expected == 1234) {
+        EXPECT_EQ(r.strings[0], huge);
+      }
+      --expected;
+    }
+  } while (reader.ReadBackward(&batch, 7) == ERROR_SUCCESS);
+  EXPECT_EQ(expected, 0u);
+  EXPECT_EQ(reader.ReadBackward(&batch, 7), ERROR_HANDLE_EOF);
+  EXPECT_TRUE(batch.empty());
+
+  EventLogReader empty;
+  ASSERT_EQ(EventLogReader::Open("", "NoSuchLogYet", &empty), ERROR_SUCCESS);
+  EXPECT_EQ(empty.ReadBackward(&batch, 7), ERROR_HANDLE_EOF);
+}
+
+// A 4 GiB sparse hole before the last records: appending and reading the
+// newest records must touch only the end of the file.
+TEST_F(EventLogTest, AppendAndReadBackwardTouchOnlyTheTail) {
+  const std::string file = EventLogFilePath(net.root(), "Application");
+  {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{4} << 30), 0);
+    ::close(fd);
+  }
+  EventRecord old;
+  old.recordNumber = 41;
+  old.source = "Portulon";
+  AppendHost(file, "\n" + FormatEventRecordLine(old) + "\n");
+
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Source("Portulon").Report(EVENTLOG_INFORMATION_TYPE, 0, 3, {}), ERROR_SUCCESS);
+  EventLogReader reader;
+  ASSERT_EQ(EventLogReader::Open("", "Application", &reader), ERROR_SUCCESS);
+  std::vector<EventRecord> batch;
+  ASSERT_EQ(reader.ReadBackward(&batch, 2), ERROR_SUCCESS);
+  ASSERT_EQ(batch.size(), 2u);
+  EXPECT_EQ(batch[0].recordNumber, 42u);
+  EXPECT_EQ(batch[1].recordNumber, 41u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(EventLogTest, SourceGoesToTheLogItIsRegisteredUnder) {
+  RegKey key;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine,
+                           std::string(kEventLogServicesKey) + "\\System\\PLSvcHelper", &key),
+            ERROR_SUCCESS);
+  const EventSource registered = Source("plsvchelper");
+  EXPECT_EQ(registered.logName(), "System");
+  ASSERT_EQ(registered.Report(EVENTLOG_ERROR_TYPE, 0, 5, {"x"}), ERROR_SUCCESS);
+  EXPECT_EQ(Source("RemoteAccess").logName(), "System");  // provisioned with the machine
+  EXPECT_EQ(Source("Unregistered").logName(), "Application");
+
+  struct stat st;
+  EXPECT_EQ(::stat((EventLogDir(net.root()) + "/System.log").c_str(), &st), 0);
+  EXPECT_NE(::stat((EventLogDir(net.root()) + "/Application.log").c_str(), &st), 0);
+  const auto records = All("SYSTEM");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].source, "plsvchelper");
+}
+
+TEST_F(EventLogTest, RemoteMachinesUnknownOrDownAreBadNetPaths) {
+  EventSource source;
+  EventLogReader reader;
+  EXPECT_EQ(EventSource::Register("\\\\NOWHERE", "Portulon", &source), ERROR_BAD_NETPATH);
+  EXPECT_EQ(EventLogReader::Open("\\\\NOWHERE", "System", &reader), ERROR_BAD_NETPATH);
+
+  const std::string srv2 = net.AddMachine(testing::TempNetwork::DefaultConfig("SRV2"));
+  const EventSource remote = Source("Portulon", "\\\\srv2");
+  ASSERT_EQ(remote.Report(EVENTLOG_INFORMATION_TYPE, 0, 3, {}), ERROR_SUCCESS);
+  const auto records = All("Application", "\\\\SRV2");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].computer, "SRV1") << "the reporting machine, not the log's";
+  EXPECT_TRUE(All("Application").empty());
+
+  ASSERT_EQ(SetMachineDown(srv2, true), ERROR_SUCCESS);
+  EXPECT_EQ(EventSource::Register("\\\\SRV2", "Portulon", &source), ERROR_BAD_NETPATH);
+  EXPECT_EQ(EventLogReader::Open("\\\\SRV2", "Application", &reader), ERROR_BAD_NETPATH);
+}
+
+// ---- the eventlog tool ------------------------------------------------------
+
+int RunTool(const std::string& args, std::string* output) {
+  const std::string command = testing::BinDir() + "/eventlog " + args + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  output->clear();
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) output->append(buf, n);
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(EventLogTest, ToolListsRecordsWithTheTextsOfKnownIds) {
+  ASSERT_EQ(Source("Portulon").ReportAt(974815385, EVENTLOG_INFORMATION_TYPE, 0, 3,
+                                        {"alice", "COM1\tx"}),
+            ERROR_SUCCESS);
+  ASSERT_EQ(Source("Other").Report(EVENTLOG_ERROR_TYPE, 0, 3, {}), ERROR_SUCCESS);
+  ASSERT_EQ(Source("RemoteAccess").Report(EVENTLOG_INFORMATION_TYPE, 0, 20050, {"bob"}),
+            ERROR_SUCCESS);
+
+  std::string out;
+  ASSERT_EQ(RunTool("list --machine " + net.root(), &out), 0) << out;
+  std::istringstream lines(out);
+  std::string first, second;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_EQ(first,
+            "     1  11/21/2000 2:03:05 PM  Information   Portulon  3  Connection accepted  "
+            "\"alice\" \"COM1\\tx\"");
+  EXPECT_EQ(second.find("Connection accepted"), std::string::npos) << "only Portulon's id 3";
+  EXPECT_NE(second.find("Error"), std::string::npos);
+
+  ASSERT_EQ(RunTool("list system", &out), 0) << out;  // machine from PORTULON_MACHINE
+  EXPECT_NE(out.find("RemoteAccess  20050  session statistics  \"bob\""), std::string::npos) << out;
+}
+
+TEST_F(EventLogTest, ToolRejectsBadArgumentsAndMissingMachines) {
+  std::string out;
+  EXPECT_EQ(RunTool("--help", &out), 0);
+  EXPECT_NE(out.find("Usage"), std::string::npos);
+  EXPECT_NE(RunTool("", &out), 0);
+  EXPECT_NE(RunTool("show", &out), 0);
+  EXPECT_NE(RunTool("list --bogus", &out), 0);
+  EXPECT_NE(RunTool("list Application System", &out), 0);
+  EXPECT_NE(RunTool("list NoSuchLog", &out), 0);
+  EXPECT_NE(RunTool("list --machine", &out), 0);
+  EXPECT_NE(RunTool("list --machine " + net.network() + "/ABSENT", &out), 0);
+  EXPECT_NE(out.find("not a machine folder"), std::string::npos) << out;
+  const int status = ::system(("env -u PORTULON_MACHINE " + testing::BinDir() +
+                               "/eventlog list >/dev/null 2>&1")
+                                  .c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+}
+
+TEST_F(EventLogTest, ToolFollowPrintsRecordsAsTheyArrive) {
+  const EventSource source = Source("Portulon");
+  ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 10, {}), ERROR_SUCCESS);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const std::string tool = testing::BinDir() + "/eventlog";
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::close(fds[0]);
+    ::execl(tool.c_str(), "eventlog", "list", "--follow", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  std::string out;
+  auto waitFor = [&](const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (out.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fds[0], POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      char buf[1024];
+      const ssize_t n = ::read(fds[0], buf, sizeof buf);
+      if (n <= 0) break;
+      out.append(buf, static_cast<size_t>(n));
+    }
+    return out.find(text) != std::string::npos;
+  };
+  EXPECT_TRUE(waitFor("Service started")) << out;
+  ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 12, {"later"}), ERROR_SUCCESS);
+  EXPECT_TRUE(waitFor("Service stopped  \"later\"")) << out;
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ::close(fds[0]);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(out.find("     1 "), out.rfind("     1 ")) << "nothing printed twice";
+}
+
+}  // namespace
+}  // namespace plat
