@@ -21,10 +21,9 @@ namespace svc {
 
 namespace {
 
-// Two reads with different defaults tell a missing key from any stored value.
+// No stored value holds a line break, so that default tells a missing key.
 bool KeyExists(const std::string& file, const std::string& section, const std::string& key) {
-  return plat::ProfileGetString(file, section, key, "\x01?") != "\x01?" ||
-         plat::ProfileGetString(file, section, key, "\x02?") != "\x02?";
+  return plat::ProfileGetString(file, section, key, "\n") != "\n";
 }
 
 // A field of a record: a line break would fail the write, a colon or question
