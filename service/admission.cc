@@ -60,13 +60,100 @@ DWORD LocateAccount(std::string_view user, AccountParts* parts) {
   return err;
 }
 
-DWORD GlobalGroupsOf(std::string_view user, AccountParts* parts, std::vector<std::string>* groups) {
-  if (DWORD err = LocateAccount(user, parts); err != plat::ERROR_SUCCESS) return err;
-  const DWORD err = plat::NetUserGetGroups(parts->server, parts->name, groups);
-  if (err != plat::ERROR_SUCCESS) {
-    common::Trace("GetGroupPropertiesForUser", "Got no global groups", static_cast<long>(err));
+// The account's global groups as its domain controller reports them; one
+// admission asks once and uses the answer for the group values and the port.
+struct GlobalGroups {
+  DWORD error = plat::ERROR_SUCCESS;
+  AccountParts parts;
+  std::vector<std::string> names;
+};
+
+GlobalGroups FetchGlobalGroups(std::string_view user) {
+  GlobalGroups g;
+  g.error = LocateAccount(user, &g.parts);
+  if (g.error != plat::ERROR_SUCCESS) return g;
+  g.error = plat::NetUserGetGroups(g.parts.server, g.parts.name, &g.names);
+  if (g.error != plat::ERROR_SUCCESS) {
+    common::Trace("GetGroupPropertiesForUser", "Got no global groups", static_cast<long>(g.error));
   }
-  return err;
+  return g;
+}
+
+DWORD FoldGroupProfiles(const ServiceContext& context, const GlobalGroups& global,
+                        GroupProperties* groups) {
+  *groups = GroupProperties{};
+  if (global.error != plat::ERROR_SUCCESS) return global.error;
+  for (const std::string& group : global.names) {
+    const std::string section = "+" + global.parts.domain + "\\" + group;
+    const UserProfile g = ReadUserProfile(context, section);
+    groups->maxTotalTime = std::max(groups->maxTotalTime, g.maxTotalTime);
+    groups->maxSessionTime = std::max(groups->maxSessionTime, g.maxSessionTime);
+    groups->periodType = std::max(groups->periodType, g.periodType);
+    groups->periodMax = std::max(groups->periodMax, g.periodMax);
+    if (g.noDuplicate) groups->noDuplicate = 1;
+  }
+  return plat::ERROR_SUCCESS;
+}
+
+DWORD CheckAllowedGroups(const GlobalGroups& global, std::string_view allowedList) {
+  std::vector<std::string> entries;
+  for (size_t pos = 0; pos <= allowedList.size();) {
+    size_t end = allowedList.find(';', pos);
+    if (end == std::string_view::npos) end = allowedList.size();
+    std::string entry(allowedList.substr(pos, end - pos));
+    if (!entry.empty() && entry.back() == '\\') entry.pop_back();
+    if (!entry.empty()) entries.push_back(std::move(entry));
+    pos = end + 1;
+  }
+  auto listed = [&](const std::string& name) {
+    for (const std::string& e : entries) {
+      if (plat::EqualsIgnoringCase(e, name)) return true;
+    }
+    return false;
+  };
+
+  if (global.error != plat::ERROR_SUCCESS) return plat::ERROR_ACCESS_DENIED;
+  for (const std::string& g : global.names) {
+    if (listed(global.parts.domain + "\\" + g)) return plat::ERROR_SUCCESS;
+  }
+
+  const std::string fullName = global.parts.domain + "\\" + global.parts.name;
+  std::vector<std::string> domainsAsked;
+  for (const std::string& e : entries) {
+    const size_t slash = e.find('\\');
+    if (slash == std::string::npos) continue;
+    const std::string domain = e.substr(0, slash);
+    bool asked = false;
+    for (const std::string& d : domainsAsked) asked = asked || plat::EqualsIgnoringCase(d, domain);
+    if (asked) continue;
+    domainsAsked.push_back(domain);
+    std::string dc;
+    if (plat::NetGetDCName("", domain, &dc) != plat::ERROR_SUCCESS) {
+      common::Trace("CheckUserInAllowedGroups", "No domain controller for " + domain, 0);
+      return plat::ERROR_ACCESS_DENIED;
+    }
+    std::vector<std::string> local;
+    if (plat::NetUserGetLocalGroups(dc, fullName, plat::LG_INCLUDE_INDIRECT, &local) !=
+        plat::ERROR_SUCCESS) {
+      common::Trace("CheckUserInAllowedGroups", "Got no local groups", 0);
+      return plat::ERROR_ACCESS_DENIED;
+    }
+    for (const std::string& l : local) {
+      if (listed(domain + "\\" + l)) return plat::ERROR_SUCCESS;
+    }
+  }
+  return plat::ERROR_MEMBER_NOT_IN_GROUP;
+}
+
+// `global` is fetched only when the port has a list.
+int GrantedForPort(const ServiceContext& context, std::string_view user,
+                   std::string_view portSection, const GlobalGroups* global) {
+  const std::string allowed = ReadAllowedGroups(context, portSection);
+  if (allowed.empty() || allowed.front() == '*') return 0;
+  const DWORD result = global ? CheckAllowedGroups(*global, allowed)
+                              : CheckAllowedGroups(FetchGlobalGroups(user), allowed);
+  common::Trace("IsUserGrantedAccessForPort", allowed, static_cast<long>(result));
+  return result == plat::ERROR_MEMBER_NOT_IN_GROUP ? kRefusePortAccess : 0;
 }
 
 std::string PeriodLine(DWORD max, DWORD usage, std::optional<DWORD> allow) {
@@ -119,81 +206,16 @@ int CheckPeriod(const ServiceContext& context, std::string_view user, DWORD peri
 
 DWORD GetGroupPropertiesForUser(const ServiceContext& context, std::string_view user,
                                 GroupProperties* groups) {
-  *groups = GroupProperties{};
-  AccountParts parts;
-  std::vector<std::string> names;
-  if (DWORD err = GlobalGroupsOf(user, &parts, &names); err != plat::ERROR_SUCCESS) return err;
-  for (const std::string& group : names) {
-    const std::string section = "+" + parts.domain + "\\" + group;
-    const UserProfile g = ReadUserProfile(context, section);
-    groups->maxTotalTime = std::max(groups->maxTotalTime, g.maxTotalTime);
-    groups->maxSessionTime = std::max(groups->maxSessionTime, g.maxSessionTime);
-    groups->periodType = std::max(groups->periodType, g.periodType);
-    groups->periodMax = std::max(groups->periodMax, g.periodMax);
-    if (g.noDuplicate) groups->noDuplicate = 1;
-  }
-  return plat::ERROR_SUCCESS;
+  return FoldGroupProfiles(context, FetchGlobalGroups(user), groups);
 }
 
 DWORD CheckUserInAllowedGroups(std::string_view user, std::string_view allowedList) {
-  std::vector<std::string> entries;
-  for (size_t pos = 0; pos <= allowedList.size();) {
-    size_t end = allowedList.find(';', pos);
-    if (end == std::string_view::npos) end = allowedList.size();
-    std::string entry(allowedList.substr(pos, end - pos));
-    if (!entry.empty() && entry.back() == '\\') entry.pop_back();
-    if (!entry.empty()) entries.push_back(std::move(entry));
-    pos = end + 1;
-  }
-  auto listed = [&](const std::string& name) {
-    for (const std::string& e : entries) {
-      if (plat::EqualsIgnoringCase(e, name)) return true;
-    }
-    return false;
-  };
-
-  AccountParts parts;
-  std::vector<std::string> groups;
-  if (GlobalGroupsOf(user, &parts, &groups) != plat::ERROR_SUCCESS) return plat::ERROR_ACCESS_DENIED;
-  for (const std::string& g : groups) {
-    if (listed(parts.domain + "\\" + g)) return plat::ERROR_SUCCESS;
-  }
-
-  const std::string fullName = parts.domain + "\\" + parts.name;
-  std::vector<std::string> domainsAsked;
-  for (const std::string& e : entries) {
-    const size_t slash = e.find('\\');
-    if (slash == std::string::npos) continue;
-    const std::string domain = e.substr(0, slash);
-    bool asked = false;
-    for (const std::string& d : domainsAsked) asked = asked || plat::EqualsIgnoringCase(d, domain);
-    if (asked) continue;
-    domainsAsked.push_back(domain);
-    std::string dc;
-    if (plat::NetGetDCName("", domain, &dc) != plat::ERROR_SUCCESS) {
-      common::Trace("CheckUserInAllowedGroups", "No domain controller for", 0);
-      return plat::ERROR_ACCESS_DENIED;
-    }
-    std::vector<std::string> local;
-    if (plat::NetUserGetLocalGroups(dc, fullName, plat::LG_INCLUDE_INDIRECT, &local) !=
-        plat::ERROR_SUCCESS) {
-      common::Trace("CheckUserInAllowedGroups", "Got no local groups", 0);
-      return plat::ERROR_ACCESS_DENIED;
-    }
-    for (const std::string& l : local) {
-      if (listed(domain + "\\" + l)) return plat::ERROR_SUCCESS;
-    }
-  }
-  return plat::ERROR_MEMBER_NOT_IN_GROUP;
+  return CheckAllowedGroups(FetchGlobalGroups(user), allowedList);
 }
 
 int IsUserGrantedAccessForPort(const ServiceContext& context, std::string_view user,
                                std::string_view portSection) {
-  const std::string allowed = ReadAllowedGroups(context, portSection);
-  if (allowed.empty() || allowed.front() == '*') return 0;
-  const DWORD result = CheckUserInAllowedGroups(user, allowed);
-  common::Trace("IsUserGrantedAccessForPort", allowed, static_cast<long>(result));
-  return result == plat::ERROR_MEMBER_NOT_IN_GROUP ? kRefusePortAccess : 0;
+  return GrantedForPort(context, user, portSection, nullptr);
 }
 
 bool IsUserLoggedIn(const ServiceContext& context, std::string_view user) {
@@ -236,8 +258,9 @@ int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_
   const UserProfile p = ReadUserProfile(context, user);
 
   // 2. Group values.
+  const GlobalGroups global = FetchGlobalGroups(user);
   GroupProperties g;
-  GetGroupPropertiesForUser(context, user, &g);
+  FoldGroupProfiles(context, global, &g);
 
   // 3. Expiry, in 64 bits so that a large ExpiryTime cannot wrap into the past.
   if (p.expiryTime != 0 && p.firstConnection != 0 &&
@@ -264,7 +287,7 @@ int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_
   }
 
   // 6. Port access.
-  if (IsUserGrantedAccessForPort(context, user, portSection) != 0) {
+  if (GrantedForPort(context, user, portSection, &global) != 0) {
     common::Trace(kLabel, "Not granted access on Port", 0);
     return kRefusePortAccess;
   }
