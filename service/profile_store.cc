@@ -35,13 +35,13 @@ bool IsSafeAccountName(std::string_view account) {
 }
 
 std::string SafeProfileName(std::string_view text) {
+  if (text.empty()) return std::string(1, '_');
   std::string out(text);
   for (char& c : out) {
     if (IsUnsafeChar(c)) c = '_';
   }
   if (!out.empty() && IsBlank(out.front())) out.front() = '_';
   if (!out.empty() && IsBlank(out.back())) out.back() = '_';
-  if (out.empty()) out = "_";
   return out;
 }
 
