@@ -35,11 +35,17 @@ constexpr std::size_t kMaxGroupName = 256;
 
 enum class Kind { User, Group, LocalGroup };
 
+// An account as the section list names it. The section itself is read only
+// when a call needs it (Details): a lookup in a domain of a thousand users
+// then reads a handful of sections, not all of them.
 struct Account {
+  Kind kind = Kind::User;
   std::string name;
-  std::string text;               // FullName of a user, Comment of a group
-  std::vector<std::string> list;  // user: its global groups; local group: its members
-  std::optional<DWORD> rid;
+  // Filled by Details.
+  mutable bool loaded = false;
+  mutable std::string text;               // FullName of a user, Comment of a group
+  mutable std::vector<std::string> list;  // user: its global groups; local group: its members
+  mutable std::optional<DWORD> rid;
 };
 
 struct Domain {
@@ -48,7 +54,7 @@ struct Domain {
   std::string pdc;
   std::vector<std::string> bdcs;
   std::string sid;   // "S-1-5-21-a-b-c" as stored; may be empty in a hand-made file
-  DWORD nextRid = kFirstRid;
+  std::optional<DWORD> nextRid;  // as stored
   std::vector<Account> users;
   std::vector<Account> groups;
   std::vector<Account> localGroups;
@@ -174,44 +180,61 @@ std::optional<DWORD> ParseDword(std::string_view text) {
   return static_cast<DWORD>(v);
 }
 
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+std::string ValueOf(const Entries& entries, std::string_view key) {
+  for (const auto& [k, v] : entries) {
+    if (EqualsIgnoringCase(k, key)) return v;
+  }
+  return {};
+}
+
+// Reads the [Domain] section and the names of all accounts.
 DWORD LoadDomain(std::string_view name, Domain* d) {
   if (!FindDomainFile(name, &d->name, &d->file)) return ERROR_NO_SUCH_DOMAIN;
   const auto sections = ProfileListSections(d->file);
   if (!sections) return ERROR_NO_SUCH_DOMAIN;
-  DWORD highestRid = 0;
-  for (const auto& section : *sections) {
-    const auto entries = ProfileReadSection(d->file, section);
-    if (!entries) continue;
-    auto value = [&](std::string_view key) -> std::string {
-      for (const auto& [k, v] : *entries) {
-        if (EqualsIgnoringCase(k, key)) return v;
-      }
-      return {};
-    };
-    if (EqualsIgnoringCase(section, kDomainSection)) {
-      d->pdc = std::string(StripServerPrefix(value("PDC")));
-      for (const auto& bdc : SplitList(value("BDC"))) {
-        d->bdcs.emplace_back(StripServerPrefix(bdc));
-      }
-      d->sid = value("SID");
-      if (const auto next = ParseDword(value("NextRid"))) d->nextRid = *next;
-      continue;
+  if (const auto entries = ProfileReadSection(d->file, kDomainSection)) {
+    d->pdc = std::string(StripServerPrefix(ValueOf(*entries, "PDC")));
+    for (const auto& bdc : SplitList(ValueOf(*entries, "BDC"))) {
+      d->bdcs.emplace_back(StripServerPrefix(bdc));
     }
+    d->sid = ValueOf(*entries, "SID");
+    d->nextRid = ParseDword(ValueOf(*entries, "NextRid"));
+  }
+  for (const auto& section : *sections) {
     for (const Kind kind : {Kind::User, Kind::Group, Kind::LocalGroup}) {
       if (!StartsWithIgnoringCase(section, Prefix(kind))) continue;
       Account a;
+      a.kind = kind;
       a.name = section.substr(Prefix(kind).size());
-      if (a.name.empty()) break;
-      a.text = value(kind == Kind::User ? "FullName" : "Comment");
-      a.list = SplitList(value(kind == Kind::User ? "Groups" : "Members"));
-      a.rid = ParseDword(value("RID"));
-      if (a.rid) highestRid = std::max(highestRid, *a.rid);
-      d->Accounts(kind).push_back(std::move(a));
+      if (!a.name.empty()) d->Accounts(kind).push_back(std::move(a));
       break;
     }
   }
-  d->nextRid = std::max({d->nextRid, kFirstRid, highestRid + 1});
   return ERROR_SUCCESS;
+}
+
+const Account& Details(const Domain& d, const Account& a) {
+  if (a.loaded) return a;
+  a.loaded = true;
+  const auto entries = ProfileReadSection(d.file, SectionOf(a.kind, a.name));
+  if (!entries) return a;  // removed meanwhile: an account without details
+  a.text = ValueOf(*entries, a.kind == Kind::User ? "FullName" : "Comment");
+  a.list = SplitList(ValueOf(*entries, a.kind == Kind::User ? "Groups" : "Members"));
+  a.rid = ParseDword(ValueOf(*entries, "RID"));
+  return a;
+}
+
+// The RID for a new account: NextRid of the file, or past every RID in use
+// when a hand-made file has none.
+DWORD NextRid(Domain& d) {
+  if (d.nextRid) return std::max(*d.nextRid, kFirstRid);
+  DWORD highest = kFirstRid - 1;
+  for (const Kind kind : {Kind::User, Kind::Group, Kind::LocalGroup}) {
+    for (const auto& a : d.Accounts(kind)) highest = std::max(highest, Details(d, a).rid.value_or(0));
+  }
+  return highest + 1;
 }
 
 Account* FindAccount(std::vector<Account>& accounts, std::string_view name) {
@@ -233,7 +256,7 @@ std::optional<Kind> KindOf(Domain& d, std::string_view name) {
 // of the domain (a hand-edited file) are left out.
 std::vector<std::string> GroupsOf(Domain& d, const Account& user) {
   std::vector<std::string> out;
-  for (const auto& g : user.list) {
+  for (const auto& g : Details(d, user).list) {
     if (const Account* group = FindAccount(d.groups, g)) out.push_back(group->name);
   }
   return out;
@@ -355,7 +378,8 @@ AccountSid MakeAccountSid(const Domain& d, const Account& a) {
   DWORD sub[5] = {21, 0, 0, 0, 0};
   DomainSubAuthorities(d, sub + 1);
   // A hand-made account without a RID still gets a stable one.
-  sub[4] = a.rid ? *a.rid : kFirstRid + Fnv1a(ToLowerAscii(a.name), 4) % 1000000u;
+  const auto rid = Details(d, a).rid;
+  sub[4] = rid ? *rid : kFirstRid + Fnv1a(ToLowerAscii(a.name), 4) % 1000000u;
   AccountSid sid;
   sid.bytes = {1, 5, 0, 0, 0, 0, 0, 5};
   sid.text = "S-1-5";
@@ -430,8 +454,9 @@ DWORD AddAccount(std::string_view domain, Kind kind, std::string_view name, std:
     changes.push_back(Set(section, "Comment", std::string(text)));
     if (kind == Kind::LocalGroup) changes.push_back(Set(section, "Members", ""));
   }
-  changes.push_back(Set(section, "RID", std::to_string(d.nextRid)));
-  changes.push_back(Set(kDomainSection, "NextRid", std::to_string(d.nextRid + 1)));
+  const DWORD rid = NextRid(d);
+  changes.push_back(Set(section, "RID", std::to_string(rid)));
+  changes.push_back(Set(kDomainSection, "NextRid", std::to_string(rid + 1)));
   return ProfileApply(d.file, changes);
 }
 
@@ -445,7 +470,7 @@ DWORD DropMemberEverywhere(std::string_view memberDomain, std::string_view membe
     std::vector<ProfileChange> changes;
     for (auto& lg : d.localGroups) {
       std::vector<std::string> kept;
-      for (const auto& entry : lg.list) {
+      for (const auto& entry : Details(d, lg).list) {
         std::string_view dom, acc;
         SplitAccount(entry, &dom, &acc);
         if (dom.empty()) dom = d.name;
@@ -453,7 +478,7 @@ DWORD DropMemberEverywhere(std::string_view memberDomain, std::string_view membe
                            (memberName == "*" || EqualsIgnoringCase(acc, memberName));
         if (!named) kept.push_back(entry);
       }
-      if (kept.size() != lg.list.size()) {
+      if (kept.size() != Details(d, lg).list.size()) {
         changes.push_back(Set(SectionOf(Kind::LocalGroup, lg.name), "Members", JoinList(kept)));
       }
     }
@@ -497,7 +522,7 @@ DWORD ChangeMember(std::string_view domain, std::string_view container, std::str
   if (const Account* group = FindAccount(d.groups, container)) {
     Account* user = GlobalGroupMember(d, member);
     if (!user) return NERR_UserNotFound;
-    std::vector<std::string> groups = user->list;
+    std::vector<std::string> groups = Details(d, *user).list;
     const auto it = std::find_if(groups.begin(), groups.end(), [&](const std::string& g) {
       return EqualsIgnoringCase(g, group->name);
     });
@@ -512,7 +537,7 @@ DWORD ChangeMember(std::string_view domain, std::string_view container, std::str
   }
   Account* lg = FindAccount(d.localGroups, container);
   if (!lg) return NERR_GroupNotFound;
-  std::vector<std::string> members = lg->list;
+  std::vector<std::string> members = Details(d, *lg).list;
   auto matches = [&](std::string_view entry, std::string_view wanted) {
     std::string_view eDom, eName, wDom, wName;
     SplitAccount(entry, &eDom, &eName);
@@ -608,7 +633,8 @@ DWORD NetUserGetLocalGroups(std::string_view server, std::string_view user, DWOR
   const std::vector<std::string> userGroups =
       (flags & LG_INCLUDE_INDIRECT) ? GroupsOf(*owner, *account) : std::vector<std::string>();
   for (const auto& lg : d.localGroups) {
-    const bool holds = std::any_of(lg.list.begin(), lg.list.end(), [&](const std::string& entry) {
+    const auto& members = Details(d, lg).list;
+    const bool holds = std::any_of(members.begin(), members.end(), [&](const std::string& entry) {
       std::string_view dom, name;
       SplitAccount(entry, &dom, &name);
       if (!EqualsIgnoringCase(dom.empty() ? std::string_view(d.name) : dom, owner->name)) return false;
@@ -631,7 +657,7 @@ DWORD NetGroupGetUsers(std::string_view server, std::string_view group, DWORD pr
   if (!g) return NERR_GroupNotFound;
   std::vector<const Account*> all;
   for (const auto& u : d.users) {
-    if (ContainsIgnoringCase(u.list, g->name)) all.push_back(&u);
+    if (ContainsIgnoringCase(Details(d, u).list, g->name)) all.push_back(&u);
   }
   const std::size_t start = std::min<std::size_t>(resumeHandle ? *resumeHandle : 0, all.size());
   users->clear();
@@ -833,9 +859,9 @@ DWORD DomainRemoveAccount(std::string_view domain, std::string_view name) {
   std::vector<ProfileChange> changes{DropSection(SectionOf(*kind, stored))};
   if (*kind == Kind::Group) {
     for (const auto& u : d.users) {
-      if (!ContainsIgnoringCase(u.list, stored)) continue;
+      if (!ContainsIgnoringCase(Details(d, u).list, stored)) continue;
       std::vector<std::string> kept;
-      for (const auto& g : u.list) {
+      for (const auto& g : Details(d, u).list) {
         if (!EqualsIgnoringCase(g, stored)) kept.push_back(g);
       }
       changes.push_back(Set(SectionOf(Kind::User, u.name), "Groups", JoinList(kept)));
@@ -862,17 +888,17 @@ DWORD DomainRead(std::string_view domain, DomainInfo* info) {
   info->sid = "S-1-5-21-" + std::to_string(sub[0]) + "-" + std::to_string(sub[1]) + "-" +
               std::to_string(sub[2]);
   for (const auto& u : d.users) {
-    info->users.push_back(DomainUser{u.name, u.text, GroupsOf(d, u)});
+    info->users.push_back(DomainUser{u.name, Details(d, u).text, GroupsOf(d, u)});
   }
   for (const auto& g : d.groups) {
-    DomainGroup group{g.name, g.text, {}};
+    DomainGroup group{g.name, Details(d, g).text, {}};
     for (const auto& u : d.users) {
-      if (ContainsIgnoringCase(u.list, g.name)) group.members.push_back(u.name);
+      if (ContainsIgnoringCase(Details(d, u).list, g.name)) group.members.push_back(u.name);
     }
     info->groups.push_back(std::move(group));
   }
   for (const auto& lg : d.localGroups) {
-    info->localGroups.push_back(DomainGroup{lg.name, lg.text, lg.list});
+    info->localGroups.push_back(DomainGroup{lg.name, Details(d, lg).text, Details(d, lg).list});
   }
   return ERROR_SUCCESS;
 }

@@ -91,8 +91,9 @@ DWORD NetUserGetLocalGroups(std::string_view server, std::string_view user, DWOR
 // pointer and the name in UTF-16 with its terminator), and at least one.
 // `*resumeHandle` is 0 on the first call and carried between calls; the call
 // returns ERROR_MORE_DATA while names remain and NERR_Success with the last
-// page (and sets the handle back to 0). A null `resumeHandle` reads the first page. `users` receives this page only; `entriesRead` its size, `totalEntries`
-// the size of the whole list. NERR_GroupNotFound for an unknown group.
+// page (and sets the handle back to 0); a null `resumeHandle` reads the first
+// page. `users` receives this page only, `entriesRead` its size and
+// `totalEntries` the size of the whole list. NERR_GroupNotFound for an unknown group.
 DWORD NetGroupGetUsers(std::string_view server, std::string_view group, DWORD prefMaxLen,
                        std::vector<std::string>* users, DWORD* entriesRead,
                        DWORD* totalEntries, DWORD* resumeHandle);

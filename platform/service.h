@@ -110,6 +110,9 @@ class ServiceHandle {
   // ERROR_SERVICE_NOT_ACTIVE when the service is not running.
   DWORD Control(DWORD control, SERVICE_STATUS* status) const;
   DWORD QueryStatus(SERVICE_STATUS* status) const;
+  // Every status the service reported since it was last started, oldest first
+  // (the service's state journal, kept in its state folder).
+  DWORD QueryStatusHistory(std::vector<SERVICE_STATUS>* history) const;
   DWORD QueryConfig(ServiceConfig* config) const;
   // SERVICE_NO_CHANGE (or an empty text) leaves a setting as it is.
   DWORD ChangeConfig(DWORD type, DWORD startType, DWORD errorControl, std::string_view binaryPath,

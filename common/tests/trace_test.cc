@@ -68,7 +68,27 @@ class TraceTest : public ::testing::Test {
               plat::ERROR_SUCCESS);
   }
   std::string ServiceFile() const { return net.DriveC("qcl_trace_plsvc.txt"); }
+
+  // Writes lines of `text` until the file is past 1 KB; returns how many.
+  long FillPastOneKB(TraceWriter& writer, const std::string& text) {
+    long written = 0;
+    for (;;) {
+      writer.Write("Fill", text, ++written);
+      std::ifstream in(ServiceFile(), std::ios::ate);
+      if (static_cast<long>(in.tellg()) > 1024 || written >= 100) return written;
+    }
+  }
 };
+
+void WriteFromThreads(TraceWriter& writer, int threadCount, int perThread) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < threadCount; ++t) {
+    threads.emplace_back([&writer, t, perThread] {
+      for (int i = 0; i < perThread; ++i) writer.Write("T" + std::to_string(t), "line", i);
+    });
+  }
+  for (std::thread& th : threads) th.join();
+}
 
 TEST_F(TraceTest, FirstLineReplacesOldFileAndWritesHeader) {
   {
@@ -146,14 +166,7 @@ TEST_F(TraceTest, ZeroLimitWritesNothingUntilRereadAfter300Seconds) {
 TEST_F(TraceTest, FileBeyondLimitRestartsWithResetHeaderAndCounterGoesOn) {
   SetLimit(1);
   TraceWriter writer(ServiceTraceOptions(), Clock());
-  const std::string text(60, 'x');
-  long written = 0;
-  for (;;) {
-    writer.Write("Fill", text, ++written);
-    std::ifstream in(ServiceFile(), std::ios::ate);
-    if (static_cast<long>(in.tellg()) > 1024) break;
-    ASSERT_LT(written, 100) << "file never grew past the limit";
-  }
+  const long written = FillPastOneKB(writer, std::string(60, 'x'));
   const std::vector<Line> full = ParseFile(ServiceFile());
   ASSERT_EQ(full.front().body, "Portulon starting...");
   const long counter = full.back().number;
@@ -177,14 +190,7 @@ TEST_F(TraceTest, FileBeyondLimitRestartsWithResetHeaderAndCounterGoesOn) {
 TEST_F(TraceTest, ResetToZeroLimitPausesTracingAndResumeKeepsCounting) {
   SetLimit(1);
   TraceWriter writer(ServiceTraceOptions(), Clock());
-  const std::string text(200, 'y');
-  long written = 0;
-  for (;;) {
-    writer.Write("Fill", text, ++written);
-    std::ifstream in(ServiceFile(), std::ios::ate);
-    if (static_cast<long>(in.tellg()) > 1024) break;
-    ASSERT_LT(written, 100);
-  }
+  const long written = FillPastOneKB(writer, std::string(200, 'y'));
   SetLimit(0);
   writer.Write("Dropped", "", 0);
   EXPECT_FALSE(HostFileExists(ServiceFile()));
@@ -250,13 +256,7 @@ TEST_F(TraceTest, ConcurrentWritersLoseNoLine) {
   TraceWriter writer(ServiceTraceOptions(), Clock());
   constexpr int kThreads = 8;
   constexpr int kPerThread = 250;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&writer, t] {
-      for (int i = 0; i < kPerThread; ++i) writer.Write("T" + std::to_string(t), "line", i);
-    });
-  }
-  for (std::thread& th : threads) th.join();
+  WriteFromThreads(writer, kThreads, kPerThread);
 
   const std::vector<Line> lines = ParseFile(ServiceFile());
   ASSERT_EQ(lines.size(), 3u + kThreads * kPerThread);
@@ -276,6 +276,23 @@ TEST_F(TraceTest, ConcurrentWritersLoseNoLine) {
           << "lost line " << t << "/" << i;
     }
   }
+}
+
+TEST_F(TraceTest, ConcurrentWritersAcrossResetsWriteWholeLines) {
+  SetLimit(1);
+  TraceWriter writer(ServiceTraceOptions(), Clock());
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 200;
+  WriteFromThreads(writer, kThreads, kPerThread);
+
+  // Many resets happened, each adding three header lines to the count.
+  EXPECT_GE(writer.linesWritten(), kThreads * kPerThread + 3 * 10);
+  std::set<long> numbers;
+  for (const Line& line : ParseFile(ServiceFile())) {
+    EXPECT_TRUE(numbers.insert(line.number).second) << "number twice: " << line.number;
+    EXPECT_LE(line.number, writer.linesWritten());
+  }
+  EXPECT_FALSE(numbers.empty());
 }
 
 }  // namespace

@@ -302,7 +302,7 @@ TEST_F(EventLogTest, ToolRejectsBadArgumentsAndMissingMachines) {
   EXPECT_NE(RunTool("list NoSuchLog", &out), 0);
   EXPECT_NE(RunTool("list --machine", &out), 0);
   EXPECT_NE(RunTool("list --machine " + net.network() + "/ABSENT", &out), 0);
-  EXPECT_NE(out.find("not a machine folder"), std::string::npos) << out;
+  EXPECT_NE(out.find("not the folder of a machine"), std::string::npos) << out;
   const int status = ::system(("env -u PORTULON_MACHINE " + testing::BinDir() +
                                "/eventlog list >/dev/null 2>&1")
                                   .c_str());

@@ -355,7 +355,7 @@ TEST(PldomainToolTest, RoundTrip) {
   ok({"create", "LAB", "--dc", "SRV1"});
   ok({"addgroup", "LAB", "Sales", "--comment", "sales team"});
   ok({"addgroup", "LAB", "Staff"});
-  ok({"adduser", "LAB", "ann", "--fullname", "Ann Smith", "--groups", "Sales;Staff"});
+  ok({"adduser", "LAB", "ann", "--fullname", "Ann Smith", "--groups", "Sales; Staff"});
   ok({"adduser", "LAB", "bob"});
   ok({"addlocalgroup", "LAB", "Dial In"});
   ok({"member", "LAB", "Dial In", "LAB\\Sales"});

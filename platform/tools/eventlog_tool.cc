@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
+#include "platform/tools/tool_args.h"
 
 namespace {
 
@@ -29,8 +29,6 @@ constexpr const char* kUsage =
     "  --follow        keep printing records as they arrive, until interrupted\n"
     "  --machine ROOT  the machine folder to read; default: $PORTULON_MACHINE\n";
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 constexpr long kPollMilliseconds = 200;
 
 // What the event identifiers we report or read mean.
@@ -125,53 +123,6 @@ std::string FormatRecord(const plat::EventRecord& r, plat::LCID locale) {
   return line;
 }
 
-struct Options {
-  std::string log = "Application";
-  bool follow = false;
-  std::string machine;
-};
-
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "eventlog: %s\n%s", message.c_str(), kUsage);
-  return kExitUsage;
-}
-
-// Returns -1 when the options are complete, else the exit code.
-int ParseArguments(int argc, char** argv, Options* options) {
-  if (argc < 2) return UsageError("no command given");
-  const std::string_view command = argv[1];
-  if (command == "--help" || command == "-h" || command == "help") {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (command != "list") return UsageError("unknown command '" + std::string(command) + "'");
-  bool logGiven = false;
-  for (int i = 2; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (arg == "--follow" || arg == "-f") {
-      options->follow = true;
-    } else if (arg == "--machine") {
-      if (i + 1 >= argc) return UsageError("--machine needs a machine folder");
-      options->machine = argv[++i];
-    } else if (arg.rfind("--machine=", 0) == 0) {
-      options->machine = arg.substr(10);
-    } else if (arg.rfind("-", 0) == 0) {
-      return UsageError("unknown option '" + std::string(arg) + "'");
-    } else if (logGiven) {
-      return UsageError("more than one log named");
-    } else {
-      options->log = arg;
-      logGiven = true;
-    }
-  }
-  if (options->log.empty()) return UsageError("empty log name");
-  return -1;
-}
-
 // The log's name as the machine's registry spells it; false when the machine
 // knows no such log. Application and System always exist.
 bool CanonicalLogName(const std::string& root, std::string* log) {
@@ -248,18 +199,10 @@ plat::DWORD ReadNewer(const std::string& log, plat::DWORD* lastShown,
   return plat::ERROR_SUCCESS;
 }
 
-int List(const Options& options) {
+int List(pltools::Tool& tool, std::string log, bool follow) {
   const std::string root = plat::CurrentMachineRoot();
-  plat::MachineConfig config;
-  if (plat::ReadMachineConfig(root, &config) != plat::ERROR_SUCCESS) {
-    std::fprintf(stderr, "eventlog: %s is not a machine folder\n", root.c_str());
-    return kExitUsage;
-  }
-  std::string log = options.log;
   if (!CanonicalLogName(root, &log)) {
-    std::fprintf(stderr, "eventlog: machine %s has no log named '%s'\n", config.name.c_str(),
-                 log.c_str());
-    return kExitUsage;
+    return tool.UsageError("the machine has no log named '" + log + "'");
   }
   const plat::LCID locale = plat::GetUserDefaultLCID();
 
@@ -267,47 +210,47 @@ int List(const Options& options) {
   std::vector<plat::EventRecord> records;
   plat::DWORD err = plat::EventLogReader::Open("", log, &reader);
   if (err == plat::ERROR_SUCCESS) err = reader.ReadAll(&records);
-  if (err != plat::ERROR_SUCCESS) {
-    std::fprintf(stderr, "eventlog: cannot read the %s log: %s\n", log.c_str(),
-                 plat::ErrorText(err).c_str());
-    return kExitFailure;
-  }
+  if (err != plat::ERROR_SUCCESS) return tool.Fail(err, "cannot read the " + log + " log");
   plat::DWORD lastShown = 0;
   for (const auto& r : records) {
     std::printf("%s\n", FormatRecord(r, locale).c_str());
     lastShown = std::max(lastShown, r.recordNumber);
   }
   std::fflush(stdout);
-  if (!options.follow) return 0;
+  if (!follow) return pltools::kExitSuccess;
 
   InstallInterruptHandler();
   while (!interrupted) {
     SleepPollInterval();
     if (interrupted) break;
     err = ReadNewer(log, &lastShown, &records);
-    if (err != plat::ERROR_SUCCESS) {
-      std::fprintf(stderr, "eventlog: cannot read the %s log: %s\n", log.c_str(),
-                   plat::ErrorText(err).c_str());
-      return kExitFailure;
-    }
+    if (err != plat::ERROR_SUCCESS) return tool.Fail(err, "cannot read the " + log + " log");
     for (const auto& r : records) {
       std::printf("%s\n", FormatRecord(r, locale).c_str());
       lastShown = r.recordNumber;
     }
     std::fflush(stdout);
   }
-  return 0;
+  return pltools::kExitSuccess;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  if (const int exitCode = ParseArguments(argc, argv, &options); exitCode >= 0) return exitCode;
-  if (!options.machine.empty()) plat::SetCurrentMachineRoot(options.machine);
-  if (plat::CurrentMachineRoot().empty()) {
-    std::fprintf(stderr, "eventlog: no machine: set PORTULON_MACHINE or give --machine ROOT\n");
-    return kExitUsage;
+  pltools::Tool tool("eventlog", kUsage);
+  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (tool.helpRequested()) return tool.PrintHelp();
+  const bool follow = tool.TakeFlag("--follow") | tool.TakeFlag("-f");
+  const std::vector<std::string>& args = tool.args();
+  if (args.empty()) return tool.UsageError("no command given");
+  if (args[0] == "help") return tool.PrintHelp();
+  if (args[0] != "list") return tool.UsageError("unknown command '" + args[0] + "'");
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i].rfind('-', 0) == 0) return tool.UsageError("unknown option '" + args[i] + "'");
   }
-  return List(options);
+  if (args.size() > 2) return tool.UsageError("more than one log named");
+  const std::string log = args.size() == 2 ? args[1] : "Application";
+  if (log.empty()) return tool.UsageError("empty log name");
+  if (!tool.RequireMachine()) return tool.exitCode();
+  return List(tool, log, follow);
 }

@@ -12,12 +12,13 @@
 #include "platform/machine.h"
 #include "platform/netapi.h"
 #include "platform/path.h"
+#include "platform/tools/tool_args.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr int kExitOk = pltools::kExitSuccess;
+constexpr int kExitFailed = pltools::kExitFailure;
+constexpr int kExitUsage = pltools::kExitUsage;
 
 const char kUsage[] =
     "Usage: pldomain [--network DIR | --machine DIR] COMMAND ...\n"
@@ -46,25 +47,13 @@ struct Args {
   std::map<std::string, std::string> options;  // "--dc" -> value
 };
 
-// Options that take a value; --help takes none.
-bool TakesValue(const std::string& option) {
-  static const char* const kValued[] = {"--network", "--machine", "--dc",      "--bdc",
-                                        "--groups",  "--fullname", "--comment"};
-  for (const char* v : kValued) {
-    if (option == v) return true;
-  }
-  return false;
-}
+// Options of the commands; --machine and --help are the shared ones of pltools.
+constexpr const char* kOptions[] = {"--network", "--dc", "--bdc", "--groups", "--fullname",
+                                    "--comment"};
 
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "pldomain: %s\nTry 'pldomain --help'.\n", message.c_str());
-  return kExitUsage;
-}
-
-int Failed(const std::string& what, plat::DWORD error) {
-  std::fprintf(stderr, "pldomain: %s: %s (%u)\n", what.c_str(), plat::NetErrorText(error).c_str(),
-               static_cast<unsigned>(error));
-  return kExitFailed;
+int Failed(pltools::Tool& tool, const std::string& what, plat::DWORD error) {
+  return tool.Fail(what + ": " + plat::NetErrorText(error) + " (" +
+                    std::to_string(static_cast<unsigned>(error)) + ")");
 }
 
 std::vector<std::string> SplitList(const std::string& text) {
@@ -73,7 +62,10 @@ std::vector<std::string> SplitList(const std::string& text) {
   while (start <= text.size()) {
     const auto semi = text.find(';', start);
     std::string item = text.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
-    if (!item.empty()) out.push_back(item);
+    const auto first = item.find_first_not_of(" \t");
+    if (first != std::string::npos) {
+      out.push_back(item.substr(first, item.find_last_not_of(" \t") - first + 1));
+    }
     if (semi == std::string::npos) break;
     start = semi + 1;
   }
@@ -93,7 +85,7 @@ std::string CheckShape(const Args& a, std::size_t min, std::size_t max,
   if (a.positional.size() < min) return "missing arguments for '" + a.positional[0] + "'";
   if (a.positional.size() > max) return "too many arguments for '" + a.positional[0] + "'";
   for (const auto& [option, value] : a.options) {
-    if (option == "--network" || option == "--machine") continue;
+    if (option == "--network") continue;
     bool ok = false;
     for (const auto& o : allowed) ok = ok || o == option;
     if (!ok) return "option " + option + " does not apply to '" + a.positional[0] + "'";
@@ -137,10 +129,10 @@ int ListDomains() {
   return kExitOk;
 }
 
-int ListDomain(const std::string& domain) {
+int ListDomain(pltools::Tool& tool, const std::string& domain) {
   plat::DomainInfo d;
   if (plat::DWORD err = plat::DomainRead(domain, &d); err != plat::ERROR_SUCCESS) {
-    return Failed("domain " + domain, err);
+    return Failed(tool, "domain " + domain, err);
   }
   std::printf("Domain %s  SID %s\n", d.name.c_str(), d.sid.c_str());
   std::printf("  PDC  %s (%s)\n", d.pdc.c_str(), MachineState(d.pdc));
@@ -161,13 +153,13 @@ int ListDomain(const std::string& domain) {
   return kExitOk;
 }
 
-int Lookup(const std::string& account) {
+int Lookup(pltools::Tool& tool, const std::string& account) {
   plat::AccountSid sid;
   std::string domain;
   plat::SID_NAME_USE use = plat::SidTypeUser;
   if (plat::DWORD err = plat::LookupAccountName("", account, &sid, &domain, &use);
       err != plat::ERROR_SUCCESS) {
-    return Failed("lookup " + account, err);
+    return Failed(tool, "lookup " + account, err);
   }
   const char* type = use == plat::SidTypeUser    ? "user"
                      : use == plat::SidTypeGroup ? "global group"
@@ -190,11 +182,11 @@ int Lookup(const std::string& account) {
   return kExitOk;
 }
 
-int Servers(const std::string& domain) {
+int Servers(pltools::Tool& tool, const std::string& domain) {
   std::vector<plat::ServerInfo> servers;
   if (plat::DWORD err = plat::NetServerEnum(domain, plat::SV_TYPE_ALL, &servers);
       err != plat::ERROR_SUCCESS) {
-    return Failed("servers", err);
+    return Failed(tool, "servers", err);
   }
   for (const auto& s : servers) {
     std::string roles;
@@ -208,114 +200,105 @@ int Servers(const std::string& domain) {
   return kExitOk;
 }
 
-// Points the process at the network the options and environment name.
-int SelectNetwork(const Args& a) {
+// Points the process at the network the options and environment name: a
+// machine given on the command line outranks PORTULON_NETWORK.
+int SelectNetwork(pltools::Tool& tool, const Args& a, bool machineGiven) {
   std::string network = Option(a, "--network");
-  const std::string machine = Option(a, "--machine");
-  if (!machine.empty()) {
-    std::error_code ec;
-    const auto root = std::filesystem::absolute(machine, ec).lexically_normal();
-    plat::SetCurrentMachineRoot(root.string());
-    if (network.empty()) network = root.parent_path().string();
+  if (network.empty() && machineGiven) {
+    network = std::filesystem::path(plat::CurrentMachineRoot()).parent_path().string();
   }
   if (!network.empty()) ::setenv("PORTULON_NETWORK", network.c_str(), 1);
   const std::string effective = plat::NetworkRoot();
   if (effective.empty()) {
-    return UsageError("no network: give --network DIR or set PORTULON_NETWORK or PORTULON_MACHINE");
+    return tool.UsageError("no network: give --network DIR or set PORTULON_NETWORK or PORTULON_MACHINE");
   }
   if (!plat::DirectoryExists(plat::HostToWindowsPath(
           std::filesystem::absolute(effective).lexically_normal().string()))) {
-    std::fprintf(stderr, "pldomain: network folder %s does not exist\n", effective.c_str());
-    return kExitFailed;
+    return tool.Fail("network folder " + effective + " does not exist");
   }
   return kExitOk;
 }
 
-int Run(const Args& a) {
+int Run(pltools::Tool& tool, const Args& a) {
   const std::string& cmd = a.positional[0];
   const auto& p = a.positional;
   std::string shape;
   if (cmd == "create" || cmd == "setdc") {
-    if (!(shape = CheckShape(a, 2, 2, {"--dc", "--bdc"})).empty()) return UsageError(shape);
+    if (!(shape = CheckShape(a, 2, 2, {"--dc", "--bdc"})).empty()) return tool.UsageError(shape);
     const std::string pdc = Option(a, "--dc");
-    if (pdc.empty()) return UsageError("'" + cmd + "' needs --dc PDC");
+    if (pdc.empty()) return tool.UsageError("'" + cmd + "' needs --dc PDC");
     const auto bdcs = SplitList(Option(a, "--bdc"));
     const plat::DWORD err = cmd == "create" ? plat::DomainCreate(p[1], pdc, bdcs)
                                             : plat::DomainSetControllers(p[1], pdc, bdcs);
-    if (err != plat::ERROR_SUCCESS) return Failed(cmd + " " + p[1], err);
+    if (err != plat::ERROR_SUCCESS) return Failed(tool, cmd + " " + p[1], err);
     WarnIfMissing(pdc);
     return kExitOk;
   }
   if (cmd == "adduser") {
-    if (!(shape = CheckShape(a, 3, 3, {"--fullname", "--groups"})).empty()) return UsageError(shape);
+    if (!(shape = CheckShape(a, 3, 3, {"--fullname", "--groups"})).empty()) return tool.UsageError(shape);
     const plat::DWORD err =
         plat::DomainAddUser(p[1], p[2], Option(a, "--fullname"), SplitList(Option(a, "--groups")));
-    return err == plat::ERROR_SUCCESS ? kExitOk : Failed("adduser " + p[1] + " " + p[2], err);
+    return err == plat::ERROR_SUCCESS ? kExitOk : Failed(tool, "adduser " + p[1] + " " + p[2], err);
   }
   if (cmd == "addgroup" || cmd == "addlocalgroup") {
-    if (!(shape = CheckShape(a, 3, 3, {"--comment"})).empty()) return UsageError(shape);
+    if (!(shape = CheckShape(a, 3, 3, {"--comment"})).empty()) return tool.UsageError(shape);
     const plat::DWORD err = cmd == "addgroup"
                                 ? plat::DomainAddGroup(p[1], p[2], Option(a, "--comment"))
                                 : plat::DomainAddLocalGroup(p[1], p[2], Option(a, "--comment"));
-    return err == plat::ERROR_SUCCESS ? kExitOk : Failed(cmd + " " + p[1] + " " + p[2], err);
+    return err == plat::ERROR_SUCCESS ? kExitOk : Failed(tool, cmd + " " + p[1] + " " + p[2], err);
   }
   if (cmd == "member") {
-    if (!(shape = CheckShape(a, 4, 4, {})).empty()) return UsageError(shape);
+    if (!(shape = CheckShape(a, 4, 4, {})).empty()) return tool.UsageError(shape);
     const plat::DWORD err = plat::DomainAddMember(p[1], p[2], p[3]);
-    return err == plat::ERROR_SUCCESS ? kExitOk : Failed("member " + p[2] + " " + p[3], err);
+    return err == plat::ERROR_SUCCESS ? kExitOk : Failed(tool, "member " + p[2] + " " + p[3], err);
   }
   if (cmd == "remove") {
-    if (!(shape = CheckShape(a, 2, 4, {})).empty()) return UsageError(shape);
+    if (!(shape = CheckShape(a, 2, 4, {})).empty()) return tool.UsageError(shape);
     plat::DWORD err = plat::ERROR_SUCCESS;
     if (p.size() == 2) err = plat::DomainDelete(p[1]);
     if (p.size() == 3) err = plat::DomainRemoveAccount(p[1], p[2]);
     if (p.size() == 4) err = plat::DomainRemoveMember(p[1], p[2], p[3]);
     std::string what = "remove";
     for (std::size_t i = 1; i < p.size(); ++i) what += " " + p[i];
-    return err == plat::ERROR_SUCCESS ? kExitOk : Failed(what, err);
+    return err == plat::ERROR_SUCCESS ? kExitOk : Failed(tool, what, err);
   }
   if (cmd == "list") {
-    if (!(shape = CheckShape(a, 1, 2, {})).empty()) return UsageError(shape);
-    return p.size() == 1 ? ListDomains() : ListDomain(p[1]);
+    if (!(shape = CheckShape(a, 1, 2, {})).empty()) return tool.UsageError(shape);
+    return p.size() == 1 ? ListDomains() : ListDomain(tool, p[1]);
   }
   if (cmd == "lookup") {
-    if (!(shape = CheckShape(a, 2, 2, {})).empty()) return UsageError(shape);
-    return Lookup(p[1]);
+    if (!(shape = CheckShape(a, 2, 2, {})).empty()) return tool.UsageError(shape);
+    return Lookup(tool, p[1]);
   }
   if (cmd == "servers") {
-    if (!(shape = CheckShape(a, 1, 2, {})).empty()) return UsageError(shape);
-    return Servers(p.size() == 2 ? p[1] : std::string());
+    if (!(shape = CheckShape(a, 1, 2, {})).empty()) return tool.UsageError(shape);
+    return Servers(tool, p.size() == 2 ? p[1] : std::string());
   }
-  return UsageError("unknown command '" + cmd + "'");
+  return tool.UsageError("unknown command '" + cmd + "'");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  pltools::Tool tool("pldomain", kUsage);
+  const char* machineEnv = std::getenv("PORTULON_MACHINE");
+  const std::string machineBefore = machineEnv ? machineEnv : "";
+  if (!tool.Parse(argc, argv)) return kExitUsage;
+  if (tool.helpRequested()) return tool.PrintHelp();
+  // Parse makes a --machine folder the current machine; that is how we know one was given.
+  const bool machineGiven = plat::CurrentMachineRoot() != machineBefore;
+
   Args a;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h" || arg == "/?") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    }
-    if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
-      std::string value;
-      const auto eq = arg.find('=');
-      if (eq != std::string::npos) {
-        value = arg.substr(eq + 1);
-        arg.resize(eq);
-      } else if (TakesValue(arg)) {
-        if (i + 1 >= argc) return UsageError("option " + arg + " needs a value");
-        value = argv[++i];
-      }
-      if (!TakesValue(arg)) return UsageError("unknown option " + arg);
-      a.options[arg] = value;
-      continue;
-    }
+  for (const char* option : kOptions) {
+    std::string value;
+    if (tool.TakeOption(option, &value)) a.options[option] = value;
+    if (tool.failed()) return tool.exitCode();
+  }
+  for (const auto& arg : tool.args()) {
+    if (arg.size() > 2 && arg.rfind("--", 0) == 0) return tool.UsageError("unknown option " + arg);
     a.positional.push_back(arg);
   }
-  if (a.positional.empty()) return UsageError("no command given");
-  if (int rc = SelectNetwork(a); rc != kExitOk) return rc;
-  return Run(a);
+  if (a.positional.empty()) return tool.UsageError("no command given");
+  if (int rc = SelectNetwork(tool, a, machineGiven); rc != kExitOk) return rc;
+  return Run(tool, a);
 }

@@ -9,6 +9,7 @@
 #include "platform/machine.h"
 #include "platform/path.h"
 #include "platform/registry.h"
+#include "platform/service.h"
 #include "platform/tools/tool_args.h"
 
 namespace {
@@ -22,6 +23,7 @@ constexpr const char* kUsage = R"(Usage:
   plmachine show [--machine ROOT]
   plmachine down [--machine ROOT]
   plmachine up   [--machine ROOT]
+  plmachine boot [--machine ROOT]
 
 create   provisions a new machine in folder ROOT (its network is ROOT's parent
          folder). NAME must equal the folder's name, ignoring case; by default
@@ -33,6 +35,8 @@ show     prints the machine's configuration, shares, services and folders.
 down     marks the machine down: it refuses remote registry, pipe and share
          access until it is marked up again.
 up       marks it up again.
+boot     starts every service whose start type is automatic, as the machine
+         does when it boots.
 
 Options:
   --machine ROOT   the machine folder (default: PORTULON_MACHINE)
@@ -237,6 +241,32 @@ int SetState(pltools::Tool& tool, bool down) {
   return pltools::kExitSuccess;
 }
 
+// Starts the automatic services, as the machine does when it boots, then says
+// how each of them stands.
+int Boot(pltools::Tool& tool) {
+  if (tool.args().size() > 1) return tool.UsageError("unexpected argument '" + tool.args()[1] + "'");
+  if (!tool.RequireMachine()) return tool.exitCode();
+  const DWORD started = plat::StartAutomaticServices("");
+  plat::ServiceManager scm;
+  std::vector<std::string> names;
+  if (plat::ServiceManager::Open("", &scm) == ERROR_SUCCESS) scm.EnumServices(&names);
+  for (const auto& name : names) {
+    plat::ServiceHandle service;
+    plat::ServiceConfig config;
+    plat::SERVICE_STATUS status;
+    if (scm.OpenService(name, &service) != ERROR_SUCCESS ||
+        service.QueryConfig(&config) != ERROR_SUCCESS ||
+        config.startType != plat::SERVICE_AUTO_START ||
+        service.QueryStatus(&status) != ERROR_SUCCESS) {
+      continue;
+    }
+    std::printf("%-20s %s\n", config.name.c_str(),
+                status.dwCurrentState == plat::SERVICE_STOPPED ? "stopped" : "running");
+  }
+  if (started != ERROR_SUCCESS) return tool.Fail(started, "not every automatic service started");
+  return pltools::kExitSuccess;
+}
+
 int Show(pltools::Tool& tool) {
   if (tool.args().size() > 1) return tool.UsageError("unexpected argument '" + tool.args()[1] + "'");
   if (!tool.RequireMachine()) return tool.exitCode();
@@ -260,6 +290,7 @@ int main(int argc, char** argv) {
       {"show", Show},
       {"down", [](pltools::Tool& t) { return SetState(t, true); }},
       {"up", [](pltools::Tool& t) { return SetState(t, false); }},
+      {"boot", Boot},
   };
   for (const auto& c : kCommands) {
     if (plat::EqualsIgnoringCase(tool.args()[0], c.name)) return c.run(tool);

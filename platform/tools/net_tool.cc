@@ -1,0 +1,364 @@
+// net: the administrator's NET command on the current machine: starting and
+// stopping services, and the server's shares. Installed into every machine's
+// system directory as net.exe, so that "NET START PORTULON" run from there
+// (or by any program, through the program search) lands here.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/machine.h"
+#include "platform/path.h"
+#include "platform/registry.h"
+#include "platform/service.h"
+#include "platform/tools/tool_args.h"
+
+namespace {
+
+using plat::DWORD;
+using plat::ERROR_SUCCESS;
+
+constexpr const char* kUsage = R"(Usage:
+  net START [SERVICE]
+  net STOP SERVICE
+  net SHARE
+  net SHARE NAME
+  net SHARE NAME=DRIVE:PATH [/REMARK:"TEXT"]
+  net SHARE NAME /DELETE
+
+START without a service lists the services that are started. A service is
+named by its name or its display name, in any case; START and STOP wait until
+the service has started or stopped. SHARE alone lists the shares of this
+machine; with a NAME it shows one, adds one (the folder must exist) or
+deletes one. Commands and options may be written in any case.
+
+Options:
+  --machine ROOT   the machine folder (default: PORTULON_MACHINE)
+  --help           show this text
+
+Exit status: 0 success, the Win32 error code when the operation failed (as far
+as the 8 bits of an exit status carry it), 2 when the command line is wrong.
+)";
+
+// How long START and STOP wait for the service to settle.
+constexpr int kSettleTimeoutMs = 60000;
+constexpr int kPollMs = 250;
+constexpr int kDotEveryMs = 1000;
+
+int SystemError(DWORD error) {
+  std::fprintf(stderr, "System error %u has occurred.\n\n%s\n\n", error, plat::ErrorText(error).c_str());
+  return static_cast<int>(error);
+}
+
+int HelpMessage(const std::string& text, int helpNumber, DWORD error) {
+  std::fprintf(stderr, "%s\n\nMore help is available by typing NET HELPMSG %d.\n\n", text.c_str(),
+               helpNumber);
+  return static_cast<int>(error);
+}
+
+// ------------------------------------------------------------------ services
+
+// Finds a service by its name or, failing that, its display name.
+DWORD FindService(const plat::ServiceManager& scm, const std::string& name, plat::ServiceHandle* svc,
+                  std::string* displayName) {
+  DWORD err = scm.OpenService(name, svc);
+  if (err == plat::ERROR_SERVICE_DOES_NOT_EXIST) {
+    std::vector<std::string> names;
+    if (scm.EnumServices(&names) != ERROR_SUCCESS) return err;
+    for (const auto& candidate : names) {
+      plat::ServiceHandle h;
+      plat::ServiceConfig c;
+      if (scm.OpenService(candidate, &h) == ERROR_SUCCESS && h.QueryConfig(&c) == ERROR_SUCCESS &&
+          plat::EqualsIgnoringCase(c.displayName, name)) {
+        *svc = h;
+        err = ERROR_SUCCESS;
+        break;
+      }
+    }
+  }
+  if (err != ERROR_SUCCESS) return err;
+  plat::ServiceConfig config;
+  *displayName = svc->QueryConfig(&config) == ERROR_SUCCESS ? config.displayName : svc->name();
+  return ERROR_SUCCESS;
+}
+
+// Waits while the service stays in `pending`, printing a dot a second;
+// returns the state it settled in.
+DWORD Settle(const plat::ServiceHandle& svc, DWORD pending) {
+  const auto start = std::chrono::steady_clock::now();
+  auto nextDot = start + std::chrono::milliseconds(kDotEveryMs);
+  plat::SERVICE_STATUS status;
+  for (;;) {
+    if (svc.QueryStatus(&status) != ERROR_SUCCESS) return plat::SERVICE_STOPPED;
+    if (status.dwCurrentState != pending) return status.dwCurrentState;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - start > std::chrono::milliseconds(kSettleTimeoutMs)) return pending;
+    if (now >= nextDot) {
+      std::printf(".");
+      std::fflush(stdout);
+      nextDot += std::chrono::milliseconds(kDotEveryMs);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  }
+}
+
+int ListStarted(const plat::ServiceManager& scm) {
+  std::vector<std::string> names;
+  if (DWORD err = scm.EnumServices(&names); err != ERROR_SUCCESS) return SystemError(err);
+  std::printf("These Windows services are started:\n\n");
+  for (const auto& name : names) {
+    plat::ServiceHandle svc;
+    plat::ServiceConfig config;
+    plat::SERVICE_STATUS status;
+    if (scm.OpenService(name, &svc) == ERROR_SUCCESS && svc.QueryStatus(&status) == ERROR_SUCCESS &&
+        status.dwCurrentState != plat::SERVICE_STOPPED && svc.QueryConfig(&config) == ERROR_SUCCESS) {
+      std::printf("   %s\n", config.displayName.c_str());
+    }
+  }
+  std::printf("\nThe command completed successfully.\n\n");
+  return 0;
+}
+
+int NetStart(pltools::Tool& tool, const std::vector<std::string>& args) {
+  plat::ServiceManager scm;
+  if (DWORD err = plat::ServiceManager::Open("", &scm); err != ERROR_SUCCESS) return SystemError(err);
+  if (args.empty()) return ListStarted(scm);
+  if (args.size() > 1) return tool.UsageError("START takes one service name");
+
+  plat::ServiceHandle svc;
+  std::string display;
+  if (FindService(scm, args[0], &svc, &display) != ERROR_SUCCESS) {
+    return HelpMessage("The service name is invalid.", 2185, plat::ERROR_SERVICE_DOES_NOT_EXIST);
+  }
+  const DWORD err = svc.Start();
+  if (err == plat::ERROR_SERVICE_ALREADY_RUNNING) {
+    return HelpMessage("The requested service has already been started.", 2182, err);
+  }
+  if (err != ERROR_SUCCESS) {
+    std::fprintf(stderr, "The %s service could not be started.\n\n", display.c_str());
+    return SystemError(err);
+  }
+  std::printf("The %s service is starting.", display.c_str());
+  std::fflush(stdout);
+  const DWORD state = Settle(svc, plat::SERVICE_START_PENDING);
+  std::printf("\n");
+  if (state == plat::SERVICE_RUNNING || state == plat::SERVICE_PAUSED) {
+    std::printf("The %s service was started successfully.\n\n", display.c_str());
+    return 0;
+  }
+  if (state == plat::SERVICE_START_PENDING) {
+    std::printf("The %s service is starting.\n\n", display.c_str());
+    return 0;
+  }
+  plat::SERVICE_STATUS status;
+  svc.QueryStatus(&status);
+  std::fprintf(stderr, "The %s service could not be started.\n\n", display.c_str());
+  if (status.dwWin32ExitCode == plat::ERROR_SERVICE_SPECIFIC_ERROR) {
+    std::fprintf(stderr, "A service specific error occurred: %u.\n\n", status.dwServiceSpecificExitCode);
+    return static_cast<int>(status.dwWin32ExitCode);
+  }
+  if (status.dwWin32ExitCode != ERROR_SUCCESS) return SystemError(status.dwWin32ExitCode);
+  return static_cast<int>(plat::ERROR_SERVICE_NOT_ACTIVE);
+}
+
+int NetStop(pltools::Tool& tool, const std::vector<std::string>& args) {
+  if (args.size() != 1) return tool.UsageError("STOP takes one service name");
+  plat::ServiceManager scm;
+  if (DWORD err = plat::ServiceManager::Open("", &scm); err != ERROR_SUCCESS) return SystemError(err);
+  plat::ServiceHandle svc;
+  std::string display;
+  if (FindService(scm, args[0], &svc, &display) != ERROR_SUCCESS) {
+    return HelpMessage("The service name is invalid.", 2185, plat::ERROR_SERVICE_DOES_NOT_EXIST);
+  }
+  plat::SERVICE_STATUS status;
+  const DWORD err = svc.Control(plat::SERVICE_CONTROL_STOP, &status);
+  if (err == plat::ERROR_SERVICE_NOT_ACTIVE) {
+    return HelpMessage("The " + display + " service is not started.", 3521, err);
+  }
+  if (err == plat::ERROR_INVALID_SERVICE_CONTROL) {
+    return HelpMessage("The requested pause, continue, or stop is not valid for this service.", 2191,
+                       err);
+  }
+  if (err == plat::ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
+    return HelpMessage("The service could not be controlled in its present state.", 2189, err);
+  }
+  if (err != ERROR_SUCCESS) return SystemError(err);
+  std::printf("The %s service is stopping.", display.c_str());
+  std::fflush(stdout);
+  const DWORD state = Settle(svc, plat::SERVICE_STOP_PENDING);
+  std::printf("\n");
+  if (state == plat::SERVICE_STOPPED) {
+    std::printf("The %s service was stopped successfully.\n\n", display.c_str());
+    return 0;
+  }
+  std::fprintf(stderr, "The %s service could not be stopped.\n\n", display.c_str());
+  return static_cast<int>(plat::ERROR_SERVICE_REQUEST_TIMEOUT);
+}
+
+// ------------------------------------------------------------------ shares
+
+struct Share {
+  std::string name, path, remark;
+};
+
+DWORD OpenShares(bool create, plat::RegKey* shares) {
+  return create ? plat::RegKey::Create(plat::Hive::LocalMachine, plat::kSharesKey, shares)
+                : plat::RegKey::Open(plat::Hive::LocalMachine, plat::kSharesKey, shares);
+}
+
+// A share value: "Name=value" entries, of which Path= and Remark= are ours.
+Share ShareFromValue(const plat::RegKey& shares, const std::string& name) {
+  Share share;
+  share.name = name;
+  std::vector<std::string> entries;
+  if (shares.QueryMultiString(name, &entries) != ERROR_SUCCESS) {
+    std::string single;
+    if (shares.QueryString(name, &single) == ERROR_SUCCESS) entries.push_back(single);
+  }
+  for (const auto& e : entries) {
+    const size_t eq = e.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = e.substr(0, eq);
+    if (plat::EqualsIgnoringCase(key, "Path")) share.path = e.substr(eq + 1);
+    if (plat::EqualsIgnoringCase(key, "Remark")) share.remark = e.substr(eq + 1);
+  }
+  return share;
+}
+
+int ListShares() {
+  plat::RegKey shares;
+  std::vector<plat::RegValue> values;
+  if (OpenShares(false, &shares) == ERROR_SUCCESS) shares.ListValues(&values);
+  std::printf("\nShare name   Resource                        Remark\n\n");
+  std::printf("%s\n", std::string(79, '-').c_str());
+  for (const auto& v : values) {
+    const Share s = ShareFromValue(shares, v.name);
+    if (s.name.size() > 12) {
+      std::printf("%s\n%-12s %-31s %s\n", s.name.c_str(), "", s.path.c_str(), s.remark.c_str());
+    } else {
+      std::printf("%-12s %-31s %s\n", s.name.c_str(), s.path.c_str(), s.remark.c_str());
+    }
+  }
+  std::printf("The command completed successfully.\n\n");
+  return 0;
+}
+
+int ShowShare(const std::string& name) {
+  plat::RegKey shares;
+  plat::RegValue value;
+  if (OpenShares(false, &shares) != ERROR_SUCCESS || shares.QueryValue(name, &value) != ERROR_SUCCESS) {
+    return HelpMessage("This shared resource does not exist.", 2310, plat::ERROR_BAD_NET_NAME);
+  }
+  const Share s = ShareFromValue(shares, value.name);
+  std::printf("Share name        %s\nPath              %s\nRemark            %s\n", s.name.c_str(),
+              s.path.c_str(), s.remark.c_str());
+  std::printf("The command completed successfully.\n\n");
+  return 0;
+}
+
+int AddShare(const std::string& name, std::string path, const std::string& remark) {
+  if (name.empty() || name.find_first_of("\\/") != std::string::npos) {
+    return SystemError(plat::ERROR_INVALID_NAME);
+  }
+  // A share names a folder of a drive, which must exist.
+  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  const bool drivePath = path.size() >= 2 && path[1] == ':';
+  if (!drivePath || !plat::DirectoryExists(path)) return SystemError(plat::ERROR_PATH_NOT_FOUND);
+
+  plat::RegKey shares;
+  if (DWORD err = OpenShares(true, &shares); err != ERROR_SUCCESS) return SystemError(err);
+  plat::RegValue existing;
+  if (shares.QueryValue(name, &existing) == ERROR_SUCCESS) {
+    return HelpMessage("The name has already been shared.", 2118, plat::ERROR_ALREADY_EXISTS);
+  }
+  if (DWORD err = shares.SetMultiString(name, {"Path=" + path, "Remark=" + remark}); err != ERROR_SUCCESS) {
+    return SystemError(err);
+  }
+  std::printf("%s was shared successfully.\n\n", name.c_str());
+  return 0;
+}
+
+int DeleteShare(const std::string& name) {
+  plat::RegKey shares;
+  plat::RegValue value;
+  if (OpenShares(false, &shares) != ERROR_SUCCESS || shares.QueryValue(name, &value) != ERROR_SUCCESS) {
+    return HelpMessage("This shared resource does not exist.", 2310, plat::ERROR_BAD_NET_NAME);
+  }
+  if (DWORD err = shares.DeleteValue(value.name); err != ERROR_SUCCESS) return SystemError(err);
+  std::printf("%s was deleted successfully.\n\n", name.c_str());
+  return 0;
+}
+
+bool StartsWithIgnoringCase(const std::string& text, std::string_view prefix) {
+  return text.size() >= prefix.size() && plat::EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+int NetShare(pltools::Tool& tool, const std::vector<std::string>& args) {
+  if (args.empty()) return ListShares();
+  std::string target, remark;
+  bool remove = false;
+  for (const auto& arg : args) {
+    if (plat::EqualsIgnoringCase(arg, "/delete") || plat::EqualsIgnoringCase(arg, "/d")) {
+      remove = true;
+    } else if (StartsWithIgnoringCase(arg, "/remark:")) {
+      remark = arg.substr(8);
+    } else if (!arg.empty() && arg[0] == '/') {
+      return tool.UsageError("unknown option '" + arg + "'");
+    } else if (target.empty()) {
+      target = arg;
+    } else {
+      return tool.UsageError("unexpected argument '" + arg + "'");
+    }
+  }
+  if (target.empty()) return tool.UsageError("SHARE needs a share name");
+  const size_t eq = target.find('=');
+  if (remove) {
+    if (eq != std::string::npos) return tool.UsageError("/DELETE takes a share name only");
+    return DeleteShare(target);
+  }
+  if (eq == std::string::npos) return ShowShare(target);
+  return AddShare(target.substr(0, eq), target.substr(eq + 1), remark);
+}
+
+// ------------------------------------------------------------------ commands
+
+struct Verb {
+  const char* name;
+  int (*run)(pltools::Tool&, const std::vector<std::string>&);
+};
+
+// SEND (messages to users of other machines) takes its place here once the
+// network carries messages.
+constexpr Verb kVerbs[] = {
+    {"START", NetStart},
+    {"STOP", NetStop},
+    {"SHARE", NetShare},
+};
+
+int Run(pltools::Tool& tool) {
+  std::vector<std::string>& args = tool.args();
+  if (args.empty()) return tool.UsageError("no command given");
+  if (plat::EqualsIgnoringCase(args[0], "HELP")) return tool.PrintHelp();
+  for (const auto& verb : kVerbs) {
+    if (plat::EqualsIgnoringCase(args[0], verb.name)) {
+      return verb.run(tool, std::vector<std::string>(args.begin() + 1, args.end()));
+    }
+  }
+  return tool.UsageError("unknown command '" + args[0] + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  pltools::Tool tool("net", kUsage);
+  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (tool.helpRequested()) return tool.PrintHelp();
+  if (!tool.RequireMachine()) return tool.exitCode();
+  const int rc = Run(tool);
+  std::fflush(stdout);
+  // Only the low byte of an exit status survives; an error must not read as success.
+  return (rc & 0xFF) == 0 && rc != 0 ? pltools::kExitFailure : rc;
+}

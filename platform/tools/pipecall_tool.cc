@@ -1,0 +1,64 @@
+// pipecall: sends one message to a named pipe and prints the reply, the way a
+// hook module or the console talks to the service.
+#include <cstdio>
+#include <string>
+
+#include "platform/errors.h"
+#include "platform/pipe.h"
+#include "platform/tools/tool_args.h"
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage:
+  pipecall [--machine ROOT] [--pipe NAME] [--timeout MS] [\\SERVER] MESSAGE
+
+Sends MESSAGE to \\.\pipe\NAME of the current machine, or to
+\\SERVER\pipe\NAME of another machine of the network, waits up to MS
+milliseconds (default 10000) for a free pipe instance, and prints the reply.
+NAME defaults to plsvcpipe, the service's pipe.
+
+Examples:
+  pipecall "0,COM1,DOM\ann,*,0,0,0"        a new connection on COM1
+  pipecall "1,COM1,DOM\ann,*,0,0,600"      its hang-up after 600 s
+  pipecall '\\SRV1' UPDATE_UPDATE          ask SRV1's service to re-read its settings
+
+Exit status: 0 a reply was printed, 1 the call failed (the error is printed),
+2 the command line is wrong.
+)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  pltools::Tool tool("pipecall", kUsage);
+  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (tool.helpRequested()) return tool.PrintHelp();
+  std::string pipe = "plsvcpipe", timeoutText;
+  tool.TakeOption("--pipe", &pipe);
+  tool.TakeOption("--timeout", &timeoutText);
+  if (tool.failed()) return tool.exitCode();
+  long long timeout = 10000;
+  if (!timeoutText.empty() && !pltools::ParseNumber(timeoutText, 0, 0xFFFFFFFELL, &timeout)) {
+    return tool.UsageError("--timeout takes milliseconds");
+  }
+  auto& args = tool.args();
+  std::string server = ".";
+  if (args.size() == 2 && args[0].rfind("\\\\", 0) == 0) {
+    server = args[0].substr(2);
+    args.erase(args.begin());
+  }
+  if (args.size() != 1) return tool.UsageError("give exactly one message");
+  if (server.empty() || server.find('\\') != std::string::npos) {
+    return tool.UsageError("the server is written \\\\NAME");
+  }
+  if (!tool.RequireMachine()) return tool.exitCode();
+
+  const std::string name = "\\\\" + server + "\\pipe\\" + pipe;
+  std::string reply;
+  const plat::DWORD err =
+      plat::CallNamedPipe(name, args[0], &reply, 2000, static_cast<plat::DWORD>(timeout));
+  if (err != plat::ERROR_SUCCESS && err != plat::ERROR_MORE_DATA) {
+    return tool.Fail("error " + std::to_string(err) + ": " + plat::ErrorText(err));
+  }
+  std::printf("%s\n", reply.c_str());
+  return pltools::kExitSuccess;
+}

@@ -1,0 +1,91 @@
+#include "service/protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace svc {
+namespace {
+
+// The byte swap as the protocol describes it: eight hex digits, the four
+// pairs reversed, read back as hex.
+std::int32_t SwapByText(std::int32_t value) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%.08x", static_cast<unsigned>(value));
+  const std::string s(hex);
+  const std::string reversed = s.substr(6, 2) + s.substr(4, 2) + s.substr(2, 2) + s.substr(0, 2);
+  return static_cast<std::int32_t>(std::strtoul(reversed.c_str(), nullptr, 16));
+}
+
+TEST(ProtocolTest, TokensFollowTheirPlaces) {
+  ProtocolMessage m;
+  EXPECT_EQ(TokenizeMessage("0,COM1,DOM\\ann,*,974800000,0,0", &m), 7);
+  EXPECT_EQ(m.kind, 0);
+  EXPECT_EQ(m.port, "COM1");
+  EXPECT_EQ(m.user, "DOM\\ann");
+  EXPECT_EQ(m.machine, "*");
+  EXPECT_EQ(m.time, 974800000);
+
+  EXPECT_EQ(TokenizeMessage("2,COM1,ann,*,*,167772170,0", &m), 7);
+  EXPECT_EQ(m.address, 167772170);
+  EXPECT_EQ(TokenizeMessage("1,COM1,DOM\\ann,*,0,0,600,extra,more", &m), 9);
+  EXPECT_EQ(m.duration, 600);
+}
+
+TEST(ProtocolTest, EmptyFieldsAreSkippedSoLaterTokensMoveUp) {
+  ProtocolMessage m;
+  EXPECT_EQ(TokenizeMessage("0,,COM1,,DOM\\ann,*,0,0,0", &m), 7);
+  EXPECT_EQ(m.port, "COM1");
+  EXPECT_EQ(m.user, "DOM\\ann");
+  EXPECT_EQ(TokenizeMessage(",,,,", &m), 0);
+  EXPECT_EQ(TokenizeMessage("", &m), 0);
+  EXPECT_EQ(TokenizeMessage("0,COM1,DOM\\ann", &m), 3);
+}
+
+TEST(ProtocolTest, NumbersReadAsDecimalAndKindsMustBeNumbers) {
+  ProtocolMessage m;
+  TokenizeMessage("abc,COM1,DOM\\ann,*,xyz,12abc,-5", &m);
+  EXPECT_EQ(m.kind, kKindUnreadable);
+  EXPECT_EQ(m.time, 0);
+  EXPECT_EQ(m.address, 12);
+  EXPECT_EQ(m.duration, -5);
+  TokenizeMessage(" 1,COM1,DOM\\ann,*,0,0,0", &m);
+  EXPECT_EQ(m.kind, 1);
+}
+
+TEST(ProtocolTest, LongestTextFieldIsMeasured) {
+  ProtocolMessage m;
+  TokenizeMessage("0,COM1," + std::string(100, 'u') + ",*,0,0,0", &m);
+  EXPECT_EQ(m.longestField, 100u);
+  TokenizeMessage("0,COM1,DOM\\ann,*,0,0,0", &m);
+  EXPECT_EQ(m.longestField, 7u);
+}
+
+TEST(ProtocolTest, UpdateMessagesAreRecognisedByTheirFirstThirteenCharacters) {
+  EXPECT_TRUE(IsUpdateMessage("UPDATE_UPDATE"));
+  EXPECT_TRUE(IsUpdateMessage("UPDATE_UPDATE,whatever"));
+  EXPECT_FALSE(IsUpdateMessage("UPDATE_UPDAT"));
+  EXPECT_FALSE(IsUpdateMessage("update_update"));
+}
+
+TEST(ProtocolTest, ByteSwapMatchesTheTextualReversalAndIsItsOwnInverse) {
+  for (std::int32_t v : {0, 1, 167772170, -2147483647 - 1, 2130706433, -1, 0x0A00000A, 0x7F000001}) {
+    EXPECT_EQ(RevertDWORD(v), SwapByText(v)) << v;
+    EXPECT_EQ(RevertDWORD(RevertDWORD(v)), v);
+  }
+  EXPECT_EQ(RevertDWORD(167772170), 0x0A00000A);  // 10.0.0.10 reads the same both ways
+  EXPECT_EQ(RevertDWORD(0x0A000001), 0x0100000A);
+}
+
+TEST(ProtocolTest, RepliesAreCodeThenAddress) {
+  EXPECT_EQ(FormatReply(0, 0), "00");
+  EXPECT_EQ(FormatReply(1, 0), "10");
+  EXPECT_EQ(FormatReply(2, 0), "20");
+  EXPECT_EQ(FormatReply(3, -2147483647), "3-2147483647");
+  EXPECT_EQ(FormatReply(3, 167772170), "3167772170");
+}
+
+}  // namespace
+}  // namespace svc
