@@ -100,31 +100,35 @@ std::int64_t WriteRecordIn(const ServiceContext& context, const std::string& day
   return key;
 }
 
-// Replaces the session's connection record by "C_%s*%s". It is the first record
-// at or after the session start that is this account's connection record; when
-// there is none, the call-back record is written as a new one.
+// Replaces the session's connection record by "C_%s*%s": the first record at
+// or after the session start that is this account's connection record, in the
+// file of the start's day (or of the next day, when the admission was handled
+// after midnight). Without one, the call-back record is written as a new record.
 void RewriteConnectionRecord(const ServiceContext& context, std::string_view port,
                              std::int64_t sessionStart, std::string_view account,
                              const std::string& number) {
-  const std::string dayFile = GetLogFileName(context, static_cast<std::time_t>(sessionStart));
   const std::string section = SafeProfileName(port);
   const std::string record = "C_" + std::string(account);
   const std::string value = record + "*" + RecordField(number);
-  for (std::int64_t key = sessionStart;; ++key) {
-    const std::string keyText = std::to_string(key);
-    if (!KeyExists(dayFile, section, keyText)) break;
-    const std::string found = plat::ProfileGetString(dayFile, section, keyText, "");
-    if (plat::EqualsIgnoringCase(found, record) ||
-        (found.size() > record.size() && found[record.size()] == '*' &&
-         plat::EqualsIgnoringCase(std::string_view(found).substr(0, record.size()), record))) {
-      plat::ProfileWriteString(dayFile, section, keyText, value);
-      if (context.settings.logToLargeFile != 0) {
-        plat::ProfileWriteString(context.paths.combinedLog, section, keyText, value);
+  const auto start = static_cast<std::time_t>(sessionStart);
+  for (const std::string& dayFile :
+       {GetLogFileName(context, start), GetLogFileName(context, start + 86400)}) {
+    for (std::int64_t key = sessionStart;; ++key) {
+      const std::string keyText = std::to_string(key);
+      if (!KeyExists(dayFile, section, keyText)) break;
+      const std::string found = plat::ProfileGetString(dayFile, section, keyText, "");
+      const std::string_view head = std::string_view(found).substr(0, record.size());
+      if (plat::EqualsIgnoringCase(head, record) &&
+          (found.size() == record.size() || found[record.size()] == '*')) {
+        plat::ProfileWriteString(dayFile, section, keyText, value);
+        if (context.settings.logToLargeFile != 0) {
+          plat::ProfileWriteString(context.paths.combinedLog, section, keyText, value);
+        }
+        return;
       }
-      return;
     }
   }
-  WriteRecordIn(context, dayFile, port, sessionStart, value);
+  WriteRecordIn(context, GetLogFileName(context, start), port, sessionStart, value);
 }
 
 std::int64_t ParseCount(const std::vector<std::string>& strings, size_t index) {

@@ -101,6 +101,17 @@ TEST_F(SessionLogTest, ASessionOverMidnightHasItsRecordsInTwoFiles) {
   EXPECT_EQ(Read("C:\\PLData\\LogData\\2024-Mar-13.log", kCom1, Key(now)),
             "H1200_DOM\\ann?167772170?0::ANNPC:-1:-1");
   EXPECT_EQ(Read("C:\\PLData\\LogData\\2024-Mar-12.log", kCom1, Key(now)), "<none>");
+
+  // Started before midnight, handled after it: the call-back number still
+  // finds the connection record in the new day's file.
+  const std::time_t late = At(2024, 3, 13, 23, 59, 58);
+  now = late + 4;
+  ASSERT_EQ(IsThisUserOK(ctx, "*", kAnn, kCom1, late), kAdmitted);
+  now += 60;
+  SystemEvent(now, 20068, {"DOM", "ann", "COM1", "555"});
+  Log_HangUp(ctx, kAnn, kCom1, 64, late);
+  EXPECT_EQ(Read("C:\\PLData\\LogData\\2024-Mar-14.log", kCom1, Key(late)), "C_DOM\\ann*555");
+  EXPECT_EQ(Read("C:\\PLData\\LogData\\2024-Mar-13.log", kCom1, Key(late)), "<none>");
 }
 
 TEST_F(SessionLogTest, ZeroDurationTakesThePortTablesStart) {
