@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
-#include <set>
 
 #include "common/trace.h"
 #include "platform/errors.h"
