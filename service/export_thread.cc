@@ -1,18 +1,109 @@
 #include "service/export_thread.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/profile_helpers.h"
 #include "common/trace.h"
+#include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "platform/sysinfo.h"
+#include "service/local_date.h"
 #include "service/service_context.h"
+#include "service/system_data.h"
 
 namespace svc {
+
+namespace {
+
+constexpr const char* kLabel = "ExportThread";
+constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool Digits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+void ExportThread(std::stop_token stop, ServiceContext* context) {
+  std::int64_t lastDay = -1;
+  std::mutex mutex;  // guards nothing; the wait needs one
+  std::condition_variable_any wake;
+  while (!stop.stop_requested()) {
+    const std::time_t now = context->Now();
+    const std::int64_t today = DayNumber(plat::LocalTime(now));
+    if (today != lastDay) {
+      lastDay = today;
+      const int moved = ArchiveOldLogs(*context, now);
+      common::Trace(kLabel, "Archived daily logs", moved);
+    }
+    std::unique_lock<std::mutex> lock(mutex);
+    wake.wait_for(lock, stop, std::chrono::seconds(60), [] { return false; });
+  }
+}
+
+}  // namespace
+
+bool ParseLogDayName(std::string_view name, std::tm* date) {
+  // yyyy-MMM-dd
+  if (name.size() != 11 || name[4] != '-' || name[8] != '-') return false;
+  const std::string_view year = name.substr(0, 4), month = name.substr(5, 3), day = name.substr(9, 2);
+  if (!Digits(year) || !Digits(day)) return false;
+  int m = -1;
+  for (int i = 0; i < 12; ++i) {
+    if (plat::EqualsIgnoringCase(month, kMonths[i])) m = i;
+  }
+  const int d = std::stoi(std::string(day));
+  if (m < 0 || d < 1 || d > 31) return false;
+  *date = std::tm{};
+  date->tm_year = std::stoi(std::string(year)) - 1900;
+  date->tm_mon = m;
+  date->tm_mday = d;
+  return true;
+}
+
+int ArchiveOldLogs(const ServiceContext& context, std::time_t now) {
+  const int age =
+      common::ProfileReadInt(context.paths.systemData, kGeneralSection, "AutoArchiveAge");
+  if (age <= 0) return 0;
+  const std::string logData = context.paths.folder + "\\LogData";
+  const std::string oldData = context.paths.folder + "\\OldData";
+  std::vector<plat::FindData> entries;
+  if (plat::FindFiles(logData + "\\*.log", &entries) != plat::ERROR_SUCCESS) return 0;
+  const std::int64_t today = DayNumber(plat::LocalTime(now));
+  int moved = 0;
+  for (const plat::FindData& e : entries) {
+    if (e.isDirectory || e.name.size() != 15) continue;
+    std::tm date;
+    if (!ParseLogDayName(std::string_view(e.name).substr(0, 11), &date)) continue;
+    if (today - DayNumber(date) <= age) continue;
+    plat::CreateDirectory(oldData);
+    const DWORD err = plat::MoveFileEx(logData + "\\" + e.name, oldData + "\\" + e.name, 0);
+    if (err != plat::ERROR_SUCCESS) {
+      // Never overwrite an archived log; this one stays where it is.
+      common::Trace(kLabel, "Could not archive " + e.name, static_cast<long>(err));
+      continue;
+    }
+    ++moved;
+  }
+  return moved;
+}
 
 void StartExportThread(ServiceContext& context) {
   if (context.settings.master != 1) {
     common::Trace("StartExportThread", "Not starting because this is not the Master", 0);
     return;
   }
-  // Log archiving is the master's first scheduled job; it arrives with the
-  // accounting module. Until then the scheduler has nothing to run.
-  common::Trace("StartExportThread", "No scheduled jobs", 0);
+  context.exportThread = std::jthread(ExportThread, &context);
+  common::Trace("StartExportThread", "Export thread started", 0);
 }
 
 }  // namespace svc

@@ -7,9 +7,12 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <thread>
 
+#include "service/port_table.h"
 #include "service/ras_ports.h"
 #include "service/settings.h"
+#include "service/system_data.h"
 
 namespace svc {
 
@@ -29,6 +32,14 @@ struct ServiceContext {
   // Seconds since 1970; tests replace it.
   std::function<std::time_t()> clock = [] { return std::time(nullptr); };
   std::time_t Now() const { return clock(); }
+
+  // portulon.hw's shared sections, read at start-up.
+  SystemData systemData;
+  // The sessions in progress; carries its own mutex.
+  PortTable portTable;
+  // The master's export scheduler (log archiving). Last member: it stops and
+  // joins before the rest of the context goes.
+  std::jthread exportThread;
 };
 
 }  // namespace svc

@@ -159,9 +159,11 @@ DWORD FirstTimeInitialize(ServiceContext& context) {
   ReadSettings(context);
 
   common::Trace("FirstTimeInitialize", "Read System Data from Central DB", 0);
+  ReadSystemDataFromCentralDB(context);
 
   common::Trace("FirstTimeInitialize", "Step4: Init portable", 0);
   SleepMs(100);
+  context.portTable.ClearAll();
 
   ClearTEMPFile(context);
 

@@ -1,0 +1,342 @@
+#include "service/admission.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+#include "common/trace.h"
+#include "platform/errors.h"
+#include "platform/netapi.h"
+#include "platform/path.h"
+#include "platform/profile.h"
+#include "platform/sysinfo.h"
+#include "service/event_report.h"
+#include "service/greeting.h"
+#include "service/local_date.h"
+#include "service/port_table.h"
+#include "service/profile_store.h"
+#include "service/service_context.h"
+#include "service/session_log.h"
+#include "service/settings.h"
+
+namespace svc {
+
+namespace {
+
+constexpr const char* kLabel = "IsThisUserOK";
+
+DWORD Effective(DWORD userValue, DWORD groupValue) { return userValue ? userValue : groupValue; }
+
+// The account split at its first backslash; without one, the domain comes from
+// the account lookup and the local machine answers for the groups.
+struct AccountParts {
+  std::string domain;
+  std::string name;
+  std::string server;  // the domain controller, "" for the local machine
+};
+
+DWORD LocateAccount(std::string_view user, AccountParts* parts) {
+  const size_t slash = user.find('\\');
+  if (slash == std::string_view::npos) {
+    parts->name = std::string(user);
+    plat::AccountSid sid;
+    plat::SID_NAME_USE use{};
+    const DWORD err = plat::LookupAccountName("", user, &sid, &parts->domain, &use);
+    if (err != plat::ERROR_SUCCESS) {
+      common::Trace("GetGroupPropertiesForUser", "Error get domain", static_cast<long>(err));
+      return err;
+    }
+    parts->server.clear();
+    return plat::ERROR_SUCCESS;
+  }
+  parts->domain = std::string(user.substr(0, slash));
+  parts->name = std::string(user.substr(slash + 1));
+  const DWORD err = plat::NetGetDCName("", parts->domain, &parts->server);
+  if (err != plat::ERROR_SUCCESS) {
+    common::Trace("GetGroupPropertiesForUser", "Error get DC name", static_cast<long>(err));
+  }
+  return err;
+}
+
+// The account's global groups as its domain controller reports them; one
+// admission asks once and uses the answer for the group values and the port.
+struct GlobalGroups {
+  DWORD error = plat::ERROR_SUCCESS;
+  AccountParts parts;
+  std::vector<std::string> names;
+};
+
+GlobalGroups FetchGlobalGroups(std::string_view user) {
+  GlobalGroups g;
+  g.error = LocateAccount(user, &g.parts);
+  if (g.error != plat::ERROR_SUCCESS) return g;
+  g.error = plat::NetUserGetGroups(g.parts.server, g.parts.name, &g.names);
+  if (g.error != plat::ERROR_SUCCESS) {
+    common::Trace("GetGroupPropertiesForUser", "Got no global groups", static_cast<long>(g.error));
+  }
+  return g;
+}
+
+DWORD FoldGroupProfiles(const ServiceContext& context, const GlobalGroups& global,
+                        GroupProperties* groups) {
+  *groups = GroupProperties{};
+  if (global.error != plat::ERROR_SUCCESS) return global.error;
+  for (const std::string& group : global.names) {
+    const std::string section = "+" + global.parts.domain + "\\" + group;
+    const UserProfile g = ReadUserProfile(context, section);
+    groups->maxTotalTime = std::max(groups->maxTotalTime, g.maxTotalTime);
+    groups->maxSessionTime = std::max(groups->maxSessionTime, g.maxSessionTime);
+    groups->periodType = std::max(groups->periodType, g.periodType);
+    groups->periodMax = std::max(groups->periodMax, g.periodMax);
+    if (g.noDuplicate) groups->noDuplicate = 1;
+  }
+  return plat::ERROR_SUCCESS;
+}
+
+DWORD CheckAllowedGroups(const GlobalGroups& global, std::string_view allowedList) {
+  std::vector<std::string> entries;
+  for (size_t pos = 0; pos <= allowedList.size();) {
+    size_t end = allowedList.find(';', pos);
+    if (end == std::string_view::npos) end = allowedList.size();
+    std::string entry(allowedList.substr(pos, end - pos));
+    if (!entry.empty() && entry.back() == '\\') entry.pop_back();
+    if (!entry.empty()) entries.push_back(std::move(entry));
+    pos = end + 1;
+  }
+  auto listed = [&](const std::string& name) {
+    for (const std::string& e : entries) {
+      if (plat::EqualsIgnoringCase(e, name)) return true;
+    }
+    return false;
+  };
+
+  if (global.error != plat::ERROR_SUCCESS) return plat::ERROR_ACCESS_DENIED;
+  for (const std::string& g : global.names) {
+    if (listed(global.parts.domain + "\\" + g)) return plat::ERROR_SUCCESS;
+  }
+
+  const std::string fullName = global.parts.domain + "\\" + global.parts.name;
+  std::vector<std::string> domainsAsked;
+  for (const std::string& e : entries) {
+    const size_t slash = e.find('\\');
+    if (slash == std::string::npos) continue;
+    const std::string domain = e.substr(0, slash);
+    bool asked = false;
+    for (const std::string& d : domainsAsked) asked = asked || plat::EqualsIgnoringCase(d, domain);
+    if (asked) continue;
+    domainsAsked.push_back(domain);
+    std::string dc;
+    if (plat::NetGetDCName("", domain, &dc) != plat::ERROR_SUCCESS) {
+      common::Trace("CheckUserInAllowedGroups", "No domain controller for " + domain, 0);
+      return plat::ERROR_ACCESS_DENIED;
+    }
+    std::vector<std::string> local;
+    if (plat::NetUserGetLocalGroups(dc, fullName, plat::LG_INCLUDE_INDIRECT, &local) !=
+        plat::ERROR_SUCCESS) {
+      common::Trace("CheckUserInAllowedGroups", "Got no local groups", 0);
+      return plat::ERROR_ACCESS_DENIED;
+    }
+    for (const std::string& l : local) {
+      if (listed(domain + "\\" + l)) return plat::ERROR_SUCCESS;
+    }
+  }
+  return plat::ERROR_MEMBER_NOT_IN_GROUP;
+}
+
+// `global` is fetched only when the port has a list.
+int GrantedForPort(const ServiceContext& context, std::string_view user,
+                   std::string_view portSection, const GlobalGroups* global) {
+  const std::string allowed = ReadAllowedGroups(context, portSection);
+  if (allowed.empty() || allowed.front() == '*') return 0;
+  const DWORD result = global ? CheckAllowedGroups(*global, allowed)
+                              : CheckAllowedGroups(FetchGlobalGroups(user), allowed);
+  common::Trace("IsUserGrantedAccessForPort", allowed, static_cast<long>(result));
+  return result == plat::ERROR_MEMBER_NOT_IN_GROUP ? kRefusePortAccess : 0;
+}
+
+std::string PeriodLine(DWORD max, DWORD usage, std::optional<DWORD> allow) {
+  char line[100];
+  std::snprintf(line, sizeof line, "PERIOD: Max=%d Usage=%d   Allow=%d", static_cast<int>(max),
+                static_cast<int>(usage), static_cast<int>(allow.value_or(0)));
+  return line;
+}
+
+}  // namespace
+
+bool SamePeriod(DWORD periodType, std::time_t a, std::time_t b) {
+  const std::tm la = plat::LocalTime(a);
+  const std::tm lb = plat::LocalTime(b);
+  switch (periodType) {
+    case 1:
+      return la.tm_year == lb.tm_year && la.tm_yday == lb.tm_yday;
+    case 2:
+      // Weeks begin on Monday (the %W week). The week across New Year is one
+      // week, not two: it turns on its Monday like every other.
+      return MondayOf(DayNumber(la)) == MondayOf(DayNumber(lb));
+    case 3:
+      return la.tm_year == lb.tm_year && la.tm_mon == lb.tm_mon;
+    default:
+      return true;
+  }
+}
+
+int CheckPeriod(const ServiceContext& context, std::string_view user, DWORD periodType,
+                DWORD periodMax, DWORD periodUsage, DWORD periodStamp, std::time_t startTime,
+                std::vector<plat::ProfileChange>* deferred) {
+  if (periodType < 1 || periodType > 3) return kPeriodWithin;
+  if (!SamePeriod(periodType, static_cast<std::time_t>(periodStamp), startTime)) {
+    std::vector<plat::ProfileChange> changes = {
+        {std::string(user), kPeriodUsage, "0"},
+        {std::string(user), kPeriodStamp, DecimalText(static_cast<DWORD>(startTime))},
+    };
+    if (deferred) {
+      deferred->insert(deferred->end(), changes.begin(), changes.end());
+    } else {
+      plat::ProfileApply(context.paths.users, changes);
+    }
+    common::Trace("CheckPeriod", "New period", static_cast<long>(periodType));
+    return kPeriodNew;
+  }
+  // A maximum of 0 is no allowance limit, as for every other limit.
+  if (periodMax != 0 && periodUsage > periodMax) return kPeriodUsedUp;
+  return kPeriodWithin;
+}
+
+DWORD GetGroupPropertiesForUser(const ServiceContext& context, std::string_view user,
+                                GroupProperties* groups) {
+  return FoldGroupProfiles(context, FetchGlobalGroups(user), groups);
+}
+
+DWORD CheckUserInAllowedGroups(std::string_view user, std::string_view allowedList) {
+  return CheckAllowedGroups(FetchGlobalGroups(user), allowedList);
+}
+
+int IsUserGrantedAccessForPort(const ServiceContext& context, std::string_view user,
+                               std::string_view portSection) {
+  return GrantedForPort(context, user, portSection, nullptr);
+}
+
+bool IsUserLoggedIn(const ServiceContext& context, std::string_view user) {
+  const auto sections = plat::ProfileListSections(context.paths.loggedIn);
+  if (!sections) return false;
+  for (const std::string& s : *sections) {
+    const auto keys = plat::ProfileListKeys(context.paths.loggedIn, s);
+    if (!keys) continue;
+    for (const std::string& k : *keys) {
+      if (plat::EqualsIgnoringCase(k, user)) return true;
+    }
+  }
+  return false;
+}
+
+int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_view user,
+                 std::string_view portSection, std::time_t startTime) {
+  common::Trace(kLabel, user, static_cast<long>(startTime));
+  if (!IsSafeAccountName(user)) {
+    // Such a name could address another section or key of the shared files.
+    common::Trace(kLabel, "Invalid account name", 0);
+    return kRefuseNoProfile;
+  }
+
+  // 1. Profile.
+  if (!HasProfile(context, user)) {
+    if (ProbeDataFolder(context) != plat::ERROR_SUCCESS) {
+      ReportToEventLog(1, kEventShareAccessFailed, "Failed to access Primary Portulon",
+                       "Allowing user to connect anyway, provided the account has sufficient NT "
+                       "rights",
+                       2);
+    }
+    if (context.systemData.defaults.assignDefault == 0) {
+      common::Trace(kLabel, "User not defined", 0);
+      return kRefuseNoProfile;
+    }
+    common::Trace(kLabel, "Assigning default profile", 0);
+    WriteUserDefaultProfile(context, user);
+  }
+  const UserProfile p = ReadUserProfile(context, user);
+
+  // 2. Group values.
+  const GlobalGroups global = FetchGlobalGroups(user);
+  GroupProperties g;
+  FoldGroupProfiles(context, global, &g);
+
+  // 3. Expiry, in 64 bits so that a large ExpiryTime cannot wrap into the past.
+  if (p.expiryTime != 0 && p.firstConnection != 0 &&
+      static_cast<std::uint64_t>(p.firstConnection) +
+              static_cast<std::uint64_t>(p.expiryTime) * 86400u <
+          static_cast<std::uint64_t>(startTime)) {
+    common::Trace(kLabel, "Account expired", 0);
+    return kRefuseExpired;
+  }
+
+  // 4. Total time.
+  const DWORD maxTotal = Effective(p.maxTotalTime, g.maxTotalTime);
+  if (maxTotal != 0 && p.totalTime > maxTotal) {
+    common::Trace(kLabel, "Current Total Time is more than MaxTotalTime",
+                  static_cast<long>(p.totalTime));
+    return kRefuseTotalTime;
+  }
+
+  // 5. Single session.
+  if ((p.noDuplicate != 0 || g.noDuplicate != 0) && IsUserLoggedIn(context, user)) {
+    common::Trace(kLabel, "User already logged in", 0);
+    plat::Beep(200, 300);
+    return kRefuseDuplicate;
+  }
+
+  // 6. Port access.
+  if (GrantedForPort(context, user, portSection, &global) != 0) {
+    common::Trace(kLabel, "Not granted access on Port", 0);
+    return kRefusePortAccess;
+  }
+
+  // 7. Period. Its profile writes go out with the connection's in one rewrite;
+  // a refusal writes them on its own.
+  std::vector<plat::ProfileChange> pending;
+  std::optional<DWORD> periodAllowance;
+  const DWORD periodType = Effective(p.periodType, g.periodType);
+  if (periodType != 0) {
+    DWORD stamp = p.periodStamp;
+    DWORD usage = p.periodUsage;
+    if (stamp == 0) {
+      stamp = static_cast<DWORD>(startTime);
+      usage = 0;
+      pending.push_back({std::string(user), kPeriodStamp, DecimalText(stamp)});
+      pending.push_back({std::string(user), kPeriodUsage, "0"});
+    }
+    const DWORD periodMax = Effective(p.periodMax, g.periodMax);
+    const int r = CheckPeriod(context, user, periodType, periodMax, usage, stamp, startTime, &pending);
+    if (r == kPeriodUsedUp) {
+      common::Trace(kLabel, "PeriodMaxUsage is up", static_cast<long>(usage));
+      if (!pending.empty()) plat::ProfileApply(context.paths.users, pending);
+      return kRefusePeriodUsedUp;
+    }
+    if (r == kPeriodNew) usage = 0;
+    if (periodMax != 0) periodAllowance = usage >= periodMax ? 0 : periodMax - usage;
+    common::Trace(kLabel, PeriodLine(periodMax, usage, periodAllowance), 0);
+  }
+
+  // 8. Session limits.
+  SessionLimits limits;
+  limits.portMaxSession = static_cast<DWORD>(ReadPortNumber(context, portSection, kMaxSessionTime));
+  limits.userMaxSession = Effective(p.maxSessionTime, g.maxSessionTime);
+  limits.userMaxTotal = maxTotal;
+  limits.userTotalUsed = p.totalTime;
+  limits.periodAllowance = periodAllowance;
+
+  // 9. Admission.
+  Log_Connection(context, user, startTime, portSection, std::move(pending));
+  PortTableStore(context, machine, portSection, startTime, user, limits);
+  GreetingValues values;
+  values.account = std::string(user);
+  values.portMaxSession = limits.portMaxSession;
+  values.userMaxSession = limits.userMaxSession;
+  values.userMaxTotal = maxTotal;
+  values.totalUsed = p.totalTime;
+  SendGreetings(context, machine, values);
+  common::Trace(kLabel, "User is OK!", 0);
+  return kAdmitted;
+}
+
+}  // namespace svc

@@ -1,0 +1,48 @@
+// Greetings sent to a user after admission: up to three texts chosen by the
+// system data's RuleMask, with macros replaced, delivered by NET SEND.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win_types.h"
+
+namespace svc {
+
+struct ServiceContext;
+using plat::DWORD;
+
+struct GreetingValues {
+  std::string account;        // #UNAME
+  DWORD userMaxSession = 0;   // #UMS, seconds
+  DWORD userMaxTotal = 0;     // #UMT, seconds
+  DWORD totalUsed = 0;        // #UCUR, seconds
+  DWORD portMaxSession = 0;   // #PMS, seconds
+};
+
+// A limit in whole minutes ("90 min"), "unlimited" for 0.
+std::string LimitText(DWORD seconds);
+
+// Runs of characters with codes up to 13 become one line break; words are
+// split at blanks, commas, tabs and line ends. A word whose first four
+// characters are "#UMS", "#UMT", "#UCU", "#PMS" or "#UNA" (any case) becomes
+// its value followed by a blank; everything else is kept.
+std::string BuildGreetingText(std::string_view text, const GreetingValues& values);
+
+// Who receives a message: the client computer, or the user part of the account
+// when the computer is empty or begins with "*".
+std::string MessageTarget(std::string_view machine, std::string_view account);
+
+// The "NET SEND %s %s" command lines of the greetings due: greeting 1 when its
+// bit is set, 2 only when the user has a session or total limit, 3 only when
+// the port has a session limit. Empty greeting files send nothing.
+std::vector<std::string> GreetingCommandLines(const ServiceContext& context,
+                                              std::string_view machine,
+                                              const GreetingValues& values);
+
+// Runs those command lines hidden, without waiting; failures are not noticed.
+void SendGreetings(const ServiceContext& context, std::string_view machine,
+                   const GreetingValues& values);
+
+}  // namespace svc

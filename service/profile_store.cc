@@ -1,0 +1,113 @@
+#include "service/profile_store.h"
+
+#include <cstdint>
+
+#include "common/profile_helpers.h"
+#include "platform/path.h"
+#include "service/service_context.h"
+
+namespace svc {
+
+namespace {
+
+bool IsUnsafeChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7F || c == '[' || c == ']' || c == '=' || c == ';';
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// As a 1000-byte read buffer holds a value, then the decimal conversion.
+DWORD NumberOf(const std::string& value) {
+  std::string_view v(value);
+  if (v.size() > 999) v = v.substr(0, 999);
+  return static_cast<DWORD>(common::DecimalValue(v));
+}
+
+}  // namespace
+
+bool IsSafeAccountName(std::string_view account) {
+  if (account.empty() || IsBlank(account.front()) || IsBlank(account.back())) return false;
+  for (char c : account) {
+    if (IsUnsafeChar(c)) return false;
+  }
+  return true;
+}
+
+std::string SafeProfileName(std::string_view text) {
+  if (text.empty()) return std::string(1, '_');
+  std::string out(text);
+  for (char& c : out) {
+    if (IsUnsafeChar(c)) c = '_';
+  }
+  if (!out.empty() && IsBlank(out.front())) out.front() = '_';
+  if (!out.empty() && IsBlank(out.back())) out.back() = '_';
+  return out;
+}
+
+std::string DecimalText(DWORD value) {
+  return std::to_string(static_cast<std::int32_t>(value));
+}
+
+bool HasProfile(const ServiceContext& context, std::string_view section) {
+  return common::UserHasProfile(context.paths.users, section);
+}
+
+UserProfile ReadUserProfile(const ServiceContext& context, std::string_view section) {
+  UserProfile p;
+  const auto values = plat::ProfileReadSection(context.paths.users, section);
+  if (!values) return p;
+  struct Field {
+    const char* key;
+    DWORD UserProfile::*member;
+  };
+  static constexpr Field kFields[] = {
+      {kMaxSessionTime, &UserProfile::maxSessionTime},
+      {kMaxTotalTime, &UserProfile::maxTotalTime},
+      {kExpiryTime, &UserProfile::expiryTime},
+      {kPeriodType, &UserProfile::periodType},
+      {kPeriodMax, &UserProfile::periodMax},
+      {kPeriodUsage, &UserProfile::periodUsage},
+      {kPeriodStamp, &UserProfile::periodStamp},
+      {kNoDuplicate, &UserProfile::noDuplicate},
+      {kStaticIP, &UserProfile::staticIP},
+      {kTotalConnects, &UserProfile::totalConnects},
+      {kTotalDenieds, &UserProfile::totalDenieds},
+      {kTotalTime, &UserProfile::totalTime},
+      {kFirstConnection, &UserProfile::firstConnection},
+      {kLastConnection, &UserProfile::lastConnection},
+      {kLasted, &UserProfile::lasted},
+  };
+  // A key read by name finds its first occurrence; keep that rule.
+  bool seen[std::size(kFields)] = {};
+  for (const auto& [key, value] : *values) {
+    for (size_t i = 0; i < std::size(kFields); ++i) {
+      if (!seen[i] && plat::EqualsIgnoringCase(key, kFields[i].key)) {
+        seen[i] = true;
+        p.*(kFields[i].member) = NumberOf(value);
+        break;
+      }
+    }
+  }
+  return p;
+}
+
+std::vector<plat::ProfileChange> DefaultProfileChanges(const ServiceContext& context,
+                                                       std::string_view section) {
+  const DefaultProfile& d = context.systemData.defaults;
+  const std::string s(section);
+  return {
+      {s, kMaxSessionTime, DecimalText(d.maxSessionTime)},
+      {s, kMaxTotalTime, DecimalText(d.maxTotalTime)},
+      {s, kExpiryTime, DecimalText(d.expiryTime)},
+      {s, kPeriodType, DecimalText(d.periodType)},
+      {s, kPeriodMax, DecimalText(d.periodMax)},
+      {s, kNoDuplicate, d.noDuplicate ? "1" : "0"},
+  };
+}
+
+DWORD WriteUserDefaultProfile(const ServiceContext& context, std::string_view section) {
+  return plat::ProfileApply(context.paths.users, DefaultProfileChanges(context, section));
+}
+
+}  // namespace svc

@@ -1,0 +1,81 @@
+// The user profile store portulon.usr: one section per account (DOMAIN\user)
+// with its limits and usage, and "+DOMAIN\Group" sections for group profiles.
+// Numbers are decimal text read with default "0", written with "%d".
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/profile.h"
+#include "platform/win_types.h"
+
+namespace svc {
+
+struct ServiceContext;
+using plat::DWORD;
+
+// Key names of a profile.
+inline constexpr const char* kMaxSessionTime = "MaxSessionTime";
+inline constexpr const char* kMaxTotalTime = "MaxTotalTime";
+inline constexpr const char* kExpiryTime = "ExpiryTime";
+inline constexpr const char* kPeriodType = "PeriodType";
+inline constexpr const char* kPeriodMax = "PeriodMax";
+inline constexpr const char* kPeriodUsage = "PeriodUsage";
+inline constexpr const char* kPeriodStamp = "PeriodStamp";
+inline constexpr const char* kNoDuplicate = "NoDuplicate";
+inline constexpr const char* kStaticIP = "StaticIP";
+inline constexpr const char* kTotalConnects = "TotalConnects";
+inline constexpr const char* kTotalDenieds = "TotalDenieds";
+inline constexpr const char* kTotalTime = "TotalTime";
+inline constexpr const char* kFirstConnection = "FirstConnection";
+inline constexpr const char* kLastConnection = "LastConnection";
+inline constexpr const char* kLasted = "Lasted";
+
+// Every value of a profile as the decimal conversion reads it; the bits of a
+// negative number are kept, so comparisons are unsigned as the system makes them.
+struct UserProfile {
+  DWORD maxSessionTime = 0;
+  DWORD maxTotalTime = 0;
+  DWORD expiryTime = 0;  // days
+  DWORD periodType = 0;  // 0 none, 1 day, 2 week, 3 month
+  DWORD periodMax = 0;
+  DWORD periodUsage = 0;
+  DWORD periodStamp = 0;
+  DWORD noDuplicate = 0;
+  DWORD staticIP = 0;
+  DWORD totalConnects = 0;
+  DWORD totalDenieds = 0;
+  DWORD totalTime = 0;
+  DWORD firstConnection = 0;
+  DWORD lastConnection = 0;
+  DWORD lasted = 0;
+};
+
+// An account name that can be a profile section, a key of the logged-in users
+// file and part of a log record without touching any other section or key: not
+// empty, no control characters, none of "[ ] = ;", no blank at either end.
+// Windows account names never contain these.
+bool IsSafeAccountName(std::string_view account);
+// `text` with every character IsSafeAccountName refuses replaced by '_', for
+// records and sections that must be written whatever the name.
+std::string SafeProfileName(std::string_view text);
+
+// The section exists (see common::UserHasProfile).
+bool HasProfile(const ServiceContext& context, std::string_view section);
+
+// Reads the whole section at once; missing keys read as 0.
+UserProfile ReadUserProfile(const ServiceContext& context, std::string_view section);
+
+// The default profile of the system data file, as the changes that write it:
+// MaxSessionTime, MaxTotalTime, ExpiryTime, PeriodType, PeriodMax ("%d") and
+// NoDuplicate ("1" for any non-zero default, else "0"). No usage key.
+std::vector<plat::ProfileChange> DefaultProfileChanges(const ServiceContext& context,
+                                                       std::string_view section);
+// Writes them in one rewrite of portulon.usr.
+DWORD WriteUserDefaultProfile(const ServiceContext& context, std::string_view section);
+
+// "%d" of a number kept as its 32-bit pattern.
+std::string DecimalText(DWORD value);
+
+}  // namespace svc

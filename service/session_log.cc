@@ -1,0 +1,299 @@
+#include "service/session_log.h"
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+#include "common/profile_helpers.h"
+#include "common/trace.h"
+#include "platform/errors.h"
+#include "platform/eventlog.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "platform/profile.h"
+#include "platform/sysinfo.h"
+#include "service/port_table.h"
+#include "service/profile_store.h"
+#include "service/service_context.h"
+#include "service/system_data.h"
+
+namespace svc {
+
+namespace {
+
+// No stored value holds a line break, so that default tells a missing key.
+bool KeyExists(const std::string& file, const std::string& section, const std::string& key) {
+  return plat::ProfileGetString(file, section, key, "\n") != "\n";
+}
+
+// A field of a record: a line break would fail the write, a colon or question
+// mark would shift the fields the console reads.
+std::string RecordField(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || c == ':' || c == '?') c = '_';
+  }
+  return out;
+}
+
+// A value must stay on its line: a line break would fail the write.
+std::string OneLine(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '\n' || c == '\r') c = '_';
+  }
+  return out;
+}
+
+std::string PortName(std::string_view port) {
+  const size_t slash = port.find('\\');
+  return std::string(slash == std::string_view::npos ? port : port.substr(slash + 1));
+}
+
+std::string UserPart(std::string_view account) {
+  const size_t slash = account.find('\\');
+  return std::string(slash == std::string_view::npos ? account : account.substr(slash + 1));
+}
+
+bool CountingEnabled(const ServiceContext& context) {
+  return context.systemData.dailyStatusEmailType != 0;
+}
+
+// svc_status.dat: each key + 1, written in one rewrite.
+void IncrementCounters(const ServiceContext& context,
+                       const std::vector<std::pair<std::string, std::string>>& keys) {
+  const std::string& file = context.paths.statusCounters;
+  std::vector<plat::ProfileChange> changes;
+  for (const auto& [section, key] : keys) {
+    const int value = common::ProfileReadInt(file, section, key);
+    changes.push_back({section, key, DecimalText(static_cast<DWORD>(value) + 1)});
+  }
+  plat::ProfileApply(file, changes);
+}
+
+DWORD WriteProfileCreatingFolder(const std::string& file, const std::string& section,
+                                 const std::string& key, std::string_view value) {
+  DWORD err = plat::ProfileWriteString(file, section, key, value);
+  if (err == plat::ERROR_PATH_NOT_FOUND || err == plat::ERROR_FILE_NOT_FOUND) {
+    const size_t slash = file.find_last_of('\\');
+    if (slash != std::string::npos) plat::CreateDirectory(file.substr(0, slash));
+    err = plat::ProfileWriteString(file, section, key, value);
+  }
+  return err;
+}
+
+// The record under the first key at or after `key` free in `dayFile` and, when
+// copies are kept, in portulon.log.
+std::int64_t WriteRecordIn(const ServiceContext& context, const std::string& dayFile,
+                           std::string_view port, std::int64_t key, std::string_view value) {
+  const std::string section = SafeProfileName(port);
+  const bool copy = context.settings.logToLargeFile != 0;
+  std::string keyText = std::to_string(key);
+  while (KeyExists(dayFile, section, keyText) ||
+         (copy && KeyExists(context.paths.combinedLog, section, keyText))) {
+    keyText = std::to_string(++key);
+  }
+  const std::string text = OneLine(value);
+  WriteProfileCreatingFolder(dayFile, section, keyText, text);
+  if (copy) plat::ProfileWriteString(context.paths.combinedLog, section, keyText, text);
+  return key;
+}
+
+// Replaces the session's connection record by "C_%s*%s": the first record at
+// or after the session start that is this account's connection record, in the
+// file of the start's day (or of the next day, when the admission was handled
+// after midnight). Without one, the call-back record is written as a new record.
+void RewriteConnectionRecord(const ServiceContext& context, std::string_view port,
+                             std::int64_t sessionStart, std::string_view account,
+                             const std::string& number) {
+  const std::string section = SafeProfileName(port);
+  const std::string record = "C_" + std::string(account);
+  const std::string value = record + "*" + RecordField(number);
+  const auto start = static_cast<std::time_t>(sessionStart);
+  for (const std::string& dayFile :
+       {GetLogFileName(context, start), GetLogFileName(context, start + 86400)}) {
+    for (std::int64_t key = sessionStart;; ++key) {
+      const std::string keyText = std::to_string(key);
+      if (!KeyExists(dayFile, section, keyText)) break;
+      const std::string found = plat::ProfileGetString(dayFile, section, keyText, "");
+      const std::string_view head = std::string_view(found).substr(0, record.size());
+      if (plat::EqualsIgnoringCase(head, record) &&
+          (found.size() == record.size() || found[record.size()] == '*')) {
+        plat::ProfileWriteString(dayFile, section, keyText, value);
+        if (context.settings.logToLargeFile != 0) {
+          plat::ProfileWriteString(context.paths.combinedLog, section, keyText, value);
+        }
+        return;
+      }
+    }
+  }
+  WriteRecordIn(context, GetLogFileName(context, start), port, sessionStart, value);
+}
+
+std::int64_t ParseCount(const std::vector<std::string>& strings, size_t index) {
+  if (index >= strings.size()) return -1;
+  const std::string& s = strings[index];
+  char* end = nullptr;
+  const long long v = std::strtoll(s.c_str(), &end, 10);
+  return end == s.c_str() ? -1 : static_cast<std::int64_t>(v);
+}
+
+std::string StringAt(const std::vector<std::string>& strings, size_t index) {
+  return index < strings.size() ? strings[index] : std::string();
+}
+
+}  // namespace
+
+std::string LogDayName(std::time_t when) {
+  return plat::GetDateFormat(plat::LOCALE_US_ENGLISH, plat::LocalTime(when), "yyyy-MMM-dd");
+}
+
+std::string GetLogFileName(const ServiceContext& context, std::time_t when) {
+  return context.paths.DailyLog(LogDayName(when));
+}
+
+std::int64_t WriteLogRecord(const ServiceContext& context, std::string_view port,
+                            std::int64_t key, std::string_view value) {
+  return WriteRecordIn(context, GetLogFileName(context, context.Now()), port, key, value);
+}
+
+void Log_Connection(ServiceContext& context, std::string_view account, std::time_t start,
+                    std::string_view port, std::vector<plat::ProfileChange> pendingUserChanges) {
+  common::Trace("Log_Connection", account, static_cast<long>(start));
+  if (!IsSafeAccountName(account)) {
+    common::Trace("Log_Connection", "Invalid account name", 0);
+    return;
+  }
+  const std::string user(account);
+  const UserProfile p = ReadUserProfile(context, account);
+  const DWORD connects = p.totalConnects + 1;
+  const std::string startText = DecimalText(static_cast<DWORD>(start));
+  std::vector<plat::ProfileChange>& changes = pendingUserChanges;
+  changes.push_back({user, kTotalConnects, DecimalText(connects)});
+  changes.push_back({user, kLastConnection, startText});
+  changes.push_back({user, kLasted, "0"});
+  if (connects == 1) changes.push_back({user, kFirstConnection, startText});
+  plat::ProfileApply(context.paths.users, changes);
+
+  WriteLogRecord(context, port, start, "C_" + user);
+  SetPortActive(context, port, true);
+  if (CountingEnabled(context)) IncrementCounters(context, {{"General", "Sessions"}, {"Users", user}});
+}
+
+void Log_HangUp(ServiceContext& context, std::string_view account, std::string_view port,
+                std::int64_t duration, std::time_t start) {
+  constexpr const char* kLabel = "Log_HangUp";
+  common::Trace(kLabel, account, static_cast<long>(duration));
+  if (!IsSafeAccountName(account) || !HasProfile(context, account)) {
+    common::Trace(kLabel, "Log_HandUp - user has no profile", 0);
+    // The session is over whatever the profile says; a stale entry would
+    // answer for the next session on this port.
+    PortTableClear(context.portTable, port);
+    return;
+  }
+  const std::string user(account);
+  plat::ProfileDeleteKey(context.paths.loggedIn, context.serverName, user);
+
+  const UserProfile p = ReadUserProfile(context, account);
+  SetPortActive(context, port, false);
+  if (p.lastConnection == 0) {
+    common::Trace(kLabel, "This user was never logged.", 0);
+    PortTableClear(context.portTable, port);
+    return;
+  }
+
+  const PortSessionInfo info = PortTableGetSessionInfo(context.portTable, port);
+  const std::time_t now = context.Now();
+  // The session's start: the port table's, else the message's, else the
+  // profile's latest connection (never 1970, which would make a 30-year session).
+  const std::int64_t sessionStart =
+      info.start ? info.start : (start ? static_cast<std::int64_t>(start) : p.lastConnection);
+  if (duration == 0) {
+    common::Trace(kLabel, "Calculated duration, port time", static_cast<long>(sessionStart));
+    common::Trace(kLabel, "Calculated duration, time now", static_cast<long>(now));
+    duration = now - sessionStart;
+    common::Trace(kLabel, "Calculated duration", static_cast<long>(duration));
+  }
+  if (duration < 0) duration = 0;
+  const auto d = static_cast<DWORD>(duration);
+
+  std::vector<plat::ProfileChange> changes = {
+      {user, kLasted, DecimalText(d)},
+      {user, kTotalTime, DecimalText(p.totalTime + d)},
+  };
+  // PeriodStamp marks period bookkeeping started at admission, also when the
+  // period type is the group's rather than the user's own.
+  if (p.periodType != 0 || p.periodStamp != 0) {
+    changes.push_back({user, kPeriodUsage, DecimalText(p.periodUsage + d)});
+  }
+  plat::ProfileApply(context.paths.users, changes);
+
+  const SessionEventData ev = FindSessionEventData(account, PortName(port), now - duration - 5);
+  if (!ev.callbackNumber.empty()) {
+    RewriteConnectionRecord(context, port, sessionStart, account, ev.callbackNumber);
+  }
+
+  const std::string record = "H" + std::to_string(duration) + "_" + user + "?" +
+                             std::to_string(info.address) + "?" + std::to_string(info.reason) +
+                             ":" + RecordField(info.ipx) + ":" + RecordField(info.netbios) + ":" +
+                             std::to_string(ev.bytesIn) + ":" + std::to_string(ev.bytesOut);
+  WriteLogRecord(context, port, now, record);
+  PortTableClear(context.portTable, port);
+
+  if (CountingEnabled(context) && info.reason != 0) {
+    IncrementCounters(context, {{"General", "Disconnect"}});
+  }
+}
+
+void Log_DeniedConnection(ServiceContext& context, std::string_view account, std::time_t when,
+                          std::string_view port, int code) {
+  constexpr const char* kLabel = "Log_DeniedConnection";
+  common::Trace(kLabel, account, code);
+  WriteLogRecord(context, port, when, "N_" + SafeProfileName(account) + "?" + std::to_string(code));
+  if (CountingEnabled(context)) IncrementCounters(context, {{"General", "Denied"}});
+  if (IsSafeAccountName(account) && HasProfile(context, account)) {
+    common::ProfileIncrement(context.paths.users, account, kTotalDenieds);
+  } else {
+    common::Trace(kLabel, "Log_DeniedConnection - user has no profile", 0);
+  }
+}
+
+SessionEventData FindSessionEventData(std::string_view account, std::string_view portName,
+                                      std::time_t since) {
+  SessionEventData out;
+  plat::EventLogReader reader;
+  if (plat::EventLogReader::Open("", "System", &reader) != plat::ERROR_SUCCESS) return out;
+  const std::string user = UserPart(account);
+  bool haveStats = false;
+  bool haveCallback = false;
+  std::vector<plat::EventRecord> batch;
+  while (!(haveStats && haveCallback)) {
+    batch.clear();
+    if (reader.ReadBackward(&batch, 16) != plat::ERROR_SUCCESS || batch.empty()) break;
+    for (const plat::EventRecord& r : batch) {
+      if (static_cast<std::time_t>(r.timeGenerated) < since) return out;
+      const auto& s = r.strings;
+      const bool nt4 = r.eventId == 20050 || r.eventId == 20068;
+      const bool rras = r.eventId == 20048 || r.eventId == 20064;
+      if (!nt4 && !rras) continue;
+      const std::string recordUser = nt4 ? StringAt(s, 1) : UserPart(StringAt(s, 0));
+      const std::string recordPort = StringAt(s, nt4 ? 2 : 1);
+      if (!plat::EqualsIgnoringCase(recordUser, user) ||
+          !plat::EqualsIgnoringCase(recordPort, portName)) {
+        continue;
+      }
+      if ((r.eventId == 20050 || r.eventId == 20048) && !haveStats) {
+        haveStats = true;
+        out.bytesIn = ParseCount(s, nt4 ? 10 : 9);
+        out.bytesOut = ParseCount(s, nt4 ? 9 : 8);
+      } else if ((r.eventId == 20068 || r.eventId == 20064) && !haveCallback) {
+        haveCallback = true;
+        out.callbackNumber = StringAt(s, nt4 ? 3 : 2);
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace svc

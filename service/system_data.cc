@@ -1,0 +1,85 @@
+#include "service/system_data.h"
+
+#include <cstdio>
+
+#include "common/profile_helpers.h"
+#include "common/trace.h"
+#include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/profile.h"
+#include "service/service_context.h"
+
+namespace svc {
+
+namespace {
+
+constexpr const char* kLabel = "ReadSystemDataFromCentralDB";
+
+DWORD ReadNumber(const std::string& file, const char* section, const char* key) {
+  return static_cast<DWORD>(common::ProfileReadInt(file, section, key));
+}
+
+}  // namespace
+
+void ReadSystemDataFromCentralDB(ServiceContext& context) {
+  const std::string& file = context.paths.systemData;
+  SystemData& d = context.systemData;
+
+  d.notify1 = ReadNumber(file, kGeneralSection, "Notify1");
+  d.notify2 = ReadNumber(file, kGeneralSection, "Notify2");
+  char line[120];
+  std::snprintf(line, sizeof line, "FROM CENTRAL DB: Notify1(%d)  Notify2(%d)",
+                static_cast<int>(d.notify1), static_cast<int>(d.notify2));
+  common::Trace(kLabel, line, 0);
+  d.notify1Text = common::ProfileReadText(file, kGeneralSection, "Notify1Text", "0", 1025);
+  d.notify2Text = common::ProfileReadText(file, kGeneralSection, "Notify2Text", "0", 1025);
+
+  DefaultProfile& p = d.defaults;
+  p.assignDefault = ReadNumber(file, kDefaultSection, "AssignDefault");
+  p.maxSessionTime = ReadNumber(file, kDefaultSection, "MaxSessionTime");
+  p.maxTotalTime = ReadNumber(file, kDefaultSection, "MaxTotalTime");
+  p.expiryTime = ReadNumber(file, kDefaultSection, "ExpiryTime");
+  p.periodMax = ReadNumber(file, kDefaultSection, "PeriodMax");
+  p.periodType = ReadNumber(file, kDefaultSection, "PeriodType");
+  p.noDuplicate = ReadNumber(file, kDefaultSection, "NoDuplicate");
+
+  d.ruleMask = ReadNumber(file, kGreetingsSection, "RuleMask");
+  for (int i = 0; i < 3; ++i) {
+    if (d.ruleMask & (1u << i)) {
+      std::snprintf(line, sizeof line, "Greeting %d Active", i + 1);
+      common::Trace(kLabel, line, 0);
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "\\greet_%d.txt", i);
+    std::string text;
+    if (plat::ReadWholeFile(context.paths.folder + name, &text) != plat::ERROR_SUCCESS) {
+      text.clear();
+    }
+    d.greetingTexts[static_cast<size_t>(i)] = std::move(text);
+  }
+
+  d.dailyStatusEmailType = ReadNumber(file, kGeneralSection, "DailyStatusEmailType");
+  d.dailyStatusEmailHour = ReadNumber(file, kGeneralSection, "DailyStatusEmailHour");
+  d.dailyStatusEmailLastSent = ReadNumber(file, kGeneralSection, "DailyStatusEmailLastSent");
+  d.dailyStatusEmailPOPServer =
+      common::ProfileReadText(file, kGeneralSection, "DailyStatusEmailPOPServer", "*", 101);
+  d.dailyStatusEmailTo =
+      common::ProfileReadText(file, kGeneralSection, "DailyStatusEmailTo", "*", 101);
+  d.dailyStatusEmailFrom =
+      common::ProfileReadText(file, kGeneralSection, "DailyStatusEmailFrom", "*", 101);
+  d.autoArchiveAge = ReadNumber(file, kGeneralSection, "AutoArchiveAge");
+}
+
+int ReadPortNumber(const ServiceContext& context, std::string_view port, std::string_view key) {
+  return common::ProfileReadInt(context.paths.systemData, port, key);
+}
+
+std::string ReadAllowedGroups(const ServiceContext& context, std::string_view port) {
+  return common::ProfileReadText(context.paths.systemData, port, "AllowedGroups", "*", 10000);
+}
+
+void SetPortActive(const ServiceContext& context, std::string_view port, bool active) {
+  plat::ProfileWriteString(context.paths.systemData, port, "Active", active ? "1" : "0");
+}
+
+}  // namespace svc

@@ -1,0 +1,67 @@
+// The system data file portulon.hw: settings shared by every server (warnings,
+// default profile, greetings, status mail, archive age) and one section per
+// port.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "platform/win_types.h"
+
+namespace svc {
+
+struct ServiceContext;
+using plat::DWORD;
+
+// Section `Default`: the profile given to accounts that have none.
+struct DefaultProfile {
+  DWORD assignDefault = 0;
+  DWORD maxSessionTime = 0;
+  DWORD maxTotalTime = 0;
+  DWORD expiryTime = 0;
+  DWORD periodMax = 0;
+  DWORD periodType = 0;
+  DWORD noDuplicate = 0;
+};
+
+// The shared sections, read once at start-up.
+struct SystemData {
+  // General
+  DWORD notify1 = 0;
+  DWORD notify2 = 0;
+  std::string notify1Text = "0";
+  std::string notify2Text = "0";
+  DWORD dailyStatusEmailType = 0;  // non-zero also switches the svc_status.dat counters on
+  DWORD dailyStatusEmailHour = 0;
+  DWORD dailyStatusEmailLastSent = 0;
+  std::string dailyStatusEmailPOPServer = "*";
+  std::string dailyStatusEmailTo = "*";
+  std::string dailyStatusEmailFrom = "*";
+  DWORD autoArchiveAge = 0;  // days; daily logs older than that move to OldData
+
+  DefaultProfile defaults;
+
+  // Greetings: RuleMask bits 1, 2, 4 switch greetings 1 to 3 on; their texts
+  // are greet_0.txt to greet_2.txt of the data folder.
+  DWORD ruleMask = 0;
+  std::array<std::string, 3> greetingTexts;
+};
+
+inline constexpr const char* kGeneralSection = "General";
+inline constexpr const char* kDefaultSection = "Default";
+inline constexpr const char* kGreetingsSection = "Greetings";
+
+// Step 3 of FirstTimeInitialize: fills context.systemData from portulon.hw and
+// the greeting files.
+void ReadSystemDataFromCentralDB(ServiceContext& context);
+
+// A number of the port's section ("MaxSessionTime", "Idle", "StaticIP"), read
+// with default "0".
+int ReadPortNumber(const ServiceContext& context, std::string_view port, std::string_view key);
+// "AllowedGroups" of the port's section, default "*", as a 10000-byte buffer holds it.
+std::string ReadAllowedGroups(const ServiceContext& context, std::string_view port);
+// "Active" = "1" or "0" in the port's section.
+void SetPortActive(const ServiceContext& context, std::string_view port, bool active);
+
+}  // namespace svc

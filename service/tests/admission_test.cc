@@ -1,0 +1,371 @@
+#include "service/admission.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/file.h"
+#include "service/greeting.h"
+#include "service/port_table.h"
+#include "service/profile_store.h"
+#include "service/session_log.h"
+#include "service/system_data.h"
+#include "service/tests/policy_fixture.h"
+
+namespace svc {
+namespace {
+
+using testing::At;
+using testing::kAnn;
+using testing::kCom1;
+
+class AdmissionTest : public testing::PolicyTest {
+ protected:
+  void SetUp() override {
+    PolicyTest::SetUp();
+    // ann: an ordinary profile with no limits.
+    SetUser(kAnn, kMaxSessionTime, "0");
+    SetUser(kAnn, kNoDuplicate, "0");
+  }
+
+  int Check(const std::string& user = kAnn, const std::string& port = kCom1) {
+    return IsThisUserOK(ctx, "ANNPC", user, port, now);
+  }
+  PortEntry EntryOf(const std::string& port) {
+    auto lock = ctx.portTable.Lock();
+    return ctx.portTable.Entry(ctx.portTable.Find(port));
+  }
+};
+
+TEST_F(AdmissionTest, AdmitsAndStartsTheSession) {
+  SetHw(kCom1, kMaxSessionTime, "3600");
+  ASSERT_EQ(Check(), kAdmitted);
+  const PortEntry e = EntryOf(kCom1);
+  EXPECT_EQ(e.user, kAnn);
+  EXPECT_EQ(e.netbios, "ANNPC");
+  EXPECT_EQ(e.deadline, now + 3600);
+  EXPECT_EQ(e.reason, kReasonPortMaxSession);
+  EXPECT_EQ(User(kAnn, kTotalConnects), "1");
+  EXPECT_EQ(Read(GetLogFileName(ctx, now), kCom1, Key(now)), "C_DOM\\ann");
+}
+
+TEST_F(AdmissionTest, UnknownUserWithoutDefaultIsRefusedWithOne) {
+  EXPECT_EQ(Check("DOM\\bob"), kRefuseNoProfile);
+  EXPECT_FALSE(HasProfile(ctx, "DOM\\bob"));
+  EXPECT_EQ(EntryOf(kCom1).start, 0);
+}
+
+TEST_F(AdmissionTest, DefaultProfileIsWrittenAndAppliedInTheSameCall) {
+  ctx.systemData.defaults.assignDefault = 1;
+  ctx.systemData.defaults.maxSessionTime = 1200;
+  ctx.systemData.defaults.noDuplicate = 7;
+  ASSERT_EQ(Check("DOM\\bob"), kAdmitted);
+  EXPECT_EQ(User("DOM\\bob", kMaxSessionTime), "1200");
+  EXPECT_EQ(User("DOM\\bob", kNoDuplicate), "1");
+  EXPECT_EQ(User("DOM\\bob", kPeriodType), "0");
+  EXPECT_EQ(EntryOf(kCom1).deadline, now + 1200);
+
+  // Applied at once: NoDuplicate from the default refuses a second login.
+  ASSERT_EQ(plat::ProfileWriteString(ctx.paths.loggedIn, "SRV1", "DOM\\cy", "1"), 0u);
+  EXPECT_EQ(Check("DOM\\cy"), kRefuseDuplicate);
+  EXPECT_EQ(User("DOM\\cy", kNoDuplicate), "1");
+}
+
+TEST_F(AdmissionTest, ExpiryCountsFromTheFirstConnection) {
+  SetUser(kAnn, kExpiryTime, "30");
+  ASSERT_EQ(Check(), kAdmitted);  // never connected: does not expire
+  EXPECT_EQ(User(kAnn, kFirstConnection), Key(now));
+
+  SetUser(kAnn, kFirstConnection, Key(now - 30 * 86400));
+  EXPECT_EQ(Check(), kAdmitted);  // exactly 30 days
+  SetUser(kAnn, kFirstConnection, Key(now - 30 * 86400 - 1));
+  EXPECT_EQ(Check(), kRefuseExpired);
+  // A huge ExpiryTime must not wrap into an expiry.
+  SetUser(kAnn, kExpiryTime, "99999999999");
+  EXPECT_EQ(Check(), kAdmitted);
+}
+
+TEST_F(AdmissionTest, TotalTimeEqualToTheMaximumAdmitsOneSecondMoreRefuses) {
+  SetUser(kAnn, kMaxTotalTime, "3600");
+  SetUser(kAnn, kTotalTime, "3600");
+  ASSERT_EQ(Check(), kAdmitted);
+  // Nothing left: the session is cut at the next supervision pass.
+  EXPECT_EQ(EntryOf(kCom1).deadline, now);
+  EXPECT_EQ(EntryOf(kCom1).reason, kReasonUserMaxTotal);
+  SetUser(kAnn, kTotalTime, "3601");
+  EXPECT_EQ(Check(), kRefuseTotalTime);
+}
+
+TEST_F(AdmissionTest, GroupLimitsApplyWhenTheUsersOwnAreZero) {
+  SetUser("+DOM\\Dialers", kMaxTotalTime, "1000");
+  SetUser("+DOM\\Dialers", kMaxSessionTime, "700");
+  SetUser(kAnn, kTotalTime, "1001");
+  EXPECT_EQ(Check(), kRefuseTotalTime);
+  SetUser(kAnn, kMaxTotalTime, "5000");  // the user's own value wins
+  ASSERT_EQ(Check(), kAdmitted);
+  EXPECT_EQ(EntryOf(kCom1).deadline, now + 700);
+}
+
+TEST_F(AdmissionTest, NoDuplicateFindsTheAccountInAnyServersSection) {
+  SetUser(kAnn, kNoDuplicate, "1");
+  ASSERT_EQ(plat::ProfileWriteString(ctx.paths.loggedIn, "SRV7", "dom\\ANN", "1"), 0u);
+  plat::TakeBeeps();
+  EXPECT_EQ(Check(), kRefuseDuplicate);
+  const auto beeps = plat::TakeBeeps();
+  ASSERT_EQ(beeps.size(), 1u);
+  EXPECT_EQ(beeps[0].frequency, 200u);
+  EXPECT_EQ(beeps[0].duration, 300u);
+
+  ASSERT_EQ(plat::ProfileDeleteKey(ctx.paths.loggedIn, "SRV7", "dom\\ANN"), 0u);
+  EXPECT_EQ(Check(), kAdmitted);
+  // A group's NoDuplicate is enough.
+  SetUser(kAnn, kNoDuplicate, "0");
+  SetUser("+DOM\\Dialers", kNoDuplicate, "1");
+  ASSERT_EQ(plat::ProfileWriteString(ctx.paths.loggedIn, "SRV1", kAnn, "1"), 0u);
+  EXPECT_EQ(Check(), kRefuseDuplicate);
+}
+
+TEST_F(AdmissionTest, PortGroupsAdmitMembersOnly) {
+  SetUser("DOM\\bob", kMaxSessionTime, "0");
+  EXPECT_EQ(Check(kAnn), kAdmitted);  // no AllowedGroups: open to all
+  SetHw(kCom1, "AllowedGroups", "*");
+  EXPECT_EQ(Check(kAnn), kAdmitted);
+
+  SetHw(kCom1, "AllowedGroups", "DOM\\Staff;");
+  EXPECT_EQ(Check(kAnn), kRefusePortAccess);
+  EXPECT_EQ(Check("DOM\\bob"), kAdmitted);
+  SetHw(kCom1, "AllowedGroups", "dom\\dialers\\");  // case and trailing backslash
+  EXPECT_EQ(Check(kAnn), kAdmitted);
+  // A local group holding the user's global group.
+  SetHw(kCom1, "AllowedGroups", "DOM\\Nobody;DOM\\RAS Users");
+  EXPECT_EQ(Check("DOM\\bob"), kAdmitted);
+  EXPECT_EQ(Check(kAnn), kRefusePortAccess);
+}
+
+TEST_F(AdmissionTest, OtherDomainsListRefusesOnlyWhileTheControllersAnswer) {
+  plat::MachineConfig c = plat::testing::TempNetwork::DefaultConfig("SRV3");
+  c.domain = "OTHER";
+  const std::string srv3 = network_.AddMachine(c);
+  ASSERT_EQ(plat::DomainCreate("OTHER", "SRV3"), 0u);
+  ASSERT_EQ(plat::DomainAddLocalGroup("OTHER", "Remote"), 0u);
+  SetHw(kCom1, "AllowedGroups", "OTHER\\Remote;OTHER\\Staff");
+
+  EXPECT_EQ(Check(), kRefusePortAccess);
+  // OTHER's controller down: the list cannot be checked, the user is admitted.
+  ASSERT_EQ(plat::SetMachineDown(srv3, true), 0u);
+  EXPECT_EQ(Check(), kAdmitted);
+  ASSERT_EQ(plat::SetMachineDown(srv3, false), 0u);
+  EXPECT_EQ(Check(), kRefusePortAccess);
+  // The user's own controller down: the same.
+  ASSERT_EQ(plat::SetMachineDown(dc, true), 0u);
+  EXPECT_EQ(Check(), kAdmitted);
+  ASSERT_EQ(plat::SetMachineDown(dc, false), 0u);
+  EXPECT_EQ(CheckUserInAllowedGroups(kAnn, "OTHER\\Remote"), plat::ERROR_MEMBER_NOT_IN_GROUP);
+}
+
+TEST_F(AdmissionTest, PeriodAllowanceUsedUpRefusesWithSix) {
+  SetUser(kAnn, kPeriodType, "1");
+  SetUser(kAnn, kPeriodMax, "600");
+  SetUser(kAnn, kPeriodStamp, Key(now - 3600));
+  SetUser(kAnn, kPeriodUsage, "601");
+  EXPECT_EQ(Check(), kRefusePeriodUsedUp);
+  SetUser(kAnn, kPeriodUsage, "600");
+  ASSERT_EQ(Check(), kAdmitted);
+  EXPECT_EQ(EntryOf(kCom1).deadline, now);  // nothing left of the period
+  EXPECT_EQ(EntryOf(kCom1).reason, kReasonPeriodAllowance);
+  SetUser(kAnn, kPeriodUsage, "200");
+  ASSERT_EQ(Check(), kAdmitted);
+  EXPECT_EQ(EntryOf(kCom1).deadline, now + 400);
+}
+
+TEST_F(AdmissionTest, FirstPeriodIsStampedAtAdmission) {
+  SetUser(kAnn, kPeriodType, "2");
+  SetUser(kAnn, kPeriodMax, "600");
+  SetUser(kAnn, kPeriodUsage, "5000");  // left over, no stamp yet
+  ASSERT_EQ(Check(), kAdmitted);
+  EXPECT_EQ(User(kAnn, kPeriodStamp), Key(now));
+  EXPECT_EQ(User(kAnn, kPeriodUsage), "0");
+}
+
+TEST_F(AdmissionTest, DailyAllowanceStampedOnFifthJanuaryResetsOnFifthFebruary) {
+  SetUser(kAnn, kPeriodType, "1");
+  SetUser(kAnn, kPeriodMax, "600");
+  SetUser(kAnn, kPeriodStamp, Key(At(2024, 1, 5, 9)));
+  SetUser(kAnn, kPeriodUsage, "9999");
+  now = At(2024, 2, 5, 8);
+  ASSERT_EQ(Check(), kAdmitted);
+  EXPECT_EQ(User(kAnn, kPeriodUsage), "0");
+  EXPECT_EQ(User(kAnn, kPeriodStamp), Key(now));
+  EXPECT_EQ(EntryOf(kCom1).deadline, now + 600);
+}
+
+TEST_F(AdmissionTest, PeriodMaxZeroIsNoLimit) {
+  SetUser(kAnn, kPeriodType, "3");
+  SetUser(kAnn, kPeriodStamp, Key(now - 60));
+  SetUser(kAnn, kPeriodUsage, "5000");
+  ASSERT_EQ(Check(), kAdmitted);
+  EXPECT_EQ(EntryOf(kCom1).deadline, 0);
+}
+
+TEST(SamePeriodTest, DaysWeeksAndMonthsByTheCalendar) {
+  plat::testing::TempNetwork network;
+  struct Case {
+    DWORD type;
+    std::time_t a, b;
+    bool same;
+  };
+  const Case cases[] = {
+      {1, At(2024, 1, 5, 0), At(2024, 1, 5, 23, 59, 59), true},
+      {1, At(2024, 1, 5, 23, 59, 59), At(2024, 1, 6), false},
+      {1, At(2023, 1, 5), At(2024, 1, 5), false},
+      {1, At(2024, 12, 31, 12), At(2025, 1, 1, 12), false},
+      // 2024-03-10 is a Sunday, 03-11 a Monday.
+      {2, At(2024, 3, 4), At(2024, 3, 10, 23, 59), true},
+      {2, At(2024, 3, 10, 23, 59), At(2024, 3, 11), false},
+      {2, At(2023, 3, 6), At(2024, 3, 4), false},
+      // The week from Monday 2024-12-30 runs into 2025 and turns on Monday 01-06.
+      {2, At(2024, 12, 30), At(2025, 1, 1), true},
+      {2, At(2025, 1, 5, 23), At(2025, 1, 6), false},
+      {3, At(2024, 1, 1), At(2024, 1, 31, 23), true},
+      {3, At(2024, 1, 31, 23), At(2024, 2, 1), false},
+      {3, At(2024, 12, 15), At(2025, 1, 2), false},
+      {3, At(2024, 1, 15), At(2025, 1, 16), false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SamePeriod(c.type, c.a, c.b), c.same)
+        << "type " << c.type << " " << c.a << " " << c.b;
+  }
+}
+
+TEST_F(AdmissionTest, GroupPeriodTypesGiveAMonthlyPeriodUnlessTheUserHasOne) {
+  const std::string cy = "DOM\\cy";
+  SetUser(cy, kMaxSessionTime, "0");
+  SetUser("+DOM\\Daily", kPeriodType, "1");
+  SetUser("+DOM\\Monthly", kPeriodType, "3");
+  SetUser("+DOM\\Monthly", kPeriodMax, "600");
+  SetUser(cy, kPeriodStamp, Key(now - 3 * 86400));  // same month, another day
+  SetUser(cy, kPeriodUsage, "700");
+  EXPECT_EQ(Check(cy), kRefusePeriodUsedUp);  // monthly: still the same period
+
+  SetUser(cy, kPeriodType, "1");  // the user's own daily period
+  ASSERT_EQ(Check(cy), kAdmitted);
+  EXPECT_EQ(User(cy, kPeriodUsage), "0");
+
+  GroupProperties g;
+  ASSERT_EQ(GetGroupPropertiesForUser(ctx, cy, &g), 0u);
+  EXPECT_EQ(g.periodType, 3u);
+  EXPECT_EQ(g.periodMax, 600u);
+}
+
+TEST_F(AdmissionTest, ControllerTroubleLeavesGroupValuesZero) {
+  SetUser("+DOM\\Dialers", kMaxTotalTime, "10");
+  SetUser(kAnn, kTotalTime, "50");
+  ASSERT_EQ(plat::SetMachineDown(dc, true), 0u);
+  GroupProperties g;
+  EXPECT_NE(GetGroupPropertiesForUser(ctx, kAnn, &g), 0u);
+  EXPECT_EQ(g.maxTotalTime, 0u);
+  EXPECT_EQ(Check(), kAdmitted);
+}
+
+TEST_F(AdmissionTest, MalformedNumbersReadAsTheirLeadingDigits) {
+  SetUser(kAnn, kMaxTotalTime, "abc");     // 0: no limit
+  SetUser(kAnn, kTotalTime, "");           // 0
+  SetUser(kAnn, kExpiryTime, "-5");        // huge: never expires
+  SetUser(kAnn, kFirstConnection, "12x");  // 12
+  SetUser(kAnn, kMaxSessionTime, "-5");    // huge: no wrap into the past
+  SetUser(kAnn, kPeriodType, "9");         // unknown type: never a new period
+  SetUser(kAnn, kPeriodMax, "99999999999999999999");
+  ASSERT_EQ(Check(), kAdmitted);
+  EXPECT_GT(EntryOf(kCom1).deadline, now);
+  SetUser(kAnn, kMaxTotalTime, " 100 seconds");
+  SetUser(kAnn, kTotalTime, "101");
+  EXPECT_EQ(Check(), kRefuseTotalTime);
+}
+
+TEST_F(AdmissionTest, HostileAccountNamesTouchNoOtherSection) {
+  ctx.systemData.defaults.assignDefault = 1;
+  ctx.systemData.dailyStatusEmailType = 1;
+  SetUser("DOM\\bob", kTotalTime, "42");
+  std::string before;
+  ASSERT_EQ(plat::ReadWholeFile(ctx.paths.users, &before), 0u);
+  for (const std::string name :
+       {"DOM\\bob]\n[DOM\\bob", "DOM\\bob=1", "[DOM\\bob]", "DOM\\bob ", " DOM\\bob",
+        ";DOM\\bob", "DOM\\x\r\nTotalTime=0", ""}) {
+    EXPECT_EQ(IsThisUserOK(ctx, "*", name, kCom1, now), kRefuseNoProfile);
+    Log_DeniedConnection(ctx, name, now, kCom1, kRefuseNoProfile);
+    Log_HangUp(ctx, name, kCom1, 60, now);
+    now += 1;
+  }
+  std::string after;
+  ASSERT_EQ(plat::ReadWholeFile(ctx.paths.users, &after), 0u);
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(Read(ctx.paths.statusCounters, "General", "Denied"), "8");
+  // Each refusal is recorded, under a harmless spelling of the name.
+  const auto keys = plat::ProfileListKeys(GetLogFileName(ctx, now), kCom1);
+  ASSERT_TRUE(keys);
+  EXPECT_EQ(keys->size(), 8u);
+  EXPECT_EQ(Read(GetLogFileName(ctx, now), kCom1, (*keys)[1]), "N_DOM\\bob_1?1");
+}
+
+TEST(GreetingTest, MacrosLineBreaksAndTargets) {
+  GreetingValues v;
+  v.account = "DOM\\ann";
+  v.userMaxSession = 5400;
+  v.userMaxTotal = 0;
+  v.totalUsed = 600;
+  v.portMaxSession = 3600;
+  EXPECT_EQ(BuildGreetingText("Hello #uname,\r\n\r\nsession #UMS, total #UMTx used #UCUR port #PMS.",
+                              v),
+            "Hello DOM\\ann ,\nsession 90 min , total unlimited used 10 min port 60 min ");
+  EXPECT_EQ(BuildGreetingText("#UN is not a macro", v), "#UN is not a macro");
+  EXPECT_EQ(MessageTarget("ANNPC", "DOM\\ann"), "ANNPC");
+  EXPECT_EQ(MessageTarget("*", "DOM\\ann"), "ann");
+  EXPECT_EQ(MessageTarget("", "ann"), "ann");
+}
+
+TEST_F(AdmissionTest, GreetingsFollowTheRuleMaskAndTheLimits) {
+  ASSERT_EQ(plat::WriteWholeFile("C:\\PLData\\greet_0.txt", "Welcome #UNAME"), 0u);
+  ASSERT_EQ(plat::WriteWholeFile("C:\\PLData\\greet_1.txt", "Limit #UMS"), 0u);
+  ASSERT_EQ(plat::WriteWholeFile("C:\\PLData\\greet_2.txt", "Port #PMS"), 0u);
+  SetHw(kGreetingsSection, "RuleMask", "7");
+  ReadSystemDataFromCentralDB(ctx);
+
+  GreetingValues v;
+  v.account = kAnn;
+  auto lines = GreetingCommandLines(ctx, "*", v);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "NET SEND ann Welcome DOM\\ann ");
+  v.userMaxTotal = 60;
+  v.portMaxSession = 120;
+  lines = GreetingCommandLines(ctx, "ANNPC", v);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "NET SEND ANNPC Limit unlimited ");
+  EXPECT_EQ(lines[2], "NET SEND ANNPC Port 2 min ");
+  ctx.systemData.ruleMask = 4;
+  EXPECT_EQ(GreetingCommandLines(ctx, "ANNPC", v).size(), 1u);
+}
+
+TEST_F(AdmissionTest, SystemDataKeepsEveryKey) {
+  SetHw(kGeneralSection, "Notify1", "300");
+  SetHw(kGeneralSection, "Notify2Text", "Bye now");
+  SetHw(kGeneralSection, "DailyStatusEmailType", "2");
+  SetHw(kGeneralSection, "DailyStatusEmailTo", "ops@example.com");
+  SetHw(kGeneralSection, "AutoArchiveAge", "45");
+  SetHw(kDefaultSection, "AssignDefault", "1");
+  SetHw(kDefaultSection, "PeriodMax", "900");
+  ReadSystemDataFromCentralDB(ctx);
+  const SystemData& d = ctx.systemData;
+  EXPECT_EQ(d.notify1, 300u);
+  EXPECT_EQ(d.notify2, 0u);
+  EXPECT_EQ(d.notify1Text, "0");
+  EXPECT_EQ(d.notify2Text, "Bye now");
+  EXPECT_EQ(d.dailyStatusEmailType, 2u);
+  EXPECT_EQ(d.dailyStatusEmailTo, "ops@example.com");
+  EXPECT_EQ(d.dailyStatusEmailFrom, "*");
+  EXPECT_EQ(d.autoArchiveAge, 45u);
+  EXPECT_EQ(d.defaults.assignDefault, 1u);
+  EXPECT_EQ(d.defaults.periodMax, 900u);
+}
+
+}  // namespace
+}  // namespace svc
