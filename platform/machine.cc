@@ -15,8 +15,8 @@ namespace plat {
 
 namespace {
 
-// Guards the cached machine root: set by SetCurrentMachineRoot, read by every
-// path and registry operation.
+// Guards the machine root given by SetCurrentMachineRoot, read by every path
+// and registry operation.
 std::mutex rootMutex;
 std::string cachedRoot;
 bool rootKnown = false;
@@ -44,12 +44,11 @@ bool IsMachineFolder(const std::string& root) {
 
 std::string CurrentMachineRoot() {
   std::lock_guard<std::mutex> lock(rootMutex);
-  if (!rootKnown) {
-    const char* env = std::getenv("PORTULON_MACHINE");
-    cachedRoot = env ? StripTrailingSlashes(env) : std::string();
-    rootKnown = true;
-  }
-  return cachedRoot;
+  if (rootKnown) return cachedRoot;
+  // Not cached: a module loaded into a process carries its own copy of this
+  // layer, and must follow the machine the process switches to.
+  const char* env = std::getenv("PORTULON_MACHINE");
+  return env ? StripTrailingSlashes(env) : std::string();
 }
 
 void SetCurrentMachineRoot(const std::string& root) {

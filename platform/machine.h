@@ -17,7 +17,8 @@
 namespace plat {
 
 // Host folder of the machine this process runs on: the value given to
-// SetCurrentMachineRoot, else the environment variable PORTULON_MACHINE.
+// SetCurrentMachineRoot, else the environment variable PORTULON_MACHINE (read
+// at each call).
 // Empty when neither names one. Thread-safe.
 std::string CurrentMachineRoot();
 
@@ -64,6 +65,11 @@ struct MachineConfig {
 // PORTULON_BIN_DIR or the folder of the running program.
 // Fails with ERROR_ALREADY_EXISTS when `root` already holds a machine.
 DWORD ProvisionMachine(const std::string& root, const MachineConfig& config);
+
+// Name of the machine's remote-access service, its key in the service
+// database and the source of its event-log records: "Router" for NT 4 with
+// routing, else "RemoteAccess".
+const char* RasServiceName(const MachineConfig& config);
 
 // Reads the machine's configuration back from its registry.
 DWORD ReadMachineConfig(const std::string& root, MachineConfig* config);

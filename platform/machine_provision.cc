@@ -23,8 +23,11 @@ struct SystemTool {
 };
 constexpr SystemTool kSystemDirectoryTools[] = {
     {"net", "net.exe"},
+    {"rassvc", "rassvc.exe"},
+    {"RASSAPI.DLL", "RASSAPI.DLL"},
 };
 
+constexpr const char* kRasServiceImage = "C:\\WINNT\\system32\\rassvc.exe";
 constexpr const char* kProgramsFolder = "C:\\WINNT\\Profiles\\Default User\\Start Menu\\Programs";
 constexpr const char* kShellFoldersKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
@@ -108,8 +111,14 @@ DWORD WriteRegistry(const std::string& root, const MachineConfig& c) {
       {Hive::CurrentUser, kShellFoldersKey, "Programs", kProgramsFolder, false, 0},
   };
   if (ras.title) writes.push_back({Hive::LocalMachine, kRasKey, "Title", ras.title, false, 0});
+  // The remote-access service itself: the stand-in daemon, started at boot.
   const std::string rasService = services + ras.serviceName;
   writes.push_back({Hive::LocalMachine, rasService.c_str(), "DisplayName", ras.displayName, false, 0});
+  writes.push_back({Hive::LocalMachine, rasService.c_str(), "ImagePath", kRasServiceImage, false, 0});
+  writes.push_back({Hive::LocalMachine, rasService.c_str(), "Type", "", true, 0x10});
+  writes.push_back({Hive::LocalMachine, rasService.c_str(), "Start", "", true, 2});
+  writes.push_back({Hive::LocalMachine, rasService.c_str(), "ErrorControl", "", true, 1});
+  writes.push_back({Hive::LocalMachine, rasService.c_str(), "ObjectName", "LocalSystem", false, 0});
 
   auto create = [&root](Hive hive, const std::string& path, RegKey* key) -> DWORD {
     RegKey hiveRoot;
@@ -137,6 +146,8 @@ DWORD WriteRegistry(const std::string& root, const MachineConfig& c) {
 }
 
 }  // namespace
+
+const char* RasServiceName(const MachineConfig& config) { return RasNamesFor(config).serviceName; }
 
 DWORD ProvisionMachine(const std::string& rootIn, const MachineConfig& config) {
   std::string root = rootIn;

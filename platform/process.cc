@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <system_error>
 #include <thread>
 
@@ -133,10 +135,32 @@ bool FindInHostFolder(const std::string& folder, const std::vector<Candidate>& n
   return false;
 }
 
-std::string ModuleHostPath() {
+std::string ModuleHostPath() { return GetProgramHostPath(); }
+
+std::string ExecutableFile() {
   char buf[4096];
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// The name the program was executed under, when it still names the running
+// file: a relative name is trusted only while the working folder is the one
+// it was started in.
+std::string ExecutedName() {
+  const char* executed = reinterpret_cast<const char*>(::getauxval(AT_EXECFN));
+  if (!executed || !*executed) return {};
+  std::string path = executed;
+  if (path.front() != '/') {
+    char cwd[4096];
+    if (!::getcwd(cwd, sizeof cwd)) return {};
+    path = std::string(cwd) + "/" + path;
+  }
+  struct stat named, running;
+  if (::stat(path.c_str(), &named) != 0 || ::stat("/proc/self/exe", &running) != 0 ||
+      named.st_dev != running.st_dev || named.st_ino != running.st_ino) {
+    return {};
+  }
+  return std::filesystem::path(path).lexically_normal().string();
 }
 
 DWORD ResolveProgramOn(const std::string& root, std::string_view programName,
@@ -338,6 +362,15 @@ std::string JoinCommandLine(const std::vector<std::string>& args) {
 std::string GetModuleFileName() {
   const std::string host = ModuleHostPath();
   return host.empty() ? std::string() : HostToWindowsPath(host);
+}
+
+std::string GetProgramHostPath() {
+  // Fixed for the life of the process; worked out once.
+  static const std::string path = [] {
+    std::string executed = ExecutedName();
+    return executed.empty() ? ExecutableFile() : executed;
+  }();
+  return path;
 }
 
 DWORD ResolveProgram(std::string_view programName, std::string* hostPath) {

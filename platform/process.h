@@ -26,6 +26,13 @@ DWORD ResolveProgram(std::string_view programName, std::string* hostPath);
 // The Windows path of the running program (GetModuleFileName of the process).
 std::string GetModuleFileName();
 
+// The host path the running program was started from. A program started
+// through a link (a machine's system32\net.exe, an installed plsvc.exe) lies,
+// as Windows sees it, where the link is: its folder is the application folder
+// that module and program searches look in first. Falls back to the file
+// itself when the name it was started under cannot be used.
+std::string GetProgramHostPath();
+
 struct ProcessOptions {
   bool wait = false;             // wait for the program to end
   std::string currentDirectory;  // Windows path; empty = the caller's

@@ -18,6 +18,7 @@
 #include "platform/file.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/version_record.h"
 
@@ -248,10 +249,8 @@ bool FindInFolder(const std::string& dir, std::string_view name, std::string* ho
 }
 
 std::string ProgramFolder() {
-  char buf[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return {};
-  const std::string exe(buf, static_cast<size_t>(n));
+  const std::string exe = GetProgramHostPath();
+  if (exe.empty()) return {};
   return exe.substr(0, exe.rfind('/'));
 }
 

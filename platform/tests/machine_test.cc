@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/errors.h"
+#include "platform/file.h"
 #include "platform/registry.h"
+#include "platform/service.h"
 #include "platform/testing/temp_network.h"
 
 namespace plat {
@@ -34,6 +36,40 @@ TEST(MachineTest, ProvisionedMachineReadsBack) {
   EXPECT_EQ(ProvisionMachine(net.root(), c), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(ProvisionMachine(net.network() + "/OTHER", c), ERROR_INVALID_NAME)
       << "the folder is named after the computer";
+}
+
+// The remote-access service is registered under the name the flavour gives it
+// and started at boot; its daemon and RASSAPI.DLL sit in the system directory.
+TEST(MachineTest, EveryMachineComesWithItsRemoteAccessService) {
+  ::setenv("PORTULON_BIN_DIR", testing::BinDir().c_str(), 1);
+  const struct {
+    const char* os;
+    RasFlavour flavour;
+    const char* service;
+  } cases[] = {{"4.0", RasFlavour::Ras, "RemoteAccess"},
+               {"4.0", RasFlavour::Rras, "Router"},
+               {"5.0", RasFlavour::Rras, "RemoteAccess"}};
+  for (const auto& c : cases) {
+    MachineConfig config = testing::TempNetwork::DefaultConfig("SRV1");
+    config.osVersion = c.os;
+    config.ras = c.flavour;
+    testing::TempNetwork net(config);
+    EXPECT_STREQ(RasServiceName(config), c.service);
+    ServiceManager scm;
+    ServiceHandle service;
+    ASSERT_EQ(ServiceManager::Open("", &scm), ERROR_SUCCESS);
+    ASSERT_EQ(scm.OpenService(c.service, &service), ERROR_SUCCESS) << c.service;
+    ServiceConfig sc;
+    ASSERT_EQ(service.QueryConfig(&sc), ERROR_SUCCESS);
+    EXPECT_EQ(sc.binaryPath, "C:\\WINNT\\system32\\rassvc.exe");
+    EXPECT_EQ(sc.type, SERVICE_WIN32_OWN_PROCESS);
+    EXPECT_EQ(sc.startType, SERVICE_AUTO_START);
+    EXPECT_EQ(sc.errorControl, SERVICE_ERROR_NORMAL);
+    EXPECT_EQ(sc.account, "LocalSystem");
+    for (const char* file : {"rassvc.exe", "RASSAPI.DLL", "net.exe"}) {
+      EXPECT_TRUE(FileExists(std::string("C:\\WINNT\\system32\\") + file)) << file;
+    }
+  }
 }
 
 TEST(MachineTest, FindMachineByNameAndDownState) {

@@ -314,13 +314,17 @@ TEST_F(ServiceTest, CreateChecksNameAndAccount) {
   config.account.clear();
   EXPECT_EQ(scm_.CreateService(config, "", nullptr), ERROR_INVALID_NAME);
 
-  // A key that holds no ImagePath (the remote-access key of a fresh machine)
-  // is no service, and may become one.
+  // A key that holds no ImagePath is no service, and may become one.
+  RegKey bare;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, std::string(kServicesKey) + "\\LanmanWorkstation",
+                           &bare),
+            ERROR_SUCCESS);
+  ASSERT_EQ(bare.SetString("DisplayName", "Workstation"), ERROR_SUCCESS);
   ServiceHandle ras;
-  EXPECT_EQ(scm_.OpenService("RemoteAccess", &ras), ERROR_SERVICE_DOES_NOT_EXIST);
-  config.name = "remoteaccess";
+  EXPECT_EQ(scm_.OpenService("LanmanWorkstation", &ras), ERROR_SERVICE_DOES_NOT_EXIST);
+  config.name = "lanmanworkstation";
   EXPECT_EQ(scm_.CreateService(config, "", &ras), ERROR_SUCCESS);
-  EXPECT_EQ(ras.name(), "RemoteAccess");
+  EXPECT_EQ(ras.name(), "LanmanWorkstation");
 }
 
 TEST_F(ServiceTest, ChangeConfigEnumerateAndDelete) {
@@ -328,7 +332,8 @@ TEST_F(ServiceTest, ChangeConfigEnumerateAndDelete) {
   ServiceHandle a = Create("alpha", Image("a"));
   std::vector<std::string> names;
   ASSERT_EQ(scm_.EnumServices(&names), ERROR_SUCCESS);
-  EXPECT_EQ(names, (std::vector<std::string>{"alpha", "Bravo"}));
+  // Every machine comes with its remote-access service.
+  EXPECT_EQ(names, (std::vector<std::string>{"alpha", "Bravo", "RemoteAccess"}));
 
   ASSERT_EQ(b.ChangeConfig(SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, "", "New Bravo"),
             ERROR_SUCCESS);
@@ -359,7 +364,7 @@ TEST_F(ServiceTest, ChangeConfigEnumerateAndDelete) {
   EXPECT_EQ(WaitForServiceState(b, SERVICE_STOPPED, kWaitMs), ERROR_SUCCESS);
 
   ASSERT_EQ(scm_.EnumServices(&names), ERROR_SUCCESS);
-  EXPECT_EQ(names, (std::vector<std::string>{"alpha"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"alpha", "RemoteAccess"}));
 }
 
 TEST_F(ServiceTest, UnquotedImagePathWithBlanks) {

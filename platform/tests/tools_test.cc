@@ -305,6 +305,9 @@ TEST_F(ToolsTest, PlmachineCreatesShowsAndMarksDownAndUp) {
   ASSERT_EQ(hklm.CreateSubKey("System\\CurrentControlSet\\Services\\PLSvc", &k), ERROR_SUCCESS);
   ASSERT_EQ(k.SetString("ImagePath", "C:\\Program Files\\Portulon\\plsvc.exe"), ERROR_SUCCESS);
   ASSERT_EQ(k.SetDword("Start", 2), ERROR_SUCCESS);
+  ASSERT_EQ(hklm.CreateSubKey("System\\CurrentControlSet\\Services\\LanmanWorkstation", &k),
+            ERROR_SUCCESS);
+  ASSERT_EQ(k.SetString("DisplayName", "Workstation"), ERROR_SUCCESS);
 
   const Result shown = Run("plmachine", {"show", "--machine", root});
   ASSERT_EQ(shown.code, 0) << shown.err;
@@ -315,8 +318,11 @@ TEST_F(ToolsTest, PlmachineCreatesShowsAndMarksDownAndUp) {
         "PLSvc            auto     C:\\Program Files\\Portulon\\plsvc.exe", "drive_c/"}) {
     EXPECT_NE(shown.out.find(expected), std::string::npos) << expected << "\n" << shown.out;
   }
+  EXPECT_NE(shown.out.find("RemoteAccess     auto     C:\\WINNT\\system32\\rassvc.exe"),
+            std::string::npos)
+      << shown.out;
   // Keys under Services without an ImagePath are no services.
-  EXPECT_EQ(shown.out.find("RemoteAccess"), std::string::npos) << shown.out;
+  EXPECT_EQ(shown.out.find("LanmanWorkstation"), std::string::npos) << shown.out;
 
   EXPECT_EQ(Run("plmachine", {"--machine", root, "down"}).code, 0);
   EXPECT_TRUE(IsMachineDown(root));
