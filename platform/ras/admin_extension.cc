@@ -1,0 +1,114 @@
+#include "platform/ras/admin_extension.h"
+
+#include <utility>
+
+#include "platform/wide.h"
+
+namespace plat::ras {
+
+namespace {
+
+constexpr DWORD DLL_PROCESS_DETACH = 0;
+constexpr DWORD DLL_PROCESS_ATTACH = 1;
+
+// The arguments of one call, built on the caller's stack as the service does.
+struct CallRecords {
+  explicit CallRecords(const PortInfo& port) {
+    FillRasPort1(port, &port1);
+    FillRasPortStatistics(port, &statistics);
+    parameters[0] = rassapi::RAS_PARAMETERS{};
+  }
+  rassapi::RAS_PORT_1 port1;
+  rassapi::RAS_PORT_STATISTICS statistics;
+  rassapi::RAS_PARAMETERS parameters[1];
+};
+
+// User and port names as the address calls receive them: the service's own
+// buffers, which the module may read up to their terminators.
+struct NameBuffers {
+  explicit NameBuffers(const PortInfo& port) {
+    CopyToWide(port.user, user, rassapi::UNLEN + 1);
+    CopyToWide(port.name, portName, rassapi::RASSAPI_MAX_PORT_NAME);
+  }
+  WCHAR user[rassapi::UNLEN + 1];
+  WCHAR portName[rassapi::RASSAPI_MAX_PORT_NAME];
+};
+
+}  // namespace
+
+RasAdminModule::~RasAdminModule() {
+  if (dllMain_) dllMain_(nullptr, DLL_PROCESS_DETACH, nullptr);
+}
+
+DWORD RasAdminModule::Load(std::string_view path, std::unique_ptr<RasAdminModule>* out,
+                           std::string* why) {
+  auto m = std::make_unique<RasAdminModule>();
+  const std::string name(path);
+  if (const DWORD err = m->module_.Load(path); err != ERROR_SUCCESS) {
+    if (err == ERROR_MOD_NOT_FOUND) {
+      *why = "The administration extension " + name + " cannot be found.";
+    } else {
+      *why = "The administration extension " + name + " cannot be loaded: " +
+             (m->module_.loaderError().empty() ? ErrorText(err) : m->module_.loaderError());
+    }
+    return err;
+  }
+  struct Export {
+    const char* name;
+    void** slot;
+  };
+  void* found[4] = {};
+  const Export exports[] = {
+      {"RasAdminAcceptNewConnection", &found[0]},
+      {"RasAdminConnectionHangupNotification", &found[1]},
+      {"RasAdminGetIpAddressForUser", &found[2]},
+      {"RasAdminReleaseIpAddress", &found[3]},
+  };
+  for (const Export& e : exports) {
+    *e.slot = m->module_.GetProcAddress(e.name);
+    if (!*e.slot) {
+      *why = "The administration extension " + name + " does not export " + e.name + ".";
+      return ERROR_PROC_NOT_FOUND;
+    }
+  }
+  m->accept_ = reinterpret_cast<rassapi::PFN_RasAdminAcceptNewConnection>(found[0]);
+  m->hangup_ = reinterpret_cast<rassapi::PFN_RasAdminConnectionHangupNotification>(found[1]);
+  m->getAddress_ = reinterpret_cast<rassapi::PFN_RasAdminGetIpAddressForUser>(found[2]);
+  m->releaseAddress_ = reinterpret_cast<rassapi::PFN_RasAdminReleaseIpAddress>(found[3]);
+  if (void* entry = m->module_.GetProcAddress("DllMain")) {
+    auto dllMain = reinterpret_cast<DllMainFunction>(entry);
+    if (!dllMain(nullptr, DLL_PROCESS_ATTACH, nullptr)) {
+      *why = "The administration extension " + name + " failed to initialise.";
+      return ERROR_DLL_INIT_FAILED;
+    }
+    m->dllMain_ = dllMain;
+  }
+  *out = std::move(m);
+  return ERROR_SUCCESS;
+}
+
+DWORD RasAdminModule::RequestAddress(const PortInfo& port, rassapi::IPADDR* address,
+                                     bool* notifyRelease) {
+  NameBuffers names(port);
+  BOOL notify = FALSE;
+  const DWORD result = getAddress_(names.user, names.portName, address, &notify);
+  *notifyRelease = notify != FALSE;
+  return result;
+}
+
+bool RasAdminModule::AcceptConnection(const PortInfo& port) {
+  CallRecords call(port);
+  return accept_(&call.port1, &call.statistics, call.parameters) != FALSE;
+}
+
+void RasAdminModule::ConnectionEnded(const PortInfo& port) {
+  CallRecords call(port);
+  hangup_(&call.port1, &call.statistics, call.parameters);
+}
+
+void RasAdminModule::ReleaseAddress(const PortInfo& port, rassapi::IPADDR address) {
+  NameBuffers names(port);
+  releaseAddress_(names.user, names.portName, &address);
+}
+
+}  // namespace plat::ras

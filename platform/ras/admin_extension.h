@@ -1,0 +1,87 @@
+// The administration extension of the remote-access service: the module named
+// by DLLPath under Software\Microsoft\RAS\AdminDLL, which the service asks
+// about every caller. The service talks to it through AdminExtension; the
+// NT 4 RAS flavour (RasAdmin... exports) is RasAdminModule. Without a usable
+// module the service runs as it does without an extension: every caller is
+// admitted with the proposed address.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/errors.h"
+#include "platform/module.h"
+#include "platform/ras/rassapi.h"
+#include "platform/ras/rassvc_protocol.h"
+
+namespace plat::ras {
+
+inline constexpr const char* kAdminDllKey = "Software\\Microsoft\\RAS\\AdminDLL";
+inline constexpr const char* kAdminDllValue = "DLLPath";
+
+// Calls may come from several threads at once; implementations keep no
+// per-call state.
+class AdminExtension {
+ public:
+  virtual ~AdminExtension() = default;
+
+  // While the call is set up: the address for the caller. *address holds the
+  // proposed one (remote-access order) and receives the one to use.
+  // Non-zero: no address can be given and the call is refused.
+  virtual DWORD RequestAddress(const PortInfo& port, rassapi::IPADDR* address,
+                               bool* notifyRelease) = 0;
+  // Once the connection stands: true admits it.
+  virtual bool AcceptConnection(const PortInfo& port) = 0;
+  // The session has ended (its counters are final).
+  virtual void ConnectionEnded(const PortInfo& port) = 0;
+  // The address is free again; only called when RequestAddress asked for it.
+  virtual void ReleaseAddress(const PortInfo& port, rassapi::IPADDR address) = 0;
+};
+
+class NoAdminExtension final : public AdminExtension {
+ public:
+  DWORD RequestAddress(const PortInfo&, rassapi::IPADDR*, bool* notifyRelease) override {
+    *notifyRelease = false;
+    return ERROR_SUCCESS;
+  }
+  bool AcceptConnection(const PortInfo&) override { return true; }
+  void ConnectionEnded(const PortInfo&) override {}
+  void ReleaseAddress(const PortInfo&, rassapi::IPADDR) override {}
+};
+
+// A module with the four RasAdmin... exports, called with the NT 4
+// structures. DllMain, when exported, is called on load and unload as the
+// Windows loader would.
+class RasAdminModule final : public AdminExtension {
+ public:
+  RasAdminModule() = default;
+  ~RasAdminModule() override;
+  RasAdminModule(const RasAdminModule&) = delete;
+  RasAdminModule& operator=(const RasAdminModule&) = delete;
+
+  // Loads the module at `path` (a Windows path). On failure returns the
+  // error (ERROR_MOD_NOT_FOUND, ERROR_BAD_EXE_FORMAT, ERROR_PROC_NOT_FOUND,
+  // ERROR_DLL_INIT_FAILED) and says why in *why.
+  static DWORD Load(std::string_view path, std::unique_ptr<RasAdminModule>* out,
+                    std::string* why);
+
+  DWORD RequestAddress(const PortInfo& port, rassapi::IPADDR* address,
+                       bool* notifyRelease) override;
+  bool AcceptConnection(const PortInfo& port) override;
+  void ConnectionEnded(const PortInfo& port) override;
+  void ReleaseAddress(const PortInfo& port, rassapi::IPADDR address) override;
+
+ private:
+  Module module_;
+  rassapi::PFN_RasAdminAcceptNewConnection accept_ = nullptr;
+  rassapi::PFN_RasAdminConnectionHangupNotification hangup_ = nullptr;
+  rassapi::PFN_RasAdminGetIpAddressForUser getAddress_ = nullptr;
+  rassapi::PFN_RasAdminReleaseIpAddress releaseAddress_ = nullptr;
+  using DllMainFunction = BOOL (*)(void* instance, DWORD reason, void* reserved);
+  DllMainFunction dllMain_ = nullptr;
+};
+
+inline constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
+
+}  // namespace plat::ras

@@ -1,0 +1,136 @@
+// RASSAPI.DLL: the RAS administration functions, answered by the machine's
+// remote-access service (rassvc) over its pipe. Buffers handed out are freed
+// with RasAdminFreeBuffer, which accepts only buffers that came from here.
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/ras/rassapi.h"
+#include "platform/ras/rassvc_protocol.h"
+#include "platform/wide.h"
+
+namespace {
+
+using plat::DWORD;
+using plat::WCHAR;
+using plat::WORD;
+namespace rassapi = plat::rassapi;
+namespace ras = plat::ras;
+
+// The buffers handed out and not yet freed.
+class BufferTable {
+ public:
+  // Zeroed memory for `count` records of T, or nullptr.
+  template <typename T>
+  T* Allocate(size_t count) {
+    if (count == 0) return nullptr;
+    void* p = std::calloc(count, sizeof(T));
+    if (!p) return nullptr;
+    std::lock_guard lock(mutex_);
+    live_.insert(p);
+    return static_cast<T*>(p);
+  }
+
+  DWORD Free(void* p) {
+    if (!p) return plat::ERROR_SUCCESS;
+    {
+      std::lock_guard lock(mutex_);
+      if (live_.erase(p) == 0) return plat::ERROR_INVALID_PARAMETER;
+    }
+    std::free(p);
+    return plat::ERROR_SUCCESS;
+  }
+
+ private:
+  std::mutex mutex_;       // guards live_
+  std::set<void*> live_;
+};
+
+BufferTable& Buffers() {
+  static BufferTable table;
+  return table;
+}
+
+std::string ServerName(const WCHAR* server) {
+  return server ? plat::FromWide(server, 64) : std::string();
+}
+
+bool PortName(const WCHAR* port, std::string* name) {
+  if (!port) return false;
+  *name = plat::FromWide(port, rassapi::RASSAPI_MAX_PORT_NAME);
+  if (name->empty()) return false;
+  for (char c : *name) {
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+#define RASSAPI_EXPORT extern "C" __attribute__((visibility("default")))
+
+RASSAPI_EXPORT DWORD RasAdminPortEnum(const WCHAR* server, rassapi::RAS_PORT_0** ports,
+                                      WORD* entriesRead) {
+  if (!ports || !entriesRead) return plat::ERROR_INVALID_PARAMETER;
+  *ports = nullptr;
+  *entriesRead = 0;
+  std::vector<std::string> fields, lines;
+  if (const DWORD err = ras::CallRasService(ServerName(server), "PORTS", &fields, &lines, nullptr);
+      err != plat::ERROR_SUCCESS) {
+    return err;
+  }
+  std::vector<ras::PortInfo> infos;
+  for (const std::string& line : lines) {
+    ras::PortInfo info;
+    if (ras::DecodePort(line, &info)) infos.push_back(std::move(info));
+  }
+  if (infos.size() > 0xFFFF) infos.resize(0xFFFF);
+  if (infos.empty()) return plat::ERROR_SUCCESS;
+  rassapi::RAS_PORT_0* out = Buffers().Allocate<rassapi::RAS_PORT_0>(infos.size());
+  if (!out) return plat::ERROR_NOT_ENOUGH_MEMORY;
+  for (size_t i = 0; i < infos.size(); ++i) ras::FillRasPort0(infos[i], &out[i]);
+  *ports = out;
+  *entriesRead = static_cast<WORD>(infos.size());
+  return plat::ERROR_SUCCESS;
+}
+
+RASSAPI_EXPORT DWORD RasAdminPortGetInfo(const WCHAR* server, const WCHAR* port,
+                                         rassapi::RAS_PORT_1* info,
+                                         rassapi::RAS_PORT_STATISTICS* statistics,
+                                         rassapi::RAS_PARAMETERS** parameters) {
+  std::string name;
+  if (!info || !statistics || !parameters || !PortName(port, &name)) {
+    return plat::ERROR_INVALID_PARAMETER;
+  }
+  *parameters = nullptr;
+  std::vector<std::string> fields, lines;
+  if (const DWORD err = ras::CallRasService(ServerName(server), ras::JoinFields({"PORT", name}),
+                                            &fields, &lines, nullptr);
+      err != plat::ERROR_SUCCESS) {
+    return err;
+  }
+  ras::PortInfo p;
+  if (lines.empty() || !ras::DecodePort(lines.front(), &p)) return plat::ERROR_INVALID_DATA;
+  rassapi::RAS_PARAMETERS* media = Buffers().Allocate<rassapi::RAS_PARAMETERS>(1);
+  if (!media) return plat::ERROR_NOT_ENOUGH_MEMORY;
+  std::strncpy(media->P_Key, "MAXCONNECTBPS", sizeof media->P_Key - 1);
+  media->P_Type = 1;  // a number
+  media->P_ValueLength = sizeof(DWORD);
+  ras::FillRasPort1(p, info);
+  ras::FillRasPortStatistics(p, statistics);
+  *parameters = media;
+  return plat::ERROR_SUCCESS;
+}
+
+RASSAPI_EXPORT DWORD RasAdminPortDisconnect(const WCHAR* server, const WCHAR* port) {
+  std::string name;
+  if (!PortName(port, &name)) return plat::ERROR_INVALID_PARAMETER;
+  return ras::CallRasService(ServerName(server), ras::JoinFields({"DISCONNECT", name}), nullptr,
+                             nullptr, nullptr);
+}
+
+RASSAPI_EXPORT DWORD RasAdminFreeBuffer(void* buffer) { return Buffers().Free(buffer); }

@@ -1,0 +1,204 @@
+#include "platform/testing/ras_testing.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/errors.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/service.h"
+
+extern char** environ;
+
+namespace plat::testing {
+
+namespace {
+
+std::string ReadHostFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+ToolResult RunTool(const std::string& program, const std::vector<std::string>& args) {
+  ToolResult r;
+  const char* tmp = std::getenv("TMPDIR");
+  std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/portulon-tool-XXXXXX";
+  if (!::mkdtemp(folder.data())) {
+    ADD_FAILURE() << "cannot create a folder for the output of " << program;
+    return r;
+  }
+  const std::string outFile = folder + "/out", errFile = folder + "/err";
+  std::vector<std::string> argv = {BinDir() + "/" + program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> argp;
+  for (auto& a : argv) argp.push_back(a.data());
+  argp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc == 0) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = ReadHostFile(outFile);
+    r.err = ReadHostFile(errFile);
+  } else {
+    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(folder, ec);
+  return r;
+}
+
+ScriptedPipeServer::ScriptedPipeServer(const std::string& pipeName, Reply reply)
+    : reply_(std::move(reply)) {
+  const DWORD err = NamedPipeServer::Create("\\\\.\\pipe\\" + pipeName, 1, &pipe_);
+  EXPECT_EQ(err, ERROR_SUCCESS) << "cannot serve pipe " << pipeName;
+  thread_ = std::jthread([this](std::stop_token stop) {
+    while (!stop.stop_requested()) {
+      PipeConnection c;
+      if (pipe_.WaitForClient(&c, 50) != ERROR_SUCCESS) continue;
+      std::string message;
+      if (c.Read(&message, 2000, 5000) != ERROR_SUCCESS) continue;
+      Reply reply;
+      {
+        std::lock_guard lock(mutex_);
+        messages_.push_back(message);
+        reply = reply_;
+      }
+      c.Write(reply ? reply(message) : std::string());
+    }
+  });
+}
+
+ScriptedPipeServer::~ScriptedPipeServer() {
+  thread_.request_stop();
+  if (thread_.joinable()) thread_.join();
+  pipe_.Close();
+}
+
+std::vector<std::string> ScriptedPipeServer::messages() const {
+  std::lock_guard lock(mutex_);
+  return messages_;
+}
+
+bool ScriptedPipeServer::WaitForMessages(size_t count, std::chrono::milliseconds limit) const {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < until) {
+    if (messages().size() >= count) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return messages().size() >= count;
+}
+
+void ScriptedPipeServer::SetReply(Reply reply) {
+  std::lock_guard lock(mutex_);
+  reply_ = std::move(reply);
+}
+
+void InstallAdminDll(const TempNetwork& net, const std::string& module) {
+  const std::string folder = net.DriveC("Program Files/Portulon");
+  std::filesystem::create_directories(folder);
+  std::error_code ec;
+  std::filesystem::remove(folder + "/" + module, ec);
+  std::filesystem::create_symlink(BinDir() + "/" + module, folder + "/" + module);
+  ASSERT_EQ(RegWriteString("Software\\Microsoft\\RAS\\AdminDLL", "DLLPath",
+                           "C:\\Program Files\\Portulon\\" + module),
+            ERROR_SUCCESS);
+}
+
+RasServiceRunner::RasServiceRunner(const std::string& name) : name_(name) { Start(); }
+
+void RasServiceRunner::Start() {
+  ServiceManager scm;
+  ServiceHandle service;
+  ASSERT_EQ(ServiceManager::Open("", &scm), ERROR_SUCCESS);
+  ASSERT_EQ(scm.OpenService(name_, &service), ERROR_SUCCESS);
+  ASSERT_EQ(service.Start(), ERROR_SUCCESS);
+  ASSERT_EQ(WaitForServiceState(service, SERVICE_RUNNING, 10000), ERROR_SUCCESS);
+}
+
+RasServiceRunner::~RasServiceRunner() {
+  ServiceManager scm;
+  ServiceHandle service;
+  if (ServiceManager::Open("", &scm) != ERROR_SUCCESS ||
+      scm.OpenService(name_, &service) != ERROR_SUCCESS) {
+    return;
+  }
+  if (!Stop()) {
+    if (const DWORD pid = service.ProcessId(); pid != 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
+  }
+}
+
+bool RasServiceRunner::Stop() {
+  ServiceManager scm;
+  ServiceHandle service;
+  if (ServiceManager::Open("", &scm) != ERROR_SUCCESS ||
+      scm.OpenService(name_, &service) != ERROR_SUCCESS) {
+    return false;
+  }
+  SERVICE_STATUS status;
+  if (service.Control(SERVICE_CONTROL_STOP, &status) != ERROR_SUCCESS) {
+    return !running();
+  }
+  return WaitForServiceState(service, SERVICE_STOPPED, 30000) == ERROR_SUCCESS;
+}
+
+bool RasServiceRunner::running() const {
+  ServiceManager scm;
+  ServiceHandle service;
+  SERVICE_STATUS status;
+  return ServiceManager::Open("", &scm) == ERROR_SUCCESS &&
+         scm.OpenService(name_, &service) == ERROR_SUCCESS &&
+         service.QueryStatus(&status) == ERROR_SUCCESS &&
+         status.dwCurrentState != SERVICE_STOPPED;
+}
+
+namespace {
+
+std::vector<plat::EventRecord> ReadLog(const char* log) {
+  EventLogReader reader;
+  std::vector<plat::EventRecord> all;
+  if (EventLogReader::Open("", log, &reader) == ERROR_SUCCESS) reader.ReadAll(&all);
+  return all;
+}
+
+}  // namespace
+
+std::vector<plat::EventRecord> SystemEvents(DWORD eventId) {
+  std::vector<plat::EventRecord> out;
+  for (auto& r : ReadLog("System")) {
+    if (r.eventId == eventId) out.push_back(std::move(r));
+  }
+  return out;
+}
+
+std::vector<plat::EventRecord> PortulonEvents() {
+  std::vector<plat::EventRecord> out;
+  for (auto& r : ReadLog("Application")) {
+    if (r.source == "Portulon") out.push_back(std::move(r));
+  }
+  return out;
+}
+
+}  // namespace plat::testing
