@@ -1,0 +1,268 @@
+// PL_RAS.dll: the administration extension that the NT 4 remote-access
+// service loads (DLLPath under Software\Microsoft\RAS\AdminDLL). Each call
+// becomes one message to the Portulon service on \\.\pipe\plsvcpipe, and the
+// reply becomes the answer. When the service cannot be reached the caller is
+// admitted with the address proposed.
+//
+// The module keeps no state about connections; the remote-access service may
+// call it from several threads at once.
+#include "hooks/ras/pl_ras.h"
+
+#include <dlfcn.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/trace.h"
+#include "platform/errors.h"
+#include "platform/eventlog.h"
+#include "platform/machine.h"
+#include "platform/path.h"
+#include "platform/pipe.h"
+#include "platform/sysinfo.h"
+#include "platform/wide.h"
+#include "service/protocol.h"
+
+namespace {
+
+using plat::BOOL;
+using plat::DWORD;
+using plat::WCHAR;
+namespace rassapi = plat::rassapi;
+
+constexpr size_t kMessageSize = svc::kMessageBufferSize;  // message and reply: 2000 bytes
+constexpr DWORD kPipeWaitMs = 10000;
+constexpr DWORD kEventTransactionFailed = 1;
+constexpr const char* kBadResponse = "Bad response from Portulon Service";
+
+// ---- Trace and event log, kept per machine ----
+//
+// A module lives as long as the process that loaded it, which is one machine's
+// remote-access service. A test process may switch machines; the trace writer
+// and the event source then follow it.
+
+std::string OwnModulePath() {
+  Dl_info info;
+  if (::dladdr(reinterpret_cast<void*>(&OwnModulePath), &info) == 0 || !info.dli_fname) return {};
+  return plat::HostToWindowsPath(info.dli_fname);
+}
+
+class ModuleState {
+ public:
+  common::TraceWriter& Writer() {
+    std::lock_guard lock(mutex_);
+    const std::string root = plat::CurrentMachineRoot();
+    if (writers_.empty() || root != writerRoot_) {
+      common::TraceOptions options = common::RasHookTraceOptions();
+      // The version comes from this very file, wherever it was installed.
+      if (const std::string self = OwnModulePath(); !self.empty()) options.versionModule = self;
+      writers_.push_back(std::make_unique<common::TraceWriter>(std::move(options)));
+      writerRoot_ = root;
+    }
+    return *writers_.back();
+  }
+
+  void ReportFailure(const char* what) {
+    std::lock_guard lock(mutex_);
+    const std::string root = plat::CurrentMachineRoot();
+    if (!source_.valid() || root != sourceRoot_) {
+      source_ = plat::EventSource();
+      if (plat::EventSource::Register("", "Portulon", &source_) != plat::ERROR_SUCCESS) return;
+      sourceRoot_ = root;
+    }
+    source_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed, {what, kBadResponse});
+  }
+
+ private:
+  // Guards every member. Writers are never dropped: a line in flight on
+  // another thread may still use the one it took.
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<common::TraceWriter>> writers_;
+  std::string writerRoot_;
+  plat::EventSource source_;
+  std::string sourceRoot_;
+};
+
+ModuleState& State() {
+  static ModuleState state;
+  return state;
+}
+
+void Trace(std::string_view label, std::string_view text, long number) {
+  State().Writer().Write(label, text, number);
+}
+
+// ---- Messages ----
+
+// Formats into the fixed message buffer; false when the text does not fit,
+// so that no cut message is ever sent.
+bool FormatMessage(char (&buffer)[kMessageSize], const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+bool FormatMessage(char (&buffer)[kMessageSize], const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return n >= 0 && static_cast<size_t>(n) < sizeof buffer;
+}
+
+// A name the remote-access service passes without a size: read no further
+// than a message could carry.
+std::string BoundedName(const WCHAR* name) { return plat::FromWide(name, kMessageSize); }
+
+// One call and wait on the service's pipe. On success the reply, cut at the
+// bytes read.
+bool Transact(const char* message, std::string* reply) {
+  std::string in;
+  const DWORD err = plat::CallNamedPipe(svc::kPipeName, message, &in, kMessageSize, kPipeWaitMs);
+  if (err != plat::ERROR_SUCCESS) {
+    Trace("PL_RAS::Transact",
+          std::string("out->(") + message + "), in<-failed (error:" + std::to_string(err) + ")",
+          static_cast<long>(err));
+    return false;
+  }
+  Trace("PL_RAS::Transact", std::string("out->(") + message + "), in<-(" + in + ")",
+        static_cast<long>(in.size()));
+  *reply = std::move(in);
+  return true;
+}
+
+// The reply's code: its first character.
+int ReplyCode(const std::string& reply) {
+  return !reply.empty() && reply[0] >= '0' && reply[0] <= '9' ? reply[0] - '0' : 0;
+}
+
+// The number after a leading "3"; false when no number follows.
+bool ReplyAddress(const std::string& reply, rassapi::IPADDR* address) {
+  const char* digits = reply.c_str() + 1;
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(digits, &end, 10);
+  if (end == digits || *end != '\0' || errno == ERANGE || v < INT32_MIN || v > UINT32_MAX) {
+    return false;
+  }
+  *address = static_cast<rassapi::IPADDR>(v);
+  return true;
+}
+
+std::int32_t RevertDWORD(std::int32_t value) {
+  const std::int32_t reverted = svc::RevertDWORD(value);
+  Trace("RevertDWORD", std::to_string(value), reverted);
+  return reverted;
+}
+
+// The client's name for the new-connection message: the NetBIOS workstation
+// when that projection succeeded, else the remote computer unless it is
+// unknown ("?..."); empty when neither is known.
+std::string MachineName(const rassapi::RAS_PORT_1& port) {
+  const auto& nbf = port.ProjResult.nbf;
+  if (nbf.dwError == 0) {
+    std::string wksta = plat::FromWide(nbf.wszWksta, rassapi::NETBIOS_NAME_LEN + 1);
+    if (!wksta.empty()) return wksta;
+  }
+  std::string computer = plat::FromWide(port.rasport0.wszComputer, rassapi::NETBIOS_NAME_LEN);
+  if (!computer.empty() && computer[0] == '?') computer.clear();
+  return computer;
+}
+
+struct PortNames {
+  explicit PortNames(const rassapi::RAS_PORT_0& p)
+      : port(plat::FromWide(p.wszPortName, rassapi::RASSAPI_MAX_PORT_NAME)),
+        domain(plat::FromWide(p.wszLogonDomain, rassapi::DNLEN + 1)),
+        user(plat::FromWide(p.wszUserName, rassapi::UNLEN + 1)),
+        computer(plat::FromWide(p.wszComputer, rassapi::NETBIOS_NAME_LEN)) {}
+  std::string port, domain, user, computer;
+};
+
+}  // namespace
+
+PL_RAS_EXPORT BOOL DllMain(void* /*instance*/, DWORD /*reason*/, void* /*reserved*/) {
+  return plat::TRUE;
+}
+
+PL_RAS_EXPORT BOOL RasAdminAcceptNewConnection(rassapi::RAS_PORT_1* port,
+                                               rassapi::RAS_PORT_STATISTICS* /*statistics*/,
+                                               rassapi::RAS_PARAMETERS* /*parameters*/) {
+  Trace("PL_RAS::RasAdminAcceptNewConnection", port ? "" : "no port record", 0);
+  if (!port) return plat::TRUE;
+  const PortNames n(port->rasport0);
+  const std::string machine = MachineName(*port);
+  const long now = static_cast<long>(plat::Now());
+  char message[kMessageSize];
+  const bool built =
+      machine.empty()
+          ? FormatMessage(message, "0,%s,%s\\%s,*,%ld,0,0", n.port.c_str(), n.domain.c_str(),
+                          n.user.c_str(), now)
+          : FormatMessage(message, "0,%s,%s\\%s,%s,%ld,0,0", n.port.c_str(), n.domain.c_str(),
+                          n.user.c_str(), machine.c_str(), now);
+  std::string reply;
+  if (!built || !Transact(message, &reply)) {
+    if (!built) Trace("PL_RAS::Transact", "message too long, not sent", 0);
+    State().ReportFailure("Transaction failed on AcceptConnection");
+    return plat::TRUE;
+  }
+  return ReplyCode(reply) == 0 ? plat::TRUE : plat::FALSE;
+}
+
+PL_RAS_EXPORT void RasAdminConnectionHangupNotification(
+    rassapi::RAS_PORT_1* port, rassapi::RAS_PORT_STATISTICS* /*statistics*/,
+    rassapi::RAS_PARAMETERS* /*parameters*/) {
+  Trace("PL_RAS::RasAdminConnectionHangupNotification", port ? "" : "no port record", 0);
+  if (!port) return;
+  const PortNames n(port->rasport0);
+  const long start = static_cast<long>(port->rasport0.dwStartSessionTime);
+  const long now = static_cast<long>(plat::Now());
+  // Without a start time the service measures the session itself.
+  const long duration = start > 0 && now > start ? now - start : 0;
+  char message[kMessageSize];
+  const bool built =
+      n.computer.empty()
+          ? FormatMessage(message, "1,%s,%s\\%s,*,%ld,0,%ld", n.port.c_str(), n.domain.c_str(),
+                          n.user.c_str(), start, duration)
+          : FormatMessage(message, "1,%s,%s\\%s,%s,%ld,0,%ld", n.port.c_str(), n.domain.c_str(),
+                          n.user.c_str(), n.computer.c_str(), start, duration);
+  std::string reply;
+  if (!built) {
+    Trace("PL_RAS::Transact", "message too long, not sent", 0);
+    return;
+  }
+  Transact(message, &reply);
+}
+
+PL_RAS_EXPORT DWORD RasAdminGetIpAddressForUser(WCHAR* userName, WCHAR* portName,
+                                                rassapi::IPADDR* address, BOOL* notifyRelease) {
+  Trace("PL_RAS::RasAdminGetIpAddressForUser", "", 0);
+  if (notifyRelease) *notifyRelease = plat::FALSE;
+  if (!address) return 0;
+  const std::string user = BoundedName(userName);
+  const std::string portText = BoundedName(portName);
+  const std::int32_t proposed = RevertDWORD(static_cast<std::int32_t>(*address));
+  char message[kMessageSize];
+  const bool built =
+      portText.empty()
+          ? FormatMessage(message, "2,??,%s,*,*,%d,0", user.c_str(), static_cast<int>(proposed))
+          : FormatMessage(message, "2,%s,%s,*,*,%d,0", portText.c_str(), user.c_str(),
+                          static_cast<int>(proposed));
+  std::string reply;
+  if (!built || !Transact(message, &reply)) {
+    if (!built) Trace("PL_RAS::Transact", "message too long, not sent", 0);
+    State().ReportFailure("Transaction failed on GetIP");
+    return 0;
+  }
+  rassapi::IPADDR given = 0;
+  if (reply.size() > 1 && reply[0] == '3' && ReplyAddress(reply, &given)) *address = given;
+  return 0;
+}
+
+PL_RAS_EXPORT void RasAdminReleaseIpAddress(WCHAR* userName, WCHAR* portName,
+                                            rassapi::IPADDR* /*address*/) {
+  Trace("PL_RAS::RasAdminReleaseIpAddress",
+        "user name:(" + BoundedName(userName) + "), port name:(" + BoundedName(portName) + ")", 0);
+}
