@@ -12,19 +12,23 @@
 #include <string>
 #include <thread>
 
+#include "platform/machine.h"
 #include "platform/testing/temp_network.h"
 
 namespace svc::testing {
 
 class ConsolePlsvc {
  public:
+  // Runs in the machine's system directory, where an administrator would start it.
   ConsolePlsvc() {
+    const std::string systemDir = plat::DriveCDir(plat::CurrentMachineRoot()) + "/WINNT/system32";
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
     const std::string program = plat::testing::BinDir() + "/plsvc";
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(fds[1], 1);
+      if (::chdir(systemDir.c_str()) != 0) ::_exit(126);
       ::execl(program.c_str(), "plsvc", "console", static_cast<char*>(nullptr));
       ::_exit(127);
     }
