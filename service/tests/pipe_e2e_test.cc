@@ -2,6 +2,7 @@
 // the console talk to it.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -90,6 +91,26 @@ TEST_F(PipeEndToEndTest, AFullSessionThroughThePipe) {
   // The session file lies in the service's current directory, the system directory.
   EXPECT_EQ(plat::ProfileGetString("C:\\WINNT\\system32\\~plsess.tmp", "SRV1\\COM1", "IP", ""),
             "167772170");
+}
+
+// Runs the pipecall tool; its output and exit status.
+std::pair<std::string, int> PipeCall(const std::string& args) {
+  const std::string command = plat::testing::BinDir() + "/pipecall " + args + " 2>&1";
+  FILE* p = ::popen(command.c_str(), "r");
+  std::string out;
+  char buf[256];
+  while (p && std::fgets(buf, sizeof buf, p)) out += buf;
+  const int status = p ? ::pclose(p) : -1;
+  return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+TEST_F(PipeEndToEndTest, PipecallTalksToTheServiceFromTheCommandLine) {
+  StartService();
+  EXPECT_EQ(PipeCall("'0,COM1,DOM\\ann,*,0,0,0'"), (std::pair<std::string, int>{"00\n", 0}));
+  EXPECT_EQ(PipeCall("'\\\\SRV1' UPDATE_UPDATE").second, 0);
+  const auto [text, status] = PipeCall("'\\\\NOSUCH' UPDATE_UPDATE");
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(text.find("error 53"), std::string::npos) << text;
 }
 
 TEST_F(PipeEndToEndTest, WithoutItsDataFolderTheServiceOffersNoPipe) {
