@@ -26,12 +26,14 @@ void ParseHangUp(std::string_view v, LogRecord* r) {
     return;
   }
   r->address = static_cast<std::uint32_t>(DecimalValue(rest.substr(firstQ + 1)));
-  const size_t lastQ = rest.rfind('?');
-  if (lastQ == firstQ) {
+  // The reason follows the second "?"; taking that one rather than the last
+  // keeps a "?" inside a later field from shifting the fields.
+  const size_t secondQ = rest.find('?', firstQ + 1);
+  if (secondQ == rest.npos) {
     r->reason = kNoReason;
     return;
   }
-  std::string_view tail = rest.substr(lastQ + 1);
+  std::string_view tail = rest.substr(secondQ + 1);
   r->reason = DecimalValue(tail);
   const size_t c1 = tail.find(':');
   if (c1 == tail.npos) return;
