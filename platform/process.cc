@@ -202,10 +202,15 @@ DWORD ResolveProgramOn(const std::string& root, std::string_view programName,
   return ERROR_FILE_NOT_FOUND;
 }
 
+// Carries the command line, as written, to the program started with it.
+constexpr const char* kCommandLineVariable = "PORTULON_COMMAND_LINE";
+
 // The child's environment: ours, with the machine and the extra variables
 // replacing any of the same name.
-std::vector<std::string> ChildEnvironment(const ProcessOptions& options) {
+std::vector<std::string> ChildEnvironment(const ProcessOptions& options,
+                                         std::string_view commandLine) {
   std::vector<std::pair<std::string, std::string>> overrides = options.environment;
+  overrides.emplace_back(kCommandLineVariable, std::string(commandLine));
   if (!options.machineRoot.empty()) overrides.emplace_back("PORTULON_MACHINE", options.machineRoot);
   std::vector<std::string> env;
   for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
@@ -373,6 +378,20 @@ std::string GetProgramHostPath() {
   return path;
 }
 
+std::string GetCommandLine(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  // The variable is inherited further down: it is ours only when it splits
+  // into exactly the arguments we got.
+  if (const char* written = std::getenv(kCommandLineVariable)) {
+    std::vector<std::string> split = SplitCommandLine(written);
+    if (split.size() == args.size() &&
+        std::equal(split.begin() + (split.empty() ? 0 : 1), split.end(), args.begin() + (args.empty() ? 0 : 1))) {
+      return written;
+    }
+  }
+  return JoinCommandLine(args);
+}
+
 DWORD ResolveProgram(std::string_view programName, std::string* hostPath) {
   return ResolveProgramOn(CurrentMachineRoot(), programName, hostPath);
 }
@@ -411,7 +430,7 @@ DWORD RunCommandLine(std::string_view commandLine, const ProcessOptions& options
   }
   if (rc != 0) return ErrorFromErrno(rc);
 
-  std::vector<std::string> env = ChildEnvironment(options);
+  std::vector<std::string> env = ChildEnvironment(options, commandLine);
   std::vector<char*> argv = PointersTo(args);
   std::vector<char*> envp = PointersTo(env);
   pid_t pid = 0;

@@ -23,6 +23,12 @@ std::string JoinCommandLine(const std::vector<std::string>& args);
 // Returns the host path; ERROR_FILE_NOT_FOUND when nowhere.
 DWORD ResolveProgram(std::string_view programName, std::string* hostPath);
 
+// GetCommandLine: the command line this program was started with. A program
+// started by RunCommandLine sees it exactly as it was written (quotes and
+// all, as a Windows program parses its own command line); one started another
+// way gets it rebuilt from `argv`.
+std::string GetCommandLine(int argc, char** argv);
+
 // The Windows path of the running program (GetModuleFileName of the process).
 std::string GetModuleFileName();
 

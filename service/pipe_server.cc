@@ -1,20 +1,181 @@
 #include "service/pipe_server.h"
 
+#include <chrono>
+#include <thread>
+
+#include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
+#include "platform/netapi.h"
+#include "platform/profile.h"
+#include "service/admission.h"
+#include "service/event_report.h"
+#include "service/port_table.h"
+#include "service/profile_store.h"
+#include "service/protocol.h"
 #include "service/service_context.h"
+#include "service/session_log.h"
+#include "service/system_data.h"
 
 namespace svc {
 
-void NP_InitPipe(ServiceContext& context) {
-  if (plat::DWORD err = TestMasterShare(context); err != plat::ERROR_SUCCESS) {
-    common::Trace("NP_PipeMessageLoop - TestMasterShare", "Failed to access folder",
-                  static_cast<long>(err));
+namespace {
+
+using plat::DWORD;
+
+std::string ServerPort(const ServiceContext& context, std::string_view port) {
+  return context.serverName + "\\" + std::string(port);
+}
+
+void NewConnection(ServiceContext& context, ReplyFields& reply, const ProtocolMessage& m,
+                   const std::string& port) {
+  const std::time_t start = m.time != 0 ? static_cast<std::time_t>(m.time) : context.Now();
+  common::Trace("ProcessIncomingProtocol NEW", port, static_cast<long>(start));
+  const int code = IsThisUserOK(context, m.machine, m.user, port, start);
+  if (code != kAdmitted) {
+    common::Trace("Accept New Connection?", "NO", code);
+    Log_DeniedConnection(context, m.user, start, port, code);
+    reply.code = 1;
+    ReportToEventLog(0, kEventConnectionRefused, port.c_str(), m.user.c_str(), 2);
     return;
   }
-  // This build has no named-pipe server yet: creating the pipe fails as it
-  // would on a system without named pipes.
-  common::Trace("NP_InitPipe", "CreateFile() Failed", static_cast<long>(plat::ERROR_NOT_SUPPORTED));
+  common::Trace("Accept New Connection?", "YES", 0);
+  std::int32_t address = common::ProfileReadInt(context.sessionFile, port, "IP");
+  if (context.settings.ipConvert) address = RevertDWORD(address);
+  PortTableStoreIP(context.portTable, port, address);
+  plat::ProfileWriteString(context.paths.loggedIn, context.serverName, m.user, "1");
+  reply.code = 0;
+  ReportToEventLog(0, kEventConnectionAccepted, port.c_str(), m.user.c_str(), 2);
+}
+
+void HangUp(ServiceContext& context, ReplyFields& reply, const ProtocolMessage& m,
+            const std::string& port) {
+  common::Trace("ProcessIncomingProtocol HANGUP", port, m.duration);
+  Log_HangUp(context, m.user, port, m.duration, static_cast<std::time_t>(m.time));
+  common::Trace("Hangup Done", port, 0);
+  reply.code = 0;
+}
+
+void AddressRequest(ServiceContext& context, ReplyFields& reply, const ProtocolMessage& m,
+                    const std::string& port) {
+  const auto proposed = static_cast<std::int32_t>(m.address);
+  if (context.settings.staticIP == 1) {
+    const std::string account = BuildUserAccount(context, m.user);
+    const int portAddress = ReadPortNumber(context, port, kStaticIP);
+    const int userAddress = common::ProfileReadInt(context.paths.users, account, kStaticIP);
+    if (portAddress != 0 || userAddress != 0) {
+      const std::int32_t chosen = userAddress != 0 ? userAddress : portAddress;
+      reply.code = 3;
+      reply.address = RevertDWORD(chosen);
+      common::ProfileWriteInt(context.sessionFile, port, "IP", chosen);
+      return;
+    }
+    reply.code = 2;
+    common::ProfileWriteInt(context.sessionFile, port, "IP", proposed);
+    return;
+  }
+  common::Trace("ProcessIncomingProtocol GETIP Not Enabled", port, 0);
+  common::ProfileWriteInt(context.sessionFile, port, "IP", proposed);
+  reply.code = 2;
+}
+
+}  // namespace
+
+std::string BuildUserAccount(const ServiceContext& context, std::string_view name) {
+  if (!context.settings.assumeDomain.empty()) {
+    return context.settings.assumeDomain + "\\" + std::string(name);
+  }
+  plat::AccountSid sid;
+  std::string domain;
+  plat::SID_NAME_USE use;
+  const DWORD err = plat::LookupAccountName("", name, &sid, &domain, &use);
+  if (err != plat::ERROR_SUCCESS) {
+    common::Trace("Failed on LookupAccountName()", std::string(name), static_cast<long>(err));
+    return std::string(name);
+  }
+  // The domain buffer holds 50 characters.
+  if (domain.size() > 49) domain.resize(49);
+  return domain + "\\" + std::string(name);
+}
+
+void ProcessIncomingProtocol(ServiceContext& context, ReplyFields& reply, std::string_view message) {
+  common::Trace("ProcessIncoming - Complete", message, 0);
+  ProtocolMessage m;
+  const int tokens = TokenizeMessage(message, &m);
+  if (tokens <= 5) {
+    common::Trace("ProcessIncoming", "Invalid message received. Tokens-->", tokens);
+    return;
+  }
+  common::Trace("ProcessIncomingProtocol - User", m.user, 0);
+  common::Trace("ProcessIncomingProtocol - Mach", m.machine, 0);
+  reply.code = 0;
+  reply.address = 0;
+  if (m.longestField > kFieldLimit) {
+    // No account, port or computer name is this long; cutting one could make
+    // it name somebody else, so the request is refused as a whole.
+    common::Trace("ProcessIncoming", "Field too long, request refused. Length-->",
+                  static_cast<long>(m.longestField));
+    reply.code = 1;
+    return;
+  }
+  const std::string port = ServerPort(context, m.port);
+  switch (m.kind) {
+    case kKindNewConnection: NewConnection(context, reply, m, port); break;
+    case kKindHangUp: HangUp(context, reply, m, port); break;
+    case kKindAddressRequest: AddressRequest(context, reply, m, port); break;
+    default: break;  // parsed and answered "00"
+  }
+}
+
+std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std::string_view message) {
+  if (IsUpdateMessage(message)) {
+    ReadSettings(context);
+  } else {
+    ProcessIncomingProtocol(context, reply, message);
+  }
+  return FormatReply(reply.code, reply.address);
+}
+
+void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe) {
+  ReplyFields reply;
+  for (;;) {
+    common::Trace("NP_PipeMessageLoop", "Waiting for client to connect on pipe", 0);
+    plat::PipeConnection client;
+    if (DWORD err = pipe.WaitForClient(&client); err != plat::ERROR_SUCCESS) {
+      common::Trace("NP_PipeMessageLoop", "Failed to wait for connecting client", static_cast<long>(err));
+      std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+      continue;
+    }
+    std::string message;
+    if (DWORD err = client.Read(&message, kMessageBufferSize, kClientMessageTimeoutMs);
+        err != plat::ERROR_SUCCESS) {
+      common::Trace("NP_PipeMessageLoop", "Failed to read message from client", static_cast<long>(err));
+      client.Disconnect();
+      continue;
+    }
+    common::Trace("NP_PipeMessageLoop", "Got Message", static_cast<long>(message.size()));
+    const std::string text = HandleClientMessage(context, reply, message);
+    if (DWORD err = client.Write(text); err != plat::ERROR_SUCCESS) {
+      common::Trace("NP_PipeMessageLoop", "Failed to send message to client", static_cast<long>(err));
+    }
+    client.Disconnect();
+  }
+}
+
+void NP_InitPipe(ServiceContext& context) {
+  if (DWORD err = TestMasterShare(context); err != plat::ERROR_SUCCESS) {
+    common::Trace("NP_PipeMessageLoop - TestMasterShare", "Failed to access folder", static_cast<long>(err));
+    return;
+  }
+  plat::NamedPipeServer pipe;
+  if (DWORD err = plat::NamedPipeServer::Create(kPipeName, 1, &pipe); err != plat::ERROR_SUCCESS) {
+    common::Trace("NP_InitPipe", "CreateFile() Failed", static_cast<long>(err));
+    return;
+  }
+  common::Trace("NP_InitPipe", "Success Create Named Pipe", 0);
+  std::thread loop([&context, pipe = std::move(pipe)]() mutable { NP_PipeMessageLoop(context, pipe); });
+  common::Trace("NP_InitPipe", "Go Thread ID#", static_cast<long>(loop.native_handle() & 0x7fffffff));
+  loop.detach();
 }
 
 }  // namespace svc

@@ -1,12 +1,45 @@
-// The named-pipe server of the service: \\.\pipe\plsvcpipe.
+// The named-pipe server of the service: \\.\pipe\plsvcpipe, one client at a
+// time, one message and one reply each.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/pipe.h"
+#include "platform/win_types.h"
 
 namespace svc {
 
 struct ServiceContext;
 
+// The reply fields: kept from one message to the next, so a message that is
+// not acted on is answered with the previous reply.
+struct ReplyFields {
+  int code = 0;
+  std::int32_t address = 0;
+};
+
+// A client gets this long to send its message once it is connected; one that
+// sends nothing (or half a message) is dropped, so it cannot hold the
+// service's single pipe thread.
+inline constexpr plat::DWORD kClientMessageTimeoutMs = 5000;
+
 // Tests the data folder, creates the pipe and starts the message loop thread.
 // Without a reachable data folder no pipe is created.
 void NP_InitPipe(ServiceContext& context);
+
+// Serves clients one after another, forever.
+void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe);
+
+// Handles one message (UPDATE_UPDATE or a protocol message) and returns the reply text.
+std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std::string_view message);
+
+// Splits the message and acts on its kind; the reply fields tell the answer.
+void ProcessIncomingProtocol(ServiceContext& context, ReplyFields& reply, std::string_view message);
+
+// "DOMAIN\name" for a bare user name: AssumeDomain when set, else the domain
+// the local account lookup finds; unchanged when the lookup fails.
+std::string BuildUserAccount(const ServiceContext& context, std::string_view name);
 
 }  // namespace svc

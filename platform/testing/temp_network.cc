@@ -27,6 +27,8 @@ TempNetwork::TempNetwork(const MachineConfig& firstMachine) {
     return;
   }
   network_ = pattern;
+  // Provisioning links our programs into each machine's system directory.
+  ::setenv("PORTULON_BIN_DIR", BinDir().c_str(), 0);
   if (const char* env = std::getenv("PORTULON_NETWORK")) {
     hadNetworkEnv_ = true;
     previousNetworkEnv_ = env;

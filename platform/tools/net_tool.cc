@@ -1,5 +1,5 @@
 // net: the administrator's NET command on the current machine: starting and
-// stopping services, and the server's shares. Installed into every machine's
+// stopping services, the server's shares, and messages to users. Installed into every machine's
 // system directory as net.exe, so that "NET START PORTULON" run from there
 // (or by any program, through the program search) lands here.
 #include <chrono>
@@ -11,7 +11,10 @@
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/machine.h"
+#include "platform/messenger.h"
 #include "platform/path.h"
+#include "platform/process.h"
+#include "platform/sysinfo.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/tools/tool_args.h"
@@ -28,12 +31,16 @@ constexpr const char* kUsage = R"(Usage:
   net SHARE NAME
   net SHARE NAME=DRIVE:PATH [/REMARK:"TEXT"]
   net SHARE NAME /DELETE
+  net SEND NAME MESSAGE
+  net MESSAGES NAME
 
 START without a service lists the services that are started. A service is
 named by its name or its display name, in any case; START and STOP wait until
 the service has started or stopped. SHARE alone lists the shares of this
 machine; with a NAME it shows one, adds one (the folder must exist) or
-deletes one. Commands and options may be written in any case.
+deletes one. SEND delivers MESSAGE, everything after the name exactly as
+written, to the inbox of a computer or user of the network; MESSAGES shows
+what an inbox holds. Commands and options may be written in any case.
 
 Options:
   --machine ROOT   the machine folder (default: PORTULON_MACHINE)
@@ -330,13 +337,64 @@ struct Verb {
   int (*run)(pltools::Tool&, const std::vector<std::string>&);
 };
 
-// SEND (messages to users of other machines) takes its place here once the
-// network carries messages.
+int NetMessages(pltools::Tool& tool, const std::vector<std::string>& args) {
+  if (args.size() != 1) return tool.UsageError("MESSAGES needs one name");
+  std::vector<plat::NetMessage> messages;
+  if (DWORD err = plat::ReadNetMessages(args[0], &messages); err != ERROR_SUCCESS) {
+    return SystemError(err);
+  }
+  if (messages.empty()) std::printf("There are no messages for %s.\n", args[0].c_str());
+  const plat::LCID locale = plat::GetUserDefaultLCID();
+  for (const auto& m : messages) {
+    const std::tm when = plat::LocalTime(m.sent);
+    std::printf("Message from %s to %s on %s %s\n%s\n\n", m.from.c_str(), m.to.c_str(),
+                plat::GetDateFormat(locale, when).c_str(), plat::GetTimeFormat(locale, when).c_str(),
+                m.text.c_str());
+  }
+  return pltools::kExitSuccess;
+}
+
 constexpr Verb kVerbs[] = {
     {"START", NetStart},
     {"STOP", NetStop},
     {"SHARE", NetShare},
+    {"MESSAGES", NetMessages},
 };
+
+// The next blank-separated word of a command line at `pos` (quotes group).
+std::string_view NextWord(std::string_view line, size_t* pos) {
+  while (*pos < line.size() && (line[*pos] == ' ' || line[*pos] == '\t')) ++*pos;
+  const size_t start = *pos;
+  bool quoted = false;
+  while (*pos < line.size() && (quoted || (line[*pos] != ' ' && line[*pos] != '\t'))) {
+    if (line[*pos] == '"') quoted = !quoted;
+    ++*pos;
+  }
+  return line.substr(start, *pos - start);
+}
+
+// NET SEND NAME MESSAGE: the message is the rest of the command line as it was
+// written, so quotes, percent signs and the like arrive unchanged. It never
+// goes through option parsing: a message may well contain "/?".
+int NetSend(std::string_view commandLine) {
+  size_t pos = 0;
+  NextWord(commandLine, &pos);  // the program
+  NextWord(commandLine, &pos);  // SEND
+  const std::string name(NextWord(commandLine, &pos));
+  if (pos < commandLine.size()) ++pos;  // the one blank after the name
+  const std::string_view text = commandLine.substr(std::min(pos, commandLine.size()));
+  if (name.empty() || text.empty()) {
+    std::fprintf(stderr, "net: SEND needs a name and a message\n");
+    return pltools::kExitUsage;
+  }
+  if (plat::CurrentMachineRoot().empty()) {
+    std::fprintf(stderr, "net: no machine (set PORTULON_MACHINE)\n");
+    return pltools::kExitUsage;
+  }
+  if (DWORD err = plat::NetMessageBufferSend(name, text); err != ERROR_SUCCESS) return SystemError(err);
+  std::printf("The message was successfully sent to %s.\n", name.c_str());
+  return pltools::kExitSuccess;
+}
 
 int Run(pltools::Tool& tool) {
   std::vector<std::string>& args = tool.args();
@@ -353,6 +411,10 @@ int Run(pltools::Tool& tool) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && plat::EqualsIgnoringCase(argv[1], "SEND")) {
+    const int rc = NetSend(plat::GetCommandLine(argc, argv));
+    return (rc & 0xFF) == 0 && rc != 0 ? pltools::kExitFailure : rc;
+  }
   pltools::Tool tool("net", kUsage);
   if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
   if (tool.helpRequested()) return tool.PrintHelp();

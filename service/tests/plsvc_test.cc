@@ -21,6 +21,7 @@
 #include "platform/registry.h"
 #include "service/event_report.h"
 #include "service/service_process.h"
+#include "service/tests/console_plsvc.h"
 
 namespace svc {
 namespace {
@@ -197,50 +198,13 @@ TEST(PlsvcProcessTest, WithoutArgumentsOutsideTheServiceManagerItReturns1063) {
   EXPECT_EQ(PlsvcMain(1, argv), static_cast<int>(plat::ERROR_FAILED_SERVICE_CONTROLLER_CONNECT));
 }
 
-// Runs plsvc with an argument, collecting what it prints until `until`
-// appears or the time is up; then ends it.
-std::string RunConsoleMode(const std::string& until, std::chrono::seconds limit) {
-  int fds[2];
-  if (::pipe(fds) != 0) return {};
-  const std::string program = plat::testing::BinDir() + "/plsvc";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(fds[1], 1);
-    ::close(fds[0]);
-    ::execl(program.c_str(), "plsvc", "x", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(fds[1]);
-  std::string out;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  char buf[4096];
-  while (std::chrono::steady_clock::now() < deadline && out.find(until) == std::string::npos) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(fds[0], &set);
-    timeval tv{0, 100000};
-    if (::select(fds[0] + 1, &set, nullptr, nullptr, &tv) > 0) {
-      const ssize_t n = ::read(fds[0], buf, sizeof buf);
-      if (n <= 0) break;
-      out.append(buf, static_cast<size_t>(n));
-    }
-  }
-  // Let the service thread finish its start-up lines.
-  std::this_thread::sleep_for(300ms);
-  ::kill(pid, SIGKILL);
-  while (true) {
-    const ssize_t n = ::read(fds[0], buf, sizeof buf);
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fds[0]);
-  ::waitpid(pid, nullptr, 0);
-  return out;
-}
-
 TEST(PlsvcProcessTest, ConsoleModePrintsTheBannerAndTracesToStandardOutput) {
   plat::testing::TempNetwork net;
-  const std::string out = RunConsoleMode("Service launched in Console Mode OK.", 20s);
+  testing::ConsolePlsvc service;
+  ASSERT_TRUE(service.WaitFor("Service launched in Console Mode OK."));
+  // The start-up thread's lines follow.
+  ASSERT_TRUE(service.WaitFor("bGroupPropertiesUsed"));
+  const std::string out = service.Output();
   std::istringstream lines(out);
   std::string first, second, third, version;
   std::getline(lines, first);

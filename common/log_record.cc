@@ -1,0 +1,144 @@
+#include "common/log_record.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/profile_helpers.h"
+#include "platform/profile.h"
+
+namespace common {
+
+namespace {
+
+std::int64_t Number64(std::string_view text) {
+  return std::strtoll(std::string(text).c_str(), nullptr, 10);
+}
+
+void ParseHangUp(std::string_view v, LogRecord* r) {
+  r->kind = kRecordHangUp;
+  r->duration = static_cast<std::uint32_t>(DecimalValue(v.substr(1)));
+  const size_t underscore = v.find('_');
+  std::string_view rest = underscore == v.npos ? std::string_view() : v.substr(underscore + 1);
+  const size_t firstQ = rest.find('?');
+  r->user = std::string(rest.substr(0, std::min<size_t>(firstQ, 37)));
+  if (firstQ == rest.npos) {
+    r->reason = kNoReason;
+    return;
+  }
+  r->address = static_cast<std::uint32_t>(DecimalValue(rest.substr(firstQ + 1)));
+  // The reason follows the second "?"; taking that one rather than the last
+  // keeps a "?" inside a later field from shifting the fields.
+  const size_t secondQ = rest.find('?', firstQ + 1);
+  if (secondQ == rest.npos) {
+    r->reason = kNoReason;
+    return;
+  }
+  std::string_view tail = rest.substr(secondQ + 1);
+  r->reason = DecimalValue(tail);
+  const size_t c1 = tail.find(':');
+  if (c1 == tail.npos) return;
+  const size_t c2 = tail.find(':', c1 + 1);
+  if (c2 == tail.npos) {
+    r->ipx = std::string(tail.substr(c1 + 1));
+    return;
+  }
+  r->ipx = std::string(tail.substr(c1 + 1, c2 - c1 - 1));
+  const size_t c3 = tail.find(':', c2 + 1);
+  if (c3 == tail.npos) {
+    r->netbios = std::string(tail.substr(c2 + 1));
+  } else {
+    r->netbios = std::string(tail.substr(c2 + 1, c3 - c2 - 1));
+    const size_t c4 = tail.find(':', c3 + 1);
+    r->bytesIn = Number64(tail.substr(c3 + 1, c4 == tail.npos ? tail.npos : c4 - c3 - 1));
+    if (c4 != tail.npos) r->bytesOut = Number64(tail.substr(c4 + 1));
+  }
+  if (!r->netbios.empty() && r->netbios[0] == '?') r->netbios.clear();
+}
+
+}  // namespace
+
+bool ParseLogRecord(std::string_view section, std::string_view key, std::string_view value,
+                    LogRecord* r) {
+  *r = LogRecord();
+  const size_t slash = section.rfind('\\');
+  r->server = std::string(slash == section.npos ? std::string_view() : section.substr(0, slash));
+  r->port = std::string(slash == section.npos ? section : section.substr(slash + 1));
+  r->time = Number64(key);
+  if (value.empty()) return false;
+  const size_t underscore = value.find('_');
+  const std::string_view after = underscore == value.npos ? std::string_view() : value.substr(underscore + 1);
+  switch (value[0]) {
+    case 'H':
+      ParseHangUp(value, r);
+      return true;
+    case 'C': {
+      r->kind = kRecordConnection;
+      const size_t star = after.find('*');
+      r->user = std::string(after.substr(0, star));
+      if (star != after.npos) r->info = std::string(after.substr(star + 1));
+      return true;
+    }
+    case 'N':
+      r->kind = kRecordRefusal;
+      r->user = std::string(after);
+      r->reason = kNoReason;
+      if (r->user.size() >= 2 && r->user[r->user.size() - 2] == '?') {
+        r->reason = DecimalValue(std::string_view(r->user).substr(r->user.size() - 1));
+        r->user.resize(r->user.size() - 2);
+      }
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::vector<LogRecord> LoadLogRecords(std::string_view logFile) {
+  std::vector<LogRecord> records;
+  const auto sections = plat::ProfileListSections(logFile);
+  if (!sections) return records;
+  for (const auto& section : *sections) {
+    if (!section.empty() && section[0] == '*') continue;
+    const auto entries = plat::ProfileReadSection(logFile, section);
+    if (!entries) continue;
+    for (const auto& [key, value] : *entries) {
+      if (!key.empty() && key[0] == '*') continue;
+      LogRecord r;
+      if (ParseLogRecord(section, key, value, &r)) records.push_back(std::move(r));
+    }
+  }
+  return records;
+}
+
+std::string RefusalText(int code) {
+  switch (code) {
+    case 1: return "User not defined";
+    case 2: return "User Account expired";
+    case 3: return "User Total Time Reached";
+    case 4: return "User already connected";
+    case 5: return "Access denied on Port";
+    case 6: return "No more time this period";
+    case 9: return "Idle Timeout";
+    default: return "";
+  }
+}
+
+std::string DisconnectText(int reason) {
+  switch (reason) {
+    case 1: return "Port Max Time Reached";
+    case 2: return "User Max Session Time Reached";
+    case 3: return "User Max Total Time Reached";
+    // The period allowance was the limit that ended the session.
+    case 6: return "No more time this period";
+    case 9: return "Idle Timeout";
+    default: return "";
+  }
+}
+
+std::string MakeIPString(std::uint32_t a) {
+  if (a == 0) return "";
+  char text[20];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
+  return text;
+}
+
+}  // namespace common

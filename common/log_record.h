@@ -1,0 +1,50 @@
+// The records of a daily session log, as the console and the reports read
+// them back: one record per key of a port's section, the key being the event
+// time and the value "C_<account>[*<call-back>]", "N_<account>?<code>" or
+// "H<duration>_<account>?<address>?<reason>:<ipx>:<netbios>:<in>:<out>".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace common {
+
+inline constexpr int kRecordHangUp = 0;
+inline constexpr int kRecordConnection = 1;
+inline constexpr int kRecordRefusal = 2;
+inline constexpr int kNoReason = 255;
+
+struct LogRecord {
+  std::string server;
+  std::string port;
+  std::string user;
+  std::int64_t time = 0;
+  std::uint32_t duration = 0;
+  int kind = kRecordConnection;
+  std::uint32_t address = 0;  // first octet high; 0 = none
+  int reason = 0;             // kNoReason when the record carries none
+  std::string ipx;
+  std::string netbios;
+  std::int64_t bytesIn = -1;
+  std::int64_t bytesOut = -1;
+  std::string info;  // connections: the call-back number
+};
+
+// Parses one value; false when its first letter is none of H, C, N.
+bool ParseLogRecord(std::string_view section, std::string_view key, std::string_view value,
+                    LogRecord* record);
+
+// Every record of a day's log file (a Windows path), section by section in
+// file order; an empty list when the file is missing.
+std::vector<LogRecord> LoadLogRecords(std::string_view logFile);
+
+// The console's texts for refusal codes and disconnect reasons; "" for others.
+std::string RefusalText(int code);
+std::string DisconnectText(int reason);
+
+// "%d.%d.%d.%d" from the most significant byte; "" for 0.
+std::string MakeIPString(std::uint32_t address);
+
+}  // namespace common

@@ -1,0 +1,59 @@
+#include "common/log_record.h"
+
+#include <gtest/gtest.h>
+
+namespace common {
+namespace {
+
+TEST(LogRecordTest, HangUpsCarryEveryField) {
+  LogRecord r;
+  ASSERT_TRUE(ParseLogRecord("SRV1\\COM1", "974800600", "H600_DOM\\ann?167772170?9:node:WKS1:1234:-1", &r));
+  EXPECT_EQ(r.kind, kRecordHangUp);
+  EXPECT_EQ(r.server, "SRV1");
+  EXPECT_EQ(r.port, "COM1");
+  EXPECT_EQ(r.time, 974800600);
+  EXPECT_EQ(r.duration, 600u);
+  EXPECT_EQ(r.user, "DOM\\ann");
+  EXPECT_EQ(r.address, 167772170u);
+  EXPECT_EQ(r.reason, 9);
+  EXPECT_EQ(r.ipx, "node");
+  EXPECT_EQ(r.netbios, "WKS1");
+  EXPECT_EQ(r.bytesIn, 1234);
+  EXPECT_EQ(r.bytesOut, -1);
+  EXPECT_EQ(MakeIPString(r.address), "10.0.0.10");
+  EXPECT_EQ(DisconnectText(r.reason), "Idle Timeout");
+}
+
+TEST(LogRecordTest, ShortAndOddHangUps) {
+  LogRecord r;
+  ASSERT_TRUE(ParseLogRecord("SRV1\\COM1", "1", "H60_DOM\\ann?0", &r));
+  EXPECT_EQ(r.reason, kNoReason) << "a single ? carries no details";
+  ASSERT_TRUE(ParseLogRecord("SRV1\\COM1", "1", "H60_DOM\\ann?0?0::?WKS1:5:6", &r));
+  EXPECT_EQ(r.netbios, "") << "a NetBIOS name beginning with ? is no name";
+  EXPECT_EQ(r.bytesIn, 5);
+  EXPECT_EQ(r.bytesOut, 6);
+  ASSERT_TRUE(ParseLogRecord("SRV1\\COM1", "1", "H60_DOM\\ann?0?2:rest of it", &r));
+  EXPECT_EQ(r.ipx, "rest of it");
+  EXPECT_EQ(r.bytesIn, -1);
+}
+
+TEST(LogRecordTest, ConnectionsAndRefusals) {
+  LogRecord r;
+  ASSERT_TRUE(ParseLogRecord("A\\B\\COM2", "5", "C_DOM\\ann*555-1234", &r));
+  EXPECT_EQ(r.kind, kRecordConnection);
+  EXPECT_EQ(r.server, "A\\B") << "the port is after the last backslash";
+  EXPECT_EQ(r.user, "DOM\\ann");
+  EXPECT_EQ(r.info, "555-1234");
+  ASSERT_TRUE(ParseLogRecord("SRV1\\COM1", "5", "N_DOM\\zed?4", &r));
+  EXPECT_EQ(r.kind, kRecordRefusal);
+  EXPECT_EQ(r.user, "DOM\\zed");
+  EXPECT_EQ(r.reason, 4);
+  EXPECT_EQ(RefusalText(r.reason), "User already connected");
+  ASSERT_TRUE(ParseLogRecord("SRV1\\COM1", "5", "N_DOM\\zed", &r));
+  EXPECT_EQ(r.reason, kNoReason);
+  EXPECT_FALSE(ParseLogRecord("SRV1\\COM1", "5", "X_what", &r));
+  EXPECT_FALSE(ParseLogRecord("SRV1\\COM1", "5", "", &r));
+}
+
+}  // namespace
+}  // namespace common

@@ -1,0 +1,208 @@
+#include "service/action_thread.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <thread>
+
+#include "common/profile_helpers.h"
+#include "common/trace.h"
+#include "platform/errors.h"
+#include "platform/eventlog.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "service/event_report.h"
+#include "service/port_table.h"
+#include "service/ras_server.h"
+#include "service/service_context.h"
+
+namespace svc {
+
+namespace {
+
+// A copy of what a pass looks at in one entry, taken under the table's lock;
+// the port operations and commands run without it, so that a hang-up the
+// remote-access server reports meanwhile is never kept waiting.
+struct SessionView {
+  std::string port;
+  std::string user;
+  std::string netbios;
+  std::int64_t start = 0;
+  std::int64_t deadline = 0;
+  int notifyLevel = 0;
+  int portIdleTimer = 0;
+};
+
+SessionView View(PortTable& table, int index) {
+  auto lock = table.Lock();
+  const PortEntry& e = table.Entry(index);
+  return SessionView{e.port, e.user, e.netbios, e.start, e.deadline, e.notifyLevel, e.portIdleTimer};
+}
+
+// Runs `change` on the entry if it still holds the session `view` was taken of.
+template <typename Change>
+void Update(PortTable& table, int index, const SessionView& view, Change change) {
+  auto lock = table.Lock();
+  PortEntry& e = table.Entry(index);
+  if (e.port == view.port && e.start == view.start) change(e);
+}
+
+std::string PortName(const std::string& serverPort) {
+  const size_t slash = serverPort.find('\\');
+  return slash == std::string::npos ? serverPort : serverPort.substr(slash + 1);
+}
+
+// The computer when one is known, else the user part of the account.
+std::string NotifyTarget(const SessionView& s) {
+  if (!s.netbios.empty() && s.netbios[0] != '*') return s.netbios;
+  const size_t slash = s.user.find('\\');
+  return slash == std::string::npos ? s.user : s.user.substr(slash + 1);
+}
+
+void SendNotify(const PortOperations& ops, const SessionView& s, const std::string& text) {
+  const std::string command = "NET SEND " + NotifyTarget(s) + " " + text;
+  common::Trace("Notify Command", command, 0);
+  ops.run(command);
+}
+
+void CountSessions(ServiceContext& context, std::time_t now) {
+  int inUse = 0;
+  {
+    auto lock = context.portTable.Lock();
+    for (int i = 0; i < PortTable::kSessionEntries; ++i) {
+      if (context.portTable.Entry(i).start != 0) ++inUse;
+    }
+  }
+  common::ProfileWriteInt(context.paths.portStat, context.serverName,
+                          std::to_string(static_cast<long long>(now)), inUse);
+}
+
+}  // namespace
+
+std::chrono::milliseconds ActionInterval() {
+  if (const char* text = std::getenv("PORTULON_ACTION_INTERVAL_MS")) {
+    const long ms = std::strtol(text, nullptr, 10);
+    if (ms > 0) return std::chrono::milliseconds(ms);
+  }
+  return std::chrono::milliseconds(60000);
+}
+
+int ComputeBytesForSession(ServiceContext& context, int index, const PortOperations& ops) {
+  const SessionView s = View(context.portTable, index);
+  const DWORD timeout = s.portIdleTimer != 0 ? static_cast<DWORD>(s.portIdleTimer)
+                                             : context.settings.idleTimerSeconds;
+  if (timeout == 0) return 0;
+  DWORD sent = 0, received = 0;
+  if (!ops.traffic(PortName(s.port), &sent, &received)) return 2;
+
+  const DWORD limit = context.settings.idleBytesLimit;
+  int result = 0;
+  Update(context.portTable, index, s, [&](PortEntry& e) {
+    bool idleReceiving = false;
+    if (received > e.receivedBase + limit) {
+      e.receivedBase = received;
+      e.idleSoFar = 0;
+    } else {
+      idleReceiving = true;
+    }
+    if (sent > e.sentBase + limit) {
+      e.sentBase = sent;
+      e.idleSoFar = 0;
+    } else if (idleReceiving) {
+      e.idleSoFar += 61;
+    }
+    char line[120];
+    std::snprintf(line, sizeof line, "IDLE: State in entry %d --> RECD=%d SENT=%d IDLESOFAR=%d", index,
+                  static_cast<int>(received), static_cast<int>(sent), e.idleSoFar);
+    common::Trace("ComputeBytesForSession", line, 0);
+    result = idleReceiving && static_cast<DWORD>(e.idleSoFar) > timeout ? 1 : 0;
+  });
+  return result;
+}
+
+void DisconnectPort(ServiceContext& context, int index, const PortOperations& ops) {
+  const SessionView s = View(context.portTable, index);
+  Update(context.portTable, index, s, [](PortEntry& e) { e.forced = 1; });
+  ops.disconnect(PortName(s.port));
+  ReportToEventLog(0, kEventForcedDisconnect, s.port.c_str(), s.user.c_str(), 2);
+}
+
+void ActionPass(ServiceContext& context, ActionState& state, const PortOperations& ops,
+                std::time_t now) {
+  common::Trace("ActionThread", "Action Thread GO...", 0);
+  if (++state.passCounter >= 60) {
+    state.passCounter = 0;
+    CountSessions(context, now);
+  }
+  PortTable& table = context.portTable;
+  const SystemData& sd = context.systemData;
+
+  if (sd.notify1 != 0) {
+    for (int i = 0; i < PortTable::kSessionEntries; ++i) {
+      const SessionView s = View(table, i);
+      if (s.deadline == 0 || s.notifyLevel != 0 || !(s.deadline - sd.notify1 < now)) continue;
+      // Inside the second warning's window the first is skipped.
+      if (sd.notify2 != 0 && s.deadline - sd.notify2 < now) continue;
+      common::Trace("ActionThread", "Send First Notify!!", i);
+      SendNotify(ops, s, sd.notify1Text);
+      Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 1; });
+    }
+  }
+  if (sd.notify2 != 0) {
+    for (int i = 0; i < PortTable::kSessionEntries; ++i) {
+      const SessionView s = View(table, i);
+      // Never again once sent, nor after the disconnect.
+      if (s.deadline == 0 || s.notifyLevel >= 2 || !(s.deadline - sd.notify2 < now)) continue;
+      common::Trace("ActionThread", "Send Second Notify!!", i);
+      SendNotify(ops, s, sd.notify2Text);
+      Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 2; });
+    }
+  }
+  for (int i = 0; i < PortTable::kSessionEntries; ++i) {
+    const SessionView s = View(table, i);
+    if (s.start == 0) continue;
+    const bool portTimer = s.portIdleTimer != 0;
+    if (portTimer) {
+      common::Trace("ActionThread", "Check Idle Time (PORT) on Session", i);
+    } else if (context.settings.idleTimerSeconds != 0) {
+      common::Trace("ActionThread", "Check Idle Time on Session", i);
+    } else {
+      continue;
+    }
+    const int state = ComputeBytesForSession(context, i, ops);
+    if (state == 2) {
+      common::Trace("ActionThread", portTimer ? "Fail Compute Idle Bytes (PORT)" : "Fail Compute Idle Bytes", i);
+    } else if (state == 1) {
+      common::Trace("ActionThread", portTimer ? "Idle (PORT). Time to Disconnect" : "Idle. Time to Disconnect", i);
+      Update(table, i, s, [](PortEntry& e) { e.reason = kReasonIdle; });
+      DisconnectPort(context, i, ops);
+      Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
+    }
+  }
+  for (int i = 0; i < PortTable::kSessionEntries; ++i) {
+    const SessionView s = View(table, i);
+    if (s.deadline == 0 || !(s.deadline < now) || s.notifyLevel == 3) continue;
+    char line[200];
+    std::snprintf(line, sizeof line, "Action: Disconnect User on port '%s' MemTableRow=%d", s.port.c_str(), i);
+    common::Trace("ActionThread", line, i);
+    DisconnectPort(context, i, ops);
+    Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
+  }
+  common::Trace("ActionThread", "Action Thread DONE, now sleep for a minute...", 0);
+}
+
+int IsIPUsed() {
+  std::string value;
+  if (plat::RegReadString("Software\\Microsoft\\RAS\\AdminDLL", "DisableStaticIP", &value) ==
+          plat::ERROR_SUCCESS &&
+      common::DecimalValue(value) != 0) {
+    plat::EventSource source;
+    if (plat::EventSource::Register("", "Portulon Server", &source) == plat::ERROR_SUCCESS) {
+      source.Report(plat::EVENTLOG_ERROR_TYPE, 0, 1, {"Static IP Assignment is turned off in Portulon."});
+    }
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace svc

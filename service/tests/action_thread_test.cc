@@ -1,0 +1,242 @@
+// The supervision pass on the real port table, with a clock and port
+// operations the test controls.
+#include "service/action_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "platform/eventlog.h"
+#include "platform/registry.h"
+#include "service/port_table.h"
+#include "service/tests/policy_fixture.h"
+
+namespace svc {
+namespace {
+
+using testing::kAnn;
+using testing::kCom1;
+
+class ActionThreadTest : public testing::PolicyTest {
+ protected:
+  void SetUp() override {
+    PolicyTest::SetUp();
+    ctx.settings.idleBytesLimit = 10000;
+    ops.traffic = [this](const std::string& port, DWORD* sent, DWORD* received) {
+      if (failing) return false;
+      *sent = traffic[port].first;
+      *received = traffic[port].second;
+      return true;
+    };
+    ops.disconnect = [this](const std::string& port) { disconnected.push_back(port); };
+    ops.run = [this](const std::string& command) { commands.push_back(command); };
+  }
+
+  // A session on COM1 with the given deadline (0 = none) and computer.
+  int Session(std::int64_t deadline, const std::string& netbios = "WKS1", int portIdle = 0) {
+    auto lock = ctx.portTable.Lock();
+    PortEntry& e = ctx.portTable.Entry(0);
+    e = PortEntry{};
+    e.port = kCom1;
+    e.user = kAnn;
+    e.netbios = netbios;
+    e.start = now - 10;
+    e.deadline = deadline;
+    e.reason = deadline ? kReasonUserMaxSession : 0;
+    e.portIdleTimer = portIdle;
+    return 0;
+  }
+
+  PortEntry Entry0() {
+    auto lock = ctx.portTable.Lock();
+    return ctx.portTable.Entry(0);
+  }
+
+  void Pass() {
+    ActionPass(ctx, state, ops, now);
+    now += 60;
+  }
+
+  int EventsWithId(DWORD id) {
+    plat::EventLogReader reader;
+    std::vector<plat::EventRecord> records;
+    plat::EventLogReader::Open("", "Application", &reader);
+    reader.ReadAll(&records);
+    int n = 0;
+    for (const auto& r : records) n += r.eventId == id;
+    return n;
+  }
+
+  PortOperations ops;
+  ActionState state;
+  std::map<std::string, std::pair<DWORD, DWORD>> traffic;  // port -> sent, received
+  bool failing = false;
+  std::vector<std::string> disconnected;
+  std::vector<std::string> commands;
+};
+
+TEST_F(ActionThreadTest, WarningsComeInTheirWindowsAndInsideTheSecondOnlyTheSecond) {
+  ctx.systemData.notify1 = 300;
+  ctx.systemData.notify2 = 60;
+  ctx.systemData.notify1Text = "first";
+  ctx.systemData.notify2Text = "Only a minute left.";
+  Session(now + 400);
+  Pass();  // 400 s left: no window yet
+  EXPECT_TRUE(commands.empty());
+  Pass();  // 340 s
+  Pass();  // 280 s: the first window
+  ASSERT_EQ(commands.size(), 1u);
+  EXPECT_EQ(commands[0], "NET SEND WKS1 first");
+  EXPECT_EQ(Entry0().notifyLevel, 1);
+  Pass();  // 220 s
+  Pass();  // 160 s
+  Pass();  // 100 s
+  EXPECT_EQ(commands.size(), 1u);
+  Pass();  // 40 s: the second window
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[1], "NET SEND WKS1 Only a minute left.");
+  EXPECT_EQ(Entry0().notifyLevel, 2);
+
+  // A session first seen inside the second window gets the second warning
+  // only, and the first never afterwards.
+  commands.clear();
+  Session(now + 50);
+  Pass();
+  Pass();
+  Pass();
+  ASSERT_EQ(commands.size(), 1u);
+  EXPECT_EQ(commands[0], "NET SEND WKS1 Only a minute left.");
+}
+
+TEST_F(ActionThreadTest, WarningsGoToTheUserWhenTheComputerIsUnknown) {
+  ctx.systemData.notify1 = 300;
+  ctx.systemData.notify1Text = "Time \"is\" almost up: 100% used; $(whoami)";
+  Session(now + 100, "*");
+  Pass();
+  ASSERT_EQ(commands.size(), 1u);
+  EXPECT_EQ(commands[0], "NET SEND ann Time \"is\" almost up: 100% used; $(whoami)");
+  commands.clear();
+  Session(now + 100, "");
+  Pass();
+  ASSERT_EQ(commands.size(), 1u);
+  EXPECT_EQ(commands[0].rfind("NET SEND ann ", 0), 0u);
+}
+
+TEST_F(ActionThreadTest, QuietSessionsAccumulateIdleTimeUntilTheyAreCut) {
+  ctx.settings.idleTimerSeconds = 180;  // server-wide, 3 minutes
+  Session(0);
+  traffic["COM1"] = {5000, 5000};  // below the limit in both directions
+  Pass();
+  EXPECT_EQ(Entry0().idleSoFar, 61);
+  Pass();
+  EXPECT_EQ(Entry0().idleSoFar, 122);
+  EXPECT_TRUE(disconnected.empty());
+  Pass();  // 183 s counted idle: past the 180 s time-out
+  EXPECT_EQ(Entry0().idleSoFar, 183);
+  ASSERT_EQ(disconnected.size(), 1u);
+  EXPECT_EQ(disconnected[0], "COM1");
+  EXPECT_EQ(Entry0().reason, kReasonIdle);
+  EXPECT_EQ(Entry0().forced, 1);
+  EXPECT_EQ(Entry0().notifyLevel, 3);
+  EXPECT_EQ(EventsWithId(5), 1);
+}
+
+TEST_F(ActionThreadTest, APortsOwnIdleTimeOutTakesPrecedence) {
+  ctx.settings.idleTimerSeconds = 0;
+  Session(0, "WKS1", /*portIdle=*/120);
+  traffic["COM1"] = {0, 0};
+  Pass();
+  EXPECT_TRUE(disconnected.empty());
+  Pass();
+  ASSERT_EQ(disconnected.size(), 1u);
+  EXPECT_EQ(Entry0().reason, kReasonIdle);
+}
+
+TEST_F(ActionThreadTest, TrafficInOneDirectionResetsTheIdleCount) {
+  ctx.settings.idleTimerSeconds = 600;
+  Session(0);
+  traffic["COM1"] = {0, 0};
+  Pass();
+  Pass();
+  EXPECT_EQ(Entry0().idleSoFar, 122);
+  traffic["COM1"] = {0, 20001};  // only received
+  Pass();
+  EXPECT_EQ(Entry0().idleSoFar, 0);
+  EXPECT_EQ(Entry0().receivedBase, 20001u);
+  Pass();
+  EXPECT_EQ(Entry0().idleSoFar, 61);
+  traffic["COM1"] = {30000, 20001};  // only sent
+  Pass();
+  EXPECT_EQ(Entry0().idleSoFar, 0);
+  EXPECT_EQ(Entry0().sentBase, 30000u);
+}
+
+TEST_F(ActionThreadTest, AFailedTrafficQueryLeavesTheEntryAlone) {
+  ctx.settings.idleTimerSeconds = 600;
+  Session(0);
+  traffic["COM1"] = {0, 0};
+  Pass();
+  const PortEntry before = Entry0();
+  failing = true;
+  Pass();
+  Pass();
+  const PortEntry after = Entry0();
+  EXPECT_EQ(after.idleSoFar, before.idleSoFar);
+  EXPECT_EQ(after.sentBase, before.sentBase);
+  EXPECT_TRUE(disconnected.empty());
+}
+
+TEST_F(ActionThreadTest, TheDeadlineCutsOnceOnly) {
+  ctx.systemData.notify2 = 60;
+  ctx.systemData.notify2Text = "bye";
+  Session(now + 30);
+  Pass();  // warning
+  Pass();  // past the deadline: cut
+  ASSERT_EQ(disconnected.size(), 1u);
+  EXPECT_EQ(Entry0().notifyLevel, 3);
+  EXPECT_EQ(Entry0().forced, 1);
+  EXPECT_EQ(Entry0().reason, kReasonUserMaxSession);
+  // The hang-up has not arrived yet: no second warning, no second disconnect.
+  Pass();
+  Pass();
+  EXPECT_EQ(disconnected.size(), 1u);
+  EXPECT_EQ(commands.size(), 1u);
+  EXPECT_EQ(EventsWithId(5), 1);
+}
+
+TEST_F(ActionThreadTest, SessionsWithoutLimitsAreLeftAlone) {
+  Session(0);
+  for (int i = 0; i < 5; ++i) Pass();
+  EXPECT_TRUE(disconnected.empty());
+  EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(ActionThreadTest, EveryHourTheSessionsAreCounted) {
+  Session(0);
+  std::time_t countedAt = 0;
+  for (int i = 0; i < 60; ++i) {
+    countedAt = now;
+    Pass();
+  }
+  EXPECT_EQ(Read(ctx.paths.portStat, "SRV1", Key(countedAt)), "1");
+  auto keys = plat::ProfileListKeys(ctx.paths.portStat, "SRV1");
+  ASSERT_TRUE(keys.has_value());
+  EXPECT_EQ(keys->size(), 1u);
+}
+
+TEST_F(ActionThreadTest, StaticAddressesCanBeTurnedOff) {
+  EXPECT_EQ(IsIPUsed(), 1);
+  ASSERT_EQ(plat::RegWriteString("Software\\Microsoft\\RAS\\AdminDLL", "DisableStaticIP", "1"),
+            plat::ERROR_SUCCESS);
+  EXPECT_EQ(IsIPUsed(), 0);
+  plat::EventLogReader reader;
+  std::vector<plat::EventRecord> records;
+  plat::EventLogReader::Open("", "Application", &reader);
+  reader.ReadAll(&records);
+  ASSERT_FALSE(records.empty());
+  EXPECT_EQ(records.back().source, "Portulon Server");
+  EXPECT_EQ(records.back().strings, (std::vector<std::string>{"Static IP Assignment is turned off in Portulon."}));
+}
+
+}  // namespace
+}  // namespace svc

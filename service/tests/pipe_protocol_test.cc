@@ -1,0 +1,165 @@
+// The protocol handler on a real data folder: what each message does to the
+// port table, the files and the event log, and what it answers.
+#include <gtest/gtest.h>
+
+#include "platform/eventlog.h"
+#include "platform/registry.h"
+#include "service/pipe_server.h"
+#include "service/port_table.h"
+#include "service/protocol.h"
+#include "service/session_log.h"
+#include "service/tests/policy_fixture.h"
+
+namespace svc {
+namespace {
+
+using testing::kAnn;
+using testing::kCom1;
+
+class PipeProtocolTest : public testing::PolicyTest {
+ protected:
+  void SetUp() override {
+    PolicyTest::SetUp();
+    ctx.sessionFile = "C:\\PLData\\~plsess.tmp";
+    SetUser(kAnn, "MaxSessionTime", "3600");
+  }
+
+  std::string Send(const std::string& message) { return HandleClientMessage(ctx, reply, message); }
+
+  std::vector<plat::EventRecord> Events() {
+    plat::EventLogReader reader;
+    std::vector<plat::EventRecord> records;
+    EXPECT_EQ(plat::EventLogReader::Open("", "Application", &reader), plat::ERROR_SUCCESS);
+    reader.ReadAll(&records);
+    return records;
+  }
+
+  PortEntry EntryFor(const std::string& port) {
+    auto lock = ctx.portTable.Lock();
+    return ctx.portTable.Entry(ctx.portTable.Find(port));
+  }
+
+  std::string DayLog() { return GetLogFileName(ctx, now); }
+
+  ReplyFields reply;
+};
+
+TEST_F(PipeProtocolTest, AnAdmittedConnectionIsRecordedEverywhere) {
+  EXPECT_EQ(Send("0,COM1,DOM\\ann,*,0,0,0"), "00");
+  const PortEntry e = EntryFor(kCom1);
+  EXPECT_EQ(e.port, kCom1);
+  EXPECT_EQ(e.user, kAnn);
+  EXPECT_EQ(e.start, now) << "time 0 means now";
+  EXPECT_EQ(e.deadline, now + 3600);
+  EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", kAnn), "1");
+  EXPECT_EQ(Read(DayLog(), kCom1, Key(now)), "C_DOM\\ann");
+  const auto events = Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().eventId, 3u);
+  EXPECT_EQ(events.back().strings, (std::vector<std::string>{kCom1, kAnn}));
+}
+
+TEST_F(PipeProtocolTest, ARefusedConnectionIsLoggedAndLeavesNoSession) {
+  EXPECT_EQ(Send("0,COM1,DOM\\zed,*,0,0,0"), "10");
+  EXPECT_EQ(EntryFor(kCom1).start, 0) << "no entry: the lookup lands on the empty spare";
+  EXPECT_EQ(Read(DayLog(), kCom1, Key(now)), "N_DOM\\zed?1");
+  EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", "DOM\\zed"), "<none>");
+  const auto events = Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().eventId, 4u);
+  EXPECT_EQ(events.back().strings, (std::vector<std::string>{kCom1, "DOM\\zed"}));
+}
+
+TEST_F(PipeProtocolTest, AddressRequestsWithoutStaticAddressesKeepTheProposal) {
+  EXPECT_EQ(Send("2,COM1,ann,*,*,167772170,0"), "20");
+  EXPECT_EQ(Read(ctx.sessionFile, kCom1, "IP"), "167772170");
+  // The admission then takes that address into the session.
+  EXPECT_EQ(Send("0,COM1,DOM\\ann,*,0,0,0"), "00");
+  EXPECT_EQ(EntryFor(kCom1).address, 167772170);
+  // With IPConvert the stored address is byte-swapped on the way in.
+  ctx.settings.ipConvert = 1;
+  SetUser("DOM\\bob", "MaxSessionTime", "0");
+  EXPECT_EQ(Send("2,COM2,bob,*,*,167772171,0"), "20");
+  EXPECT_EQ(Send("0,COM2,DOM\\bob,*,0,0,0"), "00");
+  EXPECT_EQ(EntryFor("SRV1\\COM2").address, RevertDWORD(167772171));
+}
+
+TEST_F(PipeProtocolTest, StaticAddressesOfUsersBeatThoseOfPorts) {
+  ctx.settings.staticIP = 1;
+  ctx.settings.assumeDomain = "DOM";
+  SetHw(kCom1, "StaticIP", "167772200");  // 10.0.0.40
+  EXPECT_EQ(Send("2,COM1,bob,*,*,167772170,0"), FormatReply(3, RevertDWORD(167772200)));
+  EXPECT_EQ(Read(ctx.sessionFile, kCom1, "IP"), "167772200");
+  SetUser(kAnn, "StaticIP", "-2147483647");  // 128.0.0.1
+  EXPECT_EQ(Send("2,COM1,ann,*,*,167772170,0"), FormatReply(3, RevertDWORD(-2147483647)));
+  EXPECT_EQ(Read(ctx.sessionFile, kCom1, "IP"), "-2147483647");
+  // Neither has one: keep the proposal.
+  EXPECT_EQ(Send("2,COM3,bob,*,*,167772170,0"), "20");
+  EXPECT_EQ(Read(ctx.sessionFile, "SRV1\\COM3", "IP"), "167772170");
+}
+
+TEST_F(PipeProtocolTest, BareUserNamesTakeTheDomainTheLookupFinds) {
+  ctx.settings.assumeDomain = "";
+  EXPECT_EQ(BuildUserAccount(ctx, "ann"), "DOM\\ann");
+  EXPECT_EQ(BuildUserAccount(ctx, "nobody-here"), "nobody-here");
+  ctx.settings.assumeDomain = "OTHER";
+  EXPECT_EQ(BuildUserAccount(ctx, "ann"), "OTHER\\ann");
+}
+
+TEST_F(PipeProtocolTest, MessagesThatAreNotActedOnGetThePreviousReply) {
+  EXPECT_EQ(Send("0,COM1,DOM\\zed,*,0,0,0"), "10");
+  EXPECT_EQ(Send("0,COM1,DOM\\ann"), "10");
+  EXPECT_EQ(Send(",,,,,,"), "10");
+  EXPECT_EQ(Send(""), "10");
+  EXPECT_EQ(EntryFor(kCom1).start, 0);
+  EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", kAnn), "<none>");
+  // An unknown or unreadable kind is answered "00" and does nothing.
+  EXPECT_EQ(Send("7,COM1,DOM\\ann,*,0,0,0"), "00");
+  EXPECT_EQ(Send("x,COM1,DOM\\ann,*,0,0,0"), "00");
+  EXPECT_EQ(EntryFor(kCom1).start, 0);
+}
+
+TEST_F(PipeProtocolTest, OverlongFieldsAreRefusedWithoutTouchingAnything) {
+  const std::string longUser = "DOM\\" + std::string(96, 'a');  // 100 characters
+  EXPECT_EQ(Send("0,COM1," + longUser + ",*,0,0,0"), "10");
+  EXPECT_EQ(Send("2,COM1," + std::string(100, 'b') + ",*,*,167772170,0"), "10");
+  EXPECT_EQ(Send("1,COM1,DOM\\ann," + std::string(120, 'm') + ",0,0,60"), "10");
+  EXPECT_FALSE(plat::FileExists(DayLog()));
+  EXPECT_FALSE(plat::FileExists(ctx.sessionFile));
+  // 99 characters are still a name.
+  SetUser("DOM\\" + std::string(95, 'a'), "MaxSessionTime", "0");
+  EXPECT_EQ(Send("0,COM1,DOM\\" + std::string(95, 'a') + ",*,0,0,0"), "00");
+}
+
+TEST_F(PipeProtocolTest, UpdateRereadsTheSettingsWithoutTokenising) {
+  ASSERT_EQ(plat::RegWriteDword(kServiceKey, "IdleTimer", 7), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::RegWriteString(kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), plat::ERROR_SUCCESS);
+  EXPECT_EQ(Send("0,COM1,DOM\\zed,*,0,0,0"), "10");
+  EXPECT_EQ(Send("UPDATE_UPDATE,0,COM1,DOM\\ann,*,0,0,0"), "10");
+  EXPECT_EQ(ctx.settings.idleTimerSeconds, 420u);
+  EXPECT_EQ(EntryFor(kCom1).start, 0) << "the rest of the message is not a connection";
+}
+
+TEST_F(PipeProtocolTest, AFullSessionTellsOneStoryEverywhere) {
+  SetHw(kCom1, "MaxSessionTime", "0");
+  EXPECT_EQ(Send("2,COM1,ann,*,*,167772170,0"), "20");
+  const std::time_t start = now;
+  EXPECT_EQ(Send("0,COM1,DOM\\ann,WKS1," + Key(start) + ",0,0"), "00");
+  EXPECT_EQ(Hw(kCom1, "Active"), "1");
+  EXPECT_EQ(User(kAnn, "TotalConnects"), "1");
+  EXPECT_EQ(User(kAnn, "Lasted"), "0");
+  now += 600;
+  EXPECT_EQ(Send("1,COM1,DOM\\ann,*," + Key(start) + ",0,600"), "00");
+  EXPECT_EQ(Read(DayLog(), kCom1, Key(start)), "C_DOM\\ann");
+  EXPECT_EQ(Read(DayLog(), kCom1, Key(now)), "H600_DOM\\ann?167772170?0::WKS1:-1:-1");
+  EXPECT_EQ(User(kAnn, "TotalTime"), "600");
+  EXPECT_EQ(User(kAnn, "Lasted"), "600");
+  EXPECT_EQ(User(kAnn, "LastConnection"), Key(start));
+  EXPECT_EQ(User(kAnn, "FirstConnection"), Key(start));
+  EXPECT_EQ(Hw(kCom1, "Active"), "0");
+  EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", kAnn), "<none>");
+  EXPECT_EQ(EntryFor(kCom1).start, 0);
+}
+
+}  // namespace
+}  // namespace svc
