@@ -108,6 +108,7 @@ class PlsvcServiceTest : public ::testing::Test {
 
 TEST_F(PlsvcServiceTest, StartsThroughThePendingCheckpointsAndStopsAfterItsPause) {
   plat::testing::TempNetwork& net = Network();  // NT 4 RAS without RASSAPI.DLL
+  std::filesystem::remove(net.DriveC("WINNT/system32/RASSAPI.DLL"));
   plat::ServiceHandle service = OpenPortulon();
   ASSERT_EQ(service.Start(), plat::ERROR_SUCCESS);
   ASSERT_EQ(plat::WaitForServiceState(service, plat::SERVICE_RUNNING, 10000), plat::ERROR_SUCCESS);
