@@ -1,0 +1,305 @@
+// End to end on an NT 4 RAS machine: plsvc and the remote-access service
+// (rassvc) started through the service manager, rassvc calling the real
+// PL_RAS.dll, callers driven by rasctl.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/netapi.h"
+#include "platform/pipe.h"
+#include "platform/profile.h"
+#include "platform/ras/ras_service.h"
+#include "platform/registry.h"
+#include "platform/service.h"
+#include "platform/sysinfo.h"
+#include "platform/testing/ras_testing.h"
+#include "platform/testing/temp_network.h"
+#include "service/event_report.h"
+#include "service/protocol.h"
+#include "service/ras_ports.h"
+#include "service/ras_server.h"
+#include "service/service_context.h"
+#include "service/settings.h"
+
+namespace svc {
+namespace {
+
+using namespace std::chrono_literals;
+using plat::testing::RunTool;
+
+constexpr const char* kUsers = "C:\\PLData\\portulon.usr";
+constexpr const char* kHw = "C:\\PLData\\portulon.hw";
+constexpr const char* kLoggedIn = "C:\\PLData\\portulon.tmp";
+
+// The Portulon service installed as the installer puts it, with its data
+// folder published as PL_NT_DB and one user with a profile.
+void InstallPortulon(const plat::testing::TempNetwork& net) {
+  const std::string folder = net.DriveC("Program Files/Portulon");
+  std::filesystem::create_directories(folder);
+  std::filesystem::create_symlink(plat::testing::BinDir() + "/plsvc", folder + "/plsvc.exe");
+  plat::ServiceManager scm;
+  ASSERT_EQ(plat::ServiceManager::Open("", &scm), plat::ERROR_SUCCESS);
+  plat::ServiceConfig config;
+  config.name = "Portulon";
+  config.displayName = "Portulon";
+  config.startType = plat::SERVICE_AUTO_START;
+  config.binaryPath = "C:\\Program Files\\Portulon\\plsvc.exe";
+  ASSERT_EQ(scm.CreateService(config, "", nullptr), plat::ERROR_SUCCESS);
+
+  ASSERT_EQ(plat::CreateDirectory("C:\\PLData"), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::CreateDirectory("C:\\PLData\\LogData"), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", "Path=C:\\PLData"), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::RegWriteString(kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::DomainCreate("DOM", "SRV1"), plat::ERROR_SUCCESS);
+  for (const char* user : {"ann", "bob", "eve"}) {
+    ASSERT_EQ(plat::DomainAddUser("DOM", user, "", {}), plat::ERROR_SUCCESS);
+  }
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "MaxSessionTime", "3600"), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\bob", "MaxSessionTime", "3600"), plat::ERROR_SUCCESS);
+}
+
+plat::ServiceHandle Portulon() {
+  plat::ServiceManager scm;
+  plat::ServiceHandle service;
+  EXPECT_EQ(plat::ServiceManager::Open("", &scm), plat::ERROR_SUCCESS);
+  EXPECT_EQ(scm.OpenService("Portulon", &service), plat::ERROR_SUCCESS);
+  return service;
+}
+
+// Starts plsvc as a service and waits until its pipe answers.
+void StartPortulon() {
+  plat::ServiceHandle service = Portulon();
+  ASSERT_EQ(service.Start(), plat::ERROR_SUCCESS);
+  for (int i = 0; i < 200; ++i) {
+    std::string reply;
+    if (plat::CallNamedPipe(kPipeName, "UPDATE_UPDATE", &reply, 2000, 100) == plat::ERROR_SUCCESS) return;
+    std::this_thread::sleep_for(50ms);
+  }
+  FAIL() << "the Portulon service's pipe never answered";
+}
+
+// A service stops after a 4 s pause; the tests need not wait for it.
+void KillPortulon() {
+  if (const plat::DWORD pid = Portulon().ProcessId(); pid != 0) {
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    plat::WaitForServiceState(Portulon(), plat::SERVICE_STOPPED, 10000);
+  }
+}
+
+std::string Today() {
+  return "C:\\PLData\\LogData\\" +
+         plat::GetDateFormat(1033, plat::LocalTime(plat::Now()), "yyyy-MMM-dd") + ".log";
+}
+
+std::vector<std::string> Records(const std::string& port) {
+  std::vector<std::string> out;
+  if (auto section = plat::ProfileReadSection(Today(), "SRV1\\" + port)) {
+    for (auto& [key, value] : *section) out.push_back(value);
+  }
+  return out;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(50ms);
+  }
+  return true;
+}
+
+// The hang-up record "H<duration>_<account>?<address>?<reason>:<ipx>:<machine>:<in>:<out>"
+// without its duration.
+std::string WithoutDuration(const std::string& record) {
+  const auto underscore = record.find('_');
+  return underscore == std::string::npos ? record : "H_" + record.substr(underscore + 1);
+}
+
+class RasEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("PORTULON_BIN_DIR", plat::testing::BinDir().c_str(), 1);
+    net_ = std::make_unique<plat::testing::TempNetwork>();
+    InstallPortulon(*net_);
+    plat::testing::InstallAdminDll(*net_);
+  }
+
+  void TearDown() override {
+    ras_.reset();
+    if (net_) KillPortulon();
+  }
+
+  void StartBoth() {
+    StartPortulon();
+    ras_ = std::make_unique<plat::testing::RasServiceRunner>();
+  }
+
+  std::unique_ptr<plat::testing::TempNetwork> net_;
+  std::unique_ptr<plat::testing::RasServiceRunner> ras_;
+};
+
+TEST_F(RasEndToEndTest, ASessionFromDialInToHangUpIsRecordedWithTheBytesOfTheEventLog) {
+  StartBoth();
+  const auto dial = RunTool("rasctl", {"dial", "COM1", "DOM\\ann"});
+  ASSERT_EQ(dial.code, 0) << dial.err;
+  EXPECT_EQ(dial.out, "COM1: DOM\\ann admitted, address 10.0.0.10\n");
+  EXPECT_EQ(Records("COM1"), (std::vector<std::string>{"C_DOM\\ann"}));
+  EXPECT_EQ(plat::ProfileGetString(kLoggedIn, "SRV1", "DOM\\ann", ""), "1");
+  EXPECT_EQ(plat::ProfileGetString(kHw, "SRV1\\COM1", "Active", ""), "1");
+  // The address was in the session file before the admission read it.
+  EXPECT_EQ(plat::ProfileGetString("C:\\WINNT\\system32\\~plsess.tmp", "SRV1\\COM1", "IP", ""),
+            "167772170");
+
+  ASSERT_EQ(RunTool("rasctl", {"traffic", "COM1", "--sent", "1500", "--received", "700"}).code, 0);
+  const auto hangup = RunTool("rasctl", {"hangup", "COM1"});
+  ASSERT_EQ(hangup.code, 0) << hangup.err;
+  const auto records = Records("COM1");
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(WithoutDuration(records[1]), "H_DOM\\ann?167772170?0::*:700:1500");
+  EXPECT_EQ(plat::ProfileGetString(kLoggedIn, "SRV1", "DOM\\ann", "gone"), "gone");
+  EXPECT_EQ(plat::ProfileGetString(kHw, "SRV1\\COM1", "Active", ""), "0");
+}
+
+TEST_F(RasEndToEndTest, TheAdmissionCheckRefusesThePort) {
+  StartBoth();
+  const auto dial = RunTool("rasctl", {"dial", "COM2", "DOM\\eve"});  // no profile
+  EXPECT_EQ(dial.code, 1);
+  EXPECT_EQ(dial.out, "COM2: DOM\\eve refused\n");
+  EXPECT_EQ(Records("COM2"), (std::vector<std::string>{"N_DOM\\eve?1"}));
+  EXPECT_NE(RunTool("rasctl", {"ports"}).out.find("COM2   listening"), std::string::npos);
+}
+
+TEST_F(RasEndToEndTest, StaticAddressesOfUserAndPortReachThePort) {
+  ASSERT_EQ(plat::RegWriteDword(kServiceKey, "StaticIP", 1), plat::ERROR_SUCCESS);
+  // First octet high, written signed: 192.168.1.5 and 10.1.2.3.
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "StaticIP", "-1062731515"), 0u);
+  ASSERT_EQ(plat::ProfileWriteString(kHw, "SRV1\\COM2", "StaticIP", "167838211"), 0u);
+  StartBoth();
+  EXPECT_EQ(RunTool("rasctl", {"dial", "COM1", "DOM\\ann", "--address", "10.0.0.99"}).out,
+            "COM1: DOM\\ann admitted, address 192.168.1.5\n");
+  EXPECT_EQ(RunTool("rasctl", {"dial", "COM2", "DOM\\bob"}).out,
+            "COM2: DOM\\bob admitted, address 10.1.2.3\n");
+  // The user's address wins over the port's.
+  ASSERT_EQ(RunTool("rasctl", {"hangup", "COM2"}).code, 0);
+  ASSERT_EQ(RunTool("rasctl", {"hangup", "COM1"}).code, 0);
+  EXPECT_EQ(RunTool("rasctl", {"dial", "COM2", "DOM\\ann"}).out,
+            "COM2: DOM\\ann admitted, address 192.168.1.5\n");
+}
+
+TEST_F(RasEndToEndTest, TheMachineNameIsTheWorkstationOrStar) {
+  StartBoth();
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM1", "DOM\\ann", "--computer", "?123"}).code, 0);
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM2", "DOM\\bob", "--computer", "?9", "--wksta", "BOBPC"}).code, 0);
+  ASSERT_EQ(RunTool("rasctl", {"hangup", "COM1"}).code, 0);
+  ASSERT_EQ(RunTool("rasctl", {"hangup", "COM2"}).code, 0);
+  EXPECT_EQ(WithoutDuration(Records("COM1").back()), "H_DOM\\ann?167772170?0::*:0:0");
+  EXPECT_EQ(WithoutDuration(Records("COM2").back()), "H_DOM\\bob?167772171?0::BOBPC:0:0");
+}
+
+TEST_F(RasEndToEndTest, WithThePortulonServiceStoppedCallersAreAdmitted) {
+  ras_ = std::make_unique<plat::testing::RasServiceRunner>();
+  const auto dial = RunTool("rasctl", {"dial", "COM1", "DOM\\eve"});
+  ASSERT_EQ(dial.code, 0) << dial.err;
+  EXPECT_EQ(dial.out, "COM1: DOM\\eve admitted, address 10.0.0.10\n");
+  int acceptFailures = 0;
+  for (const auto& e : plat::testing::PortulonEvents()) {
+    if (e.strings.size() == 2 && e.strings[0] == "Transaction failed on AcceptConnection") {
+      ++acceptFailures;
+      EXPECT_EQ(e.strings[1], "Bad response from Portulon Service");
+      EXPECT_EQ(e.eventId, 1u);
+    }
+  }
+  EXPECT_EQ(acceptFailures, 1);
+}
+
+TEST_F(RasEndToEndTest, ADisconnectThroughRassapiEndsTheSessionAndTheServiceRecordsIt) {
+  StartBoth();
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM3", "DOM\\ann"}).code, 0);
+  ASSERT_EQ(RunTool("rasctl", {"traffic", "COM3", "--sent", "99", "--received", "11"}).code, 0);
+  ServiceContext context;
+  context.rasType = PLK::kRasTypeRas;
+  ASSERT_EQ(RAS_LoadOrdinals(context), 0u);
+  DWORD sent = 0, received = 0;
+  ASSERT_EQ(RAS_GetTrafficBytesForPort(context, "SRV1", "COM3", &sent, &received), 0u);
+  EXPECT_EQ(sent, 99u);
+  ASSERT_EQ(DisconnectPort(context, "SRV1", "COM3"), 0u);
+  ASSERT_TRUE(WaitUntil([] { return Records("COM3").size() == 2; }));
+  EXPECT_EQ(WithoutDuration(Records("COM3")[1]), "H_DOM\\ann?167772172?0::*:11:99");
+  EXPECT_TRUE(WaitUntil([] {
+    return RunTool("rasctl", {"ports"}).out.find("COM3   listening") != std::string::npos;
+  }));
+}
+
+// ---- plsvc's start-up on different machines ----
+
+DWORD RasTypeAfterStart() {
+  StartPortulon();
+  DWORD type = 99;
+  WaitUntil([&type] {
+    return plat::RegReadDword(kServiceKey, "RAS Type", &type) == plat::ERROR_SUCCESS;
+  });
+  KillPortulon();
+  return type;
+}
+
+TEST(RasTypeTest, DecidedByVersionTitleAndDisplayName) {
+  ::setenv("PORTULON_BIN_DIR", plat::testing::BinDir().c_str(), 1);
+  const struct {
+    const char* os;
+    plat::RasFlavour flavour;
+    const char* title;        // NT 4's RAS title, when set by the test
+    const char* displayName;  // Windows 2000's service name, when set by the test
+    DWORD type;
+  } cases[] = {
+      {"4.0", plat::RasFlavour::Ras, nullptr, nullptr, 0},
+      // "Routing..." is not "Routin2": still RAS.
+      {"4.0", plat::RasFlavour::Rras, "Routing and Remote Access Service", nullptr, 0},
+      {"5.0", plat::RasFlavour::Rras, nullptr, "Routing and Remote Access", 1},
+      {"5.0", plat::RasFlavour::Ras, nullptr, "Remote Access Server", 1},
+      {"5.0", plat::RasFlavour::Ras, nullptr, "remote access service", 0},
+  };
+  for (const auto& c : cases) {
+    plat::MachineConfig config = plat::testing::TempNetwork::DefaultConfig("SRV1");
+    config.osVersion = c.os;
+    config.ras = c.flavour;
+    plat::testing::TempNetwork net(config);
+    InstallPortulon(net);
+    if (c.title) {
+      ASSERT_EQ(plat::RegWriteString(plat::kRasKey, "Title", c.title), 0u);
+    }
+    if (c.displayName) {
+      ASSERT_EQ(plat::RegWriteString("System\\CurrentControlSet\\Services\\RemoteAccess",
+                                     "DisplayName", c.displayName),
+                0u);
+    }
+    EXPECT_EQ(RasTypeAfterStart(), c.type) << c.os << " " << (c.title ? c.title : c.displayName);
+  }
+}
+
+TEST(RassapiMissingTest, TheServiceStartsWith89AndStillAnswers) {
+  ::setenv("PORTULON_BIN_DIR", plat::testing::BinDir().c_str(), 1);
+  plat::testing::TempNetwork net;
+  InstallPortulon(net);
+  ASSERT_TRUE(std::filesystem::remove(net.DriveC("WINNT/system32/RASSAPI.DLL")));
+  StartPortulon();
+  EXPECT_TRUE(WaitUntil([] {
+    for (const auto& e : plat::testing::PortulonEvents()) {
+      if (e.eventId == kEventStartFailed && e.strings == std::vector<std::string>{"Error in step ", "89"}) {
+        return true;
+      }
+    }
+    return false;
+  }));
+  std::string reply;
+  EXPECT_EQ(plat::CallNamedPipe(kPipeName, "2,COM1,ann,*,*,167772170,0", &reply, 2000, 10000),
+            plat::ERROR_SUCCESS);
+  EXPECT_EQ(reply, "20");
+  KillPortulon();
+}
+
+}  // namespace
+}  // namespace svc
