@@ -53,6 +53,8 @@ constexpr KnownEvent kKnownEvents[] = {
     {"Router", 20048, "session statistics"},
     {"Router", 20068, "call-back"},
     {"Router", 20064, "call-back"},
+    {"RemoteAccess", 20170, "administration extension not loaded"},
+    {"Router", 20170, "administration extension not loaded"},
 };
 
 // The viewer shows the code part of an identifier; the upper bits carry
