@@ -181,15 +181,7 @@ struct PortNames {
   std::string port, domain, user, computer;
 };
 
-}  // namespace
-
-PL_RAS_EXPORT BOOL DllMain(void* /*instance*/, DWORD /*reason*/, void* /*reserved*/) {
-  return plat::TRUE;
-}
-
-PL_RAS_EXPORT BOOL RasAdminAcceptNewConnection(rassapi::RAS_PORT_1* port,
-                                               rassapi::RAS_PORT_STATISTICS* /*statistics*/,
-                                               rassapi::RAS_PARAMETERS* /*parameters*/) {
+BOOL AcceptNewConnection(rassapi::RAS_PORT_1* port) {
   Trace("PL_RAS::RasAdminAcceptNewConnection", port ? "" : "no port record", 0);
   if (!port) return plat::TRUE;
   const PortNames n(port->rasport0);
@@ -211,9 +203,7 @@ PL_RAS_EXPORT BOOL RasAdminAcceptNewConnection(rassapi::RAS_PORT_1* port,
   return ReplyCode(reply) == 0 ? plat::TRUE : plat::FALSE;
 }
 
-PL_RAS_EXPORT void RasAdminConnectionHangupNotification(
-    rassapi::RAS_PORT_1* port, rassapi::RAS_PORT_STATISTICS* /*statistics*/,
-    rassapi::RAS_PARAMETERS* /*parameters*/) {
+void ConnectionHangupNotification(rassapi::RAS_PORT_1* port) {
   Trace("PL_RAS::RasAdminConnectionHangupNotification", port ? "" : "no port record", 0);
   if (!port) return;
   const PortNames n(port->rasport0);
@@ -236,11 +226,9 @@ PL_RAS_EXPORT void RasAdminConnectionHangupNotification(
   Transact(message, &reply);
 }
 
-PL_RAS_EXPORT DWORD RasAdminGetIpAddressForUser(WCHAR* userName, WCHAR* portName,
-                                                rassapi::IPADDR* address, BOOL* notifyRelease) {
+void GetIpAddressForUser(const WCHAR* userName, const WCHAR* portName, rassapi::IPADDR* address) {
   Trace("PL_RAS::RasAdminGetIpAddressForUser", "", 0);
-  if (notifyRelease) *notifyRelease = plat::FALSE;
-  if (!address) return 0;
+  if (!address) return;
   const std::string user = BoundedName(userName);
   const std::string portText = BoundedName(portName);
   const std::int32_t proposed = RevertDWORD(static_cast<std::int32_t>(*address));
@@ -254,15 +242,56 @@ PL_RAS_EXPORT DWORD RasAdminGetIpAddressForUser(WCHAR* userName, WCHAR* portName
   if (!built || !Transact(message, &reply)) {
     if (!built) Trace("PL_RAS::Transact", "message too long, not sent", 0);
     State().ReportFailure("Transaction failed on GetIP");
-    return 0;
+    return;
   }
   rassapi::IPADDR given = 0;
   if (reply.size() > 1 && reply[0] == '3' && ReplyAddress(reply, &given)) *address = given;
+}
+
+}  // namespace
+
+// The remote-access service is no C++ caller: nothing may escape an export.
+// A failure inside (memory exhausted) ends as a call the service did not
+// answer would: the caller admitted, the address kept.
+
+PL_RAS_EXPORT BOOL DllMain(void* /*instance*/, DWORD /*reason*/, void* /*reserved*/) {
+  return plat::TRUE;
+}
+
+PL_RAS_EXPORT BOOL RasAdminAcceptNewConnection(rassapi::RAS_PORT_1* port,
+                                               rassapi::RAS_PORT_STATISTICS* /*statistics*/,
+                                               rassapi::RAS_PARAMETERS* /*parameters*/) {
+  try {
+    return AcceptNewConnection(port);
+  } catch (...) {
+    return plat::TRUE;
+  }
+}
+
+PL_RAS_EXPORT void RasAdminConnectionHangupNotification(
+    rassapi::RAS_PORT_1* port, rassapi::RAS_PORT_STATISTICS* /*statistics*/,
+    rassapi::RAS_PARAMETERS* /*parameters*/) {
+  try {
+    ConnectionHangupNotification(port);
+  } catch (...) {
+  }
+}
+
+PL_RAS_EXPORT DWORD RasAdminGetIpAddressForUser(WCHAR* userName, WCHAR* portName,
+                                                rassapi::IPADDR* address, BOOL* notifyRelease) {
+  if (notifyRelease) *notifyRelease = plat::FALSE;
+  try {
+    GetIpAddressForUser(userName, portName, address);
+  } catch (...) {
+  }
   return 0;
 }
 
 PL_RAS_EXPORT void RasAdminReleaseIpAddress(WCHAR* userName, WCHAR* portName,
                                             rassapi::IPADDR* /*address*/) {
-  Trace("PL_RAS::RasAdminReleaseIpAddress",
-        "user name:(" + BoundedName(userName) + "), port name:(" + BoundedName(portName) + ")", 0);
+  try {
+    Trace("PL_RAS::RasAdminReleaseIpAddress",
+          "user name:(" + BoundedName(userName) + "), port name:(" + BoundedName(portName) + ")", 0);
+  } catch (...) {
+  }
 }

@@ -69,13 +69,7 @@ bool PortName(const WCHAR* port, std::string* name) {
   return true;
 }
 
-}  // namespace
-
-#define RASSAPI_EXPORT extern "C" __attribute__((visibility("default")))
-
-RASSAPI_EXPORT DWORD RasAdminPortEnum(const WCHAR* server, rassapi::RAS_PORT_0** ports,
-                                      WORD* entriesRead) {
-  if (!ports || !entriesRead) return plat::ERROR_INVALID_PARAMETER;
+DWORD PortEnum(const WCHAR* server, rassapi::RAS_PORT_0** ports, WORD* entriesRead) {
   *ports = nullptr;
   *entriesRead = 0;
   std::vector<std::string> fields, lines;
@@ -98,17 +92,11 @@ RASSAPI_EXPORT DWORD RasAdminPortEnum(const WCHAR* server, rassapi::RAS_PORT_0**
   return plat::ERROR_SUCCESS;
 }
 
-RASSAPI_EXPORT DWORD RasAdminPortGetInfo(const WCHAR* server, const WCHAR* port,
-                                         rassapi::RAS_PORT_1* info,
-                                         rassapi::RAS_PORT_STATISTICS* statistics,
-                                         rassapi::RAS_PARAMETERS** parameters) {
-  std::string name;
-  if (!info || !statistics || !parameters || !PortName(port, &name)) {
-    return plat::ERROR_INVALID_PARAMETER;
-  }
+DWORD PortGetInfo(const WCHAR* server, const std::string& port, rassapi::RAS_PORT_1* info,
+                  rassapi::RAS_PORT_STATISTICS* statistics, rassapi::RAS_PARAMETERS** parameters) {
   *parameters = nullptr;
   std::vector<std::string> fields, lines;
-  if (const DWORD err = ras::CallRasService(ServerName(server), ras::JoinFields({"PORT", name}),
+  if (const DWORD err = ras::CallRasService(ServerName(server), ras::JoinFields({"PORT", port}),
                                             &fields, &lines, nullptr);
       err != plat::ERROR_SUCCESS) {
     return err;
@@ -126,11 +114,47 @@ RASSAPI_EXPORT DWORD RasAdminPortGetInfo(const WCHAR* server, const WCHAR* port,
   return plat::ERROR_SUCCESS;
 }
 
+// Nothing may escape to a caller of the C interface: a failure inside
+// (memory exhausted) is reported as such.
+template <typename Body>
+DWORD Guarded(Body body) {
+  try {
+    return body();
+  } catch (...) {
+    return plat::ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+}  // namespace
+
+#define RASSAPI_EXPORT extern "C" __attribute__((visibility("default")))
+
+RASSAPI_EXPORT DWORD RasAdminPortEnum(const WCHAR* server, rassapi::RAS_PORT_0** ports,
+                                      WORD* entriesRead) {
+  if (!ports || !entriesRead) return plat::ERROR_INVALID_PARAMETER;
+  return Guarded([&] { return PortEnum(server, ports, entriesRead); });
+}
+
+RASSAPI_EXPORT DWORD RasAdminPortGetInfo(const WCHAR* server, const WCHAR* port,
+                                         rassapi::RAS_PORT_1* info,
+                                         rassapi::RAS_PORT_STATISTICS* statistics,
+                                         rassapi::RAS_PARAMETERS** parameters) {
+  return Guarded([&]() -> DWORD {
+    std::string name;
+    if (!info || !statistics || !parameters || !PortName(port, &name)) {
+      return plat::ERROR_INVALID_PARAMETER;
+    }
+    return PortGetInfo(server, name, info, statistics, parameters);
+  });
+}
+
 RASSAPI_EXPORT DWORD RasAdminPortDisconnect(const WCHAR* server, const WCHAR* port) {
-  std::string name;
-  if (!PortName(port, &name)) return plat::ERROR_INVALID_PARAMETER;
-  return ras::CallRasService(ServerName(server), ras::JoinFields({"DISCONNECT", name}), nullptr,
-                             nullptr, nullptr);
+  return Guarded([&]() -> DWORD {
+    std::string name;
+    if (!PortName(port, &name)) return plat::ERROR_INVALID_PARAMETER;
+    return ras::CallRasService(ServerName(server), ras::JoinFields({"DISCONNECT", name}), nullptr,
+                               nullptr, nullptr);
+  });
 }
 
 RASSAPI_EXPORT DWORD RasAdminFreeBuffer(void* buffer) { return Buffers().Free(buffer); }

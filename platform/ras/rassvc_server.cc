@@ -1,6 +1,8 @@
 #include "platform/ras/rassvc_server.h"
 
 #include <charconv>
+#include <chrono>
+#include <iterator>
 #include <utility>
 #include <vector>
 
