@@ -765,7 +765,7 @@ class RegistryAccess {
 
 // The folder of the machine whose registry `machine` ("\\NAME", "NAME", or
 // empty for our own) names; a remote machine must be up.
-DWORD RegistryMachineRoot(std::string_view machine, std::string* root) {
+static DWORD RegistryMachineRoot(std::string_view machine, std::string* root) {
   while (!machine.empty() && (machine.front() == '\\' || machine.front() == '/')) {
     machine.remove_prefix(1);
   }
