@@ -763,6 +763,17 @@ class RegistryAccess {
   }
 };
 
+// The folder of the machine whose registry `machine` ("\\NAME", "NAME", or
+// empty for our own) names; a remote machine must be up.
+static DWORD RegistryMachineRoot(std::string_view machine, std::string* root) {
+  while (!machine.empty() && (machine.front() == '\\' || machine.front() == '/')) {
+    machine.remove_prefix(1);
+  }
+  if (!machine.empty()) return FindMachine(machine, root, true);
+  *root = CurrentMachineRoot();
+  return root->empty() ? ERROR_PATH_NOT_FOUND : ERROR_SUCCESS;
+}
+
 bool ParseHiveName(std::string_view text, Hive* hive) {
   if (EqualsIgnoringCase(text, "HKLM") || EqualsIgnoringCase(text, "HKEY_LOCAL_MACHINE")) {
     *hive = Hive::LocalMachine;
@@ -786,16 +797,8 @@ const char* HiveName(Hive hive) {
 }
 
 DWORD RegKey::Connect(std::string_view machine, Hive hive, RegKey* out) {
-  while (!machine.empty() && (machine.front() == '\\' || machine.front() == '/')) {
-    machine.remove_prefix(1);
-  }
   std::string root;
-  if (machine.empty()) {
-    root = CurrentMachineRoot();
-    if (root.empty()) return ERROR_PATH_NOT_FOUND;
-  } else if (DWORD err = FindMachine(machine, &root, true); err != ERROR_SUCCESS) {
-    return err;
-  }
+  if (DWORD err = RegistryMachineRoot(machine, &root); err != ERROR_SUCCESS) return err;
   return ConnectRoot(root, hive, out);
 }
 
@@ -955,16 +958,8 @@ DWORD RegWriteString(std::string_view subkey, std::string_view name, std::string
 DWORD RegExportText(const RegKey& key, std::string* text) { return RegistryAccess::Export(key, text); }
 
 DWORD RegImportText(std::string_view machine, std::string_view text) {
-  while (!machine.empty() && (machine.front() == '\\' || machine.front() == '/')) {
-    machine.remove_prefix(1);
-  }
   std::string root;
-  if (machine.empty()) {
-    root = CurrentMachineRoot();
-    if (root.empty()) return ERROR_PATH_NOT_FOUND;
-  } else if (DWORD err = FindMachine(machine, &root, true); err != ERROR_SUCCESS) {
-    return err;
-  }
+  if (DWORD err = RegistryMachineRoot(machine, &root); err != ERROR_SUCCESS) return err;
   return RegistryAccess::Import(root, text);
 }
 
