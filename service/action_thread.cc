@@ -13,6 +13,7 @@
 #include "platform/registry.h"
 #include "service/event_report.h"
 #include "service/port_table.h"
+#include "service/ras_ports.h"
 #include "service/ras_server.h"
 #include "service/service_context.h"
 
@@ -189,6 +190,39 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
     Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
   }
   common::Trace("ActionThread", "Action Thread DONE, now sleep for a minute...", 0);
+}
+
+PortOperations ServerPortOperations(ServiceContext& context) {
+  PortOperations ops;
+  ServiceContext* ctx = &context;
+  ops.traffic = [ctx](const std::string& port, DWORD* sent, DWORD* received) {
+    return RAS_GetTrafficBytesForPort(*ctx, ctx->serverName, port, sent, received) == plat::ERROR_SUCCESS;
+  };
+  ops.disconnect = [ctx](const std::string& port) { DisconnectPort(*ctx, ctx->serverName, port); };
+  ops.run = [](const std::string& commandLine) {
+    plat::ProcessOptions options;
+    const plat::DWORD err = plat::RunCommandLine(commandLine, options);
+    // A program that cannot be started is traced, not hidden.
+    if (err != plat::ERROR_SUCCESS) {
+      common::Trace("RunCommand", "Failed to start " + commandLine, static_cast<long>(err));
+    }
+  };
+  return ops;
+}
+
+void StartActionThread(ServiceContext& context) {
+  std::thread t([&context] {
+    const PortOperations ops = ServerPortOperations(context);
+    ActionState state;
+    for (;;) {
+      // The collector refreshes the router's port data that the traffic query reads.
+      if (context.rasType == PLK::kRasTypeRras) ops.run("plcollect.exe");
+      std::this_thread::sleep_for(ActionInterval());
+      ActionPass(context, state, ops, context.Now());
+    }
+  });
+  common::Trace("AutoActionThread", "Got Thread ID#", static_cast<long>(t.native_handle() & 0x7fffffff));
+  t.detach();
 }
 
 int IsIPUsed() {

@@ -14,6 +14,7 @@
 #include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
+#include "service/action_thread.h"
 #include "service/event_report.h"
 #include "service/export_thread.h"
 #include "service/pipe_server.h"
@@ -177,6 +178,8 @@ DWORD FirstTimeInitialize(ServiceContext& context) {
     common::Trace("FirstTimeInitialize", "Failed to load necessary ordinals", static_cast<long>(rc));
     return kInitFailed;
   }
+
+  StartActionThread(context);
 
   context.groupPropertiesUsed = true;
   common::Trace("FirstTimeInitialize", "Init SUCCESS", 0);
