@@ -8,7 +8,9 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/eventlog.h"
 #include "platform/file.h"
+#include "platform/messenger.h"
 #include "platform/netapi.h"
 #include "platform/pipe.h"
 #include "platform/profile.h"
@@ -162,6 +164,40 @@ TEST_F(RasEndToEndTest, ASessionFromDialInToHangUpIsRecordedWithTheBytesOfTheEve
   EXPECT_EQ(WithoutDuration(records[1]), "H_DOM\\ann?167772170?0::*:700:1500");
   EXPECT_EQ(plat::ProfileGetString(kLoggedIn, "SRV1", "DOM\\ann", "gone"), "gone");
   EXPECT_EQ(plat::ProfileGetString(kHw, "SRV1\\COM1", "Active", ""), "0");
+}
+
+TEST_F(RasEndToEndTest, SupervisionWarnsAndCutsASessionAtItsDeadline) {
+  // Passes every 200 ms instead of every minute, through the seam the product never sets.
+  ::setenv("PORTULON_ACTION_INTERVAL_MS", "200", 1);
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "MaxSessionTime", "3"), 0u);
+  ASSERT_EQ(plat::ProfileWriteString(kHw, "General", "Notify2", "2"), 0u);
+  ASSERT_EQ(plat::ProfileWriteString(kHw, "General", "Notify2Text", "Your time is up in 2 seconds \"now\" 100%"), 0u);
+  StartBoth();
+  ::unsetenv("PORTULON_ACTION_INTERVAL_MS");
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM1", "DOM\\ann"}).code, 0);
+
+  // The port goes back to listening once the service has cut the session.
+  ASSERT_TRUE(WaitUntil([] { return RunTool("rasctl", {"ports"}).out.find("COM1   listening") != std::string::npos; }, 20s));
+  ASSERT_TRUE(WaitUntil([] { return Records("COM1").size() == 2; }));
+  EXPECT_EQ(WithoutDuration(Records("COM1")[1]), "H_DOM\\ann?167772170?2::*:0:0")
+      << "the hang-up record carries the reason: the user's session time";
+
+  plat::EventLogReader reader;
+  std::vector<plat::EventRecord> events;
+  ASSERT_EQ(plat::EventLogReader::Open("", "Application", &reader), plat::ERROR_SUCCESS);
+  reader.ReadAll(&events);
+  int forced = 0;
+  for (const auto& e : events) {
+    if (e.source != "Portulon" || e.eventId != kEventForcedDisconnect) continue;
+    ++forced;
+    EXPECT_EQ(e.strings, (std::vector<std::string>{"SRV1\\COM1", "DOM\\ann"}));
+  }
+  EXPECT_EQ(forced, 1);
+
+  // The warning went to the user (no computer name was known), word for word.
+  std::vector<plat::NetMessage> inbox;
+  ASSERT_TRUE(WaitUntil([&] { return plat::ReadNetMessages("ann", &inbox) == 0 && !inbox.empty(); }));
+  EXPECT_EQ(inbox[0].text, "Your time is up in 2 seconds \"now\" 100%");
 }
 
 TEST_F(RasEndToEndTest, TheAdmissionCheckRefusesThePort) {
