@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# The demo network: provisions a server machine and a domain in a folder of the
-# checkout and shows what is inside them with the administrator tools.
+# The demo network: a server SRV1 running Windows NT 4 with its remote-access
+# service and Portulon, a domain DOM, and a scripted set of dial-ins that shows
+# admissions, refusals, a static address, warnings, an idle disconnection and
+# a forced disconnection at the deadline. It takes about four minutes: the
+# service checks its sessions once a minute, as it does in production.
 #   scripts/demo.sh DEMO_DIR      (PORTULON_BIN_DIR names the built programs)
 set -euo pipefail
 
@@ -8,42 +11,163 @@ demo="${1:?usage: demo.sh DEMO_DIR}"
 bin="${PORTULON_BIN_DIR:?PORTULON_BIN_DIR must name build/bin}"
 export PATH="$bin:$PATH"
 export PORTULON_BIN_DIR="$bin"
-
-step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
-show() { printf '$ %s\n' "$*"; "$@"; }
-
-# A fresh network every run: the demo leaves it in place for exploring
-# afterwards, and the next run starts over.
-rm -rf "$demo"
-mkdir -p "$demo"
 export PORTULON_NETWORK="$demo"
 export PORTULON_MACHINE="$demo/SRV1"
 
-step "A server machine: Windows NT 4.0 with the Remote Access Service"
-show plmachine create "$demo/SRV1" --name SRV1 --os 4.0 --ras ras --domain DOM --ports 4
+bold() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+say() { printf '%s\n' "$*"; }
+show() { printf '$ %s\n' "$*"; "$@"; }
+# A dial-in that may be refused: the refusal is part of the story.
+dial() { printf '$ rasctl dial %s\n' "$*"; rasctl dial "$@" || true; }
 
-step "A domain with users and groups"
-show pldomain create DOM --dc SRV1
-show pldomain addgroup DOM "Dial-In Users"
-show pldomain addgroup DOM Staff
-show pldomain adduser DOM ann --groups "Dial-In Users;Staff"
-show pldomain adduser DOM bob --groups "Dial-In Users"
+port_state() { rasctl ports | awk -v p="$1" '$1 == p { print $2 }'; }
+wait_for_port_free() {
+  local port="$1" limit="$2" waited=0
+  while [ "$(port_state "$port")" != "listening" ]; do
+    if [ "$waited" -ge "$limit" ]; then
+      say "  ($port is still in use after ${limit}s)"
+      return 1
+    fi
+    sleep 10
+    waited=$((waited + 10))
+    printf '  ... %3ds  ' "$waited"
+    rasctl ports | awk 'NR > 1 && $2 != "listening" { printf "%s=%s ", $1, $3 } END { print "" }'
+  done
+}
+
+# A demo left running by an earlier run is stopped before its folder goes.
+if [ -d "$demo/SRV1/registry" ]; then
+  net stop Portulon >/dev/null 2>&1 || true
+  net stop RemoteAccess >/dev/null 2>&1 || true
+fi
+rm -rf "$demo"
+mkdir -p "$demo"
+
+bold "A server machine: Windows NT 4.0 with the Remote Access Service and six ports"
+show plmachine create "$demo/SRV1" --name SRV1 --os 4.0 --ras ras --domain DOM --ports 6
+
+bold "The domain DOM and its users"
+pldomain create DOM --dc SRV1 >/dev/null
+pldomain addgroup DOM "Dial-In Users" >/dev/null
+pldomain addgroup DOM Staff >/dev/null
+for user in ann bob carol dave erin; do pldomain adduser DOM "$user" --groups "Dial-In Users" >/dev/null; done
+pldomain adduser DOM frank --groups "Dial-In Users" >/dev/null
+pldomain adduser DOM grace --groups "Dial-In Users;Staff" >/dev/null
 show pldomain list DOM
 
-step "Service settings in the machine's registry"
+bold "Portulon installed on SRV1, its data folder shared as \\\\SRV1\\PL_NT_DB"
+install="$demo/SRV1/drive_c/Program Files/Portulon"
+mkdir -p "$install/LogData"
+ln -s "$bin/plsvc" "$install/plsvc.exe"
+ln -s "$bin/PL_RAS.dll" "$install/PL_RAS.dll"
+show net share 'PL_NT_DB=C:\Program Files\Portulon' '/remark:Portulon Database Share'
 key='HKLM\Software\Quillfen Technologies\Portulon\Service'
-show reg add "$key" /v IdleTimer /t REG_DWORD /d 10 /f
-show reg add "$key" /v MasterShare /t REG_SZ /d '\\SRV1\PL_NT_DB' /f
+reg add "$key" /v InstallPath /t REG_SZ /d 'C:\Program Files\Portulon' /f >/dev/null
+reg add "$key" /v MasterShare /t REG_SZ /d '\\SRV1\PL_NT_DB' /f >/dev/null
+reg add "$key" /v Master /t REG_DWORD /d 1 /f >/dev/null
+reg add "$key" /v IdleTimer /t REG_DWORD /d 10 /f >/dev/null
+reg add "$key" /v IdleBytesLimit /t REG_DWORD /d 10000 /f >/dev/null
+reg add "$key" /v StaticIP /t REG_DWORD /d 1 /f >/dev/null
+reg add "$key" /v AssumeDomain /t REG_SZ /d DOM /f >/dev/null
+reg add 'HKLM\Software\Microsoft\RAS\AdminDLL' /v DLLPath /t REG_SZ /d 'C:\Program Files\Portulon\PL_RAS.dll' /f >/dev/null
+reg add 'HKLM\Software\Microsoft\RAS\AdminDLL' /v DisplayName /t REG_SZ /d 'Portulon for Windows NT by Quillfen Technologies' /f >/dev/null
+reg add 'HKLM\System\CurrentControlSet\Services\EventLog\Application\Portulon' /v TypesSupported /t REG_DWORD /d 7 /f >/dev/null
+show sc create Portulon 'binPath=' 'C:\Program Files\Portulon\plsvc.exe' 'start=' auto 'DisplayName=' Portulon
 show reg query "$key"
 
-step "The machine"
-show plmachine show
+bold "Shared settings (portulon.hw) and profiles (portulon.usr), as the console would write them"
+# Written before any program of the machine runs, so plain files will do.
+cat > "$install/portulon.hw" <<'HW'
+[General]
+Notify1=120
+Notify2=60
+Notify1Text=Portulon: your session ends in two minutes. Please save your work.
+Notify2Text=Portulon: "one minute" left - 100% of your allowance is nearly used.
+[Default]
+AssignDefault=0
+[SRV1\COM3]
+Idle=1
+[SRV1\COM4]
+AllowedGroups=DOM\Staff
+HW
+cat > "$install/portulon.usr" <<'USR'
+[DOM\ann]
+MaxSessionTime=0
+NoDuplicate=1
+StaticIP=167772237
+[DOM\bob]
+MaxTotalTime=3600
+TotalTime=3601
+[DOM\carol]
+MaxSessionTime=150
+[DOM\dave]
+MaxSessionTime=0
+[DOM\frank]
+MaxSessionTime=0
+USR
+say "portulon.hw: warnings 120 s and 60 s before a deadline; COM3 cuts after 1 idle minute;"
+say "             COM4 admits only members of DOM\\Staff"
+say "portulon.usr: ann (one session at a time, fixed address 10.0.0.77), bob (total time used up),"
+say "              carol (150 s per session), dave, frank; erin has no profile"
+
+bold "The machine boots: the remote-access service and Portulon start"
+show plmachine boot
+for _ in $(seq 1 100); do pipecall UPDATE_UPDATE >/dev/null 2>&1 && break; sleep 0.1; done
+
+bold "Dial-ins"
+say "ann is admitted and gets her fixed address:"
+dial COM1 'DOM\ann' --wksta ANNPC
+say "ann again, on another port, while only one session is allowed -> refused (4):"
+dial COM5 'DOM\ann' --wksta ANNPC
+say "erin has no profile -> refused (1):"
+dial COM6 'DOM\erin'
+say "bob has used up his total time -> refused (3):"
+dial COM2 'DOM\bob'
+say "frank is not in DOM\\Staff, the only group allowed on COM4 -> refused (5):"
+dial COM4 'DOM\frank'
+say "carol may stay 150 seconds:"
+dial COM2 'DOM\carol' --wksta CAROLPC
+say "dave dials in on COM3, which cuts after one idle minute, and sends nothing:"
+dial COM3 'DOM\dave' --computer '?dave'
+show rasctl ports
+show rasctl traffic COM1 --sent 250000 --received 1200000
+show rasctl traffic COM2 --sent 40000 --received 90000
+
+bold "Supervision: the service checks every session once a minute"
+say "Waiting for dave's idle disconnection..."
+wait_for_port_free COM3 150 || true
+say "Waiting for carol's warnings and her disconnection at the deadline..."
+wait_for_port_free COM2 240 || true
+show rasctl ports
+say ""
+say "The warnings that reached carol's computer:"
+show net messages CAROLPC
+
+bold "ann hangs up after her work"
+show rasctl traffic COM1 --sent 50000 --received 300000
+show rasctl hangup COM1
+
+bold "The day's log"
+show plreport log
+bold "The usage accounts"
+show plreport users
+bold "The service's events"
+eventlog list Application | tail -n 14
+
+bold "Shutting the machine down"
+net stop Portulon >/dev/null 2>&1 || true
+net stop RemoteAccess >/dev/null 2>&1 || true
+say "Portulon and the remote-access service are stopped."
 
 cat <<EOT
 
-The demo network stays in $demo. To look inside it:
-  export PORTULON_MACHINE=$demo/SRV1
-  $bin/plmachine show
-  $bin/reg query "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion"
-  $bin/eventlog list System
+The demo network stays in $demo. To look around, or to run it again:
+  export PORTULON_NETWORK=$demo PORTULON_MACHINE=$demo/SRV1 PATH=$bin:\$PATH
+  plmachine boot                     start the remote-access service and Portulon
+  rasctl dial COM1 'DOM\\ann'        dial in (rasctl --help for more)
+  plreport log ; plreport users      the day's log and the usage accounts
+  eventlog list Application          the service's events (System: the sessions')
+  net messages CAROLPC               a computer's or user's messages
+  reg query "HKLM\\Software\\Quillfen Technologies\\Portulon\\Service"
+  net stop Portulon ; net stop RemoteAccess
 EOT
