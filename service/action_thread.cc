@@ -170,10 +170,10 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
     } else {
       continue;
     }
-    const int state = ComputeBytesForSession(context, i, ops);
-    if (state == 2) {
+    const int idle = ComputeBytesForSession(context, i, ops);
+    if (idle == 2) {
       common::Trace("ActionThread", portTimer ? "Fail Compute Idle Bytes (PORT)" : "Fail Compute Idle Bytes", i);
-    } else if (state == 1) {
+    } else if (idle == 1) {
       common::Trace("ActionThread", portTimer ? "Idle (PORT). Time to Disconnect" : "Idle. Time to Disconnect", i);
       Update(table, i, s, [](PortEntry& e) { e.reason = kReasonIdle; });
       DisconnectPort(context, i, ops);

@@ -206,7 +206,7 @@ void ServiceThread(ServiceContext& context) {
   StartExportThread(context);
 }
 
-int PlsvcMain(int argc, char** argv) {
+int PlsvcMain(int argc, char** /*argv*/) {
   QCL::SetTraceLevel(12);
   common::ConfigureProcessTrace(common::ServiceTraceOptions());
   common::ProcessTrace().SetEnabled(false);
@@ -220,7 +220,6 @@ int PlsvcMain(int argc, char** argv) {
     // error; it does nothing with them.
     return static_cast<int>(err);
   }
-  (void)argv;
   return 0;
 }
 
