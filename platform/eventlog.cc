@@ -24,6 +24,7 @@
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/posix_fd.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
 
@@ -34,20 +35,6 @@ namespace {
 // Lines are searched backwards in blocks of this size.
 constexpr size_t kBlockSize = 64 * 1024;
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 DWORD LockFile(int fd, int operation) {
   while (::flock(fd, operation) != 0) {
@@ -70,18 +57,6 @@ DWORD ReadAt(int fd, char* buf, size_t size, std::uint64_t offset) {
   return ERROR_SUCCESS;
 }
 
-DWORD WriteAll(int fd, std::string_view data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ErrorFromErrno(errno);
-    }
-    done += static_cast<size_t>(n);
-  }
-  return ERROR_SUCCESS;
-}
 
 // Hands out the lines of a file from a given end towards its start, reading
 // only as many blocks as the lines asked for need.
@@ -365,7 +340,7 @@ DWORD LastRecordNumber(int fd, std::uint64_t end, DWORD* number) {
 DWORD AppendRecord(const std::string& logFile, EventRecord record) {
   const std::string dir = logFile.substr(0, logFile.rfind('/'));
   if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
-  Fd fd(::open(logFile.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  posix::UniqueFd fd(::open(logFile.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (!fd.valid()) return ErrorFromErrno(errno);
   // Held until fd closes: numbering and the write of the line are one step for
   // every process of every machine that appends to this log.
@@ -388,7 +363,7 @@ DWORD AppendRecord(const std::string& logFile, EventRecord record) {
   record.recordNumber = last + 1;
   std::string line = FormatEventRecordLine(record);
   line.push_back('\n');
-  if (DWORD err = WriteAll(fd.get(), line); err != ERROR_SUCCESS) {
+  if (DWORD err = posix::WriteFully(fd.get(), line); err != ERROR_SUCCESS) {
     if (::ftruncate(fd.get(), static_cast<off_t>(end)) != 0) {
       // The fragment stays; the next writer drops it.
     }
@@ -505,7 +480,7 @@ DWORD EventLogReader::ReadBackward(std::vector<EventRecord>* records, size_t max
   if (!records || maxRecords == 0) return ERROR_INVALID_PARAMETER;
   if (logFile_.empty()) return ERROR_INVALID_HANDLE;
   records->clear();
-  Fd fd(::open(logFile_.c_str(), O_RDONLY | O_CLOEXEC));
+  posix::UniqueFd fd(::open(logFile_.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) {
     if (errno != ENOENT) return ErrorFromErrno(errno);
     started_ = true;
@@ -544,7 +519,7 @@ DWORD EventLogReader::ReadAll(std::vector<EventRecord>* records) const {
   if (!records) return ERROR_INVALID_PARAMETER;
   if (logFile_.empty()) return ERROR_INVALID_HANDLE;
   records->clear();
-  Fd fd(::open(logFile_.c_str(), O_RDONLY | O_CLOEXEC));
+  posix::UniqueFd fd(::open(logFile_.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return errno == ENOENT ? ERROR_SUCCESS : ErrorFromErrno(errno);
   std::string pending;  // the start of a line whose end is in the next block
   std::string block(kBlockSize, '\0');

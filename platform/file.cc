@@ -11,6 +11,7 @@
 
 #include "platform/errors.h"
 #include "platform/path.h"
+#include "platform/posix_fd.h"
 
 namespace plat {
 
@@ -18,18 +19,6 @@ namespace {
 
 DWORD Resolve(std::string_view path, std::string* host) { return ResolvePath(path, host); }
 
-DWORD WriteAll(int fd, std::string_view data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ErrorFromErrno(errno);
-    }
-    done += static_cast<size_t>(n);
-  }
-  return ERROR_SUCCESS;
-}
 
 // A file that some process holds in use carries a shared flock (FileInUse).
 bool HeldInUse(const std::string& host) {
@@ -45,23 +34,9 @@ bool HeldInUse(const std::string& host) {
 DWORD ReadWholeFile(std::string_view path, std::string* contents) {
   std::string host;
   if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
-  const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ErrorFromErrno(errno);
-  contents->clear();
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const DWORD err = ErrorFromErrno(errno);
-      ::close(fd);
-      return err;
-    }
-    if (n == 0) break;
-    contents->append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return ERROR_SUCCESS;
+  const posix::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return ErrorFromErrno(errno);
+  return posix::ReadToEnd(fd.get(), contents);
 }
 
 DWORD WriteWholeFile(std::string_view path, std::string_view contents) {
@@ -69,7 +44,7 @@ DWORD WriteWholeFile(std::string_view path, std::string_view contents) {
   if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
   const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return ErrorFromErrno(errno);
-  const DWORD err = WriteAll(fd, contents);
+  const DWORD err = posix::WriteFully(fd, contents);
   ::close(fd);
   return err;
 }
@@ -79,7 +54,7 @@ DWORD AppendToFile(std::string_view path, std::string_view contents) {
   if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
   const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return ErrorFromErrno(errno);
-  const DWORD err = WriteAll(fd, contents);
+  const DWORD err = posix::WriteFully(fd, contents);
   ::close(fd);
   return err;
 }
@@ -131,7 +106,7 @@ DWORD CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
   const std::string temp = hostTo + ".copy-" + std::to_string(::getpid());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
   if (fd < 0) return ErrorFromErrno(errno);
-  DWORD err = WriteAll(fd, contents);
+  DWORD err = posix::WriteFully(fd, contents);
   ::close(fd);
   if (err == ERROR_SUCCESS && ::rename(temp.c_str(), hostTo.c_str()) != 0) {
     err = ErrorFromErrno(errno);

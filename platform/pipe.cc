@@ -16,6 +16,7 @@
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/posix_fd.h"
 
 namespace plat {
 
@@ -69,28 +70,7 @@ bool MakeAddress(const std::string& dir, const std::string& file, sockaddr_un* a
   return true;
 }
 
-class FdCloser {
- public:
-  explicit FdCloser(int fd) : fd_(fd) {}
-  ~FdCloser() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FdCloser(const FdCloser&) = delete;
-  FdCloser& operator=(const FdCloser&) = delete;
 
- private:
-  int fd_;
-};
-
-// Waits until `fd` is readable; false on time-out.
-bool WaitReadable(int fd, int timeoutMs) {
-  pollfd p{fd, POLLIN, 0};
-  for (;;) {
-    const int n = ::poll(&p, 1, timeoutMs);
-    if (n < 0 && errno == EINTR) continue;
-    return n > 0;
-  }
-}
 
 DWORD SendMessage(int fd, std::string_view message) {
   std::string framed;
@@ -107,7 +87,7 @@ DWORD SendMessage(int fd, std::string_view message) {
 }
 
 DWORD ReceiveMessage(int fd, std::string* message, size_t maxBytes, int timeoutMs) {
-  if (!WaitReadable(fd, timeoutMs)) return ERROR_SEM_TIMEOUT;
+  if (!posix::WaitReadable(fd, timeoutMs)) return ERROR_SEM_TIMEOUT;
   std::vector<char> buffer(maxBytes + 1);
   iovec iov{buffer.data(), buffer.size()};
   msghdr msg{};
@@ -171,7 +151,7 @@ DWORD NamedPipeServer::Create(std::string_view name, DWORD maxInstances, NamedPi
   sockaddr_un addr;
   int dirFd = -1;
   const bool addressed = MakeAddress(dir, file, &addr, &dirFd);
-  FdCloser closeDir(dirFd);
+  posix::UniqueFd closeDir(dirFd);
   if (!addressed) return ERROR_FILENAME_EXCED_RANGE;
 
   const std::string path = dir + "/" + file;
@@ -208,7 +188,7 @@ DWORD NamedPipeServer::WaitForClient(PipeConnection* connection, DWORD timeoutMs
   const bool forever = timeoutMs == NMPWAIT_WAIT_FOREVER;
   const auto deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
   for (;;) {
-    if (!WaitReadable(fd_, forever ? -1 : RemainingMs(deadline))) return ERROR_SEM_TIMEOUT;
+    if (!posix::WaitReadable(fd_, forever ? -1 : RemainingMs(deadline))) return ERROR_SEM_TIMEOUT;
     const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) {
       if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) continue;
@@ -273,7 +253,7 @@ DWORD CallNamedPipe(std::string_view pipeName, std::string_view message, std::st
   sockaddr_un addr;
   int dirFd = -1;
   const bool addressed = MakeAddress(PipesDir(root), SocketFileName(name), &addr, &dirFd);
-  FdCloser closeDir(dirFd);
+  posix::UniqueFd closeDir(dirFd);
   if (!addressed) return ERROR_FILE_NOT_FOUND;
 
   const auto deadline =
@@ -281,7 +261,7 @@ DWORD CallNamedPipe(std::string_view pipeName, std::string_view message, std::st
                                                                                   : timeoutMs);
   const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return ErrorFromErrno(errno);
-  FdCloser closeSocket(fd);
+  posix::UniqueFd closeSocket(fd);
   for (;;) {
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
     if (errno == EINTR) continue;
@@ -293,7 +273,7 @@ DWORD CallNamedPipe(std::string_view pipeName, std::string_view message, std::st
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
-  if (!WaitReadable(fd, RemainingMs(deadline))) return ERROR_SEM_TIMEOUT;
+  if (!posix::WaitReadable(fd, RemainingMs(deadline))) return ERROR_SEM_TIMEOUT;
   char greeting = 0;
   if (::recv(fd, &greeting, 1, 0) != 1 || greeting != kGreeting) return ERROR_BROKEN_PIPE;
 

@@ -20,6 +20,7 @@
 
 #include "platform/errors.h"
 #include "platform/path.h"
+#include "platform/posix_fd.h"
 
 namespace plat {
 
@@ -383,33 +384,8 @@ DWORD Validate(const ProfileChange& in, ProfileChange* out) {
 
 // ------------------------------------------------------------ file level
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = other.fd_;
-      other.fd_ = -1;
-    }
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
+using posix::UniqueFd;
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 struct FileIdentity {
   dev_t dev = 0;
@@ -505,29 +481,12 @@ ParseCache& Cache() {
   return cache;
 }
 
-DWORD ReadFd(int fd, size_t expected, std::string* text) {
-  text->clear();
-  text->resize(expected + 1);
-  size_t done = 0;
-  for (;;) {
-    if (done == text->size()) text->resize(text->size() * 2 + 4096);
-    const ssize_t n = ::pread(fd, text->data() + done, text->size() - done, static_cast<off_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ErrorFromErrno(errno);
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  text->resize(done);
-  return ERROR_SUCCESS;
-}
 
 // Parses the file open on `fd`, whose status is `st`. ERROR_READ_FAULT when it
 // changed while being read (a writer that does not replace files).
 DWORD ParseOpenFile(int fd, const struct stat& st, std::shared_ptr<ProfileData>* out) {
   std::string text;
-  if (DWORD err = ReadFd(fd, static_cast<size_t>(st.st_size), &text); err != ERROR_SUCCESS) {
+  if (DWORD err = posix::ReadToEnd(fd, &text, static_cast<size_t>(st.st_size)); err != ERROR_SUCCESS) {
     return err;
   }
   struct stat after;
@@ -608,7 +567,7 @@ class FileLock {
           held.st_ino == named.st_ino) {
         return ERROR_SUCCESS;
       }
-      fd_.Reset();
+      fd_.reset();
     }
   }
   int fd() const { return fd_.get(); }

@@ -17,6 +17,7 @@
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/posix_fd.h"
 
 namespace plat {
 
@@ -399,19 +400,6 @@ void Remember(const std::string& file, const FileIdentity& id, std::shared_ptr<c
   hiveCache[file] = CachedHive{id, std::move(d)};
 }
 
-DWORD ReadFd(int fd, std::string* text) {
-  text->clear();
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::pread(fd, buf, sizeof buf, static_cast<off_t>(text->size()));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ErrorFromErrno(errno);
-    }
-    if (n == 0) return ERROR_SUCCESS;
-    text->append(buf, static_cast<size_t>(n));
-  }
-}
 
 // The hive as it is on disk now. A missing file reads as an empty hive.
 DWORD LoadHive(const std::string& file, std::shared_ptr<const HiveData>* out) {
@@ -437,7 +425,7 @@ DWORD LoadHive(const std::string& file, std::shared_ptr<const HiveData>* out) {
       return ERROR_SUCCESS;
     }
     std::string text;
-    const DWORD err = ReadFd(fd, &text);
+    const DWORD err = posix::ReadToEnd(fd, &text);
     ::close(fd);
     if (err != ERROR_SUCCESS) return err;
     if (static_cast<off_t>(text.size()) != st.st_size) continue;  // replaced while reading
@@ -483,17 +471,7 @@ DWORD WriteHiveFile(const std::string& file, const std::string& rootName, const 
                            std::to_string(static_cast<unsigned long>(::gettid()));
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return ErrorFromErrno(errno);
-  size_t done = 0;
-  DWORD err = ERROR_SUCCESS;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = ErrorFromErrno(errno);
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
+  DWORD err = posix::WriteFully(fd, text);
   struct stat st;
   if (err == ERROR_SUCCESS && ::fstat(fd, &st) != 0) err = ErrorFromErrno(errno);
   ::close(fd);

@@ -22,6 +22,7 @@
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/posix_fd.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 
@@ -56,34 +57,8 @@ constexpr const char* kLocalSystem = "LocalSystem";
 
 // ------------------------------------------------------------------ small RAII
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
+using posix::UniqueFd;
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 // An exclusive flock held for the object's lifetime.
 class FileLock {
@@ -111,14 +86,6 @@ int RemainingMs(Clock::time_point deadline) {
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-bool WaitReadable(int fd, int timeoutMs) {
-  pollfd p{fd, POLLIN, 0};
-  for (;;) {
-    const int n = ::poll(&p, 1, timeoutMs);
-    if (n < 0 && errno == EINTR) continue;
-    return n > 0;
-  }
-}
 
 // ------------------------------------------------------------------ processes
 
@@ -200,16 +167,9 @@ DWORD WriteFileAtomically(const std::string& dir, const char* name, std::string_
                            std::to_string(counter.fetch_add(1));
   UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (!fd.valid()) return ErrorFromErrno(errno);
-  size_t done = 0;
-  while (done < contents.size()) {
-    const ssize_t n = ::write(fd.get(), contents.data() + done, contents.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const DWORD err = ErrorFromErrno(errno);
-      ::unlink(temp.c_str());
-      return err;
-    }
-    done += static_cast<size_t>(n);
+  if (DWORD err = posix::WriteFully(fd.get(), contents); err != ERROR_SUCCESS) {
+    ::unlink(temp.c_str());
+    return err;
   }
   fd.reset();
   if (::rename(temp.c_str(), target.c_str()) != 0) {
@@ -223,17 +183,7 @@ DWORD WriteFileAtomically(const std::string& dir, const char* name, std::string_
 DWORD ReadSmallFile(const std::string& path, std::string* contents) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return ErrorFromErrno(errno);
-  contents->clear();
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ErrorFromErrno(errno);
-    }
-    if (n == 0) return ERROR_SUCCESS;
-    contents->append(buf, static_cast<size_t>(n));
-  }
+  return posix::ReadToEnd(fd.get(), contents);
 }
 
 // ------------------------------------------------------------------ status file
@@ -578,7 +528,7 @@ class ControlListener {
 void ServeControl(int listenFd) {
   UniqueFd conn(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
   if (!conn.valid()) return;
-  if (!WaitReadable(conn.get(), kControlReadTimeoutMs)) return;
+  if (!posix::WaitReadable(conn.get(), kControlReadTimeoutMs)) return;
   DWORD control = 0;
   ssize_t n;
   do {
@@ -783,7 +733,7 @@ DWORD ServiceHandle::Control(DWORD control, SERVICE_STATUS* status) const {
   if (::send(fd.get(), &control, sizeof control, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof control)) {
     return stateNow() == SERVICE_STOPPED ? ERROR_SERVICE_NOT_ACTIVE : ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
   }
-  if (!WaitReadable(fd.get(), kControlReplyTimeoutMs)) {
+  if (!posix::WaitReadable(fd.get(), kControlReplyTimeoutMs)) {
     stateNow();
     return ERROR_SERVICE_REQUEST_TIMEOUT;
   }

@@ -1,0 +1,56 @@
+#include "platform/posix_fd.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/errors.h"
+
+namespace plat::posix {
+
+void UniqueFd::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+DWORD WriteFully(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrorFromErrno(errno);
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD ReadToEnd(int fd, std::string* text, size_t sizeHint) {
+  text->clear();
+  text->resize(sizeHint + 1);
+  size_t done = 0;
+  for (;;) {
+    if (done == text->size()) text->resize(text->size() * 2 + 4096);
+    const ssize_t n = ::pread(fd, text->data() + done, text->size() - done, static_cast<off_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrorFromErrno(errno);
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  text->resize(done);
+  return ERROR_SUCCESS;
+}
+
+bool WaitReadable(int fd, int timeoutMs) {
+  pollfd p{fd, POLLIN, 0};
+  for (;;) {
+    const int n = ::poll(&p, 1, timeoutMs);
+    if (n < 0 && errno == EINTR) continue;
+    return n > 0;
+  }
+}
+
+}  // namespace plat::posix
