@@ -413,7 +413,7 @@ int Run(pltools::Tool& tool) {
 int main(int argc, char** argv) {
   if (argc >= 2 && plat::EqualsIgnoringCase(argv[1], "SEND")) {
     const int rc = NetSend(plat::GetCommandLine(argc, argv));
-    return (rc & 0xFF) == 0 && rc != 0 ? pltools::kExitFailure : rc;
+    return pltools::ExitStatus(rc);
   }
   pltools::Tool tool("net", kUsage);
   if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
@@ -421,6 +421,5 @@ int main(int argc, char** argv) {
   if (!tool.RequireMachine()) return tool.exitCode();
   const int rc = Run(tool);
   std::fflush(stdout);
-  // Only the low byte of an exit status survives; an error must not read as success.
-  return (rc & 0xFF) == 0 && rc != 0 ? pltools::kExitFailure : rc;
+  return pltools::ExitStatus(rc);
 }

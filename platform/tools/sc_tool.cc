@@ -315,6 +315,5 @@ int main(int argc, char** argv) {
   if (!tool.RequireMachine()) return tool.exitCode();
   const int rc = Run(tool);
   std::fflush(stdout);
-  // Only the low byte of an exit status survives; an error must not read as success.
-  return (rc & 0xFF) == 0 && rc != 0 ? pltools::kExitFailure : rc;
+  return pltools::ExitStatus(rc);
 }

@@ -77,6 +77,10 @@ class Tool {
   int exitCode_ = kExitSuccess;
 };
 
+// The exit status for a result that may be a Win32 error: only the low byte of
+// an exit status survives, and an error must never read as success.
+inline int ExitStatus(int result) { return (result & 0xFF) == 0 && result != 0 ? kExitFailure : result; }
+
 // Parses a whole decimal or 0x-hexadecimal number; false on anything else or overflow.
 bool ParseNumber(std::string_view text, long long min, long long max, long long* value);
 
