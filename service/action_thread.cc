@@ -74,7 +74,7 @@ void CountSessions(ServiceContext& context, std::time_t now) {
       if (context.portTable.Entry(i).start != 0) ++inUse;
     }
   }
-  common::ProfileWriteInt(context.paths.portStat, context.serverName,
+  common::ProfileWriteInt(context.PathsSnapshot().portStat, context.serverName,
                           std::to_string(static_cast<long long>(now)), inUse);
 }
 
@@ -90,13 +90,14 @@ std::chrono::milliseconds ActionInterval() {
 
 int ComputeBytesForSession(ServiceContext& context, int index, const PortOperations& ops) {
   const SessionView s = View(context.portTable, index);
+  const ServiceSettings settings = context.SettingsSnapshot();
   const DWORD timeout = s.portIdleTimer != 0 ? static_cast<DWORD>(s.portIdleTimer)
-                                             : context.settings.idleTimerSeconds;
+                                             : settings.idleTimerSeconds;
   if (timeout == 0) return 0;
   DWORD sent = 0, received = 0;
   if (!ops.traffic(PortName(s.port), &sent, &received)) return 2;
 
-  const DWORD limit = context.settings.idleBytesLimit;
+  const DWORD limit = settings.idleBytesLimit;
   int result = 0;
   Update(context.portTable, index, s, [&](PortEntry& e) {
     bool idleReceiving = false;
@@ -137,6 +138,8 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
   }
   PortTable& table = context.portTable;
   const SystemData& sd = context.systemData;
+  // A re-read of the settings takes effect from the next pass.
+  const DWORD serverIdleTimer = context.SettingsSnapshot().idleTimerSeconds;
 
   if (sd.notify1 != 0) {
     for (int i = 0; i < PortTable::kSessionEntries; ++i) {
@@ -165,7 +168,7 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
     const bool portTimer = s.portIdleTimer != 0;
     if (portTimer) {
       common::Trace("ActionThread", "Check Idle Time (PORT) on Session", i);
-    } else if (context.settings.idleTimerSeconds != 0) {
+    } else if (serverIdleTimer != 0) {
       common::Trace("ActionThread", "Check Idle Time on Session", i);
     } else {
       continue;

@@ -71,11 +71,11 @@ bool ParseLogDayName(std::string_view name, std::tm* date) {
 }
 
 int ArchiveOldLogs(const ServiceContext& context, std::time_t now) {
-  const int age =
-      common::ProfileReadInt(context.paths.systemData, kGeneralSection, "AutoArchiveAge");
+  const DataPaths paths = context.PathsSnapshot();
+  const int age = common::ProfileReadInt(paths.systemData, kGeneralSection, "AutoArchiveAge");
   if (age <= 0) return 0;
-  const std::string logData = context.paths.folder + "\\LogData";
-  const std::string oldData = context.paths.folder + "\\OldData";
+  const std::string logData = paths.folder + "\\LogData";
+  const std::string oldData = paths.folder + "\\OldData";
   std::vector<plat::FindData> entries;
   if (plat::FindFiles(logData + "\\*.log", &entries) != plat::ERROR_SUCCESS) return 0;
   const std::int64_t today = DayNumber(plat::LocalTime(now));

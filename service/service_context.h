@@ -6,6 +6,8 @@
 #include <atomic>
 #include <ctime>
 #include <functional>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 
@@ -19,8 +21,21 @@ namespace svc {
 struct ServiceContext {
   // GetComputerName, read once at start-up; every port key is built from it.
   std::string serverName;
+  // Re-read on the pipe thread (UPDATE_UPDATE), which reads them freely; other
+  // threads take copies through the snapshots below.
   ServiceSettings settings;
   DataPaths paths;
+  // Guards settings and paths while they are replaced, against the copies
+  // other threads take.
+  mutable std::shared_mutex settingsMutex;
+  ServiceSettings SettingsSnapshot() const {
+    std::shared_lock<std::shared_mutex> lock(settingsMutex);
+    return settings;
+  }
+  DataPaths PathsSnapshot() const {
+    std::shared_lock<std::shared_mutex> lock(settingsMutex);
+    return paths;
+  }
   // "<current directory>\~plsess.tmp", fixed at start-up.
   std::string sessionFile;
   // 0 RAS, 1 RRAS.

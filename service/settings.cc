@@ -88,8 +88,14 @@ void ReadServiceSettings(ServiceSettings* s) {
 }
 
 void ReadSettings(ServiceContext& context) {
-  ReadServiceSettings(&context.settings);
-  context.paths = MakeDataPaths(context.settings.masterShare, plat::GetCurrentDirectory());
+  ServiceSettings settings = context.SettingsSnapshot();
+  ReadServiceSettings(&settings);
+  DataPaths paths = MakeDataPaths(settings.masterShare, plat::GetCurrentDirectory());
+  {
+    std::unique_lock<std::shared_mutex> lock(context.settingsMutex);
+    context.settings = std::move(settings);
+    context.paths = std::move(paths);
+  }
   if (context.paths.workingAlone) common::Trace("ReadSettings", "Working alone", 0);
   common::Trace("ReadSettings", "Testing Share Access", 0);
   TestMasterShare(context);
