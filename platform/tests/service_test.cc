@@ -19,22 +19,13 @@
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
 namespace plat {
 namespace {
 
 constexpr DWORD kWaitMs = 10000;
-
-// A process that ended but was not yet reaped by its parent counts as ended.
-bool Running(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
-  std::getline(in, stat);
-  const size_t paren = stat.rfind(')');
-  return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z' &&
-         stat[paren + 2] != 'X';
-}
 
 class ServiceTest : public ::testing::Test {
  protected:
@@ -56,14 +47,14 @@ class ServiceTest : public ::testing::Test {
       for (const auto& line : LogLines(entry.path().stem().string())) {
         if (line.rfind("pid=", 0) != 0) continue;
         const pid_t pid = std::stoi(line.substr(4));
-        for (int i = 0; i < 250 && Running(pid); ++i) {
+        for (int i = 0; i < 250 && testing::HostProcessRunning(pid); ++i) {
           std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         // One the manager lost track of (a failed test) is still ours: its
         // command line names our log.
         std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
         const std::string command((std::istreambuf_iterator<char>(cmdline)), {});
-        if (Running(pid) && command.find(entry.path().string()) != std::string::npos) {
+        if (testing::HostProcessRunning(pid) && command.find(entry.path().string()) != std::string::npos) {
           ::kill(pid, SIGKILL);
         }
       }
