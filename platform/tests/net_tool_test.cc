@@ -6,9 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "platform/errors.h"
@@ -19,6 +17,7 @@
 #include "platform/service.h"
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
+#include "platform/tests/fake_service_logs.h"
 
 namespace plat {
 namespace {
@@ -58,17 +57,7 @@ class NetToolTest : public ::testing::Test {
       }
     }
     // Stopped fake services still write their last lines; let them end first.
-    for (const auto& entry : std::filesystem::directory_iterator(net_->network())) {
-      if (entry.path().extension() != ".log") continue;
-      std::istringstream lines(ReadHostFile(entry.path().string()));
-      for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("pid=", 0) != 0) continue;
-        const pid_t pid = std::stoi(line.substr(4));
-        for (int i = 0; i < 250 && testing::HostProcessRunning(pid); ++i) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-      }
-    }
+    testing::AwaitFakeServices(net_->network(), /*killStragglers=*/false);
   }
 
   Result Sc(const std::vector<std::string>& args) { return testing::RunTool("sc", args); }
