@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <fstream>
-#include <sstream>
 
 #include "platform/errors.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
 namespace common {
@@ -34,16 +33,8 @@ class ProfileHelpersTest : public ::testing::Test {
   plat::testing::TempNetwork net;
   const std::string file = "C:\\portulon.usr";
 
-  void WriteIni(const std::string& text) {
-    std::ofstream out(net.DriveC("portulon.usr"));
-    out << text;
-  }
-  std::string ReadIni() {
-    std::ifstream in(net.DriveC("portulon.usr"));
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  void WriteIni(const std::string& text) { plat::testing::WriteHostFile(net.DriveC("portulon.usr"), text); }
+  std::string ReadIni() { return plat::testing::ReadHostFile(net.DriveC("portulon.usr")); }
 };
 
 TEST_F(ProfileHelpersTest, NumbersReadAsZeroUnlessDecimal) {

@@ -1,74 +1,16 @@
 #include "platform/testing/ras_testing.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 
-extern char** environ;
-
 namespace plat::testing {
-
-namespace {
-
-std::string ReadHostFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
-
-ToolResult RunTool(const std::string& program, const std::vector<std::string>& args) {
-  ToolResult r;
-  const char* tmp = std::getenv("TMPDIR");
-  std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/portulon-tool-XXXXXX";
-  if (!::mkdtemp(folder.data())) {
-    ADD_FAILURE() << "cannot create a folder for the output of " << program;
-    return r;
-  }
-  const std::string outFile = folder + "/out", errFile = folder + "/err";
-  std::vector<std::string> argv = {BinDir() + "/" + program};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> argp;
-  for (auto& a : argv) argp.push_back(a.data());
-  argp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc == 0) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = ReadHostFile(outFile);
-    r.err = ReadHostFile(errFile);
-  } else {
-    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
-  }
-  std::error_code ec;
-  std::filesystem::remove_all(folder, ec);
-  return r;
-}
 
 ScriptedPipeServer::ScriptedPipeServer(const std::string& pipeName, Reply reply)
     : reply_(std::move(reply)) {

@@ -1,6 +1,7 @@
-// Test helpers around the remote-access stand-in: running our tools, a pipe
-// server that answers from a script and records what it hears, and the
-// machine's remote-access service started through the service manager.
+// Test helpers around the remote-access stand-in: a pipe server that answers
+// from a script and records what it hears, and the machine's remote-access
+// service started through the service manager. Running our tools comes from
+// host_tools.h, included here.
 #pragma once
 
 #include <chrono>
@@ -12,16 +13,10 @@
 
 #include "platform/eventlog.h"
 #include "platform/pipe.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
 namespace plat::testing {
-
-struct ToolResult {
-  int code = -1;
-  std::string out, err;
-};
-// Runs build/bin/<program> with `args` on the current machine and waits.
-ToolResult RunTool(const std::string& program, const std::vector<std::string>& args);
 
 // Serves \\.\pipe\<name> of the current machine on a thread of its own: each
 // message is recorded and answered with reply(message).

@@ -9,30 +9,20 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <fstream>
 #include <set>
 #include <sstream>
 
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
 namespace plat {
 namespace {
 
-std::string ReadHost(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void AppendHost(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::app);
-  out << text;
-}
+using testing::AppendHostFile;
+using testing::ReadHostFile;
 
 class EventLogTest : public ::testing::Test {
  protected:
@@ -62,7 +52,7 @@ TEST_F(EventLogTest, AwkwardStringsRoundTripThroughTheLog) {
   ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 10, {}), ERROR_SUCCESS);
   ASSERT_EQ(source.Report(0x20, 0, 11, {""}), ERROR_SUCCESS);
 
-  const std::string file = ReadHost(EventLogFilePath(net.root(), "Application"));
+  const std::string file = ReadHostFile(EventLogFilePath(net.root(), "Application"));
   EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 3);
   EXPECT_NE(file.find("Grüße"), std::string::npos) << "valid UTF-8 stays readable";
   EXPECT_NE(file.find("2000-11-21T14:03:05Z"), std::string::npos);
@@ -87,12 +77,12 @@ TEST_F(EventLogTest, MalformedLinesAreSkippedAndATornTailIsDropped) {
   const EventSource source = Source("Portulon");
   ASSERT_EQ(source.Report(EVENTLOG_ERROR_TYPE, 0, 1, {"a"}), ERROR_SUCCESS);
   EventRecord valid;
-  ASSERT_TRUE(ParseEventRecordLine(ReadHost(file), &valid));
+  ASSERT_TRUE(ParseEventRecordLine(ReadHostFile(file), &valid));
   valid.recordNumber = 7;
   std::string bad = FormatEventRecordLine(valid);
   bad.replace(bad.find("\ta"), 2, "\t\\q");  // an unknown escape
-  AppendHost(file, "\n\ngarbage\n7\tnot a time\n" + bad + "\n" + FormatEventRecordLine(valid) +
-                       "\n8\t2000-01-01T00:00:00Z\t2000");  // a writer died mid-line
+  AppendHostFile(file, "\n\ngarbage\n7\tnot a time\n" + bad + "\n" + FormatEventRecordLine(valid) +
+                           "\n8\t2000-01-01T00:00:00Z\t2000");  // a writer died mid-line
 
   EventLogReader reader;
   ASSERT_EQ(EventLogReader::Open("", "Application", &reader), ERROR_SUCCESS);
@@ -108,7 +98,7 @@ TEST_F(EventLogTest, MalformedLinesAreSkippedAndATornTailIsDropped) {
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[2].recordNumber, 8u);
   EXPECT_EQ(records[2].strings[0], "b");
-  EXPECT_EQ(ReadHost(file).find("\t2000\n"), std::string::npos);
+  EXPECT_EQ(ReadHostFile(file).find("\t2000\n"), std::string::npos);
 }
 
 TEST_F(EventLogTest, ConcurrentProcessesNumberWithoutGapsOrDuplicates) {
@@ -136,7 +126,7 @@ TEST_F(EventLogTest, ConcurrentProcessesNumberWithoutGapsOrDuplicates) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  const std::string file = ReadHost(EventLogFilePath(net.root(), "Application"));
+  const std::string file = ReadHostFile(EventLogFilePath(net.root(), "Application"));
   EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), kProcesses * kEach) << "no torn lines";
   const auto records = All("Application");
   ASSERT_EQ(records.size(), static_cast<size_t>(kProcesses * kEach));
@@ -202,7 +192,7 @@ TEST_F(EventLogTest, AppendAndReadBackwardTouchOnlyTheTail) {
   EventRecord old;
   old.recordNumber = 41;
   old.source = "Portulon";
-  AppendHost(file, "\n" + FormatEventRecordLine(old) + "\n");
+  AppendHostFile(file, "\n" + FormatEventRecordLine(old) + "\n");
 
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(Source("Portulon").Report(EVENTLOG_INFORMATION_TYPE, 0, 3, {}), ERROR_SUCCESS);
@@ -256,15 +246,15 @@ TEST_F(EventLogTest, RemoteMachinesUnknownOrDownAreBadNetPaths) {
 
 // ---- the eventlog tool ------------------------------------------------------
 
-int RunTool(const std::string& args, std::string* output) {
-  const std::string command = testing::BinDir() + "/eventlog " + args + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  output->clear();
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) output->append(buf, n);
-  const int status = ::pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Runs the eventlog tool with `args` (words apart by blanks) and returns its
+// exit status; *output gets what it wrote, stdout then stderr.
+int Eventlog(const std::string& args, std::string* output) {
+  std::istringstream words(args);
+  std::vector<std::string> argv;
+  for (std::string word; words >> word;) argv.push_back(word);
+  const testing::ToolResult r = testing::RunTool("eventlog", argv);
+  *output = r.out + r.err;
+  return r.code;
 }
 
 TEST_F(EventLogTest, ToolListsRecordsWithTheTextsOfKnownIds) {
@@ -276,7 +266,7 @@ TEST_F(EventLogTest, ToolListsRecordsWithTheTextsOfKnownIds) {
             ERROR_SUCCESS);
 
   std::string out;
-  ASSERT_EQ(RunTool("list --machine " + net.root(), &out), 0) << out;
+  ASSERT_EQ(Eventlog("list --machine " + net.root(), &out), 0) << out;
   std::istringstream lines(out);
   std::string first, second;
   std::getline(lines, first);
@@ -287,21 +277,21 @@ TEST_F(EventLogTest, ToolListsRecordsWithTheTextsOfKnownIds) {
   EXPECT_EQ(second.find("Connection accepted"), std::string::npos) << "only Portulon's id 3";
   EXPECT_NE(second.find("Error"), std::string::npos);
 
-  ASSERT_EQ(RunTool("list system", &out), 0) << out;  // machine from PORTULON_MACHINE
+  ASSERT_EQ(Eventlog("list system", &out), 0) << out;  // machine from PORTULON_MACHINE
   EXPECT_NE(out.find("RemoteAccess  20050  session statistics  \"bob\""), std::string::npos) << out;
 }
 
 TEST_F(EventLogTest, ToolRejectsBadArgumentsAndMissingMachines) {
   std::string out;
-  EXPECT_EQ(RunTool("--help", &out), 0);
+  EXPECT_EQ(Eventlog("--help", &out), 0);
   EXPECT_NE(out.find("Usage"), std::string::npos);
-  EXPECT_NE(RunTool("", &out), 0);
-  EXPECT_NE(RunTool("show", &out), 0);
-  EXPECT_NE(RunTool("list --bogus", &out), 0);
-  EXPECT_NE(RunTool("list Application System", &out), 0);
-  EXPECT_NE(RunTool("list NoSuchLog", &out), 0);
-  EXPECT_NE(RunTool("list --machine", &out), 0);
-  EXPECT_NE(RunTool("list --machine " + net.network() + "/ABSENT", &out), 0);
+  EXPECT_NE(Eventlog("", &out), 0);
+  EXPECT_NE(Eventlog("show", &out), 0);
+  EXPECT_NE(Eventlog("list --bogus", &out), 0);
+  EXPECT_NE(Eventlog("list Application System", &out), 0);
+  EXPECT_NE(Eventlog("list NoSuchLog", &out), 0);
+  EXPECT_NE(Eventlog("list --machine", &out), 0);
+  EXPECT_NE(Eventlog("list --machine " + net.network() + "/ABSENT", &out), 0);
   EXPECT_NE(out.find("not the folder of a machine"), std::string::npos) << out;
   const int status = ::system(("env -u PORTULON_MACHINE " + testing::BinDir() +
                                "/eventlog list >/dev/null 2>&1")

@@ -1,19 +1,12 @@
 // The sc and net tools, run as the real programs an administrator or the
 // installer starts.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "platform/errors.h"
@@ -22,39 +15,20 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/service.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
-
-extern char** environ;
+#include "platform/tests/fake_service_logs.h"
 
 namespace plat {
 namespace {
 
 constexpr DWORD kWaitMs = 10000;
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
-
-std::string ReadHost(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using Result = testing::ToolResult;
+using testing::ReadHostFile;
 
 // What survives of a Win32 error in an exit status.
 int ExitCodeOf(DWORD error) { return static_cast<int>(error & 0xFF); }
-
-// A process that ended but was not yet reaped by its parent counts as ended.
-bool Running(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
-  std::getline(in, stat);
-  const size_t paren = stat.rfind(')');
-  return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z' &&
-         stat[paren + 2] != 'X';
-}
 
 class NetToolTest : public ::testing::Test {
  protected:
@@ -83,50 +57,11 @@ class NetToolTest : public ::testing::Test {
       }
     }
     // Stopped fake services still write their last lines; let them end first.
-    for (const auto& entry : std::filesystem::directory_iterator(net_->network())) {
-      if (entry.path().extension() != ".log") continue;
-      std::istringstream lines(ReadHost(entry.path().string()));
-      for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("pid=", 0) != 0) continue;
-        const pid_t pid = std::stoi(line.substr(4));
-        for (int i = 0; i < 250 && Running(pid); ++i) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-      }
-    }
+    testing::AwaitFakeServices(net_->network(), /*killStragglers=*/false);
   }
 
-  // Runs build/bin/<program> with `args`, capturing its output.
-  Result Run(const std::string& program, const std::vector<std::string>& args) {
-    const std::string outFile = net_->network() + "/stdout", errFile = net_->network() + "/stderr";
-    std::vector<std::string> argv = {testing::BinDir() + "/" + program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> argp;
-    for (auto& a : argv) argp.push_back(a.data());
-    argp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    Result r;
-    const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-      ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
-      return r;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = ReadHost(outFile);
-    r.err = ReadHost(errFile);
-    return r;
-  }
-  Result Sc(const std::vector<std::string>& args) { return Run("sc", args); }
-  Result Net(const std::vector<std::string>& args) { return Run("net", args); }
+  Result Sc(const std::vector<std::string>& args) { return testing::RunTool("sc", args); }
+  Result Net(const std::vector<std::string>& args) { return testing::RunTool("net", args); }
 
   std::string LogFile(const std::string& tag) const { return net_->network() + "/" + tag + ".log"; }
   std::string Image(const std::string& tag) const {
@@ -223,7 +158,7 @@ TEST_F(NetToolTest, ScReachesAnotherServerAndRejectsBadCommandLines) {
   Result r = Sc({"\\\\srv2", "start", "far"});
   ASSERT_EQ(r.code, 0) << r.out;
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_NE(ReadHost(LogFile("far")).find("machine=" + srv2 + "\n"), std::string::npos);
+  EXPECT_NE(ReadHostFile(LogFile("far")).find("machine=" + srv2 + "\n"), std::string::npos);
   EXPECT_EQ(Sc({"\\\\SRV2", "stop", "Far"}).code, 0);
 
   r = Sc({"\\\\NOSUCH", "query", "Far"});

@@ -1,15 +1,14 @@
 #include "platform/netapi.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "platform/errors.h"
 #include "platform/machine.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
 namespace plat {
@@ -317,29 +316,11 @@ TEST_F(NetApiTest, ServerEnumListsMachinesThatAreUp) {
 
 // ---- The pldomain tool, run as a process ----
 
-struct ToolResult {
-  int exitCode = -1;
-  std::string out;  // stdout and stderr together
-};
-
-std::string Quote(const std::string& arg) {
-  std::string q = "'";
-  for (const char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-ToolResult RunTool(const std::vector<std::string>& args) {
-  std::string cmd = Quote(testing::BinDir() + "/pldomain");
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " 2>&1";
-  ToolResult r;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = ::pclose(p);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Runs the pldomain tool with `args`; out holds what it wrote, stdout then
+// stderr.
+testing::ToolResult Pldomain(const std::vector<std::string>& args) {
+  testing::ToolResult r = testing::RunTool("pldomain", args);
+  r.out += r.err;
   return r;
 }
 
@@ -348,8 +329,8 @@ TEST(PldomainToolTest, RoundTrip) {
   const std::string n = net.network();
   auto ok = [&](std::vector<std::string> args) {
     args.insert(args.begin(), {"--network", n});
-    const ToolResult r = RunTool(args);
-    EXPECT_EQ(r.exitCode, 0) << args[2] << ": " << r.out;
+    const testing::ToolResult r = Pldomain(args);
+    EXPECT_EQ(r.code, 0) << args[2] << ": " << r.out;
     return r.out;
   };
   ok({"create", "LAB", "--dc", "SRV1"});
@@ -379,8 +360,8 @@ TEST(PldomainToolTest, RoundTrip) {
   EXPECT_EQ(NetUserGetGroups("\\\\SRV1", "ann", &g), NERR_UserNotFound);
 
   // The network also follows from the machine folder.
-  const ToolResult viaMachine = RunTool({"--machine", net.root(), "list"});
-  EXPECT_EQ(viaMachine.exitCode, 0) << viaMachine.out;
+  const testing::ToolResult viaMachine = Pldomain({"--machine", net.root(), "list"});
+  EXPECT_EQ(viaMachine.code, 0) << viaMachine.out;
   EXPECT_NE(viaMachine.out.find("LAB"), std::string::npos);
   ok({"remove", "LAB"});
   Names domains;
@@ -391,20 +372,20 @@ TEST(PldomainToolTest, RoundTrip) {
 TEST(PldomainToolTest, ErrorsAreClearAndExitNonZero) {
   testing::TempNetwork net;
   const std::string n = net.network();
-  EXPECT_EQ(RunTool({"--help"}).exitCode, 0);
-  EXPECT_NE(RunTool({"--help"}).out.find("Usage: pldomain"), std::string::npos);
-  EXPECT_EQ(RunTool({"--network", n}).exitCode, 2);
-  EXPECT_EQ(RunTool({"--network", n, "frobnicate"}).exitCode, 2);
-  EXPECT_EQ(RunTool({"--network", n, "create", "LAB"}).exitCode, 2) << "--dc is required";
-  EXPECT_EQ(RunTool({"--network", n, "adduser", "LAB"}).exitCode, 2);
-  EXPECT_EQ(RunTool({"--network", n, "list", "--bogus"}).exitCode, 2);
-  EXPECT_EQ(RunTool({"--network", n + "/missing", "list"}).exitCode, 1);
+  EXPECT_EQ(Pldomain({"--help"}).code, 0);
+  EXPECT_NE(Pldomain({"--help"}).out.find("Usage: pldomain"), std::string::npos);
+  EXPECT_EQ(Pldomain({"--network", n}).code, 2);
+  EXPECT_EQ(Pldomain({"--network", n, "frobnicate"}).code, 2);
+  EXPECT_EQ(Pldomain({"--network", n, "create", "LAB"}).code, 2) << "--dc is required";
+  EXPECT_EQ(Pldomain({"--network", n, "adduser", "LAB"}).code, 2);
+  EXPECT_EQ(Pldomain({"--network", n, "list", "--bogus"}).code, 2);
+  EXPECT_EQ(Pldomain({"--network", n + "/missing", "list"}).code, 1);
 
-  const ToolResult unknown = RunTool({"--network", n, "adduser", "NOPE", "ann"});
-  EXPECT_EQ(unknown.exitCode, 1);
+  const testing::ToolResult unknown = Pldomain({"--network", n, "adduser", "NOPE", "ann"});
+  EXPECT_EQ(unknown.code, 1);
   EXPECT_NE(unknown.out.find("(1355)"), std::string::npos) << unknown.out;
-  ASSERT_EQ(RunTool({"--network", n, "create", "LAB", "--dc", "SRV9"}).exitCode, 0);
-  EXPECT_EQ(RunTool({"--network", n, "create", "lab", "--dc", "SRV1"}).exitCode, 1);
+  ASSERT_EQ(Pldomain({"--network", n, "create", "LAB", "--dc", "SRV9"}).code, 0);
+  EXPECT_EQ(Pldomain({"--network", n, "create", "lab", "--dc", "SRV1"}).code, 1);
 }
 
 }  // namespace

@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
 namespace plat {
@@ -22,12 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadHost(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testing::ReadHostFile;
 
 // The helper program sits beside this test program.
 std::string HelperHostPath() { return fs::read_symlink("/proc/self/exe").parent_path() / "argv_helper"; }
@@ -198,14 +193,14 @@ TEST_F(ProcessTest, HiddenChildWritesNothingToOurOutput) {
     CaptureOutput capture(captured);
     RunHelper({"print", "hidden-text"});
   }
-  EXPECT_EQ(ReadHost(captured), "");
+  EXPECT_EQ(ReadHostFile(captured), "");
   {
     CaptureOutput capture(captured);
     ProcessOptions options;
     options.inheritOutput = true;
     RunHelper({"print", "shown-text"}, options);
   }
-  EXPECT_EQ(ReadHost(captured), "shown-text\nshown-text\n");
+  EXPECT_EQ(ReadHostFile(captured), "shown-text\nshown-text\n");
 }
 
 TEST_F(ProcessTest, ArgumentsArriveUnchangedWithoutAShell) {
@@ -221,7 +216,7 @@ TEST_F(ProcessTest, ArgumentsArriveUnchangedWithoutAShell) {
   ASSERT_EQ(RunHelper(argv, options), 0u);
 
   std::vector<std::string> received;
-  std::string all = ReadHost(out_);
+  std::string all = ReadHostFile(out_);
   for (size_t start = 0, end; (end = all.find('\0', start)) != std::string::npos; start = end + 1) {
     received.push_back(all.substr(start, end - start));
   }
@@ -235,14 +230,14 @@ TEST_F(ProcessTest, ChildInheritsNoDescriptorsOfOurs) {
   ASSERT_GE(leaky, 3);
   RunHelper({"fds", out_});
   ::close(leaky);
-  EXPECT_EQ(ReadHost(out_), "0\n1\n2\n");
+  EXPECT_EQ(ReadHostFile(out_), "0\n1\n2\n");
 }
 
 TEST_F(ProcessTest, ChildRunsInItsDirectoryOnItsMachine) {
   ProcessOptions options;
   options.currentDirectory = "C:\\winnt\\SYSTEM32";
   RunHelper({"cwd", out_}, options);
-  EXPECT_EQ(ReadHost(out_), DriveCDir(net.root()) + "/WINNT/system32");
+  EXPECT_EQ(ReadHostFile(out_), DriveCDir(net.root()) + "/WINNT/system32");
 
   // A program of another machine's drive C:, with its environment.
   const std::string srv2 = net.AddMachine(testing::TempNetwork::DefaultConfig("SRV2"));
@@ -257,7 +252,7 @@ TEST_F(ProcessTest, ChildRunsInItsDirectoryOnItsMachine) {
   options.environment = {{"PL_EXTRA", "x y"}};
   ASSERT_EQ(RunCommandLine(line, options, &code), ERROR_SUCCESS);
   EXPECT_EQ(code, 0u);
-  EXPECT_EQ(ReadHost(out_), "PORTULON_MACHINE=" + srv2 + "\nPL_EXTRA=x y\n");
+  EXPECT_EQ(ReadHostFile(out_), "PORTULON_MACHINE=" + srv2 + "\nPL_EXTRA=x y\n");
 
   options.currentDirectory = "C:\\no\\such\\folder";
   EXPECT_NE(RunCommandLine(line, options, &code), ERROR_SUCCESS);

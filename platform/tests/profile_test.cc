@@ -15,28 +15,19 @@
 #include <functional>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/registry.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
 namespace plat {
 namespace {
 
-std::string ReadHost(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteHost(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using testing::ReadHostFile;
+using testing::WriteHostFile;
 
 // Runs `body` in a child process; its return value is the exit status.
 int InChild(const std::function<int()>& body) {
@@ -72,9 +63,9 @@ class ProfileTest : public ::testing::Test {
 };
 
 TEST_F(ProfileTest, ReadsIgnoreCaseTrimBlanksAndStripMatchingQuotes) {
-  WriteHost(Host(),
-            "[Users]\n  Name =  \"quoted value\"  \nPlain= x y \t\nSingle='y'\nMixed=\"z'\n"
-            "Lone=\"\nEmpty=\n; Hidden=1\n[ Spaced ]\nk=v\n");
+  WriteHostFile(Host(),
+                "[Users]\n  Name =  \"quoted value\"  \nPlain= x y \t\nSingle='y'\nMixed=\"z'\n"
+                "Lone=\"\nEmpty=\n; Hidden=1\n[ Spaced ]\nk=v\n");
   EXPECT_EQ(Get("USERS", "name"), "quoted value");
   EXPECT_EQ(Get("users", "PLAIN"), "x y");
   EXPECT_EQ(Get("Users", "Single"), "y");
@@ -90,7 +81,7 @@ TEST_F(ProfileTest, ReadsIgnoreCaseTrimBlanksAndStripMatchingQuotes) {
 }
 
 TEST_F(ProfileTest, EmptySectionListsEmptyWhileMissingSectionListsTheDefault) {
-  WriteHost(Host(), "[Empty]\n; only a comment\n[Full]\nA=1\nB=2\n");
+  WriteHostFile(Host(), "[Empty]\n; only a comment\n[Full]\nA=1\nB=2\n");
   char buf[200];
   EXPECT_EQ(GetPrivateProfileString("empty", nullptr, "*", buf, sizeof buf, Win().c_str()), 0u);
   EXPECT_EQ(buf[0], '\0');
@@ -106,7 +97,7 @@ TEST_F(ProfileTest, EmptySectionListsEmptyWhileMissingSectionListsTheDefault) {
   EXPECT_EQ(ProfileReadSection(Win(), "full"), (Pairs{{"A", "1"}, {"B", "2"}}));
 
   // Section names: a file without sections lists nothing, a missing file the default.
-  WriteHost(Host("nosections.ini"), "; nothing here\n");
+  WriteHostFile(Host("nosections.ini"), "; nothing here\n");
   EXPECT_EQ(GetPrivateProfileString(nullptr, nullptr, "*", buf, sizeof buf,
                                     Win("nosections.ini").c_str()), 0u);
   EXPECT_EQ(GetPrivateProfileString(nullptr, nullptr, "*", buf, sizeof buf,
@@ -120,14 +111,14 @@ TEST_F(ProfileTest, EmptySectionListsEmptyWhileMissingSectionListsTheDefault) {
 // Writes and deletes touch only their own lines; everything else, including
 // lines the parser does not understand, stays byte for byte.
 TEST_F(ProfileTest, WritesAndDeletesKeepEveryOtherLine) {
-  WriteHost(Host(),
-            "; preamble\nstray line\n[First]\nA=1\n; between\nB = old value\nmalformed\n\n"
-            "; about second\n[Second]\nC=3\n[Third]\nD=4");
+  WriteHostFile(Host(),
+                "; preamble\nstray line\n[First]\nA=1\n; between\nB = old value\nmalformed\n\n"
+                "; about second\n[Second]\nC=3\n[Third]\nD=4");
   ASSERT_EQ(ProfileWriteString(Win(), "first", "b", "new"), ERROR_SUCCESS);
   ASSERT_EQ(ProfileWriteString(Win(), "FIRST", "E", "5"), ERROR_SUCCESS);
   ASSERT_EQ(ProfileWriteString(Win(), "Third", "F", "6"), ERROR_SUCCESS);
   ASSERT_EQ(ProfileWriteString(Win(), "Fourth", "G", "7"), ERROR_SUCCESS);
-  EXPECT_EQ(ReadHost(Host()),
+  EXPECT_EQ(ReadHostFile(Host()),
             "; preamble\nstray line\n[First]\nA=1\n; between\nB=new\nE=5\nmalformed\n\n"
             "; about second\n[Second]\nC=3\n[Third]\nD=4\nF=6\n[Fourth]\nG=7\n");
   EXPECT_EQ(Get("First", "B"), "new");
@@ -135,7 +126,7 @@ TEST_F(ProfileTest, WritesAndDeletesKeepEveryOtherLine) {
   ASSERT_EQ(ProfileDeleteKey(Win(), "first", "A"), ERROR_SUCCESS);
   ASSERT_EQ(ProfileDeleteSection(Win(), "second"), ERROR_SUCCESS);
   ASSERT_EQ(ProfileDeleteKey(Win(), "Fourth", "G"), ERROR_SUCCESS);
-  EXPECT_EQ(ReadHost(Host()),
+  EXPECT_EQ(ReadHostFile(Host()),
             "; preamble\nstray line\n[First]\n; between\nB=new\nE=5\nmalformed\n\n"
             "; about second\n[Third]\nD=4\nF=6\n[Fourth]\n");
   EXPECT_EQ(ProfileListKeys(Win(), "Fourth"), std::vector<std::string>{});
@@ -145,12 +136,12 @@ TEST_F(ProfileTest, WritesAndDeletesKeepEveryOtherLine) {
   ASSERT_TRUE(WritePrivateProfileString("Third", "D", nullptr, Win().c_str()));
   ASSERT_TRUE(WritePrivateProfileString("First", nullptr, nullptr, Win().c_str()));
   // A section ends with its last key line; what follows introduces the next one.
-  EXPECT_EQ(ReadHost(Host()),
+  EXPECT_EQ(ReadHostFile(Host()),
             "; preamble\nstray line\nmalformed\n\n; about second\n[Third]\nF=6\n[Fourth]\n");
 }
 
 TEST_F(ProfileTest, FirstOfDuplicatesWinsAndDeletionRemovesThemAll) {
-  WriteHost(Host(), "[S]\nK=first\nk=second\n[T]\nX=1\n[s]\nK=third\nOnly=here\n");
+  WriteHostFile(Host(), "[S]\nK=first\nk=second\n[T]\nX=1\n[s]\nK=third\nOnly=here\n");
   EXPECT_EQ(Get("S", "K"), "first");
   EXPECT_EQ(Get("S", "Only"), "<default>");
   EXPECT_EQ(ProfileListSections(Win()), (std::vector<std::string>{"S", "T"}));
@@ -161,17 +152,17 @@ TEST_F(ProfileTest, FirstOfDuplicatesWinsAndDeletionRemovesThemAll) {
   ASSERT_EQ(ProfileDeleteKey(Win(), "S", "K"), ERROR_SUCCESS);
   EXPECT_EQ(Get("S", "K"), "<default>");
   ASSERT_EQ(ProfileDeleteSection(Win(), "S"), ERROR_SUCCESS);
-  EXPECT_EQ(ReadHost(Host()), "[T]\nX=1\n");
+  EXPECT_EQ(ReadHostFile(Host()), "[T]\nX=1\n");
 }
 
 TEST_F(ProfileTest, CrlfFilesReadCleanlyAndKeepTheirLineEndings) {
-  WriteHost(Host(), "[A]\r\nK = v \r\nQ=\"q\"\r\n");
+  WriteHostFile(Host(), "[A]\r\nK = v \r\nQ=\"q\"\r\n");
   EXPECT_EQ(Get("A", "K"), "v");
   EXPECT_EQ(Get("A", "Q"), "q");
   ASSERT_EQ(ProfileWriteString(Win(), "A", "K", "w"), ERROR_SUCCESS);
   ASSERT_EQ(ProfileWriteString(Win(), "A", "N", "n"), ERROR_SUCCESS);
   ASSERT_EQ(ProfileWriteString(Win(), "B", "M", "m"), ERROR_SUCCESS);
-  EXPECT_EQ(ReadHost(Host()), "[A]\r\nK=w\r\nQ=\"q\"\r\nN=n\r\n[B]\r\nM=m\r\n");
+  EXPECT_EQ(ReadHostFile(Host()), "[A]\r\nK=w\r\nQ=\"q\"\r\nN=n\r\n[B]\r\nM=m\r\n");
 }
 
 TEST_F(ProfileTest, SectionNamesWithBracketsRoundTrip) {
@@ -183,12 +174,12 @@ TEST_F(ProfileTest, SectionNamesWithBracketsRoundTrip) {
   }
   EXPECT_EQ(ProfileListSections(Win()),
             (std::vector<std::string>{"a]b", "[x]", "DOM\\user]", "x[y"}));
-  WriteHost(Host("c.ini"), "[Sec] ; note\nk=v\n[open\nj=w\n");
+  WriteHostFile(Host("c.ini"), "[Sec] ; note\nk=v\n[open\nj=w\n");
   EXPECT_EQ(ProfileGetString(Win("c.ini"), "Sec", "j", ""), "w");  // "[open" is no header
 }
 
 TEST_F(ProfileTest, BufferRulesOfTheWindowsCalls) {
-  WriteHost(Host(), "[S]\nKey=abcdef\nLonger=1\n[T]\n");
+  WriteHostFile(Host(), "[S]\nKey=abcdef\nLonger=1\n[T]\n");
   const std::string f = Win();
   char buf[16];
   std::memset(buf, 'x', sizeof buf);
@@ -215,7 +206,7 @@ TEST_F(ProfileTest, BufferRulesOfTheWindowsCalls) {
 }
 
 TEST_F(ProfileTest, IntegersReadLeadingDigits) {
-  WriteHost(Host(), "[N]\nA=42abc\nB=abc\nC=\nD=-5\nE=99999999999\nF= 7 \n");
+  WriteHostFile(Host(), "[N]\nA=42abc\nB=abc\nC=\nD=-5\nE=99999999999\nF= 7 \n");
   const std::string f = Win();
   EXPECT_EQ(GetPrivateProfileInt("N", "A", 9, f.c_str()), 42u);
   EXPECT_EQ(GetPrivateProfileInt("N", "B", 9, f.c_str()), 0u);
@@ -227,8 +218,8 @@ TEST_F(ProfileTest, IntegersReadLeadingDigits) {
 }
 
 TEST_F(ProfileTest, RefusedNamesAndValuesChangeNothing) {
-  WriteHost(Host(), "[S]\nK=v\n");
-  const std::string before = ReadHost(Host());
+  WriteHostFile(Host(), "[S]\nK=v\n");
+  const std::string before = ReadHostFile(Host());
   const std::vector<ProfileChange> bad = {
       {"S", "K", "two\nlines"}, {"S", "K", "cr\r"}, {"S\n", "K", "v"}, {"S", "a=b", "v"},
       {"", "K", "v"},           {"  ", "K", "v"},   {"S", " ", "v"},   {"S", "K\n", "v"},
@@ -241,7 +232,7 @@ TEST_F(ProfileTest, RefusedNamesAndValuesChangeNothing) {
   EXPECT_EQ(ProfileDeleteKey(Win(), "S", ""), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(WritePrivateProfileString("S", "a=b", "v", Win().c_str()), FALSE);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(ReadHost(Host()), before);
+  EXPECT_EQ(ReadHostFile(Host()), before);
 
   // Deleting from a missing file succeeds without creating it.
   EXPECT_EQ(ProfileDeleteKey(Win("none.ini"), "S", "K"), ERROR_SUCCESS);
@@ -250,7 +241,7 @@ TEST_F(ProfileTest, RefusedNamesAndValuesChangeNothing) {
 }
 
 TEST_F(ProfileTest, ApplyRunsChangesInOrderInOneRewrite) {
-  WriteHost(Host(), "[User]\nTotal=1\nOld=x\n[Gone]\nA=1\n");
+  WriteHostFile(Host(), "[User]\nTotal=1\nOld=x\n[Gone]\nA=1\n");
   ASSERT_EQ(ProfileApply(Win(), {{"User", "Total", "2"},
                                  {"User", "Last", "99"},
                                  {"User", "Old", std::nullopt},
@@ -258,7 +249,7 @@ TEST_F(ProfileTest, ApplyRunsChangesInOrderInOneRewrite) {
                                  {"Gone", "B", "2"},
                                  {"User", "Total", "3"}}),
             ERROR_SUCCESS);
-  EXPECT_EQ(ReadHost(Host()), "[User]\nTotal=3\nLast=99\n[Gone]\nB=2\n");
+  EXPECT_EQ(ReadHostFile(Host()), "[User]\nTotal=3\nLast=99\n[Gone]\nB=2\n");
 }
 
 // A section with many keys is looked up through an index, and a file that
@@ -288,7 +279,7 @@ TEST_F(ProfileTest, LargeSectionsAndManyDeletionsStayConsistent) {
   EXPECT_EQ(Get("Log", "K5"), "<default>");
   EXPECT_EQ(ProfileListKeys(Win(), "Log")->size(), 199u);
   // What a fresh parse of the file sees matches the cached state.
-  const std::string text = ReadHost(Host());
+  const std::string text = ReadHostFile(Host());
   EXPECT_NE(text.find("[S190]\nV=190\nW=w\n"), std::string::npos);
   EXPECT_EQ(text.find("[S191]"), std::string::npos);
 }
@@ -296,11 +287,11 @@ TEST_F(ProfileTest, LargeSectionsAndManyDeletionsStayConsistent) {
 // Another process replaces the file with one of the same size and the same
 // modification time: the cache must still notice.
 TEST_F(ProfileTest, CacheNoticesReplacementWithSameSizeAndTime) {
-  WriteHost(Host(), "[S]\nK=1\n");
+  WriteHostFile(Host(), "[S]\nK=1\n");
   EXPECT_EQ(Get("S", "K"), "1");
   struct stat old;
   ASSERT_EQ(::stat(Host().c_str(), &old), 0);
-  WriteHost(Host("new.ini"), "[S]\nK=2\n");
+  WriteHostFile(Host("new.ini"), "[S]\nK=2\n");
   const struct timespec times[2] = {old.st_atim, old.st_mtim};
   ASSERT_EQ(::utimensat(AT_FDCWD, Host("new.ini").c_str(), times, 0), 0);
   ASSERT_EQ(::rename(Host("new.ini").c_str(), Host().c_str()), 0);
@@ -308,8 +299,8 @@ TEST_F(ProfileTest, CacheNoticesReplacementWithSameSizeAndTime) {
 }
 
 TEST_F(ProfileTest, FailedWritesLeaveTheFileIntact) {
-  WriteHost(Host(), "[S]\nK=v\n");
-  const std::string before = ReadHost(Host());
+  WriteHostFile(Host(), "[S]\nK=v\n");
+  const std::string before = ReadHostFile(Host());
   // A write that runs out of room (the file size limit stands in for a full disk).
   EXPECT_EQ(InChild([&] {
               ::signal(SIGXFSZ, SIG_IGN);
@@ -332,7 +323,7 @@ TEST_F(ProfileTest, FailedWritesLeaveTheFileIntact) {
   ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
   if (denied == 2) ADD_FAILURE() << "could not run as a user without write access";
   EXPECT_EQ(denied, 0);
-  EXPECT_EQ(ReadHost(Host()), before);
+  EXPECT_EQ(ReadHostFile(Host()), before);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);  // no leftovers
   EXPECT_EQ(ProfileWriteString(Win("missing\\x.ini"), "S", "K", "v"), ERROR_PATH_NOT_FOUND);
 }
@@ -347,7 +338,7 @@ TEST(ProfileShareTest, WritesThroughAShareReachTheSharedFolder) {
   ASSERT_EQ(shares.SetMultiString("SHARE", {"Path=C:\\Data", "Remark=test"}), ERROR_SUCCESS);
   ASSERT_TRUE(WritePrivateProfileString("DOM\\user", "Total", "5", "\\\\SRV1\\SHARE\\x.ini"));
   EXPECT_EQ(ProfileGetString("C:\\DATA\\X.INI", "dom\\USER", "total", ""), "5");
-  EXPECT_EQ(ReadHost(net.DriveC("Data/x.ini")), "[DOM\\user]\nTotal=5\n");
+  EXPECT_EQ(ReadHostFile(net.DriveC("Data/x.ini")), "[DOM\\user]\nTotal=5\n");
 }
 
 // Threads of one process share the parse cache; readers running beside a
@@ -415,7 +406,7 @@ TEST_F(ProfileTest, ConcurrentProcessesLoseNoKeys) {
       EXPECT_EQ(Get("Keys", "P" + std::to_string(p) + "K" + std::to_string(k)), std::to_string(k));
     }
   }
-  const std::string text = ReadHost(Host());
+  const std::string text = ReadHostFile(Host());
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), kProcesses * kKeys + 3);
 }
 

@@ -5,23 +5,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/errors.h"
 #include "platform/machine.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
 namespace plat {
 namespace {
 
-std::string ReadHost(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testing::AppendHostFile;
+using testing::ReadHostFile;
 
 class RegistryTest : public ::testing::Test {
  protected:
@@ -146,20 +141,18 @@ TEST_F(RegistryTest, MalformedLinesAreSkippedOnReadAndKeptOnRewrite) {
   RegKey k;
   ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Odd", &k), ERROR_SUCCESS);
   ASSERT_EQ(k.SetString("Good", "yes"), ERROR_SUCCESS);
-  {
-    std::ofstream out(HklmFile(), std::ios::app);
-    out << "\n[HKEY_LOCAL_MACHINE\\Software\\Odd]\n"
-        << "this line means nothing\n"
-        << "\"Broken\"=dword:zz\n"
-        << "\"Unterminated=\"x\n";
-  }
+  AppendHostFile(HklmFile(),
+                 "\n[HKEY_LOCAL_MACHINE\\Software\\Odd]\n"
+                 "this line means nothing\n"
+                 "\"Broken\"=dword:zz\n"
+                 "\"Unterminated=\"x\n");
   std::vector<RegValue> values;
   ASSERT_EQ(k.ListValues(&values), ERROR_SUCCESS);
   ASSERT_EQ(values.size(), 1u);
   EXPECT_EQ(values[0].name, "Good");
 
   ASSERT_EQ(k.SetString("Later", "written"), ERROR_SUCCESS);
-  const std::string text = ReadHost(HklmFile());
+  const std::string text = ReadHostFile(HklmFile());
   EXPECT_NE(text.find("this line means nothing"), std::string::npos);
   EXPECT_NE(text.find("\"Broken\"=dword:zz"), std::string::npos);
   std::string later;
@@ -171,7 +164,7 @@ TEST_F(RegistryTest, AHiveThatCannotBeWrittenStaysIntact) {
   RegKey k;
   ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Locked", &k), ERROR_SUCCESS);
   ASSERT_EQ(k.SetString("Kept", "1"), ERROR_SUCCESS);
-  const std::string before = ReadHost(HklmFile());
+  const std::string before = ReadHostFile(HklmFile());
   // The writer may take the hive's lock but not replace it (root writes as nobody).
   for (const std::string& dir : {net.network(), net.root()}) ::chmod(dir.c_str(), 0755);
   ::chmod(HklmFile().c_str(), 0666);
@@ -186,7 +179,7 @@ TEST_F(RegistryTest, AHiveThatCannotBeWrittenStaysIntact) {
   ::waitpid(pid, &status, 0);
   ::chmod(RegistryDir(net.root()).c_str(), 0755);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(ReadHost(HklmFile()), before);
+  EXPECT_EQ(ReadHostFile(HklmFile()), before);
 }
 
 TEST_F(RegistryTest, AHiveThatCannotBeReplacedStaysIntact) {
@@ -195,13 +188,13 @@ TEST_F(RegistryTest, AHiveThatCannotBeReplacedStaysIntact) {
   RegKey k;
   ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Locked", &k), ERROR_SUCCESS);
   ASSERT_EQ(k.SetString("Kept", "1"), ERROR_SUCCESS);
-  const std::string before = ReadHost(HklmFile());
+  const std::string before = ReadHostFile(HklmFile());
   const std::string blocker = HklmFile() + ".tmp." + std::to_string(::getpid()) + "." +
                               std::to_string(static_cast<unsigned long>(::gettid()));
   ASSERT_EQ(::mkdir(blocker.c_str(), 0755), 0);
   EXPECT_NE(k.SetString("New", "2"), ERROR_SUCCESS);
   ::rmdir(blocker.c_str());
-  EXPECT_EQ(ReadHost(HklmFile()), before);
+  EXPECT_EQ(ReadHostFile(HklmFile()), before);
 }
 
 TEST_F(RegistryTest, ConcurrentWritersInSeveralProcessesLoseNothing) {

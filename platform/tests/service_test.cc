@@ -7,9 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -20,21 +18,12 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/testing/temp_network.h"
+#include "platform/tests/fake_service_logs.h"
 
 namespace plat {
 namespace {
 
 constexpr DWORD kWaitMs = 10000;
-
-// A process that ended but was not yet reaped by its parent counts as ended.
-bool Running(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
-  std::getline(in, stat);
-  const size_t paren = stat.rfind(')');
-  return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z' &&
-         stat[paren + 2] != 'X';
-}
 
 class ServiceTest : public ::testing::Test {
  protected:
@@ -50,24 +39,9 @@ class ServiceTest : public ::testing::Test {
       if (DWORD pid = service.ProcessId(); pid != 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
     }
     // A stopped service still writes its last lines; let it finish before
-    // the network folder goes.
-    for (const auto& entry : std::filesystem::directory_iterator(net_->network())) {
-      if (entry.path().extension() != ".log") continue;
-      for (const auto& line : LogLines(entry.path().stem().string())) {
-        if (line.rfind("pid=", 0) != 0) continue;
-        const pid_t pid = std::stoi(line.substr(4));
-        for (int i = 0; i < 250 && Running(pid); ++i) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        // One the manager lost track of (a failed test) is still ours: its
-        // command line names our log.
-        std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
-        const std::string command((std::istreambuf_iterator<char>(cmdline)), {});
-        if (Running(pid) && command.find(entry.path().string()) != std::string::npos) {
-          ::kill(pid, SIGKILL);
-        }
-      }
-    }
+    // the network folder goes. One the manager lost track of (a failed test)
+    // is still ours: its command line names our log.
+    testing::AwaitFakeServices(net_->network(), /*killStragglers=*/true);
   }
 
   std::string LogFile(const std::string& tag) const { return net_->network() + "/" + tag + ".log"; }

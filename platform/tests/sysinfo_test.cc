@@ -13,6 +13,7 @@
 #include "platform/machine.h"
 #include "platform/path.h"
 #include "platform/registry.h"
+#include "platform/testing/calendar.h"
 #include "platform/testing/temp_network.h"
 #include "platform/version_record.h"
 
@@ -20,13 +21,7 @@ namespace plat {
 namespace {
 
 std::tm Date(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
+  std::tm t = testing::CalendarTime(year, month, day, hour, minute, second);
   ::timegm(&t);  // fills in the weekday
   return t;
 }

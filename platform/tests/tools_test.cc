@@ -1,76 +1,26 @@
 // The administrator tools, run as the real programs a user starts.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
-
-extern char** environ;
 
 namespace plat {
 namespace {
 
 constexpr const char* kServiceKey = "Software\\Quillfen Technologies\\Portulon\\Service";
 
-std::string ReadHost(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
+using Result = testing::ToolResult;
 
 class ToolsTest : public ::testing::Test {
  protected:
-  // Runs build/bin/<program> with `args`; stdin is empty. `unset` names
-  // environment variables the tool must not see.
-  Result Run(const std::string& program, const std::vector<std::string>& args,
-             const std::vector<std::string>& unset = {}) {
-    const std::string outFile = net.network() + "/stdout", errFile = net.network() + "/stderr";
-    std::vector<std::string> argv = {testing::BinDir() + "/" + program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> argp;
-    for (auto& a : argv) argp.push_back(a.data());
-    argp.push_back(nullptr);
-    std::vector<char*> envp;
-    for (char** e = environ; *e; ++e) {
-      bool keep = true;
-      for (const auto& u : unset) keep = keep && std::strncmp(*e, (u + "=").c_str(), u.size() + 1) != 0;
-      if (keep) envp.push_back(*e);
-    }
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    Result r;
-    const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-      ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
-      return r;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = ReadHost(outFile);
-    r.err = ReadHost(errFile);
-    return r;
+  static Result Run(const std::string& program, const std::vector<std::string>& args,
+                    const std::vector<std::string>& unset = {}) {
+    return testing::RunTool(program, args, unset);
   }
   Result Reg(const std::vector<std::string>& args) { return Run("reg", args); }
 

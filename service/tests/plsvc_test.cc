@@ -22,6 +22,7 @@
 #include "service/event_report.h"
 #include "service/service_process.h"
 #include "service/tests/console_plsvc.h"
+#include "service/tests/installed_plsvc.h"
 
 namespace svc {
 namespace {
@@ -29,31 +30,7 @@ namespace {
 using namespace std::chrono_literals;
 using plat::DWORD;
 
-// plsvc installed as the installer puts it: C:\Program Files\Portulon\plsvc.exe.
-void InstallService(const plat::testing::TempNetwork& net) {
-  const std::string folder = net.DriveC("Program Files/Portulon");
-  std::filesystem::create_directories(folder);
-  std::filesystem::create_symlink(plat::testing::BinDir() + "/plsvc", folder + "/plsvc.exe");
-  plat::ServiceManager scm;
-  ASSERT_EQ(plat::ServiceManager::Open("", &scm), plat::ERROR_SUCCESS);
-  plat::ServiceConfig config;
-  config.name = "Portulon";
-  config.displayName = "Portulon";
-  config.type = plat::SERVICE_WIN32_OWN_PROCESS;
-  config.startType = plat::SERVICE_AUTO_START;
-  config.errorControl = plat::SERVICE_ERROR_NORMAL;
-  config.binaryPath = "C:\\Program Files\\Portulon\\plsvc.exe";
-  plat::ServiceHandle service;
-  ASSERT_EQ(scm.CreateService(config, "", &service), plat::ERROR_SUCCESS);
-}
-
-plat::ServiceHandle OpenPortulon() {
-  plat::ServiceManager scm;
-  plat::ServiceHandle service;
-  EXPECT_EQ(plat::ServiceManager::Open("", &scm), plat::ERROR_SUCCESS);
-  EXPECT_EQ(scm.OpenService("portulon", &service), plat::ERROR_SUCCESS);
-  return service;
-}
+using testing::OpenPortulon;
 
 std::vector<plat::EventRecord> PortulonEvents() {
   plat::EventLogReader reader;
@@ -92,7 +69,7 @@ class PlsvcServiceTest : public ::testing::Test {
   plat::testing::TempNetwork& Network(
       const plat::MachineConfig& c = plat::testing::TempNetwork::DefaultConfig("SRV1")) {
     net_ = std::make_unique<plat::testing::TempNetwork>(c);
-    InstallService(*net_);
+    testing::InstallPlsvc(*net_);
     return *net_;
   }
 

@@ -21,6 +21,7 @@
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
+#include "platform/testing/calendar.h"
 #include "platform/testing/temp_network.h"
 #include "service/service_context.h"
 #include "service/settings.h"
@@ -32,14 +33,7 @@ inline constexpr const char* kAnn = "DOM\\ann";
 
 // Local time of the current machine (bias 0 unless a test changes it).
 inline std::time_t At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  return plat::FromLocalTime(t);
+  return plat::FromLocalTime(plat::testing::CalendarTime(year, month, day, hour, minute, second));
 }
 
 class PolicyTest : public ::testing::Test {

@@ -26,6 +26,7 @@
 #include "service/ras_server.h"
 #include "service/service_context.h"
 #include "service/settings.h"
+#include "service/tests/installed_plsvc.h"
 
 namespace svc {
 namespace {
@@ -40,18 +41,7 @@ constexpr const char* kLoggedIn = "C:\\PLData\\portulon.tmp";
 // The Portulon service installed as the installer puts it, with its data
 // folder published as PL_NT_DB and one user with a profile.
 void InstallPortulon(const plat::testing::TempNetwork& net) {
-  const std::string folder = net.DriveC("Program Files/Portulon");
-  std::filesystem::create_directories(folder);
-  std::filesystem::create_symlink(plat::testing::BinDir() + "/plsvc", folder + "/plsvc.exe");
-  plat::ServiceManager scm;
-  ASSERT_EQ(plat::ServiceManager::Open("", &scm), plat::ERROR_SUCCESS);
-  plat::ServiceConfig config;
-  config.name = "Portulon";
-  config.displayName = "Portulon";
-  config.startType = plat::SERVICE_AUTO_START;
-  config.binaryPath = "C:\\Program Files\\Portulon\\plsvc.exe";
-  ASSERT_EQ(scm.CreateService(config, "", nullptr), plat::ERROR_SUCCESS);
-
+  ASSERT_NO_FATAL_FAILURE(testing::InstallPlsvc(net));
   ASSERT_EQ(plat::CreateDirectory("C:\\PLData"), plat::ERROR_SUCCESS);
   ASSERT_EQ(plat::CreateDirectory("C:\\PLData\\LogData"), plat::ERROR_SUCCESS);
   ASSERT_EQ(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", "Path=C:\\PLData"), plat::ERROR_SUCCESS);
@@ -64,17 +54,9 @@ void InstallPortulon(const plat::testing::TempNetwork& net) {
   ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\bob", "MaxSessionTime", "3600"), plat::ERROR_SUCCESS);
 }
 
-plat::ServiceHandle Portulon() {
-  plat::ServiceManager scm;
-  plat::ServiceHandle service;
-  EXPECT_EQ(plat::ServiceManager::Open("", &scm), plat::ERROR_SUCCESS);
-  EXPECT_EQ(scm.OpenService("Portulon", &service), plat::ERROR_SUCCESS);
-  return service;
-}
-
 // Starts plsvc as a service and waits until its pipe answers.
 void StartPortulon() {
-  plat::ServiceHandle service = Portulon();
+  plat::ServiceHandle service = testing::OpenPortulon();
   ASSERT_EQ(service.Start(), plat::ERROR_SUCCESS);
   for (int i = 0; i < 200; ++i) {
     std::string reply;
@@ -86,9 +68,9 @@ void StartPortulon() {
 
 // A service stops after a 4 s pause; the tests need not wait for it.
 void KillPortulon() {
-  if (const plat::DWORD pid = Portulon().ProcessId(); pid != 0) {
+  if (const plat::DWORD pid = testing::OpenPortulon().ProcessId(); pid != 0) {
     ::kill(static_cast<pid_t>(pid), SIGKILL);
-    plat::WaitForServiceState(Portulon(), plat::SERVICE_STOPPED, 10000);
+    plat::WaitForServiceState(testing::OpenPortulon(), plat::SERVICE_STOPPED, 10000);
   }
 }
 

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "platform/errors.h"
 #include "platform/module.h"
@@ -72,12 +70,7 @@ class PlRasTest : public ::testing::Test {
     return accept_(&port, &stats, params);
   }
 
-  std::string TraceText() const {
-    std::ifstream in(net_.DriveC("qcl_trace_plras.txt"));
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string TraceText() const { return plat::testing::ReadHostFile(net_.DriveC("qcl_trace_plras.txt")); }
 
   plat::testing::TempNetwork net_;
   plat::Module hook_;
