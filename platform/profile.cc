@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <unordered_map>
 
 #include "platform/errors.h"
@@ -176,7 +177,18 @@ struct Section {
   }
 };
 
+// Lets a writer of this process change cached data in place only while no
+// reader of this process is looking at it. A copy of the data gets a gate of
+// its own.
+struct ReaderGate {
+  ReaderGate() = default;
+  ReaderGate(const ReaderGate&) {}
+  ReaderGate& operator=(const ReaderGate&) { return *this; }
+  mutable std::shared_mutex mutex;  // shared: readers; exclusive: an in-place change
+};
+
 struct ProfileData {
+  ReaderGate gate;
   std::vector<Section> sections;  // [0] holds the lines before the first header
   NameIndex index;                // first live section of each name
   std::string eol = "\n";         // line ending for lines we add: the file's own
@@ -668,14 +680,20 @@ DWORD ModifyProfile(const std::string& host, const std::vector<ProfileChange>& c
   const FileIdentity id = IdentityOf(st);
 
   ParseCache::Entry entry;
+  // Keeps the data alive until the gate below is released, whoever evicts it
+  // from the cache meanwhile.
+  std::shared_ptr<ProfileData> keep;
+  std::unique_lock<std::shared_mutex> inPlace;
   if (!Cache().Take(host, id, &entry)) {
     entry = ParseCache::Entry{};
     DWORD err = ParseOpenFile(lock.fd(), st, &entry.data);
     if (err == ERROR_READ_FAULT) err = ERROR_SHARING_VIOLATION;  // changed behind our lock
     if (err != ERROR_SUCCESS) return err;
-  } else if (entry.data.use_count() > 1) {
+  } else {
+    keep = entry.data;
+    inPlace = std::unique_lock<std::shared_mutex>(keep->gate.mutex, std::try_to_lock);
     // A reader of this process still looks at it: change a copy.
-    entry.data = std::make_shared<ProfileData>(*entry.data);
+    if (!inPlace.owns_lock()) entry.data = std::make_shared<ProfileData>(*entry.data);
   }
 
   ProfileData& data = *entry.data;
@@ -712,12 +730,28 @@ DWORD ApplyChecked(std::string_view file, const std::vector<ProfileChange>& chan
 
 // ----------------------------------------------------------------- reads
 
-std::shared_ptr<const ProfileData> Load(std::string_view file) {
+// A parsed file held for reading: a writer of this process changes it in
+// place only once no such view is left.
+class ProfileView {
+ public:
+  ProfileView() = default;
+  explicit ProfileView(std::shared_ptr<const ProfileData> data)
+      : data_(std::move(data)), reading_(data_->gate.mutex) {}
+  explicit operator bool() const { return data_ != nullptr; }
+  const ProfileData* operator->() const { return data_.get(); }
+  const ProfileData& operator*() const { return *data_; }
+
+ private:
+  std::shared_ptr<const ProfileData> data_;
+  std::shared_lock<std::shared_mutex> reading_;
+};
+
+ProfileView Load(std::string_view file) {
   std::string host;
-  if (ResolvePath(file, &host) != ERROR_SUCCESS) return nullptr;
+  if (ResolvePath(file, &host) != ERROR_SUCCESS) return ProfileView();
   std::shared_ptr<const ProfileData> data;
-  if (LoadProfile(host, &data) != ERROR_SUCCESS) return nullptr;
-  return data;
+  if (LoadProfile(host, &data) != ERROR_SUCCESS || !data) return ProfileView();
+  return ProfileView(std::move(data));
 }
 
 // The value of a key; false when file, section or key are missing.
@@ -921,7 +955,7 @@ unsigned GetPrivateProfileInt(const char* section, const char* key, int defaultV
 }
 
 DWORD GetPrivateProfileSectionNames(char* buffer, DWORD size, const char* fileName) {
-  const auto data = fileName ? Load(fileName) : nullptr;
+  const auto data = fileName ? Load(fileName) : ProfileView();
   if (!data) return CopyList({}, buffer, size);
   return CopyList(SectionNames(*data), buffer, size);
 }

@@ -3,6 +3,8 @@
 // RASSAPI.DLL. A scripted pipe stands in for the Portulon service.
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -25,15 +27,29 @@ using testing::RunTool;
 using testing::ScriptedPipeServer;
 using testing::SystemEvents;
 
-// The Portulon service's answers: admission "00" or "10", addresses "20" or "3<n>".
-struct Answers {
-  std::string admission = "00";
-  std::string address = "20";
+// The Portulon service's answers: admission "00" or "10", addresses "20" or
+// "3<n>". The test changes them while the pipe thread answers.
+class Answers {
+ public:
+  void SetAdmission(std::string reply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    admission_ = std::move(reply);
+  }
+  void SetAddress(std::string reply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    address_ = std::move(reply);
+  }
   std::string Reply(const std::string& message) const {
-    if (message.rfind("0,", 0) == 0) return admission;
-    if (message.rfind("2,", 0) == 0) return address;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (message.rfind("0,", 0) == 0) return admission_;
+    if (message.rfind("2,", 0) == 0) return address_;
     return "00";
   }
+
+ private:
+  mutable std::mutex mutex_;  // guards both replies
+  std::string admission_ = "00";
+  std::string address_ = "20";
 };
 
 class RassvcTest : public ::testing::Test {
@@ -114,7 +130,7 @@ TEST_F(RassvcTest, DialAsksForTheAddressThenAdmitsAndHangUpReportsTheCounts) {
 TEST_F(RassvcTest, TheServicesAnswersDecideAdmissionAndAddress) {
   StartWithHook();
   // A static address: the service answers in the remote-access order.
-  answers_.address = "3" + std::to_string(static_cast<std::int32_t>(0x0501A8C0));  // 192.168.1.5
+  answers_.SetAddress("3" + std::to_string(static_cast<std::int32_t>(0x0501A8C0)));  // 192.168.1.5
   const auto fixed = Rasctl({"dial", "COM2", "DOM\\bob", "--wksta", "BOBPC"});
   ASSERT_EQ(fixed.code, 0) << fixed.err;
   EXPECT_EQ(fixed.out, "COM2: DOM\\bob admitted, address 192.168.1.5\n");
@@ -122,15 +138,15 @@ TEST_F(RassvcTest, TheServicesAnswersDecideAdmissionAndAddress) {
   EXPECT_EQ(Messages()[0], "2,COM2,bob,*,*,167772171,0");
   EXPECT_EQ(WithoutTime(Messages()[1]), "0,COM2,DOM\\bob,BOBPC,T,0,0");
 
-  answers_.address = "20";
-  answers_.admission = "10";
+  answers_.SetAddress("20");
+  answers_.SetAdmission("10");
   const auto refused = Rasctl({"dial", "COM3", "DOM\\eve", "--computer", "?unknown"});
   EXPECT_EQ(refused.code, 1);
   EXPECT_EQ(refused.out, "COM3: DOM\\eve refused\n");
   EXPECT_EQ(WithoutTime(Messages()[3]), "0,COM3,DOM\\eve,*,T,0,0");
   EXPECT_NE(Rasctl({"ports"}).out.find("COM3   listening"), std::string::npos);
 
-  answers_.admission = "00";
+  answers_.SetAdmission("00");
   ASSERT_EQ(Rasctl({"dial", "COM3", "DOM\\eve", "--computer", "EVEPC", "--callback", "555-0100"}).code, 0);
   EXPECT_EQ(WithoutTime(Messages()[5]), "0,COM3,DOM\\eve,EVEPC,T,0,0");
   ASSERT_EQ(Rasctl({"hangup", "COM3"}).code, 0);
