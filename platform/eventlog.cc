@@ -220,13 +220,7 @@ bool ParseTime(std::string_view s, DWORD* t) {
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) {
     return false;
   }
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
+  std::tm tm = CalendarTime(year, month, day, hour, minute, second);
   const std::time_t value = ::timegm(&tm);
   if (value < 0 || value > static_cast<std::time_t>(0xFFFFFFFFu)) return false;
   *t = static_cast<DWORD>(value);

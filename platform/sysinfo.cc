@@ -464,4 +464,15 @@ DWORD GetFileVersionInfo(std::string_view fileName, FileVersionInfo* info) {
   return ReadVersionRecord(host, info);
 }
 
+std::tm CalendarTime(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  return t;
+}
+
 }  // namespace plat

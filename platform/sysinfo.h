@@ -48,6 +48,10 @@ std::time_t Now();
 // Local time of the current machine: UTC minus its time-zone bias (registry
 // TimeZoneInformation\Bias, minutes). The fields are those of struct tm.
 std::tm LocalTime(std::time_t t);
+// A broken-down time with only these fields set (month from 1 to 12); the
+// weekday and the day of the year are left at zero.
+std::tm CalendarTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
 // Inverse of LocalTime.
 std::time_t FromLocalTime(const std::tm& local);
 

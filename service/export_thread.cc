@@ -22,8 +22,6 @@ namespace svc {
 namespace {
 
 constexpr const char* kLabel = "ExportThread";
-constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 bool Digits(std::string_view s) {
   if (s.empty()) return false;
@@ -59,14 +57,15 @@ bool ParseLogDayName(std::string_view name, std::tm* date) {
   if (!Digits(year) || !Digits(day)) return false;
   int m = -1;
   for (int i = 0; i < 12; ++i) {
-    if (plat::EqualsIgnoringCase(month, kMonths[i])) m = i;
+    // Daily log names always carry the US-English abbreviations.
+    if (plat::EqualsIgnoringCase(
+            month, plat::GetLocaleInfo(plat::LOCALE_US_ENGLISH, plat::LOCALE_SABBREVMONTHNAME1 + i))) {
+      m = i;
+    }
   }
   const int d = std::stoi(std::string(day));
   if (m < 0 || d < 1 || d > 31) return false;
-  *date = std::tm{};
-  date->tm_year = std::stoi(std::string(year)) - 1900;
-  date->tm_mon = m;
-  date->tm_mday = d;
+  *date = plat::CalendarTime(std::stoi(std::string(year)), m + 1, d);
   return true;
 }
 
