@@ -7,10 +7,12 @@
 #include <cctype>
 #include <cerrno>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/errors.h"
 #include "platform/machine.h"
+#include "platform/posix_fd.h"
 #include "platform/registry.h"
 
 namespace plat {
@@ -139,23 +141,80 @@ DWORD LookupShare(std::string_view machine, std::string_view share, std::string*
   return ERROR_BAD_NET_NAME;
 }
 
-DWORD ResolveUnc(std::string_view path, std::string* hostPath) {
-  std::string machine, share, rest;
-  if (!SplitUncPath(path, &machine, &share, &rest) || share.empty()) return ERROR_BAD_NETPATH;
+// A share's folder found once, good while the machine's HKLM hive (which holds
+// the share table) is the same file version and the machine is not down. A
+// data file on a share is opened many times per second; looking the share up
+// afresh each time meant a dozen file-system calls and a hive lookup.
+struct ShareFolder {
+  std::string root;       // the machine folder
+  std::string hostPath;   // the share's folder on the host
+  posix::FileIdentity hive;
+};
+
+class ShareFolderCache {
+ public:
+  bool Find(const std::string& key, ShareFolder* out) {
+    ShareFolder entry;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = entries_.find(key);
+      if (it == entries_.end()) return false;
+      entry = it->second;
+    }
+    posix::FileIdentity hive;
+    if (!posix::IdentityOfPath(RegistryDir(entry.root) + "/HKLM.reg", &hive) || !(hive == entry.hive) ||
+        IsMachineDown(entry.root)) {
+      return false;
+    }
+    *out = std::move(entry);
+    return true;
+  }
+  void Put(const std::string& key, ShareFolder entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (entries_.size() > 256) entries_.clear();
+    entries_.insert_or_assign(key, std::move(entry));
+  }
+
+ private:
+  std::mutex mutex_;  // guards entries_
+  std::unordered_map<std::string, ShareFolder> entries_;  // "network|machine|share", lower case
+};
+
+ShareFolderCache& ShareFolders() {
+  static ShareFolderCache cache;
+  return cache;
+}
+
+DWORD ResolveShare(const std::string& machine, const std::string& share, ShareFolder* out) {
+  const std::string key = NetworkRoot() + "|" + ToLowerAscii(machine) + "|" + ToLowerAscii(share);
+  if (ShareFolders().Find(key, out)) return ERROR_SUCCESS;
   std::string root;
   if (DWORD err = FindMachine(machine, &root, true); err != ERROR_SUCCESS) return err;
+  // The hive's identity is taken before the lookup: a change made meanwhile
+  // makes the entry stale at once rather than hiding it.
+  posix::FileIdentity hive;
+  const bool haveHive = posix::IdentityOfPath(RegistryDir(root) + "/HKLM.reg", &hive);
   std::string sharePath;
   if (DWORD err = LookupShare(machine, share, &sharePath); err != ERROR_SUCCESS) return err;
   if (!IsDrivePath(sharePath)) return ERROR_BAD_NET_NAME;
-
-  std::vector<std::string> restParts = SplitComponents(rest);
-  if (!Normalize(&restParts, true)) return ERROR_ACCESS_DENIED;
   std::string shareHost;
   if (DWORD err = ResolveDrive(sharePath[0], sharePath.substr(2), root, &shareHost);
       err != ERROR_SUCCESS) {
     return err;
   }
-  *hostPath = WalkIgnoringCase(shareHost, restParts);
+  *out = ShareFolder{root, shareHost, hive};
+  if (haveHive) ShareFolders().Put(key, *out);
+  return ERROR_SUCCESS;
+}
+
+DWORD ResolveUnc(std::string_view path, std::string* hostPath) {
+  std::string machine, share, rest;
+  if (!SplitUncPath(path, &machine, &share, &rest) || share.empty()) return ERROR_BAD_NETPATH;
+  ShareFolder folder;
+  if (DWORD err = ResolveShare(machine, share, &folder); err != ERROR_SUCCESS) return err;
+  std::vector<std::string> restParts = SplitComponents(rest);
+  if (!Normalize(&restParts, true)) return ERROR_ACCESS_DENIED;
+  *hostPath = WalkIgnoringCase(folder.hostPath, restParts);
   return ERROR_SUCCESS;
 }
 

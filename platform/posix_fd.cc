@@ -9,6 +9,18 @@
 
 namespace plat::posix {
 
+FileIdentity IdentityOf(const struct stat& st) {
+  return FileIdentity{st.st_dev, st.st_ino, st.st_size,
+                      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+bool IdentityOfPath(const std::string& hostPath, FileIdentity* id) {
+  struct stat st;
+  if (::stat(hostPath.c_str(), &st) != 0) return false;
+  *id = IdentityOf(st);
+  return true;
+}
+
 void UniqueFd::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;

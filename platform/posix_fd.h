@@ -3,6 +3,10 @@
 // transfers. For code inside platform/ only.
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -36,6 +40,21 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// What tells one version of a file from another for the parse caches: the
+// inode (never reused while a cache keeps the file open), size and
+// modification time in nanoseconds.
+struct FileIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  std::int64_t mtimeNs = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+FileIdentity IdentityOf(const struct stat& st);
+// The identity of the file `hostPath` names (following links); false when it
+// cannot be had.
+bool IdentityOfPath(const std::string& hostPath, FileIdentity* id);
 
 // Writes all of `data` at the descriptor's position.
 DWORD WriteFully(int fd, std::string_view data);

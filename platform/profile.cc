@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -104,6 +105,12 @@ struct Section {
   bool hasHeader = false;  // false for the lines before the first header and for deleted sections
   std::vector<KeyLine> keys;
   NameIndex keyIndex;  // only for large sections
+  uint64_t offset = 0;  // where `text` starts in the file
+  // A section whose name comes again further down (a record file appends
+  // that way): on its first part, the index of every part in file order and
+  // each key's first part. Ordinary reads see the first part only.
+  std::vector<uint32_t> parts;
+  NameIndex partOfKey;
 
   std::string_view KeyName(const KeyLine& k) const {
     return std::string_view(text).substr(k.nameOff, k.nameLen);
@@ -132,37 +139,10 @@ struct Section {
   void Parse() {
     keys.clear();
     keyIndex.clear();
-    const std::string_view t(text);
     size_t pos = HeaderEnd();
-    while (pos < t.size()) {
-      const size_t nl = t.find('\n', pos);
-      const size_t next = nl == t.npos ? t.size() : nl + 1;
-      size_t end = nl == t.npos ? t.size() : nl;
-      if (end > pos && t[end - 1] == '\r') --end;
-      size_t b = pos;
-      while (b < end && IsBlank(t[b])) ++b;
-      if (b < end && t[b] != ';') {
-        const size_t eq = t.find('=', b);
-        if (eq < end) {
-          const std::string_view name = Trim(t.substr(b, eq - b));
-          const std::string_view value = Trim(t.substr(eq + 1, end - eq - 1));
-          if (!name.empty()) {
-            keys.push_back(KeyLine{static_cast<uint32_t>(pos), static_cast<uint32_t>(end),
-                                   static_cast<uint32_t>(next),
-                                   static_cast<uint32_t>(name.data() - t.data()),
-                                   static_cast<uint32_t>(name.size()),
-                                   static_cast<uint32_t>(value.data() - t.data()),
-                                   static_cast<uint32_t>(value.size()), true});
-          }
-        }
-      }
-      pos = next;
-    }
+    while (pos < text.size()) pos = ParseLine(pos);
     if (keys.size() > kKeyIndexThreshold) {
-      keyIndex.reserve(keys.size());
-      for (uint32_t i = 0; i < keys.size(); ++i) {
-        keys[i].first = keyIndex.try_emplace(std::string(KeyName(keys[i])), i).second;
-      }
+      BuildKeyIndex();
     } else {
       for (size_t i = 0; i < keys.size(); ++i) {
         for (size_t j = 0; j < i; ++j) {
@@ -173,6 +153,66 @@ struct Section {
           }
         }
       }
+    }
+  }
+
+  // Adds `line` (ending in a line break) to the end of the text and indexes
+  // it, without parsing the rest again.
+  void AppendLine(std::string_view line) {
+    const size_t pos = text.size();
+    text.append(line);
+    const size_t before = keys.size();
+    ParseLine(pos);
+    if (keys.size() == before) return;
+    KeyLine& k = keys.back();
+    if (!keyIndex.empty()) {
+      k.first = keyIndex.try_emplace(std::string(KeyName(k)), static_cast<uint32_t>(keys.size() - 1)).second;
+    } else if (keys.size() > kKeyIndexThreshold) {
+      BuildKeyIndex();
+    } else {
+      k.first = true;
+      for (size_t j = 0; j + 1 < keys.size(); ++j) {
+        if (keys[j].nameLen == k.nameLen && EqualsIgnoringCase(KeyName(keys[j]), KeyName(k))) {
+          k.first = false;
+          break;
+        }
+      }
+    }
+  }
+
+ private:
+  // Indexes the line at `pos` when it is a key line; returns the next line's start.
+  size_t ParseLine(size_t pos) {
+    const std::string_view t(text);
+    const size_t nl = t.find('\n', pos);
+    const size_t next = nl == t.npos ? t.size() : nl + 1;
+    size_t end = nl == t.npos ? t.size() : nl;
+    if (end > pos && t[end - 1] == '\r') --end;
+    size_t b = pos;
+    while (b < end && IsBlank(t[b])) ++b;
+    if (b < end && t[b] != ';') {
+      const size_t eq = t.find('=', b);
+      if (eq < end) {
+        const std::string_view name = Trim(t.substr(b, eq - b));
+        const std::string_view value = Trim(t.substr(eq + 1, end - eq - 1));
+        if (!name.empty()) {
+          keys.push_back(KeyLine{static_cast<uint32_t>(pos), static_cast<uint32_t>(end),
+                                 static_cast<uint32_t>(next),
+                                 static_cast<uint32_t>(name.data() - t.data()),
+                                 static_cast<uint32_t>(name.size()),
+                                 static_cast<uint32_t>(value.data() - t.data()),
+                                 static_cast<uint32_t>(value.size()), true});
+        }
+      }
+    }
+    return next;
+  }
+
+  void BuildKeyIndex() {
+    keyIndex.clear();
+    keyIndex.reserve(keys.size());
+    for (uint32_t i = 0; i < keys.size(); ++i) {
+      keys[i].first = keyIndex.try_emplace(std::string(KeyName(keys[i])), i).second;
     }
   }
 };
@@ -194,6 +234,7 @@ struct ProfileData {
   std::string eol = "\n";         // line ending for lines we add: the file's own
   bool duplicateSections = false;
   size_t deadSections = 0;
+  uint64_t size = 0;              // of the file: every section's text
 
   const Section* Find(std::string_view name) const {
     auto it = index.find(name);
@@ -204,13 +245,48 @@ struct ProfileData {
     return it == index.end() ? nullptr : &sections[it->second];
   }
 
+  // The key line of `key` in any part of the section that `first` begins,
+  // with the part that holds it.
+  const KeyLine* FindInParts(const Section& first, std::string_view key, const Section** part) const {
+    if (first.parts.empty()) {
+      *part = &first;
+      return first.FindKey(key);
+    }
+    auto it = first.partOfKey.find(key);
+    if (it == first.partOfKey.end()) return nullptr;
+    *part = &sections[it->second];
+    return (*part)->FindKey(key);
+  }
+
   void RebuildIndex() {
     index.clear();
     duplicateSections = false;
+    for (auto& s : sections) {
+      s.parts.clear();
+      s.partOfKey.clear();
+    }
     for (uint32_t i = 0; i < sections.size(); ++i) {
       const Section& s = sections[i];
       if (!s.hasHeader || s.name.empty()) continue;
-      if (!index.try_emplace(s.name, i).second) duplicateSections = true;
+      auto [it, added] = index.try_emplace(s.name, i);
+      if (added) continue;
+      duplicateSections = true;
+      Section& first = sections[it->second];
+      if (first.parts.empty()) first.parts.push_back(it->second);
+      first.parts.push_back(i);
+    }
+    for (auto& first : sections) {
+      for (const uint32_t p : first.parts) {
+        for (const auto& k : sections[p].keys) first.partOfKey.try_emplace(std::string(sections[p].KeyName(k)), p);
+      }
+    }
+  }
+
+  void RecomputeOffsets() {
+    size = 0;
+    for (auto& s : sections) {
+      s.offset = size;
+      size += s.text.size();
     }
   }
 };
@@ -248,6 +324,7 @@ ProfileData ParseProfile(std::string_view text) {
   d.sections.back().text.assign(text.substr(start));
   for (auto& s : d.sections) s.Parse();
   d.RebuildIndex();
+  d.RecomputeOffsets();
   return d;
 }
 
@@ -255,32 +332,70 @@ ProfileData ParseProfile(std::string_view text) {
 // -------------------------------------------------------------- changes
 
 // Changes arrive validated, with names trimmed.
+//
+// A change records how the file must be written: most changes to a file that
+// is already large either replace a line by one of the same length (a counter
+// that keeps its width) or add lines at the very end (a new record). Those go
+// to the file where they stand; anything else rewrites the whole file.
+struct WritePlan {
+  bool rewrite = false;
+  // Bytes to put at an offset: in place of as many bytes, or at the old end.
+  std::vector<std::pair<uint64_t, std::string>> writes;
 
-void EnsureEndsWithLineBreak(ProfileData& d) {
-  for (size_t i = d.sections.size(); i-- > 0;) {
-    Section& s = d.sections[i];
-    if (s.text.empty()) continue;
-    if (s.text.back() != '\n') {
-      s.text += d.eol;
-      s.Parse();
-    }
-    return;
+  void Rewrite() {
+    rewrite = true;
+    writes.clear();
   }
+  void Put(uint64_t offset, std::string_view bytes) {
+    if (!rewrite) writes.emplace_back(offset, std::string(bytes));
+  }
+};
+
+// Files from this size on have shorter values padded to be written in place.
+constexpr uint64_t kPadFileSize = 64 * 1024;
+
+// The last section that holds any text: the one the file ends with.
+Section* LastSection(ProfileData& d) {
+  for (size_t i = d.sections.size(); i-- > 0;) {
+    if (!d.sections[i].text.empty()) return &d.sections[i];
+  }
+  return nullptr;
 }
 
-bool SetKey(ProfileData& d, std::string_view section, std::string_view key, std::string_view value) {
+void EnsureEndsWithLineBreak(ProfileData& d, WritePlan& plan) {
+  Section* s = LastSection(d);
+  if (!s || s->text.back() == '\n') return;
+  plan.Put(d.size, d.eol);
+  s->text += d.eol;
+  d.size += d.eol.size();
+  s->Parse();
+}
+
+// Adds a section holding one line at the end of the file; returns its index.
+uint32_t AppendSection(ProfileData& d, std::string_view section, std::string_view line,
+                       WritePlan& plan) {
+  EnsureEndsWithLineBreak(d, plan);
+  Section n;
+  n.hasHeader = true;
+  n.name.assign(section);
+  n.text.reserve(section.size() + line.size() + 4);
+  n.text.append("[").append(section).append("]").append(d.eol).append(line);
+  n.Parse();
+  n.offset = d.size;
+  plan.Put(d.size, n.text);
+  d.size += n.text.size();
+  d.sections.push_back(std::move(n));
+  return static_cast<uint32_t>(d.sections.size() - 1);
+}
+
+bool SetKey(ProfileData& d, std::string_view section, std::string_view key, std::string_view value,
+            WritePlan& plan) {
   Section* s = d.Find(section);
   if (!s) {
-    EnsureEndsWithLineBreak(d);
-    Section n;
-    n.hasHeader = true;
-    n.name.assign(section);
-    n.text.reserve(section.size() + key.size() + value.size() + 8);
-    n.text.append("[").append(section).append("]").append(d.eol);
-    n.text.append(key).append("=").append(value).append(d.eol);
-    n.Parse();
-    d.sections.push_back(std::move(n));
-    d.index.try_emplace(std::string(section), static_cast<uint32_t>(d.sections.size() - 1));
+    std::string line;
+    line.append(key).append("=").append(value).append(d.eol);
+    const uint32_t i = AppendSection(d, section, line, plan);
+    d.index.try_emplace(std::string(section), i);
     return true;
   }
   if (const KeyLine* k = s->FindKey(key)) {
@@ -289,14 +404,38 @@ bool SetKey(ProfileData& d, std::string_view section, std::string_view key, std:
     line.reserve(k->nameLen + 1 + value.size());
     line.append(s->KeyName(*k)).append("=").append(value);
     const size_t at = k->line, len = k->lineEnd - k->line;
-    if (std::string_view(s->text).substr(at, len) == line) return false;
-    s->text.replace(at, len, line);
+    const std::string_view old = std::string_view(s->text).substr(at, len);
+    if (old == line) return false;
+    // In a large file a shorter line is padded with blanks, which reading
+    // trims, so that it can be written where it stands; a small file costs
+    // less to rewrite than to clutter.
+    if (line.size() < len && old.substr(0, line.size()) == line && Trim(old.substr(line.size())).empty()) {
+      return false;
+    }
+    if (line.size() < len && d.size >= kPadFileSize) line.append(len - line.size(), ' ');
+    if (line.size() == len) {
+      plan.Put(s->offset + at, line);
+      s->text.replace(at, len, line);
+    } else {
+      plan.Rewrite();
+      s->text.replace(at, len, line);
+    }
   } else {
     const size_t at = s->keys.empty() ? s->HeaderEnd() : s->keys.back().next;
     std::string line;
     if (at == s->text.size() && !s->text.empty() && s->text.back() != '\n') line += d.eol;
     line.append(key).append("=").append(value).append(d.eol);
+    if (s == LastSection(d) && at == s->text.size()) {
+      plan.Put(d.size, line);
+      d.size += line.size();
+    } else {
+      plan.Rewrite();
+    }
     s->text.insert(at, line);
+    s->Parse();
+    // The first part now holds the key: the parts' index must say so.
+    if (!s->parts.empty()) d.RebuildIndex();
+    return true;
   }
   s->Parse();
   return true;
@@ -304,7 +443,7 @@ bool SetKey(ProfileData& d, std::string_view section, std::string_view key, std:
 
 // Removes every line of the key in its section, so the key reads as missing
 // afterwards even when the file held it twice.
-bool DeleteKey(ProfileData& d, std::string_view section, std::string_view key) {
+bool DeleteKey(ProfileData& d, std::string_view section, std::string_view key, WritePlan& plan) {
   Section* s = d.Find(section);
   if (!s) return false;
   bool changed = false;
@@ -315,7 +454,11 @@ bool DeleteKey(ProfileData& d, std::string_view section, std::string_view key) {
       changed = true;
     }
   }
-  if (changed) s->Parse();
+  if (changed) {
+    plan.Rewrite();
+    s->Parse();
+    if (!s->parts.empty()) d.RebuildIndex();
+  }
   return changed;
 }
 
@@ -331,9 +474,10 @@ void RemoveSection(ProfileData& d, Section& s) {
 }
 
 // Removes every section of that name (duplicates included).
-bool DeleteSection(ProfileData& d, std::string_view section) {
+bool DeleteSection(ProfileData& d, std::string_view section, WritePlan& plan) {
   auto it = d.index.find(section);
   if (it == d.index.end()) return false;
+  plan.Rewrite();
   if (d.duplicateSections) {
     for (auto& s : d.sections) {
       if (s.hasHeader && EqualsIgnoringCase(s.name, section)) RemoveSection(d, s);
@@ -366,10 +510,75 @@ void Compact(ProfileData& d) {
   d.RebuildIndex();
 }
 
-bool ApplyChange(ProfileData& d, const ProfileChange& c) {
-  if (c.key.empty()) return DeleteSection(d, c.section);
-  if (!c.value) return DeleteKey(d, c.section, c.key);
-  return SetKey(d, c.section, c.key, *c.value);
+bool ApplyChange(ProfileData& d, const ProfileChange& c, WritePlan& plan) {
+  if (c.key.empty()) return DeleteSection(d, c.section, plan);
+  if (!c.value) return DeleteKey(d, c.section, c.key, plan);
+  return SetKey(d, c.section, c.key, *c.value, plan);
+}
+
+// A record under a key no part of the section holds yet, at the end of the
+// file: in the file's last section when that is a part of this one, else
+// under a new header of the same name.
+DWORD AppendRecord(ProfileData& d, std::string_view section, std::string_view key,
+                   std::string_view value, WritePlan& plan) {
+  auto it = d.index.find(section);
+  const bool exists = it != d.index.end();
+  uint32_t first = exists ? it->second : 0;
+  if (exists) {
+    const Section* part = nullptr;
+    if (d.FindInParts(d.sections[first], key, &part)) return ERROR_ALREADY_EXISTS;
+  }
+  std::string line;
+  line.append(key).append("=").append(value).append(d.eol);
+  EnsureEndsWithLineBreak(d, plan);
+  Section* last = LastSection(d);
+  uint32_t part = 0;
+  if (exists && last && last->hasHeader && EqualsIgnoringCase(last->name, section)) {
+    part = static_cast<uint32_t>(last - d.sections.data());
+    plan.Put(d.size, line);
+    d.size += line.size();
+    last->AppendLine(line);
+  } else {
+    part = AppendSection(d, section, line, plan);
+    if (!exists) {
+      d.index.try_emplace(std::string(section), part);
+      return ERROR_SUCCESS;
+    }
+    d.duplicateSections = true;
+    Section& head = d.sections[first];
+    if (head.parts.empty()) {
+      head.parts.push_back(first);
+      for (const auto& k : head.keys) head.partOfKey.try_emplace(std::string(head.KeyName(k)), first);
+    }
+    head.parts.push_back(part);
+  }
+  Section& head = d.sections[first];
+  if (!head.parts.empty()) head.partOfKey.try_emplace(std::string(key), part);
+  return ERROR_SUCCESS;
+}
+
+// Replaces the value of a key in whichever part of the section holds it.
+DWORD ReplaceRecord(ProfileData& d, std::string_view section, std::string_view key,
+                    std::string_view value, WritePlan& plan, bool* changed) {
+  auto it = d.index.find(section);
+  if (it == d.index.end()) return ERROR_FILE_NOT_FOUND;
+  const Section* found = nullptr;
+  if (!d.FindInParts(d.sections[it->second], key, &found)) return ERROR_FILE_NOT_FOUND;
+  Section& part = d.sections[static_cast<size_t>(found - d.sections.data())];
+  const KeyLine k = *part.FindKey(key);
+  std::string line;
+  line.append(part.KeyName(k)).append("=").append(value);
+  const size_t len = k.lineEnd - k.line;
+  if (line.size() < len && d.size >= kPadFileSize) line.append(len - line.size(), ' ');
+  if (line.size() == len) {
+    plan.Put(part.offset + k.line, line);
+  } else {
+    plan.Rewrite();
+  }
+  part.text.replace(k.line, len, line);
+  part.Parse();
+  *changed = true;
+  return ERROR_SUCCESS;
 }
 
 // Checks a change and trims its names as reading trims them.
@@ -399,18 +608,8 @@ DWORD Validate(const ProfileChange& in, ProfileChange* out) {
 using posix::UniqueFd;
 
 
-struct FileIdentity {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  int64_t mtimeNs = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-FileIdentity IdentityOf(const struct stat& st) {
-  return FileIdentity{st.st_dev, st.st_ino, st.st_size,
-                      static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
+using posix::FileIdentity;
+using posix::IdentityOf;
 
 // Parsed files of this process. Each entry keeps its file open: an inode
 // number cannot be reused while the inode is open, so (device, inode) never
@@ -527,6 +726,11 @@ DWORD LoadProfile(const std::string& host, std::shared_ptr<const ProfileData>* o
   for (int attempt = 0; attempt < 5; ++attempt) {
     UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) return ErrorFromErrno(errno);
+    // Writers change lines in place under their exclusive lock: reading under
+    // a shared one never sees half of such a change.
+    while (::flock(fd.get(), LOCK_SH) != 0) {
+      if (errno != EINTR) return ErrorFromErrno(errno);
+    }
     if (::fstat(fd.get(), &st) != 0) return ErrorFromErrno(errno);
     const FileIdentity id = IdentityOf(st);
     if (auto cached = Cache().Find(host, id)) {
@@ -537,6 +741,7 @@ DWORD LoadProfile(const std::string& host, std::shared_ptr<const ProfileData>* o
     err = ParseOpenFile(fd.get(), st, &data);
     if (err == ERROR_READ_FAULT) continue;
     if (err != ERROR_SUCCESS) return err;
+    ::flock(fd.get(), LOCK_UN);
     Cache().Put(host, ParseCache::Entry{id, data, std::move(fd), 0});
     *out = std::move(data);
     return ERROR_SUCCESS;
@@ -664,11 +869,44 @@ DWORD ReplaceFile(const std::string& host, const ProfileData& data, mode_t mode,
   return ERROR_SUCCESS;
 }
 
-// One locked read-modify-write of a file.
-DWORD ModifyProfile(const std::string& host, const std::vector<ProfileChange>& changes) {
-  bool creates = false;
-  for (const auto& c : changes) creates = creates || (!c.key.empty() && c.value);
+// Puts the planned lines where they belong in the file open on `fd`, whose
+// identity was `before`. The modification time is then set past the old one
+// by at least a nanosecond: the file keeps its inode and often its size, and
+// the clock that stamps writes is coarse, so without this another process
+// could take the changed file for the version it has cached.
+DWORD WriteInPlace(int fd, const WritePlan& plan, const FileIdentity& before, FileIdentity* after) {
+  for (const auto& [offset, bytes] : plan.writes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                 static_cast<off_t>(offset + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        const DWORD err = ErrorFromErrno(errno);
+        // An append cut short (a full disk) must not leave half a line.
+        if (::ftruncate(fd, before.size) != 0) return ErrorFromErrno(errno);
+        return err;
+      }
+      done += static_cast<size_t>(n);
+    }
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return ErrorFromErrno(errno);
+  if (IdentityOf(st).mtimeNs <= before.mtimeNs) {
+    const int64_t ns = before.mtimeNs + 1;
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)}};
+    if (::futimens(fd, times) != 0 || ::fstat(fd, &st) != 0) return ErrorFromErrno(errno);
+  }
+  *after = IdentityOf(st);
+  return ERROR_SUCCESS;
+}
 
+// What a caller changes in a profile: returns an error to leave the file as
+// it was, and sets `*changed` when there is anything to write.
+using Mutation = std::function<DWORD(ProfileData&, WritePlan&, bool* changed)>;
+
+// One locked read-modify-write of a file.
+DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutate) {
   FileLock lock;
   bool created = false;
   if (DWORD err = lock.Acquire(host, creates, &created); err != ERROR_SUCCESS) {
@@ -697,14 +935,28 @@ DWORD ModifyProfile(const std::string& host, const std::vector<ProfileChange>& c
   }
 
   ProfileData& data = *entry.data;
+  WritePlan plan;
   bool changed = false;
-  for (const auto& c : changes) changed = ApplyChange(data, c) || changed;
-  if (!changed) {
-    if (entry.pin.valid()) Cache().Put(host, std::move(entry));
+  if (DWORD err = mutate(data, plan, &changed); err != ERROR_SUCCESS || !changed) {
+    // Untouched data goes back into the cache; after a refused change it may
+    // be half changed, so it is dropped.
+    if (err == ERROR_SUCCESS && entry.pin.valid()) Cache().Put(host, std::move(entry));
+    if (created) ::unlink(host.c_str());
+    return err;
+  }
+
+  if (!plan.rewrite && !plan.writes.empty()) {
+    FileIdentity after;
+    if (DWORD err = WriteInPlace(lock.fd(), plan, id, &after); err != ERROR_SUCCESS) return err;
+    // The pin gets a descriptor of its own: one sharing the lock's would keep
+    // the file locked for as long as the cache holds it.
+    UniqueFd pin = entry.pin.valid() ? std::move(entry.pin) : UniqueFd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+    Cache().Put(host, ParseCache::Entry{after, std::move(entry.data), std::move(pin), 0});
     return ERROR_SUCCESS;
   }
-  Compact(data);
 
+  Compact(data);
+  data.RecomputeOffsets();
   UniqueFd pin;
   FileIdentity newId;
   if (DWORD err = ReplaceFile(host, data, st.st_mode, &pin, &newId); err != ERROR_SUCCESS) {
@@ -725,7 +977,12 @@ DWORD ApplyChecked(std::string_view file, const std::vector<ProfileChange>& chan
   std::string host;
   if (DWORD err = ResolvePath(file, &host); err != ERROR_SUCCESS) return err;
   if (checked.empty()) return ERROR_SUCCESS;
-  return ModifyProfile(host, checked);
+  bool creates = false;
+  for (const auto& c : checked) creates = creates || (!c.key.empty() && c.value);
+  return ModifyProfile(host, creates, [&](ProfileData& data, WritePlan& plan, bool* changed) {
+    for (const auto& c : checked) *changed = ApplyChange(data, c, plan) || *changed;
+    return ERROR_SUCCESS;
+  });
 }
 
 // ----------------------------------------------------------------- reads
@@ -895,6 +1152,78 @@ DWORD ProfileDeleteSection(std::string_view file, std::string_view section) {
 
 DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes) {
   return ApplyChecked(file, changes);
+}
+
+namespace {
+
+// Checks a record's names and value as a single write would, trimmed.
+DWORD ValidateRecord(std::string_view section, std::string_view key, std::string_view value,
+                     ProfileChange* out) {
+  return Validate(ProfileChange{std::string(section), std::string(key), std::string(value)}, out);
+}
+
+}  // namespace
+
+DWORD ProfileAppendRecord(std::string_view file, std::string_view section, std::string_view key,
+                          std::string_view value) {
+  ProfileChange c;
+  if (key.empty()) return ERROR_INVALID_PARAMETER;
+  if (DWORD err = ValidateRecord(section, key, value, &c); err != ERROR_SUCCESS) return err;
+  std::string host;
+  if (DWORD err = ResolvePath(file, &host); err != ERROR_SUCCESS) return err;
+  return ModifyProfile(host, true, [&](ProfileData& data, WritePlan& plan, bool* changed) {
+    const DWORD err = AppendRecord(data, c.section, c.key, *c.value, plan);
+    *changed = err == ERROR_SUCCESS;
+    return err;
+  });
+}
+
+bool ProfileRecordExists(std::string_view file, std::string_view section, std::string_view key) {
+  const auto data = Load(file);
+  if (!data) return false;
+  const Section* s = data->Find(Trim(section));
+  const Section* part = nullptr;
+  return s && data->FindInParts(*s, Trim(key), &part) != nullptr;
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadRecords(
+    std::string_view file, std::string_view section) {
+  const auto data = Load(file);
+  if (!data) return std::nullopt;
+  const Section* s = data->Find(Trim(section));
+  if (!s) return std::nullopt;
+  std::vector<std::pair<std::string, std::string>> pairs;
+  if (s->parts.empty()) {
+    pairs.reserve(s->keys.size());
+    for (const auto& k : s->keys) {
+      if (k.first) pairs.emplace_back(s->KeyName(k), s->Value(k));
+    }
+    return pairs;
+  }
+  for (const uint32_t p : s->parts) {
+    const Section& part = data->sections[p];
+    for (const auto& k : part.keys) {
+      // The first occurrence of each key is the one the parts' index names.
+      auto it = s->partOfKey.find(part.KeyName(k));
+      if (k.first && it != s->partOfKey.end() && it->second == p) {
+        pairs.emplace_back(part.KeyName(k), part.Value(k));
+      }
+    }
+  }
+  return pairs;
+}
+
+DWORD ProfileReplaceRecord(std::string_view file, std::string_view section, std::string_view key,
+                           std::string_view value) {
+  ProfileChange c;
+  if (key.empty()) return ERROR_INVALID_PARAMETER;
+  if (DWORD err = ValidateRecord(section, key, value, &c); err != ERROR_SUCCESS) return err;
+  std::string host;
+  if (DWORD err = ResolvePath(file, &host); err != ERROR_SUCCESS) return err;
+  if (!ProfileRecordExists(file, c.section, c.key)) return ERROR_FILE_NOT_FOUND;
+  return ModifyProfile(host, false, [&](ProfileData& data, WritePlan& plan, bool* changed) {
+    return ReplaceRecord(data, c.section, c.key, *c.value, plan, changed);
+  });
 }
 
 DWORD GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,

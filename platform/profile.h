@@ -11,8 +11,12 @@
 //   keeps every other line, comment and the order; a new key goes to the end of
 //   its section, a new section to the end of the file. Writing no value deletes
 //   the key; writing no key deletes the section.
-// - Every write replaces the file atomically (temporary file and rename) under
-//   an exclusive lock shared by all processes; readers never see half a file.
+// - Every write happens under an exclusive lock shared by all processes, and
+//   readers read under a shared one, so no reader ever sees half a write. A
+//   write that only replaces lines by lines of the same length, or only adds
+//   lines at the end of the file, is made where it stands; any other write
+//   replaces the file atomically (temporary file and rename). To keep a line's
+//   length, a shorter value is padded with blanks, which reading trims.
 //   Two processes incrementing one counter may lose an update, but no write
 //   ever loses or corrupts another key.
 // - Lines that are neither a section header, a key=value pair, a comment nor
@@ -81,5 +85,28 @@ struct ProfileChange {
   std::optional<std::string> value;
 };
 DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes);
+
+// ---- Record files (the day logs) ----
+//
+// A record file adds keys only at its end, so that adding one costs one
+// append however large the file is: a key goes into the file's last section
+// when that section has the right name, else under a new header of that
+// name. A section so continues in several parts down the file. The calls
+// above see only its first part (as Windows does); these see all of it.
+
+// Adds key=value at the end of the file; ERROR_ALREADY_EXISTS, changing
+// nothing, when any part of the section holds the key already.
+DWORD ProfileAppendRecord(std::string_view file, std::string_view section, std::string_view key,
+                          std::string_view value);
+// True when any part of the section holds the key.
+bool ProfileRecordExists(std::string_view file, std::string_view section, std::string_view key);
+// Keys and values of every part of the section in file order (a key's first
+// occurrence only); nullopt when the file or section is missing.
+std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadRecords(
+    std::string_view file, std::string_view section);
+// Replaces the value of a key in whichever part holds it; ERROR_FILE_NOT_FOUND
+// when no part does.
+DWORD ProfileReplaceRecord(std::string_view file, std::string_view section, std::string_view key,
+                           std::string_view value);
 
 }  // namespace plat

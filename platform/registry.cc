@@ -366,18 +366,8 @@ std::string FormatHive(const HiveData& hive, const std::string& rootName) {
 
 // ---------------------------------------------------------------- hive files
 
-struct FileIdentity {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  long long mtimeNs = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-FileIdentity IdentityOf(const struct stat& st) {
-  return FileIdentity{st.st_dev, st.st_ino, st.st_size,
-                      static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
-}
+using posix::FileIdentity;
+using posix::IdentityOf;
 
 struct CachedHive {
   FileIdentity identity;

@@ -1,0 +1,358 @@
+// Admission and accounting through the real pipe: a machine with N domain
+// users and N profiles, plsvc started by the service manager as in
+// production, and NEW + HANGUP pairs sent the way the RAS hook module sends
+// them (one call-and-wait each). Every record and counter is persisted by the
+// running service.
+//
+// The profiles are a mix: daily, weekly and monthly allowances, total limits,
+// NoDuplicate, group profiles; every fourth port admits only listed groups.
+//
+//   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--keep]
+//
+// For each size it prints pairs per second and the p50/p99/max of NEW and of
+// HANGUP, first with one client, then with --clients clients at once. The
+// network goes to $TMPDIR (or /tmp) and is removed unless --keep.
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/machine.h"
+#include "platform/netapi.h"
+#include "platform/path.h"
+#include "platform/pipe.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "platform/service.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kPipe = "\\\\.\\pipe\\plsvcpipe";
+constexpr const char* kDataFolder = "C:\\PLData";
+constexpr const char* kServiceKey = "Software\\Quillfen Technologies\\Portulon\\Service";
+constexpr int kPortsPerClient = 4;
+constexpr int kMaxClients = 64;
+constexpr const char* kGroups[] = {"Staff", "Dialers", "Contractors", "Students"};
+
+struct Options {
+  std::vector<int> users = {1000, 10000, 100000};
+  int pairs = 2000;
+  int clients = 16;
+  bool keep = false;
+};
+
+bool Check(plat::DWORD err, const std::string& what) {
+  if (err != plat::ERROR_SUCCESS) {
+    std::fprintf(stderr, "pipe_bench: %s failed: %s\n", what.c_str(), plat::ErrorText(err).c_str());
+  }
+  return err == plat::ERROR_SUCCESS;
+}
+
+std::string UserName(int i) { return "u" + std::to_string(i); }
+std::string PortName(int i) { return "COM" + std::to_string(i + 1); }
+
+// The domain file with its users, written in one go (adding 100,000 users one
+// by one would measure the domain tool, not the service).
+bool WriteDomain(int users) {
+  if (!Check(plat::DomainCreate("DOM", "SRV1"), "DomainCreate")) return false;
+  for (const char* g : kGroups) {
+    if (!Check(plat::DomainAddGroup("DOM", g), std::string("DomainAddGroup ") + g)) return false;
+  }
+  const std::string file =
+      plat::HostToWindowsPath(plat::NetworkRoot() + "/domains/DOM.ini");
+  std::string text;
+  if (!Check(plat::ReadWholeFile(file, &text), "reading the domain file")) return false;
+  text.reserve(text.size() + static_cast<size_t>(users) * 60);
+  for (int i = 0; i < users; ++i) {
+    text += "[User:" + UserName(i) + "]\nFullName=\nGroups=" + kGroups[i % 4] +
+            "\nRID=" + std::to_string(2000 + i) + "\n";
+  }
+  return Check(plat::WriteWholeFile(file, text), "writing the domain file");
+}
+
+// portulon.usr: one profile per user, group profiles for two groups.
+std::string UserFile(int users, std::time_t now) {
+  std::string text;
+  text.reserve(static_cast<size_t>(users) * 300);
+  text += "[+DOM\\Staff]\nMaxTotalTime=3600000\nPeriodType=2\nPeriodMax=360000\n";
+  text += "[+DOM\\Dialers]\nNoDuplicate=1\nMaxSessionTime=14400\n";
+  for (int i = 0; i < users; ++i) {
+    const int kind = i % 5;
+    text += "[DOM\\" + UserName(i) + "]\nMaxSessionTime=" + std::to_string(3600 + i % 7 * 600) +
+            "\nMaxTotalTime=" + (kind == 3 ? "36000000" : "0") + "\nExpiryTime=" +
+            (kind == 4 ? "3650" : "0") + "\nPeriodType=" + std::to_string(kind < 3 ? kind + 1 : 0) +
+            "\nPeriodMax=" + (kind < 3 ? std::to_string(36000000) : "0") +
+            "\nNoDuplicate=" + (i % 3 == 0 ? "1" : "0") +
+            "\nStaticIP=0\nTotalConnects=" + std::to_string(i % 50) +
+            "\nTotalDenieds=0\nTotalTime=" + std::to_string(i % 50 * 300) +
+            "\nFirstConnection=" + std::to_string(now - 86400 * 20) +
+            "\nLastConnection=" + std::to_string(now - 86400) + "\nLasted=300\nPeriodUsage=0\n"
+            "PeriodStamp=" + std::to_string(now - 3600) + "\n";
+  }
+  return text;
+}
+
+std::string SystemDataFile(int ports) {
+  std::string text =
+      "[General]\nNotify1=300\nNotify2=60\nNotify1Text=5 minutes left\nNotify2Text=1 minute left\n"
+      "DailyStatusEmailType=1\nDailyStatusEmailHour=6\nAutoArchiveAge=30\n"
+      "[Default]\nAssignDefault=0\n[Greetings]\nRuleMask=0\n";
+  for (int p = 0; p < ports; ++p) {
+    text += "[SRV1\\" + PortName(p) + "]\nMaxSessionTime=7200\nIdle=15\nStaticIP=0\nActive=0\n" +
+            (p % 4 == 3 ? "AllowedGroups=DOM\\Staff;DOM\\Dialers;DOM\\Contractors;DOM\\Students\n"
+                        : "");
+  }
+  return text;
+}
+
+bool Provision(const std::string& network, int users) {
+  const std::string root = network + "/SRV1";
+  plat::MachineConfig config;
+  config.name = "SRV1";
+  config.domain = "DOM";
+  if (!Check(plat::ProvisionMachine(root, config), "ProvisionMachine")) return false;
+  plat::SetCurrentMachineRoot(root);
+  if (!WriteDomain(users)) return false;
+
+  const std::time_t now = std::time(nullptr);
+  const std::string data = kDataFolder;
+  if (!Check(plat::CreateDirectory(data), "data folder") ||
+      !Check(plat::CreateDirectory(data + "\\LogData"), "LogData") ||
+      !Check(plat::WriteWholeFile(data + "\\portulon.usr", UserFile(users, now)), "portulon.usr") ||
+      !Check(plat::WriteWholeFile(data + "\\portulon.hw", SystemDataFile(kMaxClients * kPortsPerClient)),
+             "portulon.hw") ||
+      !Check(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", std::string("Path=") + kDataFolder),
+             "share") ||
+      !Check(plat::RegWriteString(kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), "MasterShare") ||
+      !Check(plat::RegWriteString(kServiceKey, "InstallPath", "C:\\Program Files\\Portulon"),
+             "InstallPath") ||
+      !Check(plat::RegWriteDword(kServiceKey, "Master", 1), "Master")) {
+    return false;
+  }
+
+  // plsvc as the installer puts it, started as the automatic service "Portulon".
+  const std::string folder = plat::DriveCDir(root) + "/Program Files/Portulon";
+  std::filesystem::create_directories(folder);
+  const char* bin = std::getenv("PORTULON_BIN_DIR");
+  std::filesystem::create_symlink(std::string(bin) + "/plsvc", folder + "/plsvc.exe");
+  plat::ServiceManager scm;
+  if (!Check(plat::ServiceManager::Open("", &scm), "OpenSCManager")) return false;
+  plat::ServiceConfig service;
+  service.name = "Portulon";
+  service.displayName = "Portulon";
+  service.type = plat::SERVICE_WIN32_OWN_PROCESS;
+  service.startType = plat::SERVICE_AUTO_START;
+  service.errorControl = plat::SERVICE_ERROR_NORMAL;
+  service.binaryPath = "C:\\Program Files\\Portulon\\plsvc.exe";
+  plat::ServiceHandle handle;
+  if (!Check(scm.CreateService(service, "", &handle), "CreateService") ||
+      !Check(handle.Start(), "StartService")) {
+    return false;
+  }
+  for (int i = 0; i < 400; ++i) {
+    std::string reply;
+    if (plat::CallNamedPipe(kPipe, "UPDATE_UPDATE", &reply, 2000, 100) == plat::ERROR_SUCCESS) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::fprintf(stderr, "pipe_bench: the service's pipe never answered\n");
+  return false;
+}
+
+void StopService() {
+  plat::ServiceManager scm;
+  plat::ServiceHandle handle;
+  if (plat::ServiceManager::Open("", &scm) != plat::ERROR_SUCCESS ||
+      scm.OpenService("Portulon", &handle) != plat::ERROR_SUCCESS) {
+    return;
+  }
+  plat::SERVICE_STATUS status{};
+  handle.Control(plat::SERVICE_CONTROL_STOP, &status);
+  plat::WaitForServiceState(handle, plat::SERVICE_STOPPED, 15000);
+}
+
+struct Samples {
+  std::vector<double> newMs, hangupMs;
+  long admitted = 0, refused = 0, failed = 0;
+  void Add(const Samples& o) {
+    newMs.insert(newMs.end(), o.newMs.begin(), o.newMs.end());
+    hangupMs.insert(hangupMs.end(), o.hangupMs.begin(), o.hangupMs.end());
+    admitted += o.admitted;
+    refused += o.refused;
+    failed += o.failed;
+  }
+};
+
+// One client: `pairs` NEW + HANGUP pairs on its own ports, users drawn at random.
+Samples RunClient(int client, int users, int pairs, unsigned seed) {
+  Samples s;
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> pick(0, users - 1);
+  s.newMs.reserve(static_cast<size_t>(pairs));
+  s.hangupMs.reserve(static_cast<size_t>(pairs));
+  for (int i = 0; i < pairs; ++i) {
+    const int u = pick(random);
+    const std::string port = PortName(client * kPortsPerClient + i % kPortsPerClient);
+    const std::string account = "DOM\\" + UserName(u);
+    const std::string machine = "PC" + std::to_string(u);
+    const long start = static_cast<long>(std::time(nullptr));
+    char message[512];
+    std::snprintf(message, sizeof message, "0,%s,%s,%s,%ld,0,0", port.c_str(), account.c_str(),
+                  machine.c_str(), start);
+    std::string reply;
+    auto t0 = Clock::now();
+    plat::DWORD err = plat::CallNamedPipe(kPipe, message, &reply, 2000, 10000);
+    auto t1 = Clock::now();
+    s.newMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    if (err != plat::ERROR_SUCCESS) {
+      ++s.failed;
+      continue;
+    }
+    if (reply.rfind("00", 0) == 0) {
+      ++s.admitted;
+    } else {
+      ++s.refused;
+      continue;  // a refused caller does not hang up
+    }
+    std::snprintf(message, sizeof message, "1,%s,%s,%s,%ld,0,%d", port.c_str(), account.c_str(),
+                  machine.c_str(), start, 30 + u % 600);
+    t0 = Clock::now();
+    err = plat::CallNamedPipe(kPipe, message, &reply, 2000, 10000);
+    t1 = Clock::now();
+    s.hangupMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    if (err != plat::ERROR_SUCCESS) ++s.failed;
+  }
+  return s;
+}
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
+  return v[i];
+}
+
+void Report(const char* label, int users, const Samples& s, double seconds) {
+  const double pairs = static_cast<double>(s.admitted + s.refused);
+  std::printf("%8d users %-12s %7.0f pairs/s | NEW p50 %6.3f p99 %6.3f max %7.3f ms | "
+              "HANGUP p50 %6.3f p99 %6.3f max %7.3f ms | admitted %ld refused %ld failed %ld\n",
+              users, label, pairs / seconds, Percentile(s.newMs, 0.5), Percentile(s.newMs, 0.99),
+              s.newMs.empty() ? 0 : *std::max_element(s.newMs.begin(), s.newMs.end()),
+              Percentile(s.hangupMs, 0.5), Percentile(s.hangupMs, 0.99),
+              s.hangupMs.empty() ? 0 : *std::max_element(s.hangupMs.begin(), s.hangupMs.end()),
+              s.admitted, s.refused, s.failed);
+  std::fflush(stdout);
+}
+
+bool RunSize(const std::string& base, int users, const Options& o) {
+  const std::string network = base + "/users-" + std::to_string(users);
+  std::filesystem::create_directories(network);
+  ::setenv("PORTULON_NETWORK", network.c_str(), 1);
+  const auto p0 = Clock::now();
+  if (!Provision(network, users)) return false;
+  std::printf("%8d users: provisioned and started in %.1f s\n", users,
+              std::chrono::duration<double>(Clock::now() - p0).count());
+
+  RunClient(0, users, 100, 7);  // warm-up: first reads of every file
+
+  auto t0 = Clock::now();
+  const Samples single = RunClient(0, users, o.pairs, 1);
+  Report("1 client", users, single, std::chrono::duration<double>(Clock::now() - t0).count());
+
+  std::vector<Samples> perClient(static_cast<size_t>(o.clients));
+  std::vector<std::thread> threads;
+  t0 = Clock::now();
+  for (int c = 0; c < o.clients; ++c) {
+    threads.emplace_back([&, c] {
+      perClient[static_cast<size_t>(c)] =
+          RunClient(c, users, std::max(1, o.pairs / o.clients), 100 + static_cast<unsigned>(c));
+    });
+  }
+  for (auto& t : threads) t.join();
+  Samples all;
+  for (const auto& s : perClient) all.Add(s);
+  const std::string label = std::to_string(o.clients) + " clients";
+  Report(label.c_str(), users, all, std::chrono::duration<double>(Clock::now() - t0).count());
+
+  StopService();
+  if (!o.keep) {
+    std::error_code ec;
+    std::filesystem::remove_all(network, ec);
+  }
+  return single.failed == 0 && all.failed == 0;
+}
+
+bool ParseOptions(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (a == "--users" && hasValue) {
+      o->users.clear();
+      std::string list = argv[++i];
+      for (size_t pos = 0; pos < list.size();) {
+        size_t comma = list.find(',', pos);
+        if (comma == std::string::npos) comma = list.size();
+        const int n = std::atoi(list.substr(pos, comma - pos).c_str());
+        if (n < 1) return false;
+        o->users.push_back(n);
+        pos = comma + 1;
+      }
+    } else if (a == "--pairs" && hasValue) {
+      o->pairs = std::atoi(argv[++i]);
+    } else if (a == "--clients" && hasValue) {
+      o->clients = std::atoi(argv[++i]);
+    } else if (a == "--keep") {
+      o->keep = true;
+    } else {
+      return false;
+    }
+  }
+  return !o->users.empty() && o->pairs > 0 && o->clients > 0 && o->clients <= kMaxClients;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!ParseOptions(argc, argv, &o)) {
+    std::fprintf(stderr,
+                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--keep]\n",
+                 kMaxClients);
+    return 2;
+  }
+  if (!std::getenv("PORTULON_BIN_DIR")) ::setenv("PORTULON_BIN_DIR", PORTULON_BUILD_BIN_DIR, 1);
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/pipe-bench-XXXXXX";
+  if (!::mkdtemp(base.data())) return 1;
+  std::printf("NEW + HANGUP pairs through \\\\.\\pipe\\plsvcpipe, %d pairs one at a time, then "
+              "%d clients at once\n",
+              o.pairs, o.clients);
+  int rc = 0;
+  for (const int users : o.users) {
+    if (!RunSize(base, users, o)) {
+      rc = 1;
+      break;
+    }
+  }
+  if (!o.keep) {
+    std::error_code ec;
+    std::filesystem::remove_all(base, ec);
+  } else {
+    std::printf("networks kept in %s\n", base.c_str());
+  }
+  return rc;
+}
