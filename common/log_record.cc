@@ -57,13 +57,15 @@ void ParseHangUp(std::string_view v, LogRecord* r) {
 
 }  // namespace
 
+std::int64_t LogKeyTime(std::string_view key) { return Number64(key); }
+
 bool ParseLogRecord(std::string_view section, std::string_view key, std::string_view value,
                     LogRecord* r) {
   *r = LogRecord();
   const size_t slash = section.rfind('\\');
   r->server = std::string(slash == section.npos ? std::string_view() : section.substr(0, slash));
   r->port = std::string(slash == section.npos ? section : section.substr(slash + 1));
-  r->time = Number64(key);
+  r->time = LogKeyTime(key);
   if (value.empty()) return false;
   const size_t underscore = value.find('_');
   const std::string_view after = underscore == value.npos ? std::string_view() : value.substr(underscore + 1);
@@ -98,7 +100,7 @@ std::vector<LogRecord> LoadLogRecords(std::string_view logFile) {
   if (!sections) return records;
   for (const auto& section : *sections) {
     if (!section.empty() && section[0] == '*') continue;
-    const auto entries = plat::ProfileReadSection(logFile, section);
+    const auto entries = plat::ProfileReadRecords(logFile, section);
     if (!entries) continue;
     for (const auto& [key, value] : *entries) {
       if (!key.empty() && key[0] == '*') continue;

@@ -36,6 +36,10 @@ struct LogRecord {
 bool ParseLogRecord(std::string_view section, std::string_view key, std::string_view value,
                     LogRecord* record);
 
+// The time a record key names: its leading decimal number ("1710000000" and
+// the spill keys "1710000000.1", ... of the same second).
+std::int64_t LogKeyTime(std::string_view key);
+
 // Every record of a day's log file (a Windows path), section by section in
 // file order; an empty list when the file is missing.
 std::vector<LogRecord> LoadLogRecords(std::string_view logFile);

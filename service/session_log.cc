@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "common/log_record.h"
 #include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -20,11 +21,6 @@
 namespace svc {
 
 namespace {
-
-// No stored value holds a line break, so that default tells a missing key.
-bool KeyExists(const std::string& file, const std::string& section, const std::string& key) {
-  return plat::ProfileGetString(file, section, key, "\n") != "\n";
-}
 
 // A field of a record: a line break would fail the write, a colon or question
 // mark would shift the fields the console reads.
@@ -72,32 +68,48 @@ void IncrementCounters(const ServiceContext& context,
   plat::ProfileApply(file, changes);
 }
 
-DWORD WriteProfileCreatingFolder(const std::string& file, const std::string& section,
-                                 const std::string& key, std::string_view value) {
-  DWORD err = plat::ProfileWriteString(file, section, key, value);
+DWORD AppendCreatingFolder(const std::string& file, const std::string& section,
+                           const std::string& key, std::string_view value) {
+  DWORD err = plat::ProfileAppendRecord(file, section, key, value);
   if (err == plat::ERROR_PATH_NOT_FOUND || err == plat::ERROR_FILE_NOT_FOUND) {
     const size_t slash = file.find_last_of('\\');
     if (slash != std::string::npos) plat::CreateDirectory(file.substr(0, slash));
-    err = plat::ProfileWriteString(file, section, key, value);
+    err = plat::ProfileAppendRecord(file, section, key, value);
   }
   return err;
 }
 
-// The record under the first key at or after `key` free in `dayFile` and, when
-// copies are kept, in portulon.log.
-std::int64_t WriteRecordIn(const ServiceContext& context, const std::string& dayFile,
-                           std::string_view port, std::int64_t key, std::string_view value) {
+// The key of the n-th record of one second in a port's section: the second
+// itself, then "<second>.1", "<second>.2", ... Readers take the number before
+// the dot as the time, so every record keeps the second it happened in.
+std::string RecordKey(std::int64_t second, int n) {
+  return n == 0 ? std::to_string(second) : std::to_string(second) + "." + std::to_string(n);
+}
+
+// The record appended under the first key of its second that is free in
+// `dayFile` and, when copies are kept, in portulon.log.
+std::string WriteRecordIn(const ServiceContext& context, const std::string& dayFile,
+                          std::string_view port, std::int64_t second, std::string_view value) {
   const std::string section = SafeProfileName(port);
   const bool copy = context.settings.logToLargeFile != 0;
-  std::string keyText = std::to_string(key);
-  while (KeyExists(dayFile, section, keyText) ||
-         (copy && KeyExists(context.paths.combinedLog, section, keyText))) {
-    keyText = std::to_string(++key);
-  }
   const std::string text = OneLine(value);
-  WriteProfileCreatingFolder(dayFile, section, keyText, text);
-  if (copy) plat::ProfileWriteString(context.paths.combinedLog, section, keyText, text);
-  return key;
+  for (int n = 0;; ++n) {
+    const std::string key = RecordKey(second, n);
+    if (copy && plat::ProfileRecordExists(context.paths.combinedLog, section, key)) continue;
+    const DWORD err = AppendCreatingFolder(dayFile, section, key, text);
+    if (err == plat::ERROR_ALREADY_EXISTS) continue;
+    if (err != plat::ERROR_SUCCESS) {
+      common::Trace("WriteLogRecord", "Failed to write record", static_cast<long>(err));
+      return key;
+    }
+    if (copy) {
+      if (DWORD e = plat::ProfileAppendRecord(context.paths.combinedLog, section, key, text);
+          e != plat::ERROR_SUCCESS) {
+        common::Trace("WriteLogRecord", "Failed to copy record to portulon.log", static_cast<long>(e));
+      }
+    }
+    return key;
+  }
 }
 
 // Replaces the session's connection record by "C_%s*%s": the first record at
@@ -111,21 +123,22 @@ void RewriteConnectionRecord(const ServiceContext& context, std::string_view por
   const std::string record = "C_" + std::string(account);
   const std::string value = record + "*" + RecordField(number);
   const auto start = static_cast<std::time_t>(sessionStart);
+  auto isOurs = [&](std::string_view found) {
+    const std::string_view head = found.substr(0, record.size());
+    return plat::EqualsIgnoringCase(head, record) &&
+           (found.size() == record.size() || found[record.size()] == '*');
+  };
   for (const std::string& dayFile :
        {GetLogFileName(context, start), GetLogFileName(context, start + 86400)}) {
-    for (std::int64_t key = sessionStart;; ++key) {
-      const std::string keyText = std::to_string(key);
-      if (!KeyExists(dayFile, section, keyText)) break;
-      const std::string found = plat::ProfileGetString(dayFile, section, keyText, "");
-      const std::string_view head = std::string_view(found).substr(0, record.size());
-      if (plat::EqualsIgnoringCase(head, record) &&
-          (found.size() == record.size() || found[record.size()] == '*')) {
-        plat::ProfileWriteString(dayFile, section, keyText, value);
-        if (context.settings.logToLargeFile != 0) {
-          plat::ProfileWriteString(context.paths.combinedLog, section, keyText, value);
-        }
-        return;
+    const auto records = plat::ProfileReadRecords(dayFile, section);
+    if (!records) continue;
+    for (const auto& [key, found] : *records) {
+      if (common::LogKeyTime(key) < sessionStart || !isOurs(found)) continue;
+      plat::ProfileReplaceRecord(dayFile, section, key, value);
+      if (context.settings.logToLargeFile != 0) {
+        plat::ProfileReplaceRecord(context.paths.combinedLog, section, key, value);
       }
+      return;
     }
   }
   WriteRecordIn(context, GetLogFileName(context, start), port, sessionStart, value);
@@ -153,8 +166,8 @@ std::string GetLogFileName(const ServiceContext& context, std::time_t when) {
   return context.paths.DailyLog(LogDayName(when));
 }
 
-std::int64_t WriteLogRecord(const ServiceContext& context, std::string_view port,
-                            std::int64_t key, std::string_view value) {
+std::string WriteLogRecord(const ServiceContext& context, std::string_view port,
+                           std::int64_t key, std::string_view value) {
   return WriteRecordIn(context, GetLogFileName(context, context.Now()), port, key, value);
 }
 

@@ -4,7 +4,8 @@
 // profile; the ports' Active flags; the svc_status.dat counters.
 //
 // A record never replaces another: when its second is already taken in the
-// port's section, it goes under the next free second (in both files).
+// port's section, it goes under "<second>.<n>" (in both files), so that it
+// keeps the second it happened in. Records are appended to the file.
 #pragma once
 
 #include <cstdint>
@@ -26,11 +27,12 @@ std::string LogDayName(std::time_t when);
 // "<data folder>\LogData\<day>.log" for the local date of `when`.
 std::string GetLogFileName(const ServiceContext& context, std::time_t when);
 
-// Writes `value` under the first second at or after `key` that is free in the
-// port's section of the current day's log (and of portulon.log when
-// LogToLargeFile is on). Returns the key used.
-std::int64_t WriteLogRecord(const ServiceContext& context, std::string_view port,
-                            std::int64_t key, std::string_view value);
+// Appends `value` to the port's section of the current day's log (and of
+// portulon.log when LogToLargeFile is on) under the key `second`, or, when
+// that second already has a record there, "<second>.1", "<second>.2", ...
+// Returns the key used.
+std::string WriteLogRecord(const ServiceContext& context, std::string_view port,
+                           std::int64_t second, std::string_view value);
 
 // Admission: usage keys (with `pendingUserChanges`, the admission's own
 // profile writes, first, in the same rewrite), connection record "C_%s",

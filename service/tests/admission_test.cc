@@ -46,7 +46,7 @@ TEST_F(AdmissionTest, AdmitsAndStartsTheSession) {
   EXPECT_EQ(e.deadline, now + 3600);
   EXPECT_EQ(e.reason, kReasonPortMaxSession);
   EXPECT_EQ(User(kAnn, kTotalConnects), "1");
-  EXPECT_EQ(Read(GetLogFileName(ctx, now), kCom1, Key(now)), "C_DOM\\ann");
+  EXPECT_EQ(Record(GetLogFileName(ctx, now), kCom1, Key(now)), "C_DOM\\ann");
 }
 
 TEST_F(AdmissionTest, UnknownUserWithoutDefaultIsRefusedWithOne) {
@@ -304,7 +304,7 @@ TEST_F(AdmissionTest, HostileAccountNamesTouchNoOtherSection) {
   const auto keys = plat::ProfileListKeys(GetLogFileName(ctx, now), kCom1);
   ASSERT_TRUE(keys);
   EXPECT_EQ(keys->size(), 8u);
-  EXPECT_EQ(Read(GetLogFileName(ctx, now), kCom1, (*keys)[1]), "N_DOM\\bob_1?1");
+  EXPECT_EQ(Record(GetLogFileName(ctx, now), kCom1, (*keys)[1]), "N_DOM\\bob_1?1");
 }
 
 TEST(GreetingTest, MacrosLineBreaksAndTargets) {

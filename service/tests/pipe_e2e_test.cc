@@ -78,7 +78,7 @@ TEST_F(PipeEndToEndTest, AFullSessionThroughThePipe) {
   EXPECT_EQ(plat::ProfileGetString(kHw, "SRV1\\COM1", "Active", ""), "1");
   EXPECT_EQ(Call("1,COM1,DOM\\ann,*,0,0,125"), "00");
 
-  auto records = plat::ProfileReadSection(Today(), "SRV1\\COM1");
+  auto records = plat::ProfileReadRecords(Today(), "SRV1\\COM1");
   ASSERT_TRUE(records.has_value());
   ASSERT_EQ(records->size(), 2u);
   EXPECT_EQ((*records)[0].second, "C_DOM\\ann");
@@ -141,7 +141,7 @@ TEST_F(PipeEndToEndTest, BadMessagesAreAnsweredOrDroppedAndServingGoesOn) {
   // Still serving, and nothing half-done: only the one refusal was recorded.
   EXPECT_EQ(Call("0,COM2,DOM\\ann,*,0,0,0"), "00");
   EXPECT_TRUE(service_->Alive());
-  auto com1 = plat::ProfileReadSection(Today(), "SRV1\\COM1");
+  auto com1 = plat::ProfileReadRecords(Today(), "SRV1\\COM1");
   ASSERT_TRUE(com1.has_value());
   ASSERT_EQ(com1->size(), 1u);
   EXPECT_EQ((*com1)[0].second, "N_DOM\\nobody?1");

@@ -52,7 +52,7 @@ TEST_F(PipeProtocolTest, AnAdmittedConnectionIsRecordedEverywhere) {
   EXPECT_EQ(e.start, now) << "time 0 means now";
   EXPECT_EQ(e.deadline, now + 3600);
   EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", kAnn), "1");
-  EXPECT_EQ(Read(DayLog(), kCom1, Key(now)), "C_DOM\\ann");
+  EXPECT_EQ(Record(DayLog(), kCom1, Key(now)), "C_DOM\\ann");
   const auto events = Events();
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.back().eventId, 3u);
@@ -62,7 +62,7 @@ TEST_F(PipeProtocolTest, AnAdmittedConnectionIsRecordedEverywhere) {
 TEST_F(PipeProtocolTest, ARefusedConnectionIsLoggedAndLeavesNoSession) {
   EXPECT_EQ(Send("0,COM1,DOM\\zed,*,0,0,0"), "10");
   EXPECT_EQ(EntryFor(kCom1).start, 0) << "no entry: the lookup lands on the empty spare";
-  EXPECT_EQ(Read(DayLog(), kCom1, Key(now)), "N_DOM\\zed?1");
+  EXPECT_EQ(Record(DayLog(), kCom1, Key(now)), "N_DOM\\zed?1");
   EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", "DOM\\zed"), "<none>");
   const auto events = Events();
   ASSERT_FALSE(events.empty());
@@ -150,8 +150,8 @@ TEST_F(PipeProtocolTest, AFullSessionTellsOneStoryEverywhere) {
   EXPECT_EQ(User(kAnn, "Lasted"), "0");
   now += 600;
   EXPECT_EQ(Send("1,COM1,DOM\\ann,*," + Key(start) + ",0,600"), "00");
-  EXPECT_EQ(Read(DayLog(), kCom1, Key(start)), "C_DOM\\ann");
-  EXPECT_EQ(Read(DayLog(), kCom1, Key(now)), "H600_DOM\\ann?167772170?0::WKS1:-1:-1");
+  EXPECT_EQ(Record(DayLog(), kCom1, Key(start)), "C_DOM\\ann");
+  EXPECT_EQ(Record(DayLog(), kCom1, Key(now)), "H600_DOM\\ann?167772170?0::WKS1:-1:-1");
   EXPECT_EQ(User(kAnn, "TotalTime"), "600");
   EXPECT_EQ(User(kAnn, "Lasted"), "600");
   EXPECT_EQ(User(kAnn, "LastConnection"), Key(start));

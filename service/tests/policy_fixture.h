@@ -85,6 +85,15 @@ class PolicyTest : public ::testing::Test {
   std::string Read(const std::string& file, const std::string& section, const std::string& key) {
     return plat::ProfileGetString(file, section, key, "<none>");
   }
+  // A record of a day log or portulon.log, in whichever part of its section.
+  std::string Record(const std::string& file, const std::string& section, const std::string& key) {
+    if (const auto records = plat::ProfileReadRecords(file, section)) {
+      for (const auto& [k, v] : *records) {
+        if (k == key) return v;
+      }
+    }
+    return "<none>";
+  }
   static std::string Key(std::time_t t) { return std::to_string(static_cast<long long>(t)); }
 
   plat::testing::TempNetwork network_;

@@ -81,7 +81,7 @@ std::string Today() {
 
 std::vector<std::string> Records(const std::string& port) {
   std::vector<std::string> out;
-  if (auto section = plat::ProfileReadSection(Today(), "SRV1\\" + port)) {
+  if (auto section = plat::ProfileReadRecords(Today(), "SRV1\\" + port)) {
     for (auto& [key, value] : *section) out.push_back(value);
   }
   return out;

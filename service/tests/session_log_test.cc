@@ -32,7 +32,7 @@ class SessionLogTest : public testing::PolicyTest {
     ASSERT_EQ(plat::ProfileWriteString(ctx.paths.loggedIn, "SRV1", user, "1"), 0u);
   }
   std::string DayLog(std::time_t when, const std::string& key, const std::string& port = kCom1) {
-    return Read(GetLogFileName(ctx, when), port, key);
+    return Record(GetLogFileName(ctx, when), port, key);
   }
 
   // Writes a record of the remote-access service into the System log.
@@ -72,11 +72,11 @@ TEST_F(SessionLogTest, RecordTextsOfAConnectionAndItsHangUp) {
 TEST_F(SessionLogTest, CopiesGoToTheCombinedLogWhenAsked) {
   ctx.settings.logToLargeFile = 1;
   Connect();
-  EXPECT_EQ(Read(ctx.paths.combinedLog, kCom1, Key(now)), "C_DOM\\ann");
+  EXPECT_EQ(Record(ctx.paths.combinedLog, kCom1, Key(now)), "C_DOM\\ann");
   ctx.settings.logToLargeFile = 0;
   now += 1;
   Log_DeniedConnection(ctx, kAnn, now, kCom1, 4);
-  EXPECT_EQ(Read(ctx.paths.combinedLog, kCom1, Key(now)), "<none>");
+  EXPECT_EQ(Record(ctx.paths.combinedLog, kCom1, Key(now)), "<none>");
 }
 
 class GermanSessionLogTest : public testing::PolicyTest {
@@ -221,15 +221,17 @@ TEST_F(SessionLogTest, CountersOnlyWhileTheStatusMailIsOn) {
   EXPECT_EQ(Read(ctx.paths.statusCounters, "General", "Denied"), "1");
 }
 
-TEST_F(SessionLogTest, TwoEventsInOneSecondKeepBothRecords) {
+TEST_F(SessionLogTest, TwoEventsInOneSecondKeepBothRecordsAndTheirSecond) {
   ctx.settings.logToLargeFile = 1;
   Log_DeniedConnection(ctx, "DOM\\bob", now, kCom1, kRefuseNoProfile);
   Connect();
   Log_DeniedConnection(ctx, "DOM\\cy", now, kCom1, kRefuseNoProfile);
   EXPECT_EQ(DayLog(now, Key(now)), "N_DOM\\bob?1");
-  EXPECT_EQ(DayLog(now, Key(now + 1)), "C_DOM\\ann");
-  EXPECT_EQ(DayLog(now, Key(now + 2)), "N_DOM\\cy?1");
-  EXPECT_EQ(Read(ctx.paths.combinedLog, kCom1, Key(now + 2)), "N_DOM\\cy?1");
+  // The next second is still free: no record drifts into it.
+  EXPECT_EQ(DayLog(now, Key(now + 1)), "<none>");
+  EXPECT_EQ(DayLog(now, Key(now) + ".1"), "C_DOM\\ann");
+  EXPECT_EQ(DayLog(now, Key(now) + ".2"), "N_DOM\\cy?1");
+  EXPECT_EQ(Record(ctx.paths.combinedLog, kCom1, Key(now) + ".2"), "N_DOM\\cy?1");
   // Another port's section has its own seconds.
   Log_DeniedConnection(ctx, "DOM\\cy", now, "SRV1\\COM2", kRefuseNoProfile);
   EXPECT_EQ(DayLog(now, Key(now), "SRV1\\COM2"), "N_DOM\\cy?1");
@@ -239,8 +241,8 @@ TEST_F(SessionLogTest, TwoEventsInOneSecondKeepBothRecords) {
   now += 60;
   SystemEvent(now - 2, 20068, {"DOM", "ann", "COM1", "5551234"});
   Log_HangUp(ctx, kAnn, kCom1, 60, start);
-  EXPECT_EQ(DayLog(start, Key(start + 1)), "C_DOM\\ann*5551234");
-  EXPECT_EQ(Read(ctx.paths.combinedLog, kCom1, Key(start + 1)), "C_DOM\\ann*5551234");
+  EXPECT_EQ(DayLog(start, Key(start) + ".1"), "C_DOM\\ann*5551234");
+  EXPECT_EQ(Record(ctx.paths.combinedLog, kCom1, Key(start) + ".1"), "C_DOM\\ann*5551234");
   EXPECT_EQ(DayLog(start, Key(start)), "N_DOM\\bob?1");
 }
 
