@@ -157,8 +157,11 @@ int NetStart(pltools::Tool& tool, const std::vector<std::string>& args) {
     return 0;
   }
   if (state == plat::SERVICE_START_PENDING) {
-    std::printf("The %s service is starting.\n\n", display.c_str());
-    return 0;
+    // Not running yet is not started: whoever goes on now would find it absent.
+    std::fprintf(stderr, "The %s service did not report that it runs within %d seconds.\n\n",
+                 display.c_str(), kSettleTimeoutMs / 1000);
+    return HelpMessage("The service is not responding to the control function.", 2186,
+                       plat::ERROR_SERVICE_REQUEST_TIMEOUT);
   }
   plat::SERVICE_STATUS status;
   svc.QueryStatus(&status);
