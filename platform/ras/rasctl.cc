@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/dial_outcome.h"
 #include "platform/errors.h"
 #include "platform/ras/rassvc_protocol.h"
 #include "platform/sysinfo.h"
@@ -23,8 +24,14 @@ constexpr const char* kUsage = R"(Usage:
 
 dial      a caller dials in on PORT (COM1, COM2, ...) as DOMAIN\user. The
           remote-access service asks its administration extension for the
-          caller's address, then whether to admit the call, and prints
-          "admitted" with the address given, or "refused".
+          caller's address, then whether to admit the call. Prints
+            COM1: DOM\ann admitted, address 10.0.0.10
+            COM1: DOM\bob refused (4: User already connected)
+          the reason being the one Portulon recorded for the refusal in
+          the day's log. A caller the extension let in because Portulon
+          could not be asked is shown as
+            COM1: DOM\ann admitted without a check: Portulon did not answer
+            (error 2), address 10.0.0.10
             --computer NAME   the remote computer's name ("?..." when unknown)
             --wksta NAME      the NetBIOS workstation name; without it the
                               call has no NetBIOS projection
@@ -95,12 +102,18 @@ int Dial(pltools::Tool& tool) {
   if (!tool.RequireMachine()) return tool.exitCode();
 
   std::vector<std::string> f;
+  const std::int64_t since = plat::Now();
   if (!Call(tool, ras::EncodeDial(r), &f)) return tool.exitCode();
-  if (f.size() == 3 && f[0] == "ADMITTED") {
-    std::printf("%s: %s admitted, address %s\n", f[1].c_str(), args[2].c_str(), f[2].c_str());
+  const std::string port = f.size() >= 2 ? f[1] : r.port;
+  const bool admitted = f.size() == 3 && f[0] == "ADMITTED";
+  const std::string account = r.domain + "\\" + r.user;
+  const std::string why = common::DescribeDialOutcome(admitted, port, account, since);
+  if (admitted) {
+    std::printf("%s: %s admitted%s, address %s\n", port.c_str(), args[2].c_str(), why.c_str(),
+                f[2].c_str());
     return pltools::kExitSuccess;
   }
-  std::printf("%s: %s refused\n", f.size() >= 2 ? f[1].c_str() : r.port.c_str(), args[2].c_str());
+  std::printf("%s: %s refused%s\n", port.c_str(), args[2].c_str(), why.c_str());
   return pltools::kExitFailure;
 }
 

@@ -152,6 +152,19 @@ TEST_F(ActionThreadTest, APortsOwnIdleTimeOutTakesPrecedence) {
   EXPECT_EQ(Entry0().reason, kReasonIdle);
 }
 
+TEST_F(ActionThreadTest, AFreshSessionIsCutOnlyOnceUpForAFullIdlePeriod) {
+  ctx.settings.idleTimerSeconds = 60;  // one minute, the shortest setting
+  Session(0);                          // began 10 s before the pass
+  traffic["COM1"] = {0, 0};
+  Pass();  // counted 61 s idle, but up only 10 s
+  EXPECT_EQ(Entry0().idleSoFar, 61);
+  EXPECT_TRUE(disconnected.empty());
+  EXPECT_EQ(Entry0().notifyLevel, 0);
+  Pass();  // up 70 s now
+  ASSERT_EQ(disconnected.size(), 1u);
+  EXPECT_EQ(Entry0().reason, kReasonIdle);
+}
+
 TEST_F(ActionThreadTest, TrafficInOneDirectionResetsTheIdleCount) {
   ctx.settings.idleTimerSeconds = 600;
   Session(0);
