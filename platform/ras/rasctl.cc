@@ -9,6 +9,7 @@
 #include "platform/ras/rassvc_protocol.h"
 #include "platform/sysinfo.h"
 #include "platform/tools/tool_args.h"
+#include "platform/tools/tool_format.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ constexpr const char* kUsage = R"(Usage:
   rasctl [--machine ROOT] traffic PORT [--sent N] [--received N]
   rasctl [--machine ROOT] hangup PORT
   rasctl [--machine ROOT] ports
+  rasctl --help | --version
 
 dial      a caller dials in on PORT (COM1, COM2, ...) as DOMAIN\user. The
           remote-access service asks its administration extension for the
@@ -44,18 +46,9 @@ hangup    the caller on PORT hangs up: the session records go to the System
           event log and the administration extension is told.
 ports     lists every port: its state, user, start, address and byte counts.
 
-Exit status: 0 done (dial: admitted), 1 failed or refused (the reason is
-printed), 2 the command line is wrong.
+Exit status: 0 done (dial: admitted, also without a check), 1 failed or
+refused (the reason is printed), 2 the command line is wrong.
 )";
-
-std::string FormatStart(std::time_t start) {
-  if (start == 0) return "-";
-  const std::tm t = plat::LocalTime(start);
-  char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900,
-                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-  return text;
-}
 
 // Sends a request; on failure prints why and returns false.
 bool Call(pltools::Tool& tool, const std::string& request, std::vector<std::string>* fields,
@@ -75,6 +68,7 @@ bool Call(pltools::Tool& tool, const std::string& request, std::vector<std::stri
 }
 
 bool OnePort(pltools::Tool& tool, const char* command, std::string* port) {
+  if (!tool.RejectUnknownOptions()) return false;
   auto& args = tool.args();
   if (args.size() != 2) {
     tool.UsageError(std::string(command) + " takes exactly one PORT");
@@ -90,7 +84,7 @@ int Dial(pltools::Tool& tool) {
   tool.TakeOption("--wksta", &r.wksta);
   tool.TakeOption("--address", &r.address);
   tool.TakeOption("--callback", &r.callback);
-  if (tool.failed()) return tool.exitCode();
+  if (tool.failed() || !tool.RejectUnknownOptions()) return tool.exitCode();
   auto& args = tool.args();
   if (args.size() != 3) return tool.UsageError("dial takes a PORT and an account DOMAIN\\user");
   r.port = args[1];
@@ -121,7 +115,7 @@ int Traffic(pltools::Tool& tool) {
   std::string sentText, receivedText;
   const bool haveSent = tool.TakeOption("--sent", &sentText);
   const bool haveReceived = tool.TakeOption("--received", &receivedText);
-  if (tool.failed()) return tool.exitCode();
+  if (tool.failed() || !tool.RejectUnknownOptions()) return tool.exitCode();
   std::string port;
   if (!OnePort(tool, "traffic", &port)) return tool.exitCode();
   if (!haveSent && !haveReceived) return tool.UsageError("give --sent N, --received N or both");
@@ -157,6 +151,7 @@ int HangUp(pltools::Tool& tool) {
 }
 
 int Ports(pltools::Tool& tool) {
+  if (!tool.RejectUnknownOptions()) return tool.exitCode();
   if (tool.args().size() != 1) return tool.UsageError("ports takes no arguments");
   if (!tool.RequireMachine()) return tool.exitCode();
   std::vector<std::string> f, lines;
@@ -169,7 +164,7 @@ int Ports(pltools::Tool& tool) {
     const bool inUse = p.state != ras::PortState::Listening;
     const std::string user = inUse ? p.domain + "\\" + p.user : "-";
     std::printf("%-6s %-13s %-24s %-19s %-15s %12s %12s\n", p.name.c_str(),
-                ras::PortStateName(p.state), user.c_str(), FormatStart(p.start).c_str(),
+                ras::PortStateName(p.state), user.c_str(), pltools::IsoLocalTime(p.start).c_str(),
                 inUse ? ras::FormatIpAddress(p.address).c_str() : "-",
                 inUse ? std::to_string(p.bytesSent).c_str() : "-",
                 inUse ? std::to_string(p.bytesReceived).c_str() : "-");
@@ -181,7 +176,7 @@ int Ports(pltools::Tool& tool) {
 
 int main(int argc, char** argv) {
   pltools::Tool tool("rasctl", kUsage);
-  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   auto& args = tool.args();
   if (args.empty()) return tool.UsageError("give a command: dial, traffic, hangup or ports");

@@ -278,7 +278,7 @@ int List(pltools::Tool& tool, std::string log, bool follow, pltools::OutputForma
 
 int main(int argc, char** argv) {
   pltools::Tool tool("eventlog", kUsage);
-  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   const bool follow = tool.TakeFlag("--follow") | tool.TakeFlag("-f");
   std::string formatText = "table";

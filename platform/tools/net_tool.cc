@@ -45,6 +45,7 @@ what an inbox holds. Commands and options may be written in any case.
 Options:
   --machine ROOT   the machine folder (default: PORTULON_MACHINE)
   --help           show this text
+  --version        show the program's version
 
 Exit status: 0 success, the Win32 error code when the operation failed (as far
 as the 8 bits of an exit status carry it), 2 when the command line is wrong.
@@ -419,7 +420,7 @@ int main(int argc, char** argv) {
     return pltools::ExitStatus(rc);
   }
   pltools::Tool tool("net", kUsage);
-  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   if (!tool.RequireMachine()) return tool.exitCode();
   const int rc = Run(tool);

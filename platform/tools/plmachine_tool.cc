@@ -43,6 +43,7 @@ boot     starts every service whose start type is automatic, one after
 Options:
   --machine ROOT   the machine folder (default: PORTULON_MACHINE)
   --help           show this text
+  --version        show the program's version
 
 Exit status: 0 success, 1 the operation failed, 2 the command line is wrong.
 )";
@@ -175,7 +176,7 @@ int Create(pltools::Tool& tool) {
   const bool hasDomain = tool.TakeOption("--domain", &domain);
   const bool hasPorts = tool.TakeOption("--ports", &ports);
   const bool hasBias = tool.TakeOption("--tz-bias", &bias);
-  if (tool.failed()) return tool.exitCode();
+  if (tool.failed() || !tool.RejectUnknownOptions()) return tool.exitCode();
 
   auto& args = tool.args();  // "create" ROOT
   if (args.size() < 2) return tool.UsageError("create needs the folder of the new machine");

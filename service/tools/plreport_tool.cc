@@ -116,7 +116,7 @@ int Users(pltools::Tool& tool) {
 
 int main(int argc, char** argv) {
   pltools::Tool tool("plreport", kUsage);
-  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   if (tool.args().empty()) return tool.UsageError("no command given");
   if (!tool.RequireMachine()) return tool.exitCode();
