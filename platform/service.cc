@@ -686,6 +686,13 @@ DWORD ServiceHandle::Start(const std::vector<std::string>& args) const {
     if (!ProcessAlive(pid, startTime) || RemainingMs(deadline) == 0) break;
     SleepMs(kPollIntervalMs);
   }
+  // A service that connected, reported and ended at once (say, with
+  // SERVICE_STOPPED and its exit code) did start: its own status stands.
+  std::string journal;
+  if (!ProcessAlive(pid, startTime) &&
+      ReadSmallFile(dir + "/" + kJournalFile, &journal) == ERROR_SUCCESS && !journal.empty()) {
+    return ERROR_SUCCESS;
+  }
   // Never connected: a program left hanging is ended, so that the state stays true.
   if (ProcessAlive(pid, startTime)) ::kill(static_cast<pid_t>(pid), SIGKILL);
   StatusRecord stopped;

@@ -109,6 +109,17 @@ void ControlHandler(DWORD control) {
 void ServiceEntry(DWORD argc, char** /*argv*/) {
   ServiceProcess& p = Process();
   p.serviceMode = 1;
+  if (!p.instance.owned()) {
+    // Another copy runs (in console mode, or a stray one): the files are its.
+    p.statusHandle = plat::RegisterServiceCtrlHandler(kDispatchName, ControlHandler);
+    if (p.statusHandle != 0) {
+      ReportStatus(plat::SERVICE_STOPPED,
+                   p.instanceError == plat::ERROR_ALREADY_EXISTS ? plat::ERROR_SERVICE_ALREADY_RUNNING
+                                                                 : p.instanceError,
+                   0, 0, 0);
+    }
+    return;
+  }
   common::ProcessTrace().SetEnabled(true);
   if (argc == 2) {
     plat::Beep(7000, 200);
@@ -116,14 +127,6 @@ void ServiceEntry(DWORD argc, char** /*argv*/) {
     plat::Beep(6000, 200);
   }
   p.statusHandle = plat::RegisterServiceCtrlHandler(kDispatchName, ControlHandler);
-  if (p.statusHandle != 0 && !p.instance.owned()) {
-    // Another copy runs (in console mode, or a stray one): it owns the files.
-    ReportStatus(plat::SERVICE_STOPPED,
-                 p.instanceError == plat::ERROR_ALREADY_EXISTS ? plat::ERROR_SERVICE_ALREADY_RUNNING
-                                                               : p.instanceError,
-                 0, 0, 0);
-    return;
-  }
   bool ok = p.statusHandle != 0;
   ok = ok && ReportStatus(plat::SERVICE_START_PENDING, plat::ERROR_SUCCESS, 0, 1, 5000);
   if (ok) {

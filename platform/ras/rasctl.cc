@@ -101,13 +101,13 @@ int Dial(pltools::Tool& tool) {
   const std::string port = f.size() >= 2 ? f[1] : r.port;
   const bool admitted = f.size() == 3 && f[0] == "ADMITTED";
   const std::string account = r.domain + "\\" + r.user;
-  const std::string why = common::DescribeDialOutcome(admitted, port, account, since);
+  const std::string outcome = common::DescribeDialOutcome(admitted, port, account, since);
   if (admitted) {
-    std::printf("%s: %s admitted%s, address %s\n", port.c_str(), args[2].c_str(), why.c_str(),
+    std::printf("%s: %s admitted%s, address %s\n", port.c_str(), args[2].c_str(), outcome.c_str(),
                 f[2].c_str());
     return pltools::kExitSuccess;
   }
-  std::printf("%s: %s refused%s\n", port.c_str(), args[2].c_str(), why.c_str());
+  std::printf("%s: %s refused%s\n", port.c_str(), args[2].c_str(), outcome.c_str());
   return pltools::kExitFailure;
 }
 

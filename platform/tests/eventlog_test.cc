@@ -262,7 +262,7 @@ int Eventlog(const std::string& args, std::string* output) {
 TEST_F(EventLogTest, ToolListsRecordsAsAViewerShowsThem) {
   const std::time_t when = 974815385;
   const std::tm t = LocalTime(when);
-  char iso[32];
+  char iso[64];
   std::snprintf(iso, sizeof iso, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
                 t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
   ASSERT_EQ(Source("Portulon").ReportAt(when, EVENTLOG_INFORMATION_TYPE, 0, 3,
