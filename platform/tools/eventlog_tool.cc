@@ -288,6 +288,7 @@ int main(int argc, char** argv) {
   if (!pltools::ParseOutputFormat(formatText, &format)) {
     return tool.UsageError("--format takes table, csv or json, not '" + formatText + "'");
   }
+  if (!tool.RejectUnknownOptions()) return tool.exitCode();
   const std::vector<std::string>& args = tool.args();
   if (args.empty()) return tool.UsageError("no command given");
   if (args[0] == "help") return tool.PrintHelp();

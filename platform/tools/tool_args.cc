@@ -7,11 +7,9 @@
 
 #include "platform/errors.h"
 #include "platform/machine.h"
-#include "platform/version_record.h"
-
-// The version record portulon_version_info builds into each program; weak, so
-// that a program built without one still links (and says so).
-extern "C" const plat::VersionRecord kPortulonVersionRecord __attribute__((weak));
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/sysinfo.h"
 
 namespace pltools {
 
@@ -151,8 +149,12 @@ int Tool::Fail(plat::DWORD error, std::string_view what) {
 
 std::string VersionText(std::string_view name) {
   std::string text(name);
-  if (&kPortulonVersionRecord == nullptr) return text + " (version unknown)";
-  const plat::VersionRecord& v = kPortulonVersionRecord;
+  plat::FileVersionInfo v;
+  // The version record built into the running program, wherever it runs from.
+  if (plat::GetFileVersionInfo(plat::HostToWindowsPath(plat::GetProgramHostPath()), &v) !=
+      plat::ERROR_SUCCESS) {
+    return text + " (version unknown)";
+  }
   char numbers[64];
   std::snprintf(numbers, sizeof numbers, "%u.%u.%u.%u", v.fileVersion[0], v.fileVersion[1],
                 v.fileVersion[2], v.fileVersion[3]);
