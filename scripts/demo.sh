@@ -153,7 +153,8 @@ show plreport log
 bold "The usage accounts"
 show plreport users
 bold "The service's events"
-eventlog list Application | tail -n 14
+# The heading, then the newest records.
+eventlog list Application | { IFS= read -r heading; printf '%s\n' "$heading"; tail -n 13; }
 
 bold "Shutting the machine down"
 net stop Portulon >/dev/null 2>&1 || true
