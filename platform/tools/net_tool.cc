@@ -18,6 +18,7 @@
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/tools/tool_args.h"
+#include "platform/tools/tool_format.h"
 
 namespace {
 
@@ -348,12 +349,9 @@ int NetMessages(pltools::Tool& tool, const std::vector<std::string>& args) {
     return SystemError(err);
   }
   if (messages.empty()) std::printf("There are no messages for %s.\n", args[0].c_str());
-  const plat::LCID locale = plat::GetUserDefaultLCID();
   for (const auto& m : messages) {
-    const std::tm when = plat::LocalTime(m.sent);
-    std::printf("Message from %s to %s on %s %s\n%s\n\n", m.from.c_str(), m.to.c_str(),
-                plat::GetDateFormat(locale, when).c_str(), plat::GetTimeFormat(locale, when).c_str(),
-                m.text.c_str());
+    std::printf("Message from %s to %s on %s\n%s\n\n", m.from.c_str(), m.to.c_str(),
+                pltools::IsoLocalTime(m.sent).c_str(), m.text.c_str());
   }
   return pltools::kExitSuccess;
 }
