@@ -3,6 +3,7 @@
 #   ./portulon.sh build   build everything into build/ (programs and modules in build/bin/)
 #   ./portulon.sh test    build, then run every test with ctest
 #   ./portulon.sh demo    build, then provision and run the demo network in demo-network/
+#   ./portulon.sh --help  the commands
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 cd "$here"
@@ -44,12 +45,33 @@ do_demo() {
   PORTULON_BIN_DIR="$BUILD_DIR/bin" bash "$here/scripts/demo.sh" "$here/demo-network"
 }
 
+usage() {
+  cat <<EOT
+Usage: $0 COMMAND
+
+Commands:
+  build    build everything into build/ (the programs and modules in build/bin/,
+           test programs in build/tests/, benchmarks in build/bench/)
+  test     build, then run every test with ctest
+  demo     build, then provision and run the demo network in demo-network/
+  help     this text (also --help and -h)
+
+Missing Debian packages are installed with apt-get (as root, or through sudo).
+The build folder is \$PORTULON_BUILD_DIR (default: build/), the number of
+parallel jobs \$PORTULON_JOBS (default: the number of processors).
+
+Exit status: 0 success, 2 an unknown command, otherwise the status of the
+build, the tests or the demo that failed.
+EOT
+}
+
 case "${1:-}" in
   build) do_build ;;
   test) do_test ;;
   demo) do_demo ;;
+  help | --help | -h) usage ;;
   *)
-    echo "usage: $0 build|test|demo" >&2
+    usage >&2
     exit 2
     ;;
 esac

@@ -103,6 +103,9 @@ DWORD WriteRegistry(const std::string& root, const MachineConfig& c) {
       {Hive::LocalMachine, kWindowsVersionKey, "CurrentVersion", c.osVersion, false, 0},
       {Hive::LocalMachine, kWindowsVersionKey, "CurrentBuildNumber", build, false, 0},
       {Hive::LocalMachine, kWindowsVersionKey, "SystemRoot", "C:\\WINNT", false, 0},
+      // The machine's PATH, the only one its programs search (never the host's).
+      {Hive::LocalMachine, "System\\CurrentControlSet\\Control\\Session Manager\\Environment",
+       "Path", "%SystemRoot%\\system32;%SystemRoot%", false, 0},
       {Hive::LocalMachine, kWindowsCurrentVersionKey, "ProgramFilesDir", "C:\\Program Files", false, 0},
       {Hive::LocalMachine, kTimeZoneKey, "Bias", "", true, static_cast<DWORD>(c.timeZoneBiasMinutes)},
       {Hive::LocalMachine, kDomainKey, "DefaultDomainName", c.domain, false, 0},

@@ -283,3 +283,23 @@ DWORD CallNamedPipe(std::string_view pipeName, std::string_view message, std::st
 }
 
 }  // namespace plat
+
+namespace plat {
+
+DWORD QueryNamedPipe(std::string_view pipeName) {
+  std::string server, name;
+  if (!ParsePipeName(pipeName, &server, &name)) return ERROR_INVALID_NAME;
+  std::string root;
+  if (server == ".") {
+    root = CurrentMachineRoot();
+    if (root.empty()) return ERROR_FILE_NOT_FOUND;
+  } else if (DWORD err = FindMachine(server, &root, true); err != ERROR_SUCCESS) {
+    return err;
+  }
+  struct stat st;
+  const std::string path = PipesDir(root) + "/" + SocketFileName(name);
+  if (::stat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return ERROR_FILE_NOT_FOUND;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace plat

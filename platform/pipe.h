@@ -85,4 +85,10 @@ class PipeConnection {
 DWORD CallNamedPipe(std::string_view pipeName, std::string_view message, std::string* reply,
                     size_t replyMax, DWORD timeoutMs);
 
+// Whether a server has created the pipe, without connecting to it (so the
+// server sees nothing): ERROR_SUCCESS when it exists (its instance may be
+// busy), ERROR_FILE_NOT_FOUND when no server has it, ERROR_BAD_NETPATH for an
+// unknown or down machine, ERROR_INVALID_NAME for a name of another form.
+DWORD QueryNamedPipe(std::string_view pipeName);
+
 }  // namespace plat

@@ -16,6 +16,7 @@
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/registry.h"
 
 extern char** environ;
 
@@ -25,6 +26,9 @@ namespace {
 
 constexpr const char* kSystemDirectory = "C:\\WINNT\\system32";
 constexpr const char* kWindowsDirectory = "C:\\WINNT";
+// Where the system environment lives, as on Windows.
+constexpr const char* kEnvironmentKey =
+    "System\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -163,6 +167,47 @@ std::string ExecutedName() {
   return std::filesystem::path(path).lexically_normal().string();
 }
 
+// Replaces %SystemRoot% and %windir% (any case) by the Windows directory.
+std::string ExpandSystemRoot(const std::string& text) {
+  const std::string lower = ToLowerAscii(text);
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    bool replaced = false;
+    for (const std::string_view variable : {"%systemroot%", "%windir%"}) {
+      if (lower.compare(i, variable.size(), variable) == 0) {
+        out += kWindowsDirectory;
+        i += variable.size();
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) out += text[i++];
+  }
+  return out;
+}
+
+// The folders of the machine's PATH (the system environment's Path value in
+// its registry), as Windows paths; empty when it has none.
+std::vector<std::string> MachinePath(const std::string& root) {
+  std::vector<std::string> folders;
+  RegKey hklm, environment;
+  std::string value;
+  if (root.empty() || RegKey::ConnectRoot(root, Hive::LocalMachine, &hklm) != ERROR_SUCCESS ||
+      hklm.OpenSubKey(kEnvironmentKey, &environment) != ERROR_SUCCESS ||
+      environment.QueryString("Path", &value) != ERROR_SUCCESS) {
+    return folders;
+  }
+  std::string_view rest = value;
+  while (!rest.empty()) {
+    const auto semicolon = rest.find(';');
+    const std::string folder = ExpandSystemRoot(std::string(rest.substr(0, semicolon)));
+    if (!folder.empty()) folders.push_back(folder);
+    if (semicolon == std::string_view::npos) break;
+    rest.remove_prefix(semicolon + 1);
+  }
+  return folders;
+}
+
 DWORD ResolveProgramOn(const std::string& root, std::string_view programName,
                        std::string* hostPath) {
   if (programName.empty()) return ERROR_FILE_NOT_FOUND;
@@ -189,15 +234,10 @@ DWORD ResolveProgramOn(const std::string& root, std::string_view programName,
       FindInWindowsFolder(root, kWindowsDirectory, names, hostPath)) {
     return ERROR_SUCCESS;
   }
-  if (const char* path = std::getenv("PATH")) {
-    std::string_view rest = path;
-    while (true) {
-      const auto colon = rest.find(':');
-      const std::string folder(rest.substr(0, colon));
-      if (FindInHostFolder(folder, names, hostPath)) return ERROR_SUCCESS;
-      if (colon == std::string_view::npos) break;
-      rest.remove_prefix(colon + 1);
-    }
+  // The machine's own PATH, never the host's: a program of the machine must
+  // not find what the host happens to have (say, a build folder on PATH).
+  for (const std::string& folder : MachinePath(root)) {
+    if (FindInWindowsFolder(root, folder, names, hostPath)) return ERROR_SUCCESS;
   }
   return ERROR_FILE_NOT_FOUND;
 }

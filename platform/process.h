@@ -19,7 +19,10 @@ std::string JoinCommandLine(const std::vector<std::string>& args);
 
 // Finds the program of a command line as Windows does: the folder of the
 // running program, the current directory, the system directory, the Windows
-// directory, then PATH; ".exe" is implied when the name has no extension.
+// directory, then the folders of the machine's own PATH (the Path value of
+// HKLM\System\CurrentControlSet\Control\Session Manager\Environment,
+// %SystemRoot% expanded); the host's PATH is never searched. ".exe" is
+// implied when the name has no extension. Module loads search the same way.
 // Returns the host path; ERROR_FILE_NOT_FOUND when nowhere.
 DWORD ResolveProgram(std::string_view programName, std::string* hostPath);
 

@@ -686,6 +686,13 @@ DWORD ServiceHandle::Start(const std::vector<std::string>& args) const {
     if (!ProcessAlive(pid, startTime) || RemainingMs(deadline) == 0) break;
     SleepMs(kPollIntervalMs);
   }
+  // A service that connected, reported and ended at once (say, with
+  // SERVICE_STOPPED and its exit code) did start: its own status stands.
+  std::string journal;
+  if (!ProcessAlive(pid, startTime) &&
+      ReadSmallFile(dir + "/" + kJournalFile, &journal) == ERROR_SUCCESS && !journal.empty()) {
+    return ERROR_SUCCESS;
+  }
   // Never connected: a program left hanging is ended, so that the state stays true.
   if (ProcessAlive(pid, startTime)) ::kill(static_cast<pid_t>(pid), SIGKILL);
   StatusRecord stopped;
@@ -831,6 +838,35 @@ DWORD WaitForServiceState(const ServiceHandle& service, DWORD state, DWORD timeo
   }
 }
 
+namespace {
+
+// How long a starting service may stay START_PENDING before it counts as hung.
+constexpr int kAutoStartTimeoutMs = 60000;
+
+// Waits until the service leaves START_PENDING. ERROR_SUCCESS when it runs;
+// its exit code (or ERROR_SERVICE_NOT_ACTIVE) when it stopped instead;
+// ERROR_SERVICE_REQUEST_TIMEOUT when it is still starting.
+DWORD WaitWhileStarting(const ServiceHandle& service) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kAutoStartTimeoutMs);
+  for (;;) {
+    SERVICE_STATUS status;
+    if (DWORD err = service.QueryStatus(&status); err != ERROR_SUCCESS) return err;
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+      if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ||
+          status.dwWin32ExitCode == ERROR_SUCCESS) {
+        return ERROR_SERVICE_NOT_ACTIVE;
+      }
+      return status.dwWin32ExitCode;
+    }
+    if (status.dwCurrentState != SERVICE_START_PENDING) return ERROR_SUCCESS;
+    const int left = RemainingMs(deadline);
+    if (left == 0) return ERROR_SERVICE_REQUEST_TIMEOUT;
+    SleepMs(left < kPollIntervalMs ? left : kPollIntervalMs);
+  }
+}
+
+}  // namespace
+
 DWORD StartAutomaticServices(std::string_view machine) {
   ServiceManager manager;
   if (DWORD err = ServiceManager::Open(machine, &manager); err != ERROR_SUCCESS) return err;
@@ -847,6 +883,8 @@ DWORD StartAutomaticServices(std::string_view machine) {
     if (err == ERROR_SUCCESS) err = service.QueryStatus(&status);
     if (err == ERROR_SUCCESS && status.dwCurrentState != SERVICE_STOPPED) continue;
     if (err == ERROR_SUCCESS) err = service.Start();
+    // As at boot, the next service starts only once this one reports running.
+    if (err == ERROR_SUCCESS) err = WaitWhileStarting(service);
     if (err != ERROR_SUCCESS && first == ERROR_SUCCESS) first = err;
   }
   return first;

@@ -136,7 +136,11 @@ class ServiceHandle {
 DWORD WaitForServiceState(const ServiceHandle& service, DWORD state, DWORD timeoutMs);
 
 // Starts every service of the machine whose Start is SERVICE_AUTO_START and
-// that is not running. Returns the first error, having tried them all.
+// that is not running, one after another: each is waited for until it
+// reports running (up to 60 s), as a machine does at boot. A service that
+// stopped instead gives its exit code (ERROR_SERVICE_NOT_ACTIVE when it gave
+// none), one still starting ERROR_SERVICE_REQUEST_TIMEOUT. Returns the first
+// error, having tried them all.
 DWORD StartAutomaticServices(std::string_view machine);
 
 // ---- The service side ----

@@ -17,7 +17,8 @@ export PORTULON_MACHINE="$demo/SRV1"
 bold() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 say() { printf '%s\n' "$*"; }
 show() { printf '$ %s\n' "$*"; "$@"; }
-# A dial-in that may be refused: the refusal is part of the story.
+# A dial-in that may be refused: the refusal is part of the story. rasctl
+# prints each refusal with the reason Portulon recorded for it.
 dial() { printf '$ rasctl dial %s\n' "$*"; rasctl dial "$@" || true; }
 
 port_state() { rasctl ports | awk -v p="$1" '$1 == p { print $2 }'; }
@@ -111,8 +112,8 @@ say "portulon.usr: ann (one session at a time, fixed address 10.0.0.77), bob (to
 say "              carol (150 s per session), dave, frank; erin has no profile"
 
 bold "The machine boots: the remote-access service and Portulon start"
+say "(boot returns once each service reports running: Portulon only once its pipe answers)"
 show plmachine boot
-for _ in $(seq 1 100); do pipecall UPDATE_UPDATE >/dev/null 2>&1 && break; sleep 0.1; done
 
 bold "Dial-ins"
 say "ann is admitted and gets her fixed address:"
@@ -152,7 +153,8 @@ show plreport log
 bold "The usage accounts"
 show plreport users
 bold "The service's events"
-eventlog list Application | tail -n 14
+# The heading, then the newest records.
+eventlog list Application | { IFS= read -r heading; printf '%s\n' "$heading"; tail -n 13; }
 
 bold "Shutting the machine down"
 net stop Portulon >/dev/null 2>&1 || true

@@ -173,7 +173,14 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
     } else {
       continue;
     }
-    const int idle = ComputeBytesForSession(context, i, ops);
+    int idle = ComputeBytesForSession(context, i, ops);
+    // Passes run a minute apart and count 61 s of idleness each, so a session
+    // that began just before a pass would otherwise be cut seconds old.
+    const DWORD timeout = portTimer ? static_cast<DWORD>(s.portIdleTimer) : serverIdleTimer;
+    if (idle == 1 && now - s.start < static_cast<std::time_t>(timeout)) {
+      common::Trace("ActionThread", "Idle, but not yet up for a full idle period", i);
+      idle = 0;
+    }
     if (idle == 2) {
       common::Trace("ActionThread", portTimer ? "Fail Compute Idle Bytes (PORT)" : "Fail Compute Idle Bytes", i);
     } else if (idle == 1) {

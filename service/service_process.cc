@@ -39,6 +39,42 @@ bool StartServiceThread(const char* traceText) {
   return true;
 }
 
+constexpr const char* kHelp =
+    "plsvc - the Portulon service: admission, accounting and supervision of\n"
+    "dial-in sessions for the remote-access service of this machine.\n"
+    "\n"
+    "Usage:\n"
+    "  plsvc            run as the service (started by the service manager:\n"
+    "                   net start Portulon)\n"
+    "  plsvc ARGUMENT   run in console mode, tracing to the console, until\n"
+    "                   killed; any argument but the ones below does this\n"
+    "  plsvc --help     this text (also -h and /?)\n"
+    "\n"
+    "Only one copy runs on a machine: a second one, in either mode, changes\n"
+    "nothing and ends.\n"
+    "\n"
+    "Exit status: 0 help printed or service ended normally; 1 another copy\n"
+    "is already running or the machine cannot be used; 1063 (as 39) when\n"
+    "started without an argument but not by the service manager.\n";
+
+int RefuseSecondCopy(DWORD err, DWORD owner) {
+  if (err == plat::ERROR_ALREADY_EXISTS) {
+    if (owner != 0) {
+      std::fprintf(stderr,
+                   "plsvc: Portulon is already running on this machine (process %u); "
+                   "this copy ends without touching anything.\n", owner);
+    } else {
+      std::fprintf(stderr,
+                   "plsvc: Portulon is already running on this machine; "
+                   "this copy ends without touching anything.\n");
+    }
+  } else {
+    std::fprintf(stderr, "plsvc: cannot check for another copy on this machine: %s\n",
+                 plat::ErrorText(err).c_str());
+  }
+  return 1;
+}
+
 }  // namespace
 
 ServiceProcess& Process() {
@@ -73,6 +109,17 @@ void ControlHandler(DWORD control) {
 void ServiceEntry(DWORD argc, char** /*argv*/) {
   ServiceProcess& p = Process();
   p.serviceMode = 1;
+  if (!p.instance.owned()) {
+    // Another copy runs (in console mode, or a stray one): the files are its.
+    p.statusHandle = plat::RegisterServiceCtrlHandler(kDispatchName, ControlHandler);
+    if (p.statusHandle != 0) {
+      ReportStatus(plat::SERVICE_STOPPED,
+                   p.instanceError == plat::ERROR_ALREADY_EXISTS ? plat::ERROR_SERVICE_ALREADY_RUNNING
+                                                                 : p.instanceError,
+                   0, 0, 0);
+    }
+    return;
+  }
   common::ProcessTrace().SetEnabled(true);
   if (argc == 2) {
     plat::Beep(7000, 200);
@@ -88,6 +135,11 @@ void ServiceEntry(DWORD argc, char** /*argv*/) {
   }
   ok = ok && StartServiceThread("Got Thread ID#");
   ok = ok && ReportStatus(plat::SERVICE_START_PENDING, plat::ERROR_SUCCESS, 0, 3, 5000);
+  // Running means the pipe answers: a dial-in before that would be admitted
+  // unchecked by the hook module. A slow start keeps its checkpoint moving.
+  for (DWORD checkPoint = 4; ok && !p.startupDone.WaitFor(std::chrono::milliseconds(4000));) {
+    ok = ReportStatus(plat::SERVICE_START_PENDING, plat::ERROR_SUCCESS, 0, checkPoint++, 5000);
+  }
   ok = ok && ReportStatus(plat::SERVICE_RUNNING, plat::ERROR_SUCCESS, 0, 4, 0);
   if (!ok) {
     p.stopEvent.reset();
@@ -144,6 +196,7 @@ int RunConsoleMode() {
   SleepMs(3000);
   p.stopEvent = std::make_unique<ManualResetEvent>();
   StartServiceThread("Got Thread ID #");
+  p.startupDone.Wait();
   plat::Beep(500, 100);
   std::printf("Service launched in Console Mode OK.\n");
   std::fflush(stdout);
@@ -203,14 +256,32 @@ void ServiceThread(ServiceContext& context) {
   }
   context.sessionFile = plat::GetCurrentDirectory() + "\\~plsess.tmp";
   NP_InitPipe(context);
+  Process().startupDone.Set();
   StartExportThread(context);
 }
 
-int PlsvcMain(int argc, char** /*argv*/) {
+bool IsHelpArgument(const char* arg) {
+  const std::string_view a(arg);
+  return a == "--help" || a == "-h" || a == "/?";
+}
+
+int PlsvcMain(int argc, char** argv) {
   QCL::SetTraceLevel(12);
+  if (argc > 1 && IsHelpArgument(argv[1])) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  ServiceProcess& p = Process();
+  // Before anything touches a file: a second copy would clear the logged-in
+  // users of the first and admit duplicate logins.
+  p.instanceError = plat::NamedMutex::CreateOwned(kInstanceMutexName, &p.instance,
+                                                  &p.instanceOwner);
   common::ConfigureProcessTrace(common::ServiceTraceOptions());
   common::ProcessTrace().SetEnabled(false);
-  if (argc > 1) return RunConsoleMode();
+  if (argc > 1) {
+    if (!p.instance.owned()) return RefuseSecondCopy(p.instanceError, p.instanceOwner);
+    return RunConsoleMode();
+  }
 
   static char name[] = "Portulon Service";
   const plat::SERVICE_TABLE_ENTRY table[] = {{name, ServiceEntry}, {nullptr, nullptr}};

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/named_mutex.h"
 #include "platform/service.h"
 #include "platform/win_types.h"
 #include "service/service_context.h"
@@ -14,6 +15,8 @@ namespace svc {
 
 inline constexpr const char* kDispatchName = "Portulon Service";
 inline constexpr plat::DWORD kInitFailed = 89;
+// Held for the life of the running copy: one Portulon per machine.
+inline constexpr const char* kInstanceMutexName = "Global\\PortulonServiceInstance";
 
 // Process-wide state of the running service.
 struct ServiceProcess {
@@ -21,13 +24,24 @@ struct ServiceProcess {
   int consoleMode = 0;  // set at the start of console mode
   plat::SERVICE_STATUS_HANDLE statusHandle = 0;
   std::unique_ptr<ManualResetEvent> stopEvent;  // created unnamed, not signalled
+  // Set by ServiceThread once its start-up has run and the pipe (when it
+  // could be created) answers; only then does the service report RUNNING.
+  ManualResetEvent startupDone;
+  // Owned while this is the one copy on the machine.
+  plat::NamedMutex instance;
+  plat::DWORD instanceError = 0;  // why it is not owned
+  plat::DWORD instanceOwner = 0;  // the other copy's process id, 0 when unknown
   ServiceContext context;
 };
 
 ServiceProcess& Process();
 
-// `main` of plsvc: console mode with any argument, else the dispatcher.
+// `main` of plsvc: "--help", "-h" or "/?" prints the help; any other argument
+// runs console mode, none the dispatcher. A second copy on the machine, in
+// either mode, touches nothing: it says so and ends (a service reports
+// STOPPED with ERROR_SERVICE_ALREADY_RUNNING).
 int PlsvcMain(int argc, char** argv);
+bool IsHelpArgument(const char* arg);
 
 // The entry named in the dispatch table.
 void ServiceEntry(plat::DWORD argc, char** argv);

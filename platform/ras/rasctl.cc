@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "common/dial_outcome.h"
 #include "platform/errors.h"
 #include "platform/ras/rassvc_protocol.h"
 #include "platform/sysinfo.h"
 #include "platform/tools/tool_args.h"
+#include "platform/tools/tool_format.h"
 
 namespace {
 
@@ -20,11 +22,18 @@ constexpr const char* kUsage = R"(Usage:
   rasctl [--machine ROOT] traffic PORT [--sent N] [--received N]
   rasctl [--machine ROOT] hangup PORT
   rasctl [--machine ROOT] ports
+  rasctl --help | --version
 
 dial      a caller dials in on PORT (COM1, COM2, ...) as DOMAIN\user. The
           remote-access service asks its administration extension for the
-          caller's address, then whether to admit the call, and prints
-          "admitted" with the address given, or "refused".
+          caller's address, then whether to admit the call. Prints
+            COM1: DOM\ann admitted, address 10.0.0.10
+            COM1: DOM\bob refused (4: User already connected)
+          the reason being the one Portulon recorded for the refusal in
+          the day's log. A caller the extension let in because Portulon
+          could not be asked is shown as
+            COM1: DOM\ann admitted without a check: Portulon did not answer
+            (error 2), address 10.0.0.10
             --computer NAME   the remote computer's name ("?..." when unknown)
             --wksta NAME      the NetBIOS workstation name; without it the
                               call has no NetBIOS projection
@@ -37,18 +46,9 @@ hangup    the caller on PORT hangs up: the session records go to the System
           event log and the administration extension is told.
 ports     lists every port: its state, user, start, address and byte counts.
 
-Exit status: 0 done (dial: admitted), 1 failed or refused (the reason is
-printed), 2 the command line is wrong.
+Exit status: 0 done (dial: admitted, also without a check), 1 failed or
+refused (the reason is printed), 2 the command line is wrong.
 )";
-
-std::string FormatStart(std::time_t start) {
-  if (start == 0) return "-";
-  const std::tm t = plat::LocalTime(start);
-  char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900,
-                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-  return text;
-}
 
 // Sends a request; on failure prints why and returns false.
 bool Call(pltools::Tool& tool, const std::string& request, std::vector<std::string>* fields,
@@ -68,6 +68,7 @@ bool Call(pltools::Tool& tool, const std::string& request, std::vector<std::stri
 }
 
 bool OnePort(pltools::Tool& tool, const char* command, std::string* port) {
+  if (!tool.RejectUnknownOptions()) return false;
   auto& args = tool.args();
   if (args.size() != 2) {
     tool.UsageError(std::string(command) + " takes exactly one PORT");
@@ -83,7 +84,7 @@ int Dial(pltools::Tool& tool) {
   tool.TakeOption("--wksta", &r.wksta);
   tool.TakeOption("--address", &r.address);
   tool.TakeOption("--callback", &r.callback);
-  if (tool.failed()) return tool.exitCode();
+  if (tool.failed() || !tool.RejectUnknownOptions()) return tool.exitCode();
   auto& args = tool.args();
   if (args.size() != 3) return tool.UsageError("dial takes a PORT and an account DOMAIN\\user");
   r.port = args[1];
@@ -95,12 +96,18 @@ int Dial(pltools::Tool& tool) {
   if (!tool.RequireMachine()) return tool.exitCode();
 
   std::vector<std::string> f;
+  const std::int64_t since = plat::Now();
   if (!Call(tool, ras::EncodeDial(r), &f)) return tool.exitCode();
-  if (f.size() == 3 && f[0] == "ADMITTED") {
-    std::printf("%s: %s admitted, address %s\n", f[1].c_str(), args[2].c_str(), f[2].c_str());
+  const std::string port = f.size() >= 2 ? f[1] : r.port;
+  const bool admitted = f.size() == 3 && f[0] == "ADMITTED";
+  const std::string account = r.domain + "\\" + r.user;
+  const std::string outcome = common::DescribeDialOutcome(admitted, port, account, since);
+  if (admitted) {
+    std::printf("%s: %s admitted%s, address %s\n", port.c_str(), args[2].c_str(), outcome.c_str(),
+                f[2].c_str());
     return pltools::kExitSuccess;
   }
-  std::printf("%s: %s refused\n", f.size() >= 2 ? f[1].c_str() : r.port.c_str(), args[2].c_str());
+  std::printf("%s: %s refused%s\n", port.c_str(), args[2].c_str(), outcome.c_str());
   return pltools::kExitFailure;
 }
 
@@ -108,7 +115,7 @@ int Traffic(pltools::Tool& tool) {
   std::string sentText, receivedText;
   const bool haveSent = tool.TakeOption("--sent", &sentText);
   const bool haveReceived = tool.TakeOption("--received", &receivedText);
-  if (tool.failed()) return tool.exitCode();
+  if (tool.failed() || !tool.RejectUnknownOptions()) return tool.exitCode();
   std::string port;
   if (!OnePort(tool, "traffic", &port)) return tool.exitCode();
   if (!haveSent && !haveReceived) return tool.UsageError("give --sent N, --received N or both");
@@ -144,6 +151,7 @@ int HangUp(pltools::Tool& tool) {
 }
 
 int Ports(pltools::Tool& tool) {
+  if (!tool.RejectUnknownOptions()) return tool.exitCode();
   if (tool.args().size() != 1) return tool.UsageError("ports takes no arguments");
   if (!tool.RequireMachine()) return tool.exitCode();
   std::vector<std::string> f, lines;
@@ -156,7 +164,7 @@ int Ports(pltools::Tool& tool) {
     const bool inUse = p.state != ras::PortState::Listening;
     const std::string user = inUse ? p.domain + "\\" + p.user : "-";
     std::printf("%-6s %-13s %-24s %-19s %-15s %12s %12s\n", p.name.c_str(),
-                ras::PortStateName(p.state), user.c_str(), FormatStart(p.start).c_str(),
+                ras::PortStateName(p.state), user.c_str(), pltools::IsoLocalTime(p.start).c_str(),
                 inUse ? ras::FormatIpAddress(p.address).c_str() : "-",
                 inUse ? std::to_string(p.bytesSent).c_str() : "-",
                 inUse ? std::to_string(p.bytesReceived).c_str() : "-");
@@ -168,7 +176,7 @@ int Ports(pltools::Tool& tool) {
 
 int main(int argc, char** argv) {
   pltools::Tool tool("rasctl", kUsage);
-  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   auto& args = tool.args();
   if (args.empty()) return tool.UsageError("give a command: dial, traffic, hangup or ports");

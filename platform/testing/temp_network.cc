@@ -66,4 +66,10 @@ std::string BinDir() {
   return PORTULON_BUILD_BIN_DIR;
 }
 
+std::string TestProgramDir() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string(".") : self.parent_path().string();
+}
+
 }  // namespace plat::testing

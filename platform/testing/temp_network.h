@@ -37,5 +37,8 @@ class TempNetwork {
 
 // Folder of the programs we build (build/bin), for tests that run our tools.
 std::string BinDir();
+// Folder of the running test program (build/tests), where the helper
+// programs of the tests sit, away from the administrators' tools.
+std::string TestProgramDir();
 
 }  // namespace plat::testing

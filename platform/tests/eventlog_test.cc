@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <set>
 #include <sstream>
 
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/sysinfo.h"
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
@@ -257,9 +259,14 @@ int Eventlog(const std::string& args, std::string* output) {
   return r.code;
 }
 
-TEST_F(EventLogTest, ToolListsRecordsWithTheTextsOfKnownIds) {
-  ASSERT_EQ(Source("Portulon").ReportAt(974815385, EVENTLOG_INFORMATION_TYPE, 0, 3,
-                                        {"alice", "COM1\tx"}),
+TEST_F(EventLogTest, ToolListsRecordsAsAViewerShowsThem) {
+  const std::time_t when = 974815385;
+  const std::tm t = LocalTime(when);
+  char iso[64];
+  std::snprintf(iso, sizeof iso, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
+                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  ASSERT_EQ(Source("Portulon").ReportAt(when, EVENTLOG_INFORMATION_TYPE, 0, 3,
+                                        {"SRV1\\COM1", "DOM\\ann\tx"}),
             ERROR_SUCCESS);
   ASSERT_EQ(Source("Other").Report(EVENTLOG_ERROR_TYPE, 0, 3, {}), ERROR_SUCCESS);
   ASSERT_EQ(Source("RemoteAccess").Report(EVENTLOG_INFORMATION_TYPE, 0, 20050, {"bob"}),
@@ -268,17 +275,33 @@ TEST_F(EventLogTest, ToolListsRecordsWithTheTextsOfKnownIds) {
   std::string out;
   ASSERT_EQ(Eventlog("list --machine " + net.root(), &out), 0) << out;
   std::istringstream lines(out);
-  std::string first, second;
+  std::string heading, first, second;
+  std::getline(lines, heading);
   std::getline(lines, first);
   std::getline(lines, second);
-  EXPECT_EQ(first,
-            "     1  11/21/2000 2:03:05 PM  Information   Portulon  3  Connection accepted  "
-            "\"alice\" \"COM1\\tx\"");
+  EXPECT_EQ(heading, "Record  Time                 Type           Source           Id  Message");
+  // Backslashes as written; a tab inside a string does not break the line.
+  EXPECT_EQ(first, "     1  " + std::string(iso) +
+                       "  Information    Portulon          3  Connection accepted: SRV1\\COM1; "
+                       "DOM\\ann x");
   EXPECT_EQ(second.find("Connection accepted"), std::string::npos) << "only Portulon's id 3";
   EXPECT_NE(second.find("Error"), std::string::npos);
 
   ASSERT_EQ(Eventlog("list system", &out), 0) << out;  // machine from PORTULON_MACHINE
-  EXPECT_NE(out.find("RemoteAccess  20050  session statistics  \"bob\""), std::string::npos) << out;
+  EXPECT_NE(out.find("RemoteAccess  20050  session statistics: bob"), std::string::npos) << out;
+
+  // The forms for scripts keep every string apart and unchanged.
+  ASSERT_EQ(Eventlog("list --format csv", &out), 0) << out;
+  EXPECT_NE(out.find("Record,Time,Type,Source,Id,Text"), std::string::npos) << out;
+  EXPECT_NE(out.find(",Information,Portulon,3,Connection accepted,SRV1\\COM1,DOM\\ann\tx\n"),
+            std::string::npos)
+      << out;
+  ASSERT_EQ(Eventlog("list --format JSON", &out), 0) << out;
+  EXPECT_NE(out.find("\"source\":\"Portulon\",\"id\":3,\"text\":\"Connection accepted\","
+                     "\"strings\":[\"SRV1\\\\COM1\",\"DOM\\\\ann\\tx\"]}"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(Eventlog("list --format xml", &out), 2) << out;
 }
 
 TEST_F(EventLogTest, ToolRejectsBadArgumentsAndMissingMachines) {
@@ -329,7 +352,7 @@ TEST_F(EventLogTest, ToolFollowPrintsRecordsAsTheyArrive) {
   };
   EXPECT_TRUE(waitFor("Service started")) << out;
   ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 12, {"later"}), ERROR_SUCCESS);
-  EXPECT_TRUE(waitFor("Service stopped  \"later\"")) << out;
+  EXPECT_TRUE(waitFor("Service stopped: later")) << out;
   ::kill(pid, SIGINT);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);

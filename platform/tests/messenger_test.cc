@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "platform/errors.h"
 #include "platform/process.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
 namespace plat {
@@ -26,6 +28,11 @@ TEST_F(MessengerTest, InboxesKeepEveryTextAsSent) {
   EXPECT_EQ(inbox[1].text, "tab\there\nnew line \\ back");
   EXPECT_EQ(inbox[1].from, "SRV1");
   EXPECT_EQ(inbox[1].to, "wks1");
+  const testing::ToolResult shown = testing::RunTool("net", {"messages", "WKS1"});
+  ASSERT_EQ(shown.code, 0) << shown.err;
+  EXPECT_TRUE(std::regex_search(
+      shown.out, std::regex("^Message from SRV1 to WKS1 on \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\nfirst\n")))
+      << shown.out;
   ASSERT_EQ(ReadNetMessages("nobody", &inbox), ERROR_SUCCESS);
   EXPECT_TRUE(inbox.empty());
   EXPECT_EQ(NetMessageBufferSend("../x", "t"), ERROR_INVALID_PARAMETER);

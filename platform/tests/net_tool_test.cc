@@ -65,7 +65,7 @@ class NetToolTest : public ::testing::Test {
 
   std::string LogFile(const std::string& tag) const { return net_->network() + "/" + tag + ".log"; }
   std::string Image(const std::string& tag) const {
-    return "\"" + HostToWindowsPath(testing::BinDir() + "/fake_service") + "\" --log " + LogFile(tag);
+    return "\"" + HostToWindowsPath(testing::TestProgramDir() + "/fake_service") + "\" --log " + LogFile(tag);
   }
 
   void CreateFake(const std::string& name, const std::string& display) {

@@ -14,6 +14,7 @@
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/registry.h"
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
@@ -126,22 +127,36 @@ TEST_F(ProcessTest, ProgramsAreFoundInWindowsOrder) {
   ASSERT_EQ(inCwd, ERROR_SUCCESS);
   EXPECT_EQ(found, DriveCDir(net.root()) + "/work/both.exe");
 
-  // PATH last; a Linux program has no extension, and a file without one that
-  // cannot run is no program. A name with its extension needs no execute bit.
+  // The machine's PATH last; a Linux program has no extension, and a file
+  // without one that cannot run is no program. A name with its extension
+  // needs no execute bit.
   const std::string pathDir = net.network() + "/pathdir";
-  const std::string dataDir = net.network() + "/datadir";
-  InstallHelper(pathDir + "/onpath");
+  const std::string dataDir = DriveCDir(net.root()) + "/datadir";
+  const std::string toolsDir = DriveCDir(net.root()) + "/tools";
+  InstallHelper(pathDir + "/onpath");  // on the host's PATH only
+  InstallHelper(toolsDir + "/onpath");
   fs::create_directories(dataDir);
   std::ofstream(dataDir + "/onpath") << "data";
   std::ofstream(system32 + "/module.dll") << "not executable";
   ASSERT_EQ(ResolveProgram("MODULE.DLL", &found), ERROR_SUCCESS);
   EXPECT_EQ(found, system32 + "/module.dll");
   const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-  ::setenv("PATH", ("/nonexistent:" + dataDir + ":" + pathDir).c_str(), 1);
+  ::setenv("PATH", (pathDir + ":" + oldPath).c_str(), 1);
+  // What sits only on the host's PATH is not the machine's.
+  const DWORD hostOnly = ResolveProgram("onpath.exe", &found);
+  EXPECT_EQ(hostOnly, ERROR_FILE_NOT_FOUND) << found;
+  RegKey environment;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine,
+                           "System\\CurrentControlSet\\Control\\Session Manager\\Environment",
+                           &environment),
+            ERROR_SUCCESS);
+  ASSERT_EQ(environment.SetString("Path", "%SystemRoot%\\system32;C:\\nonexistent;C:\\datadir;"
+                                          "C:\\tools;%SYSTEMROOT%"),
+            ERROR_SUCCESS);
   const DWORD onPath = ResolveProgram("onpath.exe", &found);
   ::setenv("PATH", oldPath.c_str(), 1);
   ASSERT_EQ(onPath, ERROR_SUCCESS);
-  EXPECT_EQ(found, pathDir + "/onpath");
+  EXPECT_EQ(found, toolsDir + "/onpath");
 
   EXPECT_EQ(ResolveProgram("no_such_program_anywhere", &found), ERROR_FILE_NOT_FOUND);
 }

@@ -47,7 +47,7 @@ class ServiceTest : public ::testing::Test {
   std::string LogFile(const std::string& tag) const { return net_->network() + "/" + tag + ".log"; }
 
   static std::string FakeProgram() {
-    return "\"" + HostToWindowsPath(testing::BinDir() + "/fake_service") + "\"";
+    return "\"" + HostToWindowsPath(testing::TestProgramDir() + "/fake_service") + "\"";
   }
 
   std::string Image(const std::string& tag, const std::string& extra = "") const {
@@ -344,7 +344,7 @@ TEST_F(ServiceTest, ChangeConfigEnumerateAndDelete) {
 TEST_F(ServiceTest, UnquotedImagePathWithBlanks) {
   const std::string folder = net_->DriveC("Program Files/Fake Dir");
   ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-  ASSERT_EQ(::symlink((testing::BinDir() + "/fake_service").c_str(), (folder + "/fake.exe").c_str()), 0);
+  ASSERT_EQ(::symlink((testing::TestProgramDir() + "/fake_service").c_str(), (folder + "/fake.exe").c_str()), 0);
   ServiceHandle svc =
       Create("Spaced", "C:\\Program Files\\Fake Dir\\fake.exe --log " + LogFile("spaced"));
   ASSERT_EQ(svc.Start(), ERROR_SUCCESS);

@@ -293,5 +293,28 @@ TEST_F(ToolsTest, EveryToolHasHelp) {
   }
 }
 
+TEST_F(ToolsTest, EveryToolSpeaksTheSameCommandLine) {
+  const std::vector<std::string> tools = {"reg",  "plmachine", "pipecall", "pldomain",
+                                          "eventlog", "sc", "net", "rasctl"};
+  for (const std::string& tool : tools) {
+    // Options are checked before the machine is looked for.
+    const Result bogus = Run(tool, {"--bogus"}, {"PORTULON_MACHINE"});
+    EXPECT_EQ(bogus.code, 2) << tool << ": " << bogus.err;
+    EXPECT_NE(bogus.err.find("--bogus"), std::string::npos) << tool << ": " << bogus.err;
+    EXPECT_NE(bogus.err.find("Usage"), std::string::npos) << tool << ": " << bogus.err;
+
+    const Result version = Run(tool, {"--version"}, {"PORTULON_MACHINE"});
+    EXPECT_EQ(version.code, 0) << tool;
+    EXPECT_EQ(version.out.rfind(tool + " 2.1b (file version 2.1.0.2)", 0), 0u) << version.out;
+
+    const Result help = Run(tool, {"--help"}, {"PORTULON_MACHINE"});
+    EXPECT_EQ(help.code, 0) << tool;
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos) << tool << ": " << help.out;
+  }
+  // A value that looks like an option after "--" is an operand.
+  const Result operand = Run("rasctl", {"hangup", "--", "-x"});
+  EXPECT_EQ(operand.err.find("unknown option"), std::string::npos) << operand.err;
+}
+
 }  // namespace
 }  // namespace plat

@@ -15,19 +15,30 @@
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
 #include "platform/tools/tool_args.h"
+#include "platform/tools/tool_format.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: eventlog list [LOG] [--follow] [--machine ROOT]\n"
-    "       eventlog --help\n"
-    "\n"
-    "Prints the records of an event log (Application when LOG is not given, or\n"
-    "System), oldest first, one a line: number, date and time, type, source,\n"
-    "event id, the meaning of the ids we know, and the record's strings.\n"
-    "\n"
-    "  --follow        keep printing records as they arrive, until interrupted\n"
-    "  --machine ROOT  the machine folder to read; default: $PORTULON_MACHINE\n";
+constexpr const char* kUsage = R"(Usage:
+  eventlog list [LOG] [--follow] [--format table|csv|json] [--machine ROOT]
+  eventlog --help | --version
+
+Prints the records of an event log (Application when LOG is not given, or
+System), oldest first, as an event viewer shows them: a heading, then one
+record a line with its number, time (ISO 8601, local), type, source, event
+id and message (the meaning of the ids we know, then the record's strings
+as written, apart by "; ").
+
+  --follow          keep printing records as they arrive, until interrupted
+  --format FORMAT   table (default); csv: a heading line, then per record
+                    Record,Time,Type,Source,Id,Text and one field per
+                    string; json: one object a line, with the strings as
+                    an array
+  --machine ROOT    the machine folder to read; default: $PORTULON_MACHINE
+
+Exit status: 0 success, 1 the log cannot be read or the machine folder
+holds no machine, 2 the command line is wrong.
+)";
 
 constexpr long kPollMilliseconds = 200;
 
@@ -82,47 +93,71 @@ const char* TypeText(plat::WORD type) {
   }
 }
 
-// A record string in double quotes, its control characters made visible so
-// that a record stays on one line.
-std::string Quoted(std::string_view s) {
-  std::string out = "\"";
-  for (const char c : s) {
+// A record string as written, on one line: line ends and other control
+// characters become blanks.
+std::string OneLine(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      out += hex;
-    } else {
-      out += c;
-    }
+    if (byte < 0x20 || byte == 0x7F) c = ' ';
   }
-  return out + "\"";
+  return out;
 }
 
-std::string FormatRecord(const plat::EventRecord& r, plat::LCID locale) {
-  const std::tm when = plat::LocalTime(r.timeGenerated);
-  char number[16];
-  std::snprintf(number, sizeof number, "%6u", r.recordNumber);
-  char type[16];
-  std::snprintf(type, sizeof type, "%-13s", TypeText(r.eventType));
-  std::string line = number;
-  line += "  " + plat::GetDateFormat(locale, when) + " " + plat::GetTimeFormat(locale, when);
-  line += std::string("  ") + type + " " + r.source + "  " + std::to_string(DisplayedId(r.eventId));
-  if (const char* text = KnownText(r)) line += std::string("  ") + text;
-  if (!r.strings.empty()) {
-    line += " ";
-    for (const std::string& s : r.strings) line += " " + Quoted(s);
+// What an event viewer shows as the description: the meaning of the id, then
+// the insertion strings as written.
+std::string MessageText(const plat::EventRecord& r) {
+  std::string text;
+  if (const char* known = KnownText(r)) text = known;
+  std::string strings;
+  for (const std::string& s : r.strings) {
+    if (!strings.empty()) strings += "; ";
+    strings += OneLine(s);
   }
-  return line;
+  if (!strings.empty()) text += text.empty() ? strings : ": " + strings;
+  return text;
+}
+
+// Text filled with blanks to `width` (left-aligned) or right-aligned; a
+// longer text is kept whole, moving the rest of its line.
+std::string Pad(std::string_view text, size_t width, bool right = false) {
+  if (text.size() >= width) return std::string(text);
+  const std::string fill(width - text.size(), ' ');
+  return right ? fill + std::string(text) : std::string(text) + fill;
+}
+
+std::string TableLine(std::string_view number, std::string_view time, std::string_view type,
+                      std::string_view source, std::string_view id, std::string_view message) {
+  return Pad(number, 6, true) + "  " + Pad(time, 19) + "  " + Pad(type, 13) + "  " +
+         Pad(source, 12) + "  " + Pad(id, 5, true) + "  " + std::string(message);
+}
+
+std::string TableHeading() { return TableLine("Record", "Time", "Type", "Source", "Id", "Message"); }
+
+std::string FormatRecord(const plat::EventRecord& r, pltools::OutputFormat format) {
+  const std::string number = std::to_string(r.recordNumber);
+  const std::string id = std::to_string(DisplayedId(r.eventId));
+  if (format == pltools::OutputFormat::Csv) {
+    std::vector<std::string> fields = {number, pltools::IsoLocalTimeStrict(r.timeGenerated),
+                                       TypeText(r.eventType), r.source, id,
+                                       KnownText(r) ? KnownText(r) : ""};
+    fields.insert(fields.end(), r.strings.begin(), r.strings.end());
+    return pltools::CsvLine(fields);
+  }
+  if (format == pltools::OutputFormat::Json) {
+    std::string line = "{\"record\":" + number +
+                       ",\"time\":" + pltools::JsonString(pltools::IsoLocalTimeStrict(r.timeGenerated)) +
+                       ",\"type\":" + pltools::JsonString(TypeText(r.eventType)) +
+                       ",\"source\":" + pltools::JsonString(r.source) + ",\"id\":" + id +
+                       ",\"text\":" + pltools::JsonString(KnownText(r) ? KnownText(r) : "") +
+                       ",\"strings\":[";
+    for (size_t i = 0; i < r.strings.size(); ++i) {
+      line += (i ? "," : "") + pltools::JsonString(r.strings[i]);
+    }
+    return line + "]}";
+  }
+  return TableLine(number, pltools::IsoLocalTime(r.timeGenerated), TypeText(r.eventType), r.source,
+                   id, MessageText(r));
 }
 
 // The log's name as the machine's registry spells it; false when the machine
@@ -201,12 +236,11 @@ plat::DWORD ReadNewer(const std::string& log, plat::DWORD* lastShown,
   return plat::ERROR_SUCCESS;
 }
 
-int List(pltools::Tool& tool, std::string log, bool follow) {
+int List(pltools::Tool& tool, std::string log, bool follow, pltools::OutputFormat format) {
   const std::string root = plat::CurrentMachineRoot();
   if (!CanonicalLogName(root, &log)) {
     return tool.UsageError("the machine has no log named '" + log + "'");
   }
-  const plat::LCID locale = plat::GetUserDefaultLCID();
 
   plat::EventLogReader reader;
   std::vector<plat::EventRecord> records;
@@ -214,8 +248,12 @@ int List(pltools::Tool& tool, std::string log, bool follow) {
   if (err == plat::ERROR_SUCCESS) err = reader.ReadAll(&records);
   if (err != plat::ERROR_SUCCESS) return tool.Fail(err, "cannot read the " + log + " log");
   plat::DWORD lastShown = 0;
+  if (format == pltools::OutputFormat::Table) std::printf("%s\n", TableHeading().c_str());
+  if (format == pltools::OutputFormat::Csv) {
+    std::printf("Record,Time,Type,Source,Id,Text,Strings...\n");
+  }
   for (const auto& r : records) {
-    std::printf("%s\n", FormatRecord(r, locale).c_str());
+    std::printf("%s\n", FormatRecord(r, format).c_str());
     lastShown = std::max(lastShown, r.recordNumber);
   }
   std::fflush(stdout);
@@ -228,7 +266,7 @@ int List(pltools::Tool& tool, std::string log, bool follow) {
     err = ReadNewer(log, &lastShown, &records);
     if (err != plat::ERROR_SUCCESS) return tool.Fail(err, "cannot read the " + log + " log");
     for (const auto& r : records) {
-      std::printf("%s\n", FormatRecord(r, locale).c_str());
+      std::printf("%s\n", FormatRecord(r, format).c_str());
       lastShown = r.recordNumber;
     }
     std::fflush(stdout);
@@ -240,9 +278,17 @@ int List(pltools::Tool& tool, std::string log, bool follow) {
 
 int main(int argc, char** argv) {
   pltools::Tool tool("eventlog", kUsage);
-  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   const bool follow = tool.TakeFlag("--follow") | tool.TakeFlag("-f");
+  std::string formatText = "table";
+  tool.TakeOption("--format", &formatText);
+  if (tool.failed()) return tool.exitCode();
+  pltools::OutputFormat format;
+  if (!pltools::ParseOutputFormat(formatText, &format)) {
+    return tool.UsageError("--format takes table, csv or json, not '" + formatText + "'");
+  }
+  if (!tool.RejectUnknownOptions()) return tool.exitCode();
   const std::vector<std::string>& args = tool.args();
   if (args.empty()) return tool.UsageError("no command given");
   if (args[0] == "help") return tool.PrintHelp();
@@ -254,5 +300,5 @@ int main(int argc, char** argv) {
   const std::string log = args.size() == 2 ? args[1] : "Application";
   if (log.empty()) return tool.UsageError("empty log name");
   if (!tool.RequireMachine()) return tool.exitCode();
-  return List(tool, log, follow);
+  return List(tool, log, follow, format);
 }

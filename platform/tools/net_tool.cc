@@ -18,6 +18,7 @@
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/tools/tool_args.h"
+#include "platform/tools/tool_format.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ what an inbox holds. Commands and options may be written in any case.
 Options:
   --machine ROOT   the machine folder (default: PORTULON_MACHINE)
   --help           show this text
+  --version        show the program's version
 
 Exit status: 0 success, the Win32 error code when the operation failed (as far
 as the 8 bits of an exit status carry it), 2 when the command line is wrong.
@@ -157,8 +159,11 @@ int NetStart(pltools::Tool& tool, const std::vector<std::string>& args) {
     return 0;
   }
   if (state == plat::SERVICE_START_PENDING) {
-    std::printf("The %s service is starting.\n\n", display.c_str());
-    return 0;
+    // Not running yet is not started: whoever goes on now would find it absent.
+    std::fprintf(stderr, "The %s service did not report that it runs within %d seconds.\n\n",
+                 display.c_str(), kSettleTimeoutMs / 1000);
+    return HelpMessage("The service is not responding to the control function.", 2186,
+                       plat::ERROR_SERVICE_REQUEST_TIMEOUT);
   }
   plat::SERVICE_STATUS status;
   svc.QueryStatus(&status);
@@ -344,12 +349,9 @@ int NetMessages(pltools::Tool& tool, const std::vector<std::string>& args) {
     return SystemError(err);
   }
   if (messages.empty()) std::printf("There are no messages for %s.\n", args[0].c_str());
-  const plat::LCID locale = plat::GetUserDefaultLCID();
   for (const auto& m : messages) {
-    const std::tm when = plat::LocalTime(m.sent);
-    std::printf("Message from %s to %s on %s %s\n%s\n\n", m.from.c_str(), m.to.c_str(),
-                plat::GetDateFormat(locale, when).c_str(), plat::GetTimeFormat(locale, when).c_str(),
-                m.text.c_str());
+    std::printf("Message from %s to %s on %s\n%s\n\n", m.from.c_str(), m.to.c_str(),
+                pltools::IsoLocalTime(m.sent).c_str(), m.text.c_str());
   }
   return pltools::kExitSuccess;
 }
@@ -416,7 +418,7 @@ int main(int argc, char** argv) {
     return pltools::ExitStatus(rc);
   }
   pltools::Tool tool("net", kUsage);
-  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   if (!tool.RequireMachine()) return tool.exitCode();
   const int rc = Run(tool);

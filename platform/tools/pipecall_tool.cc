@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* kUsage = R"(Usage:
   pipecall [--machine ROOT] [--pipe NAME] [--timeout MS] [\\SERVER] MESSAGE
+  pipecall --help | --version
 
 Sends MESSAGE to \\.\pipe\NAME of the current machine, or to
 \\SERVER\pipe\NAME of another machine of the network, waits up to MS
@@ -30,7 +31,7 @@ Exit status: 0 a reply was printed, 1 the call failed (the error is printed),
 
 int main(int argc, char** argv) {
   pltools::Tool tool("pipecall", kUsage);
-  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   std::string pipe = "plsvcpipe", timeoutText;
   tool.TakeOption("--pipe", &pipe);

@@ -40,7 +40,11 @@ const char kUsage[] =
     "  servers [DOMAIN]                                list the machines that are up\n"
     "\n"
     "The network is --network DIR, else PORTULON_NETWORK, else the folder that holds\n"
-    "the machine (--machine DIR or PORTULON_MACHINE).\n";
+    "the machine (--machine DIR or PORTULON_MACHINE). --help shows this text,\n"
+    "--version the program's version.\n"
+    "\n"
+    "Exit status: 0 success, 1 the operation failed (the error is printed), 2 the\n"
+    "command line is wrong.\n";
 
 struct Args {
   std::vector<std::string> positional;
@@ -283,7 +287,7 @@ int main(int argc, char** argv) {
   pltools::Tool tool("pldomain", kUsage);
   const char* machineEnv = std::getenv("PORTULON_MACHINE");
   const std::string machineBefore = machineEnv ? machineEnv : "";
-  if (!tool.Parse(argc, argv)) return kExitUsage;
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   // Parse makes a --machine folder the current machine; that is how we know one was given.
   const bool machineGiven = plat::CurrentMachineRoot() != machineBefore;

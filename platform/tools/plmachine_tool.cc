@@ -35,12 +35,15 @@ show     prints the machine's configuration, shares, services and folders.
 down     marks the machine down: it refuses remote registry, pipe and share
          access until it is marked up again.
 up       marks it up again.
-boot     starts every service whose start type is automatic, as the machine
-         does when it boots.
+boot     starts every service whose start type is automatic, one after
+         another, as the machine does when it boots: each is waited for
+         until it reports running (up to a minute), then the state of each
+         is printed.
 
 Options:
   --machine ROOT   the machine folder (default: PORTULON_MACHINE)
   --help           show this text
+  --version        show the program's version
 
 Exit status: 0 success, 1 the operation failed, 2 the command line is wrong.
 )";
@@ -173,7 +176,7 @@ int Create(pltools::Tool& tool) {
   const bool hasDomain = tool.TakeOption("--domain", &domain);
   const bool hasPorts = tool.TakeOption("--ports", &ports);
   const bool hasBias = tool.TakeOption("--tz-bias", &bias);
-  if (tool.failed()) return tool.exitCode();
+  if (tool.failed() || !tool.RejectUnknownOptions()) return tool.exitCode();
 
   auto& args = tool.args();  // "create" ROOT
   if (args.size() < 2) return tool.UsageError("create needs the folder of the new machine");
@@ -260,10 +263,12 @@ int Boot(pltools::Tool& tool) {
         service.QueryStatus(&status) != ERROR_SUCCESS) {
       continue;
     }
-    std::printf("%-20s %s\n", config.name.c_str(),
-                status.dwCurrentState == plat::SERVICE_STOPPED ? "stopped" : "running");
+    const char* state = status.dwCurrentState == plat::SERVICE_STOPPED         ? "stopped"
+                        : status.dwCurrentState == plat::SERVICE_START_PENDING ? "still starting"
+                                                                               : "running";
+    std::printf("%-20s %s\n", config.name.c_str(), state);
   }
-  if (started != ERROR_SUCCESS) return tool.Fail(started, "not every automatic service started");
+  if (started != ERROR_SUCCESS) return tool.Fail(started, "not every automatic service runs");
   return pltools::kExitSuccess;
 }
 

@@ -43,6 +43,7 @@ Without /v, /ve or /va, delete removes the key with all its subkeys.
 Options:
   --machine ROOT   work on the machine in folder ROOT (default: PORTULON_MACHINE)
   --help           show this text
+  --version        show the program's version
 
 Exit status: 0 success, 1 the operation failed, 2 the command line is wrong.
 )";

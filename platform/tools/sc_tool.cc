@@ -38,6 +38,7 @@ the network; by default sc works on the current machine.
 Options:
   --machine ROOT   the machine folder (default: PORTULON_MACHINE)
   --help           show this text
+  --version        show the program's version
 
 Exit status: 0 success, the Win32 error code when the operation failed (as far
 as the 8 bits of an exit status carry it), 2 when the command line is wrong.
@@ -310,7 +311,7 @@ int Run(pltools::Tool& tool) {
 
 int main(int argc, char** argv) {
   pltools::Tool tool("sc", kUsage);
-  if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   if (!tool.RequireMachine()) return tool.exitCode();
   const int rc = Run(tool);

@@ -1,11 +1,15 @@
 #include "platform/tools/tool_args.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
 
 #include "platform/errors.h"
 #include "platform/machine.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/sysinfo.h"
 
 namespace pltools {
 
@@ -18,10 +22,15 @@ bool Tool::Parse(int argc, char** argv) {
     const std::string arg = argv[i];
     if (optionsEnded) {
       args_.push_back(arg);
+      ++operands_;
     } else if (arg == "--") {
       optionsEnded = true;
     } else if (arg == "--help" || arg == "-h" || arg == "/?") {
       help_ = true;
+    } else if (arg == "--version") {
+      std::printf("%s\n", VersionText(name_).c_str());
+      exitCode_ = kExitSuccess;
+      return false;
     } else if (arg == "--machine" || arg.rfind("--machine=", 0) == 0) {
       std::string root;
       if (arg == "--machine") {
@@ -56,9 +65,9 @@ int Tool::PrintHelp() const {
 
 bool Tool::TakeOption(std::string_view option, std::string* value) {
   const std::string withEquals = std::string(option) + "=";
-  for (size_t i = 0; i < args_.size(); ++i) {
+  for (size_t i = 0; i + operands_ < args_.size(); ++i) {
     if (args_[i] == option) {
-      if (i + 1 >= args_.size()) {
+      if (i + 1 + operands_ >= args_.size()) {
         UsageError(std::string(option) + " needs a value");
         args_.erase(args_.begin() + static_cast<std::ptrdiff_t>(i));
         return false;
@@ -78,7 +87,7 @@ bool Tool::TakeOption(std::string_view option, std::string* value) {
 }
 
 bool Tool::TakeFlag(std::string_view flag) {
-  for (size_t i = 0; i < args_.size(); ++i) {
+  for (size_t i = 0; i + operands_ < args_.size(); ++i) {
     if (args_[i] == flag) {
       args_.erase(args_.begin() + static_cast<std::ptrdiff_t>(i));
       return true;
@@ -87,7 +96,21 @@ bool Tool::TakeFlag(std::string_view flag) {
   return false;
 }
 
+bool Tool::RejectUnknownOptions() {
+  for (size_t i = 0; i + operands_ < args_.size(); ++i) {
+    const std::string& arg = args_[i];
+    const bool longOption = arg.size() > 2 && arg.compare(0, 2, "--") == 0;
+    const bool shortOption = arg.size() >= 2 && arg[0] == '-' && std::isalpha(static_cast<unsigned char>(arg[1]));
+    if (longOption || shortOption) {
+      UsageError("unknown option '" + arg + "'");
+      return false;
+    }
+  }
+  return true;
+}
+
 bool Tool::RequireMachine() {
+  if (failed() || !RejectUnknownOptions()) return false;
   const std::string root = plat::CurrentMachineRoot();
   if (root.empty()) {
     UsageError("no machine: use --machine ROOT or set PORTULON_MACHINE");
@@ -102,8 +125,12 @@ bool Tool::RequireMachine() {
 }
 
 int Tool::UsageError(std::string_view message) {
-  std::fprintf(stderr, "%s%.*s\nType \"%s --help\" for usage.\n", errorPrefix_.c_str(),
-               static_cast<int>(message.size()), message.data(), name_.c_str());
+  // The usage lines: the help text up to its first blank line.
+  const size_t blank = usage_.find("\n\n");
+  const std::string synopsis = usage_.substr(0, blank == std::string::npos ? usage_.size() : blank + 1);
+  std::fprintf(stderr, "%s%.*s\n%s%sType \"%s --help\" for more.\n", errorPrefix_.c_str(),
+               static_cast<int>(message.size()), message.data(), synopsis.c_str(),
+               !synopsis.empty() && synopsis.back() != '\n' ? "\n" : "", name_.c_str());
   exitCode_ = kExitUsage;
   return exitCode_;
 }
@@ -118,6 +145,20 @@ int Tool::Fail(std::string_view message) {
 int Tool::Fail(plat::DWORD error, std::string_view what) {
   const std::string text = plat::ErrorText(error);
   return Fail(what.empty() ? text : std::string(what) + ": " + text);
+}
+
+std::string VersionText(std::string_view name) {
+  std::string text(name);
+  plat::FileVersionInfo v;
+  // The version record built into the running program, wherever it runs from.
+  if (plat::GetFileVersionInfo(plat::HostToWindowsPath(plat::GetProgramHostPath()), &v) !=
+      plat::ERROR_SUCCESS) {
+    return text + " (version unknown)";
+  }
+  char numbers[64];
+  std::snprintf(numbers, sizeof numbers, "%u.%u.%u.%u", v.fileVersion[0], v.fileVersion[1],
+                v.fileVersion[2], v.fileVersion[3]);
+  return text + " " + v.productVersionText + " (file version " + numbers + "), " + v.companyName;
 }
 
 bool ParseNumber(std::string_view text, long long min, long long max, long long* value) {

@@ -4,9 +4,10 @@
 //
 //   int main(int argc, char** argv) {
 //     pltools::Tool tool("mytool", kUsage);
-//     if (!tool.Parse(argc, argv)) return pltools::kExitUsage;
+//     if (!tool.Parse(argc, argv)) return tool.exitCode();
 //     if (tool.helpRequested()) return tool.PrintHelp();
-//     if (!tool.RequireMachine()) return tool.exitCode();
+//     ... tool.TakeOption(...) ...
+//     if (!tool.RequireMachine()) return tool.exitCode();  // refuses unknown options first
 //     ... tool.args() ...
 //   }
 #pragma once
@@ -30,9 +31,10 @@ class Tool {
 
   // Takes the common options out of argv[1..]: "--machine ROOT" or
   // "--machine=ROOT" makes ROOT (made absolute) the current machine; "--help",
-  // "-h" or "/?" anywhere asks for help; "--" ends option parsing and is
-  // dropped. Everything else stays in args(), in order. False (message
-  // printed) when --machine has no value.
+  // "-h" or "/?" anywhere asks for help; "--version" prints the program's
+  // version; "--" ends option parsing and is dropped. Everything else stays
+  // in args(), in order. False when the program should end now with
+  // exitCode(): --version printed (0), or --machine without a value (2).
   bool Parse(int argc, char** argv);
 
   bool helpRequested() const { return help_; }
@@ -49,12 +51,19 @@ class Tool {
   // Removes a flag such as "--follow"; true when it was there.
   bool TakeFlag(std::string_view flag);
 
-  // Checks that the current machine names a machine folder; prints the
-  // problem and sets exitCode() otherwise (kExitUsage when no machine is
-  // named at all, kExitFailure when the folder holds no machine).
+  // Refuses (usage error) an argument left in args() that looks like an
+  // option ("--name", or "-" and a letter) and came before "--"; true when
+  // there is none. Call it once the tool has taken its own options.
+  bool RejectUnknownOptions();
+
+  // Checks the command line for unknown options (RejectUnknownOptions), then
+  // that the current machine names a machine folder; prints the problem and
+  // sets exitCode() otherwise (kExitUsage for an unknown option or when no
+  // machine is named at all, kExitFailure when the folder holds no machine).
   bool RequireMachine();
 
-  // Prints "<prefix><message>" and a pointer to --help on stderr; returns kExitUsage.
+  // Prints "<prefix><message>", the usage lines of the help text and a
+  // pointer to --help on stderr; returns kExitUsage.
   int UsageError(std::string_view message);
   // Prints "<prefix><message>" on stderr; returns kExitFailure.
   int Fail(std::string_view message);
@@ -73,6 +82,8 @@ class Tool {
   std::string usage_;
   std::string errorPrefix_;
   std::vector<std::string> args_;
+  // How many of args_, at its end, came after "--": operands, never options.
+  size_t operands_ = 0;
   bool help_ = false;
   int exitCode_ = kExitSuccess;
 };
@@ -80,6 +91,10 @@ class Tool {
 // The exit status for a result that may be a Win32 error: only the low byte of
 // an exit status survives, and an error must never read as success.
 inline int ExitStatus(int result) { return (result & 0xFF) == 0 && result != 0 ? kExitFailure : result; }
+
+// "<name> <product version> (file version a.b.c.d)" of the running program,
+// from the version record built into it.
+std::string VersionText(std::string_view name);
 
 // Parses a whole decimal or 0x-hexadecimal number; false on anything else or overflow.
 bool ParseNumber(std::string_view text, long long min, long long max, long long* value);

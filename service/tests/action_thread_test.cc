@@ -32,15 +32,17 @@ class ActionThreadTest : public testing::PolicyTest {
     ops.run = [this](const std::string& command) { commands.push_back(command); };
   }
 
-  // A session on COM1 with the given deadline (0 = none) and computer.
-  int Session(std::int64_t deadline, const std::string& netbios = "WKS1", int portIdle = 0) {
+  // A session on COM1 with the given deadline (0 = none) and computer, begun
+  // `age` seconds before the next pass.
+  int Session(std::int64_t deadline, const std::string& netbios = "WKS1", int portIdle = 0,
+              std::int64_t age = 10) {
     auto lock = ctx.portTable.Lock();
     PortEntry& e = ctx.portTable.Entry(0);
     e = PortEntry{};
     e.port = kCom1;
     e.user = kAnn;
     e.netbios = netbios;
-    e.start = now - 10;
+    e.start = now - age;
     e.deadline = deadline;
     e.reason = deadline ? kReasonUserMaxSession : 0;
     e.portIdleTimer = portIdle;
@@ -124,7 +126,7 @@ TEST_F(ActionThreadTest, WarningsGoToTheUserWhenTheComputerIsUnknown) {
 
 TEST_F(ActionThreadTest, QuietSessionsAccumulateIdleTimeUntilTheyAreCut) {
   ctx.settings.idleTimerSeconds = 180;  // server-wide, 3 minutes
-  Session(0);
+  Session(0, "WKS1", 0, /*age=*/3600);
   traffic["COM1"] = {5000, 5000};  // below the limit in both directions
   Pass();
   EXPECT_EQ(Entry0().idleSoFar, 61);
@@ -143,11 +145,24 @@ TEST_F(ActionThreadTest, QuietSessionsAccumulateIdleTimeUntilTheyAreCut) {
 
 TEST_F(ActionThreadTest, APortsOwnIdleTimeOutTakesPrecedence) {
   ctx.settings.idleTimerSeconds = 0;
-  Session(0, "WKS1", /*portIdle=*/120);
+  Session(0, "WKS1", /*portIdle=*/120, /*age=*/3600);
   traffic["COM1"] = {0, 0};
   Pass();
   EXPECT_TRUE(disconnected.empty());
   Pass();
+  ASSERT_EQ(disconnected.size(), 1u);
+  EXPECT_EQ(Entry0().reason, kReasonIdle);
+}
+
+TEST_F(ActionThreadTest, AFreshSessionIsCutOnlyOnceUpForAFullIdlePeriod) {
+  ctx.settings.idleTimerSeconds = 60;  // one minute, the shortest setting
+  Session(0);                          // began 10 s before the pass
+  traffic["COM1"] = {0, 0};
+  Pass();  // counted 61 s idle, but up only 10 s
+  EXPECT_EQ(Entry0().idleSoFar, 61);
+  EXPECT_TRUE(disconnected.empty());
+  EXPECT_EQ(Entry0().notifyLevel, 0);
+  Pass();  // up 70 s now
   ASSERT_EQ(disconnected.size(), 1u);
   EXPECT_EQ(Entry0().reason, kReasonIdle);
 }

@@ -1,5 +1,5 @@
 // plsvc running in console mode as a child process of the test, its output
-// collected, ended when the object goes.
+// (standard output and error) collected, ended when the object goes.
 #pragma once
 
 #include <fcntl.h>
@@ -20,7 +20,8 @@ namespace svc::testing {
 class ConsolePlsvc {
  public:
   // Runs in the machine's system directory, where an administrator would start it.
-  ConsolePlsvc() {
+  // `argument` is the one command-line argument ("console": console mode).
+  explicit ConsolePlsvc(const char* argument = "console") {
     const std::string systemDir = plat::DriveCDir(plat::CurrentMachineRoot()) + "/WINNT/system32";
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
@@ -28,8 +29,9 @@ class ConsolePlsvc {
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(fds[1], 1);
+      ::dup2(fds[1], 2);
       if (::chdir(systemDir.c_str()) != 0) ::_exit(126);
-      ::execl(program.c_str(), "plsvc", "console", static_cast<char*>(nullptr));
+      ::execl(program.c_str(), "plsvc", argument, static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(fds[1]);
@@ -76,12 +78,27 @@ class ConsolePlsvc {
   bool Alive() {
     if (pid_ <= 0) return false;
     int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
     return pid_ > 0;
+  }
+
+  // The exit status once it ended within `limit`; -1 while it still runs.
+  int WaitForExit(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (Alive() && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (Alive()) return -1;
+    if (reader_.joinable()) reader_.join();  // everything it wrote is in
+    return exitStatus_;
   }
 
  private:
   pid_t pid_ = -1;
+  int exitStatus_ = -1;
   int readFd_ = -1;
   std::thread reader_;
   std::mutex mutex_;  // guards output_

@@ -16,7 +16,10 @@
 #include "platform/eventlog.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/pipe.h"
+#include "platform/profile.h"
 #include "platform/service.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 #include "platform/registry.h"
 #include "service/event_report.h"
@@ -161,11 +164,73 @@ TEST_F(PlsvcServiceTest, AStopDuringStartUpIsHonoured) {
   plat::ServiceHandle service = OpenPortulon();
   ASSERT_EQ(service.Start(), plat::ERROR_SUCCESS);
   ASSERT_EQ(plat::WaitForServiceState(service, plat::SERVICE_RUNNING, 10000), plat::ERROR_SUCCESS);
-  // Initialisation is still under way (it pauses 100 ms in its fourth step).
+  // The pipe is up; the export scheduler may still be starting.
   plat::SERVICE_STATUS status;
   ASSERT_EQ(service.Control(plat::SERVICE_CONTROL_STOP, &status), plat::ERROR_SUCCESS);
   EXPECT_EQ(plat::WaitForServiceState(service, plat::SERVICE_STOPPED, 10000), plat::ERROR_SUCCESS);
   EXPECT_TRUE(WaitForEvent(kEventStopped, 2s));
+}
+
+TEST_F(PlsvcServiceTest, NetStartReturnsOnlyOnceThePipeAnswers) {
+  Network();
+  const auto start = plat::testing::RunTool("net", {"start", "Portulon"});
+  ASSERT_EQ(start.code, 0) << start.out << start.err;
+  EXPECT_NE(start.out.find("The Portulon service was started successfully."), std::string::npos)
+      << start.out;
+  // No waiting for the pipe to appear: a hook module asking now must reach
+  // the service (a missing pipe fails at once, whatever the time-out).
+  std::string reply;
+  EXPECT_EQ(plat::CallNamedPipe("\\\\.\\pipe\\plsvcpipe", "UPDATE_UPDATE", &reply, 2000, 2000),
+            plat::ERROR_SUCCESS);
+}
+
+TEST_F(PlsvcServiceTest, ASecondCopyInEitherModeChangesNothingAndSaysSo) {
+  plat::testing::TempNetwork& net = Network();
+  plat::ServiceHandle service = OpenPortulon();
+  ASSERT_EQ(service.Start(), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::WaitForServiceState(service, plat::SERVICE_RUNNING, 10000), plat::ERROR_SUCCESS);
+  // Without a data folder setting the service works in its current
+  // directory: a caller it admitted is in the logged-in users file there.
+  const char* loggedIn = "C:\\WINNT\\system32\\portulon.tmp";
+  ASSERT_EQ(plat::ProfileWriteString(loggedIn, "SRV1", "DOM\\ann", "1"), plat::ERROR_SUCCESS);
+  const std::string before = plat::testing::ReadHostFile(net.DriveC("WINNT/system32/portulon.tmp"));
+
+  {
+    testing::ConsolePlsvc second;
+    ASSERT_EQ(second.WaitForExit(), 1) << second.Output();
+    const std::string out = second.Output();
+    EXPECT_NE(out.find("Portulon is already running on this machine (process " +
+                       std::to_string(service.ProcessId()) + ")"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Console Mode"), std::string::npos) << out;
+  }
+  {
+    testing::ConsolePlsvc help("--help");
+    ASSERT_EQ(help.WaitForExit(), 0) << help.Output();
+    EXPECT_NE(help.Output().find("any argument but the ones below"), std::string::npos);
+  }
+  EXPECT_EQ(plat::testing::ReadHostFile(net.DriveC("WINNT/system32/portulon.tmp")), before);
+  plat::SERVICE_STATUS status;
+  ASSERT_EQ(service.QueryStatus(&status), plat::ERROR_SUCCESS);
+  EXPECT_EQ(status.dwCurrentState, plat::SERVICE_RUNNING);
+
+  // The other way round: a copy in console mode keeps the service from starting.
+  ::kill(static_cast<pid_t>(service.ProcessId()), SIGKILL);
+  ASSERT_EQ(plat::WaitForServiceState(service, plat::SERVICE_STOPPED, 10000), plat::ERROR_SUCCESS);
+  testing::ConsolePlsvc console;
+  ASSERT_TRUE(console.WaitFor("Service launched in Console Mode OK.")) << console.Output();
+  ASSERT_EQ(plat::ProfileWriteString(loggedIn, "SRV1", "DOM\\bob", "1"), plat::ERROR_SUCCESS);
+  const std::string withBob = plat::testing::ReadHostFile(net.DriveC("WINNT/system32/portulon.tmp"));
+  const auto start = plat::testing::RunTool("net", {"start", "Portulon"});
+  EXPECT_NE(start.code, 0);
+  EXPECT_NE(start.err.find("An instance of the service is already running."), std::string::npos)
+      << start.out << start.err;
+  ASSERT_EQ(service.QueryStatus(&status), plat::ERROR_SUCCESS);
+  EXPECT_EQ(status.dwCurrentState, plat::SERVICE_STOPPED);
+  EXPECT_EQ(status.dwWin32ExitCode, plat::ERROR_SERVICE_ALREADY_RUNNING);
+  EXPECT_EQ(plat::testing::ReadHostFile(net.DriveC("WINNT/system32/portulon.tmp")), withBob);
+  EXPECT_TRUE(console.Alive());
 }
 
 TEST(PlsvcProcessTest, WithoutArgumentsOutsideTheServiceManagerItReturns1063) {

@@ -114,6 +114,15 @@ class RasEndToEndTest : public ::testing::Test {
 
   void TearDown() override {
     ras_.reset();
+    if (bootedRas_) {
+      plat::ServiceManager scm;
+      plat::ServiceHandle ras;
+      if (plat::ServiceManager::Open("", &scm) == plat::ERROR_SUCCESS &&
+          scm.OpenService("RemoteAccess", &ras) == plat::ERROR_SUCCESS && ras.ProcessId() != 0) {
+        ::kill(static_cast<pid_t>(ras.ProcessId()), SIGKILL);
+        plat::WaitForServiceState(ras, plat::SERVICE_STOPPED, 10000);
+      }
+    }
     if (net_) KillPortulon();
   }
 
@@ -124,6 +133,7 @@ class RasEndToEndTest : public ::testing::Test {
 
   std::unique_ptr<plat::testing::TempNetwork> net_;
   std::unique_ptr<plat::testing::RasServiceRunner> ras_;
+  bool bootedRas_ = false;  // started by plmachine boot, not by ras_
 };
 
 TEST_F(RasEndToEndTest, ASessionFromDialInToHangUpIsRecordedWithTheBytesOfTheEventLog) {
@@ -182,13 +192,35 @@ TEST_F(RasEndToEndTest, SupervisionWarnsAndCutsASessionAtItsDeadline) {
   EXPECT_EQ(inbox[0].text, "Your time is up in 2 seconds \"now\" 100%");
 }
 
-TEST_F(RasEndToEndTest, TheAdmissionCheckRefusesThePort) {
+TEST_F(RasEndToEndTest, TheAdmissionCheckRefusesThePortAndRasctlSaysWhy) {
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "NoDuplicate", "1"), plat::ERROR_SUCCESS);
   StartBoth();
   const auto dial = RunTool("rasctl", {"dial", "COM2", "DOM\\eve"});  // no profile
   EXPECT_EQ(dial.code, 1);
-  EXPECT_EQ(dial.out, "COM2: DOM\\eve refused\n");
+  EXPECT_EQ(dial.out, "COM2: DOM\\eve refused (1: User not defined)\n");
   EXPECT_EQ(Records("COM2"), (std::vector<std::string>{"N_DOM\\eve?1"}));
   EXPECT_NE(RunTool("rasctl", {"ports"}).out.find("COM2   listening"), std::string::npos);
+
+  // The reason is the one recorded for this attempt, not an earlier one.
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM1", "DOM\\ann"}).code, 0);
+  const auto again = RunTool("rasctl", {"dial", "COM2", "dom\\ANN"});
+  EXPECT_EQ(again.code, 1);
+  EXPECT_EQ(again.out, "COM2: dom\\ANN refused (4: User already connected)\n");
+}
+
+TEST_F(RasEndToEndTest, AfterBootEveryCallerIsCheckedAtOnce) {
+  // Both services start automatically; boot returns once they run.
+  const auto boot = RunTool("plmachine", {"boot"});
+  bootedRas_ = true;
+  ASSERT_EQ(boot.code, 0) << boot.out << boot.err;
+  EXPECT_NE(boot.out.find("Portulon             running"), std::string::npos) << boot.out;
+  EXPECT_NE(boot.out.find("RemoteAccess         running"), std::string::npos) << boot.out;
+  for (const char* port : {"COM1", "COM2", "COM3"}) {
+    const auto dial = RunTool("rasctl", {"dial", port, "DOM\\eve"});  // no profile
+    EXPECT_EQ(dial.code, 1) << dial.out;
+    EXPECT_EQ(dial.out, std::string(port) + ": DOM\\eve refused (1: User not defined)\n");
+  }
+  EXPECT_TRUE(plat::testing::PortulonEvents().size() >= 3);
 }
 
 TEST_F(RasEndToEndTest, StaticAddressesOfUserAndPortReachThePort) {
@@ -222,7 +254,9 @@ TEST_F(RasEndToEndTest, WithThePortulonServiceStoppedCallersAreAdmitted) {
   ras_ = std::make_unique<plat::testing::RasServiceRunner>();
   const auto dial = RunTool("rasctl", {"dial", "COM1", "DOM\\eve"});
   ASSERT_EQ(dial.code, 0) << dial.err;
-  EXPECT_EQ(dial.out, "COM1: DOM\\eve admitted, address 10.0.0.10\n");
+  EXPECT_EQ(dial.out,
+            "COM1: DOM\\eve admitted without a check: Portulon did not answer (error 2), "
+            "address 10.0.0.10\n");
   int acceptFailures = 0;
   for (const auto& e : plat::testing::PortulonEvents()) {
     if (e.strings.size() == 2 && e.strings[0] == "Transaction failed on AcceptConnection") {

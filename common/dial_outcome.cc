@@ -1,0 +1,71 @@
+#include "common/dial_outcome.h"
+
+#include <vector>
+
+#include "common/log_record.h"
+#include "common/trace.h"
+#include "platform/errors.h"
+#include "platform/path.h"
+#include "platform/pipe.h"
+#include "platform/registry.h"
+#include "platform/sysinfo.h"
+
+namespace common {
+
+namespace {
+
+constexpr const char* kServicePipe = "\\\\.\\pipe\\plsvcpipe";
+
+std::string DayLogFile(const std::string& folder, std::int64_t t) {
+  const std::tm local = plat::LocalTime(static_cast<std::time_t>(t));
+  return folder + "\\LogData\\" + plat::GetDateFormat(1033, local, "yyyy-MMM-dd") + ".log";
+}
+
+// The service's newest record of `kind` for this dial-in, if any.
+bool FindRecord(const std::string& folder, int kind, std::string_view port,
+                std::string_view account, std::int64_t since, LogRecord* found) {
+  const std::string server = plat::GetComputerName();
+  std::vector<std::string> files = {DayLogFile(folder, since)};
+  const std::string today = DayLogFile(folder, plat::Now());
+  if (today != files.front()) files.push_back(today);  // the dial-in spanned midnight
+  bool any = false;
+  for (const std::string& file : files) {
+    for (const LogRecord& r : LoadLogRecords(file)) {
+      if (r.kind != kind || r.time < since || !plat::EqualsIgnoringCase(r.server, server) ||
+          !plat::EqualsIgnoringCase(r.port, port) || !plat::EqualsIgnoringCase(r.user, account)) {
+        continue;
+      }
+      if (!any || r.time >= found->time) *found = r;
+      any = true;
+    }
+  }
+  return any;
+}
+
+}  // namespace
+
+std::string DescribeDialOutcome(bool admitted, std::string_view port, std::string_view account,
+                                std::int64_t since) {
+  std::string folder;
+  if (plat::RegReadString(std::string(kProductKey) + "\\Service", "MasterShare", &folder) !=
+          plat::ERROR_SUCCESS ||
+      folder.empty()) {
+    return "";
+  }
+  LogRecord record;
+  if (!admitted) {
+    if (!FindRecord(folder, kRecordRefusal, port, account, since, &record)) {
+      return " (no reason recorded by Portulon)";
+    }
+    const std::string text = RefusalText(record.reason);
+    return " (" + std::to_string(record.reason) + (text.empty() ? "" : ": " + text) + ")";
+  }
+  if (FindRecord(folder, kRecordConnection, port, account, since, &record)) return "";
+  std::string words = " without a check: Portulon did not answer";
+  if (const plat::DWORD err = plat::QueryNamedPipe(kServicePipe); err != plat::ERROR_SUCCESS) {
+    words += " (error " + std::to_string(err) + ")";
+  }
+  return words;
+}
+
+}  // namespace common

@@ -1,0 +1,184 @@
+#include "service/tools/report_options.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include "common/trace.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "platform/registry.h"
+#include "platform/sysinfo.h"
+#include "service/local_date.h"
+
+namespace plreport {
+
+namespace {
+
+constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                   "jul", "aug", "sep", "oct", "nov", "dec"};
+
+bool Number(std::string_view text, size_t digits, int* value) {
+  if (text.size() != digits) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+std::string After(std::string_view account) {
+  const size_t slash = account.find('\\');
+  return std::string(slash == std::string_view::npos ? account : account.substr(slash + 1));
+}
+
+}  // namespace
+
+std::int64_t DayNumber(const Day& d) {
+  return svc::DayNumber(d.year, static_cast<unsigned>(d.month), static_cast<unsigned>(d.day));
+}
+
+Day DayFromNumber(std::int64_t n) {
+  // The inverse of DayNumber (civil from days, proleptic Gregorian).
+  n += 719468;
+  const std::int64_t era = (n >= 0 ? n : n - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(n - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  Day d;
+  d.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  d.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  d.year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (d.month <= 2));
+  return d;
+}
+
+Day LocalDay(std::int64_t t) {
+  const std::tm local = plat::LocalTime(static_cast<std::time_t>(t));
+  return Day{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+std::string IsoDay(const Day& d) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year, d.month, d.day);
+  return text;
+}
+
+std::string LogDayName(const Day& d) {
+  std::tm t{};
+  t.tm_year = d.year - 1900;
+  t.tm_mon = d.month - 1;
+  t.tm_mday = d.day;
+  t.tm_hour = 12;
+  // The service names its files with the US-English month abbreviations.
+  return plat::GetDateFormat(1033, t, "yyyy-MMM-dd");
+}
+
+bool ParseDay(std::string_view text, const Day& today, Day* day, std::string* why) {
+  const std::string lower = plat::ToLowerAscii(text);
+  if (lower == "today") {
+    *day = today;
+    return true;
+  }
+  if (lower == "yesterday") {
+    *day = DayFromNumber(DayNumber(today) - 1);
+    return true;
+  }
+  Day d;
+  bool shaped = lower.size() >= 10 && lower[4] == '-' && Number(lower.substr(0, 4), 4, &d.year);
+  const size_t second = lower.find('-', 5);
+  if (shaped && second != std::string::npos) {
+    const std::string month = lower.substr(5, second - 5);
+    if (!Number(month, 2, &d.month)) {
+      d.month = 0;
+      for (int m = 0; m < 12; ++m) {
+        if (month == kMonths[m]) d.month = m + 1;
+      }
+    }
+    shaped = d.month != 0 && Number(lower.substr(second + 1), 2, &d.day);
+  } else {
+    shaped = false;
+  }
+  if (!shaped) {
+    *why = "'" + std::string(text) +
+           "' is no day: write 2026-12-08, 2026-Dec-08, today or yesterday";
+    return false;
+  }
+  if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > DaysInMonth(d.year, d.month)) {
+    *why = "'" + std::string(text) + "': there is no such day";
+    return false;
+  }
+  *day = d;
+  return true;
+}
+
+bool Filters::MatchesAccount(std::string_view account) const {
+  if (!user.empty()) {
+    const bool whole = user.find('\\') != std::string::npos;
+    if (!plat::EqualsIgnoringCase(whole ? std::string(account) : After(account), user)) return false;
+  }
+  if (!domain.empty()) {
+    const size_t slash = account.find('\\');
+    if (slash == std::string_view::npos || !plat::EqualsIgnoringCase(account.substr(0, slash), domain)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Filters::Matches(std::string_view account, std::string_view recordServer,
+                      std::string_view recordPort) const {
+  return MatchesAccount(account) &&
+         (server.empty() || plat::EqualsIgnoringCase(recordServer, server)) &&
+         (port.empty() || plat::EqualsIgnoringCase(recordPort, port));
+}
+
+bool TakeCommonOptions(ReportContext& report, bool serverAndPort) {
+  pltools::Tool& tool = report.tool;
+  std::string format;
+  if (tool.TakeOption("--format", &format) &&
+      !pltools::ParseOutputFormat(format, &report.format)) {
+    tool.UsageError("--format takes table or csv, not '" + format + "'");
+    return false;
+  }
+  if (report.format == pltools::OutputFormat::Json) {
+    tool.UsageError("--format takes table or csv");
+    return false;
+  }
+  tool.TakeOption("--user", &report.filters.user);
+  tool.TakeOption("--domain", &report.filters.domain);
+  if (serverAndPort) {
+    tool.TakeOption("--server", &report.filters.server);
+    tool.TakeOption("--port", &report.filters.port);
+  }
+  return !tool.failed();
+}
+
+bool FindDataFolder(ReportContext& report) {
+  pltools::Tool& tool = report.tool;
+  const bool given = tool.TakeOption("--data", &report.dataFolder);
+  if (tool.failed() || !tool.RejectUnknownOptions()) return false;
+  if (!tool.args().empty()) {
+    tool.UsageError("unexpected argument '" + tool.args()[0] + "'");
+    return false;
+  }
+  if (!tool.RequireMachine()) return false;
+  if (!given) {
+    plat::RegReadString(std::string(common::kProductKey) + "\\Service", "MasterShare",
+                        &report.dataFolder);
+    if (report.dataFolder.empty()) {
+      tool.Fail("Portulon's data folder (MasterShare) is not set on this machine; give --data FOLDER");
+      return false;
+    }
+  }
+  if (!plat::DirectoryExists(report.dataFolder)) {
+    tool.Fail("the data folder " + report.dataFolder +
+              " cannot be found (is its share there and its machine up?)");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace plreport
