@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/pipe_protocol.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
 #include "platform/file.h"
@@ -21,7 +22,6 @@
 #include "platform/testing/ras_testing.h"
 #include "platform/testing/temp_network.h"
 #include "service/event_report.h"
-#include "service/protocol.h"
 #include "service/ras_ports.h"
 #include "service/ras_server.h"
 #include "service/service_context.h"
@@ -60,7 +60,7 @@ void StartPortulon() {
   ASSERT_EQ(service.Start(), plat::ERROR_SUCCESS);
   for (int i = 0; i < 200; ++i) {
     std::string reply;
-    if (plat::CallNamedPipe(kPipeName, "UPDATE_UPDATE", &reply, 2000, 100) == plat::ERROR_SUCCESS) return;
+    if (plat::CallNamedPipe(common::kPipeName, "UPDATE_UPDATE", &reply, 2000, 100) == plat::ERROR_SUCCESS) return;
     std::this_thread::sleep_for(50ms);
   }
   FAIL() << "the Portulon service's pipe never answered";
@@ -313,7 +313,7 @@ TEST(RassapiMissingTest, TheServiceStartsWith89AndStillAnswers) {
     return false;
   }));
   std::string reply;
-  EXPECT_EQ(plat::CallNamedPipe(kPipeName, "2,COM1,ann,*,*,167772170,0", &reply, 2000, 10000),
+  EXPECT_EQ(plat::CallNamedPipe(common::kPipeName, "2,COM1,ann,*,*,167772170,0", &reply, 2000, 10000),
             plat::ERROR_SUCCESS);
   EXPECT_EQ(reply, "20");
   KillPortulon();
