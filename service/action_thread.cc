@@ -122,11 +122,17 @@ int ComputeBytesForSession(ServiceContext& context, int index, const PortOperati
   return result;
 }
 
-void DisconnectPort(ServiceContext& context, int index, const PortOperations& ops) {
+bool DisconnectPort(ServiceContext& context, int index, const PortOperations& ops) {
   const SessionView s = View(context.portTable, index);
   Update(context.portTable, index, s, [](PortEntry& e) { e.forced = 1; });
-  ops.disconnect(PortName(s.port));
+  if (!ops.disconnect(PortName(s.port))) {
+    // Nothing was cut: the session goes on and its hang-up must not read as forced.
+    common::Trace("ActionThread", "DisconnectPort failed", index);
+    Update(context.portTable, index, s, [](PortEntry& e) { e.forced = 0; });
+    return false;
+  }
   ReportToEventLog(0, kEventForcedDisconnect, s.port.c_str(), s.user.c_str(), 2);
+  return true;
 }
 
 void ActionPass(ServiceContext& context, ActionState& state, const PortOperations& ops,
@@ -178,9 +184,17 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
       common::Trace("ActionThread", portTimer ? "Fail Compute Idle Bytes (PORT)" : "Fail Compute Idle Bytes", i);
     } else if (idle == 1) {
       common::Trace("ActionThread", portTimer ? "Idle (PORT). Time to Disconnect" : "Idle. Time to Disconnect", i);
-      Update(table, i, s, [](PortEntry& e) { e.reason = kReasonIdle; });
-      DisconnectPort(context, i, ops);
-      Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
+      // The reason is in place before the hang-up can come back.
+      int previousReason = 0;
+      Update(table, i, s, [&](PortEntry& e) {
+        previousReason = e.reason;
+        e.reason = kReasonIdle;
+      });
+      if (DisconnectPort(context, i, ops)) {
+        Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
+      } else {
+        Update(table, i, s, [&](PortEntry& e) { e.reason = previousReason; });
+      }
     }
   }
   for (int i = 0; i < PortTable::kSessionEntries; ++i) {
@@ -189,8 +203,7 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
     char line[200];
     std::snprintf(line, sizeof line, "Action: Disconnect User on port '%s' MemTableRow=%d", s.port.c_str(), i);
     common::Trace("ActionThread", line, i);
-    DisconnectPort(context, i, ops);
-    Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
+    if (DisconnectPort(context, i, ops)) Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
   }
   common::Trace("ActionThread", "Action Thread DONE, now sleep for a minute...", 0);
 }
@@ -201,7 +214,9 @@ PortOperations ServerPortOperations(ServiceContext& context) {
   ops.traffic = [ctx](const std::string& port, DWORD* sent, DWORD* received) {
     return RAS_GetTrafficBytesForPort(*ctx, ctx->serverName, port, sent, received) == plat::ERROR_SUCCESS;
   };
-  ops.disconnect = [ctx](const std::string& port) { DisconnectPort(*ctx, ctx->serverName, port); };
+  ops.disconnect = [ctx](const std::string& port) {
+    return DisconnectPort(*ctx, ctx->serverName, port) == plat::ERROR_SUCCESS;
+  };
   ops.run = [](const std::string& commandLine) {
     plat::ProcessOptions options;
     const plat::DWORD err = plat::RunCommandLine(commandLine, options);

@@ -8,22 +8,15 @@
 // call it from several threads at once.
 #include "hooks/ras/pl_ras.h"
 
-#include <dlfcn.h>
-
 #include <cstdint>
 #include <cstdio>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "common/pipe_protocol.h"
 #include "common/trace.h"
+#include "hooks/hook_state.h"
 #include "platform/errors.h"
-#include "platform/eventlog.h"
-#include "platform/machine.h"
-#include "platform/path.h"
 #include "platform/pipe.h"
 #include "platform/sysinfo.h"
 #include "platform/wide.h"
@@ -36,64 +29,15 @@ using plat::WCHAR;
 namespace rassapi = plat::rassapi;
 
 constexpr size_t kMessageSize = common::kMessageBufferSize;  // message and reply: 2000 bytes
-constexpr DWORD kEventTransactionFailed = 1;
 constexpr const char* kBadResponse = "Bad response from Portulon Service";
 
-// ---- Trace and event log, kept per machine ----
-//
-// A module lives as long as the process that loaded it, which is one machine's
-// remote-access service. A test process may switch machines; the trace writer
-// and the event source then follow it.
-
-std::string OwnModulePath() {
-  Dl_info info;
-  if (::dladdr(reinterpret_cast<void*>(&OwnModulePath), &info) == 0 || !info.dli_fname) return {};
-  return plat::HostToWindowsPath(info.dli_fname);
-}
-
-class ModuleState {
- public:
-  common::TraceWriter& Writer() {
-    std::lock_guard lock(mutex_);
-    const std::string root = plat::CurrentMachineRoot();
-    if (writers_.empty() || root != writerRoot_) {
-      common::TraceOptions options = common::RasHookTraceOptions();
-      // The version comes from this very file, wherever it was installed.
-      if (const std::string self = OwnModulePath(); !self.empty()) options.versionModule = self;
-      writers_.push_back(std::make_unique<common::TraceWriter>(std::move(options)));
-      writerRoot_ = root;
-    }
-    return *writers_.back();
-  }
-
-  void ReportFailure(const char* what) {
-    std::lock_guard lock(mutex_);
-    const std::string root = plat::CurrentMachineRoot();
-    if (!source_.valid() || root != sourceRoot_) {
-      source_ = plat::EventSource();
-      if (plat::EventSource::Register("", "Portulon", &source_) != plat::ERROR_SUCCESS) return;
-      sourceRoot_ = root;
-    }
-    source_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed, {what, kBadResponse});
-  }
-
- private:
-  // Guards every member. Writers are never dropped: a line in flight on
-  // another thread may still use the one it took.
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<common::TraceWriter>> writers_;
-  std::string writerRoot_;
-  plat::EventSource source_;
-  std::string sourceRoot_;
-};
-
-ModuleState& State() {
-  static ModuleState state;
+hooks::HookState& State() {
+  static hooks::HookState state(common::RasHookTraceOptions(), reinterpret_cast<const void*>(&State));
   return state;
 }
 
 void Trace(std::string_view label, std::string_view text, long number) {
-  State().Writer().Write(label, text, number);
+  State().Trace(label, text, number);
 }
 
 // ---- Messages ----
@@ -160,7 +104,7 @@ BOOL AcceptNewConnection(rassapi::RAS_PORT_1* port) {
   std::string reply;
   if (!message || !Transact(*message, &reply)) {
     if (!message) Trace("PL_RAS::Transact", "message cannot be built, not sent", 0);
-    State().ReportFailure("Transaction failed on AcceptConnection");
+    State().ReportFailure("Transaction failed on AcceptConnection", kBadResponse);
     return plat::TRUE;
   }
   return common::ReplyCode(reply) == common::kReplyAccepted ? plat::TRUE : plat::FALSE;
@@ -196,7 +140,7 @@ void GetIpAddressForUser(const WCHAR* userName, const WCHAR* portName, rassapi::
   std::string reply;
   if (!message || !Transact(*message, &reply)) {
     if (!message) Trace("PL_RAS::Transact", "message cannot be built, not sent", 0);
-    State().ReportFailure("Transaction failed on GetIP");
+    State().ReportFailure("Transaction failed on GetIP", kBadResponse);
     return;
   }
   rassapi::IPADDR given = 0;
