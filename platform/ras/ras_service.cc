@@ -379,7 +379,7 @@ void RasService::CompleteHangUp(const PortInfo& session) {
       release = p->releaseAddress;
       ClearLocked(p);
     }
-    if (router()) {
+    if (router() && session.connection != 0) {
       for (const Port& p : ports_) lastLink = lastLink && p.info.connection != session.connection;
     }
   }
