@@ -142,7 +142,9 @@ show rasctl traffic COM1 --sent 250000 --received 1200000
 show rasctl traffic COM2 --sent 40000 --received 90000
 
 bold "A second server: Windows 2000 with Routing and Remote Access, on SRV1's data"
-show plmachine create "$demo/SRV2" --name SRV2 --os 5.0 --ras rras --domain DOM --ports 4 | head -n 4
+printf '$ plmachine create %s\n' "$demo/SRV2 --name SRV2 --os 5.0 --ras rras --domain DOM --ports 4"
+plmachine create "$demo/SRV2" --name SRV2 --os 5.0 --ras rras --domain DOM --ports 4 >/dev/null
+say "Created machine SRV2: Windows 2000, Routing and Remote Access, four ports, in DOM."
 install2="$demo/SRV2/drive_c/Program Files/Portulon"
 mkdir -p "$install2"
 ln -s "$bin/plsvc" "$install2/plsvc.exe"

@@ -1,7 +1,6 @@
-// The outside port-data module of a router machine, _plsvc.dll for the
-// Portulon service and _pladmin.dll for the console (one module built twice):
-// port listings and disconnects answered by the machine's remote-access
-// service. Every function returns non-zero (TRUE) on success and 0 on
+// The outside port-data module of a router machine, one module installed
+// under two names (_plsvc.dll and _pladmin.dll): port listings and
+// disconnects answered by the machine's remote-access service. Every function returns non-zero (TRUE) on success and 0 on
 // failure; they may be called from several threads.
 #pragma once
 
