@@ -59,6 +59,36 @@ void ParseHangUp(std::string_view v, LogRecord* r) {
 
 std::int64_t LogKeyTime(std::string_view key) { return Number64(key); }
 
+std::string RecordField(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || c == ':' || c == '?') c = '_';
+  }
+  return out;
+}
+
+std::string FormatConnectionRecord(std::string_view account) {
+  return "C_" + std::string(account);
+}
+
+std::string FormatCallbackConnectionRecord(std::string_view account, std::string_view number) {
+  return FormatConnectionRecord(account) + "*" + RecordField(number);
+}
+
+std::string FormatHangUpRecord(std::int64_t duration, std::string_view account,
+                               std::int32_t address, int reason, std::string_view ipx,
+                               std::string_view netbios, std::int64_t bytesIn,
+                               std::int64_t bytesOut) {
+  return "H" + std::to_string(duration) + "_" + std::string(account) + "?" +
+         std::to_string(address) + "?" + std::to_string(reason) + ":" + RecordField(ipx) + ":" +
+         RecordField(netbios) + ":" + std::to_string(bytesIn) + ":" + std::to_string(bytesOut);
+}
+
+std::string FormatRefusalRecord(std::string_view account, int code) {
+  return "N_" + std::string(account) + "?" + std::to_string(code);
+}
+
 bool ParseLogRecord(std::string_view section, std::string_view key, std::string_view value,
                     LogRecord* r) {
   *r = LogRecord();

@@ -1,7 +1,9 @@
-// The records of a daily session log, as the console and the reports read
-// them back: one record per key of a port's section, the key being the event
-// time and the value "C_<account>[*<call-back>]", "N_<account>?<code>" or
+// The records of a daily session log: one record per key of a port's
+// section, the key being the event time and the value
+// "C_<account>[*<call-back>]", "N_<account>?<code>" or
 // "H<duration>_<account>?<address>?<reason>:<ipx>:<netbios>:<in>:<out>".
+// The service writes them with the Format functions, the console and the
+// reports read them back with ParseLogRecord.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +33,26 @@ struct LogRecord {
   std::int64_t bytesOut = -1;
   std::string info;  // connections: the call-back number
 };
+
+// ---- Writing ----
+
+// "C_%s".
+std::string FormatConnectionRecord(std::string_view account);
+// "C_%s*%s": the connection record once the call-back number is known.
+std::string FormatCallbackConnectionRecord(std::string_view account, std::string_view number);
+// "H%s_%s?%d?%d:%s:%s:%I64d:%I64d". Control characters, ':' and '?' inside
+// `ipx`, `netbios` become '_', so that they cannot shift the fields.
+std::string FormatHangUpRecord(std::int64_t duration, std::string_view account,
+                               std::int32_t address, int reason, std::string_view ipx,
+                               std::string_view netbios, std::int64_t bytesIn,
+                               std::int64_t bytesOut);
+// "N_%s?%d".
+std::string FormatRefusalRecord(std::string_view account, int code);
+
+// A free-text field of a record with control characters, ':' and '?' made '_'.
+std::string RecordField(std::string_view text);
+
+// ---- Reading ----
 
 // Parses one value; false when its first letter is none of H, C, N.
 bool ParseLogRecord(std::string_view section, std::string_view key, std::string_view value,

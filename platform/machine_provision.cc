@@ -25,6 +25,9 @@ constexpr SystemTool kSystemDirectoryTools[] = {
     {"net", "net.exe"},
     {"rassvc", "rassvc.exe"},
     {"RASSAPI.DLL", "RASSAPI.DLL"},
+    {"MPRAPI.DLL", "MPRAPI.DLL"},
+    {"_plsvc.dll", "_plsvc.dll"},
+    {"_pladmin.dll", "_pladmin.dll"},
 };
 
 constexpr const char* kRasServiceImage = "C:\\WINNT\\system32\\rassvc.exe";

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The demo network: a server SRV1 running Windows NT 4 with its remote-access
-# service and Portulon, a domain DOM, and a scripted set of dial-ins that shows
-# admissions, refusals, a static address, warnings, an idle disconnection and
-# a forced disconnection at the deadline. It takes about four minutes: the
-# service checks its sessions once a minute, as it does in production.
+# service and Portulon, a second server SRV2 running Windows 2000 with Routing
+# and Remote Access and Portulon on SRV1's data, a domain DOM, and a scripted
+# set of dial-ins that shows admissions, refusals, a static address, warnings,
+# idle disconnections, a multilink call and a forced disconnection at the
+# deadline. It takes about four minutes: the service checks its sessions once
+# a minute, as it does in production.
 #   scripts/demo.sh DEMO_DIR      (PORTULON_BIN_DIR names the built programs)
 set -euo pipefail
 
@@ -20,6 +22,8 @@ show() { printf '$ %s\n' "$*"; "$@"; }
 # A dial-in that may be refused: the refusal is part of the story. rasctl
 # prints each refusal with the reason Portulon recorded for it.
 dial() { printf '$ rasctl dial %s\n' "$*"; rasctl dial "$@" || true; }
+# A command run on SRV2 instead of SRV1.
+on_srv2() { printf '(SRV2) '; PORTULON_MACHINE="$demo/SRV2" "$@"; }
 
 port_state() { rasctl ports | awk -v p="$1" '$1 == p { print $2 }'; }
 wait_for_port_free() {
@@ -37,10 +41,12 @@ wait_for_port_free() {
 }
 
 # A demo left running by an earlier run is stopped before its folder goes.
-if [ -d "$demo/SRV1/registry" ]; then
-  net stop Portulon >/dev/null 2>&1 || true
-  net stop RemoteAccess >/dev/null 2>&1 || true
-fi
+for machine in SRV1 SRV2; do
+  if [ -d "$demo/$machine/registry" ]; then
+    PORTULON_MACHINE="$demo/$machine" net stop Portulon >/dev/null 2>&1 || true
+    PORTULON_MACHINE="$demo/$machine" net stop RemoteAccess >/dev/null 2>&1 || true
+  fi
+done
 rm -rf "$demo"
 mkdir -p "$demo"
 
@@ -105,11 +111,13 @@ MaxSessionTime=150
 MaxSessionTime=0
 [DOM\frank]
 MaxSessionTime=0
+[DOM\grace]
+MaxSessionTime=0
 USR
 say "portulon.hw: warnings 120 s and 60 s before a deadline; COM3 cuts after 1 idle minute;"
 say "             COM4 admits only members of DOM\\Staff"
 say "portulon.usr: ann (one session at a time, fixed address 10.0.0.77), bob (total time used up),"
-say "              carol (150 s per session), dave, frank; erin has no profile"
+say "              carol (150 s per session), dave, frank, grace; erin has no profile"
 
 bold "The machine boots: the remote-access service and Portulon start"
 say "(boot returns once each service reports running: Portulon only once its pipe answers)"
@@ -134,6 +142,32 @@ show rasctl ports
 show rasctl traffic COM1 --sent 250000 --received 1200000
 show rasctl traffic COM2 --sent 40000 --received 90000
 
+bold "A second server: Windows 2000 with Routing and Remote Access, on SRV1's data"
+printf '$ plmachine create %s\n' "$demo/SRV2 --name SRV2 --os 5.0 --ras rras --domain DOM --ports 4"
+plmachine create "$demo/SRV2" --name SRV2 --os 5.0 --ras rras --domain DOM --ports 4 >/dev/null
+say "Created machine SRV2: Windows 2000, Routing and Remote Access, four ports, in DOM."
+install2="$demo/SRV2/drive_c/Program Files/Portulon"
+mkdir -p "$install2"
+ln -s "$bin/plsvc" "$install2/plsvc.exe"
+ln -s "$bin/PL_RRAS.dll" "$install2/PL_RRAS.dll"
+ln -s "$bin/plcollect" "$install2/plcollect.exe"
+on_srv2 reg add "$key" /v InstallPath /t REG_SZ /d 'C:\Program Files\Portulon' /f >/dev/null
+on_srv2 reg add "$key" /v MasterShare /t REG_SZ /d '\\SRV1\PL_NT_DB' /f >/dev/null
+on_srv2 reg add "$key" /v Master /t REG_DWORD /d 0 /f >/dev/null
+on_srv2 reg add "$key" /v IdleTimer /t REG_DWORD /d 1 /f >/dev/null
+on_srv2 reg add "$key" /v AssumeDomain /t REG_SZ /d DOM /f >/dev/null
+on_srv2 reg add 'HKLM\Software\Microsoft\RAS\AdminDLL' /v DLLPath /t REG_SZ /d 'C:\Program Files\Portulon\PL_RRAS.dll' /f >/dev/null
+on_srv2 reg add 'HKLM\System\CurrentControlSet\Services\EventLog\Application\Portulon' /v TypesSupported /t REG_DWORD /d 7 /f >/dev/null
+on_srv2 sc create Portulon 'binPath=' 'C:\Program Files\Portulon\plsvc.exe' 'start=' auto 'DisplayName=' Portulon >/dev/null
+say "SRV2 is no master: its sessions go into SRV1's logs; it cuts after one idle minute."
+say "The router's port data comes from plcollect, which SRV2's Portulon starts every minute."
+on_srv2 plmachine boot | tail -n 2
+for _ in $(seq 1 100); do on_srv2 pipecall UPDATE_UPDATE >/dev/null 2>&1 && break; sleep 0.1; done
+echo
+say "grace dials SRV2 on two links at once (multilink): each link is a session of its own:"
+printf '(SRV2) '; PORTULON_MACHINE="$demo/SRV2" dial COM1 'DOM\grace' --links 2 --computer GRACEPC
+on_srv2 rasctl ports
+
 bold "Supervision: the service checks every session once a minute"
 say "Waiting for dave's idle disconnection..."
 wait_for_port_free COM3 150 || true
@@ -143,6 +177,13 @@ show rasctl ports
 say ""
 say "The warnings that reached carol's computer:"
 show net messages CAROLPC
+
+say "Waiting for grace's idle links on SRV2..."
+for _ in $(seq 1 24); do
+  [ "$(PORTULON_MACHINE="$demo/SRV2" rasctl ports | awk '$1 == "COM2" { print $2 }')" = listening ] && break
+  sleep 5
+done
+on_srv2 rasctl ports
 
 bold "ann hangs up after her work"
 show rasctl traffic COM1 --sent 50000 --received 300000
@@ -156,10 +197,12 @@ bold "The service's events"
 # The heading, then the newest records.
 eventlog list Application | { IFS= read -r heading; printf '%s\n' "$heading"; tail -n 13; }
 
-bold "Shutting the machine down"
-net stop Portulon >/dev/null 2>&1 || true
-net stop RemoteAccess >/dev/null 2>&1 || true
-say "Portulon and the remote-access service are stopped."
+bold "Shutting the machines down"
+for machine in SRV2 SRV1; do
+  PORTULON_MACHINE="$demo/$machine" net stop Portulon >/dev/null 2>&1 || true
+  PORTULON_MACHINE="$demo/$machine" net stop RemoteAccess >/dev/null 2>&1 || true
+done
+say "Portulon and the remote-access services are stopped."
 
 cat <<EOT
 
@@ -172,4 +215,5 @@ The demo network stays in $demo. To look around, or to run it again:
   net messages CAROLPC               a computer's or user's messages
   reg query "HKLM\\Software\\Quillfen Technologies\\Portulon\\Service"
   net stop Portulon ; net stop RemoteAccess
+  PORTULON_MACHINE=$demo/SRV2 ...    the same on the router SRV2 (rasctl dial COM1 'DOM\\grace' --links 2)
 EOT

@@ -32,12 +32,14 @@ struct SessionView {
   std::int64_t deadline = 0;
   int notifyLevel = 0;
   int portIdleTimer = 0;
+  int idleSoFar = 0;
 };
 
 SessionView View(PortTable& table, int index) {
   auto lock = table.Lock();
   const PortEntry& e = table.Entry(index);
-  return SessionView{e.port, e.user, e.netbios, e.start, e.deadline, e.notifyLevel, e.portIdleTimer};
+  return SessionView{e.port, e.user, e.netbios, e.start, e.deadline, e.notifyLevel, e.portIdleTimer,
+                     e.idleSoFar};
 }
 
 // Runs `change` on the entry if it still holds the session `view` was taken of.
@@ -122,11 +124,17 @@ int ComputeBytesForSession(ServiceContext& context, int index, const PortOperati
   return result;
 }
 
-void DisconnectPort(ServiceContext& context, int index, const PortOperations& ops) {
+bool DisconnectPort(ServiceContext& context, int index, const PortOperations& ops) {
   const SessionView s = View(context.portTable, index);
   Update(context.portTable, index, s, [](PortEntry& e) { e.forced = 1; });
-  ops.disconnect(PortName(s.port));
+  if (!ops.disconnect(PortName(s.port))) {
+    // Nothing was cut: the session goes on and its hang-up must not read as forced.
+    common::Trace("ActionThread", "DisconnectPort failed", index);
+    Update(context.portTable, index, s, [](PortEntry& e) { e.forced = 0; });
+    return false;
+  }
   ReportToEventLog(0, kEventForcedDisconnect, s.port.c_str(), s.user.c_str(), 2);
+  return true;
 }
 
 void ActionPass(ServiceContext& context, ActionState& state, const PortOperations& ops,
@@ -177,7 +185,9 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
     // Passes run a minute apart and count 61 s of idleness each, so a session
     // that began just before a pass would otherwise be cut seconds old.
     const DWORD timeout = portTimer ? static_cast<DWORD>(s.portIdleTimer) : serverIdleTimer;
-    if (idle == 1 && now - s.start < static_cast<std::time_t>(timeout)) {
+    // (Passes that run faster than the clock, as in tests, count as minutes.)
+    if (idle == 1 && now - s.start < static_cast<std::time_t>(timeout) &&
+        static_cast<DWORD>(View(table, i).idleSoFar) <= timeout + 61) {
       common::Trace("ActionThread", "Idle, but not yet up for a full idle period", i);
       idle = 0;
     }
@@ -185,9 +195,17 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
       common::Trace("ActionThread", portTimer ? "Fail Compute Idle Bytes (PORT)" : "Fail Compute Idle Bytes", i);
     } else if (idle == 1) {
       common::Trace("ActionThread", portTimer ? "Idle (PORT). Time to Disconnect" : "Idle. Time to Disconnect", i);
-      Update(table, i, s, [](PortEntry& e) { e.reason = kReasonIdle; });
-      DisconnectPort(context, i, ops);
-      Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
+      // The reason is in place before the hang-up can come back.
+      int previousReason = 0;
+      Update(table, i, s, [&](PortEntry& e) {
+        previousReason = e.reason;
+        e.reason = kReasonIdle;
+      });
+      if (DisconnectPort(context, i, ops)) {
+        Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
+      } else {
+        Update(table, i, s, [&](PortEntry& e) { e.reason = previousReason; });
+      }
     }
   }
   for (int i = 0; i < PortTable::kSessionEntries; ++i) {
@@ -196,8 +214,7 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
     char line[200];
     std::snprintf(line, sizeof line, "Action: Disconnect User on port '%s' MemTableRow=%d", s.port.c_str(), i);
     common::Trace("ActionThread", line, i);
-    DisconnectPort(context, i, ops);
-    Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
+    if (DisconnectPort(context, i, ops)) Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
   }
   common::Trace("ActionThread", "Action Thread DONE, now sleep for a minute...", 0);
 }
@@ -208,7 +225,9 @@ PortOperations ServerPortOperations(ServiceContext& context) {
   ops.traffic = [ctx](const std::string& port, DWORD* sent, DWORD* received) {
     return RAS_GetTrafficBytesForPort(*ctx, ctx->serverName, port, sent, received) == plat::ERROR_SUCCESS;
   };
-  ops.disconnect = [ctx](const std::string& port) { DisconnectPort(*ctx, ctx->serverName, port); };
+  ops.disconnect = [ctx](const std::string& port) {
+    return DisconnectPort(*ctx, ctx->serverName, port) == plat::ERROR_SUCCESS;
+  };
   ops.run = [](const std::string& commandLine) {
     plat::ProcessOptions options;
     const plat::DWORD err = plat::RunCommandLine(commandLine, options);

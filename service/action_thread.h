@@ -21,7 +21,8 @@ using plat::DWORD;
 struct PortOperations {
   // Bytes sent and received so far; false when the port cannot be asked.
   std::function<bool(const std::string& port, DWORD* sent, DWORD* received)> traffic;
-  std::function<void(const std::string& port)> disconnect;
+  // True once the server took the request (the hang-up follows).
+  std::function<bool(const std::string& port)> disconnect;
   // Runs a command line hidden without waiting ("NET SEND ...", the collector).
   std::function<void(const std::string& commandLine)> run;
 };
@@ -47,8 +48,11 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
 // time-out, 2 its traffic could not be read.
 int ComputeBytesForSession(ServiceContext& context, int index, const PortOperations& ops);
 
-// Marks the session forced, disconnects its port and reports event 5.
-void DisconnectPort(ServiceContext& context, int index, const PortOperations& ops);
+// Marks the session forced, disconnects its port and reports event 5. A
+// disconnect the server refused is traced ("DisconnectPort failed"), reports
+// nothing, leaves the session unforced and returns false; the next pass
+// tries again.
+bool DisconnectPort(ServiceContext& context, int index, const PortOperations& ops);
 
 // Starts the thread that runs a pass every ActionInterval(), for ever.
 void StartActionThread(ServiceContext& context);

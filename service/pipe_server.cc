@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -12,7 +13,6 @@
 #include "service/event_report.h"
 #include "service/port_table.h"
 #include "service/profile_store.h"
-#include "service/protocol.h"
 #include "service/service_context.h"
 #include "service/session_log.h"
 #include "service/system_data.h"
@@ -27,7 +27,7 @@ std::string ServerPort(const ServiceContext& context, std::string_view port) {
   return context.serverName + "\\" + std::string(port);
 }
 
-void NewConnection(ServiceContext& context, ReplyFields& reply, const ProtocolMessage& m,
+void NewConnection(ServiceContext& context, ReplyFields& reply, const common::ProtocolMessage& m,
                    const std::string& port) {
   const std::time_t start = m.time != 0 ? static_cast<std::time_t>(m.time) : context.Now();
   common::Trace("ProcessIncomingProtocol NEW", port, static_cast<long>(start));
@@ -35,28 +35,28 @@ void NewConnection(ServiceContext& context, ReplyFields& reply, const ProtocolMe
   if (code != kAdmitted) {
     common::Trace("Accept New Connection?", "NO", code);
     Log_DeniedConnection(context, m.user, start, port, code);
-    reply.code = 1;
+    reply.code = common::kReplyRefused;
     ReportToEventLog(0, kEventConnectionRefused, port.c_str(), m.user.c_str(), 2);
     return;
   }
   common::Trace("Accept New Connection?", "YES", 0);
   std::int32_t address = common::ProfileReadInt(context.sessionFile, port, "IP");
-  if (context.settings.ipConvert) address = RevertDWORD(address);
+  if (context.settings.ipConvert) address = common::RevertDWORD(address);
   PortTableStoreIP(context.portTable, port, address);
   plat::ProfileWriteString(context.paths.loggedIn, context.serverName, m.user, "1");
-  reply.code = 0;
+  reply.code = common::kReplyAccepted;
   ReportToEventLog(0, kEventConnectionAccepted, port.c_str(), m.user.c_str(), 2);
 }
 
-void HangUp(ServiceContext& context, ReplyFields& reply, const ProtocolMessage& m,
+void HangUp(ServiceContext& context, ReplyFields& reply, const common::ProtocolMessage& m,
             const std::string& port) {
   common::Trace("ProcessIncomingProtocol HANGUP", port, m.duration);
   Log_HangUp(context, m.user, port, m.duration, static_cast<std::time_t>(m.time));
   common::Trace("Hangup Done", port, 0);
-  reply.code = 0;
+  reply.code = common::kReplyAccepted;
 }
 
-void AddressRequest(ServiceContext& context, ReplyFields& reply, const ProtocolMessage& m,
+void AddressRequest(ServiceContext& context, ReplyFields& reply, const common::ProtocolMessage& m,
                     const std::string& port) {
   const auto proposed = static_cast<std::int32_t>(m.address);
   if (context.settings.staticIP == 1) {
@@ -65,18 +65,18 @@ void AddressRequest(ServiceContext& context, ReplyFields& reply, const ProtocolM
     const int userAddress = common::ProfileReadInt(context.paths.users, account, kStaticIP);
     if (portAddress != 0 || userAddress != 0) {
       const std::int32_t chosen = userAddress != 0 ? userAddress : portAddress;
-      reply.code = 3;
-      reply.address = RevertDWORD(chosen);
+      reply.code = common::kReplyUseAddress;
+      reply.address = common::RevertDWORD(chosen);
       common::ProfileWriteInt(context.sessionFile, port, "IP", chosen);
       return;
     }
-    reply.code = 2;
+    reply.code = common::kReplyKeepAddress;
     common::ProfileWriteInt(context.sessionFile, port, "IP", proposed);
     return;
   }
   common::Trace("ProcessIncomingProtocol GETIP Not Enabled", port, 0);
   common::ProfileWriteInt(context.sessionFile, port, "IP", proposed);
-  reply.code = 2;
+  reply.code = common::kReplyKeepAddress;
 }
 
 }  // namespace
@@ -100,40 +100,40 @@ std::string BuildUserAccount(const ServiceContext& context, std::string_view nam
 
 void ProcessIncomingProtocol(ServiceContext& context, ReplyFields& reply, std::string_view message) {
   common::Trace("ProcessIncoming - Complete", message, 0);
-  ProtocolMessage m;
-  const int tokens = TokenizeMessage(message, &m);
+  common::ProtocolMessage m;
+  const int tokens = common::TokenizeMessage(message, &m);
   if (tokens <= 5) {
     common::Trace("ProcessIncoming", "Invalid message received. Tokens-->", tokens);
     return;
   }
   common::Trace("ProcessIncomingProtocol - User", m.user, 0);
   common::Trace("ProcessIncomingProtocol - Mach", m.machine, 0);
-  reply.code = 0;
+  reply.code = common::kReplyAccepted;
   reply.address = 0;
-  if (m.longestField > kFieldLimit) {
+  if (m.longestField > common::kFieldLimit) {
     // No account, port or computer name is this long; cutting one could make
     // it name somebody else, so the request is refused as a whole.
     common::Trace("ProcessIncoming", "Field too long, request refused. Length-->",
                   static_cast<long>(m.longestField));
-    reply.code = 1;
+    reply.code = common::kReplyRefused;
     return;
   }
   const std::string port = ServerPort(context, m.port);
   switch (m.kind) {
-    case kKindNewConnection: NewConnection(context, reply, m, port); break;
-    case kKindHangUp: HangUp(context, reply, m, port); break;
-    case kKindAddressRequest: AddressRequest(context, reply, m, port); break;
+    case common::kKindNewConnection: NewConnection(context, reply, m, port); break;
+    case common::kKindHangUp: HangUp(context, reply, m, port); break;
+    case common::kKindAddressRequest: AddressRequest(context, reply, m, port); break;
     default: break;  // parsed and answered "00"
   }
 }
 
 std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std::string_view message) {
-  if (IsUpdateMessage(message)) {
+  if (common::IsUpdateMessage(message)) {
     ReadSettings(context);
   } else {
     ProcessIncomingProtocol(context, reply, message);
   }
-  return FormatReply(reply.code, reply.address);
+  return common::FormatReply(reply.code, reply.address);
 }
 
 void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe) {
@@ -147,7 +147,7 @@ void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe) {
       continue;
     }
     std::string message;
-    if (DWORD err = client.Read(&message, kMessageBufferSize, kClientMessageTimeoutMs);
+    if (DWORD err = client.Read(&message, common::kMessageBufferSize, kClientMessageTimeoutMs);
         err != plat::ERROR_SUCCESS) {
       common::Trace("NP_PipeMessageLoop", "Failed to read message from client", static_cast<long>(err));
       client.Disconnect();
@@ -168,7 +168,7 @@ void NP_InitPipe(ServiceContext& context) {
     return;
   }
   plat::NamedPipeServer pipe;
-  if (DWORD err = plat::NamedPipeServer::Create(kPipeName, 1, &pipe); err != plat::ERROR_SUCCESS) {
+  if (DWORD err = plat::NamedPipeServer::Create(common::kPipeName, 1, &pipe); err != plat::ERROR_SUCCESS) {
     common::Trace("NP_InitPipe", "CreateFile() Failed", static_cast<long>(err));
     return;
   }

@@ -4,12 +4,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/profile.h"
+#include "platform/ras/port_data.h"
 #include "platform/ras/rassapi.h"
 #include "platform/sysinfo.h"
 #include "platform/wide.h"
+#include "service/action_thread.h"
 #include "service/ras_server.h"
 #include "service/service_context.h"
 
@@ -18,6 +21,17 @@ namespace svc {
 plat::DWORD RAS_LoadOrdinals(ServiceContext& context) {
   if (context.rasType == PLK::kRasTypeRras) {
     common::Trace("RAS_LoadOrdinals", "Loading RRAS ordinals", 0);
+    RasAdminFunctions& rras = context.ras;
+    if (rras.module.Load(kPortDataModule) != plat::ERROR_SUCCESS) {
+      common::Trace("RAS_LoadOrdinals", "Unable to load _plsvc.dll.", 0);
+      return 0;
+    }
+    rras.rrasInit = rras.module.GetProcAddress("RRAS_Init");
+    rras.rrasDisconnectPort = rras.module.GetProcAddress("RRAS_DisconnectPort");
+    if (!rras.rrasInit || !rras.rrasDisconnectPort) {
+      common::Trace("RAS_LoadOrdinals", "Unable to locate RRAS_DisconnectPort in _plsvc.dll", 0);
+      rras.rrasInit = rras.rrasDisconnectPort = nullptr;
+    }
     return 0;
   }
   common::Trace("RAS_LoadOrdinals", "Loading standard RAS ordinals", 0);
@@ -57,10 +71,44 @@ std::u16string ServerArgument(std::string_view server) {
   return plat::ToWide("\\\\" + std::string(server));
 }
 
-// A counter of the port-data file: a DWORD written in decimal.
-plat::DWORD ReadCounter(const std::string& file, std::string_view port, const char* key) {
-  const std::string text = common::ProfileReadText(file, port, key, "0");
-  return static_cast<plat::DWORD>(std::strtoull(text.c_str(), nullptr, 10));
+// A counter of the port-data file: a DWORD written in decimal. False when the
+// key is missing or holds anything else.
+bool ReadCounter(const std::string& file, std::string_view port, const char* key,
+                 plat::DWORD* value) {
+  // No value holds a line break, so that default tells a missing key.
+  const std::string text = plat::ProfileGetString(file, port, key, "\n");
+  if (text.empty() || text.size() > 10) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+  if (v > 0xFFFFFFFFull) return false;
+  *value = static_cast<plat::DWORD>(v);
+  return true;
+}
+
+// The port's counters from the collector's snapshot (see the header).
+plat::DWORD ReadSnapshotCounters(std::string_view port, plat::DWORD* sent, plat::DWORD* received) {
+  const std::string file = plat::GetWindowsDirectory() + "\\" + kRrasDataFile;
+  std::time_t written = 0;
+  if (plat::GetFileModificationTime(file, &written) != plat::ERROR_SUCCESS) {
+    common::Trace("RAS_GetTrafficBytesForPort", "IDLE: no port data", plat::ERROR_FILE_NOT_FOUND);
+    return plat::ERROR_FILE_NOT_FOUND;
+  }
+  const long passes = static_cast<long>(3 * ActionInterval().count() / 1000);
+  const long maxAge = passes > kRrasDataMaxAgeSeconds ? passes : kRrasDataMaxAgeSeconds;
+  const std::time_t age = plat::Now() - written;
+  if (age > maxAge) {
+    common::Trace("RAS_GetTrafficBytesForPort", "IDLE: no port data, snapshot too old",
+                  static_cast<long>(age));
+    return plat::ERROR_INVALID_DATA;
+  }
+  if (!ReadCounter(file, port, "dwBytesTX", sent) || !ReadCounter(file, port, "dwBytesRX", received)) {
+    common::Trace("RAS_GetTrafficBytesForPort", "IDLE: no port data for " + std::string(port),
+                  plat::ERROR_INVALID_DATA);
+    return plat::ERROR_INVALID_DATA;
+  }
+  return plat::ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -70,10 +118,7 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
                                        plat::DWORD* bytesReceived) {
   if (context.rasType == PLK::kRasTypeRras) {
     plat::Beep(4000, 100);
-    const std::string file = plat::GetWindowsDirectory() + "\\" + kRrasDataFile;
-    *bytesSent = ReadCounter(file, port, "dwBytesTX");
-    *bytesReceived = ReadCounter(file, port, "dwBytesRX");
-    return plat::ERROR_SUCCESS;
+    return ReadSnapshotCounters(port, bytesSent, bytesReceived);
   }
   namespace rassapi = plat::rassapi;
   const auto getInfo = reinterpret_cast<rassapi::PFN_RasAdminPortGetInfo>(context.ras.portGetInfo);
@@ -101,9 +146,20 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
 plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
                            std::string_view port) {
   if (context.rasType == PLK::kRasTypeRras) {
-    common::Trace("DisconnectPort", "RRAS - outside module not available",
-                  static_cast<long>(plat::ERROR_NOT_SUPPORTED));
-    return plat::ERROR_NOT_SUPPORTED;
+    const auto init = reinterpret_cast<plat::portdata::PFN_RRAS_Init>(context.ras.rrasInit);
+    const auto disconnect =
+        reinterpret_cast<plat::portdata::PFN_RRAS_DisconnectPort>(context.ras.rrasDisconnectPort);
+    if (!init || !disconnect) {
+      common::Trace("DisconnectPort", "RRAS - _plsvc.dll not available",
+                    static_cast<long>(plat::ERROR_MOD_NOT_FOUND));
+      return plat::ERROR_MOD_NOT_FOUND;
+    }
+    init();
+    const std::string serverArg(server);
+    const std::string portArg(port);
+    const bool ok = disconnect(serverArg.c_str(), portArg.c_str()) != plat::FALSE;
+    common::Trace("DisconnectPort", ok ? "RRAS - Success" : "RRAS - Failed", ok ? 0 : 1);
+    return ok ? plat::ERROR_SUCCESS : plat::ERROR_GEN_FAILURE;
   }
   const auto disconnect =
       reinterpret_cast<plat::rassapi::PFN_RasAdminPortDisconnect>(context.ras.portDisconnect);

@@ -12,35 +12,49 @@ namespace svc {
 
 struct ServiceContext;
 
-// The four administration functions, looked up by name in RASSAPI.DLL.
+// The four administration functions, looked up by name in RASSAPI.DLL; on
+// RRAS the outside port-data module _plsvc.dll and its two functions instead.
 struct RasAdminFunctions {
   plat::Module module;
   void* portDisconnect = nullptr;
   void* portGetInfo = nullptr;
   void* freeBuffer = nullptr;
   void* portEnum = nullptr;
+  void* rrasInit = nullptr;
+  void* rrasDisconnectPort = nullptr;
 };
 
-// On RRAS nothing is loaded; on RAS RASSAPI.DLL and its four functions.
-// Returns 0, or 2 when the module or a function is missing.
+inline constexpr const char* kPortDataModule = "_plsvc.dll";
+
+// On RAS RASSAPI.DLL and its four functions: 0, or 2 when the module or a
+// function is missing. On RRAS _plsvc.dll with RRAS_Init and
+// RRAS_DisconnectPort; a missing module is traced ("Unable to load
+// _plsvc.dll.") and only disables disconnects: 0.
 plat::DWORD RAS_LoadOrdinals(ServiceContext& context);
 
 // The collector's snapshot of the router's ports, in the Windows directory:
 // one section per port name, dwBytesTX (sent) and dwBytesRX (received).
 inline constexpr const char* kRrasDataFile = "rrasdata.dat";
+// A snapshot older than this (or than three supervision passes, whichever is
+// longer) no longer tells whether a port is busy: the collector has stopped.
+inline constexpr long kRrasDataMaxAgeSeconds = 180;
 
 // Bytes a port has sent and received so far; `server` is the computer name
 // (with or without the leading "\\"). RAS: RasAdminPortGetInfo, whose
 // error is returned (traced "IDLE: PortGetInfo error %d"). RRAS: a beep, then
-// the port's section of rrasdata.dat, 0 for what is missing; always 0.
+// the port's section of rrasdata.dat. A snapshot that cannot tell (missing,
+// stale, no section for the port, a counter missing or not a number) fails
+// with ERROR_INVALID_DATA or ERROR_FILE_NOT_FOUND, traced "IDLE: no port data",
+// so that a damaged snapshot never makes a busy port look quiet.
 plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::string_view server,
                                        std::string_view port, plat::DWORD* bytesSent,
                                        plat::DWORD* bytesReceived);
 
 // Ends the session on a port, as a hang-up would. RAS: RasAdminPortDisconnect,
 // traced "RAS - Success" or "RAS - Failed" with the code, which is returned.
-// RRAS: the outside module's disconnect, which this build does not have yet
-// (ERROR_NOT_SUPPORTED, traced).
+// RRAS: RRAS_Init, then RRAS_DisconnectPort of _plsvc.dll, traced "RRAS -
+// Success" or "RRAS - Failed"; ERROR_GEN_FAILURE when the module refused,
+// ERROR_MOD_NOT_FOUND without the module.
 plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
                            std::string_view port);
 

@@ -22,17 +22,6 @@ namespace svc {
 
 namespace {
 
-// A field of a record: a line break would fail the write, a colon or question
-// mark would shift the fields the console reads.
-std::string RecordField(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F || c == ':' || c == '?') c = '_';
-  }
-  return out;
-}
-
 // A value must stay on its line: a line break would fail the write.
 std::string OneLine(std::string_view text) {
   std::string out(text);
@@ -120,8 +109,8 @@ void RewriteConnectionRecord(const ServiceContext& context, std::string_view por
                              std::int64_t sessionStart, std::string_view account,
                              const std::string& number) {
   const std::string section = SafeProfileName(port);
-  const std::string record = "C_" + std::string(account);
-  const std::string value = record + "*" + RecordField(number);
+  const std::string record = common::FormatConnectionRecord(account);
+  const std::string value = common::FormatCallbackConnectionRecord(account, number);
   const auto start = static_cast<std::time_t>(sessionStart);
   auto isOurs = [&](std::string_view found) {
     const std::string_view head = found.substr(0, record.size());
@@ -189,7 +178,7 @@ void Log_Connection(ServiceContext& context, std::string_view account, std::time
   if (connects == 1) changes.push_back({user, kFirstConnection, startText});
   plat::ProfileApply(context.paths.users, changes);
 
-  WriteLogRecord(context, port, start, "C_" + user);
+  WriteLogRecord(context, port, start, common::FormatConnectionRecord(user));
   SetPortActive(context, port, true);
   if (CountingEnabled(context)) IncrementCounters(context, {{"General", "Sessions"}, {"Users", user}});
 }
@@ -247,10 +236,9 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
     RewriteConnectionRecord(context, port, sessionStart, account, ev.callbackNumber);
   }
 
-  const std::string record = "H" + std::to_string(duration) + "_" + user + "?" +
-                             std::to_string(info.address) + "?" + std::to_string(info.reason) +
-                             ":" + RecordField(info.ipx) + ":" + RecordField(info.netbios) + ":" +
-                             std::to_string(ev.bytesIn) + ":" + std::to_string(ev.bytesOut);
+  const std::string record =
+      common::FormatHangUpRecord(duration, user, info.address, info.reason, info.ipx, info.netbios,
+                                 ev.bytesIn, ev.bytesOut);
   WriteLogRecord(context, port, now, record);
   PortTableClear(context.portTable, port);
 
@@ -263,7 +251,7 @@ void Log_DeniedConnection(ServiceContext& context, std::string_view account, std
                           std::string_view port, int code) {
   constexpr const char* kLabel = "Log_DeniedConnection";
   common::Trace(kLabel, account, code);
-  WriteLogRecord(context, port, when, "N_" + SafeProfileName(account) + "?" + std::to_string(code));
+  WriteLogRecord(context, port, when, common::FormatRefusalRecord(SafeProfileName(account), code));
   if (CountingEnabled(context)) IncrementCounters(context, {{"General", "Denied"}});
   if (IsSafeAccountName(account) && HasProfile(context, account)) {
     common::ProfileIncrement(context.paths.users, account, kTotalDenieds);

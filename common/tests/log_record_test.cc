@@ -55,5 +55,32 @@ TEST(LogRecordTest, ConnectionsAndRefusals) {
   EXPECT_FALSE(ParseLogRecord("SRV1\\COM1", "5", "", &r));
 }
 
+TEST(LogRecordTest, WrittenRecordsKeepTheirExactTextAndReadBack) {
+  const std::string hangUp =
+      FormatHangUpRecord(600, "DOM\\ann", 167772170, 9, "node", "WKS1", 1234, -1);
+  EXPECT_EQ(hangUp, "H600_DOM\\ann?167772170?9:node:WKS1:1234:-1");
+  EXPECT_EQ(FormatConnectionRecord("DOM\\ann"), "C_DOM\\ann");
+  EXPECT_EQ(FormatCallbackConnectionRecord("DOM\\ann", "555-1234"), "C_DOM\\ann*555-1234");
+  EXPECT_EQ(FormatRefusalRecord("DOM\\ann", 4), "N_DOM\\ann?4");
+  LogRecord r;
+  ASSERT_TRUE(ParseLogRecord("SRV1\\COM1", "1", FormatRefusalRecord("DOM\\ann", 4), &r));
+  EXPECT_EQ(r.user, "DOM\\ann");
+  EXPECT_EQ(r.reason, 4);
+  ASSERT_TRUE(ParseLogRecord("SRV1\\COM1", "1", FormatCallbackConnectionRecord("DOM\\ann", "55"), &r));
+  EXPECT_EQ(r.info, "55");
+}
+
+TEST(LogRecordTest, FieldsThatWouldShiftTheRecordAreDefused) {
+  // A computer name with ':' or '?' (or a line break) must not move the byte counts.
+  const std::string v = FormatHangUpRecord(5, "DOM\\ann", -1, 0, "a:b", "W?K\nS", 7, 8);
+  EXPECT_EQ(v, "H5_DOM\\ann?-1?0:a_b:W_K_S:7:8");
+  LogRecord r;
+  ASSERT_TRUE(ParseLogRecord("SRV1\\COM1", "1", v, &r));
+  EXPECT_EQ(r.netbios, "W_K_S");
+  EXPECT_EQ(r.bytesIn, 7);
+  EXPECT_EQ(r.bytesOut, 8);
+  EXPECT_EQ(FormatCallbackConnectionRecord("DOM\\ann", "1:2?"), "C_DOM\\ann*1_2_");
+}
+
 }  // namespace
 }  // namespace common

@@ -8,27 +8,18 @@
 // call it from several threads at once.
 #include "hooks/ras/pl_ras.h"
 
-#include <dlfcn.h>
-
-#include <cerrno>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
-#include <vector>
 
+#include "common/pipe_protocol.h"
 #include "common/trace.h"
+#include "hooks/hook_state.h"
 #include "platform/errors.h"
-#include "platform/eventlog.h"
-#include "platform/machine.h"
-#include "platform/path.h"
 #include "platform/pipe.h"
 #include "platform/sysinfo.h"
 #include "platform/wide.h"
-#include "service/protocol.h"
 
 namespace {
 
@@ -37,81 +28,19 @@ using plat::DWORD;
 using plat::WCHAR;
 namespace rassapi = plat::rassapi;
 
-constexpr size_t kMessageSize = svc::kMessageBufferSize;  // message and reply: 2000 bytes
-constexpr DWORD kPipeWaitMs = 10000;
-constexpr DWORD kEventTransactionFailed = 1;
+constexpr size_t kMessageSize = common::kMessageBufferSize;  // message and reply: 2000 bytes
 constexpr const char* kBadResponse = "Bad response from Portulon Service";
 
-// ---- Trace and event log, kept per machine ----
-//
-// A module lives as long as the process that loaded it, which is one machine's
-// remote-access service. A test process may switch machines; the trace writer
-// and the event source then follow it.
-
-std::string OwnModulePath() {
-  Dl_info info;
-  if (::dladdr(reinterpret_cast<void*>(&OwnModulePath), &info) == 0 || !info.dli_fname) return {};
-  return plat::HostToWindowsPath(info.dli_fname);
-}
-
-class ModuleState {
- public:
-  common::TraceWriter& Writer() {
-    std::lock_guard lock(mutex_);
-    const std::string root = plat::CurrentMachineRoot();
-    if (writers_.empty() || root != writerRoot_) {
-      common::TraceOptions options = common::RasHookTraceOptions();
-      // The version comes from this very file, wherever it was installed.
-      if (const std::string self = OwnModulePath(); !self.empty()) options.versionModule = self;
-      writers_.push_back(std::make_unique<common::TraceWriter>(std::move(options)));
-      writerRoot_ = root;
-    }
-    return *writers_.back();
-  }
-
-  void ReportFailure(const char* what) {
-    std::lock_guard lock(mutex_);
-    const std::string root = plat::CurrentMachineRoot();
-    if (!source_.valid() || root != sourceRoot_) {
-      source_ = plat::EventSource();
-      if (plat::EventSource::Register("", "Portulon", &source_) != plat::ERROR_SUCCESS) return;
-      sourceRoot_ = root;
-    }
-    source_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed, {what, kBadResponse});
-  }
-
- private:
-  // Guards every member. Writers are never dropped: a line in flight on
-  // another thread may still use the one it took.
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<common::TraceWriter>> writers_;
-  std::string writerRoot_;
-  plat::EventSource source_;
-  std::string sourceRoot_;
-};
-
-ModuleState& State() {
-  static ModuleState state;
+hooks::HookState& State() {
+  static hooks::HookState state(common::RasHookTraceOptions(), reinterpret_cast<const void*>(&State));
   return state;
 }
 
 void Trace(std::string_view label, std::string_view text, long number) {
-  State().Writer().Write(label, text, number);
+  State().Trace(label, text, number);
 }
 
 // ---- Messages ----
-
-// Formats into the fixed message buffer; false when the text does not fit,
-// so that no cut message is ever sent.
-bool FormatMessage(char (&buffer)[kMessageSize], const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
-bool FormatMessage(char (&buffer)[kMessageSize], const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return n >= 0 && static_cast<size_t>(n) < sizeof buffer;
-}
 
 // A name the remote-access service passes without a size: read no further
 // than a message could carry.
@@ -119,9 +48,10 @@ std::string BoundedName(const WCHAR* name) { return plat::FromWide(name, kMessag
 
 // One call and wait on the service's pipe. On success the reply, cut at the
 // bytes read.
-bool Transact(const char* message, std::string* reply) {
+bool Transact(const std::string& message, std::string* reply) {
   std::string in;
-  const DWORD err = plat::CallNamedPipe(svc::kPipeName, message, &in, kMessageSize, kPipeWaitMs);
+  const DWORD err =
+      plat::CallNamedPipe(common::kPipeName, message, &in, kMessageSize, common::kPipeWaitMs);
   if (err != plat::ERROR_SUCCESS) {
     Trace("PL_RAS::Transact",
           std::string("out->(") + message + "), in<-failed (error:" + std::to_string(err) + ")",
@@ -134,26 +64,8 @@ bool Transact(const char* message, std::string* reply) {
   return true;
 }
 
-// The reply's code: its first character.
-int ReplyCode(const std::string& reply) {
-  return !reply.empty() && reply[0] >= '0' && reply[0] <= '9' ? reply[0] - '0' : 0;
-}
-
-// The number after a leading "3"; false when no number follows.
-bool ReplyAddress(const std::string& reply, rassapi::IPADDR* address) {
-  const char* digits = reply.c_str() + 1;
-  char* end = nullptr;
-  errno = 0;
-  const long long v = std::strtoll(digits, &end, 10);
-  if (end == digits || *end != '\0' || errno == ERANGE || v < INT32_MIN || v > UINT32_MAX) {
-    return false;
-  }
-  *address = static_cast<rassapi::IPADDR>(v);
-  return true;
-}
-
 std::int32_t RevertDWORD(std::int32_t value) {
-  const std::int32_t reverted = svc::RevertDWORD(value);
+  const std::int32_t reverted = common::RevertDWORD(value);
   Trace("RevertDWORD", std::to_string(value), reverted);
   return reverted;
 }
@@ -186,21 +98,16 @@ BOOL AcceptNewConnection(rassapi::RAS_PORT_1* port) {
   if (!port) return plat::TRUE;
   const PortNames n(port->rasport0);
   const std::string machine = MachineName(*port);
-  const long now = static_cast<long>(plat::Now());
-  char message[kMessageSize];
-  const bool built =
-      machine.empty()
-          ? FormatMessage(message, "0,%s,%s\\%s,*,%ld,0,0", n.port.c_str(), n.domain.c_str(),
-                          n.user.c_str(), now)
-          : FormatMessage(message, "0,%s,%s\\%s,%s,%ld,0,0", n.port.c_str(), n.domain.c_str(),
-                          n.user.c_str(), machine.c_str(), now);
+  const std::string now = std::to_string(static_cast<long>(plat::Now()));
+  const std::optional<std::string> message = common::NewConnectionMessage(
+      n.port, n.domain + "\\" + n.user, machine.empty() ? "*" : machine, now);
   std::string reply;
-  if (!built || !Transact(message, &reply)) {
-    if (!built) Trace("PL_RAS::Transact", "message too long, not sent", 0);
-    State().ReportFailure("Transaction failed on AcceptConnection");
+  if (!message || !Transact(*message, &reply)) {
+    if (!message) Trace("PL_RAS::Transact", "message cannot be built, not sent", 0);
+    State().ReportFailure("Transaction failed on AcceptConnection", kBadResponse);
     return plat::TRUE;
   }
-  return ReplyCode(reply) == 0 ? plat::TRUE : plat::FALSE;
+  return common::ReplyCode(reply) == common::kReplyAccepted ? plat::TRUE : plat::FALSE;
 }
 
 void ConnectionHangupNotification(rassapi::RAS_PORT_1* port) {
@@ -211,19 +118,15 @@ void ConnectionHangupNotification(rassapi::RAS_PORT_1* port) {
   const long now = static_cast<long>(plat::Now());
   // Without a start time the service measures the session itself.
   const long duration = start > 0 && now > start ? now - start : 0;
-  char message[kMessageSize];
-  const bool built =
-      n.computer.empty()
-          ? FormatMessage(message, "1,%s,%s\\%s,*,%ld,0,%ld", n.port.c_str(), n.domain.c_str(),
-                          n.user.c_str(), start, duration)
-          : FormatMessage(message, "1,%s,%s\\%s,%s,%ld,0,%ld", n.port.c_str(), n.domain.c_str(),
-                          n.user.c_str(), n.computer.c_str(), start, duration);
-  std::string reply;
-  if (!built) {
-    Trace("PL_RAS::Transact", "message too long, not sent", 0);
+  const std::optional<std::string> message =
+      common::HangUpMessage(n.port, n.domain + "\\" + n.user, n.computer.empty() ? "*" : n.computer,
+                            std::to_string(start), duration);
+  if (!message) {
+    Trace("PL_RAS::Transact", "message cannot be built, not sent", 0);
     return;
   }
-  Transact(message, &reply);
+  std::string reply;
+  Transact(*message, &reply);
 }
 
 void GetIpAddressForUser(const WCHAR* userName, const WCHAR* portName, rassapi::IPADDR* address) {
@@ -232,20 +135,18 @@ void GetIpAddressForUser(const WCHAR* userName, const WCHAR* portName, rassapi::
   const std::string user = BoundedName(userName);
   const std::string portText = BoundedName(portName);
   const std::int32_t proposed = RevertDWORD(static_cast<std::int32_t>(*address));
-  char message[kMessageSize];
-  const bool built =
-      portText.empty()
-          ? FormatMessage(message, "2,??,%s,*,*,%d,0", user.c_str(), static_cast<int>(proposed))
-          : FormatMessage(message, "2,%s,%s,*,*,%d,0", portText.c_str(), user.c_str(),
-                          static_cast<int>(proposed));
+  const std::optional<std::string> message =
+      common::AddressRequestMessage(portText.empty() ? "??" : portText, user, proposed);
   std::string reply;
-  if (!built || !Transact(message, &reply)) {
-    if (!built) Trace("PL_RAS::Transact", "message too long, not sent", 0);
-    State().ReportFailure("Transaction failed on GetIP");
+  if (!message || !Transact(*message, &reply)) {
+    if (!message) Trace("PL_RAS::Transact", "message cannot be built, not sent", 0);
+    State().ReportFailure("Transaction failed on GetIP", kBadResponse);
     return;
   }
   rassapi::IPADDR given = 0;
-  if (reply.size() > 1 && reply[0] == '3' && ReplyAddress(reply, &given)) *address = given;
+  if (common::ReplyCode(reply) == common::kReplyUseAddress && common::ReplyAddress(reply, &given)) {
+    *address = given;
+  }
 }
 
 }  // namespace

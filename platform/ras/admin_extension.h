@@ -1,7 +1,8 @@
 // The administration extension of the remote-access service: the module named
 // by DLLPath under Software\Microsoft\RAS\AdminDLL, which the service asks
 // about every caller. The service talks to it through AdminExtension; the
-// NT 4 RAS flavour (RasAdmin... exports) is RasAdminModule. Without a usable
+// NT 4 RAS flavour (RasAdmin... exports) is RasAdminModule, the router's
+// (MprAdmin... exports) RouterAdminModule in router_extension.h. Without a usable
 // module the service runs as it does without an extension: every caller is
 // admitted with the proposed address.
 #pragma once
@@ -31,9 +32,15 @@ class AdminExtension {
   // Non-zero: no address can be given and the call is refused.
   virtual DWORD RequestAddress(const PortInfo& port, rassapi::IPADDR* address,
                                bool* notifyRelease) = 0;
-  // Once the connection stands: true admits it.
+  // Once the connection stands: true admits it. On the router `port` is the
+  // connection's first link.
   virtual bool AcceptConnection(const PortInfo& port) = 0;
-  // The session has ended (its counters are final).
+  // Router only: each link of an admitted connection; true admits the link.
+  virtual bool AcceptLink(const PortInfo& /*link*/) { return true; }
+  // Router only: a link has ended (its counters are final).
+  virtual void LinkEnded(const PortInfo& /*link*/) {}
+  // The session has ended (its counters are final). On the router: the
+  // connection, after its last link ended; `port` is that link.
   virtual void ConnectionEnded(const PortInfo& port) = 0;
   // The address is free again; only called when RequestAddress asked for it.
   virtual void ReleaseAddress(const PortInfo& port, rassapi::IPADDR address) = 0;

@@ -8,6 +8,7 @@
 
 #include "platform/errors.h"
 #include "platform/file.h"
+#include "platform/ras/router_extension.h"
 #include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
@@ -58,17 +59,22 @@ std::unique_ptr<AdminExtension> LoadConfiguredExtension(const RasServiceOptions&
     RasTrace("No administration extension configured: every caller is admitted");
     return std::make_unique<NoAdminExtension>();
   }
-  if (options.flavour == RasFlavour::Rras) {
-    RasTrace("Router flavour: the RasAdmin interface of " + path +
-             " is not used; every caller is admitted");
-    return std::make_unique<NoAdminExtension>();
-  }
-  std::unique_ptr<RasAdminModule> module;
   std::string why;
-  const DWORD err = RasAdminModule::Load(path, &module, &why);
-  if (err == ERROR_SUCCESS) {
-    RasTrace("Administration extension " + path + " loaded");
-    return module;
+  DWORD err = ERROR_SUCCESS;
+  if (options.flavour == RasFlavour::Rras) {
+    std::unique_ptr<RouterAdminModule> module;
+    err = RouterAdminModule::Load(path, &module, &why);
+    if (err == ERROR_SUCCESS) {
+      RasTrace("Router administration extension " + path + " loaded");
+      return module;
+    }
+  } else {
+    std::unique_ptr<RasAdminModule> module;
+    err = RasAdminModule::Load(path, &module, &why);
+    if (err == ERROR_SUCCESS) {
+      RasTrace("Administration extension " + path + " loaded");
+      return module;
+    }
   }
   RasTrace(why + " Running without an administration extension: every caller is admitted");
   EventSource source;
@@ -88,6 +94,7 @@ RasService::RasService(RasServiceOptions options, std::unique_ptr<AdminExtension
   ports_.resize(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     ports_[static_cast<size_t>(i)].info.name = "COM" + std::to_string(i + 1);
+    ports_[static_cast<size_t>(i)].info.handle = static_cast<DWORD>(i + 1);
     ClearLocked(&ports_[static_cast<size_t>(i)]);
   }
 }
@@ -118,6 +125,7 @@ std::string RasService::UnknownPortText(std::string_view name) const {
 void RasService::ClearLocked(Port* port) {
   PortInfo fresh;
   fresh.name = port->info.name;
+  fresh.handle = port->info.handle;
   fresh.lineSpeed = kDefaultLineSpeed;
   port->info = std::move(fresh);
   port->releaseAddress = false;
@@ -128,6 +136,122 @@ rassapi::IPADDR RasService::PoolAddress(size_t index) const {
   const size_t n = index + 10;
   return 10u | (static_cast<rassapi::IPADDR>((n >> 8) & 0xFF) << 16) |
          (static_cast<rassapi::IPADDR>(n & 0xFF) << 24);
+}
+
+DWORD RasService::FreeConnectionHandleLocked() const {
+  // Handles are used again once free, as the router does.
+  for (DWORD handle = kFirstConnectionHandle;; ++handle) {
+    bool used = false;
+    for (const Port& p : ports_) used = used || p.info.connection == handle;
+    if (!used) return handle;
+  }
+}
+
+DWORD RasService::DialConnection(const DialRequest& request, std::vector<LinkResult>* links,
+                                 std::string* why) {
+  links->clear();
+  if (router()) return DialRouter(request, links, why);
+  if (request.links != 1) {
+    *why = "only a router connects several links";
+    return ERROR_INVALID_PARAMETER;
+  }
+  LinkResult one;
+  const DWORD err = Dial(request, &one.admitted, &one.port, why);
+  if (err == ERROR_SUCCESS) links->push_back(std::move(one));
+  return err;
+}
+
+DWORD RasService::DialRouter(const DialRequest& request, std::vector<LinkResult>* results,
+                             std::string* why) {
+  if (!ValidateDialRequest(request, why)) return ERROR_INVALID_PARAMETER;
+  std::vector<PortInfo> links;
+  {
+    std::lock_guard lock(mutex_);
+    Port* first = FindLocked(request.port);
+    if (!first) {
+      *why = UnknownPortText(request.port);
+      return ERROR_DEV_NOT_EXIST;
+    }
+    if (first->info.state != PortState::Listening) {
+      *why = "port " + first->info.name + " is in use";
+      if (!first->info.user.empty()) *why += " by " + Account(first->info);
+      return ERROR_BUSY;
+    }
+    // The port asked for, then the free ports after it.
+    const size_t start = static_cast<size_t>(first - ports_.data());
+    std::vector<Port*> chosen;
+    for (size_t k = 0; k < ports_.size() && chosen.size() < static_cast<size_t>(request.links); ++k) {
+      Port* p = &ports_[(start + k) % ports_.size()];
+      if (p->info.state == PortState::Listening) chosen.push_back(p);
+    }
+    if (chosen.size() < static_cast<size_t>(request.links)) {
+      *why = "only " + std::to_string(chosen.size()) + " ports are free for a connection of " +
+             std::to_string(request.links) + " links";
+      return ERROR_BUSY;
+    }
+    const DWORD handle = FreeConnectionHandleLocked();
+    const std::time_t now = Now();
+    rassapi::IPADDR address = 0;
+    if (request.address.empty() || !ParseIpAddress(request.address, &address)) {
+      address = PoolAddress(start);
+    }
+    for (Port* p : chosen) {
+      PortInfo& i = p->info;
+      i.state = PortState::Connecting;
+      i.domain = request.domain;
+      i.user = request.user;
+      i.computer = request.computer;
+      i.wksta = request.wksta;
+      i.callback = request.callback;
+      i.start = now;
+      i.connected = now;
+      i.connection = handle;
+      i.address = address;
+      links.push_back(i);
+    }
+  }
+  PortInfo& lead = links.front();
+  RasTrace("Connection " + std::to_string(lead.connection) + " from " + Account(lead) + " on " +
+           std::to_string(links.size()) + " link(s), proposing " + FormatIpAddress(lead.address));
+
+  rassapi::IPADDR address = lead.address;
+  bool notifyRelease = false;
+  const DWORD addressResult = extension_->RequestAddress(lead, &address, &notifyRelease);
+  for (PortInfo& l : links) {
+    l.address = address;
+    l.state = PortState::Connected;
+  }
+  const bool connectionAccepted =
+      addressResult == ERROR_SUCCESS && extension_->AcceptConnection(lead);
+  std::vector<bool> admitted(links.size(), false);
+  if (connectionAccepted) {
+    for (size_t k = 0; k < links.size(); ++k) admitted[k] = extension_->AcceptLink(links[k]);
+  }
+  bool any = false;
+  {
+    std::lock_guard lock(mutex_);
+    for (size_t k = 0; k < links.size(); ++k) {
+      Port* p = FindLocked(links[k].name);
+      if (admitted[k]) {
+        p->info.state = PortState::Connected;
+        p->info.address = address;
+        p->releaseAddress = notifyRelease;
+        any = true;
+      } else {
+        ClearLocked(p);
+      }
+      results->push_back(LinkResult{p->info, admitted[k]});
+    }
+  }
+  if (connectionAccepted && !any) extension_->ConnectionEnded(lead);
+  if (!any && addressResult == ERROR_SUCCESS && notifyRelease) {
+    extension_->ReleaseAddress(lead, address);
+  }
+  for (size_t k = 0; k < links.size(); ++k) {
+    RasTrace(links[k].name + ": " + Account(lead) +
+             (admitted[k] ? " link up with address " + FormatIpAddress(address) : " link refused"));
+  }
+  return ERROR_SUCCESS;
 }
 
 DWORD RasService::Dial(const DialRequest& request, bool* admitted, PortInfo* out,
@@ -242,16 +366,25 @@ DWORD RasService::BeginHangUp(std::string_view port, PortInfo* session, std::str
 void RasService::CompleteHangUp(const PortInfo& session) {
   const std::time_t end = Now();
   WriteSessionRecords(session, end);
-  extension_->ConnectionEnded(session);
+  if (router()) {
+    extension_->LinkEnded(session);
+  } else {
+    extension_->ConnectionEnded(session);
+  }
   bool release = false;
+  bool lastLink = true;
   {
     std::lock_guard lock(mutex_);
     if (Port* p = FindLocked(session.name)) {
       release = p->releaseAddress;
       ClearLocked(p);
     }
+    if (router() && session.connection != 0) {
+      for (const Port& p : ports_) lastLink = lastLink && p.info.connection != session.connection;
+    }
   }
-  if (release) extension_->ReleaseAddress(session, session.address);
+  if (router() && lastLink) extension_->ConnectionEnded(session);
+  if (release && lastLink) extension_->ReleaseAddress(session, session.address);
   RasTrace(session.name + ": " + Account(session) + " disconnected after " +
            std::to_string(end - session.start) + " s, " + std::to_string(session.bytesSent) +
            " bytes sent, " + std::to_string(session.bytesReceived) + " received");

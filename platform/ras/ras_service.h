@@ -34,6 +34,8 @@ inline constexpr DWORD kEventRouterCallback = 20064;
 inline constexpr DWORD kEventAdminDllNotLoaded = 20170;
 
 inline constexpr DWORD kDefaultLineSpeed = 28800;
+// The router's first connection handle.
+inline constexpr DWORD kFirstConnectionHandle = 0x00010001;
 
 // The daemon's own diagnostic log, C:\WINNT\tracing\rassvc.log: one line per
 // step, never read by the system.
@@ -52,9 +54,15 @@ RasServiceOptions MachineRasOptions();
 // The extension the machine names in DLLPath. Without DLLPath: none, silently.
 // A module that is missing, cannot be loaded, lacks an export or fails to
 // initialise is reported to the System log (event kEventAdminDllNotLoaded
-// with the path and the reason) and the service runs without one. On the
-// router flavour the RasAdmin interface is not used.
+// with the path and the reason) and the service runs without one. The router
+// flavour loads the MprAdmin interface, NT 4 RAS the RasAdmin one.
 std::unique_ptr<AdminExtension> LoadConfiguredExtension(const RasServiceOptions& options);
+
+// One link of a router dial-in and whether the extension admitted it.
+struct LinkResult {
+  PortInfo port;
+  bool admitted = false;
+};
 
 class RasService {
  public:
@@ -66,6 +74,15 @@ class RasService {
   // ERROR_DEV_NOT_EXIST (no such port), ERROR_BUSY (the port is in use).
   DWORD Dial(const DialRequest& request, bool* admitted, PortInfo* port, std::string* why);
 
+  // The router's dial-in: one connection of request.links links, on the
+  // port asked for and the next free ones. The extension is asked for the
+  // address, then about the connection, then about each link; each link is
+  // admitted or refused on its own. *links gets every link in order. Errors
+  // as Dial; ERROR_BUSY also when too few ports are free. On the RAS flavour
+  // it is Dial (one link only).
+  DWORD DialConnection(const DialRequest& request, std::vector<LinkResult>* links,
+                       std::string* why);
+
   // Adds to a connected port's counters. ERROR_NOT_CONNECTED for a port
   // without a session.
   DWORD AddTraffic(std::string_view port, std::uint64_t sent, std::uint64_t received,
@@ -73,7 +90,8 @@ class RasService {
 
   // Ends the session on a port: BeginHangUp marks it disconnecting and gives
   // the session; CompleteHangUp writes the records, tells the extension and
-  // frees the port. HangUp does both.
+  // frees the port. HangUp does both. On the router a port is one link: the
+  // extension hears the link end, and the connection end after its last link.
   DWORD BeginHangUp(std::string_view port, PortInfo* session, std::string* why);
   void CompleteHangUp(const PortInfo& session);
   DWORD HangUp(std::string_view port, PortInfo* session, std::string* why);
@@ -99,6 +117,10 @@ class RasService {
   void ClearLocked(Port* port);
   void WriteSessionRecords(const PortInfo& session, std::time_t end) const;
   rassapi::IPADDR PoolAddress(size_t index) const;
+  // The lowest connection handle no port uses; with mutex_ held.
+  DWORD FreeConnectionHandleLocked() const;
+  DWORD DialRouter(const DialRequest& request, std::vector<LinkResult>* links, std::string* why);
+  bool router() const { return options_.flavour == RasFlavour::Rras; }
   std::time_t Now() const;
 
   const RasServiceOptions options_;

@@ -18,10 +18,11 @@ namespace ras = plat::ras;
 
 constexpr const char* kUsage = R"(Usage:
   rasctl [--machine ROOT] dial PORT DOMAIN\user [--computer NAME] [--wksta NAME]
-                               [--address a.b.c.d] [--callback NUMBER]
+                               [--address a.b.c.d] [--callback NUMBER] [--links N]
   rasctl [--machine ROOT] traffic PORT [--sent N] [--received N]
   rasctl [--machine ROOT] hangup PORT
   rasctl [--machine ROOT] ports
+  rasctl [--machine ROOT] stall SECONDS
   rasctl --help | --version
 
 dial      a caller dials in on PORT (COM1, COM2, ...) as DOMAIN\user. The
@@ -40,14 +41,20 @@ dial      a caller dials in on PORT (COM1, COM2, ...) as DOMAIN\user. The
             --address a.b.c.d the address the service proposes (default: the
                               port's pool address, 10.0.0.10 for COM1, ...)
             --callback NUMBER the caller was called back at NUMBER
+            --links N         (router) one connection of N links: PORT and
+                              the next free ports; the extension hears of the
+                              connection once, then of each link, and admits
+                              or refuses each link on its own
 traffic   adds N bytes sent to the caller and received from it to the port's
           counters, and prints the totals.
 hangup    the caller on PORT hangs up: the session records go to the System
           event log and the administration extension is told.
 ports     lists every port: its state, user, start, address and byte counts.
+stall     the router's administration calls (port listings and port queries)
+          hang for SECONDS before they answer; 0 ends a stall.
 
-Exit status: 0 done (dial: admitted, also without a check), 1 failed or
-refused (the reason is printed), 2 the command line is wrong.
+Exit status: 0 done (dial: every link admitted, also without a check), 1 failed
+or refused (the reason is printed), 2 the command line is wrong.
 )";
 
 // Sends a request; on failure prints why and returns false.
@@ -84,7 +91,16 @@ int Dial(pltools::Tool& tool) {
   tool.TakeOption("--wksta", &r.wksta);
   tool.TakeOption("--address", &r.address);
   tool.TakeOption("--callback", &r.callback);
+  std::string linksText;
+  const bool haveLinks = tool.TakeOption("--links", &linksText);
   if (tool.failed() || !tool.RejectUnknownOptions()) return tool.exitCode();
+  if (haveLinks) {
+    long long links = 0;
+    if (!pltools::ParseNumber(linksText, 1, ras::kMaxLinks, &links)) {
+      return tool.UsageError("--links takes a number from 1 to " + std::to_string(ras::kMaxLinks));
+    }
+    r.links = static_cast<int>(links);
+  }
   auto& args = tool.args();
   if (args.size() != 3) return tool.UsageError("dial takes a PORT and an account DOMAIN\\user");
   r.port = args[1];
@@ -95,12 +111,30 @@ int Dial(pltools::Tool& tool) {
   if (!ras::ValidateDialRequest(r, &why)) return tool.UsageError(why);
   if (!tool.RequireMachine()) return tool.exitCode();
 
-  std::vector<std::string> f;
+  std::vector<std::string> f, lines;
   const std::int64_t since = plat::Now();
-  if (!Call(tool, ras::EncodeDial(r), &f)) return tool.exitCode();
+  if (!Call(tool, ras::EncodeDial(r), &f, &lines)) return tool.exitCode();
+  const std::string account = r.domain + "\\" + r.user;
+  if (r.links > 1) {
+    // One line per link, each admitted or refused on its own.
+    bool all = !lines.empty();
+    for (const std::string& line : lines) {
+      const std::vector<std::string> l = ras::SplitFields(line);
+      const bool up = l.size() == 2 && l[1] == "ADMITTED";
+      all = all && up;
+      const std::string outcome = common::DescribeDialOutcome(up, l.empty() ? r.port : l[0], account, since);
+      if (up && f.size() == 3) {
+        std::printf("%s: %s admitted%s, address %s\n", l[0].c_str(), args[2].c_str(), outcome.c_str(),
+                    f[2].c_str());
+      } else {
+        std::printf("%s: %s refused%s\n", l.empty() ? r.port.c_str() : l[0].c_str(), args[2].c_str(),
+                    outcome.c_str());
+      }
+    }
+    return all ? pltools::kExitSuccess : pltools::kExitFailure;
+  }
   const std::string port = f.size() >= 2 ? f[1] : r.port;
   const bool admitted = f.size() == 3 && f[0] == "ADMITTED";
-  const std::string account = r.domain + "\\" + r.user;
   const std::string outcome = common::DescribeDialOutcome(admitted, port, account, since);
   if (admitted) {
     std::printf("%s: %s admitted%s, address %s\n", port.c_str(), args[2].c_str(), outcome.c_str(),
@@ -172,6 +206,20 @@ int Ports(pltools::Tool& tool) {
   return pltools::kExitSuccess;
 }
 
+int Stall(pltools::Tool& tool) {
+  if (tool.args().size() != 2) return tool.UsageError("stall takes a number of SECONDS");
+  const std::string secondsText = tool.args()[1];
+  long long seconds = 0;
+  if (!pltools::ParseNumber(secondsText, 0, 3600, &seconds)) {
+    return tool.UsageError("stall takes a number of seconds from 0 to 3600");
+  }
+  if (!tool.RequireMachine()) return tool.exitCode();
+  std::vector<std::string> f;
+  if (!Call(tool, ras::JoinFields({"STALL", std::to_string(seconds)}), &f)) return tool.exitCode();
+  std::printf("administration calls stall for %lld s\n", seconds);
+  return pltools::kExitSuccess;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,11 +227,12 @@ int main(int argc, char** argv) {
   if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   auto& args = tool.args();
-  if (args.empty()) return tool.UsageError("give a command: dial, traffic, hangup or ports");
+  if (args.empty()) return tool.UsageError("give a command: dial, traffic, hangup, ports or stall");
   const std::string command = args[0];
   if (command == "dial") return Dial(tool);
   if (command == "traffic") return Traffic(tool);
   if (command == "hangup") return HangUp(tool);
   if (command == "ports") return Ports(tool);
+  if (command == "stall") return Stall(tool);
   return tool.UsageError("unknown command '" + command + "'");
 }

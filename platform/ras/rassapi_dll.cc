@@ -1,14 +1,12 @@
 // RASSAPI.DLL: the RAS administration functions, answered by the machine's
 // remote-access service (rassvc) over its pipe. Buffers handed out are freed
 // with RasAdminFreeBuffer, which accepts only buffers that came from here.
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/ras/buffer_table.h"
 #include "platform/ras/rassapi.h"
 #include "platform/ras/rassvc_protocol.h"
 #include "platform/wide.h"
@@ -21,37 +19,8 @@ using plat::WORD;
 namespace rassapi = plat::rassapi;
 namespace ras = plat::ras;
 
-// The buffers handed out and not yet freed.
-class BufferTable {
- public:
-  // Zeroed memory for `count` records of T, or nullptr.
-  template <typename T>
-  T* Allocate(size_t count) {
-    if (count == 0) return nullptr;
-    void* p = std::calloc(count, sizeof(T));
-    if (!p) return nullptr;
-    std::lock_guard lock(mutex_);
-    live_.insert(p);
-    return static_cast<T*>(p);
-  }
-
-  DWORD Free(void* p) {
-    if (!p) return plat::ERROR_SUCCESS;
-    {
-      std::lock_guard lock(mutex_);
-      if (live_.erase(p) == 0) return plat::ERROR_INVALID_PARAMETER;
-    }
-    std::free(p);
-    return plat::ERROR_SUCCESS;
-  }
-
- private:
-  std::mutex mutex_;       // guards live_
-  std::set<void*> live_;
-};
-
-BufferTable& Buffers() {
-  static BufferTable table;
+ras::BufferTable& Buffers() {
+  static ras::BufferTable table;
   return table;
 }
 

@@ -132,6 +132,10 @@ bool ValidateDialRequest(const DialRequest& r, std::string* why) {
       !CheckName("the call-back number", r.callback, kMaxCallback, false, IsDialCharacter, why)) {
     return false;
   }
+  if (r.links < 1 || r.links > kMaxLinks) {
+    *why = "a connection has 1 to " + std::to_string(kMaxLinks) + " links";
+    return false;
+  }
   rassapi::IPADDR ignored;
   if (!r.address.empty() && !ParseIpAddress(r.address, &ignored)) {
     *why = "the address must be written a.b.c.d";
@@ -161,12 +165,16 @@ std::string JoinFields(const std::vector<std::string>& fields) {
 }
 
 std::string EncodeDial(const DialRequest& r) {
-  return JoinFields({"DIAL", r.port, r.domain, r.user, r.computer, r.wksta, r.address, r.callback});
+  return JoinFields({"DIAL", r.port, r.domain, r.user, r.computer, r.wksta, r.address, r.callback,
+                     std::to_string(r.links)});
 }
 
 bool DecodeDial(const std::vector<std::string>& f, DialRequest* r) {
-  if (f.size() != 8 || f[0] != "DIAL") return false;
-  *r = DialRequest{f[1], f[2], f[3], f[4], f[5], f[6], f[7]};
+  std::uint64_t links = 0;
+  if (f.size() != 9 || f[0] != "DIAL" || !ParseUnsigned(f[8], &links) || links > 0xFFFF) {
+    return false;
+  }
+  *r = DialRequest{f[1], f[2], f[3], f[4], f[5], f[6], f[7], static_cast<int>(links)};
   return true;
 }
 
@@ -174,12 +182,13 @@ std::string EncodePort(const PortInfo& p) {
   return JoinFields({p.name, PortStateName(p.state), p.domain, p.user, p.computer, p.wksta,
                      p.callback, std::to_string(p.start), std::to_string(p.address),
                      std::to_string(p.bytesSent), std::to_string(p.bytesReceived),
-                     std::to_string(p.lineSpeed)});
+                     std::to_string(p.lineSpeed), std::to_string(p.connection),
+                     std::to_string(p.connected)});
 }
 
 bool DecodePort(std::string_view line, PortInfo* p) {
   const std::vector<std::string> f = SplitFields(line);
-  if (f.size() != 12) return false;
+  if (f.size() != 14) return false;
   PortInfo out;
   out.name = f[0];
   bool known = false;
@@ -195,13 +204,16 @@ bool DecodePort(std::string_view line, PortInfo* p) {
   out.computer = f[4];
   out.wksta = f[5];
   out.callback = f[6];
-  std::uint64_t start = 0, address = 0, speed = 0;
+  std::uint64_t start = 0, address = 0, speed = 0, connection = 0, connected = 0;
   if (!known || !ParseUnsigned(f[7], &start) || !ParseUnsigned(f[8], &address) ||
       address > 0xFFFFFFFFu || !ParseUnsigned(f[9], &out.bytesSent) ||
       !ParseUnsigned(f[10], &out.bytesReceived) || !ParseUnsigned(f[11], &speed) ||
-      speed > 0xFFFFFFFFu) {
+      speed > 0xFFFFFFFFu || !ParseUnsigned(f[12], &connection) || connection > 0xFFFFFFFFu ||
+      !ParseUnsigned(f[13], &connected)) {
     return false;
   }
+  out.connection = static_cast<DWORD>(connection);
+  out.connected = static_cast<std::time_t>(connected);
   out.start = static_cast<std::time_t>(start);
   out.address = static_cast<rassapi::IPADDR>(address);
   out.lineSpeed = static_cast<DWORD>(speed);

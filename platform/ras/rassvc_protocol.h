@@ -3,13 +3,15 @@
 // here for the daemon and its clients.
 //
 // A request is one message: a verb and its fields, separated by tabs.
-//   DIAL       port domain user computer wksta address callback
+//   DIAL       port domain user computer wksta address callback links
 //   TRAFFIC    port sent received      (adds to the port's byte counters)
 //   HANGUP     port                    (the user hangs up; answered when done)
 //   DISCONNECT port                    (an administrator's disconnect; answered
 //                                       at once, the hang-up follows)
 //   PORTS                              (every port)
 //   PORT       port                    (one port)
+//   STALL      seconds                 (the router's administration calls,
+//                                       PORTS and PORT, hang that long; 0 ends it)
 // A reply begins "OK" or "ERR"; "ERR" carries a Win32 code and a text meant
 // for people. Fields never contain tabs or line breaks (rassvc refuses them).
 //
@@ -69,6 +71,9 @@ struct PortInfo {
   std::string callback;
   std::time_t start = 0;                  // 0 while free
   rassapi::IPADDR address = 0;            // remote-access order
+  DWORD handle = 0;                       // the port's handle (1, 2, ...); not on the wire
+  DWORD connection = 0;                   // router: the connection the link belongs to, 0 none
+  std::time_t connected = 0;              // router: when that connection came up
   std::uint64_t bytesSent = 0;            // by the server to the caller
   std::uint64_t bytesReceived = 0;        // by the server from the caller
   DWORD lineSpeed = 0;                    // bits per second
@@ -82,7 +87,9 @@ struct DialRequest {
   std::string wksta;     // NetBIOS workstation name; empty: no NetBIOS projection
   std::string address;   // proposed address a.b.c.d; empty: the port's pool address
   std::string callback;  // call-back number; empty: none
+  int links = 1;         // router: links of the connection, on PORT and the next free ports
 };
+inline constexpr int kMaxLinks = 8;
 
 // ---- Texts ----
 

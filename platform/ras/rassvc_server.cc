@@ -42,7 +42,14 @@ DWORD RasPipeServer::Start() {
   return ERROR_SUCCESS;
 }
 
+void RasPipeServer::WaitWhileStalled() const {
+  while (!stopping_.load() && std::chrono::steady_clock::now() < stallUntil_.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 void RasPipeServer::Stop() {
+  stopping_.store(true);
   if (acceptor_.joinable()) {
     acceptor_.request_stop();
     acceptor_.join();
@@ -116,13 +123,31 @@ std::string RasPipeServer::Handle(std::string_view request, std::function<void()
   if (verb == "DIAL") {
     DialRequest dial;
     if (!DecodeDial(f, &dial)) return ErrorReply(ERROR_INVALID_PARAMETER, "malformed DIAL request");
-    bool admitted = false;
-    PortInfo port;
-    if (const DWORD err = service_.Dial(dial, &admitted, &port, &why); err != ERROR_SUCCESS) {
+    std::vector<LinkResult> links;
+    if (const DWORD err = service_.DialConnection(dial, &links, &why); err != ERROR_SUCCESS) {
       return ErrorReply(err, why);
     }
-    return Ok({admitted ? "ADMITTED" : "REFUSED", port.name,
-               admitted ? FormatIpAddress(port.address) : std::string()});
+    // The first line as for a single port: admitted when any link is; then
+    // one line per link.
+    const LinkResult* up = nullptr;
+    for (const LinkResult& l : links) {
+      if (l.admitted && !up) up = &l;
+    }
+    const LinkResult& head = up ? *up : links.front();
+    std::string reply = Ok({up ? "ADMITTED" : "REFUSED", head.port.name,
+                            up ? FormatIpAddress(head.port.address) : std::string()});
+    for (const LinkResult& l : links) {
+      reply += "\n" + JoinFields({l.port.name, l.admitted ? "ADMITTED" : "REFUSED"});
+    }
+    return reply;
+  }
+  if (verb == "STALL") {
+    std::uint64_t seconds = 0;
+    if (f.size() != 2 || !ParseCount(f[1], &seconds) || seconds > 3600) {
+      return ErrorReply(ERROR_INVALID_PARAMETER, "malformed STALL request");
+    }
+    stallUntil_.store(std::chrono::steady_clock::now() + std::chrono::seconds(seconds));
+    return Ok({std::to_string(seconds)});
   }
   if (verb == "TRAFFIC") {
     std::uint64_t sent = 0, received = 0;
@@ -152,6 +177,7 @@ std::string RasPipeServer::Handle(std::string_view request, std::function<void()
     return Ok({session.name, std::to_string(session.bytesSent),
                std::to_string(session.bytesReceived)});
   }
+  if (verb == "PORTS" || verb == "PORT") WaitWhileStalled();
   if (verb == "PORTS") {
     std::string reply = "OK";
     for (const PortInfo& p : service_.Ports()) reply += "\n" + EncodePort(p);

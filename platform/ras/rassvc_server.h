@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <list>
 #include <mutex>
@@ -43,12 +44,16 @@ class RasPipeServer {
   void Serve(PipeConnection connection);
   // Joins the workers that have finished.
   void Reap();
+  // Holds an administration call while a STALL lasts (or until Stop).
+  void WaitWhileStalled() const;
 
   RasService& service_;
   NamedPipeServer pipe_;
   std::jthread acceptor_;
   std::mutex workersMutex_;  // guards workers_
   std::list<Worker> workers_;
+  std::atomic<std::chrono::steady_clock::time_point> stallUntil_{};
+  std::atomic<bool> stopping_{false};
 };
 
 }  // namespace plat::ras

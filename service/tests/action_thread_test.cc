@@ -28,7 +28,10 @@ class ActionThreadTest : public testing::PolicyTest {
       *received = traffic[port].second;
       return true;
     };
-    ops.disconnect = [this](const std::string& port) { disconnected.push_back(port); };
+    ops.disconnect = [this](const std::string& port) {
+      disconnected.push_back(port);
+      return disconnectWorks;
+    };
     ops.run = [this](const std::string& command) { commands.push_back(command); };
   }
 
@@ -74,6 +77,7 @@ class ActionThreadTest : public testing::PolicyTest {
   std::map<std::string, std::pair<DWORD, DWORD>> traffic;  // port -> sent, received
   bool failing = false;
   std::vector<std::string> disconnected;
+  bool disconnectWorks = true;
   std::vector<std::string> commands;
 };
 
@@ -140,6 +144,25 @@ TEST_F(ActionThreadTest, QuietSessionsAccumulateIdleTimeUntilTheyAreCut) {
   EXPECT_EQ(Entry0().reason, kReasonIdle);
   EXPECT_EQ(Entry0().forced, 1);
   EXPECT_EQ(Entry0().notifyLevel, 3);
+  EXPECT_EQ(EventsWithId(5), 1);
+}
+
+TEST_F(ActionThreadTest, ADisconnectTheServerRefusedIsNeitherReportedNorRecordedAsForced) {
+  ctx.settings.idleTimerSeconds = 60;
+  Session(0, "WKS1", /*portIdle=*/0, /*age=*/3600);
+  traffic["COM1"] = {0, 0};
+  disconnectWorks = false;
+  Pass();  // 61 s idle: past the time-out, but the server keeps the session
+  ASSERT_EQ(disconnected.size(), 1u);
+  EXPECT_EQ(Entry0().forced, 0);
+  EXPECT_EQ(Entry0().reason, 0);
+  EXPECT_NE(Entry0().notifyLevel, 3);
+  EXPECT_EQ(EventsWithId(5), 0);
+  disconnectWorks = true;
+  Pass();  // tried again, and this time cut
+  ASSERT_EQ(disconnected.size(), 2u);
+  EXPECT_EQ(Entry0().reason, kReasonIdle);
+  EXPECT_EQ(Entry0().forced, 1);
   EXPECT_EQ(EventsWithId(5), 1);
 }
 

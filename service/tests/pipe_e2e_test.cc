@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/pipe_protocol.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/machine.h"
@@ -22,7 +23,6 @@
 #include "platform/sysinfo.h"
 #include "platform/testing/temp_network.h"
 #include "service/pipe_server.h"
-#include "service/protocol.h"
 #include "service/settings.h"
 #include "service/tests/console_plsvc.h"
 
@@ -56,7 +56,7 @@ class PipeEndToEndTest : public ::testing::Test {
 
   static std::string Call(const std::string& message, DWORD* error = nullptr, DWORD waitMs = 10000) {
     std::string reply;
-    const DWORD err = plat::CallNamedPipe(kPipeName, message, &reply, 2000, waitMs);
+    const DWORD err = plat::CallNamedPipe(common::kPipeName, message, &reply, 2000, waitMs);
     if (error) *error = err;
     return err == plat::ERROR_SUCCESS ? reply : "error " + std::to_string(err);
   }
@@ -167,7 +167,7 @@ TEST_F(PipeEndToEndTest, SixtyFourClientsAtOnceEachGetTheirOwnReply) {
       const std::string reply = Call("2,COM" + std::to_string(i) + ",ann,*,*,1,0", &err);
       if (err == plat::ERROR_SEM_TIMEOUT) {
         ++timedOut;
-      } else if (reply == FormatReply(3, RevertDWORD(1000 + i))) {
+      } else if (reply == common::FormatReply(3, common::RevertDWORD(1000 + i))) {
         ++answered;
       } else {
         ++wrong;

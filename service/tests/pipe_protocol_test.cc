@@ -2,11 +2,11 @@
 // port table, the files and the event log, and what it answers.
 #include <gtest/gtest.h>
 
+#include "common/pipe_protocol.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
 #include "service/pipe_server.h"
 #include "service/port_table.h"
-#include "service/protocol.h"
 #include "service/session_log.h"
 #include "service/tests/policy_fixture.h"
 
@@ -81,17 +81,17 @@ TEST_F(PipeProtocolTest, AddressRequestsWithoutStaticAddressesKeepTheProposal) {
   SetUser("DOM\\bob", "MaxSessionTime", "0");
   EXPECT_EQ(Send("2,COM2,bob,*,*,167772171,0"), "20");
   EXPECT_EQ(Send("0,COM2,DOM\\bob,*,0,0,0"), "00");
-  EXPECT_EQ(EntryFor("SRV1\\COM2").address, RevertDWORD(167772171));
+  EXPECT_EQ(EntryFor("SRV1\\COM2").address, common::RevertDWORD(167772171));
 }
 
 TEST_F(PipeProtocolTest, StaticAddressesOfUsersBeatThoseOfPorts) {
   ctx.settings.staticIP = 1;
   ctx.settings.assumeDomain = "DOM";
   SetHw(kCom1, "StaticIP", "167772200");  // 10.0.0.40
-  EXPECT_EQ(Send("2,COM1,bob,*,*,167772170,0"), FormatReply(3, RevertDWORD(167772200)));
+  EXPECT_EQ(Send("2,COM1,bob,*,*,167772170,0"), common::FormatReply(3, common::RevertDWORD(167772200)));
   EXPECT_EQ(Read(ctx.sessionFile, kCom1, "IP"), "167772200");
   SetUser(kAnn, "StaticIP", "-2147483647");  // 128.0.0.1
-  EXPECT_EQ(Send("2,COM1,ann,*,*,167772170,0"), FormatReply(3, RevertDWORD(-2147483647)));
+  EXPECT_EQ(Send("2,COM1,ann,*,*,167772170,0"), common::FormatReply(3, common::RevertDWORD(-2147483647)));
   EXPECT_EQ(Read(ctx.sessionFile, kCom1, "IP"), "-2147483647");
   // Neither has one: keep the proposal.
   EXPECT_EQ(Send("2,COM3,bob,*,*,167772170,0"), "20");

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/pipe_protocol.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
 #include "platform/file.h"
@@ -21,87 +22,19 @@
 #include "platform/testing/ras_testing.h"
 #include "platform/testing/temp_network.h"
 #include "service/event_report.h"
-#include "service/protocol.h"
 #include "service/ras_ports.h"
 #include "service/ras_server.h"
 #include "service/service_context.h"
 #include "service/settings.h"
 #include "service/tests/installed_plsvc.h"
+#include "service/tests/ras_e2e_helpers.h"
 
 namespace svc {
 namespace {
 
 using namespace std::chrono_literals;
 using plat::testing::RunTool;
-
-constexpr const char* kUsers = "C:\\PLData\\portulon.usr";
-constexpr const char* kHw = "C:\\PLData\\portulon.hw";
-constexpr const char* kLoggedIn = "C:\\PLData\\portulon.tmp";
-
-// The Portulon service installed as the installer puts it, with its data
-// folder published as PL_NT_DB and one user with a profile.
-void InstallPortulon(const plat::testing::TempNetwork& net) {
-  ASSERT_NO_FATAL_FAILURE(testing::InstallPlsvc(net));
-  ASSERT_EQ(plat::CreateDirectory("C:\\PLData"), plat::ERROR_SUCCESS);
-  ASSERT_EQ(plat::CreateDirectory("C:\\PLData\\LogData"), plat::ERROR_SUCCESS);
-  ASSERT_EQ(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", "Path=C:\\PLData"), plat::ERROR_SUCCESS);
-  ASSERT_EQ(plat::RegWriteString(kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), plat::ERROR_SUCCESS);
-  ASSERT_EQ(plat::DomainCreate("DOM", "SRV1"), plat::ERROR_SUCCESS);
-  for (const char* user : {"ann", "bob", "eve"}) {
-    ASSERT_EQ(plat::DomainAddUser("DOM", user, "", {}), plat::ERROR_SUCCESS);
-  }
-  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "MaxSessionTime", "3600"), plat::ERROR_SUCCESS);
-  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\bob", "MaxSessionTime", "3600"), plat::ERROR_SUCCESS);
-}
-
-// Starts plsvc as a service and waits until its pipe answers.
-void StartPortulon() {
-  plat::ServiceHandle service = testing::OpenPortulon();
-  ASSERT_EQ(service.Start(), plat::ERROR_SUCCESS);
-  for (int i = 0; i < 200; ++i) {
-    std::string reply;
-    if (plat::CallNamedPipe(kPipeName, "UPDATE_UPDATE", &reply, 2000, 100) == plat::ERROR_SUCCESS) return;
-    std::this_thread::sleep_for(50ms);
-  }
-  FAIL() << "the Portulon service's pipe never answered";
-}
-
-// A service stops after a 4 s pause; the tests need not wait for it.
-void KillPortulon() {
-  if (const plat::DWORD pid = testing::OpenPortulon().ProcessId(); pid != 0) {
-    ::kill(static_cast<pid_t>(pid), SIGKILL);
-    plat::WaitForServiceState(testing::OpenPortulon(), plat::SERVICE_STOPPED, 10000);
-  }
-}
-
-std::string Today() {
-  return "C:\\PLData\\LogData\\" +
-         plat::GetDateFormat(1033, plat::LocalTime(plat::Now()), "yyyy-MMM-dd") + ".log";
-}
-
-std::vector<std::string> Records(const std::string& port) {
-  std::vector<std::string> out;
-  if (auto section = plat::ProfileReadRecords(Today(), "SRV1\\" + port)) {
-    for (auto& [key, value] : *section) out.push_back(value);
-  }
-  return out;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(50ms);
-  }
-  return true;
-}
-
-// The hang-up record "H<duration>_<account>?<address>?<reason>:<ipx>:<machine>:<in>:<out>"
-// without its duration.
-std::string WithoutDuration(const std::string& record) {
-  const auto underscore = record.find('_');
-  return underscore == std::string::npos ? record : "H_" + record.substr(underscore + 1);
-}
+using namespace testing::e2e;
 
 class RasEndToEndTest : public ::testing::Test {
  protected:
@@ -347,7 +280,7 @@ TEST(RassapiMissingTest, TheServiceStartsWith89AndStillAnswers) {
     return false;
   }));
   std::string reply;
-  EXPECT_EQ(plat::CallNamedPipe(kPipeName, "2,COM1,ann,*,*,167772170,0", &reply, 2000, 10000),
+  EXPECT_EQ(plat::CallNamedPipe(common::kPipeName, "2,COM1,ann,*,*,167772170,0", &reply, 2000, 10000),
             plat::ERROR_SUCCESS);
   EXPECT_EQ(reply, "20");
   KillPortulon();

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include <thread>
 
 #include "platform/errors.h"
@@ -74,16 +77,30 @@ TEST_F(RasPortsTest, OnARouterTheTrafficComesFromTheCollectorsFile) {
   ASSERT_EQ(RAS_GetTrafficBytesForPort(context, "SRV1", "vpn0-1", &sent, &received), 0u);
   EXPECT_EQ(sent, 4000000000u);
   EXPECT_EQ(received, 77u);
-  ASSERT_EQ(RAS_GetTrafficBytesForPort(context, "SRV1", "VPN0-2", &sent, &received), 0u);
-  EXPECT_EQ(sent, 0u);
-  EXPECT_EQ(received, 0u);
+  // A port the snapshot cannot tell about is not quiet: it cannot be read.
+  EXPECT_EQ(RAS_GetTrafficBytesForPort(context, "SRV1", "VPN0-2", &sent, &received),
+            plat::ERROR_INVALID_DATA);
+  ASSERT_EQ(plat::ProfileWriteString("C:\\WINNT\\rrasdata.dat", "VPN0-3", "dwBytesTX", "12"), 0u);
+  ASSERT_EQ(plat::ProfileWriteString("C:\\WINNT\\rrasdata.dat", "VPN0-3", "dwBytesRX", "-5"), 0u);
+  EXPECT_EQ(RAS_GetTrafficBytesForPort(context, "SRV1", "VPN0-3", &sent, &received),
+            plat::ERROR_INVALID_DATA);
   const auto beeps = plat::TakeBeeps();
-  ASSERT_EQ(beeps.size(), 2u);
+  ASSERT_EQ(beeps.size(), 3u);
   EXPECT_EQ(beeps[0].frequency, 4000u);
   EXPECT_EQ(beeps[0].duration, 100u);
 
-  // The outside module's disconnect comes with the router's own issue.
-  EXPECT_EQ(DisconnectPort(context, "SRV1", "VPN0-1"), plat::ERROR_NOT_SUPPORTED);
+  // A snapshot nobody refreshed for long tells nothing either.
+  const std::string file = net.DriveC("WINNT/rrasdata.dat");
+  const auto old = std::filesystem::last_write_time(file) - std::chrono::minutes(10);
+  std::filesystem::last_write_time(file, old);
+  EXPECT_EQ(RAS_GetTrafficBytesForPort(context, "SRV1", "VPN0-1", &sent, &received),
+            plat::ERROR_INVALID_DATA);
+  std::filesystem::remove(file);
+  EXPECT_EQ(RAS_GetTrafficBytesForPort(context, "SRV1", "VPN0-1", &sent, &received),
+            plat::ERROR_FILE_NOT_FOUND);
+
+  // The disconnect goes through _plsvc.dll to the router, which is not running here.
+  EXPECT_EQ(DisconnectPort(context, "SRV1", "VPN0-1"), plat::ERROR_GEN_FAILURE);
 }
 
 }  // namespace

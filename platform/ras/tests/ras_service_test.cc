@@ -43,6 +43,16 @@ class RecordingExtension : public AdminExtension {
     recordsAtHangUp = SystemEvents(kEventSessionStatistics).size() +
                       SystemEvents(kEventCallback).size();
   }
+  bool AcceptLink(const PortInfo& link) override {
+    std::lock_guard lock(mutex);
+    calls.push_back("link " + link.name + " " + std::to_string(link.connection));
+    return refusedLink != link.name;
+  }
+  void LinkEnded(const PortInfo& link) override {
+    std::lock_guard lock(mutex);
+    calls.push_back("link ended " + link.name + " " + std::to_string(link.bytesReceived));
+    recordsAtHangUp = SystemEvents(kEventRouterSessionStatistics).size();
+  }
   void ReleaseAddress(const PortInfo& port, rassapi::IPADDR address) override {
     std::lock_guard lock(mutex);
     calls.push_back("release " + port.name + " " + FormatIpAddress(address));
@@ -55,6 +65,7 @@ class RecordingExtension : public AdminExtension {
   rassapi::IPADDR givenAddress = 0;
   bool wantRelease = false;
   size_t recordsAtHangUp = 0;
+  std::string refusedLink;
 };
 
 class RasServiceTest : public ::testing::Test {
@@ -353,6 +364,102 @@ TEST(RasProtocolTest, PortRecordsSurviveTheWire) {
   EXPECT_EQ(back.bytesSent, 1ull << 40);
   EXPECT_FALSE(DecodePort("COM1\tbusy\t\t\t\t\t\t0\t0\t0\t0\t0", &back));
   EXPECT_FALSE(DecodePort("COM1\tlistening", &back));
+}
+
+}  // namespace
+
+namespace {
+
+// The router: one connection announced once, then each link; links end one
+// by one, the connection with its last link.
+class RouterServiceTest : public RasServiceTest {
+ protected:
+  void SetUp() override {
+    RegKey source;
+    ASSERT_EQ(RegKey::Create(Hive::LocalMachine,
+                             std::string(kEventLogServicesKey) + "\\System\\Router", &source),
+              ERROR_SUCCESS);
+  }
+
+  std::vector<LinkResult> DialLinks(RasService& ras, const std::string& port, int links,
+                                    DWORD* err = nullptr) {
+    DialRequest r = Request(port);
+    r.links = links;
+    std::vector<LinkResult> out;
+    std::string why;
+    const DWORD e = ras.DialConnection(r, &out, &why);
+    if (err) *err = e;
+    return out;
+  }
+};
+
+TEST_F(RouterServiceTest, AMultilinkConnectionIsAnnouncedOnceThenLinkByLink) {
+  RasService& ras = Make(RasFlavour::Rras);
+  ext->refusedLink = "COM3";
+  const auto links = DialLinks(ras, "COM2", 2);
+  ASSERT_EQ(links.size(), 2u);
+  const std::string handle = std::to_string(kFirstConnectionHandle);
+  EXPECT_EQ(ext->calls, (std::vector<std::string>{"address COM2 10.0.0.11",
+                                                  "accept COM2 DOM\\ann 10.0.0.11 connected",
+                                                  "link COM2 " + handle, "link COM3 " + handle}));
+  EXPECT_TRUE(links[0].admitted);
+  EXPECT_FALSE(links[1].admitted) << "each link is judged on its own";
+  PortInfo p;
+  std::string why;
+  ASSERT_EQ(ras.GetPort("COM3", &p, &why), ERROR_SUCCESS);
+  EXPECT_EQ(p.state, PortState::Listening);
+  EXPECT_EQ(p.connection, 0u);
+
+  // With both links up, the connection ends with its last link, after the
+  // link's session record.
+  ext->refusedLink.clear();
+  ext->calls.clear();
+  const auto second = DialLinks(ras, "COM3", 2);  // COM3 and the next free, COM4
+  ASSERT_EQ(second.size(), 2u);
+  EXPECT_EQ(second[1].port.name, "COM4");
+  const DWORD connection = second[0].port.connection;
+  EXPECT_NE(connection, kFirstConnectionHandle);
+  ext->calls.clear();
+  ASSERT_EQ(ras.HangUp("COM3", &p, &why), ERROR_SUCCESS);
+  EXPECT_EQ(ext->calls, (std::vector<std::string>{"link ended COM3 0"}));
+  EXPECT_EQ(ext->recordsAtHangUp, 1u);
+  ASSERT_EQ(ras.HangUp("COM4", &p, &why), ERROR_SUCCESS);
+  EXPECT_EQ(ext->calls, (std::vector<std::string>{"link ended COM3 0", "link ended COM4 0",
+                                                  "ended COM4 0/0"}));
+  const auto records = SystemEvents(kEventRouterSessionStatistics);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].strings[0], "DOM\\ann");
+  EXPECT_EQ(records[0].strings[1], "COM3");
+
+  // The handle is the router's to give again.
+  ASSERT_EQ(ras.HangUp("COM2", &p, &why), ERROR_SUCCESS);
+  EXPECT_EQ(DialLinks(ras, "COM1", 1).at(0).port.connection, kFirstConnectionHandle);
+}
+
+TEST_F(RouterServiceTest, ConnectionsThatCannotStandLeaveEveryPortFree) {
+  RasService& ras = Make(RasFlavour::Rras, 2);
+  DWORD err = 0;
+  EXPECT_TRUE(DialLinks(ras, "COM1", 3, &err).empty());
+  EXPECT_EQ(err, ERROR_BUSY) << "three links need three free ports";
+  // Every link refused: the connection ends as soon as it began.
+  ext->admit = true;
+  ext->refusedLink = "COM1";
+  const auto one = DialLinks(ras, "COM1", 1);
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_FALSE(one[0].admitted);
+  EXPECT_EQ(ext->calls.back(), "ended COM1 0/0");
+  // A refused connection asks about no link.
+  ext->calls.clear();
+  ext->admit = false;
+  const auto refused = DialLinks(ras, "COM1", 2);
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_FALSE(refused[0].admitted || refused[1].admitted);
+  EXPECT_EQ(ext->calls.size(), 2u);
+  for (const PortInfo& p : ras.Ports()) EXPECT_EQ(p.state, PortState::Listening) << p.name;
+
+  RasService& nt4 = Make(RasFlavour::Ras);
+  EXPECT_TRUE(DialLinks(nt4, "COM1", 2, &err).empty());
+  EXPECT_EQ(err, ERROR_INVALID_PARAMETER) << "only a router has multilink connections";
 }
 
 }  // namespace

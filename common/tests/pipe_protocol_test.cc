@@ -1,4 +1,4 @@
-#include "service/protocol.h"
+#include "common/pipe_protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace svc {
+namespace common {
 namespace {
 
 // The byte swap as the protocol describes it: eight hex digits, the four
@@ -87,5 +87,44 @@ TEST(ProtocolTest, RepliesAreCodeThenAddress) {
   EXPECT_EQ(FormatReply(3, 167772170), "3167772170");
 }
 
+TEST(ProtocolTest, ClientMessagesHaveTheirFixedShapeAndReadBack) {
+  EXPECT_EQ(NewConnectionMessage("COM1", "DOM\\ann", "*", "974800000"),
+            "0,COM1,DOM\\ann,*,974800000,0,0");
+  EXPECT_EQ(HangUpMessage("COM1", "DOM\\ann", "WKS1", "974800000", 600),
+            "1,COM1,DOM\\ann,WKS1,974800000,0,600");
+  EXPECT_EQ(AddressRequestMessage("??", "ann", -2147483647), "2,??,ann,*,*,-2147483647,0");
+  ProtocolMessage m;
+  ASSERT_EQ(TokenizeMessage(*HangUpMessage("VPN0-1", "DOM\\bob", "*", "0", 61), &m), 7);
+  EXPECT_EQ(m.kind, kKindHangUp);
+  EXPECT_EQ(m.port, "VPN0-1");
+  EXPECT_EQ(m.user, "DOM\\bob");
+  EXPECT_EQ(m.duration, 61);
+}
+
+TEST(ProtocolTest, NoMessageIsBuiltThatWouldReadAsAnotherOne) {
+  // An empty field or a comma would move every later token.
+  EXPECT_FALSE(NewConnectionMessage("", "DOM\\ann", "*", "0"));
+  EXPECT_FALSE(NewConnectionMessage("COM1", "DOM\\a,nn", "*", "0"));
+  EXPECT_FALSE(HangUpMessage("COM1", "DOM\\ann", "", "0", 1));
+  // Nothing longer than the service reads is sent cut.
+  EXPECT_FALSE(AddressRequestMessage("COM1", std::string(1990, 'u'), 1));
+  EXPECT_TRUE(AddressRequestMessage("COM1", std::string(1970, 'u'), 1));
+}
+
+TEST(ProtocolTest, RepliesReadAsCodeAndAddress) {
+  EXPECT_EQ(ReplyCode("00"), kReplyAccepted);
+  EXPECT_EQ(ReplyCode("10"), kReplyRefused);
+  EXPECT_EQ(ReplyCode(""), kReplyAccepted);
+  EXPECT_EQ(ReplyCode("x1"), kReplyAccepted);
+  std::uint32_t a = 7;
+  ASSERT_TRUE(ReplyAddress(FormatReply(kReplyUseAddress, RevertDWORD(167772200)), &a));
+  EXPECT_EQ(a, static_cast<std::uint32_t>(RevertDWORD(167772200)));
+  ASSERT_TRUE(ReplyAddress("3-2147483647", &a));
+  EXPECT_EQ(a, 0x80000001u);
+  EXPECT_FALSE(ReplyAddress("3", &a));
+  EXPECT_FALSE(ReplyAddress("312x", &a));
+  EXPECT_FALSE(ReplyAddress("399999999999", &a));
+}
+
 }  // namespace
-}  // namespace svc
+}  // namespace common

@@ -1,0 +1,74 @@
+// plcollect: started once a minute by the Portulon service on a router. It
+// reads every port of the local router and replaces rrasdata.dat with what
+// it found. The reading runs on a worker thread; a router that does not
+// answer within 20 s ends the program with one event-log error.
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "collector/port_snapshot.h"
+#include "platform/errors.h"
+#include "platform/eventlog.h"
+#include "platform/file.h"
+#include "platform/sysinfo.h"
+
+namespace {
+
+constexpr const char* kTraceFile = "c:\\qcl_trace_plcollect.txt";
+constexpr auto kWorkerLimit = std::chrono::milliseconds(20000);
+constexpr plat::DWORD kEventEnumerationFailed = 1;
+
+// "%d%d%d  %.02d:%.02d:%.02d  %s\r\n": year, month and day run together, then
+// the local time, then the text.
+void Trace(const std::string& text) {
+  const std::tm t = plat::LocalTime(plat::Now());
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%d%d%d  %.02d:%.02d:%.02d  ", t.tm_year + 1900, t.tm_mon + 1,
+                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  plat::AppendToFile(kTraceFile, stamp + text + "\r\n");
+}
+
+// What the worker tells the main thread; shared, since a worker that never
+// ends outlives the wait.
+struct Outcome {
+  std::mutex mutex;  // guards done and replaced
+  std::condition_variable changed;
+  bool done = false;
+  bool replaced = false;
+};
+
+}  // namespace
+
+int main() {
+  Trace("Start application");
+  auto outcome = std::make_shared<Outcome>();
+  std::thread worker([outcome] {
+    const bool replaced = collector::CollectPortData(Trace);
+    std::lock_guard lock(outcome->mutex);
+    outcome->done = true;
+    outcome->replaced = replaced;
+    outcome->changed.notify_all();
+  });
+  std::unique_lock lock(outcome->mutex);
+  if (!outcome->changed.wait_for(lock, kWorkerLimit, [&] { return outcome->done; })) {
+    plat::Beep(2000, 100);
+    plat::EventSource source;
+    if (plat::EventSource::Register("", "Portulon", &source) == plat::ERROR_SUCCESS) {
+      source.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventEnumerationFailed,
+                    {"An error occured while enumerating RRAS ports"});
+    }
+    Trace("Router did not answer in time, worker ended");
+    // Ends the worker with the process; the snapshot it was building was
+    // never moved into place.
+    std::_Exit(1);
+  }
+  const bool replaced = outcome->replaced;
+  lock.unlock();
+  worker.join();
+  return replaced ? 0 : 1;
+}

@@ -1,0 +1,54 @@
+#include "hooks/hook_state.h"
+
+#include <dlfcn.h>
+
+#include "platform/errors.h"
+#include "platform/machine.h"
+#include "platform/path.h"
+
+namespace hooks {
+
+namespace {
+
+// The Windows path of the module holding `address`; "" when unknown.
+std::string ModulePathOf(const void* address) {
+  Dl_info info;
+  if (::dladdr(address, &info) == 0 || !info.dli_fname) return {};
+  return plat::HostToWindowsPath(info.dli_fname);
+}
+
+}  // namespace
+
+HookState::HookState(common::TraceOptions options, const void* selfAddress)
+    : options_(std::move(options)) {
+  if (const std::string self = ModulePathOf(selfAddress); !self.empty()) {
+    options_.versionModule = self;
+  }
+}
+
+common::TraceWriter& HookState::Writer() {
+  std::lock_guard lock(mutex_);
+  const std::string root = plat::CurrentMachineRoot();
+  if (writers_.empty() || root != writerRoot_) {
+    writers_.push_back(std::make_unique<common::TraceWriter>(options_));
+    writerRoot_ = root;
+  }
+  return *writers_.back();
+}
+
+void HookState::Trace(std::string_view label, std::string_view text, long number) {
+  Writer().Write(label, text, number);
+}
+
+void HookState::ReportFailure(const std::string& what, const std::string& detail) {
+  std::lock_guard lock(mutex_);
+  const std::string root = plat::CurrentMachineRoot();
+  if (!source_.valid() || root != sourceRoot_) {
+    source_ = plat::EventSource();
+    if (plat::EventSource::Register("", "Portulon", &source_) != plat::ERROR_SUCCESS) return;
+    sourceRoot_ = root;
+  }
+  source_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed, {what, detail});
+}
+
+}  // namespace hooks
