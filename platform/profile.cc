@@ -901,8 +901,8 @@ DWORD WriteInPlace(int fd, const WritePlan& plan, const FileIdentity& before, Fi
   return ERROR_SUCCESS;
 }
 
-// What a caller changes in a profile: returns an error to leave the file as
-// it was, and sets `*changed` when there is anything to write.
+// What a caller changes in a profile: sets `*changed` when there is anything
+// to write, or returns an error having changed nothing.
 using Mutation = std::function<DWORD(ProfileData&, WritePlan&, bool* changed)>;
 
 // One locked read-modify-write of a file.
@@ -938,9 +938,8 @@ DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutat
   WritePlan plan;
   bool changed = false;
   if (DWORD err = mutate(data, plan, &changed); err != ERROR_SUCCESS || !changed) {
-    // Untouched data goes back into the cache; after a refused change it may
-    // be half changed, so it is dropped.
-    if (err == ERROR_SUCCESS && entry.pin.valid()) Cache().Put(host, std::move(entry));
+    // A mutation that fails leaves the data as it was: it goes back into the cache.
+    if (entry.pin.valid()) Cache().Put(host, std::move(entry));
     if (created) ::unlink(host.c_str());
     return err;
   }

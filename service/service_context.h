@@ -10,6 +10,7 @@
 #include <shared_mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 
 #include "service/port_table.h"
 #include "service/ras_ports.h"
@@ -47,6 +48,14 @@ struct ServiceContext {
   // Seconds since 1970; tests replace it.
   std::function<std::time_t()> clock = [] { return std::time(nullptr); };
   std::time_t Now() const { return clock(); }
+
+  // The next free spill number of the latest second that has a record, per
+  // port section of the day log. Pipe thread only.
+  struct LogKeyHint {
+    std::int64_t second = 0;
+    int next = 0;
+  };
+  std::unordered_map<std::string, LogKeyHint> logKeyHints;
 
   // portulon.hw's shared sections, read at start-up.
   SystemData systemData;

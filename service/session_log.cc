@@ -76,17 +76,20 @@ std::string RecordKey(std::int64_t second, int n) {
 }
 
 // The record appended under the first key of its second that is free in
-// `dayFile` and, when copies are kept, in portulon.log.
-std::string WriteRecordIn(const ServiceContext& context, const std::string& dayFile,
+// `dayFile` and, when copies are kept, in portulon.log. The port's latest
+// second is remembered, so that a busy second does not try every key again.
+std::string WriteRecordIn(ServiceContext& context, const std::string& dayFile,
                           std::string_view port, std::int64_t second, std::string_view value) {
   const std::string section = SafeProfileName(port);
   const bool copy = context.settings.logToLargeFile != 0;
   const std::string text = OneLine(value);
-  for (int n = 0;; ++n) {
+  ServiceContext::LogKeyHint& hint = context.logKeyHints[section];
+  for (int n = hint.second == second ? hint.next : 0;; ++n) {
     const std::string key = RecordKey(second, n);
     if (copy && plat::ProfileRecordExists(context.paths.combinedLog, section, key)) continue;
     const DWORD err = AppendCreatingFolder(dayFile, section, key, text);
     if (err == plat::ERROR_ALREADY_EXISTS) continue;
+    hint = ServiceContext::LogKeyHint{second, n + 1};
     if (err != plat::ERROR_SUCCESS) {
       common::Trace("WriteLogRecord", "Failed to write record", static_cast<long>(err));
       return key;
@@ -105,7 +108,7 @@ std::string WriteRecordIn(const ServiceContext& context, const std::string& dayF
 // or after the session start that is this account's connection record, in the
 // file of the start's day (or of the next day, when the admission was handled
 // after midnight). Without one, the call-back record is written as a new record.
-void RewriteConnectionRecord(const ServiceContext& context, std::string_view port,
+void RewriteConnectionRecord(ServiceContext& context, std::string_view port,
                              std::int64_t sessionStart, std::string_view account,
                              const std::string& number) {
   const std::string section = SafeProfileName(port);
@@ -155,7 +158,7 @@ std::string GetLogFileName(const ServiceContext& context, std::time_t when) {
   return context.paths.DailyLog(LogDayName(when));
 }
 
-std::string WriteLogRecord(const ServiceContext& context, std::string_view port,
+std::string WriteLogRecord(ServiceContext& context, std::string_view port,
                            std::int64_t key, std::string_view value) {
   return WriteRecordIn(context, GetLogFileName(context, context.Now()), port, key, value);
 }

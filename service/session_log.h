@@ -31,7 +31,7 @@ std::string GetLogFileName(const ServiceContext& context, std::time_t when);
 // portulon.log when LogToLargeFile is on) under the key `second`, or, when
 // that second already has a record there, "<second>.1", "<second>.2", ...
 // Returns the key used.
-std::string WriteLogRecord(const ServiceContext& context, std::string_view port,
+std::string WriteLogRecord(ServiceContext& context, std::string_view port,
                            std::int64_t second, std::string_view value);
 
 // Admission: usage keys (with `pendingUserChanges`, the admission's own
