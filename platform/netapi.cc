@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -55,11 +56,14 @@ struct Domain {
   std::vector<std::string> bdcs;
   std::string sid;   // "S-1-5-21-a-b-c" as stored; may be empty in a hand-made file
   std::optional<DWORD> nextRid;  // as stored
-  std::vector<Account> users;
-  std::vector<Account> groups;
-  std::vector<Account> localGroups;
+  // Every account when `listed`; otherwise those looked up so far (a deque:
+  // a lookup adds to it without moving the accounts already found).
+  bool listed = false;
+  std::deque<Account> users;
+  std::deque<Account> groups;
+  std::deque<Account> localGroups;
 
-  std::vector<Account>& Accounts(Kind kind) {
+  std::deque<Account>& Accounts(Kind kind) {
     return kind == Kind::User ? users : kind == Kind::Group ? groups : localGroups;
   }
 };
@@ -189,11 +193,18 @@ std::string ValueOf(const Entries& entries, std::string_view key) {
   return {};
 }
 
-// Reads the [Domain] section and the names of all accounts.
-DWORD LoadDomain(std::string_view name, Domain* d) {
+// Reads the [Domain] section and, with `listAccounts`, the names of all
+// accounts. Without, accounts are looked up one by one as a call needs them:
+// an admission in a domain of 100,000 users then costs a few section lookups
+// instead of a pass over every section name.
+DWORD LoadDomain(std::string_view name, Domain* d, bool listAccounts = true) {
   if (!FindDomainFile(name, &d->name, &d->file)) return ERROR_NO_SUCH_DOMAIN;
-  const auto sections = ProfileListSections(d->file);
-  if (!sections) return ERROR_NO_SUCH_DOMAIN;
+  std::optional<std::vector<std::string>> sections;
+  if (listAccounts) {
+    sections = ProfileListSections(d->file);
+    if (!sections) return ERROR_NO_SUCH_DOMAIN;
+  }
+  d->listed = listAccounts;
   if (const auto entries = ProfileReadSection(d->file, kDomainSection)) {
     d->pdc = std::string(StripServerPrefix(ValueOf(*entries, "PDC")));
     for (const auto& bdc : SplitList(ValueOf(*entries, "BDC"))) {
@@ -202,6 +213,7 @@ DWORD LoadDomain(std::string_view name, Domain* d) {
     d->sid = ValueOf(*entries, "SID");
     d->nextRid = ParseDword(ValueOf(*entries, "NextRid"));
   }
+  if (!sections) return ERROR_SUCCESS;
   for (const auto& section : *sections) {
     for (const Kind kind : {Kind::User, Kind::Group, Kind::LocalGroup}) {
       if (!StartsWithIgnoringCase(section, Prefix(kind))) continue;
@@ -237,17 +249,32 @@ DWORD NextRid(Domain& d) {
   return highest + 1;
 }
 
-Account* FindAccount(std::vector<Account>& accounts, std::string_view name) {
+Account* FindAccount(std::deque<Account>& accounts, std::string_view name) {
   for (auto& a : accounts) {
     if (EqualsIgnoringCase(a.name, name)) return &a;
   }
   return nullptr;
 }
 
+// The account of that kind and name: from the list when the domain was
+// listed, else straight from its section.
+Account* Lookup(Domain& d, Kind kind, std::string_view name) {
+  std::deque<Account>& accounts = d.Accounts(kind);
+  if (Account* a = FindAccount(accounts, name); a || d.listed) return a;
+  if (name.empty()) return nullptr;
+  const auto stored = ProfileSectionName(d.file, SectionOf(kind, std::string(name)));
+  if (!stored || stored->size() <= Prefix(kind).size()) return nullptr;
+  Account a;
+  a.kind = kind;
+  a.name = stored->substr(Prefix(kind).size());
+  accounts.push_back(std::move(a));
+  return &accounts.back();
+}
+
 // Which kind of account `name` is in `d`, if any.
 std::optional<Kind> KindOf(Domain& d, std::string_view name) {
   for (const Kind kind : {Kind::User, Kind::Group, Kind::LocalGroup}) {
-    if (FindAccount(d.Accounts(kind), name)) return kind;
+    if (Lookup(d, kind, name)) return kind;
   }
   return std::nullopt;
 }
@@ -257,7 +284,7 @@ std::optional<Kind> KindOf(Domain& d, std::string_view name) {
 std::vector<std::string> GroupsOf(Domain& d, const Account& user) {
   std::vector<std::string> out;
   for (const auto& g : Details(d, user).list) {
-    if (const Account* group = FindAccount(d.groups, g)) out.push_back(group->name);
+    if (const Account* group = Lookup(d, Kind::Group, g)) out.push_back(group->name);
   }
   return out;
 }
@@ -315,11 +342,12 @@ std::vector<std::string> ListDomainNames() {
 
 // The domain that `computer` is a controller of: its own domain first, then
 // any other (a machine controls at most one domain in a sane network).
-bool LoadControlledDomain(const std::string& computer, const std::string& root, Domain* d) {
+bool LoadControlledDomain(const std::string& computer, const std::string& root, Domain* d,
+                          bool listAccounts = true) {
   const std::string own = MachineDomain(root);
   if (!own.empty()) {
     Domain candidate;
-    if (LoadDomain(own, &candidate) == ERROR_SUCCESS && IsController(candidate, computer)) {
+    if (LoadDomain(own, &candidate, listAccounts) == ERROR_SUCCESS && IsController(candidate, computer)) {
       *d = std::move(candidate);
       return true;
     }
@@ -327,7 +355,8 @@ bool LoadControlledDomain(const std::string& computer, const std::string& root, 
   for (const auto& name : ListDomainNames()) {
     if (EqualsIgnoringCase(name, own)) continue;
     Domain candidate;
-    if (LoadDomain(name, &candidate) == ERROR_SUCCESS && IsController(candidate, computer)) {
+    if (LoadDomain(name, &candidate, listAccounts) == ERROR_SUCCESS &&
+        IsController(candidate, computer)) {
       *d = std::move(candidate);
       return true;
     }
@@ -589,7 +618,7 @@ DWORD NetGetDCName(std::string_view server, std::string_view domain, std::string
   if (DWORD err = ResolveServer(server, &computer, &root); err != ERROR_SUCCESS) return err;
   const std::string wanted = domain.empty() ? MachineDomain(root) : std::string(domain);
   Domain d;
-  if (wanted.empty() || LoadDomain(wanted, &d) != ERROR_SUCCESS) return NERR_DCNotFound;
+  if (wanted.empty() || LoadDomain(wanted, &d, false) != ERROR_SUCCESS) return NERR_DCNotFound;
   std::string pdcRoot;
   if (d.pdc.empty() || FindMachine(d.pdc, &pdcRoot, true) != ERROR_SUCCESS) return NERR_DCNotFound;
   *dcName = "\\\\" + FolderName(pdcRoot);
@@ -601,8 +630,8 @@ DWORD NetUserGetGroups(std::string_view server, std::string_view user,
   std::string computer, root;
   if (DWORD err = ResolveServer(server, &computer, &root); err != ERROR_SUCCESS) return err;
   Domain d;
-  if (!LoadControlledDomain(computer, root, &d)) return NERR_UserNotFound;
-  const Account* account = FindAccount(d.users, user);
+  if (!LoadControlledDomain(computer, root, &d, false)) return NERR_UserNotFound;
+  const Account* account = Lookup(d, Kind::User, user);
   if (!account) return NERR_UserNotFound;
   *groups = GroupsOf(d, *account);
   return NERR_Success;
@@ -697,11 +726,11 @@ DWORD LookupAccountName(std::string_view system, std::string_view accountName, A
   }
   for (const auto& candidate : candidates) {
     Domain d;
-    if (LoadDomain(candidate, &d) != ERROR_SUCCESS || !AnyControllerUp(d)) continue;
+    if (LoadDomain(candidate, &d, false) != ERROR_SUCCESS || !AnyControllerUp(d)) continue;
     for (const auto& [kind, type] : {std::pair{Kind::User, SidTypeUser},
                                      std::pair{Kind::Group, SidTypeGroup},
                                      std::pair{Kind::LocalGroup, SidTypeAlias}}) {
-      if (const Account* a = FindAccount(d.Accounts(kind), name)) {
+      if (const Account* a = Lookup(d, kind, name)) {
         if (sid) *sid = MakeAccountSid(d, *a);
         if (referencedDomain) *referencedDomain = d.name;
         if (use) *use = type;

@@ -1128,6 +1128,14 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadSecti
   return pairs;
 }
 
+std::optional<std::string> ProfileSectionName(std::string_view file, std::string_view section) {
+  const auto data = Load(file);
+  if (!data) return std::nullopt;
+  const Section* s = data->Find(Trim(section));
+  if (!s) return std::nullopt;
+  return s->name;
+}
+
 std::optional<std::vector<std::string>> ProfileListSections(std::string_view file) {
   const auto data = Load(file);
   if (!data) return std::nullopt;

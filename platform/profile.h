@@ -67,6 +67,8 @@ std::optional<std::vector<std::string>> ProfileListKeys(std::string_view file,
 // Key names and values of a section in file order; nullopt when missing.
 std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadSection(
     std::string_view file, std::string_view section);
+// The name of a section as its header spells it; nullopt when missing.
+std::optional<std::string> ProfileSectionName(std::string_view file, std::string_view section);
 // Section names in file order; nullopt when the file is missing.
 std::optional<std::vector<std::string>> ProfileListSections(std::string_view file);
 
