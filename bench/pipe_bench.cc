@@ -12,6 +12,10 @@
 // For each size it prints pairs per second and the p50/p99/max of NEW and of
 // HANGUP, first with one client, then with --clients clients at once. The
 // network goes to $TMPDIR (or /tmp) and is removed unless --keep.
+//
+// The users file is as the service leaves it once it has recorded a session
+// of each user: usage values at their fixed width. (On a file written by hand,
+// each user's first session still pays for one rewrite of the whole file.)
 
 #include <stdlib.h>
 
@@ -35,12 +39,14 @@
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/service.h"
+#include "common/pipe_protocol.h"
+#include "service/profile_store.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kPipe = "\\\\.\\pipe\\plsvcpipe";
+constexpr const char* kPipe = common::kPipeName;
 constexpr const char* kDataFolder = "C:\\PLData";
 constexpr const char* kServiceKey = "Software\\Quillfen Technologies\\Portulon\\Service";
 constexpr int kPortsPerClient = 4;
@@ -85,8 +91,9 @@ bool WriteDomain(int users) {
 
 // portulon.usr: one profile per user, group profiles for two groups.
 std::string UserFile(int users, std::time_t now) {
+  auto usage = [](long long v) { return svc::UsageText(static_cast<svc::DWORD>(v)); };
   std::string text;
-  text.reserve(static_cast<size_t>(users) * 300);
+  text.reserve(static_cast<size_t>(users) * 360);
   text += "[+DOM\\Staff]\nMaxTotalTime=3600000\nPeriodType=2\nPeriodMax=360000\n";
   text += "[+DOM\\Dialers]\nNoDuplicate=1\nMaxSessionTime=14400\n";
   for (int i = 0; i < users; ++i) {
@@ -96,11 +103,11 @@ std::string UserFile(int users, std::time_t now) {
             (kind == 4 ? "3650" : "0") + "\nPeriodType=" + std::to_string(kind < 3 ? kind + 1 : 0) +
             "\nPeriodMax=" + (kind < 3 ? std::to_string(36000000) : "0") +
             "\nNoDuplicate=" + (i % 3 == 0 ? "1" : "0") +
-            "\nStaticIP=0\nTotalConnects=" + std::to_string(i % 50) +
-            "\nTotalDenieds=0\nTotalTime=" + std::to_string(i % 50 * 300) +
-            "\nFirstConnection=" + std::to_string(now - 86400 * 20) +
-            "\nLastConnection=" + std::to_string(now - 86400) + "\nLasted=300\nPeriodUsage=0\n"
-            "PeriodStamp=" + std::to_string(now - 3600) + "\n";
+            "\nStaticIP=0\nTotalConnects=" + usage(i % 50 + 1) +
+            "\nTotalDenieds=" + usage(0) + "\nTotalTime=" + usage(i % 50 * 300) +
+            "\nFirstConnection=" + usage(now - 86400 * 20) +
+            "\nLastConnection=" + usage(now - 86400) + "\nLasted=" + usage(300) +
+            "\nPeriodUsage=" + usage(0) + "\nPeriodStamp=" + usage(now - 3600) + "\n";
   }
   return text;
 }
@@ -210,28 +217,27 @@ Samples RunClient(int client, int users, int pairs, unsigned seed) {
     const std::string account = "DOM\\" + UserName(u);
     const std::string machine = "PC" + std::to_string(u);
     const long start = static_cast<long>(std::time(nullptr));
-    char message[512];
-    std::snprintf(message, sizeof message, "0,%s,%s,%s,%ld,0,0", port.c_str(), account.c_str(),
-                  machine.c_str(), start);
+    const std::string startText = std::to_string(start);
     std::string reply;
     auto t0 = Clock::now();
-    plat::DWORD err = plat::CallNamedPipe(kPipe, message, &reply, 2000, 10000);
+    plat::DWORD err = plat::CallNamedPipe(
+        kPipe, *common::NewConnectionMessage(port, account, machine, startText), &reply, 2000, 10000);
     auto t1 = Clock::now();
     s.newMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     if (err != plat::ERROR_SUCCESS) {
       ++s.failed;
       continue;
     }
-    if (reply.rfind("00", 0) == 0) {
+    if (common::ReplyCode(reply) == common::kReplyAccepted) {
       ++s.admitted;
     } else {
       ++s.refused;
       continue;  // a refused caller does not hang up
     }
-    std::snprintf(message, sizeof message, "1,%s,%s,%s,%ld,0,%d", port.c_str(), account.c_str(),
-                  machine.c_str(), start, 30 + u % 600);
+    const std::string hangUp =
+        *common::HangUpMessage(port, account, machine, startText, 30 + u % 600);
     t0 = Clock::now();
-    err = plat::CallNamedPipe(kPipe, message, &reply, 2000, 10000);
+    err = plat::CallNamedPipe(kPipe, hangUp, &reply, 2000, 10000);
     t1 = Clock::now();
     s.hangupMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     if (err != plat::ERROR_SUCCESS) ++s.failed;

@@ -160,13 +160,8 @@ bool Run(const std::string& network, int profiles, int iterations, Figures* out)
     const std::string port = Port(i);
     const std::time_t start = now;
     const auto t0 = Clock::now();
+    // Decides and records either outcome: port table, roster, records, counters.
     const int result = svc::IsThisUserOK(ctx, "PC" + std::to_string(u), user, port, start);
-    if (result == svc::kAdmitted) {
-      svc::PortTableStoreIP(ctx.portTable, port, 167772170);
-      plat::ProfileWriteString(ctx.paths.loggedIn, ctx.serverName, user, "1");
-    } else {
-      svc::Log_DeniedConnection(ctx, user, start, port, result);
-    }
     const auto t1 = Clock::now();
     now += 45;
     // The remote-access service's record of the session (its work, not ours).

@@ -13,6 +13,8 @@
 #include "platform/sysinfo.h"
 #include "service/event_report.h"
 #include "service/greeting.h"
+#include "common/pipe_protocol.h"
+#include "common/profile_helpers.h"
 #include "service/local_date.h"
 #include "service/port_table.h"
 #include "service/profile_store.h"
@@ -186,14 +188,11 @@ int CheckPeriod(const ServiceContext& context, std::string_view user, DWORD peri
                 std::vector<plat::ProfileChange>* deferred) {
   if (periodType < 1 || periodType > 3) return kPeriodWithin;
   if (!SamePeriod(periodType, static_cast<std::time_t>(periodStamp), startTime)) {
-    std::vector<plat::ProfileChange> changes = {
-        {std::string(user), kPeriodUsage, "0"},
-        {std::string(user), kPeriodStamp, DecimalText(static_cast<DWORD>(startTime))},
-    };
+    const std::vector<plat::ProfileChange> changes = NewPeriodChanges(user, startTime);
     if (deferred) {
       deferred->insert(deferred->end(), changes.begin(), changes.end());
     } else {
-      plat::ProfileApply(context.paths.users, changes);
+      WriteUserChanges(context, changes);
     }
     common::Trace("CheckPeriod", "New period", static_cast<long>(periodType));
     return kPeriodNew;
@@ -230,31 +229,47 @@ bool IsUserLoggedIn(const ServiceContext& context, std::string_view user) {
   return false;
 }
 
-int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_view user,
-                 std::string_view portSection, std::time_t startTime) {
+AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_view machine,
+                                  std::string_view user, std::string_view portSection,
+                                  std::time_t startTime) {
   common::Trace(kLabel, user, static_cast<long>(startTime));
+  AdmissionDecision d;
+  auto refuse = [&](int code, const char* why, long number = 0) {
+    common::Trace(kLabel, why, number);
+    d.code = code;
+    return d;
+  };
   if (!IsSafeAccountName(user)) {
     // Such a name could address another section or key of the shared files.
-    common::Trace(kLabel, "Invalid account name", 0);
-    return kRefuseNoProfile;
+    d.safeAccount = false;
+    return refuse(kRefuseNoProfile, "Invalid account name");
   }
 
   // 1. Profile.
-  if (!HasProfile(context, user)) {
+  UserProfile p;
+  if (HasProfile(context, user)) {
+    p = ReadUserProfile(context, user);
+    d.hasProfile = true;
+  } else {
     if (ProbeDataFolder(context) != plat::ERROR_SUCCESS) {
       ReportToEventLog(1, kEventShareAccessFailed, "Failed to access Primary Portulon",
                        "Allowing user to connect anyway, provided the account has sufficient NT "
                        "rights",
                        2);
     }
-    if (context.systemData.defaults.assignDefault == 0) {
-      common::Trace(kLabel, "User not defined", 0);
-      return kRefuseNoProfile;
-    }
+    if (context.systemData.defaults.assignDefault == 0) return refuse(kRefuseNoProfile, "User not defined");
     common::Trace(kLabel, "Assigning default profile", 0);
-    WriteUserDefaultProfile(context, user);
+    d.userChanges = DefaultProfileChanges(context, user);
+    const DefaultProfile& def = context.systemData.defaults;
+    p.maxSessionTime = def.maxSessionTime;
+    p.maxTotalTime = def.maxTotalTime;
+    p.expiryTime = def.expiryTime;
+    p.periodType = def.periodType;
+    p.periodMax = def.periodMax;
+    p.noDuplicate = def.noDuplicate ? 1 : 0;
+    d.hasProfile = true;
   }
-  const UserProfile p = ReadUserProfile(context, user);
+  d.profile = p;
 
   // 2. Group values.
   const GlobalGroups global = FetchGlobalGroups(user);
@@ -266,34 +281,28 @@ int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_
       static_cast<std::uint64_t>(p.firstConnection) +
               static_cast<std::uint64_t>(p.expiryTime) * 86400u <
           static_cast<std::uint64_t>(startTime)) {
-    common::Trace(kLabel, "Account expired", 0);
-    return kRefuseExpired;
+    return refuse(kRefuseExpired, "Account expired");
   }
 
   // 4. Total time.
   const DWORD maxTotal = Effective(p.maxTotalTime, g.maxTotalTime);
   if (maxTotal != 0 && p.totalTime > maxTotal) {
-    common::Trace(kLabel, "Current Total Time is more than MaxTotalTime",
+    return refuse(kRefuseTotalTime, "Current Total Time is more than MaxTotalTime",
                   static_cast<long>(p.totalTime));
-    return kRefuseTotalTime;
   }
 
   // 5. Single session.
   if ((p.noDuplicate != 0 || g.noDuplicate != 0) && IsUserLoggedIn(context, user)) {
-    common::Trace(kLabel, "User already logged in", 0);
     plat::Beep(200, 300);
-    return kRefuseDuplicate;
+    return refuse(kRefuseDuplicate, "User already logged in");
   }
 
   // 6. Port access.
   if (GrantedForPort(context, user, portSection, &global) != 0) {
-    common::Trace(kLabel, "Not granted access on Port", 0);
-    return kRefusePortAccess;
+    return refuse(kRefusePortAccess, "Not granted access on Port");
   }
 
-  // 7. Period. Its profile writes go out with the connection's in one rewrite;
-  // a refusal writes them on its own.
-  std::vector<plat::ProfileChange> pending;
+  // 7. Period. A new period is written whatever the outcome.
   std::optional<DWORD> periodAllowance;
   const DWORD periodType = Effective(p.periodType, g.periodType);
   if (periodType != 0) {
@@ -302,41 +311,64 @@ int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_
     if (stamp == 0) {
       stamp = static_cast<DWORD>(startTime);
       usage = 0;
-      pending.push_back({std::string(user), kPeriodStamp, DecimalText(stamp)});
-      pending.push_back({std::string(user), kPeriodUsage, "0"});
+      const auto fresh = NewPeriodChanges(user, startTime);
+      d.userChanges.insert(d.userChanges.end(), fresh.begin(), fresh.end());
     }
     const DWORD periodMax = Effective(p.periodMax, g.periodMax);
-    const int r = CheckPeriod(context, user, periodType, periodMax, usage, stamp, startTime, &pending);
-    if (r == kPeriodUsedUp) {
-      common::Trace(kLabel, "PeriodMaxUsage is up", static_cast<long>(usage));
-      if (!pending.empty()) plat::ProfileApply(context.paths.users, pending);
-      return kRefusePeriodUsedUp;
-    }
+    const int r = CheckPeriod(context, user, periodType, periodMax, usage, stamp, startTime,
+                              &d.userChanges);
+    if (r == kPeriodUsedUp) return refuse(kRefusePeriodUsedUp, "PeriodMaxUsage is up", static_cast<long>(usage));
     if (r == kPeriodNew) usage = 0;
     if (periodMax != 0) periodAllowance = usage >= periodMax ? 0 : periodMax - usage;
     common::Trace(kLabel, PeriodLine(periodMax, usage, periodAllowance), 0);
   }
 
   // 8. Session limits.
-  SessionLimits limits;
-  limits.portMaxSession = static_cast<DWORD>(ReadPortNumber(context, portSection, kMaxSessionTime));
-  limits.userMaxSession = Effective(p.maxSessionTime, g.maxSessionTime);
-  limits.userMaxTotal = maxTotal;
-  limits.userTotalUsed = p.totalTime;
-  limits.periodAllowance = periodAllowance;
-
-  // 9. Admission.
-  Log_Connection(context, user, startTime, portSection, std::move(pending));
-  PortTableStore(context, machine, portSection, startTime, user, limits);
-  GreetingValues values;
-  values.account = std::string(user);
-  values.portMaxSession = limits.portMaxSession;
-  values.userMaxSession = limits.userMaxSession;
-  values.userMaxTotal = maxTotal;
-  values.totalUsed = p.totalTime;
-  SendGreetings(context, machine, values);
+  d.limits.portMaxSession = static_cast<DWORD>(ReadPortNumber(context, portSection, kMaxSessionTime));
+  d.limits.userMaxSession = Effective(p.maxSessionTime, g.maxSessionTime);
+  d.limits.userMaxTotal = maxTotal;
+  d.limits.userTotalUsed = p.totalTime;
+  d.limits.periodAllowance = periodAllowance;
+  d.greeting.account = std::string(user);
+  d.greeting.portMaxSession = d.limits.portMaxSession;
+  d.greeting.userMaxSession = d.limits.userMaxSession;
+  d.greeting.userMaxTotal = maxTotal;
+  d.greeting.totalUsed = p.totalTime;
+  (void)machine;
   common::Trace(kLabel, "User is OK!", 0);
-  return kAdmitted;
+  return d;
+}
+
+void ApplyAdmission(ServiceContext& context, const AdmissionDecision& d, std::string_view machine,
+                    std::string_view user, std::string_view portSection, std::time_t startTime) {
+  if (d.code != kAdmitted) {
+    // The record first: a crash between the writes leaves a record without
+    // its counters, never counters without their record.
+    Log_DeniedConnection(context, user, startTime, portSection, d.code, d.userChanges,
+                         d.hasProfile ? &d.profile : nullptr);
+    ReportToEventLog(0, kEventConnectionRefused, std::string(portSection).c_str(),
+                     std::string(user).c_str(), 2);
+    return;
+  }
+  Log_Connection(context, user, startTime, portSection, d.userChanges, &d.profile);
+  PortTableStore(context, machine, portSection, startTime, user, d.limits);
+  std::int32_t address = common::ProfileReadInt(context.sessionFile, portSection, "IP");
+  if (context.settings.ipConvert) address = common::RevertDWORD(address);
+  PortTableStoreIP(context.portTable, portSection, address);
+  if (DWORD err = plat::ProfileWriteString(context.paths.loggedIn, context.serverName, user, "1");
+      err != plat::ERROR_SUCCESS) {
+    common::Trace(kLabel, "Failed to add the user to portulon.tmp", static_cast<long>(err));
+  }
+  SendGreetings(context, machine, d.greeting);
+  ReportToEventLog(0, kEventConnectionAccepted, std::string(portSection).c_str(),
+                   std::string(user).c_str(), 2);
+}
+
+int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_view user,
+                 std::string_view portSection, std::time_t startTime) {
+  const AdmissionDecision d = DecideAdmission(context, machine, user, portSection, startTime);
+  ApplyAdmission(context, d, machine, user, portSection, startTime);
+  return d.code;
 }
 
 }  // namespace svc

@@ -9,6 +9,9 @@
 
 #include "platform/profile.h"
 #include "platform/win_types.h"
+#include "service/greeting.h"
+#include "service/port_table.h"
+#include "service/profile_store.h"
 
 namespace svc {
 
@@ -34,11 +37,38 @@ struct GroupProperties {
   DWORD noDuplicate = 0;
 };
 
-// `machine`: the client computer ("*" or empty when unknown); `user`:
-// DOMAIN\user; `portSection`: SERVER\port; `startTime`: session start. On
-// admission the connection is logged, the session stored in the port table and
-// the greetings sent. An account name that IsSafeAccountName refuses is
-// refused with 1 before any file is touched.
+// What the admission check decided, and what either outcome writes.
+struct AdmissionDecision {
+  int code = kAdmitted;
+  bool safeAccount = true;  // false: the name may not touch any shared file
+  bool hasProfile = false;  // the account has a profile, or gets the default one
+  UserProfile profile;      // as read (or as the default profile makes it)
+  // Profile writes made whatever the outcome: the default profile of a new
+  // account, the bookkeeping of a new period.
+  std::vector<plat::ProfileChange> userChanges;
+  SessionLimits limits;     // on admission
+  GreetingValues greeting;  // on admission
+};
+
+// The check itself: reads profiles, groups, the logged-in users and the port,
+// and writes nothing. `machine`: the client computer ("*" or empty when
+// unknown); `user`: DOMAIN\user; `portSection`: SERVER\port; `startTime`:
+// session start. An account name that IsSafeAccountName refuses is refused
+// with 1.
+AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_view machine,
+                                  std::string_view user, std::string_view portSection,
+                                  std::time_t startTime);
+
+// Every effect of a decision, in one order: on admission the connection
+// record, the usage keys and counters, the port table (with the address of
+// the session file), the logged-in users file, the greetings and event 3; on
+// refusal the refusal record, the profile's and the status counters and
+// event 4. Records go before counters.
+void ApplyAdmission(ServiceContext& context, const AdmissionDecision& decision,
+                    std::string_view machine, std::string_view user, std::string_view portSection,
+                    std::time_t startTime);
+
+// DecideAdmission, then ApplyAdmission; returns the code.
 int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_view user,
                  std::string_view portSection, std::time_t startTime);
 

@@ -32,20 +32,8 @@ void NewConnection(ServiceContext& context, ReplyFields& reply, const common::Pr
   const std::time_t start = m.time != 0 ? static_cast<std::time_t>(m.time) : context.Now();
   common::Trace("ProcessIncomingProtocol NEW", port, static_cast<long>(start));
   const int code = IsThisUserOK(context, m.machine, m.user, port, start);
-  if (code != kAdmitted) {
-    common::Trace("Accept New Connection?", "NO", code);
-    Log_DeniedConnection(context, m.user, start, port, code);
-    reply.code = common::kReplyRefused;
-    ReportToEventLog(0, kEventConnectionRefused, port.c_str(), m.user.c_str(), 2);
-    return;
-  }
-  common::Trace("Accept New Connection?", "YES", 0);
-  std::int32_t address = common::ProfileReadInt(context.sessionFile, port, "IP");
-  if (context.settings.ipConvert) address = common::RevertDWORD(address);
-  PortTableStoreIP(context.portTable, port, address);
-  plat::ProfileWriteString(context.paths.loggedIn, context.serverName, m.user, "1");
-  reply.code = common::kReplyAccepted;
-  ReportToEventLog(0, kEventConnectionAccepted, port.c_str(), m.user.c_str(), 2);
+  common::Trace("Accept New Connection?", code == kAdmitted ? "YES" : "NO", code);
+  reply.code = code == kAdmitted ? common::kReplyAccepted : common::kReplyRefused;
 }
 
 void HangUp(ServiceContext& context, ReplyFields& reply, const common::ProtocolMessage& m,
@@ -62,7 +50,7 @@ void AddressRequest(ServiceContext& context, ReplyFields& reply, const common::P
   if (context.settings.staticIP == 1) {
     const std::string account = BuildUserAccount(context, m.user);
     const int portAddress = ReadPortNumber(context, port, kStaticIP);
-    const int userAddress = common::ProfileReadInt(context.paths.users, account, kStaticIP);
+    const int userAddress = ReadUserStaticIP(context, account);
     if (portAddress != 0 || userAddress != 0) {
       const std::int32_t chosen = userAddress != 0 ? userAddress : portAddress;
       reply.code = common::kReplyUseAddress;

@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include "common/profile_helpers.h"
+#include "common/trace.h"
+#include "platform/errors.h"
 #include "platform/path.h"
 #include "service/service_context.h"
 
@@ -107,7 +109,67 @@ std::vector<plat::ProfileChange> DefaultProfileChanges(const ServiceContext& con
 }
 
 DWORD WriteUserDefaultProfile(const ServiceContext& context, std::string_view section) {
-  return plat::ProfileApply(context.paths.users, DefaultProfileChanges(context, section));
+  return WriteUserChanges(context, DefaultProfileChanges(context, section));
+}
+
+std::string UsageText(DWORD value) {
+  std::string text = DecimalText(value);
+  if (text.size() < kUsageWidth) text.append(kUsageWidth - text.size(), ' ');
+  return text;
+}
+
+DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {
+  if (changes.empty()) return plat::ERROR_SUCCESS;
+  const DWORD err = plat::ProfileApply(context.paths.users, changes);
+  if (err != plat::ERROR_SUCCESS) {
+    common::Trace("ProfileStore", "Failed to write portulon.usr", static_cast<long>(err));
+  }
+  return err;
+}
+
+std::vector<plat::ProfileChange> ConnectionUsageChanges(std::string_view account,
+                                                        const UserProfile& p, std::time_t start) {
+  const std::string user(account);
+  const DWORD connects = p.totalConnects + 1;
+  const std::string startText = UsageText(static_cast<DWORD>(start));
+  std::vector<plat::ProfileChange> changes = {
+      {user, kTotalConnects, UsageText(connects)},
+      {user, kLastConnection, startText},
+      {user, kLasted, UsageText(0)},
+  };
+  if (connects == 1) changes.push_back({user, kFirstConnection, startText});
+  return changes;
+}
+
+std::vector<plat::ProfileChange> HangUpUsageChanges(std::string_view account, const UserProfile& p,
+                                                    DWORD duration) {
+  const std::string user(account);
+  std::vector<plat::ProfileChange> changes = {
+      {user, kLasted, UsageText(duration)},
+      {user, kTotalTime, UsageText(p.totalTime + duration)},
+  };
+  // PeriodStamp marks period bookkeeping started at admission, also when the
+  // period type is the group's rather than the user's own.
+  if (p.periodType != 0 || p.periodStamp != 0) {
+    changes.push_back({user, kPeriodUsage, UsageText(p.periodUsage + duration)});
+  }
+  return changes;
+}
+
+std::vector<plat::ProfileChange> NewPeriodChanges(std::string_view account, std::time_t start) {
+  const std::string user(account);
+  return {
+      {user, kPeriodUsage, UsageText(0)},
+      {user, kPeriodStamp, UsageText(static_cast<DWORD>(start))},
+  };
+}
+
+std::vector<plat::ProfileChange> DeniedUsageChanges(std::string_view account, const UserProfile& p) {
+  return {{std::string(account), kTotalDenieds, UsageText(p.totalDenieds + 1)}};
+}
+
+std::int32_t ReadUserStaticIP(const ServiceContext& context, std::string_view account) {
+  return common::ProfileReadInt(context.paths.users, account, kStaticIP);
 }
 
 }  // namespace svc

@@ -1,8 +1,17 @@
 // The user profile store portulon.usr: one section per account (DOMAIN\user)
 // with its limits and usage, and "+DOMAIN\Group" sections for group profiles.
 // Numbers are decimal text read with default "0", written with "%d".
+//
+// This is the only code that reads or writes the file. The usage values the
+// service keeps (TotalConnects, TotalDenieds, TotalTime, Lasted, PeriodUsage,
+// PeriodStamp, FirstConnection, LastConnection) are written left-aligned in a
+// field of kUsageWidth characters; reading trims the blanks. Every later
+// value then fits where the first one stands, so that recording a session
+// changes a users file of any size in place instead of rewriting it.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,5 +86,29 @@ DWORD WriteUserDefaultProfile(const ServiceContext& context, std::string_view se
 
 // "%d" of a number kept as its 32-bit pattern.
 std::string DecimalText(DWORD value);
+
+// Wide enough for any "%d" of 32 bits ("-2147483648").
+inline constexpr size_t kUsageWidth = 11;
+// DecimalText padded with blanks to kUsageWidth.
+std::string UsageText(DWORD value);
+
+// Writes changes of the users file in one locked write; the error is traced.
+DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes);
+
+// The usage changes of an admission: TotalConnects + 1, LastConnection,
+// Lasted 0 and, on the first connection, FirstConnection.
+std::vector<plat::ProfileChange> ConnectionUsageChanges(std::string_view account,
+                                                        const UserProfile& p, std::time_t start);
+// The usage changes of a hang-up: Lasted, TotalTime + duration and, while
+// period bookkeeping runs (PeriodType or PeriodStamp set), PeriodUsage + duration.
+std::vector<plat::ProfileChange> HangUpUsageChanges(std::string_view account, const UserProfile& p,
+                                                    DWORD duration);
+// A new period: PeriodUsage 0, PeriodStamp = start.
+std::vector<plat::ProfileChange> NewPeriodChanges(std::string_view account, std::time_t start);
+// TotalDenieds + 1.
+std::vector<plat::ProfileChange> DeniedUsageChanges(std::string_view account, const UserProfile& p);
+
+// StaticIP of the account's profile, 0 when none.
+std::int32_t ReadUserStaticIP(const ServiceContext& context, std::string_view account);
 
 }  // namespace svc

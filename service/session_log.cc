@@ -163,25 +163,26 @@ std::string WriteLogRecord(ServiceContext& context, std::string_view port,
   return WriteRecordIn(context, GetLogFileName(context, context.Now()), port, key, value);
 }
 
+// The order of every function below: the record first, then the counters.
+// A crash between two writes can so leave a record without its counter
+// change, never a counter change without its record.
+
 void Log_Connection(ServiceContext& context, std::string_view account, std::time_t start,
-                    std::string_view port, std::vector<plat::ProfileChange> pendingUserChanges) {
+                    std::string_view port, std::vector<plat::ProfileChange> pendingUserChanges,
+                    const UserProfile* profile) {
   common::Trace("Log_Connection", account, static_cast<long>(start));
   if (!IsSafeAccountName(account)) {
     common::Trace("Log_Connection", "Invalid account name", 0);
     return;
   }
   const std::string user(account);
-  const UserProfile p = ReadUserProfile(context, account);
-  const DWORD connects = p.totalConnects + 1;
-  const std::string startText = DecimalText(static_cast<DWORD>(start));
-  std::vector<plat::ProfileChange>& changes = pendingUserChanges;
-  changes.push_back({user, kTotalConnects, DecimalText(connects)});
-  changes.push_back({user, kLastConnection, startText});
-  changes.push_back({user, kLasted, "0"});
-  if (connects == 1) changes.push_back({user, kFirstConnection, startText});
-  plat::ProfileApply(context.paths.users, changes);
-
   WriteLogRecord(context, port, start, common::FormatConnectionRecord(user));
+
+  const UserProfile p = profile ? *profile : ReadUserProfile(context, account);
+  std::vector<plat::ProfileChange>& changes = pendingUserChanges;
+  const auto usage = ConnectionUsageChanges(account, p, start);
+  changes.insert(changes.end(), usage.begin(), usage.end());
+  WriteUserChanges(context, changes);
   SetPortActive(context, port, true);
   if (CountingEnabled(context)) IncrementCounters(context, {{"General", "Sessions"}, {"Users", user}});
 }
@@ -198,12 +199,11 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
     return;
   }
   const std::string user(account);
-  plat::ProfileDeleteKey(context.paths.loggedIn, context.serverName, user);
-
   const UserProfile p = ReadUserProfile(context, account);
-  SetPortActive(context, port, false);
   if (p.lastConnection == 0) {
     common::Trace(kLabel, "This user was never logged.", 0);
+    plat::ProfileDeleteKey(context.paths.loggedIn, context.serverName, user);
+    SetPortActive(context, port, false);
     PortTableClear(context.portTable, port);
     return;
   }
@@ -223,44 +223,42 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
   if (duration < 0) duration = 0;
   const auto d = static_cast<DWORD>(duration);
 
-  std::vector<plat::ProfileChange> changes = {
-      {user, kLasted, DecimalText(d)},
-      {user, kTotalTime, DecimalText(p.totalTime + d)},
-  };
-  // PeriodStamp marks period bookkeeping started at admission, also when the
-  // period type is the group's rather than the user's own.
-  if (p.periodType != 0 || p.periodStamp != 0) {
-    changes.push_back({user, kPeriodUsage, DecimalText(p.periodUsage + d)});
-  }
-  plat::ProfileApply(context.paths.users, changes);
-
   const SessionEventData ev = FindSessionEventData(account, PortName(port), now - duration - 5);
   if (!ev.callbackNumber.empty()) {
     RewriteConnectionRecord(context, port, sessionStart, account, ev.callbackNumber);
   }
-
   const std::string record =
       common::FormatHangUpRecord(duration, user, info.address, info.reason, info.ipx, info.netbios,
                                  ev.bytesIn, ev.bytesOut);
   WriteLogRecord(context, port, now, record);
-  PortTableClear(context.portTable, port);
 
+  WriteUserChanges(context, HangUpUsageChanges(account, p, d));
+  SetPortActive(context, port, false);
+  plat::ProfileDeleteKey(context.paths.loggedIn, context.serverName, user);
+  PortTableClear(context.portTable, port);
   if (CountingEnabled(context) && info.reason != 0) {
     IncrementCounters(context, {{"General", "Disconnect"}});
   }
 }
 
 void Log_DeniedConnection(ServiceContext& context, std::string_view account, std::time_t when,
-                          std::string_view port, int code) {
+                          std::string_view port, int code,
+                          std::vector<plat::ProfileChange> pendingUserChanges,
+                          const UserProfile* profile) {
   constexpr const char* kLabel = "Log_DeniedConnection";
   common::Trace(kLabel, account, code);
   WriteLogRecord(context, port, when, common::FormatRefusalRecord(SafeProfileName(account), code));
-  if (CountingEnabled(context)) IncrementCounters(context, {{"General", "Denied"}});
-  if (IsSafeAccountName(account) && HasProfile(context, account)) {
-    common::ProfileIncrement(context.paths.users, account, kTotalDenieds);
+  std::vector<plat::ProfileChange>& changes = pendingUserChanges;
+  const bool safe = IsSafeAccountName(account);
+  if (safe && (profile || HasProfile(context, account))) {
+    const UserProfile p = profile ? *profile : ReadUserProfile(context, account);
+    const auto denied = DeniedUsageChanges(account, p);
+    changes.insert(changes.end(), denied.begin(), denied.end());
   } else {
     common::Trace(kLabel, "Log_DeniedConnection - user has no profile", 0);
   }
+  if (safe) WriteUserChanges(context, changes);
+  if (CountingEnabled(context)) IncrementCounters(context, {{"General", "Denied"}});
 }
 
 SessionEventData FindSessionEventData(std::string_view account, std::string_view portName,

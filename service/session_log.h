@@ -16,6 +16,7 @@
 
 #include "platform/profile.h"
 #include "platform/win_types.h"
+#include "service/profile_store.h"
 
 namespace svc {
 
@@ -34,24 +35,29 @@ std::string GetLogFileName(const ServiceContext& context, std::time_t when);
 std::string WriteLogRecord(ServiceContext& context, std::string_view port,
                            std::int64_t second, std::string_view value);
 
-// Admission: usage keys (with `pendingUserChanges`, the admission's own
-// profile writes, first, in the same rewrite), connection record "C_%s",
-// Active = "1", counters Sessions and Users\<account>.
+// Admission: connection record "C_%s", then the usage keys (after
+// `pendingUserChanges`, the admission's own profile writes, in the same
+// write), Active = "1", counters Sessions and Users\<account>. `profile`, when
+// given, is the profile as the admission read it.
 void Log_Connection(ServiceContext& context, std::string_view account, std::time_t start,
                     std::string_view port,
-                    std::vector<plat::ProfileChange> pendingUserChanges = {});
+                    std::vector<plat::ProfileChange> pendingUserChanges = {},
+                    const UserProfile* profile = nullptr);
 
-// Hang-up: roster, usage keys, Active = "0", the hang-up record
-// "H%s_%s?%d?%d:%s:%s:%I64d:%I64d" with the System event log's byte counts,
-// the call-back rewrite of the connection record, the Disconnect counter and
-// the port-table entry cleared. `duration` 0 takes the port table's start;
-// `start` 0 means unknown.
+// Hang-up: the call-back rewrite of the connection record and the hang-up
+// record "H%s_%s?%d?%d:%s:%s:%I64d:%I64d" with the System event log's byte
+// counts, then the usage keys, Active = "0", the roster, the port-table entry
+// cleared and the Disconnect counter. `duration` 0 takes the port table's
+// start; `start` 0 means unknown.
 void Log_HangUp(ServiceContext& context, std::string_view account, std::string_view port,
                 std::int64_t duration, std::time_t start);
 
-// Refusal: record "N_%s?%d", counter Denied, TotalDenieds of a profile.
+// Refusal: record "N_%s?%d", then TotalDenieds of a profile (with
+// `pendingUserChanges` in the same write) and the counter Denied.
 void Log_DeniedConnection(ServiceContext& context, std::string_view account, std::time_t when,
-                          std::string_view port, int code);
+                          std::string_view port, int code,
+                          std::vector<plat::ProfileChange> pendingUserChanges = {},
+                          const UserProfile* profile = nullptr);
 
 // What the remote-access service's System-log records tell about a session
 // that ends now: 20050 statistics / 20068 call-back (NT 4 RAS), 20048 / 20064
