@@ -135,16 +135,20 @@ void TraceWriter::ReadLimit(std::time_t now) {
 
 void TraceWriter::WriteNumbered(std::string_view body) {
   const long number = ++lineCounter_;
-  const std::tm local = plat::LocalTime(clock_());
-  const plat::LCID lcid = plat::GetUserDefaultLCID();
+  const std::time_t now = clock_();
+  std::string stamp;
+  {
+    std::lock_guard lock(stampMutex_);
+    if (now != stampSecond_) {
+      const std::tm local = plat::LocalTime(now);
+      const plat::LCID lcid = plat::GetUserDefaultLCID();
+      stampText_ = plat::GetDateFormat(lcid, local) + " " + plat::GetTimeFormat(lcid, local);
+      stampSecond_ = now;
+    }
+    stamp = stampText_;
+  }
   std::string line = std::to_string(number);
-  line.append(" ")
-      .append(plat::GetDateFormat(lcid, local))
-      .append(" ")
-      .append(plat::GetTimeFormat(lcid, local))
-      .append(" -> ")
-      .append(body)
-      .append("\n");
+  line.append(" ").append(stamp).append(" -> ").append(body).append("\n");
   // A line that cannot be written is lost; tracing never fails its caller.
   plat::AppendToFile(options_.file, line);
 }

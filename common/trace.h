@@ -80,6 +80,12 @@ class TraceWriter {
   plat::DWORD limitKB_ = 0;
   std::time_t limitReadAt_ = 0;
   std::string versionText_;
+  // The date and time text of the latest second a line was written in: the
+  // locale and time zone behind it are registry reads, too slow for every
+  // line of a busy service. Guards stampSecond_ and stampText_.
+  std::mutex stampMutex_;
+  std::time_t stampSecond_ = -1;
+  std::string stampText_;
 };
 
 // The process's trace writer, used by every Trace call. Until configured it is
