@@ -156,6 +156,17 @@ struct Section {
     }
   }
 
+  // Reads the fields of key line `i` again after its line was replaced by one
+  // of the same length ("name=value", padded), its name unchanged.
+  void Reindex(size_t i) {
+    KeyLine& k = keys[i];
+    const std::string_view line = std::string_view(text).substr(k.line, k.lineEnd - k.line);
+    k.nameOff = k.line;
+    const std::string_view value = Trim(line.substr(k.nameLen + 1));
+    k.valueOff = static_cast<uint32_t>(value.data() - text.data());
+    k.valueLen = static_cast<uint32_t>(value.size());
+  }
+
   // Adds `line` (ending in a line break) to the end of the text and indexes
   // it, without parsing the rest again.
   void AppendLine(std::string_view line) {
@@ -416,10 +427,13 @@ bool SetKey(ProfileData& d, std::string_view section, std::string_view key, std:
     if (line.size() == len) {
       plan.Put(s->offset + at, line);
       s->text.replace(at, len, line);
-    } else {
-      plan.Rewrite();
-      s->text.replace(at, len, line);
+      // Nothing moved: only this line's fields change, no need to parse the
+      // section again (a large one, such as a counter per user, costs).
+      s->Reindex(static_cast<size_t>(k - s->keys.data()));
+      return true;
     }
+    plan.Rewrite();
+    s->text.replace(at, len, line);
   } else {
     const size_t at = s->keys.empty() ? s->HeaderEnd() : s->keys.back().next;
     std::string line;
@@ -428,6 +442,10 @@ bool SetKey(ProfileData& d, std::string_view section, std::string_view key, std:
     if (s == LastSection(d) && at == s->text.size()) {
       plan.Put(d.size, line);
       d.size += line.size();
+      if (s->parts.empty() && line.compare(0, d.eol.size(), d.eol) != 0) {
+        s->AppendLine(line);
+        return true;
+      }
     } else {
       plan.Rewrite();
     }
