@@ -220,11 +220,17 @@ DWORD ResolveUnc(std::string_view path, std::string* hostPath) {
 
 }  // namespace
 
+// ASCII folding, as the C locale's tolower does, without a library call per
+// character: names are compared on every profile and registry lookup.
+static inline unsigned char FoldAscii(unsigned char c) {
+  return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+}
+
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
+    if (a[i] != b[i] && FoldAscii(static_cast<unsigned char>(a[i])) !=
+                            FoldAscii(static_cast<unsigned char>(b[i]))) {
       return false;
     }
   }
