@@ -362,6 +362,10 @@ struct WritePlan {
   }
 };
 
+// A write of at most this many bytes at offset 0 stays within one page: a
+// process killed during it has written all of it or none.
+constexpr uint64_t kOnePage = 4096;
+
 // Files from this size on have shorter values padded to be written in place.
 constexpr uint64_t kPadFileSize = 64 * 1024;
 
@@ -974,6 +978,32 @@ DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutat
 
   Compact(data);
   data.RecomputeOffsets();
+  if (data.size <= kOnePage && static_cast<uint64_t>(st.st_size) <= kOnePage) {
+    // A small file (the logged-in users, the status counters) is rewritten
+    // where it stands: one write within one page, which a killed process
+    // either makes whole or not at all, costs far less than a new file.
+    WritePlan whole;
+    std::string text;
+    text.reserve(static_cast<size_t>(std::max<uint64_t>(data.size, static_cast<uint64_t>(st.st_size))));
+    for (const auto& section : data.sections) text += section.text;
+    // Until the file is cut to its new length, what is left of the old text
+    // reads as one blank line.
+    if (text.size() < static_cast<size_t>(st.st_size)) {
+      text.append(static_cast<size_t>(st.st_size) - text.size() - 1, ' ').push_back('\n');
+    }
+    whole.Put(0, text);
+    FileIdentity after;
+    if (DWORD err = WriteInPlace(lock.fd(), whole, id, &after); err != ERROR_SUCCESS) return err;
+    if (static_cast<uint64_t>(after.size) != data.size) {
+      if (::ftruncate(lock.fd(), static_cast<off_t>(data.size)) != 0) return ErrorFromErrno(errno);
+      struct stat cut;
+      if (::fstat(lock.fd(), &cut) != 0) return ErrorFromErrno(errno);
+      after = IdentityOf(cut);
+    }
+    UniqueFd pin = entry.pin.valid() ? std::move(entry.pin) : UniqueFd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+    Cache().Put(host, ParseCache::Entry{after, std::move(entry.data), std::move(pin), 0});
+    return ERROR_SUCCESS;
+  }
   UniqueFd pin;
   FileIdentity newId;
   if (DWORD err = ReplaceFile(host, data, st.st_mode, &pin, &newId); err != ERROR_SUCCESS) {

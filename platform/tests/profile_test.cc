@@ -311,8 +311,10 @@ TEST_F(ProfileTest, FailedWritesLeaveTheFileIntact) {
               return !ok && GetLastError() != ERROR_SUCCESS ? 0 : 1;
             }),
             0);
-  // A folder the writer may not write to (root runs the write as nobody).
-  ASSERT_EQ(::chmod(Host().c_str(), 0666), 0);  // the lock can be taken, the rename cannot
+  // A file and folder the writer may not write to (root runs the write as
+  // nobody). (A writable file in a read-only folder can be written: small
+  // files and same-length changes are written where they stand.)
+  ASSERT_EQ(::chmod(Host().c_str(), 0444), 0);
   ASSERT_EQ(::chmod(dir_.c_str(), 0555), 0);
   const int denied = InChild([&] {
     if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
@@ -321,6 +323,7 @@ TEST_F(ProfileTest, FailedWritesLeaveTheFileIntact) {
     return !ok && GetLastError() == ERROR_ACCESS_DENIED ? 0 : 1;
   });
   ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(Host().c_str(), 0644), 0);
   if (denied == 2) ADD_FAILURE() << "could not run as a user without write access";
   EXPECT_EQ(denied, 0);
   EXPECT_EQ(ReadHostFile(Host()), before);
