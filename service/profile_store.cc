@@ -110,4 +110,9 @@ DWORD WriteUserDefaultProfile(const ServiceContext& context, std::string_view se
   return plat::ProfileApply(context.paths.users, DefaultProfileChanges(context, section));
 }
 
+std::vector<std::string> ListProfiles(const ServiceContext& context) {
+  auto sections = plat::ProfileListSections(context.paths.users);
+  return sections ? std::move(*sections) : std::vector<std::string>{};
+}
+
 }  // namespace svc
