@@ -15,6 +15,7 @@
 #include "service/local_date.h"
 #include "service/profile_store.h"
 #include "service/reporting/odbc_connection.h"
+#include "service/reporting/text_encoding.h"
 #include "service/service_context.h"
 
 namespace svc {
@@ -59,26 +60,29 @@ SqlValue Signed(std::uint32_t value) {
 }
 
 SqlValue Number(std::int64_t value) { return value; }
+// Databases hold text in an encoding of their own (UTF-8 as a rule): a text
+// that is not UTF-8 already is taken as the Windows code page and converted.
+SqlValue Text(std::string_view text) { return AsUtf8(text); }
 SqlValue CountOrNull(std::int64_t value) { return value < 0 ? SqlValue{} : SqlValue{value}; }
 
 std::vector<SqlValue> SessionRow(const std::string& day, const common::LogRecord& r) {
   const bool hangUp = r.kind == common::kRecordHangUp;
   const char* kind = hangUp ? "H" : r.kind == common::kRecordRefusal ? "N" : "C";
   return {day,
-          r.server,
-          r.port,
+          Text(r.server),
+          Text(r.port),
           Number(r.time),
           std::string(kind),
-          r.user,
+          Text(r.user),
           hangUp ? Number(r.duration) : SqlValue{},
           hangUp ? SqlValue{common::MakeIPString(r.address)} : SqlValue{std::string()},
           r.kind == common::kRecordConnection || r.reason == common::kNoReason ? SqlValue{}
                                                                                 : Number(r.reason),
-          r.ipx,
-          r.netbios,
+          Text(r.ipx),
+          Text(r.netbios),
           hangUp ? CountOrNull(r.bytesIn) : SqlValue{},
           hangUp ? CountOrNull(r.bytesOut) : SqlValue{},
-          r.info};
+          Text(r.info)};
 }
 
 // Undoes the open transaction of a failed step; the step's error stays.
@@ -110,7 +114,7 @@ bool ExportProfiles(const ServiceContext& context, OdbcConnection& db, std::time
     if (!seen.insert(folded).second) continue;
     const UserProfile p = ReadUserProfile(context, section);
     const std::vector<SqlValue> row = {
-        section,
+        Text(section),
         Number(!section.empty() && section[0] == '+' ? 1 : 0),
         Signed(p.maxSessionTime), Signed(p.maxTotalTime), Signed(p.expiryTime),
         Signed(p.periodType), Signed(p.periodMax), Signed(p.periodUsage), Signed(p.periodStamp),

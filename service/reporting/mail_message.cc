@@ -5,6 +5,7 @@
 #include <random>
 
 #include "service/local_date.h"
+#include "service/reporting/text_encoding.h"
 
 namespace svc {
 
@@ -48,27 +49,6 @@ std::string MessageId(const MailMessage& m) {
 }
 
 }  // namespace
-
-bool IsValidUtf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t extra = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-    } else if (c >= 0x80) {
-      return false;
-    }
-    for (size_t k = 1; k <= extra; ++k) {
-      if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) >> 6) != 0x2) return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
 
 std::string MailDate(std::time_t when, int utcOffsetMinutes) {
   const std::int64_t local = static_cast<std::int64_t>(when) + std::int64_t{utcOffsetMinutes} * 60;

@@ -33,6 +33,5 @@ std::string QuotedPrintable(std::string_view text);
 // A header text as it may stand in a field: itself when plain printable
 // ASCII, else an RFC 2047 encoded word in `charset`.
 std::string HeaderText(std::string_view text, std::string_view charset);
-bool IsValidUtf8(std::string_view text);
 
 }  // namespace svc

@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
     }
     const svc::ExportOutcome e = svc::RunDatabaseExport(context, now);
     if (!e.ok) return tool.Fail("export failed: " + e.error);
-    std::printf("Exported into data source '%s': %ld profiles, %ld session records of %d days\n",
-                s.odbcDsn.c_str(), e.profiles, e.records, e.days);
+    std::printf("Exported into data source '%s': %ld profiles, %ld session records of %d %s\n",
+                s.odbcDsn.c_str(), e.profiles, e.records, e.days, e.days == 1 ? "day" : "days");
     return pltools::kExitSuccess;
   }
   const svc::StatusMailOutcome m = svc::SendStatusMail(context, now);

@@ -12,6 +12,7 @@
 #include "service/profile_store.h"
 #include "service/reporting/export_schedule.h"
 #include "service/reporting/odbc_connection.h"
+#include "service/reporting/text_encoding.h"
 #include "service/reporting/tests/reporting_fixture.h"
 #include "service/session_log.h"
 #include "service/tests/policy_fixture.h"
@@ -98,8 +99,9 @@ TEST_F(DbExportTest, ADayComesBackRecordForRecordAndOnlyOnce) {
     EXPECT_EQ(Text(row[0]), "2024-Mar-12");
     EXPECT_EQ(Text(row[1]), r.server);
     EXPECT_EQ(Text(row[2]), r.port);
+    // Text that is not UTF-8 is taken as the Windows code page.
     EXPECT_EQ(Text(row[3]), std::to_string(r.time));
-    EXPECT_EQ(Text(row[5]), r.user);
+    EXPECT_EQ(Text(row[5]), AsUtf8(r.user));
     if (r.kind == common::kRecordHangUp) {
       EXPECT_EQ(Text(row[4]), "H");
       EXPECT_EQ(Text(row[6]), std::to_string(r.duration));
@@ -114,12 +116,15 @@ TEST_F(DbExportTest, ADayComesBackRecordForRecordAndOnlyOnce) {
     EXPECT_EQ(Text(row[10]), r.netbios);
     EXPECT_EQ(Text(row[13]), r.info);
   }
-  // The awkward names arrived byte for byte, and nothing was executed from them.
+  // The awkward names arrived as they were (the ANSI one as UTF-8), and nothing
+  // was executed from them.
   // (Refusal records carry the name as a profile section could hold it.)
   EXPECT_EQ(Select("SELECT COUNT(*) FROM pl_sessions WHERE account = ?",
                    {SafeProfileName(kInjection)})[0][0],
             "1");
-  EXPECT_EQ(Select("SELECT COUNT(*) FROM pl_sessions WHERE account = ?", {kLatin1})[0][0], "3");
+  EXPECT_EQ(Select("SELECT COUNT(*) FROM pl_sessions WHERE account = ?",
+                   {std::string("DOM\\J\xC3\xB6rg")})[0][0],
+            "3");
   EXPECT_EQ(Select("SELECT COUNT(*) FROM pl_sessions WHERE account = ?", {kQuoted})[0][0], "2");
 
   // Again: nothing added. A later record of the day is picked up, once.
@@ -216,6 +221,49 @@ TEST_F(DbExportTest, AnUnreachableDatabaseIsReportedOnceAndRetriedAtTheNextHour)
   RunScheduledJobs(ctx, state, now);
   EXPECT_EQ(Count("pl_sessions"), 2);
   EXPECT_EQ(EventsWithId(kEventExportFailed), before + 1);
+}
+
+TEST_F(DbExportTest, PostgreSqlTakesTheSameExportAndRefusesABadLogin) {
+  testing::PrivatePostgres pg;
+  if (!pg.running()) GTEST_SKIP() << pg.reason();
+  Session(kAnn, kCom1, 600);
+  Session(kQuoted, "SRV1\\COM2", 61);
+  Log_DeniedConnection(ctx, kInjection, now, kCom1, 1);
+  ctx.settings.odbcDsn = "PortulonPg";
+  ctx.settings.odbcAccount = "portulon";
+  ctx.settings.odbcPassword = "wrong";
+  const int before = EventsWithId(kEventExportFailed);
+  ExportOutcome out = Export();
+  EXPECT_FALSE(out.ok);
+  EXPECT_NE(out.error.find("password authentication failed"), std::string::npos) << out.error;
+  EXPECT_EQ(EventsWithId(kEventExportFailed), before + 1);
+
+  ctx.settings.odbcPassword = "secret";
+  out = Export();
+  ASSERT_TRUE(out.ok) << out.error;
+  EXPECT_EQ(out.records, 5);
+  ASSERT_TRUE(Export().ok);
+  OdbcConnection db;
+  ASSERT_TRUE(db.Connect("PortulonPg", "portulon", "secret")) << db.error();
+  std::vector<SqlRow> rows;
+  ASSERT_TRUE(db.Query("SELECT account, kind, duration FROM pl_sessions WHERE port = ? "
+                       "ORDER BY event_time",
+                       {std::string("COM2")}, &rows))
+      << db.error();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(Text(rows[0][0]), kQuoted);
+  EXPECT_EQ(Text(rows[1][1]), "H");
+  EXPECT_EQ(Text(rows[1][2]), "61");
+  rows.clear();
+  ASSERT_TRUE(db.Query("SELECT COUNT(*) FROM pl_profiles WHERE account = ?",
+                       {std::string("DOM\\J\xC3\xB6rg")}, &rows));
+  EXPECT_EQ(Text(rows[0][0]), "1");
+  rows.clear();
+  ASSERT_TRUE(db.Query("SELECT COUNT(*) FROM pl_sessions", {}, &rows)) << db.error();
+  EXPECT_EQ(Text(rows[0][0]), "5");
+  rows.clear();
+  ASSERT_TRUE(db.Query("SELECT COUNT(*) FROM pl_profiles", {}, &rows)) << db.error();
+  EXPECT_EQ(Text(rows[0][0]), "3");  // ann, o'brien, Jörg
 }
 
 TEST(ExportScheduleTest, HoursAndDaysOrDates) {

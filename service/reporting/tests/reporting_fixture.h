@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -129,9 +130,11 @@ inline int UnusedLoopbackPort() {
 }
 
 // odbcinst.ini and odbc.ini of this test process, named by ODBCSYSINI and
-// ODBCINI before the driver manager first reads them: data source
-// "PortulonTest" (SQLite database test.db in a private folder) and
-// "PortulonNowhere" (a database in a folder that does not exist).
+// ODBCINI before the driver manager first reads them: data sources
+// "PortulonTest" (SQLite database test.db in a private folder),
+// "PortulonNowhere" (a database in a folder that does not exist) and, when
+// the PostgreSQL driver is there, "PortulonPg" (database postgres on
+// 127.0.0.1 at pgPort(), where PrivatePostgres listens).
 class OdbcTestConfig {
  public:
   static OdbcTestConfig& Get() {
@@ -139,19 +142,77 @@ class OdbcTestConfig {
     return config;
   }
   std::string database() const { return dir_.path() + "/test.db"; }
+  int pgPort() const { return pgPort_; }
 
  private:
-  OdbcTestConfig() {
+  OdbcTestConfig() : pgPort_(UnusedLoopbackPort()) {
     std::ofstream(dir_.path() + "/odbcinst.ini")
-        << "[SQLite3]\nDescription=SQLite 3\nDriver=" << PORTULON_SQLITE_ODBC_DRIVER << "\n";
+        << "[SQLite3]\nDescription=SQLite 3\nDriver=" << PORTULON_SQLITE_ODBC_DRIVER << "\n\n"
+        << "[PostgreSQL Unicode]\nDriver=" << PORTULON_PG_ODBC_DRIVER << "\n";
     std::ofstream(dir_.path() + "/odbc.ini")
         << "[PortulonTest]\nDriver=SQLite3\nDatabase=" << database() << "\nTimeout=5000\n\n"
         << "[PortulonNowhere]\nDriver=SQLite3\nDatabase=" << dir_.path()
-        << "/no/such/folder/x.db\n";
+        << "/no/such/folder/x.db\n\n"
+        << "[PortulonPg]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << pgPort_
+        << "\nDatabase=postgres\n";
     ::setenv("ODBCSYSINI", dir_.path().c_str(), 1);
     ::setenv("ODBCINI", (dir_.path() + "/odbc.ini").c_str(), 1);
   }
   HostTempDir dir_;
+  int pgPort_;
+};
+
+// A PostgreSQL server of the test's own: a new cluster in a private folder,
+// run by the system account "postgres" on 127.0.0.1 at OdbcTestConfig's
+// port, with the superuser "portulon" (password "secret"). Stopped and
+// removed when the object goes. reason() says why it could not start.
+class PrivatePostgres {
+ public:
+  PrivatePostgres() {
+    const std::string bin = PORTULON_PG_BIN_DIR;
+    if (bin.empty() || std::string(PORTULON_PG_ODBC_DRIVER).empty()) {
+      reason_ = "no PostgreSQL server or ODBC driver installed";
+      return;
+    }
+    if (::geteuid() != 0) {
+      reason_ = "starting a private PostgreSQL needs root (to run it as postgres)";
+      return;
+    }
+    const std::string d = dir_.path();
+    std::filesystem::permissions(d, std::filesystem::perms::all);
+    plat::testing::WriteHostFile(d + "/pw", "secret\n");
+    const int port = OdbcTestConfig::Get().pgPort();
+    const std::string as = "runuser -u postgres -- ";
+    if (Shell("chown postgres " + d + " " + d + "/pw") &&
+        Shell(as + bin + "/initdb -D " + d + "/data -U portulon --pwfile=" + d +
+              "/pw -A scram-sha-256 -E UTF8 --locale=C.UTF-8") &&
+        Shell(as + bin + "/pg_ctl -D " + d + "/data -w -t 30 -l " + d + "/server.log -o \"-p " +
+              std::to_string(port) + " -k " + d + " -c listen_addresses=127.0.0.1\" start")) {
+      running_ = true;
+    } else {
+      reason_ = "the private PostgreSQL did not start: " +
+                plat::testing::ReadHostFile(d + "/server.log") + plat::testing::ReadHostFile(d + "/out");
+    }
+  }
+  ~PrivatePostgres() {
+    if (running_) {
+      Shell("runuser -u postgres -- " + std::string(PORTULON_PG_BIN_DIR) + "/pg_ctl -D " +
+            dir_.path() + "/data -m immediate stop");
+    }
+  }
+  PrivatePostgres(const PrivatePostgres&) = delete;
+  PrivatePostgres& operator=(const PrivatePostgres&) = delete;
+
+  bool running() const { return running_; }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  bool Shell(const std::string& command) {
+    return std::system((command + " >>" + dir_.path() + "/out 2>&1").c_str()) == 0;
+  }
+  HostTempDir dir_;
+  bool running_ = false;
+  std::string reason_;
 };
 
 // Events of the current machine's Application log with this identifier.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "service/reporting/mail_message.h"
+#include "service/reporting/text_encoding.h"
 #include "service/reporting/tests/reporting_fixture.h"
 
 namespace svc {
@@ -54,6 +55,8 @@ TEST(MailMessageTest, HeaderFieldsAndEncoding) {
   EXPECT_TRUE(IsValidUtf8("plain \xC3\xBC \xE2\x82\xAC"));
   EXPECT_FALSE(IsValidUtf8("J\xF6rg"));
   EXPECT_FALSE(IsValidUtf8("\xC3"));
+  EXPECT_EQ(AsUtf8("J\xF6rg \x80\x81"), "J\xC3\xB6rg \xE2\x82\xAC\xC2\x81");
+  EXPECT_EQ(AsUtf8("J\xC3\xB6rg"), "J\xC3\xB6rg");
 
   // Blanks before a line end, '=', bytes above 127 and a leading dot are escaped;
   // no encoded line is longer than 76 characters.
