@@ -1,6 +1,7 @@
 #include "service/reporting/db_export.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <set>
 #include <tuple>
