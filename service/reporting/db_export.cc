@@ -18,6 +18,7 @@
 #include "service/reporting/odbc_connection.h"
 #include "service/reporting/text_encoding.h"
 #include "service/service_context.h"
+#include "service/settings.h"
 
 namespace svc {
 
@@ -134,7 +135,17 @@ bool ExportSessionDay(const ServiceContext& context, OdbcConnection& db,
   std::tm date;
   if (!ParseLogDayName(dayName, &date)) return false;
   const DataPaths paths = context.PathsSnapshot();
-  const std::vector<common::LogRecord> records = common::LoadLogRecords(paths.DailyLog(dayName));
+  const std::string file = paths.DailyLog(dayName);
+  const std::vector<common::LogRecord> records = common::LoadLogRecords(file);
+  if (records.empty()) {
+    // Nothing read: make sure that is what the log holds before the day's rows go.
+    std::string text;
+    if (plat::ReadWholeFile(file, &text) != plat::ERROR_SUCCESS ||
+        text.find('=') != std::string::npos) {
+      db.SetError("cannot read the log " + file);
+      return false;
+    }
+  }
   if (!db.Execute("DELETE FROM pl_sessions WHERE log_day = ?", {dayName})) return Fail(db);
   const auto insert = db.Prepare(kInsertSession);
   if (!insert) return Fail(db);
@@ -189,19 +200,22 @@ ExportOutcome RunDatabaseExport(const ServiceContext& context, std::time_t now) 
   ExportOutcome out;
   const ServiceSettings settings = context.SettingsSnapshot();
   OdbcConnection db;
-  auto failed = [&](const std::string& what) {
-    out.error = what.empty() ? db.error() : what + ": " + db.error();
+  auto fail = [&](std::string error) {
+    out.error = std::move(error);
     common::Trace(kLabel, "Export failed: " + out.error, 0);
     ReportToEventLog(1, kEventExportFailed, "Database export failed", out.error.c_str(), 2);
     return out;
   };
-  if (settings.odbcDsn.empty()) {
-    out.error = "no data source: ODBC_DSN is not set";
-    common::Trace(kLabel, "Export failed: " + out.error, 0);
-    ReportToEventLog(1, kEventExportFailed, "Database export failed", out.error.c_str(), 2);
-    return out;
+  auto failed = [&](const std::string& what) { return fail(what + ": " + db.error()); };
+  if (settings.odbcDsn.empty()) return fail("no data source: ODBC_DSN is not set");
+  // An unreachable share reads as empty files; exported, that would wipe the tables.
+  if (const DWORD err = ProbeDataFolder(context); err != plat::ERROR_SUCCESS) {
+    return fail("cannot reach the data folder " + context.PathsSnapshot().folder + " (error " +
+                std::to_string(err) + ")");
   }
-  if (!db.Connect(settings.odbcDsn, settings.odbcAccount, settings.odbcPassword)) return failed("");
+  if (!db.Connect(settings.odbcDsn, settings.odbcAccount, settings.odbcPassword)) {
+    return fail(db.error());
+  }
   if (!CreateExportTables(db)) return failed("creating the tables");
   if (settings.exportUsers) {
     if (!ExportProfiles(context, db, now, &out.profiles)) return failed("exporting the profiles");

@@ -62,6 +62,8 @@ class OdbcConnection {
   bool Rollback();
 
   const std::string& error() const { return error_; }
+  // For a caller whose own step failed between database calls.
+  void SetError(std::string error) { error_ = std::move(error); }
 
  private:
   struct Handles;

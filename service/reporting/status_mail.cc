@@ -10,6 +10,7 @@
 #include "service/reporting/mail_message.h"
 #include "service/reporting/smtp_client.h"
 #include "service/service_context.h"
+#include "service/settings.h"
 #include "service/system_data.h"
 
 namespace svc {
@@ -108,6 +109,11 @@ StatusMailOutcome SendStatusMail(const ServiceContext& context, std::time_t now,
     ReportToEventLog(1, kEventStatusMailFailed, "Daily status mail failed", out.error.c_str(), 2);
     return out;
   };
+  // Unreachable, the counters would read as zeros and the mail would say so.
+  if (const DWORD err = ProbeDataFolder(context); err != 0) {
+    return failed("cannot reach the data folder " + context.PathsSnapshot().folder + " (error " +
+                  std::to_string(err) + ")");
+  }
   MailServer server;
   if (!ParseMailServer(settings.server, &server)) {
     return failed("no usable mail server in DailyStatusEmailPOPServer ('" + settings.server + "')");

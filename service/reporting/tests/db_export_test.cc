@@ -183,6 +183,18 @@ TEST_F(DbExportTest, ProfilesAreReplacedAsAWhole) {
   EXPECT_EQ(Text(rows[0][0]), "1");
   EXPECT_EQ(Text(rows[0][1]), "7200");
 
+  // A data folder out of reach is a failure, not an empty folder: the tables stay.
+  {
+    const DataPaths reachable = ctx.paths;
+    ctx.paths = MakeDataPaths("\\\\SRV2\\PL_NT_DB", plat::GetCurrentDirectory());
+    const ExportOutcome out = Export();
+    EXPECT_FALSE(out.ok);
+    EXPECT_NE(out.error.find("cannot reach the data folder \\\\SRV2\\PL_NT_DB"), std::string::npos)
+        << out.error;
+    ctx.paths = reachable;
+    EXPECT_EQ(Count("pl_profiles"), 4);
+  }
+
   // A deleted profile leaves the table with the next export.
   ASSERT_EQ(plat::ProfileDeleteSection(ctx.paths.users, kQuoted), 0u);
   ctx.settings.exportHistory = 0;

@@ -124,6 +124,14 @@ TEST_F(StatusMailTest, AFailedTransferKeepsTheCountersAndIsReportedOnce) {
     EXPECT_EQ(Counter("Users", kAnn), "2");
     EXPECT_EQ(Hw(kGeneralSection, "DailyStatusEmailLastSent"), "<none>");
   }
+  // So is a data folder out of reach (its counters would read as zeros).
+  {
+    const DataPaths reachable = ctx.paths;
+    ctx.paths = MakeDataPaths("\\\\SRV2\\PL_NT_DB", plat::GetCurrentDirectory());
+    ctx.paths.systemData = reachable.systemData;
+    EXPECT_NE(SendStatusMail(ctx, now).error.find("cannot reach the data folder"), std::string::npos);
+    ctx.paths = reachable;
+  }
   // Settings that cannot work are reported the same way.
   SetHw(kGeneralSection, "DailyStatusEmailTo", "*");
   EXPECT_NE(SendStatusMail(ctx, now).error.find("DailyStatusEmailTo"), std::string::npos);
