@@ -81,7 +81,6 @@ class Session {
       return Failed(std::string(step) + ": " + error);
     }
     out_->code = reply.code;
-    last_ = reply;
     if (reply.code / 100 != expected) {
       return Failed(std::string(step) + " refused: " + std::to_string(reply.code) + " " + reply.text);
     }
@@ -93,11 +92,8 @@ class Session {
     return false;
   }
 
-  const Reply& last() const { return last_; }
-
  private:
   SmtpOutcome* out_;
-  Reply last_;
 };
 
 }  // namespace

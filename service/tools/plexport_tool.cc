@@ -94,6 +94,8 @@ int SetMail(pltools::Tool& tool, const svc::ServiceContext& context) {
 int Schedule(const svc::ServiceContext& context) {
   static const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   const svc::ServiceSettings& s = context.settings;
+  if (s.master != 1) std::printf("This server is not the master (Master=%u): its service runs no job.\n",
+                                 static_cast<unsigned>(s.master));
   std::printf("Database export (data source '%s', account '%s')\n", s.odbcDsn.c_str(),
               s.odbcAccount.c_str());
   std::printf("  hours   %s   (ExportHours=%u)\n", Bits(s.exportHours, 24, 0, nullptr).c_str(),
