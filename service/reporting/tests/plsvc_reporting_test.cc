@@ -10,6 +10,7 @@
 #include "platform/file.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 #include "service/reporting/odbc_connection.h"
 #include "service/reporting/tests/reporting_fixture.h"
@@ -92,6 +93,33 @@ TEST_F(PlsvcReportingTest, FailuresAreTracedWithTheirReason) {
       << service.Output();
   EXPECT_NE(service.Output().find("Connection refused"), std::string::npos) << service.Output();
   EXPECT_EQ(plat::ProfileGetString("C:\\PLData\\svc_status.dat", "General", "Sessions", ""), "1");
+}
+
+// The administrator's way to run either job now.
+TEST_F(PlsvcReportingTest, PlexportRunsEitherJobNow) {
+  using plat::testing::RunTool;
+  auto result = RunTool("plexport", {"export"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_NE(result.out.find("Exported into data source 'PortulonTest': 0 profiles, 2 session "
+                            "records of 1 day"),
+            std::string::npos)
+      << result.out;
+
+  result = RunTool("plexport", {"mail"});  // no server set: refused, counters kept
+  EXPECT_EQ(result.code, 1);
+  EXPECT_NE(result.err.find("no usable mail server"), std::string::npos) << result.err;
+
+  testing::LocalMailServer mail("accept");
+  result = RunTool("plexport", {"set-mail", "--server", mail.address(), "--to", "ops@example.org",
+                                "--from", "portulon@srv1.example", "--hour", "6"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  result = RunTool("plexport", {"mail"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(mail.Received(), 1);
+  EXPECT_EQ(plat::ProfileGetString("C:\\PLData\\svc_status.dat", "General", "Sessions", ""), "0");
+  EXPECT_EQ(plat::ProfileGetString("C:\\PLData\\portulon.hw", "General", "DailyStatusEmailHour", ""), "6");
+
+  EXPECT_EQ(RunTool("plexport", {"set-mail", "--server", "x", "--to", "nobody"}).code, 2);
 }
 
 }  // namespace
