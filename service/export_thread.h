@@ -33,8 +33,9 @@ void RunScheduledJobs(ServiceContext& context, ScheduleState& state, std::time_t
 // On a server that is not the master: traces "Not starting because this is
 // not the Master" and starts nothing. On the master: starts the thread (held
 // in context.exportThread) that runs RunScheduledJobs at once and then once a
-// minute. Stopping the thread (or destroying the
-// context) ends it within moments.
+// minute. Stopping the thread (or destroying the context) ends it within
+// moments, or once a job under way has finished (a mail transfer waits at most
+// 30 s for the server).
 void StartExportThread(ServiceContext& context);
 
 }  // namespace svc
