@@ -18,7 +18,6 @@
 #include "service/reporting/odbc_connection.h"
 #include "service/reporting/text_encoding.h"
 #include "service/service_context.h"
-#include "service/settings.h"
 
 namespace svc {
 
@@ -94,6 +93,11 @@ bool Fail(OdbcConnection& db) {
 }
 
 }  // namespace
+
+plat::DWORD CheckDataFolder(const ServiceContext& context) {
+  std::vector<plat::FindData> entries;
+  return plat::FindFiles(context.PathsSnapshot().folder + "\\*", &entries);
+}
 
 bool CreateExportTables(OdbcConnection& db) {
   for (const char* sql : {kCreateProfiles, kCreateSessions, kCreateDays}) {
@@ -209,7 +213,7 @@ ExportOutcome RunDatabaseExport(const ServiceContext& context, std::time_t now) 
   auto failed = [&](const std::string& what) { return fail(what + ": " + db.error()); };
   if (settings.odbcDsn.empty()) return fail("no data source: ODBC_DSN is not set");
   // An unreachable share reads as empty files; exported, that would wipe the tables.
-  if (const DWORD err = ProbeDataFolder(context); err != plat::ERROR_SUCCESS) {
+  if (const plat::DWORD err = CheckDataFolder(context); err != plat::ERROR_SUCCESS) {
     return fail("cannot reach the data folder " + context.PathsSnapshot().folder + " (error " +
                 std::to_string(err) + ")");
   }

@@ -15,10 +15,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/win_types.h"
+
 namespace svc {
 
 struct ServiceContext;
 class OdbcConnection;
+
+// 0 when the data folder can be listed, else the error. A share out of reach
+// reads as missing files, which exported or reported would look like no data.
+// (Read-only: the folder test of the settings writes a file whose name the
+// pipe thread's own test uses at the same time.)
+plat::DWORD CheckDataFolder(const ServiceContext& context);
 
 // Creates the tables that do not exist yet.
 bool CreateExportTables(OdbcConnection& db);

@@ -7,10 +7,10 @@
 #include "platform/sysinfo.h"
 #include "service/event_report.h"
 #include "service/local_date.h"
+#include "service/reporting/db_export.h"
 #include "service/reporting/mail_message.h"
 #include "service/reporting/smtp_client.h"
 #include "service/service_context.h"
-#include "service/settings.h"
 #include "service/system_data.h"
 
 namespace svc {
@@ -110,7 +110,7 @@ StatusMailOutcome SendStatusMail(const ServiceContext& context, std::time_t now,
     return out;
   };
   // Unreachable, the counters would read as zeros and the mail would say so.
-  if (const DWORD err = ProbeDataFolder(context); err != 0) {
+  if (const plat::DWORD err = CheckDataFolder(context); err != 0) {
     return failed("cannot reach the data folder " + context.PathsSnapshot().folder + " (error " +
                   std::to_string(err) + ")");
   }
