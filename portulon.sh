@@ -10,7 +10,8 @@ cd "$here"
 
 BUILD_DIR="${PORTULON_BUILD_DIR:-$here/build}"
 JOBS="${PORTULON_JOBS:-$(nproc 2>/dev/null || echo 2)}"
-BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  unixodbc-dev libsqliteodbc sqlite3 python3 python3-aiosmtpd odbc-postgresql postgresql)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

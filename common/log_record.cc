@@ -59,6 +59,17 @@ void ParseHangUp(std::string_view v, LogRecord* r) {
 
 std::int64_t LogKeyTime(std::string_view key) { return Number64(key); }
 
+int LogKeySequence(std::string_view key) {
+  const size_t dot = key.find('.');
+  if (dot == std::string_view::npos) return 0;
+  int n = 0;
+  for (const char c : key.substr(dot + 1)) {
+    if (c < '0' || c > '9' || n > 100000000) break;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
 std::string RecordField(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
@@ -96,6 +107,7 @@ bool ParseLogRecord(std::string_view section, std::string_view key, std::string_
   r->server = std::string(slash == section.npos ? std::string_view() : section.substr(0, slash));
   r->port = std::string(slash == section.npos ? section : section.substr(slash + 1));
   r->time = LogKeyTime(key);
+  r->sequence = LogKeySequence(key);
   if (value.empty()) return false;
   const size_t underscore = value.find('_');
   const std::string_view after = underscore == value.npos ? std::string_view() : value.substr(underscore + 1);

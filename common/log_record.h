@@ -23,6 +23,7 @@ struct LogRecord {
   std::string port;
   std::string user;
   std::int64_t time = 0;
+  int sequence = 0;  // the n of a key "<second>.<n>": the n-th further record of that second
   std::uint32_t duration = 0;
   int kind = kRecordConnection;
   std::uint32_t address = 0;  // first octet high; 0 = none
@@ -61,6 +62,8 @@ bool ParseLogRecord(std::string_view section, std::string_view key, std::string_
 // The time a record key names: its leading decimal number ("1710000000" and
 // the spill keys "1710000000.1", ... of the same second).
 std::int64_t LogKeyTime(std::string_view key);
+// The n of a spill key "<second>.<n>"; 0 for a plain second.
+int LogKeySequence(std::string_view key);
 
 // Every record of a day's log file (a Windows path), section by section in
 // file order; an empty list when the file is missing.

@@ -197,6 +197,69 @@ bold "The service's events"
 # The heading, then the newest records.
 eventlog list Application | { IFS= read -r heading; printf '%s\n' "$heading"; tail -n 13; }
 
+# ---- Reporting: the database export and the daily status mail ----
+bold "Reporting: the database export and the daily status mail"
+# A private ODBC configuration beside the network, never the host's /etc: the
+# SQLite driver and the data source PortulonDemo.
+odbc="$demo/odbc"
+export_db="$demo/portulon-export.sqlite"
+mkdir -p "$odbc"
+sqlite_driver="$(dpkg -L libsqliteodbc 2>/dev/null | grep '/libsqlite3odbc\.so$' | head -n 1)"
+printf '[SQLite3]\nDescription=SQLite 3\nDriver=%s\n' "$sqlite_driver" > "$odbc/odbcinst.ini"
+printf '[PortulonDemo]\nDriver=SQLite3\nDatabase=%s\n' "$export_db" > "$odbc/odbc.ini"
+export ODBCSYSINI="$odbc" ODBCINI="$odbc/odbc.ini"
+# A mail server on loopback; what it accepts lands in demo-network/mailbox.
+mailbox="$demo/mailbox"
+"$(dirname "$0")/local_mail_server.py" accept "$mailbox" > "$demo/mail-server.port" &
+mail_pid=$!
+for _ in $(seq 1 50); do [ -s "$demo/mail-server.port" ] && break; sleep 0.1; done
+mail_port="$(head -n 1 "$demo/mail-server.port")"
+say "ODBC data source PortulonDemo: $export_db; mail server: 127.0.0.1:$mail_port"
+reg add "$key" /v ODBC_DSN /t REG_SZ /d PortulonDemo /f >/dev/null
+reg add "$key" /v ExportUsers /t REG_DWORD /d 1 /f >/dev/null
+reg add "$key" /v ExportHistory /t REG_DWORD /d 1 /f >/dev/null
+reg add "$key" /v ExportHours /t REG_DWORD /d 16777215 /f >/dev/null
+show plexport set-mail --server "127.0.0.1:$mail_port" --to admin@dom.example \
+  --from portulon@srv1.dom.example --hour 23
+show plexport schedule
+say ""
+say "Portulon restarts to count for the mail; its scheduler finds the export hour due"
+say "and exports the profiles and the day's log at once:"
+net stop Portulon >/dev/null 2>&1 || true
+net start Portulon >/dev/null
+for _ in $(seq 1 150); do
+  [ -s "$export_db" ] && [ "$(sqlite3 "$export_db" 'SELECT COUNT(*) FROM pl_export_days' 2>/dev/null)" = 1 ] && break
+  sleep 0.1
+done
+show sqlite3 -header -column "$export_db" "SELECT log_day, records, complete FROM pl_export_days"
+say ""
+say "Three more dial-ins, counted for the mail:"
+dial COM1 'DOM\ann' --wksta ANNPC
+show rasctl hangup COM1
+dial COM5 'DOM\dave'
+show rasctl hangup COM5
+dial COM6 'DOM\erin'
+say ""
+say "An administrator exports now: the day's rows are replaced, so the five new records join them:"
+show plexport export
+show sqlite3 -header -column "$export_db" \
+  "SELECT time(event_time, 'unixepoch') AS time, port, kind, account, duration AS secs,
+          ip_address AS address, reason, bytes_in, bytes_out FROM pl_sessions ORDER BY event_time, port"
+say "Exported again, nothing is added:"
+show plexport export
+show sqlite3 "$export_db" "SELECT COUNT(*) AS rows_in_pl_sessions FROM pl_sessions"
+say ""
+say "The daily status mail, sent now rather than at 23:00, and the counters reset:"
+show plexport mail
+last_mail="$(ls "$mailbox"/*.eml | sort -V | tail -n 1)"
+say "--- $last_mail (header) ---"
+sed -n '1,/^\r\{0,1\}$/p' "$last_mail" | tr -d '\r'
+say "--- its text ---"
+cat "${last_mail%.eml}.txt" | tr -d '\r'
+kill "$mail_pid" 2>/dev/null || true
+wait "$mail_pid" 2>/dev/null || true
+# ---- end of reporting ----
+
 bold "Shutting the machines down"
 for machine in SRV2 SRV1; do
   PORTULON_MACHINE="$demo/$machine" net stop Portulon >/dev/null 2>&1 || true

@@ -14,6 +14,8 @@
 #include "platform/path.h"
 #include "platform/sysinfo.h"
 #include "service/local_date.h"
+#include "service/reporting/db_export.h"
+#include "service/reporting/status_mail.h"
 #include "service/service_context.h"
 #include "service/system_data.h"
 
@@ -32,17 +34,11 @@ bool Digits(std::string_view s) {
 }
 
 void ExportThread(std::stop_token stop, ServiceContext* context) {
-  std::int64_t lastDay = -1;
+  ScheduleState state;
   std::mutex mutex;  // guards nothing; the wait needs one
   std::condition_variable_any wake;
   while (!stop.stop_requested()) {
-    const std::time_t now = context->Now();
-    const std::int64_t today = DayNumber(plat::LocalTime(now));
-    if (today != lastDay) {
-      lastDay = today;
-      const int moved = ArchiveOldLogs(*context, now);
-      common::Trace(kLabel, "Archived daily logs", moved);
-    }
+    RunScheduledJobs(*context, state, context->Now());
     std::unique_lock<std::mutex> lock(mutex);
     wake.wait_for(lock, stop, std::chrono::seconds(60), [] { return false; });
   }
@@ -94,6 +90,28 @@ int ArchiveOldLogs(const ServiceContext& context, std::time_t now) {
     ++moved;
   }
   return moved;
+}
+
+void RunScheduledJobs(ServiceContext& context, ScheduleState& state, std::time_t now) {
+  const std::tm local = plat::LocalTime(now);
+  const std::int64_t today = DayNumber(local);
+  const std::int64_t slot = today * 24 + local.tm_hour;
+  if (slot != state.lastExportSlot && ExportDue(context.SettingsSnapshot(), local)) {
+    state.lastExportSlot = slot;
+    const ExportOutcome e = RunDatabaseExport(context, now);
+    if (e.ok) {
+      common::Trace(kLabel, "Database export done, session records", e.records);
+    }
+  }
+  if (today != state.lastMailDay && StatusMailDue(ReadStatusMailSettings(context), now)) {
+    state.lastMailDay = today;
+    SendStatusMail(context, now);
+  }
+  if (today != state.lastArchiveDay) {
+    state.lastArchiveDay = today;
+    const int moved = ArchiveOldLogs(context, now);
+    common::Trace(kLabel, "Archived daily logs", moved);
+  }
 }
 
 void StartExportThread(ServiceContext& context) {

@@ -172,4 +172,9 @@ std::int32_t ReadUserStaticIP(const ServiceContext& context, std::string_view ac
   return common::ProfileReadInt(context.paths.users, account, kStaticIP);
 }
 
+std::vector<std::string> ListProfiles(const ServiceContext& context) {
+  auto sections = plat::ProfileListSections(context.paths.users);
+  return sections ? std::move(*sections) : std::vector<std::string>{};
+}
+
 }  // namespace svc

@@ -84,6 +84,10 @@ std::vector<plat::ProfileChange> DefaultProfileChanges(const ServiceContext& con
 // Writes them in one rewrite of portulon.usr.
 DWORD WriteUserDefaultProfile(const ServiceContext& context, std::string_view section);
 
+// Every section of portulon.usr (accounts and "+DOMAIN\Group" profiles) in
+// file order; empty when the file is missing.
+std::vector<std::string> ListProfiles(const ServiceContext& context);
+
 // "%d" of a number kept as its 32-bit pattern.
 std::string DecimalText(DWORD value);
 

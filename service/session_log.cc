@@ -1,6 +1,7 @@
 #include "service/session_log.h"
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -296,6 +297,38 @@ SessionEventData FindSessionEventData(std::string_view account, std::string_view
     }
   }
   return out;
+}
+
+StatusCounters ReadStatusCounters(const ServiceContext& context) {
+  const std::string& file = context.paths.statusCounters;
+  StatusCounters c;
+  c.sessions = common::ProfileReadInt(file, "General", "Sessions");
+  c.denied = common::ProfileReadInt(file, "General", "Denied");
+  c.disconnect = common::ProfileReadInt(file, "General", "Disconnect");
+  if (const auto users = plat::ProfileReadSection(file, "Users")) {
+    for (const auto& [account, value] : *users) {
+      c.users.emplace_back(account, common::DecimalValue(value));
+    }
+  }
+  return c;
+}
+
+DWORD SubtractStatusCounters(const ServiceContext& context, const StatusCounters& reported) {
+  const std::string& file = context.paths.statusCounters;
+  std::vector<plat::ProfileChange> changes;
+  auto take = [&](const char* section, const std::string& key, long sent, bool dropAtZero) {
+    const long left = common::ProfileReadInt(file, section, key) - sent;
+    if (dropAtZero && left <= 0) {
+      changes.push_back({section, key, std::nullopt});
+    } else {
+      changes.push_back({section, key, std::to_string(left)});
+    }
+  };
+  take("General", "Sessions", reported.sessions, false);
+  take("General", "Denied", reported.denied, false);
+  take("General", "Disconnect", reported.disconnect, false);
+  for (const auto& [account, count] : reported.users) take("Users", account, count, true);
+  return plat::ProfileApply(file, changes);
 }
 
 }  // namespace svc

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/profile.h"
@@ -58,6 +59,21 @@ void Log_DeniedConnection(ServiceContext& context, std::string_view account, std
                           std::string_view port, int code,
                           std::vector<plat::ProfileChange> pendingUserChanges = {},
                           const UserProfile* profile = nullptr);
+
+// svc_status.dat as the daily status mail reports it: section General's
+// Sessions, Denied and Disconnect, and section Users (admissions per account,
+// in file order).
+struct StatusCounters {
+  long sessions = 0;
+  long denied = 0;
+  long disconnect = 0;
+  std::vector<std::pair<std::string, long>> users;
+};
+StatusCounters ReadStatusCounters(const ServiceContext& context);
+// Takes the counts a delivered report showed off the counters, in one
+// rewrite: whatever was counted after they were read stays for the next
+// report. An account whose count comes to 0 or less leaves section Users.
+DWORD SubtractStatusCounters(const ServiceContext& context, const StatusCounters& reported);
 
 // What the remote-access service's System-log records tell about a session
 // that ends now: 20050 statistics / 20068 call-back (NT 4 RAS), 20048 / 20064

@@ -82,4 +82,31 @@ void SetPortActive(const ServiceContext& context, std::string_view port, bool ac
   plat::ProfileWriteString(context.paths.systemData, port, "Active", active ? "1" : "0");
 }
 
+StatusMailSettings ReadStatusMailSettings(const ServiceContext& context) {
+  const std::string file = context.PathsSnapshot().systemData;
+  StatusMailSettings m;
+  m.type = ReadNumber(file, kGeneralSection, "DailyStatusEmailType");
+  m.hour = ReadNumber(file, kGeneralSection, "DailyStatusEmailHour");
+  m.lastSent = ReadNumber(file, kGeneralSection, "DailyStatusEmailLastSent");
+  m.server = common::ProfileReadText(file, kGeneralSection, "DailyStatusEmailPOPServer", "*", 101);
+  m.to = common::ProfileReadText(file, kGeneralSection, "DailyStatusEmailTo", "*", 101);
+  m.from = common::ProfileReadText(file, kGeneralSection, "DailyStatusEmailFrom", "*", 101);
+  return m;
+}
+
+DWORD WriteStatusMailSettings(const ServiceContext& context, const StatusMailSettings& m) {
+  const std::string g = kGeneralSection;
+  return plat::ProfileApply(context.PathsSnapshot().systemData,
+                            {{g, "DailyStatusEmailType", std::to_string(m.type)},
+                             {g, "DailyStatusEmailHour", std::to_string(m.hour)},
+                             {g, "DailyStatusEmailPOPServer", m.server},
+                             {g, "DailyStatusEmailTo", m.to},
+                             {g, "DailyStatusEmailFrom", m.from}});
+}
+
+DWORD WriteDailyStatusEmailLastSent(const ServiceContext& context, std::time_t when) {
+  return common::ProfileWriteInt(context.PathsSnapshot().systemData, kGeneralSection,
+                                 "DailyStatusEmailLastSent", static_cast<long>(when));
+}
+
 }  // namespace svc

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -55,6 +56,22 @@ inline constexpr const char* kGreetingsSection = "Greetings";
 // Step 3 of FirstTimeInitialize: fills context.systemData from portulon.hw and
 // the greeting files.
 void ReadSystemDataFromCentralDB(ServiceContext& context);
+
+// The daily status mail's keys of section General, read afresh (the console
+// may have changed them since start-up).
+struct StatusMailSettings {
+  DWORD type = 0;          // DailyStatusEmailType: 0 = no mail
+  DWORD hour = 0;          // DailyStatusEmailHour
+  DWORD lastSent = 0;      // DailyStatusEmailLastSent, seconds since 1970
+  std::string server = "*";  // DailyStatusEmailPOPServer: "host" or "host:port"
+  std::string to = "*";      // DailyStatusEmailTo
+  std::string from = "*";    // DailyStatusEmailFrom
+};
+StatusMailSettings ReadStatusMailSettings(const ServiceContext& context);
+// Writes type, hour, server, recipient and sender (not lastSent) in one rewrite.
+DWORD WriteStatusMailSettings(const ServiceContext& context, const StatusMailSettings& settings);
+// DailyStatusEmailLastSent = `when`.
+DWORD WriteDailyStatusEmailLastSent(const ServiceContext& context, std::time_t when);
 
 // A number of the port's section ("MaxSessionTime", "Idle", "StaticIP"), read
 // with default "0".
