@@ -377,12 +377,15 @@ Section* LastSection(ProfileData& d) {
   return nullptr;
 }
 
+// A last line ending in a bare CR gets only the LF: a CRLF there would leave
+// the CR in that line's value.
 void EnsureEndsWithLineBreak(ProfileData& d, WritePlan& plan) {
   Section* s = LastSection(d);
   if (!s || s->text.back() == '\n') return;
-  plan.Put(d.size, d.eol);
-  s->text += d.eol;
-  d.size += d.eol.size();
+  const std::string_view eol = s->text.back() == '\r' ? std::string_view("\n") : std::string_view(d.eol);
+  plan.Put(d.size, eol);
+  s->text += eol;
+  d.size += eol.size();
   s->Parse();
 }
 

@@ -29,7 +29,13 @@ std::string ServerPort(const ServiceContext& context, std::string_view port) {
 
 void NewConnection(ServiceContext& context, ReplyFields& reply, const common::ProtocolMessage& m,
                    const std::string& port) {
-  const std::time_t start = m.time != 0 ? static_cast<std::time_t>(m.time) : context.Now();
+  const std::time_t now = context.Now();
+  std::time_t start = m.time != 0 ? static_cast<std::time_t>(m.time) : now;
+  if (start < 0 || start > now + kClockSkewSeconds) {
+    common::Trace("ProcessIncomingProtocol NEW", "Start time out of range, taken as now",
+                  static_cast<long>(start));
+    start = now;
+  }
   common::Trace("ProcessIncomingProtocol NEW", port, static_cast<long>(start));
   const int code = IsThisUserOK(context, m.machine, m.user, port, start);
   common::Trace("Accept New Connection?", code == kAdmitted ? "YES" : "NO", code);

@@ -25,6 +25,11 @@ struct ReplyFields {
 // service's single pipe thread.
 inline constexpr plat::DWORD kClientMessageTimeoutMs = 5000;
 
+// How far a client's clock may run ahead of ours: a NEW that says its session
+// starts later than that is taken as starting now (and traced), so that no
+// caller can set FirstConnection years ahead and switch expiry off.
+inline constexpr long kClockSkewSeconds = 300;
+
 // Tests the data folder, creates the pipe and starts the message loop thread.
 // Without a reachable data folder no pipe is created.
 void NP_InitPipe(ServiceContext& context);

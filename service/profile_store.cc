@@ -1,5 +1,6 @@
 #include "service/profile_store.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "common/profile_helpers.h"
@@ -11,6 +12,14 @@
 namespace svc {
 
 namespace {
+
+// Counters are written as signed 32-bit numbers: they stop at the largest one
+// rather than wrap to a small or negative total that would lift a limit.
+DWORD SaturatingAdd(DWORD total, DWORD add) {
+  constexpr std::uint64_t kMax = 0x7FFFFFFF;
+  const std::uint64_t base = total > kMax ? kMax : total;
+  return static_cast<DWORD>(std::min<std::uint64_t>(base + add, kMax));
+}
 
 bool IsUnsafeChar(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -130,7 +139,7 @@ DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::Pr
 std::vector<plat::ProfileChange> ConnectionUsageChanges(std::string_view account,
                                                         const UserProfile& p, std::time_t start) {
   const std::string user(account);
-  const DWORD connects = p.totalConnects + 1;
+  const DWORD connects = SaturatingAdd(p.totalConnects, 1);
   const std::string startText = UsageText(static_cast<DWORD>(start));
   std::vector<plat::ProfileChange> changes = {
       {user, kTotalConnects, UsageText(connects)},
@@ -146,12 +155,12 @@ std::vector<plat::ProfileChange> HangUpUsageChanges(std::string_view account, co
   const std::string user(account);
   std::vector<plat::ProfileChange> changes = {
       {user, kLasted, UsageText(duration)},
-      {user, kTotalTime, UsageText(p.totalTime + duration)},
+      {user, kTotalTime, UsageText(SaturatingAdd(p.totalTime, duration))},
   };
   // PeriodStamp marks period bookkeeping started at admission, also when the
   // period type is the group's rather than the user's own.
   if (p.periodType != 0 || p.periodStamp != 0) {
-    changes.push_back({user, kPeriodUsage, UsageText(p.periodUsage + duration)});
+    changes.push_back({user, kPeriodUsage, UsageText(SaturatingAdd(p.periodUsage, duration))});
   }
   return changes;
 }
@@ -165,7 +174,7 @@ std::vector<plat::ProfileChange> NewPeriodChanges(std::string_view account, std:
 }
 
 std::vector<plat::ProfileChange> DeniedUsageChanges(std::string_view account, const UserProfile& p) {
-  return {{std::string(account), kTotalDenieds, UsageText(p.totalDenieds + 1)}};
+  return {{std::string(account), kTotalDenieds, UsageText(SaturatingAdd(p.totalDenieds, 1))}};
 }
 
 std::int32_t ReadUserStaticIP(const ServiceContext& context, std::string_view account) {

@@ -14,6 +14,7 @@
 #include "platform/path.h"
 #include "platform/profile.h"
 #include "platform/sysinfo.h"
+#include "service/pipe_server.h"
 #include "service/port_table.h"
 #include "service/profile_store.h"
 #include "service/service_context.h"
@@ -220,6 +221,13 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
     common::Trace(kLabel, "Calculated duration, time now", static_cast<long>(now));
     duration = now - sessionStart;
     common::Trace(kLabel, "Calculated duration", static_cast<long>(duration));
+  }
+  // A session lasts at most as long as it has been since it began; a longer
+  // duration in a message is cut to that (and traced).
+  const std::int64_t possible = now >= sessionStart ? now - sessionStart : 0;
+  if (duration > possible + kClockSkewSeconds) {
+    common::Trace(kLabel, "Duration longer than the session, cut to", static_cast<long>(possible));
+    duration = possible;
   }
   if (duration < 0) duration = 0;
   const auto d = static_cast<DWORD>(duration);

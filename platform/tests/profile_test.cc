@@ -165,6 +165,19 @@ TEST_F(ProfileTest, CrlfFilesReadCleanlyAndKeepTheirLineEndings) {
   EXPECT_EQ(ReadHostFile(Host()), "[A]\r\nK=w\r\nQ=\"q\"\r\nN=n\r\n[B]\r\nM=m\r\n");
 }
 
+// A last line ending in a bare CR: writing elsewhere must not change its value.
+TEST_F(ProfileTest, AWriteElsewhereNeverChangesTheLastLinesValue) {
+  for (const std::string text : {"[P]\r\nAllowedGroups=DOM\\Staff\r", "[P]\nAllowedGroups=DOM\\Staff\r",
+                                 "[P]\r\nAllowedGroups=DOM\\Staff", "[P]\nAllowedGroups=DOM\\Staff"}) {
+    WriteHostFile(Host(), text);
+    ASSERT_EQ(ProfileWriteString(Win(), "Q", "X", "1"), ERROR_SUCCESS);
+    ASSERT_EQ(ProfileWriteString(Win(), "P", "Other", "2"), ERROR_SUCCESS);
+    EXPECT_EQ(Get("P", "AllowedGroups"), "DOM\\Staff") << text;
+    EXPECT_EQ(Get("Q", "X"), "1");
+    EXPECT_EQ(Get("P", "Other"), "2");
+  }
+}
+
 TEST_F(ProfileTest, SectionNamesWithBracketsRoundTrip) {
   for (const std::string name : {"a]b", "[x]", "DOM\\user]", "x[y"}) {
     ASSERT_EQ(ProfileWriteString(Win(), name, "Key", name), ERROR_SUCCESS) << name;

@@ -163,3 +163,54 @@ TEST_F(PipeProtocolTest, AFullSessionTellsOneStoryEverywhere) {
 
 }  // namespace
 }  // namespace svc
+
+namespace svc {
+namespace {
+
+using testing::kAnn;
+using testing::kCom1;
+
+class HostileValuesTest : public testing::PolicyTest {
+ protected:
+  void SetUp() override {
+    PolicyTest::SetUp();
+    ctx.sessionFile = "C:\\PLData\\~plsess.tmp";
+    SetUser(kAnn, "MaxSessionTime", "3600");
+  }
+  std::string Send(const std::string& message) { return HandleClientMessage(ctx, reply, message); }
+  ReplyFields reply;
+};
+
+// Durations and times from a message are held to what is possible: no
+// counter wraps, and no limit is switched off by a date in the future.
+TEST_F(HostileValuesTest, DurationsAndTimesAreHeldToWhatIsPossible) {
+  SetUser(kAnn, "MaxTotalTime", "3600");
+  SetUser(kAnn, "TotalTime", "4000");
+  SetUser(kAnn, "ExpiryTime", "30");
+  SetUser(kAnn, "FirstConnection", std::to_string(now - 40 * 86400));
+  EXPECT_EQ(Send("0,COM1,DOM\\ann,*,0,0,0"), "10") << "over its total time";
+  for (int i = 0; i < 2; ++i) {
+    Send("1,COM1,DOM\\ann,*," + std::to_string(now - 60) + ",0,99999999999");
+  }
+  EXPECT_EQ(Send("0,COM1,DOM\\ann,*,0,0,0"), "10") << "still over its total time";
+  EXPECT_LE(std::stoll(Read(ctx.paths.users, kAnn, "TotalTime")), 4000 + 2 * (60 + kClockSkewSeconds));
+  EXPECT_GE(std::stoll(Read(ctx.paths.users, kAnn, "TotalTime")), 4000);
+
+  // A start in 2038 is taken as now: expiry stays on.
+  SetUser("DOM\\bob", "MaxSessionTime", "3600");
+  SetUser("DOM\\bob", "ExpiryTime", "30");
+  EXPECT_EQ(Send("0,COM2,DOM\\bob,*,2147483647,0,0"), "00");
+  EXPECT_EQ(std::stoll(Read(ctx.paths.users, "DOM\\bob", "FirstConnection")), now);
+
+  // A counter near the top stops there instead of wrapping.
+  SetUser("DOM\\bob", "TotalTime", "2147483000");
+  Send("1,COM2,DOM\\bob,*," + std::to_string(now) + ",0,0");
+  const std::time_t start = now;
+  now += 5000;
+  EXPECT_EQ(Send("0,COM2,DOM\\bob,*," + std::to_string(start) + ",0,0"), "00");
+  Send("1,COM2,DOM\\bob,*," + std::to_string(start) + ",0,4000");
+  EXPECT_EQ(Read(ctx.paths.users, "DOM\\bob", "TotalTime"), "2147483647");
+}
+
+}  // namespace
+}  // namespace svc
