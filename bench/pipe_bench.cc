@@ -7,7 +7,11 @@
 // The profiles are a mix: daily, weekly and monthly allowances, total limits,
 // NoDuplicate, group profiles; every fourth port admits only listed groups.
 //
-//   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--keep]
+//   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--silent N] [--keep]
+//
+// --silent N adds N clients that connect and never send anything, reconnecting
+// as fast as they can, during the one-client run: what a well-behaved client
+// then waits shows whether slow clients can starve real ones.
 //
 // For each size it prints pairs per second and the p50/p99/max of NEW and of
 // HANGUP, first with one client, then with --clients clients at once. The
@@ -18,11 +22,15 @@
 // each user's first session still pays for one rewrite of the whole file.)
 
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -57,6 +65,7 @@ struct Options {
   std::vector<int> users = {1000, 10000, 100000};
   int pairs = 2000;
   int clients = 16;
+  int silent = 0;
   bool keep = false;
 };
 
@@ -254,7 +263,7 @@ double Percentile(std::vector<double> v, double p) {
 
 void Report(const char* label, int users, const Samples& s, double seconds) {
   const double pairs = static_cast<double>(s.admitted + s.refused);
-  std::printf("%8d users %-12s %7.0f pairs/s | NEW p50 %6.3f p99 %6.3f max %7.3f ms | "
+  std::printf("%8d users %-20s %7.0f pairs/s | NEW p50 %6.3f p99 %6.3f max %7.3f ms | "
               "HANGUP p50 %6.3f p99 %6.3f max %7.3f ms | admitted %ld refused %ld failed %ld\n",
               users, label, pairs / seconds, Percentile(s.newMs, 0.5), Percentile(s.newMs, 0.99),
               s.newMs.empty() ? 0 : *std::max_element(s.newMs.begin(), s.newMs.end()),
@@ -275,9 +284,39 @@ bool RunSize(const std::string& base, int users, const Options& o) {
 
   RunClient(0, users, 100, 7);  // warm-up: first reads of every file
 
+  // Clients that connect and say nothing, over and over.
+  std::atomic<bool> quiet{false};
+  std::vector<std::thread> silent;
+  const std::string socketPath = plat::PipesDir(plat::CurrentMachineRoot()) + "/plsvcpipe";
+  for (int i = 0; i < o.silent; ++i) {
+    silent.emplace_back([&] {
+      sockaddr_un addr{};
+      addr.sun_family = AF_UNIX;
+      std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
+      while (!quiet.load()) {
+        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        if (fd < 0) break;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+          timeval wait{0, 200000};  // look at `quiet` now and then
+          ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+          char byte;
+          while (!quiet.load()) {
+            const ssize_t n = ::recv(fd, &byte, 1, 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;  // dropped
+          }
+        }
+        ::close(fd);
+      }
+    });
+  }
+
   auto t0 = Clock::now();
   const Samples single = RunClient(0, users, o.pairs, 1);
-  Report("1 client", users, single, std::chrono::duration<double>(Clock::now() - t0).count());
+  const std::string singleLabel =
+      o.silent ? "1 client, " + std::to_string(o.silent) + " silent" : std::string("1 client");
+  Report(singleLabel.c_str(), users, single, std::chrono::duration<double>(Clock::now() - t0).count());
+  quiet.store(true);
+  for (auto& t : silent) t.join();
 
   std::vector<Samples> perClient(static_cast<size_t>(o.clients));
   std::vector<std::thread> threads;
@@ -321,13 +360,16 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->pairs = std::atoi(argv[++i]);
     } else if (a == "--clients" && hasValue) {
       o->clients = std::atoi(argv[++i]);
+    } else if (a == "--silent" && hasValue) {
+      o->silent = std::atoi(argv[++i]);
     } else if (a == "--keep") {
       o->keep = true;
     } else {
       return false;
     }
   }
-  return !o->users.empty() && o->pairs > 0 && o->clients > 0 && o->clients <= kMaxClients;
+  return !o->users.empty() && o->pairs > 0 && o->clients > 0 && o->clients <= kMaxClients &&
+         o->silent >= 0 && o->silent <= 256;
 }
 
 }  // namespace
@@ -336,7 +378,7 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
     std::fprintf(stderr,
-                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--keep]\n",
+                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--keep]\n",
                  kMaxClients);
     return 2;
   }

@@ -1,6 +1,10 @@
 #include "service/pipe_server.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <semaphore>
 #include <thread>
 
 #include "common/pipe_protocol.h"
@@ -130,29 +134,84 @@ std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std
   return common::FormatReply(reply.code, reply.address);
 }
 
+namespace {
+
+// A complete message and the client waiting for its answer.
+struct PendingMessage {
+  plat::PipeConnection client;
+  std::string text;
+};
+
+// Hands complete messages from the reader threads to the one thread that
+// decides, in the order they were read.
+class MessageQueue {
+ public:
+  void Push(PendingMessage message) {
+    {
+      std::lock_guard lock(mutex_);
+      messages_.push_back(std::move(message));
+    }
+    ready_.notify_one();
+  }
+  PendingMessage Pop() {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [this] { return !messages_.empty(); });
+    PendingMessage m = std::move(messages_.front());
+    messages_.pop_front();
+    return m;
+  }
+
+ private:
+  std::mutex mutex_;  // guards messages_
+  std::condition_variable ready_;
+  std::deque<PendingMessage> messages_;
+};
+
+// Clients being read at once. A client that connects and sends nothing holds
+// one reader for kClientMessageTimeoutMs, not the service: the others are
+// read meanwhile, and decisions never wait for a slow client.
+constexpr std::ptrdiff_t kMaxReaders = 64;
+
+}  // namespace
+
 void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe) {
-  ReplyFields reply;
+  // Both live as long as the process: the loop never returns.
+  static MessageQueue queue;
+  static std::counting_semaphore<kMaxReaders> readers(kMaxReaders);
+  std::thread([&context] {
+    ReplyFields reply;
+    for (;;) {
+      PendingMessage m = queue.Pop();
+      common::Trace("NP_PipeMessageLoop", "Got Message", static_cast<long>(m.text.size()));
+      const std::string text = HandleClientMessage(context, reply, m.text);
+      if (DWORD err = m.client.Write(text); err != plat::ERROR_SUCCESS) {
+        common::Trace("NP_PipeMessageLoop", "Failed to send message to client", static_cast<long>(err));
+      }
+      m.client.Disconnect();
+    }
+  }).detach();
+
   for (;;) {
+    readers.acquire();
     common::Trace("NP_PipeMessageLoop", "Waiting for client to connect on pipe", 0);
     plat::PipeConnection client;
     if (DWORD err = pipe.WaitForClient(&client); err != plat::ERROR_SUCCESS) {
+      readers.release();
       common::Trace("NP_PipeMessageLoop", "Failed to wait for connecting client", static_cast<long>(err));
       std::this_thread::sleep_for(std::chrono::milliseconds(2000));
       continue;
     }
-    std::string message;
-    if (DWORD err = client.Read(&message, common::kMessageBufferSize, kClientMessageTimeoutMs);
-        err != plat::ERROR_SUCCESS) {
-      common::Trace("NP_PipeMessageLoop", "Failed to read message from client", static_cast<long>(err));
-      client.Disconnect();
-      continue;
-    }
-    common::Trace("NP_PipeMessageLoop", "Got Message", static_cast<long>(message.size()));
-    const std::string text = HandleClientMessage(context, reply, message);
-    if (DWORD err = client.Write(text); err != plat::ERROR_SUCCESS) {
-      common::Trace("NP_PipeMessageLoop", "Failed to send message to client", static_cast<long>(err));
-    }
-    client.Disconnect();
+    std::thread([client = std::move(client)]() mutable {
+      std::string message;
+      if (DWORD err = client.Read(&message, common::kMessageBufferSize, kClientMessageTimeoutMs);
+          err != plat::ERROR_SUCCESS) {
+        common::Trace("NP_PipeMessageLoop", "Failed to read message from client", static_cast<long>(err));
+        client.Disconnect();
+      } else {
+        queue.Push(PendingMessage{std::move(client), std::move(message)});
+      }
+      readers.release();
+    }).detach();
   }
 }
 

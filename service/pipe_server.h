@@ -21,8 +21,7 @@ struct ReplyFields {
 };
 
 // A client gets this long to send its message once it is connected; one that
-// sends nothing (or half a message) is dropped, so it cannot hold the
-// service's single pipe thread.
+// sends nothing (or half a message) is dropped.
 inline constexpr plat::DWORD kClientMessageTimeoutMs = 5000;
 
 // How far a client's clock may run ahead of ours: a NEW that says its session
@@ -34,7 +33,8 @@ inline constexpr long kClockSkewSeconds = 300;
 // Without a reachable data folder no pipe is created.
 void NP_InitPipe(ServiceContext& context);
 
-// Serves clients one after another, forever.
+// Serves clients forever: each is read on a thread of its own, and its
+// message answered by the one thread that decides, one message at a time.
 void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe);
 
 // Handles one message (UPDATE_UPDATE or a protocol message) and returns the reply text.

@@ -204,5 +204,44 @@ TEST_F(PipeEndToEndTest, ASilentClientHoldsTheServiceOnlyBriefly) {
   ::close(silent);
 }
 
+// Sixteen clients that connect and say nothing, over and over, while callers
+// dial in: each caller is still answered within the hook module's wait.
+TEST_F(PipeEndToEndTest, SilentClientsNeverStarveRealOnes) {
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "NoDuplicate", "0"), plat::ERROR_SUCCESS);
+  StartService();
+  const std::string path = plat::PipesDir(net_.root()) + "/plsvcpipe";
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> silent;
+  for (int i = 0; i < 16; ++i) {
+    silent.emplace_back([&] {
+      sockaddr_un addr{};
+      addr.sun_family = AF_UNIX;
+      std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+      while (!stop.load()) {
+        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+          timeval wait{0, 100000};
+          ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+          char byte;
+          for (;;) {
+            const ssize_t n = ::recv(fd, &byte, 1, 0);
+            if (stop.load() || n == 0 || (n < 0 && errno != EAGAIN)) break;
+          }
+        }
+        ::close(fd);
+      }
+    });
+  }
+  std::this_thread::sleep_for(300ms);  // every silent client holds a connection
+  for (int i = 0; i < 12; ++i) {
+    DWORD err = 0;
+    const std::string port = "COM" + std::to_string(i % 4 + 1);
+    EXPECT_EQ(Call("0," + port + ",DOM\\ann,*,0,0,0", &err, common::kPipeWaitMs), "00") << i;
+    EXPECT_EQ(Call("1," + port + ",DOM\\ann,*,0,0,5", &err, common::kPipeWaitMs), "00") << i;
+  }
+  stop.store(true);
+  for (auto& t : silent) t.join();
+}
+
 }  // namespace
 }  // namespace svc
