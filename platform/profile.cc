@@ -1,6 +1,8 @@
 #include "platform/profile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -870,14 +872,37 @@ DWORD SwapIntoPlace(const std::string& temp, const std::string& host) {
   return ::rename(temp.c_str(), host.c_str()) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
 }
 
+// The temporary file a writer replaces `host` through: its process and
+// thread in the name, so that one left by a killed writer can be told apart.
+std::string TemporaryName(const std::string& host) {
+  return host + ".~" + std::to_string(::getpid()) + "-" + std::to_string(::gettid());
+}
+
+// The writer's process of a temporary name "<file>.~<pid>-<tid>"; 0 when the
+// name is none.
+pid_t TemporaryWriter(std::string_view name) {
+  const size_t mark = name.rfind(".~");
+  if (mark == std::string_view::npos) return 0;
+  const std::string_view tail = name.substr(mark + 2);
+  const size_t dash = tail.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash + 1 == tail.size()) return 0;
+  long long pid = 0;
+  for (size_t i = 0; i < tail.size(); ++i) {
+    if (i == dash) continue;
+    if (tail[i] < '0' || tail[i] > '9') return 0;
+    if (i < dash) pid = pid * 10 + (tail[i] - '0');
+    if (pid > INT_MAX) return 0;
+  }
+  return static_cast<pid_t>(pid);
+}
+
 // Writes the file's new contents to a temporary file beside `host` and
 // renames it over `host`. The new file stays open in `*pin`. No fsync: the
 // file must survive a crash of the process, not of the host, and syncing
 // megabytes would cost more than a dial-in may take.
 DWORD ReplaceFile(const std::string& host, const ProfileData& data, mode_t mode, UniqueFd* pin,
                   FileIdentity* id) {
-  const std::string temp =
-      host + ".~" + std::to_string(::getpid()) + "-" + std::to_string(::gettid());
+  const std::string temp = TemporaryName(host);
   UniqueFd fd(::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (!fd.valid()) return ErrorFromErrno(errno);
   DWORD err = ::fchmod(fd.get(), mode & 07777) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
@@ -1221,6 +1246,46 @@ DWORD ValidateRecord(std::string_view section, std::string_view key, std::string
 }
 
 }  // namespace
+
+DWORD ProfileRotate(std::string_view file, std::string_view rotatedName, uint64_t maxBytes,
+                    bool* rotated) {
+  *rotated = false;
+  std::string host, rotatedHost;
+  if (DWORD err = ResolvePath(file, &host); err != ERROR_SUCCESS) return err;
+  if (DWORD err = ResolvePath(rotatedName, &rotatedHost); err != ERROR_SUCCESS) return err;
+  FileLock lock;
+  bool created = false;
+  if (DWORD err = lock.Acquire(host, false, &created); err != ERROR_SUCCESS) {
+    return err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
+  }
+  struct stat st;
+  if (::fstat(lock.fd(), &st) != 0) return ErrorFromErrno(errno);
+  if (static_cast<uint64_t>(st.st_size) <= maxBytes) return ERROR_SUCCESS;
+  if (::rename(host.c_str(), rotatedHost.c_str()) != 0) return ErrorFromErrno(errno);
+  Cache().Drop(host);
+  *rotated = true;
+  return ERROR_SUCCESS;
+}
+
+int ProfileRemoveStaleTemporaries(std::string_view folder, int* failed) {
+  if (failed) *failed = 0;
+  std::string host;
+  if (ResolvePath(folder, &host) != ERROR_SUCCESS) return 0;
+  DIR* dir = ::opendir(host.c_str());
+  if (!dir) return 0;
+  int removed = 0;
+  while (const dirent* e = ::readdir(dir)) {
+    const pid_t writer = TemporaryWriter(e->d_name);
+    if (writer <= 0 || ::kill(writer, 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to judge
+    if (::unlinkat(::dirfd(dir), e->d_name, 0) == 0) {
+      ++removed;
+    } else if (failed) {
+      ++*failed;
+    }
+  }
+  ::closedir(dir);
+  return removed;
+}
 
 DWORD ProfileAppendRecord(std::string_view file, std::string_view section, std::string_view key,
                           std::string_view value) {

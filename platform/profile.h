@@ -30,6 +30,7 @@
 // changes nothing. Names are trimmed of surrounding blanks, as reading trims them.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -87,6 +88,18 @@ struct ProfileChange {
   std::optional<std::string> value;
 };
 DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes);
+
+// Removes the temporary files that writers killed while replacing a profile
+// file of `folder` left behind (writers still running are left alone).
+// Returns how many went; *failed counts those that could not be removed.
+int ProfileRemoveStaleTemporaries(std::string_view folder, int* failed = nullptr);
+
+// Renames `file` to `rotatedName` (replacing it) when it has grown beyond
+// `maxBytes`, under the file's lock, so that writers in other processes go on
+// in a fresh file and none of their records lands in the renamed one after
+// the rename. *rotated tells whether it happened.
+DWORD ProfileRotate(std::string_view file, std::string_view rotatedName, uint64_t maxBytes,
+                    bool* rotated);
 
 // ---- Record files (the day logs) ----
 //

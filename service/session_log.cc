@@ -70,6 +70,22 @@ DWORD AppendCreatingFolder(const std::string& file, const std::string& section,
   return err;
 }
 
+// portulon.log keeps every record of every day: past kCombinedLogMaxBytes it
+// becomes portulon.log.old (replacing the one before) and starts afresh. The
+// day logs keep the whole history.
+void RotateCombinedLog(const ServiceContext& context) {
+  std::uint64_t size = 0;
+  const std::string& log = context.paths.combinedLog;
+  if (plat::GetFileSize(log, &size) != plat::ERROR_SUCCESS || size <= kCombinedLogMaxBytes) return;
+  bool rotated = false;
+  if (DWORD err = plat::ProfileRotate(log, log + ".old", kCombinedLogMaxBytes, &rotated);
+      err != plat::ERROR_SUCCESS) {
+    common::Trace("WriteLogRecord", "Failed to rotate portulon.log", static_cast<long>(err));
+  } else if (rotated) {
+    common::Trace("WriteLogRecord", "portulon.log rotated to portulon.log.old", static_cast<long>(size));
+  }
+}
+
 // The key of the n-th record of one second in a port's section: the second
 // itself, then "<second>.1", "<second>.2", ... Readers take the number before
 // the dot as the time, so every record keeps the second it happened in.
@@ -97,6 +113,7 @@ std::string WriteRecordIn(ServiceContext& context, const std::string& dayFile,
       return key;
     }
     if (copy) {
+      RotateCombinedLog(context);
       if (DWORD e = plat::ProfileAppendRecord(context.paths.combinedLog, section, key, text);
           e != plat::ERROR_SUCCESS) {
         common::Trace("WriteLogRecord", "Failed to copy record to portulon.log", static_cast<long>(e));

@@ -126,6 +126,14 @@ DWORD TestMasterShare(const ServiceContext& context) {
 
 void ClearTEMPFile(const ServiceContext& context) {
   plat::ProfileDeleteSection(context.paths.loggedIn, context.serverName);
+  // What writers killed halfway through replacing a shared file left behind.
+  for (const std::string& folder : {context.paths.folder, context.paths.folder + "\\LogData"}) {
+    int failed = 0;
+    if (const int removed = plat::ProfileRemoveStaleTemporaries(folder, &failed); removed > 0) {
+      common::Trace("ClearTEMPFile", "Removed temporary files of dead writers in " + folder, removed);
+    }
+    if (failed > 0) common::Trace("ClearTEMPFile", "Could not remove temporary files in " + folder, failed);
+  }
 }
 
 }  // namespace svc

@@ -211,3 +211,62 @@ TEST_F(ProfileInPlaceTest, AWriterKilledAnywhereLeavesAReadableFile) {
 
 }  // namespace
 }  // namespace plat
+
+namespace plat {
+namespace {
+
+TEST(ProfileRotateTest, AFileGrownPastItsLimitMovesAsideAndWritingGoesOnInAFreshOne) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/profile-rotate-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  std::string win = "Z:" + dir;
+  for (auto& c : win) c = c == '/' ? '\\' : c;
+  const std::string log = win + "\\portulon.log", old = log + ".old";
+  bool rotated = true;
+  ASSERT_EQ(ProfileRotate(log, old, 100, &rotated), ERROR_SUCCESS) << "a missing file is nothing to do";
+  EXPECT_FALSE(rotated);
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_EQ(ProfileAppendRecord(log, "SRV1\\COM1", std::to_string(100 + i), "C_DOM\\ann"), ERROR_SUCCESS);
+  }
+  ASSERT_EQ(ProfileRotate(log, old, 10000, &rotated), ERROR_SUCCESS);
+  EXPECT_FALSE(rotated) << "still below its limit";
+  ASSERT_EQ(ProfileRotate(log, old, 100, &rotated), ERROR_SUCCESS);
+  EXPECT_TRUE(rotated);
+  EXPECT_EQ(ProfileReadRecords(old, "SRV1\\COM1")->size(), 10u);
+  EXPECT_FALSE(ProfileReadRecords(log, "SRV1\\COM1"));
+  // Another process, which had the file cached, writes into the fresh one.
+  ASSERT_EQ(InChild([&] { return ProfileAppendRecord(log, "SRV1\\COM1", "200", "C_DOM\\bob") == ERROR_SUCCESS ? 0 : 1; }), 0);
+  EXPECT_EQ(ProfileReadRecords(log, "SRV1\\COM1")->size(), 1u);
+  EXPECT_EQ(ProfileReadRecords(old, "SRV1\\COM1")->size(), 10u);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ProfileTemporariesTest, OnlyTheLeftoversOfDeadWritersAreRemoved) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/profile-temps-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  // A writer that is gone: a child that has ended and been reaped.
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  const std::string deadTemp = "portulon.usr.~" + std::to_string(dead) + "-" + std::to_string(dead);
+  const std::string liveTemp = "portulon.usr.~" + std::to_string(::getpid()) + "-1";
+  for (const std::string& name : {deadTemp, liveTemp, std::string("portulon.usr"),
+                                  std::string("notes.~txt"), std::string("x.~12-")}) {
+    WriteHostFile(dir + "/" + name, "[S]\nK=v\n");
+  }
+  std::string win = "Z:" + dir;
+  for (auto& c : win) c = c == '/' ? '\\' : c;
+  int failed = -1;
+  EXPECT_EQ(ProfileRemoveStaleTemporaries(win, &failed), 1);
+  EXPECT_EQ(failed, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/" + deadTemp));
+  for (const std::string& kept : {liveTemp, std::string("portulon.usr"), std::string("notes.~txt"),
+                                  std::string("x.~12-")}) {
+    EXPECT_TRUE(std::filesystem::exists(dir + "/" + kept)) << kept;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace plat
