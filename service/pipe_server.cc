@@ -215,20 +215,21 @@ void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe) {
   }
 }
 
-void NP_InitPipe(ServiceContext& context) {
+DWORD NP_InitPipe(ServiceContext& context) {
   if (DWORD err = TestMasterShare(context); err != plat::ERROR_SUCCESS) {
     common::Trace("NP_PipeMessageLoop - TestMasterShare", "Failed to access folder", static_cast<long>(err));
-    return;
+    return err;
   }
   plat::NamedPipeServer pipe;
   if (DWORD err = plat::NamedPipeServer::Create(common::kPipeName, 1, &pipe); err != plat::ERROR_SUCCESS) {
     common::Trace("NP_InitPipe", "CreateFile() Failed", static_cast<long>(err));
-    return;
+    return err;
   }
   common::Trace("NP_InitPipe", "Success Create Named Pipe", 0);
   std::thread loop([&context, pipe = std::move(pipe)]() mutable { NP_PipeMessageLoop(context, pipe); });
   common::Trace("NP_InitPipe", "Go Thread ID#", static_cast<long>(loop.native_handle() & 0x7fffffff));
   loop.detach();
+  return plat::ERROR_SUCCESS;
 }
 
 }  // namespace svc

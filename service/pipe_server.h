@@ -30,8 +30,11 @@ inline constexpr plat::DWORD kClientMessageTimeoutMs = 5000;
 inline constexpr long kClockSkewSeconds = 300;
 
 // Tests the data folder, creates the pipe and starts the message loop thread.
-// Without a reachable data folder no pipe is created.
-void NP_InitPipe(ServiceContext& context);
+// Without a reachable data folder no pipe is created; returns the error then.
+plat::DWORD NP_InitPipe(ServiceContext& context);
+
+// How often start-up tries again to reach a missing data folder.
+inline constexpr int kDataFolderRetrySeconds = 5;
 
 // Serves clients forever: each is read on a thread of its own, and its
 // message answered by the one thread that decides, one message at a time.

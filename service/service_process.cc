@@ -87,9 +87,8 @@ plat::BOOL ReportStatus(DWORD state, DWORD win32ExitCode, DWORD serviceExitCode,
   plat::SERVICE_STATUS status;
   status.dwServiceType = plat::SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
-  status.dwControlsAccepted = state == plat::SERVICE_START_PENDING
-                                  ? 0
-                                  : plat::SERVICE_ACCEPT_STOP | plat::SERVICE_ACCEPT_SHUTDOWN;
+  // A start that waits for its data folder can be stopped.
+  status.dwControlsAccepted = plat::SERVICE_ACCEPT_STOP | plat::SERVICE_ACCEPT_SHUTDOWN;
   status.dwWin32ExitCode =
       serviceExitCode != 0 ? plat::ERROR_SERVICE_SPECIFIC_ERROR : win32ExitCode;
   status.dwServiceSpecificExitCode = serviceExitCode;
@@ -137,10 +136,12 @@ void ServiceEntry(DWORD argc, char** /*argv*/) {
   ok = ok && ReportStatus(plat::SERVICE_START_PENDING, plat::ERROR_SUCCESS, 0, 3, 5000);
   // Running means the pipe answers: a dial-in before that would be admitted
   // unchecked by the hook module. A slow start keeps its checkpoint moving.
-  for (DWORD checkPoint = 4; ok && !p.startupDone.WaitFor(std::chrono::milliseconds(4000));) {
+  for (DWORD checkPoint = 4; ok && !p.startupDone.WaitFor(std::chrono::milliseconds(4000)) &&
+                            !p.stopEvent->WaitFor(std::chrono::milliseconds(0));) {
     ok = ReportStatus(plat::SERVICE_START_PENDING, plat::ERROR_SUCCESS, 0, checkPoint++, 5000);
   }
-  ok = ok && ReportStatus(plat::SERVICE_RUNNING, plat::ERROR_SUCCESS, 0, 4, 0);
+  const bool stoppedWhileStarting = ok && p.stopEvent->WaitFor(std::chrono::milliseconds(0));
+  ok = ok && (stoppedWhileStarting || ReportStatus(plat::SERVICE_RUNNING, plat::ERROR_SUCCESS, 0, 4, 0));
   if (!ok) {
     p.stopEvent.reset();
     if (p.statusHandle) ReportStatus(plat::SERVICE_STOPPED, plat::ERROR_SUCCESS, 0, 0, 0);
@@ -241,10 +242,7 @@ DWORD FirstTimeInitialize(ServiceContext& context) {
 
 void ServiceThread(ServiceContext& context) {
   const DWORD result = FirstTimeInitialize(context);
-  if (result == 0) {
-    ReportToEventLog(0, kEventStarted, "Initialization completed successfully",
-                     "The Portulon service is up and running", 2);
-  } else {
+  if (result != 0) {
     const std::string code = std::to_string(result);
     ReportToEventLog(1, kEventStartFailed, "Error in step ", code.c_str(), 2);
   }
@@ -255,7 +253,30 @@ void ServiceThread(ServiceContext& context) {
     std::fflush(stdout);
   }
   context.sessionFile = plat::GetCurrentDirectory() + "\\~plsess.tmp";
-  NP_InitPipe(context);
+  // Without its data folder the service can decide nothing: it waits for the
+  // folder, says so once, and is up and running only once its pipe answers.
+  bool waitReported = false;
+  for (DWORD err = NP_InitPipe(context); err != plat::ERROR_SUCCESS;) {
+    if (!waitReported) {
+      const std::string why = "Waiting for the data folder " + context.PathsSnapshot().folder +
+                              " (" + plat::ErrorText(err) + "); no caller is checked until it can "
+                              "be reached. Trying again every " +
+                              std::to_string(kDataFolderRetrySeconds) + " seconds.";
+      ReportToEventLog(1, kEventShareAccessFailed, "Failed to access Primary Portulon", why.c_str(), 2);
+      waitReported = true;
+    }
+    if (Process().stopEvent && Process().stopEvent->WaitFor(std::chrono::seconds(kDataFolderRetrySeconds))) {
+      return;  // stopped while waiting
+    }
+    if (!Process().stopEvent) SleepMs(kDataFolderRetrySeconds * 1000);
+    // Looked at quietly; the folder test that reports comes once it is there.
+    err = ProbeDataFolder(context);
+    if (err == plat::ERROR_SUCCESS) err = NP_InitPipe(context);
+  }
+  if (result == 0) {
+    ReportToEventLog(0, kEventStarted, "Initialization completed successfully",
+                     "The Portulon service is up and running", 2);
+  }
   Process().startupDone.Set();
   StartExportThread(context);
 }

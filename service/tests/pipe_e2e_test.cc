@@ -14,6 +14,7 @@
 
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
+#include "platform/eventlog.h"
 #include "platform/file.h"
 #include "platform/machine.h"
 #include "platform/netapi.h"
@@ -123,6 +124,44 @@ TEST_F(PipeEndToEndTest, WithoutItsDataFolderTheServiceOffersNoPipe) {
   Call("0,COM1,DOM\\ann,*,0,0,0", &err);
   EXPECT_EQ(err, plat::ERROR_FILE_NOT_FOUND);
   EXPECT_LT(std::chrono::steady_clock::now() - before, 1s) << "fails at once, without waiting";
+}
+
+// A data folder that comes back later: the service has waited for it, said so
+// once, and answers as soon as it is there; "up and running" comes only then.
+TEST_F(PipeEndToEndTest, AMissingDataFolderIsAwaitedAndThePipeComesWithIt) {
+  ASSERT_EQ(plat::RegWriteString(kServiceKey, "MasterShare", "\\\\SRV1\\LATER"), plat::ERROR_SUCCESS);
+  testing::ConsolePlsvc service;
+  ASSERT_TRUE(service.WaitFor("NP_PipeMessageLoop - TestMasterShare: Failed to access folder"))
+      << service.Output();
+  auto events = [] {
+    std::vector<plat::EventRecord> records;
+    plat::EventLogReader reader;
+    if (plat::EventLogReader::Open("", "Application", &reader) == plat::ERROR_SUCCESS) reader.ReadAll(&records);
+    return records;
+  };
+  auto count = [&](DWORD id) {
+    int n = 0;
+    for (const auto& r : events()) n += r.eventId == id ? 1 : 0;
+    return n;
+  };
+  for (int i = 0; i < 100 && count(1) == 0; ++i) std::this_thread::sleep_for(50ms);
+  std::this_thread::sleep_for(200ms);  // the start-up's own reports are all in
+  const int reported = count(1);
+  EXPECT_GE(reported, 1) << "the wait is reported";
+  std::this_thread::sleep_for(std::chrono::seconds(2 * kDataFolderRetrySeconds + 1));
+  EXPECT_EQ(count(1), reported) << "once, not at every try";
+  EXPECT_EQ(count(10), 0) << "not up and running without a pipe";
+  DWORD err = 0;
+  Call("0,COM1,DOM\\ann,*,0,0,0", &err, 100);
+  EXPECT_EQ(err, plat::ERROR_FILE_NOT_FOUND);
+
+  // The share appears.
+  ASSERT_EQ(plat::RegWriteString(plat::kSharesKey, "LATER", "Path=C:\\PLData"), plat::ERROR_SUCCESS);
+  ASSERT_TRUE(service.WaitFor("Success Create Named Pipe", std::chrono::seconds(kDataFolderRetrySeconds + 10)))
+      << service.Output();
+  EXPECT_EQ(Call("0,COM1,DOM\\ann,*,0,0,0"), "00");
+  EXPECT_EQ(count(1), reported);
+  EXPECT_EQ(count(10), 1);
 }
 
 TEST_F(PipeEndToEndTest, BadMessagesAreAnsweredOrDroppedAndServingGoesOn) {
