@@ -1239,10 +1239,16 @@ DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& chan
 
 namespace {
 
-// Checks a record's names and value as a single write would, trimmed.
-DWORD ValidateRecord(std::string_view section, std::string_view key, std::string_view value,
-                     ProfileChange* out) {
-  return Validate(ProfileChange{std::string(section), std::string(key), std::string(value)}, out);
+// Checks a record's names and value as a single write would (trimmed) and
+// finds the file it goes to.
+DWORD PrepareRecord(std::string_view file, std::string_view section, std::string_view key,
+                    std::string_view value, ProfileChange* out, std::string* host) {
+  if (key.empty()) return ERROR_INVALID_PARAMETER;
+  if (DWORD err = Validate(ProfileChange{std::string(section), std::string(key), std::string(value)}, out);
+      err != ERROR_SUCCESS) {
+    return err;
+  }
+  return ResolvePath(file, host);
 }
 
 }  // namespace
@@ -1290,10 +1296,8 @@ int ProfileRemoveStaleTemporaries(std::string_view folder, int* failed) {
 DWORD ProfileAppendRecord(std::string_view file, std::string_view section, std::string_view key,
                           std::string_view value) {
   ProfileChange c;
-  if (key.empty()) return ERROR_INVALID_PARAMETER;
-  if (DWORD err = ValidateRecord(section, key, value, &c); err != ERROR_SUCCESS) return err;
   std::string host;
-  if (DWORD err = ResolvePath(file, &host); err != ERROR_SUCCESS) return err;
+  if (DWORD err = PrepareRecord(file, section, key, value, &c, &host); err != ERROR_SUCCESS) return err;
   return ModifyProfile(host, true, [&](ProfileData& data, WritePlan& plan, bool* changed) {
     const DWORD err = AppendRecord(data, c.section, c.key, *c.value, plan);
     *changed = err == ERROR_SUCCESS;
@@ -1339,10 +1343,8 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadRecor
 DWORD ProfileReplaceRecord(std::string_view file, std::string_view section, std::string_view key,
                            std::string_view value) {
   ProfileChange c;
-  if (key.empty()) return ERROR_INVALID_PARAMETER;
-  if (DWORD err = ValidateRecord(section, key, value, &c); err != ERROR_SUCCESS) return err;
   std::string host;
-  if (DWORD err = ResolvePath(file, &host); err != ERROR_SUCCESS) return err;
+  if (DWORD err = PrepareRecord(file, section, key, value, &c, &host); err != ERROR_SUCCESS) return err;
   if (!ProfileRecordExists(file, c.section, c.key)) return ERROR_FILE_NOT_FOUND;
   return ModifyProfile(host, false, [&](ProfileData& data, WritePlan& plan, bool* changed) {
     return ReplaceRecord(data, c.section, c.key, *c.value, plan, changed);

@@ -97,4 +97,12 @@ bool HostProcessRunning(pid_t pid) {
          stat[paren + 2] != 'X';
 }
 
+int InChild(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 }  // namespace plat::testing

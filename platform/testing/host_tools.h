@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ std::string ReadHostFile(const std::string& path);
 void WriteHostFile(const std::string& path, const std::string& text);
 // Adds `text` at the end of the file, creating it when needed.
 void AppendHostFile(const std::string& path, const std::string& text);
+
+// Runs `body` in a forked child process and waits; its return value is the
+// child's exit status (128 + signal when killed).
+int InChild(const std::function<int()>& body);
 
 // True while the process exists and has not ended; one that ended but was not
 // yet reaped by its parent counts as ended.

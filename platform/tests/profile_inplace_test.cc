@@ -22,15 +22,8 @@ namespace plat {
 namespace {
 
 using testing::ReadHostFile;
+using testing::InChild;
 using testing::WriteHostFile;
-
-int InChild(const std::function<int()>& body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body());
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 ino_t InodeOf(const std::string& host) {
   struct stat st;

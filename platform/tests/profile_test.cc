@@ -27,16 +27,8 @@ namespace plat {
 namespace {
 
 using testing::ReadHostFile;
+using testing::InChild;
 using testing::WriteHostFile;
-
-// Runs `body` in a child process; its return value is the exit status.
-int InChild(const std::function<int()>& body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body());
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 class ProfileTest : public ::testing::Test {
  protected:

@@ -12,10 +12,28 @@
 #include <string>
 #include <thread>
 
+#include <gtest/gtest.h>
+
+#include "platform/errors.h"
+#include "platform/file.h"
 #include "platform/machine.h"
+#include "platform/netapi.h"
+#include "platform/registry.h"
+#include "platform/sysinfo.h"
+#include "service/settings.h"
 #include "platform/testing/temp_network.h"
 
 namespace svc::testing {
+
+// The data folder C:\PLData (with LogData) shared as PL_NT_DB and named by
+// MasterShare, and the domain DOM with this machine as its controller.
+inline void ProvideDataFolderAndDomain() {
+  ASSERT_EQ(plat::CreateDirectory("C:\\PLData"), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::CreateDirectory("C:\\PLData\\LogData"), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", "Path=C:\\PLData"), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::RegWriteString(kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::DomainCreate("DOM", plat::GetComputerName()), plat::ERROR_SUCCESS);
+}
 
 class ConsolePlsvc {
  public:

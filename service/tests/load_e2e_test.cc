@@ -72,11 +72,7 @@ Session Dial(int user, int port, long duration) {
 class LoadEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(plat::CreateDirectory("C:\\PLData"), plat::ERROR_SUCCESS);
-    ASSERT_EQ(plat::CreateDirectory("C:\\PLData\\LogData"), plat::ERROR_SUCCESS);
-    ASSERT_EQ(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", "Path=C:\\PLData"), plat::ERROR_SUCCESS);
-    ASSERT_EQ(plat::RegWriteString(kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), plat::ERROR_SUCCESS);
-    ASSERT_EQ(plat::DomainCreate("DOM", "SRV1"), plat::ERROR_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(testing::ProvideDataFolderAndDomain());
     std::vector<plat::ProfileChange> profiles;
     for (int u = 0; u < kUserCount; ++u) {
       ASSERT_EQ(plat::DomainAddUser("DOM", "u" + std::to_string(u), "", {}), plat::ERROR_SUCCESS);

@@ -40,11 +40,7 @@ constexpr const char* kLoggedIn = "C:\\PLData\\portulon.tmp";
 class PipeEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(plat::CreateDirectory("C:\\PLData"), plat::ERROR_SUCCESS);
-    ASSERT_EQ(plat::CreateDirectory("C:\\PLData\\LogData"), plat::ERROR_SUCCESS);
-    ASSERT_EQ(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", "Path=C:\\PLData"), plat::ERROR_SUCCESS);
-    ASSERT_EQ(plat::RegWriteString(kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), plat::ERROR_SUCCESS);
-    ASSERT_EQ(plat::DomainCreate("DOM", "SRV1"), plat::ERROR_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(testing::ProvideDataFolderAndDomain());
     ASSERT_EQ(plat::DomainAddUser("DOM", "ann", "", {}), plat::ERROR_SUCCESS);
     ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "MaxSessionTime", "3600"), plat::ERROR_SUCCESS);
   }

@@ -161,29 +161,9 @@ TEST_F(PipeProtocolTest, AFullSessionTellsOneStoryEverywhere) {
   EXPECT_EQ(EntryFor(kCom1).start, 0);
 }
 
-}  // namespace
-}  // namespace svc
-
-namespace svc {
-namespace {
-
-using testing::kAnn;
-using testing::kCom1;
-
-class HostileValuesTest : public testing::PolicyTest {
- protected:
-  void SetUp() override {
-    PolicyTest::SetUp();
-    ctx.sessionFile = "C:\\PLData\\~plsess.tmp";
-    SetUser(kAnn, "MaxSessionTime", "3600");
-  }
-  std::string Send(const std::string& message) { return HandleClientMessage(ctx, reply, message); }
-  ReplyFields reply;
-};
-
 // Durations and times from a message are held to what is possible: no
 // counter wraps, and no limit is switched off by a date in the future.
-TEST_F(HostileValuesTest, DurationsAndTimesAreHeldToWhatIsPossible) {
+TEST_F(PipeProtocolTest, DurationsAndTimesAreHeldToWhatIsPossible) {
   SetUser(kAnn, "MaxTotalTime", "3600");
   SetUser(kAnn, "TotalTime", "4000");
   SetUser(kAnn, "ExpiryTime", "30");
