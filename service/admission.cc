@@ -20,6 +20,7 @@
 #include "service/profile_store.h"
 #include "service/service_context.h"
 #include "service/session_log.h"
+#include "service/write_health.h"
 #include "service/settings.h"
 
 namespace svc {
@@ -217,6 +218,8 @@ int IsUserGrantedAccessForPort(const ServiceContext& context, std::string_view u
 }
 
 bool IsUserLoggedIn(const ServiceContext& context, std::string_view user) {
+  // This server's own sessions count even when the roster could not be written.
+  if (context.portTable.HoldsUser(user)) return true;
   const auto sections = plat::ProfileListSections(context.paths.loggedIn);
   if (!sections) return false;
   for (const std::string& s : *sections) {
@@ -355,10 +358,8 @@ void ApplyAdmission(ServiceContext& context, const AdmissionDecision& d, std::st
   std::int32_t address = common::ProfileReadInt(context.sessionFile, portSection, "IP");
   if (context.settings.ipConvert) address = common::RevertDWORD(address);
   PortTableStoreIP(context.portTable, portSection, address);
-  if (DWORD err = plat::ProfileWriteString(context.paths.loggedIn, context.serverName, user, "1");
-      err != plat::ERROR_SUCCESS) {
-    common::Trace(kLabel, "Failed to add the user to portulon.tmp", static_cast<long>(err));
-  }
+  NoteWrite(context, "portulon.tmp",
+            plat::ProfileWriteString(context.paths.loggedIn, context.serverName, user, "1"));
   SendGreetings(context, machine, d.greeting);
   ReportToEventLog(0, kEventConnectionAccepted, std::string(portSection).c_str(),
                    std::string(user).c_str(), 2);

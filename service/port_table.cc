@@ -1,5 +1,7 @@
 #include "service/port_table.h"
 
+#include "platform/path.h"
+
 #include <cstdio>
 
 #include "common/profile_helpers.h"
@@ -13,6 +15,15 @@ int PortTable::Find(std::string_view port) const {
     if (entries_[static_cast<size_t>(i)].port == port) return i;
   }
   return kSpare;
+}
+
+bool PortTable::HoldsUser(std::string_view account) const {
+  std::lock_guard lock(mutex_);
+  for (int i = 0; i < kSessionEntries; ++i) {
+    const PortEntry& e = entries_[static_cast<size_t>(i)];
+    if (e.start != 0 && plat::EqualsIgnoringCase(e.user, account)) return true;
+  }
+  return false;
 }
 
 void PortTable::ClearAll() {

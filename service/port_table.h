@@ -65,8 +65,12 @@ class PortTable {
   // Start-up clear: every number 0, every text empty.
   void ClearAll();
 
+  // True when a session of the account (compared ignoring case) is in the
+  // table. Takes the lock itself.
+  bool HoldsUser(std::string_view account) const;
+
  private:
-  std::mutex mutex_;  // guards entries_
+  mutable std::mutex mutex_;  // guards entries_
   std::array<PortEntry, kEntries> entries_{};
 };
 

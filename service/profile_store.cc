@@ -129,11 +129,7 @@ std::string UsageText(DWORD value) {
 
 DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {
   if (changes.empty()) return plat::ERROR_SUCCESS;
-  const DWORD err = plat::ProfileApply(context.paths.users, changes);
-  if (err != plat::ERROR_SUCCESS) {
-    common::Trace("ProfileStore", "Failed to write portulon.usr", static_cast<long>(err));
-  }
-  return err;
+  return NoteWrite(context, "portulon.usr", plat::ProfileApply(context.paths.users, changes));
 }
 
 std::vector<plat::ProfileChange> ConnectionUsageChanges(std::string_view account,

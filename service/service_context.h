@@ -16,6 +16,7 @@
 #include "service/ras_ports.h"
 #include "service/settings.h"
 #include "service/system_data.h"
+#include "service/write_health.h"
 
 namespace svc {
 
@@ -56,6 +57,9 @@ struct ServiceContext {
     int next = 0;
   };
   std::unordered_map<std::string, LogKeyHint> logKeyHints;
+
+  // Whether writes of the shared files succeed; any thread notes its own.
+  mutable WriteHealth writeHealth;
 
   // portulon.hw's shared sections, read at start-up.
   SystemData systemData;

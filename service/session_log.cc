@@ -19,6 +19,7 @@
 #include "service/profile_store.h"
 #include "service/service_context.h"
 #include "service/system_data.h"
+#include "service/write_health.h"
 
 namespace svc {
 
@@ -56,7 +57,7 @@ void IncrementCounters(const ServiceContext& context,
     const int value = common::ProfileReadInt(file, section, key);
     changes.push_back({section, key, DecimalText(static_cast<DWORD>(value) + 1)});
   }
-  plat::ProfileApply(file, changes);
+  NoteWrite(context, "svc_status.dat", plat::ProfileApply(file, changes));
 }
 
 DWORD AppendCreatingFolder(const std::string& file, const std::string& section,
@@ -108,16 +109,14 @@ std::string WriteRecordIn(ServiceContext& context, const std::string& dayFile,
     const DWORD err = AppendCreatingFolder(dayFile, section, key, text);
     if (err == plat::ERROR_ALREADY_EXISTS) continue;
     hint = ServiceContext::LogKeyHint{second, n + 1};
-    if (err != plat::ERROR_SUCCESS) {
-      common::Trace("WriteLogRecord", "Failed to write record", static_cast<long>(err));
+    if (NoteWrite(context, "the day log", err) != plat::ERROR_SUCCESS) {
+      common::Trace("WriteLogRecord", "Record not written: " + text, static_cast<long>(err));
       return key;
     }
     if (copy) {
       RotateCombinedLog(context);
-      if (DWORD e = plat::ProfileAppendRecord(context.paths.combinedLog, section, key, text);
-          e != plat::ERROR_SUCCESS) {
-        common::Trace("WriteLogRecord", "Failed to copy record to portulon.log", static_cast<long>(e));
-      }
+      NoteWrite(context, "portulon.log",
+                plat::ProfileAppendRecord(context.paths.combinedLog, section, key, text));
     }
     return key;
   }
@@ -221,7 +220,7 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
   const UserProfile p = ReadUserProfile(context, account);
   if (p.lastConnection == 0) {
     common::Trace(kLabel, "This user was never logged.", 0);
-    plat::ProfileDeleteKey(context.paths.loggedIn, context.serverName, user);
+    NoteWrite(context, "portulon.tmp", plat::ProfileDeleteKey(context.paths.loggedIn, context.serverName, user));
     SetPortActive(context, port, false);
     PortTableClear(context.portTable, port);
     return;
@@ -260,7 +259,7 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
 
   WriteUserChanges(context, HangUpUsageChanges(account, p, d));
   SetPortActive(context, port, false);
-  plat::ProfileDeleteKey(context.paths.loggedIn, context.serverName, user);
+  NoteWrite(context, "portulon.tmp", plat::ProfileDeleteKey(context.paths.loggedIn, context.serverName, user));
   PortTableClear(context.portTable, port);
   if (CountingEnabled(context) && info.reason != 0) {
     IncrementCounters(context, {{"General", "Disconnect"}});

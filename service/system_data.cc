@@ -8,6 +8,7 @@
 #include "platform/file.h"
 #include "platform/profile.h"
 #include "service/service_context.h"
+#include "service/write_health.h"
 
 namespace svc {
 
@@ -79,7 +80,8 @@ std::string ReadAllowedGroups(const ServiceContext& context, std::string_view po
 }
 
 void SetPortActive(const ServiceContext& context, std::string_view port, bool active) {
-  plat::ProfileWriteString(context.paths.systemData, port, "Active", active ? "1" : "0");
+  NoteWrite(context, "portulon.hw",
+            plat::ProfileWriteString(context.paths.systemData, port, "Active", active ? "1" : "0"));
 }
 
 StatusMailSettings ReadStatusMailSettings(const ServiceContext& context) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "platform/eventlog.h"
@@ -10,6 +11,8 @@
 #include "service/port_table.h"
 #include "service/profile_store.h"
 #include "service/tests/policy_fixture.h"
+#include "service/write_health.h"
+#include "platform/testing/host_tools.h"
 
 namespace svc {
 namespace {
@@ -314,6 +317,68 @@ TEST_F(SessionLogTest, EventRecordsFromBeforeTheSessionAreNotRead) {
   const SessionEventData inWindow = FindSessionEventData(kAnn, "COM1", start - 6);
   EXPECT_EQ(inWindow.bytesIn, 1024);
   EXPECT_EQ(inWindow.callbackNumber, "5551234");
+}
+
+}  // namespace
+}  // namespace svc
+
+namespace svc {
+namespace {
+
+using testing::kAnn;
+
+class WriteHealthTest : public testing::PolicyTest {
+ protected:
+  int EventsWithId(DWORD id) {
+    plat::EventLogReader reader;
+    std::vector<plat::EventRecord> records;
+    if (plat::EventLogReader::Open("", "Application", &reader) == plat::ERROR_SUCCESS) reader.ReadAll(&records);
+    int n = 0;
+    for (const auto& r : records) n += r.eventId == id ? 1 : 0;
+    return n;
+  }
+  // Puts a file where a folder should be, or a folder where a file should be.
+  void Break(const std::string& relative, bool asFile) {
+    const std::string host = network_.DriveC("PLData/" + relative);
+    std::filesystem::remove_all(host);
+    if (asFile) {
+      plat::testing::WriteHostFile(host, "");
+    } else {
+      std::filesystem::create_directories(host);
+    }
+  }
+  void Mend(const std::string& relative, bool isFolder) {
+    const std::string host = network_.DriveC("PLData/" + relative);
+    std::filesystem::remove_all(host);
+    if (isFolder) std::filesystem::create_directories(host);
+  }
+};
+
+// Records that cannot be written are noticed: traced, one event per outage,
+// one when writing works again; the caller is admitted, and its session still
+// counts against a second login on this server.
+TEST_F(WriteHealthTest, UnwritableRecordsAreReportedOnceAndTheSessionStillCounts) {
+  SetUser(kAnn, "MaxSessionTime", "3600");
+  SetUser(kAnn, "NoDuplicate", "1");
+  Break("LogData", /*asFile=*/true);      // no day log can be written
+  Break("portulon.tmp", /*asFile=*/false);  // nor the logged-in users
+
+  EXPECT_EQ(IsThisUserOK(ctx, "*", kAnn, "SRV1\\COM1", now), kAdmitted);
+  EXPECT_TRUE(ctx.writeHealth.failing());
+  EXPECT_EQ(EventsWithId(kEventCannotRecord), 2) << "the day log and portulon.tmp";
+  EXPECT_EQ(IsThisUserOK(ctx, "*", kAnn, "SRV1\\COM2", now + 1), kRefuseDuplicate)
+      << "the session in the port table counts without the roster";
+  EXPECT_EQ(EventsWithId(kEventCannotRecord), 2) << "once per outage";
+  const long lost = ctx.writeHealth.lostWrites();
+  EXPECT_GE(lost, 3);
+
+  Mend("LogData", /*isFolder=*/true);
+  Mend("portulon.tmp", /*isFolder=*/false);
+  Log_HangUp(ctx, kAnn, "SRV1\\COM1", 60, now);
+  EXPECT_FALSE(ctx.writeHealth.failing());
+  EXPECT_EQ(EventsWithId(kEventRecordingAgain), 2);
+  EXPECT_EQ(IsThisUserOK(ctx, "*", kAnn, "SRV1\\COM3", now + 90), kAdmitted);
+  EXPECT_EQ(EventsWithId(kEventCannotRecord), 2);
 }
 
 }  // namespace
