@@ -190,11 +190,12 @@ TEST_F(FetchTest, AHungServerNeverHoldsTheWindow) {
   doc_.PollAllServers();
   doc_.PollAllServers();  // at most one fetch per server: the second poll adds none
   const std::uint64_t hung = Server("SRV2").id;
-  // SRV1 answers while SRV2 hangs.
-  ASSERT_TRUE(notifier_->Pump(doc_, [&] { return !doc_.servers().FetchRunning(0); }, 3s));
+  // SRV1 answers while SRV2 hangs; SRV2's row shows the fetch's progress.
+  ASSERT_TRUE(notifier_->Pump(doc_, [&] {
+    return !doc_.servers().FetchRunning(0) && Server("SRV2").state == kStateConnecting;
+  }, 3s));
   EXPECT_EQ(Server("SRV1").state, kStateReady);
   EXPECT_TRUE(doc_.servers().FetchRunning(1));
-  EXPECT_EQ(Server("SRV2").state, kStateConnecting) << "the fetch's progress shows";
   // Removing the hung server does not wait for its fetch.
   sink_.answer = true;
   EXPECT_TRUE(doc_.RemoveServer("SRV2"));

@@ -23,7 +23,7 @@ ContainerView::ContainerView(CPladminDoc& doc, QWidget* parent)
   tree_->setMinimumWidth(150);
   ShowContent(*ChooseContentView(kNodeServersRoot, kNavStatus));
   switchCount_ = 0;
-  splitter_->setSizes({200, 600});
+  splitter_->setSizes({220, 600});
   connect(tree_, &NodeView::NodeSelected, this, [this](const Selection& selection) {
     const SwitchRequest request = doc_.SelectNode(selection);
     if (request.refused) {
@@ -42,7 +42,8 @@ void ContainerView::Apply(const SwitchRequest& request) {
 }
 
 void ContainerView::ShowContent(const ViewChoice& choice) {
-  ContentViewBase* view = CreateContentView(doc_, choice.view, splitter_);
+  // Made without a parent: a child of the splitter would join it by itself.
+  ContentViewBase* view = CreateContentView(doc_, choice.view, nullptr);
   connect(view, &ContentViewBase::CommandRequested, this, &ContainerView::CommandRequested);
   connect(view, &ContentViewBase::SelectRequested, this,
           [this](const QString& server, const QString& port) { tree_->Select(server, port); });

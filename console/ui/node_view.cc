@@ -29,6 +29,9 @@ NodeView::NodeView(CPladminDoc& doc, QWidget* parent) : QTreeWidget(parent), doc
   setColumnCount(1);
   setIconSize(QSize(16, 16));
   setUniformRowHeights(true);
+  // The column grows with its widest item; a scroll bar beats a cut-off caller.
+  header()->setStretchLastSection(false);
+  header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   serversRoot_ = new QTreeWidgetItem(this);
   serversRoot_->setText(0, tr("Servers"));
   serversRoot_->setIcon(0, NodeIcon(kNodeServersRoot));
