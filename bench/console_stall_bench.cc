@@ -194,8 +194,16 @@ int main(int argc, char** argv) {
     });
     // The user clicks through the tree: a server, one of its ports, the servers' root.
     int click = 0;
+    double longestClick = 0;
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, [&] {
+      QElapsedTimer took;
+      took.start();
+      struct Measure {
+        QElapsedTimer& t;
+        double& longest;
+        ~Measure() { longest = std::max(longest, t.nsecsElapsed() / 1e6); }
+      } measure{took, longestClick};
       const QString server = QString::fromStdString(ServerName(click % o.servers));
       switch (click++ % 3) {
         case 0: window.container()->tree()->Select(server, {}); break;
@@ -225,6 +233,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < window.document().servers().size(); ++i) {
       failures += pladmin::IsFailureState(window.document().servers().At(i).state) ? 1 : 0;
     }
+    if (o.user) std::printf("longest click (selection and view switch): %.2f ms\n", longestClick);
     int rounds = 0;
     for (int f : fetched) rounds += f;
     std::printf("window thread: %zu ticks; lateness p50 %.2f ms, p99 %.2f ms, longest stall %.2f ms\n",

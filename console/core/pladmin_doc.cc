@@ -150,7 +150,7 @@ plat::DWORD OpenServerService(const std::string& machine, int which, plat::Servi
 
 }  // namespace
 
-int CPladminDoc::IsServiceRunning(const std::string& machine, int which) const {
+int CPladminDoc::IsServiceRunning(const std::string& machine, int which) {
   if (machine.empty()) return kServiceUnknown;
   plat::ServiceHandle service;
   plat::SERVICE_STATUS status;

@@ -90,7 +90,8 @@ class CPladminDoc {
 
   // 0 unknown, 1 running, 2 not running. which: 1 Portulon, 0 the
   // remote-access service.
-  int IsServiceRunning(const std::string& machine, int which) const;
+  // Safe on any thread.
+  static int IsServiceRunning(const std::string& machine, int which);
   // Starts or stops a service of a monitored server and waits (up to
   // `waitMs`) until it reached the new state. Win32 code. Safe on any thread.
   static plat::DWORD ControlService(const std::string& machine, int which, bool start,

@@ -67,6 +67,12 @@ bool WaitFor(const std::function<bool()>& condition, int ms = 20000) {
   return QTest::qWaitFor(condition, ms);
 }
 
+// Lets the window take in what its workers answered (the service states).
+void Settle(MainWindow& w) {
+  QApplication::processEvents();
+  EXPECT_TRUE(WaitFor([&] { return !w.probingServices(); }));
+}
+
 class MainWindowTest : public ::testing::Test {
  protected:
   plat::testing::TempNetwork net_{plat::testing::TempNetwork::DefaultConfig("ADMINPC")};
@@ -74,7 +80,7 @@ class MainWindowTest : public ::testing::Test {
 
   void ClickTree(MainWindow& w, const QString& server, const QString& port = {}) {
     w.container()->tree()->Select(server, port);
-    QApplication::processEvents();
+    Settle(w);
   }
 };
 
@@ -247,6 +253,7 @@ QString RunServiceCommand(MainWindow& w, int id) {
   });
   poll.start(50);
   w.RunCommand(id);
+  Settle(w);
   return outcome;
 }
 
@@ -260,7 +267,7 @@ TEST(MainWindowServices, StartAndStopFromTheConsoleFollowTheServiceState) {
   w.show();
   ASSERT_TRUE(WaitFor([&] { return w.initialPollDone(); }));
   w.container()->tree()->Select("SRV1", {});
-  QApplication::processEvents();
+  Settle(w);
   EXPECT_TRUE(w.action(ID_START_PORTULON)->isEnabled());
   EXPECT_FALSE(w.action(ID_STOP_PORTULON)->isEnabled());
   EXPECT_TRUE(w.action(ID_START_RAS)->isEnabled());
@@ -280,7 +287,7 @@ TEST(MainWindowServices, StartAndStopFromTheConsoleFollowTheServiceState) {
     return p && p->inUse;
   }));
   w.container()->tree()->Select("SRV1", "COM2");
-  QApplication::processEvents();
+  Settle(w);
   ASSERT_TRUE(w.action(ID_PORT_DISCONNECT)->isEnabled());
   w.RunCommand(ID_PORT_DISCONNECT);
   EXPECT_EQ(sink.questions.back(), "Disconnect DOM\\ann from SRV1\\COM2?");

@@ -1,6 +1,9 @@
 #include "console/ui/icons.h"
 
+#include <QCoreApplication>
+#include <QHash>
 #include <QLinearGradient>
+#include <QPointer>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -29,9 +32,21 @@ QPixmap Render(Drawing draw, int size) {
   return pixmap;
 }
 
+// Drawn once per program: the cache lives as long as the application object.
+class IconCache : public QObject {
+ public:
+  using QObject::QObject;
+  QHash<Drawing, QIcon> icons;
+};
+
 QIcon Make(Drawing draw) {
+  static QPointer<IconCache> cache;
+  if (!cache) cache = new IconCache(QCoreApplication::instance());
+  auto it = cache->icons.find(draw);
+  if (it != cache->icons.end()) return *it;
   QIcon icon;
   for (int size : {16, 24, 32, 48}) icon.addPixmap(Render(draw, size));
+  cache->icons.insert(draw, icon);
   return icon;
 }
 

@@ -93,6 +93,7 @@ MainWindow::MainWindow(MessageSink* sink, QWidget* parent)
   });
   connect(container_, &ContainerView::CommandRequested, this, &MainWindow::RunCommand);
 
+  probes_.setMaxThreadCount(1);
   refreshTimer_.setTimerType(Qt::CoarseTimer);
   connect(&refreshTimer_, &QTimer::timeout, this, [this] {
     // Polls only while the container is what the window shows.
@@ -107,7 +108,10 @@ MainWindow::MainWindow(MessageSink* sink, QWidget* parent)
   UpdateActions();
 }
 
-MainWindow::~MainWindow() { doc_.Shutdown(); }
+MainWindow::~MainWindow() {
+  probes_.waitForDone();
+  doc_.Shutdown();
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   refreshTimer_.stop();
@@ -275,15 +279,37 @@ void MainWindow::UpdateAllViews(int hint, int serverIndex) {
 }
 
 void MainWindow::RefreshServiceStates() {
-  const std::string& server = doc_.selection().server;
+  const std::string server = doc_.selection().server;
   const int index = doc_.servers().Find(server);
   // A server that cannot be reached has no service states to ask for.
   if (server.empty() || index < 0 || doc_.servers().At(index).state == kStateNoRegistry) {
     portulonState_ = rasState_ = kServiceUnknown;
-  } else {
-    portulonState_ = doc_.IsServiceRunning(server, 1);
-    rasState_ = doc_.IsServiceRunning(server, 0);
+    statesServer_.clear();
+    UpdateActions();
+    return;
   }
+  if (server != statesServer_) {
+    // Until the new server answers, nothing is known of its services.
+    statesServer_ = server;
+    portulonState_ = rasState_ = kServiceUnknown;
+    UpdateActions();
+  }
+  ++probesPending_;
+  probes_.start([this, server] {
+    const int portulon = CPladminDoc::IsServiceRunning(server, 1);
+    const int ras = CPladminDoc::IsServiceRunning(server, 0);
+    QMetaObject::invokeMethod(
+        this, [this, server, portulon, ras] { OnServiceStates(server, portulon, ras); },
+        Qt::QueuedConnection);
+  });
+}
+
+void MainWindow::OnServiceStates(const std::string& server, int portulon, int ras) {
+  --probesPending_;
+  // An answer for a server no longer selected is stale.
+  if (server != doc_.selection().server) return;
+  portulonState_ = portulon;
+  rasState_ = ras;
   UpdateActions();
 }
 

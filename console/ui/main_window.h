@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QPointer>
 #include <QSplitter>
+#include <QThreadPool>
 #include <QTimer>
 #include <memory>
 
@@ -62,6 +63,8 @@ class MainWindow : public QMainWindow {
   const QTimer& refreshTimer() const { return refreshTimer_; }
   // True once every server has been fetched once since the start.
   bool initialPollDone() const { return initialPollDone_; }
+  // True while the service states of the selected server are being asked.
+  bool probingServices() const { return probesPending_ > 0; }
 
  signals:
   void InitialPollDone();
@@ -85,6 +88,7 @@ class MainWindow : public QMainWindow {
   void Navigate(int commandId);
   void UpdateAllViews(int hint, int serverIndex = -1);
   void RefreshServiceStates();
+  void OnServiceStates(const std::string& server, int portulon, int ras);
   void ShowServerStatus();
   void ServiceCommand(int which, bool start);
   void DisconnectSelectedPort();
@@ -105,9 +109,14 @@ class MainWindow : public QMainWindow {
   QLabel* eventPane_ = nullptr;
   QTimer refreshTimer_;
   QPointer<HelpWindow> help_;
-  int portulonState_ = kServiceUnknown;  // of the selected server, asked on selection and news
+  // Service states of the selected server, asked on a worker thread (a
+  // remote service manager may be slow to answer) on selection and news.
+  int portulonState_ = kServiceUnknown;
   int rasState_ = kServiceUnknown;
+  std::string statesServer_;  // whose states these are
+  QThreadPool probes_;  // one thread; waited for before the window goes
   bool initialPollDone_ = false;
+  int probesPending_ = 0;
 };
 
 }  // namespace pladmin::ui
