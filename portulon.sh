@@ -10,7 +10,10 @@ cd "$here"
 
 BUILD_DIR="${PORTULON_BUILD_DIR:-$here/build}"
 JOBS="${PORTULON_JOBS:-$(nproc 2>/dev/null || echo 2)}"
-BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+# qt6-base-dev: the console pladmin (its widget tests run on Qt's offscreen
+# platform); fonts-dejavu-core: the fonts its windows and screenshots draw with.
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev fonts-dejavu-core)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QSplashScreen>
 #include <QTimer>
@@ -44,7 +45,11 @@ int main(int argc, char** argv) {
                             ? QString("No machine given: use --machine ROOT or set PORTULON_MACHINE.")
                             : QString("%1 holds no machine.").arg(QString::fromStdString(root));
     std::fprintf(stderr, "pladmin: %s\n", why.toLocal8Bit().constData());
-    QMessageBox::critical(nullptr, "Portulon Administrator", why);
+    // Without a screen (offscreen, minimal) nobody could close the box.
+    const QString platform = QGuiApplication::platformName();
+    if (platform != "offscreen" && platform != "minimal") {
+      QMessageBox::critical(nullptr, "Portulon Administrator", why);
+    }
     return 2;
   }
 
