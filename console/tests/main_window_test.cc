@@ -5,7 +5,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QPushButton>
 #include <QHeaderView>
 #include <QStatusBar>
 #include <QTest>
@@ -14,7 +16,9 @@
 #include <QTreeWidgetItemIterator>
 
 #include "console/tests/console_test_support.h"
+#include "console/ui/add_server_dialog.h"
 #include "console/ui/container_view.h"
+#include "console/ui/help_window.h"
 #include "console/ui/main_window.h"
 #include "console/ui/port_view.h"
 #include "console/ui/ports_view.h"
@@ -236,6 +240,52 @@ TEST_F(MainWindowTest, HistoryWaitsForTheMasterAndTheSameSelectionKeepsTheView) 
   EXPECT_EQ(dialog.seconds()->text(), "2 s");
   dialog.seconds()->setValue(0);
   EXPECT_EQ(dialog.seconds()->text(), "Off");
+}
+
+TEST_F(MainWindowTest, AddServerDialogOffersTheDialInServersAndRefusesBadNames) {
+  AddServer(net_, "SRV1", RasFlavour::Ras);
+  AddServer(net_, "SRV2", RasFlavour::Rras);
+  const std::string down = AddServer(net_, "SRV3", RasFlavour::Ras);
+  ASSERT_EQ(plat::SetMachineDown(down, true), plat::ERROR_SUCCESS);
+  AddServerDialog dialog(nullptr);
+  QStringList found;
+  for (int i = 0; i < dialog.found()->count(); ++i) found << dialog.found()->item(i)->text().section(' ', 0, 0);
+  EXPECT_TRUE(found.contains("SRV1"));
+  EXPECT_TRUE(found.contains("SRV2"));
+  EXPECT_FALSE(found.contains("SRV3")) << "a machine that is down does not answer the sweep";
+  QPushButton* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+  dialog.found()->setCurrentRow(found.indexOf("SRV2"));
+  EXPECT_EQ(dialog.serverName(), "SRV2");
+  EXPECT_TRUE(ok->isEnabled());
+  dialog.nameEdit()->setText("two words");
+  EXPECT_FALSE(ok->isEnabled());
+  dialog.nameEdit()->setText("  NOWHERE ");
+  EXPECT_TRUE(ok->isEnabled());
+  EXPECT_EQ(dialog.serverName(), "NOWHERE");
+}
+
+TEST_F(MainWindowTest, ContentsOpensTheHelpPagesShippedWithTheConsole) {
+  ListServers({});
+  MainWindow w(&sink_);
+  w.RunCommand(ID_HELP_CONTENTS);
+  auto* help = w.findChild<HelpWindow*>();
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->isVisible());
+  EXPECT_TRUE(help->browser()->toPlainText().contains("Portulon Administrator"));
+  // Every page the contents name is there and not empty.
+  for (const char* page : {"views.html", "commands.html", "settings.html"}) {
+    help->ShowPage(page);
+    EXPECT_GT(help->browser()->toPlainText().size(), 200) << page;
+  }
+  EXPECT_TRUE(help->browser()->toPlainText().contains("Couldn't connect to SRV1's registry"));
+}
+
+TEST(Pladmin, RefusesAFolderThatHoldsNoMachine) {
+  const auto result = plat::testing::RunTool("pladmin", {"--machine", "/nonexistent/ADMINPC"},
+                                             {"PORTULON_MACHINE"});
+  EXPECT_EQ(result.code, 2);
+  EXPECT_NE(result.err.find("pladmin: /nonexistent/ADMINPC holds no machine."), std::string::npos)
+      << result.err;
 }
 
 // Runs a command that opens the start/stop dialog and closes the dialog

@@ -6,9 +6,14 @@
 
 #include "console/ui/icons.h"
 
+// The pages are compiled into the console's static library, whose resources
+// the linker keeps only when something names them.
+static void InitHelpResources() { Q_INIT_RESOURCE(help); }
+
 namespace pladmin::ui {
 
 HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window), browser_(new QTextBrowser(this)) {
+  InitHelpResources();
   setWindowTitle(tr("Portulon Administrator Help"));
   setWindowIcon(CommandIcon(32830));
   auto* layout = new QVBoxLayout(this);
