@@ -3,7 +3,9 @@
 // hang or carry garbage in their registry.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "console/core/pladmin_doc.h"
 #include "console/tests/console_test_support.h"
@@ -114,6 +116,54 @@ TEST_F(FetchTest, RrasServerWithMorePortsThanShownKeepsTheFirst256) {
   }
   // Not the master: the list still waits for one.
   EXPECT_FALSE(doc_.servers().masterKnown());
+}
+
+// The port-data module keeps one listing per process: routers fetched at the
+// same time must still each get their own ports.
+TEST_F(FetchTest, RoutersFetchedTogetherEachKeepTheirOwnPorts) {
+  RunningServices services;
+  std::vector<std::string> names;
+  for (int i = 0; i < 6; ++i) {
+    const std::string name = "RTR" + std::to_string(i);
+    const std::string root = AddServer(net_, name, RasFlavour::Rras, 2 + i);
+    ASSERT_NO_FATAL_FAILURE(services.Start(name));
+    ASSERT_NO_FATAL_FAILURE(Dial(root, "COM1", "DOM\\u" + std::to_string(i)));
+    names.push_back(name);
+  }
+  // The wrapper alone, from many threads at once.
+  RasAdmin admin;
+  std::atomic<int> mixed{0};
+  {
+    std::vector<std::jthread> threads;
+    for (int i = 0; i < 6; ++i) {
+      threads.emplace_back([&, i] {
+        for (int n = 0; n < 40; ++n) {
+          PortListing listing;
+          if (admin.rras.ReadPorts(names[static_cast<size_t>(i)], &listing) != kStateReady ||
+              listing.ports.size() != static_cast<size_t>(2 + i) ||
+              listing.ports[0].user != "DOM\\u" + std::to_string(i)) {
+            ++mixed;
+          }
+        }
+      });
+    }
+  }
+  EXPECT_EQ(mixed.load(), 0);
+
+  // And through the document's fetches.
+  ListServers(names);
+  Start();
+  for (int round = 0; round < 4; ++round) {
+    doc_.Refresh();
+    ASSERT_TRUE(notifier_->PumpUntilIdle(doc_));
+    for (int i = 0; i < 6; ++i) {
+      const CServer& s = Server(names[static_cast<size_t>(i)]);
+      ASSERT_EQ(s.state, kStateReady) << s.name;
+      EXPECT_EQ(s.totalPorts, 2 + i) << s.name;
+      EXPECT_EQ(s.ports.size(), static_cast<size_t>(2 + i)) << s.name;
+      EXPECT_EQ(s.FindPort("COM1")->user, "DOM\\u" + std::to_string(i)) << s.name;
+    }
+  }
 }
 
 TEST_F(FetchTest, FailuresShowTheirStateAndTheTimerSkipsThemUntilRefresh) {
