@@ -242,6 +242,34 @@ TEST_F(MainWindowTest, HistoryWaitsForTheMasterAndTheSameSelectionKeepsTheView) 
   EXPECT_EQ(dialog.seconds()->text(), "Off");
 }
 
+TEST_F(MainWindowTest, RemovingTheSelectedServerAsksThenShowsTheRest) {
+  ListServers({"GONE1", "GONE2"});
+  MainWindow w(&sink_);
+  w.show();
+  ASSERT_TRUE(WaitFor([&] { return w.initialPollDone(); }));
+  ClickTree(w, "GONE1");
+  ASSERT_NE(qobject_cast<PortsView*>(w.container()->content()), nullptr);
+  EXPECT_EQ(w.statusBar()->currentMessage(), "Couldn't connect to GONE1's registry");
+  ASSERT_TRUE(w.action(ID_REMOVE_SERVER)->isEnabled());
+
+  sink_.answer = false;
+  w.RunCommand(ID_REMOVE_SERVER);
+  EXPECT_EQ(sink_.questions.back(), "Remove GONE1 from the list of monitored servers?");
+  EXPECT_EQ(w.document().servers().size(), 2);
+
+  sink_.answer = true;
+  w.RunCommand(ID_DELETE);
+  Settle(w);
+  EXPECT_EQ(w.document().servers().size(), 1);
+  auto* servers = qobject_cast<ServersView*>(w.container()->content());
+  ASSERT_NE(servers, nullptr) << "back on the servers list";
+  EXPECT_EQ(servers->list()->topLevelItemCount(), 1);
+  EXPECT_EQ(servers->list()->topLevelItem(0)->text(0), "GONE2");
+  EXPECT_EQ(w.container()->caption()->text(), "Status");
+  EXPECT_EQ(w.container()->tree()->topLevelItem(0)->childCount(), 1);
+  EXPECT_FALSE(w.action(ID_REMOVE_SERVER)->isEnabled()) << "no server selected";
+}
+
 TEST_F(MainWindowTest, AddServerDialogOffersTheDialInServersAndRefusesBadNames) {
   AddServer(net_, "SRV1", RasFlavour::Ras);
   AddServer(net_, "SRV2", RasFlavour::Rras);
