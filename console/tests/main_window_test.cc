@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QPushButton>
 #include <QHeaderView>
+#include <QSplashScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -19,6 +20,7 @@
 #include "console/ui/add_server_dialog.h"
 #include "console/ui/container_view.h"
 #include "console/ui/help_window.h"
+#include "console/ui/icons.h"
 #include "console/ui/main_window.h"
 #include "console/ui/port_view.h"
 #include "console/ui/ports_view.h"
@@ -103,6 +105,8 @@ TEST_F(MainWindowTest, MonitorsRasRrasAndADownServerWithEveryPartOfTheLayoutShow
   ASSERT_NO_FATAL_FAILURE(Dial(srv2, "COM1", "DOM\\grace", {"--links", "2"}));
   ListServers({"SRV1", "SRV2", "SRV3"});
 
+  QSplashScreen splash(SplashPixmap());
+  ASSERT_NO_FATAL_FAILURE(SaveScreenshot(splash, "pladmin_splash.png"));
   MainWindow w(&sink_);
   w.resize(1100, 600);
   w.show();
