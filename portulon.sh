@@ -10,7 +10,12 @@ cd "$here"
 
 BUILD_DIR="${PORTULON_BUILD_DIR:-$here/build}"
 JOBS="${PORTULON_JOBS:-$(nproc 2>/dev/null || echo 2)}"
+# qt6-base-dev: the console pladmin (its widget tests run on Qt's offscreen
+# platform); fonts-dejavu-core: the fonts its windows and screenshots draw with.
+# unixODBC, the SQLite ODBC driver and sqlite3, PostgreSQL and its driver, and
+# python3-aiosmtpd: the database export and the status mail, and their tests.
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev fonts-dejavu-core
   unixodbc-dev libsqliteodbc sqlite3 python3 python3-aiosmtpd odbc-postgresql postgresql)
 
 as_root() {

@@ -267,6 +267,15 @@ for machine in SRV2 SRV1; do
 done
 say "Portulon and the remote-access services are stopped."
 
+bold "The administration console on a workstation ADMINPC"
+plmachine create "$demo/ADMINPC" --name ADMINPC --os 5.0 --ras ras --domain DOM --ports 0 >/dev/null
+for server in SRV1 SRV2; do
+  PORTULON_MACHINE="$demo/ADMINPC" reg add "HKLM\\Software\\Quillfen Technologies\\Portulon\\Servers\\$server" /f >/dev/null
+done
+say "ADMINPC monitors SRV1 and SRV2. Boot the servers again, then open the console:"
+say "  PORTULON_MACHINE=$demo/SRV1 plmachine boot; PORTULON_MACHINE=$demo/SRV2 plmachine boot"
+say "  $bin/pladmin --machine $demo/ADMINPC"
+
 cat <<EOT
 
 The demo network stays in $demo. To look around, or to run it again:
@@ -279,4 +288,5 @@ The demo network stays in $demo. To look around, or to run it again:
   reg query "HKLM\\Software\\Quillfen Technologies\\Portulon\\Service"
   net stop Portulon ; net stop RemoteAccess
   PORTULON_MACHINE=$demo/SRV2 ...    the same on the router SRV2 (rasctl dial COM1 'DOM\\grace' --links 2)
+  pladmin --machine $demo/ADMINPC    the administration console, watching SRV1 and SRV2
 EOT

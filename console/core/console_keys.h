@@ -1,0 +1,17 @@
+// Registry locations the console reads and writes, below HKEY_LOCAL_MACHINE.
+#pragma once
+
+namespace pladmin {
+
+inline constexpr const char* kProductKey = "Software\\Quillfen Technologies\\Portulon";
+inline constexpr const char* kClientSubkey = "Client";
+inline constexpr const char* kServersSubkey = "Servers";
+inline constexpr const char* kServiceSubkey = "Service";
+inline constexpr const char* kClientKey = "Software\\Quillfen Technologies\\Portulon\\Client";
+inline constexpr const char* kServersKey = "Software\\Quillfen Technologies\\Portulon\\Servers";
+inline constexpr const char* kTimeZoneKey = "System\\CurrentControlSet\\Control\\TimeZoneInformation";
+
+// Service names on a monitored server.
+inline constexpr const char* kPortulonServiceName = "Portulon";
+
+}  // namespace pladmin

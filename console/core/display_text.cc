@@ -1,0 +1,55 @@
+#include "console/core/display_text.h"
+
+#include <cstdio>
+
+#include "platform/sysinfo.h"
+
+namespace pladmin {
+
+std::string PortsText(const CServer& s) {
+  if (s.totalPorts == kPortsUnknown || s.portsInUse == kPortsUnknown) return "-";
+  return std::to_string(s.portsInUse) + "/" + std::to_string(s.totalPorts);
+}
+
+std::string KindText(const CServer& s) {
+  if (!s.kindKnown) return {};
+  return s.rasKind == kKindRas ? "RAS" : "RRAS";
+}
+
+std::string MasterText(const CServer& s) { return s.settings.master ? "Yes" : ""; }
+
+std::string PortStateText(const PortEntry& port) { return port.inUse ? "Connected" : "Listening"; }
+
+std::string SinceText(std::time_t start, std::time_t now, bool withSeconds) {
+  if (start == 0) return {};
+  const std::tm local = plat::LocalTime(start);
+  const std::tm today = plat::LocalTime(now);
+  const std::string time = plat::GetTimeFormat(plat::LOCALE_US_ENGLISH, local,
+                                               withSeconds ? "HH:mm:ss" : "HH:mm");
+  if (local.tm_year == today.tm_year && local.tm_yday == today.tm_yday) return time;
+  return plat::GetDateFormat(plat::LOCALE_US_ENGLISH, local, "yyyy-MM-dd") + " " + time;
+}
+
+std::string DurationText(std::time_t start, std::time_t now) {
+  if (start == 0) return {};
+  const long long seconds = now > start ? static_cast<long long>(now - start) : 0;
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                seconds % 60);
+  return text;
+}
+
+std::string BytesText(std::int64_t bytes) {
+  if (bytes < 0) return {};
+  char text[32];
+  if (bytes < 10000) {
+    std::snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
+  } else if (bytes < 10 * 1024 * 1024) {
+    std::snprintf(text, sizeof text, "%.1f KB", bytes / 1024.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MB", bytes / (1024.0 * 1024.0));
+  }
+  return text;
+}
+
+}  // namespace pladmin

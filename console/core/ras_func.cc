@@ -1,0 +1,235 @@
+#include "console/core/ras_func.h"
+
+#include <cstdlib>
+
+#include "console/core/console_keys.h"
+#include "console/core/registry_helper.h"
+#include "platform/errors.h"
+#include "platform/machine.h"
+#include "platform/path.h"
+#include "platform/ras/mprapi.h"
+#include "platform/ras/port_data.h"
+#include "platform/ras/rassapi.h"
+#include "platform/wide.h"
+
+namespace pladmin {
+
+namespace rassapi = plat::rassapi;
+namespace portdata = plat::portdata;
+namespace mprapi = plat::mprapi;
+
+std::string UncServerName(std::string_view server) {
+  while (!server.empty() && server.front() == '\\') server.remove_prefix(1);
+  return "\\\\" + std::string(server);
+}
+
+// ---- CRASFunc ----
+
+plat::DWORD CRASFunc::Load() {
+  std::lock_guard lock(mutex_);
+  if (tried_) return loadError_;
+  tried_ = true;
+  loadError_ = module_.Load("RASSAPI.DLL");
+  if (loadError_ != plat::ERROR_SUCCESS) return loadError_;
+  portEnum_ = module_.GetProcAddress("RasAdminPortEnum");
+  portGetInfo_ = module_.GetProcAddress("RasAdminPortGetInfo");
+  portDisconnect_ = module_.GetProcAddress("RasAdminPortDisconnect");
+  freeBuffer_ = module_.GetProcAddress("RasAdminFreeBuffer");
+  if (!portEnum_ || !portGetInfo_ || !portDisconnect_ || !freeBuffer_) {
+    loadError_ = plat::ERROR_PROC_NOT_FOUND;
+  }
+  return loadError_;
+}
+
+plat::DWORD CRASFunc::PortEnum(std::string_view server, PortListing* listing) {
+  if (const plat::DWORD err = Load(); err != plat::ERROR_SUCCESS) return err;
+  const auto portEnum = reinterpret_cast<rassapi::PFN_RasAdminPortEnum>(portEnum_);
+  const auto freeBuffer = reinterpret_cast<rassapi::PFN_RasAdminFreeBuffer>(freeBuffer_);
+  const std::u16string serverArg = plat::ToWide(UncServerName(server));
+  rassapi::RAS_PORT_0* ports = nullptr;
+  plat::WORD count = 0;
+  if (const plat::DWORD err = portEnum(serverArg.c_str(), &ports, &count);
+      err != plat::ERROR_SUCCESS) {
+    return err;
+  }
+  listing->total = count;
+  listing->inUse = 0;
+  listing->ports.clear();
+  for (plat::WORD i = 0; i < count; ++i) {
+    const rassapi::RAS_PORT_0& p = ports[i];
+    PortEntry entry;
+    entry.name = plat::FromWide(p.wszPortName, rassapi::RASSAPI_MAX_PORT_NAME);
+    entry.start = p.dwStartSessionTime;
+    entry.inUse = p.dwStartSessionTime != 0;
+    if (entry.inUse) {
+      entry.user = plat::FromWide(p.wszLogonDomain, rassapi::DNLEN + 1) + "\\" +
+                   plat::FromWide(p.wszUserName, rassapi::UNLEN + 1);
+      ++listing->inUse;
+    }
+    if (listing->ports.size() < kMaxPorts) listing->ports.push_back(std::move(entry));
+  }
+  if (ports) freeBuffer(ports);
+  return plat::ERROR_SUCCESS;
+}
+
+plat::DWORD CRASFunc::PortBytes(std::string_view server, std::string_view port,
+                                std::int64_t* sent, std::int64_t* received) {
+  if (const plat::DWORD err = Load(); err != plat::ERROR_SUCCESS) return err;
+  const auto getInfo = reinterpret_cast<rassapi::PFN_RasAdminPortGetInfo>(portGetInfo_);
+  const auto freeBuffer = reinterpret_cast<rassapi::PFN_RasAdminFreeBuffer>(freeBuffer_);
+  const std::u16string serverArg = plat::ToWide(UncServerName(server));
+  const std::u16string portArg = plat::ToWide(port);
+  rassapi::RAS_PORT_1 info{};
+  rassapi::RAS_PORT_STATISTICS statistics{};
+  rassapi::RAS_PARAMETERS* parameters = nullptr;
+  const plat::DWORD err =
+      getInfo(serverArg.c_str(), portArg.c_str(), &info, &statistics, &parameters);
+  if (parameters) freeBuffer(parameters);
+  if (err != plat::ERROR_SUCCESS) return err;
+  *sent = statistics.dwBytesXmited;
+  *received = statistics.dwBytesRcved;
+  return plat::ERROR_SUCCESS;
+}
+
+plat::DWORD CRASFunc::PortDisconnect(std::string_view server, std::string_view port) {
+  if (const plat::DWORD err = Load(); err != plat::ERROR_SUCCESS) return err;
+  const auto disconnect = reinterpret_cast<rassapi::PFN_RasAdminPortDisconnect>(portDisconnect_);
+  const std::u16string serverArg = plat::ToWide(UncServerName(server));
+  const std::u16string portArg = plat::ToWide(port);
+  return disconnect(serverArg.c_str(), portArg.c_str());
+}
+
+// ---- CRRASFunc ----
+
+bool CRRASFunc::LoadPortData() {
+  std::lock_guard lock(loadMutex_);
+  if (!triedPortData_) {
+    triedPortData_ = true;
+    if (portData_.Load("_pladmin.dll") == plat::ERROR_SUCCESS) {
+      init_ = portData_.GetProcAddress("RRAS_Init");
+      disconnect_ = portData_.GetProcAddress("RRAS_DisconnectPort");
+      numberOfPorts_ = portData_.GetProcAddress("RRAS_GetNumberOfPorts");
+      updatePortData_ = portData_.GetProcAddress("RRAS_UpdatePortData");
+      getPortData_ = portData_.GetProcAddress("RRAS_GetPortData");
+    }
+  }
+  return init_ && disconnect_ && numberOfPorts_ && updatePortData_ && getPortData_;
+}
+
+bool CRRASFunc::LoadRouterApi() {
+  std::lock_guard lock(loadMutex_);
+  if (!triedRouter_) {
+    triedRouter_ = true;
+    if (router_.Load("MPRAPI.DLL") == plat::ERROR_SUCCESS) {
+      serverConnect_ = router_.GetProcAddress("MprAdminServerConnect");
+      serverDisconnect_ = router_.GetProcAddress("MprAdminServerDisconnect");
+      portEnum_ = router_.GetProcAddress("MprAdminPortEnum");
+      portGetInfo_ = router_.GetProcAddress("MprAdminPortGetInfo");
+      bufferFree_ = router_.GetProcAddress("MprAdminBufferFree");
+    }
+  }
+  return serverConnect_ && serverDisconnect_ && portEnum_ && portGetInfo_ && bufferFree_;
+}
+
+bool CRRASFunc::Init() {
+  return LoadPortData() && reinterpret_cast<portdata::PFN_RRAS_Init>(init_)() != plat::FALSE;
+}
+
+int CRRASFunc::ReadPorts(std::string_view server, PortListing* listing) {
+  if (!Init()) return kStateRrasInitError;
+  const auto numberOfPorts = reinterpret_cast<portdata::PFN_RRAS_GetNumberOfPorts>(numberOfPorts_);
+  const auto update = reinterpret_cast<portdata::PFN_RRAS_UpdatePortData>(updatePortData_);
+  const auto get = reinterpret_cast<portdata::PFN_RRAS_GetPortData>(getPortData_);
+  const std::string name(server);
+  plat::DWORD total = 0, inUse = 0, count = 0;
+  if (!numberOfPorts(name.c_str(), &total, &inUse)) return kStateRrasReadFailure;
+  std::lock_guard lock(listingMutex_);
+  if (!update(name.c_str(), &count)) return kStateRrasReadFailure;
+  listing->total = static_cast<int>(total);
+  listing->inUse = static_cast<int>(inUse);
+  listing->ports.clear();
+  for (plat::DWORD i = 0; i < count && listing->ports.size() < kMaxPorts; ++i) {
+    char port[portdata::kPortNameSize] = {};
+    char user[portdata::kUserSize] = {};
+    char extra[portdata::kExtraSize] = {};
+    plat::DWORD start = 0;
+    if (!get(i, port, user, extra, &start)) return kStateRrasReadFailure;
+    PortEntry entry;
+    entry.name = port;
+    entry.user = user;
+    entry.extra = extra;
+    entry.start = start;
+    entry.inUse = start != 0 || user[0] != '\0';
+    listing->ports.push_back(std::move(entry));
+  }
+  return kStateReady;
+}
+
+plat::DWORD CRRASFunc::ReadBytes(std::string_view server, std::vector<PortEntry>* ports) {
+  if (!LoadRouterApi()) return plat::ERROR_MOD_NOT_FOUND;
+  const auto connect = reinterpret_cast<mprapi::PFN_MprAdminServerConnect>(serverConnect_);
+  const auto disconnect = reinterpret_cast<mprapi::PFN_MprAdminServerDisconnect>(serverDisconnect_);
+  const auto portEnum = reinterpret_cast<mprapi::PFN_MprAdminPortEnum>(portEnum_);
+  const auto getInfo = reinterpret_cast<mprapi::PFN_MprAdminPortGetInfo>(portGetInfo_);
+  const auto bufferFree = reinterpret_cast<mprapi::PFN_MprAdminBufferFree>(bufferFree_);
+  const std::u16string serverArg = plat::ToWide(UncServerName(server));
+  mprapi::MPR_SERVER_HANDLE handle = nullptr;
+  if (const plat::DWORD err = connect(serverArg.c_str(), &handle); err != plat::ERROR_SUCCESS) {
+    return err;
+  }
+  plat::BYTE* buffer = nullptr;
+  plat::DWORD read = 0, total = 0;
+  plat::DWORD err = portEnum(handle, 0, nullptr, &buffer, 0xFFFFFFFF, &read, &total, nullptr);
+  if (err == plat::ERROR_SUCCESS && buffer) {
+    const auto* list = reinterpret_cast<const mprapi::RAS_PORT_0*>(buffer);
+    for (plat::DWORD i = 0; i < read; ++i) {
+      if (!list[i].hConnection) continue;
+      const std::string name = plat::FromWide(list[i].wszPortName, mprapi::MAX_PORT_NAME + 1);
+      for (PortEntry& entry : *ports) {
+        if (!plat::EqualsIgnoringCase(entry.name, name)) continue;
+        plat::BYTE* info = nullptr;
+        if (getInfo(handle, 1, list[i].hPort, &info) == plat::ERROR_SUCCESS && info) {
+          const auto* p1 = reinterpret_cast<const mprapi::RAS_PORT_1*>(info);
+          entry.bytesSent = p1->dwBytesXmited;
+          entry.bytesReceived = p1->dwBytesRcved;
+        }
+        if (info) bufferFree(info);
+      }
+    }
+  }
+  if (buffer) bufferFree(buffer);
+  disconnect(handle);
+  return err;
+}
+
+plat::DWORD CRRASFunc::DisconnectPort(std::string_view server, std::string_view port) {
+  if (!Init()) return plat::ERROR_MOD_NOT_FOUND;
+  const auto disconnect = reinterpret_cast<portdata::PFN_RRAS_DisconnectPort>(disconnect_);
+  const std::string s(server), p(port);
+  return disconnect(s.c_str(), p.c_str()) ? plat::ERROR_SUCCESS : plat::ERROR_GEN_FAILURE;
+}
+
+// ---- Detection ----
+
+int GetRemoteAccessKind(std::string_view server) {
+  const CRegistry registry{std::string(server)};
+  plat::DWORD rasType = 0;
+  if (registry.ReadDword(kServiceSubkey, "RAS Type", &rasType)) {
+    return rasType == 1 ? kKindRras : kKindRas;
+  }
+  std::string version;
+  if (!registry.ReadStringAt(plat::kWindowsVersionKey, "CurrentVersion", &version)) return -1;
+  const unsigned long major = std::strtoul(version.c_str(), nullptr, 10);
+  if (major == 0) return -1;
+  if (major <= 4) {
+    std::string title;
+    registry.ReadStringAt(plat::kRasKey, "Title", &title);
+    return plat::EqualsIgnoringCase(title.substr(0, 7), "Routin2") ? kKindRras : kKindRas;
+  }
+  std::string display;
+  registry.ReadStringAt("System\\CurrentControlSet\\Services\\RemoteAccess", "DisplayName",
+                        &display);
+  return plat::EqualsIgnoringCase(display, "Remote Access Service") ? kKindRas : kKindRras;
+}
+
+}  // namespace pladmin

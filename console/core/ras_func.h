@@ -1,0 +1,93 @@
+// The remote-access administration interfaces as the console uses them:
+// CRASFunc loads RASSAPI.DLL (Windows NT 4 RAS), CRRASFunc loads the
+// port-data module _pladmin.dll and MPRAPI.DLL (Windows 2000 RRAS). Both load
+// their modules by name on first use and may be called from every fetcher
+// thread at once. Results are Win32 codes (0 = success).
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/core/server.h"
+#include "platform/module.h"
+#include "platform/win_types.h"
+
+namespace pladmin {
+
+// The port list of one server as a fetch reads it.
+struct PortListing {
+  int total = 0;
+  int inUse = 0;
+  std::vector<PortEntry> ports;  // at most kMaxPorts; totals count every port
+};
+
+class CRASFunc {
+ public:
+  // RasAdminPortEnum on "\\<server>": every port's name, user and start.
+  plat::DWORD PortEnum(std::string_view server, PortListing* listing);
+  // RasAdminPortGetInfo: the session's traffic of one port.
+  plat::DWORD PortBytes(std::string_view server, std::string_view port, std::int64_t* sent,
+                        std::int64_t* received);
+  // RasAdminPortDisconnect.
+  plat::DWORD PortDisconnect(std::string_view server, std::string_view port);
+
+ private:
+  plat::DWORD Load();
+
+  std::mutex mutex_;  // guards the loading below; the functions themselves are thread-safe
+  bool tried_ = false;
+  plat::DWORD loadError_ = 0;
+  plat::Module module_;
+  void* portEnum_ = nullptr;
+  void* portGetInfo_ = nullptr;
+  void* portDisconnect_ = nullptr;
+  void* freeBuffer_ = nullptr;
+};
+
+class CRRASFunc {
+ public:
+  // RRAS_Init; false when the module or the router interface is not at hand.
+  bool Init();
+  // RRAS_GetNumberOfPorts, RRAS_UpdatePortData and RRAS_GetPortData for each
+  // port. The module keeps one listing per process, so the whole sequence
+  // runs under one lock: two fetchers never read each other's listing.
+  // Returns 0, or the state the failure leaves (kStateRrasInitError,
+  // kStateRrasReadFailure).
+  int ReadPorts(std::string_view server, PortListing* listing);
+  // The traffic of every port in use, through MPRAPI.DLL; ports not found keep -1.
+  plat::DWORD ReadBytes(std::string_view server, std::vector<PortEntry>* ports);
+  // RRAS_Init then RRAS_DisconnectPort.
+  plat::DWORD DisconnectPort(std::string_view server, std::string_view port);
+
+ private:
+  bool LoadPortData();
+  bool LoadRouterApi();
+
+  std::mutex loadMutex_;     // guards the modules and function pointers while they load
+  std::mutex listingMutex_;  // held from RRAS_UpdatePortData to the last RRAS_GetPortData
+  bool triedPortData_ = false, triedRouter_ = false;
+  plat::Module portData_, router_;
+  void* init_ = nullptr;
+  void* disconnect_ = nullptr;
+  void* numberOfPorts_ = nullptr;
+  void* updatePortData_ = nullptr;
+  void* getPortData_ = nullptr;
+  void* serverConnect_ = nullptr;
+  void* serverDisconnect_ = nullptr;
+  void* portEnum_ = nullptr;
+  void* portGetInfo_ = nullptr;
+  void* bufferFree_ = nullptr;
+};
+
+// The console's copy of the service's remote-access detection for a remote
+// machine: the "RAS Type" the service recorded (1 RRAS, 0 RAS) when there is
+// one, else the machine's Windows version and remote-access names. Returns
+// kKindRas or kKindRras, or -1 when the machine's version cannot be read.
+int GetRemoteAccessKind(std::string_view server);
+
+// "\\SERVER" for a server named with or without the backslashes.
+std::string UncServerName(std::string_view server);
+
+}  // namespace pladmin

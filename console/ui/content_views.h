@@ -1,0 +1,56 @@
+// The content views of the container's right-hand column share one
+// interface: the document's update hints reach them through OnUpdate. The
+// views of later parts of the console (history, usage, statistics, users)
+// stand here as placeholders that say what they will show.
+#pragma once
+
+#include <QLabel>
+#include <QWidget>
+
+#include "console/core/commands.h"
+
+namespace pladmin {
+class CPladminDoc;
+}
+
+namespace pladmin::ui {
+
+class ContentViewBase : public QWidget {
+  Q_OBJECT
+ public:
+  ContentViewBase(CPladminDoc& doc, ContentView kind, QWidget* parent)
+      : QWidget(parent), doc_(doc), kind_(kind) {}
+  ContentView kind() const { return kind_; }
+  // hint: kHint...; serverIndex for kHintServerData, else -1.
+  virtual void OnUpdate(int hint, int serverIndex) = 0;
+  // Redraws one server's row or data (a fetch started or found nothing new).
+  virtual void RedrawServer(int /*serverIndex*/) {}
+
+ signals:
+  // The view asks the frame to run a command (a button, a double click).
+  void CommandRequested(int commandId);
+  // The view asks the tree to select a server or a port.
+  void SelectRequested(const QString& server, const QString& port);
+
+ protected:
+  CPladminDoc& doc_;
+
+ private:
+  ContentView kind_;
+};
+
+// Stands for a view that comes with a later part of the console.
+class PlaceholderView : public ContentViewBase {
+  Q_OBJECT
+ public:
+  PlaceholderView(CPladminDoc& doc, ContentView kind, QWidget* parent);
+  void OnUpdate(int hint, int serverIndex) override;
+
+ private:
+  QLabel* label_;
+};
+
+// Creates the view for a choice of the switch table.
+ContentViewBase* CreateContentView(CPladminDoc& doc, ContentView kind, QWidget* parent);
+
+}  // namespace pladmin::ui

@@ -1,0 +1,470 @@
+#include "console/ui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+
+#include "console/ui/add_server_dialog.h"
+#include "console/ui/icons.h"
+#include "console/ui/ports_view.h"
+#include "console/ui/refresh_rate_dialog.h"
+#include "console/ui/service_dialog.h"
+#include "platform/errors.h"
+
+namespace pladmin::ui {
+
+namespace {
+constexpr const char* kHomePage = "https://portulon.quillfen.example/";
+constexpr const char* kSupportPage = "https://portulon.quillfen.example/support/";
+}  // namespace
+
+QEvent::Type ServerEvent::TypeFor(int message) {
+  return static_cast<QEvent::Type>(QEvent::User + (message == kMsgServerChanged ? 21 : 22));
+}
+
+// Posts the fetches' notifications to the window; called on fetcher threads.
+class MainWindow::Notifier : public FetchNotifier {
+ public:
+  explicit Notifier(QObject* window) : window_(window) {}
+  void Post(int message, std::uint64_t id, int state) override {
+    QCoreApplication::postEvent(window_, new ServerEvent(message, id, state));
+  }
+
+ private:
+  QObject* const window_;  // outlives every fetch: the window joins them when it closes
+};
+
+class MainWindow::BoxSink : public MessageSink {
+ public:
+  explicit BoxSink(QWidget* parent) : parent_(parent) {}
+  void Message(const std::string& text, MessageIcon icon) override {
+    QMessageBox box(parent_);
+    box.setWindowTitle(kAppTitle);
+    box.setText(QString::fromStdString(text));
+    box.setIcon(icon == MessageIcon::Stop      ? QMessageBox::Critical
+                : icon == MessageIcon::Warning ? QMessageBox::Warning
+                                               : QMessageBox::Information);
+    box.exec();
+  }
+  bool Ask(const std::string& text, const std::string& caption) override {
+    return QMessageBox::question(parent_, QString::fromStdString(caption),
+                                 QString::fromStdString(text)) == QMessageBox::Yes;
+  }
+
+ private:
+  QWidget* parent_;
+};
+
+MainWindow::MainWindow(MessageSink* sink, QWidget* parent)
+    : QMainWindow(parent),
+      ownSink_(sink ? nullptr : std::make_unique<BoxSink>(this)),
+      sink_(sink ? *sink : *ownSink_),
+      doc_(sink_),
+      notifier_(std::make_shared<Notifier>(this)) {
+  setWindowTitle(kAppTitle);
+  setWindowIcon(AppIcon());
+  CreateActions();
+  CreateMenus();
+  CreateToolBar();
+  CreateStatusBar();
+
+  frameSplitter_ = new QSplitter(Qt::Horizontal, this);
+  outlook_ = new OutlookBar(frameSplitter_);
+  container_ = new ContainerView(doc_, frameSplitter_);
+  frameSplitter_->addWidget(outlook_);
+  frameSplitter_->addWidget(container_);
+  frameSplitter_->setStretchFactor(1, 1);
+  frameSplitter_->setChildrenCollapsible(false);
+  frameSplitter_->setHandleWidth(3);
+  frameSplitter_->setSizes({78, 900});
+  setCentralWidget(frameSplitter_);
+  connect(outlook_, &OutlookBar::ItemClicked, this,
+          [this](int item) { RunCommand(NavItemCommand(item)); });
+  connect(container_, &ContainerView::SelectionChanged, this, [this] {
+    RefreshServiceStates();
+    ShowServerStatus();
+  });
+  connect(container_, &ContainerView::CommandRequested, this, &MainWindow::RunCommand);
+
+  probes_.setMaxThreadCount(1);
+  refreshTimer_.setTimerType(Qt::CoarseTimer);
+  connect(&refreshTimer_, &QTimer::timeout, this, [this] {
+    // Polls only while the container is what the window shows.
+    if (centralWidget() == frameSplitter_) doc_.PollAllServers();
+  });
+  resize(1000, 640);
+
+  doc_.OnNewDocument(notifier_);
+  container_->OnUpdate(kHintServerList, -1);
+  ApplyRefreshInterval(doc_.ReadRefreshSetting());
+  if (doc_.servers().size() == 0) initialPollDone_ = true;
+  UpdateActions();
+}
+
+MainWindow::~MainWindow() {
+  probes_.waitForDone();
+  doc_.Shutdown();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  refreshTimer_.stop();
+  if (help_) help_->close();
+  event->accept();
+}
+
+QAction* MainWindow::AddAction(int id, const QString& text, const QString& tip,
+                               const QKeySequence& key) {
+  auto* action = new QAction(text, this);
+  action->setStatusTip(tip);
+  action->setToolTip(QString(text).remove('&').remove("..."));
+  if (!key.isEmpty()) action->setShortcut(key);
+  connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
+  actions_.insert(id, action);
+  return action;
+}
+
+void MainWindow::CreateActions() {
+  AddAction(ID_VIEW_STATUS, tr("St&atus View"), tr("Show the state of the monitored servers"));
+  AddAction(ID_VIEW_LOG, tr("&Log View"), tr("Show the sessions of the day"));
+  AddAction(ID_VIEW_USAGE, tr("&Usage Graph"), tr("Show the usage of the day"));
+  AddAction(ID_VIEW_STATISTICS, tr("&Statistics"), tr("Show the statistics"));
+  for (int item = kNavStatus; item <= kNavStatistics; ++item) {
+    actions_[NavItemCommand(item)]->setIcon(NavIcon(item));
+  }
+  AddAction(ID_SIMULATE_SESSIONS, tr("&Simulate Sessions..."), tr("Try a dial-in without a modem"));
+  AddAction(ID_ADD_SERVER, tr("Add RAS Server..."), tr("Monitor another dial-in server"))
+      ->setIcon(CommandIcon(ID_ADD_SERVER));
+  AddAction(ID_SYSTEM_SETTINGS, tr("S&ystem Settings..."), tr("Settings shared by every server"));
+  AddAction(ID_REMOVE_SERVER, tr("&Remove Server"), tr("Stop monitoring the selected server"))
+      ->setIcon(CommandIcon(ID_REMOVE_SERVER));
+  AddAction(ID_DELETE, tr("D&elete"), tr("Stop monitoring the selected server"), QKeySequence::Delete);
+  AddAction(ID_REFRESH, tr("&Refresh"), tr("Ask every server for its state now"), Qt::Key_F5)
+      ->setIcon(CommandIcon(ID_REFRESH));
+  AddAction(ID_REFRESH_RATE, tr("Refresh Rate..."), tr("How often the servers are asked"));
+  AddAction(ID_START_PORTULON, tr("S&tart Portulon"), tr("Start Portulon on the selected server"))
+      ->setIcon(CommandIcon(ID_START_PORTULON));
+  AddAction(ID_STOP_PORTULON, tr("&Stop Portulon"), tr("Stop Portulon on the selected server"))
+      ->setIcon(CommandIcon(ID_STOP_PORTULON));
+  AddAction(ID_START_RAS, tr("St&art RAS"), tr("Start the remote-access service of the selected server"));
+  AddAction(ID_STOP_RAS, tr("St&op RAS"), tr("Stop the remote-access service of the selected server"));
+  AddAction(ID_PORT_DISCONNECT, tr("&Disconnect"), tr("End the session on the selected port"))
+      ->setIcon(CommandIcon(ID_PORT_DISCONNECT));
+  AddAction(ID_DAY_BACK, tr("Back"), tr("The day before"), QKeySequence(Qt::ALT | Qt::Key_Left))
+      ->setIcon(CommandIcon(ID_DAY_BACK));
+  AddAction(ID_DAY_FORWARD, tr("Forward"), tr("The day after"), QKeySequence(Qt::ALT | Qt::Key_Right))
+      ->setIcon(CommandIcon(ID_DAY_FORWARD));
+  AddAction(ID_CALENDAR_JUMP, tr("Calendar Jump"), tr("Go to a day"));
+  AddAction(ID_FILE_SAVE_AS, tr("Save Data &As..."), tr("Write the data shown to a file"));
+  AddAction(ID_EXPORT_SESSIONS, tr("&Export Sessions To File..."), tr("Write the sessions of several days to a file"));
+  AddAction(ID_HELP_CONTENTS, tr("&Contents"), tr("The console's help"), QKeySequence::HelpContents)
+      ->setIcon(CommandIcon(ID_HELP_CONTENTS));
+  AddAction(ID_WEB_HOME, tr("Portulon on the &Web"), tr("The product's home page"));
+  AddAction(ID_WEB_SUPPORT, tr("Technical &Support"), tr("The product's support pages"));
+}
+
+void MainWindow::CreateMenus() {
+  QMenu* file = menuBar()->addMenu(tr("&File"));
+  file->addAction(actions_[ID_FILE_SAVE_AS]);
+  file->addAction(actions_[ID_EXPORT_SESSIONS]);
+  file->addSeparator();
+  file->addAction(tr("E&xit"), this, &QWidget::close);
+  QMenu* view = menuBar()->addMenu(tr("&View"));
+  for (int id : {ID_VIEW_STATUS, ID_VIEW_LOG, ID_VIEW_USAGE, ID_VIEW_STATISTICS}) view->addAction(actions_[id]);
+  view->addSeparator();
+  for (int id : {ID_DAY_BACK, ID_DAY_FORWARD, ID_CALENDAR_JUMP}) view->addAction(actions_[id]);
+  view->addSeparator();
+  view->addAction(actions_[ID_REFRESH]);
+  view->addAction(actions_[ID_REFRESH_RATE]);
+  QMenu* server = menuBar()->addMenu(tr("&Server"));
+  server->addAction(actions_[ID_ADD_SERVER]);
+  server->addAction(actions_[ID_REMOVE_SERVER]);
+  server->addSeparator();
+  for (int id : {ID_START_PORTULON, ID_STOP_PORTULON, ID_START_RAS, ID_STOP_RAS}) server->addAction(actions_[id]);
+  server->addSeparator();
+  server->addAction(actions_[ID_PORT_DISCONNECT]);
+  server->addSeparator();
+  server->addAction(actions_[ID_SYSTEM_SETTINGS]);
+  server->addAction(actions_[ID_SIMULATE_SESSIONS]);
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  help->addAction(actions_[ID_HELP_CONTENTS]);
+  help->addSeparator();
+  help->addAction(actions_[ID_WEB_HOME]);
+  help->addAction(actions_[ID_WEB_SUPPORT]);
+  help->addSeparator();
+  help->addAction(tr("&About Portulon Administrator"), this, [this] {
+    QMessageBox::about(this, tr("About Portulon Administrator"),
+                       tr("<b>Portulon Administrator</b><p>Access control and accounting for "
+                          "dial-in remote access.</p><p>Quillfen Technologies</p>"));
+  });
+  addAction(actions_[ID_DELETE]);  // the Delete key, without a menu entry of its own
+}
+
+void MainWindow::CreateToolBar() {
+  toolBar_ = addToolBar(tr("Toolbar"));
+  toolBar_->setObjectName("toolbar");
+  toolBar_->setIconSize(QSize(24, 24));
+  toolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+  toolBar_->setStyleSheet(
+      "QToolBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fafafa, "
+      "stop:1 #e2e4e8); border-bottom: 1px solid #c4c8ce; spacing: 2px; }");
+  for (int id : {ID_REFRESH, ID_ADD_SERVER, ID_REMOVE_SERVER}) toolBar_->addAction(actions_[id]);
+  toolBar_->addSeparator();
+  for (int id : {ID_START_PORTULON, ID_STOP_PORTULON, ID_PORT_DISCONNECT}) toolBar_->addAction(actions_[id]);
+  toolBar_->addSeparator();
+  for (int id : {ID_VIEW_STATUS, ID_VIEW_LOG, ID_VIEW_USAGE, ID_VIEW_STATISTICS}) toolBar_->addAction(actions_[id]);
+  toolBar_->addSeparator();
+  for (int id : {ID_DAY_BACK, ID_DAY_FORWARD}) toolBar_->addAction(actions_[id]);
+  toolBar_->addSeparator();
+  toolBar_->addAction(actions_[ID_HELP_CONTENTS]);
+}
+
+void MainWindow::CreateStatusBar() {
+  eventPane_ = new QLabel(this);
+  eventPane_->setMinimumWidth(105);
+  eventPane_->setAlignment(Qt::AlignCenter);
+  statusBar()->addPermanentWidget(eventPane_);
+  statusBar()->showMessage(tr("Ready"));
+}
+
+void MainWindow::ApplyRefreshInterval(int milliseconds) {
+  refreshTimer_.stop();
+  doc_.SetRefreshInterval(milliseconds);
+  if (milliseconds > 0) {
+    refreshTimer_.start(milliseconds);
+    if (!refreshTimer_.isActive()) sink_.Message("Impossible to set up server refresh timer", MessageIcon::Stop);
+  }
+}
+
+void MainWindow::customEvent(QEvent* event) {
+  if (event->type() == ServerEvent::TypeFor(kMsgServerChanged) ||
+      event->type() == ServerEvent::TypeFor(kMsgServerRedraw)) {
+    OnServerEvent(static_cast<const ServerEvent&>(*event));
+  }
+}
+
+void MainWindow::OnServerEvent(const ServerEvent& event) {
+  const int index = doc_.OnServerNotification(event.message(), event.id(), event.state());
+  if (index < 0) return;
+  if (event.message() == kMsgServerChanged) {
+    UpdateAllViews(kHintServerData, index);
+  } else {
+    container_->RedrawServer(index);
+  }
+  const bool selected = doc_.servers().Find(doc_.selection().server) == index;
+  if (selected && !doc_.servers().FetchRunning(index)) RefreshServiceStates();
+  if (selected) ShowServerStatus();
+  if (!initialPollDone_) {
+    bool idle = true;
+    for (int i = 0; i < doc_.servers().size() && idle; ++i) {
+      idle = !doc_.servers().FetchRunning(i) && doc_.servers().At(i).fetchDone;
+    }
+    if (idle) {
+      initialPollDone_ = true;
+      emit InitialPollDone();
+    }
+  }
+  UpdateActions();
+}
+
+void MainWindow::UpdateAllViews(int hint, int serverIndex) {
+  container_->OnUpdate(hint, serverIndex);
+}
+
+void MainWindow::RefreshServiceStates() {
+  const std::string server = doc_.selection().server;
+  const int index = doc_.servers().Find(server);
+  // A server that cannot be reached has no service states to ask for.
+  if (server.empty() || index < 0 || doc_.servers().At(index).state == kStateNoRegistry) {
+    portulonState_ = rasState_ = kServiceUnknown;
+    statesServer_.clear();
+    UpdateActions();
+    return;
+  }
+  if (server != statesServer_) {
+    // Until the new server answers, nothing is known of its services.
+    statesServer_ = server;
+    portulonState_ = rasState_ = kServiceUnknown;
+    UpdateActions();
+  }
+  ++probesPending_;
+  probes_.start([this, server] {
+    const int portulon = CPladminDoc::IsServiceRunning(server, 1);
+    const int ras = CPladminDoc::IsServiceRunning(server, 0);
+    QMetaObject::invokeMethod(
+        this, [this, server, portulon, ras] { OnServiceStates(server, portulon, ras); },
+        Qt::QueuedConnection);
+  });
+}
+
+void MainWindow::OnServiceStates(const std::string& server, int portulon, int ras) {
+  --probesPending_;
+  // An answer for a server no longer selected is stale.
+  if (server != doc_.selection().server) return;
+  portulonState_ = portulon;
+  rasState_ = ras;
+  UpdateActions();
+}
+
+void MainWindow::ShowServerStatus() {
+  const int index = doc_.servers().Find(doc_.selection().server);
+  statusBar()->showMessage(index >= 0 ? QString::fromStdString(doc_.servers().At(index).StateText())
+                                      : tr("Ready"));
+}
+
+std::string MainWindow::SelectedPort() const {
+  if (auto* ports = qobject_cast<PortsView*>(container_->content())) return ports->selectedPort().toStdString();
+  return doc_.selection().port;
+}
+
+void MainWindow::UpdateActions() {
+  CommandContext c;
+  const Selection& sel = doc_.selection();
+  c.navItem = sel.navItem;
+  c.masterKnown = doc_.servers().masterKnown();
+  c.serverSelected = !sel.server.empty();
+  c.content = doc_.content();
+  c.portulonService = portulonState_;
+  c.rasService = rasState_;
+  if (const int index = doc_.servers().Find(sel.server); index >= 0) {
+    const PortEntry* port = doc_.servers().At(index).FindPort(SelectedPort());
+    c.portConnected = port && port->inUse;
+  }
+  for (auto it = actions_.begin(); it != actions_.end(); ++it) {
+    it.value()->setEnabled(IsCommandEnabled(it.key(), c));
+  }
+  outlook_->SetCurrentItem(sel.navItem);
+  setWindowTitle(QString::fromStdString(doc_.Title()));
+  eventPane_->setText(QString::fromStdString(doc_.EventPaneText()));
+}
+
+void MainWindow::Navigate(int commandId) {
+  const SwitchRequest request = doc_.Navigate(commandId);
+  if (!request.refused) container_->Apply(request);
+  UpdateActions();
+}
+
+void MainWindow::NotYetAvailable(const QString& what) {
+  sink_.Message(tr("%1 come with a later part of the console.").arg(what).toStdString(),
+                MessageIcon::Information);
+}
+
+void MainWindow::RunCommand(int id) {
+  switch (id) {
+    case ID_VIEW_STATUS:
+    case ID_VIEW_LOG:
+    case ID_VIEW_USAGE:
+    case ID_VIEW_STATISTICS: Navigate(id); return;
+    case ID_REFRESH: {
+      doc_.Refresh();
+      const ContentView c = doc_.content();
+      if (c == ContentView::Servers || c == ContentView::Ports || c == ContentView::Users) {
+        UpdateAllViews(kHintAccounts);
+      }
+      RefreshServiceStates();
+      return;
+    }
+    case ID_REFRESH_RATE: {
+      RefreshRateDialog dialog(doc_.refreshInterval(), this);
+      if (dialog.exec() == QDialog::Accepted) ApplyRefreshInterval(dialog.intervalMs());
+      return;
+    }
+    case ID_ADD_SERVER: AddServer(); return;
+    case ID_DELETE:
+    case ID_REMOVE_SERVER: RemoveSelectedServer(); return;
+    case ID_START_PORTULON: ServiceCommand(1, true); return;
+    case ID_STOP_PORTULON: ServiceCommand(1, false); return;
+    case ID_START_RAS: ServiceCommand(0, true); return;
+    case ID_STOP_RAS: ServiceCommand(0, false); return;
+    case ID_PORT_DISCONNECT: DisconnectSelectedPort(); return;
+    case ID_DAY_BACK:
+    case ID_DAY_FORWARD:
+      doc_.StepDay(id == ID_DAY_BACK ? -1 : 1);
+      UpdateAllViews(kHintDay);
+      UpdateActions();
+      return;
+    case ID_HELP_CONTENTS:
+      if (!help_) help_ = new HelpWindow(this);
+      help_->show();
+      help_->raise();
+      return;
+    case ID_WEB_HOME: QDesktopServices::openUrl(QUrl(kHomePage)); return;
+    case ID_WEB_SUPPORT: QDesktopServices::openUrl(QUrl(kSupportPage)); return;
+    case ID_SYSTEM_SETTINGS:
+      if (doc_.CheckMaster(id)) NotYetAvailable(tr("The system settings"));
+      return;
+    case ID_CALENDAR_JUMP:
+      if (doc_.CheckMaster(id)) NotYetAvailable(tr("The calendar and the history"));
+      return;
+    case ID_EXPORT_SESSIONS:
+      if (doc_.CheckMaster(id)) NotYetAvailable(tr("Session exports"));
+      return;
+    case ID_SIMULATE_SESSIONS: NotYetAvailable(tr("Simulated sessions")); return;
+    case ID_FILE_SAVE_AS: UpdateAllViews(kHintSaveData); return;
+    default: return;
+  }
+}
+
+void MainWindow::ServiceCommand(int which, bool start) {
+  const QString server = QString::fromStdString(doc_.selection().server);
+  if (server.isEmpty()) return;
+  ServiceDialog dialog(server, which, start, this);
+  dialog.exec();
+  RefreshServiceStates();
+  if (which == 0) UpdateAllViews(kHintAccounts);
+  // The server's state follows at once rather than at the next tick.
+  if (const int index = doc_.servers().Find(server.toStdString()); index >= 0) {
+    doc_.servers().StartFetch(index, doc_.rasAdmin(), notifier_);
+  }
+}
+
+void MainWindow::DisconnectSelectedPort() {
+  const std::string server = doc_.selection().server;
+  const std::string port = SelectedPort();
+  const int index = doc_.servers().Find(server);
+  if (index < 0 || port.empty()) return;
+  const PortEntry* entry = doc_.servers().At(index).FindPort(port);
+  const std::string who = entry && !entry->user.empty() ? entry->user : std::string("the caller");
+  if (!sink_.Ask("Disconnect " + who + " from " + server + "\\" + port + "?", "Disconnect")) return;
+  if (const plat::DWORD err = doc_.DisconnectPort(server, port); err != plat::ERROR_SUCCESS) {
+    sink_.Message("Could not disconnect " + server + "\\" + port + ": " + plat::ErrorText(err),
+                  MessageIcon::Warning);
+  }
+  doc_.servers().StartFetch(index, doc_.rasAdmin(), notifier_);
+}
+
+void MainWindow::AddServer() {
+  AddServerDialog dialog(this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const std::string name = dialog.serverName().toStdString();
+  switch (doc_.AddServer(name)) {
+    case CServerList::kAdded:
+      UpdateAllViews(kHintServerList);
+      break;
+    case CServerList::kAlreadyListed:
+      statusBar()->showMessage(tr("%1 is already monitored").arg(QString::fromStdString(name)), 5000);
+      break;
+    case CServerList::kAddFailed: break;
+  }
+}
+
+void MainWindow::RemoveSelectedServer() {
+  const std::string server = doc_.selection().server;
+  if (server.empty()) return;
+  if (doc_.RemoveServer(server)) {
+    UpdateAllViews(kHintServerList);
+    container_->tree()->RestoreSelection();
+    container_->Apply(doc_.Reselect());
+    RefreshServiceStates();
+    ShowServerStatus();
+  }
+}
+
+}  // namespace pladmin::ui
