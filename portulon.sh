@@ -11,6 +11,11 @@ cd "$here"
 BUILD_DIR="${PORTULON_BUILD_DIR:-$here/build}"
 JOBS="${PORTULON_JOBS:-$(nproc 2>/dev/null || echo 2)}"
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+# The end-to-end test in front of a real OpenVPN server: the server and its
+# clients in network namespaces, certificates made by openssl.
+TEST_PACKAGES=(openvpn socat openssl iproute2)
+# ./portulon.sh deb: the package and its check.
+DEB_PACKAGES=(dpkg-dev fakeroot lintian)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -37,6 +42,7 @@ do_build() {
 
 do_test() {
   do_build
+  need_packages "${TEST_PACKAGES[@]}"
   ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS" --timeout 300
 }
 

@@ -1,0 +1,32 @@
+// The adapter's settings: registry values under
+// HKLM\Software\Quillfen Technologies\Portulon\OpenVPN.
+#pragma once
+
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace ovpn {
+
+inline constexpr const char* kAdapterKey = "Software\\Quillfen Technologies\\Portulon\\OpenVPN";
+
+struct AdapterSettings {
+  // Management: OpenVPN's management socket, a path or "127.0.0.1:PORT".
+  std::string management = "/run/portulon/openvpn-management.sock";
+  // Domain: the account Portulon sees is Domain\name.
+  std::string domain;
+  // NameFrom: "common_name" (the certificate's, the default) or "username"
+  // (what OpenVPN's PAM plugin checked). Any other value reads as the default.
+  std::string nameFrom = "common_name";
+  // Netmask: pushed with a fixed address ("ifconfig-push ADDR MASK").
+  std::string netmask = "255.255.255.0";
+  // Ports: how many clients may be connected at once (VPN1 .. VPNn), at most 250.
+  plat::DWORD ports = 100;
+  // PortPrefix: the ports' names are this and the slot number.
+  std::string portPrefix = "VPN";
+};
+
+// Reads the settings of the current machine; missing values keep the defaults.
+AdapterSettings ReadAdapterSettings();
+
+}  // namespace ovpn
