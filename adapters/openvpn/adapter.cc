@@ -25,6 +25,10 @@ constexpr DWORD kEventTransactionFailed = 1;
 // "status 3" answers for every port within this long, so that a supervision
 // pass over many ports asks OpenVPN once.
 constexpr auto kStatusFresh = std::chrono::milliseconds(500);
+// OpenVPN lists a client that still waits for our word, and sends its CONNECT
+// again once we are connected; a client listed this long without one was let
+// in before we came (an adapter restarted).
+constexpr auto kUnclaimedGrace = std::chrono::seconds(5);
 
 void Trace(std::string_view label, std::string_view text, long number = 0) {
   common::Trace(label, text, number);
@@ -158,6 +162,9 @@ void Adapter::Run(const std::function<void()>& ready) {
     }
     Trace("Adapter", "Connected to OpenVPN: " + settings_.management);
     Reconcile();
+    // With --management-hold OpenVPN waits for us before it takes clients.
+    std::vector<std::string> held;
+    Command("hold release", false, &held);
     while (!stop_) {
       std::optional<ClientEvent> event;
       {
@@ -173,6 +180,8 @@ void Adapter::Run(const std::function<void()>& ready) {
         Handle(*event);
       } else if (!session->alive()) {
         break;
+      } else {
+        AdoptUnclaimed();
       }
     }
     {
@@ -186,6 +195,10 @@ void Adapter::Run(const std::function<void()>& ready) {
 }
 
 void Adapter::Handle(const ClientEvent& event) {
+  if (event.kind == ClientEventKind::Connect || event.kind == ClientEventKind::Disconnect) {
+    std::lock_guard lock(mutex_);
+    unclaimed_.erase(event.cid);
+  }
   switch (event.kind) {
     case ClientEventKind::Connect: HandleConnect(event); break;
     case ClientEventKind::Disconnect: HandleDisconnect(event); break;
@@ -271,6 +284,8 @@ void Adapter::HandleConnect(const ClientEvent& event) {
   if (Command("client-auth " + ids + "\n" + push + "END", false, &reply) != plat::ERROR_SUCCESS ||
       !IsSuccess(reply)) {
     // The client left before it was let in: its session ends here.
+    Trace("PLOVPN::Connect", "client-auth failed: " + (reply.empty() ? std::string() : reply.front()),
+          static_cast<long>(event.cid));
     std::optional<std::pair<std::string, VpnClient>> gone;
     {
       std::lock_guard lock(mutex_);
@@ -348,31 +363,67 @@ void Adapter::Reconcile() {
       for (const StatusClient& s : listed) present = present || (!restarted && s.cid == client.cid);
       if (!present) gone.push_back(*ports_.Release(client.cid));
     }
+    unclaimed_.clear();
     for (const StatusClient& s : listed) {
-      if (ports_.PortOf(s.cid)) {
-        VpnClient* held = ports_.Find(*ports_.PortOf(s.cid));
+      if (const auto port = ports_.PortOf(s.cid)) {
+        VpnClient* held = ports_.Find(*port);
         held->bytesReceived = s.bytesReceived;
         held->bytesSent = s.bytesSent;
         continue;
       }
-      bool pending = false;
-      for (const ClientEvent& e : events_) pending = pending || e.cid == s.cid;
-      if (pending) continue;
-      // Let in before we were here (an adapter restarted): given a port for
-      // supervision, never put to plsvc a second time.
-      const std::string name =
-          settings_.nameFrom == "username" && s.username != "UNDEF" ? s.username : s.commonName;
-      const std::string account = settings_.domain.empty() ? name : settings_.domain + "\\" + name;
-      if (const auto port = ports_.Take({s.cid, account, s.commonName, static_cast<std::time_t>(s.connectedSince),
-                                         s.bytesReceived, s.bytesSent})) {
-        Trace("PLOVPN::Reconcile", "Adopted " + *port + " " + account, static_cast<long>(s.cid));
-      }
+      unclaimed_[s.cid] = std::chrono::steady_clock::now();
     }
   }
   const std::time_t now = plat::Now();
   for (const auto& [port, c] : gone) {
     Trace("PLOVPN::Reconcile", "Left while we were away: " + port + " " + c.account, static_cast<long>(c.cid));
     HangUp(port, c, c.bytesReceived, c.bytesSent, now > c.start ? static_cast<long>(now - c.start) : 0);
+  }
+}
+
+void Adapter::AdoptUnclaimed() {
+  {
+    std::lock_guard lock(mutex_);
+    if (unclaimed_.empty()) return;
+    const auto now = std::chrono::steady_clock::now();
+    bool due = false;
+    for (const auto& [cid, since] : unclaimed_) due = due || now - since >= kUnclaimedGrace;
+    if (!due) return;
+  }
+  std::vector<std::string> status;
+  if (Command("status 3", true, &status) != plat::ERROR_SUCCESS) return;
+  const std::vector<StatusClient> listed = ParseStatusClients(status);
+  std::lock_guard lock(mutex_);
+  const auto now = std::chrono::steady_clock::now();
+  for (auto it = unclaimed_.begin(); it != unclaimed_.end();) {
+    if (now - it->second < kUnclaimedGrace) {
+      ++it;
+      continue;
+    }
+    bool pending = false;
+    for (const ClientEvent& e : events_) pending = pending || e.cid == it->first;
+    if (pending) {
+      it = unclaimed_.erase(it);
+      continue;
+    }
+    for (const StatusClient& s : listed) {
+      if (s.cid != it->first || ports_.PortOf(s.cid)) continue;
+      // Admitted by an adapter before us: a port for supervision, never a
+      // second new-connection message.
+      const std::string name =
+          settings_.nameFrom == "username" && s.username != "UNDEF" ? s.username : s.commonName;
+      VpnClient c;
+      c.cid = s.cid;
+      c.account = settings_.domain.empty() ? name : settings_.domain + "\\" + name;
+      c.commonName = s.commonName;
+      c.start = static_cast<std::time_t>(s.connectedSince);
+      c.bytesReceived = s.bytesReceived;
+      c.bytesSent = s.bytesSent;
+      if (const auto port = ports_.Take(c)) {
+        Trace("PLOVPN::Reconcile", "Adopted " + *port + " " + c.account, static_cast<long>(s.cid));
+      }
+    }
+    it = unclaimed_.erase(it);
   }
 }
 

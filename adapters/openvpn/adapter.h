@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,6 +54,8 @@ class Adapter {
   void HandleConnect(const ClientEvent& event);
   void HandleDisconnect(const ClientEvent& event);
   void Reconcile();
+  // Gives a port to clients that were listed without a CONNECT (see .cc).
+  void AdoptUnclaimed();
   // The System-log record and the hang-up message of a session that ended.
   void HangUp(const std::string& port, const VpnClient& client, std::uint64_t received,
               std::uint64_t sent, long duration);
@@ -73,6 +76,8 @@ class Adapter {
   std::deque<ClientEvent> events_;      // notifications not yet handled
   VpnPorts ports_;
   long openVpnPid_ = 0;  // the OpenVPN process last connected to
+  // Clients OpenVPN listed that hold no port, and since when.
+  std::map<std::uint32_t, std::chrono::steady_clock::time_point> unclaimed_;
   bool outageReported_ = false;
 
   std::mutex statusMutex_;  // guards the two below; taken before mutex_, never inside it
