@@ -43,16 +43,6 @@ std::optional<T> Number(const std::string& text) {
   return static_cast<T>(std::strtoull(text.c_str(), nullptr, 10));
 }
 
-// A name the pipe protocol can carry: no comma (it would move the fields
-// after it), no control character, and an account of at most 99 characters.
-bool CarriedName(const std::string& name, const std::string& account) {
-  if (name.empty() || account.size() > common::kFieldLimit) return false;
-  for (unsigned char c : account) {
-    if (c == ',' || c < 0x20 || c == 0x7F) return false;
-  }
-  return true;
-}
-
 bool IsSuccess(const std::vector<std::string>& reply) {
   return !reply.empty() && reply.front().rfind("SUCCESS:", 0) == 0;
 }
@@ -219,18 +209,18 @@ void Adapter::HandleConnect(const ClientEvent& event) {
   const std::string commonName = event.Env("common_name");
   std::string name = settings_.nameFrom == "username" ? event.Env("username") : commonName;
   if (name.empty()) name = commonName;
-  const std::string account = settings_.domain.empty() ? name : settings_.domain + "\\" + name;
+  const std::string account = AccountFor(settings_, name).value_or("");
   std::vector<std::string> reply;
   auto deny = [&](const std::string& why) {
     Command("client-deny " + ids + " " + QuoteArgument("Portulon: " + why) + " " +
                 QuoteArgument("Portulon: " + why),
             false, &reply);
   };
-  if (!CarriedName(name, account)) {
+  if (account.empty()) {
     // Never let a name in that no profile can be checked against.
-    Trace("PLOVPN::Connect", "User name cannot be checked, refused", static_cast<long>(account.size()));
+    Trace("PLOVPN::Connect", "User name cannot be checked, refused", static_cast<long>(name.size()));
     portulonLog_.Report(plat::EVENTLOG_WARNING_TYPE, 0, kEventTransactionFailed,
-                        {"Refused on AcceptConnection", "User name cannot be checked: " + account.substr(0, 120)});
+                        {"Refused on AcceptConnection", "User name cannot be checked: " + name.substr(0, 120)});
     deny("user name cannot be checked");
     return;
   }
@@ -414,7 +404,7 @@ void Adapter::AdoptUnclaimed() {
           settings_.nameFrom == "username" && s.username != "UNDEF" ? s.username : s.commonName;
       VpnClient c;
       c.cid = s.cid;
-      c.account = settings_.domain.empty() ? name : settings_.domain + "\\" + name;
+      c.account = AccountFor(settings_, name).value_or(name.substr(0, common::kFieldLimit));
       c.commonName = s.commonName;
       c.start = static_cast<std::time_t>(s.connectedSince);
       c.bytesReceived = s.bytesReceived;

@@ -1,5 +1,6 @@
 #include "adapters/openvpn/adapter_settings.h"
 
+#include "common/pipe_protocol.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 
@@ -22,6 +23,16 @@ AdapterSettings ReadAdapterSettings() {
     s.ports = ports > 250 ? 250 : ports;
   }
   return s;
+}
+
+std::optional<std::string> AccountFor(const AdapterSettings& settings, const std::string& name) {
+  if (name.empty()) return std::nullopt;
+  std::string account = settings.domain.empty() ? name : settings.domain + "\\" + name;
+  if (account.size() > common::kFieldLimit) return std::nullopt;
+  for (unsigned char c : account) {
+    if (c == ',' || c < 0x20 || c == 0x7F) return std::nullopt;
+  }
+  return account;
 }
 
 }  // namespace ovpn

@@ -2,6 +2,7 @@
 // HKLM\Software\Quillfen Technologies\Portulon\OpenVPN.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/win_types.h"
@@ -28,5 +29,12 @@ struct AdapterSettings {
 
 // Reads the settings of the current machine; missing values keep the defaults.
 AdapterSettings ReadAdapterSettings();
+
+// The account Portulon sees for a client OpenVPN names `name`: Domain\name
+// (the name alone without a domain). Nothing for a name the pipe protocol
+// cannot carry: empty, holding a comma (it would move the fields after it) or
+// a control character, or an account longer than 99 characters. Blanks and
+// backslashes are kept: they are the account's own.
+std::optional<std::string> AccountFor(const AdapterSettings& settings, const std::string& name);
 
 }  // namespace ovpn

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "adapters/openvpn/adapter_settings.h"
 #include "adapters/openvpn/vpn_ports.h"
 #include "common/port_ops_protocol.h"
 
@@ -129,6 +130,20 @@ TEST(PortOpsProtocol, RequestsAndRepliesRoundTripAndJunkIsRefused) {
   for (const char* bad : {"0", "0 1", "0 1 x", "-1", "", "0 -1 2"}) {
     EXPECT_FALSE(common::ParsePortOpsReply(PortOp::Traffic, bad, &back)) << bad;
   }
+}
+
+TEST(AccountFor, KeepsBlanksAndBackslashesRefusesWhatTheProtocolCannotCarry) {
+  AdapterSettings s;
+  s.domain = "DOM";
+  EXPECT_EQ(AccountFor(s, "grace hopper"), "DOM\\grace hopper");
+  EXPECT_EQ(AccountFor(s, "a\\b"), "DOM\\a\\b");
+  EXPECT_EQ(AccountFor(s, std::string(95, 'x')).value_or("").size(), 99u);
+  for (const std::string& bad : {std::string(), std::string(96, 'x'), std::string(300, 'y'),
+                                 std::string("ann,1"), std::string("ann\nbob")}) {
+    EXPECT_FALSE(AccountFor(s, bad)) << bad;
+  }
+  s.domain.clear();
+  EXPECT_EQ(AccountFor(s, "ann"), "ann");
 }
 
 }  // namespace

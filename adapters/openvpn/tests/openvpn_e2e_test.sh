@@ -92,11 +92,13 @@ certificate() {
 certificate server server
 for user in ann bob carol dave erin frank; do certificate "$user" "$user"; done
 certificate grace "grace hopper"
+certificate odd 'back\\slash'
+certificate crowd crowd
 
 # ---- The Portulon machine: Windows 2000 with the adapter as its remote access ----
 plmachine create "$PORTULON_MACHINE" --name SRV1 --os 5.0 --ras rras --domain DOM --ports 0 >/dev/null
 pldomain create DOM --dc SRV1 >/dev/null
-for user in ann bob carol dave erin frank "grace hopper"; do pldomain adduser DOM "$user" >/dev/null; done
+for user in ann bob carol dave erin frank "grace hopper" crowd; do pldomain adduser DOM "$user" >/dev/null; done
 install="$PORTULON_MACHINE/drive_c/Program Files/Portulon"
 data="$PORTULON_MACHINE/drive_c/PLData"
 mkdir -p "$install" "$data/LogData"
@@ -135,6 +137,8 @@ MaxSessionTime=20
 [DOM\dave]
 MaxSessionTime=0
 [DOM\grace hopper]
+MaxSessionTime=0
+[DOM\crowd]
 MaxSessionTime=0
 USR
 
@@ -298,7 +302,44 @@ wait_for 30 at_least_connections 2 bob || true
 sleep 2
 check "bob's reconnection is admitted exactly once" [ "$(connections bob)" -eq 2 ]
 
-# 9. Portulon stopped: clients are admitted, and an event says so.
+# 9. A common name with a backslash reaches Portulon as it is (and has no profile).
+client odd odd
+wait_for 20 auth_failed odd || true
+check "the name 'back\\slash' is checked as DOM\\back\\slash and refused (1)" log_has 'N_DOM\\back\\slash?1'
+
+# 10. 64 clients at once (tunnels without addresses, all in one namespace), idle checks off.
+reg add "$key" /v IdleTimer /t REG_DWORD /d 0 /f >/dev/null
+pipecall UPDATE_UPDATE >/dev/null
+new_namespace crowd
+ip netns exec "${tag}crowd" socat TCP-LISTEN:1194,bind=127.0.0.1,reuseaddr,fork UNIX-CONNECT:"$work/bridge.sock" 2>>"$work/socat.log" &
+pids+=($!)
+sleep 0.3
+launchers=()
+for i in $(seq 1 64); do
+  ip netns exec "${tag}crowd" openvpn --client --dev tun --proto tcp-client --remote 127.0.0.1 1194 \
+    --nobind --ca "$pki/ca.crt" --cert "$pki/crowd.crt" --key "$pki/crowd.key" --disable-dco \
+    --auth-retry none --connect-retry 1 --connect-retry-max 30 --verb 3 --ifconfig-noexec --route-noexec \
+    --writepid "$work/crowd$i.pid" --log "$work/crowd$i.log" --daemon &
+  launchers+=($!)
+done
+wait "${launchers[@]}"
+crowd_ports() {
+  awk '/^\[/ { section = $0; next } /=C_DOM\\crowd$/ { print section }' "$(log_file)" | sort -u | wc -l
+}
+hangups() { grep -c "=H[0-9]*_DOM\\\\$1?" "$(log_file)" 2>/dev/null || true; }
+wait_for 90 at_least_connections 64 crowd || true
+check "64 clients at once: 64 admissions ($(connections crowd))" [ "$(connections crowd)" -eq 64 ]
+check "... on 64 different ports ($(crowd_ports))" [ "$(crowd_ports)" -eq 64 ]
+crowd_up() { grep -l 'Initialization Sequence Completed' "$work"/crowd*.log 2>/dev/null | wc -l; }
+crowd_all_up() { [ "$(crowd_up)" -eq 64 ]; }
+wait_for 60 crowd_all_up || true
+check "... and all 64 complete their connection ($(crowd_up))" crowd_all_up
+for i in $(seq 1 64); do kill "$(cat "$work/crowd$i.pid")" 2>/dev/null || true; done
+crowd_done() { [ "$(hangups crowd)" -ge 64 ]; }
+wait_for 60 crowd_done || true
+check "... and 64 hang-ups ($(hangups crowd))" [ "$(hangups crowd)" -eq 64 ]
+
+# 11. Portulon stopped: clients are admitted, and an event says so.
 net stop Portulon >/dev/null
 client frank frank
 wait_for 20 has_address frank || true
