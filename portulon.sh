@@ -15,7 +15,7 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbe
 # clients in network namespaces, certificates made by openssl.
 TEST_PACKAGES=(openvpn socat openssl iproute2)
 # ./portulon.sh deb: the package and its check.
-DEB_PACKAGES=(dpkg-dev fakeroot lintian)
+DEB_PACKAGES=(dpkg-dev fakeroot lintian help2man)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -46,6 +46,16 @@ do_test() {
   ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS" --timeout 300
 }
 
+# The Debian package, checked with lintian.
+do_deb() {
+  do_build
+  need_packages "${DEB_PACKAGES[@]}"
+  local deb
+  deb="$(bash "$here/packaging/build-deb.sh" "$BUILD_DIR" "$here/dist")"
+  echo "portulon: built $deb"
+  lintian --fail-on error "$deb"
+}
+
 do_demo() {
   do_build
   PORTULON_BIN_DIR="$BUILD_DIR/bin" bash "$here/scripts/demo.sh" "$here/demo-network"
@@ -60,6 +70,8 @@ Commands:
            test programs in build/tests/, benchmarks in build/bench/)
   test     build, then run every test with ctest
   demo     build, then provision and run the demo network in demo-network/
+  deb      build, then make the Debian package in dist/ and check it with
+           lintian
   help     this text (also --help and -h)
 
 Missing Debian packages are installed with apt-get (as root, or through sudo).
@@ -75,6 +87,7 @@ case "${1:-}" in
   build) do_build ;;
   test) do_test ;;
   demo) do_demo ;;
+  deb) do_deb ;;
   help | --help | -h) usage ;;
   *)
     usage >&2
