@@ -13,7 +13,7 @@ inline constexpr const char* kAdapterKey = "Software\\Quillfen Technologies\\Por
 
 struct AdapterSettings {
   // Management: OpenVPN's management socket, a path or "127.0.0.1:PORT".
-  std::string management = "/run/portulon/openvpn-management.sock";
+  std::string management = "/run/openvpn-server/portulon-management.sock";
   // Domain: the account Portulon sees is Domain\name.
   std::string domain;
   // NameFrom: "common_name" (the certificate's, the default) or "username"
