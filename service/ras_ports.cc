@@ -181,7 +181,8 @@ plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view serve
   if (context.rasType == PLK::kRasTypeOpenVpn) {
     common::PortOpsReply reply;
     const plat::DWORD err = AskAdapter(common::PortOp::Disconnect, port, &reply);
-    common::Trace("DisconnectPort", err == plat::ERROR_SUCCESS ? "OpenVPN - Success" : "OpenVPN - Failed",
+    common::Trace("DisconnectPort",
+                  err == plat::ERROR_SUCCESS ? "OpenVPN - Success" : "OpenVPN - Failed",
                   static_cast<long>(err));
     return err;
   }

@@ -88,7 +88,8 @@ DWORD Adapter::Command(const std::string& text, bool multiLine, std::vector<std:
   }
   if (!session) return plat::ERROR_BROKEN_PIPE;
   const DWORD err = session->Command(text, multiLine, reply);
-  if (err != plat::ERROR_SUCCESS) Trace("Management command failed", text.substr(0, text.find('\n')), static_cast<long>(err));
+  if (err != plat::ERROR_SUCCESS)
+    Trace("Management command failed", text.substr(0, text.find('\n')), static_cast<long>(err));
   return err;
 }
 
@@ -107,7 +108,8 @@ void Adapter::Run(const std::function<void()>& ready) {
         plat::PipeConnection client;
         if (server.WaitForClient(&client, 500) != plat::ERROR_SUCCESS) continue;
         std::string request;
-        if (client.Read(&request, common::kPortOpsBufferSize, 2000) != plat::ERROR_SUCCESS) continue;
+        if (client.Read(&request, common::kPortOpsBufferSize, 2000) != plat::ERROR_SUCCESS)
+          continue;
         common::PortOpsRequest r;
         common::PortOpsReply reply;
         if (!common::ParsePortOpsRequest(request, &r)) {
@@ -141,7 +143,9 @@ void Adapter::Run(const std::function<void()>& ready) {
         outageReported_ = true;
         changed_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_.load(); });
       }
-      if (report) Trace("Adapter", "OpenVPN's management interface does not answer: " + settings_.management, static_cast<long>(err));
+      if (report)
+        Trace("Adapter", "OpenVPN's management interface does not answer: " + settings_.management,
+              static_cast<long>(err));
       continue;
     }
     std::shared_ptr<ManagementSession> session(std::move(opened));
@@ -190,17 +194,22 @@ void Adapter::Handle(const ClientEvent& event) {
     unclaimed_.erase(event.cid);
   }
   switch (event.kind) {
-    case ClientEventKind::Connect: HandleConnect(event); break;
-    case ClientEventKind::Disconnect: HandleDisconnect(event); break;
+    case ClientEventKind::Connect:
+      HandleConnect(event);
+      break;
+    case ClientEventKind::Disconnect:
+      HandleDisconnect(event);
+      break;
     case ClientEventKind::Reauth: {
       // A renegotiated key of a session that runs: no new session for plsvc.
       std::vector<std::string> reply;
-      Command("client-auth-nt " + std::to_string(event.cid) + " " + std::to_string(event.kid), false,
-              &reply);
+      Command("client-auth-nt " + std::to_string(event.cid) + " " + std::to_string(event.kid),
+              false, &reply);
       break;
     }
     case ClientEventKind::Established:
-    case ClientEventKind::Address: break;
+    case ClientEventKind::Address:
+      break;
   }
 }
 
@@ -218,9 +227,11 @@ void Adapter::HandleConnect(const ClientEvent& event) {
   };
   if (account.empty()) {
     // Never let a name in that no profile can be checked against.
-    Trace("PLOVPN::Connect", "User name cannot be checked, refused", static_cast<long>(name.size()));
-    portulonLog_.Report(plat::EVENTLOG_WARNING_TYPE, 0, kEventTransactionFailed,
-                        {"Refused on AcceptConnection", "User name cannot be checked: " + name.substr(0, 120)});
+    Trace("PLOVPN::Connect", "User name cannot be checked, refused",
+          static_cast<long>(name.size()));
+    portulonLog_.Report(
+        plat::EVENTLOG_WARNING_TYPE, 0, kEventTransactionFailed,
+        {"Refused on AcceptConnection", "User name cannot be checked: " + name.substr(0, 120)});
     deny("user name cannot be checked");
     return;
   }
@@ -241,21 +252,24 @@ void Adapter::HandleConnect(const ClientEvent& event) {
   std::string push;
   std::string answer;
   DWORD err = plat::CallNamedPipe(common::kPipeName,
-                                  common::AddressRequestMessage(*port, name, 0).value_or(""), &answer,
-                                  common::kMessageBufferSize, common::kPipeWaitMs);
+                                  common::AddressRequestMessage(*port, name, 0).value_or(""),
+                                  &answer, common::kMessageBufferSize, common::kPipeWaitMs);
   std::uint32_t given = 0;
   if (err != plat::ERROR_SUCCESS) {
     portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed,
-                        {"Transaction failed on GetIP", "Bad response from Portulon Service: " + std::to_string(err)});
-  } else if (common::ReplyCode(answer) == common::kReplyUseAddress && common::ReplyAddress(answer, &given)) {
-    const auto address = static_cast<std::uint32_t>(common::RevertDWORD(static_cast<std::int32_t>(given)));
+                        {"Transaction failed on GetIP",
+                         "Bad response from Portulon Service: " + std::to_string(err)});
+  } else if (common::ReplyCode(answer) == common::kReplyUseAddress &&
+             common::ReplyAddress(answer, &given)) {
+    const auto address =
+        static_cast<std::uint32_t>(common::RevertDWORD(static_cast<std::int32_t>(given)));
     push = "ifconfig-push " + DottedAddress(address) + " " + settings_.netmask + "\n";
   }
 
-  const std::optional<std::string> message =
-      common::NewConnectionMessage(*port, account, "*", std::to_string(static_cast<long long>(start)));
-  err = plat::CallNamedPipe(common::kPipeName, message.value_or(""), &answer, common::kMessageBufferSize,
-                            common::kPipeWaitMs);
+  const std::optional<std::string> message = common::NewConnectionMessage(
+      *port, account, "*", std::to_string(static_cast<long long>(start)));
+  err = plat::CallNamedPipe(common::kPipeName, message.value_or(""), &answer,
+                            common::kMessageBufferSize, common::kPipeWaitMs);
   if (err != plat::ERROR_SUCCESS) {
     Trace("PLOVPN::Connect", "Communicate to Portulon Service Failed!!", static_cast<long>(err));
     portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed,
@@ -274,7 +288,8 @@ void Adapter::HandleConnect(const ClientEvent& event) {
   if (Command("client-auth " + ids + "\n" + push + "END", false, &reply) != plat::ERROR_SUCCESS ||
       !IsSuccess(reply)) {
     // The client left before it was let in: its session ends here.
-    Trace("PLOVPN::Connect", "client-auth failed: " + (reply.empty() ? std::string() : reply.front()),
+    Trace("PLOVPN::Connect",
+          "client-auth failed: " + (reply.empty() ? std::string() : reply.front()),
           static_cast<long>(event.cid));
     std::optional<std::pair<std::string, VpnClient>> gone;
     {
@@ -293,7 +308,8 @@ void Adapter::HandleDisconnect(const ClientEvent& event) {
   }
   if (!gone) return;  // refused, or never ours
   const VpnClient& c = gone->second;
-  const auto received = Number<std::uint64_t>(event.Env("bytes_received")).value_or(c.bytesReceived);
+  const auto received =
+      Number<std::uint64_t>(event.Env("bytes_received")).value_or(c.bytesReceived);
   const auto sent = Number<std::uint64_t>(event.Env("bytes_sent")).value_or(c.bytesSent);
   const std::time_t now = plat::Now();
   const long duration = Number<long>(event.Env("time_duration"))
@@ -312,17 +328,18 @@ void Adapter::HangUp(const std::string& port, const VpnClient& c, std::uint64_t 
   // The router's record: the account, the port, start and end, the length in
   // minutes and seconds, then bytes sent and received (plsvc reads the last two).
   if (systemLog_.valid()) {
-    systemLog_.ReportAt(end, plat::EVENTLOG_INFORMATION_TYPE, 0, kEventSessionStatistics,
-                        {c.account, port, plat::GetDateFormat(lcid, a), plat::GetTimeFormat(lcid, a),
-                         plat::GetDateFormat(lcid, b), plat::GetTimeFormat(lcid, b),
-                         std::to_string(duration / 60), std::to_string(duration % 60),
-                         std::to_string(sent), std::to_string(received)});
+    systemLog_.ReportAt(
+        end, plat::EVENTLOG_INFORMATION_TYPE, 0, kEventSessionStatistics,
+        {c.account, port, plat::GetDateFormat(lcid, a), plat::GetTimeFormat(lcid, a),
+         plat::GetDateFormat(lcid, b), plat::GetTimeFormat(lcid, b), std::to_string(duration / 60),
+         std::to_string(duration % 60), std::to_string(sent), std::to_string(received)});
   }
   Trace("PLOVPN::HangUp", port + " " + c.account, duration);
   std::string answer;
   const DWORD err = plat::CallNamedPipe(
       common::kPipeName,
-      common::HangUpMessage(port, c.account, "*", std::to_string(static_cast<long long>(c.start)), duration)
+      common::HangUpMessage(port, c.account, "*", std::to_string(static_cast<long long>(c.start)),
+                            duration)
           .value_or(""),
       &answer, common::kMessageBufferSize, common::kPipeWaitMs);
   if (err != plat::ERROR_SUCCESS) {
@@ -366,8 +383,10 @@ void Adapter::Reconcile() {
   }
   const std::time_t now = plat::Now();
   for (const auto& [port, c] : gone) {
-    Trace("PLOVPN::Reconcile", "Left while we were away: " + port + " " + c.account, static_cast<long>(c.cid));
-    HangUp(port, c, c.bytesReceived, c.bytesSent, now > c.start ? static_cast<long>(now - c.start) : 0);
+    Trace("PLOVPN::Reconcile", "Left while we were away: " + port + " " + c.account,
+          static_cast<long>(c.cid));
+    HangUp(port, c, c.bytesReceived, c.bytesSent,
+           now > c.start ? static_cast<long>(now - c.start) : 0);
   }
 }
 
@@ -431,7 +450,8 @@ DWORD Adapter::Traffic(const std::string& port, std::uint64_t* sent, std::uint64
     const auto now = std::chrono::steady_clock::now();
     if (statusTaken_.time_since_epoch().count() == 0 || now - statusTaken_ > kStatusFresh) {
       std::vector<std::string> status;
-      if (const DWORD err = Command("status 3", true, &status); err != plat::ERROR_SUCCESS) return err;
+      if (const DWORD err = Command("status 3", true, &status); err != plat::ERROR_SUCCESS)
+        return err;
       lastStatus_ = ParseStatusClients(status);
       statusTaken_ = now;
     }
@@ -465,7 +485,8 @@ DWORD Adapter::Disconnect(const std::string& port) {
       err != plat::ERROR_SUCCESS) {
     return err;
   }
-  Trace("PLOVPN::Disconnect", port + (IsSuccess(reply) ? " killed" : " not killed"), static_cast<long>(cid));
+  Trace("PLOVPN::Disconnect", port + (IsSuccess(reply) ? " killed" : " not killed"),
+        static_cast<long>(cid));
   return IsSuccess(reply) ? plat::ERROR_SUCCESS : plat::ERROR_GEN_FAILURE;
 }
 

@@ -66,14 +66,14 @@ class Adapter {
   const AdapterSettings settings_;
   std::atomic<bool> stop_{false};
   std::thread portOpsThread_;
-  plat::EventSource systemLog_;     // RemoteAccess: session records
-  plat::EventSource portulonLog_;   // Portulon: what went wrong
+  plat::EventSource systemLog_;    // RemoteAccess: session records
+  plat::EventSource portulonLog_;  // Portulon: what went wrong
 
   std::mutex mutex_;  // guards every member below
   std::condition_variable changed_;
   std::shared_ptr<ManagementSession> session_;
-  ClientEventReader eventReader_;       // used on the reader thread only, under mutex_
-  std::deque<ClientEvent> events_;      // notifications not yet handled
+  ClientEventReader eventReader_;   // used on the reader thread only, under mutex_
+  std::deque<ClientEvent> events_;  // notifications not yet handled
   VpnPorts ports_;
   long openVpnPid_ = 0;  // the OpenVPN process last connected to
   // Clients OpenVPN listed that hold no port, and since when.

@@ -64,7 +64,7 @@ class ManagementSession {
   int fd_;
   NotificationHandler handler_;
   std::thread reader_;
-  std::mutex commandMutex_;  // one command in flight at a time
+  std::mutex commandMutex_;   // one command in flight at a time
   mutable std::mutex mutex_;  // guards every member below
   std::condition_variable changed_;
   std::deque<std::string> replies_;  // reply lines not yet taken

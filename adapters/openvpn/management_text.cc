@@ -21,7 +21,8 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t at = text.find(separator, start);
-    out.push_back(text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+    out.push_back(
+        text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
     if (at == std::string_view::npos) return out;
     start = at + 1;
   }

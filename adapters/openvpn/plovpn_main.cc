@@ -144,7 +144,8 @@ int Install(pltools::Tool& tool, const std::string& self) {
   if (tool.failed() || !tool.RequireMachine()) return tool.exitCode();
   if (tool.args().size() != 1) return tool.UsageError("install takes no further arguments");
   plat::ServiceManager scm;
-  if (DWORD err = plat::ServiceManager::Open("", &scm); err != plat::ERROR_SUCCESS) return tool.Fail(err);
+  if (DWORD err = plat::ServiceManager::Open("", &scm); err != plat::ERROR_SUCCESS)
+    return tool.Fail(err);
   plat::ServiceHandle service;
   if (scm.OpenService(kServiceName, &service) == plat::ERROR_SUCCESS) {
     if (DWORD err = service.ChangeConfig(plat::SERVICE_WIN32_OWN_PROCESS, plat::SERVICE_AUTO_START,
@@ -164,14 +165,18 @@ int Install(pltools::Tool& tool, const std::string& self) {
   }
   // The sessions' records go to the System log under the service's name.
   plat::RegKey hklm, source;
-  if (DWORD err = plat::RegKey::Connect("", plat::Hive::LocalMachine, &hklm); err != plat::ERROR_SUCCESS ||
-      (err = hklm.CreateSubKey(std::string(plat::kEventLogServicesKey) + "\\System\\" + kServiceName,
-                               &source)) != plat::ERROR_SUCCESS) {
+  if (DWORD err = plat::RegKey::Connect("", plat::Hive::LocalMachine, &hklm);
+      err != plat::ERROR_SUCCESS ||
+      (err = hklm.CreateSubKey(
+           std::string(plat::kEventLogServicesKey) + "\\System\\" + kServiceName, &source)) !=
+          plat::ERROR_SUCCESS) {
     return tool.Fail(err, "event source RemoteAccess");
   }
-  for (const auto& [name, value] : {std::pair{"Management", management}, std::pair{"Domain", domain}}) {
+  for (const auto& [name, value] :
+       {std::pair{"Management", management}, std::pair{"Domain", domain}}) {
     if (value.empty()) continue;
-    if (DWORD err = plat::RegWriteString(ovpn::kAdapterKey, name, value); err != plat::ERROR_SUCCESS) {
+    if (DWORD err = plat::RegWriteString(ovpn::kAdapterKey, name, value);
+        err != plat::ERROR_SUCCESS) {
       return tool.Fail(err, name);
     }
   }
@@ -196,9 +201,10 @@ int main(int argc, char** argv) {
   const plat::SERVICE_TABLE_ENTRY table[] = {{name, ServiceMain}, {nullptr, nullptr}};
   const DWORD err = plat::StartServiceCtrlDispatcher(table);
   if (err == plat::ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
-    std::fprintf(stderr,
-                 "plovpn: this is the machine's remote-access service; start it with "
-                 "\"net start RemoteAccess\" or \"plmachine boot\", or run it with --foreground.\n");
+    std::fprintf(
+        stderr,
+        "plovpn: this is the machine's remote-access service; start it with "
+        "\"net start RemoteAccess\" or \"plmachine boot\", or run it with --foreground.\n");
     return 1;
   }
   return err == plat::ERROR_SUCCESS ? 0 : 1;

@@ -4,7 +4,8 @@
 
 namespace ovpn {
 
-VpnPorts::VpnPorts(std::string prefix, unsigned count) : prefix_(std::move(prefix)), slots_(count) {}
+VpnPorts::VpnPorts(std::string prefix, unsigned count)
+    : prefix_(std::move(prefix)), slots_(count) {}
 
 std::string VpnPorts::Name(std::size_t slot) const { return prefix_ + std::to_string(slot + 1); }
 

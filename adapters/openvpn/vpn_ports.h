@@ -13,10 +13,10 @@
 namespace ovpn {
 
 struct VpnClient {
-  std::uint32_t cid = 0;       // OpenVPN's client id
-  std::string account;         // DOMAIN\name as Portulon knows the user
-  std::string commonName;      // as OpenVPN lists the client
-  std::time_t start = 0;       // session start, seconds since 1970
+  std::uint32_t cid = 0;            // OpenVPN's client id
+  std::string account;              // DOMAIN\name as Portulon knows the user
+  std::string commonName;           // as OpenVPN lists the client
+  std::time_t start = 0;            // session start, seconds since 1970
   std::uint64_t bytesReceived = 0;  // last counts OpenVPN reported
   std::uint64_t bytesSent = 0;
 };

@@ -241,8 +241,9 @@ TEST_F(AdapterTest, AClientGoneBeforeItWasAnsweredStillGetsItsWholeSession) {
   StartAdapter();
   // CONNECT and DISCONNECT in one breath, the second before any answer.
   auto lines = Connect(3, "ann smith", 1796000000);
-  for (const char* l : {">CLIENT:DISCONNECT,3", ">CLIENT:ENV,common_name=ann smith", ">CLIENT:ENV,bytes_received=1234",
-                        ">CLIENT:ENV,bytes_sent=5678", ">CLIENT:ENV,time_duration=0", ">CLIENT:ENV,END"}) {
+  for (const char* l : {">CLIENT:DISCONNECT,3", ">CLIENT:ENV,common_name=ann smith",
+                        ">CLIENT:ENV,bytes_received=1234", ">CLIENT:ENV,bytes_sent=5678",
+                        ">CLIENT:ENV,time_duration=0", ">CLIENT:ENV,END"}) {
     lines.push_back(l);
   }
   openvpn.Notify(lines);
@@ -278,7 +279,8 @@ TEST_F(AdapterTest, RefusedClientsAreToldWhyAndTheirDisconnectIsNoHangUp) {
   EXPECT_EQ(portulon.Count("1,"), 0);
   const auto commands = openvpn.commands();
   bool eveDenied = false;
-  for (const auto& c : commands) eveDenied = eveDenied || c.rfind("client-deny 1 0 \"Portulon: refused", 0) == 0;
+  for (const auto& c : commands)
+    eveDenied = eveDenied || c.rfind("client-deny 1 0 \"Portulon: refused", 0) == 0;
   EXPECT_TRUE(eveDenied);
   // The port eve was refused on is free again.
   openvpn.Notify(Connect(4, "bob", 1796000000));
@@ -297,7 +299,8 @@ TEST_F(AdapterTest, AfterOpenVpnWasKilledItsLostSessionsAreHungUpAndNoClientIsPu
     return false;
   }));
   // Supervision reads her counters: they are what the hang-up will carry.
-  openvpn->SetClients({"CLIENT_LIST\tann\t127.0.0.1:1\t10.8.0.2\t\t400\t300\t-\t1796000000\tUNDEF\t0\t0\tx"});
+  openvpn->SetClients(
+      {"CLIENT_LIST\tann\t127.0.0.1:1\t10.8.0.2\t\t400\t300\t-\t1796000000\tUNDEF\t0\t0\tx"});
   std::string reply;
   ASSERT_EQ(plat::CallNamedPipe(common::kPortOpsPipeName, "TRAFFIC VPN1", &reply, 200, 5000), 0u);
   EXPECT_EQ(reply, "0 300 400");
@@ -321,17 +324,20 @@ TEST_F(AdapterTest, AfterOpenVpnWasKilledItsLostSessionsAreHungUpAndNoClientIsPu
 TEST_F(AdapterTest, ClientsLetInBeforeTheAdapterCameAreSupervisedNotReadmitted) {
   FakePortulon portulon;
   FakeOpenVpn openvpn(settings_.management, 100);
-  openvpn.SetClients({"CLIENT_LIST\tbob\t127.0.0.1:1\t10.8.0.3\t\t50\t60\t-\t1796000000\tUNDEF\t7\t0\tx"});
+  openvpn.SetClients(
+      {"CLIENT_LIST\tbob\t127.0.0.1:1\t10.8.0.3\t\t50\t60\t-\t1796000000\tUNDEF\t7\t0\tx"});
   StartAdapter();
   std::string reply;
   // Before the grace period the port is not there yet; after it, it is.
   ASSERT_TRUE(WaitUntil(
       [&] {
-        return plat::CallNamedPipe(common::kPortOpsPipeName, "TRAFFIC VPN1", &reply, 200, 5000) == 0 &&
+        return plat::CallNamedPipe(common::kPortOpsPipeName, "TRAFFIC VPN1", &reply, 200, 5000) ==
+                   0 &&
                reply == "0 60 50";
       },
       15s));
-  ASSERT_EQ(plat::CallNamedPipe(common::kPortOpsPipeName, "DISCONNECT VPN1", &reply, 200, 5000), 0u);
+  ASSERT_EQ(plat::CallNamedPipe(common::kPortOpsPipeName, "DISCONNECT VPN1", &reply, 200, 5000),
+            0u);
   EXPECT_EQ(reply, "0");
   bool killed = false;
   for (const auto& c : openvpn.commands()) killed = killed || c == "client-kill 7 HALT";

@@ -56,7 +56,8 @@ TEST(StatusClients, ReadsTheTabSeparatedClientList) {
   int bad = -1;
   const auto clients = ParseStatusClients(
       {"TITLE\tOpenVPN 2.6.14", "TIME\t2026-12-08 13:00:00\t1796000000",
-       "HEADER\tCLIENT_LIST\tCommon Name\tReal Address\tVirtual Address\tVirtual IPv6 Address\tBytes "
+       "HEADER\tCLIENT_LIST\tCommon Name\tReal Address\tVirtual Address\tVirtual IPv6 "
+       "Address\tBytes "
        "Received\tBytes Sent\tConnected Since\tConnected Since (time_t)\tUsername\tClient ID\tPeer "
        "ID\tData Channel Cipher",
        "CLIENT_LIST\tcarol smith\t127.0.0.1:40000\t10.8.0.77\t\t5000000000\t1234\t2026-12-08 "
@@ -111,7 +112,8 @@ TEST(VpnPorts, LowestFreeSlotSameClientKeepsItsPortFullTableRefuses) {
 TEST(PortOpsProtocol, RequestsAndRepliesRoundTripAndJunkIsRefused) {
   using common::PortOp;
   common::PortOpsRequest r;
-  ASSERT_TRUE(common::ParsePortOpsRequest(common::FormatPortOpsRequest(PortOp::Disconnect, "VPN3"), &r));
+  ASSERT_TRUE(
+      common::ParsePortOpsRequest(common::FormatPortOpsRequest(PortOp::Disconnect, "VPN3"), &r));
   EXPECT_EQ(r.op, PortOp::Disconnect);
   EXPECT_EQ(r.port, "VPN3");
   EXPECT_EQ(common::FormatPortOpsRequest(PortOp::Traffic, "two words"), "");
@@ -121,7 +123,8 @@ TEST(PortOpsProtocol, RequestsAndRepliesRoundTripAndJunkIsRefused) {
   }
   common::PortOpsReply reply{0, 5000000000ull, 7};
   common::PortOpsReply back;
-  ASSERT_TRUE(common::ParsePortOpsReply(PortOp::Traffic, common::FormatPortOpsReply(PortOp::Traffic, reply), &back));
+  ASSERT_TRUE(common::ParsePortOpsReply(PortOp::Traffic,
+                                        common::FormatPortOpsReply(PortOp::Traffic, reply), &back));
   EXPECT_EQ(back.sent, 5000000000ull);
   EXPECT_EQ(back.received, 7u);
   ASSERT_TRUE(common::ParsePortOpsReply(PortOp::Traffic, "2", &back));
