@@ -17,6 +17,11 @@ JOBS="${PORTULON_JOBS:-$(nproc 2>/dev/null || echo 2)}"
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-dejavu-core
   unixodbc-dev libsqliteodbc sqlite3 python3 python3-aiosmtpd odbc-postgresql postgresql)
+# The end-to-end test in front of a real OpenVPN server: the server and its
+# clients in network namespaces, certificates made by openssl.
+TEST_PACKAGES=(openvpn socat openssl iproute2)
+# ./portulon.sh deb: the package and its check.
+DEB_PACKAGES=(dpkg-dev fakeroot lintian help2man)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -43,7 +48,18 @@ do_build() {
 
 do_test() {
   do_build
+  need_packages "${TEST_PACKAGES[@]}"
   ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS" --timeout 300
+}
+
+# The Debian package, checked with lintian.
+do_deb() {
+  do_build
+  need_packages "${DEB_PACKAGES[@]}"
+  local deb
+  deb="$(bash "$here/packaging/build-deb.sh" "$BUILD_DIR" "$here/dist")"
+  echo "portulon: built $deb"
+  lintian --fail-on error "$deb"
 }
 
 do_demo() {
@@ -60,6 +76,8 @@ Commands:
            test programs in build/tests/, benchmarks in build/bench/)
   test     build, then run every test with ctest
   demo     build, then provision and run the demo network in demo-network/
+  deb      build, then make the Debian package in dist/ and check it with
+           lintian
   help     this text (also --help and -h)
 
 Missing Debian packages are installed with apt-get (as root, or through sudo).
@@ -75,6 +93,7 @@ case "${1:-}" in
   build) do_build ;;
   test) do_test ;;
   demo) do_demo ;;
+  deb) do_deb ;;
   help | --help | -h) usage ;;
   *)
     usage >&2

@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/port_ops_protocol.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/file.h"
+#include "platform/pipe.h"
 #include "platform/profile.h"
 #include "platform/ras/port_data.h"
 #include "platform/ras/rassapi.h"
@@ -19,6 +21,11 @@
 namespace svc {
 
 plat::DWORD RAS_LoadOrdinals(ServiceContext& context) {
+  if (context.rasType == PLK::kRasTypeOpenVpn) {
+    // The adapter serves the operations on its pipe; it may start after us.
+    common::Trace("RAS_LoadOrdinals", "Loading OpenVPN port operations", 0);
+    return 0;
+  }
   if (context.rasType == PLK::kRasTypeRras) {
     common::Trace("RAS_LoadOrdinals", "Loading RRAS ordinals", 0);
     RasAdminFunctions& rras = context.ras;
@@ -111,11 +118,37 @@ plat::DWORD ReadSnapshotCounters(std::string_view port, plat::DWORD* sent, plat:
   return plat::ERROR_SUCCESS;
 }
 
+// One operation on the adapter's pipe; the adapter's error, or the pipe's.
+plat::DWORD AskAdapter(common::PortOp op, std::string_view port, common::PortOpsReply* reply) {
+  const std::string request = common::FormatPortOpsRequest(op, port);
+  if (request.empty()) return plat::ERROR_INVALID_PARAMETER;
+  std::string text;
+  const plat::DWORD err = plat::CallNamedPipe(common::kPortOpsPipeName, request, &text,
+                                              common::kPortOpsBufferSize, common::kPortOpsWaitMs);
+  if (err != plat::ERROR_SUCCESS) return err;
+  if (!common::ParsePortOpsReply(op, text, reply)) return plat::ERROR_INVALID_DATA;
+  return reply->error;
+}
+
 }  // namespace
 
 plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::string_view server,
                                        std::string_view port, plat::DWORD* bytesSent,
                                        plat::DWORD* bytesReceived) {
+  if (context.rasType == PLK::kRasTypeOpenVpn) {
+    common::PortOpsReply reply;
+    const plat::DWORD err = AskAdapter(common::PortOp::Traffic, port, &reply);
+    if (err != plat::ERROR_SUCCESS) {
+      char text[64];
+      std::snprintf(text, sizeof text, "IDLE: adapter error %u", err);
+      common::Trace("RAS_GetTrafficBytesForPort", text, static_cast<long>(err));
+      return err;
+    }
+    // The idle check compares growth; the low 32 bits keep growing.
+    *bytesSent = static_cast<plat::DWORD>(reply.sent);
+    *bytesReceived = static_cast<plat::DWORD>(reply.received);
+    return plat::ERROR_SUCCESS;
+  }
   if (context.rasType == PLK::kRasTypeRras) {
     plat::Beep(4000, 100);
     return ReadSnapshotCounters(port, bytesSent, bytesReceived);
@@ -145,6 +178,14 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
 
 plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
                            std::string_view port) {
+  if (context.rasType == PLK::kRasTypeOpenVpn) {
+    common::PortOpsReply reply;
+    const plat::DWORD err = AskAdapter(common::PortOp::Disconnect, port, &reply);
+    common::Trace("DisconnectPort",
+                  err == plat::ERROR_SUCCESS ? "OpenVPN - Success" : "OpenVPN - Failed",
+                  static_cast<long>(err));
+    return err;
+  }
   if (context.rasType == PLK::kRasTypeRras) {
     const auto init = reinterpret_cast<plat::portdata::PFN_RRAS_Init>(context.ras.rrasInit);
     const auto disconnect =

@@ -1,6 +1,7 @@
 // The port operations of the remote-access server: on RAS the administration
 // functions of RASSAPI.DLL, loaded by name; on RRAS the port-data file the
-// collector writes and the outside port-data module.
+// collector writes and the outside port-data module; on OpenVPN the adapter's
+// pipe \\.\pipe\plportops (common/port_ops_protocol.h).
 #pragma once
 
 #include <string_view>
@@ -29,7 +30,8 @@ inline constexpr const char* kPortDataModule = "_plsvc.dll";
 // On RAS RASSAPI.DLL and its four functions: 0, or 2 when the module or a
 // function is missing. On RRAS _plsvc.dll with RRAS_Init and
 // RRAS_DisconnectPort; a missing module is traced ("Unable to load
-// _plsvc.dll.") and only disables disconnects: 0.
+// _plsvc.dll.") and only disables disconnects: 0. On OpenVPN nothing is
+// loaded ("Loading OpenVPN port operations"): 0.
 plat::DWORD RAS_LoadOrdinals(ServiceContext& context);
 
 // The collector's snapshot of the router's ports, in the Windows directory:
@@ -45,7 +47,9 @@ inline constexpr long kRrasDataMaxAgeSeconds = 180;
 // the port's section of rrasdata.dat. A snapshot that cannot tell (missing,
 // stale, no section for the port, a counter missing or not a number) fails
 // with ERROR_INVALID_DATA or ERROR_FILE_NOT_FOUND, traced "IDLE: no port data",
-// so that a damaged snapshot never makes a busy port look quiet.
+// so that a damaged snapshot never makes a busy port look quiet. OpenVPN: the
+// adapter's counters, cut to their low 32 bits; an adapter that does not
+// answer, or answers with an error, fails (traced "IDLE: adapter error %u").
 plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::string_view server,
                                        std::string_view port, plat::DWORD* bytesSent,
                                        plat::DWORD* bytesReceived);
@@ -54,7 +58,9 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
 // traced "RAS - Success" or "RAS - Failed" with the code, which is returned.
 // RRAS: RRAS_Init, then RRAS_DisconnectPort of _plsvc.dll, traced "RRAS -
 // Success" or "RRAS - Failed"; ERROR_GEN_FAILURE when the module refused,
-// ERROR_MOD_NOT_FOUND without the module.
+// ERROR_MOD_NOT_FOUND without the module. OpenVPN: the adapter ends the
+// client for good, traced "OpenVPN - Success" or "OpenVPN - Failed" with the
+// error, which is returned.
 plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
                            std::string_view port);
 

@@ -55,8 +55,22 @@ DWORD RAServer::GetRASTypeWin2000(std::string_view server) {
   return plat::EqualsIgnoringCase(display, "Remote Access Service") ? kRasTypeRas : kRasTypeRras;
 }
 
+bool RAServer::IsOpenVpnServer(std::string_view server) {
+  std::string display;
+  return ReadMachineString(server, "System\\CurrentControlSet\\Services\\RemoteAccess",
+                           "DisplayName", &display) &&
+         plat::EqualsIgnoringCase(display, kOpenVpnDisplayName);
+}
+
+const char* RAServer::TypeText(DWORD type) {
+  if (type == kRasTypeRras) return "RRAS";
+  if (type == kRasTypeOpenVpn) return "OpenVPN";
+  return "standard RAS";
+}
+
 DWORD RAServer::GetLocalRASType(std::string_view server) {
   QCL::TraceIndent indent("RAServer::GetLocalRASType");
+  if (IsOpenVpnServer(server)) return kRasTypeOpenVpn;
   DWORD major = 0;
   if (!GetLocalOSVersion(server, &major)) return kRasTypeRas;
   return major <= 4 ? GetRASTypeWinNT4(server) : GetRASTypeWin2000(server);

@@ -226,8 +226,7 @@ DWORD FirstTimeInitialize(ServiceContext& context) {
   ClearTEMPFile(context);
 
   context.rasType = PLK::RAServer::GetLocalRASType();
-  common::Trace("FirstTimeInit", context.rasType == PLK::kRasTypeRras ? "This is RRAS"
-                                                                      : "This is standard RAS",
+  common::Trace("FirstTimeInit", std::string("This is ") + PLK::RAServer::TypeText(context.rasType),
                 0);
   plat::RegWriteDword(kServiceKey, "RAS Type", context.rasType);
 

@@ -1,0 +1,38 @@
+#include "adapters/openvpn/adapter_settings.h"
+
+#include "common/pipe_protocol.h"
+#include "platform/errors.h"
+#include "platform/registry.h"
+
+namespace ovpn {
+
+AdapterSettings ReadAdapterSettings() {
+  AdapterSettings s;
+  auto text = [](const char* name, std::string* value) {
+    std::string v;
+    if (plat::RegReadString(kAdapterKey, name, &v) == plat::ERROR_SUCCESS && !v.empty()) *value = v;
+  };
+  text("Management", &s.management);
+  text("Domain", &s.domain);
+  text("NameFrom", &s.nameFrom);
+  if (s.nameFrom != "username") s.nameFrom = "common_name";
+  text("Netmask", &s.netmask);
+  text("PortPrefix", &s.portPrefix);
+  plat::DWORD ports = 0;
+  if (plat::RegReadDword(kAdapterKey, "Ports", &ports) == plat::ERROR_SUCCESS && ports > 0) {
+    s.ports = ports > 250 ? 250 : ports;
+  }
+  return s;
+}
+
+std::optional<std::string> AccountFor(const AdapterSettings& settings, const std::string& name) {
+  if (name.empty()) return std::nullopt;
+  std::string account = settings.domain.empty() ? name : settings.domain + "\\" + name;
+  if (account.size() > common::kFieldLimit) return std::nullopt;
+  for (unsigned char c : account) {
+    if (c == ',' || c < 0x20 || c == 0x7F) return std::nullopt;
+  }
+  return account;
+}
+
+}  // namespace ovpn

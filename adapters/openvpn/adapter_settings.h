@@ -1,0 +1,40 @@
+// The adapter's settings: registry values under
+// HKLM\Software\Quillfen Technologies\Portulon\OpenVPN.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace ovpn {
+
+inline constexpr const char* kAdapterKey = "Software\\Quillfen Technologies\\Portulon\\OpenVPN";
+
+struct AdapterSettings {
+  // Management: OpenVPN's management socket, a path or "127.0.0.1:PORT".
+  std::string management = "/run/openvpn-server/portulon-management.sock";
+  // Domain: the account Portulon sees is Domain\name.
+  std::string domain;
+  // NameFrom: "common_name" (the certificate's, the default) or "username"
+  // (what OpenVPN's PAM plugin checked). Any other value reads as the default.
+  std::string nameFrom = "common_name";
+  // Netmask: pushed with a fixed address ("ifconfig-push ADDR MASK").
+  std::string netmask = "255.255.255.0";
+  // Ports: how many clients may be connected at once (VPN1 .. VPNn), at most 250.
+  plat::DWORD ports = 100;
+  // PortPrefix: the ports' names are this and the slot number.
+  std::string portPrefix = "VPN";
+};
+
+// Reads the settings of the current machine; missing values keep the defaults.
+AdapterSettings ReadAdapterSettings();
+
+// The account Portulon sees for a client OpenVPN names `name`: Domain\name
+// (the name alone without a domain). Nothing for a name the pipe protocol
+// cannot carry: empty, holding a comma (it would move the fields after it) or
+// a control character, or an account longer than 99 characters. Blanks and
+// backslashes are kept: they are the account's own.
+std::optional<std::string> AccountFor(const AdapterSettings& settings, const std::string& name);
+
+}  // namespace ovpn

@@ -1,0 +1,350 @@
+#!/usr/bin/env bash
+# Portulon in front of a real OpenVPN server. The server runs in a network
+# namespace of its own, each client in another; clients reach the server's
+# 127.0.0.1 through socat and a Unix socket, so every address the test uses
+# is loopback or a tunnel address inside its own namespaces. plsvc runs as the
+# machine's service, plovpn as its remote-access service between the two.
+#   openvpn_e2e_test.sh BIN_DIR
+# Exit status: 0 passed, 1 failed, 77 skipped (no root, tun or namespaces).
+set -euo pipefail
+
+bin="$(cd "${1:?usage: openvpn_e2e_test.sh BIN_DIR}" && pwd)"
+
+skip() { echo "SKIPPED: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "needs root (network namespaces, tun devices)"
+[ -c /dev/net/tun ] || skip "no /dev/net/tun"
+for tool in ip openvpn socat openssl; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (./portulon.sh test installs it)"
+done
+
+work="$(mktemp -d /tmp/plovpn-e2e.XXXXXX)"
+tag="plv$$"
+namespaces=()
+pids=()
+failures=0
+
+export PORTULON_NETWORK="$work/net" PORTULON_MACHINE="$work/net/SRV1" PORTULON_BIN_DIR="$bin"
+export PATH="$bin:$PATH"
+# Supervision passes every two seconds instead of every minute.
+export PORTULON_ACTION_INTERVAL_MS=2000
+
+cleanup() {
+  set +e
+  if [ -d "$PORTULON_MACHINE/registry" ]; then
+    timeout 20 net stop Portulon >/dev/null 2>&1
+    timeout 20 net stop RemoteAccess >/dev/null 2>&1
+  fi
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pidfile in "$work"/*.pid; do
+    [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null
+  done
+  sleep 0.5
+  for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
+  for pidfile in "$work"/*.pid; do
+    [ -f "$pidfile" ] && kill -9 "$(cat "$pidfile")" 2>/dev/null
+  done
+  local ns
+  for ns in "${namespaces[@]}"; do ip netns del "$ns" 2>/dev/null; done
+  if [ "$failures" -ne 0 ] || [ -n "${KEEP_WORK:-}" ]; then
+    echo "--- adapter trace (tail)"; tail -n 60 "$PORTULON_MACHINE/drive_c/qcl_trace_plovpn.txt" 2>/dev/null
+    echo "--- server log (tail)"; tail -n 30 "$work/server.log" 2>/dev/null
+  fi
+  if [ -n "${KEEP_WORK:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+ok() { echo "ok   - $*"; }
+bad() { echo "FAIL - $*"; failures=$((failures + 1)); }
+check() { local what="$1"; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
+
+# wait_for SECONDS COMMAND...: polls every 0.2 s, at most SECONDS long.
+wait_for() {
+  local limit="$1" i
+  shift
+  for ((i = 0; i < limit * 5; i++)); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+new_namespace() {
+  local ns="$tag$1"
+  ip netns add "$ns" || skip "network namespaces cannot be created here"
+  namespaces+=("$ns")
+  ip -n "$ns" link set lo up
+}
+
+# ---- Certificates: a CA, the server, and one per user ----
+pki="$work/pki"
+mkdir -p "$pki"
+ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+openssl req -x509 "${ec[@]}" -keyout "$pki/ca.key" -out "$pki/ca.crt" -subj "/CN=Portulon test CA" \
+  -days 2 2>/dev/null
+certificate() {
+  local file="$1" cn="$2"
+  openssl req "${ec[@]}" -keyout "$pki/$file.key" -out "$pki/$file.csr" -subj "/CN=$cn" 2>/dev/null
+  openssl x509 -req -in "$pki/$file.csr" -CA "$pki/ca.crt" -CAkey "$pki/ca.key" -CAcreateserial \
+    -out "$pki/$file.crt" -days 2 2>/dev/null
+}
+certificate server server
+for user in ann bob carol dave erin frank; do certificate "$user" "$user"; done
+certificate grace "grace hopper"
+certificate odd 'back\\slash'
+certificate crowd crowd
+
+# ---- The Portulon machine: Windows 2000 with the adapter as its remote access ----
+plmachine create "$PORTULON_MACHINE" --name SRV1 --os 5.0 --ras rras --domain DOM --ports 0 >/dev/null
+pldomain create DOM --dc SRV1 >/dev/null
+for user in ann bob carol dave erin frank "grace hopper" crowd; do pldomain adduser DOM "$user" >/dev/null; done
+install="$PORTULON_MACHINE/drive_c/Program Files/Portulon"
+data="$PORTULON_MACHINE/drive_c/PLData"
+mkdir -p "$install" "$data/LogData"
+ln -s "$bin/plsvc" "$install/plsvc.exe"
+ln -s "$bin/plovpn" "$install/plovpn.exe"
+net share 'PL_NT_DB=C:\PLData' >/dev/null
+key='HKLM\Software\Quillfen Technologies\Portulon\Service'
+reg add "$key" /v MasterShare /t REG_SZ /d '\\SRV1\PL_NT_DB' /f >/dev/null
+reg add "$key" /v Master /t REG_DWORD /d 1 /f >/dev/null
+reg add "$key" /v IdleTimer /t REG_DWORD /d 1 /f >/dev/null
+reg add "$key" /v IdleBytesLimit /t REG_DWORD /d 300 /f >/dev/null
+reg add "$key" /v StaticIP /t REG_DWORD /d 1 /f >/dev/null
+reg add "$key" /v AssumeDomain /t REG_SZ /d DOM /f >/dev/null
+reg add 'HKLM\System\CurrentControlSet\Services\EventLog\Application\Portulon' /v TypesSupported /t REG_DWORD /d 7 /f >/dev/null
+sc create Portulon 'binPath=' 'C:\Program Files\Portulon\plsvc.exe' 'start=' auto 'DisplayName=' Portulon >/dev/null
+plovpn install --image 'C:\Program Files\Portulon\plovpn.exe' --management "$work/management.sock" --domain DOM >/dev/null
+reg add 'HKLM\Software\Quillfen Technologies\Portulon\OpenVPN' /v LogMaxSizeKB /t REG_DWORD /d 2000 /f >/dev/null
+
+# 10.8.0.77 as Portulon writes addresses: first octet high, signed decimal.
+cat > "$data/portulon.hw" <<'HW'
+[General]
+Notify1=14
+Notify2=8
+Notify1Text=Portulon: your session ends soon.
+Notify2Text=Portulon: your session ends now.
+HW
+cat > "$data/portulon.usr" <<'USR'
+[DOM\ann]
+MaxSessionTime=0
+NoDuplicate=1
+StaticIP=168296525
+[DOM\bob]
+MaxSessionTime=0
+[DOM\carol]
+MaxSessionTime=20
+[DOM\dave]
+MaxSessionTime=0
+[DOM\grace hopper]
+MaxSessionTime=0
+[DOM\crowd]
+MaxSessionTime=0
+USR
+
+# ---- The OpenVPN server in its namespace ----
+new_namespace s
+cat > "$work/on-disconnect.sh" <<EOF
+#!/bin/sh
+echo "\$common_name|\$bytes_received|\$bytes_sent|\$time_duration" >> "$work/disconnects"
+EOF
+chmod +x "$work/on-disconnect.sh"
+cat > "$work/server.conf" <<EOF
+server 10.8.0.0 255.255.255.0
+topology subnet
+proto tcp-server
+local 127.0.0.1
+port 1194
+dev tun
+disable-dco
+ca $pki/ca.crt
+cert $pki/server.crt
+key $pki/server.key
+dh none
+keepalive 10 60
+duplicate-cn
+auth-user-pass-optional
+management $work/management.sock unix
+management-client-auth
+management-hold
+script-security 2
+client-disconnect $work/on-disconnect.sh
+writepid $work/server.pid
+log-append $work/server.log
+verb 3
+EOF
+start_server() {
+  ip netns exec "${tag}s" openvpn --config "$work/server.conf" --daemon
+  wait_for 10 test -S "$work/management.sock"
+}
+start_server || { bad "OpenVPN server starts"; exit 1; }
+ip netns exec "${tag}s" socat UNIX-LISTEN:"$work/bridge.sock",fork TCP:127.0.0.1:1194 2>>"$work/socat.log" &
+pids+=($!)
+
+# ---- Clients: each in a namespace of its own ----
+# client NAME CERT [extra openvpn options...]: starts a client in namespace NAME.
+client() {
+  local name="$1" cert="$2"
+  shift 2
+  [ -e "/run/netns/$tag$name" ] || {
+    new_namespace "$name"
+    ip netns exec "$tag$name" socat TCP-LISTEN:1194,bind=127.0.0.1,reuseaddr,fork UNIX-CONNECT:"$work/bridge.sock" 2>>"$work/socat.log" &
+    pids+=($!)
+    sleep 0.3
+  }
+  rm -f "$work/$name.log"
+  ip netns exec "$tag$name" openvpn --client --dev tun --proto tcp-client --remote 127.0.0.1 1194 \
+    --nobind --ca "$pki/ca.crt" --cert "$pki/$cert.crt" --key "$pki/$cert.key" --disable-dco \
+    --auth-retry none --connect-retry 1 --connect-retry-max 3 --verb 3 \
+    --writepid "$work/$name.pid" --log "$work/$name.log" --daemon "$@"
+}
+tunnel_address() { ip -n "$tag$1" -4 -o addr show dev tun0 2>/dev/null | awk '{ print $4 }'; }
+has_address() { [ -n "$(tunnel_address "$1")" ]; }
+client_running() { [ -f "$work/$1.pid" ] && kill -0 "$(cat "$work/$1.pid")" 2>/dev/null; }
+client_gone() { [ -f "$work/$1.pid" ] && ! client_running "$1"; }
+auth_failed() { grep -q 'AUTH_FAILED' "$work/$1.log" 2>/dev/null; }
+# Traffic through the tunnel, bounded: at most two minutes of a datagram every 0.2 s.
+busy() {
+  ip netns exec "$tag$1" bash -c 'for i in $(seq 1 600); do echo x > /dev/udp/10.8.0.1/9; sleep 0.2; done' \
+    2>/dev/null &
+  pids+=($!)
+}
+log_file() { echo "$data/LogData/$(LC_ALL=C date +%Y-%b-%d).log"; }
+records() { awk -v s="[SRV1\\\\$1]" '$0 == s { on = 1; next } /^\[/ { on = 0 } on' "$(log_file)" 2>/dev/null; }
+# The port of the account's latest connection record.
+port_of() {
+  awk -v want="C_DOM\\\\$1" '/^\[/ { section = substr($0, 7, length($0) - 7); next }
+    { value = substr($0, index($0, "=") + 1) } value == want { port = section } END { print port }' \
+    "$(log_file)" 2>/dev/null
+}
+connections() { grep -c "=C_DOM\\\\$1\$" "$(log_file)" 2>/dev/null || true; }
+at_least_connections() { [ "$(connections "$2")" -ge "$1" ]; }
+got_message() { net messages "$1" | grep -q "$2"; }
+event_logged() { eventlog list Application | grep -q "$1"; }
+has_record() { records "$1" | grep -q -- "$2"; }
+log_has() { grep -q -- "$1" "$(log_file)" 2>/dev/null; }
+
+# ---- Boot: the adapter and Portulon start as the machine's services ----
+plmachine boot >/dev/null || { bad "the machine boots its services"; exit 1; }
+ok "plmachine boot started RemoteAccess (plovpn) and Portulon"
+wait_for 10 grep -q "Connected to OpenVPN" "$PORTULON_MACHINE/drive_c/qcl_trace_plovpn.txt" ||
+  bad "the adapter connects to OpenVPN's management interface"
+
+# 1. ann is admitted and gets her fixed address.
+client ann ann
+wait_for 20 has_address ann || true
+check "ann is admitted with her static address 10.8.0.77" [ "$(tunnel_address ann)" = "10.8.0.77/24" ]
+busy ann
+check "ann's connection is recorded on VPN1" has_record VPN1 'C_DOM\\ann'
+
+# 2. A second client of ann's is refused (NoDuplicate), the reason told to the client.
+client ann2 ann
+wait_for 20 auth_failed ann2 || true
+check "a second client of ann is refused" log_has 'N_DOM\\ann?4'
+check "the refused client is told why" grep -q "4: User already connected" "$work/ann2.log"
+
+# 3. erin has no profile.
+client erin erin
+wait_for 20 auth_failed erin || true
+check "erin (no profile) is refused with code 1" log_has 'N_DOM\\erin?1'
+check "erin's client reads 'User not defined'" grep -q "1: User not defined" "$work/erin.log"
+
+# 4. carol may stay 20 s: two warnings, then the cut; HALT keeps her out.
+client carol carol
+wait_for 20 has_address carol || true
+busy carol
+carol_port="$(port_of carol)"
+check "carol is admitted (port ${carol_port:-none})" [ -n "$carol_port" ]
+# 5. dave sends nothing: cut by the idle check from the server's byte counts.
+client dave dave
+wait_for 20 has_address dave || true
+dave_port="$(port_of dave)"
+check "dave is admitted (port ${dave_port:-none})" [ -n "$dave_port" ]
+wait_for 30 client_gone dave || true
+check "dave's idle client is cut (reason 9) from OpenVPN's counts" has_record "$dave_port" '^.*=H[0-9]*_DOM\\dave?[-0-9]*?9:'
+wait_for 40 client_gone carol || true
+check "carol got the first warning" got_message carol 'ends soon'
+check "carol got the second warning" got_message carol 'ends now'
+check "carol is cut at her deadline (reason 2)" has_record "$carol_port" '^.*=H[0-9]*_DOM\\carol?[-0-9]*?2:'
+sleep 3
+check "carol does not come back" [ "$(connections carol)" -eq 1 ]
+
+# 6. ann hangs up: the record carries OpenVPN's bytes and duration.
+kill "$(cat "$work/ann.pid")"
+wait_for 20 has_record VPN1 'H[0-9]*_DOM\\ann' || true
+wait_for 10 grep -q '^ann|' "$work/disconnects" || true
+IFS='|' read -r _ in out seconds < <(grep '^ann|' "$work/disconnects" | tail -n 1)
+hangup="$(records VPN1 | grep 'H[0-9]*_DOM\\ann' | tail -n 1 | sed 's/^[^=]*=//')"
+expected="H${seconds}_DOM\\ann?168296525?0::*:${in}:${out}"
+check "ann's hang-up record is $expected (got $hangup)" [ "$hangup" = "$expected" ]
+
+# 7. A name with blanks, as OpenVPN passes it on.
+client grace grace
+wait_for 20 has_address grace || true
+check "'grace hopper' is admitted as DOM\\grace hopper" log_has 'C_DOM\\grace hopper'
+
+# 8. OpenVPN restarts under bob: his session ends in the log, his reconnection is a new one.
+client bob bob --connect-retry-max 30
+wait_for 20 has_address bob || true
+busy bob
+bob_port="$(port_of bob)"
+# Killed outright: OpenVPN cannot tell of the clients it drops.
+kill -9 "$(cat "$work/server.pid")"
+server_pid="$(cat "$work/server.pid")"
+wait_for 10 eval "! kill -0 $server_pid 2>/dev/null" || true
+rm -f "$work/management.sock"
+start_server || bad "OpenVPN starts again"
+wait_for 20 has_record "$bob_port" 'H[0-9]*_DOM\\bob' || true
+check "bob's session that OpenVPN's restart ended is hung up" has_record "$bob_port" 'H[0-9]*_DOM\\bob'
+check "grace's too" log_has 'H[0-9]*_DOM\\grace hopper'
+# bob's client dials again by itself (connect-retry); his new session is admitted once.
+wait_for 30 at_least_connections 2 bob || true
+sleep 2
+check "bob's reconnection is admitted exactly once" [ "$(connections bob)" -eq 2 ]
+
+# 9. A common name with a backslash reaches Portulon as it is (and has no profile).
+client odd odd
+wait_for 20 auth_failed odd || true
+check "the name 'back\\slash' is checked as DOM\\back\\slash and refused (1)" log_has 'N_DOM\\back\\slash?1'
+
+# 10. 64 clients at once (tunnels without addresses, all in one namespace), idle checks off.
+reg add "$key" /v IdleTimer /t REG_DWORD /d 0 /f >/dev/null
+pipecall UPDATE_UPDATE >/dev/null
+new_namespace crowd
+ip netns exec "${tag}crowd" socat TCP-LISTEN:1194,bind=127.0.0.1,reuseaddr,fork UNIX-CONNECT:"$work/bridge.sock" 2>>"$work/socat.log" &
+pids+=($!)
+sleep 0.3
+launchers=()
+for i in $(seq 1 64); do
+  ip netns exec "${tag}crowd" openvpn --client --dev tun --proto tcp-client --remote 127.0.0.1 1194 \
+    --nobind --ca "$pki/ca.crt" --cert "$pki/crowd.crt" --key "$pki/crowd.key" --disable-dco \
+    --auth-retry none --connect-retry 1 --connect-retry-max 30 --verb 3 --ifconfig-noexec --route-noexec \
+    --writepid "$work/crowd$i.pid" --log "$work/crowd$i.log" --daemon &
+  launchers+=($!)
+done
+wait "${launchers[@]}"
+crowd_ports() {
+  awk '/^\[/ { section = $0; next } /=C_DOM\\crowd$/ { print section }' "$(log_file)" | sort -u | wc -l
+}
+hangups() { grep -c "=H[0-9]*_DOM\\\\$1?" "$(log_file)" 2>/dev/null || true; }
+wait_for 90 at_least_connections 64 crowd || true
+check "64 clients at once: 64 admissions ($(connections crowd))" [ "$(connections crowd)" -eq 64 ]
+check "... on 64 different ports ($(crowd_ports))" [ "$(crowd_ports)" -eq 64 ]
+crowd_up() { grep -l 'Initialization Sequence Completed' "$work"/crowd*.log 2>/dev/null | wc -l; }
+crowd_all_up() { [ "$(crowd_up)" -eq 64 ]; }
+wait_for 60 crowd_all_up || true
+check "... and all 64 complete their connection ($(crowd_up))" crowd_all_up
+for i in $(seq 1 64); do kill "$(cat "$work/crowd$i.pid")" 2>/dev/null || true; done
+crowd_done() { [ "$(hangups crowd)" -ge 64 ]; }
+wait_for 60 crowd_done || true
+check "... and 64 hang-ups ($(hangups crowd))" [ "$(hangups crowd)" -eq 64 ]
+
+# 11. Portulon stopped: clients are admitted, and an event says so.
+net stop Portulon >/dev/null
+client frank frank
+wait_for 20 has_address frank || true
+check "with Portulon stopped, frank (no profile) is admitted" has_address frank
+check "the event log says the check failed" event_logged 'Transaction failed on AcceptConnection'
+
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]

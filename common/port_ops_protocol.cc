@@ -1,0 +1,81 @@
+#include "common/port_ops_protocol.h"
+
+#include <charconv>
+#include <vector>
+
+#include "common/pipe_protocol.h"
+
+namespace common {
+
+namespace {
+
+constexpr std::string_view kTraffic = "TRAFFIC";
+constexpr std::string_view kDisconnect = "DISCONNECT";
+
+std::vector<std::string_view> SplitBlanks(std::string_view text) {
+  std::vector<std::string_view> out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && text[i] == ' ') ++i;
+    const std::size_t start = i;
+    while (i < text.size() && text[i] != ' ') ++i;
+    if (i > start) out.push_back(text.substr(start, i - start));
+  }
+  return out;
+}
+
+template <typename T>
+bool ReadNumber(std::string_view text, T* value) {
+  if (text.empty() || text.front() == '-' || text.front() == '+') return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool UsablePort(std::string_view port) {
+  return !port.empty() && port.size() <= kFieldLimit && port.find(' ') == std::string_view::npos;
+}
+
+}  // namespace
+
+std::string FormatPortOpsRequest(PortOp op, std::string_view port) {
+  if (!UsablePort(port)) return {};
+  return std::string(op == PortOp::Traffic ? kTraffic : kDisconnect) + " " + std::string(port);
+}
+
+bool ParsePortOpsRequest(std::string_view text, PortOpsRequest* request) {
+  const auto words = SplitBlanks(text);
+  if (words.size() != 2 || !UsablePort(words[1])) return false;
+  if (words[0] == kTraffic) {
+    request->op = PortOp::Traffic;
+  } else if (words[0] == kDisconnect) {
+    request->op = PortOp::Disconnect;
+  } else {
+    return false;
+  }
+  request->port = std::string(words[1]);
+  return true;
+}
+
+std::string FormatPortOpsReply(PortOp op, const PortOpsReply& reply) {
+  if (reply.error != 0) return std::to_string(reply.error);
+  if (op == PortOp::Disconnect) return "0";
+  return "0 " + std::to_string(reply.sent) + " " + std::to_string(reply.received);
+}
+
+bool ParsePortOpsReply(PortOp op, std::string_view text, PortOpsReply* reply) {
+  const auto words = SplitBlanks(text);
+  PortOpsReply r;
+  if (words.empty() || !ReadNumber(words[0], &r.error)) return false;
+  if (r.error != 0) {
+    if (words.size() != 1) return false;
+  } else if (op == PortOp::Disconnect) {
+    if (words.size() != 1) return false;
+  } else if (words.size() != 3 || !ReadNumber(words[1], &r.sent) ||
+             !ReadNumber(words[2], &r.received)) {
+    return false;
+  }
+  *reply = r;
+  return true;
+}
+
+}  // namespace common
