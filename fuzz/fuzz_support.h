@@ -62,6 +62,19 @@ inline void ReplaceFile(const std::string& path, std::string_view contents) {
   std::fclose(f);
 }
 
+// Puts the file's own text back under a new inode, so that the next read
+// parses what was written rather than what a cache remembers of it.
+inline void ForceReparse(const std::string& path) {
+  std::string text;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+  }
+  ReplaceFile(path, text);
+}
+
 [[noreturn]] inline void Fail(const std::string& what) {
   std::fprintf(stderr, "property broken: %s\n", what.c_str());
   std::abort();

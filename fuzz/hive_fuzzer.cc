@@ -108,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       probe.SetString("probe", "1") != ERROR_SUCCESS || probe.SetDword("again", 2) != ERROR_SUCCESS) {
     fuzz::Fail("an unrelated write failed");
   }
+  fuzz::ForceReparse(hiveFile);
   const Snapshot rewritten = Read(root);
   CheckUnchanged(original, rewritten, nullptr, "an unrelated write");
 
@@ -121,6 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  std::to_string(value.type) + " does not read back");
     }
     probe.SetDword("again", 3);  // one more rewrite, then the value must still be there
+    fuzz::ForceReparse(hiveFile);
     if (root.QueryValue(value.name, &read) != ERROR_SUCCESS || read.type != value.type ||
         read.data != value.data) {
       fuzz::Fail("value \"" + fuzz::Printable(value.name) + "\" of type " +

@@ -98,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (plat::ProfileWriteString(file, "FuzzProbe", "probe", "1") != ERROR_SUCCESS) {
     fuzz::Fail("writing a new section failed");
   }
+  fuzz::ForceReparse(host);
   Snapshot current = Read(file);
   CheckOnlyChanged(original, current, file, "fuzzprobe", "probe", "1");
 
@@ -110,6 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& value : {entries.front().second + "-longer-value", std::string("x")}) {
       Snapshot before = Read(file);
       if (plat::ProfileWriteString(file, section, key, value) != ERROR_SUCCESS) continue;
+      fuzz::ForceReparse(host);
       current = Read(file);
       CheckOnlyChanged(before, current, file, plat::ToLowerAscii(section), key, value);
     }
@@ -122,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& value = f[3];
   Snapshot before = Read(file);
   if (plat::ProfileWriteString(file, section, key, value) == ERROR_SUCCESS) {
+    fuzz::ForceReparse(host);
     current = Read(file);
     if (ReadsBackAsWritten(value)) {
       const auto trim = [](std::string s) {
