@@ -5,6 +5,7 @@
 // one more write.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -88,6 +89,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string host = folder + "/fuzz.ini";
   static const std::string file = plat::HostToWindowsPath(host);
   const auto f = fuzz::Fields(data, size, 4);
+  // PLFUZZ_SKIP_BARE_CR set: files with a CR outside a CR LF pair are left
+  // out, to look past the known fault of their rewrite (fuzz/findings/profile).
+  static const bool skipBareCr = std::getenv("PLFUZZ_SKIP_BARE_CR") != nullptr;
+  if (skipBareCr) {
+    for (size_t i = f[0].find('\r'); i != std::string::npos; i = f[0].find('\r', i + 1)) {
+      if (i + 1 == f[0].size() || f[0][i + 1] != '\n') return 0;
+    }
+  }
   fuzz::ReplaceFile(host, f[0]);
 
   const Snapshot original = Read(file);
