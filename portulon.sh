@@ -3,6 +3,7 @@
 #   ./portulon.sh build   build everything into build/ (programs and modules in build/bin/)
 #   ./portulon.sh test    build, then run every test with ctest
 #   ./portulon.sh demo    build, then provision and run the demo network in demo-network/
+#   ./portulon.sh fuzz    build the libFuzzer targets with clang into build-fuzz/
 #   ./portulon.sh --help  the commands
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -60,6 +61,29 @@ do_deb() {
   deb="$(bash "$here/packaging/build-deb.sh" "$BUILD_DIR" "$here/dist")"
   echo "portulon: built $deb"
   lintian --fail-on error "$deb"
+# The fuzzers: built with clang and its sanitizers into their own folder,
+# never by the main build. `fuzz NAME SECONDS` then runs one of them on a
+# working copy of its seed corpus (fuzz/corpus/NAME); findings land in
+# build-fuzz/findings/NAME/; further arguments go to libFuzzer (for example
+# -fork=1 -ignore_crashes=1 to go on past a finding).
+FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-dev)
+FUZZ_TARGETS=(pipe_message log_record profile hive)
+do_fuzz() {
+  local fuzz_dir="${PORTULON_FUZZ_DIR:-$here/build-fuzz}"
+  need_packages "${FUZZ_PACKAGES[@]}"
+  CC=clang CXX=clang++ cmake -S "$here/fuzz" -B "$fuzz_dir" -G Ninja >/dev/null
+  cmake --build "$fuzz_dir" -j "$JOBS"
+  [ "$#" -eq 0 ] && return 0
+  local name="$1" seconds="${2:-60}" t found=""
+  shift $(($# < 2 ? $# : 2))
+  for t in "${FUZZ_TARGETS[@]}"; do [ "$t" = "$name" ] && found=1; done
+  if [ -z "$found" ]; then
+    echo "portulon: no fuzzer '$name' (there are: ${FUZZ_TARGETS[*]})" >&2
+    exit 2
+  fi
+  mkdir -p "$fuzz_dir/corpus/$name" "$fuzz_dir/findings/$name"
+  "$fuzz_dir/${name}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix="$fuzz_dir/findings/$name/" "$@" "$fuzz_dir/corpus/$name" "$here/fuzz/corpus/$name"
 }
 
 do_demo() {
@@ -78,6 +102,11 @@ Commands:
   demo     build, then provision and run the demo network in demo-network/
   deb      build, then make the Debian package in dist/ and check it with
            lintian
+  fuzz [NAME [SECONDS [OPTION...]]]
+           build the fuzzers (clang, libFuzzer) into build-fuzz/; with a NAME
+           (pipe_message, log_record, profile, hive) run that one for SECONDS
+           (default 60) on its seed corpus in fuzz/corpus/NAME, passing any
+           OPTIONs to libFuzzer
   help     this text (also --help and -h)
 
 Missing Debian packages are installed with apt-get (as root, or through sudo).
@@ -94,6 +123,10 @@ case "${1:-}" in
   test) do_test ;;
   demo) do_demo ;;
   deb) do_deb ;;
+  fuzz)
+    shift
+    do_fuzz "$@"
+    ;;
   help | --help | -h) usage ;;
   *)
     usage >&2

@@ -57,6 +57,17 @@ void ParseHangUp(std::string_view v, LogRecord* r) {
 
 }  // namespace
 
+bool IsRecordableAccount(std::string_view account) {
+  if (account.empty() || account.size() > kMaxRecordAccount) return false;
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  if (blank(account.front()) || blank(account.back())) return false;
+  for (char c : account) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || c == '?' || c == '*' || c == ',') return false;
+  }
+  return true;
+}
+
 std::int64_t LogKeyTime(std::string_view key) { return Number64(key); }
 
 int LogKeySequence(std::string_view key) {
@@ -71,6 +82,10 @@ int LogKeySequence(std::string_view key) {
 }
 
 std::string RecordField(std::string_view text) {
+  // The day log's file drops blanks at the ends of a value; a field at its end
+  // must not have any to lose.
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   std::string out(text);
   for (char& c : out) {
     const auto u = static_cast<unsigned char>(c);

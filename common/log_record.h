@@ -35,14 +35,28 @@ struct LogRecord {
   std::string info;  // connections: the call-back number
 };
 
+// ---- Accounts ----
+
+// The longest account a hang-up record gives back whole (its reader stops
+// there); a domain name (15) and a user name (20) with their '\' fit.
+inline constexpr std::size_t kMaxRecordAccount = 37;
+
+// True for an account the records carry and give back unchanged: 1 to
+// kMaxRecordAccount characters, no control character, none of '?' (ends the
+// account in hang-up and refusal records), '*' (starts the call-back number of
+// a connection record) and ',' (separates a message's fields), and no blank
+// at either end (the day log's file drops those). The service refuses any
+// other account before anything is recorded.
+bool IsRecordableAccount(std::string_view account);
+
 // ---- Writing ----
 
 // "C_%s".
 std::string FormatConnectionRecord(std::string_view account);
 // "C_%s*%s": the connection record once the call-back number is known.
 std::string FormatCallbackConnectionRecord(std::string_view account, std::string_view number);
-// "H%s_%s?%d?%d:%s:%s:%I64d:%I64d". Control characters, ':' and '?' inside
-// `ipx`, `netbios` become '_', so that they cannot shift the fields.
+// "H%s_%s?%d?%d:%s:%s:%I64d:%I64d". `ipx` and `netbios` go through RecordField,
+// so that they cannot shift the fields.
 std::string FormatHangUpRecord(std::int64_t duration, std::string_view account,
                                std::int32_t address, int reason, std::string_view ipx,
                                std::string_view netbios, std::int64_t bytesIn,
@@ -50,7 +64,8 @@ std::string FormatHangUpRecord(std::int64_t duration, std::string_view account,
 // "N_%s?%d".
 std::string FormatRefusalRecord(std::string_view account, int code);
 
-// A free-text field of a record with control characters, ':' and '?' made '_'.
+// A free-text field of a record with control characters, ':' and '?' made '_'
+// and the blanks at its ends dropped.
 std::string RecordField(std::string_view text);
 
 // ---- Reading ----

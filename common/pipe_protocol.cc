@@ -63,6 +63,19 @@ int TokenizeMessage(std::string_view text, ProtocolMessage* m) {
   return index;
 }
 
+bool IsPlausiblePortName(std::string_view port) {
+  if (port == "??") return true;
+  if (port.empty() || port.size() > kMaxPortName) return false;
+  const auto alnum = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+  };
+  if (!alnum(port.front())) return false;
+  for (char c : port) {
+    if (!alnum(c) && c != '-' && c != '_' && c != '.') return false;
+  }
+  return true;
+}
+
 bool IsUpdateMessage(std::string_view text) { return text.substr(0, 13) == kUpdateMessage; }
 
 std::optional<std::string> NewConnectionMessage(std::string_view port, std::string_view user,

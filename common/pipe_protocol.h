@@ -80,6 +80,15 @@ std::optional<std::string> HangUpMessage(std::string_view port, std::string_view
 std::optional<std::string> AddressRequestMessage(std::string_view port, std::string_view user,
                                                  std::int32_t address);
 
+// A port name a message may carry: "??" (the port is not known), or 1 to
+// kMaxPortName letters, digits, '-', '_' and '.', beginning with a letter or
+// digit ("COM1", "VPN0-12", "ISDN2-1.1"). That is every name the
+// remote-access service gives a port. Anything else is refused before it can
+// name a section of the shared files, so that a caller cannot grow them
+// without bound nor reach another section through blanks, brackets or a '\'.
+inline constexpr std::size_t kMaxPortName = 16;
+bool IsPlausiblePortName(std::string_view port);
+
 // ---- Replies ----
 
 // "%d%d".

@@ -333,8 +333,8 @@ DWORD LastRecordNumber(int fd, std::uint64_t end, DWORD* number) {
 
 DWORD AppendRecord(const std::string& logFile, EventRecord record) {
   const std::string dir = logFile.substr(0, logFile.rfind('/'));
-  if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
-  posix::UniqueFd fd(::open(logFile.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (DWORD err = posix::MakePrivateFolder(dir); err != ERROR_SUCCESS) return err;
+  posix::UniqueFd fd(posix::OpenPrivate(logFile, O_RDWR | O_APPEND | O_CREAT));
   if (!fd.valid()) return ErrorFromErrno(errno);
   // Held until fd closes: numbering and the write of the line are one step for
   // every process of every machine that appends to this log.

@@ -42,7 +42,7 @@ DWORD ReadWholeFile(std::string_view path, std::string* contents) {
 DWORD WriteWholeFile(std::string_view path, std::string_view contents) {
   std::string host;
   if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
-  const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = posix::OpenPrivate(host, O_WRONLY | O_CREAT | O_TRUNC);
   if (fd < 0) return ErrorFromErrno(errno);
   const DWORD err = posix::WriteFully(fd, contents);
   ::close(fd);
@@ -52,7 +52,7 @@ DWORD WriteWholeFile(std::string_view path, std::string_view contents) {
 DWORD AppendToFile(std::string_view path, std::string_view contents) {
   std::string host;
   if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
-  const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int fd = posix::OpenPrivate(host, O_WRONLY | O_CREAT | O_APPEND);
   if (fd < 0) return ErrorFromErrno(errno);
   const DWORD err = posix::WriteFully(fd, contents);
   ::close(fd);
@@ -104,7 +104,7 @@ DWORD CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
   }
   // Write beside the target and rename, so the target is never half copied.
   const std::string temp = hostTo + ".copy-" + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, posix::kPrivateCopyMode);
   if (fd < 0) return ErrorFromErrno(errno);
   DWORD err = posix::WriteFully(fd, contents);
   ::close(fd);
@@ -118,7 +118,7 @@ DWORD CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
 DWORD CreateDirectory(std::string_view path) {
   std::string host;
   if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
-  if (::mkdir(host.c_str(), 0755) != 0) {
+  if (::mkdir(host.c_str(), posix::kPrivateFolderMode) != 0) {
     return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
   }
   return ERROR_SUCCESS;

@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/posix_fd.h"
 #include "platform/registry.h"
 
 namespace plat {
@@ -42,7 +43,7 @@ DWORD MakeDirs(const std::string& path) {
     pos = path.find('/', pos + 1);
     partial = path.substr(0, pos);
     if (partial.empty()) continue;
-    if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
+    if (DWORD err = posix::MakePrivateFolder(partial); err != ERROR_SUCCESS) return err;
   }
   return ERROR_SUCCESS;
 }

@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/posix_fd.h"
 #include "platform/sysinfo.h"
 
 namespace plat {
@@ -73,11 +74,11 @@ DWORD NetMessageBufferSend(std::string_view to, std::string_view text) {
   if (!ValidName(to)) return ERROR_INVALID_PARAMETER;
   const std::string dir = InboxDir();
   if (dir.empty()) return ERROR_PATH_NOT_FOUND;
-  if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
+  if (DWORD err = posix::MakePrivateFolder(dir); err != ERROR_SUCCESS) return err;
   const std::string line = std::to_string(static_cast<long long>(Now())) + "\t" +
                            Escape(GetComputerName()) + "\t" + Escape(to) + "\t" + Escape(text) + "\n";
   const std::string path = dir + "/" + ToLowerAscii(to) + ".txt";
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int fd = posix::OpenPrivate(path, O_WRONLY | O_CREAT | O_APPEND);
   if (fd < 0) return ErrorFromErrno(errno);
   // One write per message: appends from several senders never interleave.
   const ssize_t n = ::write(fd, line.data(), line.size());

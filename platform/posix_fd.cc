@@ -1,5 +1,6 @@
 #include "platform/posix_fd.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -19,6 +20,21 @@ bool IdentityOfPath(const std::string& hostPath, FileIdentity* id) {
   if (::stat(hostPath.c_str(), &st) != 0) return false;
   *id = IdentityOf(st);
   return true;
+}
+
+int OpenPrivate(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, kPrivateFileMode);
+  if (fd < 0 || (flags & O_EXCL)) return fd;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && (st.st_mode & S_IRWXO) && st.st_uid == ::geteuid()) {
+    ::fchmod(fd, st.st_mode & 07770);  // best effort: the file is usable either way
+  }
+  return fd;
+}
+
+DWORD MakePrivateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), kPrivateFolderMode) == 0 || errno == EEXIST) return ERROR_SUCCESS;
+  return ErrorFromErrno(errno);
 }
 
 void UniqueFd::reset(int fd) {

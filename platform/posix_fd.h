@@ -56,6 +56,26 @@ FileIdentity IdentityOf(const struct stat& st);
 // cannot be had.
 bool IdentityOfPath(const std::string& hostPath, FileIdentity* id);
 
+// What the platform writes for a machine (hives, profile and data files,
+// event logs, traces, message inboxes) may hold passwords, accounts and who
+// dialled in when: it is readable by its owner and group only, never by
+// other local users. The group is the creating process's, or the folder's
+// when the folder is set-group-ID: to let an operators' group read a
+// machine, give it the machine's folder and make that folder set-group-ID,
+// and everything created below inherits it. The umask may take more away.
+inline constexpr mode_t kPrivateFileMode = 0660;
+inline constexpr mode_t kPrivateFolderMode = 0770;
+// A copy may be a program: it keeps the right to run.
+inline constexpr mode_t kPrivateCopyMode = 0770;
+
+// open(2) for such a file, creating it kPrivateFileMode. A file that exists
+// and is open to others (made before files were private) loses their access,
+// when this process owns it. -1 with errno on failure.
+int OpenPrivate(const std::string& path, int flags);
+
+// mkdir(2) of such a folder; an existing folder is success.
+DWORD MakePrivateFolder(const std::string& path);
+
 // Writes all of `data` at the descriptor's position.
 DWORD WriteFully(int fd, std::string_view data);
 

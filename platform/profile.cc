@@ -787,17 +787,17 @@ class FileLock {
       *created = false;
       int raw = -1;
       if (create) {
-        raw = ::open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        raw = posix::OpenPrivate(host, O_RDWR | O_CREAT | O_EXCL);
         if (raw >= 0) {
           *created = true;
         } else if (errno == ENOENT) {
           return ERROR_PATH_NOT_FOUND;  // the folder is missing
         } else if (errno == EEXIST) {
-          raw = ::open(host.c_str(), O_RDWR | O_CLOEXEC);
+          raw = posix::OpenPrivate(host, O_RDWR);
           if (raw < 0 && errno == ENOENT) continue;  // deleted meanwhile
         }
       } else {
-        raw = ::open(host.c_str(), O_RDWR | O_CLOEXEC);
+        raw = posix::OpenPrivate(host, O_RDWR);
       }
       if (raw < 0) return ErrorFromErrno(errno);
       fd_ = UniqueFd(raw);
@@ -905,7 +905,7 @@ DWORD ReplaceFile(const std::string& host, const ProfileData& data, mode_t mode,
   const std::string temp = TemporaryName(host);
   UniqueFd fd(::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (!fd.valid()) return ErrorFromErrno(errno);
-  DWORD err = ::fchmod(fd.get(), mode & 07777) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
+  DWORD err = ::fchmod(fd.get(), mode & 07770) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
   if (err == ERROR_SUCCESS) err = WriteSections(fd.get(), data);
   struct stat st;
   if (err == ERROR_SUCCESS && ::fstat(fd.get(), &st) != 0) err = ErrorFromErrno(errno);

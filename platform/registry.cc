@@ -121,6 +121,13 @@ bool IsDescendantOrSelf(const std::string& lowerPath, const std::string& lowerAn
           lowerPath[lowerAncestor.size()] == '\\');
 }
 
+// A key or value name the hive file can hold: a line break would end its
+// line and start another (a forged key or value), and a NUL could not be
+// passed back through the Windows calls.
+bool StorableName(std::string_view name) {
+  return name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
 // ---------------------------------------------------------------- text format
 
 std::string QuoteString(std::string_view s) {
@@ -164,7 +171,10 @@ std::string FormatValue(const RegValue& v) {
   } else if (v.type == REG_BINARY) {
     line += "hex:" + HexBytes(v.data);
   } else {
-    line += "hex(" + std::to_string(v.type) + "):" + HexBytes(v.data);
+    // The type in hexadecimal, as the parser reads it.
+    char type[16];
+    std::snprintf(type, sizeof type, "hex(%x):", static_cast<unsigned>(v.type));
+    line += type + HexBytes(v.data);
   }
   return line;
 }
@@ -266,30 +276,51 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// Splits text into logical lines, joining hex continuation lines ending in '\'.
+// A line that can carry on a hex value cut with '\': hex digits, commas and
+// blanks, itself perhaps ending in '\'.
+bool IsHexContinuation(std::string_view line) {
+  if (line.empty()) return false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (std::isxdigit(static_cast<unsigned char>(c)) || c == ',' || c == ' ' || c == '\t') continue;
+    if (c == '\\' && i + 1 == line.size()) continue;
+    return false;
+  }
+  return true;
+}
+
+// Splits text into logical lines, joining the continuation lines of a hex
+// value whose line ends in '\'. Only a line of hex digits carries a value on:
+// anything else (a key's header above all) starts a line of its own, and the
+// cut line keeps its '\', so that it is written back as it was read.
 std::vector<std::string> LogicalLines(std::string_view text) {
   std::vector<std::string> lines;
-  std::string pending;
+  std::string pending;  // a hex value cut with '\', without it
+  bool continuing = false;
   size_t start = 0;
   while (start <= text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
-    std::string_view line = Trim(text.substr(start, end - start));
-    if (!pending.empty()) {
-      pending += std::string(line);
+    const std::string_view line = Trim(text.substr(start, end - start));
+    std::string current;
+    if (continuing && IsHexContinuation(line)) {
+      current = std::move(pending) + std::string(line);
     } else {
-      pending = std::string(line);
+      if (continuing) lines.push_back(std::move(pending) + '\\');
+      current = std::string(line);
     }
-    if (!pending.empty() && pending.back() == '\\' && pending.find("=hex") != std::string::npos) {
-      pending.pop_back();
+    continuing = !current.empty() && current.back() == '\\' &&
+                 current.find("=hex") != std::string::npos;
+    if (continuing) {
+      current.pop_back();
+      pending = std::move(current);
     } else {
-      lines.push_back(std::move(pending));
-      pending.clear();
+      lines.push_back(std::move(current));
     }
     if (end == text.size()) break;
     start = end + 1;
   }
-  if (!pending.empty()) lines.push_back(std::move(pending));
+  if (continuing) lines.push_back(std::move(pending) + '\\');
   return lines;
 }
 
@@ -306,6 +337,16 @@ bool ParseSectionHeader(std::string_view line, bool* deletion, std::string* root
   return !rootName->empty();
 }
 
+// Makes `path` and all its parents exist; returns the stored spelling.
+std::string EnsureKey(HiveData& hive, const std::string& path) {
+  if (const KeyData* k = hive.Find(path)) return k->path;
+  std::string parent = path.empty() ? std::string() : EnsureKey(hive, ParentKey(path));
+  std::string stored = JoinKey(parent, LastComponent(path));
+  hive.keys.push_back(KeyData{stored, {}});
+  hive.index[ToLowerAscii(stored)] = hive.keys.size() - 1;
+  return stored;
+}
+
 HiveData ParseHive(std::string_view text) {
   HiveData hive;
   KeyData* current = nullptr;
@@ -319,13 +360,8 @@ HiveData ParseHive(std::string_view text) {
     bool deletion = false;
     std::string rootName, path;
     if (ParseSectionHeader(line, &deletion, &rootName, &path) && !deletion) {
-      if (KeyData* existing = hive.Find(path)) {
-        current = existing;
-      } else {
-        hive.keys.push_back(KeyData{path, {}});
-        hive.index[ToLowerAscii(path)] = hive.keys.size() - 1;
-        current = &hive.keys.back();
-      }
+      // A key's parents exist, even when the file has no section for them.
+      current = hive.Find(EnsureKey(hive, path));
       continue;
     }
     RegValue v;
@@ -435,7 +471,7 @@ class HiveLock {
   }
   DWORD Acquire(const std::string& file) {
     for (;;) {
-      fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      fd_ = posix::OpenPrivate(file, O_RDWR | O_CREAT);
       if (fd_ < 0) return ErrorFromErrno(errno);
       while (::flock(fd_, LOCK_EX) != 0) {
         if (errno != EINTR) return ErrorFromErrno(errno);
@@ -459,7 +495,7 @@ DWORD WriteHiveFile(const std::string& file, const std::string& rootName, const 
   const std::string text = FormatHive(hive, rootName);
   const std::string temp = file + ".tmp." + std::to_string(::getpid()) + "." +
                            std::to_string(static_cast<unsigned long>(::gettid()));
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = posix::OpenPrivate(temp, O_WRONLY | O_CREAT | O_TRUNC);
   if (fd < 0) return ErrorFromErrno(errno);
   DWORD err = posix::WriteFully(fd, text);
   struct stat st;
@@ -485,16 +521,6 @@ DWORD ModifyHive(const std::string& file, const std::string& rootName, Change ch
   HiveData copy = *current;
   if (DWORD err = change(copy); err != ERROR_SUCCESS) return err;
   return WriteHiveFile(file, rootName, copy);
-}
-
-// Makes `path` and all its parents exist; returns the stored spelling.
-std::string EnsureKey(HiveData& hive, const std::string& path) {
-  if (const KeyData* k = hive.Find(path)) return k->path;
-  std::string parent = path.empty() ? std::string() : EnsureKey(hive, ParentKey(path));
-  std::string stored = JoinKey(parent, LastComponent(path));
-  hive.keys.push_back(KeyData{stored, {}});
-  hive.index[ToLowerAscii(stored)] = hive.keys.size() - 1;
-  return stored;
 }
 
 std::string DwordBytes(DWORD d) {
@@ -543,6 +569,7 @@ class RegistryAccess {
     const std::string full = JoinKey(StoredPath(k), rel);
     std::string stored;
     if (create) {
+      if (!StorableName(rel)) return ERROR_INVALID_PARAMETER;
       const DWORD err = ModifyHive(k.hiveFile_, RootName(k), [&](HiveData& h) {
         stored = EnsureKey(h, full);
         return ERROR_SUCCESS;
@@ -589,6 +616,7 @@ class RegistryAccess {
 
   static DWORD Set(const RegKey& k, const RegValue& value) {
     if (!k.valid()) return ERROR_INVALID_HANDLE;
+    if (!StorableName(value.name)) return ERROR_INVALID_PARAMETER;
     const std::string path = StoredPath(k);
     return ModifyHive(k.hiveFile_, RootName(k), [&](HiveData& h) -> DWORD {
       KeyData* key = h.Find(path);
@@ -678,7 +706,9 @@ class RegistryAccess {
       bool deletion = false;
       std::string rootName, path;
       if (line[0] == '[') {
-        if (!ParseSectionHeader(line, &deletion, &rootName, &path)) return ERROR_INVALID_DATA;
+        if (!ParseSectionHeader(line, &deletion, &rootName, &path) || !StorableName(path)) {
+          return ERROR_INVALID_DATA;
+        }
         Hive hive;
         if (!ParseHiveName(rootName, &hive)) return ERROR_INVALID_DATA;
         if (hive == Hive::CurrentUser) path = JoinKey(kCurrentUserPrefix, path);
@@ -689,10 +719,14 @@ class RegistryAccess {
       }
       RegValue v;
       bool del = false;
-      if (!current || !ParseValueLine(line, &v, &del)) return ERROR_INVALID_DATA;
+      if (!current || !ParseValueLine(line, &v, &del) || !StorableName(v.name)) {
+        return ERROR_INVALID_DATA;
+      }
       current->values.emplace_back(std::move(v), del);
     }
-    for (auto& [rootName, edits] : perHive) {
+    for (const auto& hiveEdits : perHive) {
+      const std::string& rootName = hiveEdits.first;
+      const std::vector<Edit>& edits = hiveEdits.second;
       const std::string file = RegistryDir(machineRoot) + "/" +
                                (rootName == "HKEY_LOCAL_MACHINE" ? "HKLM.reg" : "HKU.reg");
       const DWORD err = ModifyHive(file, rootName, [&](HiveData& h) -> DWORD {
@@ -710,7 +744,9 @@ class RegistryAccess {
           }
           const std::string stored = EnsureKey(h, e.path);
           KeyData* key = h.Find(stored);
-          for (const auto& [v, del] : e.values) {
+          for (const auto& edit : e.values) {
+            const RegValue& v = edit.first;
+            const bool del = edit.second;
             auto it = std::find_if(key->lines.begin(), key->lines.end(), [&](const Line& l) {
               return l.value && EqualsIgnoringCase(l.value->name, v.name);
             });

@@ -10,9 +10,18 @@
 // a temporary file and renamed over the hive, so no reader sees a torn hive.
 // Parsed hives are cached, keyed on file identity, size and modification time.
 //
+// Types other than these are written hex(<type>): with the type in
+// hexadecimal, as they are read. A hex value may go on over lines that end in
+// '\', but only onto lines of hex digits: a key's header is never taken into
+// it. A section whose parent keys have none of their own still has them.
+//
 // A line the parser does not understand is kept as it is on rewrite and
 // skipped on read. A hive that cannot be written is left intact and the
-// change reports the error.
+// change reports the error. Key and value names holding a line break or NUL
+// cannot be stored: creating such a key or setting such a value fails with
+// ERROR_INVALID_PARAMETER (an import with ERROR_INVALID_DATA), changing nothing.
+//
+// Hive files are readable by their owner and group only (posix_fd.h).
 #pragma once
 
 #include <string>

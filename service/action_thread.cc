@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "service/event_report.h"
+#include "service/greeting.h"
 #include "service/port_table.h"
 #include "service/ras_ports.h"
 #include "service/ras_server.h"
@@ -55,15 +56,15 @@ std::string PortName(const std::string& serverPort) {
   return slash == std::string::npos ? serverPort : serverPort.substr(slash + 1);
 }
 
-// The computer when one is known, else the user part of the account.
-std::string NotifyTarget(const SessionView& s) {
-  if (!s.netbios.empty() && s.netbios[0] != '*') return s.netbios;
-  const size_t slash = s.user.find('\\');
-  return slash == std::string::npos ? s.user : s.user.substr(slash + 1);
-}
-
+// To the computer when one is known, else to the user part of the account;
+// never to a recipient that could not be passed as one argument.
 void SendNotify(const PortOperations& ops, const SessionView& s, const std::string& text) {
-  const std::string command = "NET SEND " + NotifyTarget(s) + " " + text;
+  const std::optional<std::string> recipient = MessageRecipient(s.netbios, s.user);
+  if (!recipient) {
+    common::Trace("Notify refused, no plausible recipient. Computer-->", s.netbios, 0);
+    return;
+  }
+  const std::string command = "NET SEND " + *recipient + " " + text;
   common::Trace("Notify Command", command, 0);
   ops.run(command);
 }

@@ -13,6 +13,7 @@
 #include "platform/sysinfo.h"
 #include "service/event_report.h"
 #include "service/greeting.h"
+#include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
 #include "service/local_date.h"

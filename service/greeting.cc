@@ -78,6 +78,32 @@ std::string MessageTarget(std::string_view machine, std::string_view account) {
   return std::string(slash == std::string_view::npos ? account : account.substr(slash + 1));
 }
 
+bool IsPlausibleComputerName(std::string_view name) {
+  if (name.empty() || name.size() > 15) return false;
+  const auto alnum = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+  };
+  if (!alnum(name.front())) return false;
+  for (char c : name) {
+    if (!alnum(c) && c != '-' && c != '_' && c != '.') return false;
+  }
+  return true;
+}
+
+std::optional<std::string> MessageRecipient(std::string_view machine, std::string_view account) {
+  const std::string target = MessageTarget(machine, account);
+  if (!machine.empty() && machine.front() != '*') {
+    if (!IsPlausibleComputerName(target)) return std::nullopt;
+    return target;
+  }
+  if (target.empty()) return std::nullopt;
+  for (char c : target) {
+    if (c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::nullopt;
+  }
+  if (target.find(' ') != std::string::npos) return "\"" + target + "\"";
+  return target;
+}
+
 std::vector<std::string> GreetingCommandLines(const ServiceContext& context,
                                               std::string_view machine,
                                               const GreetingValues& values) {
@@ -88,7 +114,9 @@ std::vector<std::string> GreetingCommandLines(const ServiceContext& context,
       values.portMaxSession != 0,
   };
   std::vector<std::string> lines;
-  const std::string target = MessageTarget(machine, values.account);
+  const std::optional<std::string> recipient = MessageRecipient(machine, values.account);
+  if (!recipient) return lines;
+  const std::string& target = *recipient;
   for (int i = 0; i < 3; ++i) {
     const std::string& text = d.greetingTexts[static_cast<size_t>(i)];
     if (!(d.ruleMask & (1u << i)) || !due[i] || text.empty()) continue;
@@ -99,6 +127,10 @@ std::vector<std::string> GreetingCommandLines(const ServiceContext& context,
 
 void SendGreetings(const ServiceContext& context, std::string_view machine,
                    const GreetingValues& values) {
+  if (!MessageRecipient(machine, values.account)) {
+    common::Trace("Greeting refused, no plausible recipient. Computer-->", machine, 0);
+    return;
+  }
   for (const std::string& line : GreetingCommandLines(context, machine, values)) {
     common::Trace("Greeting Command", line, 0);
     plat::ProcessOptions options;

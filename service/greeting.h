@@ -2,6 +2,7 @@
 // system data's RuleMask, with macros replaced, delivered by NET SEND.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,14 +35,27 @@ std::string BuildGreetingText(std::string_view text, const GreetingValues& value
 // when the computer is empty or begins with "*".
 std::string MessageTarget(std::string_view machine, std::string_view account);
 
+// A computer name a message may go to: 1 to 15 letters, digits, '-', '_' and
+// '.', beginning with a letter or digit (a NetBIOS name, as the remote-access
+// service reports the caller's computer).
+bool IsPlausibleComputerName(std::string_view name);
+
+// MessageTarget as one argument of a "NET SEND" command line: a user name
+// holding blanks is quoted. Nothing (no message is sent) when the computer
+// named is not a plausible computer name, or the user name is empty or holds
+// a quote or a control character, since neither could be passed whole.
+std::optional<std::string> MessageRecipient(std::string_view machine, std::string_view account);
+
 // The "NET SEND %s %s" command lines of the greetings due: greeting 1 when its
 // bit is set, 2 only when the user has a session or total limit, 3 only when
-// the port has a session limit. Empty greeting files send nothing.
+// the port has a session limit. Empty greeting files send nothing, and nothing
+// is sent when MessageRecipient refuses the recipient.
 std::vector<std::string> GreetingCommandLines(const ServiceContext& context,
                                               std::string_view machine,
                                               const GreetingValues& values);
 
 // Runs those command lines hidden, without waiting; failures are not noticed.
+// A refused recipient is traced.
 void SendGreetings(const ServiceContext& context, std::string_view machine,
                    const GreetingValues& values);
 

@@ -116,6 +116,15 @@ void ProcessIncomingProtocol(ServiceContext& context, ReplyFields& reply, std::s
     reply.code = common::kReplyRefused;
     return;
   }
+  if (!common::IsPlausiblePortName(m.port)) {
+    // Every port name becomes a section of the shared files: a made-up one
+    // is turned away before anything is written.
+    common::Trace("ProcessIncoming", "Implausible port name, nothing written: " + m.port, m.kind);
+    reply.code = m.kind == common::kKindNewConnection ? common::kReplyRefused
+                 : m.kind == common::kKindAddressRequest ? common::kReplyKeepAddress
+                                                         : common::kReplyAccepted;
+    return;
+  }
   const std::string port = ServerPort(context, m.port);
   switch (m.kind) {
     case common::kKindNewConnection: NewConnection(context, reply, m, port); break;

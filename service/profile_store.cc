@@ -23,7 +23,9 @@ DWORD SaturatingAdd(DWORD total, DWORD add) {
 
 bool IsUnsafeChar(char c) {
   const auto u = static_cast<unsigned char>(c);
-  return u < 0x20 || u == 0x7F || c == '[' || c == ']' || c == '=' || c == ';';
+  // '?' and '*' would shift the fields of a log record.
+  return u < 0x20 || u == 0x7F || c == '[' || c == ']' || c == '=' || c == ';' || c == '?' ||
+         c == '*';
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }

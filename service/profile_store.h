@@ -63,7 +63,7 @@ struct UserProfile {
 
 // An account name that can be a profile section, a key of the logged-in users
 // file and part of a log record without touching any other section or key: not
-// empty, no control characters, none of "[ ] = ;", no blank at either end.
+// empty, no control characters, none of "[ ] = ; ? *", no blank at either end.
 // Windows account names never contain these.
 bool IsSafeAccountName(std::string_view account);
 // `text` with every character IsSafeAccountName refuses replaced by '_', for

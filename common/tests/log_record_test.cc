@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/profile.h"
+#include "platform/testing/temp_network.h"
+
 namespace common {
 namespace {
 
@@ -80,6 +87,59 @@ TEST(LogRecordTest, FieldsThatWouldShiftTheRecordAreDefused) {
   EXPECT_EQ(r.bytesIn, 7);
   EXPECT_EQ(r.bytesOut, 8);
   EXPECT_EQ(FormatCallbackConnectionRecord("DOM\\ann", "1:2?"), "C_DOM\\ann*1_2_");
+}
+
+TEST(LogRecordTest, AccountsThatWouldBreakARecordAreRefused) {
+  for (const std::string& account :
+       {std::string(), std::string("DOM\\x?3"), std::string("DOM\\a*b"), std::string("DOM\\a,b"),
+        std::string("DOM\\a\nb"), std::string("DOM\\a\rb"), std::string("DOM\\a\tb"),
+        std::string("DOM\\a\x7f"), std::string("DOM\\a\0b", 7), std::string(" DOM\\a"),
+        std::string("DOM\\a "), std::string(38, 'x')}) {
+    EXPECT_FALSE(IsRecordableAccount(account)) << account;
+  }
+}
+
+// What the service writes for an account it accepts, the readers give back:
+// through a real day log, whose file drops blanks at the ends of values.
+TEST(LogRecordTest, AcceptedAccountsComeBackFromTheDayLogUnchanged) {
+  plat::testing::TempNetwork net;
+  const std::string log = "C:\\day.log";
+  const std::vector<std::string> accounts = {
+      "DOM\\ann",      "DOM\\o'brien", "DOM\\ann smith", "DOM\\a_b:c=d;e",
+      "DOM\\[x]",      "DOM\\\xe4rger", "DOM\\#1%2$3",    std::string("ABCDEFGHIJKLMNO\\") + std::string(20, 'u'),
+      "bare-user"};
+  int key = 1000;
+  for (const std::string& account : accounts) {
+    ASSERT_TRUE(IsRecordableAccount(account)) << account;
+    const std::string section = "SRV1\\COM1";
+    for (const std::string& value :
+         {FormatConnectionRecord(account), FormatCallbackConnectionRecord(account, " 55:5? "),
+          FormatHangUpRecord(61, account, -1062731775, 9, "ipx?", " WKS1 ", 10, 20),
+          FormatRefusalRecord(account, 4)}) {
+      ASSERT_EQ(plat::ProfileAppendRecord(log, section, std::to_string(key++), value),
+                plat::ERROR_SUCCESS);
+    }
+  }
+  const std::vector<LogRecord> records = LoadLogRecords(log);
+  ASSERT_EQ(records.size(), accounts.size() * 4);
+  for (size_t i = 0; i < records.size(); ++i) {
+    const LogRecord& r = records[i];
+    const std::string& account = accounts[i / 4];
+    EXPECT_EQ(r.user, account) << "record " << i;
+    switch (i % 4) {
+      case 1: EXPECT_EQ(r.info, "55_5_") << account; break;
+      case 2:
+        EXPECT_EQ(r.kind, kRecordHangUp);
+        EXPECT_EQ(r.address, 0xC0A80001u) << account;
+        EXPECT_EQ(r.reason, 9) << account;
+        EXPECT_EQ(r.ipx, "ipx_");
+        EXPECT_EQ(r.netbios, "WKS1");
+        EXPECT_EQ(r.bytesOut, 20);
+        break;
+      case 3: EXPECT_EQ(r.reason, 4) << account; break;
+      default: EXPECT_EQ(r.kind, kRecordConnection); break;
+    }
+  }
 }
 
 }  // namespace

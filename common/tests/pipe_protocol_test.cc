@@ -126,5 +126,20 @@ TEST(ProtocolTest, RepliesReadAsCodeAndAddress) {
   EXPECT_FALSE(ReplyAddress("399999999999", &a));
 }
 
+TEST(ProtocolTest, OnlyPlausiblePortNamesAreAccepted) {
+  for (const char* port : {"COM1", "COM12", "VPN0-12", "ISDN2-1.1", "PPPoE_1", "??", "0",
+                           "ABCDEFGHIJKLMNOP"}) {
+    EXPECT_TRUE(IsPlausiblePortName(port)) << port;
+  }
+  for (const std::string& port :
+       {std::string(), std::string("ABCDEFGHIJKLMNOPQ"), std::string("COM 1"), std::string("COM1\\x"),
+        std::string("[COM1]"), std::string("COM1]"), std::string("-COM1"), std::string("."),
+        std::string(".."), std::string("a/b"), std::string("COM1\n"), std::string("COM1="),
+        std::string("$(touch"), std::string("?"), std::string("???"), std::string("COM\xe9"),
+        std::string("COM1\0", 5), std::string(";COM1")}) {
+    EXPECT_FALSE(IsPlausiblePortName(port)) << port;
+  }
+}
+
 }  // namespace
 }  // namespace common

@@ -259,6 +259,100 @@ TEST_F(RegistryTest, ExportAndImportCarryATreeToAnotherMachine) {
   EXPECT_EQ(remote.OpenSubKey("Software\\Quillfen Technologies", &service), ERROR_FILE_NOT_FOUND);
 }
 
+TEST_F(RegistryTest, NamesWithLineBreaksAreRefusedAndForgeNothing) {
+  RegKey k;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Names", &k), ERROR_SUCCESS);
+  ASSERT_EQ(k.SetString("Kept", "yes"), ERROR_SUCCESS);
+  const std::string before = ReadHostFile(HklmFile());
+
+  const std::string forged = "x\"=\"1\"\n[HKEY_LOCAL_MACHINE\\Injected]\n@=\"owned";
+  for (const std::string& name : {forged, std::string("cr\rname"), std::string("nul\0name", 8)}) {
+    EXPECT_EQ(k.SetString(name, "v"), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(k.SetDword(name, 1), ERROR_INVALID_PARAMETER);
+    RegKey sub;
+    EXPECT_EQ(k.CreateSubKey("Sub\\" + name, &sub), ERROR_INVALID_PARAMETER);
+  }
+  EXPECT_EQ(RegImportText("", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Names]\n\"a\rb\"=\"v\"\n"),
+            ERROR_INVALID_DATA);
+  EXPECT_EQ(ReadHostFile(HklmFile()), before) << "a refused name changes nothing";
+
+  RegKey injected;
+  EXPECT_EQ(RegKey::Open(Hive::LocalMachine, "Injected", &injected), ERROR_FILE_NOT_FOUND);
+  std::vector<RegValue> values;
+  ASSERT_EQ(k.ListValues(&values), ERROR_SUCCESS);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].name, "Kept");
+}
+
+TEST_F(RegistryTest, ACutHexValueNeverTakesTheNextKeysHeader) {
+  RegKey k;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Cut", &k), ERROR_SUCCESS);
+  // A hex value cut over two lines, then a broken one whose '\\' is followed by a header.
+  AppendHostFile(HklmFile(),
+                 "\n[HKEY_LOCAL_MACHINE\\Software\\Cut]\n"
+                 "\"Blob\"=hex:01,02,\\\n  03,04\n"
+                 "\"Bad\"=hex:zz,\\\n"
+                 "[HKEY_LOCAL_MACHINE\\Software\\After]\n"
+                 "\"Here\"=\"still\"\n");
+  for (int rewrite = 0; rewrite < 3; ++rewrite) {
+    RegValue blob;
+    ASSERT_EQ(k.QueryValue("Blob", &blob), ERROR_SUCCESS);
+    EXPECT_EQ(blob.data, std::string("\x01\x02\x03\x04", 4));
+    RegKey after;
+    ASSERT_EQ(RegKey::Open(Hive::LocalMachine, "Software\\After", &after), ERROR_SUCCESS)
+        << "rewrite " << rewrite;
+    std::string here;
+    EXPECT_EQ(after.QueryString("Here", &here), ERROR_SUCCESS);
+    EXPECT_EQ(here, "still");
+    ASSERT_EQ(k.SetDword("Rewrites", static_cast<DWORD>(rewrite)), ERROR_SUCCESS);
+    AppendHostFile(HklmFile(), "\n");  // the next read parses the file again
+  }
+  EXPECT_NE(ReadHostFile(HklmFile()).find("\"Bad\"=hex:zz,\\\n"), std::string::npos)
+      << "the broken line is kept as it was";
+}
+
+TEST_F(RegistryTest, TypesFromTenUpSurviveUnrelatedRewrites) {
+  ASSERT_EQ(RegImportText("", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Types]\n"
+                              "\"Qword\"=hex(b):01,00,00,00,00,00,00,00\n"),
+            ERROR_SUCCESS);
+  RegKey k;
+  ASSERT_EQ(RegKey::Open(Hive::LocalMachine, "Software\\Types", &k), ERROR_SUCCESS);
+  const std::vector<DWORD> types = {10, 11, 15, 16, 0x1a, 0xff, 0x12345678};
+  for (DWORD type : types) {
+    ASSERT_EQ(k.SetValue(RegValue{"T" + std::to_string(type), type, "\x2a"}), ERROR_SUCCESS);
+  }
+  RegKey other;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "Software\\Other", &other), ERROR_SUCCESS);
+  for (int rewrite = 0; rewrite < 3; ++rewrite) {
+    // Rewrites by this process, by an import and by another process's tool.
+    ASSERT_EQ(other.SetDword("N", static_cast<DWORD>(rewrite)), ERROR_SUCCESS);
+    ASSERT_EQ(RegImportText("", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Other]\n\"M\"=\"m\"\n"),
+              ERROR_SUCCESS);
+    ASSERT_EQ(testing::RunTool("reg", {"add", "HKLM\\Software\\Other", "/v", "R", "/d", "r", "/f"}).code, 0);
+    AppendHostFile(HklmFile(), "\n");  // the next read parses the file again
+    RegValue v;
+    ASSERT_EQ(k.QueryValue("Qword", &v), ERROR_SUCCESS);
+    EXPECT_EQ(v.type, 11u) << "rewrite " << rewrite;
+    for (DWORD type : types) {
+      ASSERT_EQ(k.QueryValue("T" + std::to_string(type), &v), ERROR_SUCCESS);
+      EXPECT_EQ(v.type, type) << "rewrite " << rewrite;
+      EXPECT_EQ(v.data, "\x2a");
+    }
+  }
+  const std::string text = ReadHostFile(HklmFile());
+  EXPECT_NE(text.find("\"Qword\"=hex(b):"), std::string::npos);
+  EXPECT_NE(text.find("\"T16\"=hex(10):2a"), std::string::npos);
+}
+
+TEST_F(RegistryTest, ParentsOfASectionExistWithoutSectionsOfTheirOwn) {
+  AppendHostFile(HklmFile(), "\n[HKEY_LOCAL_MACHINE\\Orphan\\Deep\\Key]\n\"V\"=\"1\"\n");
+  RegKey root;
+  ASSERT_EQ(RegKey::Open(Hive::LocalMachine, "Orphan", &root), ERROR_SUCCESS);
+  std::vector<std::string> names;
+  ASSERT_EQ(root.ListSubKeys(&names), ERROR_SUCCESS);
+  EXPECT_EQ(names, std::vector<std::string>{"Deep"});
+}
+
 TEST_F(RegistryTest, CurrentUserIsTheDefaultUser) {
   RegKey cu;
   ASSERT_EQ(RegKey::Create(Hive::CurrentUser, "Software\\Test", &cu), ERROR_SUCCESS);

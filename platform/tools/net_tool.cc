@@ -40,8 +40,8 @@ named by its name or its display name, in any case; START and STOP wait until
 the service has started or stopped. SHARE alone lists the shares of this
 machine; with a NAME it shows one, adds one (the folder must exist) or
 deletes one. SEND delivers MESSAGE, everything after the name exactly as
-written, to the inbox of a computer or user of the network; MESSAGES shows
-what an inbox holds. Commands and options may be written in any case.
+written, to the inbox of a computer or user of the network (a name holding
+blanks is quoted: "ann smith"); MESSAGES shows what an inbox holds. Commands and options may be written in any case.
 
 Options:
   --machine ROOT   the machine folder (default: PORTULON_MACHINE)
@@ -382,7 +382,9 @@ int NetSend(std::string_view commandLine) {
   size_t pos = 0;
   NextWord(commandLine, &pos);  // the program
   NextWord(commandLine, &pos);  // SEND
-  const std::string name(NextWord(commandLine, &pos));
+  // A name holding blanks comes quoted; the quotes are not part of it.
+  std::string name(NextWord(commandLine, &pos));
+  std::erase(name, '"');
   if (pos < commandLine.size()) ++pos;  // the one blank after the name
   const std::string_view text = commandLine.substr(std::min(pos, commandLine.size()));
   if (name.empty() || text.empty()) {

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/messenger.h"
+#include "platform/process.h"
 #include "service/greeting.h"
 #include "service/port_table.h"
 #include "service/profile_store.h"
@@ -343,6 +345,43 @@ TEST_F(AdmissionTest, GreetingsFollowTheRuleMaskAndTheLimits) {
   EXPECT_EQ(lines[2], "NET SEND ANNPC Port 2 min ");
   ctx.systemData.ruleMask = 4;
   EXPECT_EQ(GreetingCommandLines(ctx, "ANNPC", v).size(), 1u);
+}
+
+TEST(GreetingTest, TheRecipientIsOneArgumentAndAPlausibleComputer) {
+  for (const char* machine : {"$(touch /x)", "ANN PC", "ANNPC\"x", "ABCDEFGHIJKLMNOP", "-x", "a/b",
+                              "PC;rm", "PC\nX"}) {
+    EXPECT_FALSE(IsPlausibleComputerName(machine)) << machine;
+    EXPECT_EQ(MessageRecipient(machine, "DOM\\ann"), std::nullopt) << machine;
+  }
+  for (const char* machine : {"ANNPC", "WKS-1", "pc_2.lab", "ABCDEFGHIJKLMNO"}) {
+    EXPECT_EQ(MessageRecipient(machine, "DOM\\ann"), machine);
+  }
+  EXPECT_EQ(MessageRecipient("*", "DOM\\ann smith"), "\"ann smith\"");
+  EXPECT_EQ(MessageRecipient("", "DOM\\a\"b"), std::nullopt);
+  EXPECT_EQ(MessageRecipient("*", "DOM\\"), std::nullopt);
+}
+
+TEST_F(AdmissionTest, GreetingsReachTheWholeRecipientAndNoneOther) {
+  ASSERT_EQ(plat::WriteWholeFile("C:\\PLData\\greet_0.txt", "Welcome"), 0u);
+  SetHw(kGreetingsSection, "RuleMask", "1");
+  ReadSystemDataFromCentralDB(ctx);
+  GreetingValues v;
+  v.account = "DOM\\ann smith";
+  EXPECT_TRUE(GreetingCommandLines(ctx, "$(touch /x)", v).empty());
+  const auto lines = GreetingCommandLines(ctx, "*", v);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "NET SEND \"ann smith\" Welcome");
+  plat::ProcessOptions options;
+  options.wait = true;
+  plat::DWORD exitCode = 1;
+  ASSERT_EQ(plat::RunCommandLine(lines[0], options, &exitCode), 0u);
+  EXPECT_EQ(exitCode, 0u);
+  std::vector<plat::NetMessage> messages;
+  ASSERT_EQ(plat::ReadNetMessages("ann smith", &messages), 0u);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "Welcome");
+  ASSERT_EQ(plat::ReadNetMessages("ann", &messages), 0u);
+  EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(AdmissionTest, SystemDataKeepsEveryKey) {

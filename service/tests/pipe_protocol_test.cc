@@ -2,6 +2,7 @@
 // port table, the files and the event log, and what it answers.
 #include <gtest/gtest.h>
 
+#include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
@@ -190,6 +191,27 @@ TEST_F(PipeProtocolTest, DurationsAndTimesAreHeldToWhatIsPossible) {
   EXPECT_EQ(Send("0,COM2,DOM\\bob,*," + std::to_string(start) + ",0,0"), "00");
   Send("1,COM2,DOM\\bob,*," + std::to_string(start) + ",0,4000");
   EXPECT_EQ(Read(ctx.paths.users, "DOM\\bob", "TotalTime"), "2147483647");
+}
+
+// Port names become sections of the shared files: made-up ones are turned
+// away before anything is written, and so are accounts a record cannot hold.
+TEST_F(PipeProtocolTest, ImplausiblePortsAndAccountsWriteNothing) {
+  const auto before = plat::ProfileListSections(ctx.paths.systemData);
+  for (const std::string& port : {std::string(40, 'P'), std::string("COM 1"), std::string("COM1]"),
+                                 std::string("..\\x"), std::string("-x")}) {
+    EXPECT_EQ(Send("0," + port + ",DOM\\ann,*,0,0,0"), "10") << port;
+    Send("1," + port + ",DOM\\ann,*,0,0,5");
+    Send("2," + port + ",ann,*,*,167772170,0");
+  }
+  EXPECT_EQ(plat::ProfileListSections(ctx.paths.systemData), before);
+  EXPECT_FALSE(plat::ProfileListSections(DayLog())) << "no record of any of them";
+  EXPECT_FALSE(plat::ProfileListSections(ctx.sessionFile));
+
+  SetUser("DOM\\x?3", "MaxSessionTime", "3600");
+  EXPECT_EQ(Send("0,COM1,DOM\\x?3,*,0,0,0"), "10");
+  for (const auto& r : common::LoadLogRecords(DayLog())) {
+    EXPECT_EQ(r.address, 0u) << "the name was read back whole, not as user and address";
+  }
 }
 
 }  // namespace

@@ -1,0 +1,97 @@
+// What the fuzz targets share: cutting an input into fields, a private scratch
+// folder, and a loud stop when a property does not hold.
+#pragma once
+
+#include <ftw.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fuzz {
+
+// The input cut at NUL bytes into at most `count` fields (the last takes the rest).
+inline std::vector<std::string> Fields(const uint8_t* data, size_t size, size_t count) {
+  std::vector<std::string> fields(1);
+  for (size_t i = 0; i < size; ++i) {
+    const char c = static_cast<char>(data[i]);
+    if (c == '\0' && fields.size() < count) {
+      fields.emplace_back();
+    } else {
+      fields.back().push_back(c);
+    }
+  }
+  fields.resize(count);
+  return fields;
+}
+
+inline std::string& ScratchRoot() {
+  static std::string root;
+  return root;
+}
+
+// A folder of its own under /tmp for the life of the process (one per process).
+inline std::string ScratchFolder(const char* name) {
+  std::string pattern = std::string("/tmp/plfuzz-") + name + "-XXXXXX";
+  if (!::mkdtemp(pattern.data())) {
+    std::perror("mkdtemp");
+    std::abort();
+  }
+  ScratchRoot() = pattern;
+  std::atexit([] {
+    ::nftw(
+        ScratchRoot().c_str(),
+        [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+  });
+  return pattern;
+}
+
+// Replaces `path` with `contents`. The previous version is kept under another
+// name, so that the new file never reuses its inode: the parse caches tell
+// versions apart by inode, size and modification time, and a test that swaps
+// files faster than the clock ticks must not look like an unchanged file.
+inline void ReplaceFile(const std::string& path, std::string_view contents) {
+  ::rename(path.c_str(), (path + ".previous").c_str());
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f || std::fwrite(contents.data(), 1, contents.size(), f) != contents.size()) std::abort();
+  std::fclose(f);
+}
+
+// Puts the file's own text back under a new inode, so that the next read
+// parses what was written rather than what a cache remembers of it.
+inline void ForceReparse(const std::string& path) {
+  std::string text;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+  }
+  ReplaceFile(path, text);
+}
+
+[[noreturn]] inline void Fail(const std::string& what) {
+  std::fprintf(stderr, "property broken: %s\n", what.c_str());
+  std::abort();
+}
+
+inline std::string Printable(std::string_view s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (c >= 0x20 && c < 0x7f && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", c);
+      out += buf;
+    }
+  }
+  return out;
+}
+
+}  // namespace fuzz
