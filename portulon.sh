@@ -61,6 +61,8 @@ do_deb() {
   deb="$(bash "$here/packaging/build-deb.sh" "$BUILD_DIR" "$here/dist")"
   echo "portulon: built $deb"
   lintian --fail-on error "$deb"
+}
+
 # The fuzzers: built with clang and its sanitizers into their own folder,
 # never by the main build. `fuzz NAME SECONDS` then runs one of them on a
 # working copy of its seed corpus (fuzz/corpus/NAME); findings land in
