@@ -92,6 +92,7 @@ void TraceWriter::Write(std::string_view label, std::string_view text, long numb
     std::lock_guard lock(stateMutex_);
     const std::time_t now = clock_();
     if (!LoadFlag(started_)) {
+      file_.Close();
       plat::DeleteFile(options_.file);
       ReadLimit(now);
       if (LoadLimit(limitKB_) != 0) WriteHeader("Portulon starting...");
@@ -107,12 +108,13 @@ void TraceWriter::Write(std::string_view label, std::string_view text, long numb
   }
 
   std::uint64_t size = 0;
-  if (plat::GetFileSize(options_.file, &size) == plat::ERROR_SUCCESS &&
+  if (file_.Size(options_.file, &size) == plat::ERROR_SUCCESS &&
       size > std::uint64_t{LoadLimit(limitKB_)} * 1024) {
     std::lock_guard lock(stateMutex_);
     // Another thread may have reset the file while this one waited.
-    if (plat::GetFileSize(options_.file, &size) == plat::ERROR_SUCCESS &&
+    if (file_.Size(options_.file, &size) == plat::ERROR_SUCCESS &&
         size > std::uint64_t{LoadLimit(limitKB_)} * 1024) {
+      file_.Close();
       plat::DeleteFile(options_.file);
       ReadLimit(clock_());
       if (LoadLimit(limitKB_) != 0) WriteHeader("Portulon log reset...");
@@ -150,7 +152,7 @@ void TraceWriter::WriteNumbered(std::string_view body) {
   std::string line = std::to_string(number);
   line.append(" ").append(stamp).append(" -> ").append(body).append("\n");
   // A line that cannot be written is lost; tracing never fails its caller.
-  plat::AppendToFile(options_.file, line);
+  file_.Append(options_.file, line);
 }
 
 void TraceWriter::WriteHeader(const char* firstLine) {

@@ -1,5 +1,6 @@
-// The trace writer: diagnostic lines of label, text and number, one
-// open-append-close per line, for support staff.
+// The trace writer: diagnostic lines of label, text and number, each one
+// append of the whole line to a file kept open between lines, for support
+// staff.
 //
 // Line in the file:  "<n> <date> <time> -> <label>: <text> : <number>"
 // (date in the user's short date format, time in the user's time format).
@@ -27,6 +28,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file.h"
 #include "platform/win_types.h"
 
 namespace common {
@@ -86,6 +88,8 @@ class TraceWriter {
   std::mutex stampMutex_;
   std::time_t stampSecond_ = -1;
   std::string stampText_;
+  // The trace file, kept open between lines.
+  plat::AppendingFile file_;
 };
 
 // The process's trace writer, used by every Trace call. Until configured it is

@@ -59,6 +59,61 @@ DWORD AppendToFile(std::string_view path, std::string_view contents) {
   return err;
 }
 
+AppendingFile::~AppendingFile() { Close(); }
+
+void AppendingFile::Close() {
+  std::lock_guard lock(mutex_);
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+}
+
+DWORD AppendingFile::OpenLocked(std::string_view path) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  std::string host;
+  if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
+  fd_ = posix::OpenPrivate(host, O_WRONLY | O_CREAT | O_APPEND);
+  if (fd_ < 0) return ErrorFromErrno(errno);
+  path_.assign(path);
+  host_ = std::move(host);
+  checkedAt_ = std::time(nullptr);
+  return ERROR_SUCCESS;
+}
+
+// True while the descriptor held is still the file `path` names.
+bool AppendingFile::HeldLocked(std::string_view path) {
+  if (fd_ < 0 || path != path_) return false;
+  struct stat held;
+  if (::fstat(fd_, &held) != 0 || held.st_nlink == 0) return false;  // deleted
+  const std::time_t now = std::time(nullptr);
+  if (now == checkedAt_) return true;
+  checkedAt_ = now;
+  struct stat named;
+  return ::stat(host_.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+         named.st_ino == held.st_ino;
+}
+
+DWORD AppendingFile::Append(std::string_view path, std::string_view contents) {
+  std::lock_guard lock(mutex_);
+  if (!HeldLocked(path)) {
+    if (DWORD err = OpenLocked(path); err != ERROR_SUCCESS) return err;
+  }
+  return posix::WriteFully(fd_, contents);
+}
+
+DWORD AppendingFile::Size(std::string_view path, std::uint64_t* size) {
+  {
+    std::lock_guard lock(mutex_);
+    struct stat st;
+    if (HeldLocked(path) && ::fstat(fd_, &st) == 0) {
+      *size = static_cast<std::uint64_t>(st.st_size);
+      return ERROR_SUCCESS;
+    }
+  }
+  return GetFileSize(path, size);
+}
+
 DWORD DeleteFile(std::string_view path) {
   std::string host;
   if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,36 @@ DWORD WriteWholeFile(std::string_view path, std::string_view contents);
 // Opens for appending (creating it when missing), writes, closes: one line of a
 // log is appended by one such call.
 DWORD AppendToFile(std::string_view path, std::string_view contents);
+
+// A log file kept open for appending: each Append is one write of the whole
+// text at the end of the file, as AppendToFile's, without opening the file for
+// every line. The file is opened on first use and again when it was deleted
+// (seen at once) or its name came to mean another file (looked at once a
+// second). Safe from several threads.
+class AppendingFile {
+ public:
+  AppendingFile() = default;
+  ~AppendingFile();
+  AppendingFile(const AppendingFile&) = delete;
+  AppendingFile& operator=(const AppendingFile&) = delete;
+
+  DWORD Append(std::string_view path, std::string_view contents);
+  // The size of the file `path` names: of the one held while it is still
+  // that; otherwise looked up by name. ERROR_FILE_NOT_FOUND when missing.
+  DWORD Size(std::string_view path, std::uint64_t* size);
+  // Lets the file go (before deleting it, for example).
+  void Close();
+
+ private:
+  DWORD OpenLocked(std::string_view path);
+  bool HeldLocked(std::string_view path);
+
+  std::mutex mutex_;  // guards everything below
+  int fd_ = -1;
+  std::string path_;       // the Windows path it was opened by
+  std::string host_;
+  std::time_t checkedAt_ = 0;
+};
 
 // Deletes a file. ERROR_ACCESS_DENIED while another process holds it in use
 // (see FileInUse), as Windows refuses to delete a loaded module.
