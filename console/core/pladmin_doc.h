@@ -16,6 +16,8 @@
 #include "console/core/server_list.h"
 #include "platform/win_types.h"
 
+#include "console/core/wait_progress.h"
+
 namespace pladmin {
 
 inline constexpr const char* kAppTitle = "Portulon Administrator";
@@ -115,6 +117,8 @@ class CPladminDoc {
   // Status pane 1: empty on the status item, else "%d Events".
   std::string EventPaneText() const;
   void SetEventCount(int count) { eventCount_ = count; }
+  // "WaitProgressDraw", created with the document, non-signalled.
+  WaitProgress& waitProgress() { return waitProgress_; }
 
   // "Locale" of HKU\.default\Control Panel\International on `machine`
   // (hexadecimal), 0x409 when missing, 0x400 when unreachable; cached.
@@ -138,6 +142,7 @@ class CPladminDoc {
   SwitchRequest Switch();
 
   MessageSink& sink_;
+  WaitProgress waitProgress_;
   RasAdmin admin_;  // declared before the list: the fetchers use it until they are joined
   CServerList servers_;
   std::shared_ptr<FetchNotifier> notifier_;

@@ -202,5 +202,26 @@ TEST(ServiceCommands, StartAndStopFollowTheServiceState) {
   EXPECT_EQ(doc.IsServiceRunning("SRV1", 0), kServiceNotRunning);
 }
 
+// The painter's block moves a pixel a step through the pane, starts again at
+// the left, and stops (cleared) once the load signals "WaitProgressDraw".
+TEST(WaitProgressTest, TheBlockMovesUntilTheLoadSignals) {
+  WaitProgress p;
+  EXPECT_FALSE(p.signalled()) << "created non-signalled";
+  for (int i = 1; i <= 80; ++i) {
+    ASSERT_TRUE(p.Step(105));
+    ASSERT_EQ(p.position(), i);
+  }
+  ASSERT_TRUE(p.Step(105));
+  EXPECT_EQ(p.position(), 0) << "past the right edge: back to the left";
+  ASSERT_TRUE(p.Step(20));
+  EXPECT_EQ(p.position(), 0) << "a pane narrower than the block keeps it at the left";
+  p.Signal();
+  EXPECT_FALSE(p.Step(105));
+  EXPECT_EQ(p.position(), 0);
+  p.Begin();
+  EXPECT_FALSE(p.signalled());
+  EXPECT_TRUE(p.Step(105));
+}
+
 }  // namespace
 }  // namespace pladmin

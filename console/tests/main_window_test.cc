@@ -312,6 +312,21 @@ TEST_F(MainWindowTest, ContentsOpensTheHelpPagesShippedWithTheConsole) {
   EXPECT_TRUE(help->browser()->toPlainText().contains("Couldn't connect to SRV1's registry"));
 }
 
+// While data loads, status pane 1 shows the moving block; the load's signal
+// clears it and the pane shows its text again.
+TEST_F(MainWindowTest, TheProgressPainterRunsUntilTheLoadSignals) {
+  ListServers({});
+  MainWindow w(&sink_);
+  w.show();
+  w.StartProgress();
+  ASSERT_TRUE(w.eventPane()->painting());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.eventPane()->blockPosition() >= 3; }, 3000));
+  EXPECT_TRUE(w.eventPane()->painting());
+  w.document().waitProgress().Signal();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !w.eventPane()->painting(); }, 3000));
+  EXPECT_EQ(w.eventPane()->blockPosition(), 0);
+}
+
 TEST(Pladmin, RefusesAFolderThatHoldsNoMachine) {
   const auto result = plat::testing::RunTool("pladmin", {"--machine", "/nonexistent/ADMINPC"},
                                              {"PORTULON_MACHINE"});

@@ -227,11 +227,16 @@ void MainWindow::CreateToolBar() {
 }
 
 void MainWindow::CreateStatusBar() {
-  eventPane_ = new QLabel(this);
+  eventPane_ = new ProgressPane(this);
   eventPane_->setMinimumWidth(105);
   eventPane_->setAlignment(Qt::AlignCenter);
   statusBar()->addPermanentWidget(eventPane_);
   statusBar()->showMessage(tr("Ready"));
+}
+
+void MainWindow::StartProgress() {
+  doc_.waitProgress().Begin();
+  eventPane_->StartPainter(&doc_.waitProgress());
 }
 
 void MainWindow::ApplyRefreshInterval(int milliseconds) {

@@ -14,6 +14,8 @@
 #include <QSplitter>
 #include <QThreadPool>
 #include <QTimer>
+
+#include "console/ui/progress_pane.h"
 #include <memory>
 
 #include "console/core/pladmin_doc.h"
@@ -59,7 +61,10 @@ class MainWindow : public QMainWindow {
   ContainerView* container() const { return container_; }
   OutlookBar* outlookBar() const { return outlook_; }
   QToolBar* toolBar() const { return toolBar_; }
-  QLabel* eventPane() const { return eventPane_; }
+  ProgressPane* eventPane() const { return eventPane_; }
+  // The progress painter in status pane 1, for a load that signals the
+  // document's "WaitProgressDraw" when it has finished.
+  void StartProgress();
   const QTimer& refreshTimer() const { return refreshTimer_; }
   // True once every server has been fetched once since the start.
   bool initialPollDone() const { return initialPollDone_; }
@@ -106,7 +111,7 @@ class MainWindow : public QMainWindow {
   QSplitter* frameSplitter_ = nullptr;
   OutlookBar* outlook_ = nullptr;
   ContainerView* container_ = nullptr;
-  QLabel* eventPane_ = nullptr;
+  ProgressPane* eventPane_ = nullptr;
   QTimer refreshTimer_;
   QPointer<HelpWindow> help_;
   // Service states of the selected server, asked on a worker thread (a
