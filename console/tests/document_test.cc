@@ -7,7 +7,7 @@
 #include "console/core/pladmin_doc.h"
 #include "console/tests/console_test_support.h"
 #include "platform/path.h"
-#include "service/tests/ras_e2e_helpers.h"
+#include "common/testing/installed_portulon.h"
 
 namespace pladmin {
 namespace {
@@ -159,7 +159,7 @@ TEST_F(DocumentTest, DaysStepAcrossMonthsAndShowInTheTitle) {
 // with the enable state following the service state.
 TEST(ServiceCommands, StartAndStopFollowTheServiceState) {
   plat::testing::TempNetwork net;  // SRV1: the console runs on the server itself
-  ASSERT_NO_FATAL_FAILURE(svc::testing::e2e::InstallPortulon(net));
+  ASSERT_NO_FATAL_FAILURE(common::testing::InstallPortulon(net));
   WriteServiceKey("SRV1", true, "\\\\SRV1\\PL_NT_DB");
   ListServers({"SRV1"});
   RecordingSink sink;

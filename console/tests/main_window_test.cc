@@ -27,7 +27,7 @@
 #include "console/ui/refresh_rate_dialog.h"
 #include "console/ui/service_dialog.h"
 #include "console/ui/servers_view.h"
-#include "service/tests/ras_e2e_helpers.h"
+#include "common/testing/installed_portulon.h"
 
 namespace pladmin::ui {
 namespace {
@@ -356,7 +356,7 @@ QString RunServiceCommand(MainWindow& w, int id) {
 
 TEST(MainWindowServices, StartAndStopFromTheConsoleFollowTheServiceState) {
   plat::testing::TempNetwork net;  // the console on the server SRV1 itself
-  ASSERT_NO_FATAL_FAILURE(svc::testing::e2e::InstallPortulon(net));
+  ASSERT_NO_FATAL_FAILURE(common::testing::InstallPortulon(net));
   WriteServiceKey("SRV1", true, "\\\\SRV1\\PL_NT_DB");
   ListServers({"SRV1"});
   RecordingSink sink;

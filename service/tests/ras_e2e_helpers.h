@@ -29,25 +29,10 @@ namespace svc::testing::e2e {
 
 using namespace std::chrono_literals;
 
-inline constexpr const char* kUsers = "C:\\PLData\\portulon.usr";
-inline constexpr const char* kHw = "C:\\PLData\\portulon.hw";
-inline constexpr const char* kLoggedIn = "C:\\PLData\\portulon.tmp";
-
-// The Portulon service installed as the installer puts it, with its data
-// folder published as PL_NT_DB and one user with a profile.
-inline void InstallPortulon(const plat::testing::TempNetwork& net) {
-  ASSERT_NO_FATAL_FAILURE(testing::InstallPlsvc(net));
-  ASSERT_EQ(plat::CreateDirectory("C:\\PLData"), plat::ERROR_SUCCESS);
-  ASSERT_EQ(plat::CreateDirectory("C:\\PLData\\LogData"), plat::ERROR_SUCCESS);
-  ASSERT_EQ(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", "Path=C:\\PLData"), plat::ERROR_SUCCESS);
-  ASSERT_EQ(plat::RegWriteString(kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), plat::ERROR_SUCCESS);
-  ASSERT_EQ(plat::DomainCreate("DOM", "SRV1"), plat::ERROR_SUCCESS);
-  for (const char* user : {"ann", "bob", "eve"}) {
-    ASSERT_EQ(plat::DomainAddUser("DOM", user, "", {}), plat::ERROR_SUCCESS);
-  }
-  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "MaxSessionTime", "3600"), plat::ERROR_SUCCESS);
-  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\bob", "MaxSessionTime", "3600"), plat::ERROR_SUCCESS);
-}
+using common::testing::InstallPortulon;
+using common::testing::kHw;
+using common::testing::kLoggedIn;
+using common::testing::kUsers;
 
 // Starts plsvc as a service and waits until its pipe answers.
 inline void StartPortulon() {
