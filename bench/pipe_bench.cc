@@ -7,7 +7,8 @@
 // The profiles are a mix: daily, weekly and monthly allowances, total limits,
 // NoDuplicate, group profiles; every fourth port admits only listed groups.
 //
-//   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--silent N] [--keep]
+//   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--silent N]
+//              [--no-trace] [--keep]
 //
 // --silent N adds N clients that connect and never send anything, reconnecting
 // as fast as they can, during the one-client run: what a well-behaved client
@@ -15,7 +16,8 @@
 //
 // For each size it prints pairs per second and the p50/p99/max of NEW and of
 // HANGUP, first with one client, then with --clients clients at once. The
-// network goes to $TMPDIR (or /tmp) and is removed unless --keep.
+// network goes to $TMPDIR (or /tmp) and is removed unless --keep. --no-trace
+// sets the service's trace limit to 0 (no trace file), to see what tracing costs.
 //
 // The users file is as the service leaves it once it has recorded a session
 // of each user: usage values at their fixed width. (On a file written by hand,
@@ -67,6 +69,7 @@ struct Options {
   int clients = 16;
   int silent = 0;
   bool keep = false;
+  bool trace = true;
 };
 
 bool Check(plat::DWORD err, const std::string& what) {
@@ -134,7 +137,7 @@ std::string SystemDataFile(int ports) {
   return text;
 }
 
-bool Provision(const std::string& network, int users) {
+bool Provision(const std::string& network, int users, bool trace) {
   const std::string root = network + "/SRV1";
   plat::MachineConfig config;
   config.name = "SRV1";
@@ -155,7 +158,8 @@ bool Provision(const std::string& network, int users) {
       !Check(plat::RegWriteString(kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), "MasterShare") ||
       !Check(plat::RegWriteString(kServiceKey, "InstallPath", "C:\\Program Files\\Portulon"),
              "InstallPath") ||
-      !Check(plat::RegWriteDword(kServiceKey, "Master", 1), "Master")) {
+      !Check(plat::RegWriteDword(kServiceKey, "Master", 1), "Master") ||
+      (!trace && !Check(plat::RegWriteDword(kServiceKey, "LogMaxSizeKB", 0), "LogMaxSizeKB"))) {
     return false;
   }
 
@@ -199,6 +203,32 @@ void StopService() {
   plat::SERVICE_STATUS status{};
   handle.Control(plat::SERVICE_CONTROL_STOP, &status);
   plat::WaitForServiceState(handle, plat::SERVICE_STOPPED, 15000);
+}
+
+// CPU seconds (user + system) the service process has used so far; 0 when
+// it cannot be read. Unlike wall-clock rates it barely moves when other work
+// shares the machine.
+double ServiceCpuSeconds() {
+  plat::ServiceManager scm;
+  plat::ServiceHandle handle;
+  if (plat::ServiceManager::Open("", &scm) != plat::ERROR_SUCCESS ||
+      scm.OpenService("Portulon", &handle) != plat::ERROR_SUCCESS || handle.ProcessId() == 0) {
+    return 0;
+  }
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(handle.ProcessId()) + "/stat").c_str(), "r");
+  if (!f) return 0;
+  char text[1024] = {};
+  const size_t n = std::fread(text, 1, sizeof text - 1, f);
+  std::fclose(f);
+  text[n] = 0;
+  // Fields after the command name (which may hold blanks) start at ") ".
+  const char* p = std::strrchr(text, ')');
+  unsigned long utime = 0, stime = 0;
+  if (!p || std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime,
+                        &stime) != 2) {
+    return 0;
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 struct Samples {
@@ -261,11 +291,12 @@ double Percentile(std::vector<double> v, double p) {
   return v[i];
 }
 
-void Report(const char* label, int users, const Samples& s, double seconds) {
+void Report(const char* label, int users, const Samples& s, double seconds, double cpuSeconds) {
   const double pairs = static_cast<double>(s.admitted + s.refused);
-  std::printf("%8d users %-20s %7.0f pairs/s | NEW p50 %6.3f p99 %6.3f max %7.3f ms | "
+  std::printf("%8d users %-20s %7.0f pairs/s | CPU %4.0f us/pair | NEW p50 %6.3f p99 %6.3f max %7.3f ms | "
               "HANGUP p50 %6.3f p99 %6.3f max %7.3f ms | admitted %ld refused %ld failed %ld\n",
-              users, label, pairs / seconds, Percentile(s.newMs, 0.5), Percentile(s.newMs, 0.99),
+              users, label, pairs / seconds, pairs > 0 ? cpuSeconds * 1e6 / pairs : 0.0,
+              Percentile(s.newMs, 0.5), Percentile(s.newMs, 0.99),
               s.newMs.empty() ? 0 : *std::max_element(s.newMs.begin(), s.newMs.end()),
               Percentile(s.hangupMs, 0.5), Percentile(s.hangupMs, 0.99),
               s.hangupMs.empty() ? 0 : *std::max_element(s.hangupMs.begin(), s.hangupMs.end()),
@@ -278,7 +309,7 @@ bool RunSize(const std::string& base, int users, const Options& o) {
   std::filesystem::create_directories(network);
   ::setenv("PORTULON_NETWORK", network.c_str(), 1);
   const auto p0 = Clock::now();
-  if (!Provision(network, users)) return false;
+  if (!Provision(network, users, o.trace)) return false;
   std::printf("%8d users: provisioned and started in %.1f s\n", users,
               std::chrono::duration<double>(Clock::now() - p0).count());
 
@@ -310,16 +341,19 @@ bool RunSize(const std::string& base, int users, const Options& o) {
     });
   }
 
+  double cpu0 = ServiceCpuSeconds();
   auto t0 = Clock::now();
   const Samples single = RunClient(0, users, o.pairs, 1);
   const std::string singleLabel =
       o.silent ? "1 client, " + std::to_string(o.silent) + " silent" : std::string("1 client");
-  Report(singleLabel.c_str(), users, single, std::chrono::duration<double>(Clock::now() - t0).count());
+  Report(singleLabel.c_str(), users, single, std::chrono::duration<double>(Clock::now() - t0).count(),
+         ServiceCpuSeconds() - cpu0);
   quiet.store(true);
   for (auto& t : silent) t.join();
 
   std::vector<Samples> perClient(static_cast<size_t>(o.clients));
   std::vector<std::thread> threads;
+  cpu0 = ServiceCpuSeconds();
   t0 = Clock::now();
   for (int c = 0; c < o.clients; ++c) {
     threads.emplace_back([&, c] {
@@ -331,7 +365,8 @@ bool RunSize(const std::string& base, int users, const Options& o) {
   Samples all;
   for (const auto& s : perClient) all.Add(s);
   const std::string label = std::to_string(o.clients) + " clients";
-  Report(label.c_str(), users, all, std::chrono::duration<double>(Clock::now() - t0).count());
+  Report(label.c_str(), users, all, std::chrono::duration<double>(Clock::now() - t0).count(),
+         ServiceCpuSeconds() - cpu0);
 
   StopService();
   if (!o.keep) {
@@ -362,6 +397,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->clients = std::atoi(argv[++i]);
     } else if (a == "--silent" && hasValue) {
       o->silent = std::atoi(argv[++i]);
+    } else if (a == "--no-trace") {
+      o->trace = false;
     } else if (a == "--keep") {
       o->keep = true;
     } else {
@@ -378,7 +415,7 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
     std::fprintf(stderr,
-                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--keep]\n",
+                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--keep]\n",
                  kMaxClients);
     return 2;
   }

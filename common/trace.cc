@@ -108,8 +108,7 @@ void TraceWriter::Write(std::string_view label, std::string_view text, long numb
   }
 
   std::uint64_t size = 0;
-  if (file_.Size(options_.file, &size) == plat::ERROR_SUCCESS &&
-      size > std::uint64_t{LoadLimit(limitKB_)} * 1024) {
+  if (overLimit_.exchange(false)) {
     std::lock_guard lock(stateMutex_);
     // Another thread may have reset the file while this one waited.
     if (file_.Size(options_.file, &size) == plat::ERROR_SUCCESS &&
@@ -152,7 +151,11 @@ void TraceWriter::WriteNumbered(std::string_view body) {
   std::string line = std::to_string(number);
   line.append(" ").append(stamp).append(" -> ").append(body).append("\n");
   // A line that cannot be written is lost; tracing never fails its caller.
-  file_.Append(options_.file, line);
+  std::uint64_t size = 0;
+  if (file_.Append(options_.file, line, &size) == plat::ERROR_SUCCESS &&
+      size > std::uint64_t{LoadLimit(limitKB_)} * 1024) {
+    overLimit_.store(true);
+  }
 }
 
 void TraceWriter::WriteHeader(const char* firstLine) {

@@ -90,6 +90,10 @@ class TraceWriter {
   std::string stampText_;
   // The trace file, kept open between lines.
   plat::AppendingFile file_;
+  // Set when a line took the file past the limit: the next line resets it
+  // first. Learnt from the write itself, so an ordinary line costs no look at
+  // the file's size of its own.
+  std::atomic<bool> overLimit_{false};
 };
 
 // The process's trace writer, used by every Trace call. Until configured it is

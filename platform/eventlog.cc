@@ -81,11 +81,12 @@ class BackwardLines {
         *found = true;
         return ERROR_SUCCESS;
       }
-      const size_t n = static_cast<size_t>(std::min<std::uint64_t>(kBlockSize, bufStart_));
+      const size_t n = static_cast<size_t>(std::min<std::uint64_t>(blockSize_, bufStart_));
       std::string block(n, '\0');
       if (DWORD err = ReadAt(fd_, block.data(), n, bufStart_ - n); err != ERROR_SUCCESS) return err;
       bufStart_ -= n;
       buf_.insert(0, block);
+      blockSize_ = std::min(blockSize_ * 2, kBlockSize);
     }
   }
 
@@ -96,6 +97,8 @@ class BackwardLines {
   int fd_;
   std::uint64_t bufStart_;  // file offset of buf_[0]
   std::string buf_;         // the bytes not yet handed out that have been read
+  // Starts small: numbering a new record needs only the last line.
+  size_t blockSize_ = 4096;
 };
 
 bool IsHexDigit(char c) {

@@ -12,12 +12,20 @@
 #include "platform/errors.h"
 #include "platform/path.h"
 #include "platform/posix_fd.h"
+#include "platform/request_scope.h"
 
 namespace plat {
 
 namespace {
 
 DWORD Resolve(std::string_view path, std::string* host) { return ResolvePath(path, host); }
+
+// For a file about to be changed here: a request scope must look at it again.
+DWORD ResolveForChange(std::string_view path, std::string* host) {
+  const DWORD err = ResolvePath(path, host);
+  if (err == ERROR_SUCCESS) scope::Forget(*host);
+  return err;
+}
 
 
 // A file that some process holds in use carries a shared flock (FileInUse).
@@ -41,7 +49,7 @@ DWORD ReadWholeFile(std::string_view path, std::string* contents) {
 
 DWORD WriteWholeFile(std::string_view path, std::string_view contents) {
   std::string host;
-  if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
+  if (DWORD err = ResolveForChange(path, &host); err != ERROR_SUCCESS) return err;
   const int fd = posix::OpenPrivate(host, O_WRONLY | O_CREAT | O_TRUNC);
   if (fd < 0) return ErrorFromErrno(errno);
   const DWORD err = posix::WriteFully(fd, contents);
@@ -51,7 +59,7 @@ DWORD WriteWholeFile(std::string_view path, std::string_view contents) {
 
 DWORD AppendToFile(std::string_view path, std::string_view contents) {
   std::string host;
-  if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
+  if (DWORD err = ResolveForChange(path, &host); err != ERROR_SUCCESS) return err;
   const int fd = posix::OpenPrivate(host, O_WRONLY | O_CREAT | O_APPEND);
   if (fd < 0) return ErrorFromErrno(errno);
   const DWORD err = posix::WriteFully(fd, contents);
@@ -81,11 +89,13 @@ DWORD AppendingFile::OpenLocked(std::string_view path) {
   return ERROR_SUCCESS;
 }
 
-// True while the descriptor held is still the file `path` names.
-bool AppendingFile::HeldLocked(std::string_view path) {
+// True while the descriptor held is still the file `path` names; `*size` is
+// then its size.
+bool AppendingFile::HeldLocked(std::string_view path, std::uint64_t* size) {
   if (fd_ < 0 || path != path_) return false;
   struct stat held;
   if (::fstat(fd_, &held) != 0 || held.st_nlink == 0) return false;  // deleted
+  *size = static_cast<std::uint64_t>(held.st_size);
   const std::time_t now = std::time(nullptr);
   if (now == checkedAt_) return true;
   checkedAt_ = now;
@@ -94,29 +104,31 @@ bool AppendingFile::HeldLocked(std::string_view path) {
          named.st_ino == held.st_ino;
 }
 
-DWORD AppendingFile::Append(std::string_view path, std::string_view contents) {
+DWORD AppendingFile::Append(std::string_view path, std::string_view contents,
+                            std::uint64_t* sizeAfter) {
   std::lock_guard lock(mutex_);
-  if (!HeldLocked(path)) {
+  std::uint64_t size = 0;
+  if (!HeldLocked(path, &size)) {
     if (DWORD err = OpenLocked(path); err != ERROR_SUCCESS) return err;
+    struct stat st;
+    size = ::fstat(fd_, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
   }
-  return posix::WriteFully(fd_, contents);
+  const DWORD err = posix::WriteFully(fd_, contents);
+  if (err == ERROR_SUCCESS && sizeAfter) *sizeAfter = size + contents.size();
+  return err;
 }
 
 DWORD AppendingFile::Size(std::string_view path, std::uint64_t* size) {
   {
     std::lock_guard lock(mutex_);
-    struct stat st;
-    if (HeldLocked(path) && ::fstat(fd_, &st) == 0) {
-      *size = static_cast<std::uint64_t>(st.st_size);
-      return ERROR_SUCCESS;
-    }
+    if (HeldLocked(path, size)) return ERROR_SUCCESS;
   }
   return GetFileSize(path, size);
 }
 
 DWORD DeleteFile(std::string_view path) {
   std::string host;
-  if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
+  if (DWORD err = ResolveForChange(path, &host); err != ERROR_SUCCESS) return err;
   struct stat st;
   if (::lstat(host.c_str(), &st) != 0) return ErrorFromErrno(errno);
   if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
@@ -127,8 +139,8 @@ DWORD DeleteFile(std::string_view path) {
 
 DWORD MoveFileEx(std::string_view from, std::string_view to, DWORD flags) {
   std::string hostFrom, hostTo;
-  if (DWORD err = Resolve(from, &hostFrom); err != ERROR_SUCCESS) return err;
-  if (DWORD err = Resolve(to, &hostTo); err != ERROR_SUCCESS) return err;
+  if (DWORD err = ResolveForChange(from, &hostFrom); err != ERROR_SUCCESS) return err;
+  if (DWORD err = ResolveForChange(to, &hostTo); err != ERROR_SUCCESS) return err;
   struct stat st;
   if (::lstat(hostFrom.c_str(), &st) != 0) return ErrorFromErrno(errno);
   if (HeldInUse(hostFrom)) return ERROR_ACCESS_DENIED;
@@ -151,7 +163,7 @@ DWORD CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
   std::string contents;
   if (DWORD err = ReadWholeFile(from, &contents); err != ERROR_SUCCESS) return err;
   std::string hostTo;
-  if (DWORD err = Resolve(to, &hostTo); err != ERROR_SUCCESS) return err;
+  if (DWORD err = ResolveForChange(to, &hostTo); err != ERROR_SUCCESS) return err;
   struct stat st;
   if (::lstat(hostTo.c_str(), &st) == 0) {
     if (failIfExists) return ERROR_FILE_EXISTS;

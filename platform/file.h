@@ -33,7 +33,11 @@ class AppendingFile {
   AppendingFile(const AppendingFile&) = delete;
   AppendingFile& operator=(const AppendingFile&) = delete;
 
-  DWORD Append(std::string_view path, std::string_view contents);
+  // `*sizeAfter` (when given) is the file's size once the text is written,
+  // as far as this writer knows: found with the same look that tells whether
+  // the file is still there.
+  DWORD Append(std::string_view path, std::string_view contents,
+               std::uint64_t* sizeAfter = nullptr);
   // The size of the file `path` names: of the one held while it is still
   // that; otherwise looked up by name. ERROR_FILE_NOT_FOUND when missing.
   DWORD Size(std::string_view path, std::uint64_t* size);
@@ -42,7 +46,7 @@ class AppendingFile {
 
  private:
   DWORD OpenLocked(std::string_view path);
-  bool HeldLocked(std::string_view path);
+  bool HeldLocked(std::string_view path, std::uint64_t* size);
 
   std::mutex mutex_;  // guards everything below
   int fd_ = -1;

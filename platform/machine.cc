@@ -10,6 +10,7 @@
 
 #include "platform/errors.h"
 #include "platform/path.h"
+#include "platform/request_scope.h"
 
 namespace plat {
 
@@ -67,6 +68,10 @@ std::string NetworkRoot() {
 }
 
 DWORD FindMachine(std::string_view name, std::string* root, bool mustBeUp) {
+  // A machine that was there and up is taken as such for the rest of a request.
+  const std::string key =
+      scope::Active() && mustBeUp ? "machine:" + NetworkRoot() + "|" + ToLowerAscii(name) : std::string();
+  if (!key.empty() && scope::Recall(key, root)) return ERROR_SUCCESS;
   std::string found;
   if (name.empty() || name == ".") {
     found = CurrentMachineRoot();
@@ -82,6 +87,7 @@ DWORD FindMachine(std::string_view name, std::string* root, bool mustBeUp) {
     if (!IsMachineFolder(found)) return ERROR_BAD_NETPATH;
   }
   if (mustBeUp && IsMachineDown(found)) return ERROR_BAD_NETPATH;
+  if (!key.empty()) scope::Remember(key, found);
   *root = found;
   return ERROR_SUCCESS;
 }

@@ -12,6 +12,7 @@
 #include "platform/machine.h"
 #include "platform/path.h"
 #include "platform/profile.h"
+#include "platform/request_scope.h"
 #include "platform/registry.h"
 
 namespace plat {
@@ -163,6 +164,14 @@ std::string DomainsFolder() {
 // network has no such domain.
 bool FindDomainFile(std::string_view name, std::string* stored, std::string* file) {
   if (!ValidDomainName(name)) return false;
+  // Found once per request (the stored name and the path, a line apart).
+  const std::string key = scope::Active() ? "domain:" + NetworkRoot() + "|" + ToLowerAscii(name) : std::string();
+  if (std::string known; !key.empty() && scope::Recall(key, &known)) {
+    const size_t cut = known.find('\n');
+    *stored = known.substr(0, cut);
+    *file = known.substr(cut + 1);
+    return true;
+  }
   const std::string folder = DomainsFolder();
   if (folder.empty()) return false;
   const std::string entry = FindEntryIgnoringCase(folder, std::string(name) + ".ini");
@@ -170,6 +179,7 @@ bool FindDomainFile(std::string_view name, std::string* stored, std::string* fil
   if (!FileExists(path) || DirectoryExists(path)) return false;
   *stored = entry.substr(0, entry.size() - 4);
   *file = path;
+  if (!key.empty()) scope::Remember(key, *stored + "\n" + *file);
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/posix_fd.h"
+#include "platform/request_scope.h"
 #include "platform/registry.h"
 
 namespace plat {
@@ -187,7 +188,21 @@ ShareFolderCache& ShareFolders() {
 
 DWORD ResolveShare(const std::string& machine, const std::string& share, ShareFolder* out) {
   const std::string key = NetworkRoot() + "|" + ToLowerAscii(machine) + "|" + ToLowerAscii(share);
-  if (ShareFolders().Find(key, out)) return ERROR_SUCCESS;
+  // Looked at once per request; its parts joined by a character no name holds.
+  const std::string scopeKey = scope::Active() ? "share:" + key : std::string();
+  if (!scopeKey.empty()) {
+    std::string joined;
+    if (scope::Recall(scopeKey, &joined)) {
+      const size_t cut = joined.find('\n');
+      out->root = joined.substr(0, cut);
+      out->hostPath = joined.substr(cut + 1);
+      return ERROR_SUCCESS;
+    }
+  }
+  if (ShareFolders().Find(key, out)) {
+    if (!scopeKey.empty()) scope::Remember(scopeKey, out->root + "\n" + out->hostPath);
+    return ERROR_SUCCESS;
+  }
   std::string root;
   if (DWORD err = FindMachine(machine, &root, true); err != ERROR_SUCCESS) return err;
   // The hive's identity is taken before the lookup: a change made meanwhile
@@ -204,6 +219,7 @@ DWORD ResolveShare(const std::string& machine, const std::string& share, ShareFo
   }
   *out = ShareFolder{root, shareHost, hive};
   if (haveHive) ShareFolders().Put(key, *out);
+  if (!scopeKey.empty()) scope::Remember(scopeKey, out->root + "\n" + out->hostPath);
   return ERROR_SUCCESS;
 }
 
@@ -283,11 +299,17 @@ bool SplitUncPath(std::string_view path, std::string* machine, std::string* shar
 
 DWORD ResolvePath(std::string_view windowsPath, std::string* hostPath) {
   if (windowsPath.empty()) return ERROR_INVALID_NAME;
-  if (windowsPath.size() >= 2 && IsSeparator(windowsPath[0]) && IsSeparator(windowsPath[1])) {
-    return ResolveUnc(windowsPath, hostPath);
-  }
-  if (IsDrivePath(windowsPath)) {
-    return ResolveDrive(windowsPath[0], windowsPath.substr(2), CurrentMachineRoot(), hostPath);
+  const bool unc =
+      windowsPath.size() >= 2 && IsSeparator(windowsPath[0]) && IsSeparator(windowsPath[1]);
+  if (unc || IsDrivePath(windowsPath)) {
+    const bool inScope = scope::Active();
+    const std::string key = inScope ? "path:" + std::string(windowsPath) : std::string();
+    if (inScope && scope::Recall(key, hostPath)) return ERROR_SUCCESS;
+    const DWORD err =
+        unc ? ResolveUnc(windowsPath, hostPath)
+            : ResolveDrive(windowsPath[0], windowsPath.substr(2), CurrentMachineRoot(), hostPath);
+    if (inScope && err == ERROR_SUCCESS) scope::Remember(key, *hostPath);
+    return err;
   }
   const std::string cwd = GetCurrentDirectory();
   if (IsSeparator(windowsPath[0])) {

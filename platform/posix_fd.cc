@@ -22,13 +22,17 @@ bool IdentityOfPath(const std::string& hostPath, FileIdentity* id) {
   return true;
 }
 
+void KeepPrivate(int fd, const struct stat& st) {
+  if ((st.st_mode & S_IRWXO) && st.st_uid == ::geteuid()) {
+    ::fchmod(fd, st.st_mode & 07770);  // best effort: the file is usable either way
+  }
+}
+
 int OpenPrivate(const std::string& path, int flags) {
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC, kPrivateFileMode);
   if (fd < 0 || (flags & O_EXCL)) return fd;
   struct stat st;
-  if (::fstat(fd, &st) == 0 && (st.st_mode & S_IRWXO) && st.st_uid == ::geteuid()) {
-    ::fchmod(fd, st.st_mode & 07770);  // best effort: the file is usable either way
-  }
+  if (::fstat(fd, &st) == 0) KeepPrivate(fd, st);
   return fd;
 }
 

@@ -72,6 +72,8 @@ inline constexpr mode_t kPrivateCopyMode = 0770;
 // and is open to others (made before files were private) loses their access,
 // when this process owns it. -1 with errno on failure.
 int OpenPrivate(const std::string& path, int flags);
+// The same for a file opened otherwise whose status `st` the caller has.
+void KeepPrivate(int fd, const struct stat& st);
 
 // mkdir(2) of such a folder; an existing folder is success.
 DWORD MakePrivateFolder(const std::string& path);

@@ -25,6 +25,7 @@
 #include "platform/errors.h"
 #include "platform/path.h"
 #include "platform/posix_fd.h"
+#include "platform/request_scope.h"
 
 namespace plat {
 
@@ -651,7 +652,10 @@ class ParseCache {
     uint64_t lastUse = 0;
   };
 
-  std::shared_ptr<const ProfileData> Find(const std::string& path, const FileIdentity& id) {
+  // The data of version `id`. Another version found is dropped when `dropStale`
+  // (the caller has just looked at the file) and kept otherwise.
+  std::shared_ptr<const ProfileData> Find(const std::string& path, const FileIdentity& id,
+                                          bool dropStale = true) {
     Entry stale;
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = entries_.find(path);
@@ -660,11 +664,12 @@ class ParseCache {
       it->second.lastUse = ++clock_;
       return it->second.data;
     }
-    stale = Remove(it);
+    if (dropStale) stale = Remove(it);
     return nullptr;  // `stale` is destroyed after the mutex is released
   }
 
   void Drop(const std::string& path) {
+    scope::Forget(path);
     Entry gone;
     std::lock_guard<std::mutex> lock(mutex_);
     if (auto it = entries_.find(path); it != entries_.end()) gone = Remove(it);
@@ -682,6 +687,7 @@ class ParseCache {
   }
 
   void Put(const std::string& path, Entry entry) {
+    scope::NoteIdentity(path, entry.id);
     std::vector<Entry> evicted;
     std::lock_guard<std::mutex> lock(mutex_);
     if (auto it = entries_.find(path); it != entries_.end()) evicted.push_back(Remove(it));
@@ -738,6 +744,12 @@ DWORD ParseOpenFile(int fd, const struct stat& st, std::shared_ptr<ProfileData>*
 
 // The profile as the file holds it now; ERROR_FILE_NOT_FOUND when missing.
 DWORD LoadProfile(const std::string& host, std::shared_ptr<const ProfileData>* out) {
+  if (FileIdentity seen; scope::FindIdentity(host, &seen)) {
+    if (auto cached = Cache().Find(host, seen, false)) {
+      *out = std::move(cached);
+      return ERROR_SUCCESS;
+    }
+  }
   struct stat st;
   if (::stat(host.c_str(), &st) != 0) {
     const int e = errno;
@@ -746,6 +758,7 @@ DWORD LoadProfile(const std::string& host, std::shared_ptr<const ProfileData>* o
   }
   if (!S_ISREG(st.st_mode)) return ERROR_FILE_NOT_FOUND;
   if (auto cached = Cache().Find(host, IdentityOf(st))) {
+    scope::NoteIdentity(host, IdentityOf(st));
     *out = std::move(cached);
     return ERROR_SUCCESS;
   }
@@ -761,6 +774,7 @@ DWORD LoadProfile(const std::string& host, std::shared_ptr<const ProfileData>* o
     if (::fstat(fd.get(), &st) != 0) return ErrorFromErrno(errno);
     const FileIdentity id = IdentityOf(st);
     if (auto cached = Cache().Find(host, id)) {
+      scope::NoteIdentity(host, id);
       *out = std::move(cached);
       return ERROR_SUCCESS;
     }
@@ -781,23 +795,21 @@ DWORD LoadProfile(const std::string& host, std::shared_ptr<const ProfileData>* o
 class FileLock {
  public:
   // Locks the file that `host` names, creating it when `create` (then
-  // `*created` tells whether this call made it).
-  DWORD Acquire(const std::string& host, bool create, bool* created) {
+  // `*created` tells whether this call made it); `*held` is then its status.
+  DWORD Acquire(const std::string& host, bool create, bool* created, struct stat* held) {
     for (;;) {
       *created = false;
-      int raw = -1;
-      if (create) {
+      // Most writes go to files that exist: those cost one open.
+      int raw = ::open(host.c_str(), O_RDWR | O_CLOEXEC);
+      if (raw < 0 && errno == ENOENT && create) {
         raw = posix::OpenPrivate(host, O_RDWR | O_CREAT | O_EXCL);
         if (raw >= 0) {
           *created = true;
+        } else if (errno == EEXIST) {
+          continue;  // created meanwhile
         } else if (errno == ENOENT) {
           return ERROR_PATH_NOT_FOUND;  // the folder is missing
-        } else if (errno == EEXIST) {
-          raw = posix::OpenPrivate(host, O_RDWR);
-          if (raw < 0 && errno == ENOENT) continue;  // deleted meanwhile
         }
-      } else {
-        raw = posix::OpenPrivate(host, O_RDWR);
       }
       if (raw < 0) return ErrorFromErrno(errno);
       fd_ = UniqueFd(raw);
@@ -805,10 +817,11 @@ class FileLock {
         if (errno != EINTR) return ErrorFromErrno(errno);
       }
       // Another writer may have renamed a new file over the one we locked.
-      struct stat held, named;
-      if (::fstat(fd_.get(), &held) != 0) return ErrorFromErrno(errno);
-      if (::stat(host.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-          held.st_ino == named.st_ino) {
+      struct stat named;
+      if (::fstat(fd_.get(), held) != 0) return ErrorFromErrno(errno);
+      if (::stat(host.c_str(), &named) == 0 && held->st_dev == named.st_dev &&
+          held->st_ino == named.st_ino) {
+        if (!*created) posix::KeepPrivate(fd_.get(), *held);
         return ERROR_SUCCESS;
       }
       fd_.reset();
@@ -959,12 +972,11 @@ using Mutation = std::function<DWORD(ProfileData&, WritePlan&, bool* changed)>;
 DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutate) {
   FileLock lock;
   bool created = false;
-  if (DWORD err = lock.Acquire(host, creates, &created); err != ERROR_SUCCESS) {
+  struct stat st;
+  if (DWORD err = lock.Acquire(host, creates, &created, &st); err != ERROR_SUCCESS) {
     // Deleting from a file that does not exist leaves nothing to do.
     return !creates && err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
   }
-  struct stat st;
-  if (::fstat(lock.fd(), &st) != 0) return ErrorFromErrno(errno);
   const FileIdentity id = IdentityOf(st);
 
   ParseCache::Entry entry;
@@ -1261,14 +1273,14 @@ DWORD ProfileRotate(std::string_view file, std::string_view rotatedName, uint64_
   if (DWORD err = ResolvePath(rotatedName, &rotatedHost); err != ERROR_SUCCESS) return err;
   FileLock lock;
   bool created = false;
-  if (DWORD err = lock.Acquire(host, false, &created); err != ERROR_SUCCESS) {
+  struct stat st;
+  if (DWORD err = lock.Acquire(host, false, &created, &st); err != ERROR_SUCCESS) {
     return err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
   }
-  struct stat st;
-  if (::fstat(lock.fd(), &st) != 0) return ErrorFromErrno(errno);
   if (static_cast<uint64_t>(st.st_size) <= maxBytes) return ERROR_SUCCESS;
   if (::rename(host.c_str(), rotatedHost.c_str()) != 0) return ErrorFromErrno(errno);
   Cache().Drop(host);
+  Cache().Drop(rotatedHost);
   *rotated = true;
   return ERROR_SUCCESS;
 }

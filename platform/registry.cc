@@ -18,6 +18,7 @@
 #include "platform/machine.h"
 #include "platform/path.h"
 #include "platform/posix_fd.h"
+#include "platform/request_scope.h"
 
 namespace plat {
 
@@ -422,17 +423,28 @@ std::shared_ptr<const HiveData> Cached(const std::string& file, const FileIdenti
 }
 
 void Remember(const std::string& file, const FileIdentity& id, std::shared_ptr<const HiveData> d) {
+  scope::NoteIdentity(file, id);
   std::lock_guard<std::mutex> lock(cacheMutex);
   hiveCache[file] = CachedHive{id, std::move(d)};
 }
 
 
-// The hive as it is on disk now. A missing file reads as an empty hive.
-DWORD LoadHive(const std::string& file, std::shared_ptr<const HiveData>* out) {
+// The hive as it is on disk now, or as this request saw it first (Freshness::
+// kAsSeen; see RequestScope). A missing file reads as an empty hive.
+enum class Freshness { kAsSeen, kNow };
+DWORD LoadHive(const std::string& file, std::shared_ptr<const HiveData>* out,
+               Freshness freshness = Freshness::kAsSeen) {
+  if (FileIdentity seen; freshness == Freshness::kAsSeen && scope::FindIdentity(file, &seen)) {
+    if (auto cached = Cached(file, seen)) {
+      *out = std::move(cached);
+      return ERROR_SUCCESS;
+    }
+  }
   for (int attempt = 0; attempt < 5; ++attempt) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
       if (errno == ENOENT) {
+        scope::Forget(file);
         *out = std::make_shared<const HiveData>(ParseHive(""));
         return ERROR_SUCCESS;
       }
@@ -446,6 +458,7 @@ DWORD LoadHive(const std::string& file, std::shared_ptr<const HiveData>* out) {
     }
     const FileIdentity id = IdentityOf(st);
     if (auto cached = Cached(file, id)) {
+      scope::NoteIdentity(file, id);
       ::close(fd);
       *out = cached;
       return ERROR_SUCCESS;
@@ -517,7 +530,7 @@ DWORD ModifyHive(const std::string& file, const std::string& rootName, Change ch
   HiveLock lock;
   if (DWORD err = lock.Acquire(file); err != ERROR_SUCCESS) return err;
   std::shared_ptr<const HiveData> current;
-  if (DWORD err = LoadHive(file, &current); err != ERROR_SUCCESS) return err;
+  if (DWORD err = LoadHive(file, &current, Freshness::kNow); err != ERROR_SUCCESS) return err;
   HiveData copy = *current;
   if (DWORD err = change(copy); err != ERROR_SUCCESS) return err;
   return WriteHiveFile(file, rootName, copy);

@@ -233,9 +233,8 @@ bool IsUserLoggedIn(const ServiceContext& context, std::string_view user) {
   return false;
 }
 
-AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_view machine,
-                                  std::string_view user, std::string_view portSection,
-                                  std::time_t startTime) {
+AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_view user,
+                                  std::string_view portSection, std::time_t startTime) {
   common::Trace(kLabel, user, static_cast<long>(startTime));
   AdmissionDecision d;
   auto refuse = [&](int code, const char* why, long number = 0) {
@@ -338,7 +337,6 @@ AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_vie
   d.greeting.userMaxSession = d.limits.userMaxSession;
   d.greeting.userMaxTotal = maxTotal;
   d.greeting.totalUsed = p.totalTime;
-  (void)machine;
   common::Trace(kLabel, "User is OK!", 0);
   return d;
 }
@@ -368,7 +366,7 @@ void ApplyAdmission(ServiceContext& context, const AdmissionDecision& d, std::st
 
 int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_view user,
                  std::string_view portSection, std::time_t startTime) {
-  const AdmissionDecision d = DecideAdmission(context, machine, user, portSection, startTime);
+  const AdmissionDecision d = DecideAdmission(context, user, portSection, startTime);
   ApplyAdmission(context, d, machine, user, portSection, startTime);
   return d.code;
 }

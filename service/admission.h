@@ -51,19 +51,18 @@ struct AdmissionDecision {
 };
 
 // The check itself: reads profiles, groups, the logged-in users and the port,
-// and writes nothing. `machine`: the client computer ("*" or empty when
-// unknown); `user`: DOMAIN\user; `portSection`: SERVER\port; `startTime`:
-// session start. An account name that IsSafeAccountName refuses is refused
-// with 1.
-AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_view machine,
-                                  std::string_view user, std::string_view portSection,
-                                  std::time_t startTime);
+// and writes nothing. `user`: DOMAIN\user; `portSection`: SERVER\port;
+// `startTime`: session start. An account name that IsSafeAccountName refuses
+// is refused with 1.
+AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_view user,
+                                  std::string_view portSection, std::time_t startTime);
 
 // Every effect of a decision, in one order: on admission the connection
 // record, the usage keys and counters, the port table (with the address of
 // the session file), the logged-in users file, the greetings and event 3; on
 // refusal the refusal record, the profile's and the status counters and
-// event 4. Records go before counters.
+// event 4. Records go before counters. `machine`: the client computer ("*"
+// or empty when unknown).
 void ApplyAdmission(ServiceContext& context, const AdmissionDecision& decision,
                     std::string_view machine, std::string_view user, std::string_view portSection,
                     std::time_t startTime);

@@ -13,6 +13,7 @@
 #include "platform/errors.h"
 #include "platform/netapi.h"
 #include "platform/profile.h"
+#include "platform/request_scope.h"
 #include "service/admission.h"
 #include "service/event_report.h"
 #include "service/port_table.h"
@@ -135,6 +136,9 @@ void ProcessIncomingProtocol(ServiceContext& context, ReplyFields& reply, std::s
 }
 
 std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std::string_view message) {
+  // Each file this message looks at is looked at once; the next message sees
+  // every change made meanwhile.
+  const plat::RequestScope scope;
   if (common::IsUpdateMessage(message)) {
     ReadSettings(context);
   } else {
@@ -208,6 +212,21 @@ void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe) {
       readers.release();
       common::Trace("NP_PipeMessageLoop", "Failed to wait for connecting client", static_cast<long>(err));
       std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+      continue;
+    }
+    // A client usually has its message there by the time it is accepted:
+    // taken at once, it costs no thread of its own.
+    std::string message;
+    const DWORD quick = client.Read(&message, common::kMessageBufferSize, 0);
+    if (quick == plat::ERROR_SUCCESS) {
+      queue.Push(PendingMessage{std::move(client), std::move(message)});
+      readers.release();
+      continue;
+    }
+    if (quick != plat::ERROR_SEM_TIMEOUT) {
+      common::Trace("NP_PipeMessageLoop", "Failed to read message from client", static_cast<long>(quick));
+      client.Disconnect();
+      readers.release();
       continue;
     }
     std::thread([client = std::move(client)]() mutable {
