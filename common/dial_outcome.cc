@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/log_record.h"
+#include "common/pipe_protocol.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/path.h"
@@ -13,8 +14,6 @@
 namespace common {
 
 namespace {
-
-constexpr const char* kServicePipe = "\\\\.\\pipe\\plsvcpipe";
 
 std::string DayLogFile(const std::string& folder, std::int64_t t) {
   const std::tm local = plat::LocalTime(static_cast<std::time_t>(t));
@@ -62,7 +61,7 @@ std::string DescribeDialOutcome(bool admitted, std::string_view port, std::strin
   }
   if (FindRecord(folder, kRecordConnection, port, account, since, &record)) return "";
   std::string words = " without a check: Portulon did not answer";
-  if (const plat::DWORD err = plat::QueryNamedPipe(kServicePipe); err != plat::ERROR_SUCCESS) {
+  if (const plat::DWORD err = plat::QueryNamedPipe(kPipeName); err != plat::ERROR_SUCCESS) {
     words += " (error " + std::to_string(err) + ")";
   }
   return words;

@@ -15,6 +15,7 @@
 
 #include "common/pipe_protocol.h"
 #include "common/trace.h"
+#include "hooks/decision_note.h"
 #include "hooks/hook_state.h"
 #include "platform/errors.h"
 #include "platform/pipe.h"
@@ -195,4 +196,10 @@ PL_RAS_EXPORT void RasAdminReleaseIpAddress(WCHAR* userName, WCHAR* portName,
           "user name:(" + BoundedName(userName) + "), port name:(" + BoundedName(portName) + ")", 0);
   } catch (...) {
   }
+}
+
+PL_RAS_EXPORT plat::BOOL AdminDescribeDecision(const char* portName, const char* account,
+                                  plat::BOOL admitted, long long callStart, char* text,
+                                  plat::DWORD textSize) {
+  return hooks::DescribeDecision(portName, account, admitted, callStart, text, textSize);
 }

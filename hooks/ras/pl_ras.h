@@ -31,3 +31,8 @@ PL_RAS_EXPORT plat::DWORD RasAdminGetIpAddressForUser(plat::WCHAR* userName, pla
                                                       plat::BOOL* notifyRelease);
 PL_RAS_EXPORT void RasAdminReleaseIpAddress(plat::WCHAR* userName, plat::WCHAR* portName,
                                             plat::rassapi::IPADDR* address);
+// The remote-access service's optional question: what Portulon made of the
+// caller (hooks/decision_note.h).
+PL_RAS_EXPORT plat::BOOL AdminDescribeDecision(const char* portName, const char* account,
+                                  plat::BOOL admitted, long long callStart, char* text,
+                                  plat::DWORD textSize);

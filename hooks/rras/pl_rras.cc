@@ -19,6 +19,7 @@
 
 #include "common/pipe_protocol.h"
 #include "common/trace.h"
+#include "hooks/decision_note.h"
 #include "hooks/hook_state.h"
 #include "platform/errors.h"
 #include "platform/pipe.h"
@@ -242,3 +243,9 @@ PL_RRAS_EXPORT DWORD MprAdminGetIpAddressForUser(WCHAR* userName, WCHAR* portNam
 
 PL_RRAS_EXPORT void MprAdminReleaseIpAddress(WCHAR* /*userName*/, WCHAR* /*portName*/,
                                              DWORD* /*address*/) {}
+
+PL_RRAS_EXPORT plat::BOOL AdminDescribeDecision(const char* portName, const char* account,
+                                  plat::BOOL admitted, long long callStart, char* text,
+                                  plat::DWORD textSize) {
+  return hooks::DescribeDecision(portName, account, admitted, callStart, text, textSize);
+}

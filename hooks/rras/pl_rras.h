@@ -36,3 +36,8 @@ PL_RRAS_EXPORT plat::DWORD MprAdminGetIpAddressForUser(plat::WCHAR* userName,
                                                        plat::BOOL* notifyRelease);
 PL_RRAS_EXPORT void MprAdminReleaseIpAddress(plat::WCHAR* userName, plat::WCHAR* portName,
                                              plat::DWORD* address);
+// The remote-access service's optional question: what Portulon made of the
+// caller (hooks/decision_note.h).
+PL_RRAS_EXPORT plat::BOOL AdminDescribeDecision(const char* portName, const char* account,
+                                  plat::BOOL admitted, long long callStart, char* text,
+                                  plat::DWORD textSize);

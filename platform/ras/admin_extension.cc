@@ -75,6 +75,8 @@ DWORD RasAdminModule::Load(std::string_view path, std::unique_ptr<RasAdminModule
   m->hangup_ = reinterpret_cast<rassapi::PFN_RasAdminConnectionHangupNotification>(found[1]);
   m->getAddress_ = reinterpret_cast<rassapi::PFN_RasAdminGetIpAddressForUser>(found[2]);
   m->releaseAddress_ = reinterpret_cast<rassapi::PFN_RasAdminReleaseIpAddress>(found[3]);
+  m->describe_ =
+      reinterpret_cast<PFN_AdminDescribeDecision>(m->module_.GetProcAddress(kDescribeDecisionExport));
   if (void* entry = m->module_.GetProcAddress("DllMain")) {
     auto dllMain = reinterpret_cast<DllMainFunction>(entry);
     if (!dllMain(nullptr, DLL_PROCESS_ATTACH, nullptr)) {
@@ -85,6 +87,23 @@ DWORD RasAdminModule::Load(std::string_view path, std::unique_ptr<RasAdminModule
   }
   *out = std::move(m);
   return ERROR_SUCCESS;
+}
+
+std::string DescribeDecisionThrough(PFN_AdminDescribeDecision describe, const PortInfo& port,
+                                    bool admitted) {
+  if (!describe) return {};
+  const std::string account = port.domain.empty() ? port.user : port.domain + "\\" + port.user;
+  char text[512] = {};
+  if (!describe(port.name.c_str(), account.c_str(), admitted ? TRUE : FALSE,
+                static_cast<long long>(port.start), text, sizeof text)) {
+    return {};
+  }
+  text[sizeof text - 1] = 0;
+  std::string note(text);
+  for (char& c : note) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';  // one field of one line
+  }
+  return note;
 }
 
 DWORD RasAdminModule::RequestAddress(const PortInfo& port, rassapi::IPADDR* address,

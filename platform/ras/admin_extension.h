@@ -21,6 +21,18 @@ namespace plat::ras {
 inline constexpr const char* kAdminDllKey = "Software\\Microsoft\\RAS\\AdminDLL";
 inline constexpr const char* kAdminDllValue = "DLLPath";
 
+// An optional export of an administration extension of either flavour, this
+// remote-access service's own: the extension's words on what it decided about
+// the caller `account` (DOMAIN\user) on `portName` whose call began at
+// `callStart` (seconds since 1970), for the tools that play callers. The text
+// is printed right after "admitted" or "refused" (for example
+// " (4: User already connected)"). TRUE with a NUL-terminated text, cut to
+// `textSize`, when it has something to say.
+inline constexpr const char* kDescribeDecisionExport = "AdminDescribeDecision";
+using PFN_AdminDescribeDecision = BOOL (*)(const char* portName, const char* account,
+                                           BOOL admitted, long long callStart, char* text,
+                                           DWORD textSize);
+
 // Calls may come from several threads at once; implementations keep no
 // per-call state.
 class AdminExtension {
@@ -44,7 +56,14 @@ class AdminExtension {
   virtual void ConnectionEnded(const PortInfo& port) = 0;
   // The address is free again; only called when RequestAddress asked for it.
   virtual void ReleaseAddress(const PortInfo& port, rassapi::IPADDR address) = 0;
+  // What the extension says of its decision on `port` (kDescribeDecisionExport);
+  // empty when it says nothing. Never a tab or a line break.
+  virtual std::string DescribeDecision(const PortInfo& /*port*/, bool /*admitted*/) { return {}; }
 };
+
+// Calls a module's kDescribeDecisionExport (null: says nothing).
+std::string DescribeDecisionThrough(PFN_AdminDescribeDecision describe, const PortInfo& port,
+                                    bool admitted);
 
 class NoAdminExtension final : public AdminExtension {
  public:
@@ -78,9 +97,13 @@ class RasAdminModule final : public AdminExtension {
   bool AcceptConnection(const PortInfo& port) override;
   void ConnectionEnded(const PortInfo& port) override;
   void ReleaseAddress(const PortInfo& port, rassapi::IPADDR address) override;
+  std::string DescribeDecision(const PortInfo& port, bool admitted) override {
+    return DescribeDecisionThrough(describe_, port, admitted);
+  }
 
  private:
   Module module_;
+  PFN_AdminDescribeDecision describe_ = nullptr;  // optional
   rassapi::PFN_RasAdminAcceptNewConnection accept_ = nullptr;
   rassapi::PFN_RasAdminConnectionHangupNotification hangup_ = nullptr;
   rassapi::PFN_RasAdminGetIpAddressForUser getAddress_ = nullptr;

@@ -156,7 +156,7 @@ DWORD RasService::DialConnection(const DialRequest& request, std::vector<LinkRes
     return ERROR_INVALID_PARAMETER;
   }
   LinkResult one;
-  const DWORD err = Dial(request, &one.admitted, &one.port, why);
+  const DWORD err = Dial(request, &one.admitted, &one.port, why, &one.note);
   if (err == ERROR_SUCCESS) links->push_back(std::move(one));
   return err;
 }
@@ -240,7 +240,7 @@ DWORD RasService::DialRouter(const DialRequest& request, std::vector<LinkResult>
       } else {
         ClearLocked(p);
       }
-      results->push_back(LinkResult{p->info, admitted[k]});
+      results->push_back(LinkResult{p->info, admitted[k], {}});
     }
   }
   if (connectionAccepted && !any) extension_->ConnectionEnded(lead);
@@ -250,12 +250,14 @@ DWORD RasService::DialRouter(const DialRequest& request, std::vector<LinkResult>
   for (size_t k = 0; k < links.size(); ++k) {
     RasTrace(links[k].name + ": " + Account(lead) +
              (admitted[k] ? " link up with address " + FormatIpAddress(address) : " link refused"));
+    (*results)[k].note =
+        extension_->DescribeDecision(links[k], admitted[k]);
   }
   return ERROR_SUCCESS;
 }
 
 DWORD RasService::Dial(const DialRequest& request, bool* admitted, PortInfo* out,
-                       std::string* why) {
+                       std::string* why, std::string* note) {
   *admitted = false;
   if (!ValidateDialRequest(request, why)) return ERROR_INVALID_PARAMETER;
   PortInfo session;
@@ -317,6 +319,7 @@ DWORD RasService::Dial(const DialRequest& request, bool* admitted, PortInfo* out
   }
   RasTrace(session.name + ": " + Account(session) +
            (accepted ? " connected with address " + FormatIpAddress(address) : " refused"));
+  if (note) *note = extension_->DescribeDecision(session, accepted);
   *admitted = accepted;
   return ERROR_SUCCESS;
 }

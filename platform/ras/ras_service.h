@@ -62,6 +62,7 @@ std::unique_ptr<AdminExtension> LoadConfiguredExtension(const RasServiceOptions&
 struct LinkResult {
   PortInfo port;
   bool admitted = false;
+  std::string note;  // the extension's words on its decision (DescribeDecision)
 };
 
 class RasService {
@@ -72,7 +73,9 @@ class RasService {
   // (*admitted tells; *port is the port after the call). Errors, with a text
   // in *why: ERROR_INVALID_PARAMETER (a field is malformed),
   // ERROR_DEV_NOT_EXIST (no such port), ERROR_BUSY (the port is in use).
-  DWORD Dial(const DialRequest& request, bool* admitted, PortInfo* port, std::string* why);
+  // `*note` (when given) receives the extension's words on its decision.
+  DWORD Dial(const DialRequest& request, bool* admitted, PortInfo* port, std::string* why,
+             std::string* note = nullptr);
 
   // The router's dial-in: one connection of request.links links, on the
   // port asked for and the next free ones. The extension is asked for the

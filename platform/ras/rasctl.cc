@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "common/dial_outcome.h"
 #include "platform/errors.h"
 #include "platform/ras/rassvc_protocol.h"
 #include "platform/sysinfo.h"
@@ -30,11 +29,8 @@ dial      a caller dials in on PORT (COM1, COM2, ...) as DOMAIN\user. The
           caller's address, then whether to admit the call. Prints
             COM1: DOM\ann admitted, address 10.0.0.10
             COM1: DOM\bob refused (4: User already connected)
-          the reason being the one Portulon recorded for the refusal in
-          the day's log. A caller the extension let in because Portulon
-          could not be asked is shown as
-            COM1: DOM\ann admitted without a check: Portulon did not answer
-            (error 2), address 10.0.0.10
+          followed, when the extension offers them, by its own words on its
+          decision (as the reason in parentheses above).
             --computer NAME   the remote computer's name ("?..." when unknown)
             --wksta NAME      the NetBIOS workstation name; without it the
                               call has no NetBIOS projection
@@ -112,18 +108,16 @@ int Dial(pltools::Tool& tool) {
   if (!tool.RequireMachine()) return tool.exitCode();
 
   std::vector<std::string> f, lines;
-  const std::int64_t since = plat::Now();
   if (!Call(tool, ras::EncodeDial(r), &f, &lines)) return tool.exitCode();
-  const std::string account = r.domain + "\\" + r.user;
   if (r.links > 1) {
     // One line per link, each admitted or refused on its own.
     bool all = !lines.empty();
     for (const std::string& line : lines) {
       const std::vector<std::string> l = ras::SplitFields(line);
-      const bool up = l.size() == 2 && l[1] == "ADMITTED";
+      const bool up = l.size() >= 2 && l[1] == "ADMITTED";
       all = all && up;
-      const std::string outcome = common::DescribeDialOutcome(up, l.empty() ? r.port : l[0], account, since);
-      if (up && f.size() == 3) {
+      const std::string outcome = l.size() >= 3 ? l[2] : std::string();
+      if (up && f.size() >= 3) {
         std::printf("%s: %s admitted%s, address %s\n", l[0].c_str(), args[2].c_str(), outcome.c_str(),
                     f[2].c_str());
       } else {
@@ -134,8 +128,8 @@ int Dial(pltools::Tool& tool) {
     return all ? pltools::kExitSuccess : pltools::kExitFailure;
   }
   const std::string port = f.size() >= 2 ? f[1] : r.port;
-  const bool admitted = f.size() == 3 && f[0] == "ADMITTED";
-  const std::string outcome = common::DescribeDialOutcome(admitted, port, account, since);
+  const bool admitted = f.size() >= 3 && f[0] == "ADMITTED";
+  const std::string outcome = f.size() >= 4 ? f[3] : std::string();
   if (admitted) {
     std::printf("%s: %s admitted%s, address %s\n", port.c_str(), args[2].c_str(), outcome.c_str(),
                 f[2].c_str());

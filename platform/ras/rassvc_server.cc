@@ -135,9 +135,9 @@ std::string RasPipeServer::Handle(std::string_view request, std::function<void()
     }
     const LinkResult& head = up ? *up : links.front();
     std::string reply = Ok({up ? "ADMITTED" : "REFUSED", head.port.name,
-                            up ? FormatIpAddress(head.port.address) : std::string()});
+                            up ? FormatIpAddress(head.port.address) : std::string(), head.note});
     for (const LinkResult& l : links) {
-      reply += "\n" + JoinFields({l.port.name, l.admitted ? "ADMITTED" : "REFUSED"});
+      reply += "\n" + JoinFields({l.port.name, l.admitted ? "ADMITTED" : "REFUSED", l.note});
     }
     return reply;
   }

@@ -79,6 +79,8 @@ DWORD RouterAdminModule::Load(std::string_view path, std::unique_ptr<RouterAdmin
   m->linkHangup_ = reinterpret_cast<mprapi::PFN_MprAdminLinkHangupNotification>(found[3]);
   m->getAddress_ = reinterpret_cast<mprapi::PFN_MprAdminGetIpAddressForUser>(found[4]);
   m->releaseAddress_ = reinterpret_cast<mprapi::PFN_MprAdminReleaseIpAddress>(found[5]);
+  m->describe_ =
+      reinterpret_cast<PFN_AdminDescribeDecision>(m->module_.GetProcAddress(kDescribeDecisionExport));
   if (void* entry = m->module_.GetProcAddress("DllMain")) {
     auto dllMain = reinterpret_cast<DllMainFunction>(entry);
     if (!dllMain(nullptr, DLL_PROCESS_ATTACH, nullptr)) {

@@ -32,9 +32,13 @@ class RouterAdminModule final : public AdminExtension {
   void LinkEnded(const PortInfo& link) override;
   void ConnectionEnded(const PortInfo& lastLink) override;
   void ReleaseAddress(const PortInfo& port, rassapi::IPADDR address) override;
+  std::string DescribeDecision(const PortInfo& port, bool admitted) override {
+    return DescribeDecisionThrough(describe_, port, admitted);
+  }
 
  private:
   Module module_;
+  PFN_AdminDescribeDecision describe_ = nullptr;  // optional
   mprapi::PFN_MprAdminAcceptNewConnection acceptConnection_ = nullptr;
   mprapi::PFN_MprAdminAcceptNewLink acceptLink_ = nullptr;
   mprapi::PFN_MprAdminConnectionHangupNotification connectionHangup_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -56,6 +57,9 @@ class RecordingExtension : public AdminExtension {
   void ReleaseAddress(const PortInfo& port, rassapi::IPADDR address) override {
     std::lock_guard lock(mutex);
     calls.push_back("release " + port.name + " " + FormatIpAddress(address));
+  }
+  std::string DescribeDecision(const PortInfo& port, bool admitted) override {
+    return " (" + port.name + " " + port.user + (admitted ? " in)" : " out)");
   }
 
   std::mutex mutex;  // guards every member below
@@ -141,6 +145,32 @@ TEST_F(RasServiceTest, ARefusedCallFreesThePortAndReleasesAnAddressItWasGiven) {
   EXPECT_FALSE(admitted);
   EXPECT_EQ(ext->calls, (std::vector<std::string>{"address COM1 10.0.0.10"}));
   EXPECT_EQ(ras.Ports()[0].state, PortState::Listening);
+}
+
+TEST_F(RasServiceTest, TheExtensionsWordsOnEachDecisionReachTheCaller) {
+  RasService& ras = Make();
+  bool admitted = false;
+  PortInfo port;
+  std::string why, note;
+  ASSERT_EQ(ras.Dial(Request("COM1"), &admitted, &port, &why, &note), ERROR_SUCCESS);
+  EXPECT_EQ(note, " (COM1 ann in)");
+  ext->admit = false;
+  ASSERT_EQ(ras.Dial(Request("COM2", "bob"), &admitted, &port, &why, &note), ERROR_SUCCESS);
+  EXPECT_EQ(note, " (COM2 bob out)") << "told after the port was freed, of the caller it refused";
+
+  // A module's export: its text becomes one field of one line; no export, no words.
+  auto describe = [](const char* portName, const char* account, BOOL in, long long start,
+                     char* text, DWORD size) -> BOOL {
+    std::snprintf(text, size, " (%s\t%s %s\n%lld)", portName, account, in ? "in" : "out", start);
+    return TRUE;
+  };
+  PortInfo called;
+  called.name = "COM3";
+  called.domain = "DOM";
+  called.user = "eve";
+  called.start = 42;
+  EXPECT_EQ(DescribeDecisionThrough(describe, called, false), " (COM3 DOM\\eve out 42)");
+  EXPECT_EQ(DescribeDecisionThrough(nullptr, called, true), "");
 }
 
 TEST_F(RasServiceTest, UnknownBusyAndMalformedRequestsAreRefusedWithReasons) {
