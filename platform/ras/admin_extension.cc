@@ -36,55 +36,58 @@ struct NameBuffers {
 
 }  // namespace
 
-RasAdminModule::~RasAdminModule() {
+ExtensionModule::~ExtensionModule() {
   if (dllMain_) dllMain_(nullptr, DLL_PROCESS_DETACH, nullptr);
 }
 
-DWORD RasAdminModule::Load(std::string_view path, std::unique_ptr<RasAdminModule>* out,
-                           std::string* why) {
-  auto m = std::make_unique<RasAdminModule>();
+DWORD ExtensionModule::Load(std::string_view path, std::initializer_list<Export> exports,
+                            std::string* why) {
   const std::string name(path);
-  if (const DWORD err = m->module_.Load(path); err != ERROR_SUCCESS) {
+  if (const DWORD err = module_.Load(path); err != ERROR_SUCCESS) {
     if (err == ERROR_MOD_NOT_FOUND) {
       *why = "The administration extension " + name + " cannot be found.";
     } else {
       *why = "The administration extension " + name + " cannot be loaded: " +
-             (m->module_.loaderError().empty() ? ErrorText(err) : m->module_.loaderError());
+             (module_.loaderError().empty() ? ErrorText(err) : module_.loaderError());
     }
     return err;
   }
-  struct Export {
-    const char* name;
-    void** slot;
-  };
-  void* found[4] = {};
-  const Export exports[] = {
-      {"RasAdminAcceptNewConnection", &found[0]},
-      {"RasAdminConnectionHangupNotification", &found[1]},
-      {"RasAdminGetIpAddressForUser", &found[2]},
-      {"RasAdminReleaseIpAddress", &found[3]},
-  };
   for (const Export& e : exports) {
-    *e.slot = m->module_.GetProcAddress(e.name);
+    *e.slot = module_.GetProcAddress(e.name);
     if (!*e.slot) {
       *why = "The administration extension " + name + " does not export " + e.name + ".";
       return ERROR_PROC_NOT_FOUND;
     }
   }
-  m->accept_ = reinterpret_cast<rassapi::PFN_RasAdminAcceptNewConnection>(found[0]);
-  m->hangup_ = reinterpret_cast<rassapi::PFN_RasAdminConnectionHangupNotification>(found[1]);
-  m->getAddress_ = reinterpret_cast<rassapi::PFN_RasAdminGetIpAddressForUser>(found[2]);
-  m->releaseAddress_ = reinterpret_cast<rassapi::PFN_RasAdminReleaseIpAddress>(found[3]);
-  m->describe_ =
-      reinterpret_cast<PFN_AdminDescribeDecision>(m->module_.GetProcAddress(kDescribeDecisionExport));
-  if (void* entry = m->module_.GetProcAddress("DllMain")) {
+  describe_ = reinterpret_cast<PFN_AdminDescribeDecision>(module_.GetProcAddress(kDescribeDecisionExport));
+  if (void* entry = module_.GetProcAddress("DllMain")) {
     auto dllMain = reinterpret_cast<DllMainFunction>(entry);
     if (!dllMain(nullptr, DLL_PROCESS_ATTACH, nullptr)) {
       *why = "The administration extension " + name + " failed to initialise.";
       return ERROR_DLL_INIT_FAILED;
     }
-    m->dllMain_ = dllMain;
+    dllMain_ = dllMain;
   }
+  return ERROR_SUCCESS;
+}
+
+DWORD RasAdminModule::Load(std::string_view path, std::unique_ptr<RasAdminModule>* out,
+                           std::string* why) {
+  auto m = std::make_unique<RasAdminModule>();
+  void* found[4] = {};
+  if (const DWORD err = m->module_.Load(path,
+                                        {{"RasAdminAcceptNewConnection", &found[0]},
+                                         {"RasAdminConnectionHangupNotification", &found[1]},
+                                         {"RasAdminGetIpAddressForUser", &found[2]},
+                                         {"RasAdminReleaseIpAddress", &found[3]}},
+                                        why);
+      err != ERROR_SUCCESS) {
+    return err;
+  }
+  m->accept_ = reinterpret_cast<rassapi::PFN_RasAdminAcceptNewConnection>(found[0]);
+  m->hangup_ = reinterpret_cast<rassapi::PFN_RasAdminConnectionHangupNotification>(found[1]);
+  m->getAddress_ = reinterpret_cast<rassapi::PFN_RasAdminGetIpAddressForUser>(found[2]);
+  m->releaseAddress_ = reinterpret_cast<rassapi::PFN_RasAdminReleaseIpAddress>(found[3]);
   *out = std::move(m);
   return ERROR_SUCCESS;
 }

@@ -7,6 +7,7 @@
 // admitted with the proposed address.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,6 +66,36 @@ class AdminExtension {
 std::string DescribeDecisionThrough(PFN_AdminDescribeDecision describe, const PortInfo& port,
                                     bool admitted);
 
+// The loaded module behind either flavour: the file, its DllMain (called on
+// load and unload as the Windows loader would, when exported) and the
+// optional kDescribeDecisionExport.
+class ExtensionModule {
+ public:
+  struct Export {
+    const char* name;
+    void** slot;
+  };
+  ExtensionModule() = default;
+  ~ExtensionModule();
+  ExtensionModule(const ExtensionModule&) = delete;
+  ExtensionModule& operator=(const ExtensionModule&) = delete;
+
+  // Loads the module at `path` (a Windows path) and fills every export's
+  // slot; each is required. On failure returns ERROR_MOD_NOT_FOUND,
+  // ERROR_BAD_EXE_FORMAT, ERROR_PROC_NOT_FOUND or ERROR_DLL_INIT_FAILED and
+  // says why in *why. Call once.
+  DWORD Load(std::string_view path, std::initializer_list<Export> exports, std::string* why);
+  std::string DescribeDecision(const PortInfo& port, bool admitted) const {
+    return DescribeDecisionThrough(describe_, port, admitted);
+  }
+
+ private:
+  Module module_;
+  PFN_AdminDescribeDecision describe_ = nullptr;
+  using DllMainFunction = BOOL (*)(void* instance, DWORD reason, void* reserved);
+  DllMainFunction dllMain_ = nullptr;
+};
+
 class NoAdminExtension final : public AdminExtension {
  public:
   DWORD RequestAddress(const PortInfo&, rassapi::IPADDR*, bool* notifyRelease) override {
@@ -77,18 +108,10 @@ class NoAdminExtension final : public AdminExtension {
 };
 
 // A module with the four RasAdmin... exports, called with the NT 4
-// structures. DllMain, when exported, is called on load and unload as the
-// Windows loader would.
+// structures.
 class RasAdminModule final : public AdminExtension {
  public:
-  RasAdminModule() = default;
-  ~RasAdminModule() override;
-  RasAdminModule(const RasAdminModule&) = delete;
-  RasAdminModule& operator=(const RasAdminModule&) = delete;
-
-  // Loads the module at `path` (a Windows path). On failure returns the
-  // error (ERROR_MOD_NOT_FOUND, ERROR_BAD_EXE_FORMAT, ERROR_PROC_NOT_FOUND,
-  // ERROR_DLL_INIT_FAILED) and says why in *why.
+  // Loads the module at `path`, as ExtensionModule::Load.
   static DWORD Load(std::string_view path, std::unique_ptr<RasAdminModule>* out,
                     std::string* why);
 
@@ -98,18 +121,15 @@ class RasAdminModule final : public AdminExtension {
   void ConnectionEnded(const PortInfo& port) override;
   void ReleaseAddress(const PortInfo& port, rassapi::IPADDR address) override;
   std::string DescribeDecision(const PortInfo& port, bool admitted) override {
-    return DescribeDecisionThrough(describe_, port, admitted);
+    return module_.DescribeDecision(port, admitted);
   }
 
  private:
-  Module module_;
-  PFN_AdminDescribeDecision describe_ = nullptr;  // optional
+  ExtensionModule module_;
   rassapi::PFN_RasAdminAcceptNewConnection accept_ = nullptr;
   rassapi::PFN_RasAdminConnectionHangupNotification hangup_ = nullptr;
   rassapi::PFN_RasAdminGetIpAddressForUser getAddress_ = nullptr;
   rassapi::PFN_RasAdminReleaseIpAddress releaseAddress_ = nullptr;
-  using DllMainFunction = BOOL (*)(void* instance, DWORD reason, void* reserved);
-  DllMainFunction dllMain_ = nullptr;
 };
 
 inline constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;

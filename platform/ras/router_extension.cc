@@ -10,9 +10,6 @@ namespace plat::ras {
 
 namespace {
 
-constexpr DWORD DLL_PROCESS_DETACH = 0;
-constexpr DWORD DLL_PROCESS_ATTACH = 1;
-
 // The records of one call, on the caller's stack as the router builds them.
 struct ConnectionRecords {
   explicit ConnectionRecords(const PortInfo& link) {
@@ -43,34 +40,20 @@ struct NameBuffers {
 
 }  // namespace
 
-RouterAdminModule::~RouterAdminModule() {
-  if (dllMain_) dllMain_(nullptr, DLL_PROCESS_DETACH, nullptr);
-}
-
 DWORD RouterAdminModule::Load(std::string_view path, std::unique_ptr<RouterAdminModule>* out,
                               std::string* why) {
   auto m = std::make_unique<RouterAdminModule>();
-  const std::string name(path);
-  if (const DWORD err = m->module_.Load(path); err != ERROR_SUCCESS) {
-    if (err == ERROR_MOD_NOT_FOUND) {
-      *why = "The administration extension " + name + " cannot be found.";
-    } else {
-      *why = "The administration extension " + name + " cannot be loaded: " +
-             (m->module_.loaderError().empty() ? ErrorText(err) : m->module_.loaderError());
-    }
-    return err;
-  }
-  const char* names[6] = {"MprAdminAcceptNewConnection",  "MprAdminAcceptNewLink",
-                          "MprAdminConnectionHangupNotification",
-                          "MprAdminLinkHangupNotification", "MprAdminGetIpAddressForUser",
-                          "MprAdminReleaseIpAddress"};
   void* found[6] = {};
-  for (int i = 0; i < 6; ++i) {
-    found[i] = m->module_.GetProcAddress(names[i]);
-    if (!found[i]) {
-      *why = "The administration extension " + name + " does not export " + names[i] + ".";
-      return ERROR_PROC_NOT_FOUND;
-    }
+  if (const DWORD err = m->module_.Load(path,
+                                        {{"MprAdminAcceptNewConnection", &found[0]},
+                                         {"MprAdminAcceptNewLink", &found[1]},
+                                         {"MprAdminConnectionHangupNotification", &found[2]},
+                                         {"MprAdminLinkHangupNotification", &found[3]},
+                                         {"MprAdminGetIpAddressForUser", &found[4]},
+                                         {"MprAdminReleaseIpAddress", &found[5]}},
+                                        why);
+      err != ERROR_SUCCESS) {
+    return err;
   }
   m->acceptConnection_ = reinterpret_cast<mprapi::PFN_MprAdminAcceptNewConnection>(found[0]);
   m->acceptLink_ = reinterpret_cast<mprapi::PFN_MprAdminAcceptNewLink>(found[1]);
@@ -79,16 +62,6 @@ DWORD RouterAdminModule::Load(std::string_view path, std::unique_ptr<RouterAdmin
   m->linkHangup_ = reinterpret_cast<mprapi::PFN_MprAdminLinkHangupNotification>(found[3]);
   m->getAddress_ = reinterpret_cast<mprapi::PFN_MprAdminGetIpAddressForUser>(found[4]);
   m->releaseAddress_ = reinterpret_cast<mprapi::PFN_MprAdminReleaseIpAddress>(found[5]);
-  m->describe_ =
-      reinterpret_cast<PFN_AdminDescribeDecision>(m->module_.GetProcAddress(kDescribeDecisionExport));
-  if (void* entry = m->module_.GetProcAddress("DllMain")) {
-    auto dllMain = reinterpret_cast<DllMainFunction>(entry);
-    if (!dllMain(nullptr, DLL_PROCESS_ATTACH, nullptr)) {
-      *why = "The administration extension " + name + " failed to initialise.";
-      return ERROR_DLL_INIT_FAILED;
-    }
-    m->dllMain_ = dllMain;
-  }
   *out = std::move(m);
   return ERROR_SUCCESS;
 }

@@ -16,11 +16,6 @@ namespace plat::ras {
 
 class RouterAdminModule final : public AdminExtension {
  public:
-  RouterAdminModule() = default;
-  ~RouterAdminModule() override;
-  RouterAdminModule(const RouterAdminModule&) = delete;
-  RouterAdminModule& operator=(const RouterAdminModule&) = delete;
-
   // As RasAdminModule::Load, for the MprAdmin... exports.
   static DWORD Load(std::string_view path, std::unique_ptr<RouterAdminModule>* out,
                     std::string* why);
@@ -33,20 +28,17 @@ class RouterAdminModule final : public AdminExtension {
   void ConnectionEnded(const PortInfo& lastLink) override;
   void ReleaseAddress(const PortInfo& port, rassapi::IPADDR address) override;
   std::string DescribeDecision(const PortInfo& port, bool admitted) override {
-    return DescribeDecisionThrough(describe_, port, admitted);
+    return module_.DescribeDecision(port, admitted);
   }
 
  private:
-  Module module_;
-  PFN_AdminDescribeDecision describe_ = nullptr;  // optional
+  ExtensionModule module_;
   mprapi::PFN_MprAdminAcceptNewConnection acceptConnection_ = nullptr;
   mprapi::PFN_MprAdminAcceptNewLink acceptLink_ = nullptr;
   mprapi::PFN_MprAdminConnectionHangupNotification connectionHangup_ = nullptr;
   mprapi::PFN_MprAdminLinkHangupNotification linkHangup_ = nullptr;
   mprapi::PFN_MprAdminGetIpAddressForUser getAddress_ = nullptr;
   mprapi::PFN_MprAdminReleaseIpAddress releaseAddress_ = nullptr;
-  using DllMainFunction = BOOL (*)(void* instance, DWORD reason, void* reserved);
-  DllMainFunction dllMain_ = nullptr;
 };
 
 }  // namespace plat::ras
