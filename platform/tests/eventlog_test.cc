@@ -15,6 +15,7 @@
 
 #include "platform/errors.h"
 #include "platform/machine.h"
+#include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
 #include "platform/testing/host_tools.h"
@@ -34,6 +35,13 @@ class EventLogTest : public ::testing::Test {
     EventSource source;
     EXPECT_EQ(EventSource::Register(server, name, &source), ERROR_SUCCESS);
     return source;
+  }
+  // What a product's installer does: its source's texts are in a message file.
+  void RegisterMessageFile(const std::string& source) {
+    const std::string file = HostToWindowsPath(testing::TestProgramDir() + "/sample_msg.dll");
+    ASSERT_EQ(RegWriteString(std::string(kEventLogServicesKey) + "\\Application\\" + source,
+                             "EventMessageFile", file),
+              ERROR_SUCCESS);
   }
   std::vector<EventRecord> All(const std::string& log, const std::string& server = "") {
     EventLogReader reader;
@@ -260,6 +268,7 @@ int Eventlog(const std::string& args, std::string* output) {
 }
 
 TEST_F(EventLogTest, ToolListsRecordsAsAViewerShowsThem) {
+  RegisterMessageFile("Portulon");
   const std::time_t when = 974815385;
   const std::tm t = LocalTime(when);
   char iso[64];
@@ -284,7 +293,8 @@ TEST_F(EventLogTest, ToolListsRecordsAsAViewerShowsThem) {
   EXPECT_EQ(first, "     1  " + std::string(iso) +
                        "  Information    Portulon          3  Connection accepted: SRV1\\COM1; "
                        "DOM\\ann x");
-  EXPECT_EQ(second.find("Connection accepted"), std::string::npos) << "only Portulon's id 3";
+  EXPECT_EQ(second.find("Connection accepted"), std::string::npos)
+      << "only the source whose message file says so";
   EXPECT_NE(second.find("Error"), std::string::npos);
 
   ASSERT_EQ(Eventlog("list system", &out), 0) << out;  // machine from PORTULON_MACHINE
@@ -323,6 +333,7 @@ TEST_F(EventLogTest, ToolRejectsBadArgumentsAndMissingMachines) {
 }
 
 TEST_F(EventLogTest, ToolFollowPrintsRecordsAsTheyArrive) {
+  RegisterMessageFile("Portulon");
   const EventSource source = Source("Portulon");
   ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 10, {}), ERROR_SUCCESS);
   int fds[2];

@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
 #include "platform/errors.h"
 #include "platform/eventlog.h"
+#include "platform/event_messages.h"
 #include "platform/machine.h"
 #include "platform/path.h"
 #include "platform/registry.h"
@@ -42,24 +44,14 @@ holds no machine, 2 the command line is wrong.
 
 constexpr long kPollMilliseconds = 200;
 
-// What the event identifiers we report or read mean.
-struct KnownEvent {
+// What the identifiers of the remote-access stand-in's own events mean; every
+// other source's texts come from its message file (EventMessageFile).
+struct OwnEvent {
   const char* source;
   plat::DWORD id;
   const char* text;
 };
-constexpr KnownEvent kKnownEvents[] = {
-    {"Portulon", 1, "Data folder access error or transaction failure"},
-    {"Portulon", 3, "Connection accepted"},
-    {"Portulon", 4, "Connection refused"},
-    {"Portulon", 5, "Forced disconnect"},
-    {"Portulon", 10, "Service started"},
-    {"Portulon", 11, "Service failed to start"},
-    {"Portulon", 12, "Service stopped"},
-    {"Portulon", 13, "Cannot record"},
-    {"Portulon", 14, "Recording again"},
-    {"Portulon", 20, "Database export failed"},
-    {"Portulon", 21, "Daily status mail failed"},
+constexpr OwnEvent kOwnEvents[] = {
     {"RemoteAccess", 20050, "session statistics"},
     {"RemoteAccess", 20048, "session statistics"},
     {"RemoteAccess", 20068, "call-back"},
@@ -76,14 +68,23 @@ constexpr KnownEvent kKnownEvents[] = {
 // severity and facility.
 plat::DWORD DisplayedId(plat::DWORD eventId) { return eventId & 0xFFFF; }
 
-const char* KnownText(const plat::EventRecord& r) {
-  for (const auto& known : kKnownEvents) {
-    if (known.id == DisplayedId(r.eventId) && plat::EqualsIgnoringCase(known.source, r.source)) {
-      return known.text;
+// What a record's identifier means, on the machine `root`, in the log `log`.
+class Meanings {
+ public:
+  Meanings(std::string root, std::string log) : root_(std::move(root)), log_(std::move(log)) {}
+  std::string Of(const plat::EventRecord& r) {
+    for (const auto& own : kOwnEvents) {
+      if (own.id == DisplayedId(r.eventId) && plat::EqualsIgnoringCase(own.source, r.source)) {
+        return own.text;
+      }
     }
+    return files_.Text(root_, log_, r.source, r.eventId);
   }
-  return nullptr;
-}
+
+ private:
+  std::string root_, log_;
+  plat::EventMessageFiles files_;
+};
 
 const char* TypeText(plat::WORD type) {
   switch (type) {
@@ -110,9 +111,8 @@ std::string OneLine(std::string_view text) {
 
 // What an event viewer shows as the description: the meaning of the id, then
 // the insertion strings as written.
-std::string MessageText(const plat::EventRecord& r) {
-  std::string text;
-  if (const char* known = KnownText(r)) text = known;
+std::string MessageText(const plat::EventRecord& r, const std::string& meaning) {
+  std::string text = meaning;
   std::string strings;
   for (const std::string& s : r.strings) {
     if (!strings.empty()) strings += "; ";
@@ -138,13 +138,14 @@ std::string TableLine(std::string_view number, std::string_view time, std::strin
 
 std::string TableHeading() { return TableLine("Record", "Time", "Type", "Source", "Id", "Message"); }
 
-std::string FormatRecord(const plat::EventRecord& r, pltools::OutputFormat format) {
+std::string FormatRecord(const plat::EventRecord& r, pltools::OutputFormat format,
+                         Meanings& meanings) {
+  const std::string meaning = meanings.Of(r);
   const std::string number = std::to_string(r.recordNumber);
   const std::string id = std::to_string(DisplayedId(r.eventId));
   if (format == pltools::OutputFormat::Csv) {
     std::vector<std::string> fields = {number, pltools::IsoLocalTimeStrict(r.timeGenerated),
-                                       TypeText(r.eventType), r.source, id,
-                                       KnownText(r) ? KnownText(r) : ""};
+                                       TypeText(r.eventType), r.source, id, meaning};
     fields.insert(fields.end(), r.strings.begin(), r.strings.end());
     return pltools::CsvLine(fields);
   }
@@ -153,7 +154,7 @@ std::string FormatRecord(const plat::EventRecord& r, pltools::OutputFormat forma
                        ",\"time\":" + pltools::JsonString(pltools::IsoLocalTimeStrict(r.timeGenerated)) +
                        ",\"type\":" + pltools::JsonString(TypeText(r.eventType)) +
                        ",\"source\":" + pltools::JsonString(r.source) + ",\"id\":" + id +
-                       ",\"text\":" + pltools::JsonString(KnownText(r) ? KnownText(r) : "") +
+                       ",\"text\":" + pltools::JsonString(meaning) +
                        ",\"strings\":[";
     for (size_t i = 0; i < r.strings.size(); ++i) {
       line += (i ? "," : "") + pltools::JsonString(r.strings[i]);
@@ -161,7 +162,7 @@ std::string FormatRecord(const plat::EventRecord& r, pltools::OutputFormat forma
     return line + "]}";
   }
   return TableLine(number, pltools::IsoLocalTime(r.timeGenerated), TypeText(r.eventType), r.source,
-                   id, MessageText(r));
+                   id, MessageText(r, meaning));
 }
 
 // The log's name as the machine's registry spells it; false when the machine
@@ -246,6 +247,7 @@ int List(pltools::Tool& tool, std::string log, bool follow, pltools::OutputForma
     return tool.UsageError("the machine has no log named '" + log + "'");
   }
 
+  Meanings meanings(root, log);
   plat::EventLogReader reader;
   std::vector<plat::EventRecord> records;
   plat::DWORD err = plat::EventLogReader::Open("", log, &reader);
@@ -257,7 +259,7 @@ int List(pltools::Tool& tool, std::string log, bool follow, pltools::OutputForma
     std::printf("Record,Time,Type,Source,Id,Text,Strings...\n");
   }
   for (const auto& r : records) {
-    std::printf("%s\n", FormatRecord(r, format).c_str());
+    std::printf("%s\n", FormatRecord(r, format, meanings).c_str());
     lastShown = std::max(lastShown, r.recordNumber);
   }
   std::fflush(stdout);
@@ -270,7 +272,7 @@ int List(pltools::Tool& tool, std::string log, bool follow, pltools::OutputForma
     err = ReadNewer(log, &lastShown, &records);
     if (err != plat::ERROR_SUCCESS) return tool.Fail(err, "cannot read the " + log + " log");
     for (const auto& r : records) {
-      std::printf("%s\n", FormatRecord(r, format).c_str());
+      std::printf("%s\n", FormatRecord(r, format, meanings).c_str());
       lastShown = r.recordNumber;
     }
     std::fflush(stdout);
