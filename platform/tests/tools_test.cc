@@ -294,8 +294,8 @@ TEST_F(ToolsTest, EveryToolHasHelp) {
 }
 
 TEST_F(ToolsTest, EveryToolSpeaksTheSameCommandLine) {
-  const std::vector<std::string> tools = {"reg",  "plmachine", "pipecall", "pldomain",
-                                          "eventlog", "sc", "net", "rasctl"};
+  const std::vector<std::string> tools = {"reg", "plmachine", "pldomain", "eventlog",
+                                          "sc",  "net",       "rasctl"};
   for (const std::string& tool : tools) {
     // Options are checked before the machine is looked for.
     const Result bogus = Run(tool, {"--bogus"}, {"PORTULON_MACHINE"});

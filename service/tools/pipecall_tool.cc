@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/pipe_protocol.h"
 #include "platform/errors.h"
 #include "platform/pipe.h"
 #include "platform/tools/tool_args.h"
@@ -27,13 +28,19 @@ Exit status: 0 a reply was printed, 1 the call failed (the error is printed),
 2 the command line is wrong.
 )";
 
+// "plsvcpipe": the last part of the service's pipe name.
+std::string PipeShortName() {
+  const std::string full = common::kPipeName;
+  return full.substr(full.rfind('\\') + 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   pltools::Tool tool("pipecall", kUsage);
   if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
-  std::string pipe = "plsvcpipe", timeoutText;
+  std::string pipe = PipeShortName(), timeoutText;
   tool.TakeOption("--pipe", &pipe);
   tool.TakeOption("--timeout", &timeoutText);
   if (tool.failed()) return tool.exitCode();
