@@ -255,7 +255,10 @@ Samples RunClient(int client, int users, int pairs, unsigned seed) {
     const std::string port = PortName(client * kPortsPerClient + i % kPortsPerClient);
     const std::string account = "DOM\\" + UserName(u);
     const std::string machine = "PC" + std::to_string(u);
-    const long start = static_cast<long>(std::time(nullptr));
+    // The session began `duration` seconds ago, so that the hang-up's
+    // duration is possible and gets charged (a longer one would be cut).
+    const long duration = 30 + u % 600;
+    const long start = static_cast<long>(std::time(nullptr)) - duration;
     const std::string startText = std::to_string(start);
     std::string reply;
     auto t0 = Clock::now();
@@ -274,7 +277,7 @@ Samples RunClient(int client, int users, int pairs, unsigned seed) {
       continue;  // a refused caller does not hang up
     }
     const std::string hangUp =
-        *common::HangUpMessage(port, account, machine, startText, 30 + u % 600);
+        *common::HangUpMessage(port, account, machine, startText, duration);
     t0 = Clock::now();
     err = plat::CallNamedPipe(kPipe, hangUp, &reply, 2000, 10000);
     t1 = Clock::now();

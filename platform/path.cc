@@ -68,6 +68,23 @@ bool Exists(const std::string& hostPath) {
   return ::lstat(hostPath.c_str(), &st) == 0;
 }
 
+// The entry of host folder `dir` whose name equals `component` but for case;
+// false when there is none.
+bool ScanIgnoringCase(const std::string& dir, std::string_view component, std::string* stored) {
+  DIR* d = ::opendir(dir.empty() ? "/" : dir.c_str());
+  if (!d) return false;
+  bool found = false;
+  while (dirent* e = ::readdir(d)) {
+    if (EqualsIgnoringCase(e->d_name, component)) {
+      *stored = e->d_name;
+      found = true;
+      break;
+    }
+  }
+  ::closedir(d);
+  return found;
+}
+
 // Walks `parts` below the host folder `base`, matching existing components
 // case-insensitively.
 std::string WalkIgnoringCase(const std::string& base, const std::vector<std::string>& parts) {
@@ -79,9 +96,14 @@ std::string WalkIgnoringCase(const std::string& base, const std::vector<std::str
   bool dirExists = true;
   for (const auto& p : parts) {
     if (dirExists) {
-      const std::string name = FindEntryIgnoringCase(current, p);
-      current += "/" + name;
-      dirExists = Exists(current);
+      const std::string exactPart = current + "/" + p;
+      if (Exists(exactPart)) {
+        current = exactPart;
+        continue;
+      }
+      std::string stored;
+      dirExists = ScanIgnoringCase(current, p, &stored);
+      current += "/" + (dirExists ? stored : p);
     } else {
       current += "/" + p;
     }
@@ -268,17 +290,8 @@ std::string ToUpperAscii(std::string_view s) {
 std::string FindEntryIgnoringCase(const std::string& dir, std::string_view component) {
   const std::string exact = dir + "/" + std::string(component);
   if (Exists(exact)) return std::string(component);
-  DIR* d = ::opendir(dir.empty() ? "/" : dir.c_str());
-  if (!d) return std::string(component);
-  std::string match(component);
-  while (dirent* e = ::readdir(d)) {
-    if (EqualsIgnoringCase(e->d_name, component)) {
-      match = e->d_name;
-      break;
-    }
-  }
-  ::closedir(d);
-  return match;
+  std::string stored;
+  return ScanIgnoringCase(dir, component, &stored) ? stored : std::string(component);
 }
 
 bool SplitUncPath(std::string_view path, std::string* machine, std::string* share,

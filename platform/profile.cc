@@ -1260,7 +1260,7 @@ DWORD PrepareRecord(std::string_view file, std::string_view section, std::string
       err != ERROR_SUCCESS) {
     return err;
   }
-  return ResolvePath(file, host);
+  return host ? ResolvePath(file, host) : ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -1314,6 +1314,32 @@ DWORD ProfileAppendRecord(std::string_view file, std::string_view section, std::
     const DWORD err = AppendRecord(data, c.section, c.key, *c.value, plan);
     *changed = err == ERROR_SUCCESS;
     return err;
+  });
+}
+
+DWORD ProfileAppendRecordAtFreeKey(std::string_view file, std::string_view section,
+                                   const std::function<std::string(int)>& keyFor, int first,
+                                   int maxTries, std::string_view value, std::string* used) {
+  std::vector<ProfileChange> candidates;
+  std::string host;
+  for (int n = first; n < first + maxTries; ++n) {
+    ProfileChange c;
+    if (DWORD err = PrepareRecord(file, section, keyFor(n), value, &c, n == first ? &host : nullptr);
+        err != ERROR_SUCCESS) {
+      return err;
+    }
+    candidates.push_back(std::move(c));
+  }
+  if (candidates.empty()) return ERROR_INVALID_PARAMETER;
+  return ModifyProfile(host, true, [&](ProfileData& data, WritePlan& plan, bool* changed) {
+    for (const ProfileChange& c : candidates) {
+      const DWORD err = AppendRecord(data, c.section, c.key, *c.value, plan);
+      if (err == ERROR_ALREADY_EXISTS) continue;
+      *changed = err == ERROR_SUCCESS;
+      if (*changed) *used = c.key;
+      return err;
+    }
+    return ERROR_ALREADY_EXISTS;
   });
 }
 

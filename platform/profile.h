@@ -31,6 +31,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -113,6 +114,13 @@ DWORD ProfileRotate(std::string_view file, std::string_view rotatedName, uint64_
 // nothing, when any part of the section holds the key already.
 DWORD ProfileAppendRecord(std::string_view file, std::string_view section, std::string_view key,
                           std::string_view value);
+// As ProfileAppendRecord, with the first of the keys keyFor(first),
+// keyFor(first + 1), ... that no part of the section holds yet, all tried in
+// one locked write; *used receives the key written. ERROR_ALREADY_EXISTS,
+// changing nothing, when none of `maxTries` keys is free.
+DWORD ProfileAppendRecordAtFreeKey(std::string_view file, std::string_view section,
+                                   const std::function<std::string(int)>& keyFor, int first,
+                                   int maxTries, std::string_view value, std::string* used);
 // True when any part of the section holds the key.
 bool ProfileRecordExists(std::string_view file, std::string_view section, std::string_view key);
 // Keys and values of every part of the section in file order (a key's first

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <shared_mutex>
+#include <map>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -50,11 +51,12 @@ struct ServiceContext {
   std::function<std::time_t()> clock = [] { return std::time(nullptr); };
   std::time_t Now() const { return clock(); }
 
-  // The next free spill number of the latest second that has a record, per
-  // port section of the day log. Pipe thread only.
+  // The next free spill number of the seconds that got records lately, per
+  // port section of the day log (a hang-up's record goes under its session's
+  // start, between records of the present). Pipe thread only.
   struct LogKeyHint {
-    std::int64_t second = 0;
-    int next = 0;
+    static constexpr size_t kSeconds = 16;  // the most recent ones are kept
+    std::map<std::int64_t, int> next;       // second -> next spill number
   };
   std::unordered_map<std::string, LogKeyHint> logKeyHints;
 

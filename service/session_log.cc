@@ -60,13 +60,27 @@ void IncrementCounters(const ServiceContext& context,
   NoteWrite(context, "svc_status.dat", plat::ProfileApply(file, changes));
 }
 
-DWORD AppendCreatingFolder(const std::string& file, const std::string& section,
-                           const std::string& key, std::string_view value) {
-  DWORD err = plat::ProfileAppendRecord(file, section, key, value);
+// The key of the n-th record of one second in a port's section: the second
+// itself, then "<second>.1", "<second>.2", ... Readers take the number before
+// the dot as the time, so every record keeps the second it happened in.
+std::string RecordKey(std::int64_t second, int n) {
+  return n == 0 ? std::to_string(second) : std::to_string(second) + "." + std::to_string(n);
+}
+
+// Keys of one second tried in one locked write of a day log.
+constexpr int kKeysPerWrite = 8;
+
+// Appends the record under the first free key of `second` from sequence
+// `first` on (*key gets it), trying a few in one locked write; creates the
+// log folder when it is missing.
+DWORD AppendCreatingFolder(const std::string& file, const std::string& section, std::int64_t second,
+                           int first, int tries, std::string_view value, std::string* key) {
+  auto keyFor = [second](int n) { return RecordKey(second, n); };
+  DWORD err = plat::ProfileAppendRecordAtFreeKey(file, section, keyFor, first, tries, value, key);
   if (err == plat::ERROR_PATH_NOT_FOUND || err == plat::ERROR_FILE_NOT_FOUND) {
     const size_t slash = file.find_last_of('\\');
     if (slash != std::string::npos) plat::CreateDirectory(file.substr(0, slash));
-    err = plat::ProfileAppendRecord(file, section, key, value);
+    err = plat::ProfileAppendRecordAtFreeKey(file, section, keyFor, first, tries, value, key);
   }
   return err;
 }
@@ -87,13 +101,6 @@ void RotateCombinedLog(const ServiceContext& context) {
   }
 }
 
-// The key of the n-th record of one second in a port's section: the second
-// itself, then "<second>.1", "<second>.2", ... Readers take the number before
-// the dot as the time, so every record keeps the second it happened in.
-std::string RecordKey(std::int64_t second, int n) {
-  return n == 0 ? std::to_string(second) : std::to_string(second) + "." + std::to_string(n);
-}
-
 // The record appended under the first key of its second that is free in
 // `dayFile` and, when copies are kept, in portulon.log. The port's latest
 // second is remembered, so that a busy second does not try every key again.
@@ -103,12 +110,20 @@ std::string WriteRecordIn(ServiceContext& context, const std::string& dayFile,
   const bool copy = context.settings.logToLargeFile != 0;
   const std::string text = OneLine(value);
   ServiceContext::LogKeyHint& hint = context.logKeyHints[section];
-  for (int n = hint.second == second ? hint.next : 0;; ++n) {
-    const std::string key = RecordKey(second, n);
-    if (copy && plat::ProfileRecordExists(context.paths.combinedLog, section, key)) continue;
-    const DWORD err = AppendCreatingFolder(dayFile, section, key, text);
+  const auto known = hint.next.find(second);
+  // Several keys go in one write; with the copy in portulon.log each key must
+  // be free there too, so they are tried one by one.
+  const int tries = copy ? 1 : kKeysPerWrite;
+  for (int n = known != hint.next.end() ? known->second : 0;; n += tries) {
+    if (copy && plat::ProfileRecordExists(context.paths.combinedLog, section, RecordKey(second, n))) {
+      continue;
+    }
+    std::string key;
+    const DWORD err = AppendCreatingFolder(dayFile, section, second, n, tries, text, &key);
     if (err == plat::ERROR_ALREADY_EXISTS) continue;
-    hint = ServiceContext::LogKeyHint{second, n + 1};
+    if (err != plat::ERROR_SUCCESS) key = RecordKey(second, n);
+    hint.next[second] = common::LogKeySequence(key) + 1;
+    if (hint.next.size() > ServiceContext::LogKeyHint::kSeconds) hint.next.erase(hint.next.begin());
     if (NoteWrite(context, "the day log", err) != plat::ERROR_SUCCESS) {
       common::Trace("WriteLogRecord", "Record not written: " + text, static_cast<long>(err));
       return key;

@@ -155,6 +155,16 @@ TEST_F(ProfileInPlaceTest, RecordsAreAppendedAndSectionsContinueFurtherDown) {
               return r && r->size() == 3 && (*r)[1].second == "H60_DOM\\ann*555" ? 0 : 1;
             }),
             0);
+  // The first free one of several keys, looked for in every part in one write.
+  auto spill = [](int n) { return n == 0 ? std::string("160") : "160." + std::to_string(n); };
+  std::string used;
+  ASSERT_EQ(ProfileAppendRecordAtFreeKey(Win(), "SRV1\\COM1", spill, 0, 4, "N_DOM\\eve?2", &used),
+            ERROR_SUCCESS);
+  EXPECT_EQ(used, "160.2") << "160 and 160.1 are taken in the part further down";
+  EXPECT_EQ(ProfileAppendRecordAtFreeKey(Win(), "SRV1\\COM1", spill, 0, 3, "none free", &used),
+            ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(ProfileReadRecords(Win(), "SRV1\\COM1")->size(), 4u);
+
   // A section deleted goes with all of its parts.
   ASSERT_EQ(ProfileDeleteSection(Win(), "SRV1\\COM1"), ERROR_SUCCESS);
   EXPECT_FALSE(ProfileReadRecords(Win(), "SRV1\\COM1"));
