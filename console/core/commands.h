@@ -34,8 +34,6 @@ enum CommandId : int {
   ID_VIEW_STATISTICS = 32833,
   ID_REFRESH_RATE = 32834,
   ID_FILE_SAVE_AS = 57603,
-  ID_LOG_CUSTOMIZE = 32817,       // the log view's Customize View
-  ID_LOG_COPY = 32818,            // the log view's copy to the clipboard
   ID_FILE_PRINT_DIRECT = 57606,
   ID_FILE_PRINT = 57607,
   ID_FILE_PRINT_PREVIEW = 57609,

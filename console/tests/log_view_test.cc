@@ -278,6 +278,11 @@ TEST_F(LogViewTest, CustomisedColumnsTheTimerAndKeptColumnWidths) {
   // place in the list stays; a writer busy meanwhile never shows half a record.
   QSignalSpy filled(view, &LogView::Filled);
   view->CheckFileSize();  // remembers the size
+  // Newest first: the order the user chose stays through the refills.
+  SharedSortDirection() = 1;
+  QHeaderView* header = view->list()->header();
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionPosition(0) + 5, 5));
+  EXPECT_EQ(view->model()->RecordAt(0).time, At(13, 30));
   std::atomic<bool> stop{false};
   std::thread writer([&] {
     for (int i = 0; i < 400 && !stop; ++i) {
@@ -298,6 +303,7 @@ TEST_F(LogViewTest, CustomisedColumnsTheTimerAndKeptColumnWidths) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !view->loading() && view->model()->rowCount() == kDemoRecords + 400; }, 10000))
       << view->model()->rowCount();
   EXPECT_GE(filled.count(), 1);
+  EXPECT_EQ(view->model()->RecordAt(0).time, At(15, 0) + 399);
   for (int row = 0; row < view->model()->rowCount(); ++row) {
     const common::LogRecord& r = view->model()->RecordAt(row);
     ASSERT_NE(r.kind, common::kRecordUnknown) << row;

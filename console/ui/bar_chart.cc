@@ -48,7 +48,12 @@ void BarChart::paintEvent(QPaintEvent*) {
   for (const Series& s : series_) {
     for (double v : s.values) maximum = std::max(maximum, v);
   }
-  const double step = NiceStep(maximum, 4);
+  // Counts step by whole numbers.
+  bool whole = true;
+  for (const Series& s : series_) {
+    for (double v : s.values) whole = whole && v == std::floor(v);
+  }
+  const double step = whole ? std::max(1.0, NiceStep(maximum, 4)) : NiceStep(maximum, 4);
   const double top = std::max(step, std::ceil(maximum / step) * step);
   const int axisWidth = fm.horizontalAdvance(QString::number(top, 'g', 6)) + 12;
   const QRect plot(axisWidth + 8, line * 2 + 8, width() - axisWidth - 20, height() - line * 4 - 16);
