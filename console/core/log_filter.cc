@@ -1,7 +1,5 @@
 #include "console/core/log_filter.h"
 
-#include <strings.h>
-
 #include <cstdio>
 
 #include "console/core/commands.h"
@@ -39,7 +37,7 @@ LogFilter LogFilter::Of(const Selection& s) {
 }
 
 bool GroupMembers::Less::operator()(const std::string& a, const std::string& b) const {
-  return strcasecmp(a.c_str(), b.c_str()) < 0;
+  return plat::CompareIgnoringCase(a, b) < 0;
 }
 
 std::string GroupMembers::FilePath() { return plat::GetTempPath() + "~logvw.tmp"; }

@@ -1,10 +1,9 @@
 #include "console/core/log_view_model.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/path.h"
 #include "platform/tools/tool_format.h"
 
 namespace pladmin {
@@ -19,7 +18,7 @@ int CompareNumbers(T a, T b, int d) {
 }
 
 int CompareTexts(const std::string& a, const std::string& b, int d) {
-  const int c = strcasecmp(a.c_str(), b.c_str());
+  const int c = plat::CompareIgnoringCase(a, b);
   return c < 0 ? -d : c > 0 ? d : 0;
 }
 

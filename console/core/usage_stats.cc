@@ -1,12 +1,11 @@
 #include "console/core/usage_stats.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cstdio>
 
 #include "platform/errors.h"
 #include "platform/file.h"
+#include "platform/path.h"
 #include "platform/sysinfo.h"
 #include "platform/tools/tool_format.h"
 
@@ -16,7 +15,7 @@ namespace {
 
 struct CaseLess {
   bool operator()(const std::string& a, const std::string& b) const {
-    return strcasecmp(a.c_str(), b.c_str()) < 0;
+    return plat::CompareIgnoringCase(a, b) < 0;
   }
 };
 

@@ -136,6 +136,11 @@ LogView::LogView(CPladminDoc& doc, QWidget* parent)
   copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   connect(copy, &QAction::triggered, this, &LogView::CopyToClipboard);
   addAction(copy);
+  // Copy is there only while rows are selected.
+  copy->setEnabled(false);
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, copy,
+          [this, copy] { copy->setEnabled(list_->selectionModel()->hasSelection()); });
+  connect(model_, &QAbstractItemModel::modelReset, copy, [copy] { copy->setEnabled(false); });
 
   timer_.setInterval(kTimerMs);
   connect(&timer_, &QTimer::timeout, this, &LogView::CheckFileSize);
