@@ -16,6 +16,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -33,6 +34,7 @@
 #include "console/ui/usage_view.h"
 #include "platform/file.h"
 #include "platform/sysinfo.h"
+#include "platform/testing/ras_testing.h"
 
 namespace pladmin::ui {
 namespace {
@@ -277,7 +279,8 @@ TEST_F(LogViewTest, CustomisedColumnsTheTimerAndKeptColumnWidths) {
   // New records while the view is open: the timer's look shows them, and the
   // place in the list stays; a writer busy meanwhile never shows half a record.
   QSignalSpy filled(view, &LogView::Filled);
-  view->CheckFileSize();  // remembers the size
+  view->CheckFileSize();  // nothing new: nothing read
+  EXPECT_EQ(filled.count(), 0);
   // Newest first: the order the user chose stays through the refills.
   SharedSortDirection() = 1;
   QHeaderView* header = view->list()->header();
@@ -309,6 +312,45 @@ TEST_F(LogViewTest, CustomisedColumnsTheTimerAndKeptColumnWidths) {
     ASSERT_NE(r.kind, common::kRecordUnknown) << row;
     ASSERT_FALSE(r.user.empty()) << row;
   }
+}
+
+// The service records dial-ins while the view is open: each look at the file
+// shows what was added, every record whole.
+TEST_F(LogViewTest, TheServiceWritingWhileTheViewIsOpen) {
+  plat::testing::InstallAdminDll(net_);  // the hook module asks Portulon
+  RunningServices services;
+  ASSERT_NO_FATAL_FAILURE(services.Start("SRV1", "Portulon"));
+  ASSERT_NO_FATAL_FAILURE(services.Start("SRV1"));
+  MainWindow w(&sink_);
+  ASSERT_NO_FATAL_FAILURE(Open(w));
+  LogView* view = ShowLog(w);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->model()->rowCount(), 0);
+  const auto hangUp = [&](const char* port) {
+    ASSERT_EQ(plat::testing::RunTool("rasctl", {"--machine", net_.root(), "hangup", port}).code, 0);
+  };
+  const auto look = [&](int rows) {
+    return QTest::qWaitFor([&] {
+      if (!view->loading()) view->CheckFileSize();
+      return !view->loading() && view->model()->rowCount() == rows;
+    }, 10000);
+  };
+  ASSERT_NO_FATAL_FAILURE(Dial(net_.root(), "COM1", "DOM\\ann", {"--wksta", "ANNPC"}));
+  EXPECT_TRUE(look(1)) << view->model()->rowCount();
+  const auto refused = plat::testing::RunTool("rasctl", {"--machine", net_.root(), "dial", "COM2", "DOM\\eve"});
+  EXPECT_EQ(refused.out, "COM2: DOM\\eve refused (1: User not defined)\n");  // no profile
+  ASSERT_NO_FATAL_FAILURE(Dial(net_.root(), "COM3", "DOM\\bob"));
+  ASSERT_NO_FATAL_FAILURE(hangUp("COM1"));
+  ASSERT_NO_FATAL_FAILURE(hangUp("COM3"));
+  EXPECT_TRUE(look(5)) << view->model()->rowCount();
+  std::vector<std::string> actions;
+  for (int row = 0; row < view->model()->rowCount(); ++row) {
+    actions.push_back(view->RowTexts(row)[3].toStdString() + " " + view->RowTexts(row)[5].toStdString());
+  }
+  std::sort(actions.begin(), actions.end());
+  EXPECT_EQ(actions, (std::vector<std::string>{"Connect DOM\\ann", "Connect DOM\\bob", "Denied DOM\\eve",
+                                               "Disconnect DOM\\ann", "Disconnect DOM\\bob"}));
+  EXPECT_EQ(w.eventPane()->text(), "5 Events");
 }
 
 TEST_F(LogViewTest, BadLinesShowWhatTheyCanAndTheSavedFileStaysWellFormed) {

@@ -281,12 +281,9 @@ void LogView::CheckFileSize() {
   std::uint64_t size = 0;
   const std::string path = DayLogPath(doc_.servers().masterShare(), doc_.dayShown());
   if (plat::GetFileSize(path, &size) != plat::ERROR_SUCCESS) size = 0;
-  // The first reading, or one after an empty file, is only remembered.
-  if (lastSeenSize_ == 0 || size == lastSeenSize_) {
-    lastSeenSize_ = size;
-    return;
-  }
-  lastSeenSize_ = size;
+  // Any size other than that of the file the rows were read from reloads,
+  // also the first records of a day that was empty when the view opened.
+  if (size == lastSeenSize_) return;
   Reload(/*keepPlace=*/true);
 }
 

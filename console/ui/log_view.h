@@ -111,7 +111,7 @@ class LogView : public ContentViewBase {
   bool loading_ = false;
   bool reloadAgain_ = false;
   bool keepPlace_ = false;  // of the load under way
-  std::uint64_t lastSeenSize_ = 0;
+  std::uint64_t lastSeenSize_ = 0;  // of the file the rows were read from
   int sortFlag_ = 0;        // the column last sorted by, 0 for file order
   int sortDirection_ = 0;   // the direction that sort used
 };
