@@ -17,6 +17,8 @@ namespace {
 
 constexpr const char* kMembersSection = "Members";
 constexpr plat::DWORD kMemberPageBytes = 10000;
+// The tree's second image of a group item; it filters as a group does.
+constexpr int kNodeGroupAlt = 11;
 
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() &&
@@ -77,7 +79,7 @@ void GroupMembers::Load(const std::string& domain, const std::string& group, Mes
 
 bool GroupMembers::Contains(const std::string& user) const { return members_.count(user) > 0; }
 
-bool IsGroupFilter(int kind) { return kind == kNodeGroup || kind == 11; }
+bool IsGroupFilter(int kind) { return kind == kNodeGroup || kind == kNodeGroupAlt; }
 
 std::string FilterText(const LogFilter& f) {
   switch (f.nodeKind) {
@@ -92,7 +94,7 @@ std::string FilterText(const LogFilter& f) {
     case kNodeUser: return "(User " + f.domain + "\\" + f.user + ")";
     case kNodeDomain: return "(Domain " + f.domain + ")";
     case kNodeGroup:
-    case 11: return "(Group " + f.domain + "\\" + f.group + ")";
+    case kNodeGroupAlt: return "(Group " + f.domain + "\\" + f.group + ")";
     default: return "";
   }
 }
@@ -112,7 +114,7 @@ bool MatchesFilter(const common::LogRecord& r, const LogFilter& f, const GroupMe
     }
     case kNodeDomain: return StartsWithIgnoringCase(r.user, f.domain + "\\");
     case kNodeGroup:
-    case 11: return members && members->Contains(r.user);
+    case kNodeGroupAlt: return members && members->Contains(r.user);
     default: return true;
   }
 }
