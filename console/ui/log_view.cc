@@ -99,6 +99,10 @@ QVariant LogTableModel::data(const QModelIndex& index, int role) const {
     const int image = RecordImage(r);
     return image < 0 ? QVariant() : QVariant(RowIcon(image));
   }
+  if (role == Qt::TextAlignmentRole &&
+      (flag == kColLasted || flag == kColBytesIn || flag == kColBytesOut)) {
+    return QVariant(Qt::AlignRight | Qt::AlignVCenter);  // numbers line up by their last digit
+  }
   if (role == Qt::UserRole) return rows_[static_cast<size_t>(index.row())];
   return {};
 }
