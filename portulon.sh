@@ -19,8 +19,9 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbe
   qt6-base-dev fonts-dejavu-core
   unixodbc-dev libsqliteodbc sqlite3 python3 python3-aiosmtpd odbc-postgresql postgresql)
 # The end-to-end test in front of a real OpenVPN server: the server and its
-# clients in network namespaces, certificates made by openssl.
-TEST_PACKAGES=(openvpn socat openssl iproute2)
+# clients in network namespaces, certificates made by openssl; poppler-utils:
+# pdftotext reads back the console's printed log.
+TEST_PACKAGES=(openvpn socat openssl iproute2 poppler-utils)
 # ./portulon.sh deb: the package and its check.
 DEB_PACKAGES=(dpkg-dev fakeroot lintian help2man)
 

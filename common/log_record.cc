@@ -123,7 +123,10 @@ bool ParseLogRecord(std::string_view section, std::string_view key, std::string_
   r->port = std::string(slash == section.npos ? section : section.substr(slash + 1));
   r->time = LogKeyTime(key);
   r->sequence = LogKeySequence(key);
-  if (value.empty()) return false;
+  if (value.empty()) {
+    r->kind = kRecordUnknown;
+    return false;
+  }
   const size_t underscore = value.find('_');
   const std::string_view after = underscore == value.npos ? std::string_view() : value.substr(underscore + 1);
   switch (value[0]) {
@@ -147,22 +150,27 @@ bool ParseLogRecord(std::string_view section, std::string_view key, std::string_
       }
       return true;
     default:
+      r->kind = kRecordUnknown;
       return false;
   }
 }
 
-std::vector<LogRecord> LoadLogRecords(std::string_view logFile) {
+std::vector<LogRecord> LoadLogRecords(
+    std::string_view logFile, bool keepUnknown,
+    const std::function<void(const std::string& section)>& onSection) {
   std::vector<LogRecord> records;
   const auto sections = plat::ProfileListSections(logFile);
   if (!sections) return records;
   for (const auto& section : *sections) {
     if (!section.empty() && section[0] == '*') continue;
+    if (onSection) onSection(section);
     const auto entries = plat::ProfileReadRecords(logFile, section);
     if (!entries) continue;
+    records.reserve(records.size() + entries->size());
     for (const auto& [key, value] : *entries) {
       if (!key.empty() && key[0] == '*') continue;
       LogRecord r;
-      if (ParseLogRecord(section, key, value, &r)) records.push_back(std::move(r));
+      if (ParseLogRecord(section, key, value, &r) || keepUnknown) records.push_back(std::move(r));
     }
   }
   return records;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,8 @@ namespace common {
 inline constexpr int kRecordHangUp = 0;
 inline constexpr int kRecordConnection = 1;
 inline constexpr int kRecordRefusal = 2;
+// A value whose first letter names no kind: only server, port and time are known.
+inline constexpr int kRecordUnknown = 3;
 inline constexpr int kNoReason = 255;
 
 struct LogRecord {
@@ -70,7 +73,8 @@ std::string RecordField(std::string_view text);
 
 // ---- Reading ----
 
-// Parses one value; false when its first letter is none of H, C, N.
+// Parses one value; false when its first letter is none of H, C, N (the
+// record then holds server, port and time, and kind kRecordUnknown).
 bool ParseLogRecord(std::string_view section, std::string_view key, std::string_view value,
                     LogRecord* record);
 
@@ -81,8 +85,12 @@ std::int64_t LogKeyTime(std::string_view key);
 int LogKeySequence(std::string_view key);
 
 // Every record of a day's log file (a Windows path), section by section in
-// file order; an empty list when the file is missing.
-std::vector<LogRecord> LoadLogRecords(std::string_view logFile);
+// file order; an empty list when the file is missing. Values of no known kind
+// are left out unless `keepUnknown` (the console lists them with what it
+// knows of them). `onSection` hears of each section before it is read.
+std::vector<LogRecord> LoadLogRecords(
+    std::string_view logFile, bool keepUnknown = false,
+    const std::function<void(const std::string& section)>& onSection = {});
 
 // The console's texts for refusal codes and disconnect reasons; "" for others.
 std::string RefusalText(int code);

@@ -45,6 +45,8 @@ std::string FindEntryIgnoringCase(const std::string& dir, std::string_view compo
 
 // Compares ASCII texts case-insensitively (what Windows names need).
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+// The same as an order: <0, 0 or >0, as lstrcmpi for ASCII texts.
+int CompareIgnoringCase(std::string_view a, std::string_view b);
 std::string ToLowerAscii(std::string_view s);
 std::string ToUpperAscii(std::string_view s);
 

@@ -22,6 +22,9 @@ bool IsCommandEnabled(int id, const CommandContext& c) {
       return c.navItem == kNavHistory || c.navItem == kNavStatistics ||
              (c.navItem == kNavStatus && c.content == ContentView::Users);
     case ID_PORT_DISCONNECT: return c.portConnected;
+    case ID_FILE_PRINT:
+    case ID_FILE_PRINT_DIRECT:
+    case ID_FILE_PRINT_PREVIEW: return c.navItem == kNavHistory;
     default: return true;
   }
 }

@@ -34,6 +34,9 @@ enum CommandId : int {
   ID_VIEW_STATISTICS = 32833,
   ID_REFRESH_RATE = 32834,
   ID_FILE_SAVE_AS = 57603,
+  ID_FILE_PRINT_DIRECT = 57606,
+  ID_FILE_PRINT = 57607,
+  ID_FILE_PRINT_PREVIEW = 57609,
   ID_PORT_DISCONNECT = 32900,  // Disconnect on a connected port
 };
 
@@ -65,6 +68,7 @@ enum UpdateHint : int {
   kHintAccounts = 22,
   kHintDay = 24,
   kHintSaveData = 25,
+  kHintColumns = 26,  // the log view's columns changed
   kHintServerData = 201,
 };
 

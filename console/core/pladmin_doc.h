@@ -128,6 +128,12 @@ class CPladminDoc {
   const CServerList& servers() const { return servers_; }
   const Selection& selection() const { return selection_; }
   const ClientSettings& clientSettings() const { return client_; }
+  // The log view's settings after its Customize View applied them.
+  void SetLogViewSettings(int columns, bool timeFormatSeconds, plat::DWORD autoSizeColumns) {
+    client_.historyViewColumns = columns;
+    client_.timeFormatSeconds = timeFormatSeconds;
+    client_.autoSizeColumns = autoSizeColumns;
+  }
   RasAdmin& rasAdmin() { return admin_; }
   bool reloadUsers() const { return reloadUsers_; }
   void ClearReloadUsers() { reloadUsers_ = false; }

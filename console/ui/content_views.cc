@@ -4,9 +4,12 @@
 
 #include "console/core/pladmin_doc.h"
 #include "platform/sysinfo.h"
+#include "console/ui/log_view.h"
 #include "console/ui/port_view.h"
 #include "console/ui/ports_view.h"
 #include "console/ui/servers_view.h"
+#include "console/ui/statistics_view.h"
+#include "console/ui/usage_view.h"
 
 namespace pladmin::ui {
 
@@ -54,6 +57,9 @@ ContentViewBase* CreateContentView(CPladminDoc& doc, ContentView kind, QWidget* 
     case ContentView::Servers: return new ServersView(doc, parent);
     case ContentView::Ports: return new PortsView(doc, parent);
     case ContentView::PortStatus: return new PortView(doc, parent);
+    case ContentView::Log: return new LogView(doc, parent);
+    case ContentView::Usage: return new UsageView(doc, parent);
+    case ContentView::Statistics: return new StatisticsView(doc, parent);
     default: return new PlaceholderView(doc, kind, parent);
   }
 }

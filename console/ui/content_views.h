@@ -25,6 +25,8 @@ class ContentViewBase : public QWidget {
   virtual void OnUpdate(int hint, int serverIndex) = 0;
   // Redraws one server's row or data (a fetch started or found nothing new).
   virtual void RedrawServer(int /*serverIndex*/) {}
+  // Print, Print Direct or Print Preview (ID_FILE_PRINT...); views that do not print ignore it.
+  virtual void Print(int /*commandId*/) {}
 
  signals:
   // The view asks the frame to run a command (a button, a double click).

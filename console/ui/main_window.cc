@@ -12,11 +12,15 @@
 #include <QUrl>
 
 #include "console/ui/add_server_dialog.h"
+#include "console/ui/calendar_jump.h"
+#include "console/ui/csv_save.h"
+#include "console/ui/export_days_dialog.h"
 #include "console/ui/icons.h"
 #include "console/ui/ports_view.h"
 #include "console/ui/refresh_rate_dialog.h"
 #include "console/ui/service_dialog.h"
 #include "platform/errors.h"
+#include "platform/sysinfo.h"
 
 namespace pladmin::ui {
 
@@ -162,6 +166,9 @@ void MainWindow::CreateActions() {
       ->setIcon(CommandIcon(ID_DAY_FORWARD));
   AddAction(ID_CALENDAR_JUMP, tr("Calendar Jump"), tr("Go to a day"));
   AddAction(ID_FILE_SAVE_AS, tr("Save Data &As..."), tr("Write the data shown to a file"));
+  AddAction(ID_FILE_PRINT, tr("&Print..."), tr("Print the events shown"), QKeySequence::Print);
+  AddAction(ID_FILE_PRINT_DIRECT, tr("Print &Direct"), tr("Print the events shown on the default printer"));
+  AddAction(ID_FILE_PRINT_PREVIEW, tr("Print Pre&view"), tr("Show the printout of the events shown"));
   AddAction(ID_EXPORT_SESSIONS, tr("&Export Sessions To File..."), tr("Write the sessions of several days to a file"));
   AddAction(ID_HELP_CONTENTS, tr("&Contents"), tr("The console's help"), QKeySequence::HelpContents)
       ->setIcon(CommandIcon(ID_HELP_CONTENTS));
@@ -173,6 +180,8 @@ void MainWindow::CreateMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   file->addAction(actions_[ID_FILE_SAVE_AS]);
   file->addAction(actions_[ID_EXPORT_SESSIONS]);
+  file->addSeparator();
+  for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_DIRECT, ID_FILE_PRINT_PREVIEW}) file->addAction(actions_[id]);
   file->addSeparator();
   file->addAction(tr("E&xit"), this, &QWidget::close);
   QMenu* view = menuBar()->addMenu(tr("&View"));
@@ -406,14 +415,63 @@ void MainWindow::RunCommand(int id) {
       if (doc_.CheckMaster(id)) NotYetAvailable(tr("The system settings"));
       return;
     case ID_CALENDAR_JUMP:
-      if (doc_.CheckMaster(id)) NotYetAvailable(tr("The calendar and the history"));
+      if (doc_.CheckMaster(id)) CalendarJump();
       return;
     case ID_EXPORT_SESSIONS:
-      if (doc_.CheckMaster(id)) NotYetAvailable(tr("Session exports"));
+      if (doc_.CheckMaster(id)) ExportSessions();
+      return;
+    case ID_FILE_PRINT:
+    case ID_FILE_PRINT_DIRECT:
+    case ID_FILE_PRINT_PREVIEW:
+      if (container_->content()) container_->content()->Print(id);
       return;
     case ID_SIMULATE_SESSIONS: NotYetAvailable(tr("Simulated sessions")); return;
     case ID_FILE_SAVE_AS: UpdateAllViews(kHintSaveData); return;
     default: return;
+  }
+}
+
+void MainWindow::CalendarJump() {
+  const std::tm& day = doc_.dayShown();
+  CalendarJumpDialog dialog(doc_.servers().masterShare(),
+                            QDate(day.tm_year + 1900, day.tm_mon + 1, day.tm_mday), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const QDate chosen = dialog.selectedDate();
+  if (!chosen.isValid()) {
+    sink_.Message("FAILED", MessageIcon::Stop);
+    return;
+  }
+  doc_.SetDay(chosen.year(), chosen.month(), chosen.day());
+  UpdateAllViews(kHintDay);
+  UpdateActions();
+}
+
+void MainWindow::ExportSessions() {
+  const std::tm& day = doc_.dayShown();
+  const LogFilter filter = LogFilter::Of(doc_.selection());
+  ExportDaysDialog dialog(QDate(day.tm_year + 1900, day.tm_mon + 1, day.tm_mday),
+                          QString::fromStdString(FilterText(filter)), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const QString path = AskCsvPath(this, tr("Export Sessions To File"));
+  if (path.isEmpty()) return;
+  GroupMembers members;
+  if (IsGroupFilter(filter.nodeKind)) members.Load(filter.domain, filter.group, sink_);
+  ExportRequest request;
+  request.dataFolder = doc_.servers().masterShare();
+  request.from = plat::CalendarTime(dialog.from().year(), dialog.from().month(), dialog.from().day(), 12);
+  request.to = plat::CalendarTime(dialog.to().year(), dialog.to().month(), dialog.to().day(), 12);
+  request.filter = filter;
+  request.members = &members;
+  request.columns = doc_.clientSettings().historyViewColumns;
+  request.timeFormatSeconds = doc_.clientSettings().timeFormatSeconds;
+  request.consoleBias = doc_.timeBias();
+  request.servers = ServerBiases(doc_.servers());
+  const ExportResult result = RunSessionExport(this, request, path, sink_);
+  if (result.cancelled) {
+    statusBar()->showMessage(tr("Export cancelled; no file written"), 5000);
+  } else if (!result.writeFailed) {
+    statusBar()->showMessage(tr("%1 records of %2 days exported to %3")
+                                 .arg(result.rows).arg(result.days).arg(path), 5000);
   }
 }
 

@@ -100,6 +100,8 @@ class MainWindow : public QMainWindow {
   void AddServer();
   void RemoveSelectedServer();
   void NotYetAvailable(const QString& what);
+  void CalendarJump();
+  void ExportSessions();
   std::string SelectedPort() const;
 
   std::unique_ptr<BoxSink> ownSink_;

@@ -63,7 +63,10 @@ void InstallAdminDll(const TempNetwork& net, const std::string& module) {
   std::filesystem::create_directories(folder);
   std::error_code ec;
   std::filesystem::remove(folder + "/" + module, ec);
-  std::filesystem::create_symlink(BinDir() + "/" + module, folder + "/" + module);
+  // A copy, not a link: a module held in use is locked, and a link would lock
+  // the one build/bin file for every test network running at the same time.
+  std::filesystem::copy_file(BinDir() + "/" + module, folder + "/" + module,
+                             std::filesystem::copy_options::overwrite_existing);
   ASSERT_EQ(RegWriteString("Software\\Microsoft\\RAS\\AdminDLL", "DLLPath",
                            "C:\\Program Files\\Portulon\\" + module),
             ERROR_SUCCESS);

@@ -41,7 +41,7 @@ class ScriptedPipeServer {
   std::jthread thread_;
 };
 
-// Installs build/bin/<module> as C:\Program Files\Portulon\<module> of the
+// Copies build/bin/<module> to C:\Program Files\Portulon\<module> of the
 // current machine and names it in DLLPath, as the installer does.
 void InstallAdminDll(const TempNetwork& net, const std::string& module = "PL_RAS.dll");
 

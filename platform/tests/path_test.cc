@@ -88,5 +88,13 @@ TEST_F(PathTest, OtherForms) {
   EXPECT_EQ(HostToWindowsPath("/usr/bin"), "Z:\\usr\\bin");
 }
 
+// The order of names in any case: a prefix first, case never counts.
+TEST(TextOrder, ComparesIgnoringCase) {
+  EXPECT_EQ(CompareIgnoringCase("dom\\Ann", "DOM\\ann"), 0);
+  EXPECT_LT(CompareIgnoringCase("COM", "com1"), 0);
+  EXPECT_GT(CompareIgnoringCase("b", "A"), 0);
+  EXPECT_LT(CompareIgnoringCase("", "a"), 0);
+}
+
 }  // namespace
 }  // namespace plat

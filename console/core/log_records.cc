@@ -1,0 +1,57 @@
+#include "console/core/log_records.h"
+
+#include "console/core/server_list.h"
+#include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "platform/sysinfo.h"
+
+namespace pladmin {
+
+std::vector<ServerBias> ServerBiases(const CServerList& servers) {
+  std::vector<ServerBias> out;
+  for (int i = 0; i < servers.size(); ++i) {
+    const CServer& s = servers.At(i);
+    // The registry keeps the bias as a DWORD; west of Greenwich it is positive, east a negative int.
+    out.push_back({s.name, static_cast<int>(s.settings.activeTimeBias)});
+  }
+  return out;
+}
+
+std::string DayLogPath(const std::string& dataFolder, const std::tm& day) {
+  return dataFolder + "\\LogData\\" +
+         plat::GetDateFormat(plat::LOCALE_US_ENGLISH, day, "yyyy-MMM-dd") + ".log";
+}
+
+void ShiftToServerTime(std::vector<common::LogRecord>* records, int consoleBias,
+                       const std::vector<ServerBias>& servers) {
+  for (const ServerBias& server : servers) {
+    if (server.bias == consoleBias) continue;
+    const std::int64_t shift = static_cast<std::int64_t>(consoleBias - server.bias) * 60;
+    for (common::LogRecord& r : *records) {
+      if (plat::EqualsIgnoringCase(r.server, server.name)) r.time += shift;
+    }
+  }
+}
+
+void CLogRecords::Invalidate() { loaded_ = false; }
+
+bool CLogRecords::LoadLogRecords(const std::string& path, int consoleBias,
+                                 const std::vector<ServerBias>& servers, const StatusFn& status) {
+  std::time_t stamp = 0;
+  std::uint64_t size = 0;
+  if (plat::GetFileModificationTime(path, &stamp) != plat::ERROR_SUCCESS) stamp = 0;
+  if (plat::GetFileSize(path, &size) != plat::ERROR_SUCCESS) size = 0;
+  if (loaded_ && path == path_ && stamp == stamp_ && size == size_) return false;
+  path_ = path;
+  stamp_ = stamp;
+  size_ = size;
+  loaded_ = true;
+  records_ = common::LoadLogRecords(path, /*keepUnknown=*/true, [&](const std::string& section) {
+    if (status) status("Processing logs from " + section + ", please wait...");
+  });
+  ShiftToServerTime(&records_, consoleBias, servers);
+  return true;
+}
+
+}  // namespace pladmin

@@ -1,0 +1,124 @@
+#include "console/core/log_view_model.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/path.h"
+#include "platform/tools/tool_format.h"
+
+namespace pladmin {
+
+namespace {
+
+template <typename T>
+int CompareNumbers(T a, T b, int d) {
+  if (a > b) return -d;
+  if (a == b) return 0;
+  return d;
+}
+
+int CompareTexts(const std::string& a, const std::string& b, int d) {
+  const int c = plat::CompareIgnoringCase(a, b);
+  return c < 0 ? -d : c > 0 ? d : 0;
+}
+
+// The number a port name ends in (the first character never counts); 0 when
+// it ends in none.
+long TrailingNumber(const std::string& name) {
+  size_t start = name.size();
+  while (start > 1 && name[start - 1] >= '0' && name[start - 1] <= '9') --start;
+  if (start == name.size()) return 0;
+  // Digits beyond a long's range are no port number.
+  if (name.size() - start > 9) return 0;
+  return std::strtol(name.c_str() + start, nullptr, 10);
+}
+
+std::string Cell(const common::LogRecord& r, int flag, const CellOptions& options) {
+  std::string text = CellText(r, flag, options);
+  return text.empty() ? std::string(" ") : pltools::CsvField(text);
+}
+
+}  // namespace
+
+int CompareLogRecords(const common::LogRecord& a, const common::LogRecord& b, int flag, int d) {
+  switch (flag) {
+    case kColTime: {
+      const int c = CompareNumbers(a.time, b.time, d);
+      return c != 0 ? c : CompareNumbers(a.sequence, b.sequence, d);
+    }
+    case kColAction: return CompareNumbers(a.kind, b.kind, d);
+    case kColInfo: return CompareNumbers(a.reason, b.reason, d);
+    case kColIP: return CompareNumbers(a.address, b.address, d);
+    case kColLasted: return CompareNumbers(a.duration, b.duration, d);
+    case kColBytesIn: return CompareNumbers(a.bytesIn, b.bytesIn, d);
+    case kColBytesOut: return CompareNumbers(a.bytesOut, b.bytesOut, d);
+    case kColServer: return CompareTexts(a.server, b.server, d);
+    case kColUser: return CompareTexts(a.user, b.user, d);
+    case kColNetBIOS: return CompareTexts(a.netbios, b.netbios, d);
+    case kColIPX: return CompareTexts(a.ipx, b.ipx, d);
+    case kColPort: {
+      const long na = TrailingNumber(a.port), nb = TrailingNumber(b.port);
+      // Equal numbers (COM2 of two servers) fall back to the text, so that a
+      // row never sorts before itself.
+      if (na != 0 && nb != 0 && na != nb) return na < nb ? -d : d;
+      return CompareTexts(a.port, b.port, d);
+    }
+    default: return 0;
+  }
+}
+
+int& SharedSortDirection() {
+  static int direction = 1;
+  return direction;
+}
+
+void SortLogRows(std::vector<int>* rows, const std::vector<common::LogRecord>& records, int flag,
+                 int direction) {
+  std::stable_sort(rows->begin(), rows->end(), [&](int a, int b) {
+    return CompareLogRecords(records[static_cast<size_t>(a)], records[static_cast<size_t>(b)],
+                             flag, direction) < 0;
+  });
+}
+
+void SortLogRows(std::vector<int>* rows, const std::vector<common::LogRecord>& records, int flag) {
+  int& d = SharedSortDirection();
+  SortLogRows(rows, records, flag, d);
+  d = -d;
+}
+
+std::string RowCsv(const common::LogRecord& r, const std::vector<int>& flags,
+                   const CellOptions& options) {
+  std::string line;
+  for (size_t i = 0; i < flags.size(); ++i) {
+    if (i) line += ',';
+    line += Cell(r, flags[i], options);
+  }
+  return line;
+}
+
+std::string CopyText(const std::vector<const common::LogRecord*>& rows,
+                     const std::vector<int>& flags, const CellOptions& options) {
+  std::string text;
+  for (const common::LogRecord* r : rows) {
+    for (int flag : flags) text += Cell(*r, flag, options) + ",";
+    text += "\r\n";
+  }
+  return text;
+}
+
+std::string SavedHeadingLine(const std::vector<int>& flags) {
+  std::string line = "Time/Date";
+  for (int flag : flags) {
+    if (flag != kColTime) line += "," + SavedHeading(flag);
+  }
+  return line;
+}
+
+std::string SaveText(const std::vector<const common::LogRecord*>& rows,
+                     const std::vector<int>& flags, const CellOptions& options) {
+  std::string text = SavedHeadingLine(flags) + "\r\n";
+  for (const common::LogRecord* r : rows) text += RowCsv(*r, flags, options) + "\r\n";
+  return text;
+}
+
+}  // namespace pladmin
