@@ -94,6 +94,10 @@ int main(int argc, char** argv) {
   std::string package;
   tool.TakeOption("--package", &package);
   if (tool.failed() || !tool.RequireMachine()) return tool.exitCode();
+  if (!qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
+      !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+    return tool.Fail("the wizard needs a screen (DISPLAY is not set): install with --unattended");
+  }
   return RunWizard(package.empty() ? setup::ProgramFolder() : plat::HostToWindowsPath(package), argc, argv);
 #endif
 }

@@ -274,7 +274,7 @@ done
 admin_c="$demo/ADMINPC/drive_c"
 show_console() {
   say "Files:"
-  (cd "$admin_c" && find 'Program Files' 'WINNT/Profiles/Default User/Start Menu/Programs' -mindepth 1 | sort | sed 's/^/  C:\\/')
+  (cd "$admin_c" && find 'Program Files' 'WINNT/Profiles/Default User/Start Menu/Programs' -mindepth 1 | sort | sed 's|/|\\|g; s/^/  C:\\/')
   say "Registry:"
   PORTULON_MACHINE="$demo/ADMINPC" reg query 'HKLM\Software\Quillfen Technologies' /s 2>&1 | sed 's/^/  /' || true
   PORTULON_MACHINE="$demo/ADMINPC" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>&1 |
