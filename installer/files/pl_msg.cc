@@ -1,6 +1,7 @@
 // pl_msg.dll: the texts of the Portulon service's event identifiers, the
-// module that EventMessageFile of the event source names. An event viewer
-// asks it for the text of an identifier and appends the record's strings.
+// message file that EventMessageFile of the event source "Portulon" names.
+// An event viewer loads it and asks EventMessageText for the text of an
+// identifier, then appends the record's strings.
 #include <cstdint>
 
 namespace {
@@ -28,7 +29,7 @@ constexpr EventText kTexts[] = {
 
 // The text of event `id` (its low 16 bits: the upper ones carry severity and
 // facility); nullptr for an identifier the service does not report.
-extern "C" __attribute__((visibility("default"))) const char* PL_EventMessageText(std::uint32_t id) {
+extern "C" __attribute__((visibility("default"))) const char* EventMessageText(std::uint32_t id) {
   for (const auto& t : kTexts) {
     if (t.id == (id & 0xFFFF)) return t.text;
   }

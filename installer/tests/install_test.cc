@@ -8,6 +8,7 @@
 #include "installer/core/install_files.h"
 #include "installer/tests/install_fixture.h"
 #include "platform/machine.h"
+#include "platform/module.h"
 #include "platform/service.h"
 #include "platform/sysinfo.h"
 #include "platform/testing/host_tools.h"
@@ -321,6 +322,26 @@ TEST_F(InstallTest, DailyLogsNamedInTheUsersLanguageGetTheirEnglishNames) {
   EXPECT_EQ(FileText(logs + "2000-Nov-21.log"), "2000-Nov-21.log");
   EXPECT_EQ(FileText(logs + "2001-Okt-01.log"), "2001-Okt-01.log") << "only 1997 to 2000";
   EXPECT_FALSE(plat::FileExists(logs + "1999-Mai-03.log"));
+}
+
+}  // namespace
+}  // namespace setup::testing
+
+namespace setup::testing {
+namespace {
+
+// The event viewer's contract with a message file: EventMessageText by name,
+// looking at the identifier's low 16 bits.
+TEST(MessageFileTest, PlMsgGivesTheServicesEventTexts) {
+  plat::testing::TempNetwork net;
+  plat::Module module;
+  ASSERT_EQ(module.Load(plat::HostToWindowsPath(plat::testing::BinDir() + "/pl_msg.dll")), plat::ERROR_SUCCESS);
+  using Text = const char* (*)(std::uint32_t);
+  const auto text = reinterpret_cast<Text>(module.GetProcAddress("EventMessageText"));
+  ASSERT_NE(text, nullptr);
+  EXPECT_STREQ(text(3), "Connection accepted");
+  EXPECT_STREQ(text(0x40000000u | 12), "Service stopped");
+  EXPECT_EQ(text(2), nullptr);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <QRadioButton>
 
 #include "installer/tests/install_fixture.h"
+#include "installer/ui/gui_install_ui.h"
 #include "installer/ui/progress_dialog.h"
 #include "installer/ui/ras_version_dialog.h"
 #include "installer/ui/wizard.h"
@@ -169,6 +170,34 @@ TEST(ProgressDialogTest, TheRedBarIsThePercentageOfItsWidth) {
   RasVersionDialog ras;
   ras.show();
   SaveShot(ras, "setup_ras_version.png");
+}
+
+}  // namespace
+
+namespace {
+
+// The installation shown in the progress dialog, without its pauses.
+class QuickGuiUi : public GuiInstallUi {
+ public:
+  using GuiInstallUi::GuiInstallUi;
+  void Pause(int) override {}
+};
+
+TEST(ProgressDialogTest, TheWizardsAnswersInstallThroughTheDialog) {
+  plat::testing::TempNetwork net;
+  const std::string package = net.network() + "/package";
+  setup::testing::BuildPackage(package);
+  setup::Package files;
+  ASSERT_EQ(setup::Package::Open(plat::HostToWindowsPath(package), &files), ERROR_SUCCESS);
+  SetupWizard wizard(setup::DefaultChoices());
+  wizard.components()->server->setChecked(false);
+  ProgressDialog dialog;
+  dialog.show();
+  QuickGuiUi ui(&dialog, false);
+  EXPECT_EQ(setup::RunInstallation(files, wizard.choices(), ui).status, setup::InstallStatus::Done);
+  EXPECT_EQ(dialog.bar()->percent(), 100);
+  EXPECT_EQ(dialog.titleLine(), "Installation Done");
+  EXPECT_TRUE(plat::FileExists("C:\\Program Files\\Portulon\\pladmin.exe"));
 }
 
 }  // namespace
