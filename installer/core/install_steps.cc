@@ -114,14 +114,20 @@ void Installation::CopyPackageFile(const InstallFile& file, const std::string& f
   ui_.Progress(file.percent, "Copying Files", file.name);
   ui_.Pause(1000);
   const std::string target = folder + "\\" + file.name;
+  const std::string old = target + ".old";
+  // What an earlier installation moved aside goes now, unless it is still
+  // loaded: then the remote-access service still runs the old hook module.
+  if (!keep && plat::FileExists(old) && plat::DeleteFile(old) == plat::ERROR_ACCESS_DENIED &&
+      file.group == FileGroup::Hook) {
+    out_.hookInUse = true;
+  }
   if (plat::FileExists(target)) {
     if (keep) return;
     const DWORD err = plat::DeleteFile(target);
     if (err == plat::ERROR_ACCESS_DENIED) {
       // In use (a module loaded by a running service): out of the way under
       // another name, to be deleted by the next installation.
-      plat::DeleteFile(target + ".old");
-      const DWORD moved = plat::MoveFileEx(target, target + ".old", 0);
+      const DWORD moved = plat::MoveFileEx(target, old, 0);
       if (moved != plat::ERROR_SUCCESS) {
         Problem(target + " is in use and could not be replaced (error " + std::to_string(moved) + ").");
         return;

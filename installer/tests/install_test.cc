@@ -183,9 +183,15 @@ TEST_F(InstallTest, AHookModuleInUseIsRenamedAndTheRasServiceMustRestart) {
             "restart this service.");
   EXPECT_TRUE(ui.questions.empty()) << "Portulon is not offered to start";
 
+  // Installed again before the restart: the old module is still the loaded one.
+  RecordingUi again;
+  EXPECT_EQ(Install(Choices(), &again).status, InstallStatus::RestartRas) << again.AllMessages();
+  EXPECT_EQ(FileText(hook + ".old"), "loaded module");
+
   // The next installation clears the old module away once it is free.
   loaded.Release();
   EXPECT_EQ(Install(Choices()).status, InstallStatus::Done);
+  EXPECT_FALSE(plat::FileExists(hook + ".old"));
 }
 
 TEST_F(InstallTest, TheRemoteAccessTypeDecidesTheHookModule) {
