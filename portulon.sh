@@ -2,6 +2,7 @@
 # Portulon's one entry point: build, test, demo.
 #   ./portulon.sh build   build everything into build/ (programs and modules in build/bin/)
 #   ./portulon.sh test    build, then run every test with ctest
+#   ./portulon.sh package build, then make the installation folder build/package/
 #   ./portulon.sh demo    build, then provision and run the demo network in demo-network/
 #   ./portulon.sh fuzz    build the libFuzzer targets with clang into build-fuzz/
 #   ./portulon.sh --help  the commands
@@ -15,8 +16,9 @@ JOBS="${PORTULON_JOBS:-$(nproc 2>/dev/null || echo 2)}"
 # platform); fonts-dejavu-core: the fonts its windows and screenshots draw with.
 # unixODBC, the SQLite ODBC driver and sqlite3, PostgreSQL and its driver, and
 # python3-aiosmtpd: the database export and the status mail, and their tests.
+# libmspack-dev: setup expands its compressed installation files with it.
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev fonts-dejavu-core
+  qt6-base-dev fonts-dejavu-core libmspack-dev
   unixodbc-dev libsqliteodbc sqlite3 python3 python3-aiosmtpd odbc-postgresql postgresql)
 # The end-to-end test in front of a real OpenVPN server: the server and its
 # clients in network namespaces, certificates made by openssl; poppler-utils:
@@ -89,9 +91,22 @@ do_fuzz() {
     -artifact_prefix="$fuzz_dir/findings/$name/" "$@" "$fuzz_dir/corpus/$name" "$here/fuzz/corpus/$name"
 }
 
+# The installation folder: setup and the compressed files it installs.
+PACKAGE_DIR="$BUILD_DIR/package"
+make_package() {
+  bash "$here/packaging/build-package.sh" "$BUILD_DIR" "$PACKAGE_DIR" >/dev/null
+  echo "portulon: installation folder $PACKAGE_DIR"
+}
+do_package() {
+  do_build
+  make_package
+}
+
 do_demo() {
   do_build
-  PORTULON_BIN_DIR="$BUILD_DIR/bin" bash "$here/scripts/demo.sh" "$here/demo-network"
+  make_package
+  PORTULON_BIN_DIR="$BUILD_DIR/bin" PORTULON_PACKAGE_DIR="$PACKAGE_DIR" \
+    bash "$here/scripts/demo.sh" "$here/demo-network"
 }
 
 usage() {
@@ -102,7 +117,10 @@ Commands:
   build    build everything into build/ (the programs and modules in build/bin/,
            test programs in build/tests/, benchmarks in build/bench/)
   test     build, then run every test with ctest
-  demo     build, then provision and run the demo network in demo-network/
+  package  build, then make the installation folder build/package/: setup
+           and beside it every file it installs, compressed
+  demo     build, then provision the demo network in demo-network/, install
+           Portulon on it from the installation folder and run it
   deb      build, then make the Debian package in dist/ and check it with
            lintian
   fuzz [NAME [SECONDS [OPTION...]]]
@@ -124,6 +142,7 @@ EOT
 case "${1:-}" in
   build) do_build ;;
   test) do_test ;;
+  package) do_package ;;
   demo) do_demo ;;
   deb) do_deb ;;
   fuzz)

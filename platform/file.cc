@@ -143,7 +143,8 @@ DWORD MoveFileEx(std::string_view from, std::string_view to, DWORD flags) {
   if (DWORD err = ResolveForChange(to, &hostTo); err != ERROR_SUCCESS) return err;
   struct stat st;
   if (::lstat(hostFrom.c_str(), &st) != 0) return ErrorFromErrno(errno);
-  if (HeldInUse(hostFrom)) return ERROR_ACCESS_DENIED;
+  // A file in use may be renamed, as Windows renames a loaded module; it
+  // stays in use under its new name.
   if (::lstat(hostTo.c_str(), &st) == 0) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING)) return ERROR_ALREADY_EXISTS;
     if (HeldInUse(hostTo)) return ERROR_ACCESS_DENIED;

@@ -63,7 +63,8 @@ inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 inline constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
 inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 // Renames or moves a file; without MOVEFILE_REPLACE_EXISTING an existing target
-// gives ERROR_ALREADY_EXISTS.
+// gives ERROR_ALREADY_EXISTS. A source in use moves (see FileInUse); a target
+// in use is not replaced.
 DWORD MoveFileEx(std::string_view from, std::string_view to, DWORD flags);
 DWORD CopyFile(std::string_view from, std::string_view to, bool failIfExists);
 
@@ -90,8 +91,9 @@ DWORD FindFiles(std::string_view pattern, std::vector<FindData>* entries);
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 
 // Marks a file as in use for as long as the object lives (a loaded module, an
-// open executable): DeleteFile and MoveFileEx of it fail with ERROR_ACCESS_DENIED
-// from any process meanwhile.
+// open executable): DeleteFile of it, and MoveFileEx or CopyFile onto it, fail
+// with ERROR_ACCESS_DENIED from any process meanwhile. It can be renamed (as
+// Windows renames a loaded module), and stays in use under its new name.
 class FileInUse {
  public:
   FileInUse() = default;

@@ -4,13 +4,16 @@
 # and Remote Access and Portulon on SRV1's data, a domain DOM, and a scripted
 # set of dial-ins that shows admissions, refusals, a static address, warnings,
 # idle disconnections, a multilink call and a forced disconnection at the
-# deadline. It takes about four minutes: the service checks its sessions once
+# deadline. Portulon is installed on the servers and on an administrator's
+# workstation with setup from the installation folder, as a customer would. It takes about four minutes: the service checks its sessions once
 # a minute, as it does in production.
-#   scripts/demo.sh DEMO_DIR      (PORTULON_BIN_DIR names the built programs)
+#   scripts/demo.sh DEMO_DIR   (PORTULON_BIN_DIR names the built programs,
+#                               PORTULON_PACKAGE_DIR the installation folder)
 set -euo pipefail
 
 demo="${1:?usage: demo.sh DEMO_DIR}"
 bin="${PORTULON_BIN_DIR:?PORTULON_BIN_DIR must name build/bin}"
+pkg="${PORTULON_PACKAGE_DIR:?PORTULON_PACKAGE_DIR must name the installation folder}"
 export PATH="$bin:$PATH"
 export PORTULON_BIN_DIR="$bin"
 export PORTULON_NETWORK="$demo"
@@ -62,25 +65,26 @@ pldomain adduser DOM frank --groups "Dial-In Users" >/dev/null
 pldomain adduser DOM grace --groups "Dial-In Users;Staff" >/dev/null
 show pldomain list DOM
 
-bold "Portulon installed on SRV1, its data folder shared as \\\\SRV1\\PL_NT_DB"
+bold "Portulon installed on SRV1 from the installation folder, as a customer installs it"
+say "The service runs as DOM\\svc; setup checks the account, then installs the server"
+say "component and the console, registers the service and the hook module, and shares"
+say "the data folder of this primary server as \\\\SRV1\\PL_NT_DB:"
+pldomain adduser DOM svc --fullname "Portulon service" >/dev/null
+printf 'secret\n' > "$demo/svc-password"
+chmod 600 "$demo/svc-password"
+show "$pkg/setup" --unattended --components server,console --ras ras \
+  --account 'DOM\svc' --password-file "$demo/svc-password"
 install="$demo/SRV1/drive_c/Program Files/Portulon"
-mkdir -p "$install/LogData"
-ln -s "$bin/plsvc" "$install/plsvc.exe"
-ln -s "$bin/PL_RAS.dll" "$install/PL_RAS.dll"
-show net share 'PL_NT_DB=C:\Program Files\Portulon' '/remark:Portulon Database Share'
 key='HKLM\Software\Quillfen Technologies\Portulon\Service'
-reg add "$key" /v InstallPath /t REG_SZ /d 'C:\Program Files\Portulon' /f >/dev/null
-reg add "$key" /v MasterShare /t REG_SZ /d '\\SRV1\PL_NT_DB' /f >/dev/null
-reg add "$key" /v Master /t REG_DWORD /d 1 /f >/dev/null
-reg add "$key" /v IdleTimer /t REG_DWORD /d 10 /f >/dev/null
-reg add "$key" /v IdleBytesLimit /t REG_DWORD /d 10000 /f >/dev/null
+say ""
+say "Two settings an administrator makes after installing: fixed addresses on, and"
+say "DOM for callers who give no domain."
+# TODO(accounts tool): through the console's settings tool once it is built.
 reg add "$key" /v StaticIP /t REG_DWORD /d 1 /f >/dev/null
 reg add "$key" /v AssumeDomain /t REG_SZ /d DOM /f >/dev/null
-reg add 'HKLM\Software\Microsoft\RAS\AdminDLL' /v DLLPath /t REG_SZ /d 'C:\Program Files\Portulon\PL_RAS.dll' /f >/dev/null
-reg add 'HKLM\Software\Microsoft\RAS\AdminDLL' /v DisplayName /t REG_SZ /d 'Portulon for Windows NT by Quillfen Technologies' /f >/dev/null
-reg add 'HKLM\System\CurrentControlSet\Services\EventLog\Application\Portulon' /v TypesSupported /t REG_DWORD /d 7 /f >/dev/null
-show sc create Portulon 'binPath=' 'C:\Program Files\Portulon\plsvc.exe' 'start=' auto 'DisplayName=' Portulon
 show reg query "$key"
+show sc query Portulon
+show net share
 
 bold "Shared settings (portulon.hw) and profiles (portulon.usr), as the console would write them"
 # Written before any program of the machine runs, so plain files will do.
@@ -146,19 +150,11 @@ bold "A second server: Windows 2000 with Routing and Remote Access, on SRV1's da
 printf '$ plmachine create %s\n' "$demo/SRV2 --name SRV2 --os 5.0 --ras rras --domain DOM --ports 4"
 plmachine create "$demo/SRV2" --name SRV2 --os 5.0 --ras rras --domain DOM --ports 4 >/dev/null
 say "Created machine SRV2: Windows 2000, Routing and Remote Access, four ports, in DOM."
-install2="$demo/SRV2/drive_c/Program Files/Portulon"
-mkdir -p "$install2"
-ln -s "$bin/plsvc" "$install2/plsvc.exe"
-ln -s "$bin/PL_RRAS.dll" "$install2/PL_RRAS.dll"
-ln -s "$bin/plcollect" "$install2/plcollect.exe"
-on_srv2 reg add "$key" /v InstallPath /t REG_SZ /d 'C:\Program Files\Portulon' /f >/dev/null
-on_srv2 reg add "$key" /v MasterShare /t REG_SZ /d '\\SRV1\PL_NT_DB' /f >/dev/null
-on_srv2 reg add "$key" /v Master /t REG_DWORD /d 0 /f >/dev/null
+say "Portulon's server component goes on SRV2 from the same folder; SRV1 is its primary server:"
+PORTULON_MACHINE="$demo/SRV2" show "$pkg/setup" --unattended --components server --primary SRV1 \
+  --ras rras --account 'DOM\svc' --password-file "$demo/svc-password"
 on_srv2 reg add "$key" /v IdleTimer /t REG_DWORD /d 1 /f >/dev/null
 on_srv2 reg add "$key" /v AssumeDomain /t REG_SZ /d DOM /f >/dev/null
-on_srv2 reg add 'HKLM\Software\Microsoft\RAS\AdminDLL' /v DLLPath /t REG_SZ /d 'C:\Program Files\Portulon\PL_RRAS.dll' /f >/dev/null
-on_srv2 reg add 'HKLM\System\CurrentControlSet\Services\EventLog\Application\Portulon' /v TypesSupported /t REG_DWORD /d 7 /f >/dev/null
-on_srv2 sc create Portulon 'binPath=' 'C:\Program Files\Portulon\plsvc.exe' 'start=' auto 'DisplayName=' Portulon >/dev/null
 say "SRV2 is no master: its sessions go into SRV1's logs; it cuts after one idle minute."
 say "The router's port data comes from plcollect, which SRV2's Portulon starts every minute."
 on_srv2 plmachine boot | tail -n 2
@@ -269,12 +265,27 @@ say "Portulon and the remote-access services are stopped."
 
 bold "The administration console on a workstation ADMINPC"
 plmachine create "$demo/ADMINPC" --name ADMINPC --os 5.0 --ras ras --domain DOM --ports 0 >/dev/null
+on_admin() { printf '(ADMINPC) '; PORTULON_MACHINE="$demo/ADMINPC" "$@"; }
+on_admin "$pkg/setup" --unattended --components console
+# The servers it monitors, as the console's "Add Server" enters them.
 for server in SRV1 SRV2; do
   PORTULON_MACHINE="$demo/ADMINPC" reg add "HKLM\\Software\\Quillfen Technologies\\Portulon\\Servers\\$server" /f >/dev/null
 done
-say "ADMINPC monitors SRV1 and SRV2. Boot the servers again, then open the console:"
-say "  PORTULON_MACHINE=$demo/SRV1 plmachine boot; PORTULON_MACHINE=$demo/SRV2 plmachine boot"
-say "  $bin/pladmin --machine $demo/ADMINPC"
+admin_c="$demo/ADMINPC/drive_c"
+show_console() {
+  say "Files:"
+  (cd "$admin_c" && find 'Program Files' 'WINNT/Profiles/Default User/Start Menu/Programs' -mindepth 1 | sort | sed 's|/|\\|g; s/^/  C:\\/')
+  say "Registry:"
+  PORTULON_MACHINE="$demo/ADMINPC" reg query 'HKLM\Software\Quillfen Technologies' /s 2>&1 | sed 's/^/  /' || true
+  PORTULON_MACHINE="$demo/ADMINPC" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>&1 |
+    sed 's/^/  /' || true
+}
+show_console
+say ""
+say "The administrator removes the console again, as its uninstall entry says:"
+on_admin "$admin_c/WINNT/PL_FLUSH.EXE" C
+show_console
+say "Nothing of the console is left; only the uninstaller itself stays in C:\\WINNT."
 
 cat <<EOT
 
@@ -288,5 +299,7 @@ The demo network stays in $demo. To look around, or to run it again:
   reg query "HKLM\\Software\\Quillfen Technologies\\Portulon\\Service"
   net stop Portulon ; net stop RemoteAccess
   PORTULON_MACHINE=$demo/SRV2 ...    the same on the router SRV2 (rasctl dial COM1 'DOM\\grace' --links 2)
-  pladmin --machine $demo/ADMINPC    the administration console, watching SRV1 and SRV2
+  PORTULON_MACHINE=$demo/ADMINPC $pkg/setup
+                                     install the console on ADMINPC again (the wizard),
+  pladmin --machine $demo/ADMINPC    then open it
 EOT

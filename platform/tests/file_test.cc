@@ -54,7 +54,12 @@ TEST_F(FileTest, AFileInUseCannotBeDeletedOrReplaced) {
     ASSERT_EQ(WriteWholeFile("C:\\new.dll", "new"), ERROR_SUCCESS);
     EXPECT_EQ(MoveFileEx("C:\\new.dll", "C:\\PL_RAS.dll", MOVEFILE_REPLACE_EXISTING),
               ERROR_ACCESS_DENIED);
+    // Renamed out of the way, the module is still in use under its new name.
+    ASSERT_EQ(MoveFileEx("C:\\PL_RAS.dll", "C:\\PL_RAS.dll.old", 0), ERROR_SUCCESS);
+    EXPECT_EQ(DeleteFile("C:\\PL_RAS.dll.old"), ERROR_ACCESS_DENIED);
+    ASSERT_EQ(MoveFileEx("C:\\new.dll", "C:\\PL_RAS.dll", 0), ERROR_SUCCESS);
   }
+  EXPECT_EQ(DeleteFile("C:\\PL_RAS.dll.old"), ERROR_SUCCESS);
   EXPECT_EQ(DeleteFile("C:\\PL_RAS.dll"), ERROR_SUCCESS);
 }
 

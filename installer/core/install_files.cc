@@ -1,0 +1,33 @@
+#include "installer/core/install_files.h"
+
+namespace setup {
+
+namespace {
+
+// The console's runtime (Qt 6) comes with the operating system's packages,
+// and its help is built into pladmin.exe, so no runtime libraries or help
+// files are shipped; readme.htm and securitynotes.htm are our own documents.
+constexpr InstallFile kFiles[] = {
+    {"readme.htm", 1, FileGroup::Always},
+    {"securitynotes.htm", 1, FileGroup::Always},
+    {"_pladmin.dll", 2, FileGroup::Always},
+    {"pladmin.exe", 30, FileGroup::Console},
+    // TODO(accounts tool): the account and settings command-line tool of the
+    // console joins here (FileGroup::Console) once it is built.
+    {"plsvc.exe", 55, FileGroup::Server},
+    {"pl_msg.dll", 65, FileGroup::Server},
+    {"plcollect.exe", 67, FileGroup::Server},
+    {"_plsvc.dll", 68, FileGroup::Server},
+    {kRasHook, 84, FileGroup::Hook},
+    {kRrasHook, 84, FileGroup::Hook},
+    {"portulon.hw", 85, FileGroup::MasterData},
+    {"portulon.usr", 86, FileGroup::MasterData},
+    {"portulon.log", 87, FileGroup::MasterData},
+    {kUninstaller, 96, FileGroup::Uninstaller},
+};
+
+}  // namespace
+
+std::span<const InstallFile> InstallFiles() { return kFiles; }
+
+}  // namespace setup

@@ -1,0 +1,65 @@
+#include "installer/core/ras_detect.h"
+
+#include <cstdio>
+#include <string>
+
+#include "platform/errors.h"
+#include "platform/path.h"
+#include "platform/registry.h"
+#include "platform/sysinfo.h"
+
+namespace setup {
+
+namespace {
+
+std::string WithError(const char* format, unsigned long err) {
+  char text[200];
+  std::snprintf(text, sizeof text, format, err);
+  return text;
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && plat::EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace
+
+bool DetectRasType(InstallUi& ui, InstallChoices* choices) {
+  plat::OsVersionInfo version;
+  if (DWORD err = plat::GetVersionEx(&version); err != plat::ERROR_SUCCESS) {
+    ui.Message(WithError("Unable to determine OS type. Service will not be installed\n\nError %lu", err),
+               "Portulon Setup", true);
+    return false;
+  }
+  if (version.platformId != plat::VER_PLATFORM_WIN32_NT) {
+    ui.Message("Portulon service cannot be installed on non-NT Windows\n", "Portulon Setup", true);
+    return false;
+  }
+  const bool nt4 = version.majorVersion <= 4;
+  const char* keyName = nt4 ? "Software\\Microsoft\\RAS\\CurrentVersion"
+                            : "System\\CurrentControlSet\\Services\\RemoteAccess";
+  const char* valueName = nt4 ? "Title" : "DisplayName";
+  plat::RegKey key;
+  if (DWORD err = plat::RegKey::Open(plat::Hive::LocalMachine, keyName, &key); err != plat::ERROR_SUCCESS) {
+    ui.Message(WithError("Unable to find RAS on this computer.\n\nError 1:%lu", err), "Portulon Setup", true);
+    return false;
+  }
+  std::string value;
+  if (DWORD err = key.QueryString(valueName, &value); err != plat::ERROR_SUCCESS) {
+    ui.Message(WithError("Unable to determine version of RAS.\n\nError 1:%lu", err), "Portulon Setup", true);
+    return false;
+  }
+  std::optional<RasType> found;
+  if (nt4) {
+    if (StartsWithIgnoringCase(value, "Routing")) found = RasType::Rras;
+    else if (StartsWithIgnoringCase(value, "Remote")) found = RasType::Ras;
+  } else if (plat::EqualsIgnoringCase(value, "Routing and Remote Access")) {
+    found = RasType::Rras;
+  }
+  if (!found) found = ui.AskRasType();
+  if (!found) return false;
+  choices->ras = *found;
+  return true;
+}
+
+}  // namespace setup

@@ -1,0 +1,176 @@
+// pl_flush's removal steps on machines that setup installed: their order,
+// what each removal keeps beside the other component, and the refusal while
+// the remote-access service runs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "installer/tests/install_fixture.h"
+#include "platform/machine.h"
+#include "platform/service.h"
+#include "platform/testing/host_tools.h"
+#include "platform/testing/ras_testing.h"
+#include "uninstaller/tests/recording_flush_ui.h"
+
+namespace pl_flush::testing {
+namespace {
+
+using plat::ERROR_SUCCESS;
+using setup::testing::kInstallPath;
+
+bool ShareGone() {
+  for (int i = 0; i < 100; ++i) {
+    std::vector<std::string> lines;
+    plat::RegKey shares;
+    if (plat::RegKey::Open(plat::Hive::LocalMachine, plat::kSharesKey, &shares) != ERROR_SUCCESS ||
+        shares.QueryMultiString("PL_NT_DB", &lines) != ERROR_SUCCESS) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+class FlushTest : public setup::testing::InstallFixture {
+ protected:
+  void InstallBoth() { ASSERT_EQ(Install(Choices()).status, setup::InstallStatus::Done); }
+  static bool Exists(const std::string& name) { return plat::FileExists(std::string(kInstallPath) + "\\" + name); }
+  static bool ServiceExists() {
+    plat::ServiceManager scm;
+    plat::ServiceHandle service;
+    return plat::ServiceManager::Open("", &scm) == ERROR_SUCCESS && scm.OpenService("Portulon", &service) == ERROR_SUCCESS;
+  }
+};
+
+TEST(FlushModeTest, OnlyTheFirstCharacterCounts) {
+  EXPECT_EQ(ModeFromArguments("S"), FlushMode::Server);
+  EXPECT_EQ(ModeFromArguments("server please"), FlushMode::Server);
+  EXPECT_EQ(ModeFromArguments("c"), FlushMode::Console);
+  EXPECT_EQ(ModeFromArguments(""), FlushMode::None);
+  EXPECT_EQ(ModeFromArguments("X"), FlushMode::None);
+  EXPECT_EQ(ModeFromArguments(" S"), FlushMode::None);
+}
+
+TEST_F(FlushTest, ServerRemovalBesideTheConsoleKeepsTheConsole) {
+  InstallBoth();
+  ASSERT_EQ(plat::CreateDirectory(std::string(kInstallPath) + "\\OldData"), ERROR_SUCCESS);
+  ASSERT_EQ(plat::WriteWholeFile(std::string(kInstallPath) + "\\LogData\\2026-Dec-08.log", "x"), ERROR_SUCCESS);
+  ASSERT_EQ(plat::WriteWholeFile(std::string(kInstallPath) + "\\OldData\\2025-Dec-08.log", "x"), ERROR_SUCCESS);
+  RecordingFlushUi ui;
+  EXPECT_TRUE(RemoveServer(ui));
+  const std::vector<std::string> steps = {
+      "0 ",
+      "10 Stopping Portulon...",  // the service existed, so its status was set
+      "13 Stopping Portulon...",
+      "22 Removing Portulon Service...",
+      "24 Removing Files...", "26 Removing Files...", "28 Removing Files...", "30 Removing Files...",
+      "32 Removing Files...", "34 Removing Files...", "36 Removing Files...", "38 Removing Files...",
+      "40 Removing Files...", "50 Removing Files...", "60 Removing Files...", "70 Removing Files...",
+      "75 Removing Share",
+      "80 Removing Registry Information...", "99 Removing Registry Information..."};
+  EXPECT_EQ(ui.steps, steps);
+  EXPECT_FALSE(ServiceExists());
+  for (const char* gone : {"plsvc.exe", "pl_msg.dll", "PL_RAS.dll", "portulon.hw", "portulon.usr", "LogData", "OldData"}) {
+    EXPECT_FALSE(Exists(gone)) << gone;
+  }
+  for (const char* kept : {"pladmin.exe", "_pladmin.dll", "readme.htm"}) EXPECT_TRUE(Exists(kept)) << kept;
+  EXPECT_FALSE(KeyExists(setup::kServiceKey));
+  EXPECT_FALSE(KeyExists(setup::kAdminDllKey));
+  EXPECT_FALSE(KeyExists(setup::kEventSourceKey));
+  EXPECT_FALSE(KeyExists(std::string(setup::kUninstallKey) + "\\Portulon Server"));
+  EXPECT_TRUE(KeyExists(setup::kClientKey));
+  EXPECT_TRUE(KeyExists(std::string(setup::kUninstallKey) + "\\Portulon Administrator"));
+  EXPECT_TRUE(ShareGone());
+}
+
+TEST_F(FlushTest, ConsoleRemovalBesideTheServiceKeepsTheService) {
+  InstallBoth();
+  RecordingFlushUi ui;
+  RemoveConsole(ui);
+  const std::vector<std::string> steps = {
+      "0 ", "2 ", "15 Removing Files...", "18 Removing Files...", "22 Removing Files...", "25 Removing Files...",
+      "50 Removing Files...", "55 Removing Registry Information...", "60 Removing Registry Information...",
+      "65 Removing Registry Information...", "70 Removing Registry Information...",
+      "80 Removing Program Folder...", "99 Removing Program Folder..."};
+  EXPECT_EQ(ui.steps, steps);
+  EXPECT_FALSE(Exists("pladmin.exe"));
+  for (const char* kept : {"_pladmin.dll", "plsvc.exe", "portulon.usr", "PL_RAS.dll"}) EXPECT_TRUE(Exists(kept)) << kept;
+  EXPECT_FALSE(KeyExists(setup::kClientKey));
+  EXPECT_FALSE(KeyExists(setup::kServersKey));
+  EXPECT_FALSE(plat::FileExists("C:\\WINNT\\Profiles\\Default User\\Start Menu\\Programs\\Portulon"));
+  EXPECT_TRUE(KeyExists(setup::kServiceKey));
+  EXPECT_TRUE(ServiceExists());
+}
+
+TEST_F(FlushTest, AlonePerRemovalTheInstallFolderGoes) {
+  setup::InstallChoices server = Choices();
+  server.console = false;
+  ASSERT_EQ(Install(server).status, setup::InstallStatus::Done);
+  RecordingFlushUi ui;
+  EXPECT_TRUE(RemoveServer(ui));
+  EXPECT_FALSE(plat::FileExists(kInstallPath));
+
+  setup::InstallChoices console = Choices();
+  console.server = false;
+  ASSERT_EQ(Install(console).status, setup::InstallStatus::Done);
+  RemoveConsole(ui);
+  EXPECT_FALSE(plat::FileExists(kInstallPath));
+}
+
+TEST_F(FlushTest, WithoutAnInstallPathNoFileIsTouched) {
+  // A current folder holding files of those names: a missing path must not mean it.
+  ASSERT_EQ(plat::WriteWholeFile("C:\\WINNT\\system32\\plsvc.exe", "someone else's"), ERROR_SUCCESS);
+  ASSERT_EQ(plat::SetCurrentDirectory("C:\\WINNT\\system32"), ERROR_SUCCESS);
+  RecordingFlushUi ui;
+  EXPECT_TRUE(RemoveServer(ui));
+  RemoveConsole(ui);
+  EXPECT_EQ(FileText("C:\\WINNT\\system32\\plsvc.exe"), "someone else's");
+  EXPECT_TRUE(plat::FileExists("C:\\WINNT\\system32\\net.exe"));
+}
+
+TEST_F(FlushTest, ARunningRemoteAccessServiceRefusesServerRemoval) {
+  InstallBoth();
+  const std::string before = FileText(std::string(kInstallPath) + "\\plsvc.exe");
+  {
+    plat::testing::RasServiceRunner ras("RemoteAccess");
+    RecordingFlushUi ui;
+    EXPECT_FALSE(RemoveServer(ui));
+    EXPECT_EQ(ui.warnings, std::vector<std::string>{kRasRunningMessage});
+    EXPECT_EQ(ui.steps, std::vector<std::string>{"0 "});
+    EXPECT_TRUE(ServiceExists());
+    EXPECT_EQ(FileText(std::string(kInstallPath) + "\\plsvc.exe"), before);
+
+    // A Router service, installed but stopped, is the one asked: RemoteAccess is not looked at.
+    plat::ServiceManager scm;
+    plat::ServiceHandle router;
+    ASSERT_EQ(plat::ServiceManager::Open("", &scm), ERROR_SUCCESS);
+    plat::ServiceConfig config;
+    config.name = config.displayName = "Router";
+    config.binaryPath = "C:\\WINNT\\system32\\rassvc.exe";
+    ASSERT_EQ(scm.CreateService(config, "", &router), ERROR_SUCCESS);
+    EXPECT_FALSE(RasServiceRunning());
+    RecordingFlushUi proceeds;
+    EXPECT_TRUE(RemoveServer(proceeds));
+    EXPECT_TRUE(proceeds.warnings.empty());
+    EXPECT_FALSE(ServiceExists());
+  }
+}
+
+TEST_F(FlushTest, TheProgramRemovesNothingWithoutSOrC) {
+  InstallBoth();
+  for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"X"}, {"/S"}}) {
+    const plat::testing::ToolResult r = plat::testing::RunTool("pl_flush", args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(Exists("plsvc.exe"));
+    EXPECT_TRUE(Exists("pladmin.exe"));
+  }
+  const plat::testing::ToolResult r = plat::testing::RunTool("pl_flush", {"c"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "Removing Files...\nRemoving Registry Information...\nRemoving Program Folder...\n");
+  EXPECT_FALSE(Exists("pladmin.exe"));
+  EXPECT_TRUE(Exists("plsvc.exe"));
+}
+
+}  // namespace
+}  // namespace pl_flush::testing
