@@ -137,6 +137,9 @@ void ProcessIncomingProtocol(ServiceContext& context, ReplyFields& reply, std::s
 std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std::string_view message) {
   if (common::IsUpdateMessage(message)) {
     ReadSettings(context);
+    // The shared sections of portulon.hw too (warnings, default profile,
+    // greetings), so that what the console saved there applies without a restart.
+    ReadSystemDataFromCentralDB(context);
   } else {
     ProcessIncomingProtocol(context, reply, message);
   }
