@@ -61,38 +61,39 @@ when anything is refused.
 
 using accounts::Unit;
 
-// Takes the limit options and KEY=VALUE operands out of the arguments.
-bool TakeLimits(pltools::Tool& tool, bool group, accounts::Changes* changes) {
+// Takes the limit options out of the arguments, then the account (the first
+// argument left), then KEY=VALUE operands; every value parsed for the kind of
+// profile the account names.
+bool TakeAccountAndLimits(pltools::Tool& tool, std::string* account, accounts::Changes* changes) {
+  std::vector<std::pair<const accounts::SettingInfo*, std::string>> typed;
   for (const accounts::SettingInfo& info : accounts::ProfileSettings()) {
-    std::string typed;
-    if (!tool.TakeOption(info.option, &typed)) {
-      if (tool.failed()) return false;
-      continue;
-    }
-    std::string why;
-    auto change = accounts::ParseProfileValue(info, typed, group, &why);
-    if (!change) return tool.UsageError(std::string(info.option) + ": " + why), false;
-    changes->push_back(std::move(*change));
+    std::string value;
+    if (tool.TakeOption(info.option, &value)) typed.emplace_back(&info, value);
+    if (tool.failed()) return false;
   }
   if (!tool.RejectUnknownOptions()) return false;
   auto& args = tool.args();
-  for (auto it = args.begin(); it != args.end();) {
-    const size_t eq = it->find('=');
-    if (eq == std::string::npos) {
-      ++it;
-      continue;
-    }
-    const std::string key = it->substr(0, eq);
+  if (args.empty()) return tool.UsageError("no account given"), false;
+  *account = args.front();
+  args.erase(args.begin());
+  for (const std::string& a : args) {
+    const size_t eq = a.find('=');
+    if (eq == std::string::npos) return tool.UsageError("one account at a time: unexpected '" + a + "'"), false;
+    const std::string key = a.substr(0, eq);
     const accounts::SettingInfo* info = accounts::FindSetting(accounts::ProfileSettings(), key);
     if (!info) {
       return tool.UsageError("unknown key '" + key + "' (keys: MaxSessionTime, MaxTotalTime, ExpiryTime, "
                              "PeriodType, PeriodMax, NoDuplicate, StaticIP)"), false;
     }
+    typed.emplace_back(info, a.substr(eq + 1));
+  }
+  args.clear();
+  const bool group = !account->empty() && account->front() == '+';
+  for (const auto& [info, value] : typed) {
     std::string why;
-    auto change = accounts::ParseProfileValue(*info, it->substr(eq + 1), group, &why);
-    if (!change) return tool.UsageError(key + ": " + why), false;
+    auto change = accounts::ParseProfileValue(*info, value, group, &why);
+    if (!change) return tool.UsageError(std::string(info->option) + ": " + why), false;
     changes->push_back(std::move(*change));
-    it = args.erase(it);
   }
   return true;
 }
@@ -101,17 +102,28 @@ std::string Shown(const accounts::Account& a, const accounts::SettingInfo& info)
   return accounts::FormatValue(info.unit, a.Text(info.key, info.defaultText));
 }
 
-int List(pltools::Tool& tool, const accounts::AccountStore& store) {
-  std::string domain, search, format = "table";
-  tool.TakeOption("--domain", &domain);
-  tool.TakeOption("--search", &search);
+struct ListOptions {
+  std::string domain, search;
+  pltools::OutputFormat form = pltools::OutputFormat::Table;
+};
+
+bool TakeListOptions(pltools::Tool& tool, ListOptions* options) {
+  std::string format = "table";
+  tool.TakeOption("--domain", &options->domain);
+  tool.TakeOption("--search", &options->search);
   tool.TakeOption("--format", &format);
-  if (tool.failed() || !tool.RejectUnknownOptions()) return tool.exitCode();
-  pltools::OutputFormat form;
-  if (!pltools::ParseOutputFormat(format, &form) || form == pltools::OutputFormat::Json) {
-    return tool.UsageError("--format takes table or csv");
+  if (tool.failed() || !tool.RejectUnknownOptions()) return false;
+  if (!pltools::ParseOutputFormat(format, &options->form) || options->form == pltools::OutputFormat::Json) {
+    return tool.UsageError("--format takes table or csv"), false;
   }
-  if (!tool.args().empty()) return tool.UsageError("unexpected argument '" + tool.args()[0] + "'");
+  if (!tool.args().empty()) return tool.UsageError("unexpected argument '" + tool.args()[0] + "'"), false;
+  return true;
+}
+
+int List(pltools::Tool& tool, const accounts::AccountStore& store, const ListOptions& options) {
+  const std::string& domain = options.domain;
+  const std::string& search = options.search;
+  const pltools::OutputFormat form = options.form;
   const accounts::LoadResult loaded = store.Load();
   if (loaded.fileMissing) return tool.Fail(store.usersFile() + " does not exist yet: no profiles");
   if (!loaded.fileProblem.empty()) std::fprintf(stderr, "pluser: warning: %s\n", loaded.fileProblem.c_str());
@@ -173,32 +185,32 @@ int main(int argc, char** argv) {
   // Arguments first, so that a wrong command line never needs the machine.
   accounts::Changes changes;
   std::vector<std::string> names;
-  if (command != "list") {
-    const bool group = !tool.args().empty() && !tool.args().front().empty() && tool.args().front().front() == '+';
-    if (command == "add" || command == "set") {
-      if (!TakeLimits(tool, group, &changes)) return tool.exitCode();
-    } else if (!tool.RejectUnknownOptions()) {
-      return tool.exitCode();
-    }
-    names = tool.args();
-    if (names.empty()) return tool.UsageError("no account given");
-    if ((command == "add" || command == "set" || command == "show") && names.size() > 1) {
-      return tool.UsageError("one account at a time: unexpected '" + names[1] + "'");
-    }
+  ListOptions listOptions;
+  if (command == "list") {
+    if (!TakeListOptions(tool, &listOptions)) return tool.exitCode();
+  } else if (command == "add" || command == "set") {
+    std::string account;
+    if (!TakeAccountAndLimits(tool, &account, &changes)) return tool.exitCode();
     if (command == "set" && changes.empty()) return tool.UsageError("nothing to set: give at least one limit");
-    for (const std::string& name : names) {
-      std::string why;
-      if (!accounts::CheckAccountName(name, &why)) return tool.UsageError(why);
-    }
-    if (command == "copy" && names.size() < 2) return tool.UsageError("copy needs FROM and at least one TO");
+    names.push_back(account);
+  } else {
+    if (!tool.RejectUnknownOptions()) return tool.exitCode();
+    names = tool.args();
     tool.args().clear();
+    if (names.empty()) return tool.UsageError("no account given");
+    if (command == "show" && names.size() > 1) return tool.UsageError("one account at a time: unexpected '" + names[1] + "'");
+    if (command == "copy" && names.size() < 2) return tool.UsageError("copy needs FROM and at least one TO");
+  }
+  for (const std::string& name : names) {
+    std::string why;
+    if (!accounts::CheckAccountName(name, &why)) return tool.UsageError(why);
   }
 
   std::string dataFolder;
   if (!placcounts_tools::FindDataFolder(tool, folderGiven ? &folder : nullptr, &dataFolder)) return tool.exitCode();
   const accounts::AccountStore store(dataFolder + "\\portulon.usr", dataFolder + "\\portulon.hw");
 
-  if (command == "list") return List(tool, store);
+  if (command == "list") return List(tool, store, listOptions);
   if (command == "show") {
     auto account = store.Find(names[0]);
     if (!account) return tool.Fail("there is no profile " + names[0]);
