@@ -35,6 +35,7 @@ enum CommandId : int {
   ID_REFRESH_RATE = 32834,
   ID_FILE_SAVE_AS = 57603,
   ID_PORT_DISCONNECT = 32900,  // Disconnect on a connected port
+  ID_SERVER_SETTINGS = 32901,  // the selected server's settings pages
 };
 
 // Navigation items of the navigation bar.

@@ -6,6 +6,7 @@
 #include "platform/sysinfo.h"
 #include "console/ui/port_view.h"
 #include "console/ui/ports_view.h"
+#include "console/ui/users_view.h"
 #include "console/ui/servers_view.h"
 
 namespace pladmin::ui {
@@ -53,6 +54,7 @@ ContentViewBase* CreateContentView(CPladminDoc& doc, ContentView kind, QWidget* 
   switch (kind) {
     case ContentView::Servers: return new ServersView(doc, parent);
     case ContentView::Ports: return new PortsView(doc, parent);
+    case ContentView::Users: return new UsersView(doc, parent);
     case ContentView::PortStatus: return new PortView(doc, parent);
     default: return new PlaceholderView(doc, kind, parent);
   }
