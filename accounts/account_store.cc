@@ -202,6 +202,17 @@ Outcome AccountStore::Apply(const std::vector<plat::ProfileChange>& changes) con
   return {};
 }
 
+Account AccountStore::NewProfile(std::string_view section) const {
+  Account a;
+  a.section = std::string(section);
+  for (const SettingInfo& info : ProfileSettings()) {
+    if (!IsProfileKey(info, a.IsGroup()) || info.unit == Unit::Address) continue;
+    const int value = common::DecimalValue(common::ProfileReadText(hw_, "Default", info.key, "0"));
+    a.values.emplace_back(info.key, info.unit == Unit::Flag ? (value != 0 ? "1" : "0") : std::to_string(value));
+  }
+  return a;
+}
+
 Outcome AccountStore::Add(std::string_view section, const Changes& given) const {
   std::string why;
   if (!CheckAccountName(section, &why)) return Outcome::Refused(why);
@@ -209,13 +220,7 @@ Outcome AccountStore::Add(std::string_view section, const Changes& given) const 
   const bool group = section.front() == '+';
   std::vector<plat::ProfileChange> changes;
   const std::string s(section);
-  for (const SettingInfo& info : ProfileSettings()) {
-    if (!IsProfileKey(info, group) || info.store != Store::Profile || info.unit == Unit::Address) continue;
-    std::string value = common::ProfileReadText(hw_, "Default", info.key, "0");
-    if (info.unit == Unit::Flag) value = common::DecimalValue(value) != 0 ? "1" : "0";
-    else value = std::to_string(common::DecimalValue(value));
-    changes.push_back({s, info.key, value});
-  }
+  for (const auto& [key, value] : NewProfile(section).values) changes.push_back({s, key, value});
   for (const auto& [key, value] : given) {
     const SettingInfo* info = FindSetting(ProfileSettings(), key);
     if (!info || !IsProfileKey(*info, group)) return Outcome::Refused(key + " is not a setting of this profile");

@@ -93,6 +93,9 @@ class AccountStore {
   LoadResult Load() const;
   std::optional<Account> Find(std::string_view section) const;
 
+  // What a new profile of `section` starts with: the default profile's limits
+  // (section Default of portulon.hw) as Add writes them.
+  Account NewProfile(std::string_view section) const;
   // A new profile: the default profile's limits (section Default of
   // portulon.hw), then `given`. Refused when the section exists.
   Outcome Add(std::string_view section, const Changes& given) const;

@@ -31,12 +31,12 @@ constexpr SettingInfo kProfile[] = {
 constexpr SettingInfo kUsage[] = {
     {common::kTotalConnects, Profile, "", common::kTotalConnects, Count, "0", AtOnce, "Connections", "Usage"},
     {common::kTotalDenieds, Profile, "", common::kTotalDenieds, Count, "0", AtOnce, "Refused", "Usage"},
-    {common::kTotalTime, Profile, "", common::kTotalTime, Seconds, "0", AtOnce, "Total time", "Usage"},
-    {common::kPeriodUsage, Profile, "", common::kPeriodUsage, Seconds, "0", AtOnce, "Used this period", "Usage"},
+    {common::kTotalTime, Profile, "", common::kTotalTime, Elapsed, "0", AtOnce, "Total time", "Usage"},
+    {common::kPeriodUsage, Profile, "", common::kPeriodUsage, Elapsed, "0", AtOnce, "Used this period", "Usage"},
     {common::kPeriodStamp, Profile, "", common::kPeriodStamp, Time, "0", AtOnce, "Period began", "Usage"},
     {common::kFirstConnection, Profile, "", common::kFirstConnection, Time, "0", AtOnce, "First connection", "Usage"},
     {common::kLastConnection, Profile, "", common::kLastConnection, Time, "0", AtOnce, "Last connection", "Usage"},
-    {common::kLasted, Profile, "", common::kLasted, Seconds, "0", AtOnce, "Last session lasted", "Usage"},
+    {common::kLasted, Profile, "", common::kLasted, Elapsed, "0", AtOnce, "Last session lasted", "Usage"},
 };
 
 constexpr SettingInfo kServer[] = {

@@ -266,6 +266,7 @@ std::optional<std::string> ParseValue(Unit unit, std::string_view typed, std::st
       return std::string(kept);
     }
     case Unit::Time:
+    case Unit::Elapsed:
       return Refuse(why, "this value is kept by the service and cannot be typed");
   }
   return std::nullopt;
@@ -299,6 +300,13 @@ std::string FormatValue(Unit unit, std::string_view fileText) {
       return out.empty() ? "none" : out;
     }
     case Unit::Time: return v == 0 ? "-" : pltools::IsoLocalTime(static_cast<std::time_t>(static_cast<std::uint32_t>(v)));
+    case Unit::Elapsed: {
+      const std::int64_t s = static_cast<std::uint32_t>(v);
+      char text[32];
+      std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(s / 3600),
+                    static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
+      return text;
+    }
     case Unit::Text: break;
   }
   return std::string(fileText);

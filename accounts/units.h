@@ -28,6 +28,7 @@ enum class Unit {
   Greetings,   // which of the greetings 1 .. 3 are on: "1,3", "all", "none"; a bit mask
   Text,        // one line of text
   Time,        // seconds since 1970, shown as local time (never typed)
+  Elapsed,     // seconds used, shown as h:mm:ss (never typed)
 };
 
 // Longest number of seconds a limit can hold: the file's numbers are signed 32-bit.

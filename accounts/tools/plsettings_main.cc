@@ -62,6 +62,7 @@ const char* UnitText(accounts::Unit unit) {
     case Greetings: return "bits 1, 2, 4 (typed as 1,3)";
     case Text: return "text";
     case Time: return "seconds since 1970";
+    case Elapsed: return "seconds";
   }
   return "";
 }
