@@ -111,6 +111,15 @@ constexpr SettingInfo kSystem[] = {
     {"Greeting3", GreetingFile, "", "greet_2.txt", Text, "", AtUpdate, "Greeting 3", "Greeting Messages", 1000},
 };
 
+constexpr SettingInfo kPort[] = {
+    {"MaxSessionTime", SystemData, "", common::kMaxSessionTime, Seconds, "0", AtOnce,
+     "Maximum session time on the port", "Port"},
+    {"Idle", SystemData, "", "Idle", Minutes, "0", AtOnce, "Idle time-out (none: the server's)", "Port"},
+    {"StaticIP", SystemData, "", common::kStaticIP, Address, "0", AtOnce, "Static address of the port", "Port"},
+    {"AllowedGroups", SystemData, "", "AllowedGroups", Text, "*", AtOnce,
+     "Groups allowed on the port (* for all)", "Port", 9999},
+};
+
 }  // namespace
 
 const char* EffectText(Effect effect) {
@@ -127,6 +136,7 @@ std::span<const SettingInfo> ProfileSettings() { return kProfile; }
 std::span<const SettingInfo> UsageValues() { return kUsage; }
 std::span<const SettingInfo> ServerSettings() { return kServer; }
 std::span<const SettingInfo> SystemSettings() { return kSystem; }
+std::span<const SettingInfo> PortSettings() { return kPort; }
 
 const SettingInfo* FindSetting(std::span<const SettingInfo> table, std::string_view name) {
   for (const SettingInfo& s : table) {

@@ -33,7 +33,7 @@ enum class Store {
 struct SettingInfo {
   const char* name;     // as the tools take it ("MaxSessionTime", "Notify1", "Default.ExpiryTime")
   Store store;
-  const char* section;  // SystemData: the section
+  const char* section;  // SystemData: the section ("" for a port's own)
   const char* key;      // the key, registry value or file name
   Unit unit;
   const char* defaultText;  // the file's text when the value is missing
@@ -54,6 +54,8 @@ std::span<const SettingInfo> UsageValues();
 std::span<const SettingInfo> ServerSettings();
 // The shared settings of portulon.hw and the greeting files, in page order.
 std::span<const SettingInfo> SystemSettings();
+// A port's section of portulon.hw ("SRV1\COM3"); their section is the port's.
+std::span<const SettingInfo> PortSettings();
 
 // The entry of `table` named `name` (ignoring case), or nullptr.
 const SettingInfo* FindSetting(std::span<const SettingInfo> table, std::string_view name);

@@ -38,6 +38,10 @@ bool UsesStore(std::span<const SettingInfo> table, Store store) {
 
 std::string HwFile(const SettingsPlace& place) { return place.dataFolder + "\\portulon.hw"; }
 
+std::string Section(const SettingInfo& s, const SettingsPlace& place) {
+  return *s.section ? std::string(s.section) : place.portSection;
+}
+
 }  // namespace
 
 std::optional<std::string> ServerDataFolder(const std::string& server) {
@@ -66,7 +70,7 @@ Outcome ReadSettingValues(std::span<const SettingInfo> table, const SettingsPlac
         }
         break;
       case Store::SystemData:
-        text = plat::ProfileGetString(HwFile(place), s.section, s.key, s.defaultText);
+        text = plat::ProfileGetString(HwFile(place), Section(s, place), s.key, s.defaultText);
         break;
       case Store::GreetingFile:
         if (plat::ReadWholeFile(place.dataFolder + "\\" + s.key, &text) != plat::ERROR_SUCCESS) text.clear();
@@ -117,7 +121,10 @@ Outcome WriteSettingValues(std::span<const SettingInfo> table, const SettingsPla
     if (!info) return Outcome::Refused("'" + name + "' is not a setting here");
     switch (info->store) {
       case Store::Registry: registry.emplace_back(info, text); break;
-      case Store::SystemData: hw.push_back({info->section, info->key, text}); break;
+      case Store::SystemData:
+        if (Section(*info, place).empty()) return Outcome::Refused("no port named for " + name);
+        hw.push_back({Section(*info, place), info->key, text});
+        break;
       case Store::GreetingFile: files.emplace_back(info, text); break;
       case Store::Profile: return Outcome::Refused("'" + name + "' is a profile setting");
     }

@@ -21,6 +21,7 @@ namespace accounts {
 struct SettingsPlace {
   std::string server;
   std::string dataFolder;
+  std::string portSection;  // for PortSettings: "SRV1\COM3"
 };
 
 // Setting name and file text.

@@ -47,7 +47,7 @@ class SettingsTest : public ::testing::Test {
 
   plat::testing::TempNetwork net_;
   bool started_ = false;
-  const SettingsPlace place_{"SRV1", "\\\\SRV1\\PL_NT_DB"};
+  const SettingsPlace place_{"SRV1", "\\\\SRV1\\PL_NT_DB", ""};
 };
 
 TEST_F(SettingsTest, AServerSettingReachesTheRunningServiceAtUpdate) {
@@ -120,7 +120,7 @@ TEST_F(SettingsTest, UnreachableServersAndStoppedServicesAreToldApart) {
   EXPECT_FALSE(running);
   EXPECT_FALSE(SendUpdate("NOWHERE", &running).ok());
   SettingTexts values;
-  EXPECT_FALSE(ReadSettingValues(ServerSettings(), {"NOWHERE", ""}, &values).ok());
+  EXPECT_FALSE(ReadSettingValues(ServerSettings(), {"NOWHERE", "", ""}, &values).ok());
   const SimulationResult r = Simulate({"SRV1", "COM1", "DOM\\ann"}, "");
   EXPECT_FALSE(r.outcome.ok());
   EXPECT_NE(r.outcome.message.find("is Portulon running?"), std::string::npos) << r.outcome.message;

@@ -1,13 +1,16 @@
 // plsettings: a server's Portulon settings (its registry's Service key) and
 // the settings every server shares (portulon.hw, the greeting files), shown
 // and changed with human units; a running service is told with UPDATE_UPDATE.
+#include <cctype>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "accounts/setting_info.h"
 #include "accounts/settings_store.h"
 #include "accounts/tools/tool_support.h"
+#include "common/pipe_protocol.h"
 #include "platform/tools/tool_args.h"
 
 namespace {
@@ -16,6 +19,7 @@ constexpr const char* kUsage = R"(Usage:
   plsettings show [server|system] [--server NAME] [--data FOLDER]
   plsettings set NAME=VALUE [NAME=VALUE...] [--server NAME] [--data FOLDER]
                  [--notify SERVER[,SERVER...]]
+  plsettings port SERVER\PORT [NAME=VALUE...] [--data FOLDER]
   plsettings update [--server NAME]
   plsettings reference
   (each with [--machine ROOT])
@@ -29,6 +33,9 @@ show       the settings with their values in words, as stored, and when a
 set        changes the settings named and nothing else, then sends
            UPDATE_UPDATE to the server (--server) and to every server of
            --notify, so that the running services use them at once
+port       shows or changes the settings of one port (its section of
+           portulon.hw): MaxSessionTime, Idle, StaticIP, AllowedGroups;
+           every service reads them when it needs them, at once
 update     sends UPDATE_UPDATE: the service re-reads its settings and the
            shared settings of portulon.hw
 reference  every setting: where it is kept, its unit, default and when a
@@ -91,6 +98,11 @@ int Reference() {
   for (auto table : {accounts::ServerSettings(), accounts::SystemSettings()}) {
     for (const SettingInfo& s : table) row(s, accounts::EffectText(s.effect));
   }
+  for (const SettingInfo& s : accounts::PortSettings()) {
+    SettingInfo port = s;
+    port.section = "SERVER\\PORT";
+    row(port, accounts::EffectText(s.effect));
+  }
   return pltools::kExitSuccess;
 }
 
@@ -144,6 +156,62 @@ int Notify(pltools::Tool& tool, const std::vector<std::string>& servers) {
   return status;
 }
 
+// Parses NAME=VALUE arguments of `table`; false (usage error printed) on a
+// name it does not have or a value that cannot be stored.
+bool ParseAssignments(pltools::Tool& tool, std::span<const SettingInfo> table, const std::vector<std::string>& args,
+                      accounts::SettingTexts* changes) {
+  for (const std::string& a : args) {
+    const size_t eq = a.find('=');
+    if (eq == std::string::npos) return tool.UsageError("'" + a + "' is not NAME=VALUE"), false;
+    const std::string name = a.substr(0, eq);
+    const SettingInfo* info = accounts::FindSetting(table, name);
+    if (!info) return tool.UsageError("unknown setting '" + name + "'"), false;
+    std::string why;
+    auto text = accounts::ParseValue(info->unit, a.substr(eq + 1), &why, info->maxLength);
+    if (!text) return tool.UsageError(name + ": " + why), false;
+    changes->emplace_back(info->name, *text);
+  }
+  return true;
+}
+
+int Port(pltools::Tool& tool, std::vector<std::string> args, const std::string* data) {
+  if (args.empty()) return tool.UsageError("port needs SERVER\\PORT");
+  const std::string section = args[0];
+  const size_t slash = section.find('\\');
+  if (slash == std::string::npos || slash == 0 || slash > 60 ||
+      !common::IsPlausiblePortName(section.substr(slash + 1)) || section.substr(slash + 1) == "??") {
+    return tool.UsageError("'" + section + "' is not SERVER\\PORT (as SRV1\\COM3)");
+  }
+  for (char c : section.substr(0, slash)) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') {
+      return tool.UsageError("'" + section + "' is not SERVER\\PORT (as SRV1\\COM3)");
+    }
+  }
+  args.erase(args.begin());
+  accounts::SettingTexts changes;
+  if (!ParseAssignments(tool, accounts::PortSettings(), args, &changes)) return tool.exitCode();
+  accounts::SettingsPlace place;
+  if (!ResolvePlace(tool, "", data, true, &place)) return tool.exitCode();
+  place.portSection = section;
+  if (!changes.empty()) {
+    if (auto o = accounts::WriteSettingValues(accounts::PortSettings(), place, changes); !o.ok()) {
+      return tool.Fail(o.message);
+    }
+    std::printf("saved %zu setting(s) of %s; they apply at the port's next session\n", changes.size(),
+                section.c_str());
+    return pltools::kExitSuccess;
+  }
+  accounts::SettingTexts values;
+  if (auto o = accounts::ReadSettingValues(accounts::PortSettings(), place, &values); !o.ok()) return tool.Fail(o.message);
+  std::printf("Port %s (portulon.hw):\n", section.c_str());
+  const auto table = accounts::PortSettings();
+  for (size_t i = 0; i < table.size(); ++i) {
+    std::printf("  %-16s %-20s %s\n", table[i].name, accounts::FormatValue(table[i].unit, values[i].second).c_str(),
+                table[i].label);
+  }
+  return pltools::kExitSuccess;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,6 +232,7 @@ int main(int argc, char** argv) {
     if (!args.empty()) return tool.UsageError("unexpected argument '" + args[0] + "'");
     return Reference();
   }
+  if (command == "port") return Port(tool, args, dataGiven ? &data : nullptr);
   if (command == "update") {
     if (!args.empty()) return tool.UsageError("unexpected argument '" + args[0] + "'");
     if (!tool.RequireMachine()) return tool.exitCode();

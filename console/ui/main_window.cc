@@ -438,14 +438,14 @@ void MainWindow::OpenSettings(bool system) {
     // The shared files of the master, which every server re-reads.
     dialog = std::make_unique<SettingsDialog>(tr("System Settings"), accounts::SystemSettings(),
                                               std::vector<std::string>{},
-                                              accounts::SettingsPlace{servers.masterName(), servers.masterShare()},
+                                              accounts::SettingsPlace{servers.masterName(), servers.masterShare(), {}},
                                               notify, sink_, this);
   } else {
     const std::string server = doc_.selection().server;
     if (server.empty()) return;
     dialog = std::make_unique<SettingsDialog>(tr("%1 Settings").arg(QString::fromStdString(server)),
                                               accounts::ServerSettings(), std::vector<std::string>{},
-                                              accounts::SettingsPlace{server, {}},
+                                              accounts::SettingsPlace{server, {}, {}},
                                               std::vector<std::string>{server}, sink_, this);
   }
   if (!dialog->Load()) {

@@ -292,7 +292,7 @@ void UsersView::DefaultProfile() {
   std::vector<std::string> notify;
   for (int i = 0; i < servers.size(); ++i) notify.push_back(servers.At(i).name);
   SettingsDialog dialog(tr("Default Profile"), accounts::SystemSettings(), {"Default Profile"},
-                        {servers.masterName(), servers.masterShare()}, notify, doc_.sink(), this);
+                        {servers.masterName(), servers.masterShare(), {}}, notify, doc_.sink(), this);
   if (dialog.Load()) dialog.exec();
 }
 
