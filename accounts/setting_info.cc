@@ -67,7 +67,7 @@ constexpr SettingInfo kSystem[] = {
     {"ExportDates", Registry, "", "ExportDates", Count, "0", AtUpdate, "Export on days of the month (bits)", "Database"},
     {"ExportDays", Registry, "", "ExportDays", Count, "0", AtUpdate, "Export on days of the week (bits)", "Database"},
     {"ExportHours", Registry, "", "ExportHours", Count, "0", AtUpdate, "Export at hours (bits)", "Database"},
-    {"AutoArchiveAge", SystemData, "General", "AutoArchiveAge", Days, "0", AtUpdate,
+    {"AutoArchiveAge", SystemData, "General", "AutoArchiveAge", Days, "0", AtOnce,
      "Archive daily logs older than", "Database"},
     // Daily Status
     {"DailyStatusEmailType", SystemData, "General", "DailyStatusEmailType", Flag, "0", AtOnce,
