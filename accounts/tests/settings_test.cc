@@ -9,12 +9,14 @@
 #include <thread>
 
 #include "accounts/simulation.h"
+#include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/testing/installed_portulon.h"
 #include "platform/errors.h"
 #include "platform/messenger.h"
 #include "platform/pipe.h"
 #include "platform/profile.h"
+#include "platform/sysinfo.h"
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
@@ -112,6 +114,19 @@ TEST_F(SettingsTest, TheSharedSettingsOfPortulonHwAreReReadAtUpdate) {
   call.hangUp = true;
   call.duration = 60;
   EXPECT_TRUE(Simulate(call, place_.dataFolder).outcome.ok());
+  // Recorded as any session: refusal, connection and hang-up in the day's log.
+  const std::string day = plat::GetDateFormat(1033, plat::LocalTime(plat::Now()), "yyyy-MMM-dd");
+  int refusals = 0, connections = 0, hangUps = 0;
+  for (const common::LogRecord& r : common::LoadLogRecords("C:\\PLData\\LogData\\" + day + ".log")) {
+    if (r.user != "DOM\\eve" || r.port != "COM1") continue;
+    refusals += r.kind == common::kRecordRefusal;
+    connections += r.kind == common::kRecordConnection;
+    hangUps += r.kind == common::kRecordHangUp;
+  }
+  EXPECT_EQ(refusals, 2);
+  EXPECT_EQ(connections, 1);
+  EXPECT_EQ(hangUps, 1);
+  EXPECT_EQ(plat::ProfileGetString(common::testing::kUsers, "DOM\\eve", "TotalTime", ""), "60");
 }
 
 TEST_F(SettingsTest, UnreachableServersAndStoppedServicesAreToldApart) {
