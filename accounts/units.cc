@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <vector>
 #include <cstdio>
 
 #include "common/profile_helpers.h"
@@ -46,27 +47,25 @@ std::optional<std::string> Refuse(std::string* why, std::string text) {
 
 std::optional<std::int64_t> ParseClock(std::string_view s, std::string* why) {
   // h:mm or h:mm:ss
-  std::int64_t parts[3] = {0, 0, 0};
-  int n = 0;
-  size_t start = 0;
-  while (start <= s.size()) {
+  std::vector<std::string_view> parts;
+  for (size_t start = 0;;) {
     const size_t colon = s.find(':', start);
-    const std::string_view part = s.substr(start, colon == s.npos ? s.npos : colon - start);
-    if (n == 3) break;
-    const auto v = Digits(part, 999999);
-    if (!v || (n > 0 && (part.size() != 2 || *v > 59))) {
-      if (why) *why = Quoted(s) + " is not a time: write it as h:mm, h:mm:ss or 1h30m";
-      return std::nullopt;
-    }
-    parts[n++] = *v;
+    parts.push_back(s.substr(start, colon == s.npos ? s.npos : colon - start));
     if (colon == s.npos) break;
     start = colon + 1;
   }
-  if (n < 2 || n > 3) {
+  std::int64_t total = 0;
+  bool ok = parts.size() == 2 || parts.size() == 3;
+  for (size_t i = 0; ok && i < parts.size(); ++i) {
+    const auto v = Digits(parts[i], i == 0 ? 999999 : 59);
+    ok = v && (i == 0 || parts[i].size() == 2);
+    if (ok) total = total * 60 + *v;
+  }
+  if (!ok) {
     if (why) *why = Quoted(s) + " is not a time: write it as h:mm, h:mm:ss or 1h30m";
     return std::nullopt;
   }
-  return parts[0] * 3600 + parts[1] * 60 + parts[2];
+  return parts.size() == 2 ? total * 60 : total;
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ TEST(Units, TimesAreTypedInHoursAndMinutesAndStoredInSeconds) {
 }
 
 TEST(Units, TimesThatCannotBeStoredAreRefused) {
-  for (const char* bad : {"-5m", "90", "abc", "1h30", "30m1h", "1:3", "1:75", "", "1x", "h", "5400.5s",
+  for (const char* bad : {"-5m", "90", "abc", "1h30", "30m1h", "1:3", "1:75", "1:02:03:04", ":30", "", "1x", "h", "5400.5s",
                           "99999999d", "596524h"}) {
     EXPECT_TRUE(Refused(Unit::Seconds, bad)) << bad;
   }

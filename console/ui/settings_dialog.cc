@@ -1,5 +1,7 @@
 #include "console/ui/settings_dialog.h"
 
+#include <algorithm>
+
 #include <QDialogButtonBox>
 #include <QScrollArea>
 #include <QVBoxLayout>
