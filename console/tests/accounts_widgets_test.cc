@@ -49,7 +49,8 @@ class AccountsWidgetTest : public ::testing::Test {
     ListServers({"SRV1"});
     ASSERT_EQ(plat::ProfileApply(ct::kUsers, {{"DOM\\ann", "StaticIP", "167772237"},
                                               {"DOM\\ann", "TotalConnects", "12         "},
-                                              {"+DOM\\Staff", "MaxTotalTime", "360000"}}),
+                                              {"+DOM\\Staff", "MaxTotalTime", "360000"},
+                                              {"OTHER\\zoe", "MaxSessionTime", "60"}}),
               plat::ERROR_SUCCESS);
   }
   void TearDown() override {
@@ -85,7 +86,7 @@ TEST_F(AccountsWidgetTest, UsersViewListsSortsAndSearchesEveryProfile) {
   MainWindow w(&sink_);
   UsersView* view = ShowUsers(w);
   ASSERT_TRUE(view);
-  ASSERT_EQ(view->model()->rowCount(), 3);
+  ASSERT_EQ(view->model()->rowCount(), 4);
   QAbstractItemModel* shown = view->table()->model();
   // ann's row in words: the session limit, the address dotted, the usage.
   ASSERT_TRUE(view->SelectAccount("dom\\ANN"));
@@ -103,10 +104,30 @@ TEST_F(AccountsWidgetTest, UsersViewListsSortsAndSearchesEveryProfile) {
   ASSERT_EQ(shown->rowCount(), 1);
   EXPECT_EQ(shown->index(0, 0).data().toString(), "DOM\\bob");
   view->search()->clear();
-  EXPECT_EQ(shown->rowCount(), 3);
+  EXPECT_EQ(shown->rowCount(), 4);
   EXPECT_FALSE(view->problems()->isVisible());
   view->SelectAccount("DOM\\ann");
   ASSERT_NO_FATAL_FAILURE(SaveScreenshot(w, "pladmin_users.png"));
+
+  // The tree: the default profile, the domains, their group profiles.
+  QTreeWidgetItem* accounts = w.container()->tree()->findItems("Accounts", Qt::MatchExactly)[0];
+  ASSERT_EQ(accounts->childCount(), 3);
+  EXPECT_EQ(accounts->child(0)->text(0), "Default Profile");
+  EXPECT_EQ(accounts->child(1)->text(0), "DOM");
+  EXPECT_EQ(accounts->child(2)->text(0), "OTHER");
+  ASSERT_EQ(accounts->child(1)->childCount(), 1);
+  w.container()->tree()->setCurrentItem(accounts->child(2));
+  QApplication::processEvents();
+  view = qobject_cast<UsersView*>(w.container()->content());
+  ASSERT_TRUE(view);
+  ASSERT_EQ(view->table()->model()->rowCount(), 1);
+  EXPECT_EQ(view->table()->model()->index(0, 0).data().toString(), "OTHER\\zoe");
+  w.container()->tree()->setCurrentItem(accounts->child(1)->child(0));
+  QApplication::processEvents();
+  view = qobject_cast<UsersView*>(w.container()->content());
+  ASSERT_TRUE(view);
+  ASSERT_EQ(view->table()->model()->rowCount(), 1);
+  EXPECT_EQ(view->table()->model()->index(0, 0).data().toString(), "+DOM\\Staff");
 }
 
 TEST_F(AccountsWidgetTest, APropertyPageWritesTheTypedValueInSecondsAndNothingElse) {

@@ -87,6 +87,11 @@ void UsersFilter::SetDomain(const QString& domain) {
   invalidateFilter();
 }
 
+void UsersFilter::SetSection(const QString& section) {
+  section_ = section;
+  invalidateFilter();
+}
+
 void UsersFilter::SetText(const QString& text) {
   text_ = text;
   invalidateFilter();
@@ -96,6 +101,9 @@ bool UsersFilter::filterAcceptsRow(int row, const QModelIndex&) const {
   const auto* model = static_cast<const UsersModel*>(sourceModel());
   const accounts::Account& a = model->At(row);
   if (!domain_.isEmpty() && QString::fromStdString(a.Domain()).compare(domain_, Qt::CaseInsensitive) != 0) {
+    return false;
+  }
+  if (!section_.isEmpty() && QString::fromStdString(a.section).compare(section_, Qt::CaseInsensitive) != 0) {
     return false;
   }
   return text_.isEmpty() || QString::fromStdString(a.section).contains(text_, Qt::CaseInsensitive);
@@ -164,11 +172,23 @@ UsersView::UsersView(CPladminDoc& doc, QWidget* parent) : ContentViewBase(doc, C
 
 void UsersView::OnUpdate(int hint, int) {
   if (hint != kHintNone && hint != kHintAccounts && hint != kHintSelection) return;
-  filter_->SetDomain(doc_.selection().nodeKind == kNodeDomain ? QString::fromStdString(doc_.selection().domain)
-                                                              : QString());
+  // A domain of the tree shows its accounts; a group, its group profile.
+  const Selection& sel = doc_.selection();
+  filter_->SetDomain(sel.nodeKind == kNodeDomain ? QString::fromStdString(sel.domain) : QString());
+  filter_->SetSection(sel.nodeKind == kNodeGroup ? QString::fromStdString("+" + sel.domain + "\\" + sel.group)
+                                                 : QString());
   if (doc_.reloadUsers() || !store_) {
     Load();
     doc_.ClearReloadUsers();
+  }
+  if (sel.nodeKind == kNodeDefaultProfile && store_) {
+    // What accounts without a profile get, in words.
+    QStringList words;
+    for (const auto& [key, value] : store_->NewProfile("DOMAIN\\user").values) {
+      const accounts::SettingInfo* info = accounts::FindSetting(accounts::ProfileSettings(), key);
+      if (info) words << QString("%1: %2").arg(info->label, QString::fromStdString(accounts::FormatValue(info->unit, value)));
+    }
+    heading_->setText(tr("Default profile (Default Profile... to change it): %1").arg(words.join(", ")));
   }
 }
 

@@ -45,13 +45,15 @@ class UsersFilter : public QSortFilterProxyModel {
  public:
   using QSortFilterProxyModel::QSortFilterProxyModel;
   void SetDomain(const QString& domain);
+  // Only this section (a group profile's); empty: no such limit.
+  void SetSection(const QString& section);
   void SetText(const QString& text);
 
  protected:
   bool filterAcceptsRow(int row, const QModelIndex& parent) const override;
 
  private:
-  QString domain_, text_;
+  QString domain_, section_, text_;
 };
 
 class UsersView : public ContentViewBase {
