@@ -33,8 +33,8 @@ enum class Unit {
 
 // Longest number of seconds a limit can hold: the file's numbers are signed 32-bit.
 inline constexpr std::int64_t kMaxSeconds = 0x7FFFFFFF;
-// Longest account validity: its end, counted in seconds from the first
-// connection, must stay within the 32-bit time the service compares.
+// Longest account validity accepted, about 65 years: anything longer is a
+// typing error rather than a limit ("never" is 0).
 inline constexpr std::int64_t kMaxDays = 24000;
 
 // The file text for `typed`, or nullopt with *why set (a sentence without the
