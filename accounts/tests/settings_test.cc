@@ -129,6 +129,26 @@ TEST_F(SettingsTest, TheSharedSettingsOfPortulonHwAreReReadAtUpdate) {
   EXPECT_EQ(plat::ProfileGetString(common::testing::kUsers, "DOM\\eve", "TotalTime", ""), "60");
 }
 
+// A sheet saved as it was shown writes nothing, for every setting of every
+// table, whatever the files held (missing values, odd spellings).
+TEST_F(SettingsTest, ValuesSavedAsTheyWereShownAreNotWritten) {
+  ASSERT_EQ(plat::ProfileApply(common::testing::kHw, {{"General", "Notify1", " 0300 "},
+                                                      {"General", "Notify1Text", "Bye"},
+                                                      {"Default", "NoDuplicate", "7"}}),
+            plat::ERROR_SUCCESS);
+  for (auto table : {ServerSettings(), SystemSettings()}) {
+    SettingTexts current, typed;
+    ASSERT_TRUE(ReadSettingValues(table, place_, &current).ok());
+    for (size_t i = 0; i < table.size(); ++i) {
+      typed.emplace_back(table[i].name, FormatValue(table[i].unit, current[i].second));
+    }
+    std::string why;
+    const auto changes = ChangedSettingValues(table, current, typed, &why);
+    ASSERT_TRUE(changes) << why;
+    EXPECT_TRUE(changes->empty()) << changes->front().first;
+  }
+}
+
 TEST_F(SettingsTest, UnreachableServersAndStoppedServicesAreToldApart) {
   bool running = true;
   EXPECT_TRUE(SendUpdate("SRV1", &running).ok());  // not started: it reads them when it starts
