@@ -21,9 +21,8 @@ std::string DayLogFile(const std::string& folder, std::int64_t t) {
 }
 
 // The service's newest record of `kind` for this dial-in, if any.
-bool FindRecord(const std::string& folder, int kind, std::string_view port,
+bool FindRecord(const std::string& folder, std::string_view server, int kind, std::string_view port,
                 std::string_view account, std::int64_t since, LogRecord* found) {
-  const std::string server = plat::GetComputerName();
   std::vector<std::string> files = {DayLogFile(folder, since)};
   const std::string today = DayLogFile(folder, plat::Now());
   if (today != files.front()) files.push_back(today);  // the dial-in spanned midnight
@@ -43,6 +42,16 @@ bool FindRecord(const std::string& folder, int kind, std::string_view port,
 
 }  // namespace
 
+std::string DescribeRefusal(const std::string& dataFolder, std::string_view server, std::string_view port,
+                            std::string_view account, std::int64_t since) {
+  LogRecord record;
+  if (!FindRecord(dataFolder, server, kRecordRefusal, port, account, since, &record)) {
+    return " (no reason recorded by Portulon)";
+  }
+  const std::string text = RefusalText(record.reason);
+  return " (" + std::to_string(record.reason) + (text.empty() ? "" : ": " + text) + ")";
+}
+
 std::string DescribeDialOutcome(bool admitted, std::string_view port, std::string_view account,
                                 std::int64_t since) {
   std::string folder;
@@ -51,15 +60,9 @@ std::string DescribeDialOutcome(bool admitted, std::string_view port, std::strin
       folder.empty()) {
     return "";
   }
+  if (!admitted) return DescribeRefusal(folder, plat::GetComputerName(), port, account, since);
   LogRecord record;
-  if (!admitted) {
-    if (!FindRecord(folder, kRecordRefusal, port, account, since, &record)) {
-      return " (no reason recorded by Portulon)";
-    }
-    const std::string text = RefusalText(record.reason);
-    return " (" + std::to_string(record.reason) + (text.empty() ? "" : ": " + text) + ")";
-  }
-  if (FindRecord(folder, kRecordConnection, port, account, since, &record)) return "";
+  if (FindRecord(folder, plat::GetComputerName(), kRecordConnection, port, account, since, &record)) return "";
   std::string words = " without a check: Portulon did not answer";
   if (const plat::DWORD err = plat::QueryNamedPipe(kPipeName); err != plat::ERROR_SUCCESS) {
     words += " (error " + std::to_string(err) + ")";

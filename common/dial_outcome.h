@@ -23,4 +23,9 @@ namespace common {
 std::string DescribeDialOutcome(bool admitted, std::string_view port, std::string_view account,
                                 std::int64_t since);
 
+// The refusal part alone, for a dial-in on server `server` whose service
+// keeps its logs in `dataFolder` (a console simulating one from afar).
+std::string DescribeRefusal(const std::string& dataFolder, std::string_view server, std::string_view port,
+                            std::string_view account, std::int64_t since);
+
 }  // namespace common

@@ -10,6 +10,11 @@
 
 namespace common {
 
+std::string ServerPipeName(std::string_view server) {
+  if (server.empty()) return kPipeName;
+  return "\\\\" + std::string(server) + "\\pipe\\plsvcpipe";
+}
+
 namespace {
 
 bool IsDecimal(std::string_view s) {

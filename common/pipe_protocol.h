@@ -29,6 +29,10 @@ inline constexpr unsigned kPipeWaitMs = 10000;
 inline constexpr std::size_t kFieldLimit = 99;
 inline constexpr const char* kUpdateMessage = "UPDATE_UPDATE";
 
+// The service's pipe on machine `server` ("\\SRV1\pipe\plsvcpipe"); the
+// local one (kPipeName) for an empty name.
+std::string ServerPipeName(std::string_view server);
+
 inline constexpr int kKindNewConnection = 0;
 inline constexpr int kKindHangUp = 1;
 inline constexpr int kKindAddressRequest = 2;

@@ -29,7 +29,7 @@ strip --strip-unneeded --remove-section=.comment --remove-section=.note "$lib"/*
 install -m 0755 "$here/portulon-run" "$here/portulon-setup" "$lib/"
 
 # The tools an administrator types; the others through "portulon TOOL".
-path_tools=(plmachine pldomain plreport pipecall eventlog plovpn)
+path_tools=(plmachine pldomain plreport pluser plsettings pipecall eventlog plovpn)
 for t in portulon "${path_tools[@]}"; do ln -s ../lib/portulon/portulon-run "$stage/usr/bin/$t"; done
 install -m 0644 "$here/portulon.service" "$stage/lib/systemd/system/"
 install -m 0644 "$here/default" "$stage/etc/default/portulon"
@@ -41,6 +41,8 @@ man() {  # man TOOL "what it is"
 man plmachine "create, show and boot a Portulon machine"
 man pldomain "the domains of a Portulon network"
 man plreport "Portulon's session log and usage accounts"
+man pluser "Portulon's dial-in accounts"
+man plsettings "Portulon's server and shared settings"
 man pipecall "send one message to a named pipe of the machine"
 man eventlog "read and follow the machine's event logs"
 man plovpn "Portulon's OpenVPN adapter"
@@ -56,15 +58,16 @@ portulon \- run one of Portulon's tools on the machine
 .SH DESCRIPTION
 Runs the tool
 .I TOOL
-of /usr/lib/portulon (reg, sc, net, eventlog, rasctl, plreport, plmachine,
-pldomain, pipecall, plovpn) with PORTULON_MACHINE set from /etc/default/portulon
+of /usr/lib/portulon (reg, sc, net, eventlog, rasctl, plreport, pluser,
+plsettings, plmachine, pldomain, pipecall, plovpn) with PORTULON_MACHINE set from /etc/default/portulon
 (default /var/lib/portulon/PORTULON). Without arguments it lists the tools.
-The tools plmachine, pldomain, plreport, pipecall, eventlog and plovpn are also
+The tools plmachine, pldomain, plreport, pluser, plsettings, pipecall, eventlog
+and plovpn are also
 on PATH under their own names.
 .SH FILES
 /etc/default/portulon, /var/lib/portulon, /lib/systemd/system/portulon.service
 .SH SEE ALSO
-plovpn(1), plsvc(1), plreport(1), plmachine(1)
+plovpn(1), plsvc(1), plreport(1), pluser(1), plsettings(1), plmachine(1)
 MAN
 gzip -9n < "$build/deb/portulon.1" > "$stage/usr/share/man/man1/portulon.1.gz"
 

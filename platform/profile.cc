@@ -1224,6 +1224,26 @@ std::optional<std::string> ProfileSectionName(std::string_view file, std::string
   return s->name;
 }
 
+std::optional<std::vector<ProfileSectionData>> ProfileReadAll(std::string_view file) {
+  const auto data = Load(file);
+  if (!data) return std::nullopt;
+  std::vector<ProfileSectionData> out;
+  out.reserve(data->index.size());
+  for (uint32_t i = 0; i < data->sections.size(); ++i) {
+    const Section& s = data->sections[i];
+    if (!s.hasHeader || s.name.empty()) continue;
+    auto it = data->index.find(s.name);
+    if (it == data->index.end() || it->second != i) continue;
+    ProfileSectionData& d = out.emplace_back();
+    d.name = s.name;
+    d.values.reserve(s.keys.size());
+    for (const auto& k : s.keys) {
+      if (k.first) d.values.emplace_back(s.KeyName(k), s.Value(k));
+    }
+  }
+  return out;
+}
+
 std::optional<std::vector<std::string>> ProfileListSections(std::string_view file) {
   const auto data = Load(file);
   if (!data) return std::nullopt;

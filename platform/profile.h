@@ -71,6 +71,14 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadSecti
     std::string_view file, std::string_view section);
 // The name of a section as its header spells it; nullopt when missing.
 std::optional<std::string> ProfileSectionName(std::string_view file, std::string_view section);
+// Every section with its keys and values, in file order, from one reading of
+// the file (so all of it is of one moment); what ProfileReadSection gives for
+// each name. nullopt when the file is missing.
+struct ProfileSectionData {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> values;
+};
+std::optional<std::vector<ProfileSectionData>> ProfileReadAll(std::string_view file);
 // Section names in file order; nullopt when the file is missing.
 std::optional<std::vector<std::string>> ProfileListSections(std::string_view file);
 

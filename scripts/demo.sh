@@ -86,38 +86,21 @@ show reg query "$key"
 show sc query Portulon
 show net share
 
-bold "Shared settings (portulon.hw) and profiles (portulon.usr), as the console would write them"
-# Written before any program of the machine runs, so plain files will do.
-cat > "$install/portulon.hw" <<'HW'
-[General]
-Notify1=120
-Notify2=60
-Notify1Text=Portulon: your session ends in two minutes. Please save your work.
-Notify2Text=Portulon: "one minute" left - 100% of your allowance is nearly used.
-[Default]
-AssignDefault=0
-[SRV1\COM3]
-Idle=1
-[SRV1\COM4]
-AllowedGroups=DOM\Staff
-HW
-cat > "$install/portulon.usr" <<'USR'
-[DOM\ann]
-MaxSessionTime=0
-NoDuplicate=1
-StaticIP=167772237
-[DOM\bob]
-MaxTotalTime=3600
-TotalTime=3601
-[DOM\carol]
-MaxSessionTime=150
-[DOM\dave]
-MaxSessionTime=0
-[DOM\frank]
-MaxSessionTime=0
-[DOM\grace]
-MaxSessionTime=0
-USR
+bold "Shared settings (portulon.hw) and profiles (portulon.usr), with plsettings and pluser"
+show plsettings set Notify1=2m Notify2=1m \
+  'Notify1Text=Portulon: your session ends in two minutes. Please save your work.' \
+  'Notify2Text=Portulon: "one minute" left - 100% of your allowance is nearly used.' \
+  Default.AssignDefault=no
+show plsettings port 'SRV1\COM3' Idle=1m
+show plsettings port 'SRV1\COM4' 'AllowedGroups=DOM\Staff'
+# Usage values are the service's own and no tool writes them: bob's used-up
+# hour is put in place by hand, before the service runs.
+printf '[DOM\\bob]\nTotalTime=3601\n' > "$install/portulon.usr"
+show pluser set 'DOM\bob' --total 1h
+show pluser add 'DOM\ann' --no-duplicate yes --static-ip 10.0.0.77
+show pluser add 'DOM\carol' --session 2m30s
+for user in dave frank grace; do pluser add "DOM\\$user" >/dev/null; done
+show pluser list
 say "portulon.hw: warnings 120 s and 60 s before a deadline; COM3 cuts after 1 idle minute;"
 say "             COM4 admits only members of DOM\\Staff"
 say "portulon.usr: ann (one session at a time, fixed address 10.0.0.77), bob (total time used up),"

@@ -146,7 +146,8 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
     CountSessions(context, now);
   }
   PortTable& table = context.portTable;
-  const SystemData& sd = context.systemData;
+  // Taken once per pass: UPDATE_UPDATE may replace the shared settings meanwhile.
+  const SystemData sd = context.SystemDataSnapshot();
   // A re-read of the settings takes effect from the next pass.
   const DWORD serverIdleTimer = context.SettingsSnapshot().idleTimerSeconds;
 

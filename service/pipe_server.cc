@@ -141,6 +141,9 @@ std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std
   const plat::RequestScope scope;
   if (common::IsUpdateMessage(message)) {
     ReadSettings(context);
+    // The shared sections of portulon.hw too (warnings, default profile,
+    // greetings), so that what the console saved there applies without a restart.
+    ReadSystemDataFromCentralDB(context);
   } else {
     ProcessIncomingProtocol(context, reply, message);
   }

@@ -40,7 +40,8 @@ inline constexpr int kDataFolderRetrySeconds = 5;
 // message answered by the one thread that decides, one message at a time.
 void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe);
 
-// Handles one message (UPDATE_UPDATE or a protocol message) and returns the reply text.
+// Handles one message and returns the reply text. UPDATE_UPDATE re-reads the
+// settings and the shared sections of portulon.hw.
 std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std::string_view message);
 
 // Splits the message and acts on its kind; the reply fields tell the answer.

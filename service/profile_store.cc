@@ -21,13 +21,6 @@ DWORD SaturatingAdd(DWORD total, DWORD add) {
   return static_cast<DWORD>(std::min<std::uint64_t>(base + add, kMax));
 }
 
-bool IsUnsafeChar(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  // '?' and '*' would shift the fields of a log record.
-  return u < 0x20 || u == 0x7F || c == '[' || c == ']' || c == '=' || c == ';' || c == '?' ||
-         c == '*';
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // As a 1000-byte read buffer holds a value, then the decimal conversion.
@@ -39,19 +32,11 @@ DWORD NumberOf(const std::string& value) {
 
 }  // namespace
 
-bool IsSafeAccountName(std::string_view account) {
-  if (account.empty() || IsBlank(account.front()) || IsBlank(account.back())) return false;
-  for (char c : account) {
-    if (IsUnsafeChar(c)) return false;
-  }
-  return true;
-}
-
 std::string SafeProfileName(std::string_view text) {
   if (text.empty()) return std::string(1, '_');
   std::string out(text);
   for (char& c : out) {
-    if (IsUnsafeChar(c)) c = '_';
+    if (common::IsUnsafeNameChar(c)) c = '_';
   }
   if (!out.empty() && IsBlank(out.front())) out.front() = '_';
   if (!out.empty() && IsBlank(out.back())) out.back() = '_';
@@ -121,12 +106,6 @@ std::vector<plat::ProfileChange> DefaultProfileChanges(const ServiceContext& con
 
 DWORD WriteUserDefaultProfile(const ServiceContext& context, std::string_view section) {
   return WriteUserChanges(context, DefaultProfileChanges(context, section));
-}
-
-std::string UsageText(DWORD value) {
-  std::string text = DecimalText(value);
-  if (text.size() < kUsageWidth) text.append(kUsageWidth - text.size(), ' ');
-  return text;
 }
 
 DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {

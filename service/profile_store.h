@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/profile_keys.h"
 #include "platform/profile.h"
 #include "platform/win_types.h"
 
@@ -25,21 +26,21 @@ struct ServiceContext;
 using plat::DWORD;
 
 // Key names of a profile.
-inline constexpr const char* kMaxSessionTime = "MaxSessionTime";
-inline constexpr const char* kMaxTotalTime = "MaxTotalTime";
-inline constexpr const char* kExpiryTime = "ExpiryTime";
-inline constexpr const char* kPeriodType = "PeriodType";
-inline constexpr const char* kPeriodMax = "PeriodMax";
-inline constexpr const char* kPeriodUsage = "PeriodUsage";
-inline constexpr const char* kPeriodStamp = "PeriodStamp";
-inline constexpr const char* kNoDuplicate = "NoDuplicate";
-inline constexpr const char* kStaticIP = "StaticIP";
-inline constexpr const char* kTotalConnects = "TotalConnects";
-inline constexpr const char* kTotalDenieds = "TotalDenieds";
-inline constexpr const char* kTotalTime = "TotalTime";
-inline constexpr const char* kFirstConnection = "FirstConnection";
-inline constexpr const char* kLastConnection = "LastConnection";
-inline constexpr const char* kLasted = "Lasted";
+using common::kMaxSessionTime;
+using common::kMaxTotalTime;
+using common::kExpiryTime;
+using common::kPeriodType;
+using common::kPeriodMax;
+using common::kPeriodUsage;
+using common::kPeriodStamp;
+using common::kNoDuplicate;
+using common::kStaticIP;
+using common::kTotalConnects;
+using common::kTotalDenieds;
+using common::kTotalTime;
+using common::kFirstConnection;
+using common::kLastConnection;
+using common::kLasted;
 
 // Every value of a profile as the decimal conversion reads it; the bits of a
 // negative number are kept, so comparisons are unsigned as the system makes them.
@@ -61,11 +62,7 @@ struct UserProfile {
   DWORD lasted = 0;
 };
 
-// An account name that can be a profile section, a key of the logged-in users
-// file and part of a log record without touching any other section or key: not
-// empty, no control characters, none of "[ ] = ; ? *", no blank at either end.
-// Windows account names never contain these.
-bool IsSafeAccountName(std::string_view account);
+using common::IsSafeAccountName;
 // `text` with every character IsSafeAccountName refuses replaced by '_', for
 // records and sections that must be written whatever the name.
 std::string SafeProfileName(std::string_view text);
@@ -91,10 +88,8 @@ std::vector<std::string> ListProfiles(const ServiceContext& context);
 // "%d" of a number kept as its 32-bit pattern.
 std::string DecimalText(DWORD value);
 
-// Wide enough for any "%d" of 32 bits ("-2147483648").
-inline constexpr size_t kUsageWidth = 11;
-// DecimalText padded with blanks to kUsageWidth.
-std::string UsageText(DWORD value);
+using common::kUsageWidth;
+using common::UsageText;
 
 // Writes changes of the users file in one locked write; the error is traced.
 DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes);

@@ -63,8 +63,16 @@ struct ServiceContext {
   // Whether writes of the shared files succeed; any thread notes its own.
   mutable WriteHealth writeHealth;
 
-  // portulon.hw's shared sections, read at start-up.
+  // portulon.hw's shared sections, read at start-up and again at
+  // UPDATE_UPDATE, both on the pipe thread, which reads them freely; other
+  // threads take a copy through SystemDataSnapshot.
   SystemData systemData;
+  // Guards systemData while it is replaced, against the copies other threads take.
+  mutable std::mutex systemDataMutex;
+  SystemData SystemDataSnapshot() const {
+    std::lock_guard<std::mutex> lock(systemDataMutex);
+    return systemData;
+  }
   // The sessions in progress; carries its own mutex.
   PortTable portTable;
   // The master's export scheduler (log archiving). Last member: it stops and

@@ -24,7 +24,9 @@ DWORD ReadNumber(const std::string& file, const char* section, const char* key) 
 
 void ReadSystemDataFromCentralDB(ServiceContext& context) {
   const std::string& file = context.paths.systemData;
-  SystemData& d = context.systemData;
+  // Read into a copy, then swap it in whole: the supervision thread may be
+  // taking a snapshot meanwhile.
+  SystemData d;
 
   d.notify1 = ReadNumber(file, kGeneralSection, "Notify1");
   d.notify2 = ReadNumber(file, kGeneralSection, "Notify2");
@@ -69,6 +71,9 @@ void ReadSystemDataFromCentralDB(ServiceContext& context) {
   d.dailyStatusEmailFrom =
       common::ProfileReadText(file, kGeneralSection, "DailyStatusEmailFrom", "*", 101);
   d.autoArchiveAge = ReadNumber(file, kGeneralSection, "AutoArchiveAge");
+
+  std::lock_guard<std::mutex> lock(context.systemDataMutex);
+  context.systemData = std::move(d);
 }
 
 int ReadPortNumber(const ServiceContext& context, std::string_view port, std::string_view key) {

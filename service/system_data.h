@@ -26,7 +26,7 @@ struct DefaultProfile {
   DWORD noDuplicate = 0;
 };
 
-// The shared sections, read once at start-up.
+// The shared sections, read at start-up and again at UPDATE_UPDATE.
 struct SystemData {
   // General
   DWORD notify1 = 0;
@@ -53,8 +53,8 @@ inline constexpr const char* kGeneralSection = "General";
 inline constexpr const char* kDefaultSection = "Default";
 inline constexpr const char* kGreetingsSection = "Greetings";
 
-// Step 3 of FirstTimeInitialize: fills context.systemData from portulon.hw and
-// the greeting files.
+// Step 3 of FirstTimeInitialize, and again at UPDATE_UPDATE: fills
+// context.systemData from portulon.hw and the greeting files.
 void ReadSystemDataFromCentralDB(ServiceContext& context);
 
 // The daily status mail's keys of section General, read afresh (the console

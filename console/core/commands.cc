@@ -15,6 +15,7 @@ bool IsCommandEnabled(int id, const CommandContext& c) {
     // Without a selected server there is nothing to remove.
     case ID_DELETE:
     case ID_REMOVE_SERVER: return c.serverSelected;
+    case ID_SERVER_SETTINGS: return c.serverSelected;
     case ID_DAY_BACK:
     case ID_DAY_FORWARD:
     case ID_CALENDAR_JUMP: return c.navItem != kNavStatus;

@@ -38,6 +38,7 @@ enum CommandId : int {
   ID_FILE_PRINT = 57607,
   ID_FILE_PRINT_PREVIEW = 57609,
   ID_PORT_DISCONNECT = 32900,  // Disconnect on a connected port
+  ID_SERVER_SETTINGS = 32901,  // the selected server's settings pages
 };
 
 // Navigation items of the navigation bar.

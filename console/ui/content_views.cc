@@ -7,6 +7,7 @@
 #include "console/ui/log_view.h"
 #include "console/ui/port_view.h"
 #include "console/ui/ports_view.h"
+#include "console/ui/users_view.h"
 #include "console/ui/servers_view.h"
 #include "console/ui/statistics_view.h"
 #include "console/ui/usage_view.h"
@@ -56,6 +57,7 @@ ContentViewBase* CreateContentView(CPladminDoc& doc, ContentView kind, QWidget* 
   switch (kind) {
     case ContentView::Servers: return new ServersView(doc, parent);
     case ContentView::Ports: return new PortsView(doc, parent);
+    case ContentView::Users: return new UsersView(doc, parent);
     case ContentView::PortStatus: return new PortView(doc, parent);
     case ContentView::Log: return new LogView(doc, parent);
     case ContentView::Usage: return new UsageView(doc, parent);

@@ -18,6 +18,8 @@
 #include "console/ui/icons.h"
 #include "console/ui/ports_view.h"
 #include "console/ui/refresh_rate_dialog.h"
+#include "console/ui/account_dialogs.h"
+#include "console/ui/settings_dialog.h"
 #include "console/ui/service_dialog.h"
 #include "platform/errors.h"
 #include "platform/sysinfo.h"
@@ -146,6 +148,7 @@ void MainWindow::CreateActions() {
   AddAction(ID_ADD_SERVER, tr("Add RAS Server..."), tr("Monitor another dial-in server"))
       ->setIcon(CommandIcon(ID_ADD_SERVER));
   AddAction(ID_SYSTEM_SETTINGS, tr("S&ystem Settings..."), tr("Settings shared by every server"));
+  AddAction(ID_SERVER_SETTINGS, tr("Server Se&ttings..."), tr("Settings of the selected server"));
   AddAction(ID_REMOVE_SERVER, tr("&Remove Server"), tr("Stop monitoring the selected server"))
       ->setIcon(CommandIcon(ID_REMOVE_SERVER));
   AddAction(ID_DELETE, tr("D&elete"), tr("Stop monitoring the selected server"), QKeySequence::Delete);
@@ -199,6 +202,7 @@ void MainWindow::CreateMenus() {
   server->addSeparator();
   server->addAction(actions_[ID_PORT_DISCONNECT]);
   server->addSeparator();
+  server->addAction(actions_[ID_SERVER_SETTINGS]);
   server->addAction(actions_[ID_SYSTEM_SETTINGS]);
   server->addAction(actions_[ID_SIMULATE_SESSIONS]);
   QMenu* help = menuBar()->addMenu(tr("&Help"));
@@ -412,8 +416,9 @@ void MainWindow::RunCommand(int id) {
     case ID_WEB_HOME: QDesktopServices::openUrl(QUrl(kHomePage)); return;
     case ID_WEB_SUPPORT: QDesktopServices::openUrl(QUrl(kSupportPage)); return;
     case ID_SYSTEM_SETTINGS:
-      if (doc_.CheckMaster(id)) NotYetAvailable(tr("The system settings"));
+      if (doc_.CheckMaster(id)) OpenSettings(true);
       return;
+    case ID_SERVER_SETTINGS: OpenSettings(false); return;
     case ID_CALENDAR_JUMP:
       if (doc_.CheckMaster(id)) CalendarJump();
       return;
@@ -425,7 +430,14 @@ void MainWindow::RunCommand(int id) {
     case ID_FILE_PRINT_PREVIEW:
       if (container_->content()) container_->content()->Print(id);
       return;
-    case ID_SIMULATE_SESSIONS: NotYetAvailable(tr("Simulated sessions")); return;
+    case ID_SIMULATE_SESSIONS: {
+      std::vector<std::string> servers;
+      for (int i = 0; i < doc_.servers().size(); ++i) servers.push_back(doc_.servers().At(i).name);
+      SimulateDialog dialog(servers, doc_.servers().masterShare(), this);
+      if (const int i = doc_.servers().Find(doc_.selection().server); i >= 0) dialog.server()->setCurrentIndex(i);
+      dialog.exec();
+      return;
+    }
     case ID_FILE_SAVE_AS: UpdateAllViews(kHintSaveData); return;
     default: return;
   }
@@ -473,6 +485,34 @@ void MainWindow::ExportSessions() {
     statusBar()->showMessage(tr("%1 records of %2 days exported to %3")
                                  .arg(result.rows).arg(result.days).arg(path), 5000);
   }
+}
+
+void MainWindow::OpenSettings(bool system) {
+  const CServerList& servers = doc_.servers();
+  std::vector<std::string> notify;
+  for (int i = 0; i < servers.size(); ++i) notify.push_back(servers.At(i).name);
+  std::unique_ptr<SettingsDialog> dialog;
+  if (system) {
+    // The shared files of the master, which every server re-reads.
+    dialog = std::make_unique<SettingsDialog>(tr("System Settings"), accounts::SystemSettings(),
+                                              std::vector<std::string>{},
+                                              accounts::SettingsPlace{servers.masterName(), servers.masterShare(), {}},
+                                              notify, sink_, this);
+  } else {
+    const std::string server = doc_.selection().server;
+    if (server.empty()) return;
+    dialog = std::make_unique<SettingsDialog>(tr("%1 Settings").arg(QString::fromStdString(server)),
+                                              accounts::ServerSettings(), std::vector<std::string>{},
+                                              accounts::SettingsPlace{server, {}, {}},
+                                              std::vector<std::string>{server}, sink_, this);
+  }
+  if (!dialog->Load()) {
+    sink_.Message(dialog->errorText().toStdString(), MessageIcon::Stop);
+    return;
+  }
+  lastSettings_ = dialog.get();
+  dialog->exec();
+  lastSettings_ = nullptr;
 }
 
 void MainWindow::ServiceCommand(int which, bool start) {

@@ -28,6 +28,8 @@ class QToolBar;
 
 namespace pladmin::ui {
 
+class SettingsDialog;
+
 // A fetch's notification, posted from its thread.
 class ServerEvent : public QEvent {
  public:
@@ -70,6 +72,8 @@ class MainWindow : public QMainWindow {
   bool initialPollDone() const { return initialPollDone_; }
   // True while the service states of the selected server are being asked.
   bool probingServices() const { return probesPending_ > 0; }
+  // The settings sheet while it is open (tests drive it).
+  SettingsDialog* openSettings() const { return lastSettings_; }
 
  signals:
   void InitialPollDone();
@@ -96,6 +100,8 @@ class MainWindow : public QMainWindow {
   void OnServiceStates(const std::string& server, int portulon, int ras);
   void ShowServerStatus();
   void ServiceCommand(int which, bool start);
+  // The system settings sheet (of the master) or the selected server's settings.
+  void OpenSettings(bool system);
   void DisconnectSelectedPort();
   void AddServer();
   void RemoveSelectedServer();
@@ -124,6 +130,7 @@ class MainWindow : public QMainWindow {
   QThreadPool probes_;  // one thread; waited for before the window goes
   bool initialPollDone_ = false;
   int probesPending_ = 0;
+  SettingsDialog* lastSettings_ = nullptr;  // while a settings sheet is open
 };
 
 }  // namespace pladmin::ui

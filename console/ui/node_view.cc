@@ -1,9 +1,12 @@
 #include "console/ui/node_view.h"
 
 #include <QHeaderView>
+#include <QMap>
 #include <QSignalBlocker>
+#include <QStringList>
 
 #include "console/ui/icons.h"
+#include "platform/profile.h"
 
 namespace pladmin::ui {
 
@@ -11,6 +14,8 @@ namespace {
 constexpr int kKindRole = Qt::UserRole;
 constexpr int kServerRole = Qt::UserRole + 1;
 constexpr int kPortRole = Qt::UserRole + 2;
+constexpr int kDomainRole = Qt::UserRole + 3;
+constexpr int kGroupRole = Qt::UserRole + 4;
 
 QTreeWidgetItem* MakeItem(QTreeWidgetItem* parent, int kind, const QString& text,
                           const QString& server = {}, const QString& port = {}) {
@@ -55,6 +60,8 @@ Selection NodeView::SelectionOf(const QTreeWidgetItem* item) const {
   s.nodeKind = item->data(0, kKindRole).toInt();
   s.server = item->data(0, kServerRole).toString().toStdString();
   s.port = item->data(0, kPortRole).toString().toStdString();
+  s.domain = item->data(0, kDomainRole).toString().toStdString();
+  s.group = item->data(0, kGroupRole).toString().toStdString();
   return s;
 }
 
@@ -95,7 +102,57 @@ void NodeView::RebuildServers() {
   quiet_ = false;
 }
 
+void NodeView::FillAccounts() {
+  if (!doc_.servers().masterKnown()) return;
+  // Domain (as first spelt) -> its group profiles, both in name order.
+  QMap<QString, QStringList> domains;
+  QMap<QString, QString> spelling;
+  const auto sections = plat::ProfileListSections(doc_.servers().profilePath());
+  for (const std::string& section : sections.value_or(std::vector<std::string>{})) {
+    const QString name = QString::fromStdString(section);
+    const bool group = name.startsWith('+');
+    const int slash = name.indexOf('\\');
+    if (slash <= (group ? 1 : 0)) continue;
+    const QString domain = name.mid(group ? 1 : 0, slash - (group ? 1 : 0));
+    const QString key = domain.toUpper();
+    if (!spelling.contains(key)) spelling.insert(key, domain);
+    QStringList& groups = domains[key];
+    if (group) groups << name.mid(slash + 1);
+  }
+  QStringList wanted = {"*default"};
+  for (auto it = domains.begin(); it != domains.end(); ++it) {
+    it->sort(Qt::CaseInsensitive);
+    wanted << spelling[it.key()] + ":" + it->join("|");
+  }
+  if (accountsShown_ == wanted) return;
+  accountsShown_ = wanted;
+  quiet_ = true;
+  const Selection selected = doc_.selection();
+  while (accountsRoot_->childCount() > 0) delete accountsRoot_->takeChild(0);
+  QTreeWidgetItem* restore = nullptr;
+  QTreeWidgetItem* def = MakeItem(accountsRoot_, kNodeDefaultProfile, tr("Default Profile"));
+  if (selected.nodeKind == kNodeDefaultProfile) restore = def;
+  for (auto it = domains.begin(); it != domains.end(); ++it) {
+    const QString domain = spelling[it.key()];
+    QTreeWidgetItem* d = MakeItem(accountsRoot_, kNodeDomain, domain);
+    d->setData(0, kDomainRole, domain);
+    if (selected.nodeKind == kNodeDomain && domain.compare(QString::fromStdString(selected.domain), Qt::CaseInsensitive) == 0) {
+      restore = d;
+    }
+    for (const QString& group : *it) {
+      QTreeWidgetItem* g = MakeItem(d, kNodeGroup, group);
+      g->setData(0, kDomainRole, domain);
+      g->setData(0, kGroupRole, group);
+      if (selected.nodeKind == kNodeGroup && group == QString::fromStdString(selected.group)) restore = g;
+    }
+  }
+  accountsRoot_->setExpanded(true);
+  if (restore) setCurrentItem(restore);
+  quiet_ = false;
+}
+
 void NodeView::OnUpdate(int hint, int index) {
+  if (hint == kHintAccounts || (hint == kHintServerData && accountsRoot_->childCount() == 0)) FillAccounts();
   if (hint == kHintServerList) {
     RebuildServers();
     // The selected server may be gone: the tree then shows the root.

@@ -1,8 +1,10 @@
 // CNodeView: the navigation tree. "Servers" with each monitored server and
-// its ports; "Accounts" for the accounts part of the console. The image
-// index of an item is its node kind.
+// its ports; "Accounts" with the default profile and the domains of the
+// master's profiles, each with its group profiles. The image index of an
+// item is its node kind.
 #pragma once
 
+#include <QStringList>
 #include <QTreeWidget>
 
 #include "console/core/pladmin_doc.h"
@@ -28,6 +30,9 @@ class NodeView : public QTreeWidget {
 
  private:
   void RebuildServers();
+  // The domains and group profiles of the master's portulon.usr under
+  // "Accounts" (kept as they are while they have not changed).
+  void FillAccounts();
   void FillPorts(QTreeWidgetItem* serverItem, int index);
   QTreeWidgetItem* FindItem(const QString& server, const QString& port) const;
   Selection SelectionOf(const QTreeWidgetItem* item) const;
@@ -35,6 +40,7 @@ class NodeView : public QTreeWidget {
   CPladminDoc& doc_;
   QTreeWidgetItem* serversRoot_;
   QTreeWidgetItem* accountsRoot_;
+  QStringList accountsShown_;  // what FillAccounts last put under accountsRoot_
   bool quiet_ = false;
 };
 

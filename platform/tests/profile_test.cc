@@ -147,6 +147,21 @@ TEST_F(ProfileTest, FirstOfDuplicatesWinsAndDeletionRemovesThemAll) {
   EXPECT_EQ(ReadHostFile(Host()), "[T]\nX=1\n");
 }
 
+TEST_F(ProfileTest, ReadAllGivesEverySectionAsTheSingleReadsSeeIt) {
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_FALSE(ProfileReadAll(Win()));
+  WriteHostFile(Host(), "stray=1\n[S]\nK=first\nk=second\n[Empty]\n[T]\nX= \"q\" \n[s]\nK=third\n");
+  const auto all = ProfileReadAll(Win());
+  ASSERT_TRUE(all);
+  ASSERT_EQ(all->size(), 3u);
+  EXPECT_EQ((*all)[0].name, "S");
+  EXPECT_EQ((*all)[0].values, (Pairs{{"K", "first"}}));
+  EXPECT_EQ((*all)[1].name, "Empty");
+  EXPECT_TRUE((*all)[1].values.empty());
+  EXPECT_EQ((*all)[2].values, (Pairs{{"X", "q"}}));
+  for (const auto& section : *all) EXPECT_EQ(ProfileReadSection(Win(), section.name), section.values);
+}
+
 TEST_F(ProfileTest, CrlfFilesReadCleanlyAndKeepTheirLineEndings) {
   WriteHostFile(Host(), "[A]\r\nK = v \r\nQ=\"q\"\r\n");
   EXPECT_EQ(Get("A", "K"), "v");

@@ -8,7 +8,9 @@
 
 #include "platform/eventlog.h"
 #include "platform/registry.h"
+#include "service/pipe_server.h"
 #include "service/port_table.h"
+#include "service/system_data.h"
 #include "service/tests/policy_fixture.h"
 
 namespace svc {
@@ -112,6 +114,29 @@ TEST_F(ActionThreadTest, WarningsComeInTheirWindowsAndInsideTheSecondOnlyTheSeco
   Pass();
   ASSERT_EQ(commands.size(), 1u);
   EXPECT_EQ(commands[0], "NET SEND WKS1 Only a minute left.");
+}
+
+// The console saves a new warning text in portulon.hw and sends
+// UPDATE_UPDATE: the next warning carries it, without a restart.
+TEST_F(ActionThreadTest, AWarningTextSavedInTheSharedSettingsIsSentAfterUpdate) {
+  SetHw("General", "Notify1", "300");
+  SetHw("General", "Notify1Text", "Old text");
+  ReadSystemDataFromCentralDB(ctx);
+  Session(now + 100);
+  Pass();
+  SetHw("General", "Notify1Text", "Five minutes left");
+  SetHw("General", "Notify2", "60");
+  Session(now + 100);
+  Pass();  // not yet re-read
+  ReplyFields reply;
+  EXPECT_EQ(HandleClientMessage(ctx, reply, "UPDATE_UPDATE"), "00");
+  Session(now + 100);
+  Pass();
+  ASSERT_EQ(commands.size(), 3u);
+  EXPECT_EQ(commands[0], "NET SEND WKS1 Old text");
+  EXPECT_EQ(commands[1], "NET SEND WKS1 Old text");
+  EXPECT_EQ(commands[2], "NET SEND WKS1 Five minutes left");
+  EXPECT_EQ(ctx.SystemDataSnapshot().notify2, 60u);
 }
 
 TEST_F(ActionThreadTest, WarningsGoToTheUserWhenTheComputerIsUnknown) {

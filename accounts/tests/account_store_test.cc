@@ -1,0 +1,227 @@
+// The account model against portulon.usr of a temporary machine: only the
+// keys given are written, bad input writes nothing, and the service's
+// counters survive a save made while it records sessions.
+#include "accounts/account_store.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "common/pipe_protocol.h"
+#include "common/testing/installed_portulon.h"
+#include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "platform/pipe.h"
+#include "platform/profile.h"
+#include "platform/testing/host_tools.h"
+#include "platform/testing/temp_network.h"
+
+namespace accounts {
+namespace {
+
+constexpr const char* kUsers = "C:\\PLData\\portulon.usr";
+constexpr const char* kHw = "C:\\PLData\\portulon.hw";
+
+class AccountStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(plat::CreateDirectory("C:\\PLData"), plat::ERROR_SUCCESS);
+    plat::testing::WriteHostFile(net_.DriveC("PLData/portulon.usr"),
+                                 "[DOM\\ann]\nMaxSessionTime=3600\nTotalConnects=7          \n"
+                                 "; kept as it is\nFirstConnection=1700000000\n\n[+DOM\\Staff]\nMaxTotalTime=36000\n");
+  }
+  std::string File() const { return plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.usr")); }
+  std::string Key(const char* section, const char* key) const {
+    return plat::ProfileGetString(kUsers, section, key, "(missing)");
+  }
+
+  plat::testing::TempNetwork net_;
+  AccountStore store_{kUsers, kHw};
+};
+
+TEST_F(AccountStoreTest, ASaveWritesOnlyTheValuesTheAdministratorChanged) {
+  std::optional<Account> ann = store_.Find("dom\\ANN");
+  ASSERT_TRUE(ann);
+  // The page shows every limit; only the session time is typed anew.
+  std::vector<std::pair<std::string, std::string>> typed;
+  for (const SettingInfo& info : ProfileSettings()) {
+    typed.emplace_back(info.key, FormatValue(info.unit, ann->Text(info.key, info.defaultText)));
+  }
+  std::string why;
+  auto unchanged = ChangedProfileValues(*ann, typed, &why);
+  ASSERT_TRUE(unchanged) << why;
+  EXPECT_TRUE(unchanged->empty());
+
+  typed[0].second = "1h 30m";
+  typed[5].second = "no";  // shown as "no" already: not a change
+  auto changes = ChangedProfileValues(*ann, typed, &why);
+  ASSERT_TRUE(changes) << why;
+  ASSERT_EQ(changes->size(), 1u);
+  const std::string before = File();
+  ASSERT_TRUE(store_.Set("DOM\\ann", *changes).ok());
+  EXPECT_EQ(Key("DOM\\ann", "MaxSessionTime"), "5400");
+  EXPECT_EQ(Key("DOM\\ann", "NoDuplicate"), "(missing)");
+  // Everything else, down to the blanks and the comment, is as it was.
+  std::string expected = before;
+  expected.replace(expected.find("3600"), 4, "5400");
+  EXPECT_EQ(File(), expected);
+
+  // The same value typed another way writes nothing.
+  ann = store_.Find("DOM\\ann");
+  typed[0].second = "90m";
+  changes = ChangedProfileValues(*ann, typed, &why);
+  ASSERT_TRUE(changes);
+  EXPECT_TRUE(changes->empty());
+}
+
+TEST_F(AccountStoreTest, BadInputIsRefusedWithASentenceAndNothingIsWritten) {
+  const std::string before = File();
+  for (const char* name : {"DOM\\a[b", "DOM\\a]b", "DOM\\a=b", "DOM\\a;b", "DOM\\a\nb", "ann", "\\ann",
+                           "DOM\\", "DOM\\a,b", " DOM\\ann"}) {
+    std::string why;
+    EXPECT_FALSE(CheckAccountName(name, &why)) << name;
+    EXPECT_FALSE(why.empty());
+    EXPECT_FALSE(store_.Add(name, {}).ok()) << name;
+  }
+  std::string why;
+  CheckAccountName("DOM\\a[b", &why);
+  EXPECT_NE(why.find("'['"), std::string::npos) << why;
+
+  std::optional<Account> ann = store_.Find("DOM\\ann");
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"MaxSessionTime", "-1h"}, {"MaxTotalTime", "abc"}, {"StaticIP", "10.0.0.300"},
+           {"ExpiryTime", "-3"}, {"Nonsense", "1"}}) {
+    EXPECT_FALSE(ChangedProfileValues(*ann, {{"MaxSessionTime", "2h"}, {key, value}}, &why)) << key;
+  }
+  // Keys a group profile does not have.
+  std::optional<Account> staff = store_.Find("+DOM\\Staff");
+  ASSERT_TRUE(staff && staff->IsGroup());
+  EXPECT_FALSE(ChangedProfileValues(*staff, {{"StaticIP", "10.0.0.1"}}, &why));
+  EXPECT_FALSE(store_.Set("+DOM\\Staff", {{"ExpiryTime", "3"}}).ok());
+  EXPECT_FALSE(store_.Set("DOM\\nobody", {{"MaxSessionTime", "60"}}).ok());
+  EXPECT_FALSE(store_.Add("DOM\\ANN", {}).ok());  // exists already, in another case
+  EXPECT_FALSE(store_.Delete(std::vector<std::string>{"DOM\\ann", "DOM\\nobody"}).ok());
+  EXPECT_FALSE(store_.Copy("DOM\\ann", std::vector<std::string>{"DOM\\bob", "DOM\\b=b"}).ok());
+  EXPECT_EQ(File(), before);
+}
+
+TEST_F(AccountStoreTest, AddCopyResetAndDelete) {
+  plat::testing::WriteHostFile(net_.DriveC("PLData/portulon.hw"),
+                               "[Default]\nAssignDefault=1\nMaxSessionTime=600\nNoDuplicate=5\nExpiryTime=30\n");
+  ASSERT_TRUE(store_.Add("DOM\\bob", {{"MaxTotalTime", "7200"}, {"StaticIP", "167772237"}}).ok());
+  EXPECT_EQ(Key("DOM\\bob", "MaxSessionTime"), "600");  // from the default profile
+  EXPECT_EQ(Key("DOM\\bob", "NoDuplicate"), "1");
+  EXPECT_EQ(Key("DOM\\bob", "ExpiryTime"), "30");
+  EXPECT_EQ(Key("DOM\\bob", "MaxTotalTime"), "7200");
+  EXPECT_EQ(Key("DOM\\bob", "TotalConnects"), "(missing)");
+
+  const std::vector<std::string> targets = {"DOM\\carol", "DOM\\ann", "+DOM\\Guests"};
+  ASSERT_TRUE(store_.Copy("DOM\\bob", targets).ok());
+  EXPECT_EQ(Key("DOM\\carol", "MaxTotalTime"), "7200");
+  EXPECT_EQ(Key("DOM\\ann", "MaxSessionTime"), "600");
+  EXPECT_EQ(Key("DOM\\ann", "StaticIP"), "(missing)");  // one user's address is not copied
+  EXPECT_EQ(Key("DOM\\ann", "TotalConnects"), "7");      // nor is usage touched
+  EXPECT_EQ(Key("+DOM\\Guests", "ExpiryTime"), "(missing)");  // groups have no expiry
+  EXPECT_EQ(Key("+DOM\\Guests", "NoDuplicate"), "1");
+
+  ASSERT_TRUE(store_.ResetUsage(std::vector<std::string>{"DOM\\ann"}).ok());
+  EXPECT_EQ(Key("DOM\\ann", "TotalConnects"), "0");
+  EXPECT_EQ(Key("DOM\\ann", "FirstConnection"), "0");
+  EXPECT_EQ(Key("DOM\\ann", "MaxSessionTime"), "600");
+  // Written as wide as the service writes usage, so its next write fits in place.
+  EXPECT_NE(File().find("TotalConnects=0          \n"), std::string::npos);
+
+  ASSERT_TRUE(store_.Delete(std::vector<std::string>{"DOM\\carol", "+DOM\\Guests"}).ok());
+  EXPECT_FALSE(store_.Find("DOM\\carol"));
+  const LoadResult all = store_.Load();
+  ASSERT_EQ(all.accounts.size(), 3u);
+  EXPECT_EQ(all.accounts[0].section, "DOM\\ann");
+  EXPECT_EQ(all.accounts[1].Name(), "Staff");
+  EXPECT_EQ(all.accounts[2].Domain(), "DOM");
+}
+
+TEST_F(AccountStoreTest, AHalfWrittenFileIsReportedAndNotWrittenInto) {
+  plat::testing::AppendHostFile(net_.DriveC("PLData/portulon.usr"), "[DOM\\bob]\nMaxSessionTime=36");
+  LoadResult loaded = store_.Load();
+  EXPECT_NE(loaded.fileProblem.find("middle of a line"), std::string::npos) << loaded.fileProblem;
+  EXPECT_EQ(loaded.accounts.size(), 3u);  // what can be read is shown
+  const std::string before = File();
+  const Outcome o = store_.Set("DOM\\ann", {{"MaxSessionTime", "60"}});
+  EXPECT_FALSE(o.ok());
+  EXPECT_NE(o.message.find("nothing was written"), std::string::npos) << o.message;
+  EXPECT_EQ(File(), before);
+
+  plat::testing::WriteHostFile(net_.DriveC("PLData/portulon.usr"), "[DOM\\ann]\nMaxSessionTime=54x\n[DOM\\bo\n");
+  loaded = store_.Load();
+  EXPECT_NE(loaded.fileProblem.find("line 3"), std::string::npos) << loaded.fileProblem;
+  ASSERT_EQ(loaded.valueProblems.size(), 1u);
+  EXPECT_NE(loaded.valueProblems[0].find("'54x'"), std::string::npos);
+  EXPECT_FALSE(store_.ResetUsage(std::vector<std::string>{"DOM\\ann"}).ok());
+}
+
+// plsvc records dial-ins of ann and bob through its pipe while the console's
+// saves (and pluser's) change other keys of the same users: every counter the
+// service wrote is still there at the end, and so is every limit saved.
+TEST(AccountStoreUnderLoad, SavesDuringAdmissionsAndHangUpsLoseNoCounter) {
+  plat::testing::TempNetwork net;
+  ASSERT_NO_FATAL_FAILURE(common::testing::InstallPortulon(net));
+  ASSERT_EQ(common::testing::OpenPortulon().Start(), plat::ERROR_SUCCESS);
+  for (int i = 0; i < 200 && plat::QueryNamedPipe(common::kPipeName) != plat::ERROR_SUCCESS; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const AccountStore store(kUsers, kHw);
+  const char* users[] = {"DOM\\ann", "DOM\\bob"};
+  constexpr int kSessions = 120;
+  std::atomic<bool> failed{false}, done{false};
+  std::thread dialler([&] {
+    for (int i = 0; i < kSessions && !failed; ++i) {
+      const std::string port = "COM" + std::to_string(1 + i % 2);
+      const char* user = users[i % 2];
+      std::string reply;
+      auto call = [&](const std::string& message) {
+        return plat::CallNamedPipe(common::kPipeName, message, &reply, 2000, 10000) == plat::ERROR_SUCCESS;
+      };
+      if (!call(*common::NewConnectionMessage(port, user, "*", "0")) || reply != "00" ||
+          !call(*common::HangUpMessage(port, user, "*", "0", 10 + i))) {
+        failed = true;
+      }
+    }
+    done = true;
+  });
+  // Saves for as long as the service is busy, and at least 60.
+  int edits = 0;
+  for (; !done || edits < 60; ++edits) {
+    const std::string user = users[edits % 2];
+    ASSERT_TRUE(store.Set(user, {{"MaxTotalTime", std::to_string(100000 + edits)}}).ok());
+    ASSERT_TRUE(store.Copy(user, std::vector<std::string>{"DOM\\copy" + std::to_string(edits)}).ok());
+    if (edits % 20 == 0) {
+      const auto r = plat::testing::RunTool("pluser", {"set", user, "--session", std::to_string(edits + 2) + "h"});
+      ASSERT_EQ(r.code, 0) << r.err;
+    }
+  }
+  dialler.join();
+  ASSERT_FALSE(failed) << "a dial-in was not answered as expected";
+  long connects[2] = {0, 0}, time[2] = {0, 0};
+  for (int i = 0; i < kSessions; ++i) {
+    ++connects[i % 2];
+    time[i % 2] += 10 + i;
+  }
+  for (int u = 0; u < 2; ++u) {
+    const std::optional<Account> a = store.Find(users[u]);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->Number("TotalConnects"), connects[u]) << users[u];
+    EXPECT_EQ(a->Number("TotalTime"), time[u]) << users[u];
+    const int last = edits - 1;
+    EXPECT_EQ(a->Number("MaxTotalTime"), 100000 + (last % 2 == u ? last : last - 1)) << users[u];
+  }
+  EXPECT_EQ(store.Find("DOM\\ann")->Number("MaxSessionTime"), ((edits - 1) / 20 * 20 + 2) * 3600);  // pluser's last
+  EXPECT_EQ(store.Find("DOM\\bob")->Number("MaxSessionTime"), 3600);
+  plat::SERVICE_STATUS status{};
+  common::testing::OpenPortulon().Control(plat::SERVICE_CONTROL_STOP, &status);
+}
+
+}  // namespace
+}  // namespace accounts

@@ -1,0 +1,247 @@
+// Settings written the way the console's pages and plsettings write them
+// reach a running plsvc through UPDATE_UPDATE; simulated dial-ins get the
+// service's decision in words; the tools refuse what they cannot store.
+#include "accounts/settings_store.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "accounts/simulation.h"
+#include "common/log_record.h"
+#include "common/pipe_protocol.h"
+#include "common/testing/installed_portulon.h"
+#include "platform/errors.h"
+#include "platform/messenger.h"
+#include "platform/pipe.h"
+#include "platform/profile.h"
+#include "platform/sysinfo.h"
+#include "platform/testing/host_tools.h"
+#include "platform/testing/temp_network.h"
+
+namespace accounts {
+namespace {
+
+using plat::testing::RunTool;
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(common::testing::InstallPortulon(net_)); }
+  void TearDown() override {
+    if (started_) {
+      plat::SERVICE_STATUS status{};
+      common::testing::OpenPortulon().Control(plat::SERVICE_CONTROL_STOP, &status);
+    }
+  }
+  void StartService() {
+    ASSERT_EQ(common::testing::OpenPortulon().Start(), plat::ERROR_SUCCESS);
+    started_ = true;
+    for (int i = 0; i < 200 && plat::QueryNamedPipe(common::kPipeName) != plat::ERROR_SUCCESS; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  static std::string Call(const std::string& message) {
+    std::string reply;
+    EXPECT_EQ(plat::CallNamedPipe(common::kPipeName, message, &reply, 2000, 10000), plat::ERROR_SUCCESS);
+    return reply;
+  }
+
+  plat::testing::TempNetwork net_;
+  bool started_ = false;
+  const SettingsPlace place_{"SRV1", "\\\\SRV1\\PL_NT_DB", ""};
+};
+
+TEST_F(SettingsTest, AServerSettingReachesTheRunningServiceAtUpdate) {
+  ASSERT_EQ(plat::ProfileWriteString(common::testing::kUsers, "DOM\\ann", "StaticIP", "167772237"),
+            plat::ERROR_SUCCESS);
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const std::string request = *common::AddressRequestMessage("COM1", "ann", 167772170);
+  EXPECT_EQ(Call(request), "20");  // static addresses are off
+
+  SettingTexts current, typed = {{"StaticIP", "yes"}, {"AssumeDomain", "DOM"}, {"IdleTimer", "none"}};
+  ASSERT_TRUE(ReadSettingValues(ServerSettings(), place_, &current).ok());
+  std::string why;
+  const auto changes = ChangedSettingValues(ServerSettings(), current, typed, &why);
+  ASSERT_TRUE(changes) << why;
+  ASSERT_EQ(changes->size(), 2u);  // IdleTimer was none already
+  ASSERT_TRUE(WriteSettingValues(ServerSettings(), place_, *changes).ok());
+  EXPECT_TRUE(NeedsUpdate(ServerSettings(), *changes));
+  EXPECT_EQ(Call(request), "20");  // written, not yet re-read
+  bool running = false;
+  ASSERT_TRUE(SendUpdate("SRV1", &running).ok());
+  EXPECT_TRUE(running);
+  EXPECT_EQ(Call(request), "3" + std::to_string(common::RevertDWORD(167772237)));
+}
+
+TEST_F(SettingsTest, TheSharedSettingsOfPortulonHwAreReReadAtUpdate) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const std::string eve = *common::NewConnectionMessage("COM1", "DOM\\eve", "*", "0");
+  SimulatedCall call;
+  call.account = "DOM\\eve";
+  const SimulationResult refused = Simulate(call, place_.dataFolder);
+  ASSERT_TRUE(refused.outcome.ok()) << refused.outcome.message;
+  EXPECT_FALSE(refused.admitted);
+  EXPECT_EQ(refused.words, "DOM\\eve refused on SRV1\\COM1 (1: User not defined)");
+
+  std::string why;
+  SettingTexts current;
+  ASSERT_TRUE(ReadSettingValues(SystemSettings(), place_, &current).ok());
+  const auto changes = ChangedSettingValues(
+      SystemSettings(), current,
+      {{"Default.AssignDefault", "yes"}, {"Default.MaxSessionTime", "1h30m"}, {"Notify1", "5m"},
+       {"Notify1Text", "Five minutes left"}, {"Greeting1", "Welcome"}, {"Greetings", "1"}},
+      &why);
+  ASSERT_TRUE(changes) << why;
+  ASSERT_TRUE(WriteSettingValues(SystemSettings(), place_, *changes).ok());
+  EXPECT_EQ(plat::ProfileGetString(common::testing::kHw, "General", "Notify1", ""), "300");
+  EXPECT_EQ(plat::ProfileGetString(common::testing::kHw, "Default", "MaxSessionTime", ""), "5400");
+  SettingTexts after;
+  ASSERT_TRUE(ReadSettingValues(SystemSettings(), place_, &after).ok());
+  for (const auto& [name, text] : after) {
+    if (name == "Greeting1") {
+      EXPECT_EQ(text, "Welcome");
+    } else if (name == "Notify1Text") {
+      EXPECT_EQ(text, "Five minutes left");
+    }
+  }
+  EXPECT_EQ(Call(eve), "10");  // the service still has the old default profile
+  ASSERT_TRUE(SendUpdate("", nullptr).ok());
+  const SimulationResult admitted = Simulate(call, place_.dataFolder);
+  EXPECT_TRUE(admitted.admitted) << admitted.words;
+  EXPECT_EQ(admitted.words, "DOM\\eve admitted on SRV1\\COM1");
+  EXPECT_EQ(plat::ProfileGetString(common::testing::kUsers, "DOM\\eve", "MaxSessionTime", ""), "5400");
+  call.hangUp = true;
+  call.duration = 60;
+  EXPECT_TRUE(Simulate(call, place_.dataFolder).outcome.ok());
+  // Recorded as any session: refusal, connection and hang-up in the day's log.
+  const std::string day = plat::GetDateFormat(1033, plat::LocalTime(plat::Now()), "yyyy-MMM-dd");
+  int refusals = 0, connections = 0, hangUps = 0;
+  for (const common::LogRecord& r : common::LoadLogRecords("C:\\PLData\\LogData\\" + day + ".log")) {
+    if (r.user != "DOM\\eve" || r.port != "COM1") continue;
+    refusals += r.kind == common::kRecordRefusal;
+    connections += r.kind == common::kRecordConnection;
+    hangUps += r.kind == common::kRecordHangUp;
+  }
+  EXPECT_EQ(refusals, 2);
+  EXPECT_EQ(connections, 1);
+  EXPECT_EQ(hangUps, 1);
+  EXPECT_EQ(plat::ProfileGetString(common::testing::kUsers, "DOM\\eve", "TotalTime", ""), "60");
+}
+
+// A sheet saved as it was shown writes nothing, for every setting of every
+// table, whatever the files held (missing values, odd spellings).
+TEST_F(SettingsTest, ValuesSavedAsTheyWereShownAreNotWritten) {
+  ASSERT_EQ(plat::ProfileApply(common::testing::kHw, {{"General", "Notify1", " 0300 "},
+                                                      {"General", "Notify1Text", "Bye"},
+                                                      {"Default", "NoDuplicate", "7"}}),
+            plat::ERROR_SUCCESS);
+  for (auto table : {ServerSettings(), SystemSettings()}) {
+    SettingTexts current, typed;
+    ASSERT_TRUE(ReadSettingValues(table, place_, &current).ok());
+    for (size_t i = 0; i < table.size(); ++i) {
+      typed.emplace_back(table[i].name, FormatValue(table[i].unit, current[i].second));
+    }
+    std::string why;
+    const auto changes = ChangedSettingValues(table, current, typed, &why);
+    ASSERT_TRUE(changes) << why;
+    EXPECT_TRUE(changes->empty()) << changes->front().first;
+  }
+}
+
+TEST_F(SettingsTest, UnreachableServersAndStoppedServicesAreToldApart) {
+  bool running = true;
+  EXPECT_TRUE(SendUpdate("SRV1", &running).ok());  // not started: it reads them when it starts
+  EXPECT_FALSE(running);
+  EXPECT_FALSE(SendUpdate("NOWHERE", &running).ok());
+  SettingTexts values;
+  EXPECT_FALSE(ReadSettingValues(ServerSettings(), {"NOWHERE", "", ""}, &values).ok());
+  const SimulationResult r = Simulate({"SRV1", "COM1", "DOM\\ann"}, "");
+  EXPECT_FALSE(r.outcome.ok());
+  EXPECT_NE(r.outcome.message.find("is Portulon running?"), std::string::npos) << r.outcome.message;
+  EXPECT_FALSE(Simulate({"SRV1", "COM 1", "DOM\\ann"}, "").outcome.ok());
+  EXPECT_FALSE(Simulate({"SRV1", "COM1", "DOM\\a[n"}, "").outcome.ok());
+
+  ASSERT_TRUE(SendMessageTo("DOM\\ann", "Your session ends at noon").ok());
+  std::vector<plat::NetMessage> inbox;
+  ASSERT_EQ(plat::ReadNetMessages("ann", &inbox), plat::ERROR_SUCCESS);
+  ASSERT_EQ(inbox.size(), 1u);
+  EXPECT_EQ(inbox[0].text, "Your session ends at noon");
+  EXPECT_FALSE(SendMessageTo("ann", "two\nlines").ok());
+}
+
+TEST_F(SettingsTest, PluserTakesHumanUnitsAndRefusesWhatItCannotStore) {
+  auto r = RunTool("pluser", {"add", "DOM\\carol", "--session", "1h30m", "--expires-after", "90d",
+                              "--static-ip", "10.0.0.77", "PeriodType=week", "--allowance", "10h"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const char* usr = common::testing::kUsers;
+  EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\carol", "MaxSessionTime", ""), "5400");
+  EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\carol", "ExpiryTime", ""), "90");
+  EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\carol", "StaticIP", ""), "167772237");
+  EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\carol", "PeriodType", ""), "2");
+  r = RunTool("pluser", {"show", "dom\\carol"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("1h30m"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("10.0.0.77"), std::string::npos) << r.out;
+
+  const std::string before = plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.usr"));
+  struct Bad {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Bad bad[] = {
+      {{"set", "DOM\\carol", "--static-ip", "10.0.0.300"}, "300 is above 255"},
+      {{"set", "DOM\\carol", "--session", "-5m"}, "negative"},
+      {{"set", "DOM\\carol", "--total", "lots"}, "not a time"},
+      {{"set", "DOM\\carol", "Colour=red"}, "unknown key 'Colour'"},
+      {{"set", "DOM\\carol", "--colour", "red"}, "--colour"},
+      {{"add", "DOM\\d[ve"}, "'['"},
+      {{"add", "DOM\\d=ve"}, "'='"},
+      {{"set", "+DOM\\Staff", "--static-ip", "10.0.0.1"}, "not a setting of group profiles"},
+      {{"set", "DOM\\carol"}, "nothing to set"},
+  };
+  for (const Bad& b : bad) {
+    r = RunTool("pluser", b.args);
+    EXPECT_EQ(r.code, 2) << b.args[2 < b.args.size() ? 2 : 1];
+    EXPECT_NE(r.err.find(b.says), std::string::npos) << r.err;
+  }
+  r = RunTool("pluser", {"set", "DOM\\nobody", "--session", "1h"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no profile DOM\\nobody"), std::string::npos) << r.err;
+  EXPECT_EQ(plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.usr")), before);
+
+  r = RunTool("pluser", {"copy", "DOM\\carol", "DOM\\ann", "DOM\\bob"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\bob", "MaxSessionTime", ""), "5400");
+  r = RunTool("pluser", {"list", "--format", "csv", "--search", "carol"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("DOM\\carol,1h30m"), std::string::npos) << r.out;
+  ASSERT_EQ(RunTool("pluser", {"delete", "DOM\\carol"}).code, 0);
+  EXPECT_FALSE(plat::ProfileSectionName(usr, "DOM\\carol"));
+}
+
+TEST_F(SettingsTest, PlsettingsWritesNamedSettingsOnlyAndSaysWhenTheyApply) {
+  auto r = RunTool("plsettings", {"set", "Notify1=5m", "Notify1Text=Five minutes left", "IdleTimer=15m"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("not running; it reads the settings when it starts"), std::string::npos) << r.out;
+  EXPECT_EQ(plat::ProfileGetString(common::testing::kHw, "General", "Notify1", ""), "300");
+  plat::DWORD idle = 0;
+  ASSERT_EQ(plat::RegReadDword(common::testing::ServiceSettingsKey(), "IdleTimer", &idle), plat::ERROR_SUCCESS);
+  EXPECT_EQ(idle, 15u);
+  r = RunTool("plsettings", {"show", "system"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("Five minutes left"), std::string::npos) << r.out;
+
+  const std::string before = plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.hw"));
+  for (const char* bad : {"Notify2=soon", "Colour=red", "DailyStatusEmailHour=24", "Default.ExpiryTime=-1"}) {
+    r = RunTool("plsettings", {"set", "Notify1=10m", bad});
+    EXPECT_EQ(r.code, 2) << bad;
+  }
+  EXPECT_EQ(plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.hw")), before);
+  r = RunTool("plsettings", {"reference"});
+  ASSERT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("`MaxSessionTime`"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace accounts

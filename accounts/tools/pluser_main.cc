@@ -1,0 +1,228 @@
+// pluser: the dial-in accounts of portulon.usr from the command line, with
+// the same rules as the console's account pages: human units in, seconds and
+// days in the file, only the keys named on the command line written.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "accounts/account_store.h"
+#include "accounts/setting_info.h"
+#include "accounts/tools/tool_support.h"
+#include "platform/path.h"
+#include "platform/tools/tool_args.h"
+#include "platform/tools/tool_format.h"
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage:
+  pluser list [--domain DOMAIN] [--search TEXT] [--format table|csv]
+  pluser show ACCOUNT
+  pluser add ACCOUNT [LIMITS]
+  pluser set ACCOUNT LIMITS
+  pluser copy FROM TO [TO...]
+  pluser reset ACCOUNT [ACCOUNT...]
+  pluser delete ACCOUNT [ACCOUNT...]
+  (each with [--data FOLDER] [--machine ROOT])
+  pluser --help | --version
+
+ACCOUNT is DOMAIN\user, or +DOMAIN\Group for a group profile.
+
+list    every profile with its limits and usage
+show    one profile: every limit and usage value, in words and as stored
+add     a new profile: the default profile's limits (section Default of
+        portulon.hw), then the LIMITS given
+set     changes the LIMITS given and nothing else; the usage the service
+        keeps is never touched, even while it records a session
+copy    the limits of FROM (all but its static address) to every TO,
+        creating the profiles that do not exist
+reset   the usage values back to 0 (connections, refusals, times, period)
+delete  removes the profiles
+
+LIMITS (any of them; each also as KEY=VALUE with the file's key name):
+  --session TIME        MaxSessionTime, the longest session
+  --total TIME          MaxTotalTime, the limit on all sessions together
+  --expires-after DAYS  ExpiryTime, counted from the first dial-in; never
+  --period PERIOD       PeriodType: none, day, week or month
+  --allowance TIME      PeriodMax, the time allowed per period
+  --no-duplicate yes|no NoDuplicate, one session at a time
+  --static-ip ADDRESS   StaticIP, as 10.0.0.77; none
+TIME is 1h30m, 90m, 45s, 2d or 1:30 (h:mm); 0 or none is no limit.
+DAYS is 90d or 90. A group profile has only session, total, period,
+allowance and no-duplicate. Changes take effect at the user's next dial-in.
+
+FOLDER is the data folder as a Windows path (default: the service's
+MasterShare setting of the machine, e.g. \\SRV1\PL_NT_DB).
+
+Exit status: 0 done, 1 the data folder cannot be reached, the file is
+half-written, or the account does not exist, 2 the command line is wrong
+(unknown option or key, a value the file cannot store). Nothing is written
+when anything is refused.
+)";
+
+using accounts::Unit;
+
+// Takes the limit options out of the arguments, then the account (the first
+// argument left), then KEY=VALUE operands; every value parsed for the kind of
+// profile the account names.
+bool TakeAccountAndLimits(pltools::Tool& tool, std::string* account, accounts::Changes* changes) {
+  std::vector<std::pair<const accounts::SettingInfo*, std::string>> typed;
+  for (const accounts::SettingInfo& info : accounts::ProfileSettings()) {
+    std::string value;
+    if (tool.TakeOption(info.option, &value)) typed.emplace_back(&info, value);
+    if (tool.failed()) return false;
+  }
+  if (!tool.RejectUnknownOptions()) return false;
+  auto& args = tool.args();
+  if (args.empty()) return tool.UsageError("no account given"), false;
+  *account = args.front();
+  args.erase(args.begin());
+  for (const std::string& a : args) {
+    const size_t eq = a.find('=');
+    if (eq == std::string::npos) return tool.UsageError("one account at a time: unexpected '" + a + "'"), false;
+    const std::string key = a.substr(0, eq);
+    const accounts::SettingInfo* info = accounts::FindSetting(accounts::ProfileSettings(), key);
+    if (!info) {
+      return tool.UsageError("unknown key '" + key + "' (keys: MaxSessionTime, MaxTotalTime, ExpiryTime, "
+                             "PeriodType, PeriodMax, NoDuplicate, StaticIP)"), false;
+    }
+    typed.emplace_back(info, a.substr(eq + 1));
+  }
+  args.clear();
+  const bool group = !account->empty() && account->front() == '+';
+  for (const auto& [info, value] : typed) {
+    std::string why;
+    auto change = accounts::ParseProfileValue(*info, value, group, &why);
+    if (!change) return tool.UsageError(std::string(info->option) + ": " + why), false;
+    changes->push_back(std::move(*change));
+  }
+  return true;
+}
+
+std::string Shown(const accounts::Account& a, const accounts::SettingInfo& info) {
+  return accounts::FormatValue(info.unit, a.Text(info.key, info.defaultText));
+}
+
+struct ListOptions {
+  std::string domain, search;
+  pltools::OutputFormat form = pltools::OutputFormat::Table;
+};
+
+bool TakeListOptions(pltools::Tool& tool, ListOptions* options) {
+  std::string format = "table";
+  tool.TakeOption("--domain", &options->domain);
+  tool.TakeOption("--search", &options->search);
+  tool.TakeOption("--format", &format);
+  if (tool.failed() || !tool.RejectUnknownOptions()) return false;
+  if (!pltools::ParseOutputFormat(format, &options->form) || options->form == pltools::OutputFormat::Json) {
+    return tool.UsageError("--format takes table or csv"), false;
+  }
+  if (!tool.args().empty()) return tool.UsageError("unexpected argument '" + tool.args()[0] + "'"), false;
+  return true;
+}
+
+int List(pltools::Tool& tool, const accounts::AccountStore& store, const ListOptions& options) {
+  const std::string& domain = options.domain;
+  const std::string& search = options.search;
+  const pltools::OutputFormat form = options.form;
+  const accounts::LoadResult loaded = store.Load();
+  if (loaded.fileMissing) return tool.Fail(store.usersFile() + " does not exist yet: no profiles");
+  if (!loaded.fileProblem.empty()) std::fprintf(stderr, "pluser: warning: %s\n", loaded.fileProblem.c_str());
+  for (const std::string& p : loaded.valueProblems) std::fprintf(stderr, "pluser: warning: %s\n", p.c_str());
+  std::vector<std::string> heading = {"Account"};
+  for (const auto& info : accounts::ProfileSettings()) heading.push_back(info.key);
+  for (const auto& info : accounts::UsageValues()) heading.push_back(info.key);
+  std::vector<std::vector<std::string>> rows;
+  const std::string needle = plat::ToLowerAscii(search);
+  for (const accounts::Account& a : loaded.accounts) {
+    if (!domain.empty() && !plat::EqualsIgnoringCase(a.Domain(), domain)) continue;
+    if (!needle.empty() && plat::ToLowerAscii(a.section).find(needle) == std::string::npos) continue;
+    std::vector<std::string> row = {a.section};
+    for (const auto& info : accounts::ProfileSettings()) row.push_back(Shown(a, info));
+    for (const auto& info : accounts::UsageValues()) row.push_back(Shown(a, info));
+    rows.push_back(std::move(row));
+  }
+  placcounts_tools::PrintTable(heading, rows, form == pltools::OutputFormat::Csv);
+  return pltools::kExitSuccess;
+}
+
+int Show(const accounts::Account& a) {
+  std::printf("%s (%s profile)\n", a.section.c_str(), a.IsGroup() ? "group" : "user");
+  for (auto table : {accounts::ProfileSettings(), accounts::UsageValues()}) {
+    for (const auto& info : table) {
+      if (a.IsGroup() && !info.groupKey) continue;
+      const std::string stored = a.Text(info.key, "");
+      std::printf("  %-46s %-22s %s=%s\n", info.label, Shown(a, info).c_str(), info.key,
+                  stored.empty() ? "(missing: 0)" : stored.c_str());
+    }
+  }
+  return pltools::kExitSuccess;
+}
+
+int Report(pltools::Tool& tool, const accounts::Outcome& outcome, const std::string& done) {
+  if (!outcome.ok()) return tool.Fail(outcome.message);
+  std::printf("%s\n", done.c_str());
+  return pltools::kExitSuccess;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  pltools::Tool tool("pluser", kUsage);
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
+  if (tool.helpRequested()) return tool.PrintHelp();
+  if (tool.args().empty()) return tool.UsageError("no command given");
+  const std::string command = tool.args()[0];
+  tool.args().erase(tool.args().begin());
+  static const char* kCommands[] = {"list", "show", "add", "set", "copy", "reset", "delete"};
+  bool known = false;
+  for (const char* c : kCommands) known = known || command == c;
+  if (!known) return tool.UsageError("unknown command '" + command + "'");
+
+  std::string folder;
+  const bool folderGiven = tool.TakeOption("--data", &folder);
+  if (tool.failed()) return tool.exitCode();
+
+  // Arguments first, so that a wrong command line never needs the machine.
+  accounts::Changes changes;
+  std::vector<std::string> names;
+  ListOptions listOptions;
+  if (command == "list") {
+    if (!TakeListOptions(tool, &listOptions)) return tool.exitCode();
+  } else if (command == "add" || command == "set") {
+    std::string account;
+    if (!TakeAccountAndLimits(tool, &account, &changes)) return tool.exitCode();
+    if (command == "set" && changes.empty()) return tool.UsageError("nothing to set: give at least one limit");
+    names.push_back(account);
+  } else {
+    if (!tool.RejectUnknownOptions()) return tool.exitCode();
+    names = tool.args();
+    tool.args().clear();
+    if (names.empty()) return tool.UsageError("no account given");
+    if (command == "show" && names.size() > 1) return tool.UsageError("one account at a time: unexpected '" + names[1] + "'");
+    if (command == "copy" && names.size() < 2) return tool.UsageError("copy needs FROM and at least one TO");
+  }
+  for (const std::string& name : names) {
+    std::string why;
+    if (!accounts::CheckAccountName(name, &why)) return tool.UsageError(why);
+  }
+
+  std::string dataFolder;
+  if (!placcounts_tools::FindDataFolder(tool, folderGiven ? &folder : nullptr, &dataFolder)) return tool.exitCode();
+  const accounts::AccountStore store(dataFolder + "\\portulon.usr", dataFolder + "\\portulon.hw");
+
+  if (command == "list") return List(tool, store, listOptions);
+  if (command == "show") {
+    auto account = store.Find(names[0]);
+    if (!account) return tool.Fail("there is no profile " + names[0]);
+    return Show(*account);
+  }
+  if (command == "add") return Report(tool, store.Add(names[0], changes), "added " + names[0]);
+  if (command == "set") return Report(tool, store.Set(names[0], changes), "changed " + names[0]);
+  if (command == "copy") {
+    const std::vector<std::string> targets(names.begin() + 1, names.end());
+    return Report(tool, store.Copy(names[0], targets),
+                  "copied " + names[0] + "'s limits to " + std::to_string(targets.size()) + " account(s)");
+  }
+  if (command == "reset") return Report(tool, store.ResetUsage(names), "usage reset");
+  return Report(tool, store.Delete(names), "deleted");
+}

@@ -1,0 +1,34 @@
+#include "common/profile_keys.h"
+
+#include <cstdint>
+
+namespace common {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+std::string UsageText(plat::DWORD value) {
+  std::string text = std::to_string(static_cast<std::int32_t>(value));
+  if (text.size() < kUsageWidth) text.append(kUsageWidth - text.size(), ' ');
+  return text;
+}
+
+bool IsUnsafeNameChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  // '?' and '*' would shift the fields of a log record.
+  return u < 0x20 || u == 0x7F || c == '[' || c == ']' || c == '=' || c == ';' || c == '?' ||
+         c == '*';
+}
+
+bool IsSafeAccountName(std::string_view account) {
+  if (account.empty() || IsBlank(account.front()) || IsBlank(account.back())) return false;
+  for (char c : account) {
+    if (IsUnsafeNameChar(c)) return false;
+  }
+  return true;
+}
+
+}  // namespace common

@@ -1,0 +1,45 @@
+// The names of portulon.usr's keys and the spelling rules both the service
+// and the administration tools keep when they write the file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/win_types.h"
+
+namespace common {
+
+// Limits (set by the administrator).
+inline constexpr const char* kMaxSessionTime = "MaxSessionTime";
+inline constexpr const char* kMaxTotalTime = "MaxTotalTime";
+inline constexpr const char* kExpiryTime = "ExpiryTime";
+inline constexpr const char* kPeriodType = "PeriodType";
+inline constexpr const char* kPeriodMax = "PeriodMax";
+inline constexpr const char* kNoDuplicate = "NoDuplicate";
+inline constexpr const char* kStaticIP = "StaticIP";
+// Usage (kept by the service).
+inline constexpr const char* kPeriodUsage = "PeriodUsage";
+inline constexpr const char* kPeriodStamp = "PeriodStamp";
+inline constexpr const char* kTotalConnects = "TotalConnects";
+inline constexpr const char* kTotalDenieds = "TotalDenieds";
+inline constexpr const char* kTotalTime = "TotalTime";
+inline constexpr const char* kFirstConnection = "FirstConnection";
+inline constexpr const char* kLastConnection = "LastConnection";
+inline constexpr const char* kLasted = "Lasted";
+
+// Usage values are written left-aligned in a field this wide (any "%d" of 32
+// bits fits), so that every later value replaces the line in place.
+inline constexpr std::size_t kUsageWidth = 11;
+// "%d" of the 32-bit pattern, padded with blanks to kUsageWidth.
+std::string UsageText(plat::DWORD value);
+
+// An account name that can be a profile section, a key of the logged-in users
+// file and part of a log record without touching any other section or key: not
+// empty, no control characters, none of "[ ] = ; ? *", no blank at either end.
+// Windows account names never contain these.
+bool IsSafeAccountName(std::string_view account);
+// True for the characters IsSafeAccountName refuses anywhere in a name.
+bool IsUnsafeNameChar(char c);
+
+}  // namespace common

@@ -1,0 +1,98 @@
+#include "console/ui/profile_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QVBoxLayout>
+
+namespace pladmin::ui {
+
+namespace {
+
+std::vector<const accounts::SettingInfo*> Limits(bool group) {
+  std::vector<const accounts::SettingInfo*> out;
+  for (const auto& info : accounts::ProfileSettings()) {
+    if (!group || info.groupKey) out.push_back(&info);
+  }
+  return out;
+}
+
+std::vector<const accounts::SettingInfo*> Usage() {
+  std::vector<const accounts::SettingInfo*> out;
+  for (const auto& info : accounts::UsageValues()) out.push_back(&info);
+  return out;
+}
+
+}  // namespace
+
+ProfileDialog::ProfileDialog(const accounts::AccountStore& store, std::optional<accounts::Account> account,
+                             QWidget* parent)
+    : QDialog(parent), store_(store), account_(std::move(account)) {
+  const bool group = account_ && account_->IsGroup();
+  setWindowTitle(account_ ? tr("%1 Properties").arg(QString::fromStdString(account_->section))
+                          : tr("New Profile"));
+  auto* layout = new QVBoxLayout(this);
+  if (!account_) {
+    auto* nameRow = new QFormLayout;
+    name_ = new QLineEdit(this);
+    name_->setObjectName("account");
+    name_->setPlaceholderText("DOMAIN\\user or +DOMAIN\\Group");
+    nameRow->addRow(tr("Account:"), name_);
+    layout->addLayout(nameRow);
+  }
+  auto* limits = new QGroupBox(tr("Limits"), this);
+  form_ = new SettingsForm(Limits(group), limits);
+  (new QVBoxLayout(limits))->addWidget(form_);
+  layout->addWidget(limits);
+  const std::vector<std::pair<std::string, std::string>> values =
+      account_ ? account_->values : store_.NewProfile("DOMAIN\\user").values;
+  form_->SetValues(values);
+  if (account_ && !group) {
+    auto* usage = new QGroupBox(tr("Usage (kept by the service)"), this);
+    auto* shown = new SettingsForm(Usage(), usage, /*readOnly=*/true);
+    shown->SetValues(values);
+    (new QVBoxLayout(usage))->addWidget(shown);
+    layout->addWidget(usage);
+  }
+  error_ = new QLabel(this);
+  error_->setObjectName("error");
+  error_->setWordWrap(true);
+  error_->setStyleSheet("color: #b00020;");
+  layout->addWidget(error_);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+}
+
+bool ProfileDialog::Save() {
+  error_->clear();
+  std::string why;
+  const accounts::Account before = account_.value_or(accounts::Account{});
+  std::string section = account_ ? account_->section : name_->text().trimmed().toStdString();
+  if (!account_) {
+    if (!accounts::CheckAccountName(section, &why)) {
+      error_->setText(QString::fromStdString(why));
+      name_->setFocus();
+      return false;
+    }
+  }
+  accounts::Account shown = account_ ? before : store_.NewProfile(section);
+  auto changes = accounts::ChangedProfileValues(shown, form_->Typed(), &why);
+  if (!changes) {
+    error_->setText(QString::fromStdString(why));
+    return false;
+  }
+  const accounts::Outcome outcome = account_ ? store_.Set(section, *changes) : store_.Add(section, *changes);
+  if (!outcome.ok()) {
+    error_->setText(QString::fromStdString(outcome.message));
+    return false;
+  }
+  return true;
+}
+
+void ProfileDialog::accept() {
+  if (Save()) QDialog::accept();
+}
+
+}  // namespace pladmin::ui

@@ -1,0 +1,108 @@
+#include "console/ui/settings_dialog.h"
+
+#include <algorithm>
+
+#include <QDialogButtonBox>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace pladmin::ui {
+
+SettingsDialog::SettingsDialog(const QString& title, std::span<const accounts::SettingInfo> table,
+                               const std::vector<std::string>& pages, accounts::SettingsPlace place,
+                               std::vector<std::string> notify, MessageSink& sink, QWidget* parent)
+    : QDialog(parent), table_(table), place_(std::move(place)), notify_(std::move(notify)), sink_(sink) {
+  setWindowTitle(title);
+  auto* layout = new QVBoxLayout(this);
+  tabs_ = new QTabWidget(this);
+  std::vector<std::string> order;
+  for (const auto& info : table) {
+    const bool wanted = pages.empty() || std::find(pages.begin(), pages.end(), info.page) != pages.end();
+    if (wanted && std::find(order.begin(), order.end(), info.page) == order.end()) order.push_back(info.page);
+  }
+  for (const std::string& page : order) {
+    std::vector<const accounts::SettingInfo*> entries;
+    for (const auto& info : table) {
+      if (page == info.page) entries.push_back(&info);
+    }
+    auto* form = new SettingsForm(entries, tabs_);
+    form->setObjectName(QString::fromStdString(page));
+    forms_.push_back(form);
+    tabs_->addTab(form, QString::fromStdString(page));
+  }
+  layout->addWidget(tabs_);
+  error_ = new QLabel(this);
+  error_->setObjectName("error");
+  error_->setWordWrap(true);
+  error_->setStyleSheet("color: #b00020;");
+  layout->addWidget(error_);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+  resize(560, 0);
+}
+
+bool SettingsDialog::Load() {
+  const accounts::Outcome o = accounts::ReadSettingValues(table_, place_, &current_);
+  error_->setText(QString::fromStdString(o.message));
+  for (SettingsForm* form : forms_) form->SetValues(current_);
+  return o.ok();
+}
+
+SettingsForm* SettingsDialog::page(const QString& title) const {
+  for (SettingsForm* form : forms_) {
+    if (form->objectName() == title) return form;
+  }
+  return nullptr;
+}
+
+bool SettingsDialog::SetTyped(const std::string& name, const QString& text) {
+  for (SettingsForm* form : forms_) {
+    if (form->SetTyped(name, text)) return true;
+  }
+  return false;
+}
+
+bool SettingsDialog::Save() {
+  report_.clear();
+  accounts::SettingTexts typed;
+  for (SettingsForm* form : forms_) {
+    for (auto& value : form->Typed()) typed.push_back(std::move(value));
+  }
+  std::string why;
+  const auto changes = accounts::ChangedSettingValues(table_, current_, typed, &why);
+  if (!changes) {
+    error_->setText(QString::fromStdString(why));
+    return false;
+  }
+  if (const accounts::Outcome o = accounts::WriteSettingValues(table_, place_, *changes); !o.ok()) {
+    error_->setText(QString::fromStdString(o.message));
+    return false;
+  }
+  error_->clear();
+  if (!accounts::NeedsUpdate(table_, *changes)) return true;
+  std::string failures;
+  for (const std::string& server : notify_) {
+    bool running = true;
+    const accounts::Outcome o = accounts::SendUpdate(server, &running);
+    if (!o.ok()) {
+      report_.push_back(o.message);
+      failures += o.message + "\n";
+    } else {
+      report_.push_back(server + (running ? ": re-read" : ": not running, reads them at its start"));
+    }
+  }
+  if (!failures.empty()) {
+    sink_.Message("The settings are saved, but not every server took them in:\n" + failures +
+                      "Those servers use them after their next restart.",
+                  MessageIcon::Warning);
+  }
+  return true;
+}
+
+void SettingsDialog::accept() {
+  if (Save()) QDialog::accept();
+}
+
+}  // namespace pladmin::ui

@@ -1,0 +1,109 @@
+#include "console/ui/settings_form.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLineEdit>
+
+#include "platform/path.h"
+
+namespace pladmin::ui {
+
+namespace {
+
+const char* const kPeriods[] = {"none", "day", "week", "month"};
+
+}  // namespace
+
+SettingsForm::SettingsForm(std::vector<const accounts::SettingInfo*> settings, QWidget* parent, bool readOnly)
+    : QWidget(parent), readOnly_(readOnly) {
+  auto* layout = new QFormLayout(this);
+  layout->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+  for (const accounts::SettingInfo* info : settings) {
+    QWidget* editor = nullptr;
+    if (readOnly) {
+      editor = new QLabel(this);
+      static_cast<QLabel*>(editor)->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    } else if (info->unit == accounts::Unit::Flag) {
+      editor = new QCheckBox(this);
+    } else if (info->unit == accounts::Unit::PeriodType) {
+      auto* combo = new QComboBox(this);
+      for (const char* p : kPeriods) combo->addItem(p);
+      editor = combo;
+    } else {
+      auto* edit = new QLineEdit(this);
+      if (info->maxLength) edit->setMaxLength(static_cast<int>(info->maxLength) + 1);  // refused, not cut
+      edit->setPlaceholderText(info->unit == accounts::Unit::Seconds   ? "1h30m, 90m, none"
+                               : info->unit == accounts::Unit::Days    ? "90d, never"
+                               : info->unit == accounts::Unit::Address ? "10.0.0.77, none"
+                               : info->unit == accounts::Unit::Minutes ? "15m, none"
+                                                                       : "");
+      editor = edit;
+    }
+    editor->setObjectName(QString::fromUtf8(info->name));
+    layout->addRow(QString::fromUtf8(info->label) + ":", editor);
+    rows_.push_back({info, editor});
+  }
+}
+
+void SettingsForm::SetValues(const std::vector<std::pair<std::string, std::string>>& fileTexts) {
+  for (Row& row : rows_) {
+    std::string text = row.info->defaultText;
+    for (const auto& [name, value] : fileTexts) {
+      if (plat::EqualsIgnoringCase(name, row.info->name)) text = value;
+    }
+    const QString shown = QString::fromStdString(accounts::FormatValue(row.info->unit, text));
+    row.editor->setToolTip(QString::fromUtf8(row.info->key) + "=" + QString::fromStdString(text) + "  (" +
+                           accounts::EffectText(row.info->effect) + ")");
+    if (auto* label = qobject_cast<QLabel*>(row.editor)) {
+      label->setText(shown);
+    } else if (auto* box = qobject_cast<QCheckBox*>(row.editor)) {
+      box->setChecked(shown == "yes");
+    } else if (auto* combo = qobject_cast<QComboBox*>(row.editor)) {
+      if (combo->findText(shown) < 0) combo->addItem(shown);  // a value the file should not hold
+      combo->setCurrentText(shown);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(row.editor)) {
+      edit->setText(shown);
+    }
+  }
+}
+
+std::vector<std::pair<std::string, std::string>> SettingsForm::Typed() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  if (readOnly_) return out;
+  for (const Row& row : rows_) {
+    QString text;
+    if (auto* box = qobject_cast<QCheckBox*>(row.editor)) {
+      text = box->isChecked() ? "yes" : "no";
+    } else if (auto* combo = qobject_cast<QComboBox*>(row.editor)) {
+      text = combo->currentText();
+    } else if (auto* edit = qobject_cast<QLineEdit*>(row.editor)) {
+      text = edit->text();
+    }
+    out.emplace_back(row.info->name, text.toStdString());
+  }
+  return out;
+}
+
+bool SettingsForm::SetTyped(const std::string& name, const QString& text) {
+  QWidget* editor = field(name);
+  if (auto* box = qobject_cast<QCheckBox*>(editor)) {
+    box->setChecked(text == "yes");
+  } else if (auto* combo = qobject_cast<QComboBox*>(editor)) {
+    combo->setCurrentText(text);
+  } else if (auto* edit = qobject_cast<QLineEdit*>(editor)) {
+    edit->setText(text);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+QWidget* SettingsForm::field(const std::string& name) const {
+  for (const Row& row : rows_) {
+    if (plat::EqualsIgnoringCase(row.info->name, name)) return row.editor;
+  }
+  return nullptr;
+}
+
+}  // namespace pladmin::ui
