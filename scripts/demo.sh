@@ -79,9 +79,7 @@ key='HKLM\Software\Quillfen Technologies\Portulon\Service'
 say ""
 say "Two settings an administrator makes after installing: fixed addresses on, and"
 say "DOM for callers who give no domain."
-# TODO(accounts tool): through the console's settings tool once it is built.
-reg add "$key" /v StaticIP /t REG_DWORD /d 1 /f >/dev/null
-reg add "$key" /v AssumeDomain /t REG_SZ /d DOM /f >/dev/null
+show plsettings set StaticIP=yes AssumeDomain=DOM
 show reg query "$key"
 show sc query Portulon
 show net share

@@ -12,8 +12,10 @@ constexpr InstallFile kFiles[] = {
     {"securitynotes.htm", 1, FileGroup::Always},
     {"_pladmin.dll", 2, FileGroup::Always},
     {"pladmin.exe", 30, FileGroup::Console},
-    // TODO(accounts tool): the account and settings command-line tool of the
-    // console joins here (FileGroup::Console) once it is built.
+    // The account and settings tools serve a server without a display as
+    // well as the console's machine.
+    {"pluser.exe", 31, FileGroup::Always},
+    {"plsettings.exe", 32, FileGroup::Always},
     {"plsvc.exe", 55, FileGroup::Server},
     {"pl_msg.dll", 65, FileGroup::Server},
     {"plcollect.exe", 67, FileGroup::Server},

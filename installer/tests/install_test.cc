@@ -48,6 +48,7 @@ TEST_F(InstallTest, BothComponentsOnTheOnlyServer) {
 
   // The files, in the order and with the percentages of the steps.
   const std::vector<std::string> copied = {"readme.htm",  "securitynotes.htm", "_pladmin.dll", "pladmin.exe",
+                                           "pluser.exe",  "plsettings.exe",
                                            "plsvc.exe",   "pl_msg.dll",        "plcollect.exe", "_plsvc.dll",
                                            "PL_RAS.dll",  "portulon.hw",       "portulon.usr", "portulon.log",
                                            "PL_FLUSH.EXE"};
