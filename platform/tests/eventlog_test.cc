@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -34,6 +35,28 @@ class EventLogTest : public ::testing::Test {
     EventSource source;
     EXPECT_EQ(EventSource::Register(server, name, &source), ERROR_SUCCESS);
     return source;
+  }
+  // `processes` children of this test each report `each` records with the
+  // strings `strings(process, i)`; returns once all have ended well.
+  void ReportFromProcesses(const EventSource& source, int processes, int each,
+                           const std::function<std::vector<std::string>(int, int)>& strings) {
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+      const pid_t pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        for (int i = 0; i < each; ++i) {
+          if (source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3, strings(p, i)) != ERROR_SUCCESS) ::_exit(1);
+        }
+        ::_exit(0);
+      }
+      children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+      int status = 0;
+      ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
   }
   std::vector<EventRecord> All(const std::string& log, const std::string& server = "") {
     EventLogReader reader;
@@ -110,27 +133,10 @@ TEST_F(EventLogTest, ConcurrentProcessesNumberWithoutGapsOrDuplicates) {
   ASSERT_EQ(RegWriteDword(std::string(kEventLogServicesKey) + "\\Application", "MaxSize", 4 << 20),
             ERROR_SUCCESS);
   const EventSource source = Source("Portulon");
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (int i = 0; i < kEach; ++i) {
-        const std::string filler(static_cast<size_t>(i % 7) * 300, 'x');
-        if (source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3,
-                          {std::to_string(p), std::to_string(i), filler}) != ERROR_SUCCESS) {
-          ::_exit(1);
-        }
-      }
-      ::_exit(0);
-    }
-    children.push_back(pid);
-  }
-  for (const pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  ASSERT_NO_FATAL_FAILURE(ReportFromProcesses(source, kProcesses, kEach, [](int p, int i) {
+    const std::string filler(static_cast<size_t>(i % 7) * 300, 'x');
+    return std::vector<std::string>{std::to_string(p), std::to_string(i), filler};
+  }));
   const std::string file = ReadHostFile(EventLogFilePath(net.root(), "Application"));
   EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), kProcesses * kEach) << "no torn lines";
   const auto records = All("Application");
@@ -167,23 +173,9 @@ TEST_F(EventLogTest, AFullLogDropsItsOldestRecordsWhileProcessesAppendAndReaders
   // Three processes write about five times the bound; the log is trimmed
   // many times under them.
   constexpr int kProcesses = 3, kEach = 400;
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (int i = 0; i < kEach; ++i) {
-        if (source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3, {std::to_string(p), filler}) != 0) ::_exit(1);
-      }
-      ::_exit(0);
-    }
-    children.push_back(pid);
-  }
-  for (const pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  ASSERT_NO_FATAL_FAILURE(ReportFromProcesses(source, kProcesses, kEach, [&filler](int p, int) {
+    return std::vector<std::string>{std::to_string(p), filler};
+  }));
   const std::string file = ReadHostFile(EventLogFilePath(net.root(), "Application"));
   EXPECT_LE(file.size(), kMinEventLogMaxSize);
   EXPECT_GT(file.size(), kMinEventLogMaxSize / 2) << "only the oldest records go";

@@ -44,13 +44,7 @@ class LoadEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(testing::ProvideDataFolderAndDomain());
-    std::vector<plat::ProfileChange> profiles;
-    for (int u = 0; u < kUserCount; ++u) {
-      ASSERT_EQ(plat::DomainAddUser("DOM", "u" + std::to_string(u), "", {}), plat::ERROR_SUCCESS);
-      profiles.push_back({Account(u), "MaxSessionTime", "3600"});
-      profiles.push_back({Account(u), "PeriodType", "1"});
-    }
-    ASSERT_EQ(plat::ProfileApply(kUsers, profiles), plat::ERROR_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(testing::ProvideCallers(kUsers, kUserCount));
   }
 
   void StartService() {

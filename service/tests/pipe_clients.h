@@ -2,6 +2,7 @@
 // what the hook modules send, and silent clients that connect and say nothing.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,12 +12,15 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/pipe.h"
+#include "platform/netapi.h"
+#include "platform/profile.h"
 #include "platform/sysinfo.h"
 
 namespace svc::testing {
@@ -27,6 +31,20 @@ inline std::string Port(int p) { return "COM" + std::to_string(p + 1); }
 inline std::string TodaysLog() {
   return "C:\\PLData\\LogData\\" +
          plat::GetDateFormat(1033, plat::LocalTime(plat::Now()), "yyyy-MMM-dd") + ".log";
+}
+
+// Domain users u0 ... u<count - 1> of DOM, each with a profile in `usersFile`:
+// MaxSessionTime 3600, a daily period, and the keys of `extra`.
+inline void ProvideCallers(const char* usersFile, int count,
+                           const std::vector<std::pair<std::string, std::string>>& extra = {}) {
+  std::vector<plat::ProfileChange> profiles;
+  for (int u = 0; u < count; ++u) {
+    ASSERT_EQ(plat::DomainAddUser("DOM", "u" + std::to_string(u), "", {}), plat::ERROR_SUCCESS);
+    profiles.push_back({Account(u), "MaxSessionTime", "3600"});
+    profiles.push_back({Account(u), "PeriodType", "1"});
+    for (const auto& [key, value] : extra) profiles.push_back({Account(u), key, value});
+  }
+  ASSERT_EQ(plat::ProfileApply(usersFile, profiles), plat::ERROR_SUCCESS);
 }
 
 // One dial-in and, when admitted, its hang-up, as the hook module sends them.
