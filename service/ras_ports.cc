@@ -282,12 +282,31 @@ plat::DWORD EnumRouterSessions(const ServiceContext& context, std::string_view s
   return plat::ERROR_SUCCESS;
 }
 
+// The adapter's sessions, asked one at a time (a reply holds one).
+plat::DWORD EnumAdapterSessions(std::vector<RunningSession>* sessions) {
+  // More than the adapter can have ports: a confused adapter cannot keep us here.
+  constexpr unsigned kMostSessions = 1000;
+  for (unsigned index = 0; index < kMostSessions; ++index) {
+    std::string text;
+    const plat::DWORD err = plat::CallNamedPipe(common::kPortOpsPipeName,
+                                                common::FormatSessionRequest(index), &text,
+                                                common::kPortOpsBufferSize, common::kPortOpsWaitMs);
+    if (err != plat::ERROR_SUCCESS) return err;
+    common::PortOpsReply reply;
+    if (!common::ParsePortOpsReply(common::PortOp::Session, text, &reply)) return plat::ERROR_INVALID_DATA;
+    if (reply.error == common::kNoMoreSessions) return plat::ERROR_SUCCESS;
+    if (reply.error != 0) return reply.error;
+    sessions->push_back(RunningSession{reply.port, reply.account, "*", static_cast<std::time_t>(reply.start)});
+  }
+  return plat::ERROR_SUCCESS;
+}
+
 }  // namespace
 
 plat::DWORD RAS_EnumRunningSessions(const ServiceContext& context, std::string_view server,
                                     std::vector<RunningSession>* sessions) {
   sessions->clear();
-  if (context.rasType == PLK::kRasTypeOpenVpn) return plat::ERROR_SUCCESS;
+  if (context.rasType == PLK::kRasTypeOpenVpn) return EnumAdapterSessions(sessions);
   if (context.rasType == PLK::kRasTypeRras) return EnumRouterSessions(context, server, sessions);
   return EnumRasSessions(context, server, sessions);
 }

@@ -83,10 +83,10 @@ struct RunningSession {
 // RasAdminPortEnum, the ports with an authenticated user, and for each
 // RasAdminPortGetInfo for the client's name. RRAS: the port-data module's
 // listing (RRAS_UpdatePortData, RRAS_GetPortData), the ports with a user
-// and a start; the client is not in it ("*"). OpenVPN: none (the adapter
-// puts its clients to the service again when it reconnects). Returns the
-// server's error (the list is then empty), ERROR_PROC_NOT_FOUND when the
-// functions are not loaded.
+// and a start; the client is not in it ("*"). OpenVPN: the adapter's
+// sessions that stand, asked on its pipe one by one ("SESSION <n>"). Returns
+// the server's error (the list may then hold what came before it),
+// ERROR_PROC_NOT_FOUND when the functions are not loaded.
 plat::DWORD RAS_EnumRunningSessions(const ServiceContext& context, std::string_view server,
                                     std::vector<RunningSession>* sessions);
 
