@@ -369,7 +369,9 @@ DWORD ReplaceWithNewest(int fd, const std::string& logFile, std::uint64_t end,
     text.erase(0, newline == std::string::npos ? text.size() : newline + 1);
   }
   text += line;
-  const std::string temporary = logFile + ".~" + std::to_string(::getpid());
+  // One name: only the holder of the lock trims, and what a trimmer killed
+  // halfway left is simply written over by the next.
+  const std::string temporary = logFile + ".~trim";
   posix::UniqueFd out(posix::OpenPrivate(temporary, O_WRONLY | O_CREAT | O_TRUNC));
   if (!out.valid()) return ErrorFromErrno(errno);
   DWORD err = posix::WriteFully(out.get(), text);
