@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Portulon's one entry point: build, test, demo.
 #   ./portulon.sh build   build everything into build/ (programs and modules in build/bin/)
-#   ./portulon.sh test    build, then run every test with ctest
+#   ./portulon.sh test    build, then run every test with ctest ("test faults": the fault suite only)
 #   ./portulon.sh package build, then make the installation folder build/package/
 #   ./portulon.sh demo    build, then provision and run the demo network in demo-network/
 #   ./portulon.sh fuzz    build the libFuzzer targets with clang into build-fuzz/
@@ -50,10 +50,13 @@ do_build() {
   cmake --build "$BUILD_DIR" -j "$JOBS"
 }
 
+# Every test, or only those of a label ("faults": the fault-injection suite).
 do_test() {
+  local label=()
+  if [ -n "${1:-}" ]; then label=(-L "$1"); fi
   do_build
   need_packages "${TEST_PACKAGES[@]}"
-  ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS" --timeout 300
+  ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS" --timeout 300 "${label[@]}"
 }
 
 # The Debian package, checked with lintian.
@@ -116,7 +119,11 @@ Usage: $0 COMMAND
 Commands:
   build    build everything into build/ (the programs and modules in build/bin/,
            test programs in build/tests/, benchmarks in build/bench/)
-  test     build, then run every test with ctest
+  test [LABEL]
+           build, then run every test with ctest; with LABEL only the tests
+           that carry it ("faults": the fault-injection suite: kills at random
+           points, a data folder read-only, gone and back, a full file system,
+           silent pipe clients)
   package  build, then make the installation folder build/package/: setup
            and beside it every file it installs, compressed
   demo     build, then provision the demo network in demo-network/, install
@@ -141,7 +148,10 @@ EOT
 
 case "${1:-}" in
   build) do_build ;;
-  test) do_test ;;
+  test)
+    shift
+    do_test "$@"
+    ;;
   package) do_package ;;
   demo) do_demo ;;
   deb) do_deb ;;

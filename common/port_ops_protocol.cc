@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::string_view kTraffic = "TRAFFIC";
 constexpr std::string_view kDisconnect = "DISCONNECT";
+constexpr std::string_view kSession = "SESSION";
 
 std::vector<std::string_view> SplitBlanks(std::string_view text) {
   std::vector<std::string_view> out;
@@ -42,8 +43,20 @@ std::string FormatPortOpsRequest(PortOp op, std::string_view port) {
   return std::string(op == PortOp::Traffic ? kTraffic : kDisconnect) + " " + std::string(port);
 }
 
+std::string FormatSessionRequest(unsigned index) {
+  return std::string(kSession) + " " + std::to_string(index);
+}
+
 bool ParsePortOpsRequest(std::string_view text, PortOpsRequest* request) {
   const auto words = SplitBlanks(text);
+  if (words.size() == 2 && words[0] == kSession) {
+    unsigned index = 0;
+    if (!ReadNumber(words[1], &index)) return false;
+    request->op = PortOp::Session;
+    request->port.clear();
+    request->index = index;
+    return true;
+  }
   if (words.size() != 2 || !UsablePort(words[1])) return false;
   if (words[0] == kTraffic) {
     request->op = PortOp::Traffic;
@@ -59,6 +72,9 @@ bool ParsePortOpsRequest(std::string_view text, PortOpsRequest* request) {
 std::string FormatPortOpsReply(PortOp op, const PortOpsReply& reply) {
   if (reply.error != 0) return std::to_string(reply.error);
   if (op == PortOp::Disconnect) return "0";
+  if (op == PortOp::Session) {
+    return "0 " + reply.port + " " + std::to_string(reply.start) + " " + reply.account;
+  }
   return "0 " + std::to_string(reply.sent) + " " + std::to_string(reply.received);
 }
 
@@ -70,6 +86,12 @@ bool ParsePortOpsReply(PortOp op, std::string_view text, PortOpsReply* reply) {
     if (words.size() != 1) return false;
   } else if (op == PortOp::Disconnect) {
     if (words.size() != 1) return false;
+  } else if (op == PortOp::Session) {
+    if (words.size() < 4 || !UsablePort(words[1]) || !ReadNumber(words[2], &r.start)) return false;
+    r.port = std::string(words[1]);
+    // The account is the rest of the line, blanks inside it kept.
+    r.account = std::string(text.substr(static_cast<std::size_t>(words[3].data() - text.data())));
+    while (!r.account.empty() && r.account.back() == ' ') r.account.pop_back();
   } else if (words.size() != 3 || !ReadNumber(words[1], &r.sent) ||
              !ReadNumber(words[2], &r.received)) {
     return false;

@@ -6,6 +6,10 @@
 //
 //   "TRAFFIC <port>"     reply "0 <sent> <received>" (bytes so far, decimal)
 //   "DISCONNECT <port>"  reply "0": the session on the port is ended for good
+//   "SESSION <n>"        reply "0 <port> <start> <account>": the n-th port (from
+//                        0) that holds a session, its start (seconds since
+//                        1970) and account (the rest of the line, blanks kept);
+//                        "259" (no more items) past the last
 //   any failure          reply "<error>" alone, a Win32 error code (non-zero)
 #pragma once
 
@@ -20,26 +24,35 @@ inline constexpr std::size_t kPortOpsBufferSize = 200;
 // How long plsvc waits for the adapter; a supervision pass must not hang on it.
 inline constexpr unsigned kPortOpsWaitMs = 5000;
 
-enum class PortOp { Traffic, Disconnect };
+enum class PortOp { Traffic, Disconnect, Session };
+
+// Past the last session a SESSION request names.
+inline constexpr std::uint32_t kNoMoreSessions = 259;  // ERROR_NO_MORE_ITEMS
 
 struct PortOpsRequest {
   PortOp op = PortOp::Traffic;
-  std::string port;
+  std::string port;    // Traffic, Disconnect
+  unsigned index = 0;  // Session
 };
 
 // Nothing usable (empty) for a port name that is empty, longer than 99
 // characters or holds a blank.
 std::string FormatPortOpsRequest(PortOp op, std::string_view port);
+std::string FormatSessionRequest(unsigned index);
 bool ParsePortOpsRequest(std::string_view text, PortOpsRequest* request);
 
 struct PortOpsReply {
   std::uint32_t error = 0;  // 0 success, else a Win32 error code
   std::uint64_t sent = 0;
   std::uint64_t received = 0;
+  // A session's.
+  std::string port;
+  std::int64_t start = 0;
+  std::string account;
 };
 
-// A traffic reply carries the counters; any other success is "0"; a failure
-// is its error code alone.
+// A traffic reply carries the counters, a session reply the session; any
+// other success is "0"; a failure is its error code alone.
 std::string FormatPortOpsReply(PortOp op, const PortOpsReply& reply);
 // False for a reply that is not of that form (the caller then treats the
 // operation as failed).

@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <string>
+#include <vector>
 #include <cstdio>
 
 #include "platform/errors.h"
@@ -334,14 +336,63 @@ DWORD LastRecordNumber(int fd, std::uint64_t end, DWORD* number) {
   }
 }
 
-DWORD AppendRecord(const std::string& logFile, EventRecord record) {
+// Opens the log for appending and takes its lock. A writer that trimmed the
+// log meanwhile replaced the file: the lock then guards a file nobody reads,
+// so open the one the name means now.
+DWORD OpenLockedForAppend(const std::string& logFile, posix::UniqueFd* out) {
+  for (;;) {
+    posix::UniqueFd fd(posix::OpenPrivate(logFile, O_RDWR | O_APPEND | O_CREAT));
+    if (!fd.valid()) return ErrorFromErrno(errno);
+    if (DWORD err = LockFile(fd.get(), LOCK_EX); err != ERROR_SUCCESS) return err;
+    struct stat held, named;
+    if (::fstat(fd.get(), &held) != 0) return ErrorFromErrno(errno);
+    if (::stat(logFile.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino) {
+      *out = std::move(fd);
+      return ERROR_SUCCESS;
+    }
+  }
+}
+
+// Replaces the log by its newest records that fit in three quarters of
+// `maxSize` and `line` after them, reading only that much of its end. The
+// caller holds the lock on `fd`.
+DWORD ReplaceWithNewest(int fd, const std::string& logFile, std::uint64_t end,
+                        const std::string& line, std::uint64_t maxSize) {
+  const std::uint64_t target = maxSize / 4 * 3;
+  const std::uint64_t budget = target > line.size() ? target - line.size() : 0;
+  const std::uint64_t from = end > budget ? end - budget : 0;
+  std::string text(static_cast<size_t>(end - from), '\0');
+  if (!text.empty()) {
+    if (DWORD err = ReadAt(fd, text.data(), text.size(), from); err != ERROR_SUCCESS) return err;
+  }
+  if (from > 0) {
+    // Whole records only: the first one may have begun before `from`.
+    const size_t newline = text.find('\n');
+    text.erase(0, newline == std::string::npos ? text.size() : newline + 1);
+  }
+  text += line;
+  // One name: only the holder of the lock trims, and what a trimmer killed
+  // halfway left is simply written over by the next.
+  const std::string temporary = logFile + ".~trim";
+  posix::UniqueFd out(posix::OpenPrivate(temporary, O_WRONLY | O_CREAT | O_TRUNC));
+  if (!out.valid()) return ErrorFromErrno(errno);
+  DWORD err = posix::WriteFully(out.get(), text);
+  if (err == ERROR_SUCCESS && ::fsync(out.get()) != 0) err = ErrorFromErrno(errno);
+  if (err == ERROR_SUCCESS && ::rename(temporary.c_str(), logFile.c_str()) != 0) {
+    err = ErrorFromErrno(errno);
+  }
+  if (err != ERROR_SUCCESS) ::unlink(temporary.c_str());
+  return err;
+}
+
+DWORD AppendRecord(const std::string& logFile, std::uint64_t maxSize, EventRecord record) {
   const std::string dir = logFile.substr(0, logFile.rfind('/'));
   if (DWORD err = posix::MakePrivateFolder(dir); err != ERROR_SUCCESS) return err;
-  posix::UniqueFd fd(posix::OpenPrivate(logFile, O_RDWR | O_APPEND | O_CREAT));
-  if (!fd.valid()) return ErrorFromErrno(errno);
   // Held until fd closes: numbering and the write of the line are one step for
   // every process of every machine that appends to this log.
-  if (DWORD err = LockFile(fd.get(), LOCK_EX); err != ERROR_SUCCESS) return err;
+  posix::UniqueFd fd;
+  if (DWORD err = OpenLockedForAppend(logFile, &fd); err != ERROR_SUCCESS) return err;
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return ErrorFromErrno(errno);
   std::uint64_t end = 0;
@@ -360,6 +411,7 @@ DWORD AppendRecord(const std::string& logFile, EventRecord record) {
   record.recordNumber = last + 1;
   std::string line = FormatEventRecordLine(record);
   line.push_back('\n');
+  if (end + line.size() > maxSize) return ReplaceWithNewest(fd.get(), logFile, end, line, maxSize);
   if (DWORD err = posix::WriteFully(fd.get(), line); err != ERROR_SUCCESS) {
     if (::ftruncate(fd.get(), static_cast<off_t>(end)) != 0) {
       // The fragment stays; the next writer drops it.
@@ -370,6 +422,18 @@ DWORD AppendRecord(const std::string& logFile, EventRecord record) {
 }
 
 }  // namespace
+
+std::uint64_t EventLogMaxSize(const std::string& machineRoot, std::string_view logName) {
+  RegKey hklm, log;
+  DWORD size = 0;
+  if (RegKey::ConnectRoot(machineRoot, Hive::LocalMachine, &hklm) != ERROR_SUCCESS ||
+      hklm.OpenSubKey(std::string(kEventLogServicesKey) + "\\" + std::string(logName), &log) !=
+          ERROR_SUCCESS ||
+      log.QueryDword("MaxSize", &size) != ERROR_SUCCESS) {
+    return kDefaultEventLogMaxSize;
+  }
+  return std::max(size, kMinEventLogMaxSize);
+}
 
 std::string EventLogFilePath(const std::string& machineRoot, std::string_view logName) {
   const std::string dir = EventLogDir(machineRoot);
@@ -433,6 +497,7 @@ DWORD EventSource::Register(std::string_view server, std::string_view sourceName
   EventSource source;
   source.logName_ = LogOfSource(root, sourceName);
   source.logFile_ = EventLogFilePath(root, source.logName_);
+  source.maxSize_ = EventLogMaxSize(root, source.logName_);
   source.source_ = std::string(sourceName);
   source.computer_ = GetComputerName();
   *out = std::move(source);
@@ -459,7 +524,7 @@ DWORD EventSource::ReportAt(std::time_t timeGenerated, WORD eventType, WORD cate
   record.source = source_;
   record.computer = computer_;
   record.strings = strings;
-  return AppendRecord(logFile_, std::move(record));
+  return AppendRecord(logFile_, maxSize_, std::move(record));
 }
 
 DWORD EventLogReader::Open(std::string_view server, std::string_view logName,
@@ -485,6 +550,11 @@ DWORD EventLogReader::ReadBackward(std::vector<EventRecord>* records, size_t max
     return ERROR_HANDLE_EOF;
   }
   struct stat st;
+  if (started_ && ::fstat(fd.get(), &st) == 0 && static_cast<std::uint64_t>(st.st_ino) != fileId_) {
+    // Trimmed (or cleared) since the last call: start again from the end of
+    // the new file, below the oldest record already returned.
+    started_ = false;
+  }
   if (!started_) {
     // Taken briefly so that the starting point is the end of a whole record.
     if (DWORD err = LockFile(fd.get(), LOCK_SH); err != ERROR_SUCCESS) return err;
@@ -492,6 +562,7 @@ DWORD EventLogReader::ReadBackward(std::vector<EventRecord>* records, size_t max
     ::flock(fd.get(), LOCK_UN);
     if (statResult != 0) return ErrorFromErrno(errno);
     started_ = true;
+    fileId_ = static_cast<std::uint64_t>(st.st_ino);
     if (DWORD err = EndOfCompleteLines(fd.get(), static_cast<std::uint64_t>(st.st_size), &position_);
         err != ERROR_SUCCESS) {
       return err;
@@ -507,7 +578,10 @@ DWORD EventLogReader::ReadBackward(std::vector<EventRecord>* records, size_t max
     if (DWORD err = lines.Previous(&line, &found); err != ERROR_SUCCESS) return err;
     if (!found) break;
     position_ = lines.position();
-    if (ParseEventRecordLine(line, &record)) records->push_back(std::move(record));
+    if (!ParseEventRecordLine(line, &record)) continue;
+    if (oldestReturned_ != 0 && record.recordNumber >= oldestReturned_) continue;
+    oldestReturned_ = record.recordNumber;
+    records->push_back(std::move(record));
   }
   return records->empty() ? ERROR_HANDLE_EOF : ERROR_SUCCESS;
 }

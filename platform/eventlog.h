@@ -6,8 +6,17 @@
 // (HKLM\System\CurrentControlSet\Services\EventLog\<Log>\<Source>), to
 // Application when it is registered nowhere. Appends from all processes are
 // serialised by a lock; record numbers run from 1 without gaps.
+//
+// A log is bounded: DWORD MaxSize (bytes) under
+// HKLM\System\CurrentControlSet\Services\EventLog\<Log>, kDefaultEventLogMaxSize
+// when missing, never below kMinEventLogMaxSize. A record that would take the
+// file over it first drops the oldest records, down to three quarters of the
+// bound (so that the log is rewritten once per quarter of it, not on every
+// record); record numbers go on from where they were. The file is replaced
+// whole (temporary file and rename), so a reader never sees it half trimmed.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -25,6 +34,9 @@ inline constexpr WORD EVENTLOG_AUDIT_SUCCESS = 0x0008;
 inline constexpr WORD EVENTLOG_AUDIT_FAILURE = 0x0010;
 
 inline constexpr const char* kEventLogServicesKey = "System\\CurrentControlSet\\Services\\EventLog";
+
+inline constexpr DWORD kDefaultEventLogMaxSize = 512 * 1024;
+inline constexpr DWORD kMinEventLogMaxSize = 64 * 1024;
 
 struct EventRecord {
   DWORD recordNumber = 0;
@@ -58,6 +70,7 @@ class EventSource {
 
  private:
   std::string logFile_;   // host path of the log file
+  std::uint64_t maxSize_ = kDefaultEventLogMaxSize;  // read once, at Register
   std::string logName_;
   std::string source_;
   std::string computer_;
@@ -74,7 +87,8 @@ class EventLogReader {
   // Sequential backwards reading: the newest records first, continuing where the
   // previous call stopped; at most `maxRecords` per call. ERROR_HANDLE_EOF when
   // nothing is left. Reads the file from its end in blocks, so a reader that
-  // stops early never reads the whole log.
+  // stops early never reads the whole log. A log trimmed between two calls is
+  // followed: reading goes on below the oldest record returned so far.
   DWORD ReadBackward(std::vector<EventRecord>* records, size_t maxRecords);
   // Every record, oldest first.
   DWORD ReadAll(std::vector<EventRecord>* records) const;
@@ -83,7 +97,12 @@ class EventLogReader {
   std::string logFile_;
   std::uint64_t position_ = 0;  // end of the part not yet read backwards
   bool started_ = false;
+  std::uint64_t fileId_ = 0;      // inode of the file position_ belongs to
+  DWORD oldestReturned_ = 0;      // number of the oldest record returned, 0 before any
 };
+
+// The bound of a log of a machine (see above).
+std::uint64_t EventLogMaxSize(const std::string& machineRoot, std::string_view logName);
 
 // Host path of a log file of a machine.
 std::string EventLogFilePath(const std::string& machineRoot, std::string_view logName);

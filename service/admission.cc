@@ -233,8 +233,13 @@ bool IsUserLoggedIn(const ServiceContext& context, std::string_view user) {
   return false;
 }
 
-AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_view user,
-                                  std::string_view portSection, std::time_t startTime) {
+namespace {
+
+// The check, and the limits of the session it admits. `resuming`: the session
+// already runs (found on a port at start-up): only its limits are wanted, so
+// no test refuses it and nothing is reported.
+AdmissionDecision Decide(const ServiceContext& context, std::string_view user,
+                         std::string_view portSection, std::time_t startTime, bool resuming) {
   common::Trace(kLabel, user, static_cast<long>(startTime));
   AdmissionDecision d;
   auto refuse = [&](int code, const char* why, long number = 0) {
@@ -253,6 +258,10 @@ AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_vie
   if (HasProfile(context, user)) {
     p = ReadUserProfile(context, user);
     d.hasProfile = true;
+  } else if (resuming) {
+    // Admitted unchecked while the service was away, or the profile was
+    // removed since: the session runs without limits.
+    common::Trace(kLabel, "Running session without a profile", 0);
   } else {
     if (ProbeDataFolder(context) != plat::ERROR_SUCCESS) {
       ReportToEventLog(1, kEventShareAccessFailed, "Failed to access Primary Portulon",
@@ -279,30 +288,33 @@ AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_vie
   GroupProperties g;
   FoldGroupProfiles(context, global, &g);
 
-  // 3. Expiry, in 64 bits so that a large ExpiryTime cannot wrap into the past.
-  if (p.expiryTime != 0 && p.firstConnection != 0 &&
-      static_cast<std::uint64_t>(p.firstConnection) +
-              static_cast<std::uint64_t>(p.expiryTime) * 86400u <
-          static_cast<std::uint64_t>(startTime)) {
-    return refuse(kRefuseExpired, "Account expired");
-  }
-
-  // 4. Total time.
+  // 3. to 6. decide only whether a session may begin.
   const DWORD maxTotal = Effective(p.maxTotalTime, g.maxTotalTime);
-  if (maxTotal != 0 && p.totalTime > maxTotal) {
-    return refuse(kRefuseTotalTime, "Current Total Time is more than MaxTotalTime",
-                  static_cast<long>(p.totalTime));
-  }
+  if (!resuming) {
+    // 3. Expiry, in 64 bits so that a large ExpiryTime cannot wrap into the past.
+    if (p.expiryTime != 0 && p.firstConnection != 0 &&
+        static_cast<std::uint64_t>(p.firstConnection) +
+                static_cast<std::uint64_t>(p.expiryTime) * 86400u <
+            static_cast<std::uint64_t>(startTime)) {
+      return refuse(kRefuseExpired, "Account expired");
+    }
 
-  // 5. Single session.
-  if ((p.noDuplicate != 0 || g.noDuplicate != 0) && IsUserLoggedIn(context, user)) {
-    plat::Beep(200, 300);
-    return refuse(kRefuseDuplicate, "User already logged in");
-  }
+    // 4. Total time.
+    if (maxTotal != 0 && p.totalTime > maxTotal) {
+      return refuse(kRefuseTotalTime, "Current Total Time is more than MaxTotalTime",
+                    static_cast<long>(p.totalTime));
+    }
 
-  // 6. Port access.
-  if (GrantedForPort(context, user, portSection, &global) != 0) {
-    return refuse(kRefusePortAccess, "Not granted access on Port");
+    // 5. Single session.
+    if ((p.noDuplicate != 0 || g.noDuplicate != 0) && IsUserLoggedIn(context, user)) {
+      plat::Beep(200, 300);
+      return refuse(kRefuseDuplicate, "User already logged in");
+    }
+
+    // 6. Port access.
+    if (GrantedForPort(context, user, portSection, &global) != 0) {
+      return refuse(kRefusePortAccess, "Not granted access on Port");
+    }
   }
 
   // 7. Period. A new period is written whatever the outcome.
@@ -320,7 +332,7 @@ AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_vie
     const DWORD periodMax = Effective(p.periodMax, g.periodMax);
     const int r = CheckPeriod(context, user, periodType, periodMax, usage, stamp, startTime,
                               &d.userChanges);
-    if (r == kPeriodUsedUp) return refuse(kRefusePeriodUsedUp, "PeriodMaxUsage is up", static_cast<long>(usage));
+    if (r == kPeriodUsedUp && !resuming) return refuse(kRefusePeriodUsedUp, "PeriodMaxUsage is up", static_cast<long>(usage));
     if (r == kPeriodNew) usage = 0;
     if (periodMax != 0) periodAllowance = usage >= periodMax ? 0 : periodMax - usage;
     common::Trace(kLabel, PeriodLine(periodMax, usage, periodAllowance), 0);
@@ -337,8 +349,37 @@ AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_vie
   d.greeting.userMaxSession = d.limits.userMaxSession;
   d.greeting.userMaxTotal = maxTotal;
   d.greeting.totalUsed = p.totalTime;
-  common::Trace(kLabel, "User is OK!", 0);
+  common::Trace(kLabel, resuming ? "Session resumed" : "User is OK!", 0);
   return d;
+}
+
+// The session enters the port table with its address from the session file,
+// and the logged-in users file.
+void EnterSession(ServiceContext& context, const AdmissionDecision& d, std::string_view machine,
+                  std::string_view user, std::string_view portSection, std::time_t startTime) {
+  PortTableStore(context, machine, portSection, startTime, user, d.limits);
+  std::int32_t address = common::ProfileReadInt(context.sessionFile, portSection, "IP");
+  if (context.settings.ipConvert) address = common::RevertDWORD(address);
+  PortTableStoreIP(context.portTable, portSection, address);
+  NoteWrite(context, "portulon.tmp",
+            plat::ProfileWriteString(context.paths.loggedIn, context.serverName, user, "1"));
+}
+
+}  // namespace
+
+AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_view user,
+                                  std::string_view portSection, std::time_t startTime) {
+  return Decide(context, user, portSection, startTime, false);
+}
+
+bool ResumeSession(ServiceContext& context, std::string_view machine, std::string_view user,
+                   std::string_view portSection, std::time_t startTime) {
+  const AdmissionDecision d = Decide(context, user, portSection, startTime, true);
+  if (!d.safeAccount) return false;
+  // What admission would have written (a default profile, a new period) is
+  // left to the next dial-in: resuming writes no profile.
+  EnterSession(context, d, machine, user, portSection, startTime);
+  return true;
 }
 
 void ApplyAdmission(ServiceContext& context, const AdmissionDecision& d, std::string_view machine,
@@ -353,12 +394,7 @@ void ApplyAdmission(ServiceContext& context, const AdmissionDecision& d, std::st
     return;
   }
   Log_Connection(context, user, startTime, portSection, d.userChanges, &d.profile);
-  PortTableStore(context, machine, portSection, startTime, user, d.limits);
-  std::int32_t address = common::ProfileReadInt(context.sessionFile, portSection, "IP");
-  if (context.settings.ipConvert) address = common::RevertDWORD(address);
-  PortTableStoreIP(context.portTable, portSection, address);
-  NoteWrite(context, "portulon.tmp",
-            plat::ProfileWriteString(context.paths.loggedIn, context.serverName, user, "1"));
+  EnterSession(context, d, machine, user, portSection, startTime);
   SendGreetings(context, machine, d.greeting);
   ReportToEventLog(0, kEventConnectionAccepted, std::string(portSection).c_str(),
                    std::string(user).c_str(), 2);

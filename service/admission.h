@@ -67,6 +67,15 @@ void ApplyAdmission(ServiceContext& context, const AdmissionDecision& decision,
                     std::string_view machine, std::string_view user, std::string_view portSection,
                     std::time_t startTime);
 
+// A session already running on a port (found at start-up) enters the port
+// table and the logged-in users file with the limits and deadline its
+// admission gave it, computed by the same check from today's profile, group
+// and port values; no test refuses it, and nothing is recorded, counted,
+// greeted or reported. False (nothing done) for an account name no shared
+// file may hold.
+bool ResumeSession(ServiceContext& context, std::string_view machine, std::string_view user,
+                   std::string_view portSection, std::time_t startTime);
+
 // DecideAdmission, then ApplyAdmission; returns the code.
 int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_view user,
                  std::string_view portSection, std::time_t startTime);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/port_ops_protocol.h"
+#include "common/ras_client.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/file.h"
@@ -38,6 +39,12 @@ plat::DWORD RAS_LoadOrdinals(ServiceContext& context) {
     if (!rras.rrasInit || !rras.rrasDisconnectPort) {
       common::Trace("RAS_LoadOrdinals", "Unable to locate RRAS_DisconnectPort in _plsvc.dll", 0);
       rras.rrasInit = rras.rrasDisconnectPort = nullptr;
+    }
+    rras.rrasUpdatePortData = rras.module.GetProcAddress("RRAS_UpdatePortData");
+    rras.rrasGetPortData = rras.module.GetProcAddress("RRAS_GetPortData");
+    if (!rras.rrasUpdatePortData || !rras.rrasGetPortData) {
+      common::Trace("RAS_LoadOrdinals", "Unable to locate RRAS_GetPortData in _plsvc.dll", 0);
+      rras.rrasUpdatePortData = rras.rrasGetPortData = nullptr;
     }
     return 0;
   }
@@ -211,6 +218,97 @@ plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view serve
   common::Trace("DisconnectPort", err == plat::ERROR_SUCCESS ? "RAS - Success" : "RAS - Failed",
                 static_cast<long>(err));
   return err;
+}
+
+namespace {
+
+plat::DWORD EnumRasSessions(const ServiceContext& context, std::string_view server,
+                            std::vector<RunningSession>* sessions) {
+  namespace rassapi = plat::rassapi;
+  const auto portEnum = reinterpret_cast<rassapi::PFN_RasAdminPortEnum>(context.ras.portEnum);
+  const auto getInfo = reinterpret_cast<rassapi::PFN_RasAdminPortGetInfo>(context.ras.portGetInfo);
+  const auto freeBuffer = reinterpret_cast<rassapi::PFN_RasAdminFreeBuffer>(context.ras.freeBuffer);
+  if (!portEnum || !getInfo || !freeBuffer) return plat::ERROR_PROC_NOT_FOUND;
+  const std::u16string serverArg = ServerArgument(server);
+  rassapi::RAS_PORT_0* ports = nullptr;
+  plat::WORD count = 0;
+  if (const plat::DWORD err = portEnum(serverArg.c_str(), &ports, &count); err != plat::ERROR_SUCCESS) {
+    return err;
+  }
+  for (plat::WORD i = 0; i < count; ++i) {
+    const rassapi::RAS_PORT_0& p = ports[i];
+    if ((p.Flags & rassapi::USER_AUTHENTICATED) == 0) continue;
+    RunningSession s;
+    s.port = plat::FromWide(p.wszPortName, rassapi::RASSAPI_MAX_PORT_NAME);
+    s.user = plat::FromWide(p.wszLogonDomain, rassapi::DNLEN + 1) + "\\" +
+             plat::FromWide(p.wszUserName, rassapi::UNLEN + 1);
+    s.start = static_cast<std::time_t>(p.dwStartSessionTime);
+    rassapi::RAS_PORT_1 info{};
+    rassapi::RAS_PORT_STATISTICS statistics{};
+    rassapi::RAS_PARAMETERS* parameters = nullptr;
+    if (getInfo(serverArg.c_str(), p.wszPortName, &info, &statistics, &parameters) ==
+        plat::ERROR_SUCCESS) {
+      s.machine = common::RasClientMachine(info);
+    }
+    if (parameters) freeBuffer(parameters);
+    if (s.machine.empty()) s.machine = "*";
+    sessions->push_back(std::move(s));
+  }
+  if (ports) freeBuffer(ports);
+  return plat::ERROR_SUCCESS;
+}
+
+plat::DWORD EnumRouterSessions(const ServiceContext& context, std::string_view server,
+                               std::vector<RunningSession>* sessions) {
+  namespace portdata = plat::portdata;
+  const auto update =
+      reinterpret_cast<portdata::PFN_RRAS_UpdatePortData>(context.ras.rrasUpdatePortData);
+  const auto get = reinterpret_cast<portdata::PFN_RRAS_GetPortData>(context.ras.rrasGetPortData);
+  if (!update || !get) return plat::ERROR_PROC_NOT_FOUND;
+  const std::string serverArg(server);
+  plat::DWORD count = 0;
+  if (!update(serverArg.c_str(), &count)) return plat::ERROR_GEN_FAILURE;
+  for (plat::DWORD i = 0; i < count; ++i) {
+    char name[portdata::kPortNameSize] = {};
+    char user[portdata::kUserSize] = {};
+    char extra[portdata::kExtraSize] = {};
+    plat::DWORD start = 0;
+    if (!get(i, name, user, extra, &start)) break;
+    // A link still waiting for its decision has a user but no session yet:
+    // the hook module's call brings it to the pipe.
+    if (user[0] == '\0' || start == 0) continue;
+    sessions->push_back(RunningSession{name, user, "*", static_cast<std::time_t>(start)});
+  }
+  return plat::ERROR_SUCCESS;
+}
+
+// The adapter's sessions, asked one at a time (a reply holds one).
+plat::DWORD EnumAdapterSessions(std::vector<RunningSession>* sessions) {
+  // More than the adapter can have ports: a confused adapter cannot keep us here.
+  constexpr unsigned kMostSessions = 1000;
+  for (unsigned index = 0; index < kMostSessions; ++index) {
+    std::string text;
+    const plat::DWORD err = plat::CallNamedPipe(common::kPortOpsPipeName,
+                                                common::FormatSessionRequest(index), &text,
+                                                common::kPortOpsBufferSize, common::kPortOpsWaitMs);
+    if (err != plat::ERROR_SUCCESS) return err;
+    common::PortOpsReply reply;
+    if (!common::ParsePortOpsReply(common::PortOp::Session, text, &reply)) return plat::ERROR_INVALID_DATA;
+    if (reply.error == common::kNoMoreSessions) return plat::ERROR_SUCCESS;
+    if (reply.error != 0) return reply.error;
+    sessions->push_back(RunningSession{reply.port, reply.account, "*", static_cast<std::time_t>(reply.start)});
+  }
+  return plat::ERROR_SUCCESS;
+}
+
+}  // namespace
+
+plat::DWORD RAS_EnumRunningSessions(const ServiceContext& context, std::string_view server,
+                                    std::vector<RunningSession>* sessions) {
+  sessions->clear();
+  if (context.rasType == PLK::kRasTypeOpenVpn) return EnumAdapterSessions(sessions);
+  if (context.rasType == PLK::kRasTypeRras) return EnumRouterSessions(context, server, sessions);
+  return EnumRasSessions(context, server, sessions);
 }
 
 }  // namespace svc

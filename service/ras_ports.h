@@ -4,7 +4,10 @@
 // pipe \\.\pipe\plportops (common/port_ops_protocol.h).
 #pragma once
 
+#include <ctime>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/module.h"
 #include "platform/win_types.h"
@@ -23,6 +26,10 @@ struct RasAdminFunctions {
   void* portEnum = nullptr;
   void* rrasInit = nullptr;
   void* rrasDisconnectPort = nullptr;
+  // The module's port listing; null when it lacks them (no sessions are then
+  // found at start-up).
+  void* rrasUpdatePortData = nullptr;
+  void* rrasGetPortData = nullptr;
 };
 
 inline constexpr const char* kPortDataModule = "_plsvc.dll";
@@ -63,5 +70,24 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
 // error, which is returned.
 plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
                            std::string_view port);
+
+// A session the remote-access server holds on one of its ports.
+struct RunningSession {
+  std::string port;     // the port's own name (COM1)
+  std::string user;     // DOMAIN\user
+  std::string machine;  // the client as the new-connection message names it, "*" when unknown
+  std::time_t start = 0;
+};
+
+// The sessions the remote-access server holds now, in its port order. RAS:
+// RasAdminPortEnum, the ports with an authenticated user, and for each
+// RasAdminPortGetInfo for the client's name. RRAS: the port-data module's
+// listing (RRAS_UpdatePortData, RRAS_GetPortData), the ports with a user
+// and a start; the client is not in it ("*"). OpenVPN: the adapter's
+// sessions that stand, asked on its pipe one by one ("SESSION <n>"). Returns
+// the server's error (the list may then hold what came before it),
+// ERROR_PROC_NOT_FOUND when the functions are not loaded.
+plat::DWORD RAS_EnumRunningSessions(const ServiceContext& context, std::string_view server,
+                                    std::vector<RunningSession>* sessions);
 
 }  // namespace svc

@@ -20,6 +20,7 @@
 #include "service/pipe_server.h"
 #include "service/ras_ports.h"
 #include "service/ras_server.h"
+#include "service/session_restore.h"
 
 namespace svc {
 
@@ -234,6 +235,10 @@ DWORD FirstTimeInitialize(ServiceContext& context) {
     common::Trace("FirstTimeInitialize", "Failed to load necessary ordinals", static_cast<long>(rc));
     return kInitFailed;
   }
+  // Before the first supervision pass and before the pipe answers: the
+  // sessions that outlived the previous run are supervised again, and count
+  // for the next dial-in's duplicate check.
+  ResumeSessionsOfRemoteAccess(context);
 
   StartActionThread(context);
 
@@ -243,6 +248,9 @@ DWORD FirstTimeInitialize(ServiceContext& context) {
 }
 
 void ServiceThread(ServiceContext& context) {
+  // Known before the initialisation: the sessions it resumes take their
+  // addresses from it.
+  context.sessionFile = plat::GetCurrentDirectory() + "\\~plsess.tmp";
   const DWORD result = FirstTimeInitialize(context);
   if (result != 0) {
     const std::string code = std::to_string(result);
@@ -254,7 +262,6 @@ void ServiceThread(ServiceContext& context) {
     std::printf("----------------------------------------------------------------\n");
     std::fflush(stdout);
   }
-  context.sessionFile = plat::GetCurrentDirectory() + "\\~plsess.tmp";
   // Without its data folder the service can decide nothing: it waits for the
   // folder, says so once, and is up and running only once its pipe answers.
   bool waitReported = false;

@@ -116,6 +116,8 @@ void Adapter::Run(const std::function<void()>& ready) {
           reply.error = plat::ERROR_INVALID_PARAMETER;
         } else if (r.op == common::PortOp::Traffic) {
           reply.error = Traffic(r.port, &reply.sent, &reply.received);
+        } else if (r.op == common::PortOp::Session) {
+          reply.error = Session(r.index, &reply);
         } else {
           reply.error = Disconnect(r.port);
         }
@@ -285,6 +287,10 @@ void Adapter::HandleConnect(const ClientEvent& event) {
     deny("refused" + reason);
     return;
   }
+  {
+    std::lock_guard lock(mutex_);
+    if (VpnClient* c = ports_.Find(*port); c && c->cid == event.cid) c->decided = true;
+  }
   if (Command("client-auth " + ids + "\n" + push + "END", false, &reply) != plat::ERROR_SUCCESS ||
       !IsSuccess(reply)) {
     // The client left before it was let in: its session ends here.
@@ -428,6 +434,7 @@ void Adapter::AdoptUnclaimed() {
       c.start = static_cast<std::time_t>(s.connectedSince);
       c.bytesReceived = s.bytesReceived;
       c.bytesSent = s.bytesSent;
+      c.decided = true;
       if (const auto port = ports_.Take(c)) {
         Trace("PLOVPN::Reconcile", "Adopted " + *port + " " + c.account, static_cast<long>(s.cid));
       }
@@ -469,6 +476,19 @@ DWORD Adapter::Traffic(const std::string& port, std::uint64_t* sent, std::uint64
     return plat::ERROR_SUCCESS;
   }
   return plat::ERROR_FILE_NOT_FOUND;
+}
+
+DWORD Adapter::Session(unsigned index, common::PortOpsReply* reply) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [port, client] : ports_.All()) {
+    if (!client.decided) continue;
+    if (index-- != 0) continue;
+    reply->port = port;
+    reply->start = static_cast<std::int64_t>(client.start);
+    reply->account = client.account;
+    return plat::ERROR_SUCCESS;
+  }
+  return common::kNoMoreSessions;
 }
 
 DWORD Adapter::Disconnect(const std::string& port) {

@@ -32,6 +32,7 @@
 #include "adapters/openvpn/management_session.h"
 #include "adapters/openvpn/management_text.h"
 #include "adapters/openvpn/vpn_ports.h"
+#include "common/port_ops_protocol.h"
 #include "platform/eventlog.h"
 
 namespace ovpn {
@@ -62,6 +63,9 @@ class Adapter {
   plat::DWORD Command(const std::string& text, bool multiLine, std::vector<std::string>* reply);
   plat::DWORD Traffic(const std::string& port, std::uint64_t* sent, std::uint64_t* received);
   plat::DWORD Disconnect(const std::string& port);
+  // The index-th port whose session stands (port order), for a service that
+  // starts again; common::kNoMoreSessions past the last.
+  plat::DWORD Session(unsigned index, common::PortOpsReply* reply);
 
   const AdapterSettings settings_;
   std::atomic<bool> stop_{false};

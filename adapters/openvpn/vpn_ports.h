@@ -19,6 +19,9 @@ struct VpnClient {
   std::time_t start = 0;            // session start, seconds since 1970
   std::uint64_t bytesReceived = 0;  // last counts OpenVPN reported
   std::uint64_t bytesSent = 0;
+  // The session stands: Portulon admitted it, could not be asked, or an
+  // earlier adapter did. False while the decision is pending.
+  bool decided = false;
 };
 
 class VpnPorts {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/pipe_protocol.h"
+#include "common/ras_client.h"
 #include "common/trace.h"
 #include "hooks/decision_note.h"
 #include "hooks/hook_state.h"
@@ -71,20 +72,6 @@ std::int32_t RevertDWORD(std::int32_t value) {
   return reverted;
 }
 
-// The client's name for the new-connection message: the NetBIOS workstation
-// when that projection succeeded, else the remote computer unless it is
-// unknown ("?..."); empty when neither is known.
-std::string MachineName(const rassapi::RAS_PORT_1& port) {
-  const auto& nbf = port.ProjResult.nbf;
-  if (nbf.dwError == 0) {
-    std::string wksta = plat::FromWide(nbf.wszWksta, rassapi::NETBIOS_NAME_LEN + 1);
-    if (!wksta.empty()) return wksta;
-  }
-  std::string computer = plat::FromWide(port.rasport0.wszComputer, rassapi::NETBIOS_NAME_LEN);
-  if (!computer.empty() && computer[0] == '?') computer.clear();
-  return computer;
-}
-
 struct PortNames {
   explicit PortNames(const rassapi::RAS_PORT_0& p)
       : port(plat::FromWide(p.wszPortName, rassapi::RASSAPI_MAX_PORT_NAME)),
@@ -98,7 +85,7 @@ BOOL AcceptNewConnection(rassapi::RAS_PORT_1* port) {
   Trace("PL_RAS::RasAdminAcceptNewConnection", port ? "" : "no port record", 0);
   if (!port) return plat::TRUE;
   const PortNames n(port->rasport0);
-  const std::string machine = MachineName(*port);
+  const std::string machine = common::RasClientMachine(*port);
   const std::string now = std::to_string(static_cast<long>(plat::Now()));
   const std::optional<std::string> message = common::NewConnectionMessage(
       n.port, n.domain + "\\" + n.user, machine.empty() ? "*" : machine, now);

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -42,6 +43,28 @@ class EventLogTest : public ::testing::Test {
     ASSERT_EQ(RegWriteString(std::string(kEventLogServicesKey) + "\\Application\\" + source,
                              "EventMessageFile", file),
               ERROR_SUCCESS);
+  }
+  // `processes` children of this test each report `each` records with the
+  // strings `strings(process, i)`; returns once all have ended well.
+  void ReportFromProcesses(const EventSource& source, int processes, int each,
+                           const std::function<std::vector<std::string>(int, int)>& strings) {
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+      const pid_t pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        for (int i = 0; i < each; ++i) {
+          if (source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3, strings(p, i)) != ERROR_SUCCESS) ::_exit(1);
+        }
+        ::_exit(0);
+      }
+      children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+      int status = 0;
+      ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
   }
   std::vector<EventRecord> All(const std::string& log, const std::string& server = "") {
     EventLogReader reader;
@@ -114,28 +137,14 @@ TEST_F(EventLogTest, MalformedLinesAreSkippedAndATornTailIsDropped) {
 TEST_F(EventLogTest, ConcurrentProcessesNumberWithoutGapsOrDuplicates) {
   constexpr int kProcesses = 4;
   constexpr int kEach = 150;
+  // Room for all of them: nothing is dropped here.
+  ASSERT_EQ(RegWriteDword(std::string(kEventLogServicesKey) + "\\Application", "MaxSize", 4 << 20),
+            ERROR_SUCCESS);
   const EventSource source = Source("Portulon");
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (int i = 0; i < kEach; ++i) {
-        const std::string filler(static_cast<size_t>(i % 7) * 300, 'x');
-        if (source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3,
-                          {std::to_string(p), std::to_string(i), filler}) != ERROR_SUCCESS) {
-          ::_exit(1);
-        }
-      }
-      ::_exit(0);
-    }
-    children.push_back(pid);
-  }
-  for (const pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  ASSERT_NO_FATAL_FAILURE(ReportFromProcesses(source, kProcesses, kEach, [](int p, int i) {
+    const std::string filler(static_cast<size_t>(i % 7) * 300, 'x');
+    return std::vector<std::string>{std::to_string(p), std::to_string(i), filler};
+  }));
   const std::string file = ReadHostFile(EventLogFilePath(net.root(), "Application"));
   EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), kProcesses * kEach) << "no torn lines";
   const auto records = All("Application");
@@ -154,7 +163,52 @@ TEST_F(EventLogTest, ConcurrentProcessesNumberWithoutGapsOrDuplicates) {
   }
 }
 
+TEST_F(EventLogTest, AFullLogDropsItsOldestRecordsWhileProcessesAppendAndReadersGoOn) {
+  // Below the smallest bound: counts as 64 KB.
+  ASSERT_EQ(RegWriteDword(std::string(kEventLogServicesKey) + "\\Application", "MaxSize", 1000),
+            ERROR_SUCCESS);
+  EXPECT_EQ(EventLogMaxSize(net.root(), "Application"), kMinEventLogMaxSize);
+  EXPECT_EQ(EventLogMaxSize(net.root(), "System"), kDefaultEventLogMaxSize);
+  const EventSource source = Source("Portulon");
+  const std::string filler(200, 'x');
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3, {filler}), 0u);
+  EventLogReader reader;
+  ASSERT_EQ(EventLogReader::Open("", "Application", &reader), ERROR_SUCCESS);
+  std::vector<EventRecord> batch;
+  ASSERT_EQ(reader.ReadBackward(&batch, 5), ERROR_SUCCESS);
+  ASSERT_EQ(batch.back().recordNumber, 36u);
+
+  // Three processes write about five times the bound; the log is trimmed
+  // many times under them.
+  constexpr int kProcesses = 3, kEach = 400;
+  ASSERT_NO_FATAL_FAILURE(ReportFromProcesses(source, kProcesses, kEach, [&filler](int p, int) {
+    return std::vector<std::string>{std::to_string(p), filler};
+  }));
+  const std::string file = ReadHostFile(EventLogFilePath(net.root(), "Application"));
+  EXPECT_LE(file.size(), kMinEventLogMaxSize);
+  EXPECT_GT(file.size(), kMinEventLogMaxSize / 2) << "only the oldest records go";
+  const auto records = All("Application");
+  ASSERT_FALSE(records.empty());
+  EXPECT_EQ(static_cast<size_t>(std::count(file.begin(), file.end(), '\n')), records.size());
+  // The newest ones, numbered on without a gap.
+  EXPECT_EQ(records.back().recordNumber, 40u + kProcesses * kEach);
+  for (size_t i = 1; i < records.size(); ++i) {
+    EXPECT_EQ(records[i].recordNumber, records[i - 1].recordNumber + 1);
+  }
+  // The reader that began before goes on below where it was, never back up.
+  DWORD previous = 36;
+  for (int calls = 0; reader.ReadBackward(&batch, 8) == ERROR_SUCCESS; ++calls) {
+    for (const auto& r : batch) {
+      EXPECT_LT(r.recordNumber, previous);
+      previous = r.recordNumber;
+    }
+    ASSERT_LT(calls, 10);
+  }
+}
+
 TEST_F(EventLogTest, ReadBackwardGivesNewestFirstInBatchesAcrossBlocks) {
+  ASSERT_EQ(RegWriteDword(std::string(kEventLogServicesKey) + "\\Application", "MaxSize", 4 << 20),
+            ERROR_SUCCESS);
   const EventSource source = Source("Portulon");
   const std::string huge(200 * 1024, 'h');  // longer than a read block
   constexpr DWORD kCount = 2500;

@@ -24,6 +24,7 @@
 #include "platform/testing/temp_network.h"
 #include "service/settings.h"
 #include "service/tests/console_plsvc.h"
+#include "service/tests/pipe_clients.h"
 
 namespace svc {
 namespace {
@@ -34,52 +35,16 @@ using plat::DWORD;
 constexpr const char* kUsers = "C:\\PLData\\portulon.usr";
 constexpr int kUserCount = 40;
 
-std::string Account(int u) { return "DOM\\u" + std::to_string(u); }
-std::string Port(int p) { return "COM" + std::to_string(p + 1); }
-
-std::string Today() {
-  return "C:\\PLData\\LogData\\" +
-         plat::GetDateFormat(1033, plat::LocalTime(plat::Now()), "yyyy-MMM-dd") + ".log";
-}
-
-// One dial-in and, when admitted, its hang-up, as the hook module sends them.
-struct Session {
-  int user = 0;
-  int port = 0;
-  long start = 0;
-  bool admitted = false;
-  bool hungUp = false;
-  long duration = 0;
-};
-
-Session Dial(int user, int port, long duration) {
-  Session s{user, port, static_cast<long>(plat::Now()), false, false, duration};
-  std::string reply;
-  const std::string startText = std::to_string(s.start);
-  if (plat::CallNamedPipe(common::kPipeName,
-                          *common::NewConnectionMessage(Port(port), Account(user), "*", startText),
-                          &reply, 2000, 10000) != plat::ERROR_SUCCESS) {
-    return s;
-  }
-  s.admitted = common::ReplyCode(reply) == common::kReplyAccepted;
-  if (!s.admitted) return s;
-  s.hungUp = plat::CallNamedPipe(common::kPipeName,
-                                 *common::HangUpMessage(Port(port), Account(user), "*", startText, duration),
-                                 &reply, 2000, 10000) == plat::ERROR_SUCCESS;
-  return s;
-}
+using testing::Account;
+using testing::Dial;
+using testing::Port;
+using testing::Session;
 
 class LoadEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(testing::ProvideDataFolderAndDomain());
-    std::vector<plat::ProfileChange> profiles;
-    for (int u = 0; u < kUserCount; ++u) {
-      ASSERT_EQ(plat::DomainAddUser("DOM", "u" + std::to_string(u), "", {}), plat::ERROR_SUCCESS);
-      profiles.push_back({Account(u), "MaxSessionTime", "3600"});
-      profiles.push_back({Account(u), "PeriodType", "1"});
-    }
-    ASSERT_EQ(plat::ProfileApply(kUsers, profiles), plat::ERROR_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(testing::ProvideCallers(kUsers, kUserCount));
   }
 
   void StartService() {
@@ -171,7 +136,7 @@ TEST_F(LoadEndToEndTest, KilledAtRandomPointsItLeavesEveryFileReadableAndEveryAd
   for (int u = 0; u < kUserCount; ++u) {
     EXPECT_TRUE(plat::ProfileReadSection(kUsers, Account(u))) << Account(u);
   }
-  const std::vector<common::LogRecord> records = common::LoadLogRecords(Today());
+  const std::vector<common::LogRecord> records = common::LoadLogRecords(testing::TodaysLog());
   for (const Session& s : answered) {
     bool found = false;
     for (const auto& r : records) {

@@ -98,5 +98,30 @@ TEST(OpenVpnFlavour, TrafficAndDisconnectAreAskedOfTheAdapter) {
   EXPECT_NE(DisconnectPort(context, "SRV1", "VPN3"), 0u);
 }
 
+// A restarted service asks the adapter for its sessions, one per request,
+// until it has no more; an adapter that cannot be asked lists none.
+TEST(OpenVpnFlavour, TheRunningSessionsAreAskedOfTheAdapterOneByOne) {
+  plat::testing::TempNetwork net;
+  ServiceContext context;
+  context.rasType = PLK::kRasTypeOpenVpn;
+  std::vector<RunningSession> sessions;
+  {
+    ScriptedAdapter adapter({"0 VPN1 1796000000 VPN\\ann", "0 VPN3 1796000100 VPN\\grace hopper", "259"});
+    ASSERT_EQ(RAS_EnumRunningSessions(context, "SRV1", &sessions), 0u);
+    EXPECT_EQ(adapter.Finish(), (std::vector<std::string>{"SESSION 0", "SESSION 1", "SESSION 2"}));
+  }
+  ASSERT_EQ(sessions.size(), 2u);
+  EXPECT_EQ(sessions[1].port, "VPN3");
+  EXPECT_EQ(sessions[1].user, "VPN\\grace hopper");
+  EXPECT_EQ(sessions[1].machine, "*");
+  EXPECT_EQ(sessions[1].start, 1796000100);
+  {
+    ScriptedAdapter adapter({"0 VPN1 1796000000 VPN\\ann", "garbage"});
+    EXPECT_EQ(RAS_EnumRunningSessions(context, "SRV1", &sessions), plat::ERROR_INVALID_DATA);
+  }
+  EXPECT_EQ(RAS_EnumRunningSessions(context, "SRV1", &sessions), plat::ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(sessions.empty());
+}
+
 }  // namespace
 }  // namespace svc

@@ -26,6 +26,7 @@
 #include "service/pipe_server.h"
 #include "service/settings.h"
 #include "service/tests/console_plsvc.h"
+#include "service/tests/pipe_clients.h"
 
 namespace svc {
 namespace {
@@ -244,29 +245,7 @@ TEST_F(PipeEndToEndTest, ASilentClientHoldsTheServiceOnlyBriefly) {
 TEST_F(PipeEndToEndTest, SilentClientsNeverStarveRealOnes) {
   ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "NoDuplicate", "0"), plat::ERROR_SUCCESS);
   StartService();
-  const std::string path = plat::PipesDir(net_.root()) + "/plsvcpipe";
-  std::atomic<bool> stop{false};
-  std::vector<std::thread> silent;
-  for (int i = 0; i < 16; ++i) {
-    silent.emplace_back([&] {
-      sockaddr_un addr{};
-      addr.sun_family = AF_UNIX;
-      std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-      while (!stop.load()) {
-        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-          timeval wait{0, 100000};
-          ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-          char byte;
-          for (;;) {
-            const ssize_t n = ::recv(fd, &byte, 1, 0);
-            if (stop.load() || n == 0 || (n < 0 && errno != EAGAIN)) break;
-          }
-        }
-        ::close(fd);
-      }
-    });
-  }
+  const testing::SilentClients silent(net_.root(), 16);
   std::this_thread::sleep_for(300ms);  // every silent client holds a connection
   for (int i = 0; i < 12; ++i) {
     DWORD err = 0;
@@ -274,8 +253,6 @@ TEST_F(PipeEndToEndTest, SilentClientsNeverStarveRealOnes) {
     EXPECT_EQ(Call("0," + port + ",DOM\\ann,*,0,0,0", &err, common::kPipeWaitMs), "00") << i;
     EXPECT_EQ(Call("1," + port + ",DOM\\ann,*,0,0,5", &err, common::kPipeWaitMs), "00") << i;
   }
-  stop.store(true);
-  for (auto& t : silent) t.join();
 }
 
 }  // namespace

@@ -219,6 +219,35 @@ TEST_F(RasEndToEndTest, ADisconnectThroughRassapiEndsTheSessionAndTheServiceReco
   }));
 }
 
+TEST_F(RasEndToEndTest, KilledAndRestartedItStillRefusesTheDuplicateAndCutsAtTheDeadline) {
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "NoDuplicate", "1"), 0u);
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\bob", "MaxSessionTime", "8"), 0u);
+  ::setenv("PORTULON_ACTION_INTERVAL_MS", "200", 1);
+  StartBoth();
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM1", "DOM\\ann", "--wksta", "ANNPC"}).code, 0);
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM2", "DOM\\bob"}).code, 0);
+
+  KillPortulon();
+  StartPortulon();
+  ::unsetenv("PORTULON_ACTION_INTERVAL_MS");
+  ASSERT_EQ(plat::ProfileGetString(kLoggedIn, "SRV1", "DOM\\ann", ""), "1");
+  ASSERT_EQ(plat::ProfileGetString(kLoggedIn, "SRV1", "DOM\\bob", ""), "1");
+  ASSERT_NE(RunTool("rasctl", {"ports"}).out.find("COM2   connected"), std::string::npos)
+      << "bob's deadline passed before the restart: the test proves nothing";
+
+  EXPECT_EQ(RunTool("rasctl", {"dial", "COM3", "DOM\\ann"}).out,
+            "COM3: DOM\\ann refused (4: User already connected)\n");
+  // bob is cut by the restarted service, at the deadline of his admission.
+  ASSERT_TRUE(WaitUntil([] { return Records("COM2").size() == 2; }, 20s));
+  EXPECT_EQ(WithoutDuration(Records("COM2")[1]), "H_DOM\\bob?167772171?2::*:0:0");
+  EXPECT_EQ(plat::ProfileGetString(kLoggedIn, "SRV1", "DOM\\bob", "gone"), "gone");
+  // ann's session, from before the restart, ends as any other.
+  ASSERT_EQ(RunTool("rasctl", {"hangup", "COM1"}).code, 0);
+  EXPECT_EQ(WithoutDuration(Records("COM1").back()), "H_DOM\\ann?167772170?0::ANNPC:0:0");
+  EXPECT_EQ(Records("COM1").size(), 2u) << "one connection record, from the admission";
+  EXPECT_EQ(RunTool("rasctl", {"dial", "COM3", "DOM\\ann"}).code, 0);
+}
+
 // ---- plsvc's start-up on different machines ----
 
 DWORD RasTypeAfterStart() {

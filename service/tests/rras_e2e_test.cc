@@ -98,6 +98,23 @@ TEST_F(RrasEndToEndTest, EachLinkOfAMultilinkCallIsAdmittedOrRefusedOnItsOwn) {
   EXPECT_LE(duration, 5) << "never a session decades long: " << hangUp;
 }
 
+// The router's port listing tells a restarted service who is still on.
+TEST_F(RrasEndToEndTest, KilledAndRestartedItFindsTheSessionsInTheRoutersListing) {
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "NoDuplicate", "1"), 0u);
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\bob", "MaxSessionTime", "8"), 0u);
+  StartBoth("200");
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM1", "DOM\\ann"}).code, 0);
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM2", "DOM\\bob"}).code, 0);
+  KillPortulon();
+  StartPortulon();
+  ASSERT_FALSE(Listening("COM2")) << "bob's deadline passed before the restart: the test proves nothing";
+  EXPECT_EQ(RunTool("rasctl", {"dial", "COM3", "DOM\\ann"}).out,
+            "COM3: DOM\\ann refused (4: User already connected)\n");
+  ASSERT_TRUE(WaitUntil([] { return Records("COM2").size() == 2; }, 20s));
+  EXPECT_EQ(WithoutDuration(Records("COM2")[1]), "H_DOM\\bob?167772171?2::*:0:0");
+  EXPECT_EQ(ForcedDisconnectEvents(), 1);
+}
+
 TEST_F(RrasEndToEndTest, AnIdleSessionIsCutFromTheCollectorsSnapshotThroughThePortDataModule) {
   ASSERT_EQ(plat::RegWriteDword(kServiceKey, "IdleTimer", 1), 0u);  // one minute
   StartBoth("300");

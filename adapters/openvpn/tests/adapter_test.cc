@@ -287,6 +287,36 @@ TEST_F(AdapterTest, RefusedClientsAreToldWhyAndTheirDisconnectIsNoHangUp) {
   ASSERT_TRUE(WaitUntil([&] { return portulon.Count("0,VPN1,DOM\\bob,") == 1; }));
 }
 
+// A service that starts again asks which sessions stand: the admitted ones,
+// not the refused, in port order, one per request.
+TEST_F(AdapterTest, TheSessionsThatStandAreListedOneByOne) {
+  FakePortulon portulon;
+  FakeOpenVpn openvpn(settings_.management, 100);
+  StartAdapter();
+  auto decided = [&](const char* command, int count) {
+    return WaitUntil([&] {
+      int n = 0;
+      for (const auto& c : openvpn.commands()) n += c.rfind(command, 0) == 0 ? 1 : 0;
+      return n == count;
+    });
+  };
+  openvpn.Notify(Connect(1, "ann", 1796000000));
+  ASSERT_TRUE(decided("client-auth", 1));
+  openvpn.Notify(Connect(2, "eve", 1796000050));
+  ASSERT_TRUE(decided("client-deny", 1));
+  openvpn.Notify(Connect(3, "grace hopper", 1796000100));
+  ASSERT_TRUE(decided("client-auth", 2));
+  std::vector<std::string> replies;
+  for (unsigned i = 0; i < 3; ++i) {
+    std::string reply;
+    ASSERT_EQ(plat::CallNamedPipe(common::kPortOpsPipeName, common::FormatSessionRequest(i), &reply,
+                                  common::kPortOpsBufferSize, 5000), 0u);
+    replies.push_back(reply);
+  }
+  EXPECT_EQ(replies, (std::vector<std::string>{"0 VPN1 1796000000 DOM\\ann",
+                                               "0 VPN2 1796000100 DOM\\grace hopper", "259"}));
+}
+
 TEST_F(AdapterTest, AfterOpenVpnWasKilledItsLostSessionsAreHungUpAndNoClientIsPutTwice) {
   FakePortulon portulon;
   auto openvpn = std::make_unique<FakeOpenVpn>(settings_.management, 100);

@@ -121,7 +121,9 @@ TEST(PortOpsProtocol, RequestsAndRepliesRoundTripAndJunkIsRefused) {
   for (const char* bad : {"", "TRAFFIC", "STEAL VPN1", "TRAFFIC VPN1 VPN2"}) {
     EXPECT_FALSE(common::ParsePortOpsRequest(bad, &r)) << bad;
   }
-  common::PortOpsReply reply{0, 5000000000ull, 7};
+  common::PortOpsReply reply;
+  reply.sent = 5000000000ull;
+  reply.received = 7;
   common::PortOpsReply back;
   ASSERT_TRUE(common::ParsePortOpsReply(PortOp::Traffic,
                                         common::FormatPortOpsReply(PortOp::Traffic, reply), &back));
@@ -132,6 +134,26 @@ TEST(PortOpsProtocol, RequestsAndRepliesRoundTripAndJunkIsRefused) {
   // A success without counters is no answer: the idle check must not read zeros.
   for (const char* bad : {"0", "0 1", "0 1 x", "-1", "", "0 -1 2"}) {
     EXPECT_FALSE(common::ParsePortOpsReply(PortOp::Traffic, bad, &back)) << bad;
+  }
+
+  // Sessions: asked by number, the account the rest of the line.
+  ASSERT_TRUE(common::ParsePortOpsRequest(common::FormatSessionRequest(12), &r));
+  EXPECT_EQ(r.op, PortOp::Session);
+  EXPECT_EQ(r.index, 12u);
+  EXPECT_FALSE(common::ParsePortOpsRequest("SESSION x", &r));
+  common::PortOpsReply session;
+  session.port = "VPN2";
+  session.start = 1796000100;
+  session.account = "DOM\\grace  hopper";
+  ASSERT_TRUE(common::ParsePortOpsReply(
+      PortOp::Session, common::FormatPortOpsReply(PortOp::Session, session), &back));
+  EXPECT_EQ(back.port, "VPN2");
+  EXPECT_EQ(back.start, 1796000100);
+  EXPECT_EQ(back.account, "DOM\\grace  hopper");
+  ASSERT_TRUE(common::ParsePortOpsReply(PortOp::Session, "259", &back));
+  EXPECT_EQ(back.error, common::kNoMoreSessions);
+  for (const char* bad : {"0", "0 VPN1 12", "0 VPN1 x DOM\\ann", "0 VPN1 -5 DOM\\ann"}) {
+    EXPECT_FALSE(common::ParsePortOpsReply(PortOp::Session, bad, &back)) << bad;
   }
 }
 

@@ -243,6 +243,17 @@ wait_for 20 auth_failed ann2 || true
 check "a second client of ann is refused" log_has 'N_DOM\\ann?4'
 check "the refused client is told why" grep -q "4: User already connected" "$work/ann2.log"
 
+# 2b. plsvc killed and started again while ann is on: it asks the adapter
+#     which sessions stand and still refuses her a second client.
+plsvc_pid="$(awk -F= '$1 == "Pid" { print $2 }' "$PORTULON_MACHINE/services/portulon/status")"
+kill -9 "$plsvc_pid"
+wait_for 10 eval "! kill -0 $plsvc_pid 2>/dev/null" || true
+net start Portulon >/dev/null || bad "Portulon starts again"
+client ann3 ann
+wait_for 20 auth_failed ann3 || true
+check "after plsvc was killed and restarted, ann's second client is still refused" \
+  grep -q "4: User already connected" "$work/ann3.log"
+
 # 3. erin has no profile.
 client erin erin
 wait_for 20 auth_failed erin || true
