@@ -5,6 +5,8 @@
 // view and a profile page go to build/artifacts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -17,6 +19,7 @@
 #include "console/tests/console_test_support.h"
 #include "console/ui/account_dialogs.h"
 #include "console/ui/container_view.h"
+#include "console/ui/log_view.h"
 #include "console/ui/main_window.h"
 #include "console/ui/profile_dialog.h"
 #include "console/ui/settings_dialog.h"
@@ -250,6 +253,21 @@ TEST_F(AccountsWidgetTest, SettingsSheetsReachTheRunningServiceAndSimulationShow
   simulate.account()->setText("DOM\\bob");  // his total time is used up
   simulate.Send();
   EXPECT_EQ(simulate.results()->item(2)->text(), "DOM\\bob refused on SRV1\\COM2 (3: User Total Time Reached)");
+
+  // The simulated sessions are in the day's history as the log view shows it.
+  w.RunCommand(ID_VIEW_LOG);
+  auto* history = qobject_cast<LogView*>(w.container()->content());
+  ASSERT_NE(history, nullptr);
+  EXPECT_TRUE(QTest::qWaitFor([&] {
+    if (!history->loading()) history->CheckFileSize();
+    return !history->loading() && history->model()->rowCount() == 3;
+  }, 10000)) << history->model()->rowCount();
+  std::vector<std::string> actions;
+  for (int row = 0; row < history->model()->rowCount(); ++row) {
+    actions.push_back(history->RowTexts(row)[3].toStdString() + " " + history->RowTexts(row)[5].toStdString());
+  }
+  std::sort(actions.begin(), actions.end());
+  EXPECT_EQ(actions, (std::vector<std::string>{"Connect DOM\\eve", "Connect DOM\\eve", "Denied DOM\\bob"}));
 
   // The server's own page: a value that cannot be stored, then one that can.
   w.container()->tree()->Select("SRV1", {});
