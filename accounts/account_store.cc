@@ -5,7 +5,7 @@
 #include "common/profile_keys.h"
 #include "platform/errors.h"
 #include "platform/file.h"
-#include "platform/path.h"
+#include "platform/text.h"
 
 namespace accounts {
 

@@ -1,7 +1,7 @@
 #include "accounts/setting_info.h"
 
 #include "common/profile_keys.h"
-#include "platform/path.h"
+#include "platform/text.h"
 
 namespace accounts {
 

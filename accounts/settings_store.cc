@@ -5,10 +5,10 @@
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/file.h"
-#include "platform/path.h"
 #include "platform/pipe.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace accounts {
 

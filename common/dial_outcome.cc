@@ -6,10 +6,10 @@
 #include "common/pipe_protocol.h"
 #include "common/trace.h"
 #include "platform/errors.h"
-#include "platform/path.h"
 #include "platform/pipe.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace common {
 

@@ -2,8 +2,8 @@
 
 #include "platform/errors.h"
 #include "platform/eventlog.h"
-#include "platform/path.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace plat {
 

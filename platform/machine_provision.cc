@@ -8,9 +8,9 @@
 
 #include "platform/errors.h"
 #include "platform/machine.h"
-#include "platform/path.h"
 #include "platform/posix_fd.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace plat {
 

@@ -11,8 +11,8 @@
 
 #include "platform/errors.h"
 #include "platform/machine.h"
-#include "platform/path.h"
 #include "platform/posix_fd.h"
+#include "platform/text.h"
 
 namespace plat {
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text.h"  // the name comparisons paths need
 #include "platform/win_types.h"
 
 namespace plat {
@@ -42,12 +43,5 @@ bool SplitUncPath(std::string_view path, std::string* machine, std::string* shar
 // case-insensitive scan. Returns the name as stored, or `component` itself
 // when nothing matches.
 std::string FindEntryIgnoringCase(const std::string& dir, std::string_view component);
-
-// Compares ASCII texts case-insensitively (what Windows names need).
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
-// The same as an order: <0, 0 or >0, as lstrcmpi for ASCII texts.
-int CompareIgnoringCase(std::string_view a, std::string_view b);
-std::string ToLowerAscii(std::string_view s);
-std::string ToUpperAscii(std::string_view s);
 
 }  // namespace plat

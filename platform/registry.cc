@@ -16,9 +16,9 @@
 
 #include "platform/errors.h"
 #include "platform/machine.h"
-#include "platform/path.h"
 #include "platform/posix_fd.h"
 #include "platform/request_scope.h"
+#include "platform/text.h"
 
 namespace plat {
 

@@ -21,10 +21,10 @@
 
 #include "platform/errors.h"
 #include "platform/machine.h"
-#include "platform/path.h"
 #include "platform/posix_fd.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace plat {
 

@@ -5,24 +5,24 @@
 #include <cstdio>
 #include <optional>
 
-#include "common/trace.h"
-#include "platform/errors.h"
-#include "platform/netapi.h"
-#include "platform/path.h"
-#include "platform/profile.h"
-#include "platform/sysinfo.h"
-#include "service/event_report.h"
-#include "service/greeting.h"
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
+#include "common/trace.h"
+#include "platform/errors.h"
+#include "platform/netapi.h"
+#include "platform/profile.h"
+#include "platform/sysinfo.h"
+#include "platform/text.h"
+#include "service/event_report.h"
+#include "service/greeting.h"
 #include "service/local_date.h"
 #include "service/port_table.h"
 #include "service/profile_store.h"
 #include "service/service_context.h"
 #include "service/session_log.h"
-#include "service/write_health.h"
 #include "service/settings.h"
+#include "service/write_health.h"
 
 namespace svc {
 

@@ -1,8 +1,8 @@
 #include "service/greeting.h"
 
 #include "common/trace.h"
-#include "platform/path.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "service/service_context.h"
 
 namespace svc {

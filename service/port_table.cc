@@ -1,6 +1,6 @@
 #include "service/port_table.h"
 
-#include "platform/path.h"
+#include "platform/text.h"
 
 #include <cstdio>
 

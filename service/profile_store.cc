@@ -6,7 +6,7 @@
 #include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
-#include "platform/path.h"
+#include "platform/text.h"
 #include "service/service_context.h"
 
 namespace svc {

@@ -6,8 +6,8 @@
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
-#include "platform/path.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace PLK {
 

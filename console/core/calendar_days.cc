@@ -4,7 +4,7 @@
 
 #include "platform/errors.h"
 #include "platform/file.h"
-#include "platform/path.h"
+#include "platform/text.h"
 
 namespace pladmin {
 

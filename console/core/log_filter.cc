@@ -7,9 +7,9 @@
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/netapi.h"
-#include "platform/path.h"
 #include "platform/profile.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace pladmin {
 

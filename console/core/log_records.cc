@@ -3,8 +3,8 @@
 #include "console/core/server_list.h"
 #include "platform/errors.h"
 #include "platform/file.h"
-#include "platform/path.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace pladmin {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/path.h"
+#include "platform/text.h"
 #include "platform/tools/tool_format.h"
 
 namespace pladmin {

@@ -6,10 +6,10 @@
 #include "console/core/registry_helper.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
-#include "platform/path.h"
 #include "platform/ras/mprapi.h"
 #include "platform/ras/port_data.h"
 #include "platform/ras/rassapi.h"
+#include "platform/text.h"
 #include "platform/wide.h"
 
 namespace pladmin {

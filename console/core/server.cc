@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/path.h"
+#include "platform/text.h"
 
 namespace pladmin {
 

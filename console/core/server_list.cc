@@ -5,8 +5,8 @@
 
 #include "console/core/console_keys.h"
 #include "platform/errors.h"
-#include "platform/path.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace pladmin {
 

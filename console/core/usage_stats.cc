@@ -5,8 +5,8 @@
 
 #include "platform/errors.h"
 #include "platform/file.h"
-#include "platform/path.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 #include "platform/tools/tool_format.h"
 
 namespace pladmin {

@@ -5,7 +5,7 @@
 #include <QFormLayout>
 #include <QLineEdit>
 
-#include "platform/path.h"
+#include "platform/text.h"
 
 namespace pladmin::ui {
 

@@ -10,7 +10,7 @@
 #include "console/ui/account_dialogs.h"
 #include "console/ui/profile_dialog.h"
 #include "console/ui/settings_dialog.h"
-#include "platform/path.h"
+#include "platform/text.h"
 
 namespace pladmin::ui {
 

@@ -9,9 +9,9 @@
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/ras/router_extension.h"
-#include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace plat::ras {
 

@@ -9,10 +9,10 @@
 #include "platform/file.h"
 #include "platform/machine.h"
 #include "platform/messenger.h"
-#include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
+#include "platform/text.h"
 
 namespace plat {
 namespace {

@@ -7,12 +7,12 @@
 
 #include "platform/errors.h"
 #include "platform/file.h"
-#include "platform/path.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/request_scope.h"
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
+#include "platform/text.h"
 
 namespace plat {
 namespace {

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "platform/errors.h"
-#include "platform/eventlog.h"
 #include "platform/event_messages.h"
+#include "platform/eventlog.h"
 #include "platform/machine.h"
-#include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 #include "platform/tools/tool_args.h"
 #include "platform/tools/tool_format.h"
 

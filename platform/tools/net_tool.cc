@@ -12,11 +12,11 @@
 #include "platform/file.h"
 #include "platform/machine.h"
 #include "platform/messenger.h"
-#include "platform/path.h"
 #include "platform/process.h"
-#include "platform/sysinfo.h"
 #include "platform/registry.h"
 #include "platform/service.h"
+#include "platform/sysinfo.h"
+#include "platform/text.h"
 #include "platform/tools/tool_args.h"
 #include "platform/tools/tool_format.h"
 

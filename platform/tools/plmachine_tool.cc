@@ -7,9 +7,9 @@
 
 #include "platform/errors.h"
 #include "platform/machine.h"
-#include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/service.h"
+#include "platform/text.h"
 #include "platform/tools/tool_args.h"
 
 namespace {

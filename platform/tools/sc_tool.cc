@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/errors.h"
-#include "platform/path.h"
 #include "platform/service.h"
+#include "platform/text.h"
 #include "platform/tools/tool_args.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/path.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace pltools {
 
