@@ -1,14 +1,62 @@
 #include "platform/testing/temp_network.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "platform/errors.h"
+#include "platform/service.h"
 
 namespace plat::testing {
+
+namespace {
+
+// Whether `pid` still runs: a child of ours is reaped, a zombie counts as gone.
+bool Alive(pid_t pid) {
+  ::waitpid(pid, nullptr, WNOHANG);
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (!f) return false;
+  char state = 0;
+  const int read = std::fscanf(f, "%*d (%*[^)]) %c", &state);
+  std::fclose(f);
+  return read == 1 && state != 'Z';
+}
+
+// Services a test left running would go on writing into the network after
+// its folder is removed, leaving parts of it behind: they are killed first.
+void KillLeftoverServices(const std::string& network) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(network, ec)) {
+    if (!entry.is_directory(ec)) continue;
+    ServiceManager scm;
+    std::vector<std::string> names;
+    if (ServiceManager::Open(entry.path().filename().string(), &scm) != ERROR_SUCCESS ||
+        scm.EnumServices(&names) != ERROR_SUCCESS) {
+      continue;
+    }
+    for (const std::string& name : names) {
+      ServiceHandle service;
+      if (scm.OpenService(name, &service) != ERROR_SUCCESS) continue;
+      const auto pid = static_cast<pid_t>(service.ProcessId());
+      if (pid <= 0 || pid == ::getpid() || ::kill(pid, SIGKILL) != 0) continue;
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+      while (Alive(pid) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+  }
+}
+
+}  // namespace
 
 MachineConfig TempNetwork::DefaultConfig(const std::string& name) {
   MachineConfig c;
@@ -39,6 +87,8 @@ TempNetwork::TempNetwork(const MachineConfig& firstMachine) {
 }
 
 TempNetwork::~TempNetwork() {
+  // Machines are found by name in the network the environment names.
+  if (!network_.empty()) KillLeftoverServices(network_);
   if (hadNetworkEnv_) {
     ::setenv("PORTULON_NETWORK", previousNetworkEnv_.c_str(), 1);
   } else {
