@@ -21,6 +21,23 @@ namespace {
 
 using plat::DWORD;
 
+// A stream socket of `family` connected to `sa`, or -1 with *error set.
+int ConnectTo(int family, const sockaddr* sa, socklen_t size, DWORD* error) {
+  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = plat::ERROR_TOO_MANY_OPEN_FILES;
+    return -1;
+  }
+  if (::connect(fd, sa, size) != 0) {
+    // A socket file this account may not use says so; anything else is "not there".
+    *error = family == AF_UNIX && errno == EACCES ? plat::ERROR_ACCESS_DENIED
+                                                  : plat::ERROR_FILE_NOT_FOUND;
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // A connected socket, or -1 with *error set.
 int Connect(const std::string& address, DWORD* error) {
   if (!address.empty() && address.front() == '/') {
@@ -31,17 +48,7 @@ int Connect(const std::string& address, DWORD* error) {
       return -1;
     }
     std::memcpy(sa.sun_path, address.c_str(), address.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      *error = plat::ERROR_TOO_MANY_OPEN_FILES;
-      return -1;
-    }
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-      ::close(fd);
-      *error = errno == EACCES ? plat::ERROR_ACCESS_DENIED : plat::ERROR_FILE_NOT_FOUND;
-      return -1;
-    }
-    return fd;
+    return ConnectTo(AF_UNIX, reinterpret_cast<const sockaddr*>(&sa), sizeof sa, error);
   }
   // "127.0.0.1:PORT" only: the management protocol is clear text.
   const std::size_t colon = address.rfind(':');
@@ -59,17 +66,7 @@ int Connect(const std::string& address, DWORD* error) {
     return -1;
   }
   sa.sin_port = htons(static_cast<std::uint16_t>(port));
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    *error = plat::ERROR_TOO_MANY_OPEN_FILES;
-    return -1;
-  }
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    ::close(fd);
-    *error = plat::ERROR_FILE_NOT_FOUND;
-    return -1;
-  }
-  return fd;
+  return ConnectTo(AF_INET, reinterpret_cast<const sockaddr*>(&sa), sizeof sa, error);
 }
 
 bool WriteAll(int fd, std::string_view data) {

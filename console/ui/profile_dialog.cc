@@ -5,6 +5,8 @@
 #include <QGroupBox>
 #include <QVBoxLayout>
 
+#include "console/ui/dialog_parts.h"
+
 namespace pladmin::ui {
 
 namespace {
@@ -54,15 +56,9 @@ ProfileDialog::ProfileDialog(const accounts::AccountStore& store, std::optional<
     (new QVBoxLayout(usage))->addWidget(shown);
     layout->addWidget(usage);
   }
-  error_ = new QLabel(this);
-  error_->setObjectName("error");
-  error_->setWordWrap(true);
-  error_->setStyleSheet("color: #b00020;");
+  error_ = ErrorLabel(this);
   layout->addWidget(error_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons);
+  layout->addWidget(OkCancel(this));
 }
 
 bool ProfileDialog::Save() {

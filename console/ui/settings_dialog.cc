@@ -6,6 +6,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "console/ui/dialog_parts.h"
+
 namespace pladmin::ui {
 
 SettingsDialog::SettingsDialog(const QString& title, std::span<const accounts::SettingInfo> table,
@@ -31,15 +33,9 @@ SettingsDialog::SettingsDialog(const QString& title, std::span<const accounts::S
     tabs_->addTab(form, QString::fromStdString(page));
   }
   layout->addWidget(tabs_);
-  error_ = new QLabel(this);
-  error_->setObjectName("error");
-  error_->setWordWrap(true);
-  error_->setStyleSheet("color: #b00020;");
+  error_ = ErrorLabel(this);
   layout->addWidget(error_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons);
+  layout->addWidget(OkCancel(this));
   resize(560, 0);
 }
 
