@@ -220,8 +220,8 @@ void Adapter::HandleConnect(const ClientEvent& event) {
   const std::string commonName = event.Env("common_name");
   std::string name = settings_.nameFrom == "username" ? event.Env("username") : commonName;
   if (name.empty()) name = commonName;
-  std::string why;
-  const std::string account = AccountFor(settings_, name, &why).value_or("");
+  std::string nameProblem;
+  const std::string account = AccountFor(settings_, name, &nameProblem).value_or("");
   std::vector<std::string> reply;
   auto deny = [&](const std::string& why) {
     Command("client-deny " + ids + " " + QuoteArgument("Portulon: " + why) + " " +
@@ -234,8 +234,8 @@ void Adapter::HandleConnect(const ClientEvent& event) {
           static_cast<long>(name.size()));
     portulonLog_.Report(plat::EVENTLOG_WARNING_TYPE, 0, kEventTransactionFailed,
                         {"Refused on AcceptConnection",
-                         "User name cannot be checked: " + name.substr(0, 120) + ": " + why});
-    deny("user name cannot be checked: " + why);
+                         "User name cannot be checked: " + name.substr(0, 120) + ": " + nameProblem});
+    deny("user name cannot be checked: " + nameProblem);
     return;
   }
   const std::time_t start = Number<std::time_t>(event.Env("time_unix")).value_or(plat::Now());
