@@ -1,5 +1,6 @@
 #include "accounts/account_store.h"
 
+#include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
 #include "common/profile_keys.h"
@@ -77,6 +78,9 @@ bool CheckAccountName(std::string_view name, std::string* why) {
     if (c == ',') return refuse("the account name " + quoted + " contains ',', which a dial-in cannot carry");
   }
   if (!common::IsSafeAccountName(name)) return refuse("the account name " + quoted + " begins or ends with a blank");
+  if (name.front() != '+') {
+    if (std::string problem = common::AccountNameProblem(name); !problem.empty()) return refuse(problem);
+  }
   if (name.size() > common::kFieldLimit) {
     return refuse("the account name is " + std::to_string(name.size()) + " characters long; a dial-in carries at most " +
                   std::to_string(common::kFieldLimit));
@@ -213,10 +217,40 @@ Account AccountStore::NewProfile(std::string_view section) const {
   return a;
 }
 
-Outcome AccountStore::Add(std::string_view section, const Changes& given) const {
+std::vector<std::string> AccountStore::StaticIPHolders(std::int32_t address, std::string_view except) const {
+  std::vector<std::string> holders;
+  if (address == 0) return holders;
+  for (const Account& a : Load().accounts) {
+    if (a.IsGroup() || plat::EqualsIgnoringCase(a.section, except)) continue;
+    if (static_cast<std::int32_t>(a.Number(common::kStaticIP)) == address) holders.push_back(a.section);
+  }
+  return holders;
+}
+
+Outcome AccountStore::CheckSharedAddress(std::string_view section, const Changes& changes,
+                                         std::vector<std::string>* sharedAddress) const {
+  for (const auto& [key, value] : changes) {
+    if (!plat::EqualsIgnoringCase(key, common::kStaticIP)) continue;
+    const auto address = static_cast<std::int32_t>(common::DecimalValue(value));
+    const std::vector<std::string> holders = StaticIPHolders(address, section);
+    if (holders.empty()) continue;
+    std::string names;
+    for (const std::string& h : holders) names += (names.empty() ? "" : ", ") + h;
+    const std::string sentence = common::MakeIPString(static_cast<std::uint32_t>(address)) +
+                                 " is already the static address of " + names +
+                                 "; two sessions cannot use one address at once";
+    if (!sharedAddress) return Outcome::Refused(sentence);
+    sharedAddress->push_back(sentence);
+  }
+  return {};
+}
+
+Outcome AccountStore::Add(std::string_view section, const Changes& given,
+                          std::vector<std::string>* sharedAddress) const {
   std::string why;
   if (!CheckAccountName(section, &why)) return Outcome::Refused(why);
   if (Find(section)) return Outcome::Refused(std::string(section) + " has a profile already");
+  if (Outcome shared = CheckSharedAddress(section, given, sharedAddress); !shared.ok()) return shared;
   const bool group = section.front() == '+';
   std::vector<plat::ProfileChange> changes;
   const std::string s(section);
@@ -230,9 +264,13 @@ Outcome AccountStore::Add(std::string_view section, const Changes& given) const 
   return Apply(changes);
 }
 
-Outcome AccountStore::Set(std::string_view section, const Changes& changes) const {
+Outcome AccountStore::Set(std::string_view section, const Changes& changes,
+                          std::vector<std::string>* sharedAddress) const {
   std::optional<Account> account = Find(section);
   if (!account) return Outcome::Refused("there is no profile " + std::string(section));
+  if (Outcome shared = CheckSharedAddress(account->section, changes, sharedAddress); !shared.ok()) {
+    return shared;
+  }
   std::vector<plat::ProfileChange> writes;
   for (const auto& [key, value] : changes) {
     const SettingInfo* info = FindSetting(ProfileSettings(), key);

@@ -60,7 +60,9 @@ struct LoadResult {
 
 // A name the file can hold as a section: "DOMAIN\user", or "+DOMAIN\Group"
 // for a group; false with *why said for anything else (brackets, '=', ';',
-// line breaks, a missing domain, more than the 99 characters a dial-in can carry).
+// line breaks, a missing domain, a user account longer than the session
+// records hold (common::kMaxRecordAccount), a group name longer than the 99
+// characters a dial-in can carry).
 bool CheckAccountName(std::string_view name, std::string* why);
 
 // Parses one typed value of a profile key; refuses keys a group profile does
@@ -98,9 +100,17 @@ class AccountStore {
   Account NewProfile(std::string_view section) const;
   // A new profile: the default profile's limits (section Default of
   // portulon.hw), then `given`. Refused when the section exists.
-  Outcome Add(std::string_view section, const Changes& given) const;
+  //
+  // Add and Set refuse a StaticIP that another profile has (two sessions
+  // cannot use one address at once). Given `sharedAddress`, they write it
+  // and append the sentence there instead.
+  Outcome Add(std::string_view section, const Changes& given,
+              std::vector<std::string>* sharedAddress = nullptr) const;
   // Writes exactly `changes` into an existing profile.
-  Outcome Set(std::string_view section, const Changes& changes) const;
+  Outcome Set(std::string_view section, const Changes& changes,
+              std::vector<std::string>* sharedAddress = nullptr) const;
+  // The other profiles whose StaticIP is `address` (non-zero), file order.
+  std::vector<std::string> StaticIPHolders(std::int32_t address, std::string_view except) const;
   // The limits of `from` (all but the static address, which is one user's)
   // into each target, creating the profiles that do not exist yet.
   Outcome Copy(std::string_view from, std::span<const std::string> targets) const;
@@ -111,6 +121,10 @@ class AccountStore {
  private:
   // Checks the file is whole, then applies the changes in one locked write.
   Outcome Apply(const std::vector<plat::ProfileChange>& changes) const;
+  // Refused, or the sentence appended to `sharedAddress`, for a StaticIP among
+  // `changes` that another profile has.
+  Outcome CheckSharedAddress(std::string_view section, const Changes& changes,
+                             std::vector<std::string>* sharedAddress) const;
 
   std::string users_;
   std::string hw_;

@@ -57,15 +57,26 @@ void ParseHangUp(std::string_view v, LogRecord* r) {
 
 }  // namespace
 
-bool IsRecordableAccount(std::string_view account) {
-  if (account.empty() || account.size() > kMaxRecordAccount) return false;
+bool IsRecordableAccount(std::string_view account) { return AccountNameProblem(account).empty(); }
+
+std::string AccountNameProblem(std::string_view account) {
+  if (account.empty()) return "the account name is empty";
+  if (account.size() > kMaxRecordAccount) {
+    return "the account name is " + std::to_string(account.size()) +
+           " characters long; a session record holds at most " + std::to_string(kMaxRecordAccount);
+  }
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  if (blank(account.front()) || blank(account.back())) return false;
+  if (blank(account.front()) || blank(account.back())) {
+    return "the account name begins or ends with a blank";
+  }
   for (char c : account) {
     const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F || c == '?' || c == '*' || c == ',') return false;
+    if (u < 0x20 || u == 0x7F) return "the account name contains a control character";
+    if (c == '?' || c == '*' || c == ',') {
+      return std::string("the account name contains '") + c + "', which a session record cannot hold";
+    }
   }
-  return true;
+  return "";
 }
 
 std::int64_t LogKeyTime(std::string_view key) { return Number64(key); }

@@ -51,6 +51,10 @@ inline constexpr std::size_t kMaxRecordAccount = 37;
 // at either end (the day log's file drops those). The service refuses any
 // other account before anything is recorded.
 bool IsRecordableAccount(std::string_view account);
+// Why IsRecordableAccount refuses `account`, in a sentence ("the account name
+// is 45 characters long; a session record holds at most 37"); "" when it does
+// not. The pipe, pluser and the OpenVPN adapter refuse with these words.
+std::string AccountNameProblem(std::string_view account);
 
 // ---- Writing ----
 

@@ -45,6 +45,11 @@ inline constexpr int kReplyRefused = 1;      // new connection refused
 inline constexpr int kReplyKeepAddress = 2;  // address request: keep the proposed one
 inline constexpr int kReplyUseAddress = 3;   // address request: use the one that follows
 
+// The code of the one answer ("10") to a message the service does not act on
+// (five or fewer fields, a field longer than kFieldLimit, an account no record
+// can hold): a refusal, so that no client takes it for an admission or an address.
+inline constexpr int kReplyNotActedOn = kReplyRefused;
+
 // ---- Messages ----
 
 struct ProtocolMessage {

@@ -10,6 +10,8 @@ inline constexpr plat::DWORD kEventShareAccessFailed = 1;
 inline constexpr plat::DWORD kEventConnectionAccepted = 3;
 inline constexpr plat::DWORD kEventConnectionRefused = 4;
 inline constexpr plat::DWORD kEventForcedDisconnect = 5;
+// A static address not handed out: a live session on another port holds it.
+inline constexpr plat::DWORD kEventAddressInUse = 6;
 inline constexpr plat::DWORD kEventStarted = 10;
 inline constexpr plat::DWORD kEventStartFailed = 11;
 inline constexpr plat::DWORD kEventStopped = 12;

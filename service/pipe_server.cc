@@ -7,6 +7,7 @@
 #include <semaphore>
 #include <thread>
 
+#include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
 #include "common/trace.h"
@@ -32,11 +33,24 @@ std::string ServerPort(const ServiceContext& context, std::string_view port) {
   return context.serverName + "\\" + std::string(port);
 }
 
+// The one check of an account's length and spelling against what the records
+// hold: a name that a record would cut could be charged as somebody else.
+// False (refuse, write nothing) with the reason traced and, for a NEW, reported.
+bool AccountFits(int kind, const std::string& account, const std::string& port) {
+  const std::string problem = common::AccountNameProblem(account);
+  if (problem.empty()) return true;
+  common::Trace("ProcessIncoming", "Account refused, nothing written: " + problem, kind);
+  if (kind == common::kKindNewConnection) {
+    ReportToEventLog(0, kEventConnectionRefused, port.c_str(), (account + ": " + problem).c_str(), 2);
+  }
+  return false;
+}
+
 void NewConnection(ServiceContext& context, ReplyFields& reply, const common::ProtocolMessage& m,
                    const std::string& port) {
   const std::time_t now = context.Now();
   std::time_t start = m.time != 0 ? static_cast<std::time_t>(m.time) : now;
-  if (start < 0 || start > now + kClockSkewSeconds) {
+  if (start < now - kMaxStartAgeSeconds || start > now + kClockSkewSeconds) {
     common::Trace("ProcessIncomingProtocol NEW", "Start time out of range, taken as now",
                   static_cast<long>(start));
     start = now;
@@ -55,15 +69,41 @@ void HangUp(ServiceContext& context, ReplyFields& reply, const common::ProtocolM
   reply.code = common::kReplyAccepted;
 }
 
+// A static address that a live session on another port holds is handed to
+// no second session: the caller keeps the remote-access server's proposal,
+// and the trace and the event log say why.
+bool AddressHeldElsewhere(ServiceContext& context, std::int32_t address, const std::string& port,
+                          const std::string& account) {
+  // The port table keeps addresses as the admission read them from the session file.
+  const std::int32_t kept = context.settings.ipConvert ? common::RevertDWORD(address) : address;
+  std::string holderPort, holder;
+  if (!PortTableFindAddress(context.portTable, kept, port, &holderPort, &holder)) return false;
+  const std::string why = common::MakeIPString(static_cast<std::uint32_t>(address)) +
+                          " (static address of " + account + ") is held by " + holder + " on " +
+                          holderPort + "; the proposed address is kept";
+  common::Trace("ProcessIncomingProtocol GETIP", "Static address in use: " + why, 0);
+  ReportToEventLog(1, kEventAddressInUse, port.c_str(), why.c_str(), 2);
+  return true;
+}
+
 void AddressRequest(ServiceContext& context, ReplyFields& reply, const common::ProtocolMessage& m,
                     const std::string& port) {
   const auto proposed = static_cast<std::int32_t>(m.address);
   if (context.settings.staticIP == 1) {
     const std::string account = BuildUserAccount(context, m.user);
+    if (!AccountFits(m.kind, account, port)) {
+      reply.code = common::kReplyNotActedOn;
+      return;
+    }
     const int portAddress = ReadPortNumber(context, port, kStaticIP);
     const int userAddress = ReadUserStaticIP(context, account);
     if (portAddress != 0 || userAddress != 0) {
       const std::int32_t chosen = userAddress != 0 ? userAddress : portAddress;
+      if (AddressHeldElsewhere(context, chosen, port, account)) {
+        reply.code = common::kReplyKeepAddress;
+        common::ProfileWriteInt(context.sessionFile, port, "IP", proposed);
+        return;
+      }
       reply.code = common::kReplyUseAddress;
       reply.address = common::RevertDWORD(chosen);
       common::ProfileWriteInt(context.sessionFile, port, "IP", chosen);
@@ -97,25 +137,24 @@ std::string BuildUserAccount(const ServiceContext& context, std::string_view nam
   return domain + "\\" + std::string(name);
 }
 
-void ProcessIncomingProtocol(ServiceContext& context, ReplyFields& reply, std::string_view message) {
+ReplyFields ProcessIncomingProtocol(ServiceContext& context, std::string_view message) {
   common::Trace("ProcessIncoming - Complete", message, 0);
+  const ReplyFields notActedOn{common::kReplyNotActedOn, 0};
   common::ProtocolMessage m;
   const int tokens = common::TokenizeMessage(message, &m);
   if (tokens <= 5) {
     common::Trace("ProcessIncoming", "Invalid message received. Tokens-->", tokens);
-    return;
+    return notActedOn;
   }
   common::Trace("ProcessIncomingProtocol - User", m.user, 0);
   common::Trace("ProcessIncomingProtocol - Mach", m.machine, 0);
-  reply.code = common::kReplyAccepted;
-  reply.address = 0;
+  ReplyFields reply;
   if (m.longestField > common::kFieldLimit) {
     // No account, port or computer name is this long; cutting one could make
     // it name somebody else, so the request is refused as a whole.
     common::Trace("ProcessIncoming", "Field too long, request refused. Length-->",
                   static_cast<long>(m.longestField));
-    reply.code = common::kReplyRefused;
-    return;
+    return notActedOn;
   }
   if (!common::IsPlausiblePortName(m.port)) {
     // Every port name becomes a section of the shared files: a made-up one
@@ -124,28 +163,34 @@ void ProcessIncomingProtocol(ServiceContext& context, ReplyFields& reply, std::s
     reply.code = m.kind == common::kKindNewConnection ? common::kReplyRefused
                  : m.kind == common::kKindAddressRequest ? common::kReplyKeepAddress
                                                          : common::kReplyAccepted;
-    return;
+    return reply;
   }
   const std::string port = ServerPort(context, m.port);
+  if ((m.kind == common::kKindNewConnection || m.kind == common::kKindHangUp) &&
+      !AccountFits(m.kind, m.user, port)) {
+    return notActedOn;
+  }
   switch (m.kind) {
     case common::kKindNewConnection: NewConnection(context, reply, m, port); break;
     case common::kKindHangUp: HangUp(context, reply, m, port); break;
     case common::kKindAddressRequest: AddressRequest(context, reply, m, port); break;
     default: break;  // parsed and answered "00"
   }
+  return reply;
 }
 
-std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std::string_view message) {
+std::string HandleClientMessage(ServiceContext& context, std::string_view message) {
   // Each file this message looks at is looked at once; the next message sees
   // every change made meanwhile.
   const plat::RequestScope scope;
+  ReplyFields reply;
   if (common::IsUpdateMessage(message)) {
     ReadSettings(context);
     // The shared sections of portulon.hw too (warnings, default profile,
     // greetings), so that what the console saved there applies without a restart.
     ReadSystemDataFromCentralDB(context);
   } else {
-    ProcessIncomingProtocol(context, reply, message);
+    reply = ProcessIncomingProtocol(context, message);
   }
   return common::FormatReply(reply.code, reply.address);
 }
@@ -195,11 +240,10 @@ void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe) {
   static MessageQueue queue;
   static std::counting_semaphore<kMaxReaders> readers(kMaxReaders);
   std::thread([&context] {
-    ReplyFields reply;
     for (;;) {
       PendingMessage m = queue.Pop();
       common::Trace("NP_PipeMessageLoop", "Got Message", static_cast<long>(m.text.size()));
-      const std::string text = HandleClientMessage(context, reply, m.text);
+      const std::string text = HandleClientMessage(context, m.text);
       if (DWORD err = m.client.Write(text); err != plat::ERROR_SUCCESS) {
         common::Trace("NP_PipeMessageLoop", "Failed to send message to client", static_cast<long>(err));
       }

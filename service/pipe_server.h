@@ -13,8 +13,8 @@ namespace svc {
 
 struct ServiceContext;
 
-// The reply fields: kept from one message to the next, so a message that is
-// not acted on is answered with the previous reply.
+// The reply fields of one message. Each message starts from fresh ones: no
+// caller is ever answered with what an earlier caller was told.
 struct ReplyFields {
   int code = 0;
   std::int32_t address = 0;
@@ -28,6 +28,11 @@ inline constexpr plat::DWORD kClientMessageTimeoutMs = 5000;
 // starts later than that is taken as starting now (and traced), so that no
 // caller can set FirstConnection years ahead and switch expiry off.
 inline constexpr long kClockSkewSeconds = 300;
+// How long before now a NEW's start may lie (a further link of a connection
+// that began earlier). An older start, 1970 among them, is taken as now and
+// traced: it would otherwise set FirstConnection and expire the account at
+// once, or give the session a deadline already past.
+inline constexpr long kMaxStartAgeSeconds = 86400;
 
 // Tests the data folder, creates the pipe and starts the message loop thread.
 // Without a reachable data folder no pipe is created; returns the error then.
@@ -41,11 +46,13 @@ inline constexpr int kDataFolderRetrySeconds = 5;
 void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe);
 
 // Handles one message and returns the reply text. UPDATE_UPDATE re-reads the
-// settings and the shared sections of portulon.hw.
-std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std::string_view message);
+// settings and the shared sections of portulon.hw and is answered "00".
+std::string HandleClientMessage(ServiceContext& context, std::string_view message);
 
-// Splits the message and acts on its kind; the reply fields tell the answer.
-void ProcessIncomingProtocol(ServiceContext& context, ReplyFields& reply, std::string_view message);
+// Splits the message and acts on its kind; returns the answer. A message not
+// acted on (see common::kReplyNotActedOn) is refused, and so is one whose
+// account common::AccountNameProblem refuses: nothing is written for it.
+ReplyFields ProcessIncomingProtocol(ServiceContext& context, std::string_view message);
 
 // "DOMAIN\name" for a bare user name: AssumeDomain when set, else the domain
 // the local account lookup finds; unchanged when the lookup fails.

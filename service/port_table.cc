@@ -154,7 +154,21 @@ int PortTableGetDisconnectReason(PortTable& table, std::string_view port) {
 PortSessionInfo PortTableGetSessionInfo(PortTable& table, std::string_view port) {
   auto lock = table.Lock();
   const PortEntry& e = table.Entry(table.Find(port));
-  return {e.start, e.address, e.ipx, e.netbios, e.forced ? e.reason : 0};
+  return {e.start, e.address, e.ipx, e.netbios, e.forced ? e.reason : 0, e.user};
+}
+
+bool PortTableFindAddress(PortTable& table, std::int32_t address, std::string_view exceptPort,
+                          std::string* port, std::string* user) {
+  if (address == 0) return false;
+  auto lock = table.Lock();
+  for (int i = 0; i < PortTable::kEntries; ++i) {
+    const PortEntry& e = table.Entry(i);
+    if (e.start == 0 || e.address != address || e.port == exceptPort) continue;
+    *port = e.port;
+    *user = e.user;
+    return true;
+  }
+  return false;
 }
 
 void PortTableClear(PortTable& table, std::string_view port) {

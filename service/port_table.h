@@ -118,7 +118,14 @@ struct PortSessionInfo {
   std::string ipx;
   std::string netbios;
   int reason = 0;  // as PortTableGetDisconnectReason
+  std::string user;
 };
 PortSessionInfo PortTableGetSessionInfo(PortTable& table, std::string_view port);
+
+// The live session, on a port other than `exceptPort`, that holds `address`
+// (as the entries keep it): true with its port and user. An address is never
+// handed to two sessions at once.
+bool PortTableFindAddress(PortTable& table, std::int32_t address, std::string_view exceptPort,
+                          std::string* port, std::string* user);
 
 }  // namespace svc

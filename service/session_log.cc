@@ -233,7 +233,11 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
   }
   const std::string user(account);
   const UserProfile p = ReadUserProfile(context, account);
-  if (p.lastConnection == 0) {
+  const PortSessionInfo info = PortTableGetSessionInfo(context.portTable, port);
+  // A session taken back at start-up (admitted unchecked while the service
+  // was away) may be the account's first: it ran, so it is charged.
+  const bool heldHere = info.start != 0 && plat::EqualsIgnoringCase(info.user, account);
+  if (p.lastConnection == 0 && !heldHere) {
     common::Trace(kLabel, "This user was never logged.", 0);
     NoteWrite(context, "portulon.tmp", plat::ProfileDeleteKey(context.paths.loggedIn, context.serverName, user));
     SetPortActive(context, port, false);
@@ -241,12 +245,19 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
     return;
   }
 
-  const PortSessionInfo info = PortTableGetSessionInfo(context.portTable, port);
   const std::time_t now = context.Now();
-  // The session's start: the port table's, else the message's, else the
-  // profile's latest connection (never 1970, which would make a 30-year session).
-  const std::int64_t sessionStart =
-      info.start ? info.start : (start ? static_cast<std::int64_t>(start) : p.lastConnection);
+  const std::int64_t knownStart = info.start ? info.start : static_cast<std::int64_t>(start);
+  if (duration == 0 && knownStart == 0) {
+    // No session on this port and no length given (a refused caller's
+    // hang-up): nothing ran that could be charged. The account's other
+    // sessions keep their place in the logged-in users file.
+    common::Trace(kLabel, "No session on this port and no duration: nothing charged", 0);
+    SetPortActive(context, port, false);
+    return;
+  }
+  // The session's start: the port table's, else the message's, else (only to
+  // bound a duration the message gives) the profile's latest connection.
+  const std::int64_t sessionStart = knownStart ? knownStart : p.lastConnection;
   if (duration == 0) {
     common::Trace(kLabel, "Calculated duration, port time", static_cast<long>(sessionStart));
     common::Trace(kLabel, "Calculated duration, time now", static_cast<long>(now));

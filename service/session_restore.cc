@@ -1,5 +1,6 @@
 #include "service/session_restore.h"
 
+#include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -20,6 +21,11 @@ int ResumeRunningSessions(ServiceContext& context, const std::vector<RunningSess
       continue;
     }
     const std::string portSection = context.serverName + "\\" + s.port;
+    if (const std::string problem = common::AccountNameProblem(s.user); !problem.empty()) {
+      // The pipe refuses it, so its hang-up could never clear the entry.
+      common::Trace(kLabel, "Session left out on " + portSection + ": " + problem, 0);
+      continue;
+    }
     // A server that lost the start still holds the session: it runs from now.
     const std::time_t start = s.start > 0 ? s.start : context.Now();
     if (!ResumeSession(context, s.machine.empty() ? "*" : s.machine, s.user, portSection, start)) {

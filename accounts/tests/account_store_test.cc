@@ -108,6 +108,53 @@ TEST_F(AccountStoreTest, BadInputIsRefusedWithASentenceAndNothingIsWritten) {
   EXPECT_EQ(File(), before);
 }
 
+// A user account longer than a session record holds could be admitted under
+// a name the records cut into another: refused where it is typed.
+TEST_F(AccountStoreTest, UserAccountsLongerThanARecordHoldsAreRefused) {
+  const std::string longest = "DOM\\" + std::string(33, 'a');
+  std::string why;
+  EXPECT_TRUE(CheckAccountName(longest, &why)) << why;
+  EXPECT_FALSE(CheckAccountName(longest + "b", &why));
+  EXPECT_EQ(why, "the account name is 38 characters long; a session record holds at most 37");
+  EXPECT_FALSE(store_.Add(longest + "b", {}).ok());
+  EXPECT_FALSE(store_.Copy("DOM\\ann", std::vector<std::string>{longest + "b"}).ok());
+  EXPECT_TRUE(CheckAccountName("+DOM\\" + std::string(60, 'G'), &why)) << "group names are no session's";
+  const auto r = plat::testing::RunTool("pluser", {"add", longest + "b", "--data", "C:\\PLData"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("a session record holds at most 37"), std::string::npos) << r.err;
+  EXPECT_FALSE(store_.Find(longest + "b"));
+}
+
+// Two profiles with one static address would put two sessions on it: refused,
+// or with --force written and warned about.
+TEST_F(AccountStoreTest, AStaticAddressAnotherProfileHasIsRefusedUnlessForced) {
+  ASSERT_TRUE(store_.Set("DOM\\ann", {{"StaticIP", "167772237"}}).ok());
+  ASSERT_TRUE(store_.Set("DOM\\ann", {{"StaticIP", "167772237"}}).ok()) << "its own address is no duplicate";
+  const std::string before = File();
+  const Outcome added = store_.Add("DOM\\bob", {{"StaticIP", "167772237"}});
+  EXPECT_FALSE(added.ok());
+  EXPECT_EQ(added.message,
+            "10.0.0.77 is already the static address of DOM\\ann; two sessions cannot use one address at once");
+  EXPECT_EQ(File(), before);
+
+  auto pluser = [](std::vector<std::string> args) {
+    args.insert(args.end(), {"--data", "C:\\PLData"});
+    return plat::testing::RunTool("pluser", args);
+  };
+  ASSERT_EQ(pluser({"add", "DOM\\bob"}).code, 0);
+  auto r = pluser({"set", "DOM\\bob", "--static-ip", "10.0.0.77"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("already the static address of DOM\\ann"), std::string::npos) << r.err;
+  EXPECT_EQ(Key("DOM\\bob", "StaticIP"), "(missing)");
+  r = pluser({"set", "DOM\\bob", "--static-ip", "10.0.0.77", "--force"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("pluser: warning: 10.0.0.77 is already the static address of DOM\\ann"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Key("DOM\\bob", "StaticIP"), "167772237");
+  EXPECT_EQ(store_.StaticIPHolders(167772237, "DOM\\carol"), (std::vector<std::string>{"DOM\\ann", "DOM\\bob"}));
+}
+
 TEST_F(AccountStoreTest, AddCopyResetAndDelete) {
   plat::testing::WriteHostFile(net_.DriveC("PLData/portulon.hw"),
                                "[Default]\nAssignDefault=1\nMaxSessionTime=600\nNoDuplicate=5\nExpiryTime=30\n");

@@ -17,8 +17,8 @@ namespace {
 constexpr const char* kUsage = R"(Usage:
   pluser list [--domain DOMAIN] [--search TEXT] [--format table|csv]
   pluser show ACCOUNT
-  pluser add ACCOUNT [LIMITS]
-  pluser set ACCOUNT LIMITS
+  pluser add ACCOUNT [LIMITS] [--force]
+  pluser set ACCOUNT LIMITS [--force]
   pluser copy FROM TO [TO...]
   pluser reset ACCOUNT [ACCOUNT...]
   pluser delete ACCOUNT [ACCOUNT...]
@@ -45,7 +45,10 @@ LIMITS (any of them; each also as KEY=VALUE with the file's key name):
   --period PERIOD       PeriodType: none, day, week or month
   --allowance TIME      PeriodMax, the time allowed per period
   --no-duplicate yes|no NoDuplicate, one session at a time
-  --static-ip ADDRESS   StaticIP, as 10.0.0.77; none
+  --static-ip ADDRESS   StaticIP, as 10.0.0.77; none. An address another
+                        profile has is refused; --force sets it anyway, with
+                        a warning (the service still gives it to one session
+                        at a time)
 TIME is 1h30m, 90m, 45s, 2d or 1:30 (h:mm); 0 or none is no limit.
 DAYS is 90d or 90. A group profile has only session, total, period,
 allowance and no-duplicate. Changes take effect at the user's next dial-in.
@@ -54,7 +57,8 @@ FOLDER is the data folder as a Windows path (default: the service's
 MasterShare setting of the machine, e.g. \\SRV1\PL_NT_DB).
 
 Exit status: 0 done, 1 the data folder cannot be reached, the file is
-half-written, or the account does not exist, 2 the command line is wrong
+half-written, the account does not exist, or its static address is another
+profile's (without --force), 2 the command line is wrong
 (unknown option or key, a value the file cannot store). Nothing is written
 when anything is refused.
 )";
@@ -158,8 +162,10 @@ int Show(const accounts::Account& a) {
   return pltools::kExitSuccess;
 }
 
-int Report(pltools::Tool& tool, const accounts::Outcome& outcome, const std::string& done) {
+int Report(pltools::Tool& tool, const accounts::Outcome& outcome, const std::string& done,
+           const std::vector<std::string>& warnings = {}) {
   if (!outcome.ok()) return tool.Fail(outcome.message);
+  for (const std::string& w : warnings) std::fprintf(stderr, "pluser: warning: %s\n", w.c_str());
   std::printf("%s\n", done.c_str());
   return pltools::kExitSuccess;
 }
@@ -186,9 +192,11 @@ int main(int argc, char** argv) {
   accounts::Changes changes;
   std::vector<std::string> names;
   ListOptions listOptions;
+  bool force = false;
   if (command == "list") {
     if (!TakeListOptions(tool, &listOptions)) return tool.exitCode();
   } else if (command == "add" || command == "set") {
+    force = tool.TakeFlag("--force");
     std::string account;
     if (!TakeAccountAndLimits(tool, &account, &changes)) return tool.exitCode();
     if (command == "set" && changes.empty()) return tool.UsageError("nothing to set: give at least one limit");
@@ -216,8 +224,16 @@ int main(int argc, char** argv) {
     if (!account) return tool.Fail("there is no profile " + names[0]);
     return Show(*account);
   }
-  if (command == "add") return Report(tool, store.Add(names[0], changes), "added " + names[0]);
-  if (command == "set") return Report(tool, store.Set(names[0], changes), "changed " + names[0]);
+  // With --force a static address another profile has is written and warned about.
+  std::vector<std::string> shared;
+  if (command == "add") {
+    const accounts::Outcome added = store.Add(names[0], changes, force ? &shared : nullptr);
+    return Report(tool, added, "added " + names[0], shared);
+  }
+  if (command == "set") {
+    const accounts::Outcome changed = store.Set(names[0], changes, force ? &shared : nullptr);
+    return Report(tool, changed, "changed " + names[0], shared);
+  }
   if (command == "copy") {
     const std::vector<std::string> targets(names.begin() + 1, names.end());
     return Report(tool, store.Copy(names[0], targets),

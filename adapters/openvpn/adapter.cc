@@ -220,7 +220,8 @@ void Adapter::HandleConnect(const ClientEvent& event) {
   const std::string commonName = event.Env("common_name");
   std::string name = settings_.nameFrom == "username" ? event.Env("username") : commonName;
   if (name.empty()) name = commonName;
-  const std::string account = AccountFor(settings_, name).value_or("");
+  std::string nameProblem;
+  const std::string account = AccountFor(settings_, name, &nameProblem).value_or("");
   std::vector<std::string> reply;
   auto deny = [&](const std::string& why) {
     Command("client-deny " + ids + " " + QuoteArgument("Portulon: " + why) + " " +
@@ -231,10 +232,10 @@ void Adapter::HandleConnect(const ClientEvent& event) {
     // Never let a name in that no profile can be checked against.
     Trace("PLOVPN::Connect", "User name cannot be checked, refused",
           static_cast<long>(name.size()));
-    portulonLog_.Report(
-        plat::EVENTLOG_WARNING_TYPE, 0, kEventTransactionFailed,
-        {"Refused on AcceptConnection", "User name cannot be checked: " + name.substr(0, 120)});
-    deny("user name cannot be checked");
+    portulonLog_.Report(plat::EVENTLOG_WARNING_TYPE, 0, kEventTransactionFailed,
+                        {"Refused on AcceptConnection",
+                         "User name cannot be checked: " + name.substr(0, 120) + ": " + nameProblem});
+    deny("user name cannot be checked: " + nameProblem);
     return;
   }
   const std::time_t start = Number<std::time_t>(event.Env("time_unix")).value_or(plat::Now());
@@ -250,12 +251,25 @@ void Adapter::HandleConnect(const ClientEvent& event) {
   }
   Trace("PLOVPN::Connect", *port + " " + account, static_cast<long>(event.cid));
 
+  // Never an empty or cut message: a request that cannot be put is refused.
+  const std::optional<std::string> addressRequest = common::AddressRequestMessage(*port, name, 0);
+  const std::optional<std::string> message = common::NewConnectionMessage(
+      *port, account, "*", std::to_string(static_cast<long long>(start)));
+  if (!addressRequest || !message) {
+    {
+      std::lock_guard lock(mutex_);
+      ports_.Release(event.cid);
+    }
+    Trace("PLOVPN::Connect", "Request cannot be put to Portulon, refused: " + account,
+          static_cast<long>(event.cid));
+    deny("the request cannot be put to Portulon");
+    return;
+  }
   // The address first, then the decision, as the remote-access service asks.
   std::string push;
   std::string answer;
-  DWORD err = plat::CallNamedPipe(common::kPipeName,
-                                  common::AddressRequestMessage(*port, name, 0).value_or(""),
-                                  &answer, common::kMessageBufferSize, common::kPipeWaitMs);
+  DWORD err = plat::CallNamedPipe(common::kPipeName, *addressRequest, &answer,
+                                  common::kMessageBufferSize, common::kPipeWaitMs);
   std::uint32_t given = 0;
   if (err != plat::ERROR_SUCCESS) {
     portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed,
@@ -268,10 +282,8 @@ void Adapter::HandleConnect(const ClientEvent& event) {
     push = "ifconfig-push " + DottedAddress(address) + " " + settings_.netmask + "\n";
   }
 
-  const std::optional<std::string> message = common::NewConnectionMessage(
-      *port, account, "*", std::to_string(static_cast<long long>(start)));
-  err = plat::CallNamedPipe(common::kPipeName, message.value_or(""), &answer,
-                            common::kMessageBufferSize, common::kPipeWaitMs);
+  err = plat::CallNamedPipe(common::kPipeName, *message, &answer, common::kMessageBufferSize,
+                            common::kPipeWaitMs);
   if (err != plat::ERROR_SUCCESS) {
     Trace("PLOVPN::Connect", "Communicate to Portulon Service Failed!!", static_cast<long>(err));
     portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed,
@@ -341,13 +353,17 @@ void Adapter::HangUp(const std::string& port, const VpnClient& c, std::uint64_t 
          std::to_string(duration % 60), std::to_string(sent), std::to_string(received)});
   }
   Trace("PLOVPN::HangUp", port + " " + c.account, duration);
+  const std::optional<std::string> message = common::HangUpMessage(
+      port, c.account, "*", std::to_string(static_cast<long long>(c.start)), duration);
+  if (!message) {
+    Trace("PLOVPN::HangUp", "Hang-up cannot be put to Portulon, not recorded: " + c.account);
+    portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed,
+                        {"Transaction failed on HangUp", "Hang-up cannot be put to Portulon: " + port});
+    return;
+  }
   std::string answer;
-  const DWORD err = plat::CallNamedPipe(
-      common::kPipeName,
-      common::HangUpMessage(port, c.account, "*", std::to_string(static_cast<long long>(c.start)),
-                            duration)
-          .value_or(""),
-      &answer, common::kMessageBufferSize, common::kPipeWaitMs);
+  const DWORD err = plat::CallNamedPipe(common::kPipeName, *message, &answer,
+                                        common::kMessageBufferSize, common::kPipeWaitMs);
   if (err != plat::ERROR_SUCCESS) {
     Trace("PLOVPN::HangUp", "Communicate to Portulon Service Failed!!", static_cast<long>(err));
   }
@@ -427,9 +443,15 @@ void Adapter::AdoptUnclaimed() {
       // second new-connection message.
       const std::string name =
           settings_.nameFrom == "username" && s.username != "UNDEF" ? s.username : s.commonName;
+      const std::optional<std::string> account = AccountFor(settings_, name);
+      if (!account) {
+        // A cut name would be supervised and charged as somebody else's.
+        Trace("PLOVPN::Reconcile", "Not adopted, a name Portulon refuses", static_cast<long>(s.cid));
+        continue;
+      }
       VpnClient c;
       c.cid = s.cid;
-      c.account = AccountFor(settings_, name).value_or(name.substr(0, common::kFieldLimit));
+      c.account = *account;
       c.commonName = s.commonName;
       c.start = static_cast<std::time_t>(s.connectedSince);
       c.bytesReceived = s.bytesReceived;

@@ -1,6 +1,6 @@
 #include "adapters/openvpn/adapter_settings.h"
 
-#include "common/pipe_protocol.h"
+#include "common/log_record.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 
@@ -25,12 +25,16 @@ AdapterSettings ReadAdapterSettings() {
   return s;
 }
 
-std::optional<std::string> AccountFor(const AdapterSettings& settings, const std::string& name) {
-  if (name.empty()) return std::nullopt;
+std::optional<std::string> AccountFor(const AdapterSettings& settings, const std::string& name,
+                                      std::string* why) {
+  if (name.empty()) {
+    if (why) *why = "no user name";
+    return std::nullopt;
+  }
   std::string account = settings.domain.empty() ? name : settings.domain + "\\" + name;
-  if (account.size() > common::kFieldLimit) return std::nullopt;
-  for (unsigned char c : account) {
-    if (c == ',' || c < 0x20 || c == 0x7F) return std::nullopt;
+  if (std::string problem = common::AccountNameProblem(account); !problem.empty()) {
+    if (why) *why = std::move(problem);
+    return std::nullopt;
   }
   return account;
 }

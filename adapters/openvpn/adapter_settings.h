@@ -31,10 +31,11 @@ struct AdapterSettings {
 AdapterSettings ReadAdapterSettings();
 
 // The account Portulon sees for a client OpenVPN names `name`: Domain\name
-// (the name alone without a domain). Nothing for a name the pipe protocol
-// cannot carry: empty, holding a comma (it would move the fields after it) or
-// a control character, or an account longer than 99 characters. Blanks and
-// backslashes are kept: they are the account's own.
-std::optional<std::string> AccountFor(const AdapterSettings& settings, const std::string& name);
+// (the name alone without a domain). Nothing, with *why said, for an account
+// Portulon refuses (common::AccountNameProblem: empty, longer than a session
+// record holds, holding a comma, '?', '*' or a control character). Inner
+// blanks and backslashes are kept: they are the account's own.
+std::optional<std::string> AccountFor(const AdapterSettings& settings, const std::string& name,
+                                      std::string* why = nullptr);
 
 }  // namespace ovpn

@@ -16,6 +16,7 @@ constexpr EventText kTexts[] = {
     {3, "Connection accepted"},
     {4, "Connection refused"},
     {5, "Forced disconnect"},
+    {6, "Static address in use"},
     {10, "Service started"},
     {11, "Service failed to start"},
     {12, "Service stopped"},

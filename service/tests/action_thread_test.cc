@@ -128,8 +128,7 @@ TEST_F(ActionThreadTest, AWarningTextSavedInTheSharedSettingsIsSentAfterUpdate) 
   SetHw("General", "Notify2", "60");
   Session(now + 100);
   Pass();  // not yet re-read
-  ReplyFields reply;
-  EXPECT_EQ(HandleClientMessage(ctx, reply, "UPDATE_UPDATE"), "00");
+  EXPECT_EQ(HandleClientMessage(ctx, "UPDATE_UPDATE"), "00");
   Session(now + 100);
   Pass();
   ASSERT_EQ(commands.size(), 3u);

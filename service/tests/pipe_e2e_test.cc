@@ -164,8 +164,8 @@ TEST_F(PipeEndToEndTest, AMissingDataFolderIsAwaitedAndThePipeComesWithIt) {
 TEST_F(PipeEndToEndTest, BadMessagesAreAnsweredOrDroppedAndServingGoesOn) {
   StartService();
   DWORD err = 0;
-  EXPECT_EQ(Call(""), "00");
-  EXPECT_EQ(Call(std::string(2000, 'A')), "00") << "exactly 2000 bytes is a message";
+  EXPECT_EQ(Call(""), "10");
+  EXPECT_EQ(Call(std::string(2000, 'A')), "10") << "exactly 2000 bytes is a message, refused as invalid";
   Call(std::string(2001, 'A'), &err);
   EXPECT_EQ(err, plat::ERROR_BROKEN_PIPE) << "longer is dropped unanswered";
   // Binary names are no account: refused.
@@ -184,6 +184,22 @@ TEST_F(PipeEndToEndTest, BadMessagesAreAnsweredOrDroppedAndServingGoesOn) {
   auto users = plat::ProfileListSections(kUsers);
   ASSERT_TRUE(users.has_value());
   EXPECT_EQ(users->size(), 1u) << "no profile was created by the bad messages";
+}
+
+// Two callers one after the other: the second, whose message cannot be acted
+// on, is refused, and never hears the address the first was given.
+TEST_F(PipeEndToEndTest, ACallerNeverGetsTheReplyOfTheCallerBefore) {
+  ASSERT_EQ(plat::RegWriteDword(kServiceKey, "StaticIP", 1), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::RegWriteString(kServiceKey, "AssumeDomain", "DOM"), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "StaticIP", "167772237"), plat::ERROR_SUCCESS);
+  StartService();
+  const std::string annsAddress = common::FormatReply(3, common::RevertDWORD(167772237));
+  for (const char* invalid : {"0,COM2,DOM\\eve", "2,COM2", ",,,,,,,"}) {
+    ASSERT_EQ(Call("2,COM1,ann,*,*,167772170,0"), annsAddress);
+    EXPECT_EQ(Call(invalid), "10") << invalid;
+  }
+  ASSERT_EQ(Call("2,COM1,ann,*,*,167772170,0"), annsAddress);
+  EXPECT_EQ(Call("UPDATE_UPDATE"), "00");
 }
 
 TEST_F(PipeEndToEndTest, SixtyFourClientsAtOnceEachGetTheirOwnReply) {

@@ -248,6 +248,22 @@ TEST_F(RasEndToEndTest, KilledAndRestartedItStillRefusesTheDuplicateAndCutsAtThe
   EXPECT_EQ(RunTool("rasctl", {"dial", "COM3", "DOM\\ann"}).code, 0);
 }
 
+// ann's first session ever began while plsvc was down: taken back at the
+// restart, it is recorded and charged at its hang-up like any other.
+TEST_F(RasEndToEndTest, AFirstSessionAdmittedWhileTheServiceWasDownIsChargedAtItsHangUp) {
+  ras_ = std::make_unique<plat::testing::RasServiceRunner>();
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM1", "DOM\\ann"}).code, 0);
+  StartPortulon();
+  ASSERT_EQ(plat::ProfileGetString(kLoggedIn, "SRV1", "DOM\\ann", ""), "1") << "taken back at start";
+  ASSERT_EQ(plat::ProfileGetString(kUsers, "DOM\\ann", "LastConnection", "0"), "0");
+  ASSERT_EQ(RunTool("rasctl", {"hangup", "COM1"}).code, 0);
+  ASSERT_TRUE(WaitUntil([] { return Records("COM1").size() == 1; }));
+  // Its address was never asked of the service, so the record has none.
+  EXPECT_EQ(WithoutDuration(Records("COM1")[0]), "H_DOM\\ann?0?0::*:0:0");
+  EXPECT_NE(plat::ProfileGetString(kUsers, "DOM\\ann", "TotalTime", "never charged"), "never charged");
+  EXPECT_EQ(plat::ProfileGetString(kLoggedIn, "SRV1", "DOM\\ann", "gone"), "gone");
+}
+
 // ---- plsvc's start-up on different machines ----
 
 DWORD RasTypeAfterStart() {

@@ -128,14 +128,16 @@ TEST_F(SessionLogTest, ZeroDurationTakesThePortTablesStart) {
   (void)start;
 }
 
-TEST_F(SessionLogTest, ZeroDurationWithoutATableEntryFallsBackToTheLastConnection) {
+// Nothing tells how long such a session ran (a refused caller's hang-up):
+// the profile's latest connection is no measure of it.
+TEST_F(SessionLogTest, ZeroDurationWithoutATableEntryChargesNothing) {
   Connect();
-  const std::time_t start = now;
   PortTableClear(ctx.portTable, kCom1);
   now += 90;
   Log_HangUp(ctx, kAnn, kCom1, 0, 0);
-  EXPECT_EQ(User(kAnn, kLasted), "90");  // not "now minus 1970"
-  (void)start;
+  EXPECT_EQ(User(kAnn, kLasted), "0");
+  EXPECT_EQ(User(kAnn, kTotalTime), "<none>");
+  EXPECT_EQ(DayLog(now, Key(now)), "<none>");
 }
 
 TEST_F(SessionLogTest, UsageKeysMoveWithEachEvent) {
@@ -270,11 +272,11 @@ TEST_F(SessionLogTest, HangUpForAnUnknownPortReadsAndClearsTheSpareOnly) {
 
 TEST_F(SessionLogTest, HangUpOfAnAccountNeverLoggedWritesNothingButEndsTheEntry) {
   Connect();
-  SetUser(kAnn, kLastConnection, "0");
+  SetUser("DOM\\zed", kMaxSessionTime, "0");
   now += 30;
-  Log_HangUp(ctx, kAnn, kCom1, 30, now - 30);
+  Log_HangUp(ctx, "DOM\\zed", kCom1, 30, now - 30);
   EXPECT_EQ(DayLog(now, Key(now)), "<none>");
-  EXPECT_EQ(User(kAnn, kTotalTime), "<none>");
+  EXPECT_EQ(User("DOM\\zed", kTotalTime), "<none>");
   EXPECT_EQ(PortTableGetStartTime(ctx.portTable, kCom1), 0);
 }
 

@@ -268,10 +268,12 @@ TEST_F(AdapterTest, RefusedClientsAreToldWhyAndTheirDisconnectIsNoHangUp) {
   openvpn.Notify(Connect(1, "eve", 1796000000));
   openvpn.Notify(Connect(2, std::string(120, 'x'), 1796000000));
   openvpn.Notify(Connect(3, "a,b", 1796000000));
+  // DOM\ and 34 characters: one more than a session record holds.
+  openvpn.Notify(Connect(5, std::string(34, 'l'), 1796000000));
   ASSERT_TRUE(WaitUntil([&] {
     int denied = 0;
     for (const auto& c : openvpn.commands()) denied += c.rfind("client-deny", 0) == 0 ? 1 : 0;
-    return denied == 3;
+    return denied == 4;
   }));
   openvpn.Notify({">CLIENT:DISCONNECT,1", ">CLIENT:ENV,END"});
   std::this_thread::sleep_for(300ms);
@@ -282,6 +284,13 @@ TEST_F(AdapterTest, RefusedClientsAreToldWhyAndTheirDisconnectIsNoHangUp) {
   for (const auto& c : commands)
     eveDenied = eveDenied || c.rfind("client-deny 1 0 \"Portulon: refused", 0) == 0;
   EXPECT_TRUE(eveDenied);
+  bool tooLongToldWhy = false;
+  for (const auto& c : commands) {
+    tooLongToldWhy = tooLongToldWhy || (c.rfind("client-deny 5 0 ", 0) == 0 &&
+                                        c.find("38 characters long; a session record holds at most 37") !=
+                                            std::string::npos);
+  }
+  EXPECT_TRUE(tooLongToldWhy);
   // The port eve was refused on is free again.
   openvpn.Notify(Connect(4, "bob", 1796000000));
   ASSERT_TRUE(WaitUntil([&] { return portulon.Count("0,VPN1,DOM\\bob,") == 1; }));
