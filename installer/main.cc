@@ -79,6 +79,8 @@ int main(int argc, char** argv) {
   if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   if (tool.TakeFlag("--list-files")) {
+    if (!tool.RejectUnknownOptions()) return tool.exitCode();
+    if (!tool.args().empty()) return tool.UsageError("unexpected argument '" + tool.args().front() + "'");
     for (const auto& file : setup::InstallFiles()) std::printf("%s\n", file.name);
     return 0;
   }
@@ -93,7 +95,9 @@ int main(int argc, char** argv) {
 #else
   std::string package;
   tool.TakeOption("--package", &package);
-  if (tool.failed() || !tool.RequireMachine()) return tool.exitCode();
+  if (tool.failed() || !tool.RejectUnknownOptions()) return tool.exitCode();
+  if (!tool.args().empty()) return tool.UsageError("unexpected argument '" + tool.args().front() + "'");
+  if (!tool.RequireMachine()) return tool.exitCode();
   if (!qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
       !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
     return tool.Fail("the wizard needs a screen (DISPLAY is not set): install with --unattended");

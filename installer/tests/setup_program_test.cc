@@ -65,6 +65,8 @@ TEST_F(SetupProgramTest, BadInputGetsAClearMessageAndRegistersNothing) {
       {{"--account", "DOM\\svc", "--ras", "isdn"}, 2, "--ras takes ras or rras"},
       {{"--account", "DOM\\svc", "--components", "server,printer"}, 2, "unknown component 'printer'"},
       {{"--account", "DOM\\svc", "--password-file", "/nonexistent/pw"}, 1, "--password-file"},
+      {{"--account", "DOM\\svc", "--path", "C:\\"}, 1, "not the root of drive C:"},
+      {{"--account", "DOM\\svc", "--bogus"}, 2, "--help"},
   };
   for (const Case& c : cases) {
     const ToolResult r = Setup(c.args);
@@ -94,6 +96,23 @@ TEST_F(SetupProgramTest, UnattendedPrintsItsProgressAndRunsTheWizardsSteps) {
   EXPECT_EQ(r.out.find("Program Group Icons"), std::string::npos) << "no console, no shortcuts";
   EXPECT_EQ(Value(kServiceKey, "MasterShare"), "\\\\SRV7\\PL_NT_DB");
   EXPECT_EQ(Value(kServiceKey, "Master"), "0");
+}
+
+TEST_F(SetupProgramTest, TheCommandLineIsCheckedBeforeTheMachine) {
+  const ToolResult help = RunTool("setup", {"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("Usage: setup"), std::string::npos) << Contains(help);
+  const ToolResult version = RunTool("setup", {"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_NE(version.out.find("setup"), std::string::npos) << Contains(version);
+  // No machine at all: the wrong option is what is reported.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--bogus"}, {"stray"},
+                                               {"--unattended", "--bogus"}, {"--list-files", "x"}}) {
+    const ToolResult r = RunTool("setup", args, {"PORTULON_MACHINE"});
+    EXPECT_EQ(r.code, 2) << args[0] << Contains(r);
+    EXPECT_NE(r.err.find("--help"), std::string::npos) << Contains(r);
+    EXPECT_EQ(r.err.find("machine"), std::string::npos) << Contains(r);
+  }
 }
 
 // The package script's folder of the real programs, installed and run.
@@ -129,7 +148,7 @@ TEST_F(SetupProgramTest, TheRealPackageInstallsOverRunningServices) {
     EXPECT_TRUE(plat::FileExists(std::string(kInstallPath) + "\\PL_RAS.dll.old"));
 
     const ToolResult refused = RunTool("pl_flush", {"S"});
-    EXPECT_EQ(refused.code, 0);
+    EXPECT_EQ(refused.code, 1);
     EXPECT_NE(refused.err.find("while the RAS service is running"), std::string::npos) << Contains(refused);
     EXPECT_TRUE(KeyExists("System\\CurrentControlSet\\Services\\Portulon"));
   }
