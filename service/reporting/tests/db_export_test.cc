@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "common/log_record.h"
+#include "platform/file.h"
 #include "service/event_report.h"
 #include "service/export_thread.h"
 #include "service/profile_store.h"
@@ -233,6 +234,41 @@ TEST_F(DbExportTest, AnUnreachableDatabaseIsReportedOnceAndRetriedAtTheNextHour)
   RunScheduledJobs(ctx, state, now);
   EXPECT_EQ(Count("pl_sessions"), 2);
   EXPECT_EQ(EventsWithId(kEventExportFailed), before + 1);
+}
+
+// The database down for a week while archiving moves the days out of
+// LogData: once it is back, every day reaches it.
+TEST_F(DbExportTest, DaysArchivedWhileTheDatabaseWasDownReachItOnceItIsBack) {
+  SetHw(kGeneralSection, "AutoArchiveAge", "2");
+  const std::string database = testing::OdbcTestConfig::Get().database();
+  std::filesystem::create_directory(database);  // no database can be opened there
+  ScheduleState state;
+  const int before = EventsWithId(kEventExportFailed);
+  for (int day = 1; day <= 8; ++day) {
+    now = At(2024, 3, day, 9);
+    if (day <= 5) Session(kAnn, kCom1, 60);
+    RunScheduledJobs(ctx, state, At(2024, 3, day, 10, 5));
+  }
+  EXPECT_EQ(EventsWithId(kEventExportFailed), before + 8);
+  for (int day = 1; day <= 5; ++day) {
+    const std::string name = "2024-Mar-0" + std::to_string(day) + ".log";
+    EXPECT_TRUE(plat::FileExists("C:\\PLData\\OldData\\" + name)) << name;
+    EXPECT_FALSE(plat::FileExists("C:\\PLData\\LogData\\" + name)) << name;
+  }
+
+  std::filesystem::remove(database);
+  RunScheduledJobs(ctx, state, At(2024, 3, 9, 10, 5));
+  const auto days = Select("SELECT log_day, COUNT(*) FROM pl_sessions GROUP BY log_day ORDER BY log_day");
+  ASSERT_EQ(days.size(), 5u);
+  for (int day = 1; day <= 5; ++day) {
+    EXPECT_EQ(Text(days[day - 1][0]), "2024-Mar-0" + std::to_string(day));
+    EXPECT_EQ(Text(days[day - 1][1]), "2");
+  }
+  // Complete now, they are not read again.
+  now = At(2024, 3, 10, 10);
+  const ExportOutcome out = Export();
+  ASSERT_TRUE(out.ok) << out.error;
+  EXPECT_EQ(out.days, 0);
 }
 
 TEST_F(DbExportTest, PostgreSqlTakesTheSameExportAndRefusesABadLogin) {
