@@ -60,12 +60,12 @@ TEST_F(SetupProgramTest, BadInputGetsAClearMessageAndRegistersNothing) {
   const std::vector<Case> cases = {
       {{"--account", "svc"}, 1, "Please enter the account name in the form of DOMAIN\\Account."},
       {{"--account", "DOM\\nobody"}, 1, "Failed to verify the account or password."},
-      {{"--account", "DOM\\svc", "--path", "C:\\Program \"Files\""}, 1, "may not contain any of the characters"},
-      {{"--account", "DOM\\svc", "--path", longPath}, 1, "The install path is too long"},
+      {{"--account", "DOM\\svc", "--path", "C:\\Program \"Files\""}, 2, "may not contain any of the characters"},
+      {{"--account", "DOM\\svc", "--path", longPath}, 2, "The install path is too long"},
       {{"--account", "DOM\\svc", "--ras", "isdn"}, 2, "--ras takes ras or rras"},
       {{"--account", "DOM\\svc", "--components", "server,printer"}, 2, "unknown component 'printer'"},
       {{"--account", "DOM\\svc", "--password-file", "/nonexistent/pw"}, 1, "--password-file"},
-      {{"--account", "DOM\\svc", "--path", "C:\\"}, 1, "not the root of drive C:"},
+      {{"--account", "DOM\\svc", "--path", "C:\\"}, 2, "not the root of drive C:"},
       {{"--account", "DOM\\svc", "--bogus"}, 2, "--help"},
   };
   for (const Case& c : cases) {
@@ -107,7 +107,8 @@ TEST_F(SetupProgramTest, TheCommandLineIsCheckedBeforeTheMachine) {
   EXPECT_NE(version.out.find("setup"), std::string::npos) << Contains(version);
   // No machine at all: the wrong option is what is reported.
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--bogus"}, {"stray"},
-                                               {"--unattended", "--bogus"}, {"--list-files", "x"}}) {
+                                               {"--unattended", "--bogus"}, {"--list-files", "x"},
+                                               {"--unattended", "--path", "C:\\"}}) {
     const ToolResult r = RunTool("setup", args, {"PORTULON_MACHINE"});
     EXPECT_EQ(r.code, 2) << args[0] << Contains(r);
     EXPECT_NE(r.err.find("--help"), std::string::npos) << Contains(r);
