@@ -14,6 +14,7 @@
 #include "service/reporting/export_schedule.h"
 #include "service/reporting/odbc_connection.h"
 #include "service/reporting/text_encoding.h"
+#include "service/reporting/tests/db_export_fixture.h"
 #include "service/reporting/tests/reporting_fixture.h"
 #include "service/session_log.h"
 #include "service/tests/policy_fixture.h"
@@ -26,48 +27,13 @@ using testing::EventsWithId;
 using testing::kAnn;
 using testing::kCom1;
 
-// Names that would break SQL text built by splicing, and bytes outside ASCII.
-const std::string kQuoted = "DOM\\o'brien, \"jr\"";
-const std::string kLatin1 = "DOM\\J\xF6rg";
+using testing::DbExportTest;
+using testing::kLatin1;
+using testing::kQuoted;
+using testing::Text;
+
+// A name that would break SQL text built by splicing.
 const std::string kInjection = "DOM\\x'); DROP TABLE pl_sessions;--";
-
-class DbExportTest : public testing::PolicyTest {
- protected:
-  void SetUp() override {
-    PolicyTest::SetUp();
-    std::filesystem::remove(testing::OdbcTestConfig::Get().database());
-    ctx.settings.odbcDsn = "PortulonTest";
-    ctx.settings.exportUsers = 1;
-    ctx.settings.exportHistory = 1;
-    ctx.settings.exportHours = 1u << 10;
-    for (const std::string& user : {std::string(kAnn), kQuoted, kLatin1}) {
-      SetUser(user, kMaxSessionTime, "0");
-    }
-  }
-
-  // A session: connection now, hang-up `length` seconds later.
-  void Session(const std::string& user, const std::string& port, int length) {
-    Log_Connection(ctx, user, now, port);
-    const std::time_t start = now;
-    now += length;
-    Log_HangUp(ctx, user, port, length, start);
-  }
-
-  std::vector<SqlRow> Select(const std::string& sql, const std::vector<SqlValue>& params = {}) {
-    OdbcConnection db;
-    EXPECT_TRUE(db.Connect("PortulonTest", "", "")) << db.error();
-    std::vector<SqlRow> rows;
-    EXPECT_TRUE(db.Query(sql, params, &rows)) << db.error();
-    return rows;
-  }
-  long Count(const std::string& table) {
-    const auto rows = Select("SELECT COUNT(*) FROM " + table);
-    return rows.empty() || !rows[0][0] ? -1 : std::stol(*rows[0][0]);
-  }
-  ExportOutcome Export() { return RunDatabaseExport(ctx, now); }
-};
-
-std::string Text(const std::optional<std::string>& v) { return v ? *v : "<null>"; }
 
 TEST_F(DbExportTest, ADayComesBackRecordForRecordAndOnlyOnce) {
   Session(kAnn, kCom1, 600);
@@ -234,41 +200,6 @@ TEST_F(DbExportTest, AnUnreachableDatabaseIsReportedOnceAndRetriedAtTheNextHour)
   RunScheduledJobs(ctx, state, now);
   EXPECT_EQ(Count("pl_sessions"), 2);
   EXPECT_EQ(EventsWithId(kEventExportFailed), before + 1);
-}
-
-// The database down for a week while archiving moves the days out of
-// LogData: once it is back, every day reaches it.
-TEST_F(DbExportTest, DaysArchivedWhileTheDatabaseWasDownReachItOnceItIsBack) {
-  SetHw(kGeneralSection, "AutoArchiveAge", "2");
-  const std::string database = testing::OdbcTestConfig::Get().database();
-  std::filesystem::create_directory(database);  // no database can be opened there
-  ScheduleState state;
-  const int before = EventsWithId(kEventExportFailed);
-  for (int day = 1; day <= 8; ++day) {
-    now = At(2024, 3, day, 9);
-    if (day <= 5) Session(kAnn, kCom1, 60);
-    RunScheduledJobs(ctx, state, At(2024, 3, day, 10, 5));
-  }
-  EXPECT_EQ(EventsWithId(kEventExportFailed), before + 8);
-  for (int day = 1; day <= 5; ++day) {
-    const std::string name = "2024-Mar-0" + std::to_string(day) + ".log";
-    EXPECT_TRUE(plat::FileExists("C:\\PLData\\OldData\\" + name)) << name;
-    EXPECT_FALSE(plat::FileExists("C:\\PLData\\LogData\\" + name)) << name;
-  }
-
-  std::filesystem::remove(database);
-  RunScheduledJobs(ctx, state, At(2024, 3, 9, 10, 5));
-  const auto days = Select("SELECT log_day, COUNT(*) FROM pl_sessions GROUP BY log_day ORDER BY log_day");
-  ASSERT_EQ(days.size(), 5u);
-  for (int day = 1; day <= 5; ++day) {
-    EXPECT_EQ(Text(days[day - 1][0]), "2024-Mar-0" + std::to_string(day));
-    EXPECT_EQ(Text(days[day - 1][1]), "2");
-  }
-  // Complete now, they are not read again.
-  now = At(2024, 3, 10, 10);
-  const ExportOutcome out = Export();
-  ASSERT_TRUE(out.ok) << out.error;
-  EXPECT_EQ(out.days, 0);
 }
 
 TEST_F(DbExportTest, PostgreSqlTakesTheSameExportAndRefusesABadLogin) {

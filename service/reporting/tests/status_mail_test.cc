@@ -2,16 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "platform/profile.h"
 #include "platform/file.h"
 #include "service/event_report.h"
 #include "service/export_thread.h"
 #include "service/profile_store.h"
 #include "service/reporting/export_schedule.h"
-#include "service/reporting/unrecorded_mail.h"
 #include "service/reporting/tests/reporting_fixture.h"
+#include "service/reporting/tests/status_mail_fixture.h"
 #include "service/session_log.h"
 #include "service/tests/policy_fixture.h"
 
@@ -23,32 +21,10 @@ using testing::EventsWithId;
 using testing::kAnn;
 using testing::kCom1;
 using testing::LocalMailServer;
+using testing::StatusMailTest;
 
 const std::string kLatin1 = "DOM\\J\xF6rg";
 const std::string kQuoted = "DOM\\o'brien, \"jr\"";
-
-class StatusMailTest : public testing::PolicyTest {
- protected:
-  void SetUp() override {
-    PolicyTest::SetUp();
-    ctx.systemData.dailyStatusEmailType = 1;  // the counters run
-    SetHw(kGeneralSection, "DailyStatusEmailType", "1");
-    SetHw(kGeneralSection, "DailyStatusEmailHour", "7");
-    SetHw(kGeneralSection, "DailyStatusEmailTo", "ops@example.org; boss@example.org");
-    SetHw(kGeneralSection, "DailyStatusEmailFrom", "portulon@srv1.example");
-    now = At(2024, 3, 12, 7, 5);
-  }
-  void UseServer(const std::string& address) {
-    SetHw(kGeneralSection, "DailyStatusEmailPOPServer", address);
-  }
-  // Admissions of `user` as the session log counts them, and refusals.
-  void Admit(const std::string& user, int times) {
-    for (int i = 0; i < times; ++i) Log_Connection(ctx, user, now - 100 + i, kCom1);
-  }
-  std::string Counter(const std::string& section, const std::string& key) {
-    return Read(ctx.paths.statusCounters, section, key);
-  }
-};
 
 TEST_F(StatusMailTest, TheDaysFiguresReachTheServerThenTheCountersReset) {
   LocalMailServer server("accept");
@@ -168,47 +144,6 @@ TEST_F(StatusMailTest, TheScheduleSendsOnceADayAndRetriesTheNextDay) {
   EXPECT_EQ(server.Received(), 1);
 }
 
-
-// The data folder goes while the server holds its answer to the mail: the
-// mail is accepted, and neither the counter reset nor LastSent can be written.
-TEST_F(StatusMailTest, AnAcceptedMailThatCannotBeRecordedIsReportedAndNotSentOrCountedTwice) {
-  LocalMailServer server("hold");
-  UseServer(server.address());
-  Admit(kAnn, 3);
-  const int before = EventsWithId(kEventStatusMailUnrecorded);
-  StatusMailOutcome out;
-  std::thread sender([&] { out = SendStatusMail(ctx, now); });
-  const bool arrived = server.WaitForMessage(1);
-  const DWORD moved = plat::MoveFileEx("C:\\PLData", "C:\\PLData.away", 0);
-  server.Release(1);
-  sender.join();
-  ASSERT_TRUE(arrived);
-  ASSERT_EQ(moved, 0u);
-  EXPECT_TRUE(out.sent) << out.error;
-  std::string event;
-  EXPECT_EQ(EventsWithId(kEventStatusMailUnrecorded, &event), before + 1);
-  EXPECT_NE(event.find("svc_status.dat could not be reset"), std::string::npos) << event;
-  EXPECT_NE(event.find("DailyStatusEmailLastSent could not be written"), std::string::npos) << event;
-
-  // The folder back, the service restarted later that day: no second mail.
-  ASSERT_EQ(plat::MoveFileEx("C:\\PLData.away", "C:\\PLData", 0), 0u);
-  ScheduleState again;
-  RunScheduledJobs(ctx, again, now + 3600);
-  EXPECT_EQ(server.Received(), 1);
-  // Back, the folder took what the mail owed it.
-  EXPECT_EQ(Counter("General", "Sessions"), "0");
-  EXPECT_EQ(Counter("Users", kAnn), "<none>");
-  EXPECT_EQ(Hw(kGeneralSection, "DailyStatusEmailLastSent"), Key(now));
-  EXPECT_TRUE(ReadUnrecordedMail().Empty());
-
-  // The next day's mail holds only what came after.
-  Admit(kLatin1, 1);
-  server.Release(2);
-  RunScheduledJobs(ctx, again, At(2024, 3, 13, 7, 5));
-  ASSERT_EQ(server.Received(), 2);
-  EXPECT_NE(server.Part(2, "txt").find("Sessions admitted                     1\n"), std::string::npos)
-      << server.Part(2, "txt");
-}
 
 }  // namespace
 }  // namespace svc
