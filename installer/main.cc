@@ -34,7 +34,8 @@ console. The installation files lie beside setup (or in --package DIR).
 
 Without --unattended the wizard asks. With it:
   --components LIST     server, console or both (default: both)
-  --path DIR            the install folder (default <ProgramFilesDir>\Portulon)
+  --path DIR            the install folder (default <ProgramFilesDir>\Portulon;
+                        not a drive's root)
   --primary NAME        there are other Portulon servers and NAME is the
                         primary one (this computer's name: this is it);
                         without it this is the only, and so primary, server

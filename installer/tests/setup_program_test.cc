@@ -116,6 +116,32 @@ TEST_F(SetupProgramTest, TheCommandLineIsCheckedBeforeTheMachine) {
   }
 }
 
+// As an administrator did it: setup into a folder of his own tools, then
+// both uninstall entries.
+TEST_F(SetupProgramTest, InstalledIntoAFolderOfOwnFilesAndRemovedAgainTheFilesStay) {
+  ASSERT_EQ(plat::CreateDirectory("C:\\Tools"), ERROR_SUCCESS);
+  for (const char* name : {"important.txt", "other.cfg"}) {
+    ASSERT_EQ(plat::WriteWholeFile(std::string("C:\\Tools\\") + name, name), ERROR_SUCCESS);
+  }
+  std::vector<std::string> args = Account();
+  args.insert(args.end(), {"--path", "C:\\Tools"});
+  const ToolResult installed = Setup(args);
+  ASSERT_EQ(installed.code, 0) << Contains(installed);
+  ASSERT_TRUE(plat::FileExists("C:\\Tools\\plsvc.exe"));
+  for (const char* which : {"S", "C"}) {
+    const ToolResult removed = RunTool("pl_flush", {which});
+    EXPECT_EQ(removed.code, 0) << which << Contains(removed);
+  }
+  EXPECT_FALSE(plat::FileExists("C:\\Tools\\plsvc.exe"));
+  EXPECT_FALSE(plat::FileExists("C:\\Tools\\pladmin.exe"));
+  for (const char* name : {"important.txt", "other.cfg"}) {
+    EXPECT_EQ(FileText(std::string("C:\\Tools\\") + name), name);
+  }
+  // And the drive's root is refused before anything happens.
+  args.back() = "C:\\";
+  EXPECT_EQ(Setup(args).code, 2);
+}
+
 // The package script's folder of the real programs, installed and run.
 TEST_F(SetupProgramTest, TheRealPackageInstallsOverRunningServices) {
   const std::string real = net_.network() + "/real-package";
