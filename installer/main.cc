@@ -34,7 +34,8 @@ console. The installation files lie beside setup (or in --package DIR).
 
 Without --unattended the wizard asks. With it:
   --components LIST     server, console or both (default: both)
-  --path DIR            the install folder (default <ProgramFilesDir>\Portulon)
+  --path DIR            the install folder (default <ProgramFilesDir>\Portulon;
+                        not a drive's root)
   --primary NAME        there are other Portulon servers and NAME is the
                         primary one (this computer's name: this is it);
                         without it this is the only, and so primary, server
@@ -79,6 +80,8 @@ int main(int argc, char** argv) {
   if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   if (tool.TakeFlag("--list-files")) {
+    if (!tool.RejectUnknownOptions()) return tool.exitCode();
+    if (!tool.args().empty()) return tool.UsageError("unexpected argument '" + tool.args().front() + "'");
     for (const auto& file : setup::InstallFiles()) std::printf("%s\n", file.name);
     return 0;
   }
@@ -93,7 +96,9 @@ int main(int argc, char** argv) {
 #else
   std::string package;
   tool.TakeOption("--package", &package);
-  if (tool.failed() || !tool.RequireMachine()) return tool.exitCode();
+  if (tool.failed() || !tool.RejectUnknownOptions()) return tool.exitCode();
+  if (!tool.args().empty()) return tool.UsageError("unexpected argument '" + tool.args().front() + "'");
+  if (!tool.RequireMachine()) return tool.exitCode();
   if (!qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
       !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
     return tool.Fail("the wizard needs a screen (DISPLAY is not set): install with --unattended");

@@ -13,6 +13,8 @@ MODE: accept      take every message
       reject-rcpt answer RCPT TO with 550
       tempfail    answer the end of DATA with 451
       drop        close the connection when the message has arrived, unanswered
+      hold        as accept, but the message's 250 waits until MAILBOX/N.release
+                  exists (a test changes the world while the sender waits)
 """
 import asyncio
 import email
@@ -61,6 +63,8 @@ class Handler:
         write_file(base + ".txt", text)
         write_file(base + ".env", envelope_text.encode("utf-8", "surrogateescape"))
         write_file(base + ".eml", raw)
+        while self.mode == "hold" and not os.path.exists(base + ".release"):
+            await asyncio.sleep(0.02)
         return "250 2.0.0 OK queued as %d" % self.count
 
 

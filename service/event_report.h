@@ -18,6 +18,8 @@ inline constexpr plat::DWORD kEventStopped = 12;
 // Reporting: "Database export failed" / "Daily status mail failed", and the reason.
 inline constexpr plat::DWORD kEventExportFailed = 20;
 inline constexpr plat::DWORD kEventStatusMailFailed = 21;
+// A status mail was accepted but its bookkeeping could not be written.
+inline constexpr plat::DWORD kEventStatusMailUnrecorded = 22;
 
 // Error type when `error` is non-zero, else information; category 0; `count`
 // (0, 1 or 2) of the texts. The source is registered on first use and kept

@@ -16,6 +16,7 @@
 #include "service/local_date.h"
 #include "service/reporting/db_export.h"
 #include "service/reporting/status_mail.h"
+#include "service/reporting/unrecorded_mail.h"
 #include "service/service_context.h"
 #include "service/system_data.h"
 
@@ -103,7 +104,10 @@ void RunScheduledJobs(ServiceContext& context, ScheduleState& state, std::time_t
       common::Trace(kLabel, "Database export done, session records", e.records);
     }
   }
-  if (today != state.lastMailDay && StatusMailDue(ReadStatusMailSettings(context), now)) {
+  // A mail sent while the data folder could not record it is recorded as
+  // soon as it can be; until then its time counts for the schedule.
+  SettleUnrecordedMail(context);
+  if (today != state.lastMailDay && StatusMailDue(ReadStatusMailState(context), now)) {
     state.lastMailDay = today;
     SendStatusMail(context, now);
   }

@@ -1,32 +1,36 @@
 // pl_flush: removes Portulon's server component (S) or its administration
-// console (C) from this machine. Only the first character of the arguments
-// counts; anything else shows the dialog briefly and removes nothing. The
-// exit status is always 0, as the program it stands for returns.
+// console (C) from this machine, naming each thing it removes.
 #include <QApplication>
 #include <QGuiApplication>
 
 #include <cstdio>
 #include <string>
 
-#include "platform/process.h"
+#include "platform/tools/tool_args.h"
 #include "uninstaller/ui/flush_dialog.h"
 
 namespace {
 
-// The text after the program's name on the command line.
-std::string Arguments(int argc, char** argv) {
-  const std::string line = plat::GetCommandLine(argc, argv);
-  size_t pos = 0;
-  if (!line.empty() && line[0] == '"') {
-    pos = line.find('"', 1);
-    pos = pos == std::string::npos ? line.size() : pos + 1;
-  } else {
-    pos = line.find(' ');
-    if (pos == std::string::npos) pos = line.size();
-  }
-  while (pos < line.size() && line[pos] == ' ') ++pos;
-  return line.substr(pos);
-}
+constexpr const char* kUsage = R"(Usage: PL_FLUSH.EXE S|C
+       PL_FLUSH.EXE --help | --version
+
+Removes Portulon from this machine, as its two uninstall entries do:
+  S   the server component: the service Portulon, its hook registration, the
+      event source, the data share PL_NT_DB, the data files and daily logs
+  C   the administration console: its program, its list of monitored
+      servers and its program group
+The letter may be given in either case, and as /S or /C. Server removal is
+refused while the remote-access service runs.
+
+Only the files setup recorded as installed are deleted, with the data, trace
+and temporary files Portulon makes itself; what the other component, installed
+in the same folder, needs stays. Other files in the install folder are left
+alone, and so is the folder then. Each thing removed is named on standard
+output.
+
+Exit status: 0 removed, 1 refused or nothing found to remove, 2 a wrong
+command line.
+)";
 
 // Without a screen nobody reads Qt's own warnings about the missing one.
 void QuietHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
@@ -36,18 +40,36 @@ void QuietHandler(QtMsgType type, const QMessageLogContext&, const QString& mess
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The whole command line is checked before anything is looked at: a
+  // mistyped word must never remove a component.
+  pltools::Tool tool("pl_flush", kUsage);
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
+  if (tool.helpRequested()) return tool.PrintHelp();
+  if (tool.args().empty()) return tool.UsageError("say what to remove: S (server) or C (console)");
+  if (tool.args().size() > 1) return tool.UsageError("one argument only: S or C");
+  const pl_flush::FlushMode mode = pl_flush::ModeFromArgument(tool.args().front());
+  if (mode == pl_flush::FlushMode::None) {
+    return tool.UsageError("unknown argument '" + tool.args().front() + "': S or C");
+  }
+  if (!tool.RequireMachine()) return tool.exitCode();
+
   // A machine without a screen still runs the removal, as a service would.
   if (!qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariableIsSet("WAYLAND_DISPLAY") &&
       !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(QuietHandler);
   }
-  const pl_flush::FlushMode mode = pl_flush::ModeFromArguments(Arguments(argc, argv));
   QApplication app(argc, argv);
   const QString platform = QGuiApplication::platformName();
   FlushDialog dialog(mode, platform != "offscreen" && platform != "minimal");
   dialog.show();
   dialog.StartTimer();
   dialog.exec();
-  return 0;
+  if (dialog.refused()) return pltools::kExitFailure;
+  if (dialog.removedCount() == 0) {
+    return tool.Fail(std::string("nothing of the Portulon ") +
+                     (mode == pl_flush::FlushMode::Server ? "server component" : "console") +
+                     " was found to remove");
+  }
+  return pltools::kExitSuccess;
 }

@@ -50,6 +50,8 @@ std::string CheckInstallPath(std::string_view pathIn) {
                      path[1] == ':' && path[2] == '\\';
   if (!drive) return "Please give the install path with its drive, as in C:\\Program Files\\Portulon.";
   if (path.find(':', 2) != std::string::npos) return "The install path may contain ':' only after the drive letter.";
+  // Removing Portulon removes its folder: a drive's root is never one.
+  if (path.size() == 3) return "Please choose a folder for Portulon, not the root of drive " + path.substr(0, 2) + ".";
   return "";
 }
 

@@ -43,8 +43,9 @@ std::string NormalizeInstallPath(std::string_view path);
 std::string AppendPortulon(std::string_view folder);
 
 // "" when `path` can be an install path; otherwise what is wrong, for the
-// user. A drive path (C:\...; the data share needs one), no more than kMaxInstallPath
-// characters, none of the characters Windows refuses in names (" * ? < > |).
+// user. A folder on a drive (C:\...; the data share needs one), not the
+// drive's root, no more than kMaxInstallPath characters, none of the
+// characters Windows refuses in names (" * ? < > |).
 std::string CheckInstallPath(std::string_view path);
 
 // Forward slashes become backslashes; "" when the result has the form

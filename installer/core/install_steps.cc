@@ -15,6 +15,7 @@
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/sysinfo.h"
+#include "uninstaller/core/install_record.h"
 
 namespace setup {
 
@@ -53,6 +54,7 @@ class Installation {
   bool RegisterService();
   void CreateShare();
   void CreateProgramGroup();
+  void RecordFiles();
   void Complete();
   void Problem(std::string text) { out_.problems.push_back(std::move(text)); }
 
@@ -272,6 +274,30 @@ void Installation::CreateProgramGroup() {
   }
 }
 
+// What pl_flush may delete later: the files of each component, recorded
+// before its InstallPath changes (an upgrade in the same folder adds to the
+// record). Files already there from an earlier installation count too.
+void Installation::RecordFiles() {
+  auto record = [&](const char* key, bool (*belongs)(FileGroup)) {
+    std::vector<std::string> names;
+    for (const InstallFile& file : InstallFiles()) {
+      if (Wanted(file) && belongs(file.group)) names.push_back(file.name);
+    }
+    if (DWORD err = pl_flush::RecordInstalledFiles(key, c_.installPath, names); err != plat::ERROR_SUCCESS) {
+      Problem("The list of installed files could not be recorded under HKEY_LOCAL_MACHINE\\" + std::string(key) +
+              " (error " + std::to_string(err) + "); removing Portulon will leave files behind.");
+    }
+  };
+  if (c_.server) {
+    record(kServiceKey, [](FileGroup g) {
+      return g == FileGroup::Always || g == FileGroup::Server || g == FileGroup::Hook || g == FileGroup::MasterData;
+    });
+  }
+  if (c_.console) {
+    record(kClientKey, [](FileGroup g) { return g == FileGroup::Always || g == FileGroup::Console; });
+  }
+}
+
 void Installation::Complete() {
   if (out_.serverInstalled) ui_.OpenDocument(c_.installPath + "\\securitynotes.htm");
   if (!out_.problems.empty()) {
@@ -323,7 +349,9 @@ InstallOutcome Installation::Run() {
   }
   const std::string& path = c_.installPath;
 
-  // 2. and 3. The files, in order.
+  // 2. and 3. The files, in order, recorded first: an interrupted copy still
+  // leaves pl_flush the names.
+  RecordFiles();
   for (const InstallFile& file : InstallFiles()) {
     if (!Wanted(file) || file.group == FileGroup::Uninstaller) continue;
     CopyPackageFile(file, path, file.group == FileGroup::MasterData);

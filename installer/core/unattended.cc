@@ -135,6 +135,14 @@ bool ParseUnattended(pltools::Tool& tool, UnattendedRequest* request, int* exitC
       return false;
     }
   }
+  // A path given is checked with the rest of the command line; the default
+  // one needs the machine.
+  if (havePath) {
+    if (std::string problem = CheckInstallPath(path); !problem.empty()) {
+      tool.UsageError(problem + " (--path)");
+      return false;
+    }
+  }
   if (!tool.RequireMachine()) {
     *exitCode = tool.exitCode();
     return false;

@@ -24,6 +24,7 @@ constexpr EventText kTexts[] = {
     {14, "Recording again"},
     {20, "Database export failed"},
     {21, "Daily status mail failed"},
+    {22, "Daily status mail sent, but not recorded"},
 };
 
 }  // namespace

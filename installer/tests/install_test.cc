@@ -302,6 +302,9 @@ TEST_F(InstallTest, OddInstallPaths) {
   EXPECT_NE(CheckInstallPath(longPath + "x"), "");
   EXPECT_NE(CheckInstallPath("C:\\Program \"Files\"\\Portulon"), "");
   EXPECT_NE(CheckInstallPath("Portulon"), "");
+  // A drive's root: removing Portulon would take the drive's files with it.
+  for (const char* root : {"C:\\", "C:", "d:\\\\"}) EXPECT_NE(CheckInstallPath(root), "") << root;
+  EXPECT_EQ(CheckInstallPath("C:\\Tools"), "");
   EXPECT_NE(CheckInstallPath(""), "");
   EXPECT_EQ(NormalizeInstallPath("C:\\Portulon\\\\"), "C:\\Portulon");
   EXPECT_EQ(AppendPortulon("D:\\"), "D:\\Portulon");

@@ -60,11 +60,13 @@ TEST_F(SetupProgramTest, BadInputGetsAClearMessageAndRegistersNothing) {
   const std::vector<Case> cases = {
       {{"--account", "svc"}, 1, "Please enter the account name in the form of DOMAIN\\Account."},
       {{"--account", "DOM\\nobody"}, 1, "Failed to verify the account or password."},
-      {{"--account", "DOM\\svc", "--path", "C:\\Program \"Files\""}, 1, "may not contain any of the characters"},
-      {{"--account", "DOM\\svc", "--path", longPath}, 1, "The install path is too long"},
+      {{"--account", "DOM\\svc", "--path", "C:\\Program \"Files\""}, 2, "may not contain any of the characters"},
+      {{"--account", "DOM\\svc", "--path", longPath}, 2, "The install path is too long"},
       {{"--account", "DOM\\svc", "--ras", "isdn"}, 2, "--ras takes ras or rras"},
       {{"--account", "DOM\\svc", "--components", "server,printer"}, 2, "unknown component 'printer'"},
       {{"--account", "DOM\\svc", "--password-file", "/nonexistent/pw"}, 1, "--password-file"},
+      {{"--account", "DOM\\svc", "--path", "C:\\"}, 2, "not the root of drive C:"},
+      {{"--account", "DOM\\svc", "--bogus"}, 2, "--help"},
   };
   for (const Case& c : cases) {
     const ToolResult r = Setup(c.args);
@@ -94,6 +96,50 @@ TEST_F(SetupProgramTest, UnattendedPrintsItsProgressAndRunsTheWizardsSteps) {
   EXPECT_EQ(r.out.find("Program Group Icons"), std::string::npos) << "no console, no shortcuts";
   EXPECT_EQ(Value(kServiceKey, "MasterShare"), "\\\\SRV7\\PL_NT_DB");
   EXPECT_EQ(Value(kServiceKey, "Master"), "0");
+}
+
+TEST_F(SetupProgramTest, TheCommandLineIsCheckedBeforeTheMachine) {
+  const ToolResult help = RunTool("setup", {"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("Usage: setup"), std::string::npos) << Contains(help);
+  const ToolResult version = RunTool("setup", {"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_NE(version.out.find("setup"), std::string::npos) << Contains(version);
+  // No machine at all: the wrong option is what is reported.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--bogus"}, {"stray"},
+                                               {"--unattended", "--bogus"}, {"--list-files", "x"},
+                                               {"--unattended", "--path", "C:\\"}}) {
+    const ToolResult r = RunTool("setup", args, {"PORTULON_MACHINE"});
+    EXPECT_EQ(r.code, 2) << args[0] << Contains(r);
+    EXPECT_NE(r.err.find("--help"), std::string::npos) << Contains(r);
+    EXPECT_EQ(r.err.find("machine"), std::string::npos) << Contains(r);
+  }
+}
+
+// As an administrator did it: setup into a folder of his own tools, then
+// both uninstall entries.
+TEST_F(SetupProgramTest, InstalledIntoAFolderOfOwnFilesAndRemovedAgainTheFilesStay) {
+  ASSERT_EQ(plat::CreateDirectory("C:\\Tools"), ERROR_SUCCESS);
+  for (const char* name : {"important.txt", "other.cfg"}) {
+    ASSERT_EQ(plat::WriteWholeFile(std::string("C:\\Tools\\") + name, name), ERROR_SUCCESS);
+  }
+  std::vector<std::string> args = Account();
+  args.insert(args.end(), {"--path", "C:\\Tools"});
+  const ToolResult installed = Setup(args);
+  ASSERT_EQ(installed.code, 0) << Contains(installed);
+  ASSERT_TRUE(plat::FileExists("C:\\Tools\\plsvc.exe"));
+  for (const char* which : {"S", "C"}) {
+    const ToolResult removed = RunTool("pl_flush", {which});
+    EXPECT_EQ(removed.code, 0) << which << Contains(removed);
+  }
+  EXPECT_FALSE(plat::FileExists("C:\\Tools\\plsvc.exe"));
+  EXPECT_FALSE(plat::FileExists("C:\\Tools\\pladmin.exe"));
+  for (const char* name : {"important.txt", "other.cfg"}) {
+    EXPECT_EQ(FileText(std::string("C:\\Tools\\") + name), name);
+  }
+  // And the drive's root is refused before anything happens.
+  args.back() = "C:\\";
+  EXPECT_EQ(Setup(args).code, 2);
 }
 
 // The package script's folder of the real programs, installed and run.
@@ -129,7 +175,7 @@ TEST_F(SetupProgramTest, TheRealPackageInstallsOverRunningServices) {
     EXPECT_TRUE(plat::FileExists(std::string(kInstallPath) + "\\PL_RAS.dll.old"));
 
     const ToolResult refused = RunTool("pl_flush", {"S"});
-    EXPECT_EQ(refused.code, 0);
+    EXPECT_EQ(refused.code, 1);
     EXPECT_NE(refused.err.find("while the RAS service is running"), std::string::npos) << Contains(refused);
     EXPECT_TRUE(KeyExists("System\\CurrentControlSet\\Services\\Portulon"));
   }

@@ -94,7 +94,19 @@ bool Fail(OdbcConnection& db) {
   return false;
 }
 
+// The folders a day's log may lie in: LogData, and OldData once archived.
+// The archiving does not wait for the export, so the export reads both.
+constexpr const char* kLogFolders[] = {"LogData", "OldData"};
+
 }  // namespace
+
+std::string ExportedLogFile(const DataPaths& paths, const std::string& dayName) {
+  for (const char* folder : kLogFolders) {
+    const std::string file = paths.folder + "\\" + folder + "\\" + dayName + ".log";
+    if (plat::FileExists(file)) return file;
+  }
+  return paths.DailyLog(dayName);
+}
 
 plat::DWORD CheckDataFolder(const ServiceContext& context) {
   std::vector<plat::FindData> entries;
@@ -140,8 +152,7 @@ bool ExportSessionDay(const ServiceContext& context, OdbcConnection& db,
   *rows = 0;
   std::tm date;
   if (!ParseLogDayName(dayName, &date)) return false;
-  const DataPaths paths = context.PathsSnapshot();
-  const std::string file = paths.DailyLog(dayName);
+  const std::string file = ExportedLogFile(context.PathsSnapshot(), dayName);
   const std::vector<common::LogRecord> records = common::LoadLogRecords(file);
   if (records.empty()) {
     // Nothing read: make sure that is what the log holds before the day's rows go.
@@ -184,20 +195,22 @@ bool DaysToExport(const ServiceContext& context, OdbcConnection& db,
   for (const SqlRow& row : done) {
     if (!row.empty() && row[0]) complete.insert(*row[0]);
   }
-  std::vector<plat::FindData> entries;
   const DataPaths paths = context.PathsSnapshot();
-  if (plat::FindFiles(paths.folder + "\\LogData\\*.log", &entries) != plat::ERROR_SUCCESS) {
-    return true;  // no LogData folder: nothing logged yet
-  }
   std::vector<std::pair<std::int64_t, std::string>> found;
-  for (const plat::FindData& e : entries) {
-    std::tm date;
-    if (e.isDirectory || e.name.size() != 15) continue;
-    const std::string day = e.name.substr(0, 11);
-    if (!ParseLogDayName(day, &date) || complete.count(day)) continue;
-    found.emplace_back(DayNumber(date), day);
+  for (const char* folder : kLogFolders) {
+    std::vector<plat::FindData> entries;
+    // A folder not there yet holds nothing to export.
+    if (plat::FindFiles(paths.folder + "\\" + folder + "\\*.log", &entries) != plat::ERROR_SUCCESS) continue;
+    for (const plat::FindData& e : entries) {
+      std::tm date;
+      if (e.isDirectory || e.name.size() != 15) continue;
+      const std::string day = e.name.substr(0, 11);
+      if (!ParseLogDayName(day, &date) || complete.count(day)) continue;
+      found.emplace_back(DayNumber(date), day);
+    }
   }
   std::sort(found.begin(), found.end());
+  found.erase(std::unique(found.begin(), found.end()), found.end());
   for (auto& [number, day] : found) days->push_back(std::move(day));
   return true;
 }

@@ -20,6 +20,7 @@
 namespace svc {
 
 struct ServiceContext;
+struct DataPaths;
 class OdbcConnection;
 
 // 0 when the data folder can be listed, else the error. A share out of reach
@@ -35,14 +36,18 @@ bool CreateExportTables(OdbcConnection& db);
 bool ExportProfiles(const ServiceContext& context, OdbcConnection& db, std::time_t now,
                     long* rows);
 
-// Replaces the rows of one day ("2024-Mar-12") with the records of its log in
-// LogData and notes the day in pl_export_days; complete once the export runs
+// The log of a day ("2024-Mar-12") as the export reads it: in LogData, or in
+// OldData once archived (LogData's when both hold one).
+std::string ExportedLogFile(const DataPaths& paths, const std::string& dayName);
+
+// Replaces the rows of one day with the records of its log (ExportedLogFile) and notes the day in pl_export_days; complete once the export runs
 // two or more days after the day (a session's call-back rewrite may still
 // touch a log the day after). Counts the rows.
 bool ExportSessionDay(const ServiceContext& context, OdbcConnection& db,
                       const std::string& dayName, std::time_t now, long* rows);
 
-// The days of LogData whose export is not complete yet, oldest first.
+// The days of LogData and OldData whose export is not complete yet, oldest
+// first. An archived day that never reached the database is taken too.
 bool DaysToExport(const ServiceContext& context, OdbcConnection& db, std::vector<std::string>* days);
 
 struct ExportOutcome {

@@ -10,6 +10,7 @@
 #include "service/reporting/db_export.h"
 #include "service/reporting/mail_message.h"
 #include "service/reporting/smtp_client.h"
+#include "service/reporting/unrecorded_mail.h"
 #include "service/service_context.h"
 #include "service/system_data.h"
 
@@ -97,7 +98,11 @@ std::string StatusMailBody(const std::string& serverName, const StatusCounters& 
 StatusMailOutcome SendStatusMail(const ServiceContext& context, std::time_t now,
                                  std::chrono::milliseconds timeout) {
   StatusMailOutcome out;
-  const StatusMailSettings settings = ReadStatusMailSettings(context);
+  // What an earlier mail could not record goes first; what still cannot is
+  // left out of this mail's figures and period.
+  SettleUnrecordedMail(context);
+  UnrecordedMail owed = ReadUnrecordedMail();
+  const StatusMailSettings settings = ReadStatusMailState(context);
   if (settings.type == 0) {
     out.off = true;
     out.error = "the daily status mail is off (DailyStatusEmailType is 0)";
@@ -126,7 +131,7 @@ StatusMailOutcome SendStatusMail(const ServiceContext& context, std::time_t now,
   if (!ParseMailAddresses(settings.from, &from, &bad) || from.size() != 1) {
     return failed("DailyStatusEmailFrom must be one address: '" + settings.from + "'");
   }
-  const StatusCounters counters = ReadStatusCounters(context);
+  const StatusCounters counters = LessReported(ReadStatusCounters(context), owed.counts);
   MailMessage message;
   message.from = from[0];
   message.to = to;
@@ -142,15 +147,31 @@ StatusMailOutcome SendStatusMail(const ServiceContext& context, std::time_t now,
                   sent.error);
   }
   // Accepted: only now are the reported counts spent.
-  if (const DWORD err = SubtractStatusCounters(context, counters); err != 0) {
-    common::Trace(kLabel, "Mail sent, but the counters could not be reset", static_cast<long>(err));
-  }
-  if (const DWORD err = WriteDailyStatusEmailLastSent(context, now); err != 0) {
-    common::Trace(kLabel, "Mail sent, but DailyStatusEmailLastSent could not be written",
-                  static_cast<long>(err));
-  }
   common::Trace(kLabel, "Status mail sent to " + settings.to, counters.sessions);
   out.sent = true;
+  std::string unrecorded;
+  if (const DWORD err = SubtractStatusCounters(context, counters); err != 0) {
+    owed.counts = AddCounts(owed.counts, counters);
+    unrecorded = "the counters of svc_status.dat could not be reset (error " + std::to_string(err) + ")";
+  }
+  if (const DWORD err = WriteDailyStatusEmailLastSent(context, now); err != 0) {
+    owed.sent = now;
+    unrecorded += std::string(unrecorded.empty() ? "" : "; ") +
+                  "DailyStatusEmailLastSent could not be written (error " + std::to_string(err) + ")";
+  }
+  if (unrecorded.empty()) return out;
+  // Kept in the registry until the data folder takes it, so that the next
+  // mail neither counts these figures again nor goes out a second time today.
+  if (const DWORD err = WriteUnrecordedMail(owed); err != 0) {
+    unrecorded += "; nor could it be kept in the registry (error " + std::to_string(err) +
+                  "): the next mail may count these figures again";
+  } else {
+    unrecorded += "; it is written as soon as the data folder takes it, and the next mail counts from this one";
+  }
+  out.unrecorded = unrecorded;
+  common::Trace(kLabel, "Mail sent, but " + unrecorded, 0);
+  ReportToEventLog(1, kEventStatusMailUnrecorded, "Daily status mail sent, but not recorded",
+                   unrecorded.c_str(), 2);
   return out;
 }
 

@@ -27,11 +27,15 @@ struct StatusMailOutcome {
   bool sent = false;
   bool off = false;   // DailyStatusEmailType is 0: nothing tried
   std::string error;  // why it was not sent
+  std::string unrecorded;  // sent, but this could not be written (event 22 says so)
 };
 
 // Sends the mail now, whatever the hour. A failure (bad settings, a server
 // that cannot be reached, refuses or drops the transfer) traces
 // "Status mail failed: <why>" and reports event 21 once; the counters stay.
+// An accepted mail whose counter reset or DailyStatusEmailLastSent cannot be
+// written reports event 22 and owes them (unrecorded_mail.h): the next mail
+// leaves the reported figures out and counts its period from this one.
 StatusMailOutcome SendStatusMail(const ServiceContext& context, std::time_t now,
                                  std::chrono::milliseconds timeout = std::chrono::seconds(30));
 

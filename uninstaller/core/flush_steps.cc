@@ -1,5 +1,7 @@
 #include "uninstaller/core/flush_steps.h"
 
+#include <algorithm>
+#include <span>
 #include <vector>
 
 #include "platform/errors.h"
@@ -7,17 +9,28 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/service.h"
+#include "platform/sysinfo.h"
+#include "platform/text.h"
+#include "uninstaller/core/install_record.h"
 
 namespace pl_flush {
 
 namespace {
 
-constexpr const char* kServiceKey = "Software\\Quillfen Technologies\\Portulon\\Service";
-constexpr const char* kClientKey = "Software\\Quillfen Technologies\\Portulon\\Client";
 constexpr const char* kServersKey = "Software\\Quillfen Technologies\\Portulon\\Servers";
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr const char* kShellFoldersKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr int kStopPollLimit = 240;  // half seconds a stopping service is waited for
+
+// What the service writes into its data folder beside the files setup put there.
+constexpr const char* kServiceDataFiles[] = {"portstat.log", "svc_status.dat", "portulon.tmp",
+                                             "portulon.log.old"};
+// The traces of the service, the hook modules, the collector and the OpenVPN adapter.
+constexpr const char* kTraceFiles[] = {"C:\\qcl_trace_plsvc.txt", "C:\\qcl_trace_plras.txt",
+                                       "C:\\qcl_trace_plrras.txt", "C:\\qcl_trace_plcollect.txt",
+                                       "C:\\qcl_trace_plovpn.txt"};
+// The program group's shortcuts, as setup names them.
+constexpr const char* kShortcuts[] = {"Portulon Admin Console.lnk", "Online Help.lnk"};
 
 // The install path, as a 600-byte buffer holds it; empty when missing.
 std::string ReadInstallPath(const char* key) {
@@ -27,9 +40,89 @@ std::string ReadInstallPath(const char* key) {
   return path;
 }
 
-void DeleteKey(std::string_view key) {
+void DeleteKey(FlushUi& ui, std::string_view key) {
   plat::RegKey root;
-  if (plat::RegKey::Connect("", plat::Hive::LocalMachine, &root) == plat::ERROR_SUCCESS) root.DeleteSubKey(key);
+  if (plat::RegKey::Connect("", plat::Hive::LocalMachine, &root) == plat::ERROR_SUCCESS &&
+      root.DeleteSubKey(key) == plat::ERROR_SUCCESS) {
+    ui.Removed("HKEY_LOCAL_MACHINE\\" + std::string(key));
+  }
+}
+
+void DeleteOne(FlushUi& ui, const std::string& path) {
+  if (plat::DeleteFile(path) == plat::ERROR_SUCCESS) ui.Removed(path);
+}
+
+// A folder goes only once nothing is left in it.
+void RemoveIfEmpty(FlushUi& ui, const std::string& folder) {
+  if (plat::RemoveDirectory(folder) == plat::ERROR_SUCCESS) ui.Removed(folder);
+}
+
+// The daily logs of a log folder (LogData, OldData), then the folder when
+// nothing else is in it.
+void RemoveLogFolder(FlushUi& ui, const std::string& folder) {
+  std::vector<plat::FindData> entries;
+  if (plat::FindFiles(folder + "\\*.log", &entries) == plat::ERROR_SUCCESS) {
+    for (const auto& e : entries) {
+      if (!e.isDirectory) DeleteOne(ui, folder + "\\" + e.name);
+    }
+  }
+  RemoveIfEmpty(ui, folder);
+}
+
+bool Contains(const std::vector<std::string>& names, std::string_view name) {
+  return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return plat::EqualsIgnoringCase(n, name); });
+}
+
+void Add(std::vector<std::string>* names, std::span<const char* const> more) {
+  for (const char* n : more) {
+    if (!Contains(*names, n)) names->push_back(n);
+  }
+}
+
+// The files of one component in its folder: its record, or without one the
+// names setup installs for it. Whatever the other component, installed in
+// the same folder, needs as well stays.
+std::vector<std::string> ComponentFiles(const char* ownKey, std::span<const char* const> ownKnown,
+                                        const char* otherKey, std::span<const char* const> otherKnown,
+                                        bool otherBeside) {
+  std::vector<std::string> names;
+  if (!ReadInstallRecord(ownKey, &names)) {
+    Add(&names, ownKnown);
+    Add(&names, KnownSharedFiles());
+  }
+  if (otherBeside) {
+    std::vector<std::string> other;
+    if (!ReadInstallRecord(otherKey, &other)) {
+      Add(&other, otherKnown);
+      Add(&other, KnownSharedFiles());
+    }
+    std::erase_if(names, [&](const std::string& n) { return Contains(other, n); });
+  }
+  // What an upgrade moved aside because it was in use.
+  const size_t installed = names.size();
+  for (size_t i = 0; i < installed; ++i) names.push_back(names[i] + ".old");
+  return names;
+}
+
+// Whether the other component lives in `path` too: its key names that folder,
+// or (an installation without that key) its main program is there.
+bool Beside(const char* otherKey, const std::string& path, const char* otherProgram) {
+  const std::string other = ReadInstallPath(otherKey);
+  return (!other.empty() && plat::EqualsIgnoringCase(other, path)) ||
+         plat::FileExists(path + "\\" + otherProgram);
+}
+
+// Deletes `names` in `folder`, a share of them before each of `positions`.
+void DeleteWithSteps(FlushUi& ui, const std::string& folder, const std::vector<std::string>& names,
+                     std::span<const int> positions) {
+  size_t next = 0;
+  for (size_t step = 0; step < positions.size(); ++step) {
+    const size_t end = names.size() * (step + 1) / positions.size();
+    for (; next < end; ++next) {
+      if (!folder.empty()) DeleteOne(ui, folder + "\\" + names[next]);
+    }
+    ui.Step(positions[step]);
+  }
 }
 
 void StopPortulon(FlushUi& ui, const plat::ServiceManager& scm) {
@@ -51,9 +144,10 @@ void StopPortulon(FlushUi& ui, const plat::ServiceManager& scm) {
 
 }  // namespace
 
-FlushMode ModeFromArguments(std::string_view arguments) {
-  if (arguments.empty()) return FlushMode::None;
-  switch (arguments.front()) {
+FlushMode ModeFromArgument(std::string_view argument) {
+  if (argument.size() == 2 && argument[0] == '/') argument.remove_prefix(1);
+  if (argument.size() != 1) return FlushMode::None;
+  switch (argument.front()) {
     case 'S':
     case 's': return FlushMode::Server;
     case 'C':
@@ -75,17 +169,6 @@ bool RasServiceRunning() {
   return (status.dwCurrentState & 4) != 0;
 }
 
-void RemoveFlatFolder(const std::string& folder) {
-  std::vector<plat::FindData> entries;
-  if (plat::FindFiles(folder + "\\*.*", &entries) == plat::ERROR_SUCCESS) {
-    for (const auto& e : entries) {
-      if (e.name == "." || e.name == "..") continue;
-      plat::DeleteFile(folder + "\\" + e.name);  // a subfolder stays, and so does the folder
-    }
-  }
-  plat::RemoveDirectory(folder);
-}
-
 bool RemoveServer(FlushUi& ui) {
   ui.Step(0);
   if (RasServiceRunning()) {
@@ -103,30 +186,31 @@ bool RemoveServer(FlushUi& ui) {
   ui.SetStatus("Removing Portulon Service...");
   ui.Pause(400);
   plat::ServiceHandle service;
-  if (haveScm && scm.OpenService("Portulon", &service) == plat::ERROR_SUCCESS) service.Delete();
+  if (haveScm && scm.OpenService("Portulon", &service) == plat::ERROR_SUCCESS &&
+      service.Delete() == plat::ERROR_SUCCESS) {
+    ui.Removed("the service Portulon");
+  }
   ui.Step(22);
 
   ui.SetStatus("Removing Files...");
   // Without an install path there is nothing of ours to name: a bare file
   // name would mean the current folder.
-  const struct {
-    const char* name;
-    int position;
-  } files[] = {{"plsvc.exe", 24},     {"pl_msg.dll", 26},     {"PL_RAS.dll", 28},
-               {"PL_RRAS.dll", 30},   {"portstat.log", 32},   {"svc_status.dat", 34},
-               {"portulon.hw", 36},   {"portulon.usr", 38},   {"portulon.tmp", 40}};
-  for (const auto& f : files) {
-    if (!path.empty()) plat::DeleteFile(path + "\\" + f.name);
-    ui.Step(f.position);
+  const bool consoleBeside = !path.empty() && Beside(kClientKey, path, "pladmin.exe");
+  std::vector<std::string> names;
+  if (!path.empty()) {
+    names = ComponentFiles(kServiceKey, KnownServerFiles(), kClientKey, KnownConsoleFiles(), consoleBeside);
+    Add(&names, kServiceDataFiles);
   }
-  if (!path.empty()) RemoveFlatFolder(path + "\\LogData");
+  constexpr int kFilePositions[] = {24, 26, 28, 30, 32, 34, 36, 38, 40};
+  DeleteWithSteps(ui, path, names, kFilePositions);
+  if (!path.empty()) RemoveLogFolder(ui, path + "\\LogData");
   ui.Step(50);
-  if (!path.empty()) RemoveFlatFolder(path + "\\OldData");
+  if (!path.empty()) RemoveLogFolder(ui, path + "\\OldData");
   ui.Step(60);
-  if (!path.empty() && !plat::FileExists(path + "\\pladmin.exe")) {
-    plat::DeleteFile(path + "\\_pladmin.dll");
-    RemoveFlatFolder(path);
-  }
+  if (!path.empty() && !consoleBeside) RemoveIfEmpty(ui, path);
+  for (const char* trace : kTraceFiles) DeleteOne(ui, trace);
+  // The service's record of proposed addresses, in its working folder.
+  DeleteOne(ui, plat::GetSystemDirectory() + "\\~plsess.tmp");
   ui.Step(70);
 
   ui.SetStatus("Removing Share");
@@ -135,11 +219,11 @@ bool RemoveServer(FlushUi& ui) {
   ui.Step(75);
 
   ui.SetStatus("Removing Registry Information...");
-  DeleteKey(std::string(kUninstallKey) + "\\Portulon Server");
-  DeleteKey(kServiceKey);
-  DeleteKey("Software\\Microsoft\\RAS\\AdminDLL");
+  DeleteKey(ui, std::string(kUninstallKey) + "\\Portulon Server");
+  DeleteKey(ui, kServiceKey);
+  DeleteKey(ui, "Software\\Microsoft\\RAS\\AdminDLL");
   ui.Step(80);
-  DeleteKey("System\\CurrentControlSet\\Services\\EventLog\\Application\\Portulon");
+  DeleteKey(ui, "System\\CurrentControlSet\\Services\\EventLog\\Application\\Portulon");
   ui.Step(99);
   return true;
 }
@@ -150,23 +234,20 @@ void RemoveConsole(FlushUi& ui) {
   ui.Step(2);
 
   ui.SetStatus("Removing Files...");
-  if (!path.empty() && plat::FileExists(path + "\\plsvc.exe")) {
-    const struct {
-      const char* name;
-      int position;
-    } files[] = {{"pladmin.exe", 15}, {"pl.hlp", 18}, {"pl.cnt", 22}, {"pl.gid", 25}};
-    for (const auto& f : files) {
-      plat::DeleteFile(path + "\\" + f.name);
-      ui.Step(f.position);
-    }
-  } else if (!path.empty()) {
-    plat::DeleteFile(path + "\\_pladmin.dll");
-    RemoveFlatFolder(path);
+  const bool serverBeside = !path.empty() && Beside(kServiceKey, path, "plsvc.exe");
+  std::vector<std::string> names;
+  if (!path.empty()) {
+    names = ComponentFiles(kClientKey, KnownConsoleFiles(), kServiceKey, KnownServerFiles(), serverBeside);
   }
+  constexpr int kFilePositions[] = {15, 18, 22, 25};
+  DeleteWithSteps(ui, path, names, kFilePositions);
+  if (!path.empty() && !serverBeside) RemoveIfEmpty(ui, path);
+  // The log view's list of group members.
+  DeleteOne(ui, plat::GetTempPath() + "~logvw.tmp");
   ui.Step(50);
 
   ui.SetStatus("Removing Registry Information...");
-  DeleteKey(std::string(kUninstallKey) + "\\Portulon Administrator");
+  DeleteKey(ui, std::string(kUninstallKey) + "\\Portulon Administrator");
   ui.Step(55);
   plat::RegKey servers;
   if (plat::RegKey::Open(plat::Hive::LocalMachine, kServersKey, &servers) == plat::ERROR_SUCCESS) {
@@ -176,9 +257,9 @@ void RemoveConsole(FlushUi& ui) {
     }
   }
   ui.Step(60);
-  DeleteKey(kServersKey);
+  DeleteKey(ui, kServersKey);
   ui.Step(65);
-  DeleteKey(kClientKey);
+  DeleteKey(ui, kClientKey);
   ui.Step(70);
 
   ui.SetStatus("Removing Program Folder...");
@@ -187,7 +268,9 @@ void RemoveConsole(FlushUi& ui) {
   ui.Step(80);
   if (plat::RegKey::Open(plat::Hive::CurrentUser, kShellFoldersKey, &folders) == plat::ERROR_SUCCESS &&
       folders.QueryString("Programs", &programs) == plat::ERROR_SUCCESS && !programs.empty()) {
-    RemoveFlatFolder(programs + "\\Portulon");
+    const std::string group = programs + "\\Portulon";
+    for (const char* shortcut : kShortcuts) DeleteOne(ui, group + "\\" + shortcut);
+    RemoveIfEmpty(ui, group);
   }
   ui.Step(99);
 }

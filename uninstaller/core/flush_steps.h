@@ -4,6 +4,10 @@
 // failure is passed over and the next step runs. The only refusal is a
 // running remote-access service, which ends server removal before it changes
 // anything.
+//
+// Only what setup recorded as installed (install_record.h) is deleted, with
+// the files Portulon itself makes (its data, traces and temporary files): an
+// install folder that held other files keeps them, and the folder stays.
 #pragma once
 
 #include <string>
@@ -13,9 +17,9 @@ namespace pl_flush {
 
 enum class FlushMode { None, Server, Console };
 
-// The first character of the argument text: S or s, C or c; anything else
-// (or nothing) removes nothing.
-FlushMode ModeFromArguments(std::string_view arguments);
+// The one argument pl_flush takes: S or C, in any case, optionally as /S or
+// /C. Anything else (or nothing) is None.
+FlushMode ModeFromArgument(std::string_view argument);
 
 // The dialog: a status text, a progress bar from 0 to 100 and a warning box.
 class FlushUi {
@@ -27,6 +31,9 @@ class FlushUi {
   virtual void Step(int position) = 0;
   virtual void Pause(int milliseconds) = 0;
   virtual void Warning(std::string_view text) = 0;
+  // One thing that was removed: a file or folder (its path), a registry key
+  // ("HKEY_LOCAL_MACHINE\..."), the service.
+  virtual void Removed(std::string_view what) = 0;
 };
 
 inline constexpr const char* kRasRunningMessage =
@@ -40,9 +47,5 @@ bool RasServiceRunning();
 // False when the remote-access service refused the removal.
 bool RemoveServer(FlushUi& ui);
 void RemoveConsole(FlushUi& ui);
-
-// Deletes every file of `folder` (not descending into subfolders), then the
-// folder itself.
-void RemoveFlatFolder(const std::string& folder);
 
 }  // namespace pl_flush

@@ -3,6 +3,7 @@
 // the remote-access service runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -11,6 +12,8 @@
 #include "platform/service.h"
 #include "platform/testing/host_tools.h"
 #include "platform/testing/ras_testing.h"
+#include "installer/core/install_files.h"
+#include "uninstaller/core/install_record.h"
 #include "uninstaller/tests/recording_flush_ui.h"
 
 namespace pl_flush::testing {
@@ -43,13 +46,12 @@ class FlushTest : public setup::testing::InstallFixture {
   }
 };
 
-TEST(FlushModeTest, OnlyTheFirstCharacterCounts) {
-  EXPECT_EQ(ModeFromArguments("S"), FlushMode::Server);
-  EXPECT_EQ(ModeFromArguments("server please"), FlushMode::Server);
-  EXPECT_EQ(ModeFromArguments("c"), FlushMode::Console);
-  EXPECT_EQ(ModeFromArguments(""), FlushMode::None);
-  EXPECT_EQ(ModeFromArguments("X"), FlushMode::None);
-  EXPECT_EQ(ModeFromArguments(" S"), FlushMode::None);
+TEST(FlushModeTest, OnlySOrCAloneCount) {
+  for (const char* server : {"S", "s", "/S", "/s"}) EXPECT_EQ(ModeFromArgument(server), FlushMode::Server) << server;
+  for (const char* console : {"C", "c", "/C", "/c"}) EXPECT_EQ(ModeFromArgument(console), FlushMode::Console) << console;
+  for (const char* other : {"", "X", " S", "server", "check-config", "SC", "//S", "-S"}) {
+    EXPECT_EQ(ModeFromArgument(other), FlushMode::None) << other;
+  }
 }
 
 TEST_F(FlushTest, ServerRemovalBesideTheConsoleKeepsTheConsole) {
@@ -157,19 +159,134 @@ TEST_F(FlushTest, ARunningRemoteAccessServiceRefusesServerRemoval) {
   }
 }
 
-TEST_F(FlushTest, TheProgramRemovesNothingWithoutSOrC) {
+// An administrator's files in the folder Portulon was installed into, and
+// Portulon's own traces and temporary files elsewhere.
+class ForeignFilesTest : public FlushTest {
+ protected:
+  static constexpr const char* kFolder = "C:\\Tools";
+  void SetUp() override {
+    FlushTest::SetUp();
+    ASSERT_EQ(plat::CreateDirectory(kFolder), ERROR_SUCCESS);
+    for (const char* name : {"important.txt", "other.cfg", "notes.log"}) {
+      ASSERT_EQ(plat::WriteWholeFile(std::string(kFolder) + "\\" + name, name), ERROR_SUCCESS);
+    }
+  }
+  void InstallInto(bool server, bool console) {
+    setup::InstallChoices choices = Choices();
+    choices.installPath = kFolder;
+    choices.server = server;
+    choices.console = console;
+    ASSERT_EQ(Install(choices).status, setup::InstallStatus::Done);
+  }
+  void RemoveBoth(bool serverFirst) {
+    RecordingFlushUi ui;
+    if (serverFirst) {
+      EXPECT_TRUE(RemoveServer(ui));
+    }
+    RemoveConsole(ui);
+    if (!serverFirst) {
+      EXPECT_TRUE(RemoveServer(ui));
+    }
+  }
+  static std::vector<std::string> Left() {
+    std::vector<plat::FindData> entries;
+    std::vector<std::string> names;
+    plat::FindFiles(std::string(kFolder) + "\\*", &entries);
+    for (const auto& e : entries) {
+      if (e.name != "." && e.name != "..") names.push_back(e.name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  static void ExpectOnlyTheForeignFilesLeft() {
+    EXPECT_EQ(Left(), (std::vector<std::string>{"important.txt", "notes.log", "other.cfg"}));
+    for (const char* name : {"important.txt", "other.cfg", "notes.log"}) {
+      EXPECT_EQ(FileText(std::string(kFolder) + "\\" + name), name);
+    }
+  }
+};
+
+TEST_F(ForeignFilesTest, RemovingBothComponentsLeavesTheAdministratorsFiles) {
+  for (const bool serverFirst : {true, false}) {
+    SCOPED_TRACE(serverFirst ? "server first" : "console first");
+    InstallInto(true, true);
+    ASSERT_TRUE(plat::FileExists(std::string(kFolder) + "\\plsvc.exe"));
+    RemoveBoth(serverFirst);
+    ExpectOnlyTheForeignFilesLeft();
+  }
+  // Each component installed alone, the other one later into the same folder.
+  InstallInto(false, true);
+  InstallInto(true, false);
+  RemoveBoth(true);
+  ExpectOnlyTheForeignFilesLeft();
+}
+
+TEST_F(ForeignFilesTest, AnInstallationWithoutARecordLosesOnlyTheProductsFiles) {
+  InstallInto(true, true);
+  // As a setup that kept no record left it.
+  for (const char* key : {setup::kServiceKey, setup::kClientKey}) {
+    plat::RegKey k;
+    ASSERT_EQ(plat::RegKey::Open(plat::Hive::LocalMachine, key, &k), ERROR_SUCCESS);
+    ASSERT_EQ(k.DeleteValue(kInstalledFilesValue), ERROR_SUCCESS);
+  }
+  RemoveBoth(false);
+  ExpectOnlyTheForeignFilesLeft();
+}
+
+TEST(InstallRecordTest, WhatSetupInstallsIsWhatAnUnrecordedRemovalKnows) {
+  std::vector<std::string> known;
+  for (auto list : {KnownServerFiles(), KnownConsoleFiles(), KnownSharedFiles()}) known.insert(known.end(), list.begin(), list.end());
+  for (const setup::InstallFile& file : setup::InstallFiles()) {
+    if (file.group == setup::FileGroup::Uninstaller) continue;
+    EXPECT_NE(std::find(known.begin(), known.end(), std::string(file.name)), known.end()) << file.name;
+  }
+}
+
+TEST_F(FlushTest, ServerRemovalTakesPortulonsTracesAndTemporaryFiles) {
   InstallBoth();
-  for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"X"}, {"/S"}}) {
-    const plat::testing::ToolResult r = plat::testing::RunTool("pl_flush", args);
-    EXPECT_EQ(r.code, 0) << r.err;
+  const std::vector<std::string> made = {
+      "C:\\qcl_trace_plsvc.txt", "C:\\qcl_trace_plras.txt", "C:\\qcl_trace_plcollect.txt",
+      "C:\\WINNT\\system32\\~plsess.tmp", std::string(kInstallPath) + "\\portulon.log.old",
+      std::string(kInstallPath) + "\\svc_status.dat", std::string(kInstallPath) + "\\PL_RAS.dll.old"};
+  for (const std::string& file : made) ASSERT_EQ(plat::WriteWholeFile(file, "x"), ERROR_SUCCESS) << file;
+  RecordingFlushUi ui;
+  EXPECT_TRUE(RemoveServer(ui));
+  for (const std::string& file : made) EXPECT_FALSE(plat::FileExists(file)) << file;
+  EXPECT_NE(std::find(ui.removed.begin(), ui.removed.end(), "C:\\qcl_trace_plsvc.txt"), ui.removed.end());
+  EXPECT_NE(std::find(ui.removed.begin(), ui.removed.end(), "the service Portulon"), ui.removed.end());
+}
+
+TEST_F(FlushTest, TheProgramTakesExactlySOrCAndSaysWhatItRemoved) {
+  InstallBoth();
+  using plat::testing::RunTool;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"X"}, {"check-config"}, {"Server"}, {"S", "C"}, {"--bogus"}}) {
+    const plat::testing::ToolResult r = RunTool("pl_flush", args);
+    EXPECT_EQ(r.code, 2) << (args.empty() ? "" : args[0]) << r.err;
+    EXPECT_NE(r.err.find("--help"), std::string::npos) << r.err;
     EXPECT_TRUE(Exists("plsvc.exe"));
     EXPECT_TRUE(Exists("pladmin.exe"));
   }
-  const plat::testing::ToolResult r = plat::testing::RunTool("pl_flush", {"c"});
+  const plat::testing::ToolResult help = RunTool("pl_flush", {"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("Usage: PL_FLUSH.EXE S|C"), std::string::npos) << help.out;
+  const plat::testing::ToolResult version = RunTool("pl_flush", {"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_NE(version.out.find("pl_flush"), std::string::npos) << version.out;
+
+  const plat::testing::ToolResult r = RunTool("pl_flush", {"/c"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "Removing Files...\nRemoving Registry Information...\nRemoving Program Folder...\n");
+  EXPECT_NE(r.out.find("Removing Files...\n  removed C:\\Program Files\\Portulon\\pladmin.exe\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("  removed HKEY_LOCAL_MACHINE\\Software\\Quillfen Technologies\\Portulon\\Client\n"),
+            std::string::npos)
+      << r.out;
   EXPECT_FALSE(Exists("pladmin.exe"));
   EXPECT_TRUE(Exists("plsvc.exe"));
+  // Removed already: nothing to do is a failure the caller sees.
+  const plat::testing::ToolResult again = RunTool("pl_flush", {"C"});
+  EXPECT_EQ(again.code, 1);
+  EXPECT_NE(again.err.find("nothing of the Portulon console was found"), std::string::npos) << again.err;
 }
 
 }  // namespace

@@ -105,3 +105,9 @@ void FlushDialog::Warning(std::string_view text) {
   }
   QMessageBox::warning(this, "Portulon Uninstall", message);
 }
+
+void FlushDialog::Removed(std::string_view what) {
+  ++removed_;
+  std::printf("  removed %.*s\n", static_cast<int>(what.size()), what.data());
+  std::fflush(stdout);
+}

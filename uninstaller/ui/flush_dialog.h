@@ -22,6 +22,7 @@ class FlushDialog : public QDialog, public pl_flush::FlushUi {
   // Runs the removal once the event loop runs, then closes the dialog.
   void StartTimer();
   bool refused() const { return refused_; }
+  int removedCount() const { return removed_; }
   QString statusText() const;
   int position() const;
 
@@ -29,6 +30,8 @@ class FlushDialog : public QDialog, public pl_flush::FlushUi {
   void Step(int position) override;
   void Pause(int milliseconds) override;
   void Warning(std::string_view text) override;
+  // Named on standard output, one line each.
+  void Removed(std::string_view what) override;
 
  signals:
   void finished_removal();
@@ -39,6 +42,7 @@ class FlushDialog : public QDialog, public pl_flush::FlushUi {
   pl_flush::FlushMode mode_;
   bool interactive_;
   bool refused_ = false;
+  int removed_ = 0;
   QString status_;        // the dialog's data, shown at the next step
   QString shownStatus_;
   QLabel* statusLabel_;

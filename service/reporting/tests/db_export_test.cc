@@ -7,12 +7,14 @@
 #include <tuple>
 
 #include "common/log_record.h"
+#include "platform/file.h"
 #include "service/event_report.h"
 #include "service/export_thread.h"
 #include "service/profile_store.h"
 #include "service/reporting/export_schedule.h"
 #include "service/reporting/odbc_connection.h"
 #include "service/reporting/text_encoding.h"
+#include "service/reporting/tests/db_export_fixture.h"
 #include "service/reporting/tests/reporting_fixture.h"
 #include "service/session_log.h"
 #include "service/tests/policy_fixture.h"
@@ -25,48 +27,13 @@ using testing::EventsWithId;
 using testing::kAnn;
 using testing::kCom1;
 
-// Names that would break SQL text built by splicing, and bytes outside ASCII.
-const std::string kQuoted = "DOM\\o'brien, \"jr\"";
-const std::string kLatin1 = "DOM\\J\xF6rg";
+using testing::DbExportTest;
+using testing::kLatin1;
+using testing::kQuoted;
+using testing::Text;
+
+// A name that would break SQL text built by splicing.
 const std::string kInjection = "DOM\\x'); DROP TABLE pl_sessions;--";
-
-class DbExportTest : public testing::PolicyTest {
- protected:
-  void SetUp() override {
-    PolicyTest::SetUp();
-    std::filesystem::remove(testing::OdbcTestConfig::Get().database());
-    ctx.settings.odbcDsn = "PortulonTest";
-    ctx.settings.exportUsers = 1;
-    ctx.settings.exportHistory = 1;
-    ctx.settings.exportHours = 1u << 10;
-    for (const std::string& user : {std::string(kAnn), kQuoted, kLatin1}) {
-      SetUser(user, kMaxSessionTime, "0");
-    }
-  }
-
-  // A session: connection now, hang-up `length` seconds later.
-  void Session(const std::string& user, const std::string& port, int length) {
-    Log_Connection(ctx, user, now, port);
-    const std::time_t start = now;
-    now += length;
-    Log_HangUp(ctx, user, port, length, start);
-  }
-
-  std::vector<SqlRow> Select(const std::string& sql, const std::vector<SqlValue>& params = {}) {
-    OdbcConnection db;
-    EXPECT_TRUE(db.Connect("PortulonTest", "", "")) << db.error();
-    std::vector<SqlRow> rows;
-    EXPECT_TRUE(db.Query(sql, params, &rows)) << db.error();
-    return rows;
-  }
-  long Count(const std::string& table) {
-    const auto rows = Select("SELECT COUNT(*) FROM " + table);
-    return rows.empty() || !rows[0][0] ? -1 : std::stol(*rows[0][0]);
-  }
-  ExportOutcome Export() { return RunDatabaseExport(ctx, now); }
-};
-
-std::string Text(const std::optional<std::string>& v) { return v ? *v : "<null>"; }
 
 TEST_F(DbExportTest, ADayComesBackRecordForRecordAndOnlyOnce) {
   Session(kAnn, kCom1, 600);

@@ -99,6 +99,13 @@ class LocalMailServer {
     }
     return text;
   }
+  // In mode "hold": waits until message `n` has arrived (its sender waits
+  // for the answer), up to 30 s; then Release(n) lets the server answer.
+  bool WaitForMessage(int n) const {
+    for (int i = 0; i < 1500 && Received() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return Received() >= n;
+  }
+  void Release(int n) const { plat::testing::WriteHostFile(mailbox_ + "/" + std::to_string(n) + ".release", ""); }
   std::map<std::string, std::string> Envelope(int n) const {
     std::map<std::string, std::string> out;
     std::istringstream in(Part(n, "env"));

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/profile.h"
+#include "platform/file.h"
 #include "service/event_report.h"
 #include "service/export_thread.h"
 #include "service/profile_store.h"
 #include "service/reporting/export_schedule.h"
 #include "service/reporting/tests/reporting_fixture.h"
+#include "service/reporting/tests/status_mail_fixture.h"
 #include "service/session_log.h"
 #include "service/tests/policy_fixture.h"
 
@@ -19,32 +21,10 @@ using testing::EventsWithId;
 using testing::kAnn;
 using testing::kCom1;
 using testing::LocalMailServer;
+using testing::StatusMailTest;
 
 const std::string kLatin1 = "DOM\\J\xF6rg";
 const std::string kQuoted = "DOM\\o'brien, \"jr\"";
-
-class StatusMailTest : public testing::PolicyTest {
- protected:
-  void SetUp() override {
-    PolicyTest::SetUp();
-    ctx.systemData.dailyStatusEmailType = 1;  // the counters run
-    SetHw(kGeneralSection, "DailyStatusEmailType", "1");
-    SetHw(kGeneralSection, "DailyStatusEmailHour", "7");
-    SetHw(kGeneralSection, "DailyStatusEmailTo", "ops@example.org; boss@example.org");
-    SetHw(kGeneralSection, "DailyStatusEmailFrom", "portulon@srv1.example");
-    now = At(2024, 3, 12, 7, 5);
-  }
-  void UseServer(const std::string& address) {
-    SetHw(kGeneralSection, "DailyStatusEmailPOPServer", address);
-  }
-  // Admissions of `user` as the session log counts them, and refusals.
-  void Admit(const std::string& user, int times) {
-    for (int i = 0; i < times; ++i) Log_Connection(ctx, user, now - 100 + i, kCom1);
-  }
-  std::string Counter(const std::string& section, const std::string& key) {
-    return Read(ctx.paths.statusCounters, section, key);
-  }
-};
 
 TEST_F(StatusMailTest, TheDaysFiguresReachTheServerThenTheCountersReset) {
   LocalMailServer server("accept");
@@ -163,6 +143,7 @@ TEST_F(StatusMailTest, TheScheduleSendsOnceADayAndRetriesTheNextDay) {
   RunScheduledJobs(ctx, restarted, At(2024, 3, 13, 9, 0));
   EXPECT_EQ(server.Received(), 1);
 }
+
 
 }  // namespace
 }  // namespace svc
