@@ -16,6 +16,7 @@
 #include "platform/request_scope.h"
 #include "service/admission.h"
 #include "service/event_report.h"
+#include "service/outage_recovery.h"
 #include "service/port_table.h"
 #include "service/profile_store.h"
 #include "service/service_context.h"
@@ -139,6 +140,7 @@ std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std
   // Each file this message looks at is looked at once; the next message sees
   // every change made meanwhile.
   const plat::RequestScope scope;
+  RecoverFromOutages(context);
   if (common::IsUpdateMessage(message)) {
     ReadSettings(context);
     // The shared sections of portulon.hw too (warnings, default profile,

@@ -21,6 +21,11 @@ constexpr EventText kTexts[] = {
     {12, "Service stopped"},
     {13, "Cannot record"},
     {14, "Recording again"},
+    {15, "Sessions cannot be cut"},
+    {16, "Sessions can be cut again"},
+    {17, "Shared settings kept"},
+    {18, "Shared settings read again"},
+    {19, "Data folder readable again"},
     {20, "Database export failed"},
     {21, "Daily status mail failed"},
 };
