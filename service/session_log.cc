@@ -255,7 +255,7 @@ std::string WriteRecordIn(ServiceContext& context, const std::string& dayFile,
 }
 
 // A kept entry's changes as they apply now: differences added to the
-// numbers there, keys set only where missing set where missing.
+// numbers there, '?' keys set only where the profile lacks them.
 std::vector<plat::ProfileChange> ChangesNow(const common::SpoolEntry& e) {
   std::vector<plat::ProfileChange> changes;
   for (const common::SpoolChange& c : e.changes) {
