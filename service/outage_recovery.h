@@ -8,7 +8,13 @@ namespace svc {
 
 struct ServiceContext;
 
-// Pipe thread (or the start, before it runs). Nothing to do costs nothing.
+// Pipe thread, holding context.recordMutex (or the start, before the pipe
+// thread runs). Nothing to do costs nothing.
 void RecoverFromOutages(ServiceContext& context);
+
+// Between messages (supervision): writes what was kept once the folder takes
+// it, so that a server nobody dials does not hold it. Skips the turn while a
+// message is being decided.
+void WriteKeptBetweenMessages(ServiceContext& context);
 
 }  // namespace svc

@@ -140,6 +140,7 @@ std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std
   // Each file this message looks at is looked at once; the next message sees
   // every change made meanwhile.
   const plat::RequestScope scope;
+  const std::lock_guard records(context.recordMutex);
   RecoverFromOutages(context);
   if (common::IsUpdateMessage(message)) {
     ReadSettings(context);

@@ -54,7 +54,7 @@ struct ServiceContext {
 
   // The next free spill number of the seconds that got records lately, per
   // port section of the day log (a hang-up's record goes under its session's
-  // start, between records of the present). Pipe thread only.
+  // start, between records of the present). Under recordMutex.
   struct LogKeyHint {
     static constexpr size_t kSeconds = 16;  // the most recent ones are kept
     std::map<std::int64_t, int> next;       // second -> next spill number
@@ -64,8 +64,12 @@ struct ServiceContext {
   // Whether writes of the shared files succeed; any thread notes its own.
   mutable WriteHealth writeHealth;
   // What the data folder would not take, kept until it does. Opened before
-  // the pipe thread starts, then the pipe thread's alone.
+  // the pipe thread starts.
   RecordSpool spool;
+  // Guards spool and logKeyHints, and so the order of records and charges:
+  // held by the pipe thread for each message, by supervision while it
+  // writes what was kept on a server nobody dials.
+  std::mutex recordMutex;
   // The data folder could not be read for a caller's profile; ends when it
   // can again (event 1, then 19).
   mutable Outage folderUnreadable;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <thread>
 
 #include "common/qcl_trace.h"
@@ -287,7 +288,10 @@ void ServiceThread(ServiceContext& context) {
     if (err == plat::ERROR_SUCCESS) {
       // Before the pipe thread exists: the settings that could not be read
       // at the start, and what an earlier run kept.
-      RecoverFromOutages(context);
+      {
+        const std::lock_guard records(context.recordMutex);
+        RecoverFromOutages(context);
+      }
       err = NP_InitPipe(context);
     }
   }

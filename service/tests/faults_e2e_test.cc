@@ -417,6 +417,30 @@ TEST_F(FaultsTest, WhatAWriteOutageKeptIsWrittenLateEvenAfterARestartAndTheLimit
   EXPECT_FALSE(fs::exists(SpoolFile())) << "everything written";
 }
 
+// Once the folder writes again, a server nobody dials writes what it kept on
+// its own (between supervision passes), not only before the next caller.
+TEST_F(FaultsTest, AQuietServerWritesWhatItKeptOnceTheFolderWritesAgain) {
+  const bool mounts = PrivateMounts();
+  if (!mounts && ::geteuid() == 0) GTEST_SKIP() << "root without the right to mount: no way to make the folder read-only";
+  ::setenv("PORTULON_ACTION_INTERVAL_MS", "200", 1);
+  struct Unset {
+    ~Unset() { ::unsetenv("PORTULON_ACTION_INTERVAL_MS"); }
+  } unset;
+  StartService();
+  ReadOnlyFolder readOnly(DataFolder(), mounts);
+  ASSERT_TRUE(readOnly.ok());
+  const Session kept = Dial(1, 0, 10);
+  ASSERT_TRUE(kept.hungUp);
+  std::this_thread::sleep_for(1s);  // passes while the folder is still read-only
+  ASSERT_TRUE(fs::exists(SpoolFile()));
+  readOnly.Restore();
+  const auto until = std::chrono::steady_clock::now() + 20s;
+  while (fs::exists(SpoolFile()) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(fs::exists(SpoolFile())) << "nobody dialled, and the spool was written all the same";
+  EXPECT_TRUE(HasConnectionRecord(kept));
+  EXPECT_EQ(Events(kEventRecordingAgain, kDayLog), 1);
+}
+
 // The data folder gone while callers dial in: one event when it goes (saying
 // what is done to them) and one when it is back, not one per caller; each
 // caller's reason says the profile could not be read, before and after its
