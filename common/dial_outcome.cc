@@ -4,6 +4,7 @@
 
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
+#include "common/record_spool.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/pipe.h"
@@ -40,6 +41,31 @@ bool FindRecord(const std::string& folder, std::string_view server, int kind, st
   return any;
 }
 
+// The newest record of `kind` for this dial-in among those the service keeps
+// in its spool because its data folder would not take them.
+bool FindKeptRecord(std::string_view server, int kind, std::string_view port, std::string_view account,
+                    std::int64_t since, LogRecord* found) {
+  bool any = false;
+  for (const auto& [name, e] : LoadRecordSpool(RecordSpoolPath())) {
+    LogRecord r;
+    if (!e.isRecord || !ParseLogRecord(e.section, std::to_string(e.second), e.record, &r)) continue;
+    if (r.kind != kind || r.time < since || !plat::EqualsIgnoringCase(r.server, server) ||
+        !plat::EqualsIgnoringCase(r.port, port) || !plat::EqualsIgnoringCase(r.user, account)) {
+      continue;
+    }
+    if (!any || r.time >= found->time) *found = r;
+    any = true;
+  }
+  return any;
+}
+
+constexpr const char* kKeptWords = "; kept by Portulon until its data folder can be written";
+
+std::string ReasonWords(const LogRecord& record, const char* more) {
+  const std::string text = RefusalText(record.reason);
+  return " (" + std::to_string(record.reason) + (text.empty() ? "" : ": " + text) + more + ")";
+}
+
 }  // namespace
 
 std::string DescribeRefusal(const std::string& dataFolder, std::string_view server, std::string_view port,
@@ -48,8 +74,7 @@ std::string DescribeRefusal(const std::string& dataFolder, std::string_view serv
   if (!FindRecord(dataFolder, server, kRecordRefusal, port, account, since, &record)) {
     return " (no reason recorded by Portulon)";
   }
-  const std::string text = RefusalText(record.reason);
-  return " (" + std::to_string(record.reason) + (text.empty() ? "" : ": " + text) + ")";
+  return ReasonWords(record, "");
 }
 
 std::string DescribeDialOutcome(bool admitted, std::string_view port, std::string_view account,
@@ -60,9 +85,20 @@ std::string DescribeDialOutcome(bool admitted, std::string_view port, std::strin
       folder.empty()) {
     return "";
   }
-  if (!admitted) return DescribeRefusal(folder, plat::GetComputerName(), port, account, since);
+  const std::string server = plat::GetComputerName();
   LogRecord record;
-  if (FindRecord(folder, plat::GetComputerName(), kRecordConnection, port, account, since, &record)) return "";
+  if (!admitted) {
+    // A record the data folder would not take yet is in the service's spool.
+    if (!FindRecord(folder, server, kRecordRefusal, port, account, since, &record) &&
+        FindKeptRecord(server, kRecordRefusal, port, account, since, &record)) {
+      return ReasonWords(record, kKeptWords);
+    }
+    return DescribeRefusal(folder, server, port, account, since);
+  }
+  if (FindRecord(folder, server, kRecordConnection, port, account, since, &record)) return "";
+  if (FindKeptRecord(server, kRecordConnection, port, account, since, &record)) {
+    return std::string(" (its record") + kKeptWords + ")";
+  }
   std::string words = " without a check: Portulon did not answer";
   if (const plat::DWORD err = plat::QueryNamedPipe(kPipeName); err != plat::ERROR_SUCCESS) {
     words += " (error " + std::to_string(err) + ")";

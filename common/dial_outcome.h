@@ -14,9 +14,12 @@ namespace common {
 // `port` (the port's own name, e.g. COM1) of the current machine that began
 // at `since` (seconds since 1970), from the service's record of it in the
 // day's log (the data folder from the service's MasterShare setting):
-//   refused:  " (4: User already connected)", " (7)" for a code without text,
+//   refused:  " (4: User already connected)", " (8)" for a code without text,
+//             the same with "; kept by Portulon until its data folder can be
+//             written" when the record waits in the service's spool,
 //             " (no reason recorded by Portulon)" when no refusal record is found;
-//   admitted: "" when the service recorded the connection, else
+//   admitted: "" when the service recorded the connection, " (its record;
+//             kept by Portulon ...)" when it waits in the spool, else
 //             " without a check: Portulon did not answer" with " (error N)"
 //             when its pipe is missing (N the Win32 code).
 // "" whenever Portulon is not installed on the machine (no MasterShare).

@@ -195,6 +195,7 @@ std::string RefusalText(int code) {
     case 4: return "User already connected";
     case 5: return "Access denied on Port";
     case 6: return "No more time this period";
+    case 7: return "Profile could not be read: data folder unreachable";
     case 9: return "Idle Timeout";
     default: return "";
   }

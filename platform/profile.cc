@@ -969,7 +969,28 @@ DWORD WriteInPlace(int fd, const WritePlan& plan, const FileIdentity& before, Fi
 using Mutation = std::function<DWORD(ProfileData&, WritePlan&, bool* changed)>;
 
 // One locked read-modify-write of a file.
+// The fault a test set (SetProfileWriteFaultForTesting).
+struct WriteFault {
+  std::mutex mutex;  // guards name and error
+  std::string name;
+  DWORD error = ERROR_SUCCESS;
+};
+WriteFault& TheWriteFault() {
+  static WriteFault fault;
+  return fault;
+}
+
+DWORD InjectedWriteFault(const std::string& host) {
+  WriteFault& f = TheWriteFault();
+  std::lock_guard lock(f.mutex);
+  if (f.name.empty()) return ERROR_SUCCESS;
+  const size_t slash = host.find_last_of('/');
+  return EqualsIgnoringCase(slash == std::string::npos ? host : host.substr(slash + 1), f.name) ? f.error
+                                                                                                : ERROR_SUCCESS;
+}
+
 DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutate) {
+  if (DWORD err = InjectedWriteFault(host); err != ERROR_SUCCESS) return err;
   FileLock lock;
   bool created = false;
   struct stat st;
@@ -1396,6 +1417,13 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadRecor
     }
   }
   return pairs;
+}
+
+void SetProfileWriteFaultForTesting(std::string_view name, DWORD error) {
+  WriteFault& f = TheWriteFault();
+  std::lock_guard lock(f.mutex);
+  f.name = std::string(name);
+  f.error = error;
 }
 
 DWORD ProfileReplaceRecord(std::string_view file, std::string_view section, std::string_view key,

@@ -13,6 +13,7 @@
 #include "platform/registry.h"
 #include "service/event_report.h"
 #include "service/greeting.h"
+#include "service/outage_recovery.h"
 #include "service/port_table.h"
 #include "service/ras_ports.h"
 #include "service/ras_server.h"
@@ -250,6 +251,7 @@ void StartActionThread(ServiceContext& context) {
       if (context.rasType == PLK::kRasTypeRras) ops.run("plcollect.exe");
       std::this_thread::sleep_for(ActionInterval());
       ActionPass(context, state, ops, context.Now());
+      WriteKeptBetweenMessages(context);
     }
   });
   common::Trace("AutoActionThread", "Got Thread ID#", static_cast<long>(t.native_handle() & 0x7fffffff));

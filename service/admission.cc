@@ -263,13 +263,13 @@ AdmissionDecision Decide(const ServiceContext& context, std::string_view user,
     // removed since: the session runs without limits.
     common::Trace(kLabel, "Running session without a profile", 0);
   } else {
-    if (ProbeDataFolder(context) != plat::ERROR_SUCCESS) {
-      ReportToEventLog(1, kEventShareAccessFailed, "Failed to access Primary Portulon",
-                       "Allowing user to connect anyway, provided the account has sufficient NT "
-                       "rights",
-                       2);
+    const DWORD unreadable = ProbeDataFolder(context);
+    if (unreadable != plat::ERROR_SUCCESS) NoteDataFolderUnreadable(context, unreadable);
+    if (context.systemData.defaults.assignDefault == 0) {
+      return unreadable != plat::ERROR_SUCCESS
+                 ? refuse(kRefuseProfileUnreadable, "Profile unreadable: data folder unreachable")
+                 : refuse(kRefuseNoProfile, "User not defined");
     }
-    if (context.systemData.defaults.assignDefault == 0) return refuse(kRefuseNoProfile, "User not defined");
     common::Trace(kLabel, "Assigning default profile", 0);
     d.userChanges = DefaultProfileChanges(context, user);
     const DefaultProfile& def = context.systemData.defaults;

@@ -25,6 +25,9 @@ inline constexpr int kRefuseTotalTime = 3;      // "User Total Time Reached"
 inline constexpr int kRefuseDuplicate = 4;      // "User already connected"
 inline constexpr int kRefusePortAccess = 5;     // "Access denied on Port"
 inline constexpr int kRefusePeriodUsedUp = 6;   // "No more time this period"
+// No profile could be read because the data folder could not: not "not
+// defined", which would tell the caller's administrator the wrong thing.
+inline constexpr int kRefuseProfileUnreadable = 7;
 
 // The group values of an account: the largest of each limit among the
 // "+DOMAIN\Group" profiles of its global groups (unsigned), and NoDuplicate

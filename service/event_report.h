@@ -15,6 +15,14 @@ inline constexpr plat::DWORD kEventAddressInUse = 6;
 inline constexpr plat::DWORD kEventStarted = 10;
 inline constexpr plat::DWORD kEventStartFailed = 11;
 inline constexpr plat::DWORD kEventStopped = 12;
+// Supervision cannot disconnect on this server (error) / can again (information).
+inline constexpr plat::DWORD kEventCannotDisconnect = 15;
+inline constexpr plat::DWORD kEventDisconnectsAgain = 16;
+// portulon.hw could not be read: its last settings stay (error) / read again (information).
+inline constexpr plat::DWORD kEventSharedSettingsKept = 17;
+inline constexpr plat::DWORD kEventSharedSettingsRead = 18;
+// The data folder can be read again after event 1 (information), with the count.
+inline constexpr plat::DWORD kEventDataFolderBack = 19;
 // Reporting: "Database export failed" / "Daily status mail failed", and the reason.
 inline constexpr plat::DWORD kEventExportFailed = 20;
 inline constexpr plat::DWORD kEventStatusMailFailed = 21;

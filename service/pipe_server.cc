@@ -17,6 +17,7 @@
 #include "platform/request_scope.h"
 #include "service/admission.h"
 #include "service/event_report.h"
+#include "service/outage_recovery.h"
 #include "service/port_table.h"
 #include "service/profile_store.h"
 #include "service/service_context.h"
@@ -183,6 +184,8 @@ std::string HandleClientMessage(ServiceContext& context, std::string_view messag
   // Each file this message looks at is looked at once; the next message sees
   // every change made meanwhile.
   const plat::RequestScope scope;
+  const std::lock_guard records(context.recordMutex);
+  RecoverFromOutages(context);
   ReplyFields reply;
   if (common::IsUpdateMessage(message)) {
     ReadSettings(context);

@@ -110,7 +110,12 @@ DWORD WriteUserDefaultProfile(const ServiceContext& context, std::string_view se
 
 DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {
   if (changes.empty()) return plat::ERROR_SUCCESS;
-  return NoteWrite(context, "portulon.usr", plat::ProfileApply(context.paths.users, changes));
+  return NoteWrite(context, "portulon.usr", ApplyUserChanges(context, changes));
+}
+
+DWORD ApplyUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {
+  if (changes.empty()) return plat::ERROR_SUCCESS;
+  return plat::ProfileApply(context.paths.users, changes);
 }
 
 std::vector<plat::ProfileChange> ConnectionUsageChanges(std::string_view account,

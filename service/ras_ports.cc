@@ -2,36 +2,57 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "common/port_ops_protocol.h"
 #include "common/ras_client.h"
+#include "common/service_values.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/pipe.h"
 #include "platform/profile.h"
+#include "platform/registry.h"
 #include "platform/ras/port_data.h"
 #include "platform/ras/rassapi.h"
 #include "platform/sysinfo.h"
 #include "platform/wide.h"
 #include "service/action_thread.h"
+#include "service/event_report.h"
 #include "service/ras_server.h"
 #include "service/service_context.h"
 
 namespace svc {
 
+namespace {
+
+void ClearCannotDisconnect() {
+  plat::RegKey key;
+  if (plat::RegKey::Open(plat::Hive::LocalMachine, kServiceKey, &key) ==
+      plat::ERROR_SUCCESS) {
+    key.DeleteValue(common::kCannotDisconnectValue);
+  }
+}
+
+}  // namespace
+
 plat::DWORD RAS_LoadOrdinals(ServiceContext& context) {
   if (context.rasType == PLK::kRasTypeOpenVpn) {
     // The adapter serves the operations on its pipe; it may start after us.
     common::Trace("RAS_LoadOrdinals", "Loading OpenVPN port operations", 0);
+    NoteCanDisconnect(context);
     return 0;
   }
   if (context.rasType == PLK::kRasTypeRras) {
     common::Trace("RAS_LoadOrdinals", "Loading RRAS ordinals", 0);
     RasAdminFunctions& rras = context.ras;
-    if (rras.module.Load(kPortDataModule) != plat::ERROR_SUCCESS) {
+    if (const plat::DWORD err = rras.module.Load(kPortDataModule); err != plat::ERROR_SUCCESS) {
       common::Trace("RAS_LoadOrdinals", "Unable to load _plsvc.dll.", 0);
+      // The start goes on (the pipe still decides), but no limit is enforced
+      // here: said once now, not by every supervision pass.
+      NoteCannotDisconnect(context, std::string(kPortDataModule) + " could not be loaded (" +
+                                        plat::ErrorText(err) + ")");
       return 0;
     }
     rras.rrasInit = rras.module.GetProcAddress("RRAS_Init");
@@ -39,6 +60,9 @@ plat::DWORD RAS_LoadOrdinals(ServiceContext& context) {
     if (!rras.rrasInit || !rras.rrasDisconnectPort) {
       common::Trace("RAS_LoadOrdinals", "Unable to locate RRAS_DisconnectPort in _plsvc.dll", 0);
       rras.rrasInit = rras.rrasDisconnectPort = nullptr;
+      NoteCannotDisconnect(context, std::string(kPortDataModule) + " has no RRAS_DisconnectPort");
+    } else {
+      NoteCanDisconnect(context);
     }
     rras.rrasUpdatePortData = rras.module.GetProcAddress("RRAS_UpdatePortData");
     rras.rrasGetPortData = rras.module.GetProcAddress("RRAS_GetPortData");
@@ -48,6 +72,7 @@ plat::DWORD RAS_LoadOrdinals(ServiceContext& context) {
     }
     return 0;
   }
+  NoteCanDisconnect(context);
   common::Trace("RAS_LoadOrdinals", "Loading standard RAS ordinals", 0);
   RasAdminFunctions& ras = context.ras;
   if (ras.module.Load("RASSAPI.DLL") != plat::ERROR_SUCCESS) {
@@ -183,8 +208,10 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
   return plat::ERROR_SUCCESS;
 }
 
-plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
-                           std::string_view port) {
+namespace {
+
+plat::DWORD DisconnectPortNow(const ServiceContext& context, std::string_view server,
+                              std::string_view port) {
   if (context.rasType == PLK::kRasTypeOpenVpn) {
     common::PortOpsReply reply;
     const plat::DWORD err = AskAdapter(common::PortOp::Disconnect, port, &reply);
@@ -218,6 +245,45 @@ plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view serve
   common::Trace("DisconnectPort", err == plat::ERROR_SUCCESS ? "RAS - Success" : "RAS - Failed",
                 static_cast<long>(err));
   return err;
+}
+
+}  // namespace
+
+plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
+                           std::string_view port) {
+  const plat::DWORD err = DisconnectPortNow(context, server, port);
+  if (err != plat::ERROR_SUCCESS) {
+    NoteCannotDisconnect(context, "disconnecting " + std::string(port) + " failed (" +
+                                      plat::ErrorText(err) + ")");
+  } else {
+    NoteCanDisconnect(context);
+  }
+  return err;
+}
+
+void NoteCannotDisconnect(const ServiceContext& context, const std::string& why) {
+  if (!context.disconnects.Fail()) return;
+  const std::string text = context.serverName + ": " + why +
+                           ". Supervision cannot cut sessions on this server: a session past "
+                           "its limit or idle stays connected until this is mended.";
+  common::Trace("DisconnectPort", "Supervision cannot cut sessions: " + why, 0);
+  ReportToEventLog(1, kEventCannotDisconnect, "Sessions cannot be cut", text.c_str(), 2);
+  plat::RegWriteString(kServiceKey, common::kCannotDisconnectValue, why);
+}
+
+void NoteCanDisconnect(const ServiceContext& context) {
+  long failed = 0;
+  if (!context.disconnects.Succeed(&failed)) {
+    // A value an earlier run left says nothing about this one.
+    static std::once_flag cleared;
+    std::call_once(cleared, [] { ClearCannotDisconnect(); });
+    return;
+  }
+  const std::string text = context.serverName + ": sessions can be cut again; " +
+                           std::to_string(failed) + " disconnects failed meanwhile";
+  common::Trace("DisconnectPort", "Supervision can cut sessions again", failed);
+  ReportToEventLog(0, kEventDisconnectsAgain, "Sessions can be cut again", text.c_str(), 2);
+  ClearCannotDisconnect();
 }
 
 namespace {

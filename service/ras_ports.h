@@ -37,8 +37,9 @@ inline constexpr const char* kPortDataModule = "_plsvc.dll";
 // On RAS RASSAPI.DLL and its four functions: 0, or 2 when the module or a
 // function is missing. On RRAS _plsvc.dll with RRAS_Init and
 // RRAS_DisconnectPort; a missing module is traced ("Unable to load
-// _plsvc.dll.") and only disables disconnects: 0. On OpenVPN nothing is
-// loaded ("Loading OpenVPN port operations"): 0.
+// _plsvc.dll.") and only disables disconnects: 0, after
+// NoteCannotDisconnect. On OpenVPN nothing is loaded ("Loading OpenVPN port
+// operations"): 0.
 plat::DWORD RAS_LoadOrdinals(ServiceContext& context);
 
 // The collector's snapshot of the router's ports, in the Windows directory:
@@ -70,6 +71,17 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
 // error, which is returned.
 plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
                            std::string_view port);
+
+// Supervision cannot cut sessions on this server (`why`, in words): when this
+// begins an outage of disconnects, event 15 and the Service key's value
+// CannotDisconnect (common/service_values.h), where the console and the
+// tools read it; nothing more while it lasts. DisconnectPort notes each
+// failure here.
+void NoteCannotDisconnect(const ServiceContext& context, const std::string& why);
+// Disconnects work: ends such an outage (event 16 with the failures counted,
+// the value removed). The first call of a run removes a value left by an
+// earlier one.
+void NoteCanDisconnect(const ServiceContext& context);
 
 // A session the remote-access server holds on one of its ports.
 struct RunningSession {

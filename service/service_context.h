@@ -15,6 +15,7 @@
 
 #include "service/port_table.h"
 #include "service/ras_ports.h"
+#include "service/record_spool.h"
 #include "service/settings.h"
 #include "service/system_data.h"
 #include "service/write_health.h"
@@ -53,7 +54,7 @@ struct ServiceContext {
 
   // The next free spill number of the seconds that got records lately, per
   // port section of the day log (a hang-up's record goes under its session's
-  // start, between records of the present). Pipe thread only.
+  // start, between records of the present). Under recordMutex.
   struct LogKeyHint {
     static constexpr size_t kSeconds = 16;  // the most recent ones are kept
     std::map<std::int64_t, int> next;       // second -> next spill number
@@ -62,6 +63,23 @@ struct ServiceContext {
 
   // Whether writes of the shared files succeed; any thread notes its own.
   mutable WriteHealth writeHealth;
+  // What the data folder would not take, kept until it does. Opened before
+  // the pipe thread starts.
+  RecordSpool spool;
+  // Guards spool and logKeyHints, and so the order of records and charges:
+  // held by the pipe thread for each message, by supervision while it
+  // writes what was kept on a server nobody dials.
+  std::mutex recordMutex;
+  // The data folder could not be read for a caller's profile; ends when it
+  // can again (event 1, then 19).
+  mutable Outage folderUnreadable;
+  // The remote-access server cannot disconnect a port (events 15 and 16).
+  mutable Outage disconnects;
+  // portulon.hw could not be read when its settings were wanted: the last
+  // ones read stay in force until it can (pipe thread, and the start before it).
+  bool systemDataStale = false;
+  // portulon.hw was read at least once by this run.
+  bool systemDataRead = false;
 
   // portulon.hw's shared sections, read at start-up and again at
   // UPDATE_UPDATE, both on the pipe thread, which reads them freely; other

@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <thread>
 
 #include "common/qcl_trace.h"
+#include "common/record_spool.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/path.h"
@@ -17,6 +19,7 @@
 #include "service/action_thread.h"
 #include "service/event_report.h"
 #include "service/export_thread.h"
+#include "service/outage_recovery.h"
 #include "service/pipe_server.h"
 #include "service/ras_ports.h"
 #include "service/ras_server.h"
@@ -251,6 +254,8 @@ void ServiceThread(ServiceContext& context) {
   // Known before the initialisation: the sessions it resumes take their
   // addresses from it.
   context.sessionFile = plat::GetCurrentDirectory() + "\\~plsess.tmp";
+  // On this machine, outside the data folder: it keeps what the folder would not take.
+  context.spool.Open(common::RecordSpoolPath());
   const DWORD result = FirstTimeInitialize(context);
   if (result != 0) {
     const std::string code = std::to_string(result);
@@ -280,7 +285,15 @@ void ServiceThread(ServiceContext& context) {
     if (!Process().stopEvent) SleepMs(kDataFolderRetrySeconds * 1000);
     // Looked at quietly; the folder test that reports comes once it is there.
     err = ProbeDataFolder(context);
-    if (err == plat::ERROR_SUCCESS) err = NP_InitPipe(context);
+    if (err == plat::ERROR_SUCCESS) {
+      // Before the pipe thread exists: the settings that could not be read
+      // at the start, and what an earlier run kept.
+      {
+        const std::lock_guard records(context.recordMutex);
+        RecoverFromOutages(context);
+      }
+      err = NP_InitPipe(context);
+    }
   }
   if (result == 0) {
     ReportToEventLog(0, kEventStarted, "Initialization completed successfully",

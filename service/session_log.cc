@@ -7,6 +7,8 @@
 
 #include "common/log_record.h"
 #include "common/profile_helpers.h"
+#include "common/profile_keys.h"
+#include "common/record_spool.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
@@ -48,16 +50,107 @@ bool CountingEnabled(const ServiceContext& context) {
   return context.systemData.dailyStatusEmailType != 0;
 }
 
+// ---- What the data folder would not take: kept in the spool, in order ----
+
+constexpr const char* kDayLogName = "the day log";
+
+// Keeps `entry`, which failed with `error` or (0) waits behind kept writes.
+// Lost only when the spool itself cannot be written.
+void KeepEntry(ServiceContext& context, const common::SpoolEntry& entry, DWORD error) {
+  if (context.spool.Keep(entry) != plat::ERROR_SUCCESS) {
+    NoteWrite(context, entry.what.c_str(), error != plat::ERROR_SUCCESS ? error : plat::ERROR_WRITE_FAULT);
+    common::Trace("WriteLogRecord", "Write lost: " + (entry.isRecord ? entry.record : entry.what),
+                  static_cast<long>(error));
+    return;
+  }
+  context.writeHealth.NoteKept(entry.what.c_str(), error, context.spool.path());
+}
+
+// Usage counters of a profile: kept as what they add, so that charges kept
+// in an outage add up with the ones made since.
+std::optional<DWORD> CounterBefore(std::string_view key, const UserProfile& p) {
+  if (key == common::kTotalTime) return p.totalTime;
+  if (key == common::kPeriodUsage) return p.periodUsage;
+  if (key == common::kTotalConnects) return p.totalConnects;
+  if (key == common::kTotalDenieds) return p.totalDenieds;
+  return std::nullopt;
+}
+
+// The profile's changes as they are kept: counters as differences to `p`,
+// the latest connection's keys as values, and every other key (the first
+// connection, a default profile's limits) only where the profile lacks it,
+// since the profile could not be read when they were made.
+std::vector<common::SpoolChange> KeptUserChanges(const std::vector<plat::ProfileChange>& changes,
+                                                 const UserProfile& p) {
+  std::vector<common::SpoolChange> kept;
+  for (const auto& c : changes) {
+    common::SpoolChange k{'=', c.section, c.key, c.value.value_or("")};
+    if (!c.value) {
+      k.op = '-';
+    } else if (const auto before = CounterBefore(c.key, p)) {
+      k.op = '+';
+      k.value = std::to_string(std::strtoll(c.value->c_str(), nullptr, 10) - static_cast<long long>(*before));
+    } else if (c.key != common::kLastConnection && c.key != common::kLasted && c.key != common::kPeriodStamp) {
+      k.op = '?';
+    }
+    kept.push_back(std::move(k));
+  }
+  return kept;
+}
+
+std::vector<common::SpoolChange> KeptAsValues(const std::vector<plat::ProfileChange>& changes) {
+  std::vector<common::SpoolChange> kept;
+  for (const auto& c : changes) kept.push_back({c.value ? '=' : '-', c.section, c.key, c.value.value_or("")});
+  return kept;
+}
+
+// Writes `changes` to `file` (portulon.usr through the profile store), or
+// keeps them as `kept` when that fails or kept writes wait.
+void WriteOrKeep(ServiceContext& context, const char* what, const std::string& file,
+                 const std::vector<plat::ProfileChange>& changes, std::vector<common::SpoolChange> kept) {
+  if (changes.empty()) return;
+  DWORD err = plat::ERROR_SUCCESS;
+  if (!context.spool.MustWait()) {
+    err = file == context.paths.users ? ApplyUserChanges(context, changes) : plat::ProfileApply(file, changes);
+    if (err == plat::ERROR_SUCCESS) {
+      NoteWrite(context, what, err);
+      return;
+    }
+  }
+  common::SpoolEntry entry;
+  entry.what = what;
+  entry.file = file;
+  entry.changes = std::move(kept);
+  KeepEntry(context, entry, err);
+}
+
+void WriteUsage(ServiceContext& context, const std::vector<plat::ProfileChange>& changes,
+                const UserProfile& p) {
+  WriteOrKeep(context, "portulon.usr", context.paths.users, changes, KeptUserChanges(changes, p));
+}
+
+void WritePortActive(ServiceContext& context, std::string_view port, bool active) {
+  const std::vector<plat::ProfileChange> changes = {PortActiveChange(port, active)};
+  WriteOrKeep(context, "portulon.hw", context.paths.systemData, changes, KeptAsValues(changes));
+}
+
+void LeaveRoster(ServiceContext& context, const std::string& user) {
+  const std::vector<plat::ProfileChange> changes = {{context.serverName, user, std::nullopt}};
+  WriteOrKeep(context, "portulon.tmp", context.paths.loggedIn, changes, KeptAsValues(changes));
+}
+
 // svc_status.dat: each key + 1, written in one rewrite.
-void IncrementCounters(const ServiceContext& context,
+void IncrementCounters(ServiceContext& context,
                        const std::vector<std::pair<std::string, std::string>>& keys) {
   const std::string& file = context.paths.statusCounters;
   std::vector<plat::ProfileChange> changes;
+  std::vector<common::SpoolChange> kept;
   for (const auto& [section, key] : keys) {
     const int value = common::ProfileReadInt(file, section, key);
     changes.push_back({section, key, DecimalText(static_cast<DWORD>(value) + 1)});
+    kept.push_back({'+', section, key, "1"});
   }
-  NoteWrite(context, "svc_status.dat", plat::ProfileApply(file, changes));
+  WriteOrKeep(context, "svc_status.dat", file, changes, std::move(kept));
 }
 
 // The key of the n-th record of one second in a port's section: the second
@@ -101,14 +194,13 @@ void RotateCombinedLog(const ServiceContext& context) {
   }
 }
 
-// The record appended under the first key of its second that is free in
-// `dayFile` and, when copies are kept, in portulon.log. The port's latest
-// second is remembered, so that a busy second does not try every key again.
-std::string WriteRecordIn(ServiceContext& context, const std::string& dayFile,
-                          std::string_view port, std::int64_t second, std::string_view value) {
-  const std::string section = SafeProfileName(port);
+// Appends the record under the first key of its second that is free in
+// `dayFile` and, when copies are kept, in portulon.log (*key gets it). The
+// port's latest second is remembered, so that a busy second does not try
+// every key again. A failure is returned, for the caller to keep.
+DWORD WriteRecordNow(ServiceContext& context, const std::string& dayFile, const std::string& section,
+                     std::int64_t second, const std::string& text, std::string* keyOut) {
   const bool copy = context.settings.logToLargeFile != 0;
-  const std::string text = OneLine(value);
   ServiceContext::LogKeyHint& hint = context.logKeyHints[section];
   const auto known = hint.next.find(second);
   // Several keys go in one write; with the copy in portulon.log each key must
@@ -122,19 +214,70 @@ std::string WriteRecordIn(ServiceContext& context, const std::string& dayFile,
     const DWORD err = AppendCreatingFolder(dayFile, section, second, n, tries, text, &key);
     if (err == plat::ERROR_ALREADY_EXISTS) continue;
     if (err != plat::ERROR_SUCCESS) key = RecordKey(second, n);
+    *keyOut = key;
+    if (err != plat::ERROR_SUCCESS) {
+      common::Trace("WriteLogRecord", "Record not written: " + text, static_cast<long>(err));
+      return err;
+    }
     hint.next[second] = common::LogKeySequence(key) + 1;
     if (hint.next.size() > ServiceContext::LogKeyHint::kSeconds) hint.next.erase(hint.next.begin());
-    if (NoteWrite(context, "the day log", err) != plat::ERROR_SUCCESS) {
-      common::Trace("WriteLogRecord", "Record not written: " + text, static_cast<long>(err));
-      return key;
-    }
+    NoteWrite(context, kDayLogName, err);
     if (copy) {
       RotateCombinedLog(context);
       NoteWrite(context, "portulon.log",
                 plat::ProfileAppendRecord(context.paths.combinedLog, section, key, text));
     }
-    return key;
+    return plat::ERROR_SUCCESS;
   }
+}
+
+// The record written now, or kept for later when that fails or kept writes
+// wait; the key it has or will most likely have.
+std::string WriteRecordIn(ServiceContext& context, const std::string& dayFile,
+                          std::string_view port, std::int64_t second, std::string_view value) {
+  const std::string section = SafeProfileName(port);
+  const std::string text = OneLine(value);
+  std::string key = RecordKey(second, 0);
+  DWORD err = plat::ERROR_SUCCESS;
+  if (!context.spool.MustWait()) {
+    err = WriteRecordNow(context, dayFile, section, second, text, &key);
+    if (err == plat::ERROR_SUCCESS) return key;
+  }
+  common::SpoolEntry entry;
+  entry.what = kDayLogName;
+  entry.file = dayFile;
+  entry.isRecord = true;
+  entry.section = section;
+  entry.second = second;
+  entry.record = text;
+  KeepEntry(context, entry, err);
+  return key;
+}
+
+// A kept entry's changes as they apply now: differences added to the
+// numbers there, '?' keys set only where the profile lacks them.
+std::vector<plat::ProfileChange> ChangesNow(const common::SpoolEntry& e) {
+  std::vector<plat::ProfileChange> changes;
+  for (const common::SpoolChange& c : e.changes) {
+    switch (c.op) {
+      case '-': changes.push_back({c.section, c.key, std::nullopt}); break;
+      case '+': {
+        const long long now = std::strtoll(
+            plat::ProfileGetString(e.file, c.section, c.key, "0").c_str(), nullptr, 10);
+        long long sum = now + std::strtoll(c.value.c_str(), nullptr, 10);
+        if (sum < 0) sum = 0;
+        changes.push_back({c.section, c.key, DecimalText(static_cast<DWORD>(sum))});
+        break;
+      }
+      case '?': {
+        const std::string there = plat::ProfileGetString(e.file, c.section, c.key, "");
+        if (there.empty() || there == "0") changes.push_back({c.section, c.key, c.value});
+        break;
+      }
+      default: changes.push_back({c.section, c.key, c.value}); break;
+    }
+  }
+  return changes;
 }
 
 // Replaces the session's connection record by "C_%s*%s": the first record at
@@ -215,8 +358,8 @@ void Log_Connection(ServiceContext& context, std::string_view account, std::time
   std::vector<plat::ProfileChange>& changes = pendingUserChanges;
   const auto usage = ConnectionUsageChanges(account, p, start);
   changes.insert(changes.end(), usage.begin(), usage.end());
-  WriteUserChanges(context, changes);
-  SetPortActive(context, port, true);
+  WriteUsage(context, changes, p);
+  WritePortActive(context, port, true);
   if (CountingEnabled(context)) IncrementCounters(context, {{"General", "Sessions"}, {"Users", user}});
 }
 
@@ -239,8 +382,8 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
   const bool heldHere = info.start != 0 && plat::EqualsIgnoringCase(info.user, account);
   if (p.lastConnection == 0 && !heldHere) {
     common::Trace(kLabel, "This user was never logged.", 0);
-    NoteWrite(context, "portulon.tmp", plat::ProfileDeleteKey(context.paths.loggedIn, context.serverName, user));
-    SetPortActive(context, port, false);
+    LeaveRoster(context, user);
+    WritePortActive(context, port, false);
     PortTableClear(context.portTable, port);
     return;
   }
@@ -283,9 +426,9 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
                                  ev.bytesIn, ev.bytesOut);
   WriteLogRecord(context, port, now, record);
 
-  WriteUserChanges(context, HangUpUsageChanges(account, p, d));
-  SetPortActive(context, port, false);
-  NoteWrite(context, "portulon.tmp", plat::ProfileDeleteKey(context.paths.loggedIn, context.serverName, user));
+  WriteUsage(context, HangUpUsageChanges(account, p, d), p);
+  WritePortActive(context, port, false);
+  LeaveRoster(context, user);
   PortTableClear(context.portTable, port);
   if (CountingEnabled(context) && info.reason != 0) {
     IncrementCounters(context, {{"General", "Disconnect"}});
@@ -301,15 +444,47 @@ void Log_DeniedConnection(ServiceContext& context, std::string_view account, std
   WriteLogRecord(context, port, when, common::FormatRefusalRecord(SafeProfileName(account), code));
   std::vector<plat::ProfileChange>& changes = pendingUserChanges;
   const bool safe = IsSafeAccountName(account);
+  UserProfile p;
   if (safe && (profile || HasProfile(context, account))) {
-    const UserProfile p = profile ? *profile : ReadUserProfile(context, account);
+    p = profile ? *profile : ReadUserProfile(context, account);
     const auto denied = DeniedUsageChanges(account, p);
     changes.insert(changes.end(), denied.begin(), denied.end());
   } else {
     common::Trace(kLabel, "Log_DeniedConnection - user has no profile", 0);
   }
-  if (safe) WriteUserChanges(context, changes);
+  if (safe) WriteUsage(context, changes, p);
   if (CountingEnabled(context)) IncrementCounters(context, {{"General", "Denied"}});
+}
+
+long Log_WriteKept(ServiceContext& context) {
+  if (context.spool.pending() == 0) return 0;
+  const RecordSpool::Writing writing(context.spool);
+  long written = 0;
+  for (const auto& [name, e] : context.spool.Load()) {
+    DWORD err = plat::ERROR_SUCCESS;
+    if (e.isRecord) {
+      std::string key;
+      err = WriteRecordNow(context, e.file, e.section, e.second, e.record, &key);
+    } else {
+      const auto changes = ChangesNow(e);
+      err = e.file == context.paths.users ? ApplyUserChanges(context, changes)
+                                          : plat::ProfileApply(e.file, changes);
+    }
+    if (err != plat::ERROR_SUCCESS) {
+      common::Trace("Log_WriteKept", "Kept writes still wait: cannot write " + e.what, static_cast<long>(err));
+      break;
+    }
+    if (DWORD dropped = context.spool.Drop(name); dropped != plat::ERROR_SUCCESS) {
+      // Written but still kept: writing it again would count it twice.
+      common::Trace("Log_WriteKept", "Cannot remove a written entry from " + context.spool.path(),
+                    static_cast<long>(dropped));
+      break;
+    }
+    ++written;
+    context.writeHealth.NoteWrittenLate(e.what.c_str(), context.spool.pending());
+  }
+  if (written > 0) common::Trace("Log_WriteKept", "Kept writes written late", written);
+  return written;
 }
 
 SessionEventData FindSessionEventData(std::string_view account, std::string_view portName,

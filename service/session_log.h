@@ -3,6 +3,10 @@
 // the event time), optionally copied to portulon.log; the usage keys of the
 // profile; the ports' Active flags; the svc_status.dat counters.
 //
+// A write the data folder does not take is kept in the service's spool
+// (record_spool.h) and written later by Log_WriteKept; while anything waits
+// there, every later write waits behind it, so that none overtakes another.
+//
 // A record never replaces another: when its second is already taken in the
 // port's section, it goes under "<second>.<n>" (in both files), so that it
 // keeps the second it happened in. Records are appended to the file.
@@ -62,6 +66,12 @@ void Log_DeniedConnection(ServiceContext& context, std::string_view account, std
                           std::string_view port, int code,
                           std::vector<plat::ProfileChange> pendingUserChanges = {},
                           const UserProfile* profile = nullptr);
+
+// Writes what the data folder would not take before (records and charges
+// kept in the spool), in the order it was kept, up to the first that still
+// fails; each written one is noted as written late. Returns how many were
+// written. Pipe thread, before each message.
+long Log_WriteKept(ServiceContext& context);
 
 // svc_status.dat as the daily status mail reports it: section General's
 // Sessions, Denied and Disconnect, and section Users (admissions per account,

@@ -107,21 +107,49 @@ DWORD ProbeDataFolder(const ServiceContext& context) {
   return plat::DeleteFile(probe);
 }
 
+namespace {
+
+constexpr const char* kShareFailed =
+    "Failed to access primary share. Make sure that the Portulon service account can access share";
+
+}  // namespace
+
 DWORD TestMasterShare(const ServiceContext& context) {
   const DWORD err = ProbeDataFolder(context);
   if (err != plat::ERROR_SUCCESS) {
     common::Trace("TestMasterShare", "Failed to access folder", static_cast<long>(err));
-    char detail[700];
-    std::snprintf(detail, sizeof detail, "%s Error Code %d", context.paths.folder.c_str(),
-                  static_cast<int>(err));
-    ReportToEventLog(1, kEventShareAccessFailed,
-                     "Failed to access primary share. Make sure that the Portulon service account "
-                     "can access share",
-                     detail, 2);
+    if (context.folderUnreadable.Fail()) {
+      char detail[700];
+      std::snprintf(detail, sizeof detail, "%s Error Code %d", context.paths.folder.c_str(),
+                    static_cast<int>(err));
+      ReportToEventLog(1, kEventShareAccessFailed, kShareFailed, detail, 2);
+    }
     return err;
   }
   common::Trace("TestMasterShare", "Access OK", 0);
+  NoteDataFolderReadable(context);
   return plat::ERROR_SUCCESS;
+}
+
+void NoteDataFolderUnreadable(const ServiceContext& context, DWORD error) {
+  if (!context.folderUnreadable.Fail()) return;
+  const bool defaults = context.systemData.defaults.assignDefault != 0;
+  const std::string detail =
+      context.paths.folder + " Error Code " + std::to_string(error) + " (" + plat::ErrorText(error) +
+      "). Profiles cannot be read: callers are " +
+      (defaults ? "given the default profile" : "refused (reason 7, profile could not be read)") +
+      " until it can be read again; their records are kept and written then.";
+  ReportToEventLog(1, kEventShareAccessFailed, kShareFailed, detail.c_str(), 2);
+}
+
+void NoteDataFolderReadable(const ServiceContext& context) {
+  long count = 0;
+  if (!context.folderUnreadable.Succeed(&count)) return;
+  // The test that began the outage counts too.
+  const std::string detail = context.paths.folder + ": readable again after " +
+                             std::to_string(count) + " failed attempts to read it";
+  common::Trace("TestMasterShare", "Data folder readable again", count);
+  ReportToEventLog(0, kEventDataFolderBack, "Data folder readable again", detail.c_str(), 2);
 }
 
 void ClearTEMPFile(const ServiceContext& context) {

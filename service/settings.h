@@ -61,9 +61,18 @@ struct ServiceContext;
 void ReadSettings(ServiceContext& context);
 
 // Creates and deletes "<data folder>\<computer name>.tst". On failure traces
-// "TestMasterShare" "Failed to access folder", reports event 1 and returns the
-// system error; on success traces "Access OK" and returns 0.
+// "TestMasterShare" "Failed to access folder", reports event 1 when this
+// begins an outage of the folder (not again while it lasts) and returns the
+// system error; on success traces "Access OK", ends such an outage (event
+// 19) and returns 0.
 DWORD TestMasterShare(const ServiceContext& context);
+
+// A caller's profile could not be read because the folder could not
+// (`error`): event 1, saying what is done to such callers, when this begins
+// the outage; counted otherwise.
+void NoteDataFolderUnreadable(const ServiceContext& context, DWORD error);
+// The folder answered a test: ends its outage with event 19 and the count.
+void NoteDataFolderReadable(const ServiceContext& context);
 
 // The same file test without trace or event (the admission check's own use).
 DWORD ProbeDataFolder(const ServiceContext& context);

@@ -7,6 +7,7 @@
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/profile.h"
+#include "service/event_report.h"
 #include "service/service_context.h"
 #include "service/write_health.h"
 
@@ -22,8 +23,38 @@ DWORD ReadNumber(const std::string& file, const char* section, const char* key) 
 
 }  // namespace
 
+namespace {
+
+// Whether portulon.hw can be read now: it can, or the folder is there
+// without it (a new installation: every default). Otherwise the error.
+DWORD SystemDataReadable(const std::string& file, const std::string& folder) {
+  std::string text;
+  const DWORD err = plat::ReadWholeFile(file, &text);
+  if (err == plat::ERROR_SUCCESS) return err;
+  if (err == plat::ERROR_FILE_NOT_FOUND && plat::DirectoryExists(folder)) return plat::ERROR_SUCCESS;
+  return err;
+}
+
+}  // namespace
+
 void ReadSystemDataFromCentralDB(ServiceContext& context) {
   const std::string& file = context.paths.systemData;
+  if (const DWORD err = SystemDataReadable(file, context.paths.folder); err != plat::ERROR_SUCCESS) {
+    // Defaults in place of settings that could not be read would switch the
+    // default profile, the warnings and the status counting off unasked.
+    common::Trace(kLabel, "Cannot read portulon.hw; the settings read last stay", static_cast<long>(err));
+    if (!context.systemDataStale) {
+      context.systemDataStale = true;
+      const std::string why =
+          file + ": " + plat::ErrorText(err) +
+          (context.systemDataRead ? ". The shared settings read last (default profile, warnings, status "
+                                    "counting) stay in force until it can be read again."
+                                  : ". No shared settings were read yet: the defaults apply until it "
+                                    "can be read.");
+      ReportToEventLog(1, kEventSharedSettingsKept, "Shared settings kept", why.c_str(), 2);
+    }
+    return;
+  }
   // Read into a copy, then swap it in whole: the supervision thread may be
   // taking a snapshot meanwhile.
   SystemData d;
@@ -72,8 +103,16 @@ void ReadSystemDataFromCentralDB(ServiceContext& context) {
       common::ProfileReadText(file, kGeneralSection, "DailyStatusEmailFrom", "*", 101);
   d.autoArchiveAge = ReadNumber(file, kGeneralSection, "AutoArchiveAge");
 
-  std::lock_guard<std::mutex> lock(context.systemDataMutex);
-  context.systemData = std::move(d);
+  {
+    std::lock_guard<std::mutex> lock(context.systemDataMutex);
+    context.systemData = std::move(d);
+  }
+  context.systemDataRead = true;
+  if (context.systemDataStale) {
+    context.systemDataStale = false;
+    common::Trace(kLabel, "portulon.hw read again", 0);
+    ReportToEventLog(0, kEventSharedSettingsRead, "Shared settings read again", file.c_str(), 2);
+  }
 }
 
 int ReadPortNumber(const ServiceContext& context, std::string_view port, std::string_view key) {
@@ -84,9 +123,12 @@ std::string ReadAllowedGroups(const ServiceContext& context, std::string_view po
   return common::ProfileReadText(context.paths.systemData, port, "AllowedGroups", "*", 10000);
 }
 
+plat::ProfileChange PortActiveChange(std::string_view port, bool active) {
+  return {std::string(port), "Active", std::string(active ? "1" : "0")};
+}
+
 void SetPortActive(const ServiceContext& context, std::string_view port, bool active) {
-  NoteWrite(context, "portulon.hw",
-            plat::ProfileWriteString(context.paths.systemData, port, "Active", active ? "1" : "0"));
+  NoteWrite(context, "portulon.hw", plat::ProfileApply(context.paths.systemData, {PortActiveChange(port, active)}));
 }
 
 StatusMailSettings ReadStatusMailSettings(const ServiceContext& context) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/profile.h"
 #include "platform/win_types.h"
 
 namespace svc {
@@ -80,5 +81,7 @@ int ReadPortNumber(const ServiceContext& context, std::string_view port, std::st
 std::string ReadAllowedGroups(const ServiceContext& context, std::string_view port);
 // "Active" = "1" or "0" in the port's section.
 void SetPortActive(const ServiceContext& context, std::string_view port, bool active);
+// That write as a change of portulon.hw, for writers that keep what fails.
+plat::ProfileChange PortActiveChange(std::string_view port, bool active);
 
 }  // namespace svc

@@ -93,8 +93,15 @@ struct CServer {
   unsigned changeMask = 0;
   bool fetchDone = false;
   std::time_t lastFetch = 0;  // when the last fetch ended
+  // Why the server's supervision cannot cut sessions, as its service wrote
+  // it; empty while it can.
+  std::string cannotDisconnect;
 
-  std::string StateText() const { return ServerStateText(state, name); }
+  // The state, and that supervision cannot cut sessions when so.
+  std::string StateText() const {
+    const std::string text = ServerStateText(state, name);
+    return cannotDisconnect.empty() ? text : text + "; sessions cannot be cut: " + cannotDisconnect;
+  }
   const PortEntry* FindPort(const std::string& port) const;
 };
 

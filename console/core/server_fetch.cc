@@ -1,5 +1,6 @@
 #include "console/core/server_fetch.h"
 
+#include "common/service_values.h"
 #include "console/core/console_keys.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
@@ -86,6 +87,8 @@ bool FetchRegistryData(CServer* record) {
     return false;
   }
   Update(&s.version, version, kChangedVersion, &mask);
+  Update(&record->cannotDisconnect, StringOrEmpty(service, common::kCannotDisconnectValue), kChangedSettings,
+         &mask);
   return true;
 }
 

@@ -54,6 +54,21 @@ class ProfileTest : public ::testing::Test {
   std::string dir_;
 };
 
+// The test-only seam fails the writes of one file by name, whatever its
+// folder and case, and leaves its reads and every other file alone.
+TEST_F(ProfileTest, AnInjectedWriteFaultFailsOneFilesWritesOnly) {
+  ASSERT_EQ(ProfileWriteString(Win(), "S", "k", "1"), ERROR_SUCCESS);
+  SetProfileWriteFaultForTesting("TEST.INI", ERROR_DISK_FULL);
+  EXPECT_EQ(ProfileWriteString(Win(), "S", "k", "2"), ERROR_DISK_FULL);
+  EXPECT_EQ(ProfileApply(Win(), {{"S", "j", std::string("3")}}), ERROR_DISK_FULL);
+  EXPECT_EQ(ProfileAppendRecord(Win(), "S", "r", "4"), ERROR_DISK_FULL);
+  EXPECT_EQ(Get("S", "k"), "1");
+  EXPECT_EQ(ProfileWriteString(Win("other.ini"), "S", "k", "5"), ERROR_SUCCESS);
+  SetProfileWriteFaultForTesting("", ERROR_SUCCESS);
+  EXPECT_EQ(ProfileWriteString(Win(), "S", "k", "6"), ERROR_SUCCESS);
+  EXPECT_EQ(Get("S", "k"), "6");
+}
+
 TEST_F(ProfileTest, ReadsIgnoreCaseTrimBlanksAndStripMatchingQuotes) {
   WriteHostFile(Host(),
                 "[Users]\n  Name =  \"quoted value\"  \nPlain= x y \t\nSingle='y'\nMixed=\"z'\n"

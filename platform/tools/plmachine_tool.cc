@@ -155,6 +155,15 @@ int PrintMachine(pltools::Tool& tool, const std::string& root) {
   std::printf("  Computer name:   %s\n", c.name.c_str());
   std::printf("  OS version:      %s (%s)\n", c.osVersion.c_str(), OsText(c.osVersion));
   std::printf("  Remote access:   %s\n", RasText(c.ras));
+  if (c.ras == plat::RasFlavour::Rras) {
+    // Without its port-data module a router's ports cannot be disconnected
+    // by anything that asks it to.
+    std::error_code ec;
+    const bool present = std::filesystem::exists(plat::DriveCDir(root) + "/WINNT/system32/_plsvc.dll", ec);
+    std::printf("  Port data:       %s\n", present ? "_plsvc.dll in C:\\WINNT\\system32"
+                                                   : "_plsvc.dll missing from C:\\WINNT\\system32: "
+                                                     "ports cannot be disconnected");
+  }
   std::printf("  Locale:          %u\n", c.locale);
   std::printf("  Domain:          %s\n", c.domain.empty() ? "(none)" : c.domain.c_str());
   std::printf("  Ports:           %d\n", c.rasPorts);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/dial_outcome.h"
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
@@ -28,6 +29,7 @@
 #include "platform/profile.h"
 #include "platform/testing/temp_network.h"
 #include "service/tests/console_plsvc.h"
+#include "service/event_report.h"
 #include "service/tests/pipe_clients.h"
 #include "service/write_health.h"
 
@@ -38,6 +40,7 @@ using namespace std::chrono_literals;
 using plat::DWORD;
 using testing::Account;
 using testing::Dial;
+using testing::Port;
 using testing::Session;
 
 constexpr const char* kUsers = "C:\\PLData\\portulon.usr";
@@ -86,6 +89,21 @@ class FaultsTest : public ::testing::Test {
     }
     return files;
   }
+
+  // The second texts of Portulon's events `id`, oldest first.
+  static std::vector<std::string> EventTexts(DWORD id) {
+    plat::EventLogReader reader;
+    std::vector<plat::EventRecord> records;
+    if (plat::EventLogReader::Open("", "Application", &reader) == plat::ERROR_SUCCESS) reader.ReadAll(&records);
+    std::vector<std::string> texts;
+    for (const auto& r : records) {
+      if (r.source == "Portulon" && r.eventId == id) texts.push_back(r.strings.size() == 2 ? r.strings[1] : "");
+    }
+    return texts;
+  }
+
+  // The spool where the service keeps what the data folder would not take.
+  std::string SpoolFile() const { return net_.DriveC("WINNT/system32/plspool.dat"); }
 
   static std::vector<common::LogRecord> Records() {
     return common::LoadLogRecords(testing::TodaysLog());
@@ -281,9 +299,11 @@ TEST_F(FaultsTest, AFullFileSystemLosesNothingSilentlyAndKeepsWhatWasWritten) {
   // Enough records that the day log needs room it cannot have.
   for (int i = 0; i < 60; ++i) during.push_back(Dial(2 + i % 8, i % 4, 10));
   for (const Session& s : during) EXPECT_TRUE(s.answered && s.admitted);
-  // A record that fits in the file's last block is still written, one that
-  // does not is reported: the day log's outages come and go with the room.
-  EXPECT_GE(Events(kEventCannotRecord, kDayLog), 1) << "the file system was never full";
+  // Whatever fits now and then, it is one outage: what does not fit is kept,
+  // and what comes after waits behind it.
+  EXPECT_EQ(Events(kEventCannotRecord, kDayLog), 1) << "one outage, not one per change of the free room";
+  for (const auto& [file, n] : OutagesByFile(kEventCannotRecord)) EXPECT_EQ(n, 1) << file;
+  EXPECT_EQ(Events(kEventRecordingAgain), 0) << "nothing ended while the disk was full";
   // Every user is still there with its limits: no rewrite left a file cut short.
   const auto users = plat::ProfileListSections(kUsers);
   ASSERT_TRUE(users);
@@ -296,8 +316,9 @@ TEST_F(FaultsTest, AFullFileSystemLosesNothingSilentlyAndKeepsWhatWasWritten) {
   const Session after = Dial(9, 1, 10);
   EXPECT_TRUE(after.hungUp);
   EXPECT_TRUE(HasConnectionRecord(after));
-  EXPECT_EQ(Events(kEventRecordingAgain, kDayLog), Events(kEventCannotRecord, kDayLog))
-      << "every outage ends with its report";
+  EXPECT_EQ(Events(kEventRecordingAgain, kDayLog), 1) << "the outage ends with its report";
+  for (const Session& s : during) EXPECT_TRUE(HasConnectionRecord(s)) << "kept and written late: " << s.user;
+  EXPECT_FALSE(fs::exists(SpoolFile()));
   // No failed append left a piece of a record that the next one continued.
   std::string text;
   ASSERT_EQ(plat::ReadWholeFile(testing::TodaysLog(), &text), 0u);
@@ -321,6 +342,180 @@ TEST_F(FaultsTest, AFullFileSystemLosesNothingSilentlyAndKeepsWhatWasWritten) {
     ++lines;
   }
   EXPECT_EQ(lines, Records().size());
+}
+
+// A dial-in that began `ago` seconds back and its hang-up after all of them.
+Session DialLasting(int user, int port, long ago) {
+  Session s{user, port, static_cast<long>(plat::Now()) - ago, false, false, false, ago};
+  std::string reply;
+  const std::string startText = std::to_string(s.start);
+  if (plat::CallNamedPipe(common::kPipeName, *common::NewConnectionMessage(Port(port), Account(user), "*", startText),
+                          &reply, 2000, 10000) != plat::ERROR_SUCCESS) {
+    return s;
+  }
+  s.answered = true;
+  s.admitted = common::ReplyCode(reply) == common::kReplyAccepted;
+  if (s.admitted) {
+    s.hungUp = plat::CallNamedPipe(common::kPipeName,
+                                   *common::HangUpMessage(Port(port), Account(user), "*", startText, ago), &reply,
+                                   2000, 10000) == plat::ERROR_SUCCESS;
+  }
+  return s;
+}
+
+// The data folder read-only while a user is charged, and the service killed
+// meanwhile: the records and charges it could not write wait in its spool on
+// drive C:, and the next start writes them, in order, before it decides the
+// next caller. The user's limit holds, and the day's log is whole.
+TEST_F(FaultsTest, WhatAWriteOutageKeptIsWrittenLateEvenAfterARestartAndTheLimitHolds) {
+  const bool mounts = PrivateMounts();
+  if (!mounts && ::geteuid() == 0) GTEST_SKIP() << "root without the right to mount: no way to make the folder read-only";
+  const long now = static_cast<long>(plat::Now());
+  ASSERT_EQ(plat::ProfileApply(kUsers, {{Account(2), "MaxTotalTime", "100"},
+                                        {Account(2), "LastConnection", std::to_string(now - 86400)},
+                                        {Account(3), "LastConnection", std::to_string(now - 86400)}}),
+            0u);
+  StartService();
+  ReadOnlyFolder readOnly(DataFolder(), mounts);
+  ASSERT_TRUE(readOnly.ok());
+  const Session charged = DialLasting(2, 0, 500);
+  ASSERT_TRUE(charged.admitted && charged.hungUp);
+  const Session other = Dial(3, 1, 10);
+  ASSERT_TRUE(other.hungUp);
+  EXPECT_TRUE(Records().empty()) << "nothing could be written";
+  EXPECT_TRUE(fs::exists(SpoolFile()));
+  ASSERT_FALSE(EventTexts(kEventCannotRecord).empty());
+  EXPECT_NE(EventTexts(kEventCannotRecord)[0].find("kept in"), std::string::npos) << EventTexts(kEventCannotRecord)[0];
+
+  service_.reset();  // killed with its writes kept
+  readOnly.Restore();
+  StartService();
+  const Session again = Dial(2, 2, 10, false);
+  ASSERT_TRUE(again.answered);
+  EXPECT_FALSE(again.admitted) << "the 500 s charged in the outage count against MaxTotalTime 100";
+  EXPECT_EQ(plat::ProfileGetString(kUsers, Account(2), "TotalTime", ""), "500");
+  EXPECT_EQ(plat::ProfileGetString(kUsers, Account(2), "TotalConnects", ""), "1");
+  EXPECT_EQ(plat::ProfileGetString(kUsers, Account(3), "TotalTime", ""), "10");
+
+  std::vector<std::string> u2;
+  for (const auto& r : Records()) {
+    if (r.user != Account(2)) continue;
+    if (r.kind == common::kRecordConnection) {
+      u2.push_back("C");
+      EXPECT_EQ(r.time, charged.start);
+    }
+    if (r.kind == common::kRecordHangUp) u2.push_back("H" + std::to_string(r.duration));
+    if (r.kind == common::kRecordRefusal) u2.push_back("N" + std::to_string(r.reason));
+  }
+  EXPECT_EQ(u2, (std::vector<std::string>{"C", "H500", "N3"}));
+  EXPECT_TRUE(HasConnectionRecord(other));
+  const auto late = EventTexts(kEventRecordingAgain);
+  ASSERT_FALSE(late.empty());
+  bool dayLogLate = false;
+  for (const auto& text : late) dayLogLate |= text.rfind(std::string(kDayLog) + ": 4 writes were kept and written late", 0) == 0;
+  EXPECT_TRUE(dayLogLate) << ::testing::PrintToString(late);
+  EXPECT_FALSE(fs::exists(SpoolFile())) << "everything written";
+}
+
+// Once the folder writes again, a server nobody dials writes what it kept on
+// its own (between supervision passes), not only before the next caller.
+TEST_F(FaultsTest, AQuietServerWritesWhatItKeptOnceTheFolderWritesAgain) {
+  const bool mounts = PrivateMounts();
+  if (!mounts && ::geteuid() == 0) GTEST_SKIP() << "root without the right to mount: no way to make the folder read-only";
+  ::setenv("PORTULON_ACTION_INTERVAL_MS", "200", 1);
+  struct Unset {
+    ~Unset() { ::unsetenv("PORTULON_ACTION_INTERVAL_MS"); }
+  } unset;
+  StartService();
+  ReadOnlyFolder readOnly(DataFolder(), mounts);
+  ASSERT_TRUE(readOnly.ok());
+  const Session kept = Dial(1, 0, 10);
+  ASSERT_TRUE(kept.hungUp);
+  std::this_thread::sleep_for(1s);  // passes while the folder is still read-only
+  ASSERT_TRUE(fs::exists(SpoolFile()));
+  readOnly.Restore();
+  const auto until = std::chrono::steady_clock::now() + 20s;
+  while (fs::exists(SpoolFile()) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(fs::exists(SpoolFile())) << "nobody dialled, and the spool was written all the same";
+  EXPECT_TRUE(HasConnectionRecord(kept));
+  EXPECT_EQ(Events(kEventRecordingAgain, kDayLog), 1);
+}
+
+// The data folder gone while callers dial in: one event when it goes (saying
+// what is done to them) and one when it is back, not one per caller; each
+// caller's reason says the profile could not be read, before and after its
+// record reaches the day log.
+TEST_F(FaultsTest, AnUnreadableDataFolderIsOneOutageAndEachCallerIsToldWhatWasDone) {
+  StartService();
+  ASSERT_TRUE(Dial(1, 0, 10).hungUp);
+  fs::rename(DataFolder(), DataFolder() + ".away");
+  const long since = static_cast<long>(plat::Now());
+  constexpr int kCallers = 12;
+  for (int i = 0; i < kCallers; ++i) {
+    const Session s = Dial(2 + i % 8, i % 4, 10);
+    EXPECT_TRUE(s.answered);
+    EXPECT_FALSE(s.admitted) << "no profile can be read";
+  }
+  const auto gone = EventTexts(kEventShareAccessFailed);
+  ASSERT_EQ(gone.size(), 1u) << "one event when the outage begins, not one per caller";
+  EXPECT_NE(gone[0].find("callers are refused"), std::string::npos) << gone[0];
+  for (const auto& text : EventTexts(kEventCannotRecord)) {
+    EXPECT_EQ(text.find("admitted"), std::string::npos) << "nobody was admitted: " << text;
+  }
+  const std::string unreadable = " (7: Profile could not be read: data folder unreachable";
+  EXPECT_EQ(common::DescribeDialOutcome(false, "COM1", Account(2), since),
+            unreadable + "; kept by Portulon until its data folder can be written)");
+
+  fs::rename(DataFolder() + ".away", DataFolder());
+  EXPECT_TRUE(Dial(1, 0, 10).admitted);
+  EXPECT_EQ(EventTexts(kEventShareAccessFailed).size(), 1u);
+  const auto back = EventTexts(kEventDataFolderBack);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_NE(back[0].find(std::to_string(kCallers) + " failed"), std::string::npos) << back[0];
+  int refusals = 0;
+  for (const auto& r : Records()) refusals += r.kind == common::kRecordRefusal && r.reason == 7;
+  EXPECT_EQ(refusals, kCallers) << "every refusal reached the day log";
+  EXPECT_EQ(common::DescribeDialOutcome(false, "COM1", Account(2), since), unreadable + ")");
+}
+
+// portulon.hw unreadable at an UPDATE_UPDATE and at a start: the default
+// profile given to newcomers stays in force, that is reported once, and the
+// file is read again as soon as the folder is back.
+TEST_F(FaultsTest, SharedSettingsThatCannotBeReadStayInForceAndAreReadAgainOnceTheFolderIsBack) {
+  ASSERT_EQ(plat::ProfileApply("C:\\PLData\\portulon.hw",
+                               {{"Default", "AssignDefault", "1"}, {"Default", "MaxSessionTime", "600"}}),
+            0u);
+  for (const char* user : {"new1", "new2"}) ASSERT_EQ(plat::DomainAddUser("DOM", user, "", {}), 0u);
+  auto newcomer = [](const char* user, const char* port) {
+    std::string reply;
+    return plat::CallNamedPipe(common::kPipeName, *common::NewConnectionMessage(port, std::string("DOM\\") + user, "*", "0"),
+                               &reply, 2000, 10000) == plat::ERROR_SUCCESS &&
+           common::ReplyCode(reply) == common::kReplyAccepted;
+  };
+  auto update = [] {
+    std::string reply;
+    return plat::CallNamedPipe(common::kPipeName, "UPDATE_UPDATE", &reply, 2000, 10000);
+  };
+  StartService();
+  fs::rename(DataFolder(), DataFolder() + ".away");
+  ASSERT_EQ(update(), 0u);
+  ASSERT_EQ(update(), 0u);
+  EXPECT_EQ(EventTexts(kEventSharedSettingsKept).size(), 1u) << "reported once";
+  fs::rename(DataFolder() + ".away", DataFolder());
+  EXPECT_TRUE(newcomer("new1", "COM1")) << "the default profile still applies";
+  EXPECT_EQ(plat::ProfileGetString(kUsers, "DOM\\new1", "MaxSessionTime", ""), "600");
+  EXPECT_EQ(EventTexts(kEventSharedSettingsRead).size(), 1u);
+
+  // A start while the folder is away: nothing to keep yet, read once it is back.
+  service_.reset();
+  fs::rename(DataFolder(), DataFolder() + ".away");
+  service_ = std::make_unique<testing::ConsolePlsvc>();
+  ASSERT_TRUE(service_->WaitFor("Cannot read portulon.hw")) << service_->Output();
+  fs::rename(DataFolder() + ".away", DataFolder());
+  ASSERT_TRUE(service_->WaitFor("Success Create Named Pipe", 30s)) << service_->Output();
+  EXPECT_TRUE(newcomer("new2", "COM2")) << "read as soon as the folder was back";
+  EXPECT_EQ(EventTexts(kEventSharedSettingsKept).size(), 2u);
+  EXPECT_EQ(EventTexts(kEventSharedSettingsRead).size(), 2u);
 }
 
 // Sixteen clients that connect and say nothing, while the service is killed

@@ -383,5 +383,43 @@ TEST_F(WriteHealthTest, UnwritableRecordsAreReportedOnceAndTheSessionStillCounts
   EXPECT_EQ(EventsWithId(kEventCannotRecord), 2);
 }
 
+// Charges kept while portulon.usr cannot be written add up: each hang-up
+// read the same stale profile, and the spool keeps what each one adds, not
+// the total it computed. Written in order once the file takes them, with one
+// report when the outage began and one when everything kept was written.
+TEST_F(WriteHealthTest, ChargesKeptInAnOutageAddUpWhenTheyAreWrittenLate) {
+  ctx.spool.Open("C:\\spool.dat");
+  SetUser(kAnn, "MaxSessionTime", "3600");
+  SetUser(kAnn, "TotalTime", "1000");
+  SetUser(kAnn, "TotalConnects", "5");
+  SetUser(kAnn, "FirstConnection", "12345");
+  SetUser(kAnn, "LastConnection", "12345");
+  plat::SetProfileWriteFaultForTesting("portulon.usr", plat::ERROR_ACCESS_DENIED);
+  struct Clear {
+    ~Clear() { plat::SetProfileWriteFaultForTesting("", 0); }
+  } clear;
+  for (int i = 0; i < 2; ++i) {
+    const std::string port = "SRV1\\COM" + std::to_string(i + 1);
+    ASSERT_EQ(IsThisUserOK(ctx, "*", kAnn, port, now), kAdmitted);
+    Log_HangUp(ctx, kAnn, port, 100, now);
+  }
+  EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalTime"), "1000") << "nothing reached the file";
+  EXPECT_EQ(EventsWithId(kEventCannotRecord), 1) << "portulon.usr, once; the records wait behind it";
+  const long kept = ctx.spool.pending();
+  EXPECT_GE(kept, 4) << "at least both sessions' records and charges";
+
+  plat::SetProfileWriteFaultForTesting("", 0);
+  EXPECT_EQ(Log_WriteKept(ctx), kept);
+  EXPECT_EQ(ctx.spool.pending(), 0);
+  EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalTime"), "1200") << "both charges, not the last total twice";
+  EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalConnects"), "7");
+  EXPECT_EQ(Read(ctx.paths.users, kAnn, "FirstConnection"), "12345") << "the first connection stays the first";
+  const auto records = plat::ProfileReadRecords(ctx.paths.DailyLog(LogDayName(now)), "SRV1\\COM2");
+  ASSERT_TRUE(records);
+  EXPECT_EQ(records->size(), 2u) << "connection and hang-up, in order";
+  EXPECT_EQ(EventsWithId(kEventRecordingAgain), 1);
+  EXPECT_FALSE(plat::FileExists("C:\\spool.dat"));
+}
+
 }  // namespace
 }  // namespace svc

@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "common/record_spool.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/process.h"
@@ -209,8 +210,10 @@ bool RemoveServer(FlushUi& ui) {
   ui.Step(60);
   if (!path.empty() && !consoleBeside) RemoveIfEmpty(ui, path);
   for (const char* trace : kTraceFiles) DeleteOne(ui, trace);
-  // The service's record of proposed addresses, in its working folder.
+  // The service's record of proposed addresses, in its working folder, and
+  // the spool of writes its data folder refused: both go with the server.
   DeleteOne(ui, plat::GetSystemDirectory() + "\\~plsess.tmp");
+  DeleteOne(ui, plat::GetSystemDirectory() + "\\" + common::kRecordSpoolFile);
   ui.Step(70);
 
   ui.SetStatus("Removing Share");

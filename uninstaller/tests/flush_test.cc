@@ -246,7 +246,8 @@ TEST_F(FlushTest, ServerRemovalTakesPortulonsTracesAndTemporaryFiles) {
   InstallBoth();
   const std::vector<std::string> made = {
       "C:\\qcl_trace_plsvc.txt", "C:\\qcl_trace_plras.txt", "C:\\qcl_trace_plcollect.txt",
-      "C:\\WINNT\\system32\\~plsess.tmp", std::string(kInstallPath) + "\\portulon.log.old",
+      "C:\\WINNT\\system32\\~plsess.tmp", "C:\\WINNT\\system32\\plspool.dat",
+      std::string(kInstallPath) + "\\portulon.log.old",
       std::string(kInstallPath) + "\\svc_status.dat", std::string(kInstallPath) + "\\PL_RAS.dll.old"};
   for (const std::string& file : made) ASSERT_EQ(plat::WriteWholeFile(file, "x"), ERROR_SUCCESS) << file;
   RecordingFlushUi ui;
