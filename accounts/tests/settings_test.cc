@@ -295,7 +295,7 @@ TEST_F(SettingsTest, PlsettingsWritesNamedSettingsOnlyAndSaysWhenTheyApply) {
   ASSERT_EQ(plat::RegReadDword(common::testing::ServiceSettingsKey(), "ExportDays", &days), plat::ERROR_SUCCESS);
   EXPECT_EQ(hours, (1u << 2) | (1u << 18));
   EXPECT_EQ(days, (1u << 1) | (1u << 5));
-  r = RunTool("plsettings", {"show", "server"});
+  r = RunTool("plsettings", {"show", "system"});
   EXPECT_NE(r.out.find("2,18"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("mon,fri"), std::string::npos) << r.out;
   // A value error is one line pointing at --help, not the whole usage.

@@ -296,8 +296,8 @@ TEST_F(AccountsWidgetTest, SettingsSheetsReachTheRunningServiceAndSimulationShow
 // and write the same bits the service reads ("Export at hours (bits):
 // 16777215" was all an administrator saw before).
 TEST(SettingsFormTest, TheExportScheduleIsCheckBoxes) {
-  const auto* hours = accounts::FindSetting(accounts::ServerSettings(), "ExportHours");
-  const auto* days = accounts::FindSetting(accounts::ServerSettings(), "ExportDays");
+  const auto* hours = accounts::FindSetting(accounts::SystemSettings(), "ExportHours");
+  const auto* days = accounts::FindSetting(accounts::SystemSettings(), "ExportDays");
   ASSERT_TRUE(hours && days);
   SettingsForm form({hours, days}, nullptr);
   form.SetValues({{"ExportHours", "262148"}, {"ExportDays", "34"}});
