@@ -31,7 +31,7 @@ sed "s/@VERSION@/$version/" "$here/portulon-run" > "$lib/portulon-run"
 chmod 0755 "$lib/portulon-run"
 
 # The tools an administrator types; the others through "portulon TOOL".
-path_tools=(plmachine pldomain plreport pluser plsettings pipecall eventlog plovpn)
+path_tools=(plmachine pldomain plreport pluser plsettings plexport pipecall eventlog plovpn)
 for t in portulon "${path_tools[@]}"; do ln -s ../lib/portulon/portulon-run "$stage/usr/bin/$t"; done
 install -m 0644 "$here/portulon.service" "$stage/lib/systemd/system/"
 install -m 0644 "$here/default" "$stage/etc/default/portulon"
@@ -70,6 +70,8 @@ gzip -9n < "$build/deb/changelog" > "$stage/usr/share/doc/portulon/changelog.Deb
 
 for s in postinst prerm postrm; do install -m 0755 "$here/$s" "$stage/DEBIAN/"; done
 echo /etc/default/portulon > "$stage/DEBIAN/conffiles"
+install -d "$stage/usr/share/lintian/overrides"
+install -m 0644 "$here/lintian-overrides" "$stage/usr/share/lintian/overrides/portulon"
 
 # Depends from the libraries the binaries link, as dpkg-shlibdeps finds them.
 shlib="$build/deb/shlibs"

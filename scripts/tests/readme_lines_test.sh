@@ -32,8 +32,8 @@ if grep -q $'\033' "$work/demo.log"; then
   exit 1
 fi
 
-# The block after "After `./portulon.sh demo`:", as it stands in the README.
-awk '/^After `\.\/portulon\.sh demo`:/ { found = 1; next }
+# The first shell block of "Looking inside a machine", as it stands in the README.
+awk '/^## Looking inside a machine/ { found = 1; next }
      found && /^```sh$/ { inside = 1; next }
      inside && /^```$/ { exit }
      inside { print }' "$src/README.md" > "$work/lines.sh"
