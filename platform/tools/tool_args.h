@@ -10,6 +10,13 @@
 //     if (!tool.RequireMachine()) return tool.exitCode();  // refuses unknown options first
 //     ... tool.args() ...
 //   }
+//
+// The help text is also the program's manual page (packaging/help_to_man.py),
+// so every program lays it out alike: a first line "NAME - what it is", a
+// blank line, "Usage:" and the synopsis lines, the description, then the
+// headings "Options:", "Exit status:", "Files:", "Examples:" and "See also:"
+// (each a line of its own), with "TERM  text" lines (two blanks apart) for
+// options, statuses and files. packaging/tests/command_line_test.sh checks it.
 #pragma once
 
 #include <string>
