@@ -22,16 +22,19 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbe
   unixodbc-dev libsqliteodbc sqlite3 python3 python3-aiosmtpd odbc-postgresql postgresql)
 # The end-to-end test in front of a real OpenVPN server: the server and its
 # clients in network namespaces, certificates made by openssl; poppler-utils:
-# pdftotext reads back the console's printed log.
-TEST_PACKAGES=(openvpn socat openssl iproute2 poppler-utils)
+# pdftotext reads back the console's printed log; man-db: every manual page
+# is rendered as lintian renders it.
+TEST_PACKAGES=(openvpn socat openssl iproute2 poppler-utils man-db)
 # ./portulon.sh deb: the package and its check.
-DEB_PACKAGES=(dpkg-dev fakeroot lintian help2man)
+DEB_PACKAGES=(dpkg-dev fakeroot lintian man-db)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-# Installs the Debian packages that are missing, and only those.
+# Installs the Debian packages that are missing, and only those. Another
+# package manager holding dpkg's lock (unattended upgrades on a fresh machine)
+# is waited for, with a message, instead of failing at once.
 need_packages() {
   local missing=() p
   for p in "$@"; do
@@ -39,9 +42,26 @@ need_packages() {
   done
   if [ "${#missing[@]}" -gt 0 ]; then
     echo "portulon: installing ${missing[*]}"
-    as_root apt-get update -q
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+    local wait=(-o DPkg::Lock::Timeout=600)
+    if dpkg_lock_held; then
+      echo "portulon: another package manager holds the dpkg lock; waiting for it (up to 10 minutes)"
+    fi
+    as_root apt-get "${wait[@]}" update -q
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get "${wait[@]}" install -y -q --no-install-recommends "${missing[@]}"
   fi
+}
+
+# True while a process holds dpkg's lock (only root may ask; others are told
+# by apt-get itself, which waits as well).
+dpkg_lock_held() {
+  local lock
+  [ "$(id -u)" -eq 0 ] || return 1
+  command -v flock >/dev/null || return 1
+  for lock in /var/lib/dpkg/lock-frontend /var/lib/dpkg/lock; do
+    [ -e "$lock" ] || continue
+    flock -n -x "$lock" true 2>/dev/null || return 0
+  done
+  return 1
 }
 
 do_build() {
@@ -59,14 +79,17 @@ do_test() {
   ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$JOBS" --timeout 300 "${label[@]}"
 }
 
-# The Debian package, checked with lintian.
+# The Debian package, checked with lintian. Its binaries are built apart, in
+# build-deb/, with dpkg-buildflags' hardening, as a maintainer's build makes them.
 do_deb() {
-  do_build
-  need_packages "${DEB_PACKAGES[@]}"
-  local deb
-  deb="$(bash "$here/packaging/build-deb.sh" "$BUILD_DIR" "$here/dist")"
+  need_packages "${BUILD_PACKAGES[@]}" "${DEB_PACKAGES[@]}"
+  local deb_build="${PORTULON_DEB_BUILD_DIR:-$here/build-deb}" deb
+  cmake -S "$here" -B "$deb_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPORTULON_HARDENING=ON >/dev/null
+  # Only what the package holds: the programs and modules of bin/.
+  ninja -C "$deb_build" -j "$JOBS" $(ninja -C "$deb_build" -t targets all | sed -n 's|^\(bin/[^:]*\):.*|\1|p')
+  deb="$(bash "$here/packaging/build-deb.sh" "$deb_build" "$here/dist")"
   echo "portulon: built $deb"
-  lintian --fail-on error "$deb"
+  lintian --fail-on error,warning "$deb"
 }
 
 # The fuzzers: built with clang and its sanitizers into their own folder,
@@ -128,8 +151,8 @@ Commands:
            and beside it every file it installs, compressed
   demo     build, then provision the demo network in demo-network/, install
            Portulon on it from the installation folder and run it
-  deb      build, then make the Debian package in dist/ and check it with
-           lintian
+  deb      build with dpkg-buildflags' hardening into build-deb/, then make
+           the Debian package in dist/ and check it with lintian
   fuzz [NAME [SECONDS [OPTION...]]]
            build the fuzzers (clang, libFuzzer) into build-fuzz/; with a NAME
            (pipe_message, log_record, profile, hive) run that one for SECONDS

@@ -64,9 +64,9 @@ constexpr SettingInfo kSystem[] = {
     {"ODBC_Password", Registry, "", "ODBC_Password", Text, "", AtUpdate, "Password", "Database", 599, true},
     {"ExportUsers", Registry, "", "ExportUsers", Flag, "0", AtUpdate, "Export the profiles", "Database"},
     {"ExportHistory", Registry, "", "ExportHistory", Flag, "0", AtUpdate, "Export the session history", "Database"},
-    {"ExportDates", Registry, "", "ExportDates", Count, "0", AtUpdate, "Export on days of the month (bits)", "Database"},
-    {"ExportDays", Registry, "", "ExportDays", Count, "0", AtUpdate, "Export on days of the week (bits)", "Database"},
-    {"ExportHours", Registry, "", "ExportHours", Count, "0", AtUpdate, "Export at hours (bits)", "Database"},
+    {"ExportDates", Registry, "", "ExportDates", MonthDaySet, "0", AtUpdate, "Export on days of the month", "Database"},
+    {"ExportDays", Registry, "", "ExportDays", WeekdaySet, "0", AtUpdate, "Export on days of the week", "Database"},
+    {"ExportHours", Registry, "", "ExportHours", HourSet, "0", AtUpdate, "Export at hours", "Database"},
     {"AutoArchiveAge", SystemData, "General", "AutoArchiveAge", Days, "0", AtOnce,
      "Archive daily logs older than", "Database"},
     // Daily Status

@@ -178,6 +178,85 @@ bool IsCleanNumber(std::string_view fileText) {
   return true;
 }
 
+namespace {
+
+const char* const kWeekdays[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
+const char* const kWeekdayNames[] = {"sunday",   "monday", "tuesday", "wednesday",
+                                     "thursday", "friday", "saturday"};
+
+// One member of a set: its number, or its name for weekdays.
+std::optional<int> SetMember(const SetMembers& m, std::string_view word) {
+  if (m.names) {
+    for (int i = 0; i < m.count; ++i) {
+      if (word == m.names[i] || word == kWeekdayNames[i]) return i;
+    }
+  }
+  const auto v = Digits(word, 99);
+  if (!v || *v < m.first || *v >= m.first + m.count) return std::nullopt;
+  return static_cast<int>(*v) - m.first;
+}
+
+std::optional<std::string> ParseSet(Unit unit, std::string_view typed, std::string* why) {
+  const SetMembers m = MembersOf(unit);
+  const std::string t = Lower(Trimmed(typed));
+  const std::uint32_t all = m.count >= 32 ? 0xFFFFFFFFu : (1u << m.count) - 1;
+  if (t == "none" || t.empty()) return std::string("0");
+  if (t == "all") return std::to_string(all);
+  const std::string example = unit == Unit::HourSet      ? "hours 0 to 23, as 2,18 or 8-17"
+                              : unit == Unit::WeekdaySet ? "weekdays sun to sat, as mon,fri or mon-fri"
+                                                         : "days 1 to 31, as 1,15";
+  std::uint32_t bits = 0;
+  size_t start = 0;
+  while (start <= t.size()) {
+    const size_t comma = t.find(',', start);
+    const std::string_view part = Trimmed(std::string_view(t).substr(start, comma == t.npos ? t.npos : comma - start));
+    const size_t dash = part.find('-');
+    const auto from = SetMember(m, Trimmed(part.substr(0, dash)));
+    const auto to = dash == part.npos ? from : SetMember(m, Trimmed(part.substr(dash + 1)));
+    if (!from || !to || *to < *from) {
+      return Refuse(why, Quoted(typed) + " is not a list of " + example + " (or all, none)");
+    }
+    for (int i = *from; i <= *to; ++i) bits |= 1u << i;
+    if (comma == t.npos) break;
+    start = comma + 1;
+  }
+  return std::to_string(bits);
+}
+
+}  // namespace
+
+SetMembers MembersOf(Unit unit) {
+  switch (unit) {
+    case Unit::HourSet: return {24, 0, nullptr};
+    case Unit::WeekdaySet: return {7, 0, kWeekdays};
+    case Unit::MonthDaySet: return {31, 1, nullptr};
+    default: return {0, 0, nullptr};
+  }
+}
+
+std::string FormatSet(Unit unit, std::uint32_t bits) {
+  const SetMembers m = MembersOf(unit);
+  const std::uint32_t all = m.count >= 32 ? 0xFFFFFFFFu : (1u << m.count) - 1;
+  if ((bits & all) == 0) return bits ? "'" + std::to_string(bits) + "' (unknown)" : "none";
+  if (bits == all) return "all";
+  if (bits & ~all) return "'" + std::to_string(bits) + "' (unknown)";
+  auto name = [&](int i) { return m.names ? std::string(m.names[i]) : std::to_string(i + m.first); };
+  std::string out;
+  for (int i = 0; i < m.count;) {
+    if (!(bits & (1u << i))) {
+      ++i;
+      continue;
+    }
+    int j = i;
+    while (j + 1 < m.count && (bits & (1u << (j + 1)))) ++j;
+    if (!out.empty()) out += ",";
+    // Runs of three or more read better as a range.
+    out += j - i >= 2 ? name(i) + "-" + name(j) : j > i ? name(i) + "," + name(j) : name(i);
+    i = j + 1;
+  }
+  return out;
+}
+
 std::optional<std::string> ParseValue(Unit unit, std::string_view typed, std::string* why,
                                       std::size_t maxLength) {
   const std::string t = Lower(Trimmed(typed));
@@ -251,6 +330,10 @@ std::optional<std::string> ParseValue(Unit unit, std::string_view typed, std::st
       }
       return std::to_string(mask);
     }
+    case Unit::HourSet:
+    case Unit::WeekdaySet:
+    case Unit::MonthDaySet:
+      return ParseSet(unit, typed, why);
     case Unit::Text: {
       for (char c : typed) {
         const auto u = static_cast<unsigned char>(c);
@@ -298,6 +381,9 @@ std::string FormatValue(Unit unit, std::string_view fileText) {
       }
       return out.empty() ? "none" : out;
     }
+    case Unit::HourSet:
+    case Unit::WeekdaySet:
+    case Unit::MonthDaySet: return FormatSet(unit, static_cast<std::uint32_t>(v));
     case Unit::Time: return v == 0 ? "-" : pltools::IsoLocalTime(static_cast<std::time_t>(static_cast<std::uint32_t>(v)));
     case Unit::Elapsed: {
       const std::int64_t s = static_cast<std::uint32_t>(v);

@@ -26,6 +26,9 @@ enum class Unit {
   Address,     // "10.0.0.77"; "none" or 0 = 0
   Hour,        // 0 .. 23
   Greetings,   // which of the greetings 1 .. 3 are on: "1,3", "all", "none"; a bit mask
+  HourSet,     // hours of the day: "2,18", "8-17", "all", "none"; bit h for hour h
+  WeekdaySet,  // days of the week: "mon,fri", "mon-fri", "all", "none"; bit 0 Sunday .. 6 Saturday
+  MonthDaySet, // days of the month: "1,15", "all", "none"; bit d-1 for day d
   Text,        // one line of text
   Time,        // seconds since 1970, shown as local time (never typed)
   Elapsed,     // seconds used, shown as h:mm:ss (never typed)
@@ -47,6 +50,19 @@ std::optional<std::string> ParseValue(Unit unit, std::string_view typed, std::st
 // "90d", "10.0.0.77", "yes"). A text the file should not hold (not a number
 // where one belongs) is shown as it stands, in quotes.
 std::string FormatValue(Unit unit, std::string_view fileText);
+
+// The members of a set unit (HourSet, WeekdaySet, MonthDaySet): how many, the
+// number of the first (0 for hours and weekdays, 1 for days of the month),
+// and their names when they have some ("sun" .. "sat"), for forms that offer
+// one check box per member.
+struct SetMembers {
+  int count;
+  int first;
+  const char* const* names;  // nullptr: members are written as numbers
+};
+SetMembers MembersOf(Unit unit);
+// A set as it is shown: "2,18", "mon-fri", "all", "none".
+std::string FormatSet(Unit unit, std::uint32_t bits);
 
 // True when the file's text is what the service's decimal conversion reads
 // without dropping anything (optional blanks and sign, digits, blanks).

@@ -16,8 +16,45 @@
 #include "platform/eventlog.h"
 #include "platform/file.h"
 #include "platform/sysinfo.h"
+#include "platform/tools/tool_args.h"
 
 namespace {
+
+constexpr const char* kHelp = R"(plcollect - write the router's port data for the Portulon service
+
+Usage:
+  plcollect [--machine ROOT]
+  plcollect --help | --version
+
+Reads every port of the machine's router (Routing and Remote Access) and
+replaces C:\WINNT\rrasdata.dat with what it found: one section per port with
+its state, byte and frame counts and, for a connected port, the user, the
+remote computer and the address. The Portulon service runs it once a minute on
+a router and judges idle sessions from the file. A router that does not
+answer within 20 seconds ends the run with one error event; the last complete
+file stays in place.
+
+Options:
+  --machine ROOT   the machine folder (default: PORTULON_MACHINE)
+  --help           show this text
+  --version        show the program's version
+
+Exit status:
+  0  the file was replaced
+  1  the router could not be read, or did not answer in time
+  2  the command line is wrong
+
+Files:
+  C:\WINNT\rrasdata.dat         the port data
+  C:\qcl_trace_plcollect.txt    its trace
+
+Examples:
+  plcollect
+  cat demo-network/SRV2/drive_c/WINNT/rrasdata.dat
+
+See also:
+  plsvc(1), rasctl(1)
+)";
 
 constexpr const char* kTraceFile = "c:\\qcl_trace_plcollect.txt";
 constexpr auto kWorkerLimit = std::chrono::milliseconds(20000);
@@ -44,7 +81,12 @@ struct Outcome {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  pltools::Tool tool("plcollect", kHelp);
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
+  if (tool.helpRequested()) return tool.PrintHelp();
+  if (!tool.RequireMachine()) return tool.exitCode();
+  if (!tool.args().empty()) return tool.UsageError("unexpected argument '" + tool.args()[0] + "'");
   Trace("Start application");
   auto outcome = std::make_shared<Outcome>();
   std::thread worker([outcome] {

@@ -122,6 +122,35 @@ bool ReplyAddress(std::string_view reply, std::uint32_t* address) {
   return true;
 }
 
+std::string DescribeReply(std::string_view message, std::string_view reply) {
+  if (reply.empty() || reply[0] < '0' || reply[0] > '9') return {};
+  // The service answers UPDATE_UPDATE once it has re-read, whatever the code.
+  if (IsUpdateMessage(message)) return "settings re-read";
+  ProtocolMessage m;
+  if (TokenizeMessage(message, &m) < 1) return {};
+  const int code = ReplyCode(reply);
+  switch (m.kind) {
+    case kKindNewConnection:
+      if (code == kReplyAccepted) return "admitted";
+      if (code == kReplyRefused) return "refused (the reason is in the day's log)";
+      return {};
+    case kKindHangUp:
+      return code == kReplyAccepted ? "hang-up recorded" : std::string();
+    case kKindAddressRequest: {
+      if (code == kReplyKeepAddress) return "keep the proposed address";
+      std::uint32_t a = 0;
+      if (code != kReplyUseAddress || !ReplyAddress(reply, &a)) return {};
+      char text[32];
+      std::snprintf(text, sizeof text, "use address %u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF,
+                    (a >> 8) & 0xFF, a & 0xFF);
+      return text;
+    }
+    default:
+      return code == kReplyAccepted ? "accepted (a message kind the service does not know)"
+                                    : std::string();
+  }
+}
+
 std::int32_t RevertDWORD(std::int32_t value) {
   const auto u = static_cast<std::uint32_t>(value);
   return static_cast<std::int32_t>(((u & 0xFFu) << 24) | ((u & 0xFF00u) << 8) |

@@ -111,6 +111,11 @@ int ReplyCode(std::string_view reply);
 // as the remote-access service expects it. False when no such number follows.
 bool ReplyAddress(std::string_view reply, std::uint32_t* address);
 
+// What a reply to `message` means, in words, for a person ("admitted",
+// "refused", "use address 10.0.0.77", "settings re-read"); empty for a reply
+// this protocol does not know.
+std::string DescribeReply(std::string_view message, std::string_view reply);
+
 // ---- Addresses ----
 
 // The byte swap between our address order (first octet high) and the

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a finished build: the programs and modules
 # under /usr/lib/portulon, the administrators' tools on PATH (links to
-# portulon-run, which finds the machine), the systemd unit, man pages made
-# from each tool's --help, and the default machine made by postinst.
+# portulon-run, which finds the machine), the systemd unit, a manual page for
+# every program made from its --help, and the default machine made by postinst.
 #   packaging/build-deb.sh BUILD_DIR OUT_DIR
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -26,50 +26,36 @@ for f in "$build"/bin/*; do
   esac
 done
 strip --strip-unneeded --remove-section=.comment --remove-section=.note "$lib"/*
-install -m 0755 "$here/portulon-run" "$here/portulon-setup" "$lib/"
+install -m 0755 "$here/portulon-setup" "$lib/"
+sed "s/@VERSION@/$version/" "$here/portulon-run" > "$lib/portulon-run"
+chmod 0755 "$lib/portulon-run"
 
 # The tools an administrator types; the others through "portulon TOOL".
-path_tools=(plmachine pldomain plreport pluser plsettings pipecall eventlog plovpn)
+path_tools=(plmachine pldomain plreport pluser plsettings plexport pipecall eventlog plovpn)
 for t in portulon "${path_tools[@]}"; do ln -s ../lib/portulon/portulon-run "$stage/usr/bin/$t"; done
 install -m 0644 "$here/portulon.service" "$stage/lib/systemd/system/"
 install -m 0644 "$here/default" "$stage/etc/default/portulon"
 
-man() {  # man TOOL "what it is"
-  help2man --no-info --no-discard-stderr --section=1 --source="Quillfen Technologies" \
-    --name="$2" --version-option=--version "$build/bin/$1" | gzip -9n > "$stage/usr/share/man/man1/$1.1.gz"
+# One manual page per program, written from its --help (help_to_man.py), so
+# that page and help cannot drift apart. Help needs no machine and no display.
+pages="$build/deb/man"
+rm -rf "$pages"
+mkdir -p "$pages"
+page() {  # page NAME COMMAND...
+  local name="$1"
+  shift
+  env -u PORTULON_MACHINE -u DISPLAY -u WAYLAND_DISPLAY "$@" --help |
+    python3 "$here/help_to_man.py" "$name" "$version" > "$pages/$name.1"
+  gzip -9n < "$pages/$name.1" > "$stage/usr/share/man/man1/$name.1.gz"
 }
-man plmachine "create, show and boot a Portulon machine"
-man pldomain "the domains of a Portulon network"
-man plreport "Portulon's session log and usage accounts"
-man pluser "Portulon's dial-in accounts"
-man plsettings "Portulon's server and shared settings"
-man pipecall "send one message to a named pipe of the machine"
-man eventlog "read and follow the machine's event logs"
-man plovpn "Portulon's OpenVPN adapter"
-man plsvc "the Portulon service"
-cat > "$build/deb/portulon.1" <<'MAN'
-.TH PORTULON 1 "" "Portulon" "User Commands"
-.SH NAME
-portulon \- run one of Portulon's tools on the machine
-.SH SYNOPSIS
-.B portulon
-.I TOOL
-[\fIARGUMENTS\fR]
-.SH DESCRIPTION
-Runs the tool
-.I TOOL
-of /usr/lib/portulon (reg, sc, net, eventlog, rasctl, plreport, pluser,
-plsettings, plmachine, pldomain, pipecall, plovpn) with PORTULON_MACHINE set from /etc/default/portulon
-(default /var/lib/portulon/PORTULON). Without arguments it lists the tools.
-The tools plmachine, pldomain, plreport, pluser, plsettings, pipecall, eventlog
-and plovpn are also
-on PATH under their own names.
-.SH FILES
-/etc/default/portulon, /var/lib/portulon, /lib/systemd/system/portulon.service
-.SH SEE ALSO
-plovpn(1), plsvc(1), plreport(1), pluser(1), plsettings(1), plmachine(1)
-MAN
-gzip -9n < "$build/deb/portulon.1" > "$stage/usr/share/man/man1/portulon.1.gz"
+for f in "$lib"/*; do
+  name="$(basename "$f")"
+  case "$name" in *.dll | *.DLL | portulon-*) continue ;; esac
+  page "$name" "$build/bin/$name"
+done
+mkdir -p "$build/deb/run"
+ln -sf "$lib/portulon-run" "$build/deb/run/portulon"
+page portulon sh "$build/deb/run/portulon"
 
 install -m 0644 "$here/copyright" "$stage/usr/share/doc/portulon/copyright"
 cat > "$build/deb/changelog" <<CHANGES
@@ -84,6 +70,8 @@ gzip -9n < "$build/deb/changelog" > "$stage/usr/share/doc/portulon/changelog.Deb
 
 for s in postinst prerm postrm; do install -m 0755 "$here/$s" "$stage/DEBIAN/"; done
 echo /etc/default/portulon > "$stage/DEBIAN/conffiles"
+install -d "$stage/usr/share/lintian/overrides"
+install -m 0644 "$here/lintian-overrides" "$stage/usr/share/lintian/overrides/portulon"
 
 # Depends from the libraries the binaries link, as dpkg-shlibdeps finds them.
 shlib="$build/deb/shlibs"

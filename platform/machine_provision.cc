@@ -184,7 +184,11 @@ DWORD ProvisionMachine(const std::string& rootIn, const MachineConfig& config) {
   for (const auto& tool : kSystemDirectoryTools) {
     const std::string target = bin + "/" + tool.built;
     const std::string link = drive + "/WINNT/system32/" + tool.installed;
-    if (::stat(target.c_str(), &st) == 0) ::symlink(target.c_str(), link.c_str());
+    // A machine without its net or rassvc could not start a service: a link
+    // that cannot be made fails the provisioning.
+    if (::stat(target.c_str(), &st) == 0 && ::symlink(target.c_str(), link.c_str()) != 0) {
+      return ErrorFromErrno(errno);
+    }
   }
   return ERROR_SUCCESS;
 }

@@ -9,6 +9,9 @@
 # a minute, as it does in production.
 #   scripts/demo.sh DEMO_DIR   (PORTULON_BIN_DIR names the built programs,
 #                               PORTULON_PACKAGE_DIR the installation folder)
+# With PORTULON_DEMO_QUICK=1 it does not wait for supervision to cut sessions
+# (a minute or more each): the test of the README's lines only needs the
+# network the demo leaves.
 set -euo pipefail
 
 demo="${1:?usage: demo.sh DEMO_DIR}"
@@ -19,7 +22,13 @@ export PORTULON_BIN_DIR="$bin"
 export PORTULON_NETWORK="$demo"
 export PORTULON_MACHINE="$demo/SRV1"
 
-bold() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+quick="${PORTULON_DEMO_QUICK:-}"
+# Bold headings on a terminal only; a pipe or a file gets plain text.
+if [ -t 1 ]; then
+  bold() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+else
+  bold() { printf '\n== %s\n' "$*"; }
+fi
 say() { printf '%s\n' "$*"; }
 show() { printf '$ %s\n' "$*"; "$@"; }
 # A dial-in that may be refused: the refusal is part of the story. rasctl
@@ -31,6 +40,10 @@ on_srv2() { printf '(SRV2) '; PORTULON_MACHINE="$demo/SRV2" "$@"; }
 port_state() { rasctl ports | awk -v p="$1" '$1 == p { print $2 }'; }
 wait_for_port_free() {
   local port="$1" limit="$2" waited=0
+  if [ -n "$quick" ]; then
+    say "  (not waited for: PORTULON_DEMO_QUICK)"
+    return 0
+  fi
   while [ "$(port_state "$port")" != "listening" ]; do
     if [ "$waited" -ge "$limit" ]; then
       say "  ($port is still in use after ${limit}s)"
@@ -157,6 +170,7 @@ show net messages CAROLPC
 
 say "Waiting for grace's idle links on SRV2..."
 for _ in $(seq 1 24); do
+  [ -z "$quick" ] || break
   [ "$(PORTULON_MACHINE="$demo/SRV2" rasctl ports | awk '$1 == "COM2" { print $2 }')" = listening ] && break
   sleep 5
 done
@@ -235,12 +249,18 @@ say "--- its text ---"
 cat "${last_mail%.eml}.txt" | tr -d '\r'
 kill "$mail_pid" 2>/dev/null || true
 wait "$mail_pid" 2>/dev/null || true
+say ""
+say "The demo's mail server ends with the demo, so the mail is switched off again, and the"
+say "export runs only when asked (plexport export, with the ODBC lines of the README):"
+show plexport set-mail --off
+show plsettings set ExportHours=none
 # ---- end of reporting ----
 
 bold "Shutting the machines down"
+# Remote access first: while it runs without Portulon, callers go unchecked.
 for machine in SRV2 SRV1; do
-  PORTULON_MACHINE="$demo/$machine" net stop Portulon >/dev/null 2>&1 || true
   PORTULON_MACHINE="$demo/$machine" net stop RemoteAccess >/dev/null 2>&1 || true
+  PORTULON_MACHINE="$demo/$machine" net stop Portulon >/dev/null 2>&1 || true
 done
 say "Portulon and the remote-access services are stopped."
 
@@ -267,20 +287,26 @@ say "The administrator removes the console again, as its uninstall entry says:"
 on_admin "$admin_c/WINNT/PL_FLUSH.EXE" C
 show_console
 say "Nothing of the console is left; only the uninstaller itself stays in C:\\WINNT."
+say ""
+say "And installs it once more, watching SRV1 and SRV2, for you to open:"
+on_admin "$pkg/setup" --unattended --components console >/dev/null
+for server in SRV1 SRV2; do
+  PORTULON_MACHINE="$demo/ADMINPC" reg add "HKLM\\Software\\Quillfen Technologies\\Portulon\\Servers\\$server" /f >/dev/null
+done
+PORTULON_MACHINE="$demo/ADMINPC" reg query 'HKLM\Software\Quillfen Technologies\Portulon\Servers' | sed 's/^/  /'
 
 cat <<EOT
 
 The demo network stays in $demo. To look around, or to run it again:
   export PORTULON_NETWORK=$demo PORTULON_MACHINE=$demo/SRV1 PATH=$bin:\$PATH
+  export ODBCSYSINI=$demo/odbc ODBCINI=$demo/odbc/odbc.ini   (the demo's database, for plexport)
   plmachine boot                     start the remote-access service and Portulon
   rasctl dial COM1 'DOM\\ann'        dial in (rasctl --help for more)
   plreport log ; plreport users      the day's log and the usage accounts
   eventlog list Application          the service's events (System: the sessions')
   net messages CAROLPC               a computer's or user's messages
   reg query "HKLM\\Software\\Quillfen Technologies\\Portulon\\Service"
-  net stop Portulon ; net stop RemoteAccess
+  net stop RemoteAccess ; net stop Portulon   remote access first, then Portulon
   PORTULON_MACHINE=$demo/SRV2 ...    the same on the router SRV2 (rasctl dial COM1 'DOM\\grace' --links 2)
-  PORTULON_MACHINE=$demo/ADMINPC $pkg/setup
-                                     install the console on ADMINPC again (the wizard),
-  pladmin --machine $demo/ADMINPC    then open it
+  pladmin --machine $demo/ADMINPC    the console on ADMINPC (boot SRV1 and SRV2 first)
 EOT

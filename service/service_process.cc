@@ -43,24 +43,6 @@ bool StartServiceThread(const char* traceText) {
   return true;
 }
 
-constexpr const char* kHelp =
-    "plsvc - the Portulon service: admission, accounting and supervision of\n"
-    "dial-in sessions for the remote-access service of this machine.\n"
-    "\n"
-    "Usage:\n"
-    "  plsvc            run as the service (started by the service manager:\n"
-    "                   net start Portulon)\n"
-    "  plsvc ARGUMENT   run in console mode, tracing to the console, until\n"
-    "                   killed; any argument but the ones below does this\n"
-    "  plsvc --help     this text (also -h and /?)\n"
-    "\n"
-    "Only one copy runs on a machine: a second one, in either mode, changes\n"
-    "nothing and ends.\n"
-    "\n"
-    "Exit status: 0 help printed or service ended normally; 1 another copy\n"
-    "is already running or the machine cannot be used; 1063 (as 39) when\n"
-    "started without an argument but not by the service manager.\n";
-
 int RefuseSecondCopy(DWORD err, DWORD owner) {
   if (err == plat::ERROR_ALREADY_EXISTS) {
     if (owner != 0) {
@@ -303,17 +285,8 @@ void ServiceThread(ServiceContext& context) {
   StartExportThread(context);
 }
 
-bool IsHelpArgument(const char* arg) {
-  const std::string_view a(arg);
-  return a == "--help" || a == "-h" || a == "/?";
-}
-
-int PlsvcMain(int argc, char** argv) {
+int PlsvcMain(bool consoleMode) {
   QCL::SetTraceLevel(12);
-  if (argc > 1 && IsHelpArgument(argv[1])) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
   ServiceProcess& p = Process();
   // Before anything touches a file: a second copy would clear the logged-in
   // users of the first and admit duplicate logins.
@@ -321,7 +294,7 @@ int PlsvcMain(int argc, char** argv) {
                                                   &p.instanceOwner);
   common::ConfigureProcessTrace(common::ServiceTraceOptions());
   common::ProcessTrace().SetEnabled(false);
-  if (argc > 1) {
+  if (consoleMode) {
     if (!p.instance.owned()) return RefuseSecondCopy(p.instanceError, p.instanceOwner);
     return RunConsoleMode();
   }

@@ -36,11 +36,11 @@ struct ServiceProcess {
 
 ServiceProcess& Process();
 
-// `main` of plsvc: "--help", "-h" or "/?" prints the help; any other argument
-// runs console mode, none the dispatcher. A second copy on the machine, in
+// plsvc once its command line is checked (main.cc): console mode (plsvc was
+// given an argument) or the dispatcher. A second copy on the machine, in
 // either mode, touches nothing: it says so and ends (a service reports
 // STOPPED with ERROR_SERVICE_ALREADY_RUNNING).
-int PlsvcMain(int argc, char** argv);
+int PlsvcMain(bool consoleMode);
 bool IsHelpArgument(const char* arg);
 
 // The entry named in the dispatch table.

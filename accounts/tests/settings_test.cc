@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -220,6 +221,50 @@ TEST_F(SettingsTest, PluserTakesHumanUnitsAndRefusesWhatItCannotStore) {
   EXPECT_FALSE(plat::ProfileSectionName(usr, "DOM\\carol"));
 }
 
+// What can be stored but is most likely a typing error is said in a sentence;
+// --strict refuses it and writes nothing.
+TEST_F(SettingsTest, LikelyTyposAreWarnedAboutAndRefusedWithStrict) {
+  const std::string usrBefore = plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.usr"));
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{"pluser", "add", "DOM\\zed"}, "the domain DOM has no user zed"},
+      {{"pluser", "add", "NODOM\\ann"}, "the network has no domain NODOM"},
+      {{"pluser", "set", "DOM\\ann", "--allowance", "10h"}, "an allowance with the period none is never applied"},
+      {{"pluser", "copy", "DOM\\ann", "DOM\\zed"}, "the domain DOM has no user zed"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> strict(c.args.begin() + 1, c.args.end());
+    strict.push_back("--strict");
+    const auto r = RunTool(c.args[0], strict);
+    EXPECT_EQ(r.code, 2) << c.args[1] << " " << c.args[2];
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.usr")), usrBefore) << r.err;
+  }
+  // Without --strict: said, and written.
+  auto r = RunTool("pluser", {"set", "DOM\\ann", "--allowance", "10h"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: DOM\\ann: an allowance with the period none"), std::string::npos) << r.err;
+  EXPECT_EQ(plat::ProfileGetString(common::testing::kUsers, "DOM\\ann", "PeriodMax", ""), "36000");
+  r = RunTool("pluser", {"set", "DOM\\ann", "--period", "week", "--strict"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+
+  // A port the server does not have (SRV1 has COM1 to COM4).
+  const std::string hwBefore = plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.hw"));
+  r = RunTool("plsettings", {"port", "SRV1\\COM9", "Idle=1m", "--strict"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("SRV1 has no port COM9: its ports are COM1 to COM4"), std::string::npos) << r.err;
+  EXPECT_EQ(plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.hw")), hwBefore);
+  r = RunTool("plsettings", {"port", "SRV1\\COM9", "Idle=1m"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: SRV1 has no port COM9"), std::string::npos) << r.err;
+  r = RunTool("plsettings", {"port", "SRV1\\COM4", "Idle=1m", "--strict"});
+  EXPECT_EQ(r.code, 0) << r.err;
+}
+
 TEST_F(SettingsTest, PlsettingsWritesNamedSettingsOnlyAndSaysWhenTheyApply) {
   auto r = RunTool("plsettings", {"set", "Notify1=5m", "Notify1Text=Five minutes left", "IdleTimer=15m"});
   ASSERT_EQ(r.code, 0) << r.err;
@@ -241,6 +286,23 @@ TEST_F(SettingsTest, PlsettingsWritesNamedSettingsOnlyAndSaysWhenTheyApply) {
   r = RunTool("plsettings", {"reference"});
   ASSERT_EQ(r.code, 0);
   EXPECT_NE(r.out.find("`MaxSessionTime`"), std::string::npos);
+
+  // The export schedule in words, stored as the same bits as ever.
+  r = RunTool("plsettings", {"set", "ExportHours=2,18", "ExportDays=mon,fri"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  plat::DWORD hours = 0, days = 0;
+  ASSERT_EQ(plat::RegReadDword(common::testing::ServiceSettingsKey(), "ExportHours", &hours), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::RegReadDword(common::testing::ServiceSettingsKey(), "ExportDays", &days), plat::ERROR_SUCCESS);
+  EXPECT_EQ(hours, (1u << 2) | (1u << 18));
+  EXPECT_EQ(days, (1u << 1) | (1u << 5));
+  r = RunTool("plsettings", {"show", "system"});
+  EXPECT_NE(r.out.find("2,18"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("mon,fri"), std::string::npos) << r.out;
+  // A value error is one line pointing at --help, not the whole usage.
+  r = RunTool("plsettings", {"set", "ExportHours=25"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_NE(r.err.find("see \"plsettings --help\""), std::string::npos) << r.err;
 }
 
 }  // namespace

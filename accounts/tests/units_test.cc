@@ -80,6 +80,37 @@ TEST(Units, AddressesAreDottedOnScreenAndSignedFirstOctetHighInTheFile) {
   EXPECT_NE(why.find("300 is above 255"), std::string::npos) << why;
 }
 
+// The export schedule is typed as lists and names and stored as the bits the
+// service has always read: 2,18 is 2^2 + 2^18.
+TEST(Units, ScheduleSetsAreListsOnScreenAndBitsInTheFile) {
+  EXPECT_EQ(Parsed(Unit::HourSet, "2,18"), "262148");
+  EXPECT_EQ(Parsed(Unit::HourSet, "8-10, 23"), "8390400");
+  EXPECT_EQ(Parsed(Unit::HourSet, "all"), "16777215");
+  EXPECT_EQ(Parsed(Unit::HourSet, "none"), "0");
+  EXPECT_EQ(Parsed(Unit::WeekdaySet, "mon,fri"), "34");
+  EXPECT_EQ(Parsed(Unit::WeekdaySet, "Monday-Friday"), "62");
+  EXPECT_EQ(Parsed(Unit::MonthDaySet, "1"), "1");
+  EXPECT_EQ(Parsed(Unit::MonthDaySet, "all"), "2147483647");
+  for (const char* bad : {"24", "2,,18", "18-2", "noon", "-1"}) EXPECT_TRUE(Refused(Unit::HourSet, bad)) << bad;
+  EXPECT_TRUE(Refused(Unit::WeekdaySet, "7"));
+  EXPECT_TRUE(Refused(Unit::WeekdaySet, "mo"));
+  EXPECT_TRUE(Refused(Unit::MonthDaySet, "0"));
+  EXPECT_TRUE(Refused(Unit::MonthDaySet, "32"));
+
+  EXPECT_EQ(FormatValue(Unit::HourSet, "262148"), "2,18");
+  EXPECT_EQ(FormatValue(Unit::HourSet, "16777215"), "all");
+  EXPECT_EQ(FormatValue(Unit::HourSet, "0"), "none");
+  EXPECT_EQ(FormatValue(Unit::WeekdaySet, "62"), "mon-fri");
+  EXPECT_EQ(FormatValue(Unit::WeekdaySet, "34"), "mon,fri");
+  EXPECT_EQ(FormatValue(Unit::MonthDaySet, "3"), "1,2");
+  // Bits no hour has are shown, not dropped.
+  EXPECT_EQ(FormatValue(Unit::HourSet, "33554432"), "'33554432' (unknown)");
+  // What is shown reads back as the same bits.
+  for (const char* bits : {"262148", "16777215", "8390400", "0", "5"}) {
+    EXPECT_EQ(Parsed(Unit::HourSet, FormatValue(Unit::HourSet, bits)), bits);
+  }
+}
+
 TEST(Units, TextIsOneLineWithinItsLimit) {
   EXPECT_EQ(Parsed(Unit::Text, "  Five minutes left  "), "Five minutes left");
   EXPECT_TRUE(Refused(Unit::Text, "two\nlines"));

@@ -10,12 +10,15 @@
 #include "accounts/setting_info.h"
 #include "accounts/settings_store.h"
 #include "accounts/tools/tool_support.h"
+#include "accounts/typo_checks.h"
 #include "common/pipe_protocol.h"
 #include "platform/tools/tool_args.h"
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(plsettings - the settings of Portulon's servers and the ones they share
+
+Usage:
   plsettings show [server|system] [--server NAME] [--data FOLDER]
   plsettings set NAME=VALUE [NAME=VALUE...] [--server NAME] [--data FOLDER]
                  [--notify SERVER[,SERVER...]]
@@ -42,15 +45,44 @@ reference  every setting: where it is kept, its unit, default and when a
            change takes effect (Markdown)
 
 Values as in the console: times as 1h30m, 90m or 45s (none for 0), days
-as 90d, yes or no, addresses as 10.0.0.77, greetings as 1,3. `show`
-lists the names. FOLDER is the data folder as a Windows path (default: the
-server's MasterShare setting).
+as 90d, yes or no, addresses as 10.0.0.77, greetings as 1,3; the export
+schedule as hours 2,18 (or all, none), weekdays mon,fri and days of the
+month 1,15. "show" lists the names.
 
-Exit status: 0 done, 1 a server or the data folder cannot be reached, a
-file is half-written, or a service did not take UPDATE_UPDATE (the values
-are then written but not yet in use), 2 the command line is wrong (unknown
-setting, a value that cannot be stored). Nothing is written when anything
-is refused.
+Options:
+  --server NAME      the server whose Service key is meant (default: this
+                     machine)
+  --data FOLDER      the data folder as a Windows path (default: the
+                     server's MasterShare setting)
+  --notify SERVERS   set: also send UPDATE_UPDATE to these servers
+  --strict           port: refuse a port the server does not have, instead
+                     of warning; nothing is written
+  --machine ROOT     the machine folder (default: PORTULON_MACHINE)
+  --help             show this text
+  --version          show the program's version
+
+Exit status:
+  0  done
+  1  a server or the data folder cannot be reached, a file is half-written,
+     or a service did not take UPDATE_UPDATE (the values are then written
+     but not yet in use)
+  2  the command line is wrong (unknown setting, a value that cannot be
+     stored), or --strict refused a warning
+Nothing is written when anything is refused.
+
+Files:
+  FOLDER\portulon.hw      the shared settings and the ports' settings
+  FOLDER\greet_0.txt      the greetings (greet_1.txt, greet_2.txt)
+  HKLM\Software\Quillfen Technologies\Portulon\Service   a server's settings
+
+Examples:
+  plsettings show server
+  plsettings set IdleTimer=15m --server SRV2
+  plsettings set ExportHours=2,18 ExportDays=mon,fri
+  plsettings port 'SRV1\COM3' Idle=1m 'AllowedGroups=DOM\Staff'
+
+See also:
+  pluser(1), plexport(1), reg(1)
 )";
 
 using accounts::SettingInfo;
@@ -67,6 +99,9 @@ const char* UnitText(accounts::Unit unit) {
     case Address: return "address, first octet high (typed as 10.0.0.77)";
     case Hour: return "hour 0-23";
     case Greetings: return "bits 1, 2, 4 (typed as 1,3)";
+    case HourSet: return "bit h for hour h (typed as 2,18 or all)";
+    case WeekdaySet: return "bit 0 Sunday to 6 Saturday (typed as mon,fri or all)";
+    case MonthDaySet: return "bit d-1 for day d (typed as 1,15 or all)";
     case Text: return "text";
     case Time: return "seconds since 1970";
     case Elapsed: return "seconds";
@@ -168,13 +203,13 @@ bool ParseAssignments(pltools::Tool& tool, std::span<const SettingInfo> table, c
     if (!info) return tool.UsageError("unknown setting '" + name + "'"), false;
     std::string why;
     auto text = accounts::ParseValue(info->unit, a.substr(eq + 1), &why, info->maxLength);
-    if (!text) return tool.UsageError(name + ": " + why), false;
+    if (!text) return tool.ValueError(name + ": " + why), false;
     changes->emplace_back(info->name, *text);
   }
   return true;
 }
 
-int Port(pltools::Tool& tool, std::vector<std::string> args, const std::string* data) {
+int Port(pltools::Tool& tool, std::vector<std::string> args, const std::string* data, bool strict) {
   if (args.empty()) return tool.UsageError("port needs SERVER\\PORT");
   const std::string section = args[0];
   const size_t slash = section.find('\\');
@@ -194,6 +229,15 @@ int Port(pltools::Tool& tool, std::vector<std::string> args, const std::string* 
   if (!ResolvePlace(tool, "", data, true, &place)) return tool.exitCode();
   place.portSection = section;
   if (!changes.empty()) {
+    // A port the server does not have is most likely a typing error.
+    const auto warnings = accounts::PortWarnings(section);
+    for (const std::string& w : warnings) {
+      std::fprintf(stderr, "plsettings: %s: %s\n", strict ? "refused" : "warning", w.c_str());
+    }
+    if (strict && !warnings.empty()) {
+      std::fprintf(stderr, "plsettings: nothing was written (--strict)\n");
+      return pltools::kExitUsage;
+    }
     if (auto o = accounts::WriteSettingValues(accounts::PortSettings(), place, changes); !o.ok()) {
       return tool.Fail(o.message);
     }
@@ -225,6 +269,7 @@ int main(int argc, char** argv) {
   tool.TakeOption("--server", &server);
   const bool dataGiven = tool.TakeOption("--data", &data);
   tool.TakeOption("--notify", &notify);
+  const bool strict = tool.TakeFlag("--strict");
   if (tool.failed() || !tool.RejectUnknownOptions()) return tool.exitCode();
   auto& args = tool.args();
 
@@ -232,7 +277,7 @@ int main(int argc, char** argv) {
     if (!args.empty()) return tool.UsageError("unexpected argument '" + args[0] + "'");
     return Reference();
   }
-  if (command == "port") return Port(tool, args, dataGiven ? &data : nullptr);
+  if (command == "port") return Port(tool, args, dataGiven ? &data : nullptr, strict);
   if (command == "update") {
     if (!args.empty()) return tool.UsageError("unexpected argument '" + args[0] + "'");
     if (!tool.RequireMachine()) return tool.exitCode();
@@ -263,7 +308,7 @@ int main(int argc, char** argv) {
     if (!info) return tool.UsageError("unknown setting '" + name + "' (plsettings show lists them)");
     std::string why;
     auto text = accounts::ParseValue(info->unit, a.substr(eq + 1), &why, info->maxLength);
-    if (!text) return tool.UsageError(name + ": " + why);
+    if (!text) return tool.ValueError(name + ": " + why);
     (isServer ? serverChanges : systemChanges).emplace_back(info->name, *text);
   }
   accounts::SettingsPlace place;

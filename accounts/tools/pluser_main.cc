@@ -6,15 +6,19 @@
 #include <vector>
 
 #include "accounts/account_store.h"
+#include "accounts/accounts_table.h"
 #include "accounts/setting_info.h"
 #include "accounts/tools/tool_support.h"
+#include "accounts/typo_checks.h"
 #include "platform/path.h"
 #include "platform/tools/tool_args.h"
 #include "platform/tools/tool_format.h"
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(pluser - the dial-in accounts of Portulon: profiles, limits and usage
+
+Usage:
   pluser list [--domain DOMAIN] [--search TEXT] [--format table|csv]
   pluser show ACCOUNT
   pluser add ACCOUNT [LIMITS] [--force]
@@ -38,13 +42,26 @@ copy    the limits of FROM (all but its static address) to every TO,
 reset   the usage values back to 0 (connections, refusals, times, period)
 delete  removes the profiles
 
+Options:
+  --data FOLDER         the data folder as a Windows path (default: the
+                        service's MasterShare setting, e.g. \\SRV1\PL_NT_DB)
+  --domain DOMAIN       list: the profiles of one domain
+  --search TEXT         list: the profiles whose name holds TEXT
+  --format table|csv    list: a table (default) or comma-separated values
+  --strict              add, set, copy: refuse what is only warned about (a
+                        profile for an account its domain does not have, an
+                        allowance without a period); nothing is written
+  --machine ROOT        the machine folder (default: PORTULON_MACHINE)
+  --help                show this text
+  --version             show the program's version
+
 LIMITS (any of them; each also as KEY=VALUE with the file's key name):
   --session TIME        MaxSessionTime, the longest session
   --total TIME          MaxTotalTime, the limit on all sessions together
   --expires-after DAYS  ExpiryTime, counted from the first dial-in; never
   --period PERIOD       PeriodType: none, day, week or month
   --allowance TIME      PeriodMax, the time allowed per period
-  --no-duplicate yes|no NoDuplicate, one session at a time
+  --no-duplicate yes|no  NoDuplicate, one session at a time
   --static-ip ADDRESS   StaticIP, as 10.0.0.77; none. An address another
                         profile has is refused; --force sets it anyway, with
                         a warning (the service still gives it to one session
@@ -53,14 +70,27 @@ TIME is 1h30m, 90m, 45s, 2d or 1:30 (h:mm); 0 or none is no limit.
 DAYS is 90d or 90. A group profile has only session, total, period,
 allowance and no-duplicate. Changes take effect at the user's next dial-in.
 
-FOLDER is the data folder as a Windows path (default: the service's
-MasterShare setting of the machine, e.g. \\SRV1\PL_NT_DB).
+Exit status:
+  0  done
+  1  the data folder cannot be reached, the file is half-written, the
+     account does not exist, or its static address is another profile's
+     (without --force)
+  2  the command line is wrong (unknown option or key, a value the file
+     cannot store), or --strict refused a warning
+Nothing is written when anything is refused.
 
-Exit status: 0 done, 1 the data folder cannot be reached, the file is
-half-written, the account does not exist, or its static address is another
-profile's (without --force), 2 the command line is wrong
-(unknown option or key, a value the file cannot store). Nothing is written
-when anything is refused.
+Files:
+  FOLDER\portulon.usr   the profiles and their usage
+  FOLDER\portulon.hw    the default profile (section Default)
+
+Examples:
+  pluser add 'DOM\ann' --session 1h30m --expires-after 90d --static-ip 10.0.0.77
+  pluser set 'DOM\ann' --total 100h --period week --allowance 10h
+  pluser list --domain DOM
+  pluser copy 'DOM\ann' 'DOM\bob' 'DOM\carol'
+
+See also:
+  plsettings(1), plreport(1), pldomain(1)
 )";
 
 using accounts::Unit;
@@ -96,7 +126,7 @@ bool TakeAccountAndLimits(pltools::Tool& tool, std::string* account, accounts::C
   for (const auto& [info, value] : typed) {
     std::string why;
     auto change = accounts::ParseProfileValue(*info, value, group, &why);
-    if (!change) return tool.UsageError(std::string(info->option) + ": " + why), false;
+    if (!change) return tool.ValueError(std::string(info->option) + ": " + why), false;
     changes->push_back(std::move(*change));
   }
   return true;
@@ -118,7 +148,7 @@ bool TakeListOptions(pltools::Tool& tool, ListOptions* options) {
   tool.TakeOption("--format", &format);
   if (tool.failed() || !tool.RejectUnknownOptions()) return false;
   if (!pltools::ParseOutputFormat(format, &options->form) || options->form == pltools::OutputFormat::Json) {
-    return tool.UsageError("--format takes table or csv"), false;
+    return tool.ValueError("--format takes table or csv"), false;
   }
   if (!tool.args().empty()) return tool.UsageError("unexpected argument '" + tool.args()[0] + "'"), false;
   return true;
@@ -132,20 +162,14 @@ int List(pltools::Tool& tool, const accounts::AccountStore& store, const ListOpt
   if (loaded.fileMissing) return tool.Fail(store.usersFile() + " does not exist yet: no profiles");
   if (!loaded.fileProblem.empty()) std::fprintf(stderr, "pluser: warning: %s\n", loaded.fileProblem.c_str());
   for (const std::string& p : loaded.valueProblems) std::fprintf(stderr, "pluser: warning: %s\n", p.c_str());
-  std::vector<std::string> heading = {"Account"};
-  for (const auto& info : accounts::ProfileSettings()) heading.push_back(info.key);
-  for (const auto& info : accounts::UsageValues()) heading.push_back(info.key);
-  std::vector<std::vector<std::string>> rows;
+  std::vector<accounts::Account> shown;
   const std::string needle = plat::ToLowerAscii(search);
   for (const accounts::Account& a : loaded.accounts) {
     if (!domain.empty() && !plat::EqualsIgnoringCase(a.Domain(), domain)) continue;
     if (!needle.empty() && plat::ToLowerAscii(a.section).find(needle) == std::string::npos) continue;
-    std::vector<std::string> row = {a.section};
-    for (const auto& info : accounts::ProfileSettings()) row.push_back(Shown(a, info));
-    for (const auto& info : accounts::UsageValues()) row.push_back(Shown(a, info));
-    rows.push_back(std::move(row));
+    shown.push_back(a);
   }
-  placcounts_tools::PrintTable(heading, rows, form == pltools::OutputFormat::Csv);
+  accounts::AccountsTable(shown).Print(stdout, form);
   return pltools::kExitSuccess;
 }
 
@@ -186,6 +210,7 @@ int main(int argc, char** argv) {
 
   std::string folder;
   const bool folderGiven = tool.TakeOption("--data", &folder);
+  const bool strict = tool.TakeFlag("--strict");
   if (tool.failed()) return tool.exitCode();
 
   // Arguments first, so that a wrong command line never needs the machine.
@@ -211,7 +236,7 @@ int main(int argc, char** argv) {
   }
   for (const std::string& name : names) {
     std::string why;
-    if (!accounts::CheckAccountName(name, &why)) return tool.UsageError(why);
+    if (!accounts::CheckAccountName(name, &why)) return tool.ValueError(why);
   }
 
   std::string dataFolder;
@@ -223,6 +248,35 @@ int main(int argc, char** argv) {
     auto account = store.Find(names[0]);
     if (!account) return tool.Fail("there is no profile " + names[0]);
     return Show(*account);
+  }
+  // What can be stored but is most likely a typing error: warned about, or
+  // with --strict refused before anything is written.
+  if (command == "add" || command == "set" || command == "copy") {
+    std::vector<std::string> warnings;
+    std::vector<accounts::Account> after;
+    if (command == "copy") {
+      const auto from = store.Find(names[0]);
+      for (size_t i = 1; from && i < names.size(); ++i) {
+        accounts::Account a = store.Find(names[i]).value_or(store.NewProfile(names[i]));
+        for (const auto& [key, text] : from->values) {
+          if (key != "StaticIP") a = accounts::WithChanges(a, {{key, text}});
+        }
+        after.push_back(a);
+      }
+    } else {
+      const auto existing = command == "set" ? store.Find(names[0]) : std::nullopt;
+      after.push_back(accounts::WithChanges(existing.value_or(store.NewProfile(names[0])), changes));
+    }
+    for (const auto& a : after) {
+      for (const std::string& w : accounts::ProfileWarnings(a)) warnings.push_back(a.section + ": " + w);
+    }
+    for (const std::string& w : warnings) {
+      std::fprintf(stderr, "pluser: %s: %s\n", strict ? "refused" : "warning", w.c_str());
+    }
+    if (strict && !warnings.empty()) {
+      std::fprintf(stderr, "pluser: nothing was written (--strict)\n");
+      return pltools::kExitUsage;
+    }
   }
   // With --force a static address another profile has is written and warned about.
   std::vector<std::string> shared;

@@ -1,8 +1,7 @@
-// What pluser and plsettings share: finding the data folder and printing tables.
+// What pluser and plsettings share: finding the data folder.
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "platform/tools/tool_args.h"
 
@@ -12,9 +11,5 @@ namespace placcounts_tools {
 // the service's MasterShare setting of this machine. False (message printed,
 // tool's exit code set) when there is none or it cannot be reached.
 bool FindDataFolder(pltools::Tool& tool, const std::string* given, std::string* folder);
-
-// Columns padded to their widest cell, or CSV lines with `csv`.
-void PrintTable(const std::vector<std::string>& heading, const std::vector<std::vector<std::string>>& rows,
-                bool csv);
 
 }  // namespace placcounts_tools

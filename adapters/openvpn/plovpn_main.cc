@@ -24,7 +24,9 @@ namespace {
 
 using plat::DWORD;
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(plovpn - Portulon's remote-access service in front of an OpenVPN server
+
+Usage:
   plovpn [--machine ROOT]                  (started as the service RemoteAccess)
   plovpn --foreground [--machine ROOT]
   plovpn install [--machine ROOT] [--image WINDOWS_COMMAND_LINE]
@@ -36,7 +38,6 @@ connects (refused clients are told why), reports every hang-up with the bytes
 and the time OpenVPN counted, and lets Portulon's supervision read a client's
 traffic and end its session. Each client is a port: VPN1, VPN2, ...
 
---foreground  runs until SIGTERM or SIGINT, the trace on standard output.
 install       registers the adapter as the machine's remote-access service
               (RemoteAccess, "OpenVPN Remote Access", started at boot) and
               writes the given settings under
@@ -45,12 +46,29 @@ install       registers the adapter as the machine's remote-access service
               program); --management a Unix socket path or 127.0.0.1:PORT.
 
 Options:
-  --machine ROOT   the machine folder (default: PORTULON_MACHINE)
-  --help           show this text
-  --version        show the program's version
+  --foreground       run until SIGTERM or SIGINT, the trace on standard output
+  --image LINE       install: the command line the machine starts
+  --management SOCK  install: OpenVPN's management socket
+  --domain DOMAIN    install: the domain of the accounts Portulon sees
+  --machine ROOT     the machine folder (default: PORTULON_MACHINE)
+  --help             show this text
+  --version          show the program's version
 
-Exit status: 0 success (or stopped cleanly), 1 failure, 2 the command line is
-wrong.
+Exit status:
+  0  success (or stopped cleanly)
+  1  failure
+  2  the command line is wrong
+
+Files:
+  C:\qcl_trace_plovpn.txt   the adapter's trace (on the machine's drive C:)
+  HKLM\Software\Quillfen Technologies\Portulon\OpenVPN   its settings
+
+Examples:
+  plovpn install --domain VPN
+  plovpn --foreground
+
+See also:
+  plsvc(1), plmachine(1), eventlog(1)
 )";
 
 constexpr const char* kServiceName = "RemoteAccess";

@@ -143,3 +143,16 @@ TEST(ProtocolTest, OnlyPlausiblePortNamesAreAccepted) {
 
 }  // namespace
 }  // namespace common
+
+TEST(ProtocolTest, RepliesAreDescribedByTheMessageTheyAnswer) {
+  EXPECT_EQ(common::DescribeReply("UPDATE_UPDATE", "10"), "settings re-read");
+  EXPECT_EQ(common::DescribeReply("0,COM1,DOM\\ann,*,0,0,0", "00"), "admitted");
+  EXPECT_EQ(common::DescribeReply("0,COM1,DOM\\ann,*,0,0,0", "10"),
+            "refused (the reason is in the day's log)");
+  EXPECT_EQ(common::DescribeReply("1,COM1,DOM\\ann,*,0,0,60", "00"), "hang-up recorded");
+  EXPECT_EQ(common::DescribeReply("2,COM1,ann,*,*,0,0", "2167772237"), "keep the proposed address");
+  EXPECT_EQ(common::DescribeReply("2,COM1,ann,*,*,0,0", "3167772237"), "use address 10.0.0.77");
+  // What the protocol does not know is not guessed at.
+  EXPECT_EQ(common::DescribeReply("2,COM1,ann,*,*,0,0", "3"), "");
+  EXPECT_EQ(common::DescribeReply("0,COM1,DOM\\ann,*,0,0,0", "ok"), "");
+}

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QTest>
@@ -23,6 +24,7 @@
 #include "console/ui/main_window.h"
 #include "console/ui/profile_dialog.h"
 #include "console/ui/settings_dialog.h"
+#include "console/ui/settings_form.h"
 #include "console/ui/users_view.h"
 #include "platform/pipe.h"
 #include "platform/testing/host_tools.h"
@@ -288,6 +290,32 @@ TEST_F(AccountsWidgetTest, SettingsSheetsReachTheRunningServiceAndSimulationShow
   plat::DWORD idle = 0;
   ASSERT_EQ(plat::RegReadDword(ct::ServiceSettingsKey(), "IdleTimer", &idle), plat::ERROR_SUCCESS);
   EXPECT_EQ(idle, 20u);
+}
+
+// The export schedule has a check box per hour and weekday; the boxes read
+// and write the same bits the service reads ("Export at hours (bits):
+// 16777215" was all an administrator saw before).
+TEST(SettingsFormTest, TheExportScheduleIsCheckBoxes) {
+  const auto* hours = accounts::FindSetting(accounts::SystemSettings(), "ExportHours");
+  const auto* days = accounts::FindSetting(accounts::SystemSettings(), "ExportDays");
+  ASSERT_TRUE(hours && days);
+  SettingsForm form({hours, days}, nullptr);
+  form.SetValues({{"ExportHours", "262148"}, {"ExportDays", "34"}});
+  auto checked = [&](const char* setting, const char* box) {
+    auto* b = form.field(setting)->findChild<QCheckBox*>(box);
+    return b && b->isChecked();
+  };
+  EXPECT_TRUE(checked("ExportHours", "2"));
+  EXPECT_TRUE(checked("ExportHours", "18"));
+  EXPECT_FALSE(checked("ExportHours", "3"));
+  EXPECT_TRUE(checked("ExportDays", "mon"));
+  EXPECT_TRUE(checked("ExportDays", "fri"));
+  EXPECT_FALSE(checked("ExportDays", "sun"));
+  using Typed = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(form.Typed(), (Typed{{"ExportHours", "2,18"}, {"ExportDays", "mon,fri"}}));
+  ASSERT_TRUE(form.SetTyped("ExportHours", "all"));
+  EXPECT_FALSE(form.SetTyped("ExportDays", "someday"));
+  EXPECT_EQ(form.Typed(), (Typed{{"ExportHours", "all"}, {"ExportDays", "mon,fri"}}));
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QLineEdit>
 
+#include "common/profile_helpers.h"
 #include "platform/text.h"
 
 namespace pladmin::ui {
@@ -12,6 +14,48 @@ namespace pladmin::ui {
 namespace {
 
 const char* const kPeriods[] = {"none", "day", "week", "month"};
+
+bool IsSet(accounts::Unit unit) { return accounts::MembersOf(unit).count > 0; }
+
+// A check box per member of a set (hours, weekdays, days of the month),
+// twelve to a row; the boxes are the editor's children in member order.
+class SetEditor : public QWidget {
+ public:
+  SetEditor(accounts::Unit unit, QWidget* parent) : QWidget(parent), unit_(unit) {
+    const accounts::SetMembers m = accounts::MembersOf(unit);
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    for (int i = 0; i < m.count; ++i) {
+      const QString name = m.names ? QString::fromUtf8(m.names[i]) : QString::number(i + m.first);
+      auto* box = new QCheckBox(name, this);
+      box->setObjectName(name);
+      boxes_.push_back(box);
+      grid->addWidget(box, i / 12, i % 12);
+    }
+  }
+  std::uint32_t bits() const {
+    std::uint32_t b = 0;
+    for (size_t i = 0; i < boxes_.size(); ++i) {
+      if (boxes_[i]->isChecked()) b |= 1u << i;
+    }
+    return b;
+  }
+  void setBits(std::uint32_t b) {
+    for (size_t i = 0; i < boxes_.size(); ++i) boxes_[i]->setChecked(b & (1u << i));
+  }
+  // The boxes for what an administrator typed ("2,18"); false when it is no set.
+  bool setTyped(const QString& text) {
+    const auto file = accounts::ParseValue(unit_, text.toStdString(), nullptr);
+    if (!file) return false;
+    setBits(static_cast<std::uint32_t>(common::DecimalValue(*file)));
+    return true;
+  }
+  QString typed() const { return QString::fromStdString(accounts::FormatSet(unit_, bits())); }
+
+ private:
+  accounts::Unit unit_;
+  std::vector<QCheckBox*> boxes_;
+};
 
 }  // namespace
 
@@ -26,6 +70,8 @@ SettingsForm::SettingsForm(std::vector<const accounts::SettingInfo*> settings, Q
       static_cast<QLabel*>(editor)->setTextInteractionFlags(Qt::TextSelectableByMouse);
     } else if (info->unit == accounts::Unit::Flag) {
       editor = new QCheckBox(this);
+    } else if (IsSet(info->unit)) {
+      editor = new SetEditor(info->unit, this);
     } else if (info->unit == accounts::Unit::PeriodType) {
       auto* combo = new QComboBox(this);
       for (const char* p : kPeriods) combo->addItem(p);
@@ -57,6 +103,9 @@ void SettingsForm::SetValues(const std::vector<std::pair<std::string, std::strin
                            accounts::EffectText(row.info->effect) + ")");
     if (auto* label = qobject_cast<QLabel*>(row.editor)) {
       label->setText(shown);
+    } else if (IsSet(row.info->unit)) {
+      static_cast<SetEditor*>(row.editor)
+          ->setBits(accounts::IsCleanNumber(text) ? static_cast<std::uint32_t>(common::DecimalValue(text)) : 0);
     } else if (auto* box = qobject_cast<QCheckBox*>(row.editor)) {
       box->setChecked(shown == "yes");
     } else if (auto* combo = qobject_cast<QComboBox*>(row.editor)) {
@@ -73,7 +122,9 @@ std::vector<std::pair<std::string, std::string>> SettingsForm::Typed() const {
   if (readOnly_) return out;
   for (const Row& row : rows_) {
     QString text;
-    if (auto* box = qobject_cast<QCheckBox*>(row.editor)) {
+    if (IsSet(row.info->unit)) {
+      text = static_cast<const SetEditor*>(row.editor)->typed();
+    } else if (auto* box = qobject_cast<QCheckBox*>(row.editor)) {
       text = box->isChecked() ? "yes" : "no";
     } else if (auto* combo = qobject_cast<QComboBox*>(row.editor)) {
       text = combo->currentText();
@@ -87,6 +138,11 @@ std::vector<std::pair<std::string, std::string>> SettingsForm::Typed() const {
 
 bool SettingsForm::SetTyped(const std::string& name, const QString& text) {
   QWidget* editor = field(name);
+  for (const Row& row : rows_) {
+    if (row.editor == editor && IsSet(row.info->unit) && !readOnly_) {
+      return static_cast<SetEditor*>(editor)->setTyped(text);
+    }
+  }
   if (auto* box = qobject_cast<QCheckBox*>(editor)) {
     box->setChecked(text == "yes");
   } else if (auto* combo = qobject_cast<QComboBox*>(editor)) {

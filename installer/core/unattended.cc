@@ -1,5 +1,6 @@
 #include "installer/core/unattended.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
@@ -14,8 +15,8 @@ namespace setup {
 
 namespace {
 
-// What the unattended run shows: each progress line as it comes, messages
-// and questions with the answer the command line gave.
+// What the unattended run shows: each progress line as it comes, messages,
+// and instead of a question what the command line decided.
 class ConsoleUi : public InstallUi {
  public:
   ConsoleUi(std::optional<RasType> rasAnswer, bool start) : rasAnswer_(rasAnswer), start_(start) {}
@@ -24,7 +25,10 @@ class ConsoleUi : public InstallUi {
     if (title == title_ && detail == detail_) return;
     title_.assign(title);
     detail_.assign(detail);
-    std::printf("[%3d%%] %.*s", percent, static_cast<int>(title.size()), title.data());
+    // A step that comes late but has a low mark of its own (the uninstaller's
+    // copy) must not make the count run backwards.
+    shown_ = std::max(shown_, percent);
+    std::printf("[%3d%%] %.*s", shown_, static_cast<int>(title.size()), title.data());
     if (!detail.empty()) std::printf(": %.*s", static_cast<int>(detail.size()), detail.data());
     std::printf("\n");
     std::fflush(stdout);
@@ -36,9 +40,17 @@ class ConsoleUi : public InstallUi {
                  static_cast<int>(text.size()), text.data());
     std::fflush(to);
   }
+  // The one question setup asks is whether to start the service: what it
+  // says before the question is printed, then what --start decided.
   bool AskYesNo(std::string_view text, std::string_view caption) override {
-    std::printf("%.*s: %.*s %s\n", static_cast<int>(caption.size()), caption.data(),
-                static_cast<int>(text.size()), text.data(), start_ ? "Yes (--start)" : "No");
+    const size_t question = text.rfind("\n\n");
+    const std::string_view said = question == std::string_view::npos ? std::string_view() : text.substr(0, question);
+    if (!said.empty()) {
+      std::printf("%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
+                  static_cast<int>(said.size()), said.data());
+    }
+    std::printf("%s\n", start_ ? "Starting the Portulon service (--start)."
+                               : "The Portulon service is not started (--start would start it).");
     std::fflush(stdout);
     return start_;
   }
@@ -57,6 +69,7 @@ class ConsoleUi : public InstallUi {
   std::optional<RasType> rasAnswer_;
   bool start_;
   std::string title_, detail_;
+  int shown_ = 0;  // the highest percentage printed so far
 };
 
 }  // namespace

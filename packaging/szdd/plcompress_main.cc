@@ -13,7 +13,10 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: plcompress FOLDER SOURCE NAME [SHIPPED-NAME]
+constexpr const char* kUsage = R"(plcompress - compress a file into Portulon's installation folder
+
+Usage:
+  plcompress FOLDER SOURCE NAME [SHIPPED-NAME]
 
 Compresses the file SOURCE into the installation folder FOLDER under the
 compressed form of SHIPPED-NAME (default NAME: "pladmin.exe" becomes
@@ -21,7 +24,23 @@ compressed form of SHIPPED-NAME (default NAME: "pladmin.exe" becomes
 FOLDER/setup.ini as the file setup installs as NAME, with its size and CRC-32.
 FOLDER and SOURCE are host paths.
 
-Exit status: 0 done, 1 a file could not be read or written, 2 a wrong command line.
+Options:
+  --help           show this text
+  --version        show the program's version
+
+Exit status:
+  0  done
+  1  a file could not be read or written
+  2  the command line is wrong
+
+Files:
+  FOLDER/setup.ini   the list of the files setup installs
+
+Examples:
+  plcompress build/package build/bin/pladmin pladmin.exe
+
+See also:
+  setup(1)
 )";
 
 }  // namespace

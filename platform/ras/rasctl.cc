@@ -15,7 +15,9 @@ namespace {
 using plat::DWORD;
 namespace ras = plat::ras;
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(rasctl - dial in, hang up and look at the ports of a machine's remote-access service
+
+Usage:
   rasctl [--machine ROOT] dial PORT DOMAIN\user [--computer NAME] [--wksta NAME]
                                [--address a.b.c.d] [--callback NUMBER] [--links N]
   rasctl [--machine ROOT] traffic PORT [--sent N] [--received N]
@@ -26,21 +28,10 @@ constexpr const char* kUsage = R"(Usage:
 
 dial      a caller dials in on PORT (COM1, COM2, ...) as DOMAIN\user. The
           remote-access service asks its administration extension for the
-          caller's address, then whether to admit the call. Prints
-            COM1: DOM\ann admitted, address 10.0.0.10
-            COM1: DOM\bob refused (4: User already connected)
-          followed, when the extension offers them, by its own words on its
-          decision (as the reason in parentheses above).
-            --computer NAME   the remote computer's name ("?..." when unknown)
-            --wksta NAME      the NetBIOS workstation name; without it the
-                              call has no NetBIOS projection
-            --address a.b.c.d the address the service proposes (default: the
-                              port's pool address, 10.0.0.10 for COM1, ...)
-            --callback NUMBER the caller was called back at NUMBER
-            --links N         (router) one connection of N links: PORT and
-                              the next free ports; the extension hears of the
-                              connection once, then of each link, and admits
-                              or refuses each link on its own
+          caller's address, then whether to admit the call, and rasctl
+          prints what became of it, as "COM1: DOM\ann admitted, address
+          10.0.0.10", or "COM1: DOM\bob refused" and the reason in
+          parentheses.
 traffic   adds N bytes sent to the caller and received from it to the port's
           counters, and prints the totals.
 hangup    the caller on PORT hangs up: the session records go to the System
@@ -49,8 +40,38 @@ ports     lists every port: its state, user, start, address and byte counts.
 stall     the router's administration calls (port listings and port queries)
           hang for SECONDS before they answer; 0 ends a stall.
 
-Exit status: 0 done (dial: every link admitted, also without a check), 1 failed
-or refused (the reason is printed), 2 the command line is wrong.
+Options:
+  --computer NAME    dial: the remote computer's name ("?..." when unknown)
+  --wksta NAME       dial: the NetBIOS workstation name; without it the call
+                     has no NetBIOS projection
+  --address a.b.c.d  dial: the address the service proposes (default: the
+                     port's pool address, 10.0.0.10 for COM1, ...)
+  --callback NUMBER  dial: the caller was called back at NUMBER
+  --links N          dial (router): one connection of N links, PORT and the
+                     next free ports; each link is admitted or refused on its own
+  --sent N           traffic: bytes sent to the caller
+  --received N       traffic: bytes received from the caller
+  --machine ROOT     the machine folder (default: PORTULON_MACHINE)
+  --help             show this text
+  --version          show the program's version
+
+Exit status:
+  0  done (dial: every link admitted, also without a check)
+  1  failed or refused (the reason is printed)
+  2  the command line is wrong
+
+Files:
+  ROOT/pipes/rassvc            the remote-access service's pipe
+  ROOT/eventlog/System.log     the session records
+
+Examples:
+  rasctl dial COM1 'DOM\ann' --wksta ANNPC
+  rasctl traffic COM1 --sent 5000 --received 12000
+  rasctl hangup COM1
+  rasctl ports
+
+See also:
+  rassvc(1), plreport(1), eventlog(1)
 )";
 
 // Sends a request; on failure prints why and returns false.
@@ -93,7 +114,7 @@ int Dial(pltools::Tool& tool) {
   if (haveLinks) {
     long long links = 0;
     if (!pltools::ParseNumber(linksText, 1, ras::kMaxLinks, &links)) {
-      return tool.UsageError("--links takes a number from 1 to " + std::to_string(ras::kMaxLinks));
+      return tool.ValueError("--links takes a number from 1 to " + std::to_string(ras::kMaxLinks));
     }
     r.links = static_cast<int>(links);
   }

@@ -16,8 +16,44 @@
 #include "platform/ras/ras_service.h"
 #include "platform/ras/rassvc_server.h"
 #include "platform/service.h"
+#include "platform/tools/tool_args.h"
 
 namespace {
+
+constexpr const char* kHelp = R"(rassvc - the remote-access service of a machine (RAS, or the router)
+
+Usage:
+  rassvc
+  rassvc --help | --version
+
+The machine's remote-access service, started by its service manager under the
+name the machine gives it (RemoteAccess, or Router on NT 4 with routing):
+"sc start RemoteAccess", "net start RemoteAccess" or "plmachine boot". It
+loads the administration extension named under
+HKLM\Software\Microsoft\RAS\AdminDLL, serves rasctl on \\.\pipe\rassvc and,
+when stopped, hangs up every session. Started by hand it only says so.
+
+Options:
+  --machine ROOT   the machine folder (default: PORTULON_MACHINE)
+  --help           show this text
+  --version        show the program's version
+
+Exit status:
+  0  the service ran and stopped
+  1  not started by the service manager, or the service could not run
+  2  the command line is wrong
+
+Files:
+  ROOT/pipes/rassvc          its pipe
+  ROOT/eventlog/System.log   the session records it writes
+
+Examples:
+  sc start RemoteAccess
+  net stop RemoteAccess
+
+See also:
+  rasctl(1), sc(1), net(1)
+)";
 
 using plat::DWORD;
 
@@ -92,7 +128,11 @@ void ServiceMain(DWORD /*argc*/, char** argv) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  pltools::Tool tool("rassvc", kHelp);
+  if (!tool.Parse(argc, argv)) return tool.exitCode();
+  if (tool.helpRequested()) return tool.PrintHelp();
+  if (!tool.RejectUnknownOptions()) return tool.exitCode();
   char name[] = "RemoteAccess";
   const plat::SERVICE_TABLE_ENTRY table[] = {{name, ServiceMain}, {nullptr, nullptr}};
   const DWORD err = plat::StartServiceCtrlDispatcher(table);
@@ -101,5 +141,5 @@ int main() {
                  "rassvc: this is the remote-access service; start it with "
                  "\"sc start RemoteAccess\" (or Router) or \"plmachine boot\".\n");
   }
-  return static_cast<int>(err);
+  return err == plat::ERROR_SUCCESS ? pltools::kExitSuccess : pltools::kExitFailure;
 }

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -201,7 +202,17 @@ TEST_F(NetToolTest, NetStartAndStopByNameOrDisplayName) {
   r = Net({"start", "Nothing Like It"});
   EXPECT_EQ(r.code, ExitCodeOf(ERROR_SERVICE_DOES_NOT_EXIST));
   EXPECT_NE(r.err.find("The service name is invalid."), std::string::npos);
+  EXPECT_NE(r.err.find("NET HELPMSG 2185"), std::string::npos);
   EXPECT_EQ(Net({"frobnicate"}).code, 2);
+
+  // The command every such message points at exists and explains it.
+  r = Net({"helpmsg", "2185"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("No service of that name"), std::string::npos) << r.out;
+  EXPECT_EQ(Net({"HELPMSG", "1"}).code, 1);
+  r = Net({"HELPMSG", "many"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
 // The installer's way: a hidden "NET ..." command line, found in the system directory.

@@ -373,7 +373,7 @@ TEST(PldomainToolTest, ErrorsAreClearAndExitNonZero) {
   testing::TempNetwork net;
   const std::string n = net.network();
   EXPECT_EQ(Pldomain({"--help"}).code, 0);
-  EXPECT_NE(Pldomain({"--help"}).out.find("Usage: pldomain"), std::string::npos);
+  EXPECT_NE(Pldomain({"--help"}).out.find("Usage:\n  pldomain"), std::string::npos);
   EXPECT_EQ(Pldomain({"--network", n}).code, 2);
   EXPECT_EQ(Pldomain({"--network", n, "frobnicate"}).code, 2);
   EXPECT_EQ(Pldomain({"--network", n, "create", "LAB"}).code, 2) << "--dc is required";

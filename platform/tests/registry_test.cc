@@ -339,6 +339,12 @@ TEST_F(RegistryTest, TypesFromTenUpSurviveUnrelatedRewrites) {
       EXPECT_EQ(v.data, "\x2a");
     }
   }
+  // reg names the 64-bit type and shows its number; a type it has no name
+  // for is shown as one, never as REG_NONE.
+  const auto query = testing::RunTool("reg", {"query", "HKLM\\Software\\Types"});
+  EXPECT_NE(query.out.find("Qword    REG_QWORD    0x1\n"), std::string::npos) << query.out;
+  EXPECT_NE(query.out.find("T16    REG_TYPE_16    "), std::string::npos) << query.out;
+  EXPECT_EQ(query.out.find("REG_NONE"), std::string::npos) << query.out;
   const std::string text = ReadHostFile(HklmFile());
   EXPECT_NE(text.find("\"Qword\"=hex(b):"), std::string::npos);
   EXPECT_NE(text.find("\"T16\"=hex(10):2a"), std::string::npos);

@@ -21,7 +21,9 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(eventlog - read and follow the event logs of a machine
+
+Usage:
   eventlog list [LOG] [--follow] [--format table|csv|json] [--machine ROOT]
   eventlog --help | --version
 
@@ -31,15 +33,32 @@ record a line with its number, time (ISO 8601, local), type, source, event
 id and message (the meaning of the ids we know, then the record's strings
 as written, apart by "; ").
 
+Options:
   --follow          keep printing records as they arrive, until interrupted
   --format FORMAT   table (default); csv: a heading line, then per record
                     Record,Time,Type,Source,Id,Text and one field per
                     string; json: one object a line, with the strings as
                     an array
   --machine ROOT    the machine folder to read; default: $PORTULON_MACHINE
+  --help            show this text
+  --version         show the program's version
 
-Exit status: 0 success, 1 the log cannot be read or the machine folder
-holds no machine, 2 the command line is wrong.
+Exit status:
+  0  success
+  1  the log cannot be read or the machine folder holds no machine
+  2  the command line is wrong
+
+Files:
+  ROOT/eventlog/Application.log   the Application log
+  ROOT/eventlog/System.log        the System log
+
+Examples:
+  eventlog list
+  eventlog list System --format csv
+  eventlog list --follow
+
+See also:
+  plreport(1), plmachine(1)
 )";
 
 constexpr long kPollMilliseconds = 200;
@@ -244,7 +263,7 @@ plat::DWORD ReadNewer(const std::string& log, plat::DWORD* lastShown,
 int List(pltools::Tool& tool, std::string log, bool follow, pltools::OutputFormat format) {
   const std::string root = plat::CurrentMachineRoot();
   if (!CanonicalLogName(root, &log)) {
-    return tool.UsageError("the machine has no log named '" + log + "'");
+    return tool.ValueError("the machine has no log named '" + log + "'");
   }
 
   Meanings meanings(root, log);
@@ -292,7 +311,7 @@ int main(int argc, char** argv) {
   if (tool.failed()) return tool.exitCode();
   pltools::OutputFormat format;
   if (!pltools::ParseOutputFormat(formatText, &format)) {
-    return tool.UsageError("--format takes table, csv or json, not '" + formatText + "'");
+    return tool.ValueError("--format takes table, csv or json, not '" + formatText + "'");
   }
   if (!tool.RejectUnknownOptions()) return tool.exitCode();
   const std::vector<std::string>& args = tool.args();

@@ -25,7 +25,9 @@ namespace {
 using plat::DWORD;
 using plat::ERROR_SUCCESS;
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(net - start and stop services, share folders and send messages on a machine
+
+Usage:
   net START [SERVICE]
   net STOP SERVICE
   net SHARE
@@ -34,6 +36,7 @@ constexpr const char* kUsage = R"(Usage:
   net SHARE NAME /DELETE
   net SEND NAME MESSAGE
   net MESSAGES NAME
+  net HELPMSG NUMBER
 
 START without a service lists the services that are started. A service is
 named by its name or its display name, in any case; START and STOP wait until
@@ -41,15 +44,33 @@ the service has started or stopped. SHARE alone lists the shares of this
 machine; with a NAME it shows one, adds one (the folder must exist) or
 deletes one. SEND delivers MESSAGE, everything after the name exactly as
 written, to the inbox of a computer or user of the network (a name holding
-blanks is quoted: "ann smith"); MESSAGES shows what an inbox holds. Commands and options may be written in any case.
+blanks is quoted: "ann smith"); MESSAGES shows what an inbox holds. HELPMSG
+explains a message number that net printed. Commands and options may be
+written in any case.
 
 Options:
   --machine ROOT   the machine folder (default: PORTULON_MACHINE)
   --help           show this text
   --version        show the program's version
 
-Exit status: 0 success, the Win32 error code when the operation failed (as far
-as the 8 bits of an exit status carry it), 2 when the command line is wrong.
+Exit status:
+  0  success
+  2  the command line is wrong
+  N  the Win32 error code when the operation failed (as far as the 8 bits
+     of an exit status carry it)
+
+Files:
+  NETWORK/messages/   what SEND delivered, one inbox per name
+
+Examples:
+  net start Portulon
+  net stop RemoteAccess
+  net send CAROLPC "The server restarts at noon"
+  net messages CAROLPC
+  net helpmsg 2185
+
+See also:
+  sc(1), plmachine(1)
 )";
 
 // How long START and STOP wait for the service to settle.
@@ -62,10 +83,49 @@ int SystemError(DWORD error) {
   return static_cast<int>(error);
 }
 
+// The messages that point at NET HELPMSG, with what HELPMSG says about them.
+struct HelpText {
+  int number;
+  const char* explanation;
+};
+constexpr HelpText kHelpTexts[] = {
+    {2118, "A share of that name already exists on this machine. Choose another name, or "
+           "delete the share first with NET SHARE NAME /DELETE."},
+    {2182, "The service was already running; nothing was changed. NET START alone lists the "
+           "services that run."},
+    {2185, "No service of that name or display name is installed on this machine. NET START "
+           "alone lists the services that run; sc query lists every service with its name."},
+    {2186, "The service did not report the state it was asked for within a minute. It may "
+           "still be starting or stopping: look at sc query NAME, and at the Application event "
+           "log for what the service said."},
+    {2189, "The service was starting or stopping and could not take the request. Try again "
+           "once it has settled (sc query NAME)."},
+    {2191, "The service does not accept that request (it may not be running, or may not be "
+           "stoppable). sc query NAME shows its state and the controls it accepts."},
+    {2310, "No share of that name exists on this machine. NET SHARE alone lists the shares."},
+    {3521, "The service was not running; nothing was changed."},
+};
+
 int HelpMessage(const std::string& text, int helpNumber, DWORD error) {
   std::fprintf(stderr, "%s\n\nMore help is available by typing NET HELPMSG %d.\n\n", text.c_str(),
                helpNumber);
   return static_cast<int>(error);
+}
+
+// NET HELPMSG NUMBER: what a number that NET printed means.
+int NetHelpMsg(pltools::Tool& tool, const std::vector<std::string>& args) {
+  if (args.size() != 1) return tool.UsageError("HELPMSG takes one message number");
+  long long number = 0;
+  if (!pltools::ParseNumber(args[0], 0, 99999, &number)) {
+    return tool.ValueError("'" + args[0] + "' is not a message number");
+  }
+  for (const auto& h : kHelpTexts) {
+    if (h.number == number) {
+      std::printf("\n%s\n\n", h.explanation);
+      return pltools::kExitSuccess;
+    }
+  }
+  return tool.Fail(std::to_string(number) + " is not a message number of this NET");
 }
 
 // ------------------------------------------------------------------ services
@@ -422,6 +482,11 @@ int main(int argc, char** argv) {
   pltools::Tool tool("net", kUsage);
   if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
+  // HELPMSG needs no machine.
+  if (!tool.args().empty() && plat::EqualsIgnoringCase(tool.args()[0], "HELPMSG")) {
+    if (!tool.RejectUnknownOptions()) return tool.exitCode();
+    return NetHelpMsg(tool, std::vector<std::string>(tool.args().begin() + 1, tool.args().end()));
+  }
   if (!tool.RequireMachine()) return tool.exitCode();
   const int rc = Run(tool);
   std::fflush(stdout);

@@ -20,31 +20,60 @@ constexpr int kExitOk = pltools::kExitSuccess;
 constexpr int kExitFailed = pltools::kExitFailure;
 constexpr int kExitUsage = pltools::kExitUsage;
 
-const char kUsage[] =
-    "Usage: pldomain [--network DIR | --machine DIR] COMMAND ...\n"
-    "\n"
-    "Commands:\n"
-    "  create DOMAIN --dc PDC [--bdc \"SRV2;SRV3\"]     create a domain\n"
-    "  setdc DOMAIN --dc PDC [--bdc \"SRV2;SRV3\"]      change its controllers\n"
-    "  adduser DOMAIN USER [--fullname TEXT] [--groups \"G1;G2\"]\n"
-    "  addgroup DOMAIN GROUP [--comment TEXT]          add a global group\n"
-    "  addlocalgroup DOMAIN GROUP [--comment TEXT]     add a local group\n"
-    "  member DOMAIN GROUP MEMBER                      add a user to a global group, or a\n"
-    "                                                  user or global group (DOMAIN\\name)\n"
-    "                                                  to a local group\n"
-    "  remove DOMAIN                                   delete the domain\n"
-    "  remove DOMAIN ACCOUNT                           delete a user or group\n"
-    "  remove DOMAIN GROUP MEMBER                      undo 'member'\n"
-    "  list [DOMAIN]                                   list the domains, or one domain\n"
-    "  lookup ACCOUNT                                  resolve a name as this machine would\n"
-    "  servers [DOMAIN]                                list the machines that are up\n"
-    "\n"
-    "The network is --network DIR, else PORTULON_NETWORK, else the folder that holds\n"
-    "the machine (--machine DIR or PORTULON_MACHINE). --help shows this text,\n"
-    "--version the program's version.\n"
-    "\n"
-    "Exit status: 0 success, 1 the operation failed (the error is printed), 2 the\n"
-    "command line is wrong.\n";
+constexpr const char* kUsage = R"(pldomain - the domains of a Portulon network: users, groups, controllers
+
+Usage:
+  pldomain [--network DIR | --machine DIR] COMMAND ...
+
+Creates and changes the domains of a network (its domains/ folder): their
+controllers, users, global and local groups, as a domain's user manager does.
+The network is --network DIR, else PORTULON_NETWORK, else the folder that
+holds the machine (--machine DIR or PORTULON_MACHINE).
+
+Commands:
+  create DOMAIN --dc PDC [--bdc "SRV2;SRV3"]     create a domain
+  setdc DOMAIN --dc PDC [--bdc "SRV2;SRV3"]      change its controllers
+  adduser DOMAIN USER [--fullname TEXT] [--groups "G1;G2"]
+                                                 add a user
+  addgroup DOMAIN GROUP [--comment TEXT]         add a global group
+  addlocalgroup DOMAIN GROUP [--comment TEXT]    add a local group
+  member DOMAIN GROUP MEMBER                     add a user to a global group, or a
+                                                 user or global group (DOMAIN\name)
+                                                 to a local group
+  remove DOMAIN                                  delete the domain
+  remove DOMAIN ACCOUNT                          delete a user or group
+  remove DOMAIN GROUP MEMBER                     undo 'member'
+  list [DOMAIN]                                  list the domains, or one domain
+  lookup ACCOUNT                                 resolve a name as this machine would
+  servers [DOMAIN]                               list the machines that are up
+
+Options:
+  --network DIR    the network folder
+  --dc PDC         create, setdc: the primary domain controller
+  --bdc LIST       create, setdc: the backup controllers, separated by ';'
+  --fullname TEXT  adduser: the user's full name
+  --groups LIST    adduser: the global groups to join, separated by ';'
+  --comment TEXT   addgroup, addlocalgroup: the group's comment
+  --machine DIR    the machine folder (default: PORTULON_MACHINE)
+  --help           show this text
+  --version        show the program's version
+
+Exit status:
+  0  success
+  1  the operation failed (the error is printed)
+  2  the command line is wrong
+
+Files:
+  NETWORK/domains/DOMAIN.ini   a domain's users, groups and controllers
+
+Examples:
+  pldomain create DOM --dc SRV1
+  pldomain adduser DOM ann --fullname "Ann Smith" --groups "Staff"
+  pldomain list DOM
+
+See also:
+  pluser(1), plmachine(1)
+)";
 
 struct Args {
   std::vector<std::string> positional;

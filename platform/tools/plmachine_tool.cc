@@ -17,7 +17,9 @@ namespace {
 using plat::DWORD;
 using plat::ERROR_SUCCESS;
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(plmachine - create, show and boot a machine of a Portulon network
+
+Usage:
   plmachine create ROOT --os 4.0|5.0 --ras ras|rras [--name NAME]
                    [--locale LCID] [--domain DOMAIN] [--ports N] [--tz-bias MINUTES]
   plmachine show [--machine ROOT]
@@ -45,7 +47,23 @@ Options:
   --help           show this text
   --version        show the program's version
 
-Exit status: 0 success, 1 the operation failed, 2 the command line is wrong.
+Exit status:
+  0  success
+  1  the operation failed, or a service of boot did not report running
+  2  the command line is wrong
+
+Files:
+  ROOT/machine.down      present while the machine is marked down
+  ROOT/registry/         its registry hives, HKLM.reg and HKU.reg
+  ROOT/drive_c/          its drive C:
+
+Examples:
+  plmachine create net/SRV1 --os 4.0 --ras ras --domain DOM
+  plmachine show --machine net/SRV1
+  plmachine boot
+
+See also:
+  pldomain(1), rasctl(1), sc(1), net(1), reg(1)
 )";
 
 std::string BaseName(const std::string& path) {
@@ -198,7 +216,7 @@ int Create(pltools::Tool& tool) {
 
   config.name = hasName ? name : plat::ToUpperAscii(folderName);
   if (config.name.empty() || !plat::EqualsIgnoringCase(config.name, folderName)) {
-    return tool.UsageError("the machine name '" + config.name + "' must be the folder's name '" +
+    return tool.ValueError("the machine name '" + config.name + "' must be the folder's name '" +
                            folderName + "'");
   }
   if (!hasOs || (os != "4.0" && os != "5.0")) return tool.UsageError("--os must be 4.0 or 5.0");
@@ -209,19 +227,19 @@ int Create(pltools::Tool& tool) {
   } else if (plat::EqualsIgnoringCase(ras, "rras")) {
     config.ras = plat::RasFlavour::Rras;
   } else {
-    return tool.UsageError("--ras must be ras or rras");
+    return tool.ValueError("--ras must be ras or rras");
   }
   long long number = 0;
   if (hasLocale) {
     if (!pltools::ParseNumber(locale, 1, 0xFFFFFFFFLL, &number)) {
-      return tool.UsageError("--locale must be a locale identifier such as 1033");
+      return tool.ValueError("--locale must be a locale identifier such as 1033");
     }
     config.locale = static_cast<plat::LCID>(number);
   }
   if (hasDomain) config.domain = domain;
   if (hasPorts) {
     if (!pltools::ParseNumber(ports, 0, 256, &number)) {
-      return tool.UsageError("--ports must be a number from 0 to 256");
+      return tool.ValueError("--ports must be a number from 0 to 256");
     }
     config.rasPorts = static_cast<int>(number);
   }

@@ -15,37 +15,59 @@
 
 namespace {
 
+// The 64-bit value type; hives keep it as hex(b):, and only this tool names it.
+constexpr plat::DWORD kRegQword = 11;
+
 using plat::DWORD;
 using plat::ERROR_SUCCESS;
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(reg - read and change the registry of a machine
+
+Usage:
   reg query  KEY [/v NAME | /ve] [/s]
   reg add    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]
   reg delete KEY [/v NAME | /ve | /va] [/f]
   reg export KEY FILE [/y]
   reg import FILE
 
-KEY    [\\MACHINE\]ROOT[\SubKey]; ROOT is HKLM, HKU, HKCU or
-       HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_USER.
-       \\MACHINE names another machine of the network.
-FILE   a host path (REGEDIT4 text).
-
-/v NAME  the value NAME              /ve  the default value (no name)
-/va      all values of the key       /s   all subkeys, recursively
-/t TYPE  REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_BINARY
-/d DATA  REG_DWORD: decimal or 0x hexadecimal; REG_MULTI_SZ: items separated
-         by \0; REG_BINARY: hexadecimal digits
-/f       change or delete without asking
-/y       overwrite FILE without asking
-
-Without /v, /ve or /va, delete removes the key with all its subkeys.
+KEY is [\\MACHINE\]ROOT[\SubKey]; ROOT is HKLM, HKU, HKCU or
+HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_USER. \\MACHINE names another
+machine of the network. FILE is a host path (REGEDIT4 text). Without /v, /ve
+or /va, delete removes the key with all its subkeys. query shows each value
+with its type (REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_QWORD,
+REG_MULTI_SZ, or REG_NONE for a value without a type).
 
 Options:
+  /v NAME          the value NAME
+  /ve              the default value (no name)
+  /va              all values of the key
+  /s               all subkeys, recursively
+  /t TYPE          REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD,
+                   REG_BINARY
+  /d DATA          REG_DWORD: decimal or 0x hexadecimal; REG_MULTI_SZ: items
+                   separated by \0; REG_BINARY: hexadecimal digits
+  /f               change or delete without asking
+  /y               overwrite FILE without asking
   --machine ROOT   work on the machine in folder ROOT (default: PORTULON_MACHINE)
   --help           show this text
   --version        show the program's version
 
-Exit status: 0 success, 1 the operation failed, 2 the command line is wrong.
+Exit status:
+  0  success
+  1  the operation failed
+  2  the command line is wrong
+
+Files:
+  ROOT/registry/HKLM.reg   the machine's HKEY_LOCAL_MACHINE
+  ROOT/registry/HKU.reg    its HKEY_USERS
+
+Examples:
+  reg query "HKLM\Software\Quillfen Technologies\Portulon\Service"
+  reg add "HKLM\Software\Quillfen Technologies\Portulon\Service" /v IdleTimer /t REG_DWORD /d 15 /f
+  reg export HKLM\Software saved.reg
+
+See also:
+  plmachine(1), plsettings(1)
 )";
 
 constexpr const char* kDone = "The operation completed successfully.";
@@ -198,14 +220,16 @@ class Reg {
     return false;
   }
 
-  static const char* TypeName(DWORD type) {
+  static std::string TypeName(DWORD type) {
     switch (type) {
+      case plat::REG_NONE: return "REG_NONE";
       case plat::REG_SZ: return "REG_SZ";
       case plat::REG_EXPAND_SZ: return "REG_EXPAND_SZ";
       case plat::REG_BINARY: return "REG_BINARY";
       case plat::REG_DWORD: return "REG_DWORD";
       case plat::REG_MULTI_SZ: return "REG_MULTI_SZ";
-      default: return "REG_NONE";
+      case kRegQword: return "REG_QWORD";
+      default: return "REG_TYPE_" + std::to_string(type);  // a type this tool has no name for
     }
   }
 
@@ -232,6 +256,14 @@ class Reg {
         std::snprintf(buf, sizeof buf, "0x%x", d);
         return buf;
       }
+      case kRegQword: {
+        if (v.data.size() != 8) return Hex(v.data);
+        unsigned long long q = 0;
+        for (int i = 7; i >= 0; --i) q = (q << 8) | static_cast<unsigned char>(v.data[i]);
+        char buf[24];
+        std::snprintf(buf, sizeof buf, "0x%llx", q);
+        return buf;
+      }
       case plat::REG_MULTI_SZ: {
         std::string out;
         size_t start = 0;
@@ -251,7 +283,7 @@ class Reg {
 
   static void PrintValue(const plat::RegValue& v) {
     std::printf("    %s    %s    %s\n", v.name.empty() ? "(Default)" : v.name.c_str(),
-                TypeName(v.type), DataText(v).c_str());
+                TypeName(v.type).c_str(), DataText(v).c_str());
   }
 
   // Prints a key and its values; with `recursive`, its subkeys the same way,

@@ -16,7 +16,9 @@ namespace {
 using plat::DWORD;
 using plat::ERROR_SUCCESS;
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(sc - the service control manager of a machine, from the command line
+
+Usage:
   sc [\\SERVER] query    [NAME]
   sc [\\SERVER] qc       NAME
   sc [\\SERVER] start    NAME [ARGUMENTS...]
@@ -40,8 +42,22 @@ Options:
   --help           show this text
   --version        show the program's version
 
-Exit status: 0 success, the Win32 error code when the operation failed (as far
-as the 8 bits of an exit status carry it), 2 when the command line is wrong.
+Exit status:
+  0  success
+  2  the command line is wrong
+  N  the Win32 error code when the operation failed (as far as the 8 bits
+     of an exit status carry it)
+
+Files:
+  ROOT/services/   the run-time state of the machine's services
+
+Examples:
+  sc query
+  sc qc Portulon
+  sc \\SRV2 stop RemoteAccess
+
+See also:
+  net(1), plmachine(1)
 )";
 
 const char* StateName(DWORD state) {

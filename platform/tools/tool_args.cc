@@ -124,13 +124,27 @@ bool Tool::RequireMachine() {
   return true;
 }
 
+std::string UsageLines(const std::string& help) {
+  // The help text's "Usage:" block, up to the blank line after it; a help
+  // text without one is all usage lines up to its first blank line.
+  size_t start = help.rfind("Usage:", 0) == 0 ? 0 : help.find("\nUsage:");
+  start = start == std::string::npos ? 0 : (start == 0 ? 0 : start + 1);
+  const size_t blank = help.find("\n\n", start);
+  return help.substr(start, blank == std::string::npos ? std::string::npos : blank + 1 - start);
+}
+
 int Tool::UsageError(std::string_view message) {
-  // The usage lines: the help text up to its first blank line.
-  const size_t blank = usage_.find("\n\n");
-  const std::string synopsis = usage_.substr(0, blank == std::string::npos ? usage_.size() : blank + 1);
+  const std::string synopsis = UsageLines(usage_);
   std::fprintf(stderr, "%s%.*s\n%s%sType \"%s --help\" for more.\n", errorPrefix_.c_str(),
                static_cast<int>(message.size()), message.data(), synopsis.c_str(),
                !synopsis.empty() && synopsis.back() != '\n' ? "\n" : "", name_.c_str());
+  exitCode_ = kExitUsage;
+  return exitCode_;
+}
+
+int Tool::ValueError(std::string_view message) {
+  std::fprintf(stderr, "%s%.*s (see \"%s --help\")\n", errorPrefix_.c_str(),
+               static_cast<int>(message.size()), message.data(), name_.c_str());
   exitCode_ = kExitUsage;
   return exitCode_;
 }

@@ -10,6 +10,13 @@
 //     if (!tool.RequireMachine()) return tool.exitCode();  // refuses unknown options first
 //     ... tool.args() ...
 //   }
+//
+// The help text is also the program's manual page (packaging/help_to_man.py),
+// so every program lays it out alike: a first line "NAME - what it is", a
+// blank line, "Usage:" and the synopsis lines, the description, then the
+// headings "Options:", "Exit status:", "Files:", "Examples:" and "See also:"
+// (each a line of its own), with "TERM  text" lines (two blanks apart) for
+// options, statuses and files. packaging/tests/command_line_test.sh checks it.
 #pragma once
 
 #include <string>
@@ -63,8 +70,13 @@ class Tool {
   bool RequireMachine();
 
   // Prints "<prefix><message>", the usage lines of the help text and a
-  // pointer to --help on stderr; returns kExitUsage.
+  // pointer to --help on stderr; returns kExitUsage. For a command line of the
+  // wrong shape (an unknown option or command, an operand missing).
   int UsageError(std::string_view message);
+  // Prints the one line "<prefix><message> (see "<name> --help")" on stderr;
+  // returns kExitUsage. For a value that cannot be taken (a bad number, day,
+  // address), where the whole usage would only hide the message.
+  int ValueError(std::string_view message);
   // Prints "<prefix><message>" on stderr; returns kExitFailure.
   int Fail(std::string_view message);
   // "<prefix><what>: <error text>", or only the error text when `what` is empty.
@@ -91,6 +103,10 @@ class Tool {
 // The exit status for a result that may be a Win32 error: only the low byte of
 // an exit status survives, and an error must never read as success.
 inline int ExitStatus(int result) { return (result & 0xFF) == 0 && result != 0 ? kExitFailure : result; }
+
+// The usage lines of a help text: its "Usage:" block up to the blank line
+// after it.
+std::string UsageLines(const std::string& help);
 
 // "<name> <product version> (file version a.b.c.d)" of the running program,
 // from the version record built into it.

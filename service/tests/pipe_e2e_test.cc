@@ -104,8 +104,12 @@ std::pair<std::string, int> PipeCall(const std::string& args) {
 
 TEST_F(PipeEndToEndTest, PipecallTalksToTheServiceFromTheCommandLine) {
   StartService();
-  EXPECT_EQ(PipeCall("'0,COM1,DOM\\ann,*,0,0,0'"), (std::pair<std::string, int>{"00\n", 0}));
-  EXPECT_EQ(PipeCall("'\\\\SRV1' UPDATE_UPDATE").second, 0);
+  EXPECT_EQ(PipeCall("'0,COM1,DOM\\ann,*,0,0,0'"), (std::pair<std::string, int>{"00 (admitted)\n", 0}));
+  EXPECT_EQ(PipeCall("--raw '1,COM1,DOM\\ann,*,0,0,60'"), (std::pair<std::string, int>{"00\n", 0}));
+  // A bare code to UPDATE_UPDATE ("10") said nothing to a person.
+  const auto [updated, updateStatus] = PipeCall("'\\\\SRV1' UPDATE_UPDATE");
+  EXPECT_EQ(updateStatus, 0);
+  EXPECT_NE(updated.find(" (settings re-read)\n"), std::string::npos) << updated;
   const auto [text, status] = PipeCall("'\\\\NOSUCH' UPDATE_UPDATE");
   EXPECT_EQ(status, 1);
   EXPECT_NE(text.find("error 53"), std::string::npos) << text;

@@ -12,10 +12,12 @@
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 #include "service/tools/report_options.h"
-#include "service/tools/report_table.h"
+#include "platform/tools/text_table.h"
 
 namespace plreport {
 namespace {
+
+using pltools::Table;
 
 using plat::testing::RunTool;
 
@@ -185,17 +187,20 @@ TEST_F(PlreportToolTest, UsersShowUnits) {
   ASSERT_EQ(r.code, 0) << r.err;
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 6u) << r.out;
-  EXPECT_NE(lines[2].find("Max session"), std::string::npos);
+  // The accounts table pluser list shows too, within 120 columns.
+  EXPECT_EQ(lines[2].rfind("Account", 0), 0u) << lines[2];
+  EXPECT_NE(lines[2].find("Session"), std::string::npos);
+  for (const auto& line : lines) EXPECT_LE(line.size(), 120u) << line;
   // ann: one hour per session, expires 30 days after her first connection.
   EXPECT_NE(lines[4].find("DOM\\ann"), std::string::npos);
-  EXPECT_NE(lines[4].find("1:00:00"), std::string::npos) << lines[4];
-  EXPECT_NE(lines[4].find("2026-12-31 08:00:00"), std::string::npos) << lines[4];
+  EXPECT_NE(lines[4].find(" 1h "), std::string::npos) << lines[4];
+  EXPECT_NE(lines[4].find("2026-12-31"), std::string::npos) << lines[4];
   EXPECT_NE(lines[5].find("never"), std::string::npos) << lines[5];
   EXPECT_NE(lines[5].find("none"), std::string::npos) << lines[5];
 
   const auto carol = RunTool("plreport", {"users", "--user", "carol", "--format", "csv"});
   ASSERT_EQ(carol.code, 0) << carol.err;
-  EXPECT_NE(carol.out.find("OTHER\\carol,none,none,10 days after first use,none"), std::string::npos)
+  EXPECT_NE(carol.out.find("OTHER\\carol,none,none,10d,none"), std::string::npos)
       << carol.out;
 }
 

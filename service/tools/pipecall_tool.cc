@@ -10,22 +10,42 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(pipecall - send one message to a named pipe and print the reply
+
+Usage:
   pipecall [--machine ROOT] [--pipe NAME] [--timeout MS] [\\SERVER] MESSAGE
   pipecall --help | --version
 
 Sends MESSAGE to \\.\pipe\NAME of the current machine, or to
 \\SERVER\pipe\NAME of another machine of the network, waits up to MS
 milliseconds (default 10000) for a free pipe instance, and prints the reply.
-NAME defaults to plsvcpipe, the service's pipe.
+NAME defaults to plsvcpipe, the service's pipe. A reply of the service that
+it knows is printed with its meaning, as 10 (settings re-read) for
+UPDATE_UPDATE.
+
+Options:
+  --pipe NAME      the pipe (default: plsvcpipe)
+  --timeout MS     how long to wait for a free pipe instance (default 10000)
+  --raw            print the reply alone, without its meaning
+  --machine ROOT   the machine folder (default: PORTULON_MACHINE)
+  --help           show this text
+  --version        show the program's version
+
+Files:
+  ROOT/pipes/      the machine's named pipes
 
 Examples:
   pipecall "0,COM1,DOM\ann,*,0,0,0"        a new connection on COM1
   pipecall "1,COM1,DOM\ann,*,0,0,600"      its hang-up after 600 s
   pipecall '\\SRV1' UPDATE_UPDATE          ask SRV1's service to re-read its settings
 
-Exit status: 0 a reply was printed, 1 the call failed (the error is printed),
-2 the command line is wrong.
+Exit status:
+  0  a reply was printed
+  1  the call failed (the error is printed)
+  2  the command line is wrong
+
+See also:
+  plsvc(1), plsettings(1)
 )";
 
 // "plsvcpipe": the last part of the service's pipe name.
@@ -41,12 +61,13 @@ int main(int argc, char** argv) {
   if (!tool.Parse(argc, argv)) return tool.exitCode();
   if (tool.helpRequested()) return tool.PrintHelp();
   std::string pipe = PipeShortName(), timeoutText;
+  const bool raw = tool.TakeFlag("--raw");
   tool.TakeOption("--pipe", &pipe);
   tool.TakeOption("--timeout", &timeoutText);
   if (tool.failed()) return tool.exitCode();
   long long timeout = 10000;
   if (!timeoutText.empty() && !pltools::ParseNumber(timeoutText, 0, 0xFFFFFFFELL, &timeout)) {
-    return tool.UsageError("--timeout takes milliseconds");
+    return tool.ValueError("--timeout takes milliseconds, not '" + timeoutText + "'");
   }
   auto& args = tool.args();
   std::string server = ".";
@@ -67,6 +88,13 @@ int main(int argc, char** argv) {
   if (err != plat::ERROR_SUCCESS && err != plat::ERROR_MORE_DATA) {
     return tool.Fail("error " + std::to_string(err) + ": " + plat::ErrorText(err));
   }
-  std::printf("%s\n", reply.c_str());
+  // Meanings are the service's: another pipe's replies are printed as they came.
+  const std::string meaning =
+      raw || pipe != PipeShortName() ? std::string() : common::DescribeReply(args[0], reply);
+  if (meaning.empty()) {
+    std::printf("%s\n", reply.c_str());
+  } else {
+    std::printf("%s (%s)\n", reply.c_str(), meaning.c_str());
+  }
   return pltools::kExitSuccess;
 }

@@ -5,8 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "accounts/units.h"
 #include "platform/sysinfo.h"
 #include "platform/tools/tool_args.h"
+#include "platform/tools/tool_format.h"
 #include "service/reporting/db_export.h"
 #include "service/reporting/export_schedule.h"
 #include "service/reporting/smtp_client.h"
@@ -17,7 +19,9 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(plexport - run the master's database export and status mail now
+
+Usage:
   plexport export [--machine ROOT]
   plexport mail [--machine ROOT]
   plexport schedule [--machine ROOT]
@@ -30,28 +34,46 @@ export    exports now what the service exports on its schedule: the profiles
           ODBC_DSN. Exporting again adds no row.
 mail      sends the daily status mail now, whatever the hour, and resets the
           counters once the mail server has accepted it.
-schedule  shows the export schedule and the status mail settings.
+schedule  shows the export schedule (hours 2,18, weekdays mon,fri) and the
+          status mail settings.
 set-mail  writes the status mail settings into portulon.hw (what the
-          console's system settings page does): mail server, recipients
-          (separated by ';'), sender, the hour from which the mail is sent
-          (default 7), and --off to switch the mail and its counters off.
-          The service counts for the mail from its next start.
+          console's system settings page does); the service counts for the
+          mail from its next start.
 
 The settings are the service's: the registry values under
 HKLM\Software\Quillfen Technologies\Portulon\Service and the General section
-of portulon.hw in the data folder (MasterShare). Exit status 1 when the job
-failed; the reason is printed, traced and reported as an event.
-)";
+of portulon.hw in the data folder (MasterShare). The export talks to the ODBC
+driver manager, which reads ODBCSYSINI and ODBCINI as usual.
 
-std::string Bits(unsigned mask, int count, int first, const char* const* names) {
-  std::string out;
-  for (int i = 0; i < count; ++i) {
-    if (!(mask & (1u << i))) continue;
-    if (!out.empty()) out += ",";
-    out += names ? names[i] : std::to_string(i + first);
-  }
-  return out.empty() ? "none" : out;
-}
+Options:
+  --server HOST[:PORT]  set-mail: the SMTP server
+  --to ADDRESSES        set-mail: the recipients, separated by ';'
+  --from ADDRESS        set-mail: the sender
+  --hour H              set-mail: the hour from which the mail is sent
+                        (default 7)
+  --off                 set-mail: switch the mail and its counters off
+  --machine ROOT        the machine folder (default: PORTULON_MACHINE)
+  --help                show this text
+  --version             show the program's version
+
+Exit status:
+  0  done
+  1  the job failed; the reason is printed, traced and reported as an event
+  2  the command line is wrong
+
+Files:
+  FOLDER\portulon.hw    the status mail's settings (section General)
+  FOLDER\LogData\       the daily logs that are exported
+  /etc/odbc.ini         the data sources (or $ODBCINI)
+
+Examples:
+  plexport schedule
+  plexport export
+  plexport set-mail --server mail.example.org --to 'ops@example.org' --from portulon@example.org
+
+See also:
+  plsettings(1), plreport(1), eventlog(1)
+)";
 
 // The options of set-mail, taken before the command line is checked for
 // unknown ones.
@@ -81,7 +103,7 @@ int SetMail(pltools::Tool& tool, const svc::ServiceContext& context, const MailO
     const std::string& hour = *options.hour;
     if (hour.empty() || hour.size() > 2 || hour.find_first_not_of("0123456789") != std::string::npos ||
         std::stoi(hour) > 23) {
-      return tool.UsageError("--hour takes 0 to 23");
+      return tool.ValueError("--hour takes 0 to 23");
     }
     m.hour = static_cast<plat::DWORD>(std::stoi(hour));
   } else if (m.hour > 23) {
@@ -93,12 +115,12 @@ int SetMail(pltools::Tool& tool, const svc::ServiceContext& context, const MailO
   std::vector<std::string> addresses;
   std::string bad;
   if (!off) {
-    if (!svc::ParseMailServer(m.server, &server)) return tool.UsageError("give --server HOST[:PORT]");
+    if (!svc::ParseMailServer(m.server, &server)) return tool.ValueError("give --server HOST[:PORT]");
     if (!svc::ParseMailAddresses(m.to, &addresses, &bad)) {
-      return tool.UsageError("bad recipient address '" + bad + "'");
+      return tool.ValueError("bad recipient address '" + bad + "'");
     }
     if (!svc::ParseMailAddresses(m.from, &addresses, &bad) || addresses.size() != 1) {
-      return tool.UsageError("--from takes one address");
+      return tool.ValueError("--from takes one address");
     }
   }
   m.type = off ? 0 : 1;
@@ -111,28 +133,29 @@ int SetMail(pltools::Tool& tool, const svc::ServiceContext& context, const MailO
 }
 
 int Schedule(const svc::ServiceContext& context) {
-  static const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  using accounts::Unit;
   const svc::ServiceSettings& s = context.settings;
   if (s.master != 1) std::printf("This server is not the master (Master=%u): its service runs no job.\n",
                                  static_cast<unsigned>(s.master));
   std::printf("Database export (data source '%s', account '%s')\n", s.odbcDsn.c_str(),
               s.odbcAccount.c_str());
-  std::printf("  hours   %s   (ExportHours=%u)\n", Bits(s.exportHours, 24, 0, nullptr).c_str(),
+  std::printf("  hours   %s   (ExportHours=%u)\n", accounts::FormatSet(Unit::HourSet, s.exportHours).c_str(),
               static_cast<unsigned>(s.exportHours));
   const bool everyDay = (s.exportDays & 0x7F) == 0 && (s.exportDates & 0x7FFFFFFF) == 0;
   std::printf("  days    %s   (ExportDays=%u)\n",
-              everyDay ? "every day" : Bits(s.exportDays, 7, 0, kDays).c_str(),
+              everyDay ? "every day" : accounts::FormatSet(Unit::WeekdaySet, s.exportDays).c_str(),
               static_cast<unsigned>(s.exportDays));
   std::printf("  dates   %s   (ExportDates=%u)\n",
-              everyDay ? "every day" : Bits(s.exportDates, 31, 1, nullptr).c_str(),
+              everyDay ? "every day" : accounts::FormatSet(Unit::MonthDaySet, s.exportDates).c_str(),
               static_cast<unsigned>(s.exportDates));
   std::printf("  exports %s%s%s\n", s.exportUsers ? "profiles " : "",
               s.exportHistory ? "sessions" : "", s.exportUsers || s.exportHistory ? "" : "nothing");
   std::printf("  %s\n", svc::ExportEnabled(s) ? "enabled" : "off");
   const svc::StatusMailSettings m = svc::ReadStatusMailSettings(context);
   std::printf("Daily status mail: %s\n", m.type ? "on" : "off");
-  std::printf("  from %u:00, server %s, to %s, from %s, last sent %u\n", static_cast<unsigned>(m.hour),
-              m.server.c_str(), m.to.c_str(), m.from.c_str(), static_cast<unsigned>(m.lastSent));
+  std::printf("  from %u:00, server %s, to %s, from %s, last sent %s\n", static_cast<unsigned>(m.hour),
+              m.server.c_str(), m.to.c_str(), m.from.c_str(),
+              m.lastSent ? pltools::IsoLocalTime(static_cast<std::time_t>(m.lastSent)).c_str() : "never");
   return pltools::kExitSuccess;
 }
 

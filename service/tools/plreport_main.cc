@@ -8,7 +8,9 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage:
+constexpr const char* kUsage = R"(plreport - Portulon's session logs and usage accounts as tables
+
+Usage:
   plreport log [--day DAY | --from DAY [--to DAY]] [FILTERS] [--format table|csv]
                [--data FOLDER] [--machine ROOT]
   plreport users [--user NAME] [--domain DOMAIN] [--format table|csv]
@@ -23,21 +25,41 @@ users   every profile of portulon.usr with its limits and usage; "none"
         is no limit, "never" an account that does not expire.
 
 DAY is 2026-12-08, 2026-Dec-08 (the log file's own form), today or
-yesterday. FILTERS keep only the records of
-  --user NAME      a user (DOMAIN\NAME for one account exactly)
-  --domain DOMAIN  the accounts of a domain
-  --server NAME    a server
-  --port PORT      a port (COM1, ...)
-Times are local, in ISO 8601 (2026-12-08 14:03:05); durations h:mm:ss.
---format csv writes the same columns as comma-separated values with a
-heading line, for a spreadsheet or a script.
+yesterday. Times are local, in ISO 8601 (2026-12-08 14:03:05); durations
+h:mm:ss.
 
-FOLDER is the data folder as a Windows path (default: the service's
-MasterShare setting of the machine, e.g. \\SRV1\PL_NT_DB).
+Options:
+  --day DAY        log: one day (default: today)
+  --from DAY       log: the first day of a range
+  --to DAY         log: its last day (default: today)
+  --user NAME      only a user (DOMAIN\NAME for one account exactly)
+  --domain DOMAIN  only the accounts of a domain
+  --server NAME    log: only a server
+  --port PORT      log: only a port (COM1, ...)
+  --format FORMAT  table (default) or csv: the same columns as
+                   comma-separated values with a heading line
+  --data FOLDER    the data folder as a Windows path (default: the
+                   service's MasterShare setting, e.g. \\SRV1\PL_NT_DB)
+  --machine ROOT   the machine folder (default: PORTULON_MACHINE)
+  --help           show this text
+  --version        show the program's version
 
-Exit status: 0 the report was printed (it may have no rows), 1 the data
-folder is not set or cannot be reached, 2 the command line is wrong
-(unknown option, a day that does not exist).
+Exit status:
+  0  the report was printed (it may have no rows)
+  1  the data folder is not set or cannot be reached
+  2  the command line is wrong (unknown option, a day that does not exist)
+
+Files:
+  FOLDER\LogData\2026-Dec-08.log   the session log of a day
+  FOLDER\portulon.usr              the profiles and their usage
+
+Examples:
+  plreport log --day today --port COM3
+  plreport log --from 2026-12-01 --to today --user ann --format csv > ann.csv
+  plreport users --user bob
+
+See also:
+  pluser(1), eventlog(1), plexport(1)
 )";
 
 // The commands; each in its own report_<name>.cc.

@@ -7,9 +7,11 @@
 #include "platform/file.h"
 #include "platform/sysinfo.h"
 #include "service/tools/report_commands.h"
-#include "service/tools/report_table.h"
+#include "platform/tools/text_table.h"
 
 namespace plreport {
+
+using pltools::Table;
 
 namespace {
 
@@ -42,7 +44,7 @@ bool TakeRange(pltools::Tool& tool, std::int64_t* first, std::int64_t* last) {
   if ((hasDay && !ParseDay(dayText, today, &from, &why)) ||
       (hasFrom && !ParseDay(fromText, today, &from, &why)) ||
       (hasTo && !ParseDay(toText, today, &to, &why))) {
-    tool.UsageError(why);
+    tool.ValueError(why);
     return false;
   }
   if (hasDay) to = from;
@@ -50,12 +52,12 @@ bool TakeRange(pltools::Tool& tool, std::int64_t* first, std::int64_t* last) {
   *first = DayNumber(from);
   *last = DayNumber(to);
   if (*first > *last) {
-    tool.UsageError("--from " + IsoDay(from) + " comes after --to " + IsoDay(to));
+    tool.ValueError("--from " + IsoDay(from) + " comes after --to " + IsoDay(to));
     return false;
   }
   constexpr std::int64_t kMostDays = 3660;  // ten years of files
   if (*last - *first >= kMostDays) {
-    tool.UsageError("a range covers at most ten years");
+    tool.ValueError("a range covers at most ten years");
     return false;
   }
   return true;

@@ -140,11 +140,11 @@ bool TakeCommonOptions(ReportContext& report, bool serverAndPort) {
   std::string format;
   if (tool.TakeOption("--format", &format) &&
       !pltools::ParseOutputFormat(format, &report.format)) {
-    tool.UsageError("--format takes table or csv, not '" + format + "'");
+    tool.ValueError("--format takes table or csv, not '" + format + "'");
     return false;
   }
   if (report.format == pltools::OutputFormat::Json) {
-    tool.UsageError("--format takes table or csv");
+    tool.ValueError("--format takes table or csv");
     return false;
   }
   tool.TakeOption("--user", &report.filters.user);

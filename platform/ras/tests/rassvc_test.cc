@@ -220,10 +220,11 @@ TEST_F(RassvcTest, WithoutTheServiceRasctlSaysSo) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("the remote-access service does not run on this machine"), std::string::npos)
       << r.err;
-  EXPECT_EQ(Rasctl({"--help"}).out.rfind("Usage:", 0), 0u);
-  // The daemon itself runs only under the service manager.
+  EXPECT_EQ(Rasctl({"--help"}).out.rfind("rasctl - ", 0), 0u);
+  // The daemon itself runs only under the service manager; started by hand it
+  // says so and fails (1, not the 39 that 1063 leaves in an exit status).
   const auto daemon = RunTool("rassvc", {});
-  EXPECT_EQ(daemon.code, static_cast<int>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT % 256));
+  EXPECT_EQ(daemon.code, 1);
   EXPECT_NE(daemon.err.find("sc start RemoteAccess"), std::string::npos) << daemon.err;
 }
 

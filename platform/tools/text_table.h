@@ -1,4 +1,4 @@
-// The tables plreport prints: columns as wide as their widest cell, so that
+// The tables the tools print: columns as wide as their widest cell, so that
 // long names never push the columns apart; or the same rows as CSV.
 #pragma once
 
@@ -8,7 +8,7 @@
 
 #include "platform/tools/tool_format.h"
 
-namespace plreport {
+namespace pltools {
 
 class Table {
  public:
@@ -24,11 +24,11 @@ class Table {
 
   // Table: the headings, a rule, the rows; columns two blanks apart, no
   // trailing blanks. Csv: the headings, then the rows, each cell as written.
-  void Print(std::FILE* out, pltools::OutputFormat format) const;
+  void Print(std::FILE* out, OutputFormat format) const;
 
  private:
   std::vector<Column> columns_;
   std::vector<std::vector<std::string>> rows_;
 };
 
-}  // namespace plreport
+}  // namespace pltools

@@ -1,8 +1,8 @@
-#include "service/tools/report_table.h"
+#include "platform/tools/text_table.h"
 
 #include <algorithm>
 
-namespace plreport {
+namespace pltools {
 
 namespace {
 
@@ -20,12 +20,12 @@ void Table::AddRow(std::vector<std::string> cells) {
   rows_.push_back(std::move(cells));
 }
 
-void Table::Print(std::FILE* out, pltools::OutputFormat format) const {
-  if (format == pltools::OutputFormat::Csv) {
+void Table::Print(std::FILE* out, OutputFormat format) const {
+  if (format == OutputFormat::Csv) {
     std::vector<std::string> headings;
     for (const Column& c : columns_) headings.push_back(c.heading);
-    std::fprintf(out, "%s\n", pltools::CsvLine(headings).c_str());
-    for (const auto& row : rows_) std::fprintf(out, "%s\n", pltools::CsvLine(row).c_str());
+    std::fprintf(out, "%s\n", CsvLine(headings).c_str());
+    for (const auto& row : rows_) std::fprintf(out, "%s\n", CsvLine(row).c_str());
     return;
   }
   std::vector<size_t> widths;
@@ -53,4 +53,4 @@ void Table::Print(std::FILE* out, pltools::OutputFormat format) const {
   for (const auto& row : rows_) line(row);
 }
 
-}  // namespace plreport
+}  // namespace pltools
