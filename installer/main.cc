@@ -20,19 +20,25 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: setup [--package DIR]
-       setup --unattended [--components server,console] [--path DIR]
-             [--primary NAME] [--ras ras|rras] [--account DOMAIN\Account]
-             [--password-file FILE] [--ignore-account-check] [--start]
-             [--package DIR]
-       setup --list-files
+constexpr const char* kUsage = R"(setup - install Portulon's server component and console on this machine
+
+Usage:
+  setup [--package DIR]
+  setup --unattended [--components server,console] [--path DIR]
+        [--primary NAME] [--ras ras|rras] [--account DOMAIN\Account]
+        [--password-file FILE] [--ignore-account-check] [--start]
+        [--package DIR]
+  setup --list-files
+  setup --help | --version
 
 Installs Portulon on the machine: the server component (the service, the
 hook module of the remote-access service, the collector and, on the primary
 server, the shared data and its share PL_NT_DB) and/or the administration
 console. The installation files lie beside setup (or in --package DIR).
+Without --unattended the wizard asks; with it, the options below answer.
 
-Without --unattended the wizard asks. With it:
+Options:
+  --unattended          install without the wizard, with the answers below
   --components LIST     server, console or both (default: both)
   --path DIR            the install folder (default <ProgramFilesDir>\Portulon;
                         not a drive's root)
@@ -44,11 +50,30 @@ Without --unattended the wizard asks. With it:
   --password-file FILE  a file holding its password (first line)
   --ignore-account-check  go on when the account cannot be found
   --start               start the Portulon service when installed
---list-files names the files setup installs, one per line.
+  --package DIR         the installation folder (default: setup's own)
+  --list-files          name the files setup installs, one per line
+  --machine ROOT        the machine folder (default: PORTULON_MACHINE)
+  --help                show this text
+  --version             show the program's version
 
-Exit status: 0 installed, 1 failed or incomplete (run setup again once the
-cause is mended: it repairs what an interrupted run left), 2 a wrong command
-line, 3 installed but the remote-access service must be restarted first.
+Exit status:
+  0  installed
+  1  failed or incomplete (run setup again once the cause is mended: it
+     repairs what an interrupted run left)
+  2  the command line is wrong
+  3  installed, but the remote-access service must be restarted first
+
+Files:
+  setup.ini    the installation folder's list of files, sizes and checksums
+  *_           the compressed files setup expands
+
+Examples:
+  setup
+  setup --unattended --components server --account 'DOM\plsvc' --password-file pw.txt --start
+  setup --unattended --components console --path 'C:\Tools\Portulon'
+
+See also:
+  pl_flush(1), plsettings(1)
 )";
 
 #ifndef PORTULON_SETUP_NO_WIZARD

@@ -11,16 +11,20 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: PL_FLUSH.EXE S|C
-       PL_FLUSH.EXE --help | --version
+constexpr const char* kUsage = R"(pl_flush - remove Portulon's server component or its console from this machine
 
-Removes Portulon from this machine, as its two uninstall entries do:
+Usage:
+  pl_flush S|C [--machine ROOT]
+  pl_flush --help | --version
+
+Removes Portulon from this machine, as its two uninstall entries do (the
+program is installed as PL_FLUSH.EXE):
   S   the server component: the service Portulon, its hook registration, the
       event source, the data share PL_NT_DB, the data files and daily logs
   C   the administration console: its program, its list of monitored
       servers and its program group
-The letter may be given in either case, and as /S or /C. Server removal is
-refused while the remote-access service runs.
+The letter may be given in either case, and as /S or /C; any other word is
+refused. Server removal is refused while the remote-access service runs.
 
 Only the files setup recorded as installed are deleted, with the data, trace
 and temporary files Portulon makes itself; what the other component, installed
@@ -28,8 +32,26 @@ in the same folder, needs stays. Other files in the install folder are left
 alone, and so is the folder then. Each thing removed is named on standard
 output.
 
-Exit status: 0 removed, 1 refused or nothing found to remove, 2 a wrong
-command line.
+Options:
+  --machine ROOT  the machine folder (default: PORTULON_MACHINE)
+  --help          show this text
+  --version       show the program's version
+
+Exit status:
+  0  removed
+  1  refused, or nothing found to remove
+  2  the command line is wrong
+
+Files:
+  HKLM\Software\Quillfen Technologies\Portulon\Service  InstalledFiles: what setup installed
+  HKLM\Software\Quillfen Technologies\Portulon\Client   InstalledFiles: the console's files
+
+Examples:
+  pl_flush C
+  PL_FLUSH.EXE /S
+
+See also:
+  setup(1), sc(1)
 )";
 
 // Without a screen nobody reads Qt's own warnings about the missing one.
