@@ -22,8 +22,9 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbe
   unixodbc-dev libsqliteodbc sqlite3 python3 python3-aiosmtpd odbc-postgresql postgresql)
 # The end-to-end test in front of a real OpenVPN server: the server and its
 # clients in network namespaces, certificates made by openssl; poppler-utils:
-# pdftotext reads back the console's printed log.
-TEST_PACKAGES=(openvpn socat openssl iproute2 poppler-utils)
+# pdftotext reads back the console's printed log; systemd: systemd-analyze
+# checks the package's unit.
+TEST_PACKAGES=(openvpn socat openssl iproute2 poppler-utils systemd)
 # ./portulon.sh deb: the package and its check.
 DEB_PACKAGES=(dpkg-dev fakeroot lintian help2man)
 

@@ -9,6 +9,7 @@
 
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
+#include "common/session_admin.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/netapi.h"
@@ -19,6 +20,7 @@
 #include "service/port_table.h"
 #include "service/profile_store.h"
 #include "service/service_context.h"
+#include "service/session_admin.h"
 #include "service/session_log.h"
 #include "service/system_data.h"
 
@@ -139,6 +141,10 @@ std::string HandleClientMessage(ServiceContext& context, ReplyFields& reply, std
   // Each file this message looks at is looked at once; the next message sees
   // every change made meanwhile.
   const plat::RequestScope scope;
+  unsigned index = 0;
+  std::string port;
+  if (common::IsSessionListRequest(message, &index)) return AnswerSessionList(context, index);
+  if (common::IsDisconnectPortRequest(message, &port)) return DisconnectByAdministrator(context, port);
   if (common::IsUpdateMessage(message)) {
     ReadSettings(context);
     // The shared sections of portulon.hw too (warnings, default profile,
