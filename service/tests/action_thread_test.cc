@@ -129,7 +129,7 @@ TEST_F(ActionThreadTest, AWarningTextSavedInTheSharedSettingsIsSentAfterUpdate) 
   Pass();  // not yet re-read
   ReplyFields reply;
   EXPECT_EQ(HandleClientMessage(ctx, reply, "UPDATE_UPDATE"), "00");
-  Session(now + 100);
+  Session(now + 200);  // outside the second window, which now applies too
   Pass();
   ASSERT_EQ(commands.size(), 3u);
   EXPECT_EQ(commands[0], "NET SEND WKS1 Old text");

@@ -419,6 +419,7 @@ TEST_F(AdapterTest, ARestartedAdapterGivesEveryClientItsPortBackAndHangsUpWhoLef
   ASSERT_TRUE(WaitUntil([&] { return portulon.Count("1,VPN1,") == 1; }));
   StopAdapter();
   // While no adapter is there, carol leaves; bob and a new client dave stay.
+  openvpn.reset();
   openvpn = std::make_unique<FakeOpenVpn>(settings_.management, 100);
   openvpn->SetClients({Listed(1, "bob", "10.8.0.3", 10, 20), Listed(5, "dave", "10.8.0.9", 1, 2)});
   StartAdapter();

@@ -4,11 +4,15 @@
 # 127.0.0.1 through socat and a Unix socket, so every address the test uses
 # is loopback or a tunnel address inside its own namespaces. plsvc runs as the
 # machine's service, plovpn as its remote-access service between the two.
-#   openvpn_e2e_test.sh BIN_DIR
+#   openvpn_e2e_test.sh BIN_DIR [ARTIFACTS_DIR CONSOLE_SHOT]
+# With the last two, the console's picture of the server and its users is
+# saved in ARTIFACTS_DIR as pladmin_openvpn.png.
 # Exit status: 0 passed, 1 failed, 77 skipped (no root, tun or namespaces).
 set -euo pipefail
 
-bin="$(cd "${1:?usage: openvpn_e2e_test.sh BIN_DIR}" && pwd)"
+bin="$(cd "${1:?usage: openvpn_e2e_test.sh BIN_DIR [ARTIFACTS_DIR CONSOLE_SHOT]}" && pwd)"
+artifacts="${2:-}"
+console_shot="${3:-}"
 
 skip() { echo "SKIPPED: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "needs root (network namespaces, tun devices)"
@@ -117,6 +121,10 @@ reg add "$key" /v IdleTimer /t REG_DWORD /d 1 /f >/dev/null
 reg add "$key" /v IdleBytesLimit /t REG_DWORD /d 300 /f >/dev/null
 reg add "$key" /v StaticIP /t REG_DWORD /d 1 /f >/dev/null
 reg add "$key" /v AssumeDomain /t REG_SZ /d DOM /f >/dev/null
+# What the package writes for the console: the version, the event texts.
+reg add "$key" /v Version /t REG_SZ /d 'Version 2.1' /f >/dev/null
+ln -s "$bin/pl_msg.dll" "$install/pl_msg.dll"
+reg add 'HKLM\System\CurrentControlSet\Services\EventLog\Application\Portulon' /v EventMessageFile /t REG_SZ /d 'C:\Program Files\Portulon\pl_msg.dll' /f >/dev/null
 reg add 'HKLM\System\CurrentControlSet\Services\EventLog\Application\Portulon' /v TypesSupported /t REG_DWORD /d 7 /f >/dev/null
 sc create Portulon 'binPath=' 'C:\Program Files\Portulon\plsvc.exe' 'start=' auto 'DisplayName=' Portulon >/dev/null
 plovpn install --image 'C:\Program Files\Portulon\plovpn.exe' --management "$work/management.sock" --domain DOM >/dev/null
@@ -415,6 +423,17 @@ while IFS='|' read -r port account address cn in out; do
   fi
 done <<< "$who"
 check "... and its bytes lie within OpenVPN's own counters" [ "$within" -eq 1 ]
+check "plmachine show names the adapter and its ports" \
+  eval 'plmachine show | grep -q "Remote access:   OpenVPN adapter, 100 ports"'
+check "the refusal's event reads in words, with its reason" \
+  eval 'eventlog list Application | grep "Connection refused" | grep -q "1: User not defined"'
+
+# The console watching this server, its users connected.
+if [ -n "$artifacts" ] && [ -x "$console_shot" ]; then
+  reg add 'HKLM\Software\Quillfen Technologies\Portulon\Servers\SRV1' /f >/dev/null
+  check "the console's picture of SRV1 and its users is saved" \
+    "$console_shot" "$artifacts/pladmin_openvpn.png" SRV1
+fi
 
 ports_before="$(who_is_on | cut -d'|' -f1,2)"
 connected_before="$(grep -c '=C_' "$(log_file)")"
