@@ -413,13 +413,14 @@ check "... and names each by its certificate" \
   [ "$(echo "$who" | cut -d'|' -f4 | sort)" = "$(echo "$before" | cut -d'|' -f1)" ]
 within=1
 while IFS='|' read -r port account address cn in out; do
-  lo="$(echo "$before" | awk -F'|' -v n="$cn" '$1 == n')"
-  hi="$(echo "$after" | awk -F'|' -v n="$cn" '$1 == n')"
+  # By tunnel address: two clients may hold the same certificate.
+  lo="$(echo "$before" | awk -F'|' -v a="$address" '$2 == a')"
+  hi="$(echo "$after" | awk -F'|' -v a="$address" '$2 == a')"
   IFS='|' read -r _ _ lo_in lo_out <<< "$lo"
   IFS='|' read -r _ _ hi_in hi_out <<< "$hi"
   if ! [ "${lo_in:-x}" -le "$in" ] 2>/dev/null || ! [ "$in" -le "${hi_in:-0}" ] ||
      ! [ "$lo_out" -le "$out" ] || ! [ "$out" -le "$hi_out" ]; then
-    echo "     $cn: $in/$out not within $lo_in..$hi_in / $lo_out..$hi_out"; within=0
+    echo "     $cn ($address): $in/$out not within $lo_in..$hi_in / $lo_out..$hi_out"; within=0
   fi
 done <<< "$who"
 check "... and its bytes lie within OpenVPN's own counters" [ "$within" -eq 1 ]
