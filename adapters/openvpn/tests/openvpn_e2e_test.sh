@@ -462,6 +462,22 @@ check "... and her hang-up record says the administrator cut it (reason 10)" \
   has_record "$ann_port" 'H[0-9]*_DOM\\ann?[-0-9]*?10:'
 check "plreport log reads it in words" eval 'plreport log --user ann | grep -q "Disconnected by the administrator"'
 
+# With NameFrom=username, a username nobody verified names nobody: erin's
+# certificate sending the username ann is refused, never decided as ann.
+reg add 'HKLM\Software\Quillfen Technologies\Portulon\OpenVPN' /v NameFrom /t REG_SZ /d username /f >/dev/null
+connects="$(grep -c 'Connected to OpenVPN' "$trace")"
+net stop RemoteAccess >/dev/null && net start RemoteAccess >/dev/null || bad "the adapter restarts"
+wait_for 20 reconnected || true
+ann_lines="$(grep -c '_DOM\\ann' "$(log_file)")"
+printf 'ann\nsecret\n' > "$work/ann.pass"
+chmod 600 "$work/ann.pass"
+client erin2 erin --auth-user-pass "$work/ann.pass"
+wait_for 20 auth_failed erin2 || true
+check "erin's certificate claiming the username ann is refused, told why" \
+  grep -q "Portulon: user name not verified" "$work/erin2.log"
+check "... and never put to Portulon as ann" eval '[ "$(grep -c "_DOM\\\\ann" "$(log_file)")" -eq "$ann_lines" ]'
+reg delete 'HKLM\Software\Quillfen Technologies\Portulon\OpenVPN' /v NameFrom /f >/dev/null
+
 # 12. Portulon stopped: clients are admitted, and an event says so.
 net stop Portulon >/dev/null
 client frank frank
