@@ -23,8 +23,9 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbe
 # The end-to-end test in front of a real OpenVPN server: the server and its
 # clients in network namespaces, certificates made by openssl; poppler-utils:
 # pdftotext reads back the console's printed log; man-db: every manual page
-# is rendered as lintian renders it.
-TEST_PACKAGES=(openvpn socat openssl iproute2 poppler-utils man-db)
+# is rendered as lintian renders it; systemd: systemd-analyze checks the
+# package's unit.
+TEST_PACKAGES=(openvpn socat openssl iproute2 poppler-utils man-db systemd)
 # ./portulon.sh deb: the package and its check.
 DEB_PACKAGES=(dpkg-dev fakeroot lintian man-db)
 

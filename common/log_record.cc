@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/cut_reason.h"
 #include "common/profile_helpers.h"
 #include "platform/profile.h"
 
@@ -209,6 +210,7 @@ std::string DisconnectText(int reason) {
     // The period allowance was the limit that ended the session.
     case 6: return "No more time this period";
     case 9: return "Idle Timeout";
+    case kCutReasonAdministrator: return "Disconnected by the administrator";
     default: return "";
   }
 }

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "common/pipe_protocol.h"
+#include "platform/errors.h"
+#include "platform/pipe.h"
 
 namespace common {
 
@@ -12,6 +14,7 @@ namespace {
 constexpr std::string_view kTraffic = "TRAFFIC";
 constexpr std::string_view kDisconnect = "DISCONNECT";
 constexpr std::string_view kSession = "SESSION";
+constexpr std::string_view kClient = "CLIENT";
 
 std::vector<std::string_view> SplitBlanks(std::string_view text) {
   std::vector<std::string_view> out;
@@ -38,9 +41,13 @@ bool UsablePort(std::string_view port) {
 
 }  // namespace
 
-std::string FormatPortOpsRequest(PortOp op, std::string_view port) {
-  if (!UsablePort(port)) return {};
-  return std::string(op == PortOp::Traffic ? kTraffic : kDisconnect) + " " + std::string(port);
+std::string FormatPortOpsRequest(PortOp op, std::string_view port, int reason) {
+  if (!UsablePort(port) || op == PortOp::Session) return {};
+  const std::string_view verb =
+      op == PortOp::Traffic ? kTraffic : op == PortOp::Client ? kClient : kDisconnect;
+  std::string request = std::string(verb) + " " + std::string(port);
+  if (op == PortOp::Disconnect && reason > 0) request += " " + std::to_string(reason);
+  return request;
 }
 
 std::string FormatSessionRequest(unsigned index) {
@@ -57,11 +64,19 @@ bool ParsePortOpsRequest(std::string_view text, PortOpsRequest* request) {
     request->index = index;
     return true;
   }
-  if (words.size() != 2 || !UsablePort(words[1])) return false;
+  request->reason = 0;
+  if (words.size() == 3 && words[0] == kDisconnect) {
+    if (!ReadNumber(words[2], &request->reason)) return false;
+  } else if (words.size() != 2) {
+    return false;
+  }
+  if (!UsablePort(words[1])) return false;
   if (words[0] == kTraffic) {
     request->op = PortOp::Traffic;
   } else if (words[0] == kDisconnect) {
     request->op = PortOp::Disconnect;
+  } else if (words[0] == kClient) {
+    request->op = PortOp::Client;
   } else {
     return false;
   }
@@ -74,6 +89,10 @@ std::string FormatPortOpsReply(PortOp op, const PortOpsReply& reply) {
   if (op == PortOp::Disconnect) return "0";
   if (op == PortOp::Session) {
     return "0 " + reply.port + " " + std::to_string(reply.start) + " " + reply.account;
+  }
+  if (op == PortOp::Client) {
+    return "0 " + std::to_string(reply.sent) + " " + std::to_string(reply.received) + " " +
+           (reply.address.empty() ? std::string("-") : reply.address) + " " + reply.commonName;
   }
   return "0 " + std::to_string(reply.sent) + " " + std::to_string(reply.received);
 }
@@ -92,12 +111,40 @@ bool ParsePortOpsReply(PortOp op, std::string_view text, PortOpsReply* reply) {
     // The account is the rest of the line, blanks inside it kept.
     r.account = std::string(text.substr(static_cast<std::size_t>(words[3].data() - text.data())));
     while (!r.account.empty() && r.account.back() == ' ') r.account.pop_back();
+  } else if (op == PortOp::Client) {
+    if (words.size() < 5 || !ReadNumber(words[1], &r.sent) || !ReadNumber(words[2], &r.received))
+      return false;
+    r.address = std::string(words[3]);
+    r.commonName = std::string(text.substr(static_cast<std::size_t>(words[4].data() - text.data())));
+    while (!r.commonName.empty() && r.commonName.back() == ' ') r.commonName.pop_back();
   } else if (words.size() != 3 || !ReadNumber(words[1], &r.sent) ||
              !ReadNumber(words[2], &r.received)) {
     return false;
   }
   *reply = r;
   return true;
+}
+
+namespace {
+
+std::uint32_t Call(PortOp op, const std::string& request, PortOpsReply* reply) {
+  if (request.empty()) return plat::ERROR_INVALID_PARAMETER;
+  std::string text;
+  const plat::DWORD err = plat::CallNamedPipe(kPortOpsPipeName, request, &text, kPortOpsBufferSize,
+                                              kPortOpsWaitMs);
+  if (err != plat::ERROR_SUCCESS) return err;
+  if (!ParsePortOpsReply(op, text, reply)) return plat::ERROR_INVALID_DATA;
+  return reply->error;
+}
+
+}  // namespace
+
+std::uint32_t CallPortOps(PortOp op, std::string_view port, PortOpsReply* reply, int reason) {
+  return Call(op, FormatPortOpsRequest(op, port, reason), reply);
+}
+
+std::uint32_t CallPortOpsSession(unsigned index, PortOpsReply* reply) {
+  return Call(PortOp::Session, FormatSessionRequest(index), reply);
 }
 
 }  // namespace common

@@ -5,7 +5,14 @@
 // request in, one reply out; both ends build and read them here only.
 //
 //   "TRAFFIC <port>"     reply "0 <sent> <received>" (bytes so far, decimal)
-//   "DISCONNECT <port>"  reply "0": the session on the port is ended for good
+//   "DISCONNECT <port> [<reason>]"
+//                        reply "0": the session on the port is ended for good,
+//                        the client told why (common/cut_reason.h; 0 or none:
+//                        no reason given)
+//   "CLIENT <port>"      reply "0 <sent> <received> <address> <name>": the
+//                        session's client as the server knows it: its bytes,
+//                        tunnel address ("-" before one is given) and the
+//                        certificate's name (the rest of the line)
 //   "SESSION <n>"        reply "0 <port> <start> <account>": the n-th port (from
 //                        0) that holds a session, its start (seconds since
 //                        1970) and account (the rest of the line, blanks kept);
@@ -24,20 +31,21 @@ inline constexpr std::size_t kPortOpsBufferSize = 200;
 // How long plsvc waits for the adapter; a supervision pass must not hang on it.
 inline constexpr unsigned kPortOpsWaitMs = 5000;
 
-enum class PortOp { Traffic, Disconnect, Session };
+enum class PortOp { Traffic, Disconnect, Session, Client };
 
 // Past the last session a SESSION request names.
 inline constexpr std::uint32_t kNoMoreSessions = 259;  // ERROR_NO_MORE_ITEMS
 
 struct PortOpsRequest {
   PortOp op = PortOp::Traffic;
-  std::string port;    // Traffic, Disconnect
+  std::string port;    // Traffic, Disconnect, Client
   unsigned index = 0;  // Session
+  int reason = 0;      // Disconnect
 };
 
 // Nothing usable (empty) for a port name that is empty, longer than 99
-// characters or holds a blank.
-std::string FormatPortOpsRequest(PortOp op, std::string_view port);
+// characters or holds a blank. `reason` goes with a disconnect only.
+std::string FormatPortOpsRequest(PortOp op, std::string_view port, int reason = 0);
 std::string FormatSessionRequest(unsigned index);
 bool ParsePortOpsRequest(std::string_view text, PortOpsRequest* request);
 
@@ -49,6 +57,9 @@ struct PortOpsReply {
   std::string port;
   std::int64_t start = 0;
   std::string account;
+  // A client's.
+  std::string address;  // "-" when none
+  std::string commonName;
 };
 
 // A traffic reply carries the counters, a session reply the session; any
@@ -57,5 +68,11 @@ std::string FormatPortOpsReply(PortOp op, const PortOpsReply& reply);
 // False for a reply that is not of that form (the caller then treats the
 // operation as failed).
 bool ParsePortOpsReply(PortOp op, std::string_view text, PortOpsReply* reply);
+
+// One request to the adapter of this machine: its error, the pipe's, or
+// ERROR_INVALID_DATA for a reply that does not read; ERROR_INVALID_PARAMETER
+// for a request that cannot be formed. The one client of the pipe.
+std::uint32_t CallPortOps(PortOp op, std::string_view port, PortOpsReply* reply, int reason = 0);
+std::uint32_t CallPortOpsSession(unsigned index, PortOpsReply* reply);
 
 }  // namespace common

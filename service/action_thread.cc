@@ -35,13 +35,14 @@ struct SessionView {
   int notifyLevel = 0;
   int portIdleTimer = 0;
   int idleSoFar = 0;
+  std::int64_t cutNotBefore = 0;
 };
 
 SessionView View(PortTable& table, int index) {
   auto lock = table.Lock();
   const PortEntry& e = table.Entry(index);
-  return SessionView{e.port, e.user, e.netbios, e.start, e.deadline, e.notifyLevel, e.portIdleTimer,
-                     e.idleSoFar};
+  return SessionView{e.port,          e.user,        e.netbios,   e.start,      e.deadline,
+                     e.notifyLevel,   e.portIdleTimer, e.idleSoFar, e.cutNotBefore};
 }
 
 // Runs `change` on the entry if it still holds the session `view` was taken of.
@@ -68,6 +69,20 @@ void SendNotify(const PortOperations& ops, const SessionView& s, const std::stri
   const std::string command = "NET SEND " + *recipient + " " + text;
   common::Trace("Notify Command", command, 0);
   ops.run(command);
+}
+
+// A warning goes out on the last pass before its interval begins, so that it
+// precedes the cut by at least that interval; the cut then waits for the
+// interval to run out, should the passes have run late. A session admitted
+// with less time than the interval is warned at once and cut on time.
+void Warn(PortTable& table, int index, const SessionView& s, const PortOperations& ops,
+          const std::string& text, DWORD interval, int level, std::time_t now) {
+  SendNotify(ops, s, text);
+  const bool heldFor = s.deadline - s.start >= static_cast<std::int64_t>(interval);
+  Update(table, index, s, [&](PortEntry& e) {
+    e.notifyLevel = level;
+    if (heldFor) e.cutNotBefore = now + static_cast<std::int64_t>(interval);
+  });
 }
 
 void CountSessions(ServiceContext& context, std::time_t now) {
@@ -151,26 +166,26 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
   const SystemData sd = context.SystemDataSnapshot();
   // A re-read of the settings takes effect from the next pass.
   const DWORD serverIdleTimer = context.SettingsSnapshot().idleTimerSeconds;
+  // A warning is due when its window opens before the next pass.
+  const std::time_t ahead = now + static_cast<std::time_t>((ActionInterval().count() + 999) / 1000);
 
   if (sd.notify1 != 0) {
     for (int i = 0; i < PortTable::kSessionEntries; ++i) {
       const SessionView s = View(table, i);
-      if (s.deadline == 0 || s.notifyLevel != 0 || !(s.deadline - sd.notify1 < now)) continue;
+      if (s.deadline == 0 || s.notifyLevel != 0 || !(s.deadline - sd.notify1 < ahead)) continue;
       // Inside the second warning's window the first is skipped.
-      if (sd.notify2 != 0 && s.deadline - sd.notify2 < now) continue;
+      if (sd.notify2 != 0 && s.deadline - sd.notify2 < ahead) continue;
       common::Trace("ActionThread", "Send First Notify!!", i);
-      SendNotify(ops, s, sd.notify1Text);
-      Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 1; });
+      Warn(table, i, s, ops, sd.notify1Text, sd.notify1, 1, now);
     }
   }
   if (sd.notify2 != 0) {
     for (int i = 0; i < PortTable::kSessionEntries; ++i) {
       const SessionView s = View(table, i);
       // Never again once sent, nor after the disconnect.
-      if (s.deadline == 0 || s.notifyLevel >= 2 || !(s.deadline - sd.notify2 < now)) continue;
+      if (s.deadline == 0 || s.notifyLevel >= 2 || !(s.deadline - sd.notify2 < ahead)) continue;
       common::Trace("ActionThread", "Send Second Notify!!", i);
-      SendNotify(ops, s, sd.notify2Text);
-      Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 2; });
+      Warn(table, i, s, ops, sd.notify2Text, sd.notify2, 2, now);
     }
   }
   for (int i = 0; i < PortTable::kSessionEntries; ++i) {
@@ -214,6 +229,10 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
   for (int i = 0; i < PortTable::kSessionEntries; ++i) {
     const SessionView s = View(table, i);
     if (s.deadline == 0 || !(s.deadline < now) || s.notifyLevel == 3) continue;
+    if (now < s.cutNotBefore) {
+      common::Trace("ActionThread", "Deadline passed, the warning's interval still runs", i);
+      continue;
+    }
     char line[200];
     std::snprintf(line, sizeof line, "Action: Disconnect User on port '%s' MemTableRow=%d", s.port.c_str(), i);
     common::Trace("ActionThread", line, i);
@@ -229,7 +248,10 @@ PortOperations ServerPortOperations(ServiceContext& context) {
     return RAS_GetTrafficBytesForPort(*ctx, ctx->serverName, port, sent, received) == plat::ERROR_SUCCESS;
   };
   ops.disconnect = [ctx](const std::string& port) {
-    return DisconnectPort(*ctx, ctx->serverName, port) == plat::ERROR_SUCCESS;
+    // The entry is marked forced with its reason before the request, so the
+    // client can be told why.
+    const int reason = PortTableGetDisconnectReason(ctx->portTable, ctx->serverName + "\\" + port);
+    return DisconnectPort(*ctx, ctx->serverName, port, reason) == plat::ERROR_SUCCESS;
   };
   ops.run = [](const std::string& commandLine) {
     plat::ProcessOptions options;

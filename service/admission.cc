@@ -389,8 +389,10 @@ void ApplyAdmission(ServiceContext& context, const AdmissionDecision& d, std::st
     // its counters, never counters without their record.
     Log_DeniedConnection(context, user, startTime, portSection, d.code, d.userChanges,
                          d.hasProfile ? &d.profile : nullptr);
+    // The reason too, so that the event alone tells the administrator why.
+    const std::string reason = std::to_string(d.code) + ": " + common::RefusalText(d.code);
     ReportToEventLog(0, kEventConnectionRefused, std::string(portSection).c_str(),
-                     std::string(user).c_str(), 2);
+                     std::string(user).c_str(), 3, reason.c_str());
     return;
   }
   Log_Connection(context, user, startTime, portSection, d.userChanges, &d.profile);

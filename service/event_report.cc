@@ -18,10 +18,11 @@ std::string sourceMachine;
 }  // namespace
 
 void ReportToEventLog(int error, plat::DWORD eventId, const char* first, const char* second,
-                      int count) {
+                      int count, const char* third) {
   std::vector<std::string> strings;
   if (count >= 1 && first) strings.emplace_back(first);
   if (count >= 2 && second) strings.emplace_back(second);
+  if (count >= 3 && third) strings.emplace_back(third);
   std::lock_guard<std::mutex> lock(sourceMutex);
   const std::string machine = plat::CurrentMachineRoot();
   if (!source.valid() || sourceMachine != machine) {

@@ -10,6 +10,7 @@
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
+#include "common/session_admin.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/netapi.h"
@@ -21,6 +22,7 @@
 #include "service/port_table.h"
 #include "service/profile_store.h"
 #include "service/service_context.h"
+#include "service/session_admin.h"
 #include "service/session_log.h"
 #include "service/system_data.h"
 
@@ -184,6 +186,12 @@ std::string HandleClientMessage(ServiceContext& context, std::string_view messag
   // Each file this message looks at is looked at once; the next message sees
   // every change made meanwhile.
   const plat::RequestScope scope;
+  // The administrator's requests read the port table and ask the
+  // remote-access service; they write no record.
+  unsigned index = 0;
+  std::string port;
+  if (common::IsSessionListRequest(message, &index)) return AnswerSessionList(context, index);
+  if (common::IsDisconnectPortRequest(message, &port)) return DisconnectByAdministrator(context, port);
   const std::lock_guard records(context.recordMutex);
   RecoverFromOutages(context);
   ReplyFields reply;

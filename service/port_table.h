@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/cut_reason.h"
 #include "platform/win_types.h"
 
 namespace svc {
@@ -21,14 +22,14 @@ struct ServiceContext;
 using plat::DWORD;
 
 // Disconnect reasons kept in an entry and written into the hang-up record.
-inline constexpr int kReasonNone = 0;
-inline constexpr int kReasonPortMaxSession = 1;
-inline constexpr int kReasonUserMaxSession = 2;
-inline constexpr int kReasonUserMaxTotal = 3;
-// The period allowance was the smallest limit. Same number as the refusal
-// "No more time this period".
-inline constexpr int kReasonPeriodAllowance = 6;
-inline constexpr int kReasonIdle = 9;
+inline constexpr int kReasonNone = common::kCutReasonNone;
+inline constexpr int kReasonPortMaxSession = common::kCutReasonPortMaxSession;
+inline constexpr int kReasonUserMaxSession = common::kCutReasonUserMaxSession;
+inline constexpr int kReasonUserMaxTotal = common::kCutReasonUserMaxTotal;
+// The period allowance was the smallest limit.
+inline constexpr int kReasonPeriodAllowance = common::kCutReasonPeriodAllowance;
+inline constexpr int kReasonIdle = common::kCutReasonIdle;
+inline constexpr int kReasonAdministrator = common::kCutReasonAdministrator;
 
 struct PortEntry {
   std::string port;     // server-qualified port name; the lookup key (case-sensitive)
@@ -45,6 +46,7 @@ struct PortEntry {
   int forced = 0;             // 1 when the service disconnected the session
   int reason = 0;             // kReason...
   int portIdleTimer = 0;      // this port's idle time-out in seconds, 0 = the server's
+  std::int64_t cutNotBefore = 0;  // a warning's interval runs until then; 0 none
 };
 
 class PortTable {

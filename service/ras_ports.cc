@@ -151,15 +151,9 @@ plat::DWORD ReadSnapshotCounters(std::string_view port, plat::DWORD* sent, plat:
 }
 
 // One operation on the adapter's pipe; the adapter's error, or the pipe's.
-plat::DWORD AskAdapter(common::PortOp op, std::string_view port, common::PortOpsReply* reply) {
-  const std::string request = common::FormatPortOpsRequest(op, port);
-  if (request.empty()) return plat::ERROR_INVALID_PARAMETER;
-  std::string text;
-  const plat::DWORD err = plat::CallNamedPipe(common::kPortOpsPipeName, request, &text,
-                                              common::kPortOpsBufferSize, common::kPortOpsWaitMs);
-  if (err != plat::ERROR_SUCCESS) return err;
-  if (!common::ParsePortOpsReply(op, text, reply)) return plat::ERROR_INVALID_DATA;
-  return reply->error;
+plat::DWORD AskAdapter(common::PortOp op, std::string_view port, common::PortOpsReply* reply,
+                       int reason = 0) {
+  return common::CallPortOps(op, port, reply, reason);
 }
 
 }  // namespace
@@ -211,10 +205,10 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
 namespace {
 
 plat::DWORD DisconnectPortNow(const ServiceContext& context, std::string_view server,
-                              std::string_view port) {
+                              std::string_view port, int reason) {
   if (context.rasType == PLK::kRasTypeOpenVpn) {
     common::PortOpsReply reply;
-    const plat::DWORD err = AskAdapter(common::PortOp::Disconnect, port, &reply);
+    const plat::DWORD err = AskAdapter(common::PortOp::Disconnect, port, &reply, reason);
     common::Trace("DisconnectPort",
                   err == plat::ERROR_SUCCESS ? "OpenVPN - Success" : "OpenVPN - Failed",
                   static_cast<long>(err));
@@ -250,8 +244,8 @@ plat::DWORD DisconnectPortNow(const ServiceContext& context, std::string_view se
 }  // namespace
 
 plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
-                           std::string_view port) {
-  const plat::DWORD err = DisconnectPortNow(context, server, port);
+                           std::string_view port, int reason) {
+  const plat::DWORD err = DisconnectPortNow(context, server, port, reason);
   if (err != plat::ERROR_SUCCESS) {
     NoteCannotDisconnect(context, "disconnecting " + std::string(port) + " failed (" +
                                       plat::ErrorText(err) + ")");

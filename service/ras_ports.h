@@ -67,10 +67,10 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
 // RRAS: RRAS_Init, then RRAS_DisconnectPort of _plsvc.dll, traced "RRAS -
 // Success" or "RRAS - Failed"; ERROR_GEN_FAILURE when the module refused,
 // ERROR_MOD_NOT_FOUND without the module. OpenVPN: the adapter ends the
-// client for good, traced "OpenVPN - Success" or "OpenVPN - Failed" with the
-// error, which is returned.
+// client for good, telling it `reason` in words (common/cut_reason.h), traced
+// "OpenVPN - Success" or "OpenVPN - Failed" with the error, which is returned.
 plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
-                           std::string_view port);
+                           std::string_view port, int reason = 0);
 
 // Supervision cannot cut sessions on this server (`why`, in words): when this
 // begins an outage of disconnects, event 15 and the Service key's value

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "common/cut_reason.h"
 #include "common/dial_outcome.h"
 #include "common/pipe_protocol.h"
 #include "common/port_ops_protocol.h"
@@ -96,6 +97,21 @@ DWORD Adapter::Command(const std::string& text, bool multiLine, std::vector<std:
 void Adapter::Run(const std::function<void()>& ready) {
   plat::EventSource::Register("", "RemoteAccess", &systemLog_);
   plat::EventSource::Register("", "Portulon", &portulonLog_);
+  memoryFile_ = PortMemoryFile();
+  {
+    std::lock_guard lock(mutex_);
+    remembered_ = LoadPortMemory(memoryFile_);
+  }
+  if (settings_.managementRelay != "none") {
+    const DWORD err = relay_.Start(settings_.managementRelay,
+                                   [this](const std::string& c, bool multi, std::vector<std::string>* r) {
+                                     return Command(c, multi, r);
+                                   });
+    Trace("Adapter",
+          (err == plat::ERROR_SUCCESS ? "Management relay on " : "Cannot serve the management relay ") +
+              settings_.managementRelay,
+          static_cast<long>(err));
+  }
   plat::NamedPipeServer pipe;
   if (const DWORD err = plat::NamedPipeServer::Create(common::kPortOpsPipeName, 1, &pipe);
       err != plat::ERROR_SUCCESS) {
@@ -118,8 +134,10 @@ void Adapter::Run(const std::function<void()>& ready) {
           reply.error = Traffic(r.port, &reply.sent, &reply.received);
         } else if (r.op == common::PortOp::Session) {
           reply.error = Session(r.index, &reply);
+        } else if (r.op == common::PortOp::Client) {
+          reply.error = Client(r.port, &reply);
         } else {
-          reply.error = Disconnect(r.port);
+          reply.error = Disconnect(r.port, r.reason);
         }
         client.Write(common::FormatPortOpsReply(r.op, reply));
         client.Disconnect();
@@ -188,6 +206,7 @@ void Adapter::Run(const std::function<void()>& ready) {
     if (!stop_) Trace("Adapter", "OpenVPN closed the management connection; connecting again");
   }
   if (portOpsThread_.joinable()) portOpsThread_.join();
+  relay_.Stop();
 }
 
 void Adapter::Handle(const ClientEvent& event) {
@@ -218,16 +237,28 @@ void Adapter::Handle(const ClientEvent& event) {
 void Adapter::HandleConnect(const ClientEvent& event) {
   const std::string ids = std::to_string(event.cid) + " " + std::to_string(event.kid);
   const std::string commonName = event.Env("common_name");
-  std::string name = settings_.nameFrom == "username" ? event.Env("username") : commonName;
-  if (name.empty()) name = commonName;
-  std::string nameProblem;
-  const std::string account = AccountFor(settings_, name, &nameProblem).value_or("");
   std::vector<std::string> reply;
   auto deny = [&](const std::string& why) {
     Command("client-deny " + ids + " " + QuoteArgument("Portulon: " + why) + " " +
                 QuoteArgument("Portulon: " + why),
             false, &reply);
   };
+  const std::optional<std::string> checked =
+      NameToCheck(settings_, event.Env("username"), commonName);
+  if (!checked) {
+    // A username nobody checked names nobody: never decide under it.
+    Trace("PLOVPN::Connect", "Username not verified, refused: " + event.Env("username").substr(0, 120),
+          static_cast<long>(event.cid));
+    portulonLog_.Report(plat::EVENTLOG_WARNING_TYPE, 0, kEventTransactionFailed,
+                        {"Refused on AcceptConnection",
+                         "Username not verified by OpenVPN: " + event.Env("username").substr(0, 120) +
+                             " (certificate " + commonName.substr(0, 120) + ")"});
+    deny("user name not verified");
+    return;
+  }
+  const std::string name = *checked;
+  std::string nameProblem;
+  const std::string account = AccountFor(settings_, name, &nameProblem).value_or("");
   if (account.empty()) {
     // Never let a name in that no profile can be checked against.
     Trace("PLOVPN::Connect", "User name cannot be checked, refused",
@@ -302,6 +333,7 @@ void Adapter::HandleConnect(const ClientEvent& event) {
   {
     std::lock_guard lock(mutex_);
     if (VpnClient* c = ports_.Find(*port); c && c->cid == event.cid) c->decided = true;
+    RememberLocked();
   }
   if (Command("client-auth " + ids + "\n" + push + "END", false, &reply) != plat::ERROR_SUCCESS ||
       !IsSuccess(reply)) {
@@ -313,6 +345,7 @@ void Adapter::HandleConnect(const ClientEvent& event) {
     {
       std::lock_guard lock(mutex_);
       gone = ports_.Release(event.cid);
+      RememberLocked();
     }
     if (gone) HangUp(gone->first, gone->second, 0, 0, static_cast<long>(plat::Now() - start));
   }
@@ -323,6 +356,7 @@ void Adapter::HandleDisconnect(const ClientEvent& event) {
   {
     std::lock_guard lock(mutex_);
     gone = ports_.Release(event.cid);
+    if (gone) RememberLocked();
   }
   if (!gone) return;  // refused, or never ours
   const VpnClient& c = gone->second;
@@ -392,6 +426,23 @@ void Adapter::Reconcile() {
       for (const StatusClient& s : listed) present = present || (!restarted && s.cid == client.cid);
       if (!present) gone.push_back(*ports_.Release(client.cid));
     }
+    // A restarted adapter: each client an earlier one admitted gets its port
+    // back; one that left meanwhile (or whose OpenVPN is another) its hang-up.
+    if (remembered_) {
+      const bool sameOpenVpn = pid != 0 && pid == remembered_->openVpnPid;
+      for (auto& [port, client] : remembered_->ports) {
+        const StatusClient* now = nullptr;
+        for (const StatusClient& s : listed) {
+          if (sameOpenVpn && s.cid == client.cid) now = &s;
+        }
+        if (now && ports_.TakeAt(port, client)) {
+          Trace("PLOVPN::Reconcile", "Kept " + port + " " + client.account, static_cast<long>(client.cid));
+        } else if (!now) {
+          gone.emplace_back(port, client);
+        }
+      }
+      remembered_.reset();
+    }
     unclaimed_.clear();
     for (const StatusClient& s : listed) {
       if (const auto port = ports_.PortOf(s.cid)) {
@@ -402,6 +453,7 @@ void Adapter::Reconcile() {
       }
       unclaimed_[s.cid] = std::chrono::steady_clock::now();
     }
+    RememberLocked();
   }
   const std::time_t now = plat::Now();
   for (const auto& [port, c] : gone) {
@@ -441,8 +493,8 @@ void Adapter::AdoptUnclaimed() {
       if (s.cid != it->first || ports_.PortOf(s.cid)) continue;
       // Admitted by an adapter before us: a port for supervision, never a
       // second new-connection message.
-      const std::string name =
-          settings_.nameFrom == "username" && s.username != "UNDEF" ? s.username : s.commonName;
+      // An earlier adapter decided it under the same rule; failing that, the certificate's name.
+      const std::string name = NameToCheck(settings_, s.username, s.commonName).value_or(s.commonName);
       const std::optional<std::string> account = AccountFor(settings_, name);
       if (!account) {
         // A cut name would be supervised and charged as somebody else's.
@@ -463,6 +515,24 @@ void Adapter::AdoptUnclaimed() {
     }
     it = unclaimed_.erase(it);
   }
+  RememberLocked();
+}
+
+DWORD Adapter::StatusOf(std::uint32_t cid, StatusClient* out) {
+  std::lock_guard lock(statusMutex_);
+  const auto now = std::chrono::steady_clock::now();
+  if (statusTaken_.time_since_epoch().count() == 0 || now - statusTaken_ > kStatusFresh) {
+    std::vector<std::string> status;
+    if (const DWORD err = Command("status 3", true, &status); err != plat::ERROR_SUCCESS) return err;
+    lastStatus_ = ParseStatusClients(status);
+    statusTaken_ = now;
+  }
+  for (const StatusClient& s : lastStatus_) {
+    if (s.cid != cid) continue;
+    *out = s;
+    return plat::ERROR_SUCCESS;
+  }
+  return plat::ERROR_FILE_NOT_FOUND;
 }
 
 DWORD Adapter::Traffic(const std::string& port, std::uint64_t* sent, std::uint64_t* received) {
@@ -473,31 +543,41 @@ DWORD Adapter::Traffic(const std::string& port, std::uint64_t* sent, std::uint64
     if (!c) return plat::ERROR_FILE_NOT_FOUND;
     cid = c->cid;
   }
-  std::vector<StatusClient> listed;
+  StatusClient s;
+  if (const DWORD err = StatusOf(cid, &s); err != plat::ERROR_SUCCESS) return err;
+  *sent = s.bytesSent;
+  *received = s.bytesReceived;
+  std::lock_guard lock(mutex_);
+  if (VpnClient* c = ports_.Find(port); c && c->cid == cid) {
+    c->bytesSent = s.bytesSent;
+    c->bytesReceived = s.bytesReceived;
+  }
+  return plat::ERROR_SUCCESS;
+}
+
+DWORD Adapter::Client(const std::string& port, common::PortOpsReply* reply) {
+  std::uint32_t cid = 0;
   {
-    std::lock_guard lock(statusMutex_);
-    const auto now = std::chrono::steady_clock::now();
-    if (statusTaken_.time_since_epoch().count() == 0 || now - statusTaken_ > kStatusFresh) {
-      std::vector<std::string> status;
-      if (const DWORD err = Command("status 3", true, &status); err != plat::ERROR_SUCCESS)
-        return err;
-      lastStatus_ = ParseStatusClients(status);
-      statusTaken_ = now;
-    }
-    listed = lastStatus_;
-  }
-  for (const StatusClient& s : listed) {
-    if (s.cid != cid) continue;
-    *sent = s.bytesSent;
-    *received = s.bytesReceived;
     std::lock_guard lock(mutex_);
-    if (VpnClient* c = ports_.Find(port); c && c->cid == cid) {
-      c->bytesSent = s.bytesSent;
-      c->bytesReceived = s.bytesReceived;
-    }
-    return plat::ERROR_SUCCESS;
+    const VpnClient* c = ports_.Find(port);
+    if (!c || !c->decided) return plat::ERROR_FILE_NOT_FOUND;
+    cid = c->cid;
+    reply->commonName = c->commonName;
   }
-  return plat::ERROR_FILE_NOT_FOUND;
+  StatusClient s;
+  if (const DWORD err = StatusOf(cid, &s); err != plat::ERROR_SUCCESS) return err;
+  reply->sent = s.bytesSent;
+  reply->received = s.bytesReceived;
+  reply->address = s.virtualAddress.empty() ? "-" : s.virtualAddress;
+  return plat::ERROR_SUCCESS;
+}
+
+void Adapter::RememberLocked() {
+  RememberedPorts memory;
+  memory.openVpnPid = openVpnPid_;
+  memory.ports = ports_.All();
+  if (const DWORD err = SavePortMemory(memoryFile_, memory); err != plat::ERROR_SUCCESS)
+    Trace("Adapter", "Cannot keep the port assignments in " + memoryFile_, static_cast<long>(err));
 }
 
 DWORD Adapter::Session(unsigned index, common::PortOpsReply* reply) {
@@ -513,7 +593,7 @@ DWORD Adapter::Session(unsigned index, common::PortOpsReply* reply) {
   return common::kNoMoreSessions;
 }
 
-DWORD Adapter::Disconnect(const std::string& port) {
+DWORD Adapter::Disconnect(const std::string& port, int reason) {
   std::uint32_t cid = 0;
   {
     std::lock_guard lock(mutex_);
@@ -521,9 +601,12 @@ DWORD Adapter::Disconnect(const std::string& port) {
     if (!c) return plat::ERROR_FILE_NOT_FOUND;
     cid = c->cid;
   }
-  // HALT: the client ends for good instead of dialling straight back in.
+  // HALT: the client ends for good instead of dialling straight back in;
+  // OpenVPN's client shows the words after the comma.
   std::vector<std::string> reply;
-  if (const DWORD err = Command("client-kill " + std::to_string(cid) + " HALT", false, &reply);
+  if (const DWORD err = Command("client-kill " + std::to_string(cid) + " " +
+                                    QuoteArgument("HALT," + common::CutReasonMessage(reason)),
+                                false, &reply);
       err != plat::ERROR_SUCCESS) {
     return err;
   }

@@ -25,12 +25,15 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "adapters/openvpn/adapter_settings.h"
+#include "adapters/openvpn/management_relay.h"
 #include "adapters/openvpn/management_session.h"
 #include "adapters/openvpn/management_text.h"
+#include "adapters/openvpn/port_memory.h"
 #include "adapters/openvpn/vpn_ports.h"
 #include "common/port_ops_protocol.h"
 #include "platform/eventlog.h"
@@ -62,7 +65,15 @@ class Adapter {
               std::uint64_t sent, long duration);
   plat::DWORD Command(const std::string& text, bool multiLine, std::vector<std::string>* reply);
   plat::DWORD Traffic(const std::string& port, std::uint64_t* sent, std::uint64_t* received);
-  plat::DWORD Disconnect(const std::string& port);
+  // Ends the client for good, telling it why (common/cut_reason.h).
+  plat::DWORD Disconnect(const std::string& port, int reason);
+  // A port's client: bytes, tunnel address and certificate name.
+  plat::DWORD Client(const std::string& port, common::PortOpsReply* reply);
+  // The client's line of a "status 3" at most kStatusFresh old.
+  plat::DWORD StatusOf(std::uint32_t cid, StatusClient* out);
+  // Writes the ports whose sessions stand to the port memory; the caller
+  // holds mutex_, so that the file follows the table's order of changes.
+  void RememberLocked();
   // The index-th port whose session stands (port order), for a service that
   // starts again; common::kNoMoreSessions past the last.
   plat::DWORD Session(unsigned index, common::PortOpsReply* reply);
@@ -72,6 +83,7 @@ class Adapter {
   std::thread portOpsThread_;
   plat::EventSource systemLog_;    // RemoteAccess: session records
   plat::EventSource portulonLog_;  // Portulon: what went wrong
+  ManagementRelay relay_;
 
   std::mutex mutex_;  // guards every member below
   std::condition_variable changed_;
@@ -83,6 +95,10 @@ class Adapter {
   // Clients OpenVPN listed that hold no port, and since when.
   std::map<std::uint32_t, std::chrono::steady_clock::time_point> unclaimed_;
   bool outageReported_ = false;
+  // The ports a previous adapter left (read once at start, used by the first
+  // reconciliation), and where they are kept.
+  std::string memoryFile_;
+  std::optional<RememberedPorts> remembered_;
 
   std::mutex statusMutex_;  // guards the two below; taken before mutex_, never inside it
   std::vector<StatusClient> lastStatus_;

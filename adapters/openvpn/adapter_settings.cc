@@ -17,6 +17,11 @@ AdapterSettings ReadAdapterSettings() {
   text("NameFrom", &s.nameFrom);
   if (s.nameFrom != "username") s.nameFrom = "common_name";
   text("Netmask", &s.netmask);
+  text("ManagementRelay", &s.managementRelay);
+  plat::DWORD verified = 0;
+  s.usernameVerified = plat::RegReadDword(kAdapterKey, "UsernameVerified", &verified) ==
+                           plat::ERROR_SUCCESS &&
+                       verified == 1;
   text("PortPrefix", &s.portPrefix);
   plat::DWORD ports = 0;
   if (plat::RegReadDword(kAdapterKey, "Ports", &ports) == plat::ERROR_SUCCESS && ports > 0) {
@@ -37,6 +42,14 @@ std::optional<std::string> AccountFor(const AdapterSettings& settings, const std
     return std::nullopt;
   }
   return account;
+}
+
+std::optional<std::string> NameToCheck(const AdapterSettings& settings, const std::string& username,
+                                       const std::string& commonName) {
+  // OpenVPN lists a client that sent no username as "UNDEF".
+  if (settings.nameFrom != "username" || username.empty() || username == "UNDEF") return commonName;
+  if (username != commonName && !settings.usernameVerified) return std::nullopt;
+  return username;
 }
 
 }  // namespace ovpn

@@ -19,6 +19,13 @@ struct AdapterSettings {
   // NameFrom: "common_name" (the certificate's, the default) or "username"
   // (what OpenVPN's PAM plugin checked). Any other value reads as the default.
   std::string nameFrom = "common_name";
+  // UsernameVerified: 1 only where OpenVPN itself checks every username
+  // (its PAM plugin or auth-user-pass-verify, without auth-user-pass-optional).
+  // Otherwise a username other than the certificate's name is refused.
+  bool usernameVerified = false;
+  // ManagementRelay: the local socket that passes the administrator's
+  // status, kill and log on to OpenVPN; "none" turns it off.
+  std::string managementRelay = "/run/portulon/openvpn-management.sock";
   // Netmask: pushed with a fixed address ("ifconfig-push ADDR MASK").
   std::string netmask = "255.255.255.0";
   // Ports: how many clients may be connected at once (VPN1 .. VPNn), at most 250.
@@ -37,5 +44,13 @@ AdapterSettings ReadAdapterSettings();
 // blanks and backslashes are kept: they are the account's own.
 std::optional<std::string> AccountFor(const AdapterSettings& settings, const std::string& name,
                                       std::string* why = nullptr);
+
+// The name a client is checked under: its certificate's common name, or with
+// NameFrom=username the username it sent (the common name when it sent
+// none). Nothing when that username is not verified: it differs from the
+// certificate's name and OpenVPN is not said to check usernames, so that no
+// client is decided under a name it merely claims.
+std::optional<std::string> NameToCheck(const AdapterSettings& settings, const std::string& username,
+                                       const std::string& commonName);
 
 }  // namespace ovpn

@@ -181,6 +181,15 @@ int Install(pltools::Tool& tool, const std::string& self) {
       return tool.Fail(err, "RemoteAccess");
     }
   }
+  // What the machine's tools show for its remote access: the kind and the ports.
+  const ovpn::AdapterSettings settings = ovpn::ReadAdapterSettings();
+  const std::string parameters = std::string("System\\CurrentControlSet\\Services\\") + kServiceName +
+                                 "\\Parameters";
+  if (DWORD err = plat::RegWriteString(parameters, "Kind", "OpenVPN adapter");
+      err != plat::ERROR_SUCCESS ||
+      (err = plat::RegWriteDword(parameters, "Ports", settings.ports)) != plat::ERROR_SUCCESS) {
+    return tool.Fail(err, "RemoteAccess parameters");
+  }
   // The sessions' records go to the System log under the service's name.
   plat::RegKey hklm, source;
   if (DWORD err = plat::RegKey::Connect("", plat::Hive::LocalMachine, &hklm);

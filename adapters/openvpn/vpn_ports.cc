@@ -23,6 +23,17 @@ std::optional<std::string> VpnPorts::Take(const VpnClient& client) {
   return Name(*free);
 }
 
+bool VpnPorts::TakeAt(const std::string& port, const VpnClient& client) {
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    if (!plat::EqualsIgnoringCase(Name(i), port)) continue;
+    if (slots_[i] && slots_[i]->cid != client.cid) return false;
+    if (const auto held = PortOf(client.cid); held && *held != Name(i)) return false;
+    slots_[i] = client;
+    return true;
+  }
+  return false;
+}
+
 std::optional<std::string> VpnPorts::PortOf(std::uint32_t cid) const {
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     if (slots_[i] && slots_[i]->cid == cid) return Name(i);

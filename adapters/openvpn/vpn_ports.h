@@ -31,6 +31,9 @@ class VpnPorts {
   // The lowest free port for `client`, or nothing when all are taken. A
   // client id that already holds a port keeps it (and its record is replaced).
   std::optional<std::string> Take(const VpnClient& client);
+  // Gives `port` to `client` when that port is free (or already the
+  // client's); false otherwise, and for a name that is none of ours.
+  bool TakeAt(const std::string& port, const VpnClient& client);
   // The port a client id holds, or nothing.
   std::optional<std::string> PortOf(std::uint32_t cid) const;
   VpnClient* Find(const std::string& port);

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/session_admin.h"
+
 namespace common {
 namespace {
 
@@ -138,6 +140,43 @@ TEST(ProtocolTest, OnlyPlausiblePortNamesAreAccepted) {
         std::string("$(touch"), std::string("?"), std::string("???"), std::string("COM\xe9"),
         std::string("COM1\0", 5), std::string(";COM1")}) {
     EXPECT_FALSE(IsPlausiblePortName(port)) << port;
+  }
+}
+
+// The administrator's requests share the service's pipe with the hook
+// modules' messages: only their own verbs with a sound argument are theirs.
+TEST(ProtocolTest, SessionListAndDisconnectRequestsAndTheirReplies) {
+  unsigned index = 9;
+  std::string port;
+  EXPECT_TRUE(IsSessionListRequest("SESSION_LIST,3", &index));
+  EXPECT_EQ(index, 3u);
+  EXPECT_TRUE(IsDisconnectPortRequest("DISCONNECT_PORT,VPN2", &port));
+  EXPECT_EQ(port, "VPN2");
+  for (const char* bad : {"SESSION_LIST", "SESSION_LIST,", "SESSION_LIST,-1", "SESSION_LIST,1x",
+                          "0,SESSION_LIST,1", "SESSION_LISTS,1"}) {
+    EXPECT_FALSE(IsSessionListRequest(bad, &index)) << bad;
+  }
+  for (const char* bad : {"DISCONNECT_PORT,", "DISCONNECT_PORT,COM 1", "DISCONNECT_PORT,[COM1]",
+                          "DISCONNECT_PORT,COM1,x"}) {
+    EXPECT_FALSE(IsDisconnectPortRequest(bad, &port)) << bad;
+  }
+  SessionRow row;
+  row.port = "VPN1";
+  row.account = "DOM\\grace hopper";
+  row.machine = "*";
+  row.address = -1062731515;
+  row.start = 1796000000;
+  row.deadline = 1796003600;
+  row.received = 5000000000;  // sent stays -1: the server could not tell
+  SessionRow back;
+  ASSERT_TRUE(ParseSessionRow(FormatSessionRow(row), &back));
+  EXPECT_EQ(back.account, "DOM\\grace hopper");
+  EXPECT_EQ(back.address, -1062731515);
+  EXPECT_EQ(back.sent, -1);
+  EXPECT_EQ(back.received, 5000000000);
+  for (const char* bad : {"1", "0", "0VPN1\tDOM\\a\t*\t0\t1\t2\t3", "0VPN1\t\t*\t0\t1\t2\t3\t4",
+                          "0VPN1\tDOM\\a\t*\tx\t1\t2\t3\t4"}) {
+    EXPECT_FALSE(ParseSessionRow(bad, &back)) << bad;
   }
 }
 

@@ -89,6 +89,17 @@ const char* StartText(DWORD start) {
   }
 }
 
+// A remote-access service other than the stand-in (a program of its own
+// registered as RemoteAccess) says what it is and how many ports it has in
+// its Parameters key: "Kind" and "Ports". False when it does not.
+bool DeclaredRemoteAccess(const plat::RegKey& hklm, std::string* kind, DWORD* ports) {
+  plat::RegKey parameters;
+  return hklm.OpenSubKey("System\\CurrentControlSet\\Services\\RemoteAccess\\Parameters",
+                         &parameters) == ERROR_SUCCESS &&
+         parameters.QueryString("Kind", kind) == ERROR_SUCCESS && !kind->empty() &&
+         parameters.QueryDword("Ports", ports) == ERROR_SUCCESS;
+}
+
 // Shares as the server keeps them: one value per share, a list of
 // "Name=value" entries (or a single text) of which Path= matters.
 void PrintShares(const plat::RegKey& hklm) {
@@ -172,8 +183,15 @@ int PrintMachine(pltools::Tool& tool, const std::string& root) {
   std::printf("Machine %s in %s\n", c.name.c_str(), root.c_str());
   std::printf("  Computer name:   %s\n", c.name.c_str());
   std::printf("  OS version:      %s (%s)\n", c.osVersion.c_str(), OsText(c.osVersion));
-  std::printf("  Remote access:   %s\n", RasText(c.ras));
-  if (c.ras == plat::RasFlavour::Rras) {
+  std::string kind;
+  DWORD ports = 0;
+  const bool declared = DeclaredRemoteAccess(hklm, &kind, &ports);
+  if (declared) {
+    std::printf("  Remote access:   %s, %u ports\n", kind.c_str(), ports);
+  } else {
+    std::printf("  Remote access:   %s\n", RasText(c.ras));
+  }
+  if (!declared && c.ras == plat::RasFlavour::Rras) {
     // Without its port-data module a router's ports cannot be disconnected
     // by anything that asks it to.
     std::error_code ec;
@@ -184,7 +202,7 @@ int PrintMachine(pltools::Tool& tool, const std::string& root) {
   }
   std::printf("  Locale:          %u\n", c.locale);
   std::printf("  Domain:          %s\n", c.domain.empty() ? "(none)" : c.domain.c_str());
-  std::printf("  Ports:           %d\n", c.rasPorts);
+  std::printf("  Ports:           %d\n", declared ? static_cast<int>(ports) : c.rasPorts);
   std::printf("  Time-zone bias:  %d minutes\n", c.timeZoneBiasMinutes);
   std::printf("  State:           %s\n", plat::IsMachineDown(root) ? "down" : "up");
   PrintShares(hklm);

@@ -89,18 +89,17 @@ TEST_F(ActionThreadTest, WarningsComeInTheirWindowsAndInsideTheSecondOnlyTheSeco
   ctx.systemData.notify1Text = "first";
   ctx.systemData.notify2Text = "Only a minute left.";
   Session(now + 400);
-  Pass();  // 400 s left: no window yet
+  Pass();  // 400 s left: no window before the next pass
   EXPECT_TRUE(commands.empty());
-  Pass();  // 340 s
-  Pass();  // 280 s: the first window
+  Pass();  // 340 s: the first window opens before the next pass, so it goes now
   ASSERT_EQ(commands.size(), 1u);
   EXPECT_EQ(commands[0], "NET SEND WKS1 first");
   EXPECT_EQ(Entry0().notifyLevel, 1);
+  Pass();  // 280 s
   Pass();  // 220 s
   Pass();  // 160 s
-  Pass();  // 100 s
   EXPECT_EQ(commands.size(), 1u);
-  Pass();  // 40 s: the second window
+  Pass();  // 100 s: the second window opens before the next pass
   ASSERT_EQ(commands.size(), 2u);
   EXPECT_EQ(commands[1], "NET SEND WKS1 Only a minute left.");
   EXPECT_EQ(Entry0().notifyLevel, 2);
@@ -129,7 +128,7 @@ TEST_F(ActionThreadTest, AWarningTextSavedInTheSharedSettingsIsSentAfterUpdate) 
   Session(now + 100);
   Pass();  // not yet re-read
   EXPECT_EQ(HandleClientMessage(ctx, "UPDATE_UPDATE"), "00");
-  Session(now + 100);
+  Session(now + 200);  // outside the second window, which now applies too
   Pass();
   ASSERT_EQ(commands.size(), 3u);
   EXPECT_EQ(commands[0], "NET SEND WKS1 Old text");
@@ -246,6 +245,36 @@ TEST_F(ActionThreadTest, AFailedTrafficQueryLeavesTheEntryAlone) {
   EXPECT_EQ(after.idleSoFar, before.idleSoFar);
   EXPECT_EQ(after.sentBase, before.sentBase);
   EXPECT_TRUE(disconnected.empty());
+}
+
+// Passes that ran late (a busy machine): the deadline has passed, but the
+// second warning went out less than its interval ago. The cut waits for the
+// interval; a session that never had that much time is cut on time.
+TEST_F(ActionThreadTest, AWarningPrecedesTheCutByItsInterval) {
+  ctx.systemData.notify2 = 60;
+  ctx.systemData.notify2Text = "bye";
+  const std::int64_t deadline = now + 125;
+  Session(deadline, "WKS1", 0, 600);  // a long session, 125 s left
+  Pass();  // the window does not open before the next pass
+  EXPECT_TRUE(commands.empty());
+  now = deadline - 30;  // the next pass ran late
+  Pass();
+  ASSERT_EQ(commands.size(), 1u);
+  now = deadline + 5;
+  Pass();
+  EXPECT_TRUE(disconnected.empty());  // only 35 s since the warning
+  now = deadline + 31;
+  Pass();
+  ASSERT_EQ(disconnected.size(), 1u);
+
+  // Never held past the deadline: a session that never had the interval.
+  disconnected.clear();
+  commands.clear();
+  Session(now + 30);
+  Pass();
+  Pass();
+  EXPECT_EQ(commands.size(), 1u);
+  EXPECT_EQ(disconnected.size(), 1u);
 }
 
 TEST_F(ActionThreadTest, TheDeadlineCutsOnceOnly) {

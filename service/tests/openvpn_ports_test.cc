@@ -80,7 +80,7 @@ TEST(OpenVpnFlavour, TrafficAndDisconnectAreAskedOfTheAdapter) {
     EXPECT_EQ(DisconnectPort(context, "SRV1", "VPN3"), 0u);
     // The adapter's error is the operation's; a reply without both counters or
     // one that does not read fails, never reads as a quiet port.
-    EXPECT_EQ(DisconnectPort(context, "SRV1", "VPN4"), plat::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(DisconnectPort(context, "SRV1", "VPN4", 10), plat::ERROR_FILE_NOT_FOUND);
     sent = received = 9;
     EXPECT_EQ(RAS_GetTrafficBytesForPort(context, "SRV1", "VPN3", &sent, &received),
               plat::ERROR_INVALID_DATA);
@@ -89,7 +89,7 @@ TEST(OpenVpnFlavour, TrafficAndDisconnectAreAskedOfTheAdapter) {
     EXPECT_EQ(sent, 9u);
     EXPECT_EQ(received, 9u);
     EXPECT_EQ(adapter.Finish(),
-              (std::vector<std::string>{"TRAFFIC VPN3", "DISCONNECT VPN3", "DISCONNECT VPN4",
+              (std::vector<std::string>{"TRAFFIC VPN3", "DISCONNECT VPN3", "DISCONNECT VPN4 10",
                                         "TRAFFIC VPN3", "TRAFFIC VPN3"}));
   }
   // No adapter at all: the pipe's own error.

@@ -69,7 +69,9 @@ TEST_F(PipeProtocolTest, ARefusedConnectionIsLoggedAndLeavesNoSession) {
   const auto events = Events();
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.back().eventId, 4u);
-  EXPECT_EQ(events.back().strings, (std::vector<std::string>{kCom1, "DOM\\zed"}));
+  // The reason too: the event alone tells the administrator why.
+  EXPECT_EQ(events.back().strings,
+            (std::vector<std::string>{kCom1, "DOM\\zed", "1: User not defined"}));
 }
 
 TEST_F(PipeProtocolTest, AddressRequestsWithoutStaticAddressesKeepTheProposal) {

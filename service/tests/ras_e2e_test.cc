@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/pipe_protocol.h"
+#include "common/session_admin.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
 #include "platform/file.h"
@@ -217,6 +218,43 @@ TEST_F(RasEndToEndTest, ADisconnectThroughRassapiEndsTheSessionAndTheServiceReco
   EXPECT_TRUE(WaitUntil([] {
     return RunTool("rasctl", {"ports"}).out.find("COM3   listening") != std::string::npos;
   }));
+}
+
+// The administrator's view on a RAS machine, through plsvc: who is on (with
+// the deadline and the port's traffic), and a cut that the hang-up record
+// puts down to the administrator.
+TEST_F(RasEndToEndTest, WhoIsOnAndTheAdministratorsDisconnect) {
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\bob", "MaxSessionTime", "7200"), 0u);
+  StartBoth();
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM1", "DOM\\ann", "--wksta", "ANNPC"}).code, 0);
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM3", "DOM\\bob"}).code, 0);
+  ASSERT_EQ(RunTool("rasctl", {"traffic", "COM3", "--sent", "99", "--received", "11"}).code, 0);
+  std::vector<common::SessionRow> rows;
+  ASSERT_EQ(common::ListSessions("", &rows), 0u);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].port, "COM1");
+  EXPECT_EQ(rows[0].machine, "ANNPC");
+  EXPECT_EQ(rows[1].account, "DOM\\bob");
+  EXPECT_EQ(rows[1].address, 167772172);
+  EXPECT_EQ(rows[1].sent, 99);
+  EXPECT_EQ(rows[1].received, 11);
+  EXPECT_NEAR(static_cast<double>(rows[1].deadline - rows[1].start), 7200.0, 1.0);
+
+  const auto who = RunTool("plreport", {"who", "--format", "csv"});
+  ASSERT_EQ(who.code, 0) << who.err;
+  EXPECT_NE(who.out.find("COM3,DOM\\bob,10.0.0.12,,"), std::string::npos) << who.out;
+  // In, out, and the time left of bob's two hours.
+  EXPECT_TRUE(who.out.find(",11,99,2:00:00") != std::string::npos ||
+              who.out.find(",11,99,1:59:") != std::string::npos)
+      << who.out;
+
+  EXPECT_EQ(common::DisconnectSession("", "COM2"), plat::ERROR_FILE_NOT_FOUND);  // nobody there
+  const auto cut = RunTool("plreport", {"disconnect", "COM3"});
+  ASSERT_EQ(cut.code, 0) << cut.err;
+  ASSERT_TRUE(WaitUntil([] { return Records("COM3").size() == 2; }));
+  EXPECT_EQ(WithoutDuration(Records("COM3")[1]), "H_DOM\\bob?167772172?10::*:11:99");
+  ASSERT_EQ(common::ListSessions("", &rows), 0u);
+  EXPECT_EQ(rows.size(), 1u);
 }
 
 TEST_F(RasEndToEndTest, KilledAndRestartedItStillRefusesTheDuplicateAndCutsAtTheDeadline) {

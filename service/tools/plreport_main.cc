@@ -15,6 +15,9 @@ Usage:
                [--data FOLDER] [--machine ROOT]
   plreport users [--user NAME] [--domain DOMAIN] [--format table|csv]
                  [--data FOLDER] [--machine ROOT]
+  plreport who [--user NAME] [--domain DOMAIN] [--port PORT] [--server NAME]
+               [--format table|csv] [--machine ROOT]
+  plreport disconnect PORT [--server NAME] [--machine ROOT]
   plreport --help | --version
 
 log     the records of the session logs of one day (default: today) or of
@@ -23,6 +26,15 @@ log     the records of the session logs of one day (default: today) or of
         bytes, refusals and forced disconnects with their reason.
 users   every profile of portulon.usr with its limits and usage; "none"
         is no limit, "never" an account that does not expire.
+who     the sessions on the server now (RAS, RRAS or OpenVPN), as the
+        service holds them: port, account, address, client computer (or,
+        on OpenVPN, the certificate's name), since when, bytes in and out
+        and the time left before the cut ("none": no limit). Asks plsvc on
+        this machine, or on --server NAME.
+disconnect
+        cuts the session on PORT as the administrator: the client is told
+        "Portulon: disconnected by the administrator" where the server can
+        carry words (OpenVPN), and the hang-up record has reason 10.
 
 DAY is 2026-12-08, 2026-Dec-08 (the log file's own form), today or
 yesterday. Times are local, in ISO 8601 (2026-12-08 14:03:05); durations
@@ -66,6 +78,8 @@ See also:
 constexpr plreport::Command kCommands[] = {
     {"log", plreport::RunLog},
     {"users", plreport::RunUsers},
+    {"who", plreport::RunWho},
+    {"disconnect", plreport::RunDisconnect},
 };
 
 }  // namespace

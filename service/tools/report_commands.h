@@ -15,6 +15,8 @@ struct Command {
 
 int RunLog(ReportContext& report);    // report_log.cc
 int RunUsers(ReportContext& report);  // report_users.cc
+int RunWho(ReportContext& report);         // report_who.cc
+int RunDisconnect(ReportContext& report);  // report_who.cc
 
 // "h:mm:ss".
 std::string Duration(std::uint64_t seconds);

@@ -215,6 +215,7 @@ class AdapterTest : public ::testing::Test {
     net_ = std::make_unique<plat::testing::TempNetwork>(config);
     settings_.management = net_->root() + "/mgmt.sock";
     settings_.domain = "DOM";
+    settings_.managementRelay = net_->root() + "/relay.sock";
   }
   void StartAdapter() {
     adapter_ = std::make_unique<Adapter>(settings_);
@@ -224,9 +225,30 @@ class AdapterTest : public ::testing::Test {
     if (adapter_) adapter_->Stop();
     if (thread_.joinable()) thread_.join();
   }
-  std::vector<std::string> Connect(int cid, const std::string& cn, long when) {
-    return {">CLIENT:CONNECT," + std::to_string(cid) + ",0", ">CLIENT:ENV,common_name=" + cn,
-            ">CLIENT:ENV,time_unix=" + std::to_string(when), ">CLIENT:ENV,END"};
+  std::vector<std::string> Connect(int cid, const std::string& cn, long when,
+                                   const std::string& username = "") {
+    std::vector<std::string> lines{">CLIENT:CONNECT," + std::to_string(cid) + ",0",
+                                   ">CLIENT:ENV,common_name=" + cn,
+                                   ">CLIENT:ENV,time_unix=" + std::to_string(when)};
+    if (!username.empty()) lines.push_back(">CLIENT:ENV,username=" + username);
+    lines.push_back(">CLIENT:ENV,END");
+    return lines;
+  }
+  void StopAdapter() {
+    adapter_->Stop();
+    thread_.join();
+    adapter_.reset();
+  }
+  static int Sent(FakeOpenVpn& openvpn, const std::string& prefix) {
+    int n = 0;
+    for (const auto& c : openvpn.commands()) n += c.rfind(prefix, 0) == 0 ? 1 : 0;
+    return n;
+  }
+  static std::string PortOps(const std::string& request) {
+    std::string reply;
+    EXPECT_EQ(plat::CallNamedPipe(common::kPortOpsPipeName, request, &reply,
+                                  common::kPortOpsBufferSize, 5000), 0u);
+    return reply;
   }
 
   std::unique_ptr<plat::testing::TempNetwork> net_;
@@ -379,11 +401,114 @@ TEST_F(AdapterTest, ClientsLetInBeforeTheAdapterCameAreSupervisedNotReadmitted) 
             0u);
   EXPECT_EQ(reply, "0");
   bool killed = false;
-  for (const auto& c : openvpn.commands()) killed = killed || c == "client-kill 7 HALT";
+  for (const auto& c : openvpn.commands())
+    killed = killed || c == "client-kill 7 \"HALT,Portulon: disconnected\"";
   EXPECT_TRUE(killed);
   EXPECT_EQ(portulon.Count("0,"), 0);
   ASSERT_EQ(plat::CallNamedPipe(common::kPortOpsPipeName, "TRAFFIC VPN2", &reply, 200, 5000), 0u);
   EXPECT_EQ(reply, std::to_string(plat::ERROR_FILE_NOT_FOUND));
+}
+
+// A status line of the fake server: client id, name, tunnel address, bytes.
+std::string Listed(int cid, const std::string& cn, const std::string& address, int in, int out) {
+  return "CLIENT_LIST\t" + cn + "\t127.0.0.1:1\t" + address + "\t\t" + std::to_string(in) + "\t" +
+         std::to_string(out) + "\t-\t1796000000\tUNDEF\t" + std::to_string(cid) + "\t0\tx";
+}
+
+TEST_F(AdapterTest, ARestartedAdapterGivesEveryClientItsPortBackAndHangsUpWhoLeft) {
+  FakePortulon portulon;
+  auto openvpn = std::make_unique<FakeOpenVpn>(settings_.management, 100);
+  StartAdapter();
+  for (int cid : {0, 1, 2}) {
+    openvpn->Notify(Connect(cid, cid == 0 ? "ann" : cid == 1 ? "bob" : "carol", 1796000000 + cid));
+    ASSERT_TRUE(WaitUntil([&] { return Sent(*openvpn, "client-auth") == cid + 1; }));
+  }
+  // ann leaves: bob and carol keep VPN2 and VPN3, the lowest port is free.
+  openvpn->Notify({">CLIENT:DISCONNECT,0", ">CLIENT:ENV,END"});
+  ASSERT_TRUE(WaitUntil([&] { return portulon.Count("1,VPN1,") == 1; }));
+  StopAdapter();
+  // While no adapter is there, carol leaves; bob and a new client dave stay.
+  openvpn.reset();
+  openvpn = std::make_unique<FakeOpenVpn>(settings_.management, 100);
+  openvpn->SetClients({Listed(1, "bob", "10.8.0.3", 10, 20), Listed(5, "dave", "10.8.0.9", 1, 2)});
+  StartAdapter();
+  ASSERT_TRUE(WaitUntil([&] { return portulon.Count("1,VPN3,DOM\\carol,") == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return PortOps("SESSION 1") != "259"; }, 15s));  // dave adopted
+  EXPECT_EQ(PortOps("SESSION 0"), "0 VPN1 1796000000 DOM\\dave");
+  EXPECT_EQ(PortOps("SESSION 1"), "0 VPN2 1796000001 DOM\\bob");
+  EXPECT_EQ(PortOps("SESSION 2"), "259");
+  // What the who-is-on listing asks of a port: OpenVPN's counts, address and name.
+  EXPECT_EQ(PortOps("CLIENT VPN2"), "0 20 10 10.8.0.3 bob");
+  EXPECT_EQ(portulon.Count("0,"), 3);  // nobody was put to Portulon twice
+}
+
+TEST_F(AdapterTest, ADisconnectTellsTheClientWhy) {
+  FakePortulon portulon;
+  FakeOpenVpn openvpn(settings_.management, 100);
+  StartAdapter();
+  openvpn.Notify(Connect(4, "ann", 1796000000));
+  ASSERT_TRUE(WaitUntil([&] { return Sent(openvpn, "client-auth") == 1; }));
+  EXPECT_EQ(PortOps("DISCONNECT VPN1 10"), "0");
+  EXPECT_EQ(PortOps("DISCONNECT VPN1 2"), "0");
+  EXPECT_EQ(Sent(openvpn, "client-kill 4 \"HALT,Portulon: disconnected by the administrator\""), 1);
+  EXPECT_EQ(Sent(openvpn, "client-kill 4 \"HALT,Portulon: session time limit reached\""), 1);
+}
+
+TEST_F(AdapterTest, AUsernameNobodyVerifiedIsRefused) {
+  settings_.nameFrom = "username";
+  FakePortulon portulon;
+  FakeOpenVpn openvpn(settings_.management, 100);
+  StartAdapter();
+  // erin's certificate claiming to be ann: refused, never put to Portulon.
+  openvpn.Notify(Connect(1, "erin", 1796000000, "ann"));
+  ASSERT_TRUE(WaitUntil([&] { return Sent(openvpn, "client-deny 1 0 \"Portulon: user name not verified\"") == 1; }));
+  // The certificate's own name, or no username at all, is the certificate's word.
+  openvpn.Notify(Connect(2, "ann", 1796000000, "ann"));
+  openvpn.Notify(Connect(3, "bob", 1796000000));
+  ASSERT_TRUE(WaitUntil([&] { return Sent(openvpn, "client-auth") == 2; }));
+  EXPECT_EQ(portulon.Count("0,"), 2);
+  EXPECT_EQ(portulon.Count("0,VPN1,DOM\\ann,"), 1);
+
+  AdapterSettings verified = settings_;
+  verified.usernameVerified = true;
+  EXPECT_EQ(NameToCheck(verified, "ann", "erin"), "ann");
+  EXPECT_EQ(NameToCheck(settings_, "ann", "erin"), std::nullopt);
+  EXPECT_EQ(NameToCheck(settings_, "UNDEF", "erin"), "erin");
+}
+
+TEST_F(AdapterTest, TheRelayPassesTheAdministratorsCommandsAndNoOthers) {
+  FakePortulon portulon;
+  FakeOpenVpn openvpn(settings_.management, 100);
+  openvpn.SetClients({Listed(1, "bob", "10.8.0.3", 10, 20)});
+  StartAdapter();
+  ASSERT_TRUE(WaitUntil([&] { return openvpn.connected() && Sent(openvpn, "hold release") == 1; }));
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un sa{};
+  sa.sun_family = AF_UNIX;
+  std::snprintf(sa.sun_path, sizeof sa.sun_path, "%s", settings_.managementRelay.c_str());
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  const std::string asked = "status 3\nclient-auth 1 0\nlog on\npid\nquit\n";
+  ASSERT_EQ(::write(fd, asked.data(), asked.size()), static_cast<ssize_t>(asked.size()));
+  std::string answer;
+  char chunk[1024];
+  for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) answer.append(chunk, static_cast<std::size_t>(n));
+  ::close(fd);
+  EXPECT_NE(answer.find(">INFO:"), std::string::npos);
+  EXPECT_NE(answer.find("CLIENT_LIST\tbob"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("END\r\n"), std::string::npos);
+  EXPECT_NE(answer.find("SUCCESS: pid=100"), std::string::npos);
+  // The adapter's own commands do not pass.
+  EXPECT_EQ(Sent(openvpn, "client-auth 1 0"), 0);
+  EXPECT_EQ(Sent(openvpn, "log on"), 0);
+  bool multi = false;
+  EXPECT_TRUE(RelayAllows("log 20", &multi));
+  EXPECT_TRUE(multi);
+  EXPECT_TRUE(RelayAllows("kill bob", &multi));
+  EXPECT_FALSE(multi);
+  for (const char* refused : {"kill", "log on", "hold release", "signal SIGTERM", "client-kill 1",
+                              "pid 3", "state on"}) {
+    EXPECT_FALSE(RelayAllows(refused, &multi)) << refused;
+  }
 }
 
 }  // namespace

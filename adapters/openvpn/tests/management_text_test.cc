@@ -157,6 +157,35 @@ TEST(PortOpsProtocol, RequestsAndRepliesRoundTripAndJunkIsRefused) {
   }
 }
 
+TEST(PortOpsProtocol, DisconnectCarriesItsReasonAndClientItsName) {
+  using common::PortOp;
+  common::PortOpsRequest r;
+  EXPECT_EQ(common::FormatPortOpsRequest(PortOp::Disconnect, "VPN3", 10), "DISCONNECT VPN3 10");
+  ASSERT_TRUE(common::ParsePortOpsRequest("DISCONNECT VPN3 10", &r));
+  EXPECT_EQ(r.reason, 10);
+  ASSERT_TRUE(common::ParsePortOpsRequest("DISCONNECT VPN3", &r));
+  EXPECT_EQ(r.reason, 0);
+  // A reason belongs to a disconnect only, and is a number.
+  for (const char* bad : {"TRAFFIC VPN1 10", "DISCONNECT VPN1 x", "DISCONNECT VPN1 -2",
+                          "CLIENT VPN1 2", "DISCONNECT VPN1 2 3"}) {
+    EXPECT_FALSE(common::ParsePortOpsRequest(bad, &r)) << bad;
+  }
+  ASSERT_TRUE(common::ParsePortOpsRequest(common::FormatPortOpsRequest(PortOp::Client, "VPN2"), &r));
+  EXPECT_EQ(r.op, PortOp::Client);
+  common::PortOpsReply client, back;
+  client.sent = 6000000000ull;
+  client.received = 12;
+  client.commonName = "grace  hopper";
+  ASSERT_TRUE(common::ParsePortOpsReply(
+      PortOp::Client, common::FormatPortOpsReply(PortOp::Client, client), &back));
+  EXPECT_EQ(back.sent, 6000000000ull);
+  EXPECT_EQ(back.address, "-");
+  EXPECT_EQ(back.commonName, "grace  hopper");
+  for (const char* bad : {"0 1 2 10.8.0.6", "0 x 2 10.8.0.6 ann", "0 1"}) {
+    EXPECT_FALSE(common::ParsePortOpsReply(PortOp::Client, bad, &back)) << bad;
+  }
+}
+
 TEST(AccountFor, KeepsBlanksAndBackslashesRefusesWhatTheProtocolCannotCarry) {
   AdapterSettings s;
   s.domain = "DOM";

@@ -4,11 +4,15 @@
 # 127.0.0.1 through socat and a Unix socket, so every address the test uses
 # is loopback or a tunnel address inside its own namespaces. plsvc runs as the
 # machine's service, plovpn as its remote-access service between the two.
-#   openvpn_e2e_test.sh BIN_DIR
+#   openvpn_e2e_test.sh BIN_DIR [ARTIFACTS_DIR CONSOLE_SHOT]
+# With the last two, the console's picture of the server and its users is
+# saved in ARTIFACTS_DIR as pladmin_openvpn.png.
 # Exit status: 0 passed, 1 failed, 77 skipped (no root, tun or namespaces).
 set -euo pipefail
 
-bin="$(cd "${1:?usage: openvpn_e2e_test.sh BIN_DIR}" && pwd)"
+bin="$(cd "${1:?usage: openvpn_e2e_test.sh BIN_DIR [ARTIFACTS_DIR CONSOLE_SHOT]}" && pwd)"
+artifacts="${2:-}"
+console_shot="${3:-}"
 
 skip() { echo "SKIPPED: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "needs root (network namespaces, tun devices)"
@@ -25,6 +29,8 @@ failures=0
 
 export PORTULON_NETWORK="$work/net" PORTULON_MACHINE="$work/net/SRV1" PORTULON_BIN_DIR="$bin"
 export PATH="$bin:$PATH"
+# OpenVPN's logs and the machine's messages in one time zone, to compare their times.
+export TZ=UTC
 # Supervision passes every two seconds instead of every minute.
 export PORTULON_ACTION_INTERVAL_MS=2000
 
@@ -83,11 +89,14 @@ mkdir -p "$pki"
 ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
 openssl req -x509 "${ec[@]}" -keyout "$pki/ca.key" -out "$pki/ca.crt" -subj "/CN=Portulon test CA" \
   -days 2 2>/dev/null
+# As the README makes them: the extended key usage tells the server's from a client's.
 certificate() {
-  local file="$1" cn="$2"
+  local file="$1" cn="$2" usage=clientAuth
+  [ "$file" = server ] && usage=serverAuth
   openssl req "${ec[@]}" -keyout "$pki/$file.key" -out "$pki/$file.csr" -subj "/CN=$cn" 2>/dev/null
+  printf 'keyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$usage" > "$pki/$file.ext"
   openssl x509 -req -in "$pki/$file.csr" -CA "$pki/ca.crt" -CAkey "$pki/ca.key" -CAcreateserial \
-    -out "$pki/$file.crt" -days 2 2>/dev/null
+    -out "$pki/$file.crt" -days 2 -extfile "$pki/$file.ext" 2>/dev/null
 }
 certificate server server
 for user in ann bob carol dave erin frank; do certificate "$user" "$user"; done
@@ -112,10 +121,15 @@ reg add "$key" /v IdleTimer /t REG_DWORD /d 1 /f >/dev/null
 reg add "$key" /v IdleBytesLimit /t REG_DWORD /d 300 /f >/dev/null
 reg add "$key" /v StaticIP /t REG_DWORD /d 1 /f >/dev/null
 reg add "$key" /v AssumeDomain /t REG_SZ /d DOM /f >/dev/null
+# What the package writes for the console: the version, the event texts.
+reg add "$key" /v Version /t REG_SZ /d 'Version 2.1' /f >/dev/null
+ln -s "$bin/pl_msg.dll" "$install/pl_msg.dll"
+reg add 'HKLM\System\CurrentControlSet\Services\EventLog\Application\Portulon' /v EventMessageFile /t REG_SZ /d 'C:\Program Files\Portulon\pl_msg.dll' /f >/dev/null
 reg add 'HKLM\System\CurrentControlSet\Services\EventLog\Application\Portulon' /v TypesSupported /t REG_DWORD /d 7 /f >/dev/null
 sc create Portulon 'binPath=' 'C:\Program Files\Portulon\plsvc.exe' 'start=' auto 'DisplayName=' Portulon >/dev/null
 plovpn install --image 'C:\Program Files\Portulon\plovpn.exe' --management "$work/management.sock" --domain DOM >/dev/null
 reg add 'HKLM\Software\Quillfen Technologies\Portulon\OpenVPN' /v LogMaxSizeKB /t REG_DWORD /d 2000 /f >/dev/null
+reg add 'HKLM\Software\Quillfen Technologies\Portulon\OpenVPN' /v ManagementRelay /t REG_SZ /d "$work/relay.sock" /f >/dev/null
 
 # 10.8.0.77 as Portulon writes addresses: first octet high, signed decimal.
 cat > "$data/portulon.hw" <<'HW'
@@ -167,6 +181,7 @@ auth-user-pass-optional
 management $work/management.sock unix
 management-client-auth
 management-hold
+remote-cert-tls client
 script-security 2
 client-disconnect $work/on-disconnect.sh
 writepid $work/server.pid
@@ -195,7 +210,7 @@ client() {
   rm -f "$work/$name.log"
   ip netns exec "$tag$name" openvpn --client --dev tun --proto tcp-client --remote 127.0.0.1 1194 \
     --nobind --ca "$pki/ca.crt" --cert "$pki/$cert.crt" --key "$pki/$cert.key" --disable-dco \
-    --auth-retry none --connect-retry 1 --connect-retry-max 3 --verb 3 \
+    --remote-cert-tls server --auth-retry none --connect-retry 1 --connect-retry-max 3 --verb 3 \
     --writepid "$work/$name.pid" --log "$work/$name.log" --daemon "$@"
 }
 tunnel_address() { ip -n "$tag$1" -4 -o addr show dev tun0 2>/dev/null | awk '{ print $4 }'; }
@@ -277,6 +292,20 @@ wait_for 40 client_gone carol || true
 check "carol got the first warning" got_message carol 'ends soon'
 check "carol got the second warning" got_message carol 'ends now'
 check "carol is cut at her deadline (reason 2)" has_record "$carol_port" '^.*=H[0-9]*_DOM\\carol?[-0-9]*?2:'
+check "carol's client is told why" grep -q "Portulon: session time limit reached" "$work/carol.log"
+# Each warning precedes the cut by at least its interval (Notify1 14 s, Notify2 8 s).
+message_time() {
+  net messages carol | awk -v want="$1" '/^Message from/ { when = $(NF - 1) " " $NF; next }
+    index($0, want) { print when }' | tail -n 1
+}
+cut_time="$(grep -m 1 'Halt command was pushed' "$work/carol.log" | awk '{ print $1 " " $2 }')"
+for warning in "ends soon:14" "ends now:8"; do
+  text="${warning%%:*}" interval="${warning##*:}"
+  sent="$(message_time "$text")"
+  ahead=$(( $(date -d "$cut_time" +%s 2>/dev/null || echo 0) - $(date -d "$sent" +%s 2>/dev/null || echo 0) ))
+  check "the warning '$text' came $ahead s before the cut (at least $interval)" \
+    eval '[ -n "$sent" ] && [ -n "$cut_time" ] && [ "$ahead" -ge "$interval" ]'
+done
 sleep 3
 check "carol does not come back" [ "$(connections carol)" -eq 1 ]
 
@@ -329,7 +358,7 @@ launchers=()
 for i in $(seq 1 64); do
   ip netns exec "${tag}crowd" openvpn --client --dev tun --proto tcp-client --remote 127.0.0.1 1194 \
     --nobind --ca "$pki/ca.crt" --cert "$pki/crowd.crt" --key "$pki/crowd.key" --disable-dco \
-    --auth-retry none --connect-retry 1 --connect-retry-max 30 --verb 3 --ifconfig-noexec --route-noexec \
+    --remote-cert-tls server --auth-retry none --connect-retry 1 --connect-retry-max 30 --verb 3 --ifconfig-noexec --route-noexec \
     --writepid "$work/crowd$i.pid" --log "$work/crowd$i.log" --daemon &
   launchers+=($!)
 done
@@ -350,7 +379,120 @@ crowd_done() { [ "$(hangups crowd)" -ge 64 ]; }
 wait_for 60 crowd_done || true
 check "... and 64 hang-ups ($(hangups crowd))" [ "$(hangups crowd)" -eq 64 ]
 
-# 11. Portulon stopped: clients are admitted, and an event says so.
+# 11. The administrator's view: who is on, OpenVPN's own status through the
+#     adapter's relay, a restart of the adapter under live clients, a disconnect.
+relay() {  # relay COMMAND...: OpenVPN's management commands through the adapter
+  { for c in "$@"; do echo "$c"; done; echo quit; } | timeout 10 socat - UNIX-CONNECT:"$work/relay.sock"
+}
+# The clients as OpenVPN lists them: name, tunnel address, bytes received, bytes sent.
+openvpn_clients() {
+  relay "status 3" | tr -d '\r' | awk -F'\t' '$1 == "CLIENT_LIST" { print $2 "|" $4 "|" $6 "|" $7 }' | sort
+}
+# The who-is-on listing: port, account, address, client, bytes in, bytes out.
+who_is_on() {
+  plreport who --format csv | tail -n +2 | awk -F, '{ print $1 "|" $2 "|" $3 "|" $4 "|" $6 "|" $7 }' | sort
+}
+client ann ann
+client dave dave
+client grace grace
+for c in ann dave grace; do wait_for 20 has_address "$c" || true; done
+busy ann
+sleep 1
+before="$(openvpn_clients)"
+who="$(who_is_on)"
+after="$(openvpn_clients)"
+check "OpenVPN's status works through the adapter's relay ($(echo "$before" | grep -c . ) clients)" \
+  [ "$(echo "$before" | grep -c .)" -ge 3 ]
+check "the relay refuses the adapter's own commands" \
+  eval 'relay "client-kill 1" | grep -q "ERROR: not passed on"'
+names_of() { cut -d'|' -f1,2; }
+who_names="$(echo "$who" | awk -F'|' '{ n = $2; sub(/^DOM\\/, "", n); print n "|" $3 }' | sort)"
+check "who is on lists exactly OpenVPN's clients with their addresses" \
+  [ "$who_names" = "$(echo "$before" | names_of)" ]
+check "... and names each by its certificate" \
+  [ "$(echo "$who" | cut -d'|' -f4 | sort)" = "$(echo "$before" | cut -d'|' -f1)" ]
+within=1
+while IFS='|' read -r port account address cn in out; do
+  # By tunnel address: two clients may hold the same certificate.
+  lo="$(echo "$before" | awk -F'|' -v a="$address" '$2 == a')"
+  hi="$(echo "$after" | awk -F'|' -v a="$address" '$2 == a')"
+  IFS='|' read -r _ _ lo_in lo_out <<< "$lo"
+  IFS='|' read -r _ _ hi_in hi_out <<< "$hi"
+  if ! [ "${lo_in:-x}" -le "$in" ] 2>/dev/null || ! [ "$in" -le "${hi_in:-0}" ] ||
+     ! [ "$lo_out" -le "$out" ] || ! [ "$out" -le "$hi_out" ]; then
+    echo "     $cn ($address): $in/$out not within $lo_in..$hi_in / $lo_out..$hi_out"; within=0
+  fi
+done <<< "$who"
+check "... and its bytes lie within OpenVPN's own counters" [ "$within" -eq 1 ]
+check "plmachine show names the adapter and its ports" \
+  eval 'plmachine show | grep -q "Remote access:   OpenVPN adapter, 100 ports"'
+check "the refusal's event reads in words, with its reason" \
+  eval 'eventlog list Application | grep "Connection refused" | grep -q "1: User not defined"'
+
+# The console watching this server, its users connected.
+if [ -n "$artifacts" ] && [ -x "$console_shot" ]; then
+  reg add 'HKLM\Software\Quillfen Technologies\Portulon\Servers\SRV1' /f >/dev/null
+  check "the console's picture of SRV1 and its users is saved" \
+    "$console_shot" "$artifacts/pladmin_openvpn.png" SRV1
+fi
+
+ann_port="$(who_is_on | awk -F'|' '$2 == "DOM\\ann" { print $1 }')"
+plreport disconnect "$ann_port" >/dev/null || bad "plreport disconnect $ann_port"
+wait_for 20 client_gone ann || true
+check "the administrator's disconnect reaches ann's client with its reason" \
+  grep -q "Portulon: disconnected by the administrator" "$work/ann.log"
+wait_for 20 has_record "$ann_port" 'H[0-9]*_DOM\\ann?[-0-9]*?10:' || true
+check "... and her hang-up record says the administrator cut it (reason 10)" \
+  has_record "$ann_port" 'H[0-9]*_DOM\\ann?[-0-9]*?10:'
+check "plreport log reads it in words" eval 'plreport log --user ann | grep -q "Disconnected by the administrator"'
+
+# The restart after ann left: a gap below other ports, which an adapter that
+# handed out ports afresh would fill.
+# The adapter's own assignments, as it gives them to a restarted plsvc.
+adapter_ports() {
+  local i reply
+  for ((i = 0; i < 300; i++)); do
+    reply="$(pipecall --pipe plportops "SESSION $i")" || return 1
+    [ "$reply" = 259 ] && return 0
+    echo "$reply" | awk '{ port = $2; $1 = $2 = $3 = ""; sub(/^ +/, ""); print port "|" $0 }'
+  done
+}
+ports_before="$(adapter_ports | sort)"
+check "the adapter's ports are those of Portulon's sessions" \
+  eval '[ "$ports_before" = "$(who_is_on | cut -d"|" -f1,2)" ]'
+connected_before="$(grep -c '=C_' "$(log_file)")"
+hangups_before="$(grep -c '=H[0-9]*_' "$(log_file)")"
+trace="$PORTULON_MACHINE/drive_c/qcl_trace_plovpn.txt"
+connects="$(grep -c 'Connected to OpenVPN' "$trace")"
+net stop RemoteAccess >/dev/null || bad "the adapter stops"
+net start RemoteAccess >/dev/null || bad "the adapter starts again"
+reconnected() { [ "$(grep -c 'Connected to OpenVPN' "$trace")" -gt "$connects" ]; }
+wait_for 20 reconnected || true
+sleep 7  # past the adapter's grace for clients it finds without a port
+ports_after="$(adapter_ports | sort)"
+check "the adapter restarted under live clients keeps every port assignment ($(echo $ports_after))" \
+  eval '[ -n "$ports_before" ] && [ "$ports_before" = "$ports_after" ]'
+check "... with no new connection and no hang-up" \
+  eval '[ "$(grep -c "=C_" "$(log_file)")" -eq "$connected_before" ] && [ "$(grep -c "=H[0-9]*_" "$(log_file)")" -eq "$hangups_before" ]'
+
+
+# With NameFrom=username, a username nobody verified names nobody: erin's
+# certificate sending the username ann is refused, never decided as ann.
+reg add 'HKLM\Software\Quillfen Technologies\Portulon\OpenVPN' /v NameFrom /t REG_SZ /d username /f >/dev/null
+connects="$(grep -c 'Connected to OpenVPN' "$trace")"
+net stop RemoteAccess >/dev/null && net start RemoteAccess >/dev/null || bad "the adapter restarts"
+wait_for 20 reconnected || true
+ann_lines="$(grep -c '_DOM\\ann' "$(log_file)")"
+printf 'ann\nsecret\n' > "$work/ann.pass"
+chmod 600 "$work/ann.pass"
+client erin2 erin --auth-user-pass "$work/ann.pass"
+wait_for 20 auth_failed erin2 || true
+check "erin's certificate claiming the username ann is refused, told why" \
+  grep -q "Portulon: user name not verified" "$work/erin2.log"
+check "... and never put to Portulon as ann" eval '[ "$(grep -c "_DOM\\\\ann" "$(log_file)")" -eq "$ann_lines" ]'
+reg delete 'HKLM\Software\Quillfen Technologies\Portulon\OpenVPN' /v NameFrom /f >/dev/null
+
+# 12. Portulon stopped: clients are admitted, and an event says so.
 net stop Portulon >/dev/null
 client frank frank
 wait_for 20 has_address frank || true
