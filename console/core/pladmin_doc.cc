@@ -20,6 +20,13 @@ CPladminDoc::CPladminDoc(MessageSink& sink) : sink_(sink) { SetDay(0, 0, 0); }
 
 CPladminDoc::~CPladminDoc() = default;
 
+bool CPladminDoc::SetNewestFirst(bool newestFirst) {
+  client_.newestFirst = newestFirst;
+  plat::RegKey key;
+  return plat::RegKey::Create(plat::Hive::LocalMachine, kClientKey, &key) == plat::ERROR_SUCCESS &&
+         key.SetDword(kNewestFirstValue, newestFirst ? 1 : 0) == plat::ERROR_SUCCESS;
+}
+
 void CPladminDoc::OnNewDocument(std::shared_ptr<FetchNotifier> notifier) {
   notifier_ = std::move(notifier);
   const CRegistry local;
@@ -37,8 +44,9 @@ void CPladminDoc::OnNewDocument(std::shared_ptr<FetchNotifier> notifier) {
           : -1;
   client_.timeFormatSeconds = local.ReadDword(kClientSubkey, "TimeFormatSeconds", &value) && value;
   local.ReadDword(kClientSubkey, "AutoSizeColumns", &client_.autoSizeColumns);
+  client_.newestFirst = local.ReadDword(kClientSubkey, kNewestFirstValue, &value) && value;
   plat::DWORD bias = 0;
-  local.ReadDwordAt(kTimeZoneKey, "ActiveTimeBias", &bias);
+  ReadTimeZoneBias({}, &bias);
   timeBias_ = static_cast<int>(bias);
   servers_.Load(sink_);
   PollAllServers();
@@ -183,8 +191,14 @@ plat::DWORD CPladminDoc::ControlService(const std::string& machine, int which, b
 plat::DWORD CPladminDoc::DisconnectPort(const std::string& server, const std::string& port) {
   const CServer* record = FindServer(server);
   if (!record) return plat::ERROR_BAD_NETPATH;
-  if (record->rasKind == kKindRras) return admin_.rras.DisconnectPort(record->name, port);
-  return admin_.ras.PortDisconnect(record->name, port);
+  return DisconnectPortOn(admin_, record->name, record->rasKind, port);
+}
+
+plat::DWORD CPladminDoc::DisconnectPortOn(RasAdmin& admin, const std::string& server, int kind,
+                                          const std::string& port) {
+  if (kind == kKindRras) return admin.rras.DisconnectPort(server, port);
+  if (kind == kKindOpenVpn) return admin.openVpn.DisconnectPort(server, port);
+  return admin.ras.PortDisconnect(server, port);
 }
 
 const CServer* CPladminDoc::FindServer(const std::string& name) {

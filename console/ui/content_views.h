@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include "console/core/commands.h"
@@ -35,10 +36,16 @@ class ContentViewBase : public QWidget {
   void SelectRequested(const QString& server, const QString& port);
 
  protected:
+  // A line over the view that says whose times are not moved to their
+  // server's clock (TimeZoneNote); hidden while there is nothing to say.
+  void AddTimeZoneNote(QVBoxLayout* layout);
+  void UpdateTimeZoneNote();
+
   CPladminDoc& doc_;
 
  private:
   ContentView kind_;
+  QLabel* timeZoneNote_ = nullptr;
 };
 
 // Stands for a view that comes with a later part of the console.
