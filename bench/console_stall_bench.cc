@@ -62,6 +62,8 @@ struct Options {
   int monthRecords = 0;
 };
 
+bool WriteMonth(const std::string& network, const Options& o);
+
 // Pipes of the hung services: made on their machines, never answered.
 std::vector<std::unique_ptr<plat::NamedPipeServer>> g_hungPipes;
 

@@ -108,13 +108,16 @@ TEST_F(AccountsWidgetTest, UsersViewListsSortsAndSearchesEveryProfile) {
   view->SelectAccount("DOM\\ann");
   ASSERT_NO_FATAL_FAILURE(SaveScreenshot(w, "pladmin_users.png"));
 
-  // The tree: the default profile, the domains, their group profiles.
+  // The tree: the default profile, the domains, their group profiles, then their users.
   QTreeWidgetItem* accounts = w.container()->tree()->findItems("Accounts", Qt::MatchExactly)[0];
   ASSERT_EQ(accounts->childCount(), 3);
   EXPECT_EQ(accounts->child(0)->text(0), "Default Profile");
   EXPECT_EQ(accounts->child(1)->text(0), "DOM");
   EXPECT_EQ(accounts->child(2)->text(0), "OTHER");
-  ASSERT_EQ(accounts->child(1)->childCount(), 1);
+  ASSERT_EQ(accounts->child(1)->childCount(), 3);
+  EXPECT_EQ(accounts->child(1)->child(0)->text(0), "Staff");
+  EXPECT_EQ(accounts->child(1)->child(1)->text(0), "ann");
+  EXPECT_EQ(accounts->child(1)->child(2)->text(0), "bob");
   w.container()->tree()->setCurrentItem(accounts->child(2));
   QApplication::processEvents();
   view = qobject_cast<UsersView*>(w.container()->content());

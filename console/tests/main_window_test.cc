@@ -280,6 +280,8 @@ TEST_F(MainWindowTest, AddServerDialogOffersTheDialInServersAndRefusesBadNames) 
   const std::string down = AddServer(net_, "SRV3", RasFlavour::Ras);
   ASSERT_EQ(plat::SetMachineDown(down, true), plat::ERROR_SUCCESS);
   AddServerDialog dialog(nullptr);
+  // The network is searched off the window thread.
+  ASSERT_TRUE(WaitFor([&] { return !dialog.searching(); }));
   QStringList found;
   for (int i = 0; i < dialog.found()->count(); ++i) found << dialog.found()->item(i)->text().section(' ', 0, 0);
   EXPECT_TRUE(found.contains("SRV1"));
