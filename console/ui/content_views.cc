@@ -2,6 +2,8 @@
 
 #include <QVBoxLayout>
 
+#include <utility>
+
 #include "console/core/log_records.h"
 #include "console/core/pladmin_doc.h"
 #include "platform/sysinfo.h"
@@ -52,6 +54,14 @@ void ContentViewBase::UpdateTimeZoneNote() {
   const std::string note = TimeZoneNote(doc_.servers());
   timeZoneNote_->setText(QString::fromStdString(note));
   timeZoneNote_->setVisible(!note.empty());
+}
+
+bool ContentViewBase::FinishLoad(DeferredSink& messages, int dayRecords, bool* reloadAgain) {
+  messages.ReplayTo(doc_.sink());
+  doc_.SetEventCount(dayRecords);
+  unsetCursor();
+  UpdateTimeZoneNote();
+  return !std::exchange(*reloadAgain, false);
 }
 
 PlaceholderView::PlaceholderView(CPladminDoc& doc, ContentView kind, QWidget* parent)

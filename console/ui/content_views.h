@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "console/core/commands.h"
+#include "console/core/message_sink.h"
 
 namespace pladmin {
 class CPladminDoc;
@@ -40,6 +41,10 @@ class ContentViewBase : public QWidget {
   // server's clock (TimeZoneNote); hidden while there is nothing to say.
   void AddTimeZoneNote(QVBoxLayout* layout);
   void UpdateTimeZoneNote();
+  // After a load off the window thread: its messages shown, the event count
+  // set, the cursor back. False when a reload was asked for meanwhile (and
+  // *reloadAgain is cleared): the caller then loads again.
+  bool FinishLoad(DeferredSink& messages, int dayRecords, bool* reloadAgain);
 
   CPladminDoc& doc_;
 

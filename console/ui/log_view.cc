@@ -135,6 +135,9 @@ LogView::LogView(CPladminDoc& doc, QWidget* parent)
   list_->header()->setSectionsClickable(true);
   list_->header()->setSortIndicatorShown(false);
   list_->header()->setStretchLastSection(false);
+  // Sizing a column to its contents looks at this many rows, not at a whole
+  // day of a hundred thousand: the window thread must not stall on it.
+  list_->header()->setResizeContentsPrecision(250);
   connect(list_->header(), &QHeaderView::sectionClicked, this, &LogView::SortBy);
 
   auto* copy = new QAction(tr("C&opy To Clipboard"), this);

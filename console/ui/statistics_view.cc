@@ -74,17 +74,13 @@ void StatisticsView::Reload() {
         return load;
       },
       [this, filter](const std::shared_ptr<DayLoad>& load) {
-        load->messages.ReplayTo(doc_.sink());
         members_ = std::move(load->members);
         stats_ = load->stats;
-        doc_.SetEventCount(load->dayRecords);
         Show(filter);
-        unsetCursor();
-        if (reloadAgain_) {
-          reloadAgain_ = false;
-          Reload();
-        } else {
+        if (FinishLoad(load->messages, load->dayRecords, &reloadAgain_)) {
           emit Filled();
+        } else {
+          Reload();
         }
       });
 }
@@ -124,7 +120,6 @@ void StatisticsView::Show(const LogFilter& filter) {
       plat::GetDateFormat(plat::GetUserDefaultLCID(), doc_.dayShown(), "dddd, MMMM dd, yyyy"));
   chart_->SetData(tr("Connections per hour, %1 %2").arg(date, QString::fromStdString(FilterText(filter))),
                   hours, {{tr("Connections"), QColor(0x2E, 0x8B, 0x3E), connections}});
-  UpdateTimeZoneNote();
 }
 
 bool StatisticsView::SaveTo(const QString& path) {

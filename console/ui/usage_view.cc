@@ -79,17 +79,13 @@ void UsageView::Reload() {
         return load;
       },
       [this, filter](const std::shared_ptr<UsageLoad>& load) {
-        load->messages.ReplayTo(doc_.sink());
         members_ = std::move(load->members);
         usage_ = std::move(load->usage);
-        doc_.SetEventCount(load->dayRecords);
         Show(filter);
-        unsetCursor();
-        if (reloadAgain_) {
-          reloadAgain_ = false;
-          Reload();
-        } else {
+        if (FinishLoad(load->messages, load->dayRecords, &reloadAgain_)) {
           emit Filled();
+        } else {
+          Reload();
         }
       });
 }
@@ -120,7 +116,6 @@ void UsageView::Show(const LogFilter& filter) {
                   {{tr("Day"), QColor(0x2F, 0x6D, 0xB5), dayHours},
                    {month, QColor(0xA9, 0xC4, 0xE6), monthHours}},
                   tr("hours"));
-  UpdateTimeZoneNote();
 }
 
 bool UsageView::SaveTo(const QString& path) { return WriteTextFile(path, UsageCsv(usage_), doc_.sink()); }
