@@ -354,9 +354,9 @@ TEST_F(TrustWidgetTest, SavingSettingsWithAHungServerLeavesTheWindowFreeAndSaysW
   EXPECT_TRUE(w.notifyingServers());
   ASSERT_TRUE(WaitFor([&] { return w.statusBar()->currentMessage().contains("answered"); }));
   EXPECT_TRUE(w.notifyingServers());
+  ASSERT_NO_FATAL_FAILURE(SaveScreenshot(w, "pladmin_settings_hung_server.png"));
   w.RunCommand(ID_VIEW_LOG);  // the window goes on working meanwhile
   EXPECT_EQ(w.container()->caption()->text(), "History");
-  ASSERT_NO_FATAL_FAILURE(SaveScreenshot(w, "pladmin_settings_hung_server.png"));
   ASSERT_TRUE(WaitFor([&] { return !w.notifyingServers(); }, 30000));
   ASSERT_EQ(w.lastNotices().size(), 2u);
   EXPECT_EQ(w.lastNotices()[1].text, "SRV2 did not answer; it will read the settings at its next start");
