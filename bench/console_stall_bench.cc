@@ -8,7 +8,15 @@
 // fetches poll every server each interval and the "user" clicks through the
 // tree twice a second.
 //
-//   console_stall_bench [--servers 50] [--refresh-ms 1000] [--seconds 20] [--no-clicks] [--keep]
+// With --hung H, the last H servers hang: their Portulon service takes no
+// call on its pipe and their remote-access service stalls every
+// administration call. The master's data folder holds a month of
+// --month-records records (the current month up to today). The "user" then
+// also walks through the usage view (the month), the statistics and the
+// history, and saves settings, which tells every server (hung ones too).
+//
+//   console_stall_bench [--servers 50] [--refresh-ms 1000] [--seconds 20] [--hung 0]
+//                       [--month-records 0] [--no-clicks] [--keep]
 //
 // Prints the longest stall of the window's thread, the 99th and 50th
 // percentile of the tick lateness, and how many fetches completed per
@@ -24,17 +32,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "common/log_record.h"
+#include "common/pipe_protocol.h"
 #include "console/core/console_keys.h"
+#include "console/core/settings_notice.h"
 #include "console/ui/main_window.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/pipe.h"
 #include "platform/service.h"
+#include "platform/sysinfo.h"
 
 namespace {
 
@@ -44,7 +58,14 @@ struct Options {
   int seconds = 20;
   bool keep = false;
   bool user = true;  // clicks through the tree
+  int hung = 0;
+  int monthRecords = 0;
 };
+
+bool WriteMonth(const std::string& network, const Options& o);
+
+// Pipes of the hung services: made on their machines, never answered.
+std::vector<std::unique_ptr<plat::NamedPipeServer>> g_hungPipes;
 
 bool Check(plat::DWORD err, const std::string& what) {
   if (err != plat::ERROR_SUCCESS) {
@@ -122,6 +143,14 @@ bool Provision(const std::string& network, const Options& o) {
         !Check(servers.CreateSubKey(name, &listed), name) || !ServiceControl(name, true)) {
       return false;
     }
+    if (i >= o.servers - o.hung) {
+      auto pipe = std::make_unique<plat::NamedPipeServer>();
+      plat::SetCurrentMachineRoot(root);
+      const plat::DWORD err = plat::NamedPipeServer::Create(common::kPipeName, 4, pipe.get());
+      plat::SetCurrentMachineRoot(network + "/ADMINPC");
+      if (!Check(err, "the hung service's pipe on " + name)) return false;
+      g_hungPipes.push_back(std::move(pipe));
+    }
     // Three callers per server.
     for (int c = 0; c < 3; ++c) {
       const std::string port = "COM" + std::to_string(c * 2 + 1);
@@ -129,6 +158,55 @@ bool Provision(const std::string& network, const Options& o) {
                                  " DOM\\u" + std::to_string(i * 10 + c))) {
         return false;
       }
+    }
+  }
+  for (int i = o.servers - o.hung; i < o.servers; ++i) {
+    if (!RunTool("rasctl", "--machine \"" + network + "/" + ServerName(i) + "\" stall " +
+                               std::to_string(o.seconds + 60))) {
+      return false;
+    }
+  }
+  return o.monthRecords <= 0 || WriteMonth(network, o);
+}
+
+// The master's data folder, shared as PL_NT_DB, with `monthRecords` session
+// records spread over the days of this month up to today.
+bool WriteMonth(const std::string& network, const Options& o) {
+  const std::string root = network + "/S01";
+  plat::RegKey hklm, shares;
+  if (!Check(plat::RegKey::ConnectRoot(root, plat::Hive::LocalMachine, &hklm), "S01") ||
+      !Check(hklm.CreateSubKey(plat::kSharesKey, &shares), "S01's shares") ||
+      !Check(shares.SetString("PL_NT_DB", "Path=C:\\PLData"), "PL_NT_DB")) {
+    return false;
+  }
+  std::filesystem::create_directories(plat::DriveCDir(root) + "/PLData/LogData");
+  const std::tm today = plat::LocalTime(plat::Now());
+  const int days = today.tm_mday;
+  const int perDay = o.monthRecords / days;
+  for (int d = 1; d <= days; ++d) {
+    const std::tm day = plat::CalendarTime(today.tm_year + 1900, today.tm_mon + 1, d, 0);
+    const std::int64_t start = plat::FromLocalTime(day);
+    const int count = d == days ? o.monthRecords - perDay * (days - 1) : perDay;
+    std::string text;
+    text.reserve(static_cast<size_t>(count) * 60);
+    constexpr int kPorts = 32;
+    for (int p = 0; p < kPorts; ++p) {
+      text += "[" + ServerName(p % std::max(1, o.servers)) + "\\COM" + std::to_string(p % 8 + 1) + "]\n";
+      for (int i = p; i < count; i += kPorts) {
+        const std::string account = "DOM\\user" + std::to_string(i % 400);
+        const int second = (i * 7) % 86400;
+        const std::string value = i % 2 ? common::FormatHangUpRecord(600 + i % 3000, account, 167772160 + i % 200, 0,
+                                                                     "", "PC", 1000LL * i, 2000LL * i)
+                                        : common::FormatConnectionRecord(account);
+        text += std::to_string(start + second) + "." + std::to_string(i) + "=" + value + "\n";
+      }
+    }
+    const std::string file = plat::DriveCDir(root) + "/PLData/LogData/" +
+                             plat::GetDateFormat(plat::LOCALE_US_ENGLISH, day, "yyyy-MMM-dd") + ".log";
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    if (!out || std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fclose(out) != 0) {
+      std::fprintf(stderr, "console_stall_bench: cannot write %s\n", file.c_str());
+      return false;
     }
   }
   return true;
@@ -152,8 +230,11 @@ int main(int argc, char** argv) {
     else if (a == "--seconds") o.seconds = next();
     else if (a == "--keep") o.keep = true;
     else if (a == "--no-clicks") o.user = false;
+    else if (a == "--hung") o.hung = next();
+    else if (a == "--month-records") o.monthRecords = next();
     else {
-      std::fprintf(stderr, "usage: console_stall_bench [--servers N] [--refresh-ms MS] [--seconds S] [--no-clicks] [--keep]\n");
+      std::fprintf(stderr, "usage: console_stall_bench [--servers N] [--refresh-ms MS] [--seconds S] [--hung H] "
+                           "[--month-records N] [--no-clicks] [--keep]\n");
       return 2;
     }
   }
@@ -164,8 +245,10 @@ int main(int argc, char** argv) {
   if (!mkdtemp(network.data())) return 1;
   setenv("PORTULON_NETWORK", network.c_str(), 1);
 
-  std::printf("console_stall_bench: %d servers (half RAS, half RRAS, 3 callers each), "
-              "refresh every %d ms, %d s\n", o.servers, o.refreshMs, o.seconds);
+  if (o.hung > o.servers) o.hung = o.servers;
+  std::printf("console_stall_bench: %d servers (half RAS, half RRAS, 3 callers each; %d hung), "
+              "refresh every %d ms, %d s, %d records in the month\n", o.servers, o.hung, o.refreshMs, o.seconds,
+              o.monthRecords);
   int status = 0;
   if (!Provision(network, o)) {
     status = 1;
@@ -224,8 +307,45 @@ int main(int argc, char** argv) {
         }
       }
     });
+    // The walk through the views that read the month and the day, and a save
+    // of the settings that tells every server, hung ones too.
+    int step = 0;
+    double longestStep = 0;
+    QElapsedTimer settingsTook;
+    bool settingsDone = false;
+    QTimer views;
+    QObject::connect(&views, &QTimer::timeout, [&] {
+      QElapsedTimer took;
+      took.start();
+      switch (step++ % 5) {
+        case 0: window.RunCommand(pladmin::ID_VIEW_USAGE); break;
+        case 1:
+          if (!settingsTook.isValid()) {
+            std::vector<std::string> all;
+            for (int i = 0; i < o.servers; ++i) all.push_back(ServerName(i));
+            settingsTook.start();
+            window.NotifySettings(all);
+          }
+          window.RunCommand(pladmin::ID_VIEW_STATISTICS);
+          break;
+        case 2: window.RunCommand(pladmin::ID_VIEW_LOG); break;
+        case 3: window.RunCommand(pladmin::ID_DAY_BACK); break;
+        default: window.RunCommand(pladmin::ID_VIEW_STATUS); break;
+      }
+      longestStep = std::max(longestStep, took.nsecsElapsed() / 1e6);
+    });
+    QObject::connect(&sample, &QTimer::timeout, [&] {
+      if (settingsTook.isValid() && !settingsDone && !window.notifyingServers()) {
+        settingsDone = true;
+        std::printf("settings told to %d servers in %.1f s (window free meanwhile): %s\n", o.servers,
+                    settingsTook.elapsed() / 1000.0,
+                    pladmin::NoticeFailures(window.lastNotices()).empty() ? "all took them"
+                                                                          : "some did not answer");
+      }
+    });
     tick.start(5);
     if (o.user) user.start(500);
+    if (o.user) views.start(2000);
     sample.start(100);
     QTimer::singleShot(o.seconds * 1000, &app, &QApplication::quit);
     app.exec();
@@ -234,6 +354,7 @@ int main(int argc, char** argv) {
       failures += pladmin::IsFailureState(window.document().servers().At(i).state) ? 1 : 0;
     }
     if (o.user) std::printf("longest click (selection and view switch): %.2f ms\n", longestClick);
+    if (o.user) std::printf("longest view step (usage, statistics, history, day back, status): %.2f ms\n", longestStep);
     int rounds = 0;
     for (int f : fetched) rounds += f;
     std::printf("window thread: %zu ticks; lateness p50 %.2f ms, p99 %.2f ms, longest stall %.2f ms\n",
@@ -245,6 +366,7 @@ int main(int argc, char** argv) {
                 o.servers * 1000.0 / o.refreshMs, failures);
   }
   for (int i = 0; i < o.servers; ++i) ServiceControl(ServerName(i), false);
+  g_hungPipes.clear();
   if (!o.keep) std::filesystem::remove_all(network);
   else std::printf("network kept in %s\n", network.c_str());
   return status;

@@ -125,26 +125,5 @@ bool ParsePortOpsReply(PortOp op, std::string_view text, PortOpsReply* reply) {
   return true;
 }
 
-namespace {
-
-std::uint32_t Call(PortOp op, const std::string& request, PortOpsReply* reply) {
-  if (request.empty()) return plat::ERROR_INVALID_PARAMETER;
-  std::string text;
-  const plat::DWORD err = plat::CallNamedPipe(kPortOpsPipeName, request, &text, kPortOpsBufferSize,
-                                              kPortOpsWaitMs);
-  if (err != plat::ERROR_SUCCESS) return err;
-  if (!ParsePortOpsReply(op, text, reply)) return plat::ERROR_INVALID_DATA;
-  return reply->error;
-}
-
-}  // namespace
-
-std::uint32_t CallPortOps(PortOp op, std::string_view port, PortOpsReply* reply, int reason) {
-  return Call(op, FormatPortOpsRequest(op, port, reason), reply);
-}
-
-std::uint32_t CallPortOpsSession(unsigned index, PortOpsReply* reply) {
-  return Call(PortOp::Session, FormatSessionRequest(index), reply);
-}
 
 }  // namespace common

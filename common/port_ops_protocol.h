@@ -69,10 +69,4 @@ std::string FormatPortOpsReply(PortOp op, const PortOpsReply& reply);
 // operation as failed).
 bool ParsePortOpsReply(PortOp op, std::string_view text, PortOpsReply* reply);
 
-// One request to the adapter of this machine: its error, the pipe's, or
-// ERROR_INVALID_DATA for a reply that does not read; ERROR_INVALID_PARAMETER
-// for a request that cannot be formed. The one client of the pipe.
-std::uint32_t CallPortOps(PortOp op, std::string_view port, PortOpsReply* reply, int reason = 0);
-std::uint32_t CallPortOpsSession(unsigned index, PortOpsReply* reply);
-
 }  // namespace common

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/port_ops_client.h"
 #include "common/port_ops_protocol.h"
 #include "common/ras_client.h"
 #include "common/service_values.h"
@@ -153,7 +154,7 @@ plat::DWORD ReadSnapshotCounters(std::string_view port, plat::DWORD* sent, plat:
 // One operation on the adapter's pipe; the adapter's error, or the pipe's.
 plat::DWORD AskAdapter(common::PortOp op, std::string_view port, common::PortOpsReply* reply,
                        int reason = 0) {
-  return common::CallPortOps(op, port, reply, reason);
+  return common::AskPortOps("", op, port, reply, reason);
 }
 
 }  // namespace
@@ -344,21 +345,12 @@ plat::DWORD EnumRouterSessions(const ServiceContext& context, std::string_view s
 
 // The adapter's sessions, asked one at a time (a reply holds one).
 plat::DWORD EnumAdapterSessions(std::vector<RunningSession>* sessions) {
-  // More than the adapter can have ports: a confused adapter cannot keep us here.
-  constexpr unsigned kMostSessions = 1000;
-  for (unsigned index = 0; index < kMostSessions; ++index) {
-    std::string text;
-    const plat::DWORD err = plat::CallNamedPipe(common::kPortOpsPipeName,
-                                                common::FormatSessionRequest(index), &text,
-                                                common::kPortOpsBufferSize, common::kPortOpsWaitMs);
-    if (err != plat::ERROR_SUCCESS) return err;
-    common::PortOpsReply reply;
-    if (!common::ParsePortOpsReply(common::PortOp::Session, text, &reply)) return plat::ERROR_INVALID_DATA;
-    if (reply.error == common::kNoMoreSessions) return plat::ERROR_SUCCESS;
-    if (reply.error != 0) return reply.error;
-    sessions->push_back(RunningSession{reply.port, reply.account, "*", static_cast<std::time_t>(reply.start)});
+  std::vector<common::PortOpsReply> replies;
+  const plat::DWORD err = common::ListPortOpsSessions("", &replies);
+  for (const common::PortOpsReply& r : replies) {
+    sessions->push_back(RunningSession{r.port, r.account, "*", static_cast<std::time_t>(r.start)});
   }
-  return plat::ERROR_SUCCESS;
+  return err;
 }
 
 }  // namespace

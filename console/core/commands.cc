@@ -23,6 +23,8 @@ bool IsCommandEnabled(int id, const CommandContext& c) {
       return c.navItem == kNavHistory || c.navItem == kNavStatistics ||
              (c.navItem == kNavStatus && c.content == ContentView::Users);
     case ID_PORT_DISCONNECT: return c.portConnected;
+    case ID_CUSTOMIZE_VIEW:
+    case ID_NEWEST_FIRST: return c.content == ContentView::Log;
     case ID_FILE_PRINT:
     case ID_FILE_PRINT_DIRECT:
     case ID_FILE_PRINT_PREVIEW: return c.navItem == kNavHistory;

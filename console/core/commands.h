@@ -28,6 +28,8 @@ enum CommandId : int {
   ID_DAY_BACK = 32814,
   ID_DAY_FORWARD = 32815,
   ID_CALENDAR_JUMP = 32816,
+  ID_CUSTOMIZE_VIEW = 32817,  // the log view's columns
+  ID_NEWEST_FIRST = 32902,    // the history opens sorted newest first (a check mark)
   ID_HELP_CONTENTS = 32830,
   ID_WEB_SUPPORT = 32831,
   ID_EXPORT_SESSIONS = 32832,

@@ -10,6 +10,11 @@ inline constexpr const char* kServiceSubkey = "Service";
 inline constexpr const char* kClientKey = "Software\\Quillfen Technologies\\Portulon\\Client";
 inline constexpr const char* kServersKey = "Software\\Quillfen Technologies\\Portulon\\Servers";
 inline constexpr const char* kTimeZoneKey = "System\\CurrentControlSet\\Control\\TimeZoneInformation";
+// Under a server's subkey of Servers: the last time-zone bias its fetch read.
+inline constexpr const char* kBiasValue = "ActiveTimeBias";
+
+// Under Client: the history opens newest first (DWORD, non-zero).
+inline constexpr const char* kNewestFirstValue = "HistoryNewestFirst";
 
 // Service names on a monitored server.
 inline constexpr const char* kPortulonServiceName = "Portulon";

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/ras_kind.h"
 #include "platform/sysinfo.h"
 
 namespace pladmin {
@@ -13,7 +14,7 @@ std::string PortsText(const CServer& s) {
 
 std::string KindText(const CServer& s) {
   if (!s.kindKnown) return {};
-  return s.rasKind == kKindRas ? "RAS" : "RRAS";
+  return common::RemoteAccessKindName(static_cast<plat::DWORD>(s.rasKind));
 }
 
 std::string MasterText(const CServer& s) { return s.settings.master ? "Yes" : ""; }
@@ -44,7 +45,7 @@ std::string BytesText(std::int64_t bytes) {
   char text[32];
   if (bytes < 10000) {
     std::snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
-  } else if (bytes < 10 * 1024 * 1024) {
+  } else if (bytes < 1024 * 1024) {
     std::snprintf(text, sizeof text, "%.1f KB", bytes / 1024.0);
   } else {
     std::snprintf(text, sizeof text, "%.1f MB", bytes / (1024.0 * 1024.0));

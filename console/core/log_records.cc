@@ -12,10 +12,33 @@ std::vector<ServerBias> ServerBiases(const CServerList& servers) {
   std::vector<ServerBias> out;
   for (int i = 0; i < servers.size(); ++i) {
     const CServer& s = servers.At(i);
+    // A server whose zone was never seen is not shifted at all.
+    if (s.settings.biasSource == kBiasUnknown) continue;
     // The registry keeps the bias as a DWORD; west of Greenwich it is positive, east a negative int.
     out.push_back({s.name, static_cast<int>(s.settings.activeTimeBias)});
   }
   return out;
+}
+
+std::string TimeZoneNote(const CServerList& servers) {
+  std::string unknown, remembered;
+  for (int i = 0; i < servers.size(); ++i) {
+    const CServer& s = servers.At(i);
+    if (s.settings.biasSource == kBiasRead) continue;
+    std::string& list = s.settings.biasSource == kBiasRemembered ? remembered : unknown;
+    list += (list.empty() ? "" : ", ") + s.name;
+  }
+  std::string note;
+  if (!unknown.empty()) note = "Times of " + unknown + " are shown as recorded: its time zone is not known yet.";
+  if (!remembered.empty()) {
+    note += (note.empty() ? "" : " ") + std::string("Times of ") + remembered +
+            " use the time zone it had when last reached.";
+  }
+  if (!servers.biasNotKept().empty()) {
+    note += (note.empty() ? "" : " ") + std::string("The time zone of ") + servers.biasNotKept() +
+            " could not be kept for the next start.";
+  }
+  return note;
 }
 
 std::string DayLogPath(const std::string& dataFolder, const std::tm& day) {

@@ -25,6 +25,11 @@ class CServerList;
 // The biases of the monitored servers, as their fetches read them.
 std::vector<ServerBias> ServerBiases(const CServerList& servers);
 
+// What the views say about servers whose times are not moved by a bias
+// their fetch read: not known (shown as recorded) or the last one seen.
+// Empty when every server's zone is known.
+std::string TimeZoneNote(const CServerList& servers);
+
 // "%s\LogData\%s.log": the day formatted "yyyy-MMM-dd" with US-English months.
 std::string DayLogPath(const std::string& dataFolder, const std::tm& day);
 

@@ -1,5 +1,7 @@
 #include "console/core/log_view_model.h"
 
+#include <unordered_set>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -119,6 +121,24 @@ std::string SaveText(const std::vector<const common::LogRecord*>& rows,
   std::string text = SavedHeadingLine(flags) + "\r\n";
   for (const common::LogRecord* r : rows) text += RowCsv(*r, flags, options) + "\r\n";
   return text;
+}
+
+std::string RecordIdentity(const common::LogRecord& r) {
+  return r.server + '\\' + r.port + '|' + std::to_string(r.time) + '.' + std::to_string(r.sequence) + '|' +
+         std::to_string(r.kind);
+}
+
+std::vector<int> FindPlace(const std::vector<int>& rows, const std::vector<common::LogRecord>& records,
+                           const LogPlace& place, int* topRow) {
+  *topRow = -1;
+  const std::unordered_set<std::string> selected(place.selected.begin(), place.selected.end());
+  std::vector<int> found;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::string identity = RecordIdentity(records[static_cast<std::size_t>(rows[i])]);
+    if (identity == place.top) *topRow = static_cast<int>(i);
+    if (selected.count(identity)) found.push_back(static_cast<int>(i));
+  }
+  return found;
 }
 
 }  // namespace pladmin

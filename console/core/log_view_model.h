@@ -48,4 +48,20 @@ std::string SavedHeadingLine(const std::vector<int>& flags);
 std::string SaveText(const std::vector<const common::LogRecord*>& rows,
                      const std::vector<int>& flags, const CellOptions& options);
 
+// A record by what it is (server, port, time with its sequence, kind), not
+// by where it lies: a reload that adds records moves their indexes.
+std::string RecordIdentity(const common::LogRecord& r);
+
+// Where the administrator is in the list: the record at the top and the
+// selected ones. Taken before a reload, found again after it.
+struct LogPlace {
+  std::string top;
+  std::vector<std::string> selected;
+};
+// The rows (indexes into `rows`) that show the place's records again:
+// *topRow the top one (-1 when it is gone), the result the selected ones
+// that remain, in row order.
+std::vector<int> FindPlace(const std::vector<int>& rows, const std::vector<common::LogRecord>& records,
+                           const LogPlace& place, int* topRow);
+
 }  // namespace pladmin

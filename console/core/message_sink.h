@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace pladmin {
 
@@ -14,6 +16,21 @@ class MessageSink {
   virtual void Message(const std::string& text, MessageIcon icon) = 0;
   // Yes/No question; true for Yes.
   virtual bool Ask(const std::string& text, const std::string& caption) = 0;
+};
+
+// Keeps the messages of work done off the window thread, to be shown on it
+// afterwards; questions are answered No. One thread at a time.
+class DeferredSink : public MessageSink {
+ public:
+  void Message(const std::string& text, MessageIcon icon) override { messages_.emplace_back(text, icon); }
+  bool Ask(const std::string&, const std::string&) override { return false; }
+  void ReplayTo(MessageSink& sink) {
+    for (const auto& [text, icon] : messages_) sink.Message(text, icon);
+    messages_.clear();
+  }
+
+ private:
+  std::vector<std::pair<std::string, MessageIcon>> messages_;
 };
 
 }  // namespace pladmin

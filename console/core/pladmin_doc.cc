@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "common/session_admin.h"
 #include "console/core/console_keys.h"
 #include "console/core/registry_helper.h"
 #include "platform/errors.h"
@@ -19,6 +20,13 @@ namespace pladmin {
 CPladminDoc::CPladminDoc(MessageSink& sink) : sink_(sink) { SetDay(0, 0, 0); }
 
 CPladminDoc::~CPladminDoc() = default;
+
+bool CPladminDoc::SetNewestFirst(bool newestFirst) {
+  client_.newestFirst = newestFirst;
+  plat::RegKey key;
+  return plat::RegKey::Create(plat::Hive::LocalMachine, kClientKey, &key) == plat::ERROR_SUCCESS &&
+         key.SetDword(kNewestFirstValue, newestFirst ? 1 : 0) == plat::ERROR_SUCCESS;
+}
 
 void CPladminDoc::OnNewDocument(std::shared_ptr<FetchNotifier> notifier) {
   notifier_ = std::move(notifier);
@@ -37,8 +45,9 @@ void CPladminDoc::OnNewDocument(std::shared_ptr<FetchNotifier> notifier) {
           : -1;
   client_.timeFormatSeconds = local.ReadDword(kClientSubkey, "TimeFormatSeconds", &value) && value;
   local.ReadDword(kClientSubkey, "AutoSizeColumns", &client_.autoSizeColumns);
+  client_.newestFirst = local.ReadDword(kClientSubkey, kNewestFirstValue, &value) && value;
   plat::DWORD bias = 0;
-  local.ReadDwordAt(kTimeZoneKey, "ActiveTimeBias", &bias);
+  ReadTimeZoneBias({}, &bias);
   timeBias_ = static_cast<int>(bias);
   servers_.Load(sink_);
   PollAllServers();
@@ -183,8 +192,19 @@ plat::DWORD CPladminDoc::ControlService(const std::string& machine, int which, b
 plat::DWORD CPladminDoc::DisconnectPort(const std::string& server, const std::string& port) {
   const CServer* record = FindServer(server);
   if (!record) return plat::ERROR_BAD_NETPATH;
-  if (record->rasKind == kKindRras) return admin_.rras.DisconnectPort(record->name, port);
-  return admin_.ras.PortDisconnect(record->name, port);
+  return DisconnectPortOn(admin_, record->name, record->rasKind, port);
+}
+
+plat::DWORD CPladminDoc::DisconnectPortOn(RasAdmin& admin, const std::string& server, int kind,
+                                          const std::string& port) {
+  // Through the server's Portulon first, so that the hang-up record says the
+  // administrator cut it and an OpenVPN client is told so; straight to the
+  // remote-access service when Portulon does not answer or holds no session
+  // on that port (a caller admitted unchecked while it was down).
+  if (common::DisconnectSession(server, port) == plat::ERROR_SUCCESS) return plat::ERROR_SUCCESS;
+  if (kind == kKindRras) return admin.rras.DisconnectPort(server, port);
+  if (kind == kKindOpenVpn) return admin.openVpn.DisconnectPort(server, port);
+  return admin.ras.PortDisconnect(server, port);
 }
 
 const CServer* CPladminDoc::FindServer(const std::string& name) {

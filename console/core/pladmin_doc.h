@@ -29,6 +29,7 @@ struct ClientSettings {
   int historyViewColumns = -1;  // -1: all columns
   bool timeFormatSeconds = false;
   plat::DWORD autoSizeColumns = 0;
+  bool newestFirst = false;  // the history opens sorted by time, newest first
 };
 
 struct Selection {
@@ -100,6 +101,9 @@ class CPladminDoc {
                                     int waitMs = 35000);
   // Ends the session on a port of a monitored server.
   plat::DWORD DisconnectPort(const std::string& server, const std::string& port);
+  // The same for a server of a known kind. Safe on any thread.
+  static plat::DWORD DisconnectPortOn(RasAdmin& admin, const std::string& server, int kind,
+                                      const std::string& port);
   // The server's record; "Server %s not found in server list" when unknown.
   const CServer* FindServer(const std::string& name);
 
@@ -134,6 +138,9 @@ class CPladminDoc {
     client_.timeFormatSeconds = timeFormatSeconds;
     client_.autoSizeColumns = autoSizeColumns;
   }
+  // Newest First of the View menu, kept in the Client key; false when it
+  // could not be kept (it still holds for this run).
+  bool SetNewestFirst(bool newestFirst);
   RasAdmin& rasAdmin() { return admin_; }
   bool reloadUsers() const { return reloadUsers_; }
   void ClearReloadUsers() { reloadUsers_ = false; }

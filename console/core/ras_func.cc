@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "common/port_ops_client.h"
+#include "common/ras_kind.h"
 #include "console/core/console_keys.h"
 #include "console/core/registry_helper.h"
 #include "platform/errors.h"
@@ -72,13 +74,12 @@ plat::DWORD CRASFunc::PortEnum(std::string_view server, PortListing* listing) {
   return plat::ERROR_SUCCESS;
 }
 
-plat::DWORD CRASFunc::PortBytes(std::string_view server, std::string_view port,
-                                std::int64_t* sent, std::int64_t* received) {
+plat::DWORD CRASFunc::PortDetails(std::string_view server, PortEntry* port) {
   if (const plat::DWORD err = Load(); err != plat::ERROR_SUCCESS) return err;
   const auto getInfo = reinterpret_cast<rassapi::PFN_RasAdminPortGetInfo>(portGetInfo_);
   const auto freeBuffer = reinterpret_cast<rassapi::PFN_RasAdminFreeBuffer>(freeBuffer_);
   const std::u16string serverArg = plat::ToWide(UncServerName(server));
-  const std::u16string portArg = plat::ToWide(port);
+  const std::u16string portArg = plat::ToWide(port->name);
   rassapi::RAS_PORT_1 info{};
   rassapi::RAS_PORT_STATISTICS statistics{};
   rassapi::RAS_PARAMETERS* parameters = nullptr;
@@ -86,8 +87,11 @@ plat::DWORD CRASFunc::PortBytes(std::string_view server, std::string_view port,
       getInfo(serverArg.c_str(), portArg.c_str(), &info, &statistics, &parameters);
   if (parameters) freeBuffer(parameters);
   if (err != plat::ERROR_SUCCESS) return err;
-  *sent = statistics.dwBytesXmited;
-  *received = statistics.dwBytesRcved;
+  port->bytesSent = statistics.dwBytesXmited;
+  port->bytesReceived = statistics.dwBytesRcved;
+  if (info.ProjResult.ip.dwError == plat::ERROR_SUCCESS) {
+    port->extra = plat::FromWide(info.ProjResult.ip.wszAddress, rassapi::RAS_IPADDRESSLEN + 1);
+  }
   return plat::ERROR_SUCCESS;
 }
 
@@ -212,24 +216,45 @@ plat::DWORD CRRASFunc::DisconnectPort(std::string_view server, std::string_view 
 // ---- Detection ----
 
 int GetRemoteAccessKind(std::string_view server) {
-  const CRegistry registry{std::string(server)};
-  plat::DWORD rasType = 0;
-  if (registry.ReadDword(kServiceSubkey, "RAS Type", &rasType)) {
-    return rasType == 1 ? kKindRras : kKindRas;
+  plat::DWORD kind = common::kRasKindRas;
+  return common::ReadRemoteAccessKind(server, &kind) ? static_cast<int>(kind) : -1;
+}
+
+// ---- COpenVpnFunc ----
+
+plat::DWORD COpenVpnFunc::ReadPorts(std::string_view server, PortListing* listing) {
+  std::vector<common::PortOpsReply> sessions;
+  if (const plat::DWORD err = common::ListPortOpsSessions(server, &sessions); err != plat::ERROR_SUCCESS) {
+    return err;
   }
-  std::string version;
-  if (!registry.ReadStringAt(plat::kWindowsVersionKey, "CurrentVersion", &version)) return -1;
-  const unsigned long major = std::strtoul(version.c_str(), nullptr, 10);
-  if (major == 0) return -1;
-  if (major <= 4) {
-    std::string title;
-    registry.ReadStringAt(plat::kRasKey, "Title", &title);
-    return plat::EqualsIgnoringCase(title.substr(0, 7), "Routin2") ? kKindRras : kKindRas;
+  const std::vector<std::string> names = common::ReadOpenVpnPortNames(server);
+  listing->total = static_cast<int>(names.size());
+  listing->inUse = 0;
+  listing->ports.clear();
+  for (const std::string& name : names) {
+    PortEntry entry;
+    entry.name = name;
+    for (const common::PortOpsReply& s : sessions) {
+      if (!plat::EqualsIgnoringCase(s.port, name)) continue;
+      entry.inUse = true;
+      entry.user = s.account;
+      entry.start = static_cast<std::time_t>(s.start);
+      ++listing->inUse;
+      // Traffic is a bonus: a session that ended meanwhile still shows.
+      common::PortOpsReply traffic;
+      if (common::AskPortOps(server, common::PortOp::Traffic, name, &traffic) == plat::ERROR_SUCCESS) {
+        entry.bytesSent = static_cast<std::int64_t>(traffic.sent);
+        entry.bytesReceived = static_cast<std::int64_t>(traffic.received);
+      }
+    }
+    if (listing->ports.size() < kMaxPorts) listing->ports.push_back(std::move(entry));
   }
-  std::string display;
-  registry.ReadStringAt("System\\CurrentControlSet\\Services\\RemoteAccess", "DisplayName",
-                        &display);
-  return plat::EqualsIgnoringCase(display, "Remote Access Service") ? kKindRas : kKindRras;
+  return plat::ERROR_SUCCESS;
+}
+
+plat::DWORD COpenVpnFunc::DisconnectPort(std::string_view server, std::string_view port) {
+  common::PortOpsReply reply;
+  return common::AskPortOps(server, common::PortOp::Disconnect, port, &reply);
 }
 
 }  // namespace pladmin

@@ -27,9 +27,8 @@ class CRASFunc {
  public:
   // RasAdminPortEnum on "\\<server>": every port's name, user and start.
   plat::DWORD PortEnum(std::string_view server, PortListing* listing);
-  // RasAdminPortGetInfo: the session's traffic of one port.
-  plat::DWORD PortBytes(std::string_view server, std::string_view port, std::int64_t* sent,
-                        std::int64_t* received);
+  // RasAdminPortGetInfo: the session's traffic and the caller's IP address.
+  plat::DWORD PortDetails(std::string_view server, PortEntry* port);
   // RasAdminPortDisconnect.
   plat::DWORD PortDisconnect(std::string_view server, std::string_view port);
 
@@ -81,10 +80,17 @@ class CRRASFunc {
   void* bufferFree_ = nullptr;
 };
 
-// The console's copy of the service's remote-access detection for a remote
-// machine: the "RAS Type" the service recorded (1 RRAS, 0 RAS) when there is
-// one, else the machine's Windows version and remote-access names. Returns
-// kKindRas or kKindRras, or -1 when the machine's version cannot be read.
+// The ports of a server whose remote-access service is the OpenVPN adapter:
+// the names from the adapter's key, the sessions and their traffic from its
+// port-operations pipe.
+class COpenVpnFunc {
+ public:
+  plat::DWORD ReadPorts(std::string_view server, PortListing* listing);
+  plat::DWORD DisconnectPort(std::string_view server, std::string_view port);
+};
+
+// The server's remote-access kind (kKindRas, kKindRras, kKindOpenVpn), read
+// as the service reads its own; -1 when the machine's version cannot be read.
 int GetRemoteAccessKind(std::string_view server);
 
 // "\\SERVER" for a server named with or without the backslashes.

@@ -68,4 +68,10 @@ bool CRegistry::WriteString(std::string_view subkey, std::string_view name,
          key.SetString(name, value) == plat::ERROR_SUCCESS;
 }
 
+bool ReadTimeZoneBias(const std::string& machine, plat::DWORD* bias) {
+  const CRegistry registry(machine);
+  return registry.ReadDwordAt(kTimeZoneKey, "ActiveTimeBias", bias) ||
+         registry.ReadDwordAt(kTimeZoneKey, "Bias", bias);
+}
+
 }  // namespace pladmin

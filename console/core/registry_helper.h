@@ -35,4 +35,9 @@ class CRegistry {
 
 inline constexpr std::size_t kRegistryStringSize = 600;
 
+// A machine's time-zone bias in minutes (UTC = local time + bias):
+// "ActiveTimeBias" (daylight saving included) where the machine keeps one,
+// else its standard "Bias". False when neither can be read.
+bool ReadTimeZoneBias(const std::string& machine, plat::DWORD* bias);
+
 }  // namespace pladmin

@@ -14,6 +14,7 @@ bool IsFailureState(int state) {
     case kStateRasReadFailure:
     case kStateRrasInitError:
     case kStateRrasReadFailure:
+    case kStateOpenVpnReadFailure:
       return true;
     default:
       return false;
@@ -33,6 +34,8 @@ std::string ServerStateText(int state, const std::string& name) {
     case kStateRrasInitError: format = "RRAS Init error for %s"; break;
     case kStateRequestingRras: format = "Requesting RRAS data for %s..."; break;
     case kStateRrasReadFailure: format = "RRAS read failure for %s"; break;
+    case kStateRequestingOpenVpn: format = "Requesting OpenVPN data for %s..."; break;
+    case kStateOpenVpnReadFailure: format = "OpenVPN read failure for %s"; break;
   }
   const int n = std::snprintf(nullptr, 0, format, name.c_str());
   std::string text(static_cast<std::size_t>(n), '\0');

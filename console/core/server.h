@@ -30,12 +30,18 @@ enum ServerState : int {
   kStateRrasInitError = 7,
   kStateRequestingRras = 8,
   kStateRrasReadFailure = 9,
+  kStateRequestingOpenVpn = 10,
+  kStateOpenVpnReadFailure = 11,  // the adapter's pipe did not answer
 };
 
 // Failure states: timer-driven refreshes skip them, an explicit refresh retries.
 bool IsFailureState(int state);
 // "%s is ready", "Couldn't connect to %s's registry", ... with the server's name.
 std::string ServerStateText(int state, const std::string& name);
+
+inline constexpr int kBiasUnknown = 0;
+inline constexpr int kBiasRemembered = 1;
+inline constexpr int kBiasRead = 2;
 
 // Change-mask bits of one fetch.
 enum ChangeBits : unsigned {
@@ -47,16 +53,17 @@ enum ChangeBits : unsigned {
   kChangedPorts = 0x40,
 };
 
-// Remote-access kinds of a server.
-inline constexpr int kKindRras = 0;
-inline constexpr int kKindRas = 1;
+// Remote-access kinds of a server, as common/ras_kind.h reads them.
+inline constexpr int kKindRas = 0;
+inline constexpr int kKindRras = 1;
+inline constexpr int kKindOpenVpn = 2;
 
 struct PortEntry {
   std::string name;         // up to 60 characters
   bool inUse = false;
   std::string user;         // "DOMAIN\user", "" while free
   std::time_t start = 0;    // session start, 0 while free
-  std::string extra;        // what the port-data module adds: the caller's address
+  std::string extra;        // the caller's address, "" when not known
   // Traffic of the session, read for ports in use; -1 while not known.
   std::int64_t bytesSent = -1;
   std::int64_t bytesReceived = -1;
@@ -76,6 +83,9 @@ struct ServerSettings {
   std::string version;
   plat::DWORD installed = 0;
   plat::DWORD activeTimeBias = 0;
+  // Where activeTimeBias comes from: nothing read yet (no shift), the last
+  // bias seen (kept in the console's registry), or the server itself.
+  int biasSource = 0;
 
   bool operator==(const ServerSettings&) const = default;
 };

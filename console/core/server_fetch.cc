@@ -2,6 +2,7 @@
 
 #include "common/service_values.h"
 #include "console/core/console_keys.h"
+#include "console/core/registry_helper.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
@@ -75,12 +76,13 @@ bool FetchRegistryData(CServer* record) {
   Update(&s.staticIP, Dword(service, "StaticIP"), kChangedSettings, &mask);
   Update(&s.idleTimer, Dword(service, "IdleTimer"), kChangedSettings, &mask);
   Update(&s.installed, Dword(service, "Installed"), kChangedSettings, &mask);
-  plat::RegKey zone;
+  // A bias that cannot be read keeps the last one seen: 0 would move the
+  // server's records by the console's whole offset.
   plat::DWORD bias = 0;
-  if (hklm.OpenSubKey(kTimeZoneKey, &zone) == plat::ERROR_SUCCESS) {
-    zone.QueryDword("ActiveTimeBias", &bias);
+  if (ReadTimeZoneBias(record->name, &bias)) {
+    Update(&s.activeTimeBias, bias, kChangedSettings, &mask);
+    Update(&s.biasSource, kBiasRead, kChangedSettings, &mask);
   }
-  Update(&s.activeTimeBias, bias, kChangedSettings, &mask);
   std::string version;
   if (!String(service, "Version", &version)) {
     record->state = kStateRegistryIncomplete;
@@ -103,24 +105,34 @@ void ForgetPorts(CServer* record) {
 }  // namespace
 
 bool FetchPortData(CServer* record, RasAdmin& admin) {
-  const int kind = GetRemoteAccessKind(record->name);
-  if (kind < 0) {
-    record->state = kStateNoRasVersion;
-    ForgetPorts(record);
-    return false;
-  }
-  Update(&record->rasKind, kind, kChangedPorts, &record->changeMask);
-  record->kindKnown = true;
-  PortListing listing;
-  if (kind == kKindRas) {
-    record->state = kStateRequestingRas;
-    if (admin.ras.PortEnum(record->name, &listing) != plat::ERROR_SUCCESS) {
-      record->state = kStateRasReadFailure;
+  // The kind is read once: it changes only with a reinstallation, after
+  // which the server has been unreachable at least once.
+  if (!record->kindKnown) {
+    const int kind = GetRemoteAccessKind(record->name);
+    if (kind < 0) {
+      record->state = kStateNoRasVersion;
       ForgetPorts(record);
       return false;
     }
-    for (PortEntry& port : listing.ports) {
-      if (port.inUse) admin.ras.PortBytes(record->name, port.name, &port.bytesSent, &port.bytesReceived);
+    Update(&record->rasKind, kind, kChangedPorts, &record->changeMask);
+    record->kindKnown = true;
+  }
+  const int kind = record->rasKind;
+  PortListing listing;
+  if (kind == kKindRas || kind == kKindOpenVpn) {
+    const bool ras = kind == kKindRas;
+    record->state = ras ? kStateRequestingRas : kStateRequestingOpenVpn;
+    const plat::DWORD err = ras ? admin.ras.PortEnum(record->name, &listing)
+                                : admin.openVpn.ReadPorts(record->name, &listing);
+    if (err != plat::ERROR_SUCCESS) {
+      record->state = ras ? kStateRasReadFailure : kStateOpenVpnReadFailure;
+      ForgetPorts(record);
+      return false;
+    }
+    if (ras) {
+      for (PortEntry& port : listing.ports) {
+        if (port.inUse) admin.ras.PortDetails(record->name, &port);
+      }
     }
   } else {
     record->state = kStateRequestingRras;
@@ -145,8 +157,12 @@ bool FetchServer(CServer* record, RasAdmin& admin, const FetchControl& control) 
   control.progress(kStateConnecting);
   const bool registryRead = FetchRegistryData(record);
   if (!control.keepRunning()) return false;
-  // The ports of a server that cannot be reached are not known any more.
-  if (!registryRead) ForgetPorts(record);
+  // The ports of a server that cannot be reached are not known any more,
+  // nor is its kind: it may come back reinstalled.
+  if (!registryRead) {
+    ForgetPorts(record);
+    record->kindKnown = false;
+  }
   bool portsRead = false;
   if (registryRead) {
     portsRead = FetchPortData(record, admin);

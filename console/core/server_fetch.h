@@ -13,6 +13,7 @@ namespace pladmin {
 struct RasAdmin {
   CRASFunc ras;
   CRRASFunc rras;
+  COpenVpnFunc openVpn;
 };
 
 // Notifications of the fetch (WM_USER+21 and WM_USER+22).

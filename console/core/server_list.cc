@@ -56,8 +56,10 @@ void CServerList::Load(MessageSink& sink) {
   }
   slots_.clear();
   plat::RegKey key;
-  if (const plat::DWORD err = plat::RegKey::Open(plat::Hive::LocalMachine, kServersKey, &key);
-      err != plat::ERROR_SUCCESS) {
+  const plat::DWORD err = plat::RegKey::Open(plat::Hive::LocalMachine, kServersKey, &key);
+  // No key yet is a console with no servers yet: the servers view says how to add one.
+  if (err == plat::ERROR_FILE_NOT_FOUND) return;
+  if (err != plat::ERROR_SUCCESS) {
     char text[96];
     std::snprintf(text, sizeof text, "Failed to open the SERVERS key in the registry. Error %u.",
                   err);
@@ -73,6 +75,7 @@ void CServerList::Load(MessageSink& sink) {
       continue;
     }
     Append(name);
+    RecallBias(key, &slots_.back().server);
   }
   if (!ignored.empty()) {
     sink.Message("These entries of the list of monitored servers are no server names and are "
@@ -150,10 +153,36 @@ void CServerList::StartFetch(int index, RasAdmin& admin, std::shared_ptr<FetchNo
   slot.fetcher->Start();
 }
 
+void CServerList::RecallBias(const plat::RegKey& servers, CServer* server) {
+  plat::RegKey key;
+  plat::DWORD bias = 0;
+  if (servers.OpenSubKey(server->name, &key) == plat::ERROR_SUCCESS &&
+      key.QueryDword(kBiasValue, &bias) == plat::ERROR_SUCCESS) {
+    server->settings.activeTimeBias = bias;
+    server->settings.biasSource = kBiasRemembered;
+  }
+}
+
+void CServerList::RememberBias(const CServer& before, const CServer& after) {
+  if (after.settings.biasSource != kBiasRead) return;
+  if (before.settings.biasSource == kBiasRead && before.settings.activeTimeBias == after.settings.activeTimeBias) {
+    return;
+  }
+  // The next start shows this server's times right even while it is down.
+  plat::RegKey key;
+  if (plat::RegKey::Open(plat::Hive::LocalMachine, std::string(kServersKey) + "\\" + after.name, &key) !=
+          plat::ERROR_SUCCESS ||
+      key.SetDword(kBiasValue, after.settings.activeTimeBias) != plat::ERROR_SUCCESS) {
+    biasNotKept_ = after.name;
+  }
+}
+
 void CServerList::TakeOver(Slot& slot) {
   // The thread has finished; destroying the fetcher joins it at once.
   if (slot.fetcher->completed()) {
-    slot.server = slot.fetcher->TakeResult();
+    CServer result = slot.fetcher->TakeResult();
+    RememberBias(slot.server, result);
+    slot.server = std::move(result);
     UpdateMaster(slot.server);
   }
   slot.fetcher.reset();

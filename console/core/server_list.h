@@ -15,6 +15,7 @@
 #include "console/core/fetcher_thread.h"
 #include "console/core/message_sink.h"
 #include "console/core/server.h"
+#include "platform/registry.h"
 
 namespace pladmin {
 
@@ -68,6 +69,10 @@ class CServerList {
   const std::string& systemDataPath() const { return hwPath_; }
   const std::string& profilePath() const { return usrPath_; }
 
+  // The last server whose time-zone bias could not be kept in the registry
+  // (empty when every one was kept); the log views say so.
+  const std::string& biasNotKept() const { return biasNotKept_; }
+
   // A name the list accepts: 1 to 60 characters of a computer name.
   static bool IsValidServerName(const std::string& name);
 
@@ -79,12 +84,15 @@ class CServerList {
   void Append(const std::string& name);
   void TakeOver(Slot& slot);
   void UpdateMaster(const CServer& server);
+  static void RecallBias(const plat::RegKey& servers, CServer* server);
+  void RememberBias(const CServer& before, const CServer& after);
 
   std::vector<Slot> slots_;
   std::vector<std::unique_ptr<CServerFetcherThread>> retired_;
   std::uint64_t nextId_ = 1;
   bool masterKnown_ = false;
   std::string masterName_, masterShare_, hwPath_, usrPath_;
+  std::string biasNotKept_;
 };
 
 }  // namespace pladmin

@@ -18,6 +18,7 @@
 #include "common/pipe_protocol.h"
 #include "common/testing/installed_portulon.h"
 #include "console/tests/console_test_support.h"
+#include "console/tests/widget_test_support.h"
 #include "console/ui/account_dialogs.h"
 #include "console/ui/container_view.h"
 #include "console/ui/log_view.h"
@@ -33,13 +34,8 @@ namespace pladmin::ui {
 namespace {
 
 using namespace pladmin::testing;
+using pladmin::ui::testing::SaveScreenshot;
 namespace ct = common::testing;
-
-void SaveScreenshot(QWidget& widget, const QString& name) {
-  const QString dir = QStringLiteral(PORTULON_ARTIFACTS_DIR);
-  QDir().mkpath(dir);
-  ASSERT_TRUE(widget.grab().save(dir + "/" + name));
-}
 
 std::string Key(const char* section, const char* key) {
   return plat::ProfileGetString(ct::kUsers, section, key, "(missing)");
@@ -114,13 +110,16 @@ TEST_F(AccountsWidgetTest, UsersViewListsSortsAndSearchesEveryProfile) {
   view->SelectAccount("DOM\\ann");
   ASSERT_NO_FATAL_FAILURE(SaveScreenshot(w, "pladmin_users.png"));
 
-  // The tree: the default profile, the domains, their group profiles.
+  // The tree: the default profile, the domains, their group profiles, then their users.
   QTreeWidgetItem* accounts = w.container()->tree()->findItems("Accounts", Qt::MatchExactly)[0];
   ASSERT_EQ(accounts->childCount(), 3);
   EXPECT_EQ(accounts->child(0)->text(0), "Default Profile");
   EXPECT_EQ(accounts->child(1)->text(0), "DOM");
   EXPECT_EQ(accounts->child(2)->text(0), "OTHER");
-  ASSERT_EQ(accounts->child(1)->childCount(), 1);
+  ASSERT_EQ(accounts->child(1)->childCount(), 3);
+  EXPECT_EQ(accounts->child(1)->child(0)->text(0), "Staff");
+  EXPECT_EQ(accounts->child(1)->child(1)->text(0), "ann");
+  EXPECT_EQ(accounts->child(1)->child(2)->text(0), "bob");
   w.container()->tree()->setCurrentItem(accounts->child(2));
   QApplication::processEvents();
   view = qobject_cast<UsersView*>(w.container()->content());
@@ -148,6 +147,12 @@ TEST_F(AccountsWidgetTest, APropertyPageWritesTheTypedValueInSecondsAndNothingEl
     EXPECT_FALSE(page.Save());
     EXPECT_NE(page.errorText().indexOf("300 is above 255"), -1) << page.errorText().toStdString();
     EXPECT_EQ(plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.usr")), before);
+    // Typing the value right clears the complaint at once.
+    auto* ip = page.form()->findChild<QLineEdit*>("StaticIP");
+    ASSERT_NE(ip, nullptr);
+    ip->clear();
+    QTest::keyClicks(ip, "10.0.0.2");
+    EXPECT_EQ(page.errorText(), "") << page.errorText().toStdString();
     page.form()->SetTyped("StaticIP", "10.0.0.77");
     ASSERT_NO_FATAL_FAILURE(SaveScreenshot(page, "pladmin_profile.png"));
     ASSERT_TRUE(page.Save()) << page.errorText().toStdString();
@@ -241,12 +246,17 @@ TEST_F(AccountsWidgetTest, SettingsSheetsReachTheRunningServiceAndSimulationShow
   EXPECT_EQ(plat::ProfileGetString(ct::kHw, "General", "Notify1Text", ""), "Your session ends in five minutes");
   EXPECT_EQ(plat::ProfileGetString(ct::kHw, "General", "Notify1", ""), "300");
   EXPECT_TRUE(sink_.messages.empty()) << sink_.messages.front();
+  // The servers are told off the window thread.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !w.notifyingServers(); }, 20000));
+  ASSERT_EQ(w.lastNotices().size(), 1u);
+  EXPECT_EQ(w.lastNotices()[0].text, "SRV1 re-read the settings");
 
   // The running service took the new default profile in: eve, without a
   // profile, is admitted with it.
   SimulateDialog simulate({"SRV1"}, "\\\\SRV1\\PL_NT_DB", &w);
   simulate.account()->setText("DOM\\eve");
   simulate.Send();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !simulate.busy(); }, 20000));
   ASSERT_EQ(simulate.results()->count(), 1);
   EXPECT_EQ(simulate.results()->item(0)->text(), "DOM\\eve admitted on SRV1\\COM1");
   EXPECT_EQ(Key("DOM\\eve", "MaxSessionTime"), "2700");
@@ -254,6 +264,7 @@ TEST_F(AccountsWidgetTest, SettingsSheetsReachTheRunningServiceAndSimulationShow
   simulate.Send();  // a second session at once: allowed (NoDuplicate is off)
   simulate.account()->setText("DOM\\bob");  // his total time is used up
   simulate.Send();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !simulate.busy(); }, 20000));
   EXPECT_EQ(simulate.results()->item(2)->text(), "DOM\\bob refused on SRV1\\COM2 (3: User Total Time Reached)");
 
   // The simulated sessions are in the day's history as the log view shows it.
@@ -282,11 +293,13 @@ TEST_F(AccountsWidgetTest, SettingsSheetsReachTheRunningServiceAndSimulationShow
     EXPECT_FALSE(sheet->Save());
     sheet->SetTyped("IdleTimer", "20m");
     serverSaved = sheet->Save();
-    EXPECT_EQ(sheet->updateReport(), std::vector<std::string>{"SRV1: re-read"});
+    EXPECT_EQ(sheet->serversToNotify(), std::vector<std::string>{"SRV1"});
     sheet->accept();
   });
   w.RunCommand(ID_SERVER_SETTINGS);
   ASSERT_TRUE(serverSaved);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !w.notifyingServers(); }, 20000));
+  EXPECT_EQ(w.lastNotices().at(0).text, "SRV1 re-read the settings");
   plat::DWORD idle = 0;
   ASSERT_EQ(plat::RegReadDword(ct::ServiceSettingsKey(), "IdleTimer", &idle), plat::ERROR_SUCCESS);
   EXPECT_EQ(idle, 20u);

@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "console/core/console_keys.h"
@@ -18,6 +20,7 @@
 #include "console/core/pladmin_doc.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
+#include "platform/pipe.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/testing/host_tools.h"
@@ -188,5 +191,60 @@ inline void ListServers(const std::vector<std::string>& servers) {
               plat::ERROR_SUCCESS);
   }
 }
+
+// A pipe created on another machine of the network: pipes are made on the
+// current machine only, so the current machine changes for the moment.
+class PipeOn {
+ public:
+  PipeOn(const std::string& machineRoot, const std::string& pipe) {
+    const std::string own = plat::CurrentMachineRoot();
+    plat::SetCurrentMachineRoot(machineRoot);
+    EXPECT_EQ(plat::NamedPipeServer::Create(pipe, 4, &server_), plat::ERROR_SUCCESS) << pipe;
+    plat::SetCurrentMachineRoot(own);
+  }
+  plat::NamedPipeServer& server() { return server_; }
+
+ private:
+  plat::NamedPipeServer server_;
+};
+
+// Answers requests with `reply(request)` until destroyed; remembers them.
+class Responder {
+ public:
+  Responder(const std::string& machineRoot, const std::string& pipe,
+            std::function<std::string(const std::string&)> reply)
+      : pipe_(machineRoot, pipe), reply_(std::move(reply)) {
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        plat::PipeConnection c;
+        if (pipe_.server().WaitForClient(&c, 100) != plat::ERROR_SUCCESS) continue;
+        std::string request;
+        if (c.Read(&request, 2000, 2000) != plat::ERROR_SUCCESS) continue;
+        {
+          std::lock_guard lock(mutex_);
+          requests_.push_back(request);
+        }
+        c.Write(reply_(request));
+        c.Disconnect();
+      }
+    });
+  }
+  ~Responder() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::vector<std::string> requests() {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  PipeOn pipe_;
+  std::function<std::string(const std::string&)> reply_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;  // guards requests_
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
 
 }  // namespace pladmin::testing

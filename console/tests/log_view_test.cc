@@ -384,7 +384,8 @@ TEST_F(LogViewTest, UsageAndStatisticsViewsWithTheirCharts) {
   auto* usage = qobject_cast<UsageView*>(w.container()->content());
   ASSERT_NE(usage, nullptr);
   EXPECT_EQ(w.container()->caption()->text(), "Usage");
-  QApplication::processEvents();
+  // The month is read off the window thread; the view fills when it is in.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !usage->loading(); }, 20000));
   ASSERT_EQ(usage->usage().size(), 4u);  // those refused only have no usage
   EXPECT_EQ(usage->table()->topLevelItem(0)->text(0), "DOM\\ann");
   EXPECT_EQ(usage->table()->topLevelItem(0)->text(2), "4:30:00");
@@ -397,7 +398,7 @@ TEST_F(LogViewTest, UsageAndStatisticsViewsWithTheirCharts) {
   w.RunCommand(ID_VIEW_STATISTICS);
   auto* stats = qobject_cast<StatisticsView*>(w.container()->content());
   ASSERT_NE(stats, nullptr);
-  QApplication::processEvents();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !stats->loading(); }, 20000));
   EXPECT_EQ(stats->statistics().sessions, 5);
   EXPECT_EQ(stats->statistics().refusals, 4);
   EXPECT_EQ(stats->statistics().BusiestHour(), 9);  // two at 9 and at 12: the first
@@ -410,8 +411,10 @@ TEST_F(LogViewTest, UsageAndStatisticsViewsWithTheirCharts) {
   QApplication::processEvents();
   stats = qobject_cast<StatisticsView*>(w.container()->content());
   ASSERT_NE(stats, nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !stats->loading(); }, 20000));
   EXPECT_EQ(stats->statistics().sessions, 3);
   w.RunCommand(ID_DAY_BACK);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !stats->loading(); }, 20000));
   EXPECT_EQ(stats->statistics().sessions, 0);
 }
 

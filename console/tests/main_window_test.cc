@@ -17,6 +17,7 @@
 #include <QTreeWidgetItemIterator>
 
 #include "console/tests/console_test_support.h"
+#include "console/tests/widget_test_support.h"
 #include "console/ui/add_server_dialog.h"
 #include "console/ui/container_view.h"
 #include "console/ui/help_window.h"
@@ -33,16 +34,8 @@ namespace pladmin::ui {
 namespace {
 
 using namespace pladmin::testing;
+using pladmin::ui::testing::SaveScreenshot;
 using plat::RasFlavour;
-
-// Saves a picture of a widget under build/artifacts.
-void SaveScreenshot(QWidget& widget, const QString& name) {
-  const QString dir = QStringLiteral(PORTULON_ARTIFACTS_DIR);
-  QDir().mkpath(dir);
-  const QPixmap shot = widget.grab();
-  ASSERT_FALSE(shot.isNull());
-  ASSERT_TRUE(shot.save(dir + "/" + name)) << (dir + "/" + name).toStdString();
-}
 
 // True when `child` lies wholly inside `window` and shows.
 bool ShownInside(const QWidget* child, const QWidget* window) {
@@ -160,6 +153,10 @@ TEST_F(MainWindowTest, MonitorsRasRrasAndADownServerWithEveryPartOfTheLayoutShow
   EXPECT_EQ(portList->topLevelItem(0)->text(1), "Connected");
   EXPECT_EQ(portList->topLevelItem(0)->text(2), "DOM\\ann");
   EXPECT_EQ(portList->topLevelItem(0)->text(5), "244.1 KB");
+  EXPECT_EQ(portList->topLevelItem(0)->text(6), "1.1 MB");
+  // The caller's address, as the port view and rasctl ports show it.
+  EXPECT_EQ(portList->topLevelItem(0)->text(7), "10.0.0.10");
+  EXPECT_EQ(portList->topLevelItem(1)->text(7), "");
   EXPECT_EQ(portList->topLevelItem(1)->text(1), "Listening");
   EXPECT_EQ(w.statusBar()->currentMessage(), "SRV1 is ready");
   ExpectNothingCutOff(portList);
@@ -241,9 +238,12 @@ TEST_F(MainWindowTest, HistoryWaitsForTheMasterAndTheSameSelectionKeepsTheView) 
   RefreshRateDialog dialog(0, &w);
   dialog.seconds()->setValue(2);
   EXPECT_EQ(dialog.intervalMs(), 2000);
-  EXPECT_EQ(dialog.seconds()->text(), "2 s");
+  EXPECT_EQ(dialog.seconds()->text(), "2.000 s");
   dialog.seconds()->setValue(0);
   EXPECT_EQ(dialog.seconds()->text(), "Off");
+  // What it was given is what it gives back: 1,500 ms is not rounded to 2 s.
+  RefreshRateDialog given(1500, &w);
+  EXPECT_EQ(given.intervalMs(), 1500);
 }
 
 TEST_F(MainWindowTest, RemovingTheSelectedServerAsksThenShowsTheRest) {
@@ -280,6 +280,8 @@ TEST_F(MainWindowTest, AddServerDialogOffersTheDialInServersAndRefusesBadNames) 
   const std::string down = AddServer(net_, "SRV3", RasFlavour::Ras);
   ASSERT_EQ(plat::SetMachineDown(down, true), plat::ERROR_SUCCESS);
   AddServerDialog dialog(nullptr);
+  // The network is searched off the window thread.
+  ASSERT_TRUE(WaitFor([&] { return !dialog.searching(); }));
   QStringList found;
   for (int i = 0; i < dialog.found()->count(); ++i) found << dialog.found()->item(i)->text().section(' ', 0, 0);
   EXPECT_TRUE(found.contains("SRV1"));

@@ -69,6 +69,7 @@ void CopyProfileDialog::accept() {
 SimulateDialog::SimulateDialog(const std::vector<std::string>& servers, std::string dataFolder, QWidget* parent)
     : QDialog(parent), dataFolder_(std::move(dataFolder)) {
   setWindowTitle(tr("Simulate Sessions"));
+  job_ = new BackgroundJob(this);
   auto* layout = new QVBoxLayout(this);
   auto* form = new QFormLayout;
   server_ = new QComboBox(this);
@@ -110,13 +111,28 @@ void SimulateDialog::Send() {
   call.machine = machine_->text().trimmed().toStdString();
   call.hangUp = action_->currentIndex() == 1;
   call.duration = minutes_->value() * 60L;
-  const accounts::SimulationResult r = accounts::Simulate(call, dataFolder_);
-  auto* item = new QListWidgetItem(QString::fromStdString(r.outcome.ok() ? r.words : r.outcome.message), results_);
-  if (!r.outcome.ok() || !r.admitted) item->setForeground(QColor(0xb0, 0x00, 0x20));
-  results_->scrollToItem(item);
+  queue_.push_back(std::move(call));
+  SendNext();
 }
 
-MessageDialog::MessageDialog(const QString& recipient, QWidget* parent) : QDialog(parent) {
+void SimulateDialog::SendNext() {
+  if (queue_.empty() || job_->busy()) return;
+  accounts::SimulatedCall call = std::move(queue_.front());
+  queue_.pop_front();
+  // The server's service may be slow to decide: the answer comes back here.
+  job_->Start([call, folder = dataFolder_] { return accounts::Simulate(call, folder); },
+              [this](const accounts::SimulationResult& r) {
+                auto* item = new QListWidgetItem(QString::fromStdString(r.outcome.ok() ? r.words : r.outcome.message),
+                                                 results_);
+                if (!r.outcome.ok() || !r.admitted) item->setForeground(QColor(0xb0, 0x00, 0x20));
+                results_->scrollToItem(item);
+                SendNext();
+                if (!busy()) emit Answered();
+              });
+}
+
+MessageDialog::MessageDialog(const QString& recipient, QWidget* parent)
+    : QDialog(parent), job_(new BackgroundJob(this)) {
   setWindowTitle(tr("Send Message"));
   auto* layout = new QVBoxLayout(this);
   auto* form = new QFormLayout;
@@ -127,18 +143,26 @@ MessageDialog::MessageDialog(const QString& recipient, QWidget* parent) : QDialo
   layout->addLayout(form);
   error_ = ErrorLabel(this);
   layout->addWidget(error_);
-  layout->addWidget(OkCancel(this));
+  auto* buttons = OkCancel(this);
+  ok_ = buttons->button(QDialogButtonBox::Ok);
+  layout->addWidget(buttons);
   resize(420, 0);
 }
 
-bool MessageDialog::SendNow() {
-  const accounts::Outcome o = accounts::SendMessageTo(to_->text().trimmed().toStdString(), text_->text().toStdString());
-  error_->setText(QString::fromStdString(o.message));
-  return o.ok();
-}
-
 void MessageDialog::accept() {
-  if (SendNow()) QDialog::accept();
+  if (job_->busy()) return;
+  ok_->setEnabled(false);
+  error_->setText(tr("Sending..."));
+  job_->Start(
+      [to = to_->text().trimmed().toStdString(), text = text_->text().toStdString()] {
+        return accounts::SendMessageTo(to, text);
+      },
+      [this](const accounts::Outcome& o) {
+        ok_->setEnabled(true);
+        error_->setText(QString::fromStdString(o.message));
+        if (o.ok()) QDialog::accept();
+        emit Sent(o.ok());
+      });
 }
 
 }  // namespace pladmin::ui

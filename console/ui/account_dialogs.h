@@ -8,11 +8,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QSpinBox>
+#include <deque>
 #include <string>
 #include <vector>
 
 #include "accounts/account_store.h"
+#include "accounts/simulation.h"
+#include "console/ui/background_job.h"
 
 namespace pladmin::ui {
 
@@ -53,10 +57,20 @@ class SimulateDialog : public QDialog {
   QComboBox* action() const { return action_; }
   QSpinBox* minutes() const { return minutes_; }
   QListWidget* results() const { return results_; }
-  // Sends one message; its outcome becomes the last line of results().
+  // Sends one message off the window thread; its outcome becomes the last
+  // line of results() when it comes. Sends made meanwhile wait their turn.
   void Send();
+  bool busy() const { return job_->busy() || !queue_.empty(); }
+
+ signals:
+  // Every send made so far has its line.
+  void Answered();
 
  private:
+  void SendNext();
+
+  BackgroundJob* job_;
+  std::deque<accounts::SimulatedCall> queue_;
   std::string dataFolder_;
   QComboBox* server_;
   QLineEdit* port_;
@@ -75,10 +89,17 @@ class MessageDialog : public QDialog {
   QLineEdit* recipient() const { return to_; }
   QLineEdit* text() const { return text_; }
   QString errorText() const { return error_->text(); }
-  bool SendNow();
+  // Sends off the window thread; the dialog closes when it went out, and
+  // shows why when not.
   void accept() override;
+  bool sending() const { return job_->busy(); }
+
+ signals:
+  void Sent(bool ok);
 
  private:
+  BackgroundJob* job_;
+  QPushButton* ok_;
   QLineEdit* to_;
   QLineEdit* text_;
   QLabel* error_;

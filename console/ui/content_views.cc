@@ -2,6 +2,9 @@
 
 #include <QVBoxLayout>
 
+#include <utility>
+
+#include "console/core/log_records.h"
 #include "console/core/pladmin_doc.h"
 #include "platform/sysinfo.h"
 #include "console/ui/log_view.h"
@@ -36,6 +39,30 @@ QString PlaceholderText(ContentView kind, const CPladminDoc& doc) {
 }
 
 }  // namespace
+
+void ContentViewBase::AddTimeZoneNote(QVBoxLayout* layout) {
+  timeZoneNote_ = new QLabel(this);
+  timeZoneNote_->setObjectName("timeZoneNote");
+  timeZoneNote_->setWordWrap(true);
+  timeZoneNote_->setStyleSheet("background: #fff6d5; color: #5a4500; padding: 3px;");
+  timeZoneNote_->hide();
+  layout->addWidget(timeZoneNote_);
+}
+
+void ContentViewBase::UpdateTimeZoneNote() {
+  if (!timeZoneNote_) return;
+  const std::string note = TimeZoneNote(doc_.servers());
+  timeZoneNote_->setText(QString::fromStdString(note));
+  timeZoneNote_->setVisible(!note.empty());
+}
+
+bool ContentViewBase::FinishLoad(DeferredSink& messages, int dayRecords, bool* reloadAgain) {
+  messages.ReplayTo(doc_.sink());
+  doc_.SetEventCount(dayRecords);
+  unsetCursor();
+  UpdateTimeZoneNote();
+  return !std::exchange(*reloadAgain, false);
+}
 
 PlaceholderView::PlaceholderView(CPladminDoc& doc, ContentView kind, QWidget* parent)
     : ContentViewBase(doc, kind, parent), label_(new QLabel(this)) {

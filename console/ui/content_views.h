@@ -5,9 +5,11 @@
 #pragma once
 
 #include <QLabel>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include "console/core/commands.h"
+#include "console/core/message_sink.h"
 
 namespace pladmin {
 class CPladminDoc;
@@ -35,10 +37,20 @@ class ContentViewBase : public QWidget {
   void SelectRequested(const QString& server, const QString& port);
 
  protected:
+  // A line over the view that says whose times are not moved to their
+  // server's clock (TimeZoneNote); hidden while there is nothing to say.
+  void AddTimeZoneNote(QVBoxLayout* layout);
+  void UpdateTimeZoneNote();
+  // After a load off the window thread: its messages shown, the event count
+  // set, the cursor back. False when a reload was asked for meanwhile (and
+  // *reloadAgain is cleared): the caller then loads again.
+  bool FinishLoad(DeferredSink& messages, int dayRecords, bool* reloadAgain);
+
   CPladminDoc& doc_;
 
  private:
   ContentView kind_;
+  QLabel* timeZoneNote_ = nullptr;
 };
 
 // Stands for a view that comes with a later part of the console.

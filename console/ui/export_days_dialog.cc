@@ -67,10 +67,18 @@ ExportResult RunSessionExport(QWidget* parent, const ExportRequest& request, con
   if (onProgress) onProgress(&progress);
   if (progress.wasCanceled()) cancel = true;
   QEventLoop loop;
+  GroupMembers members;
+  DeferredSink messages;
   std::thread worker([&] {
-    // The file belongs to the worker until it ends.
+    // The file, and the group's members (read from its domain controller
+    // when the request brings none), belong to the worker until it ends.
+    ExportRequest own = request;
+    if (!own.members && IsGroupFilter(own.filter.nodeKind)) {
+      members.Load(own.filter.domain, own.filter.group, messages);
+      own.members = &members;
+    }
     result = ExportSessions(
-        request,
+        own,
         [&file](std::string_view text) {
           return file.write(text.data(), static_cast<qint64>(text.size())) ==
                  static_cast<qint64>(text.size());
@@ -93,6 +101,7 @@ ExportResult RunSessionExport(QWidget* parent, const ExportRequest& request, con
   loop.exec();
   worker.join();
   poll.stop();
+  messages.ReplayTo(sink);
   const bool flushed = file.flush();
   file.close();
   if (!flushed) result.writeFailed = true;

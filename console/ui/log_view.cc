@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
+#include <QPrinterInfo>
 #include <QPrinter>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -121,6 +122,7 @@ LogView::LogView(CPladminDoc& doc, QWidget* parent)
       model_(new LogTableModel(this)) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  AddTimeZoneNote(layout);
   layout->addWidget(list_);
   list_->setRootIsDecorated(false);
   list_->setUniformRowHeights(true);
@@ -133,6 +135,9 @@ LogView::LogView(CPladminDoc& doc, QWidget* parent)
   list_->header()->setSectionsClickable(true);
   list_->header()->setSortIndicatorShown(false);
   list_->header()->setStretchLastSection(false);
+  // Sizing a column to its contents looks at this many rows, not at a whole
+  // day of a hundred thousand: the window thread must not stall on it.
+  list_->header()->setResizeContentsPrecision(250);
   connect(list_->header(), &QHeaderView::sectionClicked, this, &LogView::SortBy);
 
   auto* copy = new QAction(tr("C&opy To Clipboard"), this);
@@ -197,9 +202,9 @@ void LogView::Reload(bool keepPlace) {
     return;
   }
   keepPlace_ = keepPlace;
+  place_ = keepPlace ? TakePlace() : LogPlace{};
   filter_ = LogFilter::Of(doc_.selection());
   filterText_ = QString::fromStdString(FilterText(filter_));
-  if (IsGroupFilter(filter_.nodeKind)) members_.Load(filter_.domain, filter_.group, doc_.sink());
   const std::string path = DayLogPath(doc_.servers().masterShare(), doc_.dayShown());
   const std::vector<ServerBias> servers = ServerBiases(doc_.servers());
   // The worker fills the document's records: the list lets go of them meanwhile.
@@ -215,7 +220,12 @@ void LogView::Reload(bool keepPlace) {
   if (loader_.joinable()) loader_.join();
   CLogRecords* records = &records_;
   const int bias = doc_.timeBias();
-  loader_ = std::thread([this, records, path, bias, servers] {
+  // The group's members come from its domain controller: off the window too.
+  loadMessages_ = std::make_shared<DeferredSink>();
+  loadedMembers_ = std::make_shared<GroupMembers>();
+  loader_ = std::thread([this, records, path, bias, servers, filter = filter_, members = loadedMembers_,
+                         messages = loadMessages_] {
+    if (IsGroupFilter(filter.nodeKind)) members->Load(filter.domain, filter.group, *messages);
     records->LoadLogRecords(path, bias, servers, [this](const std::string& text) {
       QMetaObject::invokeMethod(
           this, [this, t = QString::fromStdString(text)] { ShowStatus(t); }, Qt::QueuedConnection);
@@ -231,6 +241,10 @@ void LogView::OnLoaded() {
   ShowStatus(tr("Ready"));
   doc_.SetEventCount(static_cast<int>(records_.records().size()));
   doc_.waitProgress().Signal();
+  loadMessages_->ReplayTo(doc_.sink());
+  members_ = std::move(*loadedMembers_);
+  UpdateTimeZoneNote();
+  loadedJustNow_ = true;
   Fill(keepPlace_);
   if (auto* frame = qobject_cast<MainWindow*>(window())) frame->UpdateActions();
   emit Filled();
@@ -243,29 +257,45 @@ void LogView::OnLoaded() {
 void LogView::Fill(bool keepPlace) {
   const std::vector<common::LogRecord>& records = records_.records();
   lastSeenSize_ = records_.size();
-  // The record at the top of the list, to come back to after a refill.
-  int topRecord = -1;
-  if (keepPlace) {
-    const QModelIndex top = list_->indexAt(QPoint(1, 1));
-    if (top.isValid()) topRecord = top.data(Qt::UserRole).toInt();
-  }
+  // Before a refill of the same rows the place is read from the list; after a
+  // reload it was taken before the list let go of the records.
+  if (keepPlace && !loadedJustNow_) place_ = TakePlace();
+  loadedJustNow_ = false;
   std::vector<int> rows = FilterRows(records, filter_, &members_);
-  if (keepPlace && sortFlag_ != 0) SortLogRows(&rows, records, sortFlag_, sortDirection_);
-  if (!keepPlace) sortFlag_ = 0;
-  model_->Reset(&records, std::move(rows), model_->flags(), model_->options());
-  if (topRecord >= 0) {
-    const auto& r = model_->rows();
-    const auto it = std::find(r.begin(), r.end(), topRecord);
-    if (it != r.end()) {
-      list_->scrollTo(model_->index(static_cast<int>(it - r.begin()), 0),
-                      QAbstractItemView::PositionAtTop);
-    }
+  if (!keepPlace) {
+    // A new day or filter starts in file order, or newest first when asked for.
+    sortFlag_ = doc_.clientSettings().newestFirst ? kColTime : 0;
+    sortDirection_ = 1;
   }
+  if (sortFlag_ != 0) SortLogRows(&rows, records, sortFlag_, sortDirection_);
+  model_->Reset(&records, std::move(rows), model_->flags(), model_->options());
+  if (keepPlace) RestorePlace(place_);
+  place_ = {};
   if (model_->rowCount() > 0 && doc_.clientSettings().autoSizeColumns == 0) {
     // Every column, not just the first eight: at 50 pixels the durations and
     // byte counts at the right end would be cut.
     for (int c = 0; c < model_->columnCount(); ++c) list_->resizeColumnToContents(c);
   }
+}
+
+LogPlace LogView::TakePlace() const {
+  LogPlace place;
+  if (model_->rowCount() == 0) return place;
+  const QModelIndex top = list_->indexAt(QPoint(1, 1));
+  if (top.isValid()) place.top = RecordIdentity(model_->RecordAt(top.row()));
+  for (const QModelIndex& index : list_->selectionModel()->selectedRows()) {
+    place.selected.push_back(RecordIdentity(model_->RecordAt(index.row())));
+  }
+  return place;
+}
+
+void LogView::RestorePlace(const LogPlace& place) {
+  int topRow = -1;
+  const std::vector<int> selected = FindPlace(model_->rows(), records_.records(), place, &topRow);
+  QItemSelection selection;
+  for (int row : selected) selection.select(model_->index(row, 0), model_->index(row, model_->columnCount() - 1));
+  list_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  if (topRow >= 0) list_->scrollTo(model_->index(topRow, 0), QAbstractItemView::PositionAtTop);
 }
 
 void LogView::SortBy(int column) {
@@ -376,7 +406,15 @@ void LogView::Print(int commandId) {
       if (dialog.exec() == QDialog::Accepted) PrintTo(&printer);
       return;
     }
-    case ID_FILE_PRINT_DIRECT: PrintTo(&printer); return;
+    case ID_FILE_PRINT_DIRECT:
+      // Without a default printer nothing would come out: say so rather than seem to print.
+      if (QPrinterInfo::defaultPrinter().isNull()) {
+        doc_.sink().Message("There is no default printer. Print... chooses a printer or writes a PDF file.",
+                            MessageIcon::Information);
+        return;
+      }
+      PrintTo(&printer);
+      return;
     case ID_FILE_PRINT_PREVIEW: {
       QPrintPreviewDialog preview(&printer, this);
       connect(&preview, &QPrintPreviewDialog::paintRequested, this, &LogView::PrintTo);

@@ -12,12 +12,14 @@
 #include <QTreeView>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "console/core/log_columns.h"
 #include "console/core/log_filter.h"
 #include "console/core/log_records.h"
+#include "console/core/log_view_model.h"
 #include "console/ui/content_views.h"
 
 class QPrinter;
@@ -93,6 +95,8 @@ class LogView : public ContentViewBase {
   void Reload(bool keepPlace = false);
   void OnLoaded();
   void Fill(bool keepPlace);
+  LogPlace TakePlace() const;
+  void RestorePlace(const LogPlace& place);
   void SortBy(int column);
   void Save();
   void SaveColumnWidths() const;
@@ -111,6 +115,11 @@ class LogView : public ContentViewBase {
   bool loading_ = false;
   bool reloadAgain_ = false;
   bool keepPlace_ = false;  // of the load under way
+  LogPlace place_;          // taken when that load began
+  // What the loader found besides the records; the loader's until it ends.
+  std::shared_ptr<GroupMembers> loadedMembers_;
+  std::shared_ptr<DeferredSink> loadMessages_;
+  bool loadedJustNow_ = false;
   std::uint64_t lastSeenSize_ = 0;  // of the file the rows were read from
   int sortFlag_ = 0;        // the column last sorted by, 0 for file order
   int sortDirection_ = 0;   // the direction that sort used

@@ -1,5 +1,8 @@
 #include "console/ui/main_window.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,6 +19,7 @@
 #include "console/ui/csv_save.h"
 #include "console/ui/export_days_dialog.h"
 #include "console/ui/icons.h"
+#include "console/ui/log_view.h"
 #include "console/ui/ports_view.h"
 #include "console/ui/refresh_rate_dialog.h"
 #include "console/ui/account_dialogs.h"
@@ -73,7 +77,9 @@ MainWindow::MainWindow(MessageSink* sink, QWidget* parent)
       ownSink_(sink ? nullptr : std::make_unique<BoxSink>(this)),
       sink_(sink ? *sink : *ownSink_),
       doc_(sink_),
-      notifier_(std::make_shared<Notifier>(this)) {
+      notifier_(std::make_shared<Notifier>(this)),
+      settingsJob_(new BackgroundJob(this)),
+      portJob_(new BackgroundJob(this, BackgroundJob::kWait)) {
   setWindowTitle(kAppTitle);
   setWindowIcon(AppIcon());
   CreateActions();
@@ -106,21 +112,55 @@ MainWindow::MainWindow(MessageSink* sink, QWidget* parent)
     if (centralWidget() == frameSplitter_) doc_.PollAllServers();
   });
   resize(1000, 640);
+  RestoreLayout();
 
   doc_.OnNewDocument(notifier_);
   container_->OnUpdate(kHintServerList, -1);
   ApplyRefreshInterval(doc_.ReadRefreshSetting());
   if (doc_.servers().size() == 0) initialPollDone_ = true;
+  // The view of the last run needs the master: it comes back once it is known.
+  connect(this, &MainWindow::InitialPollDone, this, [this] {
+    if (lastView_ != kNavStatus && doc_.servers().masterKnown() && doc_.selection().navItem == kNavStatus) {
+      Navigate(NavItemCommand(lastView_));
+    }
+  });
   UpdateActions();
 }
 
+void MainWindow::RestoreLayout() {
+  const std::optional<WindowLayout> layout = ReadWindowLayout();
+  if (!layout) return;
+  resize(layout->width, layout->height);
+  frameSplitter_->setSizes({layout->barWidth, layout->width - layout->barWidth});
+  container_->splitter()->setSizes({layout->treeWidth, layout->width - layout->barWidth - layout->treeWidth});
+  lastView_ = layout->navItem;
+}
+
+void MainWindow::SaveLayout() {
+  WindowLayout layout;
+  layout.width = width();
+  layout.height = height();
+  const QList<int> bar = frameSplitter_->sizes(), tree = container_->splitter()->sizes();
+  layout.barWidth = bar.isEmpty() ? 0 : bar[0];
+  layout.treeWidth = tree.isEmpty() ? 0 : tree[0];
+  layout.navItem = doc_.selection().navItem;
+  if (!WriteWindowLayout(layout)) {
+    statusBar()->showMessage(tr("The window's layout could not be kept for the next start"));
+  }
+}
+
 MainWindow::~MainWindow() {
+  // A disconnection under way finishes while the document it uses is there;
+  // servers still being told of settings are left to answer on their own.
+  delete portJob_;
+  delete settingsJob_;
   probes_.waitForDone();
   doc_.Shutdown();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   refreshTimer_.stop();
+  SaveLayout();
   if (help_) help_->close();
   event->accept();
 }
@@ -168,6 +208,8 @@ void MainWindow::CreateActions() {
   AddAction(ID_DAY_FORWARD, tr("Forward"), tr("The day after"), QKeySequence(Qt::ALT | Qt::Key_Right))
       ->setIcon(CommandIcon(ID_DAY_FORWARD));
   AddAction(ID_CALENDAR_JUMP, tr("Calendar Jump"), tr("Go to a day"));
+  AddAction(ID_CUSTOMIZE_VIEW, tr("&Customize View..."), tr("Choose the columns of the history"));
+  AddAction(ID_NEWEST_FIRST, tr("&Newest First"), tr("Show the history newest first"))->setCheckable(true);
   AddAction(ID_FILE_SAVE_AS, tr("Save Data &As..."), tr("Write the data shown to a file"));
   AddAction(ID_FILE_PRINT, tr("&Print..."), tr("Print the events shown"), QKeySequence::Print);
   AddAction(ID_FILE_PRINT_DIRECT, tr("Print &Direct"), tr("Print the events shown on the default printer"));
@@ -191,6 +233,9 @@ void MainWindow::CreateMenus() {
   for (int id : {ID_VIEW_STATUS, ID_VIEW_LOG, ID_VIEW_USAGE, ID_VIEW_STATISTICS}) view->addAction(actions_[id]);
   view->addSeparator();
   for (int id : {ID_DAY_BACK, ID_DAY_FORWARD, ID_CALENDAR_JUMP}) view->addAction(actions_[id]);
+  view->addSeparator();
+  view->addAction(actions_[ID_CUSTOMIZE_VIEW]);
+  view->addAction(actions_[ID_NEWEST_FIRST]);
   view->addSeparator();
   view->addAction(actions_[ID_REFRESH]);
   view->addAction(actions_[ID_REFRESH_RATE]);
@@ -358,6 +403,7 @@ void MainWindow::UpdateActions() {
   for (auto it = actions_.begin(); it != actions_.end(); ++it) {
     it.value()->setEnabled(IsCommandEnabled(it.key(), c));
   }
+  actions_[ID_NEWEST_FIRST]->setChecked(doc_.clientSettings().newestFirst);
   outlook_->SetCurrentItem(sel.navItem);
   setWindowTitle(QString::fromStdString(doc_.Title()));
   eventPane_->setText(QString::fromStdString(doc_.EventPaneText()));
@@ -439,6 +485,16 @@ void MainWindow::RunCommand(int id) {
       return;
     }
     case ID_FILE_SAVE_AS: UpdateAllViews(kHintSaveData); return;
+    case ID_CUSTOMIZE_VIEW:
+      if (auto* log = qobject_cast<LogView*>(container_->content())) log->Customize();
+      return;
+    case ID_NEWEST_FIRST:
+      if (!doc_.SetNewestFirst(!doc_.clientSettings().newestFirst)) {
+        statusBar()->showMessage(tr("Newest First holds until the console closes: it could not be kept"), 5000);
+      }
+      UpdateAllViews(kHintDay);
+      UpdateActions();
+      return;
     default: return;
   }
 }
@@ -466,14 +522,11 @@ void MainWindow::ExportSessions() {
   if (dialog.exec() != QDialog::Accepted) return;
   const QString path = AskCsvPath(this, tr("Export Sessions To File"));
   if (path.isEmpty()) return;
-  GroupMembers members;
-  if (IsGroupFilter(filter.nodeKind)) members.Load(filter.domain, filter.group, sink_);
   ExportRequest request;
   request.dataFolder = doc_.servers().masterShare();
   request.from = plat::CalendarTime(dialog.from().year(), dialog.from().month(), dialog.from().day(), 12);
   request.to = plat::CalendarTime(dialog.to().year(), dialog.to().month(), dialog.to().day(), 12);
-  request.filter = filter;
-  request.members = &members;
+  request.filter = filter;  // the export reads a group's members off the window
   request.columns = doc_.clientSettings().historyViewColumns;
   request.timeFormatSeconds = doc_.clientSettings().timeFormatSeconds;
   request.consoleBias = doc_.timeBias();
@@ -513,6 +566,41 @@ void MainWindow::OpenSettings(bool system) {
   lastSettings_ = dialog.get();
   dialog->exec();
   lastSettings_ = nullptr;
+  NotifySettings(dialog->serversToNotify());
+}
+
+void MainWindow::NotifySettings(const std::vector<std::string>& servers) {
+  if (servers.empty()) return;
+  if (settingsJob_->busy()) {
+    for (const std::string& s : servers) {
+      if (std::find(notifyAgain_.begin(), notifyAgain_.end(), s) == notifyAgain_.end()) notifyAgain_.push_back(s);
+    }
+    return;
+  }
+  const int total = static_cast<int>(servers.size());
+  statusBar()->showMessage(total == 1 ? tr("Telling %1 about the new settings...").arg(QString::fromStdString(servers[0]))
+                                      : tr("Telling %1 servers about the new settings...").arg(total));
+  auto answered = std::make_shared<int>(0);  // window thread only
+  settingsJob_->Start(
+      [post = settingsJob_->Poster(), servers, total, answered, this] {
+        return NotifyServers(servers, [&post, total, answered, this](const UpdateNotice& notice) {
+          post([this, total, answered, text = QString::fromStdString(notice.text)] {
+            ++*answered;
+            if (settingsJob_->busy()) {
+              statusBar()->showMessage(tr("%1 (%2 of %3 answered)").arg(text).arg(*answered).arg(total));
+            }
+          });
+        });
+      },
+      [this](std::vector<UpdateNotice> notices) {
+        lastNotices_ = std::move(notices);
+        statusBar()->showMessage(QString::fromStdString(NoticeSummary(lastNotices_)));
+        if (const std::string failures = NoticeFailures(lastNotices_); !failures.empty()) {
+          sink_.Message("The settings are saved, but not every server took them in:\n" + failures,
+                        MessageIcon::Warning);
+        }
+        if (!notifyAgain_.empty()) NotifySettings(std::exchange(notifyAgain_, {}));
+      });
 }
 
 void MainWindow::ServiceCommand(int which, bool start) {
@@ -536,11 +624,25 @@ void MainWindow::DisconnectSelectedPort() {
   const PortEntry* entry = doc_.servers().At(index).FindPort(port);
   const std::string who = entry && !entry->user.empty() ? entry->user : std::string("the caller");
   if (!sink_.Ask("Disconnect " + who + " from " + server + "\\" + port + "?", "Disconnect")) return;
-  if (const plat::DWORD err = doc_.DisconnectPort(server, port); err != plat::ERROR_SUCCESS) {
-    sink_.Message("Could not disconnect " + server + "\\" + port + ": " + plat::ErrorText(err),
-                  MessageIcon::Warning);
+  if (portJob_->busy()) {
+    statusBar()->showMessage(tr("Another port is being disconnected; try again in a moment"), 5000);
+    return;
   }
-  doc_.servers().StartFetch(index, doc_.rasAdmin(), notifier_);
+  // The server's remote-access service may be slow to answer: off the window.
+  statusBar()->showMessage(tr("Disconnecting %1\\%2...").arg(QString::fromStdString(server), QString::fromStdString(port)));
+  RasAdmin* admin = &doc_.rasAdmin();
+  const int kind = doc_.servers().At(index).rasKind;
+  portJob_->Start([admin, server, kind, port] { return CPladminDoc::DisconnectPortOn(*admin, server, kind, port); },
+                  [this, server, port](plat::DWORD err) {
+                    if (err != plat::ERROR_SUCCESS) {
+                      sink_.Message("Could not disconnect " + server + "\\" + port + ": " + plat::ErrorText(err),
+                                    MessageIcon::Warning);
+                    }
+                    statusBar()->showMessage(tr("Ready"));
+                    if (const int i = doc_.servers().Find(server); i >= 0) {
+                      doc_.servers().StartFetch(i, doc_.rasAdmin(), notifier_);
+                    }
+                  });
 }
 
 void MainWindow::AddServer() {

@@ -19,6 +19,9 @@
 #include <memory>
 
 #include "console/core/pladmin_doc.h"
+#include "console/core/settings_notice.h"
+#include "console/core/window_layout.h"
+#include "console/ui/background_job.h"
 #include "console/ui/container_view.h"
 #include "console/ui/help_window.h"
 #include "console/ui/outlook_bar.h"
@@ -56,6 +59,7 @@ class MainWindow : public QMainWindow {
   // Runs a command as the menu, the toolbar or the navigation bar would.
   void RunCommand(int id);
   QAction* action(int id) const { return actions_.value(id); }
+  QList<int> commandIds() const { return actions_.keys(); }
   // Recomputes the enable state of every command.
   void UpdateActions();
 
@@ -75,6 +79,16 @@ class MainWindow : public QMainWindow {
   // The settings sheet while it is open (tests drive it).
   SettingsDialog* openSettings() const { return lastSettings_; }
 
+  // Tells the servers that their settings changed, off the window thread:
+  // progress and each server's answer in the status bar, the failures to the
+  // sink once all have answered.
+  void NotifySettings(const std::vector<std::string>& servers);
+  // True while servers are being told; the answers of the last round.
+  bool notifyingServers() const { return settingsJob_->busy(); }
+  const std::vector<UpdateNotice>& lastNotices() const { return lastNotices_; }
+  // True while work that waits on another machine is under way for the window.
+  bool waitingOffWindow() const { return settingsJob_->busy() || portJob_->busy(); }
+
  signals:
   void InitialPollDone();
 
@@ -93,6 +107,9 @@ class MainWindow : public QMainWindow {
   QAction* AddAction(int id, const QString& text, const QString& tip,
                      const QKeySequence& key = {});
   void ApplyRefreshInterval(int milliseconds);
+  // Size, splitters and last view, kept in the Client key between runs.
+  void RestoreLayout();
+  void SaveLayout();
   void OnServerEvent(const ServerEvent& event);
   void Navigate(int commandId);
   void UpdateAllViews(int hint, int serverIndex = -1);
@@ -131,6 +148,11 @@ class MainWindow : public QMainWindow {
   bool initialPollDone_ = false;
   int probesPending_ = 0;
   SettingsDialog* lastSettings_ = nullptr;  // while a settings sheet is open
+  BackgroundJob* settingsJob_;
+  std::vector<std::string> notifyAgain_;  // saved while a round was under way
+  std::vector<UpdateNotice> lastNotices_;
+  BackgroundJob* portJob_;  // a port's disconnection
+  int lastView_ = kNavStatus;  // of the last run, shown once the master is known
 };
 
 }  // namespace pladmin::ui

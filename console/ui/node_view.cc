@@ -16,6 +16,7 @@ constexpr int kServerRole = Qt::UserRole + 1;
 constexpr int kPortRole = Qt::UserRole + 2;
 constexpr int kDomainRole = Qt::UserRole + 3;
 constexpr int kGroupRole = Qt::UserRole + 4;
+constexpr int kUserRole = Qt::UserRole + 5;
 
 QTreeWidgetItem* MakeItem(QTreeWidgetItem* parent, int kind, const QString& text,
                           const QString& server = {}, const QString& port = {}) {
@@ -62,6 +63,7 @@ Selection NodeView::SelectionOf(const QTreeWidgetItem* item) const {
   s.port = item->data(0, kPortRole).toString().toStdString();
   s.domain = item->data(0, kDomainRole).toString().toStdString();
   s.group = item->data(0, kGroupRole).toString().toStdString();
+  s.user = item->data(0, kUserRole).toString().toStdString();
   return s;
 }
 
@@ -104,8 +106,8 @@ void NodeView::RebuildServers() {
 
 void NodeView::FillAccounts() {
   if (!doc_.servers().masterKnown()) return;
-  // Domain (as first spelt) -> its group profiles, both in name order.
-  QMap<QString, QStringList> domains;
+  // Domain (as first spelt) -> its group profiles and its users, in name order.
+  QMap<QString, QStringList> domains, users;
   QMap<QString, QString> spelling;
   const auto sections = plat::ProfileListSections(doc_.servers().profilePath());
   for (const std::string& section : sections.value_or(std::vector<std::string>{})) {
@@ -117,12 +119,17 @@ void NodeView::FillAccounts() {
     const QString key = domain.toUpper();
     if (!spelling.contains(key)) spelling.insert(key, domain);
     QStringList& groups = domains[key];
-    if (group) groups << name.mid(slash + 1);
+    if (group) {
+      groups << name.mid(slash + 1);
+    } else {
+      users[key] << name.mid(slash + 1);
+    }
   }
   QStringList wanted = {"*default"};
   for (auto it = domains.begin(); it != domains.end(); ++it) {
     it->sort(Qt::CaseInsensitive);
-    wanted << spelling[it.key()] + ":" + it->join("|");
+    users[it.key()].sort(Qt::CaseInsensitive);
+    wanted << spelling[it.key()] + ":" + it->join("|") + ":" + users[it.key()].join("|");
   }
   if (accountsShown_ == wanted) return;
   accountsShown_ = wanted;
@@ -144,6 +151,16 @@ void NodeView::FillAccounts() {
       g->setData(0, kDomainRole, domain);
       g->setData(0, kGroupRole, group);
       if (selected.nodeKind == kNodeGroup && group == QString::fromStdString(selected.group)) restore = g;
+    }
+    // The users, for their history (the log view's per-user filter) and profile.
+    for (const QString& user : users[it.key()]) {
+      QTreeWidgetItem* u = MakeItem(d, kNodeUser, user);
+      u->setData(0, kDomainRole, domain);
+      u->setData(0, kUserRole, user);
+      if (selected.nodeKind == kNodeUser && user.compare(QString::fromStdString(selected.user), Qt::CaseInsensitive) == 0 &&
+          domain.compare(QString::fromStdString(selected.domain), Qt::CaseInsensitive) == 0) {
+        restore = u;
+      }
     }
   }
   accountsRoot_->setExpanded(true);

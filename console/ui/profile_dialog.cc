@@ -59,6 +59,22 @@ ProfileDialog::ProfileDialog(const accounts::AccountStore& store, std::optional<
   error_ = ErrorLabel(this);
   layout->addWidget(error_);
   layout->addWidget(OkCancel(this));
+  // A complaint stays only while it holds: a corrected value clears it.
+  connect(form_, &SettingsForm::Edited, this, &ProfileDialog::Recheck);
+  if (name_) connect(name_, &QLineEdit::textEdited, this, &ProfileDialog::Recheck);
+}
+
+void ProfileDialog::Recheck() {
+  if (error_->text().isEmpty()) return;
+  std::string why;
+  const std::string section = account_ ? account_->section : name_->text().trimmed().toStdString();
+  if (!account_ && !accounts::CheckAccountName(section, &why)) {
+    error_->setText(QString::fromStdString(why));
+    return;
+  }
+  const accounts::Account shown = account_ ? *account_ : store_.NewProfile(section);
+  error_->setText(accounts::ChangedProfileValues(shown, form_->Typed(), &why) ? QString()
+                                                                              : QString::fromStdString(why));
 }
 
 bool ProfileDialog::Save() {

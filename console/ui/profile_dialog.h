@@ -30,6 +30,9 @@ class ProfileDialog : public QDialog {
   void accept() override;
 
  private:
+  // After an edit: the error line says what is still wrong, or nothing.
+  void Recheck();
+
   const accounts::AccountStore& store_;
   std::optional<accounts::Account> account_;
   QLineEdit* name_ = nullptr;

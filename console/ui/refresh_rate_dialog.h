@@ -3,7 +3,7 @@
 #pragma once
 
 #include <QDialog>
-#include <QSpinBox>
+#include <QDoubleSpinBox>
 
 namespace pladmin::ui {
 
@@ -12,10 +12,10 @@ class RefreshRateDialog : public QDialog {
  public:
   RefreshRateDialog(int intervalMs, QWidget* parent);
   int intervalMs() const;
-  QSpinBox* seconds() const { return seconds_; }
+  QDoubleSpinBox* seconds() const { return seconds_; }
 
  private:
-  QSpinBox* seconds_;
+  QDoubleSpinBox* seconds_;
 };
 
 }  // namespace pladmin::ui

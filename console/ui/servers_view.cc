@@ -17,6 +17,11 @@ ServersView::ServersView(CPladminDoc& doc, QWidget* parent)
     : ContentViewBase(doc, ContentView::Servers, parent), list_(new QTreeWidget(this)) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  empty_ = new QLabel(tr("No servers yet: Server \u25B8 Add RAS Server... adds the first one."), this);
+  empty_->setObjectName("noServers");
+  empty_->setAlignment(Qt::AlignCenter);
+  empty_->setStyleSheet("color: #555; font-size: 11pt; padding: 12px;");
+  layout->addWidget(empty_);
   layout->addWidget(list_);
   list_->setRootIsDecorated(false);
   list_->setAlternatingRowColors(true);
@@ -46,6 +51,7 @@ void ServersView::FillRow(QTreeWidgetItem* item, int index) {
 }
 
 void ServersView::Rebuild() {
+  empty_->setVisible(doc_.servers().size() == 0);
   list_->clear();
   for (int i = 0; i < doc_.servers().size(); ++i) FillRow(new QTreeWidgetItem(list_), i);
   for (int c = 0; c < kColumns; ++c) {

@@ -2,6 +2,7 @@
 // of all, kind, version and whether it is the master.
 #pragma once
 
+#include <QLabel>
 #include <QTreeWidget>
 
 #include "console/ui/content_views.h"
@@ -21,6 +22,7 @@ class ServersView : public ContentViewBase {
   void FillRow(QTreeWidgetItem* item, int index);
 
   QTreeWidget* list_;
+  QLabel* empty_;  // shown while no server is monitored
 };
 
 }  // namespace pladmin::ui

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "console/ui/dialog_parts.h"
+#include "console/ui/help_window.h"
 
 namespace pladmin::ui {
 
@@ -35,7 +36,15 @@ SettingsDialog::SettingsDialog(const QString& title, std::span<const accounts::S
   layout->addWidget(tabs_);
   error_ = ErrorLabel(this);
   layout->addWidget(error_);
-  layout->addWidget(OkCancel(this));
+  auto* buttons = OkCancel(this);
+  buttons->addButton(QDialogButtonBox::Help);
+  connect(buttons, &QDialogButtonBox::helpRequested, this, [this] {
+    if (!help_) help_ = new HelpWindow(this);
+    help_->ShowPage("settings.html");
+    help_->show();
+    help_->raise();
+  });
+  layout->addWidget(buttons);
   resize(560, 0);
 }
 
@@ -61,7 +70,6 @@ bool SettingsDialog::SetTyped(const std::string& name, const QString& text) {
 }
 
 bool SettingsDialog::Save() {
-  report_.clear();
   accounts::SettingTexts typed;
   for (SettingsForm* form : forms_) {
     for (auto& value : form->Typed()) typed.push_back(std::move(value));
@@ -77,23 +85,9 @@ bool SettingsDialog::Save() {
     return false;
   }
   error_->clear();
-  if (!accounts::NeedsUpdate(table_, *changes)) return true;
-  std::string failures;
-  for (const std::string& server : notify_) {
-    bool running = true;
-    const accounts::Outcome o = accounts::SendUpdate(server, &running);
-    if (!o.ok()) {
-      report_.push_back(o.message);
-      failures += o.message + "\n";
-    } else {
-      report_.push_back(server + (running ? ": re-read" : ": not running, reads them at its start"));
-    }
-  }
-  if (!failures.empty()) {
-    sink_.Message("The settings are saved, but not every server took them in:\n" + failures +
-                      "Those servers use them after their next restart.",
-                  MessageIcon::Warning);
-  }
+  // The servers are told by the frame, off the window thread: a hung
+  // service must not hold the dialog or the window.
+  if (accounts::NeedsUpdate(table_, *changes)) toNotify_ = notify_;
   return true;
 }
 

@@ -18,12 +18,13 @@
 
 namespace pladmin::ui {
 
+class HelpWindow;
+
 class SettingsDialog : public QDialog {
   Q_OBJECT
  public:
   // The entries of `table` whose page is one of `pages` (all when empty),
-  // one tab per page. `notify`: the servers told with UPDATE_UPDATE; what
-  // they answered goes to `sink` when one of them failed.
+  // one tab per page. `notify`: the servers to tell with UPDATE_UPDATE.
   SettingsDialog(const QString& title, std::span<const accounts::SettingInfo> table,
                  const std::vector<std::string>& pages, accounts::SettingsPlace place,
                  std::vector<std::string> notify, MessageSink& sink, QWidget* parent);
@@ -35,8 +36,9 @@ class SettingsDialog : public QDialog {
   // Sets a value on whichever page holds it (tests).
   bool SetTyped(const std::string& name, const QString& text);
   QString errorText() const { return error_->text(); }
-  // What the servers answered to UPDATE_UPDATE at the last save.
-  const std::vector<std::string>& updateReport() const { return report_; }
+  // The servers to tell with UPDATE_UPDATE after the saves so far (none
+  // when no saved value needs it).
+  const std::vector<std::string>& serversToNotify() const { return toNotify_; }
   bool Save();
   void accept() override;
 
@@ -49,7 +51,8 @@ class SettingsDialog : public QDialog {
   std::vector<SettingsForm*> forms_;
   QLabel* error_;
   accounts::SettingTexts current_;
-  std::vector<std::string> report_;
+  std::vector<std::string> toNotify_;
+  HelpWindow* help_ = nullptr;  // the settings page of the help, once asked for
 };
 
 }  // namespace pladmin::ui

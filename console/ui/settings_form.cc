@@ -69,12 +69,19 @@ SettingsForm::SettingsForm(std::vector<const accounts::SettingInfo*> settings, Q
       editor = new QLabel(this);
       static_cast<QLabel*>(editor)->setTextInteractionFlags(Qt::TextSelectableByMouse);
     } else if (info->unit == accounts::Unit::Flag) {
-      editor = new QCheckBox(this);
+      auto* box = new QCheckBox(this);
+      connect(box, &QCheckBox::toggled, this, &SettingsForm::Edited);
+      editor = box;
     } else if (IsSet(info->unit)) {
-      editor = new SetEditor(info->unit, this);
+      auto* set = new SetEditor(info->unit, this);
+      for (QCheckBox* box : set->findChildren<QCheckBox*>()) {
+        connect(box, &QCheckBox::toggled, this, &SettingsForm::Edited);
+      }
+      editor = set;
     } else if (info->unit == accounts::Unit::PeriodType) {
       auto* combo = new QComboBox(this);
       for (const char* p : kPeriods) combo->addItem(p);
+      connect(combo, &QComboBox::currentTextChanged, this, &SettingsForm::Edited);
       editor = combo;
     } else {
       auto* edit = new QLineEdit(this);
@@ -84,6 +91,7 @@ SettingsForm::SettingsForm(std::vector<const accounts::SettingInfo*> settings, Q
                                : info->unit == accounts::Unit::Address ? "10.0.0.77, none"
                                : info->unit == accounts::Unit::Minutes ? "15m, none"
                                                                        : "");
+      connect(edit, &QLineEdit::textEdited, this, &SettingsForm::Edited);
       editor = edit;
     }
     editor->setObjectName(QString::fromUtf8(info->name));

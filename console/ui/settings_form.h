@@ -29,6 +29,10 @@ class SettingsForm : public QWidget {
   bool SetTyped(const std::string& name, const QString& text);
   QWidget* field(const std::string& name) const;
 
+ signals:
+  // The administrator changed a value (not SetValues).
+  void Edited();
+
  private:
   struct Row {
     const accounts::SettingInfo* info;

@@ -13,7 +13,8 @@ namespace pladmin::ui {
 StatisticsView::StatisticsView(CPladminDoc& doc, QWidget* parent)
     : ContentViewBase(doc, ContentView::Statistics, parent),
       table_(new QTreeWidget),
-      chart_(new BarChart) {
+      chart_(new BarChart),
+      job_(new BackgroundJob(this)) {
   auto* splitter = new QSplitter(Qt::Vertical, this);
   splitter->addWidget(chart_);
   splitter->addWidget(table_);
@@ -21,6 +22,7 @@ StatisticsView::StatisticsView(CPladminDoc& doc, QWidget* parent)
   splitter->setStretchFactor(1, 2);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  AddTimeZoneNote(layout);
   layout->addWidget(splitter);
   table_->setHeaderLabels({tr("Item"), tr("Count")});
 }
@@ -36,18 +38,54 @@ void StatisticsView::OnUpdate(int hint, int) {
   }
 }
 
-void StatisticsView::Reload() {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const LogFilter filter = LogFilter::Of(doc_.selection());
-  if (IsGroupFilter(filter.nodeKind)) members_.Load(filter.domain, filter.group, doc_.sink());
-  const std::vector<ServerBias> servers = ServerBiases(doc_.servers());
-  CLogRecords& day = day_;
-  day.LoadLogRecords(DayLogPath(doc_.servers().masterShare(), doc_.dayShown()), doc_.timeBias(), servers);
-  std::vector<const common::LogRecord*> rows;
-  for (const int i : FilterRows(day.records(), filter, &members_)) rows.push_back(&day.records()[static_cast<size_t>(i)]);
-  stats_ = ComputeStatistics(rows);
-  doc_.SetEventCount(static_cast<int>(day.records().size()));
+namespace {
 
+struct DayLoad {
+  DayStatistics stats;
+  int dayRecords = 0;
+  GroupMembers members;
+  DeferredSink messages;
+};
+
+}  // namespace
+
+void StatisticsView::Reload() {
+  if (job_->busy()) {
+    reloadAgain_ = true;
+    return;
+  }
+  setCursor(Qt::BusyCursor);
+  const LogFilter filter = LogFilter::Of(doc_.selection());
+  const std::vector<ServerBias> servers = ServerBiases(doc_.servers());
+  const std::string path = DayLogPath(doc_.servers().masterShare(), doc_.dayShown());
+  const int bias = doc_.timeBias();
+  std::shared_ptr<CLogRecords> day = day_;  // the worker's alone while the job runs
+  job_->Start(
+      [filter, servers, path, bias, day] {
+        auto load = std::make_shared<DayLoad>();
+        if (IsGroupFilter(filter.nodeKind)) load->members.Load(filter.domain, filter.group, load->messages);
+        day->LoadLogRecords(path, bias, servers);
+        std::vector<const common::LogRecord*> rows;
+        for (const int i : FilterRows(day->records(), filter, &load->members)) {
+          rows.push_back(&day->records()[static_cast<size_t>(i)]);
+        }
+        load->stats = ComputeStatistics(rows);
+        load->dayRecords = static_cast<int>(day->records().size());
+        return load;
+      },
+      [this, filter](const std::shared_ptr<DayLoad>& load) {
+        members_ = std::move(load->members);
+        stats_ = load->stats;
+        Show(filter);
+        if (FinishLoad(load->messages, load->dayRecords, &reloadAgain_)) {
+          emit Filled();
+        } else {
+          Reload();
+        }
+      });
+}
+
+void StatisticsView::Show(const LogFilter& filter) {
   table_->clear();
   const auto add = [&](QTreeWidgetItem* parent, const QString& item, const QString& count) {
     auto* row = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(table_);
@@ -82,7 +120,6 @@ void StatisticsView::Reload() {
       plat::GetDateFormat(plat::GetUserDefaultLCID(), doc_.dayShown(), "dddd, MMMM dd, yyyy"));
   chart_->SetData(tr("Connections per hour, %1 %2").arg(date, QString::fromStdString(FilterText(filter))),
                   hours, {{tr("Connections"), QColor(0x2E, 0x8B, 0x3E), connections}});
-  QApplication::restoreOverrideCursor();
 }
 
 bool StatisticsView::SaveTo(const QString& path) {

@@ -6,8 +6,11 @@
 #include <QLabel>
 #include <QTreeWidget>
 
+#include <memory>
+
 #include "console/core/log_filter.h"
 #include "console/core/usage_stats.h"
+#include "console/ui/background_job.h"
 #include "console/ui/bar_chart.h"
 #include "console/ui/content_views.h"
 
@@ -23,16 +26,26 @@ class StatisticsView : public ContentViewBase {
   BarChart* chart() const { return chart_; }
   const DayStatistics& statistics() const { return stats_; }
   bool SaveTo(const QString& path);
+  bool loading() const { return job_->busy(); }
+
+ signals:
+  // The day is read and shown.
+  void Filled();
 
  private:
   void Reload();
+  void Show(const LogFilter& filter);
   void Save();
 
   QTreeWidget* table_;
   BarChart* chart_;
   GroupMembers members_;
   DayStatistics stats_;
-  CLogRecords day_;  // read again only when the file changed
+  // Read again only when the file changed; the job's while it runs, and
+  // shared with it so that a view closed meanwhile leaves it to the job.
+  std::shared_ptr<CLogRecords> day_ = std::make_shared<CLogRecords>();
+  BackgroundJob* job_;
+  bool reloadAgain_ = false;
 };
 
 }  // namespace pladmin::ui

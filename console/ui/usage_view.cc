@@ -16,7 +16,8 @@ namespace pladmin::ui {
 UsageView::UsageView(CPladminDoc& doc, QWidget* parent)
     : ContentViewBase(doc, ContentView::Usage, parent),
       table_(new QTreeWidget),
-      chart_(new BarChart) {
+      chart_(new BarChart),
+      job_(new BackgroundJob(this)) {
   auto* splitter = new QSplitter(Qt::Vertical, this);
   splitter->addWidget(chart_);
   splitter->addWidget(table_);
@@ -24,6 +25,7 @@ UsageView::UsageView(CPladminDoc& doc, QWidget* parent)
   splitter->setStretchFactor(1, 2);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  AddTimeZoneNote(layout);
   layout->addWidget(splitter);
   table_->setRootIsDecorated(false);
   table_->setHeaderLabels({tr("User"), tr("Connections (day)"), tr("Connected (day)"),
@@ -42,17 +44,53 @@ void UsageView::OnUpdate(int hint, int) {
   }
 }
 
-void UsageView::Reload() {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const LogFilter filter = LogFilter::Of(doc_.selection());
-  if (IsGroupFilter(filter.nodeKind)) members_.Load(filter.domain, filter.group, doc_.sink());
-  const std::vector<ServerBias> servers = ServerBiases(doc_.servers());
-  UsageData data;
-  LoadUsageData(doc_.servers().masterShare(), doc_.dayShown(), doc_.timeBias(), servers, filter,
-                &members_, &data);
-  usage_ = ComputeUsage(data.dayRows, data.monthRows);
-  doc_.SetEventCount(static_cast<int>(data.day.size()));
+namespace {
 
+struct UsageLoad {
+  std::vector<UserUsage> usage;
+  int dayRecords = 0;
+  GroupMembers members;
+  DeferredSink messages;
+};
+
+}  // namespace
+
+void UsageView::Reload() {
+  if (job_->busy()) {
+    reloadAgain_ = true;
+    return;
+  }
+  setCursor(Qt::BusyCursor);
+  const LogFilter filter = LogFilter::Of(doc_.selection());
+  const std::vector<ServerBias> servers = ServerBiases(doc_.servers());
+  const std::string folder = doc_.servers().masterShare();
+  const std::tm day = doc_.dayShown();
+  const int bias = doc_.timeBias();
+  // A month of records and the group's members from its domain controller:
+  // neither is read on the window thread.
+  job_->Start(
+      [filter, servers, folder, day, bias] {
+        auto load = std::make_shared<UsageLoad>();
+        if (IsGroupFilter(filter.nodeKind)) load->members.Load(filter.domain, filter.group, load->messages);
+        UsageData data;
+        LoadUsageData(folder, day, bias, servers, filter, &load->members, &data);
+        load->usage = ComputeUsage(data.dayRows, data.monthRows);
+        load->dayRecords = static_cast<int>(data.day.size());
+        return load;
+      },
+      [this, filter](const std::shared_ptr<UsageLoad>& load) {
+        members_ = std::move(load->members);
+        usage_ = std::move(load->usage);
+        Show(filter);
+        if (FinishLoad(load->messages, load->dayRecords, &reloadAgain_)) {
+          emit Filled();
+        } else {
+          Reload();
+        }
+      });
+}
+
+void UsageView::Show(const LogFilter& filter) {
   table_->clear();
   QStringList labels;
   std::vector<double> dayHours, monthHours;
@@ -78,7 +116,6 @@ void UsageView::Reload() {
                   {{tr("Day"), QColor(0x2F, 0x6D, 0xB5), dayHours},
                    {month, QColor(0xA9, 0xC4, 0xE6), monthHours}},
                   tr("hours"));
-  QApplication::restoreOverrideCursor();
 }
 
 bool UsageView::SaveTo(const QString& path) { return WriteTextFile(path, UsageCsv(usage_), doc_.sink()); }

@@ -7,6 +7,7 @@
 
 #include "console/core/log_filter.h"
 #include "console/core/usage_stats.h"
+#include "console/ui/background_job.h"
 #include "console/ui/bar_chart.h"
 #include "console/ui/content_views.h"
 
@@ -22,18 +23,26 @@ class UsageView : public ContentViewBase {
   BarChart* chart() const { return chart_; }
   const std::vector<UserUsage>& usage() const { return usage_; }
   bool SaveTo(const QString& path);
+  bool loading() const { return job_->busy(); }
+
+ signals:
+  // The month is read and shown.
+  void Filled();
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   void Reload();
+  void Show(const LogFilter& filter);
   void Save();
 
   QTreeWidget* table_;
   BarChart* chart_;
   GroupMembers members_;
   std::vector<UserUsage> usage_;
+  BackgroundJob* job_;
+  bool reloadAgain_ = false;
 };
 
 }  // namespace pladmin::ui

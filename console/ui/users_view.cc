@@ -8,9 +8,12 @@
 #include "common/profile_helpers.h"
 #include "console/core/pladmin_doc.h"
 #include "console/ui/account_dialogs.h"
+#include "console/ui/csv_save.h"
+#include "console/ui/main_window.h"
 #include "console/ui/profile_dialog.h"
 #include "console/ui/settings_dialog.h"
 #include "platform/text.h"
+#include "platform/tools/tool_format.h"
 
 namespace pladmin::ui {
 
@@ -171,6 +174,10 @@ UsersView::UsersView(CPladminDoc& doc, QWidget* parent) : ContentViewBase(doc, C
 }
 
 void UsersView::OnUpdate(int hint, int) {
+  if (hint == kHintSaveData) {
+    Save();
+    return;
+  }
   if (hint != kHintNone && hint != kHintAccounts && hint != kHintSelection) return;
   // A domain of the tree shows its accounts; a group, its group profile.
   const Selection& sel = doc_.selection();
@@ -181,6 +188,7 @@ void UsersView::OnUpdate(int hint, int) {
     Load();
     doc_.ClearReloadUsers();
   }
+  if (sel.nodeKind == kNodeUser && store_) SelectAccount(QString::fromStdString(sel.domain + "\\" + sel.user));
   if (sel.nodeKind == kNodeDefaultProfile && store_) {
     // What accounts without a profile get, in words.
     QStringList words;
@@ -300,6 +308,28 @@ void UsersView::DeleteProfiles() {
   Load();
 }
 
+bool UsersView::SaveTo(const QString& path) {
+  std::string text;
+  std::vector<std::string> fields;
+  for (int c = 0; c < filter_->columnCount(); ++c) {
+    fields.push_back(filter_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString().toStdString());
+  }
+  text += pltools::CsvLine(fields) + "\r\n";
+  for (int r = 0; r < filter_->rowCount(); ++r) {
+    fields.clear();
+    for (int c = 0; c < filter_->columnCount(); ++c) {
+      fields.push_back(filter_->index(r, c).data(Qt::DisplayRole).toString().toStdString());
+    }
+    text += pltools::CsvLine(fields) + "\r\n";
+  }
+  return WriteTextFile(path, text, doc_.sink());
+}
+
+void UsersView::Save() {
+  const QString path = AskCsvPath(this, tr("Save Users to File"));
+  if (!path.isEmpty()) SaveTo(path);
+}
+
 void UsersView::SendMessage() {
   const std::vector<std::string> selected = SelectedAccounts();
   MessageDialog dialog(selected.size() == 1 ? QString::fromStdString(selected[0]) : QString(), this);
@@ -313,7 +343,9 @@ void UsersView::DefaultProfile() {
   for (int i = 0; i < servers.size(); ++i) notify.push_back(servers.At(i).name);
   SettingsDialog dialog(tr("Default Profile"), accounts::SystemSettings(), {"Default Profile"},
                         {servers.masterName(), servers.masterShare(), {}}, notify, doc_.sink(), this);
-  if (dialog.Load()) dialog.exec();
+  if (!dialog.Load()) return;
+  dialog.exec();
+  if (auto* frame = qobject_cast<MainWindow*>(window())) frame->NotifySettings(dialog.serversToNotify());
 }
 
 }  // namespace pladmin::ui

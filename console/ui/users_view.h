@@ -76,6 +76,10 @@ class UsersView : public ContentViewBase {
   // Selects the row of an account; false when it is not shown.
   bool SelectAccount(const QString& section);
 
+  // Writes the rows shown (after the search and the tree's filter) as CSV
+  // with the column headings; false (and the message) when it cannot.
+  bool SaveTo(const QString& path);
+
   // The buttons' work on the selected rows; reset and delete ask first.
   void ResetUsage();
   void DeleteProfiles();
@@ -87,6 +91,7 @@ class UsersView : public ContentViewBase {
   void SendMessage();
   void DefaultProfile();
   void UpdateButtons();
+  void Save();
 
   std::unique_ptr<accounts::AccountStore> store_;
   QLabel* heading_;

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "common/ras_kind.h"
 #include "platform/errors.h"
 #include "platform/path.h"
-#include "platform/registry.h"
 #include "platform/sysinfo.h"
 
 namespace setup {
@@ -36,19 +36,17 @@ bool DetectRasType(InstallUi& ui, InstallChoices* choices) {
     return false;
   }
   const bool nt4 = version.majorVersion <= 4;
-  const char* keyName = nt4 ? "Software\\Microsoft\\RAS\\CurrentVersion"
-                            : "System\\CurrentControlSet\\Services\\RemoteAccess";
-  const char* valueName = nt4 ? "Title" : "DisplayName";
-  plat::RegKey key;
-  if (DWORD err = plat::RegKey::Open(plat::Hive::LocalMachine, keyName, &key); err != plat::ERROR_SUCCESS) {
-    ui.Message(WithError("Unable to find RAS on this computer.\n\nError 1:%lu", err), "Portulon Setup", true);
+  const common::RemoteAccessFacts facts = common::ReadRemoteAccessFacts({});
+  const common::RegistryText& name = nt4 ? facts.rasTitle : facts.displayName;
+  if (name.keyError != plat::ERROR_SUCCESS) {
+    ui.Message(WithError("Unable to find RAS on this computer.\n\nError 1:%lu", name.keyError), "Portulon Setup", true);
     return false;
   }
-  std::string value;
-  if (DWORD err = key.QueryString(valueName, &value); err != plat::ERROR_SUCCESS) {
-    ui.Message(WithError("Unable to determine version of RAS.\n\nError 1:%lu", err), "Portulon Setup", true);
+  if (name.valueError != plat::ERROR_SUCCESS) {
+    ui.Message(WithError("Unable to determine version of RAS.\n\nError 1:%lu", name.valueError), "Portulon Setup", true);
     return false;
   }
+  const std::string& value = name.text;
   std::optional<RasType> found;
   if (nt4) {
     if (StartsWithIgnoringCase(value, "Routing")) found = RasType::Rras;

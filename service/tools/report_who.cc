@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "common/port_ops_protocol.h"
+#include "common/log_record.h"
+#include "common/port_ops_client.h"
 #include "common/session_admin.h"
 #include "platform/errors.h"
 #include "platform/sysinfo.h"
@@ -18,26 +19,18 @@ namespace {
 
 using pltools::Table;
 
-std::string Dotted(std::int32_t address) {
-  const auto a = static_cast<std::uint32_t>(address);
-  return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." +
-         std::to_string((a >> 8) & 255) + "." + std::to_string(a & 255);
-}
-
 // What the OpenVPN adapter of this machine knows of a port's client; false
 // where no adapter answers (RAS, RRAS) or the port is not its.
 bool AdapterClient(const std::string& port, common::PortOpsReply* client) {
-  return common::CallPortOps(common::PortOp::Client, port, client) == plat::ERROR_SUCCESS;
+  return common::AskPortOps("", common::PortOp::Client, port, client) == plat::ERROR_SUCCESS;
 }
 
 // The adapter's own sessions, for when plsvc does not answer: nothing is
 // known of their deadlines then.
 plat::DWORD AdapterSessions(std::vector<common::SessionRow>* rows) {
-  for (unsigned index = 0; index < 1000; ++index) {
-    common::PortOpsReply s;
-    const plat::DWORD err = common::CallPortOpsSession(index, &s);
-    if (err == common::kNoMoreSessions) return plat::ERROR_SUCCESS;
-    if (err != plat::ERROR_SUCCESS) return err;
+  std::vector<common::PortOpsReply> sessions;
+  const plat::DWORD err = common::ListPortOpsSessions("", &sessions);
+  for (const common::PortOpsReply& s : sessions) {
     common::SessionRow row;
     row.port = s.port;
     row.account = s.account;
@@ -46,7 +39,7 @@ plat::DWORD AdapterSessions(std::vector<common::SessionRow>* rows) {
     row.deadline = -1;
     rows->push_back(row);
   }
-  return plat::ERROR_SUCCESS;
+  return err;
 }
 
 }  // namespace
@@ -73,7 +66,7 @@ int RunWho(ReportContext& report) {
                {"Bytes in", true}, {"Bytes out", true}, {"Time left", true}});
   for (common::SessionRow& r : rows) {
     if (!report.filters.Matches(r.account, report.filters.server, r.port)) continue;
-    std::string address = r.address != 0 ? Dotted(r.address) : "";
+    std::string address = common::MakeIPString(static_cast<std::uint32_t>(r.address));
     common::PortOpsReply client;
     if (server.empty() && AdapterClient(r.port, &client)) {
       // OpenVPN's counts are the session's own, uncut to 32 bits.
