@@ -25,7 +25,7 @@ AdapterSettings ReadAdapterSettings() {
   text("PortPrefix", &s.portPrefix);
   plat::DWORD ports = 0;
   if (plat::RegReadDword(kAdapterKey, "Ports", &ports) == plat::ERROR_SUCCESS && ports > 0) {
-    s.ports = ports > 250 ? 250 : ports;
+    s.ports = ports > common::kOpenVpnMostPorts ? common::kOpenVpnMostPorts : ports;
   }
   return s;
 }

@@ -5,11 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "common/ras_kind.h"
 #include "platform/win_types.h"
 
 namespace ovpn {
 
-inline constexpr const char* kAdapterKey = "Software\\Quillfen Technologies\\Portulon\\OpenVPN";
+// Declared beside the reader of the remote-access kind, which lists the ports too.
+inline constexpr const char* kAdapterKey = common::kOpenVpnAdapterKey;
 
 struct AdapterSettings {
   // Management: OpenVPN's management socket, a path or "127.0.0.1:PORT".
@@ -29,9 +31,9 @@ struct AdapterSettings {
   // Netmask: pushed with a fixed address ("ifconfig-push ADDR MASK").
   std::string netmask = "255.255.255.0";
   // Ports: how many clients may be connected at once (VPN1 .. VPNn), at most 250.
-  plat::DWORD ports = 100;
+  plat::DWORD ports = common::kOpenVpnDefaultPorts;
   // PortPrefix: the ports' names are this and the slot number.
-  std::string portPrefix = "VPN";
+  std::string portPrefix = common::kOpenVpnDefaultPortPrefix;
 };
 
 // Reads the settings of the current machine; missing values keep the defaults.
