@@ -240,11 +240,13 @@ plat::DWORD COpenVpnFunc::ReadPorts(std::string_view server, PortListing* listin
       entry.user = s.account;
       entry.start = static_cast<std::time_t>(s.start);
       ++listing->inUse;
-      // Traffic is a bonus: a session that ended meanwhile still shows.
-      common::PortOpsReply traffic;
-      if (common::AskPortOps(server, common::PortOp::Traffic, name, &traffic) == plat::ERROR_SUCCESS) {
-        entry.bytesSent = static_cast<std::int64_t>(traffic.sent);
-        entry.bytesReceived = static_cast<std::int64_t>(traffic.received);
+      // Traffic and the tunnel address are a bonus: a session that ended
+      // meanwhile still shows.
+      common::PortOpsReply client;
+      if (common::AskPortOps(server, common::PortOp::Client, name, &client) == plat::ERROR_SUCCESS) {
+        entry.bytesSent = static_cast<std::int64_t>(client.sent);
+        entry.bytesReceived = static_cast<std::int64_t>(client.received);
+        if (client.address != "-") entry.extra = client.address;
       }
     }
     if (listing->ports.size() < kMaxPorts) listing->ports.push_back(std::move(entry));

@@ -147,10 +147,12 @@ TEST_F(TrustCoreTest, AnOpenVpnServerShowsItsPortsSessionsAndTrafficAndItsPortsD
       reply.port = "TUN2";
       reply.start = 1796806800;
       reply.account = "VPN\\ann";
-    } else if (r.op == common::PortOp::Traffic) {
+    } else if (r.op == common::PortOp::Client) {
       if (r.port != "TUN2") reply.error = 1168;
       reply.sent = 2500000;
       reply.received = 4096;
+      reply.address = "10.8.0.6";
+      reply.commonName = "ann";
     }
     return common::FormatPortOpsReply(r.op, reply);
   });
@@ -172,6 +174,7 @@ TEST_F(TrustCoreTest, AnOpenVpnServerShowsItsPortsSessionsAndTrafficAndItsPortsD
   EXPECT_EQ(tun2->start, 1796806800);
   EXPECT_EQ(BytesText(tun2->bytesSent), "2.4 MB");
   EXPECT_EQ(BytesText(tun2->bytesReceived), "4096 B");
+  EXPECT_EQ(tun2->extra, "10.8.0.6");
 
   EXPECT_EQ(doc.DisconnectPort("VPNSRV", "TUN2"), plat::ERROR_SUCCESS);
   const std::vector<std::string> asked = adapter.requests();
