@@ -263,6 +263,16 @@ TEST_F(SettingsTest, LikelyTyposAreWarnedAboutAndRefusedWithStrict) {
   EXPECT_NE(r.err.find("warning: SRV1 has no port COM9"), std::string::npos) << r.err;
   r = RunTool("plsettings", {"port", "SRV1\\COM4", "Idle=1m", "--strict"});
   EXPECT_EQ(r.code, 0) << r.err;
+
+  // The default profile: an allowance while its period stays none.
+  const std::string hwNow = plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.hw"));
+  r = RunTool("plsettings", {"set", "Default.PeriodMax=10h", "--strict"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("an allowance with the period none is never applied"), std::string::npos) << r.err;
+  EXPECT_EQ(plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.hw")), hwNow);
+  r = RunTool("plsettings", {"set", "Default.PeriodMax=10h", "Default.PeriodType=week", "--strict"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
 }
 
 TEST_F(SettingsTest, PlsettingsWritesNamedSettingsOnlyAndSaysWhenTheyApply) {

@@ -55,8 +55,10 @@ Options:
   --data FOLDER      the data folder as a Windows path (default: the
                      server's MasterShare setting)
   --notify SERVERS   set: also send UPDATE_UPDATE to these servers
-  --strict           port: refuse a port the server does not have, instead
-                     of warning; nothing is written
+  --strict           refuse what is otherwise only warned about (port: a
+                     port the server does not have; set: a default profile
+                     with an allowance but the period none); nothing is
+                     written
   --machine ROOT     the machine folder (default: PORTULON_MACHINE)
   --help             show this text
   --version          show the program's version
@@ -209,6 +211,36 @@ bool ParseAssignments(pltools::Tool& tool, std::span<const SettingInfo> table, c
   return true;
 }
 
+// The default profile as it would stand after `changes`: an allowance
+// without a period is never applied, most likely a typing error.
+std::vector<std::string> DefaultProfileWarnings(const accounts::SettingsPlace& place,
+                                                const accounts::SettingTexts& changes) {
+  constexpr std::string_view kPrefix = "Default.";
+  accounts::Changes profileChanges;
+  for (const auto& [name, text] : changes) {
+    if (name.rfind(kPrefix, 0) == 0) profileChanges.emplace_back(name.substr(kPrefix.size()), text);
+  }
+  if (profileChanges.empty()) return {};
+  accounts::SettingTexts values;
+  if (!accounts::ReadSettingValues(accounts::SystemSettings(), place, &values).ok()) return {};
+  accounts::Account profile;
+  profile.section = "Default";
+  for (const auto& [name, text] : values) {
+    if (name.rfind(kPrefix, 0) == 0) profile.values.emplace_back(name.substr(kPrefix.size()), text);
+  }
+  return accounts::ProfileWarnings(accounts::WithChanges(profile, profileChanges));
+}
+
+// Prints each warning; true when --strict refuses them (nothing is then written).
+bool RefusedAsTypos(const std::vector<std::string>& warnings, bool strict) {
+  for (const std::string& w : warnings) {
+    std::fprintf(stderr, "plsettings: %s: %s\n", strict ? "refused" : "warning", w.c_str());
+  }
+  if (!strict || warnings.empty()) return false;
+  std::fprintf(stderr, "plsettings: nothing was written (--strict)\n");
+  return true;
+}
+
 int Port(pltools::Tool& tool, std::vector<std::string> args, const std::string* data, bool strict) {
   if (args.empty()) return tool.UsageError("port needs SERVER\\PORT");
   const std::string section = args[0];
@@ -230,14 +262,7 @@ int Port(pltools::Tool& tool, std::vector<std::string> args, const std::string* 
   place.portSection = section;
   if (!changes.empty()) {
     // A port the server does not have is most likely a typing error.
-    const auto warnings = accounts::PortWarnings(section);
-    for (const std::string& w : warnings) {
-      std::fprintf(stderr, "plsettings: %s: %s\n", strict ? "refused" : "warning", w.c_str());
-    }
-    if (strict && !warnings.empty()) {
-      std::fprintf(stderr, "plsettings: nothing was written (--strict)\n");
-      return pltools::kExitUsage;
-    }
+    if (RefusedAsTypos(accounts::PortWarnings(section), strict)) return pltools::kExitUsage;
     if (auto o = accounts::WriteSettingValues(accounts::PortSettings(), place, changes); !o.ok()) {
       return tool.Fail(o.message);
     }
@@ -315,6 +340,7 @@ int main(int argc, char** argv) {
   if (!ResolvePlace(tool, server, dataGiven ? &data : nullptr, !systemChanges.empty(), &place)) {
     return tool.exitCode();
   }
+  if (RefusedAsTypos(DefaultProfileWarnings(place, systemChanges), strict)) return pltools::kExitUsage;
   if (auto o = accounts::WriteSettingValues(accounts::ServerSettings(), place, serverChanges); !o.ok()) {
     return tool.Fail(o.message);
   }
