@@ -145,4 +145,15 @@ const SettingInfo* FindSetting(std::span<const SettingInfo> table, std::string_v
   return nullptr;
 }
 
+const char* PageNote(std::string_view page) {
+  // OpenVPN 2.6 has no way to show a connected client a message short of
+  // ending its session.
+  if (page == "Notifications") {
+    return "Warnings are sent as messages to the caller's computer. Users of an OpenVPN server do "
+           "not see them: OpenVPN cannot show a connected client a message. They are told the "
+           "reason when they are cut (\"Portulon: session time limit reached\").";
+  }
+  return nullptr;
+}
+
 }  // namespace accounts

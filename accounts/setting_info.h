@@ -60,4 +60,8 @@ std::span<const SettingInfo> PortSettings();
 // The entry of `table` named `name` (ignoring case), or nullptr.
 const SettingInfo* FindSetting(std::span<const SettingInfo> table, std::string_view name);
 
+// What an administrator should know of a page of settings beyond its rows
+// (shown under them); nullptr for none.
+const char* PageNote(std::string_view page);
+
 }  // namespace accounts

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -229,6 +230,10 @@ TEST_F(AccountsWidgetTest, SettingsSheetsReachTheRunningServiceAndSimulationShow
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.openSettings() != nullptr; }, 5000));
     SettingsDialog* sheet = w.openSettings();
     for (int i = 0; i < sheet->tabs()->count(); ++i) tabs << sheet->tabs()->tabText(i);
+    // The warnings' page says where they cannot reach.
+    const auto* note = sheet->page("Notifications")->findChild<QLabel*>("PageNote");
+    ASSERT_NE(note, nullptr);
+    EXPECT_NE(note->text().indexOf("OpenVPN"), -1);
     sheet->SetTyped("Default.AssignDefault", "yes");
     sheet->SetTyped("Default.MaxSessionTime", "45m");
     sheet->SetTyped("Notify1Text", "Your session ends in five minutes");

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -31,6 +33,12 @@ SettingsDialog::SettingsDialog(const QString& title, std::span<const accounts::S
     auto* form = new SettingsForm(entries, tabs_);
     form->setObjectName(QString::fromStdString(page));
     forms_.push_back(form);
+    if (const char* note = accounts::PageNote(page)) {
+      auto* text = new QLabel(QString::fromUtf8(note), form);
+      text->setObjectName("PageNote");
+      text->setWordWrap(true);
+      static_cast<QFormLayout*>(form->layout())->addRow(text);
+    }
     tabs_->addTab(form, QString::fromStdString(page));
   }
   layout->addWidget(tabs_);
