@@ -683,14 +683,8 @@ int ProfileRemoveStaleTemporaries(std::string_view folder, int* failed) {
 
 DWORD ProfileAppendRecord(std::string_view file, std::string_view section, std::string_view key,
                           std::string_view value) {
-  ProfileChange c;
-  std::string host;
-  if (DWORD err = PrepareRecord(file, section, key, value, &c, &host); err != ERROR_SUCCESS) return err;
-  return ModifyProfile(host, true, [&](ProfileData& data, WritePlan& plan, bool* changed) {
-    const DWORD err = ini::AppendRecord(data, c.section, c.key, *c.value, plan);
-    *changed = err == ERROR_SUCCESS;
-    return err;
-  });
+  std::string used;
+  return ProfileAppendRecordAtFreeKey(file, section, [&](int) { return std::string(key); }, 0, 1, value, &used);
 }
 
 DWORD ProfileAppendRecordAtFreeKey(std::string_view file, std::string_view section,

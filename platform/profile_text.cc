@@ -64,15 +64,15 @@ void Section::Parse() {
   if (keys.size() > kKeyIndexThreshold) {
     BuildKeyIndex();
   } else {
-    for (size_t i = 0; i < keys.size(); ++i) {
-      for (size_t j = 0; j < i; ++j) {
-        if (keys[j].nameLen == keys[i].nameLen && EqualsIgnoringCase(KeyName(keys[j]), KeyName(keys[i]))) {
-          keys[i].first = false;
-          break;
-        }
-      }
-    }
+    for (size_t i = 0; i < keys.size(); ++i) keys[i].first = !NamedBefore(i);
   }
+}
+
+bool Section::NamedBefore(size_t i) const {
+  for (size_t j = 0; j < i; ++j) {
+    if (keys[j].nameLen == keys[i].nameLen && EqualsIgnoringCase(KeyName(keys[j]), KeyName(keys[i]))) return true;
+  }
+  return false;
 }
 
 void Section::Reindex(size_t i) {
@@ -96,13 +96,7 @@ void Section::AppendLine(std::string_view line) {
   } else if (keys.size() > kKeyIndexThreshold) {
     BuildKeyIndex();
   } else {
-    k.first = true;
-    for (size_t j = 0; j + 1 < keys.size(); ++j) {
-      if (keys[j].nameLen == k.nameLen && EqualsIgnoringCase(KeyName(keys[j]), KeyName(k))) {
-        k.first = false;
-        break;
-      }
-    }
+    k.first = !NamedBefore(keys.size() - 1);
   }
 }
 

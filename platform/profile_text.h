@@ -97,6 +97,7 @@ struct Section {
 
  private:
   size_t ParseLine(size_t pos);
+  bool NamedBefore(size_t i) const;  // an earlier key line has the name of line i
   void BuildKeyIndex();
 };
 
