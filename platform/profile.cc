@@ -753,13 +753,7 @@ DWORD GetPrivateProfileString(const char* section, const char* key, const char* 
     return CopyValue(def, buffer, size);
   }
   if (!section || !key) {
-    const auto data = Load(fileName);
-    std::optional<std::vector<std::string>> names;
-    if (data && !section) {
-      names = ini::SectionNames(*data);
-    } else if (data) {
-      if (const ini::Section* s = ini::FindSection(*data, section)) names = ini::KeyNames(*s);
-    }
+    const auto names = section ? ProfileListKeys(fileName, section) : ProfileListSections(fileName);
     SetLastError(names ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
     return names ? CopyList(*names, buffer, size) : CopyDefaultAsList(def, buffer, size);
   }
@@ -799,9 +793,8 @@ unsigned GetPrivateProfileInt(const char* section, const char* key, int defaultV
 }
 
 DWORD GetPrivateProfileSectionNames(char* buffer, DWORD size, const char* fileName) {
-  const auto data = fileName ? Load(fileName) : ProfileView();
-  if (!data) return CopyList({}, buffer, size);
-  return CopyList(ini::SectionNames(*data), buffer, size);
+  const auto names = fileName ? ProfileListSections(fileName) : std::nullopt;
+  return CopyList(names.value_or(std::vector<std::string>{}), buffer, size);
 }
 
 }  // namespace plat
