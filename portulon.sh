@@ -99,7 +99,7 @@ do_deb() {
 # build-fuzz/findings/NAME/; further arguments go to libFuzzer (for example
 # -fork=1 -ignore_crashes=1 to go on past a finding).
 FUZZ_PACKAGES=(cmake ninja-build clang libclang-rt-dev)
-FUZZ_TARGETS=(pipe_message log_record profile hive)
+FUZZ_TARGETS=(pipe_message log_record profile profile_record hive)
 do_fuzz() {
   local fuzz_dir="${PORTULON_FUZZ_DIR:-$here/build-fuzz}"
   need_packages "${FUZZ_PACKAGES[@]}"

@@ -75,6 +75,23 @@ inline void ForceReparse(const std::string& path) {
   ReplaceFile(path, text);
 }
 
+// Lets inputs grow to 64 KB at once (-max_len=65536 -len_control=0) unless
+// the arguments set a length: for LLVMFuzzerInitialize, which runs before
+// libFuzzer reads them.
+inline void DefaultMaxLen(int* argc, char*** argv) {
+  static std::vector<char*> args;
+  static char maxLen[] = "-max_len=65536";
+  static char lenControl[] = "-len_control=0";
+  for (int i = 0; i < *argc; ++i) {
+    const std::string_view arg((*argv)[i]);
+    if (arg.starts_with("-max_len=") || arg.starts_with("-len_control=")) return;
+  }
+  args.assign(*argv, *argv + *argc);
+  args.insert(args.end(), {maxLen, lenControl, nullptr});
+  *argc += 2;
+  *argv = args.data();
+}
+
 [[noreturn]] inline void Fail(const std::string& what) {
   std::fprintf(stderr, "property broken: %s\n", what.c_str());
   std::abort();

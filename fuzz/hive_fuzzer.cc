@@ -86,6 +86,11 @@ void CheckUnchanged(Snapshot before, Snapshot after, const std::string* changed,
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  fuzz::DefaultMaxLen(argc, argv);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string machine = [] {
     const std::string root = fuzz::ScratchFolder("hive");

@@ -1,93 +1,108 @@
-// Profile (INI) files through the platform's public calls: any file reads
-// without harm, and a write changes only what it was asked to change.
+// Profile (INI) text through the platform's grammar and edits, without files:
+// any text parses without harm, a write changes only what it was asked to
+// change, and what a write puts in the file gives the text the model holds
+// (fuzz/profile_text_checks.h).
 //
 // Input: the file's text, then (after NUL bytes) a section, key and value for
-// one more write.
+// one more write. A text that begins with DEL stands for a file of over 64 KB.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <map>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "fuzz/profile_text_checks.h"
 #include "platform/errors.h"
-#include "platform/path.h"
-#include "platform/profile.h"
-#include "platform/win_types.h"
+#include "platform/profile_text.h"
 
 namespace {
 
-using plat::ERROR_SUCCESS;
+namespace ini = plat::ini;
 
-using Snapshot = std::map<std::string, std::vector<std::pair<std::string, std::string>>>;
-
-// Every section (first part, as the Windows calls see it) with its keys and
-// values, keyed by lower-case section name.
-Snapshot Read(const std::string& file) {
-  Snapshot s;
-  const auto sections = plat::ProfileListSections(file);
-  if (!sections) return s;
-  for (const auto& name : *sections) {
-    const std::string lower = plat::ToLowerAscii(name);
-    if (s.count(lower)) continue;
-    auto entries = plat::ProfileReadSection(file, name);
-    if (entries) s[lower] = *entries; else s[lower];
+// One write, key deletion (no value) or section deletion (no key) as the file
+// API makes it; false when refused.
+bool Write(ini::Profile& d, std::string section, std::string key, std::optional<std::string> value) {
+  plat::ProfileChange c;
+  if ((value && key.empty()) ||
+      ini::Validate(plat::ProfileChange{std::move(section), std::move(key), std::move(value)}, &c) !=
+          plat::ERROR_SUCCESS) {
+    return false;
   }
-  return s;
-}
-
-std::string Describe(const Snapshot& s) {
-  std::string out;
-  for (const auto& [section, entries] : s) {
-    out += "[" + fuzz::Printable(section) + "]";
-    for (const auto& [k, v] : entries) out += " " + fuzz::Printable(k) + "=" + fuzz::Printable(v);
-    out += "\n";
-  }
-  return out;
+  const std::string before = ini::Text(d);
+  ini::WritePlan plan;
+  if (ini::ApplyChange(d, c, plan)) fuzz::CheckWrite(d, before, plan);
+  return true;
 }
 
 // `after` equals `before` except for key `key` of section `section` (lower
-// case), which must read `value`.
-void CheckOnlyChanged(const Snapshot& before, const Snapshot& after, const std::string& file,
-                      const std::string& section, const std::string& key, const std::string& value) {
-  auto strip = [&](Snapshot s) {
+// case), which must read `value` (or be missing).
+void CheckOnlyChanged(const fuzz::Snapshot& before, const ini::Profile& d, const std::string& section,
+                      const std::string& key, const std::optional<std::string>& value) {
+  auto strip = [&](fuzz::Snapshot s) {
     auto it = s.find(section);
     if (it != s.end()) {
-      auto& e = it->second;
-      e.erase(std::remove_if(e.begin(), e.end(),
-                             [&](const auto& kv) { return plat::EqualsIgnoringCase(kv.first, key); }),
-              e.end());
-      if (e.empty()) s.erase(it);
+      std::erase_if(it->second, [&](const auto& kv) { return plat::EqualsIgnoringCase(kv.first, key); });
+      if (it->second.empty()) s.erase(it);
     }
     return s;
   };
+  const fuzz::Snapshot after = fuzz::Read(d);
   if (strip(before) != strip(after)) {
-    fuzz::Fail("writing [" + fuzz::Printable(section) + "] " + fuzz::Printable(key) +
-               " changed another key\nbefore:\n" + Describe(before) + "after:\n" + Describe(after));
+    fuzz::Fail("changing [" + fuzz::Printable(section) + "] " + fuzz::Printable(key) +
+               " changed another key\nbefore:\n" + fuzz::Describe(before) + "after:\n" + fuzz::Describe(after));
   }
-  const std::string read = plat::ProfileGetString(file, section, key, "\x01missing");
+  const auto read = ini::Lookup(d, section, key);
   if (read != value) {
     fuzz::Fail("[" + fuzz::Printable(section) + "] " + fuzz::Printable(key) + " reads \"" +
-               fuzz::Printable(read) + "\" after writing \"" + fuzz::Printable(value) + "\"");
+               fuzz::Printable(read.value_or("<missing>")) + "\" after changing it to \"" +
+               fuzz::Printable(value.value_or("<missing>")) + "\"");
   }
 }
 
-bool Blank(char c) { return c == ' ' || c == '\t'; }
+void Check(const std::string& text, const std::string& section, const std::string& key,
+           const std::string& value) {
+  ini::Profile d = ini::Parse(text);
+  const fuzz::Snapshot original = fuzz::Read(d);
 
-// A value that reads back as written: no surrounding blanks or quotes.
-bool ReadsBackAsWritten(const std::string& v) {
-  if (v.empty()) return true;
-  if (Blank(v.front()) || Blank(v.back())) return false;
-  return !(v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front());
+  // A new section at the end.
+  if (!Write(d, "FuzzProbe", "probe", "1")) fuzz::Fail("writing a new section was refused");
+  CheckOnlyChanged(original, d, "fuzzprobe", "probe", "1");
+
+  // An existing key, longer and then shorter than it was.
+  for (const auto& [name, entries] : original) {
+    if (entries.empty() || name.empty() || name.find_first_of("\r\n") != std::string::npos) continue;
+    const std::string first = entries.front().first;
+    for (const std::string& v : {entries.front().second + "-longer-value", std::string("x")}) {
+      const fuzz::Snapshot before = fuzz::Read(d);
+      if (Write(d, name, first, v)) CheckOnlyChanged(before, d, name, first, v);
+    }
+    break;
+  }
+
+  // The input's own key: refused, or read back as written; then deleted.
+  const std::string lowerSection = plat::ToLowerAscii(fuzz::Trimmed(section));
+  const std::string trimmedKey = fuzz::Trimmed(key);
+  fuzz::Snapshot before = fuzz::Read(d);
+  if (Write(d, section, key, value) && value == fuzz::ReadAs(value) && trimmedKey == key) {
+    CheckOnlyChanged(before, d, lowerSection, key, value);
+  }
+  before = fuzz::Read(d);
+  if (!key.empty() && Write(d, section, key, std::nullopt) && trimmedKey == key) {
+    CheckOnlyChanged(before, d, lowerSection, key, std::nullopt);
+  }
+
+  // Deleting a section removes it and nothing else.
+  before = fuzz::Read(d);
+  before.erase("fuzzprobe");
+  if (!Write(d, "FuzzProbe", "", std::nullopt) || fuzz::Read(d) != before) {
+    fuzz::Fail("deleting a section changed more:\n" + fuzz::Describe(fuzz::Read(d)));
+  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string folder = fuzz::ScratchFolder("profile");
-  static const std::string host = folder + "/fuzz.ini";
-  static const std::string file = plat::HostToWindowsPath(host);
   const auto f = fuzz::Fields(data, size, 4);
   // PLFUZZ_SKIP_BARE_CR set: files with a CR outside a CR LF pair are left
   // out, to look past the known fault of their rewrite (fuzz/findings/profile).
@@ -97,52 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (i + 1 == f[0].size() || f[0][i + 1] != '\n') return 0;
     }
   }
-  fuzz::ReplaceFile(host, f[0]);
-
-  const Snapshot original = Read(file);
-  char buffer[64];
-  plat::GetPrivateProfileString(nullptr, nullptr, "", buffer, sizeof buffer, file.c_str());
-
-  // A new section at the end.
-  if (plat::ProfileWriteString(file, "FuzzProbe", "probe", "1") != ERROR_SUCCESS) {
-    fuzz::Fail("writing a new section failed");
-  }
-  fuzz::ForceReparse(host);
-  Snapshot current = Read(file);
-  CheckOnlyChanged(original, current, file, "fuzzprobe", "probe", "1");
-
-  // An existing key, longer and then shorter than it was.
-  for (const auto& [section, entries] : original) {
-    if (entries.empty() || section.empty() || section.find_first_of("\r\n") != std::string::npos) {
-      continue;
-    }
-    const std::string key = entries.front().first;
-    for (const std::string& value : {entries.front().second + "-longer-value", std::string("x")}) {
-      Snapshot before = Read(file);
-      if (plat::ProfileWriteString(file, section, key, value) != ERROR_SUCCESS) continue;
-      fuzz::ForceReparse(host);
-      current = Read(file);
-      CheckOnlyChanged(before, current, file, plat::ToLowerAscii(section), key, value);
-    }
-    break;
-  }
-
-  // The input's own section, key and value: refused, or read back as written.
-  const std::string& section = f[1];
-  const std::string& key = f[2];
-  const std::string& value = f[3];
-  Snapshot before = Read(file);
-  if (plat::ProfileWriteString(file, section, key, value) == ERROR_SUCCESS) {
-    fuzz::ForceReparse(host);
-    current = Read(file);
-    if (ReadsBackAsWritten(value)) {
-      const auto trim = [](std::string s) {
-        while (!s.empty() && Blank(s.front())) s.erase(s.begin());
-        while (!s.empty() && Blank(s.back())) s.pop_back();
-        return s;
-      };
-      CheckOnlyChanged(before, current, file, plat::ToLowerAscii(trim(section)), trim(key), value);
-    }
-  }
+  Check(fuzz::Enlarged(f[0]), f[1], f[2], f[3]);
   return 0;
 }

@@ -1,0 +1,574 @@
+#include "platform/profile_text.h"
+
+#include "platform/errors.h"
+
+namespace plat::ini {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view Unquote(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    return v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
+// A line break or NUL inside a name or value would split it across lines (or
+// cut a NUL-separated list) and change the file's structure.
+bool HasBreak(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos; }
+
+
+// The header name of a line, when the line is a section header: the text
+// between the first '[' and the last ']', so names holding brackets round-trip.
+bool ParseHeader(std::string_view line, std::string_view* name) {
+  while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+  if (line.empty() || line.front() != '[') return false;
+  const size_t close = line.rfind(']');
+  if (close == line.npos || close == 0) return false;
+  *name = Trim(line.substr(1, close - 1));
+  return true;
+}
+
+// Sections with more keys than this get a hash index (a log section can hold
+// one key per record); below it a scan is faster.
+constexpr size_t kKeyIndexThreshold = 24;
+
+}  // namespace
+
+size_t CaseInsensitiveHash::operator()(std::string_view s) const {
+  uint64_t h = 1469598103934665603ULL;
+  for (const char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    h = (h ^ ((u >= 'A' && u <= 'Z') ? u + 32 : u)) * 1099511628211ULL;
+  }
+  return static_cast<size_t>(h);
+}
+
+std::string_view Section::Value(const KeyLine& k) const {
+  return Unquote(std::string_view(text).substr(k.valueOff, k.valueLen));
+}
+
+void Section::Parse() {
+  keys.clear();
+  keyIndex.clear();
+  size_t pos = HeaderEnd();
+  while (pos < text.size()) pos = ParseLine(pos);
+  if (keys.size() > kKeyIndexThreshold) {
+    BuildKeyIndex();
+  } else {
+    for (size_t i = 0; i < keys.size(); ++i) keys[i].first = !NamedBefore(i);
+  }
+}
+
+bool Section::NamedBefore(size_t i) const {
+  for (size_t j = 0; j < i; ++j) {
+    if (keys[j].nameLen == keys[i].nameLen && EqualsIgnoringCase(KeyName(keys[j]), KeyName(keys[i]))) return true;
+  }
+  return false;
+}
+
+void Section::Reindex(size_t i) {
+  KeyLine& k = keys[i];
+  const std::string_view line = std::string_view(text).substr(k.line, k.lineEnd - k.line);
+  k.nameOff = k.line;
+  const std::string_view value = Trim(line.substr(k.nameLen + 1));
+  k.valueOff = static_cast<uint32_t>(value.data() - text.data());
+  k.valueLen = static_cast<uint32_t>(value.size());
+}
+
+void Section::AppendLine(std::string_view line) {
+  const size_t pos = text.size();
+  text.append(line);
+  const size_t before = keys.size();
+  ParseLine(pos);
+  if (keys.size() == before) return;
+  KeyLine& k = keys.back();
+  if (!keyIndex.empty()) {
+    k.first = keyIndex.try_emplace(std::string(KeyName(k)), static_cast<uint32_t>(keys.size() - 1)).second;
+  } else if (keys.size() > kKeyIndexThreshold) {
+    BuildKeyIndex();
+  } else {
+    k.first = !NamedBefore(keys.size() - 1);
+  }
+}
+
+// Indexes the line at `pos` when it is a key line; returns the next line's start.
+size_t Section::ParseLine(size_t pos) {
+  const std::string_view t(text);
+  const size_t nl = t.find('\n', pos);
+  const size_t next = nl == t.npos ? t.size() : nl + 1;
+  size_t end = nl == t.npos ? t.size() : nl;
+  if (end > pos && t[end - 1] == '\r') --end;
+  size_t b = pos;
+  while (b < end && IsBlank(t[b])) ++b;
+  if (b < end && t[b] != ';') {
+    const size_t eq = t.find('=', b);
+    if (eq < end) {
+      const std::string_view name = Trim(t.substr(b, eq - b));
+      const std::string_view value = Trim(t.substr(eq + 1, end - eq - 1));
+      if (!name.empty()) {
+        keys.push_back(KeyLine{static_cast<uint32_t>(pos), static_cast<uint32_t>(end),
+                               static_cast<uint32_t>(next), static_cast<uint32_t>(name.data() - t.data()),
+                               static_cast<uint32_t>(name.size()),
+                               static_cast<uint32_t>(value.data() - t.data()),
+                               static_cast<uint32_t>(value.size()), true});
+      }
+    }
+  }
+  return next;
+}
+
+void Section::BuildKeyIndex() {
+  keyIndex.clear();
+  keyIndex.reserve(keys.size());
+  for (uint32_t i = 0; i < keys.size(); ++i) {
+    keys[i].first = keyIndex.try_emplace(std::string(KeyName(keys[i])), i).second;
+  }
+}
+
+void Profile::RebuildIndex() {
+  index.clear();
+  duplicateSections = false;
+  for (auto& s : sections) {
+    s.parts.clear();
+    s.partOfKey.clear();
+  }
+  for (uint32_t i = 0; i < sections.size(); ++i) {
+    const Section& s = sections[i];
+    if (!s.hasHeader || s.name.empty()) continue;
+    auto [it, added] = index.try_emplace(s.name, i);
+    if (added) continue;
+    duplicateSections = true;
+    Section& first = sections[it->second];
+    if (first.parts.empty()) first.parts.push_back(it->second);
+    first.parts.push_back(i);
+  }
+  for (auto& first : sections) {
+    for (const uint32_t p : first.parts) {
+      for (const auto& k : sections[p].keys) first.partOfKey.try_emplace(std::string(sections[p].KeyName(k)), p);
+    }
+  }
+}
+
+void Profile::RecomputeOffsets() {
+  size = 0;
+  for (auto& s : sections) {
+    s.offset = size;
+    size += s.text.size();
+  }
+}
+
+
+Profile Parse(std::string_view text) {
+  Profile d;
+  const size_t firstNl = text.find('\n');
+  if (firstNl != text.npos && firstNl > 0 && text[firstNl - 1] == '\r') d.eol = "\r\n";
+
+  d.sections.emplace_back();
+  size_t start = 0;  // start of the current section's text
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t nl = text.find('\n', pos);
+    const size_t next = nl == text.npos ? text.size() : nl + 1;
+    std::string_view name;
+    // Only lines that begin (after blanks) with '[' can be headers; skip the
+    // rest without looking further.
+    size_t b = pos;
+    while (b < next && IsBlank(text[b])) ++b;
+    if (b < next && text[b] == '[') {
+      size_t end = nl == text.npos ? text.size() : nl;
+      if (end > pos && text[end - 1] == '\r') --end;
+      if (ParseHeader(text.substr(pos, end - pos), &name)) {
+        d.sections.back().text.assign(text.substr(start, pos - start));
+        Section s;
+        s.name.assign(name);
+        s.hasHeader = true;
+        d.sections.push_back(std::move(s));
+        start = pos;
+      }
+    }
+    pos = next;
+  }
+  d.sections.back().text.assign(text.substr(start));
+  for (auto& s : d.sections) s.Parse();
+  d.RebuildIndex();
+  d.RecomputeOffsets();
+  return d;
+}
+
+std::string Text(const Profile& d) {
+  std::string text;
+  text.reserve(static_cast<size_t>(d.size));
+  for (const auto& s : d.sections) text += s.text;
+  return text;
+}
+
+// -------------------------------------------------------------- changes
+
+namespace {
+
+// The last section that holds any text: the one the file ends with.
+Section* LastSection(Profile& d) {
+  for (size_t i = d.sections.size(); i-- > 0;) {
+    if (!d.sections[i].text.empty()) return &d.sections[i];
+  }
+  return nullptr;
+}
+
+// A last line ending in a bare CR gets only the LF: a CRLF there would leave
+// the CR in that line's value.
+void EnsureEndsWithLineBreak(Profile& d, WritePlan& plan) {
+  Section* s = LastSection(d);
+  if (!s || s->text.back() == '\n') return;
+  const std::string_view eol = s->text.back() == '\r' ? std::string_view("\n") : std::string_view(d.eol);
+  plan.Put(d.size, eol);
+  s->text += eol;
+  d.size += eol.size();
+  s->Parse();
+}
+
+// Adds a section holding one line at the end of the file; returns its index.
+uint32_t AppendSection(Profile& d, std::string_view section, std::string_view line,
+                       WritePlan& plan) {
+  EnsureEndsWithLineBreak(d, plan);
+  Section n;
+  n.hasHeader = true;
+  n.name.assign(section);
+  n.text.reserve(section.size() + line.size() + 4);
+  n.text.append("[").append(section).append("]").append(d.eol).append(line);
+  n.Parse();
+  n.offset = d.size;
+  plan.Put(d.size, n.text);
+  d.size += n.text.size();
+  d.sections.push_back(std::move(n));
+  return static_cast<uint32_t>(d.sections.size() - 1);
+}
+
+bool SetKey(Profile& d, std::string_view section, std::string_view key, std::string_view value,
+            WritePlan& plan) {
+  Section* s = d.Find(section);
+  if (!s) {
+    std::string line;
+    line.append(key).append("=").append(value).append(d.eol);
+    const uint32_t i = AppendSection(d, section, line, plan);
+    d.index.try_emplace(std::string(section), i);
+    return true;
+  }
+  if (const KeyLine* k = s->FindKey(key)) {
+    // The line keeps the key's spelling in the file.
+    std::string line;
+    line.reserve(k->nameLen + 1 + value.size());
+    line.append(s->KeyName(*k)).append("=").append(value);
+    const size_t at = k->line, len = k->lineEnd - k->line;
+    const std::string_view old = std::string_view(s->text).substr(at, len);
+    if (old == line) return false;
+    // In a large file a shorter line is padded with blanks, which reading
+    // trims, so that it can be written where it stands; a small file costs
+    // less to rewrite than to clutter.
+    if (line.size() < len && old.substr(0, line.size()) == line && Trim(old.substr(line.size())).empty()) {
+      return false;
+    }
+    if (line.size() < len && d.size >= kPadFileSize) line.append(len - line.size(), ' ');
+    if (line.size() == len) {
+      plan.Put(s->offset + at, line);
+      s->text.replace(at, len, line);
+      // Nothing moved: only this line's fields change, no need to parse the
+      // section again (a large one, such as a counter per user, costs).
+      s->Reindex(static_cast<size_t>(k - s->keys.data()));
+      return true;
+    }
+    plan.Rewrite();
+    s->text.replace(at, len, line);
+  } else {
+    const size_t at = s->keys.empty() ? s->HeaderEnd() : s->keys.back().next;
+    std::string line;
+    if (at == s->text.size() && !s->text.empty() && s->text.back() != '\n') line += d.eol;
+    line.append(key).append("=").append(value).append(d.eol);
+    if (s == LastSection(d) && at == s->text.size()) {
+      plan.Put(d.size, line);
+      d.size += line.size();
+      if (s->parts.empty() && line.compare(0, d.eol.size(), d.eol) != 0) {
+        s->AppendLine(line);
+        return true;
+      }
+    } else {
+      plan.Rewrite();
+    }
+    s->text.insert(at, line);
+    s->Parse();
+    // The first part now holds the key: the parts' index must say so.
+    if (!s->parts.empty()) d.RebuildIndex();
+    return true;
+  }
+  s->Parse();
+  return true;
+}
+
+// Removes every line of the key in its section, so the key reads as missing
+// afterwards even when the file held it twice.
+bool DeleteKey(Profile& d, std::string_view section, std::string_view key, WritePlan& plan) {
+  Section* s = d.Find(section);
+  if (!s) return false;
+  bool changed = false;
+  for (size_t i = s->keys.size(); i-- > 0;) {
+    const KeyLine& k = s->keys[i];
+    if (k.nameLen == key.size() && EqualsIgnoringCase(s->KeyName(k), key)) {
+      s->text.erase(k.line, k.next - k.line);
+      changed = true;
+    }
+  }
+  if (changed) {
+    plan.Rewrite();
+    s->Parse();
+    if (!s->parts.empty()) d.RebuildIndex();
+  }
+  return changed;
+}
+
+// A section spans its header and body up to its last key line; comments and
+// blank lines after that usually introduce the next section and stay.
+void RemoveSection(Profile& d, Section& s) {
+  const size_t end = s.keys.empty() ? s.HeaderEnd() : s.keys.back().next;
+  s.text.erase(0, end);
+  s.hasHeader = false;
+  s.name.clear();
+  s.Parse();
+  ++d.deadSections;
+}
+
+// Removes every section of that name (duplicates included).
+bool DeleteSection(Profile& d, std::string_view section, WritePlan& plan) {
+  auto it = d.index.find(section);
+  if (it == d.index.end()) return false;
+  plan.Rewrite();
+  if (d.duplicateSections) {
+    for (auto& s : d.sections) {
+      if (s.hasHeader && EqualsIgnoringCase(s.name, section)) RemoveSection(d, s);
+    }
+  } else {
+    RemoveSection(d, d.sections[it->second]);
+  }
+  d.index.erase(it);
+  return true;
+}
+
+// Folds the leftovers of deleted sections into their predecessors so the
+// section list does not grow without bound in a long-lived cache entry.
+void Compact(Profile& d) {
+  if (d.deadSections < 64 || d.deadSections * 2 < d.sections.size()) return;
+  std::vector<Section> kept;
+  kept.reserve(d.sections.size() - d.deadSections);
+  for (auto& s : d.sections) {
+    if (!kept.empty() && !s.hasHeader) {
+      if (!s.text.empty()) {
+        kept.back().text += s.text;
+        kept.back().Parse();
+      }
+      continue;
+    }
+    kept.push_back(std::move(s));
+  }
+  d.sections = std::move(kept);
+  d.deadSections = 0;
+  d.RebuildIndex();
+}
+
+}  // namespace
+
+bool ApplyChange(Profile& d, const ProfileChange& c, WritePlan& plan) {
+  if (c.key.empty()) return DeleteSection(d, c.section, plan);
+  if (!c.value) return DeleteKey(d, c.section, c.key, plan);
+  return SetKey(d, c.section, c.key, *c.value, plan);
+}
+
+// A record under a key no part of the section holds yet, at the end of the
+// file: in the file's last section when that is a part of this one, else
+// under a new header of the same name.
+DWORD AppendRecord(Profile& d, std::string_view section, std::string_view key,
+                   std::string_view value, WritePlan& plan) {
+  auto it = d.index.find(section);
+  const bool exists = it != d.index.end();
+  uint32_t first = exists ? it->second : 0;
+  if (exists) {
+    const Section* part = nullptr;
+    if (d.FindInParts(d.sections[first], key, &part)) return ERROR_ALREADY_EXISTS;
+  }
+  std::string line;
+  line.append(key).append("=").append(value).append(d.eol);
+  EnsureEndsWithLineBreak(d, plan);
+  Section* last = LastSection(d);
+  uint32_t part = 0;
+  if (exists && last && last->hasHeader && EqualsIgnoringCase(last->name, section)) {
+    part = static_cast<uint32_t>(last - d.sections.data());
+    plan.Put(d.size, line);
+    d.size += line.size();
+    last->AppendLine(line);
+  } else {
+    part = AppendSection(d, section, line, plan);
+    if (!exists) {
+      d.index.try_emplace(std::string(section), part);
+      return ERROR_SUCCESS;
+    }
+    d.duplicateSections = true;
+    Section& head = d.sections[first];
+    if (head.parts.empty()) {
+      head.parts.push_back(first);
+      for (const auto& k : head.keys) head.partOfKey.try_emplace(std::string(head.KeyName(k)), first);
+    }
+    head.parts.push_back(part);
+  }
+  Section& head = d.sections[first];
+  if (!head.parts.empty()) head.partOfKey.try_emplace(std::string(key), part);
+  return ERROR_SUCCESS;
+}
+
+DWORD ReplaceRecord(Profile& d, std::string_view section, std::string_view key,
+                    std::string_view value, WritePlan& plan) {
+  auto it = d.index.find(section);
+  if (it == d.index.end()) return ERROR_FILE_NOT_FOUND;
+  const Section* found = nullptr;
+  if (!d.FindInParts(d.sections[it->second], key, &found)) return ERROR_FILE_NOT_FOUND;
+  Section& part = d.sections[static_cast<size_t>(found - d.sections.data())];
+  const KeyLine k = *part.FindKey(key);
+  std::string line;
+  line.append(part.KeyName(k)).append("=").append(value);
+  const size_t len = k.lineEnd - k.line;
+  if (line.size() < len && d.size >= kPadFileSize) line.append(len - line.size(), ' ');
+  if (line.size() == len) {
+    plan.Put(part.offset + k.line, line);
+  } else {
+    plan.Rewrite();
+  }
+  part.text.replace(k.line, len, line);
+  part.Parse();
+  return ERROR_SUCCESS;
+}
+
+DWORD Validate(const ProfileChange& in, ProfileChange* out) {
+  const std::string_view section = Trim(in.section);
+  if (section.empty() || HasBreak(section)) return ERROR_INVALID_PARAMETER;
+  out->section.assign(section);
+  out->key.clear();
+  out->value.reset();
+  if (in.key.empty()) return ERROR_SUCCESS;  // deletes the section
+
+  const std::string_view key = Trim(in.key);
+  // A key beginning with ';' would be written as a comment, one beginning with
+  // '[' could read as a header: neither could be read back.
+  if (key.empty() || HasBreak(key) || key.find('=') != key.npos || key.front() == ';' ||
+      key.front() == '[') {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (in.value && HasBreak(*in.value)) return ERROR_INVALID_PARAMETER;
+  out->key.assign(key);
+  out->value = in.value;
+  return ERROR_SUCCESS;
+}
+
+DWORD ValidateRecord(std::string_view section, std::string_view key, std::string_view value,
+                     ProfileChange* out) {
+  if (key.empty()) return ERROR_INVALID_PARAMETER;
+  return Validate(ProfileChange{std::string(section), std::string(key), std::string(value)}, out);
+}
+
+void FinishPlan(Profile& d, WritePlan& plan, uint64_t oldSize) {
+  if (!plan.rewrite && !plan.writes.empty()) return;
+  Compact(d);
+  d.RecomputeOffsets();
+  if (d.size > kOnePage || oldSize > kOnePage) {
+    plan.Rewrite();
+    return;
+  }
+  // A small file (the logged-in users, the status counters) is rewritten
+  // where it stands: one write within one page, which a killed process
+  // either makes whole or not at all, costs far less than a new file.
+  std::string text = Text(d);
+  if (text.size() < oldSize) text.append(oldSize - text.size() - 1, ' ').push_back('\n');
+  plan = WritePlan{};
+  plan.Put(0, text);
+}
+
+// ------------------------------------------------------------------ reads
+
+const Section* FindSection(const Profile& d, std::string_view section) { return d.Find(Trim(section)); }
+
+std::optional<std::string> Lookup(const Profile& d, std::string_view section, std::string_view key) {
+  const Section* s = FindSection(d, section);
+  const KeyLine* k = s ? s->FindKey(Trim(key)) : nullptr;
+  if (!k) return std::nullopt;
+  return std::string(s->Value(*k));
+}
+
+std::vector<std::string> KeyNames(const Section& s) {
+  std::vector<std::string> names;
+  names.reserve(s.keys.size());
+  for (const auto& k : s.keys) {
+    if (k.first) names.emplace_back(s.KeyName(k));
+  }
+  return names;
+}
+
+std::vector<std::pair<std::string, std::string>> Values(const Section& s) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  pairs.reserve(s.keys.size());
+  for (const auto& k : s.keys) {
+    if (k.first) pairs.emplace_back(s.KeyName(k), s.Value(k));
+  }
+  return pairs;
+}
+
+std::vector<std::string> SectionNames(const Profile& d) {
+  std::vector<std::string> names;
+  names.reserve(d.index.size());
+  for (uint32_t i = 0; i < d.sections.size(); ++i) {
+    const Section& s = d.sections[i];
+    if (!s.hasHeader || s.name.empty()) continue;
+    auto it = d.index.find(s.name);
+    if (it != d.index.end() && it->second == i) names.push_back(s.name);
+  }
+  return names;
+}
+
+std::vector<ProfileSectionData> ReadAll(const Profile& d) {
+  std::vector<ProfileSectionData> out;
+  for (auto& name : SectionNames(d)) {
+    std::vector<std::pair<std::string, std::string>> values = Values(*d.Find(name));
+    out.push_back(ProfileSectionData{std::move(name), std::move(values)});
+  }
+  return out;
+}
+
+bool RecordExists(const Profile& d, std::string_view section, std::string_view key) {
+  const Section* s = FindSection(d, section);
+  const Section* part = nullptr;
+  return s && d.FindInParts(*s, Trim(key), &part) != nullptr;
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> ReadRecords(
+    const Profile& d, std::string_view section) {
+  const Section* s = FindSection(d, section);
+  if (!s) return std::nullopt;
+  if (s->parts.empty()) return Values(*s);
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const uint32_t p : s->parts) {
+    const Section& part = d.sections[p];
+    for (const auto& k : part.keys) {
+      // The first occurrence of each key is the one the parts' index names.
+      auto it = s->partOfKey.find(part.KeyName(k));
+      if (k.first && it != s->partOfKey.end() && it->second == p) {
+        pairs.emplace_back(part.KeyName(k), part.Value(k));
+      }
+    }
+  }
+  return pairs;
+}
+
+}  // namespace plat::ini

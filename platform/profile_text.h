@@ -1,0 +1,195 @@
+// Profile (INI) text without files: the grammar of profile.h read from a
+// file's text, and the edits a write makes to it. profile.cc runs these under
+// its lock and cache; tests and fuzzers run them on strings.
+//
+// - Takes any bytes (nothing is refused on read). The edits take names that
+//   Validate or ValidateRecord has passed (checked and trimmed); lookups take
+//   names as callers give them and trim them.
+// - A Profile saves as the concatenation of its sections' texts (Text()).
+//   Every edit records in a WritePlan how the file follows: the bytes that
+//   change in place (a line replaced by one of the same length, lines added at
+//   the end), or that it must be rewritten. Once FinishPlan has run, an
+//   in-place plan applied to the old text and cut to `size` gives Text().
+// - Lookups see a section's first part only, as the Windows calls do; the
+//   record calls see every part (a record file appends a section in parts).
+// - Thread safety: none inside; a Profile is a value. Const calls on one
+//   Profile may run concurrently; an edit needs the caller's exclusion.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/profile.h"
+#include "platform/text.h"
+#include "platform/win_types.h"
+
+namespace plat::ini {
+
+struct CaseInsensitiveHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const;
+};
+struct CaseInsensitiveEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const { return EqualsIgnoringCase(a, b); }
+};
+// Name -> position of its first occurrence.
+using NameIndex = std::unordered_map<std::string, uint32_t, CaseInsensitiveHash, CaseInsensitiveEqual>;
+
+// A file is a list of sections, each holding its lines verbatim (line endings
+// included), so a write re-parses only the section it touches and saving is a
+// concatenation. Key lines are indexed by offsets into the section's text.
+struct KeyLine {
+  uint32_t line;     // start of the line
+  uint32_t lineEnd;  // end of its content, before the line break
+  uint32_t next;     // start of the following line
+  uint32_t nameOff, nameLen;    // trimmed key name
+  uint32_t valueOff, valueLen;  // trimmed value, quotes still on
+  bool first;                   // no earlier line of the section has this key
+};
+
+struct Section {
+  std::string text;
+  std::string name;        // as written in the header
+  bool hasHeader = false;  // false for the lines before the first header and for deleted sections
+  std::vector<KeyLine> keys;
+  NameIndex keyIndex;   // only for large sections
+  uint64_t offset = 0;  // where `text` starts in the file
+  // A section whose name comes again further down (a record file appends
+  // that way): on its first part, the index of every part in file order and
+  // each key's first part. Ordinary reads see the first part only.
+  std::vector<uint32_t> parts;
+  NameIndex partOfKey;
+
+  std::string_view KeyName(const KeyLine& k) const {
+    return std::string_view(text).substr(k.nameOff, k.nameLen);
+  }
+  // Without surrounding quotes.
+  std::string_view Value(const KeyLine& k) const;
+  size_t HeaderEnd() const {
+    if (!hasHeader) return 0;
+    const size_t nl = text.find('\n');
+    return nl == text.npos ? text.size() : nl + 1;
+  }
+  const KeyLine* FindKey(std::string_view key) const {  // the key's first line
+    if (!keyIndex.empty()) {
+      auto it = keyIndex.find(key);
+      return it == keyIndex.end() ? nullptr : &keys[it->second];
+    }
+    for (const auto& k : keys) {
+      if (k.nameLen == key.size() && EqualsIgnoringCase(KeyName(k), key)) return &k;
+    }
+    return nullptr;
+  }
+
+  void Parse();  // rebuilds the key table from `text`
+  // Reads the fields of key line `i` again after its line was replaced by one
+  // of the same length ("name=value", padded), its name unchanged.
+  void Reindex(size_t i);
+  // Adds `line` (ending in a line break) to the end of the text and indexes
+  // it, without parsing the rest again.
+  void AppendLine(std::string_view line);
+
+ private:
+  size_t ParseLine(size_t pos);
+  bool NamedBefore(size_t i) const;  // an earlier key line has the name of line i
+  void BuildKeyIndex();
+};
+
+struct Profile {
+  std::vector<Section> sections;  // [0] holds the lines before the first header
+  NameIndex index;                // first live section of each name
+  std::string eol = "\n";         // line ending for lines we add: the file's own
+  bool duplicateSections = false;
+  size_t deadSections = 0;
+  uint64_t size = 0;  // of the file: every section's text
+
+  const Section* Find(std::string_view name) const {  // `name` trimmed already
+    auto it = index.find(name);
+    return it == index.end() ? nullptr : &sections[it->second];
+  }
+  Section* Find(std::string_view name) { return const_cast<Section*>(std::as_const(*this).Find(name)); }
+  // The key line of `key` in any part of the section that `first` begins,
+  // with the part that holds it.
+  const KeyLine* FindInParts(const Section& first, std::string_view key, const Section** part) const {
+    if (first.parts.empty()) {
+      *part = &first;
+      return first.FindKey(key);
+    }
+    auto it = first.partOfKey.find(key);
+    if (it == first.partOfKey.end()) return nullptr;
+    *part = &sections[it->second];
+    return (*part)->FindKey(key);
+  }
+  void RebuildIndex();
+  void RecomputeOffsets();
+};
+
+// Most changes to a file that is already large either replace a line by one
+// of the same length (a counter that keeps its width) or add lines at the very
+// end (a new record). Those go to the file where they stand; anything else
+// rewrites the whole file.
+struct WritePlan {
+  bool rewrite = false;
+  // Bytes to put at an offset: in place of as many bytes, or at the old end.
+  std::vector<std::pair<uint64_t, std::string>> writes;
+
+  void Rewrite() {
+    rewrite = true;
+    writes.clear();
+  }
+  void Put(uint64_t offset, std::string_view bytes) {
+    if (!rewrite) writes.emplace_back(offset, std::string(bytes));
+  }
+};
+
+// A write of at most this many bytes at offset 0 stays within one page: a
+// process killed during it has written all of it or none.
+constexpr uint64_t kOnePage = 4096;
+// Files from this size on have shorter values padded to be written in place.
+constexpr uint64_t kPadFileSize = 64 * 1024;
+
+Profile Parse(std::string_view text);
+std::string Text(const Profile& d);
+
+// ---- Edits (names checked first) ----
+
+// Checks a change and trims its names as reading trims them; the reasons of
+// profile.h give ERROR_INVALID_PARAMETER, with *out then unspecified.
+DWORD Validate(const ProfileChange& in, ProfileChange* out);
+// The same for a record: a key is required.
+DWORD ValidateRecord(std::string_view section, std::string_view key, std::string_view value,
+                     ProfileChange* out);
+// A write, key deletion or section deletion; false when it changed nothing.
+bool ApplyChange(Profile& d, const ProfileChange& checked, WritePlan& plan);
+// ERROR_ALREADY_EXISTS, changing nothing, when any part holds the key.
+DWORD AppendRecord(Profile& d, std::string_view section, std::string_view key,
+                   std::string_view value, WritePlan& plan);
+// ERROR_FILE_NOT_FOUND, changing nothing, when no part holds the key.
+DWORD ReplaceRecord(Profile& d, std::string_view section, std::string_view key,
+                    std::string_view value, WritePlan& plan);
+// After the edits of one write to a file that was `oldSize` bytes: a file
+// that stays within one page is rewritten in place, with one write at offset
+// 0 (padded to the old length with blanks and a line break, so that until the
+// file is cut to `d.size` the rest reads as one blank line); a rewrite of a
+// larger file stays a rewrite.
+void FinishPlan(Profile& d, WritePlan& plan, uint64_t oldSize);
+
+// ---- Lookups (names trimmed here) ----
+
+const Section* FindSection(const Profile& d, std::string_view section);
+std::optional<std::string> Lookup(const Profile& d, std::string_view section, std::string_view key);
+std::vector<std::string> KeyNames(const Section& s);  // each key once, in file order
+std::vector<std::pair<std::string, std::string>> Values(const Section& s);
+std::vector<std::string> SectionNames(const Profile& d);
+std::vector<ProfileSectionData> ReadAll(const Profile& d);
+bool RecordExists(const Profile& d, std::string_view section, std::string_view key);
+std::optional<std::vector<std::pair<std::string, std::string>>> ReadRecords(
+    const Profile& d, std::string_view section);
+
+}  // namespace plat::ini

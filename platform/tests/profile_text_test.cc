@@ -1,0 +1,91 @@
+// The profile grammar and edits on strings: what each write plans to put in
+// the file must turn the old text into the new one, byte for byte.
+#include "platform/profile_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/errors.h"
+
+namespace plat::ini {
+namespace {
+
+// The file after `plan` was carried out on `before`, as profile.cc does it.
+std::string Applied(std::string before, const WritePlan& plan, uint64_t newSize) {
+  for (const auto& [offset, bytes] : plan.writes) {
+    if (offset + bytes.size() > before.size()) before.resize(offset + bytes.size());
+    before.replace(offset, bytes.size(), bytes);
+  }
+  if (before.size() > newSize) before.resize(newSize);
+  return before;
+}
+
+// Makes one change as a write does; returns the plan after checking it.
+WritePlan Change(Profile& d, ProfileChange change) {
+  ProfileChange c;
+  EXPECT_EQ(Validate(change, &c), ERROR_SUCCESS);
+  const std::string before = Text(d);
+  WritePlan plan;
+  EXPECT_TRUE(ApplyChange(d, c, plan));
+  FinishPlan(d, plan, before.size());
+  if (!plan.rewrite) {
+    EXPECT_EQ(Applied(before, plan, d.size), Text(d));
+  }
+  return plan;
+}
+
+TEST(ProfileTextTest, LookupsTrimUnquoteAndSeeTheFirstPartOnly) {
+  const Profile d = Parse("a=0\r\n[ Ports ]\r\n COM1 = 'x y' \r\nbad line\r\n[ports]\r\nCOM2=2\r\n");
+  EXPECT_EQ(d.eol, "\r\n");
+  EXPECT_EQ(Lookup(d, "PORTS ", " com1"), "x y");
+  EXPECT_EQ(Lookup(d, "Ports", "COM2"), std::nullopt);  // second part: records only
+  EXPECT_EQ(Lookup(d, "", "a"), std::nullopt);          // lines before a header belong to none
+  EXPECT_EQ(SectionNames(d), std::vector<std::string>{"Ports"});
+  EXPECT_TRUE(RecordExists(d, "ports", "com2"));
+  const auto records = ReadRecords(d, "PORTS");
+  ASSERT_TRUE(records);
+  EXPECT_EQ(records->size(), 2u);
+  EXPECT_EQ(Text(d), "a=0\r\n[ Ports ]\r\n COM1 = 'x y' \r\nbad line\r\n[ports]\r\nCOM2=2\r\n");
+}
+
+TEST(ProfileTextTest, ASmallFileIsRewrittenInOnePageWriteAndCut) {
+  Profile d = Parse("[S]\nlong=0123456789\nk=1\n");
+  const WritePlan plan = Change(d, {"S", "long", std::string("0")});
+  ASSERT_FALSE(plan.rewrite);
+  ASSERT_EQ(plan.writes.size(), 1u);
+  EXPECT_EQ(plan.writes[0].first, 0u);
+  // Until the cut, the old length is kept and what is left reads as a blank line.
+  EXPECT_EQ(plan.writes[0].second, "[S]\nlong=0\nk=1\n" + std::string(8, ' ') + "\n");
+  EXPECT_EQ(Lookup(Parse(plan.writes[0].second), "S", "k"), "1");
+}
+
+TEST(ProfileTextTest, ALargeFileKeepsLineLengthsAndGrowsOnlyAtItsEnd) {
+  const std::string filler = ";" + std::string(kPadFileSize, '-') + "\n";
+  Profile d = Parse(filler + "[S]\ncount=12345\n[Log]\n1=a\n");
+  // A shorter value is padded where it stands.
+  WritePlan plan = Change(d, {"S", "count", std::string("7")});
+  ASSERT_EQ(plan.writes.size(), 1u);
+  EXPECT_EQ(plan.writes[0].second, "count=7    ");
+  EXPECT_EQ(Lookup(d, "S", "count"), "7");
+  // A record for the last section is one append; for another, a new part.
+  const uint64_t end = d.size;
+  plan = WritePlan{};
+  ASSERT_EQ(AppendRecord(d, "log", "2", "b", plan), ERROR_SUCCESS);
+  ASSERT_EQ(plan.writes.size(), 1u);
+  EXPECT_EQ(plan.writes[0], (std::pair<uint64_t, std::string>{end, "2=b\n"}));
+  plan = WritePlan{};
+  ASSERT_EQ(AppendRecord(d, "S", "other", "c", plan), ERROR_SUCCESS);
+  EXPECT_EQ(plan.writes.back().second, "[S]\nother=c\n");
+  EXPECT_EQ(AppendRecord(d, "s", "OTHER", "again", plan), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(Lookup(d, "S", "other"), std::nullopt);  // a later part
+  EXPECT_TRUE(RecordExists(d, "S", "other"));
+  // A value that grows cannot stay in place.
+  EXPECT_TRUE(Change(d, {"S", "count", std::string("123456789")}).rewrite);
+  const Profile reread = Parse(Text(d));
+  EXPECT_EQ(ReadRecords(reread, "S"), ReadRecords(d, "S"));
+  EXPECT_EQ(ReadRecords(reread, "Log"), ReadRecords(d, "Log"));
+}
+
+}  // namespace
+}  // namespace plat::ini
