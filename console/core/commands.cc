@@ -16,6 +16,8 @@ bool IsCommandEnabled(int id, const CommandContext& c) {
     case ID_DELETE:
     case ID_REMOVE_SERVER: return c.serverSelected;
     case ID_SERVER_SETTINGS: return c.serverSelected;
+    // A port's settings live in the master's portulon.hw.
+    case ID_PORT_SETTINGS: return c.portSelected && c.masterKnown;
     case ID_DAY_BACK:
     case ID_DAY_FORWARD:
     case ID_CALENDAR_JUMP: return c.navItem != kNavStatus;

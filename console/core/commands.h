@@ -41,6 +41,7 @@ enum CommandId : int {
   ID_FILE_PRINT_PREVIEW = 57609,
   ID_PORT_DISCONNECT = 32900,  // Disconnect on a connected port
   ID_SERVER_SETTINGS = 32901,  // the selected server's settings pages
+  ID_PORT_SETTINGS = 32903,    // the selected port's section of portulon.hw
 };
 
 // Navigation items of the navigation bar.
@@ -87,6 +88,7 @@ struct CommandContext {
   bool masterKnown = false;
   bool serverSelected = false;
   bool portConnected = false;  // a port in use is selected
+  bool portSelected = false;   // a port of the selected server, in use or not
   ContentView content = ContentView::Servers;
   int portulonService = kServiceUnknown;  // of the selected server
   int rasService = kServiceUnknown;

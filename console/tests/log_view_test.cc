@@ -16,6 +16,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -30,9 +31,11 @@
 #include "console/core/log_view_model.h"
 #include "console/ui/log_view.h"
 #include "console/ui/main_window.h"
+#include "console/ui/settings_dialog.h"
 #include "console/ui/statistics_view.h"
 #include "console/ui/usage_view.h"
 #include "platform/file.h"
+#include "platform/profile.h"
 #include "platform/sysinfo.h"
 #include "platform/testing/ras_testing.h"
 
@@ -235,6 +238,28 @@ TEST_F(LogViewTest, TheDemosDayFillsSortsFiltersSavesAndPrints) {
   ASSERT_NE(portView, nullptr);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !portView->loading() && portView->filterText() == "(Port SRV1\\COM1)"; }, 10000));
   EXPECT_EQ(portView->model()->rowCount(), 2);
+
+  // The port's own settings page, as `plsettings port` writes it: its values
+  // in human units in the port's section of portulon.hw.
+  ASSERT_TRUE(w.action(ID_PORT_SETTINGS)->isEnabled());
+  bool portSaved = false;
+  QTimer::singleShot(0, [&] {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.openSettings() != nullptr; }, 5000));
+    SettingsDialog* sheet = w.openSettings();
+    EXPECT_EQ(sheet->windowTitle(), "SRV1\\COM1 Settings");
+    sheet->SetTyped("StaticIP", "10.0.0.300");
+    EXPECT_FALSE(sheet->Save());
+    sheet->SetTyped("StaticIP", "10.0.0.77");
+    sheet->SetTyped("MaxSessionTime", "1h30m");
+    sheet->SetTyped("AllowedGroups", "Dialers");
+    portSaved = sheet->Save();
+    sheet->accept();
+  });
+  w.RunCommand(ID_PORT_SETTINGS);
+  ASSERT_TRUE(portSaved);
+  EXPECT_EQ(plat::ProfileGetString("C:\\PLData\\portulon.hw", "SRV1\\COM1", "MaxSessionTime", ""), "5400");
+  EXPECT_EQ(plat::ProfileGetString("C:\\PLData\\portulon.hw", "SRV1\\COM1", "AllowedGroups", ""), "Dialers");
+  EXPECT_NE(plat::ProfileGetString("C:\\PLData\\portulon.hw", "SRV1\\COM1", "StaticIP", ""), "");
 }
 
 TEST_F(LogViewTest, CustomisedColumnsTheTimerAndKeptColumnWidths) {

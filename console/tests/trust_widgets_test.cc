@@ -391,9 +391,11 @@ TEST_F(TrustWidgetTest, AnOpenVpnServerShowsInTheStatusViewWithItsPorts) {
         reply.account = accounts[r.index];
         reply.start = since;
       }
-    } else if (r.op == common::PortOp::Traffic) {
+    } else if (r.op == common::PortOp::Client) {
       reply.sent = 3400000;
       reply.received = 250000;
+      reply.address = r.port == "VPN1" ? "10.8.0.6" : "-";
+      reply.commonName = r.port == "VPN1" ? "ann" : "bob";
     }
     return common::FormatPortOpsReply(r.op, reply);
   });
@@ -415,6 +417,7 @@ TEST_F(TrustWidgetTest, AnOpenVpnServerShowsInTheStatusViewWithItsPorts) {
   ASSERT_EQ(ports->list()->topLevelItemCount(), 5);
   EXPECT_EQ(ports->list()->topLevelItem(0)->text(2), "VPN\\ann");
   EXPECT_EQ(ports->list()->topLevelItem(0)->text(5), "3.2 MB");
+  EXPECT_EQ(ports->list()->topLevelItem(0)->text(7), "10.8.0.6");
   EXPECT_EQ(ports->list()->topLevelItem(2)->text(2), "VPN\\bob");
   ASSERT_NO_FATAL_FAILURE(SaveScreenshot(w, "pladmin_ports_openvpn.png"));
   EXPECT_TRUE(sink_.messages.empty()) << sink_.messages.front();

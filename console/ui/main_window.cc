@@ -189,6 +189,8 @@ void MainWindow::CreateActions() {
       ->setIcon(CommandIcon(ID_ADD_SERVER));
   AddAction(ID_SYSTEM_SETTINGS, tr("S&ystem Settings..."), tr("Settings shared by every server"));
   AddAction(ID_SERVER_SETTINGS, tr("Server Se&ttings..."), tr("Settings of the selected server"));
+  AddAction(ID_PORT_SETTINGS, tr("P&ort Settings..."),
+            tr("Settings of the selected port: session limit, idle time-out, fixed address, allowed groups"));
   AddAction(ID_REMOVE_SERVER, tr("&Remove Server"), tr("Stop monitoring the selected server"))
       ->setIcon(CommandIcon(ID_REMOVE_SERVER));
   AddAction(ID_DELETE, tr("D&elete"), tr("Stop monitoring the selected server"), QKeySequence::Delete);
@@ -248,6 +250,7 @@ void MainWindow::CreateMenus() {
   server->addAction(actions_[ID_PORT_DISCONNECT]);
   server->addSeparator();
   server->addAction(actions_[ID_SERVER_SETTINGS]);
+  server->addAction(actions_[ID_PORT_SETTINGS]);
   server->addAction(actions_[ID_SYSTEM_SETTINGS]);
   server->addAction(actions_[ID_SIMULATE_SESSIONS]);
   QMenu* help = menuBar()->addMenu(tr("&Help"));
@@ -400,6 +403,7 @@ void MainWindow::UpdateActions() {
     const PortEntry* port = doc_.servers().At(index).FindPort(SelectedPort());
     c.portConnected = port && port->inUse;
   }
+  c.portSelected = c.serverSelected && !SelectedPort().empty();
   for (auto it = actions_.begin(); it != actions_.end(); ++it) {
     it.value()->setEnabled(IsCommandEnabled(it.key(), c));
   }
@@ -465,6 +469,7 @@ void MainWindow::RunCommand(int id) {
       if (doc_.CheckMaster(id)) OpenSettings(true);
       return;
     case ID_SERVER_SETTINGS: OpenSettings(false); return;
+    case ID_PORT_SETTINGS: OpenPortSettings(); return;
     case ID_CALENDAR_JUMP:
       if (doc_.CheckMaster(id)) CalendarJump();
       return;
@@ -559,6 +564,24 @@ void MainWindow::OpenSettings(bool system) {
                                               accounts::SettingsPlace{server, {}, {}},
                                               std::vector<std::string>{server}, sink_, this);
   }
+  RunSettings(std::move(dialog));
+}
+
+void MainWindow::OpenPortSettings() {
+  const std::string server = doc_.selection().server;
+  const std::string port = SelectedPort();
+  if (server.empty() || port.empty()) return;
+  // The port's section of the shared portulon.hw; the service reads it at
+  // the port's next session, so no server needs telling.
+  const CServerList& servers = doc_.servers();
+  const std::string section = server + "\\" + port;
+  RunSettings(std::make_unique<SettingsDialog>(
+      tr("%1 Settings").arg(QString::fromStdString(section)), accounts::PortSettings(),
+      std::vector<std::string>{}, accounts::SettingsPlace{servers.masterName(), servers.masterShare(), section},
+      std::vector<std::string>{}, sink_, this));
+}
+
+void MainWindow::RunSettings(std::unique_ptr<SettingsDialog> dialog) {
   if (!dialog->Load()) {
     sink_.Message(dialog->errorText().toStdString(), MessageIcon::Stop);
     return;

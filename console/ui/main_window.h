@@ -119,6 +119,10 @@ class MainWindow : public QMainWindow {
   void ServiceCommand(int which, bool start);
   // The system settings sheet (of the master) or the selected server's settings.
   void OpenSettings(bool system);
+  // The selected port's section of the master's portulon.hw.
+  void OpenPortSettings();
+  // Loads the sheet, shows it, then tells the servers it names.
+  void RunSettings(std::unique_ptr<SettingsDialog> dialog);
   void DisconnectSelectedPort();
   void AddServer();
   void RemoveSelectedServer();
