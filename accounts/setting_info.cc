@@ -1,6 +1,7 @@
 #include "accounts/setting_info.h"
 
 #include "common/profile_keys.h"
+#include "common/service_values.h"
 #include "platform/text.h"
 
 namespace accounts {
@@ -40,33 +41,46 @@ constexpr SettingInfo kUsage[] = {
 };
 
 constexpr SettingInfo kServer[] = {
-    {"IdleTimer", Registry, "", "IdleTimer", Minutes, "0", AtUpdate, "Idle time-out", "Sessions"},
-    {"IdleBytesLimit", Registry, "", "IdleBytesLimit", Count, "10000", AtUpdate,
+    {common::kIdleTimerValue, Registry, "", common::kIdleTimerValue, Minutes, "0", AtUpdate,
+     "Idle time-out", "Sessions"},
+    {common::kIdleBytesLimitValue, Registry, "", common::kIdleBytesLimitValue, Count, "10000", AtUpdate,
      "Bytes per minute that count as activity (0: 10000)", "Sessions"},
-    {"StaticIP", Registry, "", "StaticIP", Flag, "0", AtUpdate, "Hand out static addresses", "Sessions"},
-    {"IPConvert", Registry, "", "IPConvert", Flag, "0", AtUpdate,
+    {common::kStaticIpValue, Registry, "", common::kStaticIpValue, Flag, "0", AtUpdate,
+     "Hand out static addresses", "Sessions"},
+    {common::kIpConvertValue, Registry, "", common::kIpConvertValue, Flag, "0", AtUpdate,
      "Byte-swap addresses of the session file", "Sessions"},
-    {"AssumeDomain", Registry, "", "AssumeDomain", Text, "", AtUpdate,
+    {common::kAssumeDomainValue, Registry, "", common::kAssumeDomainValue, Text, "", AtUpdate,
      "Domain for bare user names", "Sessions", 49, true},
-    {"MasterShare", Registry, "", "MasterShare", Text, "", AtUpdate, "Data folder", "Data", 599, true},
-    {"Master", Registry, "", "Master", Flag, "0", AtRestart, "This server is the master", "Data"},
-    {"LogToLargeFile", Registry, "", "LogToLargeFile", Flag, "0", AtUpdate,
+    {common::kMasterShareValue, Registry, "", common::kMasterShareValue, Text, "", AtUpdate,
+     "Data folder", "Data", 599, true},
+    {common::kMasterValue, Registry, "", common::kMasterValue, Flag, "0", AtRestart,
+     "This server is the master", "Data"},
+    {common::kLogToLargeFileValue, Registry, "", common::kLogToLargeFileValue, Flag, "0", AtUpdate,
      "Also write every record to portulon.log", "Data"},
-    {"LogSessionEventsToEventLog", Registry, "", "LogSessionEventsToEventLog", Flag, "0", Unused,
+    {common::kLogSessionEventsValue, Registry, "", common::kLogSessionEventsValue, Flag, "0", Unused,
      "Session events to the event log (always reported)", "Data"},
-    {"LogMaxSizeKB", Registry, "", "LogMaxSizeKB", Count, "512", AtOnce, "Trace file limit (KB)", "Data"},
+    {common::kLogMaxSizeKBValue, Registry, "", common::kLogMaxSizeKBValue, Count, "512", AtOnce,
+     "Trace file limit (KB)", "Data"},
 };
 
 constexpr SettingInfo kSystem[] = {
     // Database: the master's export and the archive of daily logs.
-    {"ODBC_DSN", Registry, "", "ODBC_DSN", Text, "", AtUpdate, "Data source (master)", "Database", 599, true},
-    {"ODBC_Account", Registry, "", "ODBC_Account", Text, "", AtUpdate, "Account", "Database", 599, true},
-    {"ODBC_Password", Registry, "", "ODBC_Password", Text, "", AtUpdate, "Password", "Database", 599, true},
-    {"ExportUsers", Registry, "", "ExportUsers", Flag, "0", AtUpdate, "Export the profiles", "Database"},
-    {"ExportHistory", Registry, "", "ExportHistory", Flag, "0", AtUpdate, "Export the session history", "Database"},
-    {"ExportDates", Registry, "", "ExportDates", MonthDaySet, "0", AtUpdate, "Export on days of the month", "Database"},
-    {"ExportDays", Registry, "", "ExportDays", WeekdaySet, "0", AtUpdate, "Export on days of the week", "Database"},
-    {"ExportHours", Registry, "", "ExportHours", HourSet, "0", AtUpdate, "Export at hours", "Database"},
+    {common::kOdbcDsnValue, Registry, "", common::kOdbcDsnValue, Text, "", AtUpdate,
+     "Data source (master)", "Database", 599, true},
+    {common::kOdbcAccountValue, Registry, "", common::kOdbcAccountValue, Text, "", AtUpdate,
+     "Account", "Database", 599, true},
+    {common::kOdbcPasswordValue, Registry, "", common::kOdbcPasswordValue, Text, "", AtUpdate,
+     "Password", "Database", 599, true},
+    {common::kExportUsersValue, Registry, "", common::kExportUsersValue, Flag, "0", AtUpdate,
+     "Export the profiles", "Database"},
+    {common::kExportHistoryValue, Registry, "", common::kExportHistoryValue, Flag, "0", AtUpdate,
+     "Export the session history", "Database"},
+    {common::kExportDatesValue, Registry, "", common::kExportDatesValue, MonthDaySet, "0", AtUpdate,
+     "Export on days of the month", "Database"},
+    {common::kExportDaysValue, Registry, "", common::kExportDaysValue, WeekdaySet, "0", AtUpdate,
+     "Export on days of the week", "Database"},
+    {common::kExportHoursValue, Registry, "", common::kExportHoursValue, HourSet, "0", AtUpdate,
+     "Export at hours", "Database"},
     {"AutoArchiveAge", SystemData, "General", "AutoArchiveAge", Days, "0", AtOnce,
      "Archive daily logs older than", "Database"},
     // Daily Status

@@ -391,14 +391,14 @@ void ApplyAdmission(ServiceContext& context, const AdmissionDecision& d, std::st
                          d.hasProfile ? &d.profile : nullptr);
     // The reason too, so that the event alone tells the administrator why.
     const std::string reason = std::to_string(d.code) + ": " + common::RefusalText(d.code);
-    ReportToEventLog(0, kEventConnectionRefused, std::string(portSection).c_str(),
+    ReportToEventLog(0, common::kEventConnectionRefused, std::string(portSection).c_str(),
                      std::string(user).c_str(), 3, reason.c_str());
     return;
   }
   Log_Connection(context, user, startTime, portSection, d.userChanges, &d.profile);
   EnterSession(context, d, machine, user, portSection, startTime);
   SendGreetings(context, machine, d.greeting);
-  ReportToEventLog(0, kEventConnectionAccepted, std::string(portSection).c_str(),
+  ReportToEventLog(0, common::kEventConnectionAccepted, std::string(portSection).c_str(),
                    std::string(user).c_str(), 2);
 }
 

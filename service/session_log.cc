@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "common/data_folder.h"
 #include "common/log_record.h"
 #include "common/profile_helpers.h"
 #include "common/profile_keys.h"
@@ -326,12 +327,8 @@ std::string StringAt(const std::vector<std::string>& strings, size_t index) {
 
 }  // namespace
 
-std::string LogDayName(std::time_t when) {
-  return plat::GetDateFormat(plat::LOCALE_US_ENGLISH, plat::LocalTime(when), "yyyy-MMM-dd");
-}
-
 std::string GetLogFileName(const ServiceContext& context, std::time_t when) {
-  return context.paths.DailyLog(LogDayName(when));
+  return context.paths.DailyLog(common::DayLogName(when));
 }
 
 std::string WriteLogRecord(ServiceContext& context, std::string_view port,

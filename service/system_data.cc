@@ -51,7 +51,7 @@ void ReadSystemDataFromCentralDB(ServiceContext& context) {
                                     "counting) stay in force until it can be read again."
                                   : ". No shared settings were read yet: the defaults apply until it "
                                     "can be read.");
-      ReportToEventLog(1, kEventSharedSettingsKept, "Shared settings kept", why.c_str(), 2);
+      ReportToEventLog(1, common::kEventSharedSettingsKept, "Shared settings kept", why.c_str(), 2);
     }
     return;
   }
@@ -111,7 +111,7 @@ void ReadSystemDataFromCentralDB(ServiceContext& context) {
   if (context.systemDataStale) {
     context.systemDataStale = false;
     common::Trace(kLabel, "portulon.hw read again", 0);
-    ReportToEventLog(0, kEventSharedSettingsRead, "Shared settings read again", file.c_str(), 2);
+    ReportToEventLog(0, common::kEventSharedSettingsRead, "Shared settings read again", file.c_str(), 2);
   }
 }
 

@@ -1,15 +1,16 @@
 // The adapter's settings: registry values under
-// HKLM\Software\Quillfen Technologies\Portulon\OpenVPN.
+// HKLM\<kOpenVpnAdapterKey>.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "common/product_keys.h"
 #include "platform/win_types.h"
 
 namespace ovpn {
 
-inline constexpr const char* kAdapterKey = "Software\\Quillfen Technologies\\Portulon\\OpenVPN";
+using common::kOpenVpnAdapterKey;
 
 struct AdapterSettings {
   // Management: OpenVPN's management socket, a path or "127.0.0.1:PORT".
