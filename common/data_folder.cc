@@ -1,5 +1,7 @@
 #include "common/data_folder.h"
 
+#include <algorithm>
+
 #include "platform/sysinfo.h"
 #include "platform/text.h"
 
@@ -10,20 +12,13 @@ namespace {
 constexpr std::string_view kLogSuffix = ".log";
 
 bool Digits(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
 
 std::string DataFile(std::string_view folder, std::string_view name) {
-  std::string path(folder);
-  path += '\\';
-  path += name;
-  return path;
+  return std::string(folder).append(1, '\\').append(name);
 }
 
 std::string DayLogName(const std::tm& day) {

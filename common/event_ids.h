@@ -3,9 +3,6 @@
 // takes its ids from here; an id cannot be declared without its text.
 #pragma once
 
-#include <cstddef>
-#include <iterator>
-
 #include "platform/win_types.h"
 
 // X(name, id, text), in the order of the ids.
@@ -57,16 +54,14 @@ inline constexpr EventText kEventTexts[] = {
 #undef PORTULON_EVENT_TEXT
 };
 
-namespace detail {
-constexpr bool EventIdsUnique() {
-  for (std::size_t i = 0; i < std::size(kEventTexts); ++i) {
-    for (std::size_t j = i + 1; j < std::size(kEventTexts); ++j) {
-      if (kEventTexts[i].id == kEventTexts[j].id) return false;
+consteval bool EventIdsUnique() {
+  for (const EventText& a : kEventTexts) {
+    for (const EventText& b : kEventTexts) {
+      if (&a != &b && a.id == b.id) return false;
     }
   }
   return true;
 }
-}  // namespace detail
-static_assert(detail::EventIdsUnique(), "two events share an id");
+static_assert(EventIdsUnique(), "two events share an id");
 
 }  // namespace common

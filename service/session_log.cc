@@ -328,7 +328,7 @@ std::string StringAt(const std::vector<std::string>& strings, size_t index) {
 }  // namespace
 
 std::string GetLogFileName(const ServiceContext& context, std::time_t when) {
-  return context.paths.DailyLog(common::DayLogName(when));
+  return common::DayLogPath(context.paths.folder, common::DayLogName(when));
 }
 
 std::string WriteLogRecord(ServiceContext& context, std::string_view port,

@@ -32,10 +32,6 @@ void ReadString(const plat::RegKey& key, const char* name, size_t bufferSize, st
 
 }  // namespace
 
-std::string DataPaths::DailyLog(const std::string& dayName) const {
-  return common::DayLogPath(folder, dayName);
-}
-
 DataPaths MakeDataPaths(const std::string& masterShare, const std::string& currentDirectory) {
   DataPaths p;
   p.workingAlone = masterShare.empty();

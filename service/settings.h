@@ -40,9 +40,6 @@ struct DataPaths {
   std::string loggedIn;     // portulon.tmp
   std::string portStat;     // portstat.log
   std::string statusCounters;  // svc_status.dat
-
-  // "%s\LogData\%s.log" for a day name such as "2000-Nov-21".
-  std::string DailyLog(const std::string& dayName) const;
 };
 
 DataPaths MakeDataPaths(const std::string& masterShare, const std::string& currentDirectory);

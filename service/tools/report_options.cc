@@ -69,14 +69,7 @@ std::string IsoDay(const Day& d) {
   return text;
 }
 
-std::string LogDayName(const Day& d) {
-  std::tm t{};
-  t.tm_year = d.year - 1900;
-  t.tm_mon = d.month - 1;
-  t.tm_mday = d.day;
-  t.tm_hour = 12;
-  return common::DayLogName(t);
-}
+std::string LogDayName(const Day& d) { return common::DayLogName(plat::CalendarTime(d.year, d.month, d.day, 12)); }
 
 bool ParseDay(std::string_view text, const Day& today, Day* day, std::string* why) {
   const std::string lower = plat::ToLowerAscii(text);
