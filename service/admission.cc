@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "common/data_folder.h"
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
@@ -361,7 +362,7 @@ void EnterSession(ServiceContext& context, const AdmissionDecision& d, std::stri
   std::int32_t address = common::ProfileReadInt(context.sessionFile, portSection, "IP");
   if (context.settings.ipConvert) address = common::RevertDWORD(address);
   PortTableStoreIP(context.portTable, portSection, address);
-  NoteWrite(context, "portulon.tmp",
+  NoteWrite(context, common::kLoggedInFile,
             plat::ProfileWriteString(context.paths.loggedIn, context.serverName, user, "1"));
 }
 

@@ -127,17 +127,17 @@ void WriteOrKeep(ServiceContext& context, const char* what, const std::string& f
 
 void WriteUsage(ServiceContext& context, const std::vector<plat::ProfileChange>& changes,
                 const UserProfile& p) {
-  WriteOrKeep(context, "portulon.usr", context.paths.users, changes, KeptUserChanges(changes, p));
+  WriteOrKeep(context, common::kUsersFile, context.paths.users, changes, KeptUserChanges(changes, p));
 }
 
 void WritePortActive(ServiceContext& context, std::string_view port, bool active) {
   const std::vector<plat::ProfileChange> changes = {PortActiveChange(port, active)};
-  WriteOrKeep(context, "portulon.hw", context.paths.systemData, changes, KeptAsValues(changes));
+  WriteOrKeep(context, common::kSystemDataFile, context.paths.systemData, changes, KeptAsValues(changes));
 }
 
 void LeaveRoster(ServiceContext& context, const std::string& user) {
   const std::vector<plat::ProfileChange> changes = {{context.serverName, user, std::nullopt}};
-  WriteOrKeep(context, "portulon.tmp", context.paths.loggedIn, changes, KeptAsValues(changes));
+  WriteOrKeep(context, common::kLoggedInFile, context.paths.loggedIn, changes, KeptAsValues(changes));
 }
 
 // svc_status.dat: each key + 1, written in one rewrite.
@@ -151,7 +151,7 @@ void IncrementCounters(ServiceContext& context,
     changes.push_back({section, key, DecimalText(static_cast<DWORD>(value) + 1)});
     kept.push_back({'+', section, key, "1"});
   }
-  WriteOrKeep(context, "svc_status.dat", file, changes, std::move(kept));
+  WriteOrKeep(context, common::kStatusCountersFile, file, changes, std::move(kept));
 }
 
 // The key of the n-th record of one second in a port's section: the second
@@ -225,7 +225,7 @@ DWORD WriteRecordNow(ServiceContext& context, const std::string& dayFile, const 
     NoteWrite(context, kDayLogName, err);
     if (copy) {
       RotateCombinedLog(context);
-      NoteWrite(context, "portulon.log",
+      NoteWrite(context, common::kCombinedLogFile,
                 plat::ProfileAppendRecord(context.paths.combinedLog, section, key, text));
     }
     return plat::ERROR_SUCCESS;

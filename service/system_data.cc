@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/data_folder.h"
 #include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -128,7 +129,8 @@ plat::ProfileChange PortActiveChange(std::string_view port, bool active) {
 }
 
 void SetPortActive(const ServiceContext& context, std::string_view port, bool active) {
-  NoteWrite(context, "portulon.hw", plat::ProfileApply(context.paths.systemData, {PortActiveChange(port, active)}));
+  NoteWrite(context, common::kSystemDataFile,
+            plat::ProfileApply(context.paths.systemData, {PortActiveChange(port, active)}));
 }
 
 StatusMailSettings ReadStatusMailSettings(const ServiceContext& context) {

@@ -385,7 +385,8 @@ TEST_F(FaultsTest, WhatAWriteOutageKeptIsWrittenLateEvenAfterARestartAndTheLimit
   EXPECT_TRUE(Records().empty()) << "nothing could be written";
   EXPECT_TRUE(fs::exists(SpoolFile()));
   ASSERT_FALSE(EventTexts(common::kEventCannotRecord).empty());
-  EXPECT_NE(EventTexts(common::kEventCannotRecord)[0].find("kept in"), std::string::npos) << EventTexts(common::kEventCannotRecord)[0];
+  const std::string cannot = EventTexts(common::kEventCannotRecord)[0];
+  EXPECT_NE(cannot.find("kept in"), std::string::npos) << cannot;
 
   service_.reset();  // killed with its writes kept
   readOnly.Restore();

@@ -415,7 +415,8 @@ TEST_F(WriteHealthTest, ChargesKeptInAnOutageAddUpWhenTheyAreWrittenLate) {
   EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalTime"), "1200") << "both charges, not the last total twice";
   EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalConnects"), "7");
   EXPECT_EQ(Read(ctx.paths.users, kAnn, "FirstConnection"), "12345") << "the first connection stays the first";
-  const auto records = plat::ProfileReadRecords(common::DayLogPath(ctx.paths.folder, common::DayLogName(now)), "SRV1\\COM2");
+  const std::string log = common::DayLogPath(ctx.paths.folder, common::DayLogName(now));
+  const auto records = plat::ProfileReadRecords(log, "SRV1\\COM2");
   ASSERT_TRUE(records);
   EXPECT_EQ(records->size(), 2u) << "connection and hang-up, in order";
   EXPECT_EQ(EventsWithId(common::kEventRecordingAgain), 1);
