@@ -1,6 +1,7 @@
 #include "accounts/setting_info.h"
 
 #include "common/profile_keys.h"
+#include "common/service_values.h"
 #include "platform/text.h"
 
 namespace accounts {
@@ -39,34 +40,36 @@ constexpr SettingInfo kUsage[] = {
     {common::kLasted, Profile, "", common::kLasted, Elapsed, "0", AtOnce, "Last session lasted", "Usage"},
 };
 
+// A value of the Service key: the tools name it as the registry does.
+constexpr SettingInfo Reg(const char* value, Unit unit, const char* defaultText, Effect effect, const char* label,
+                          const char* page, std::size_t maxLength = 0, bool registryText = false) {
+  return {value, Registry, "", value, unit, defaultText, effect, label, page, maxLength, registryText};
+}
+
 constexpr SettingInfo kServer[] = {
-    {"IdleTimer", Registry, "", "IdleTimer", Minutes, "0", AtUpdate, "Idle time-out", "Sessions"},
-    {"IdleBytesLimit", Registry, "", "IdleBytesLimit", Count, "10000", AtUpdate,
-     "Bytes per minute that count as activity (0: 10000)", "Sessions"},
-    {"StaticIP", Registry, "", "StaticIP", Flag, "0", AtUpdate, "Hand out static addresses", "Sessions"},
-    {"IPConvert", Registry, "", "IPConvert", Flag, "0", AtUpdate,
-     "Byte-swap addresses of the session file", "Sessions"},
-    {"AssumeDomain", Registry, "", "AssumeDomain", Text, "", AtUpdate,
-     "Domain for bare user names", "Sessions", 49, true},
-    {"MasterShare", Registry, "", "MasterShare", Text, "", AtUpdate, "Data folder", "Data", 599, true},
-    {"Master", Registry, "", "Master", Flag, "0", AtRestart, "This server is the master", "Data"},
-    {"LogToLargeFile", Registry, "", "LogToLargeFile", Flag, "0", AtUpdate,
-     "Also write every record to portulon.log", "Data"},
-    {"LogSessionEventsToEventLog", Registry, "", "LogSessionEventsToEventLog", Flag, "0", Unused,
-     "Session events to the event log (always reported)", "Data"},
-    {"LogMaxSizeKB", Registry, "", "LogMaxSizeKB", Count, "512", AtOnce, "Trace file limit (KB)", "Data"},
+    Reg(common::kIdleTimerValue, Minutes, "0", AtUpdate, "Idle time-out", "Sessions"),
+    Reg(common::kIdleBytesLimitValue, Count, "10000", AtUpdate, "Bytes per minute that count as activity (0: 10000)",
+        "Sessions"),
+    Reg(common::kStaticIpValue, Flag, "0", AtUpdate, "Hand out static addresses", "Sessions"),
+    Reg(common::kIpConvertValue, Flag, "0", AtUpdate, "Byte-swap addresses of the session file", "Sessions"),
+    Reg(common::kAssumeDomainValue, Text, "", AtUpdate, "Domain for bare user names", "Sessions", 49, true),
+    Reg(common::kMasterShareValue, Text, "", AtUpdate, "Data folder", "Data", 599, true),
+    Reg(common::kMasterValue, Flag, "0", AtRestart, "This server is the master", "Data"),
+    Reg(common::kLogToLargeFileValue, Flag, "0", AtUpdate, "Also write every record to portulon.log", "Data"),
+    Reg(common::kLogSessionEventsValue, Flag, "0", Unused, "Session events to the event log (always reported)", "Data"),
+    Reg(common::kLogMaxSizeKBValue, Count, "512", AtOnce, "Trace file limit (KB)", "Data"),
 };
 
 constexpr SettingInfo kSystem[] = {
     // Database: the master's export and the archive of daily logs.
-    {"ODBC_DSN", Registry, "", "ODBC_DSN", Text, "", AtUpdate, "Data source (master)", "Database", 599, true},
-    {"ODBC_Account", Registry, "", "ODBC_Account", Text, "", AtUpdate, "Account", "Database", 599, true},
-    {"ODBC_Password", Registry, "", "ODBC_Password", Text, "", AtUpdate, "Password", "Database", 599, true},
-    {"ExportUsers", Registry, "", "ExportUsers", Flag, "0", AtUpdate, "Export the profiles", "Database"},
-    {"ExportHistory", Registry, "", "ExportHistory", Flag, "0", AtUpdate, "Export the session history", "Database"},
-    {"ExportDates", Registry, "", "ExportDates", MonthDaySet, "0", AtUpdate, "Export on days of the month", "Database"},
-    {"ExportDays", Registry, "", "ExportDays", WeekdaySet, "0", AtUpdate, "Export on days of the week", "Database"},
-    {"ExportHours", Registry, "", "ExportHours", HourSet, "0", AtUpdate, "Export at hours", "Database"},
+    Reg(common::kOdbcDsnValue, Text, "", AtUpdate, "Data source (master)", "Database", 599, true),
+    Reg(common::kOdbcAccountValue, Text, "", AtUpdate, "Account", "Database", 599, true),
+    Reg(common::kOdbcPasswordValue, Text, "", AtUpdate, "Password", "Database", 599, true),
+    Reg(common::kExportUsersValue, Flag, "0", AtUpdate, "Export the profiles", "Database"),
+    Reg(common::kExportHistoryValue, Flag, "0", AtUpdate, "Export the session history", "Database"),
+    Reg(common::kExportDatesValue, MonthDaySet, "0", AtUpdate, "Export on days of the month", "Database"),
+    Reg(common::kExportDaysValue, WeekdaySet, "0", AtUpdate, "Export on days of the week", "Database"),
+    Reg(common::kExportHoursValue, HourSet, "0", AtUpdate, "Export at hours", "Database"),
     {"AutoArchiveAge", SystemData, "General", "AutoArchiveAge", Days, "0", AtOnce,
      "Archive daily logs older than", "Database"},
     // Daily Status

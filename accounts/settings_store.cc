@@ -1,7 +1,10 @@
 #include "accounts/settings_store.h"
 
+#include "common/data_folder.h"
 #include "common/pipe_protocol.h"
+#include "common/product_keys.h"
 #include "common/profile_helpers.h"
+#include "common/service_values.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/file.h"
@@ -14,7 +17,6 @@ namespace accounts {
 
 namespace {
 
-const std::string kServiceSubkey = std::string(common::kProductKey) + "\\Service";
 
 std::string ServerName(const std::string& server) { return server.empty() ? "this machine" : server; }
 
@@ -23,7 +25,7 @@ Outcome OpenServiceKey(const std::string& server, plat::RegKey* key) {
   if (plat::DWORD err = plat::RegKey::Connect(server, plat::Hive::LocalMachine, &root); err != plat::ERROR_SUCCESS) {
     return Outcome{err, "cannot reach the registry of " + ServerName(server) + ": " + plat::ErrorText(err)};
   }
-  if (plat::DWORD err = root.OpenSubKey(kServiceSubkey, key); err != plat::ERROR_SUCCESS) {
+  if (plat::DWORD err = root.OpenSubKey(common::kServiceKey, key); err != plat::ERROR_SUCCESS) {
     return Outcome{err, "Portulon is not installed on " + ServerName(server) + " (no Service key)"};
   }
   return {};
@@ -36,7 +38,7 @@ bool UsesStore(std::span<const SettingInfo> table, Store store) {
   return false;
 }
 
-std::string HwFile(const SettingsPlace& place) { return place.dataFolder + "\\portulon.hw"; }
+std::string HwFile(const SettingsPlace& place) { return common::DataFile(place.dataFolder, common::kSystemDataFile); }
 
 std::string Section(const SettingInfo& s, const SettingsPlace& place) {
   return *s.section ? std::string(s.section) : place.portSection;
@@ -48,7 +50,9 @@ std::optional<std::string> ServerDataFolder(const std::string& server) {
   plat::RegKey key;
   if (!OpenServiceKey(server, &key).ok()) return std::nullopt;
   std::string folder;
-  if (key.QueryString("MasterShare", &folder) != plat::ERROR_SUCCESS || folder.empty()) return std::nullopt;
+  if (key.QueryString(common::kMasterShareValue, &folder) != plat::ERROR_SUCCESS || folder.empty()) {
+    return std::nullopt;
+  }
   return folder;
 }
 

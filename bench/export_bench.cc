@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/data_folder.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/machine.h"
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
   ctx.paths = svc::MakeDataPaths("C:\\PLData", plat::GetCurrentDirectory());
   plat::CreateDirectory("C:\\PLData");
   plat::CreateDirectory("C:\\PLData\\LogData");
-  plat::WriteWholeFile(ctx.paths.DailyLog("2024-Mar-12"), DayLogFile());
+  plat::WriteWholeFile(common::DayLogPath(ctx.paths.folder, "2024-Mar-12"), DayLogFile());
   plat::WriteWholeFile(ctx.paths.users, UserFile());
 
   svc::OdbcConnection db;

@@ -50,6 +50,7 @@
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "common/pipe_protocol.h"
+#include "common/product_keys.h"
 #include "service/profile_store.h"
 
 namespace {
@@ -58,7 +59,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kPipe = common::kPipeName;
 constexpr const char* kDataFolder = "C:\\PLData";
-constexpr const char* kServiceKey = "Software\\Quillfen Technologies\\Portulon\\Service";
 constexpr int kPortsPerClient = 4;
 constexpr int kMaxClients = 64;
 constexpr const char* kGroups[] = {"Staff", "Dialers", "Contractors", "Students"};
@@ -155,11 +155,11 @@ bool Provision(const std::string& network, int users, bool trace) {
              "portulon.hw") ||
       !Check(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", std::string("Path=") + kDataFolder),
              "share") ||
-      !Check(plat::RegWriteString(kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), "MasterShare") ||
-      !Check(plat::RegWriteString(kServiceKey, "InstallPath", "C:\\Program Files\\Portulon"),
+      !Check(plat::RegWriteString(common::kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), "MasterShare") ||
+      !Check(plat::RegWriteString(common::kServiceKey, "InstallPath", "C:\\Program Files\\Portulon"),
              "InstallPath") ||
-      !Check(plat::RegWriteDword(kServiceKey, "Master", 1), "Master") ||
-      (!trace && !Check(plat::RegWriteDword(kServiceKey, "LogMaxSizeKB", 0), "LogMaxSizeKB"))) {
+      !Check(plat::RegWriteDword(common::kServiceKey, "Master", 1), "Master") ||
+      (!trace && !Check(plat::RegWriteDword(common::kServiceKey, "LogMaxSizeKB", 0), "LogMaxSizeKB"))) {
     return false;
   }
 

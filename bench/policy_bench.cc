@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/data_folder.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
 #include "platform/file.h"
@@ -133,7 +134,7 @@ bool Run(const std::string& network, int profiles, int iterations, Figures* out)
   plat::CreateDirectory("C:\\PLData\\LogData");
   if (!Check(plat::WriteWholeFile(ctx.paths.users, UserFile(profiles)), "users") ||
       !Check(plat::WriteWholeFile(ctx.paths.systemData, SystemDataFile()), "system data") ||
-      !Check(plat::WriteWholeFile(ctx.paths.DailyLog("2024-Mar-12"), DayLogFile(kDayRecords)),
+      !Check(plat::WriteWholeFile(common::DayLogPath(ctx.paths.folder, "2024-Mar-12"), DayLogFile(kDayRecords)),
              "day log")) {
     return false;
   }

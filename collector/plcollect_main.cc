@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "collector/port_snapshot.h"
+#include "common/event_ids.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
 #include "platform/file.h"
@@ -58,7 +59,6 @@ See also:
 
 constexpr const char* kTraceFile = "c:\\qcl_trace_plcollect.txt";
 constexpr auto kWorkerLimit = std::chrono::milliseconds(20000);
-constexpr plat::DWORD kEventEnumerationFailed = 1;
 
 // "%d%d%d  %.02d:%.02d:%.02d  %s\r\n": year, month and day run together, then
 // the local time, then the text.
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     plat::Beep(2000, 100);
     plat::EventSource source;
     if (plat::EventSource::Register("", "Portulon", &source) == plat::ERROR_SUCCESS) {
-      source.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventEnumerationFailed,
+      source.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventEnumerationFailed,
                     {"An error occured while enumerating RRAS ports"});
     }
     Trace("Router did not answer in time, worker ended");

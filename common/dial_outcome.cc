@@ -2,9 +2,12 @@
 
 #include <vector>
 
+#include "common/data_folder.h"
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
+#include "common/product_keys.h"
 #include "common/record_spool.h"
+#include "common/service_values.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/pipe.h"
@@ -17,8 +20,7 @@ namespace common {
 namespace {
 
 std::string DayLogFile(const std::string& folder, std::int64_t t) {
-  const std::tm local = plat::LocalTime(static_cast<std::time_t>(t));
-  return folder + "\\LogData\\" + plat::GetDateFormat(1033, local, "yyyy-MMM-dd") + ".log";
+  return DayLogPath(folder, DayLogName(static_cast<std::time_t>(t)));
 }
 
 // The service's newest record of `kind` for this dial-in, if any.
@@ -80,7 +82,7 @@ std::string DescribeRefusal(const std::string& dataFolder, std::string_view serv
 std::string DescribeDialOutcome(bool admitted, std::string_view port, std::string_view account,
                                 std::int64_t since) {
   std::string folder;
-  if (plat::RegReadString(std::string(kProductKey) + "\\Service", "MasterShare", &folder) !=
+  if (plat::RegReadString(kServiceKey, kMasterShareValue, &folder) !=
           plat::ERROR_SUCCESS ||
       folder.empty()) {
     return "";

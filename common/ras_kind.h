@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/product_keys.h"
 #include "platform/win_types.h"
 
 namespace common {
@@ -23,9 +24,8 @@ inline constexpr plat::DWORD kRasKindOpenVpn = 2;
 inline constexpr const char* kOpenVpnDisplayName = "OpenVPN Remote Access";
 inline constexpr const char* kRemoteAccessServiceKey = "System\\CurrentControlSet\\Services\\RemoteAccess";
 
-// The OpenVPN adapter's key: its ports are PortPrefix1 .. PortPrefixN, N the
-// "Ports" value (at most 250).
-inline constexpr const char* kOpenVpnAdapterKey = "Software\\Quillfen Technologies\\Portulon\\OpenVPN";
+// Under the OpenVPN adapter's key (kOpenVpnAdapterKey): its ports are PortPrefix1 ..
+// PortPrefixN, N the "Ports" value (at most 250).
 inline constexpr plat::DWORD kOpenVpnDefaultPorts = 100;
 inline constexpr plat::DWORD kOpenVpnMostPorts = 250;
 inline constexpr const char* kOpenVpnDefaultPortPrefix = "VPN";

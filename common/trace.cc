@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/service_values.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/registry.h"
@@ -56,15 +57,15 @@ std::string VersionText(const std::string& module) {
 }  // namespace
 
 TraceOptions ServiceTraceOptions() {
-  return {"C:\\qcl_trace_plsvc.txt", "Service", 512, "plsvc.exe"};
+  return {"C:\\qcl_trace_plsvc.txt", kServiceKey, kServiceLogMaxSizeKBDefault, "plsvc.exe"};
 }
 
 TraceOptions RasHookTraceOptions() {
-  return {"C:\\qcl_trace_plras.txt", "PL_RAS", 100, "pl_ras.dll"};
+  return {"C:\\qcl_trace_plras.txt", kRasHookKey, kModuleLogMaxSizeKBDefault, "pl_ras.dll"};
 }
 
 TraceOptions RrasHookTraceOptions() {
-  return {"C:\\qcl_trace_plrras.txt", "PL_RRAS", 100, "pl_rras.dll"};
+  return {"C:\\qcl_trace_plrras.txt", kRrasHookKey, kModuleLogMaxSizeKBDefault, "pl_rras.dll"};
 }
 
 TraceWriter::TraceWriter(TraceOptions options, Clock clock)
@@ -126,8 +127,7 @@ void TraceWriter::Write(std::string_view label, std::string_view text, long numb
 
 void TraceWriter::ReadLimit(std::time_t now) {
   plat::DWORD limit = 0;
-  const std::string key = std::string(kProductKey) + "\\" + options_.registrySubkey;
-  if (plat::RegReadDword(key, "LogMaxSizeKB", &limit) != plat::ERROR_SUCCESS) {
+  if (plat::RegReadDword(options_.registryKey, kLogMaxSizeKBValue, &limit) != plat::ERROR_SUCCESS) {
     limit = options_.defaultLimitKB;
   }
   StoreLimit(limitKB_, limit);

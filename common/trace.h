@@ -5,7 +5,7 @@
 // Line in the file:  "<n> <date> <time> -> <label>: <text> : <number>"
 // (date in the user's short date format, time in the user's time format).
 // The size limit is the DWORD LogMaxSizeKB under
-// HKLM\Software\Quillfen Technologies\Portulon\<subkey>; 0 switches tracing off.
+// the program's own key (product_keys.h); 0 switches tracing off.
 //
 // - The first line of a run deletes the file and reads the limit; with a limit,
 //   the header "Portulon starting...", "Version is : %s", "Log max size is %d KB"
@@ -28,16 +28,15 @@
 #include <string>
 #include <string_view>
 
+#include "common/product_keys.h"
 #include "platform/file.h"
 #include "platform/win_types.h"
 
 namespace common {
 
-inline constexpr const char* kProductKey = "Software\\Quillfen Technologies\\Portulon";
-
 struct TraceOptions {
   std::string file;            // Windows path, "C:\qcl_trace_plsvc.txt"
-  std::string registrySubkey;  // "Service", "PL_RAS", "PL_RRAS"
+  std::string registryKey;     // kServiceKey, kRasHookKey, kRrasHookKey
   plat::DWORD defaultLimitKB;  // used when LogMaxSizeKB is absent
   std::string versionModule;   // "plsvc.exe": its file version goes into the header
 };

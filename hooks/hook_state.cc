@@ -48,7 +48,7 @@ void HookState::ReportFailure(const std::string& what, const std::string& detail
     if (plat::EventSource::Register("", "Portulon", &source_) != plat::ERROR_SUCCESS) return;
     sourceRoot_ = root;
   }
-  source_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed, {what, detail});
+  source_.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventTransactionFailed, {what, detail});
 }
 
 }  // namespace hooks

@@ -10,13 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/event_ids.h"
 #include "common/trace.h"
 #include "platform/eventlog.h"
 
 namespace hooks {
-
-// Event 1 of the source "Portulon": a call the service did not answer.
-inline constexpr plat::DWORD kEventTransactionFailed = 1;
 
 class HookState {
  public:

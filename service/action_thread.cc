@@ -150,7 +150,7 @@ bool DisconnectPort(ServiceContext& context, int index, const PortOperations& op
     Update(context.portTable, index, s, [](PortEntry& e) { e.forced = 0; });
     return false;
   }
-  ReportToEventLog(0, kEventForcedDisconnect, s.port.c_str(), s.user.c_str(), 2);
+  ReportToEventLog(0, common::kEventForcedDisconnect, s.port.c_str(), s.user.c_str(), 2);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "common/data_folder.h"
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
@@ -361,7 +362,7 @@ void EnterSession(ServiceContext& context, const AdmissionDecision& d, std::stri
   std::int32_t address = common::ProfileReadInt(context.sessionFile, portSection, "IP");
   if (context.settings.ipConvert) address = common::RevertDWORD(address);
   PortTableStoreIP(context.portTable, portSection, address);
-  NoteWrite(context, "portulon.tmp",
+  NoteWrite(context, common::kLoggedInFile,
             plat::ProfileWriteString(context.paths.loggedIn, context.serverName, user, "1"));
 }
 
@@ -391,14 +392,14 @@ void ApplyAdmission(ServiceContext& context, const AdmissionDecision& d, std::st
                          d.hasProfile ? &d.profile : nullptr);
     // The reason too, so that the event alone tells the administrator why.
     const std::string reason = std::to_string(d.code) + ": " + common::RefusalText(d.code);
-    ReportToEventLog(0, kEventConnectionRefused, std::string(portSection).c_str(),
+    ReportToEventLog(0, common::kEventConnectionRefused, std::string(portSection).c_str(),
                      std::string(user).c_str(), 3, reason.c_str());
     return;
   }
   Log_Connection(context, user, startTime, portSection, d.userChanges, &d.profile);
   EnterSession(context, d, machine, user, portSection, startTime);
   SendGreetings(context, machine, d.greeting);
-  ReportToEventLog(0, kEventConnectionAccepted, std::string(portSection).c_str(),
+  ReportToEventLog(0, common::kEventConnectionAccepted, std::string(portSection).c_str(),
                    std::string(user).c_str(), 2);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/data_folder.h"
 #include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -26,14 +27,6 @@ namespace {
 
 constexpr const char* kLabel = "ExportThread";
 
-bool Digits(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
 void ExportThread(std::stop_token stop, ServiceContext* context) {
   ScheduleState state;
   std::mutex mutex;  // guards nothing; the wait needs one
@@ -47,39 +40,22 @@ void ExportThread(std::stop_token stop, ServiceContext* context) {
 
 }  // namespace
 
-bool ParseLogDayName(std::string_view name, std::tm* date) {
-  // yyyy-MMM-dd
-  if (name.size() != 11 || name[4] != '-' || name[8] != '-') return false;
-  const std::string_view year = name.substr(0, 4), month = name.substr(5, 3), day = name.substr(9, 2);
-  if (!Digits(year) || !Digits(day)) return false;
-  int m = -1;
-  for (int i = 0; i < 12; ++i) {
-    // Daily log names always carry the US-English abbreviations.
-    if (plat::EqualsIgnoringCase(
-            month, plat::GetLocaleInfo(plat::LOCALE_US_ENGLISH, plat::LOCALE_SABBREVMONTHNAME1 + i))) {
-      m = i;
-    }
-  }
-  const int d = std::stoi(std::string(day));
-  if (m < 0 || d < 1 || d > 31) return false;
-  *date = plat::CalendarTime(std::stoi(std::string(year)), m + 1, d);
-  return true;
-}
-
 int ArchiveOldLogs(const ServiceContext& context, std::time_t now) {
   const DataPaths paths = context.PathsSnapshot();
   const int age = common::ProfileReadInt(paths.systemData, kGeneralSection, "AutoArchiveAge");
   if (age <= 0) return 0;
-  const std::string logData = paths.folder + "\\LogData";
-  const std::string oldData = paths.folder + "\\OldData";
+  const std::string logData = common::DataFile(paths.folder, common::kDayLogFolder);
+  const std::string oldData = common::DataFile(paths.folder, common::kArchiveFolder);
   std::vector<plat::FindData> entries;
-  if (plat::FindFiles(logData + "\\*.log", &entries) != plat::ERROR_SUCCESS) return 0;
+  if (plat::FindFiles(common::DayLogSearch(paths.folder, common::kDayLogFolder), &entries) != plat::ERROR_SUCCESS) {
+    return 0;
+  }
   const std::int64_t today = DayNumber(plat::LocalTime(now));
   int moved = 0;
   for (const plat::FindData& e : entries) {
-    if (e.isDirectory || e.name.size() != 15) continue;
     std::tm date;
-    if (!ParseLogDayName(std::string_view(e.name).substr(0, 11), &date)) continue;
+    std::string day;
+    if (e.isDirectory || !common::ParseDayLogFile(e.name, &day, &date)) continue;
     if (today - DayNumber(date) <= age) continue;
     plat::CreateDirectory(oldData);
     const DWORD err = plat::MoveFileEx(logData + "\\" + e.name, oldData + "\\" + e.name, 0);

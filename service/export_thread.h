@@ -14,10 +14,6 @@ namespace svc {
 
 struct ServiceContext;
 
-// Reads a daily log's name ("2000-Nov-21", month in English, any case) into
-// year, month and day of `date`. False for any other name.
-bool ParseLogDayName(std::string_view name, std::tm* date);
-
 // Moves the logs whose date lies more than AutoArchiveAge days (read afresh
 // from portulon.hw) before the local date of `now`; 0 archives nothing. A log
 // whose name is already taken in OldData stays. Returns the number moved.

@@ -44,7 +44,7 @@ bool AccountFits(int kind, const std::string& account, const std::string& port) 
   if (problem.empty()) return true;
   common::Trace("ProcessIncoming", "Account refused, nothing written: " + problem, kind);
   if (kind == common::kKindNewConnection) {
-    ReportToEventLog(0, kEventConnectionRefused, port.c_str(), (account + ": " + problem).c_str(), 2);
+    ReportToEventLog(0, common::kEventConnectionRefused, port.c_str(), (account + ": " + problem).c_str(), 2);
   }
   return false;
 }
@@ -85,7 +85,7 @@ bool AddressHeldElsewhere(ServiceContext& context, std::int32_t address, const s
                           " (static address of " + account + ") is held by " + holder + " on " +
                           holderPort + "; the proposed address is kept";
   common::Trace("ProcessIncomingProtocol GETIP", "Static address in use: " + why, 0);
-  ReportToEventLog(1, kEventAddressInUse, port.c_str(), why.c_str(), 2);
+  ReportToEventLog(1, common::kEventAddressInUse, port.c_str(), why.c_str(), 2);
   return true;
 }
 

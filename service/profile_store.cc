@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "common/data_folder.h"
 #include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -110,7 +111,7 @@ DWORD WriteUserDefaultProfile(const ServiceContext& context, std::string_view se
 
 DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {
   if (changes.empty()) return plat::ERROR_SUCCESS;
-  return NoteWrite(context, "portulon.usr", ApplyUserChanges(context, changes));
+  return NoteWrite(context, common::kUsersFile, ApplyUserChanges(context, changes));
 }
 
 DWORD ApplyUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {

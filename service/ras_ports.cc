@@ -262,7 +262,7 @@ void NoteCannotDisconnect(const ServiceContext& context, const std::string& why)
                            ". Supervision cannot cut sessions on this server: a session past "
                            "its limit or idle stays connected until this is mended.";
   common::Trace("DisconnectPort", "Supervision cannot cut sessions: " + why, 0);
-  ReportToEventLog(1, kEventCannotDisconnect, "Sessions cannot be cut", text.c_str(), 2);
+  ReportToEventLog(1, common::kEventCannotDisconnect, "Sessions cannot be cut", text.c_str(), 2);
   plat::RegWriteString(kServiceKey, common::kCannotDisconnectValue, why);
 }
 
@@ -277,7 +277,7 @@ void NoteCanDisconnect(const ServiceContext& context) {
   const std::string text = context.serverName + ": sessions can be cut again; " +
                            std::to_string(failed) + " disconnects failed meanwhile";
   common::Trace("DisconnectPort", "Supervision can cut sessions again", failed);
-  ReportToEventLog(0, kEventDisconnectsAgain, "Sessions can be cut again", text.c_str(), 2);
+  ReportToEventLog(0, common::kEventDisconnectsAgain, "Sessions can be cut again", text.c_str(), 2);
   ClearCannotDisconnect();
 }
 

@@ -139,7 +139,7 @@ void ServiceEntry(DWORD argc, char** /*argv*/) {
   p.stopEvent->Wait();
   ReportStatus(plat::SERVICE_STOP_PENDING, plat::ERROR_SUCCESS, 0, 1, 5000);
   SleepMs(4000);
-  ReportToEventLog(0, kEventStopped, nullptr, nullptr, 0);
+  ReportToEventLog(0, common::kEventStopped, nullptr, nullptr, 0);
   ReportStatus(plat::SERVICE_STOPPED, plat::ERROR_SUCCESS, 0, 2, 0);
   // The other threads are not told to finish: the process simply ends.
   std::fflush(stdout);
@@ -241,7 +241,7 @@ void ServiceThread(ServiceContext& context) {
   const DWORD result = FirstTimeInitialize(context);
   if (result != 0) {
     const std::string code = std::to_string(result);
-    ReportToEventLog(1, kEventStartFailed, "Error in step ", code.c_str(), 2);
+    ReportToEventLog(1, common::kEventStartFailed, "Error in step ", code.c_str(), 2);
   }
   if (Process().consoleMode) {
     std::printf("--------------- VARIABLE DUMPING DEBUG -------------------------\n");
@@ -258,7 +258,7 @@ void ServiceThread(ServiceContext& context) {
                               " (" + plat::ErrorText(err) + "); no caller is checked until it can "
                               "be reached. Trying again every " +
                               std::to_string(kDataFolderRetrySeconds) + " seconds.";
-      ReportToEventLog(1, kEventShareAccessFailed, "Failed to access Primary Portulon", why.c_str(), 2);
+      ReportToEventLog(1, common::kEventShareAccessFailed, "Failed to access Primary Portulon", why.c_str(), 2);
       waitReported = true;
     }
     if (Process().stopEvent && Process().stopEvent->WaitFor(std::chrono::seconds(kDataFolderRetrySeconds))) {
@@ -278,7 +278,7 @@ void ServiceThread(ServiceContext& context) {
     }
   }
   if (result == 0) {
-    ReportToEventLog(0, kEventStarted, "Initialization completed successfully",
+    ReportToEventLog(0, common::kEventStarted, "Initialization completed successfully",
                      "The Portulon service is up and running", 2);
   }
   Process().startupDone.Set();

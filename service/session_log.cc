@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "common/data_folder.h"
 #include "common/log_record.h"
 #include "common/profile_helpers.h"
 #include "common/profile_keys.h"
@@ -126,17 +127,17 @@ void WriteOrKeep(ServiceContext& context, const char* what, const std::string& f
 
 void WriteUsage(ServiceContext& context, const std::vector<plat::ProfileChange>& changes,
                 const UserProfile& p) {
-  WriteOrKeep(context, "portulon.usr", context.paths.users, changes, KeptUserChanges(changes, p));
+  WriteOrKeep(context, common::kUsersFile, context.paths.users, changes, KeptUserChanges(changes, p));
 }
 
 void WritePortActive(ServiceContext& context, std::string_view port, bool active) {
   const std::vector<plat::ProfileChange> changes = {PortActiveChange(port, active)};
-  WriteOrKeep(context, "portulon.hw", context.paths.systemData, changes, KeptAsValues(changes));
+  WriteOrKeep(context, common::kSystemDataFile, context.paths.systemData, changes, KeptAsValues(changes));
 }
 
 void LeaveRoster(ServiceContext& context, const std::string& user) {
   const std::vector<plat::ProfileChange> changes = {{context.serverName, user, std::nullopt}};
-  WriteOrKeep(context, "portulon.tmp", context.paths.loggedIn, changes, KeptAsValues(changes));
+  WriteOrKeep(context, common::kLoggedInFile, context.paths.loggedIn, changes, KeptAsValues(changes));
 }
 
 // svc_status.dat: each key + 1, written in one rewrite.
@@ -150,7 +151,7 @@ void IncrementCounters(ServiceContext& context,
     changes.push_back({section, key, DecimalText(static_cast<DWORD>(value) + 1)});
     kept.push_back({'+', section, key, "1"});
   }
-  WriteOrKeep(context, "svc_status.dat", file, changes, std::move(kept));
+  WriteOrKeep(context, common::kStatusCountersFile, file, changes, std::move(kept));
 }
 
 // The key of the n-th record of one second in a port's section: the second
@@ -224,7 +225,7 @@ DWORD WriteRecordNow(ServiceContext& context, const std::string& dayFile, const 
     NoteWrite(context, kDayLogName, err);
     if (copy) {
       RotateCombinedLog(context);
-      NoteWrite(context, "portulon.log",
+      NoteWrite(context, common::kCombinedLogFile,
                 plat::ProfileAppendRecord(context.paths.combinedLog, section, key, text));
     }
     return plat::ERROR_SUCCESS;
@@ -326,12 +327,8 @@ std::string StringAt(const std::vector<std::string>& strings, size_t index) {
 
 }  // namespace
 
-std::string LogDayName(std::time_t when) {
-  return plat::GetDateFormat(plat::LOCALE_US_ENGLISH, plat::LocalTime(when), "yyyy-MMM-dd");
-}
-
 std::string GetLogFileName(const ServiceContext& context, std::time_t when) {
-  return context.paths.DailyLog(LogDayName(when));
+  return common::DayLogPath(context.paths.folder, common::DayLogName(when));
 }
 
 std::string WriteLogRecord(ServiceContext& context, std::string_view port,

@@ -31,8 +31,6 @@ using plat::DWORD;
 // portulon.log is renamed to portulon.log.old once it grows past this.
 inline constexpr std::uint64_t kCombinedLogMaxBytes = 64ull << 20;
 
-// "2000-Nov-21": the local date of `when`, US-English month abbreviation.
-std::string LogDayName(std::time_t when);
 // "<data folder>\LogData\<day>.log" for the local date of `when`.
 std::string GetLogFileName(const ServiceContext& context, std::time_t when);
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/data_folder.h"
+#include "common/service_values.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/file.h"
@@ -28,15 +30,7 @@ void ReadString(const plat::RegKey& key, const char* name, size_t bufferSize, st
   *value = v;
 }
 
-std::string InFolder(const std::string& folder, const char* name) {
-  return folder + "\\" + name;
-}
-
 }  // namespace
-
-std::string DataPaths::DailyLog(const std::string& dayName) const {
-  return folder + "\\LogData\\" + dayName + ".log";
-}
 
 DataPaths MakeDataPaths(const std::string& masterShare, const std::string& currentDirectory) {
   DataPaths p;
@@ -45,42 +39,42 @@ DataPaths MakeDataPaths(const std::string& masterShare, const std::string& curre
   while (p.folder.size() > 3 && (p.folder.back() == '\\' || p.folder.back() == '/')) {
     p.folder.pop_back();
   }
-  p.combinedLog = InFolder(p.folder, "portulon.log");
-  p.users = InFolder(p.folder, "portulon.usr");
-  p.systemData = InFolder(p.folder, "portulon.hw");
-  p.loggedIn = InFolder(p.folder, "portulon.tmp");
-  p.portStat = InFolder(p.folder, "portstat.log");
+  p.combinedLog = common::DataFile(p.folder, common::kCombinedLogFile);
+  p.users = common::DataFile(p.folder, common::kUsersFile);
+  p.systemData = common::DataFile(p.folder, common::kSystemDataFile);
+  p.loggedIn = common::DataFile(p.folder, common::kLoggedInFile);
+  p.portStat = common::DataFile(p.folder, common::kPortStatFile);
   // Working alone, the counters stay beside the other data files instead of
   // landing in the root of the current drive.
-  p.statusCounters = InFolder(p.folder, "svc_status.dat");
+  p.statusCounters = common::DataFile(p.folder, common::kStatusCountersFile);
   return p;
 }
 
 void ReadServiceSettings(ServiceSettings* s) {
   plat::RegKey key;
   if (plat::RegKey::Open(plat::Hive::LocalMachine, kServiceKey, &key) == plat::ERROR_SUCCESS) {
-    ReadDword(key, "IPConvert", &s->ipConvert);
+    ReadDword(key, common::kIpConvertValue, &s->ipConvert);
     DWORD minutes = s->idleTimerSeconds / 60;
-    ReadDword(key, "IdleTimer", &minutes);
+    ReadDword(key, common::kIdleTimerValue, &minutes);
     s->idleTimerSeconds = minutes * 60;
-    ReadDword(key, "IdleBytesLimit", &s->idleBytesLimit);
-    ReadDword(key, "Master", &s->master);
-    ReadDword(key, "LogToLargeFile", &s->logToLargeFile);
-    ReadString(key, "AssumeDomain", 50, &s->assumeDomain);
-    ReadString(key, "MasterShare", 600, &s->masterShare);
-    ReadString(key, "ODBC_Account", 600, &s->odbcAccount);
-    ReadString(key, "ODBC_DSN", 600, &s->odbcDsn);
-    ReadString(key, "ODBC_Password", 600, &s->odbcPassword);
-    ReadDword(key, "ExportDates", &s->exportDates);
-    ReadDword(key, "ExportDays", &s->exportDays);
-    ReadDword(key, "ExportHours", &s->exportHours);
-    ReadDword(key, "ExportUsers", &s->exportUsers);
-    ReadDword(key, "ExportHistory", &s->exportHistory);
-    ReadDword(key, "LogSessionEventsToEventLog", &s->logSessionEventsToEventLog);
-    ReadDword(key, "StaticIP", &s->staticIP);
-    ReadDword(key, "LogMaxSizeKB", &s->logMaxSizeKB);
+    ReadDword(key, common::kIdleBytesLimitValue, &s->idleBytesLimit);
+    ReadDword(key, common::kMasterValue, &s->master);
+    ReadDword(key, common::kLogToLargeFileValue, &s->logToLargeFile);
+    ReadString(key, common::kAssumeDomainValue, 50, &s->assumeDomain);
+    ReadString(key, common::kMasterShareValue, 600, &s->masterShare);
+    ReadString(key, common::kOdbcAccountValue, 600, &s->odbcAccount);
+    ReadString(key, common::kOdbcDsnValue, 600, &s->odbcDsn);
+    ReadString(key, common::kOdbcPasswordValue, 600, &s->odbcPassword);
+    ReadDword(key, common::kExportDatesValue, &s->exportDates);
+    ReadDword(key, common::kExportDaysValue, &s->exportDays);
+    ReadDword(key, common::kExportHoursValue, &s->exportHours);
+    ReadDword(key, common::kExportUsersValue, &s->exportUsers);
+    ReadDword(key, common::kExportHistoryValue, &s->exportHistory);
+    ReadDword(key, common::kLogSessionEventsValue, &s->logSessionEventsToEventLog);
+    ReadDword(key, common::kStaticIpValue, &s->staticIP);
+    ReadDword(key, common::kLogMaxSizeKBValue, &s->logMaxSizeKB);
   }
-  if (s->idleBytesLimit == 0) s->idleBytesLimit = 10000;
+  if (s->idleBytesLimit == 0) s->idleBytesLimit = common::kIdleBytesLimitDefault;
   char line[100];
   std::snprintf(line, sizeof line, "INIT: IdleTimer=%d  IdleBytesLimit=%d",
                 static_cast<int>(s->idleTimerSeconds), static_cast<int>(s->idleBytesLimit));
@@ -122,7 +116,7 @@ DWORD TestMasterShare(const ServiceContext& context) {
       char detail[700];
       std::snprintf(detail, sizeof detail, "%s Error Code %d", context.paths.folder.c_str(),
                     static_cast<int>(err));
-      ReportToEventLog(1, kEventShareAccessFailed, kShareFailed, detail, 2);
+      ReportToEventLog(1, common::kEventShareAccessFailed, kShareFailed, detail, 2);
     }
     return err;
   }
@@ -139,7 +133,7 @@ void NoteDataFolderUnreadable(const ServiceContext& context, DWORD error) {
       "). Profiles cannot be read: callers are " +
       (defaults ? "given the default profile" : "refused (reason 7, profile could not be read)") +
       " until it can be read again; their records are kept and written then.";
-  ReportToEventLog(1, kEventShareAccessFailed, kShareFailed, detail.c_str(), 2);
+  ReportToEventLog(1, common::kEventShareAccessFailed, kShareFailed, detail.c_str(), 2);
 }
 
 void NoteDataFolderReadable(const ServiceContext& context) {
@@ -149,13 +143,14 @@ void NoteDataFolderReadable(const ServiceContext& context) {
   const std::string detail = context.paths.folder + ": readable again after " +
                              std::to_string(count) + " failed attempts to read it";
   common::Trace("TestMasterShare", "Data folder readable again", count);
-  ReportToEventLog(0, kEventDataFolderBack, "Data folder readable again", detail.c_str(), 2);
+  ReportToEventLog(0, common::kEventDataFolderBack, "Data folder readable again", detail.c_str(), 2);
 }
 
 void ClearTEMPFile(const ServiceContext& context) {
   plat::ProfileDeleteSection(context.paths.loggedIn, context.serverName);
   // What writers killed halfway through replacing a shared file left behind.
-  for (const std::string& folder : {context.paths.folder, context.paths.folder + "\\LogData"}) {
+  const std::string& data = context.paths.folder;
+  for (const std::string& folder : {data, common::DataFile(data, common::kDayLogFolder)}) {
     int failed = 0;
     if (const int removed = plat::ProfileRemoveStaleTemporaries(folder, &failed); removed > 0) {
       common::Trace("ClearTEMPFile", "Removed temporary files of dead writers in " + folder, removed);

@@ -1,17 +1,19 @@
 // The service's settings: registry values under
-// HKLM\Software\Quillfen Technologies\Portulon\Service, the data folder they
+// HKLM\<kServiceKey>, the data folder they
 // select and the paths of every data file in it.
 #pragma once
 
 #include <string>
 
+#include "common/product_keys.h"
+#include "common/service_values.h"
 #include "platform/win_types.h"
 
 namespace svc {
 
 using plat::DWORD;
 
-inline constexpr const char* kServiceKey = "Software\\Quillfen Technologies\\Portulon\\Service";
+using common::kServiceKey;
 
 struct ServiceSettings {
   DWORD ipConvert = 0;          // IPConvert: session-file addresses are byte-swapped
@@ -25,7 +27,7 @@ struct ServiceSettings {
   DWORD exportDates = 0, exportDays = 0, exportHours = 0, exportUsers = 0, exportHistory = 0;
   DWORD logSessionEventsToEventLog = 0;
   DWORD staticIP = 0;           // StaticIP: address requests answered from profiles
-  DWORD logMaxSizeKB = 512;     // LogMaxSizeKB: the trace file's limit
+  DWORD logMaxSizeKB = common::kServiceLogMaxSizeKBDefault;  // LogMaxSizeKB: the trace file's limit
 };
 
 // The data folder and the files in it ("%s\portulon.usr" and so on).
@@ -38,9 +40,6 @@ struct DataPaths {
   std::string loggedIn;     // portulon.tmp
   std::string portStat;     // portstat.log
   std::string statusCounters;  // svc_status.dat
-
-  // "%s\LogData\%s.log" for a day name such as "2000-Nov-21".
-  std::string DailyLog(const std::string& dayName) const;
 };
 
 DataPaths MakeDataPaths(const std::string& masterShare, const std::string& currentDirectory);

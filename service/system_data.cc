@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/data_folder.h"
 #include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -51,7 +52,7 @@ void ReadSystemDataFromCentralDB(ServiceContext& context) {
                                     "counting) stay in force until it can be read again."
                                   : ". No shared settings were read yet: the defaults apply until it "
                                     "can be read.");
-      ReportToEventLog(1, kEventSharedSettingsKept, "Shared settings kept", why.c_str(), 2);
+      ReportToEventLog(1, common::kEventSharedSettingsKept, "Shared settings kept", why.c_str(), 2);
     }
     return;
   }
@@ -111,7 +112,7 @@ void ReadSystemDataFromCentralDB(ServiceContext& context) {
   if (context.systemDataStale) {
     context.systemDataStale = false;
     common::Trace(kLabel, "portulon.hw read again", 0);
-    ReportToEventLog(0, kEventSharedSettingsRead, "Shared settings read again", file.c_str(), 2);
+    ReportToEventLog(0, common::kEventSharedSettingsRead, "Shared settings read again", file.c_str(), 2);
   }
 }
 
@@ -128,7 +129,8 @@ plat::ProfileChange PortActiveChange(std::string_view port, bool active) {
 }
 
 void SetPortActive(const ServiceContext& context, std::string_view port, bool active) {
-  NoteWrite(context, "portulon.hw", plat::ProfileApply(context.paths.systemData, {PortActiveChange(port, active)}));
+  NoteWrite(context, common::kSystemDataFile,
+            plat::ProfileApply(context.paths.systemData, {PortActiveChange(port, active)}));
 }
 
 StatusMailSettings ReadStatusMailSettings(const ServiceContext& context) {

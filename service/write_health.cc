@@ -40,7 +40,7 @@ void ReportBegin(const char* what, plat::DWORD error, const std::string& keptIn)
       (keptIn.empty() ? ". What cannot be written now is lost."
                       : ". Records and charges are kept in " + keptIn +
                             " and written, in order, once it can be written again.");
-  ReportToEventLog(1, kEventCannotRecord, "Cannot record", why.c_str(), 2);
+  ReportToEventLog(1, common::kEventCannotRecord, "Cannot record", why.c_str(), 2);
 }
 
 }  // namespace
@@ -53,7 +53,7 @@ void WriteHealth::ReportEnd(const std::string& what, const FileOutage& o) {
   }
   if (o.lost > 0) text += std::to_string(o.lost) + " writes were lost meanwhile";
   common::Trace("WriteHealth", "Recording again: " + text, o.lost);
-  ReportToEventLog(0, kEventRecordingAgain, "Recording again", text.c_str(), 2);
+  ReportToEventLog(0, common::kEventRecordingAgain, "Recording again", text.c_str(), 2);
 }
 
 void WriteHealth::Note(const char* what, plat::DWORD error) {

@@ -14,15 +14,12 @@
 #include <mutex>
 #include <string>
 
+#include "common/event_ids.h"
 #include "platform/win_types.h"
 
 namespace svc {
 
 struct ServiceContext;
-
-// "Cannot record" (error) and "Recording again" (information).
-inline constexpr plat::DWORD kEventCannotRecord = 13;
-inline constexpr plat::DWORD kEventRecordingAgain = 14;
 
 // A fault that comes and goes: its beginning and its end are each reported
 // once, never each time it is met meanwhile. Safe from any thread.

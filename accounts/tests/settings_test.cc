@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "accounts/simulation.h"
+#include "common/data_folder.h"
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/testing/installed_portulon.h"
@@ -116,9 +117,9 @@ TEST_F(SettingsTest, TheSharedSettingsOfPortulonHwAreReReadAtUpdate) {
   call.duration = 60;
   EXPECT_TRUE(Simulate(call, place_.dataFolder).outcome.ok());
   // Recorded as any session: refusal, connection and hang-up in the day's log.
-  const std::string day = plat::GetDateFormat(1033, plat::LocalTime(plat::Now()), "yyyy-MMM-dd");
+  const std::string log = common::DayLogPath("C:\\PLData", common::DayLogName(plat::Now()));
   int refusals = 0, connections = 0, hangUps = 0;
-  for (const common::LogRecord& r : common::LoadLogRecords("C:\\PLData\\LogData\\" + day + ".log")) {
+  for (const common::LogRecord& r : common::LoadLogRecords(log)) {
     if (r.user != "DOM\\eve" || r.port != "COM1") continue;
     refusals += r.kind == common::kRecordRefusal;
     connections += r.kind == common::kRecordConnection;

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "accounts/setting_info.h"
+#include "common/service_values.h"
+
 namespace accounts {
 namespace {
 
@@ -119,6 +124,24 @@ TEST(Units, TextIsOneLineWithinItsLimit) {
   EXPECT_EQ(FormatValue(Unit::Seconds, "54x"), "'54x'");
   EXPECT_FALSE(IsCleanNumber("54x"));
   EXPECT_TRUE(IsCleanNumber("  12   "));
+}
+
+}  // namespace
+}  // namespace accounts
+
+namespace accounts {
+namespace {
+
+// The console and the tools show a missing value as what the service reads
+// it as: the Service key's defaults are the service's own.
+TEST(ServerSettingsTable, DefaultsAreTheServicesOwn) {
+  const SettingInfo* bytes = FindSetting(ServerSettings(), common::kIdleBytesLimitValue);
+  const SettingInfo* trace = FindSetting(ServerSettings(), common::kLogMaxSizeKBValue);
+  ASSERT_NE(bytes, nullptr);
+  ASSERT_NE(trace, nullptr);
+  EXPECT_EQ(bytes->defaultText, std::to_string(common::kIdleBytesLimitDefault));
+  EXPECT_EQ(trace->defaultText, std::to_string(common::kServiceLogMaxSizeKBDefault));
+  for (const SettingInfo& s : ServerSettings()) EXPECT_STREQ(s.name, s.key) << "one name per value";
 }
 
 }  // namespace

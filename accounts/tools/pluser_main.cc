@@ -10,6 +10,7 @@
 #include "accounts/setting_info.h"
 #include "accounts/tools/tool_support.h"
 #include "accounts/typo_checks.h"
+#include "common/data_folder.h"
 #include "platform/path.h"
 #include "platform/tools/tool_args.h"
 #include "platform/tools/tool_format.h"
@@ -241,7 +242,8 @@ int main(int argc, char** argv) {
 
   std::string dataFolder;
   if (!placcounts_tools::FindDataFolder(tool, folderGiven ? &folder : nullptr, &dataFolder)) return tool.exitCode();
-  const accounts::AccountStore store(dataFolder + "\\portulon.usr", dataFolder + "\\portulon.hw");
+  const accounts::AccountStore store(common::DataFile(dataFolder, common::kUsersFile),
+                                     common::DataFile(dataFolder, common::kSystemDataFile));
 
   if (command == "list") return List(tool, store, listOptions);
   if (command == "show") {

@@ -6,11 +6,13 @@
 
 #include "common/cut_reason.h"
 #include "common/dial_outcome.h"
+#include "common/event_ids.h"
 #include "common/pipe_protocol.h"
 #include "common/port_ops_protocol.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/pipe.h"
+#include "platform/ras/ras_service.h"
 #include "platform/sysinfo.h"
 
 namespace ovpn {
@@ -19,10 +21,6 @@ namespace {
 
 using plat::DWORD;
 
-// The session-statistics record of a router, which plsvc reads at hang-up.
-constexpr DWORD kEventSessionStatistics = 20048;
-// Portulon's event for a client that was let in without a check.
-constexpr DWORD kEventTransactionFailed = 1;
 // "status 3" answers for every port within this long, so that a supervision
 // pass over many ports asks OpenVPN once.
 constexpr auto kStatusFresh = std::chrono::milliseconds(500);
@@ -249,7 +247,7 @@ void Adapter::HandleConnect(const ClientEvent& event) {
     // A username nobody checked names nobody: never decide under it.
     Trace("PLOVPN::Connect", "Username not verified, refused: " + event.Env("username").substr(0, 120),
           static_cast<long>(event.cid));
-    portulonLog_.Report(plat::EVENTLOG_WARNING_TYPE, 0, kEventTransactionFailed,
+    portulonLog_.Report(plat::EVENTLOG_WARNING_TYPE, 0, common::kEventTransactionFailed,
                         {"Refused on AcceptConnection",
                          "Username not verified by OpenVPN: " + event.Env("username").substr(0, 120) +
                              " (certificate " + commonName.substr(0, 120) + ")"});
@@ -263,7 +261,7 @@ void Adapter::HandleConnect(const ClientEvent& event) {
     // Never let a name in that no profile can be checked against.
     Trace("PLOVPN::Connect", "User name cannot be checked, refused",
           static_cast<long>(name.size()));
-    portulonLog_.Report(plat::EVENTLOG_WARNING_TYPE, 0, kEventTransactionFailed,
+    portulonLog_.Report(plat::EVENTLOG_WARNING_TYPE, 0, common::kEventTransactionFailed,
                         {"Refused on AcceptConnection",
                          "User name cannot be checked: " + name.substr(0, 120) + ": " + nameProblem});
     deny("user name cannot be checked: " + nameProblem);
@@ -303,7 +301,7 @@ void Adapter::HandleConnect(const ClientEvent& event) {
                                   common::kMessageBufferSize, common::kPipeWaitMs);
   std::uint32_t given = 0;
   if (err != plat::ERROR_SUCCESS) {
-    portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed,
+    portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventTransactionFailed,
                         {"Transaction failed on GetIP",
                          "Bad response from Portulon Service: " + std::to_string(err)});
   } else if (common::ReplyCode(answer) == common::kReplyUseAddress &&
@@ -317,7 +315,7 @@ void Adapter::HandleConnect(const ClientEvent& event) {
                             common::kPipeWaitMs);
   if (err != plat::ERROR_SUCCESS) {
     Trace("PLOVPN::Connect", "Communicate to Portulon Service Failed!!", static_cast<long>(err));
-    portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed,
+    portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventTransactionFailed,
                         {"Transaction failed on AcceptConnection",
                          "Bad response from Portulon Service: " + std::to_string(err)});
   } else if (common::ReplyCode(answer) != common::kReplyAccepted) {
@@ -381,7 +379,7 @@ void Adapter::HangUp(const std::string& port, const VpnClient& c, std::uint64_t 
   // minutes and seconds, then bytes sent and received (plsvc reads the last two).
   if (systemLog_.valid()) {
     systemLog_.ReportAt(
-        end, plat::EVENTLOG_INFORMATION_TYPE, 0, kEventSessionStatistics,
+        end, plat::EVENTLOG_INFORMATION_TYPE, 0, plat::ras::kEventRouterSessionStatistics,
         {c.account, port, plat::GetDateFormat(lcid, a), plat::GetTimeFormat(lcid, a),
          plat::GetDateFormat(lcid, b), plat::GetTimeFormat(lcid, b), std::to_string(duration / 60),
          std::to_string(duration % 60), std::to_string(sent), std::to_string(received)});
@@ -391,7 +389,7 @@ void Adapter::HangUp(const std::string& port, const VpnClient& c, std::uint64_t 
       port, c.account, "*", std::to_string(static_cast<long long>(c.start)), duration);
   if (!message) {
     Trace("PLOVPN::HangUp", "Hang-up cannot be put to Portulon, not recorded: " + c.account);
-    portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, kEventTransactionFailed,
+    portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventTransactionFailed,
                         {"Transaction failed on HangUp", "Hang-up cannot be put to Portulon: " + port});
     return;
   }

@@ -10,7 +10,7 @@ AdapterSettings ReadAdapterSettings() {
   AdapterSettings s;
   auto text = [](const char* name, std::string* value) {
     std::string v;
-    if (plat::RegReadString(kAdapterKey, name, &v) == plat::ERROR_SUCCESS && !v.empty()) *value = v;
+    if (plat::RegReadString(kOpenVpnAdapterKey, name, &v) == plat::ERROR_SUCCESS && !v.empty()) *value = v;
   };
   text("Management", &s.management);
   text("Domain", &s.domain);
@@ -19,12 +19,12 @@ AdapterSettings ReadAdapterSettings() {
   text("Netmask", &s.netmask);
   text("ManagementRelay", &s.managementRelay);
   plat::DWORD verified = 0;
-  s.usernameVerified = plat::RegReadDword(kAdapterKey, "UsernameVerified", &verified) ==
+  s.usernameVerified = plat::RegReadDword(kOpenVpnAdapterKey, "UsernameVerified", &verified) ==
                            plat::ERROR_SUCCESS &&
                        verified == 1;
   text("PortPrefix", &s.portPrefix);
   plat::DWORD ports = 0;
-  if (plat::RegReadDword(kAdapterKey, "Ports", &ports) == plat::ERROR_SUCCESS && ports > 0) {
+  if (plat::RegReadDword(kOpenVpnAdapterKey, "Ports", &ports) == plat::ERROR_SUCCESS && ports > 0) {
     s.ports = ports > common::kOpenVpnMostPorts ? common::kOpenVpnMostPorts : ports;
   }
   return s;

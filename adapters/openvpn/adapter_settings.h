@@ -1,5 +1,5 @@
 // The adapter's settings: registry values under
-// HKLM\Software\Quillfen Technologies\Portulon\OpenVPN.
+// HKLM\<kOpenVpnAdapterKey>.
 #pragma once
 
 #include <optional>
@@ -10,8 +10,7 @@
 
 namespace ovpn {
 
-// Declared beside the reader of the remote-access kind, which lists the ports too.
-inline constexpr const char* kAdapterKey = common::kOpenVpnAdapterKey;
+using common::kOpenVpnAdapterKey;
 
 struct AdapterSettings {
   // Management: OpenVPN's management socket, a path or "127.0.0.1:PORT".

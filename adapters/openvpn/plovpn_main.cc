@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "adapters/openvpn/adapter.h"
+#include "common/service_values.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
@@ -75,7 +76,7 @@ constexpr const char* kServiceName = "RemoteAccess";
 constexpr const char* kDisplayName = "OpenVPN Remote Access";
 
 common::TraceOptions AdapterTraceOptions() {
-  return {"C:\\qcl_trace_plovpn.txt", "OpenVPN", 100, "plovpn.exe"};
+  return {"C:\\qcl_trace_plovpn.txt", common::kOpenVpnAdapterKey, common::kModuleLogMaxSizeKBDefault, "plovpn.exe"};
 }
 
 // The adapter a stop request reaches; guards by its own mutex.
@@ -202,7 +203,7 @@ int Install(pltools::Tool& tool, const std::string& self) {
   for (const auto& [name, value] :
        {std::pair{"Management", management}, std::pair{"Domain", domain}}) {
     if (value.empty()) continue;
-    if (DWORD err = plat::RegWriteString(ovpn::kAdapterKey, name, value);
+    if (DWORD err = plat::RegWriteString(ovpn::kOpenVpnAdapterKey, name, value);
         err != plat::ERROR_SUCCESS) {
       return tool.Fail(err, name);
     }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/product_keys.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/file.h"
@@ -26,7 +27,7 @@ inline constexpr const char* kUsers = "C:\\PLData\\portulon.usr";
 inline constexpr const char* kHw = "C:\\PLData\\portulon.hw";
 inline constexpr const char* kLoggedIn = "C:\\PLData\\portulon.tmp";
 
-inline std::string ServiceSettingsKey() { return std::string(kProductKey) + "\\Service"; }
+inline std::string ServiceSettingsKey() { return kServiceKey; }
 
 // Puts plsvc in place on `net`'s current machine and registers the service.
 inline void InstallPlsvc(const plat::testing::TempNetwork& net) {

@@ -1,5 +1,7 @@
 #include "installer/core/install_files.h"
 
+#include "common/data_folder.h"
+
 namespace setup {
 
 namespace {
@@ -22,9 +24,9 @@ constexpr InstallFile kFiles[] = {
     {"_plsvc.dll", 68, FileGroup::Server},
     {kRasHook, 84, FileGroup::Hook},
     {kRrasHook, 84, FileGroup::Hook},
-    {"portulon.hw", 85, FileGroup::MasterData},
-    {"portulon.usr", 86, FileGroup::MasterData},
-    {"portulon.log", 87, FileGroup::MasterData},
+    {common::kSystemDataFile, 85, FileGroup::MasterData},
+    {common::kUsersFile, 86, FileGroup::MasterData},
+    {common::kCombinedLogFile, 87, FileGroup::MasterData},
     {kUninstaller, 96, FileGroup::Uninstaller},
 };
 

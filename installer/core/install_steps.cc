@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <map>
 
+#include "common/data_folder.h"
+#include "common/service_values.h"
 #include "installer/core/install_files.h"
 #include "installer/core/log_names.h"
 #include "installer/core/ras_detect.h"
@@ -357,20 +359,21 @@ InstallOutcome Installation::Run() {
     CopyPackageFile(file, path, file.group == FileGroup::MasterData);
   }
   if (c_.server && c_.master) {
-    const DWORD err = plat::CreateDirectory(path + "\\LogData");
+    const DWORD err = plat::CreateDirectory(common::DataFile(path, common::kDayLogFolder));
     if (err != plat::ERROR_SUCCESS && err != plat::ERROR_ALREADY_EXISTS) {
-      Problem(Format("The folder LogData could not be created (error %lu).", err));
+      Problem("The folder " + std::string(common::kDayLogFolder) +
+              Format(" could not be created (error %lu).", err));
     }
   }
 
   // 4. The console's registry entries.
   if (c_.console) {
     ui_.Progress(90, "Building Registry Entries", "");
-    SetString(kClientKey, "Version", "Version 2.1b");
+    SetString(kClientKey, common::kVersionValue, "Version 2.1b");
     ui_.Progress(91, "Building Registry Entries", "");
     CreateKey(kServersKey);
     ui_.Progress(92, "Building Registry Entries", "");
-    SetString(kClientKey, "InstallPath", path);
+    SetString(kClientKey, common::kInstallPathValue, path);
   }
 
   // 5. The service, its event source, the hook module and its settings. A
@@ -378,24 +381,25 @@ InstallOutcome Installation::Run() {
   // remote-access service would load a module whose service is missing.
   if (c_.server) {
     ui_.Progress(93, "Building Registry Entries", "");
-    SetString(kServiceKey, "InstallPath", path);
+    SetString(kServiceKey, common::kInstallPathValue, path);
     if (RegisterService()) {
       out_.serverInstalled = true;
       ui_.Progress(95, "Installing", "Message Files");
       SetString(kEventSourceKey, "EventMessageFile", path + "\\pl_msg.dll");
       SetDword(kEventSourceKey, "TypesSupported", 7);
       ui_.Progress(96, "Verifying", "Existing Data");
-      if (plat::DirectoryExists(path + "\\LogData")) RepairLogNames(path + "\\LogData");
+      const std::string logFolder = common::DataFile(path, common::kDayLogFolder);
+      if (plat::DirectoryExists(logFolder)) RepairLogNames(logFolder);
       ui_.Progress(97, "Installing", "Portulon Extension");
       SetString(kAdminDllKey, "DLLPath", path + "\\" + (c_.ras == RasType::Rras ? kRrasHook : kRasHook));
       SetString(kAdminDllKey, "DisplayName", kHookDisplayName);
-      SetDword(kServiceKey, "Master", c_.master ? 1 : 0);
+      SetDword(kServiceKey, common::kMasterValue, c_.master ? 1 : 0);
       if (c_.master) CreateShare();
-      SetString(kServiceKey, "MasterShare", "\\\\" + c_.primaryName + "\\" + kShareName);
-      SetString(kServiceKey, "Version", "Version 2.1");
+      SetString(kServiceKey, common::kMasterShareValue, "\\\\" + c_.primaryName + "\\" + kShareName);
+      SetString(kServiceKey, common::kVersionValue, "Version 2.1");
       SetDword(kServiceKey, "Installed", static_cast<DWORD>(plat::Now()));
-      SetDword(kServiceKey, "IdleTimer", 10);
-      SetDword(kServiceKey, "IdleBytesLimit", 10000);
+      SetDword(kServiceKey, common::kIdleTimerValue, 10);
+      SetDword(kServiceKey, common::kIdleBytesLimitValue, common::kIdleBytesLimitDefault);
       if (c_.console) CreateKey(std::string(kServersKey) + "\\" + plat::GetComputerName());
     } else {
       Problem("The Portulon service is not registered.");

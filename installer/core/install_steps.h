@@ -10,16 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "common/product_keys.h"
 #include "installer/core/install_choices.h"
 #include "installer/core/install_ui.h"
 #include "installer/core/package.h"
 
 namespace setup {
 
-inline constexpr const char* kProductKey = "Software\\Quillfen Technologies\\Portulon";
-inline constexpr const char* kServiceKey = "Software\\Quillfen Technologies\\Portulon\\Service";
-inline constexpr const char* kClientKey = "Software\\Quillfen Technologies\\Portulon\\Client";
-inline constexpr const char* kServersKey = "Software\\Quillfen Technologies\\Portulon\\Servers";
+using common::kClientKey;
+using common::kProductKey;
+using common::kServersKey;
+using common::kServiceKey;
 inline constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 inline constexpr const char* kAdminDllKey = "Software\\Microsoft\\RAS\\AdminDLL";
 inline constexpr const char* kEventSourceKey =

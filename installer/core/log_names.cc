@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/data_folder.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/path.h"
@@ -19,8 +20,8 @@ int RepairLogNames(std::string_view logFolder) {
       // Every day 1 to 31, as the old service could have named them.
       for (int day = 1; day <= 31; ++day) {
         const std::tm date = plat::CalendarTime(year, month, day);
-        const std::string english = plat::GetDateFormat(plat::LOCALE_US_ENGLISH, date, "yyyy-MMM-dd");
-        const std::string localName = plat::GetDateFormat(local, date, "yyyy-MMM-dd");
+        const std::string english = common::DayLogName(date);
+        const std::string localName = plat::GetDateFormat(local, date, common::kDayLogPicture);
         // File names compare case-insensitively: names differing only in
         // case are one file already.
         if (plat::EqualsIgnoringCase(english, localName)) continue;

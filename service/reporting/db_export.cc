@@ -6,6 +6,7 @@
 #include <set>
 #include <tuple>
 
+#include "common/data_folder.h"
 #include "common/log_record.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -96,16 +97,16 @@ bool Fail(OdbcConnection& db) {
 
 // The folders a day's log may lie in: LogData, and OldData once archived.
 // The archiving does not wait for the export, so the export reads both.
-constexpr const char* kLogFolders[] = {"LogData", "OldData"};
+constexpr const char* kLogFolders[] = {common::kDayLogFolder, common::kArchiveFolder};
 
 }  // namespace
 
 std::string ExportedLogFile(const DataPaths& paths, const std::string& dayName) {
   for (const char* folder : kLogFolders) {
-    const std::string file = paths.folder + "\\" + folder + "\\" + dayName + ".log";
+    const std::string file = common::DayLogPath(paths.folder, dayName, folder);
     if (plat::FileExists(file)) return file;
   }
-  return paths.DailyLog(dayName);
+  return common::DayLogPath(paths.folder, dayName);
 }
 
 plat::DWORD CheckDataFolder(const ServiceContext& context) {
@@ -151,7 +152,7 @@ bool ExportSessionDay(const ServiceContext& context, OdbcConnection& db,
                       const std::string& dayName, std::time_t now, long* rows) {
   *rows = 0;
   std::tm date;
-  if (!ParseLogDayName(dayName, &date)) return false;
+  if (!common::ParseDayLogName(dayName, &date)) return false;
   const std::string file = ExportedLogFile(context.PathsSnapshot(), dayName);
   const std::vector<common::LogRecord> records = common::LoadLogRecords(file);
   if (records.empty()) {
@@ -200,12 +201,11 @@ bool DaysToExport(const ServiceContext& context, OdbcConnection& db,
   for (const char* folder : kLogFolders) {
     std::vector<plat::FindData> entries;
     // A folder not there yet holds nothing to export.
-    if (plat::FindFiles(paths.folder + "\\" + folder + "\\*.log", &entries) != plat::ERROR_SUCCESS) continue;
+    if (plat::FindFiles(common::DayLogSearch(paths.folder, folder), &entries) != plat::ERROR_SUCCESS) continue;
     for (const plat::FindData& e : entries) {
       std::tm date;
-      if (e.isDirectory || e.name.size() != 15) continue;
-      const std::string day = e.name.substr(0, 11);
-      if (!ParseLogDayName(day, &date) || complete.count(day)) continue;
+      std::string day;
+      if (e.isDirectory || !common::ParseDayLogFile(e.name, &day, &date) || complete.count(day)) continue;
       found.emplace_back(DayNumber(date), day);
     }
   }
@@ -222,7 +222,7 @@ ExportOutcome RunDatabaseExport(const ServiceContext& context, std::time_t now) 
   auto fail = [&](std::string error) {
     out.error = std::move(error);
     common::Trace(kLabel, "Export failed: " + out.error, 0);
-    ReportToEventLog(1, kEventExportFailed, "Database export failed", out.error.c_str(), 2);
+    ReportToEventLog(1, common::kEventExportFailed, "Database export failed", out.error.c_str(), 2);
     return out;
   };
   auto failed = [&](const std::string& what) { return fail(what + ": " + db.error()); };

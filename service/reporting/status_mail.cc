@@ -111,7 +111,7 @@ StatusMailOutcome SendStatusMail(const ServiceContext& context, std::time_t now,
   auto failed = [&](std::string why) {
     out.error = std::move(why);
     common::Trace(kLabel, "Status mail failed: " + out.error, 0);
-    ReportToEventLog(1, kEventStatusMailFailed, "Daily status mail failed", out.error.c_str(), 2);
+    ReportToEventLog(1, common::kEventStatusMailFailed, "Daily status mail failed", out.error.c_str(), 2);
     return out;
   };
   // Unreachable, the counters would read as zeros and the mail would say so.
@@ -170,7 +170,7 @@ StatusMailOutcome SendStatusMail(const ServiceContext& context, std::time_t now,
   }
   out.unrecorded = unrecorded;
   common::Trace(kLabel, "Mail sent, but " + unrecorded, 0);
-  ReportToEventLog(1, kEventStatusMailUnrecorded, "Daily status mail sent, but not recorded",
+  ReportToEventLog(1, common::kEventStatusMailUnrecorded, "Daily status mail sent, but not recorded",
                    unrecorded.c_str(), 2);
   return out;
 }

@@ -28,19 +28,6 @@ class ArchiveTest : public testing::PolicyTest {
   }
 };
 
-TEST(ParseLogDayNameTest, AcceptsOnlyDailyLogNames) {
-  std::tm t;
-  ASSERT_TRUE(ParseLogDayName("2000-Nov-21", &t));
-  EXPECT_EQ(t.tm_year, 100);
-  EXPECT_EQ(t.tm_mon, 10);
-  EXPECT_EQ(t.tm_mday, 21);
-  EXPECT_TRUE(ParseLogDayName("2024-mar-01", &t));
-  for (const char* bad : {"2000-Nov-1", "2000-Xyz-21", "2000-11-21", "portulon", "2000-Nov-00",
-                          "20a0-Nov-21", "2000-Nov-21x"}) {
-    EXPECT_FALSE(ParseLogDayName(bad, &t)) << bad;
-  }
-}
-
 TEST_F(ArchiveTest, LogsOlderThanTheAgeMoveToOldData) {
   SetHw(kGeneralSection, "AutoArchiveAge", "30");
   now = At(2024, 3, 31, 8);

@@ -241,28 +241,28 @@ TEST_F(FaultsTest, ADataFolderReadOnlyThenGoneThenBackIsReportedOnceAndRecording
   EXPECT_FALSE(Dial(2, 2, 0, false).admitted) << "a second login on this server is still refused";
   EXPECT_TRUE(Dial(3, 3, 10).hungUp);
   EXPECT_EQ(Records().size(), recordsBefore) << "nothing could be written";
-  EXPECT_EQ(Events(kEventCannotRecord, kDayLog), 1) << "once per outage, not once per message";
-  for (const auto& [file, n] : OutagesByFile(kEventCannotRecord)) EXPECT_EQ(n, 1) << file;
+  EXPECT_EQ(Events(common::kEventCannotRecord, kDayLog), 1) << "once per outage, not once per message";
+  for (const auto& [file, n] : OutagesByFile(common::kEventCannotRecord)) EXPECT_EQ(n, 1) << file;
 
   readOnly.Restore();
   const Session after = Dial(4, 4, 10);
   EXPECT_TRUE(after.hungUp);
   EXPECT_TRUE(HasConnectionRecord(after));
-  EXPECT_EQ(Events(kEventRecordingAgain, kDayLog), 1);
+  EXPECT_EQ(Events(common::kEventRecordingAgain, kDayLog), 1);
 
   // Gone: profiles cannot be read either.
   fs::rename(DataFolder(), DataFolder() + ".away");
   const Session gone = Dial(5, 5, 10);
   EXPECT_TRUE(gone.answered) << "the caller is answered, not left to time out";
   EXPECT_FALSE(gone.admitted) << "no profile can be read: refused as without one";
-  EXPECT_EQ(Events(kEventCannotRecord, kDayLog), 2) << "a second outage, reported once";
+  EXPECT_EQ(Events(common::kEventCannotRecord, kDayLog), 2) << "a second outage, reported once";
   EXPECT_GE(Events(1), 1) << "the folder test reports it";
 
   fs::rename(DataFolder() + ".away", DataFolder());
   const Session back = Dial(6, 6, 10);
   EXPECT_TRUE(back.hungUp);
   EXPECT_TRUE(HasConnectionRecord(back));
-  EXPECT_EQ(Events(kEventRecordingAgain, kDayLog), 2);
+  EXPECT_EQ(Events(common::kEventRecordingAgain, kDayLog), 2);
   // The session from the read-only time ends normally.
   std::string reply;
   ASSERT_EQ(plat::CallNamedPipe(common::kPipeName,
@@ -301,9 +301,9 @@ TEST_F(FaultsTest, AFullFileSystemLosesNothingSilentlyAndKeepsWhatWasWritten) {
   for (const Session& s : during) EXPECT_TRUE(s.answered && s.admitted);
   // Whatever fits now and then, it is one outage: what does not fit is kept,
   // and what comes after waits behind it.
-  EXPECT_EQ(Events(kEventCannotRecord, kDayLog), 1) << "one outage, not one per change of the free room";
-  for (const auto& [file, n] : OutagesByFile(kEventCannotRecord)) EXPECT_EQ(n, 1) << file;
-  EXPECT_EQ(Events(kEventRecordingAgain), 0) << "nothing ended while the disk was full";
+  EXPECT_EQ(Events(common::kEventCannotRecord, kDayLog), 1) << "one outage, not one per change of the free room";
+  for (const auto& [file, n] : OutagesByFile(common::kEventCannotRecord)) EXPECT_EQ(n, 1) << file;
+  EXPECT_EQ(Events(common::kEventRecordingAgain), 0) << "nothing ended while the disk was full";
   // Every user is still there with its limits: no rewrite left a file cut short.
   const auto users = plat::ProfileListSections(kUsers);
   ASSERT_TRUE(users);
@@ -316,7 +316,7 @@ TEST_F(FaultsTest, AFullFileSystemLosesNothingSilentlyAndKeepsWhatWasWritten) {
   const Session after = Dial(9, 1, 10);
   EXPECT_TRUE(after.hungUp);
   EXPECT_TRUE(HasConnectionRecord(after));
-  EXPECT_EQ(Events(kEventRecordingAgain, kDayLog), 1) << "the outage ends with its report";
+  EXPECT_EQ(Events(common::kEventRecordingAgain, kDayLog), 1) << "the outage ends with its report";
   for (const Session& s : during) EXPECT_TRUE(HasConnectionRecord(s)) << "kept and written late: " << s.user;
   EXPECT_FALSE(fs::exists(SpoolFile()));
   // No failed append left a piece of a record that the next one continued.
@@ -384,8 +384,9 @@ TEST_F(FaultsTest, WhatAWriteOutageKeptIsWrittenLateEvenAfterARestartAndTheLimit
   ASSERT_TRUE(other.hungUp);
   EXPECT_TRUE(Records().empty()) << "nothing could be written";
   EXPECT_TRUE(fs::exists(SpoolFile()));
-  ASSERT_FALSE(EventTexts(kEventCannotRecord).empty());
-  EXPECT_NE(EventTexts(kEventCannotRecord)[0].find("kept in"), std::string::npos) << EventTexts(kEventCannotRecord)[0];
+  ASSERT_FALSE(EventTexts(common::kEventCannotRecord).empty());
+  const std::string cannot = EventTexts(common::kEventCannotRecord)[0];
+  EXPECT_NE(cannot.find("kept in"), std::string::npos) << cannot;
 
   service_.reset();  // killed with its writes kept
   readOnly.Restore();
@@ -409,7 +410,7 @@ TEST_F(FaultsTest, WhatAWriteOutageKeptIsWrittenLateEvenAfterARestartAndTheLimit
   }
   EXPECT_EQ(u2, (std::vector<std::string>{"C", "H500", "N3"}));
   EXPECT_TRUE(HasConnectionRecord(other));
-  const auto late = EventTexts(kEventRecordingAgain);
+  const auto late = EventTexts(common::kEventRecordingAgain);
   ASSERT_FALSE(late.empty());
   bool dayLogLate = false;
   for (const auto& text : late) dayLogLate |= text.rfind(std::string(kDayLog) + ": 4 writes were kept and written late", 0) == 0;
@@ -438,7 +439,7 @@ TEST_F(FaultsTest, AQuietServerWritesWhatItKeptOnceTheFolderWritesAgain) {
   while (fs::exists(SpoolFile()) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(50ms);
   EXPECT_FALSE(fs::exists(SpoolFile())) << "nobody dialled, and the spool was written all the same";
   EXPECT_TRUE(HasConnectionRecord(kept));
-  EXPECT_EQ(Events(kEventRecordingAgain, kDayLog), 1);
+  EXPECT_EQ(Events(common::kEventRecordingAgain, kDayLog), 1);
 }
 
 // The data folder gone while callers dial in: one event when it goes (saying
@@ -456,10 +457,10 @@ TEST_F(FaultsTest, AnUnreadableDataFolderIsOneOutageAndEachCallerIsToldWhatWasDo
     EXPECT_TRUE(s.answered);
     EXPECT_FALSE(s.admitted) << "no profile can be read";
   }
-  const auto gone = EventTexts(kEventShareAccessFailed);
+  const auto gone = EventTexts(common::kEventShareAccessFailed);
   ASSERT_EQ(gone.size(), 1u) << "one event when the outage begins, not one per caller";
   EXPECT_NE(gone[0].find("callers are refused"), std::string::npos) << gone[0];
-  for (const auto& text : EventTexts(kEventCannotRecord)) {
+  for (const auto& text : EventTexts(common::kEventCannotRecord)) {
     EXPECT_EQ(text.find("admitted"), std::string::npos) << "nobody was admitted: " << text;
   }
   const std::string unreadable = " (7: Profile could not be read: data folder unreachable";
@@ -468,8 +469,8 @@ TEST_F(FaultsTest, AnUnreadableDataFolderIsOneOutageAndEachCallerIsToldWhatWasDo
 
   fs::rename(DataFolder() + ".away", DataFolder());
   EXPECT_TRUE(Dial(1, 0, 10).admitted);
-  EXPECT_EQ(EventTexts(kEventShareAccessFailed).size(), 1u);
-  const auto back = EventTexts(kEventDataFolderBack);
+  EXPECT_EQ(EventTexts(common::kEventShareAccessFailed).size(), 1u);
+  const auto back = EventTexts(common::kEventDataFolderBack);
   ASSERT_EQ(back.size(), 1u);
   EXPECT_NE(back[0].find(std::to_string(kCallers) + " failed"), std::string::npos) << back[0];
   int refusals = 0;
@@ -500,11 +501,11 @@ TEST_F(FaultsTest, SharedSettingsThatCannotBeReadStayInForceAndAreReadAgainOnceT
   fs::rename(DataFolder(), DataFolder() + ".away");
   ASSERT_EQ(update(), 0u);
   ASSERT_EQ(update(), 0u);
-  EXPECT_EQ(EventTexts(kEventSharedSettingsKept).size(), 1u) << "reported once";
+  EXPECT_EQ(EventTexts(common::kEventSharedSettingsKept).size(), 1u) << "reported once";
   fs::rename(DataFolder() + ".away", DataFolder());
   EXPECT_TRUE(newcomer("new1", "COM1")) << "the default profile still applies";
   EXPECT_EQ(plat::ProfileGetString(kUsers, "DOM\\new1", "MaxSessionTime", ""), "600");
-  EXPECT_EQ(EventTexts(kEventSharedSettingsRead).size(), 1u);
+  EXPECT_EQ(EventTexts(common::kEventSharedSettingsRead).size(), 1u);
 
   // A start while the folder is away: nothing to keep yet, read once it is back.
   service_.reset();
@@ -514,8 +515,8 @@ TEST_F(FaultsTest, SharedSettingsThatCannotBeReadStayInForceAndAreReadAgainOnceT
   fs::rename(DataFolder() + ".away", DataFolder());
   ASSERT_TRUE(service_->WaitFor("Success Create Named Pipe", 30s)) << service_->Output();
   EXPECT_TRUE(newcomer("new2", "COM2")) << "read as soon as the folder was back";
-  EXPECT_EQ(EventTexts(kEventSharedSettingsKept).size(), 2u);
-  EXPECT_EQ(EventTexts(kEventSharedSettingsRead).size(), 2u);
+  EXPECT_EQ(EventTexts(common::kEventSharedSettingsKept).size(), 2u);
+  EXPECT_EQ(EventTexts(common::kEventSharedSettingsRead).size(), 2u);
 }
 
 // Sixteen clients that connect and say nothing, while the service is killed

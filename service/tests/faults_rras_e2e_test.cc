@@ -65,13 +65,13 @@ TEST(FaultsRrasTest, WithoutItsPortDataModuleTheServerSaysOnceThatSessionsCannot
   const std::string trace = net.DriveC("qcl_trace_plsvc.txt");
   ASSERT_TRUE(WaitUntil([&] { return Occurrences(plat::testing::ReadHostFile(trace), "DisconnectPort failed") >= 3; },
                         20s));
-  const auto cannot = EventsWithId(kEventCannotDisconnect);
+  const auto cannot = EventsWithId(common::kEventCannotDisconnect);
   ASSERT_EQ(cannot.size(), 1u) << "once, not once per pass";
   EXPECT_EQ(cannot[0].eventType, plat::EVENTLOG_ERROR_TYPE);
   ASSERT_EQ(cannot[0].strings.size(), 2u);
   EXPECT_NE(cannot[0].strings[1].find("_plsvc.dll could not be loaded"), std::string::npos) << cannot[0].strings[1];
   EXPECT_NE(cannot[0].strings[1].find("cannot cut sessions"), std::string::npos) << cannot[0].strings[1];
-  EXPECT_TRUE(EventsWithId(kEventDisconnectsAgain).empty());
+  EXPECT_TRUE(EventsWithId(common::kEventDisconnectsAgain).empty());
 
   std::string why;
   ASSERT_EQ(plat::RegReadString(kServiceKey, common::kCannotDisconnectValue, &why), 0u)

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/data_folder.h"
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
@@ -29,8 +30,7 @@ inline std::string Account(int u) { return "DOM\\u" + std::to_string(u); }
 inline std::string Port(int p) { return "COM" + std::to_string(p + 1); }
 
 inline std::string TodaysLog() {
-  return "C:\\PLData\\LogData\\" +
-         plat::GetDateFormat(1033, plat::LocalTime(plat::Now()), "yyyy-MMM-dd") + ".log";
+  return common::DayLogPath("C:\\PLData", common::DayLogName(plat::Now()));
 }
 
 // Domain users u0 ... u<count - 1> of DOM, each with a profile in `usersFile`:

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/data_folder.h"
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
@@ -60,8 +61,7 @@ class PipeEndToEndTest : public ::testing::Test {
   }
 
   static std::string Today() {
-    return "C:\\PLData\\LogData\\" +
-           plat::GetDateFormat(1033, plat::LocalTime(plat::Now()), "yyyy-MMM-dd") + ".log";
+    return common::DayLogPath("C:\\PLData", common::DayLogName(plat::Now()));
   }
 
   plat::testing::TempNetwork net_;

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "common/product_keys.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/profile.h"
@@ -103,7 +104,7 @@ class PlreportToolTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(plat::CreateDirectory("C:\\PLData"), plat::ERROR_SUCCESS);
     ASSERT_EQ(plat::CreateDirectory("C:\\PLData\\LogData"), plat::ERROR_SUCCESS);
-    ASSERT_EQ(plat::RegWriteString("Software\\Quillfen Technologies\\Portulon\\Service",
+    ASSERT_EQ(plat::RegWriteString(common::kServiceKey,
                                    "MasterShare", "C:\\PLData"),
               plat::ERROR_SUCCESS);
     Record({2026, 12, 7}, 9, "SRV1\\COM1", "C_DOM\\ann");
@@ -220,7 +221,7 @@ TEST_F(PlreportToolTest, BadDaysOptionsAndFoldersFailClearly) {
   r = RunTool("plreport", {"log", "--data", "C:\\NoSuchFolder"});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("the data folder C:\\NoSuchFolder cannot be found"), std::string::npos) << r.err;
-  ASSERT_EQ(plat::RegWriteString("Software\\Quillfen Technologies\\Portulon\\Service", "MasterShare", ""),
+  ASSERT_EQ(plat::RegWriteString(common::kServiceKey, "MasterShare", ""),
             plat::ERROR_SUCCESS);
   r = RunTool("plreport", {"users"});
   EXPECT_EQ(r.code, 1);

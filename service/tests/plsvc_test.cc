@@ -109,9 +109,9 @@ TEST_F(PlsvcServiceTest, StartsThroughThePendingCheckpointsAndStopsAfterItsPause
 
   // Without the remote-access functions the start-up fails with 89, and the
   // service keeps running.
-  ASSERT_TRUE(WaitForEvent(kEventStartFailed, 10s));
+  ASSERT_TRUE(WaitForEvent(common::kEventStartFailed, 10s));
   for (const auto& r : PortulonEvents()) {
-    if (r.eventId != kEventStartFailed) continue;
+    if (r.eventId != common::kEventStartFailed) continue;
     EXPECT_EQ(r.eventType, plat::EVENTLOG_ERROR_TYPE);
     EXPECT_EQ(r.strings, (std::vector<std::string>{"Error in step ", "89"}));
   }
@@ -132,7 +132,7 @@ TEST_F(PlsvcServiceTest, StartsThroughThePendingCheckpointsAndStopsAfterItsPause
   ASSERT_GE(history.size(), 2u);
   EXPECT_EQ(history.back(), (P{plat::SERVICE_STOPPED, 2}));
   EXPECT_EQ(history[history.size() - 2], (P{plat::SERVICE_STOP_PENDING, 1}));
-  EXPECT_TRUE(WaitForEvent(kEventStopped, 2s));
+  EXPECT_TRUE(WaitForEvent(common::kEventStopped, 2s));
 
   // The service traced to its file on drive C:, header first.
   std::ifstream trace(net.DriveC("qcl_trace_plsvc.txt"));
@@ -151,9 +151,9 @@ TEST_F(PlsvcServiceTest, SucceedsOnARouterAndReportsIt) {
   Network(c);
   plat::ServiceHandle service = OpenPortulon();
   ASSERT_EQ(service.Start(), plat::ERROR_SUCCESS);
-  ASSERT_TRUE(WaitForEvent(kEventStarted, 10s));
+  ASSERT_TRUE(WaitForEvent(common::kEventStarted, 10s));
   for (const auto& r : PortulonEvents()) {
-    if (r.eventId != kEventStarted) continue;
+    if (r.eventId != common::kEventStarted) continue;
     EXPECT_EQ(r.eventType, plat::EVENTLOG_INFORMATION_TYPE);
     EXPECT_EQ(r.strings, (std::vector<std::string>{"Initialization completed successfully",
                                                    "The Portulon service is up and running"}));
@@ -175,7 +175,7 @@ TEST_F(PlsvcServiceTest, AStopDuringStartUpIsHonoured) {
   plat::SERVICE_STATUS status;
   ASSERT_EQ(service.Control(plat::SERVICE_CONTROL_STOP, &status), plat::ERROR_SUCCESS);
   EXPECT_EQ(plat::WaitForServiceState(service, plat::SERVICE_STOPPED, 10000), plat::ERROR_SUCCESS);
-  EXPECT_TRUE(WaitForEvent(kEventStopped, 2s));
+  EXPECT_TRUE(WaitForEvent(common::kEventStopped, 2s));
 }
 
 TEST_F(PlsvcServiceTest, NetStartReturnsOnlyOnceThePipeAnswers) {

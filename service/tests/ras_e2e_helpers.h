@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/data_folder.h"
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
 #include "platform/file.h"
@@ -55,8 +56,7 @@ inline void KillPortulon() {
 }
 
 inline std::string Today() {
-  return "C:\\PLData\\LogData\\" +
-         plat::GetDateFormat(1033, plat::LocalTime(plat::Now()), "yyyy-MMM-dd") + ".log";
+  return common::DayLogPath("C:\\PLData", common::DayLogName(plat::Now()));
 }
 
 inline std::vector<std::string> Records(const std::string& port) {

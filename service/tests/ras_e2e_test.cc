@@ -114,7 +114,7 @@ TEST_F(RasEndToEndTest, SupervisionWarnsAndCutsASessionAtItsDeadline) {
   reader.ReadAll(&events);
   int forced = 0;
   for (const auto& e : events) {
-    if (e.source != "Portulon" || e.eventId != kEventForcedDisconnect) continue;
+    if (e.source != "Portulon" || e.eventId != common::kEventForcedDisconnect) continue;
     ++forced;
     EXPECT_EQ(e.strings, (std::vector<std::string>{"SRV1\\COM1", "DOM\\ann"}));
   }
@@ -356,7 +356,7 @@ TEST(RassapiMissingTest, TheServiceStartsWith89AndStillAnswers) {
   StartPortulon();
   EXPECT_TRUE(WaitUntil([] {
     for (const auto& e : plat::testing::PortulonEvents()) {
-      if (e.eventId == kEventStartFailed && e.strings == std::vector<std::string>{"Error in step ", "89"}) {
+      if (e.eventId == common::kEventStartFailed && e.strings == std::vector<std::string>{"Error in step ", "89"}) {
         return true;
       }
     }

@@ -35,7 +35,7 @@ bool Listening(const std::string& port) {
 
 int ForcedDisconnectEvents() {
   int n = 0;
-  for (const auto& e : plat::testing::PortulonEvents()) n += e.eventId == kEventForcedDisconnect;
+  for (const auto& e : plat::testing::PortulonEvents()) n += e.eventId == common::kEventForcedDisconnect;
   return n;
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/data_folder.h"
 #include "platform/eventlog.h"
 #include "platform/file.h"
 #include "service/admission.h"
@@ -88,10 +89,10 @@ class GermanSessionLogTest : public testing::PolicyTest {
 };
 
 TEST_F(GermanSessionLogTest, DayNamesUseEnglishMonthsWhateverTheLocale) {
-  EXPECT_EQ(LogDayName(At(2024, 3, 1)), "2024-Mar-01");
-  EXPECT_EQ(LogDayName(At(2024, 5, 9)), "2024-May-09");
-  EXPECT_EQ(LogDayName(At(2000, 10, 21)), "2000-Oct-21");
-  EXPECT_EQ(LogDayName(At(2000, 12, 31, 23, 59, 59)), "2000-Dec-31");
+  EXPECT_EQ(common::DayLogName(At(2024, 3, 1)), "2024-Mar-01");
+  EXPECT_EQ(common::DayLogName(At(2024, 5, 9)), "2024-May-09");
+  EXPECT_EQ(common::DayLogName(At(2000, 10, 21)), "2000-Oct-21");
+  EXPECT_EQ(common::DayLogName(At(2000, 12, 31, 23, 59, 59)), "2000-Dec-31");
 }
 
 TEST_F(SessionLogTest, ASessionOverMidnightHasItsRecordsInTwoFiles) {
@@ -367,10 +368,10 @@ TEST_F(WriteHealthTest, UnwritableRecordsAreReportedOnceAndTheSessionStillCounts
 
   EXPECT_EQ(IsThisUserOK(ctx, "*", kAnn, "SRV1\\COM1", now), kAdmitted);
   EXPECT_TRUE(ctx.writeHealth.failing());
-  EXPECT_EQ(EventsWithId(kEventCannotRecord), 2) << "the day log and portulon.tmp";
+  EXPECT_EQ(EventsWithId(common::kEventCannotRecord), 2) << "the day log and portulon.tmp";
   EXPECT_EQ(IsThisUserOK(ctx, "*", kAnn, "SRV1\\COM2", now + 1), kRefuseDuplicate)
       << "the session in the port table counts without the roster";
-  EXPECT_EQ(EventsWithId(kEventCannotRecord), 2) << "once per outage";
+  EXPECT_EQ(EventsWithId(common::kEventCannotRecord), 2) << "once per outage";
   const long lost = ctx.writeHealth.lostWrites();
   EXPECT_GE(lost, 3);
 
@@ -378,9 +379,9 @@ TEST_F(WriteHealthTest, UnwritableRecordsAreReportedOnceAndTheSessionStillCounts
   Mend("portulon.tmp", /*isFolder=*/false);
   Log_HangUp(ctx, kAnn, "SRV1\\COM1", 60, now);
   EXPECT_FALSE(ctx.writeHealth.failing());
-  EXPECT_EQ(EventsWithId(kEventRecordingAgain), 2);
+  EXPECT_EQ(EventsWithId(common::kEventRecordingAgain), 2);
   EXPECT_EQ(IsThisUserOK(ctx, "*", kAnn, "SRV1\\COM3", now + 90), kAdmitted);
-  EXPECT_EQ(EventsWithId(kEventCannotRecord), 2);
+  EXPECT_EQ(EventsWithId(common::kEventCannotRecord), 2);
 }
 
 // Charges kept while portulon.usr cannot be written add up: each hang-up
@@ -404,7 +405,7 @@ TEST_F(WriteHealthTest, ChargesKeptInAnOutageAddUpWhenTheyAreWrittenLate) {
     Log_HangUp(ctx, kAnn, port, 100, now);
   }
   EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalTime"), "1000") << "nothing reached the file";
-  EXPECT_EQ(EventsWithId(kEventCannotRecord), 1) << "portulon.usr, once; the records wait behind it";
+  EXPECT_EQ(EventsWithId(common::kEventCannotRecord), 1) << "portulon.usr, once; the records wait behind it";
   const long kept = ctx.spool.pending();
   EXPECT_GE(kept, 4) << "at least both sessions' records and charges";
 
@@ -414,10 +415,11 @@ TEST_F(WriteHealthTest, ChargesKeptInAnOutageAddUpWhenTheyAreWrittenLate) {
   EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalTime"), "1200") << "both charges, not the last total twice";
   EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalConnects"), "7");
   EXPECT_EQ(Read(ctx.paths.users, kAnn, "FirstConnection"), "12345") << "the first connection stays the first";
-  const auto records = plat::ProfileReadRecords(ctx.paths.DailyLog(LogDayName(now)), "SRV1\\COM2");
+  const std::string log = common::DayLogPath(ctx.paths.folder, common::DayLogName(now));
+  const auto records = plat::ProfileReadRecords(log, "SRV1\\COM2");
   ASSERT_TRUE(records);
   EXPECT_EQ(records->size(), 2u) << "connection and hang-up, in order";
-  EXPECT_EQ(EventsWithId(kEventRecordingAgain), 1);
+  EXPECT_EQ(EventsWithId(common::kEventRecordingAgain), 1);
   EXPECT_FALSE(plat::FileExists("C:\\spool.dat"));
 }
 

@@ -59,7 +59,6 @@ TEST_F(SettingsTest, DataFilesLieInTheShareOrWorkingAloneInTheCurrentFolder) {
   EXPECT_EQ(p.combinedLog, "\\\\SRV1\\PL_NT_DB\\portulon.log");
   EXPECT_EQ(p.portStat, "\\\\SRV1\\PL_NT_DB\\portstat.log");
   EXPECT_EQ(p.statusCounters, "\\\\SRV1\\PL_NT_DB\\svc_status.dat");
-  EXPECT_EQ(p.DailyLog("2000-Nov-21"), "\\\\SRV1\\PL_NT_DB\\LogData\\2000-Nov-21.log");
 
   p = MakeDataPaths("", "C:\\WINNT\\system32");
   EXPECT_TRUE(p.workingAlone);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/data_folder.h"
 #include "common/log_record.h"
 #include "platform/file.h"
 #include "platform/sysinfo.h"
@@ -76,7 +77,7 @@ int RunLog(ReportContext& report) {
   int daysWithLog = 0;
   std::string lastFile;
   for (std::int64_t n = first; n <= last; ++n) {
-    lastFile = report.dataFolder + "\\LogData\\" + LogDayName(DayFromNumber(n)) + ".log";
+    lastFile = common::DayLogPath(report.dataFolder, LogDayName(DayFromNumber(n)));
     if (!plat::FileExists(lastFile)) continue;
     ++daysWithLog;
     for (auto& r : common::LoadLogRecords(lastFile)) {

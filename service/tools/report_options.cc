@@ -3,6 +3,9 @@
 #include <charconv>
 #include <cstdio>
 
+#include "common/data_folder.h"
+#include "common/product_keys.h"
+#include "common/service_values.h"
 #include "common/trace.h"
 #include "platform/file.h"
 #include "platform/path.h"
@@ -66,15 +69,7 @@ std::string IsoDay(const Day& d) {
   return text;
 }
 
-std::string LogDayName(const Day& d) {
-  std::tm t{};
-  t.tm_year = d.year - 1900;
-  t.tm_mon = d.month - 1;
-  t.tm_mday = d.day;
-  t.tm_hour = 12;
-  // The service names its files with the US-English month abbreviations.
-  return plat::GetDateFormat(1033, t, "yyyy-MMM-dd");
-}
+std::string LogDayName(const Day& d) { return common::DayLogName(plat::CalendarTime(d.year, d.month, d.day, 12)); }
 
 bool ParseDay(std::string_view text, const Day& today, Day* day, std::string* why) {
   const std::string lower = plat::ToLowerAscii(text);
@@ -166,7 +161,7 @@ bool FindDataFolder(ReportContext& report) {
   }
   if (!tool.RequireMachine()) return false;
   if (!given) {
-    plat::RegReadString(std::string(common::kProductKey) + "\\Service", "MasterShare",
+    plat::RegReadString(common::kServiceKey, common::kMasterShareValue,
                         &report.dataFolder);
     if (report.dataFolder.empty()) {
       tool.Fail("Portulon's data folder (MasterShare) is not set on this machine; give --data FOLDER");

@@ -4,6 +4,7 @@
 
 #include "accounts/account_store.h"
 #include "accounts/accounts_table.h"
+#include "common/data_folder.h"
 #include "service/tools/report_commands.h"
 
 namespace plreport {
@@ -11,8 +12,8 @@ namespace plreport {
 int RunUsers(ReportContext& report) {
   pltools::Tool& tool = report.tool;
   if (!TakeCommonOptions(report, false) || !FindDataFolder(report)) return tool.exitCode();
-  const accounts::AccountStore store(report.dataFolder + "\\portulon.usr",
-                                     report.dataFolder + "\\portulon.hw");
+  const accounts::AccountStore store(common::DataFile(report.dataFolder, common::kUsersFile),
+                                     common::DataFile(report.dataFolder, common::kSystemDataFile));
   const accounts::LoadResult loaded = store.Load();
   if (!loaded.fileProblem.empty()) {
     std::fprintf(stderr, "plreport: warning: %s\n", loaded.fileProblem.c_str());

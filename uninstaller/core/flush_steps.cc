@@ -4,7 +4,10 @@
 #include <span>
 #include <vector>
 
+#include "common/data_folder.h"
+#include "common/product_keys.h"
 #include "common/record_spool.h"
+#include "common/service_values.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/process.h"
@@ -18,14 +21,13 @@ namespace pl_flush {
 
 namespace {
 
-constexpr const char* kServersKey = "Software\\Quillfen Technologies\\Portulon\\Servers";
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr const char* kShellFoldersKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr int kStopPollLimit = 240;  // half seconds a stopping service is waited for
 
 // What the service writes into its data folder beside the files setup put there.
-constexpr const char* kServiceDataFiles[] = {"portstat.log", "svc_status.dat", "portulon.tmp",
-                                             "portulon.log.old"};
+constexpr const char* kServiceDataFiles[] = {common::kPortStatFile, common::kStatusCountersFile,
+                                             common::kLoggedInFile, common::kCombinedLogOldFile};
 // The traces of the service, the hook modules, the collector and the OpenVPN adapter.
 constexpr const char* kTraceFiles[] = {"C:\\qcl_trace_plsvc.txt", "C:\\qcl_trace_plras.txt",
                                        "C:\\qcl_trace_plrras.txt", "C:\\qcl_trace_plcollect.txt",
@@ -36,7 +38,7 @@ constexpr const char* kShortcuts[] = {"Portulon Admin Console.lnk", "Online Help
 // The install path, as a 600-byte buffer holds it; empty when missing.
 std::string ReadInstallPath(const char* key) {
   std::string path;
-  if (plat::RegReadString(key, "InstallPath", &path) != plat::ERROR_SUCCESS) return "";
+  if (plat::RegReadString(key, common::kInstallPathValue, &path) != plat::ERROR_SUCCESS) return "";
   if (path.size() > 599) path.resize(599);
   return path;
 }
@@ -204,9 +206,9 @@ bool RemoveServer(FlushUi& ui) {
   }
   constexpr int kFilePositions[] = {24, 26, 28, 30, 32, 34, 36, 38, 40};
   DeleteWithSteps(ui, path, names, kFilePositions);
-  if (!path.empty()) RemoveLogFolder(ui, path + "\\LogData");
+  if (!path.empty()) RemoveLogFolder(ui, common::DataFile(path, common::kDayLogFolder));
   ui.Step(50);
-  if (!path.empty()) RemoveLogFolder(ui, path + "\\OldData");
+  if (!path.empty()) RemoveLogFolder(ui, common::DataFile(path, common::kArchiveFolder));
   ui.Step(60);
   if (!path.empty() && !consoleBeside) RemoveIfEmpty(ui, path);
   for (const char* trace : kTraceFiles) DeleteOne(ui, trace);
@@ -253,14 +255,14 @@ void RemoveConsole(FlushUi& ui) {
   DeleteKey(ui, std::string(kUninstallKey) + "\\Portulon Administrator");
   ui.Step(55);
   plat::RegKey servers;
-  if (plat::RegKey::Open(plat::Hive::LocalMachine, kServersKey, &servers) == plat::ERROR_SUCCESS) {
+  if (plat::RegKey::Open(plat::Hive::LocalMachine, common::kServersKey, &servers) == plat::ERROR_SUCCESS) {
     std::string first;
     while (servers.EnumKey(0, &first) == plat::ERROR_SUCCESS &&
            servers.DeleteSubKey(first) == plat::ERROR_SUCCESS) {
     }
   }
   ui.Step(60);
-  DeleteKey(ui, kServersKey);
+  DeleteKey(ui, common::kServersKey);
   ui.Step(65);
   DeleteKey(ui, kClientKey);
   ui.Step(70);

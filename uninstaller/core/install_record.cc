@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/data_folder.h"
+#include "common/service_values.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -12,8 +14,8 @@ namespace {
 
 // The files every setup of this product has installed, by component.
 constexpr const char* kServerFiles[] = {"plsvc.exe",  "pl_msg.dll",   "plcollect.exe", "_plsvc.dll",
-                                        "PL_RAS.dll", "PL_RRAS.dll",  "portulon.hw",   "portulon.usr",
-                                        "portulon.log"};
+                                        "PL_RAS.dll", "PL_RRAS.dll",  common::kSystemDataFile,
+                                        common::kUsersFile, common::kCombinedLogFile};
 // pl.hlp, pl.cnt and pl.gid: the console's help files of earlier versions.
 constexpr const char* kConsoleFiles[] = {"pladmin.exe", "pl.hlp", "pl.cnt", "pl.gid"};
 constexpr const char* kSharedFiles[] = {"readme.htm", "securitynotes.htm", "_pladmin.dll", "pluser.exe",
@@ -37,7 +39,7 @@ plat::DWORD RecordInstalledFiles(std::string_view componentKey, const std::strin
                                  const std::vector<std::string>& names) {
   std::vector<std::string> record;
   std::string recordedPath;
-  if (plat::RegReadString(componentKey, "InstallPath", &recordedPath) == plat::ERROR_SUCCESS &&
+  if (plat::RegReadString(componentKey, common::kInstallPathValue, &recordedPath) == plat::ERROR_SUCCESS &&
       plat::EqualsIgnoringCase(recordedPath, installPath)) {
     ReadInstallRecord(componentKey, &record);
   }

@@ -10,12 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "common/product_keys.h"
 #include "platform/win_types.h"
 
 namespace pl_flush {
 
-inline constexpr const char* kServiceKey = "Software\\Quillfen Technologies\\Portulon\\Service";
-inline constexpr const char* kClientKey = "Software\\Quillfen Technologies\\Portulon\\Client";
+using common::kClientKey;
+using common::kServiceKey;
 inline constexpr const char* kInstalledFilesValue = "InstalledFiles";
 
 // The names recorded under `componentKey`; false when there is no record

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/product_keys.h"
 #include "platform/errors.h"
 #include "platform/module.h"
 #include "platform/path.h"
@@ -262,7 +263,7 @@ TEST_F(PlRasTest, TracesEveryCallAndTransaction) {
 
 TEST(PlRasTraceTest, ALimitOfZeroWritesNoTraceFile) {
   plat::testing::TempNetwork net;
-  ASSERT_EQ(plat::RegWriteDword("Software\\Quillfen Technologies\\Portulon\\PL_RAS", "LogMaxSizeKB", 0),
+  ASSERT_EQ(plat::RegWriteDword(common::kRasHookKey, "LogMaxSizeKB", 0),
             plat::ERROR_SUCCESS);
   plat::Module hook;
   ASSERT_EQ(hook.Load(plat::HostToWindowsPath(plat::testing::BinDir() + "/PL_RAS.dll")),

@@ -174,14 +174,14 @@ TEST_F(DbExportTest, AnUnreachableDatabaseIsReportedOnceAndRetriedAtTheNextHour)
   Session(kAnn, kCom1, 60);
   for (const char* dsn : {"PortulonMissing", "PortulonNowhere"}) {
     ctx.settings.odbcDsn = dsn;
-    const int before = EventsWithId(kEventExportFailed);
+    const int before = EventsWithId(common::kEventExportFailed);
     const ExportOutcome out = Export();
     EXPECT_FALSE(out.ok) << dsn;
     EXPECT_NE(out.error.find("cannot connect to data source '" + std::string(dsn) + "'"),
               std::string::npos)
         << out.error;
     std::string event;
-    EXPECT_EQ(EventsWithId(kEventExportFailed, &event), before + 1);
+    EXPECT_EQ(EventsWithId(common::kEventExportFailed, &event), before + 1);
     EXPECT_NE(event.find("Database export failed|"), std::string::npos) << event;
   }
 
@@ -189,17 +189,17 @@ TEST_F(DbExportTest, AnUnreachableDatabaseIsReportedOnceAndRetriedAtTheNextHour)
   ctx.settings.exportHours = 1u << 10;
   ctx.settings.odbcDsn = "PortulonMissing";
   ScheduleState state;
-  const int before = EventsWithId(kEventExportFailed);
+  const int before = EventsWithId(common::kEventExportFailed);
   RunScheduledJobs(ctx, state, At(2024, 3, 12, 10, 5));
   RunScheduledJobs(ctx, state, At(2024, 3, 12, 10, 6));
-  EXPECT_EQ(EventsWithId(kEventExportFailed), before + 1);
+  EXPECT_EQ(EventsWithId(common::kEventExportFailed), before + 1);
   ctx.settings.odbcDsn = "PortulonTest";
   RunScheduledJobs(ctx, state, At(2024, 3, 12, 11, 0));
   EXPECT_FALSE(std::filesystem::exists(testing::OdbcTestConfig::Get().database()));
   now = At(2024, 3, 13, 10);
   RunScheduledJobs(ctx, state, now);
   EXPECT_EQ(Count("pl_sessions"), 2);
-  EXPECT_EQ(EventsWithId(kEventExportFailed), before + 1);
+  EXPECT_EQ(EventsWithId(common::kEventExportFailed), before + 1);
 }
 
 TEST_F(DbExportTest, PostgreSqlTakesTheSameExportAndRefusesABadLogin) {
@@ -211,11 +211,11 @@ TEST_F(DbExportTest, PostgreSqlTakesTheSameExportAndRefusesABadLogin) {
   ctx.settings.odbcDsn = "PortulonPg";
   ctx.settings.odbcAccount = "portulon";
   ctx.settings.odbcPassword = "wrong";
-  const int before = EventsWithId(kEventExportFailed);
+  const int before = EventsWithId(common::kEventExportFailed);
   ExportOutcome out = Export();
   EXPECT_FALSE(out.ok);
   EXPECT_NE(out.error.find("password authentication failed"), std::string::npos) << out.error;
-  EXPECT_EQ(EventsWithId(kEventExportFailed), before + 1);
+  EXPECT_EQ(EventsWithId(common::kEventExportFailed), before + 1);
 
   ctx.settings.odbcPassword = "secret";
   out = Export();

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "common/data_folder.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/profile.h"
@@ -34,7 +35,7 @@ class PlsvcReportingTest : public ::testing::Test {
     ASSERT_EQ(plat::RegWriteDword(kServiceKey, "ExportHistory", 1), 0u);
     ASSERT_EQ(plat::RegWriteDword(kServiceKey, "ExportHours", 0xFFFFFF), 0u);
     // Today's log, as the session log names it.
-    const std::string day = LogDayName(std::time(nullptr));
+    const std::string day = common::DayLogName(std::time(nullptr));
     ASSERT_EQ(plat::WriteWholeFile("C:\\PLData\\LogData\\" + day + ".log",
                                    "[SRV1\\COM1]\n1000=C_DOM\\ann\n1060=H60_DOM\\ann?0?0:::-1:-1\n"),
               0u);

@@ -34,13 +34,13 @@ TEST_F(DbExportTest, DaysArchivedWhileTheDatabaseWasDownReachItOnceItIsBack) {
   const std::string database = testing::OdbcTestConfig::Get().database();
   std::filesystem::create_directory(database);  // no database can be opened there
   ScheduleState state;
-  const int before = EventsWithId(kEventExportFailed);
+  const int before = EventsWithId(common::kEventExportFailed);
   for (int day = 1; day <= 8; ++day) {
     now = At(2024, 3, day, 9);
     if (day <= 5) Session(kAnn, kCom1, 60);
     RunScheduledJobs(ctx, state, At(2024, 3, day, 10, 5));
   }
-  EXPECT_EQ(EventsWithId(kEventExportFailed), before + 8);
+  EXPECT_EQ(EventsWithId(common::kEventExportFailed), before + 8);
   for (int day = 1; day <= 5; ++day) {
     const std::string name = "2024-Mar-0" + std::to_string(day) + ".log";
     EXPECT_TRUE(plat::FileExists("C:\\PLData\\OldData\\" + name)) << name;
@@ -68,7 +68,7 @@ TEST_F(StatusMailTest, AnAcceptedMailThatCannotBeRecordedIsReportedAndNotSentOrC
   LocalMailServer server("hold");
   UseServer(server.address());
   Admit(kAnn, 3);
-  const int before = EventsWithId(kEventStatusMailUnrecorded);
+  const int before = EventsWithId(common::kEventStatusMailUnrecorded);
   StatusMailOutcome out;
   std::thread sender([&] { out = SendStatusMail(ctx, now); });
   const bool arrived = server.WaitForMessage(1);
@@ -79,7 +79,7 @@ TEST_F(StatusMailTest, AnAcceptedMailThatCannotBeRecordedIsReportedAndNotSentOrC
   ASSERT_EQ(moved, 0u);
   EXPECT_TRUE(out.sent) << out.error;
   std::string event;
-  EXPECT_EQ(EventsWithId(kEventStatusMailUnrecorded, &event), before + 1);
+  EXPECT_EQ(EventsWithId(common::kEventStatusMailUnrecorded, &event), before + 1);
   EXPECT_NE(event.find("svc_status.dat could not be reset"), std::string::npos) << event;
   EXPECT_NE(event.find("DailyStatusEmailLastSent could not be written"), std::string::npos) << event;
 

@@ -93,12 +93,12 @@ TEST_F(StatusMailTest, AFailedTransferKeepsTheCountersAndIsReportedOnce) {
     } else {
       UseServer("127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()));
     }
-    const int before = EventsWithId(kEventStatusMailFailed);
+    const int before = EventsWithId(common::kEventStatusMailFailed);
     const StatusMailOutcome out = SendStatusMail(ctx, now);
     EXPECT_FALSE(out.sent);
     EXPECT_NE(out.error.find(c.error), std::string::npos) << out.error;
     std::string event;
-    EXPECT_EQ(EventsWithId(kEventStatusMailFailed, &event), before + 1);
+    EXPECT_EQ(EventsWithId(common::kEventStatusMailFailed, &event), before + 1);
     EXPECT_NE(event.find("Daily status mail failed|mail server 127.0.0.1:"), std::string::npos) << event;
     EXPECT_EQ(Counter("General", "Sessions"), "2");
     EXPECT_EQ(Counter("Users", kAnn), "2");
@@ -123,13 +123,13 @@ TEST_F(StatusMailTest, TheScheduleSendsOnceADayAndRetriesTheNextDay) {
   Admit(kAnn, 2);
   UseServer("127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()));
   ScheduleState state;
-  const int before = EventsWithId(kEventStatusMailFailed);
+  const int before = EventsWithId(common::kEventStatusMailFailed);
   RunScheduledJobs(ctx, state, At(2024, 3, 12, 6, 59));  // before the hour
-  EXPECT_EQ(EventsWithId(kEventStatusMailFailed), before);
+  EXPECT_EQ(EventsWithId(common::kEventStatusMailFailed), before);
   RunScheduledJobs(ctx, state, At(2024, 3, 12, 7, 0));
   RunScheduledJobs(ctx, state, At(2024, 3, 12, 7, 1));
   RunScheduledJobs(ctx, state, At(2024, 3, 12, 18, 0));
-  EXPECT_EQ(EventsWithId(kEventStatusMailFailed), before + 1);
+  EXPECT_EQ(EventsWithId(common::kEventStatusMailFailed), before + 1);
 
   LocalMailServer server("accept");
   UseServer(server.address());

@@ -1,0 +1,26 @@
+// The product's registry keys under HKEY_LOCAL_MACHINE, and the values of
+// its Service key that more than one program reads or writes, with their
+// defaults (what a missing value reads as).
+#pragma once
+
+#include "platform/win_types.h"
+
+#define PORTULON_PRODUCT_KEY "Software\\Quillfen Technologies\\Portulon"
+
+namespace common {
+
+inline constexpr const char* kProductKey = PORTULON_PRODUCT_KEY;
+// The service's settings; setup's and pl_flush's records of the server part.
+inline constexpr const char* kServiceKey = PORTULON_PRODUCT_KEY "\\Service";
+// The console's install record.
+inline constexpr const char* kClientKey = PORTULON_PRODUCT_KEY "\\Client";
+// The servers the console watches, one subkey each.
+inline constexpr const char* kServersKey = PORTULON_PRODUCT_KEY "\\Servers";
+// The hook modules' and the adapter's own settings (their trace limits).
+inline constexpr const char* kRasHookKey = PORTULON_PRODUCT_KEY "\\PL_RAS";
+inline constexpr const char* kRrasHookKey = PORTULON_PRODUCT_KEY "\\PL_RRAS";
+inline constexpr const char* kOpenVpnAdapterKey = PORTULON_PRODUCT_KEY "\\OpenVPN";
+
+}  // namespace common
+
+#undef PORTULON_PRODUCT_KEY
