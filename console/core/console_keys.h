@@ -1,14 +1,17 @@
 // Registry locations the console reads and writes, below HKEY_LOCAL_MACHINE.
 #pragma once
 
+#include "common/product_keys.h"
+
 namespace pladmin {
 
-inline constexpr const char* kProductKey = "Software\\Quillfen Technologies\\Portulon";
+using common::kClientKey;
+using common::kProductKey;
+using common::kServersKey;
+// The same keys as subkeys of kProductKey, for a remote server's registry.
 inline constexpr const char* kClientSubkey = "Client";
 inline constexpr const char* kServersSubkey = "Servers";
 inline constexpr const char* kServiceSubkey = "Service";
-inline constexpr const char* kClientKey = "Software\\Quillfen Technologies\\Portulon\\Client";
-inline constexpr const char* kServersKey = "Software\\Quillfen Technologies\\Portulon\\Servers";
 inline constexpr const char* kTimeZoneKey = "System\\CurrentControlSet\\Control\\TimeZoneInformation";
 // Under a server's subkey of Servers: the last time-zone bias its fetch read.
 inline constexpr const char* kBiasValue = "ActiveTimeBias";

@@ -1,5 +1,6 @@
 #include "console/core/log_records.h"
 
+#include "common/data_folder.h"
 #include "console/core/server_list.h"
 #include "platform/errors.h"
 #include "platform/file.h"
@@ -42,8 +43,7 @@ std::string TimeZoneNote(const CServerList& servers) {
 }
 
 std::string DayLogPath(const std::string& dataFolder, const std::tm& day) {
-  return dataFolder + "\\LogData\\" +
-         plat::GetDateFormat(plat::LOCALE_US_ENGLISH, day, "yyyy-MMM-dd") + ".log";
+  return common::DayLogPath(dataFolder, common::DayLogName(day));
 }
 
 void ShiftToServerTime(std::vector<common::LogRecord>* records, int consoleBias,

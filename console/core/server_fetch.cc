@@ -54,27 +54,27 @@ bool FetchRegistryData(CServer* record) {
     return false;
   }
   std::string share;
-  const bool master = Dword(service, "Master") == 1;
+  const bool master = Dword(service, common::kMasterValue) == 1;
   Update(&s.master, master, kChangedMaster, &mask);
-  if (!String(service, "MasterShare", &share)) {
+  if (!String(service, common::kMasterShareValue, &share)) {
     record->state = kStateRegistryIncomplete;
     return false;
   }
   Update(&s.masterShare, share, kChangedMaster, &mask);
   if (master) {
-    Update(&s.odbcDsn, StringOrEmpty(service, "ODBC_DSN"), kChangedDatabase, &mask);
-    Update(&s.odbcAccount, StringOrEmpty(service, "ODBC_Account"), kChangedDatabase, &mask);
-    Update(&s.odbcPassword, StringOrEmpty(service, "ODBC_Password"), kChangedDatabase, &mask);
-    Update(&s.exportDates, Dword(service, "ExportDates"), kChangedExport, &mask);
-    Update(&s.exportDays, Dword(service, "ExportDays"), kChangedExport, &mask);
-    Update(&s.exportHours, Dword(service, "ExportHours"), kChangedExport, &mask);
-    Update(&s.exportUsers, Dword(service, "ExportUsers"), kChangedExport, &mask);
-    Update(&s.exportHistory, Dword(service, "ExportHistory"), kChangedExport, &mask);
+    Update(&s.odbcDsn, StringOrEmpty(service, common::kOdbcDsnValue), kChangedDatabase, &mask);
+    Update(&s.odbcAccount, StringOrEmpty(service, common::kOdbcAccountValue), kChangedDatabase, &mask);
+    Update(&s.odbcPassword, StringOrEmpty(service, common::kOdbcPasswordValue), kChangedDatabase, &mask);
+    Update(&s.exportDates, Dword(service, common::kExportDatesValue), kChangedExport, &mask);
+    Update(&s.exportDays, Dword(service, common::kExportDaysValue), kChangedExport, &mask);
+    Update(&s.exportHours, Dword(service, common::kExportHoursValue), kChangedExport, &mask);
+    Update(&s.exportUsers, Dword(service, common::kExportUsersValue), kChangedExport, &mask);
+    Update(&s.exportHistory, Dword(service, common::kExportHistoryValue), kChangedExport, &mask);
   }
-  Update(&s.logSessionEventsToEventLog, Dword(service, "LogSessionEventsToEventLog"),
+  Update(&s.logSessionEventsToEventLog, Dword(service, common::kLogSessionEventsValue),
          kChangedSettings, &mask);
-  Update(&s.staticIP, Dword(service, "StaticIP"), kChangedSettings, &mask);
-  Update(&s.idleTimer, Dword(service, "IdleTimer"), kChangedSettings, &mask);
+  Update(&s.staticIP, Dword(service, common::kStaticIpValue), kChangedSettings, &mask);
+  Update(&s.idleTimer, Dword(service, common::kIdleTimerValue), kChangedSettings, &mask);
   Update(&s.installed, Dword(service, "Installed"), kChangedSettings, &mask);
   // A bias that cannot be read keeps the last one seen: 0 would move the
   // server's records by the console's whole offset.
@@ -84,7 +84,7 @@ bool FetchRegistryData(CServer* record) {
     Update(&s.biasSource, kBiasRead, kChangedSettings, &mask);
   }
   std::string version;
-  if (!String(service, "Version", &version)) {
+  if (!String(service, common::kVersionValue, &version)) {
     record->state = kStateRegistryIncomplete;
     return false;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/data_folder.h"
 #include "console/core/console_keys.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
@@ -194,8 +195,8 @@ void CServerList::UpdateMaster(const CServer& server) {
     masterKnown_ = true;
     masterName_ = server.name;
     masterShare_ = server.settings.masterShare;
-    hwPath_ = masterShare_ + "\\portulon.hw";
-    usrPath_ = masterShare_ + "\\portulon.usr";
+    hwPath_ = common::DataFile(masterShare_, common::kSystemDataFile);
+    usrPath_ = common::DataFile(masterShare_, common::kUsersFile);
   } else if (masterKnown_ && plat::EqualsIgnoringCase(masterName_, server.name) &&
              !server.settings.master) {
     // The master handed its role on; the new master shows up with its own fetch.
