@@ -12,9 +12,11 @@
 #include <string>
 #include <string_view>
 
+#include "common/data_folder.h"
+
 namespace collector {
 
-inline constexpr const char* kSnapshotFile = "rrasdata.dat";
+inline constexpr const char* kSnapshotFile = common::kPortSnapshotFile;
 // "rrasdat.tmp" preceded by one byte of value 0xA8.
 inline constexpr const char* kTemporaryFile = "\xA8rrasdat.tmp";
 

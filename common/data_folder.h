@@ -18,6 +18,10 @@ inline constexpr const char* kStatusCountersFile = "svc_status.dat";  // the sta
 inline constexpr const char* kDayLogFolder = "LogData";             // the days' session logs
 inline constexpr const char* kArchiveFolder = "OldData";            // the archived ones
 
+// The router's port data, in the Windows directory of each router: plcollect
+// writes it, the service judges idle sessions from it.
+inline constexpr const char* kPortSnapshotFile = "rrasdata.dat";
+
 // The date picture of a day log's name. The service writes it with the
 // US-English month abbreviations whatever the locale.
 inline constexpr const char* kDayLogPicture = "yyyy-MMM-dd";

@@ -23,6 +23,19 @@ std::string DayLogFile(const std::string& folder, std::int64_t t) {
   return DayLogPath(folder, DayLogName(static_cast<std::time_t>(t)));
 }
 
+// Takes `r` into *found when it is a record of `kind` of this dial-in (its
+// server, port and account, not before `since`) and not older than the one
+// found so far; *any says whether one was found.
+void KeepIfNewer(const LogRecord& r, int kind, std::string_view server, std::string_view port,
+                 std::string_view account, std::int64_t since, LogRecord* found, bool* any) {
+  if (r.kind != kind || r.time < since || !plat::EqualsIgnoringCase(r.server, server) ||
+      !plat::EqualsIgnoringCase(r.port, port) || !plat::EqualsIgnoringCase(r.user, account)) {
+    return;
+  }
+  if (!*any || r.time >= found->time) *found = r;
+  *any = true;
+}
+
 // The service's newest record of `kind` for this dial-in, if any.
 bool FindRecord(const std::string& folder, std::string_view server, int kind, std::string_view port,
                 std::string_view account, std::int64_t since, LogRecord* found) {
@@ -32,12 +45,7 @@ bool FindRecord(const std::string& folder, std::string_view server, int kind, st
   bool any = false;
   for (const std::string& file : files) {
     for (const LogRecord& r : LoadLogRecords(file)) {
-      if (r.kind != kind || r.time < since || !plat::EqualsIgnoringCase(r.server, server) ||
-          !plat::EqualsIgnoringCase(r.port, port) || !plat::EqualsIgnoringCase(r.user, account)) {
-        continue;
-      }
-      if (!any || r.time >= found->time) *found = r;
-      any = true;
+      KeepIfNewer(r, kind, server, port, account, since, found, &any);
     }
   }
   return any;
@@ -50,13 +58,9 @@ bool FindKeptRecord(std::string_view server, int kind, std::string_view port, st
   bool any = false;
   for (const auto& [name, e] : LoadRecordSpool(RecordSpoolPath())) {
     LogRecord r;
-    if (!e.isRecord || !ParseLogRecord(e.section, std::to_string(e.second), e.record, &r)) continue;
-    if (r.kind != kind || r.time < since || !plat::EqualsIgnoringCase(r.server, server) ||
-        !plat::EqualsIgnoringCase(r.port, port) || !plat::EqualsIgnoringCase(r.user, account)) {
-      continue;
+    if (e.isRecord && ParseLogRecord(e.section, std::to_string(e.second), e.record, &r)) {
+      KeepIfNewer(r, kind, server, port, account, since, found, &any);
     }
-    if (!any || r.time >= found->time) *found = r;
-    any = true;
   }
   return any;
 }

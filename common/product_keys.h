@@ -21,6 +21,10 @@ inline constexpr const char* kRasHookKey = PORTULON_PRODUCT_KEY "\\PL_RAS";
 inline constexpr const char* kRrasHookKey = PORTULON_PRODUCT_KEY "\\PL_RRAS";
 inline constexpr const char* kOpenVpnAdapterKey = PORTULON_PRODUCT_KEY "\\OpenVPN";
 
+// The console's own settings of its views (column widths), beside the
+// product's key as the console has always kept them.
+inline constexpr const char* kConsoleColumnsKey = "Software\\Quillfen Technologies\\Portulon Administrator\\Columns";
+
 }  // namespace common
 
 #undef PORTULON_PRODUCT_KEY

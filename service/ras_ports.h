@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/data_folder.h"
 #include "platform/module.h"
 #include "platform/win_types.h"
 
@@ -44,7 +45,7 @@ plat::DWORD RAS_LoadOrdinals(ServiceContext& context);
 
 // The collector's snapshot of the router's ports, in the Windows directory:
 // one section per port name, dwBytesTX (sent) and dwBytesRX (received).
-inline constexpr const char* kRrasDataFile = "rrasdata.dat";
+inline constexpr const char* kRrasDataFile = common::kPortSnapshotFile;
 // A snapshot older than this (or than three supervision passes, whichever is
 // longer) no longer tells whether a port is busy: the collector has stopped.
 inline constexpr long kRrasDataMaxAgeSeconds = 180;

@@ -11,6 +11,7 @@
 #include "accounts/settings_store.h"
 #include "accounts/tools/tool_support.h"
 #include "accounts/typo_checks.h"
+#include "common/data_folder.h"
 #include "common/pipe_protocol.h"
 #include "platform/tools/tool_args.h"
 
@@ -113,8 +114,8 @@ const char* UnitText(accounts::Unit unit) {
 
 std::string Where(const SettingInfo& s) {
   switch (s.store) {
-    case accounts::Store::Profile: return "portulon.usr `[DOMAIN\\user]`";
-    case accounts::Store::SystemData: return std::string("portulon.hw `[") + s.section + "]`";
+    case accounts::Store::Profile: return std::string(common::kUsersFile) + " `[DOMAIN\\user]`";
+    case accounts::Store::SystemData: return std::string(common::kSystemDataFile) + " `[" + s.section + "]`";
     case accounts::Store::Registry: return "registry `Service`";
     case accounts::Store::GreetingFile: return std::string("file `") + s.key + "`";
   }
@@ -272,7 +273,7 @@ int Port(pltools::Tool& tool, std::vector<std::string> args, const std::string* 
   }
   accounts::SettingTexts values;
   if (auto o = accounts::ReadSettingValues(accounts::PortSettings(), place, &values); !o.ok()) return tool.Fail(o.message);
-  std::printf("Port %s (portulon.hw):\n", section.c_str());
+  std::printf("Port %s (%s):\n", section.c_str(), common::kSystemDataFile);
   const auto table = accounts::PortSettings();
   for (size_t i = 0; i < table.size(); ++i) {
     std::printf("  %-16s %-20s %s\n", table[i].name, accounts::FormatValue(table[i].unit, values[i].second).c_str(),

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "adapters/openvpn/management_session.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 
@@ -21,16 +22,6 @@ namespace {
 constexpr const char* kBanner =
     ">INFO:Portulon's relay of OpenVPN's management interface: status, kill, log, version, pid, "
     "load-stats, help, quit\r\n";
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
 
 std::string FirstWord(std::string_view line, std::string_view* rest) {
   const std::size_t blank = line.find(' ');

@@ -69,6 +69,8 @@ int Connect(const std::string& address, DWORD* error) {
   return ConnectTo(AF_INET, reinterpret_cast<const sockaddr*>(&sa), sizeof sa, error);
 }
 
+}  // namespace
+
 bool WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
     const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
@@ -78,8 +80,6 @@ bool WriteAll(int fd, std::string_view data) {
   }
   return true;
 }
-
-}  // namespace
 
 DWORD ManagementSession::Open(const std::string& address, NotificationHandler handler,
                               unsigned bannerTimeoutMs, std::unique_ptr<ManagementSession>* out) {

@@ -21,6 +21,10 @@
 
 namespace ovpn {
 
+// Sends all of `data` on the socket `fd` (never raising SIGPIPE), resuming
+// after interruptions; false once the peer is gone or the send fails.
+bool WriteAll(int fd, std::string_view data);
+
 class ManagementSession {
  public:
   // Called on the reader thread for every notification line (without its

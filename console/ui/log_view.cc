@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <array>
 
+#include "common/product_keys.h"
 #include "console/core/log_view_model.h"
 #include "console/core/pladmin_doc.h"
 #include "console/ui/csv_save.h"
@@ -31,7 +32,7 @@ namespace pladmin::ui {
 
 namespace {
 
-constexpr const char* kColumnsKey = "Software\\Quillfen Technologies\\Portulon Administrator\\Columns";
+constexpr const char* kColumnsKey = common::kConsoleColumnsKey;
 constexpr const char* kColumnsValue = "LogView";
 
 // The row images: 0 forced disconnect, 1 connection, 2 refusal, 3 hang-up.

@@ -62,8 +62,8 @@ Files:
   ROOT/registry/HKU.reg    its HKEY_USERS
 
 Examples:
-  reg query "HKLM\Software\Quillfen Technologies\Portulon\Service"
-  reg add "HKLM\Software\Quillfen Technologies\Portulon\Service" /v IdleTimer /t REG_DWORD /d 15 /f
+  reg query "HKLM\Software\Example\Settings"
+  reg add "HKLM\Software\Example\Settings" /v Timeout /t REG_DWORD /d 15 /f
   reg export HKLM\Software saved.reg
 
 See also:
