@@ -67,6 +67,8 @@ constexpr SettingInfo kSystem[] = {
     Reg(common::kOdbcPasswordValue, Text, "", AtUpdate, "Password", "Database", 599, true),
     Reg(common::kExportUsersValue, Flag, "0", AtUpdate, "Export the profiles", "Database"),
     Reg(common::kExportHistoryValue, Flag, "0", AtUpdate, "Export the session history", "Database"),
+    Reg(common::kExportLiveValue, Flag, "1", AtUpdate, "Export each record within a minute (with the history)",
+        "Database"),
     Reg(common::kExportDatesValue, MonthDaySet, "0", AtUpdate, "Export on days of the month", "Database"),
     Reg(common::kExportDaysValue, WeekdaySet, "0", AtUpdate, "Export on days of the week", "Database"),
     Reg(common::kExportHoursValue, HourSet, "0", AtUpdate, "Export at hours", "Database"),

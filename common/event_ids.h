@@ -30,7 +30,9 @@
   X(kEventExportFailed, 20, "Database export failed")                                 \
   X(kEventStatusMailFailed, 21, "Daily status mail failed")                           \
   /* A status mail was accepted but its bookkeeping could not be written. */          \
-  X(kEventStatusMailUnrecorded, 22, "Daily status mail sent, but not recorded")
+  X(kEventStatusMailUnrecorded, 22, "Daily status mail sent, but not recorded")       \
+  /* The near-live export reaches the database again after event 20. */               \
+  X(kEventExportAgain, 23, "Database export works again")
 
 namespace common {
 

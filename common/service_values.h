@@ -28,6 +28,10 @@ inline constexpr const char* kExportDaysValue = "ExportDays";
 inline constexpr const char* kExportHoursValue = "ExportHours";
 inline constexpr const char* kExportUsersValue = "ExportUsers";
 inline constexpr const char* kExportHistoryValue = "ExportHistory";
+// Non-zero: while the history is exported, each record also reaches the
+// database within a minute of being written.
+inline constexpr const char* kExportLiveValue = "ExportLive";
+inline constexpr plat::DWORD kExportLiveDefault = 1;
 inline constexpr const char* kLogSessionEventsValue = "LogSessionEventsToEventLog";
 inline constexpr const char* kStaticIpValue = "StaticIP";
 // The trace file's limit, here and under the hook modules' and the adapter's keys.

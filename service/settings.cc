@@ -70,6 +70,7 @@ void ReadServiceSettings(ServiceSettings* s) {
     ReadDword(key, common::kExportHoursValue, &s->exportHours);
     ReadDword(key, common::kExportUsersValue, &s->exportUsers);
     ReadDword(key, common::kExportHistoryValue, &s->exportHistory);
+    ReadDword(key, common::kExportLiveValue, &s->exportLive);
     ReadDword(key, common::kLogSessionEventsValue, &s->logSessionEventsToEventLog);
     ReadDword(key, common::kStaticIpValue, &s->staticIP);
     ReadDword(key, common::kLogMaxSizeKBValue, &s->logMaxSizeKB);

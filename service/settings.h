@@ -25,6 +25,7 @@ struct ServiceSettings {
   std::string masterShare;      // MasterShare: the data folder
   std::string odbcAccount, odbcDsn, odbcPassword;
   DWORD exportDates = 0, exportDays = 0, exportHours = 0, exportUsers = 0, exportHistory = 0;
+  DWORD exportLive = common::kExportLiveDefault;  // ExportLive: records exported as they are written
   DWORD logSessionEventsToEventLog = 0;
   DWORD staticIP = 0;           // StaticIP: address requests answered from profiles
   DWORD logMaxSizeKB = common::kServiceLogMaxSizeKBDefault;  // LogMaxSizeKB: the trace file's limit

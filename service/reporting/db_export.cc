@@ -13,7 +13,6 @@
 #include "platform/file.h"
 #include "platform/sysinfo.h"
 #include "service/event_report.h"
-#include "service/export_thread.h"
 #include "service/local_date.h"
 #include "service/profile_store.h"
 #include "service/reporting/odbc_connection.h"
@@ -182,6 +181,22 @@ bool ExportSessionDay(const ServiceContext& context, OdbcConnection& db,
     return Fail(db);
   }
   return db.Commit() || Fail(db);
+}
+
+bool ReplaceSessionRows(OdbcConnection& db, const std::string& dayName,
+                        const std::vector<common::LogRecord>& records) {
+  const auto remove = db.Prepare(
+      "DELETE FROM pl_sessions WHERE log_day = ? AND server = ? AND port = ? AND event_time = ? "
+      "AND seq = ?");
+  const auto insert = remove ? db.Prepare(kInsertSession) : nullptr;
+  if (!insert) return false;
+  for (const common::LogRecord& r : records) {
+    if (!db.Run(*remove, {dayName, Text(r.server), Text(r.port), Number(r.time), Number(r.sequence)}) ||
+        !db.Run(*insert, SessionRow(dayName, r))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool DaysToExport(const ServiceContext& context, OdbcConnection& db,

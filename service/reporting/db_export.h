@@ -3,7 +3,7 @@
 // creates when they are missing (see the README for their columns):
 //
 //   pl_profiles     one row per profile section; replaced as a whole
-//   pl_sessions     one row per log record, key (log_day, server, port, event_time)
+//   pl_sessions     one row per log record, key (log_day, server, port, event_time, seq)
 //   pl_export_days  one row per exported day: when, how many records, and
 //                   whether the day was over (and so needs no further export)
 //
@@ -16,6 +16,10 @@
 #include <vector>
 
 #include "platform/win_types.h"
+
+namespace common {
+struct LogRecord;
+}
 
 namespace svc {
 
@@ -45,6 +49,12 @@ std::string ExportedLogFile(const DataPaths& paths, const std::string& dayName);
 // touch a log the day after). Counts the rows.
 bool ExportSessionDay(const ServiceContext& context, OdbcConnection& db,
                       const std::string& dayName, std::time_t now, long* rows);
+
+// Writes `records` of the day `dayName` over the rows of their keys, in the
+// open transaction (the caller commits): a record exported again, by this or
+// by the full export, stays one row.
+bool ReplaceSessionRows(OdbcConnection& db, const std::string& dayName,
+                        const std::vector<common::LogRecord>& records);
 
 // The days of LogData and OldData whose export is not complete yet, oldest
 // first. An archived day that never reached the database is taken too.

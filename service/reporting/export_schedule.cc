@@ -10,6 +10,10 @@ bool ExportEnabled(const ServiceSettings& s) {
          !s.odbcDsn.empty();
 }
 
+bool LiveExportEnabled(const ServiceSettings& s) {
+  return ExportEnabled(s) && s.exportHistory != 0 && s.exportLive != 0;
+}
+
 bool ExportDue(const ServiceSettings& s, const std::tm& local) {
   if (!ExportEnabled(s) || local.tm_hour < 0 || local.tm_hour > 23) return false;
   if ((s.exportHours & (1u << local.tm_hour)) == 0) return false;

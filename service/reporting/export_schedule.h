@@ -6,6 +6,8 @@
 // The export runs once in each hour of ExportHours on a day that ExportDays
 // or ExportDates names; with both 0 every day qualifies. ExportHours 0, or
 // neither ExportUsers nor ExportHistory set, or no ODBC_DSN: no export.
+// The near-live export (live_export.h) runs while the export of the history
+// is enabled (ExportEnabled and ExportHistory) and ExportLive is not 0.
 // The status mail is due once a day from DailyStatusEmailHour on, when it
 // has not been sent on that local date yet.
 #pragma once
@@ -19,6 +21,7 @@
 namespace svc {
 
 bool ExportEnabled(const ServiceSettings& settings);
+bool LiveExportEnabled(const ServiceSettings& settings);
 // The export wants the hour of `local` (only the date and hour count).
 bool ExportDue(const ServiceSettings& settings, const std::tm& local);
 bool StatusMailDue(const StatusMailSettings& settings, std::time_t now);

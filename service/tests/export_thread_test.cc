@@ -1,4 +1,5 @@
 #include "service/export_thread.h"
+#include "service/reporting/scheduled_jobs.h"
 
 #include <gtest/gtest.h>
 

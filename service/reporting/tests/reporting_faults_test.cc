@@ -7,7 +7,7 @@
 
 #include "platform/file.h"
 #include "service/event_report.h"
-#include "service/export_thread.h"
+#include "service/reporting/scheduled_jobs.h"
 #include "service/reporting/export_schedule.h"
 #include "service/reporting/status_mail.h"
 #include "service/reporting/tests/db_export_fixture.h"

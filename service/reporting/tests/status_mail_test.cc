@@ -5,7 +5,7 @@
 #include "platform/profile.h"
 #include "platform/file.h"
 #include "service/event_report.h"
-#include "service/export_thread.h"
+#include "service/reporting/scheduled_jobs.h"
 #include "service/profile_store.h"
 #include "service/reporting/export_schedule.h"
 #include "service/reporting/tests/reporting_fixture.h"
