@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <memory>
+#include <string_view>
 #include <set>
 #include <tuple>
 
@@ -185,16 +187,47 @@ bool ExportSessionDay(const ServiceContext& context, OdbcConnection& db,
 
 bool ReplaceSessionRows(OdbcConnection& db, const std::string& dayName,
                         const std::vector<common::LogRecord>& records) {
-  const auto remove = db.Prepare(
-      "DELETE FROM pl_sessions WHERE log_day = ? AND server = ? AND port = ? AND event_time = ? "
-      "AND seq = ?");
-  const auto insert = remove ? db.Prepare(kInsertSession) : nullptr;
-  if (!insert) return false;
-  for (const common::LogRecord& r : records) {
-    if (!db.Run(*remove, {dayName, Text(r.server), Text(r.port), Number(r.time), Number(r.sequence)}) ||
-        !db.Run(*insert, SessionRow(dayName, r))) {
-      return false;
+  // Many rows per statement: a round trip to the database costs far more
+  // than a row. Plain SQL (a list of keys, a multi-row VALUES) that any
+  // database takes; a chunk of 50 rows binds 750 parameters, below every
+  // driver's limit.
+  constexpr size_t kRowsPerStatement = 50;
+  const std::string_view insertHead(kInsertSession, std::string_view(kInsertSession).find("VALUES") + 7);
+  const std::string oneRow = "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+  struct Statements {
+    std::unique_ptr<OdbcConnection::Prepared> remove, insert;
+  };
+  auto prepare = [&](size_t rows) {
+    std::string remove = "DELETE FROM pl_sessions WHERE log_day = ? AND (";
+    std::string insert(insertHead);
+    for (size_t i = 0; i < rows; ++i) {
+      remove += i ? " OR " : "";
+      remove += "(server = ? AND port = ? AND event_time = ? AND seq = ?)";
+      insert += (i ? ", " : "") + oneRow;
     }
+    remove += ")";
+    Statements s;
+    s.remove = db.Prepare(remove);
+    if (s.remove) s.insert = db.Prepare(insert);
+    return s;
+  };
+  Statements full;
+  for (size_t first = 0; first < records.size(); first += kRowsPerStatement) {
+    const size_t rows = std::min(kRowsPerStatement, records.size() - first);
+    Statements last;
+    if (rows == kRowsPerStatement && !full.insert) full = prepare(rows);
+    Statements& st = rows == kRowsPerStatement ? full : (last = prepare(rows));
+    if (!st.insert) return false;
+    std::vector<SqlValue> keys = {dayName};
+    std::vector<SqlValue> values;
+    for (size_t i = first; i < first + rows; ++i) {
+      const common::LogRecord& r = records[i];
+      for (SqlValue& v : std::vector<SqlValue>{Text(r.server), Text(r.port), Number(r.time), Number(r.sequence)}) {
+        keys.push_back(std::move(v));
+      }
+      for (SqlValue& v : SessionRow(dayName, r)) values.push_back(std::move(v));
+    }
+    if (!db.Run(*st.remove, keys) || !db.Run(*st.insert, values)) return false;
   }
   return true;
 }

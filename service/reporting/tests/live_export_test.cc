@@ -118,6 +118,16 @@ TEST_F(LiveExportTest, EachRecordIsOneRowWhateverTheFullExportDoes) {
   ctx.settings.exportLive = 1;
   EXPECT_EQ(Pass().records, 7);
   EXPECT_EQ(Count("pl_sessions"), 7);
+
+  // More than one statement's worth of rows in a pass.
+  for (int i = 0; i < 120; ++i) Log_DeniedConnection(ctx, kAnn, ++now, kCom1, 1);
+  EXPECT_EQ(Pass().records, 120);
+  EXPECT_EQ(Count("pl_sessions"), 127);
+  ctx.settings.exportLive = 0;
+  EXPECT_FALSE(Pass().ran);
+  ctx.settings.exportLive = 1;
+  EXPECT_EQ(Pass().records, 127);
+  EXPECT_EQ(Count("pl_sessions"), 127);
 }
 
 TEST_F(LiveExportTest, YesterdaysLastRecordsFollowAfterMidnight) {

@@ -188,30 +188,38 @@ class PrivatePostgres {
     const std::string d = dir_.path();
     std::filesystem::permissions(d, std::filesystem::perms::all);
     plat::testing::WriteHostFile(d + "/pw", "secret\n");
-    const int port = OdbcTestConfig::Get().pgPort();
     const std::string as = "runuser -u postgres -- ";
     if (Shell("chown postgres " + d + " " + d + "/pw") &&
         Shell(as + bin + "/initdb -D " + d + "/data -U portulon --pwfile=" + d +
               "/pw -A scram-sha-256 -E UTF8 --locale=C.UTF-8") &&
-        Shell(as + bin + "/pg_ctl -D " + d + "/data -w -t 30 -l " + d + "/server.log -o \"-p " +
-              std::to_string(port) + " -k " + d + " -c listen_addresses=127.0.0.1\" start")) {
-      running_ = true;
-    } else {
-      reason_ = "the private PostgreSQL did not start: " +
-                plat::testing::ReadHostFile(d + "/server.log") + plat::testing::ReadHostFile(d + "/out");
+        Start()) {
+      return;
     }
+    reason_ = "the private PostgreSQL did not start: " +
+              plat::testing::ReadHostFile(d + "/server.log") + plat::testing::ReadHostFile(d + "/out");
   }
-  ~PrivatePostgres() {
-    if (running_) {
-      Shell("runuser -u postgres -- " + std::string(PORTULON_PG_BIN_DIR) + "/pg_ctl -D " +
-            dir_.path() + "/data -m immediate stop");
-    }
-  }
+  ~PrivatePostgres() { Stop(); }
   PrivatePostgres(const PrivatePostgres&) = delete;
   PrivatePostgres& operator=(const PrivatePostgres&) = delete;
 
   bool running() const { return running_; }
   const std::string& reason() const { return reason_; }
+
+  // The server down (a database outage) and up again, on the same data.
+  void Stop() {
+    if (!running_) return;
+    Shell("runuser -u postgres -- " + std::string(PORTULON_PG_BIN_DIR) + "/pg_ctl -D " +
+          dir_.path() + "/data -m immediate stop");
+    running_ = false;
+  }
+  bool Start() {
+    const std::string d = dir_.path();
+    running_ = Shell("runuser -u postgres -- " + std::string(PORTULON_PG_BIN_DIR) + "/pg_ctl -D " + d +
+                     "/data -w -t 30 -l " + d + "/server.log -o \"-p " +
+                     std::to_string(OdbcTestConfig::Get().pgPort()) + " -k " + d +
+                     " -c listen_addresses=127.0.0.1\" start");
+    return running_;
+  }
 
  private:
   bool Shell(const std::string& command) {
