@@ -8,7 +8,7 @@
 // NoDuplicate, group profiles; every fourth port admits only listed groups.
 //
 //   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--silent N]
-//              [--no-trace] [--keep]
+//              [--no-trace] [--live-export] [--keep]
 //
 // --silent N adds N clients that connect and never send anything, reconnecting
 // as fast as they can, during the one-client run: what a well-behaved client
@@ -18,6 +18,10 @@
 // HANGUP, first with one client, then with --clients clients at once. The
 // network goes to $TMPDIR (or /tmp) and is removed unless --keep. --no-trace
 // sets the service's trace limit to 0 (no trace file), to see what tracing costs.
+// --live-export has the service export the session history into an SQLite
+// data source of the network's own (ODBCSYSINI, ODBCINI), each record within
+// a minute (ExportLive), to see what that costs the decisions; at the end it
+// prints how many rows the database holds.
 //
 // The users file is as the service leaves it once it has recorded a session
 // of each user: usage values at their fixed width. (On a file written by hand,
@@ -35,6 +39,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -52,6 +57,7 @@
 #include "common/pipe_protocol.h"
 #include "common/product_keys.h"
 #include "service/profile_store.h"
+#include "service/reporting/odbc_connection.h"
 
 namespace {
 
@@ -70,6 +76,7 @@ struct Options {
   int silent = 0;
   bool keep = false;
   bool trace = true;
+  bool liveExport = false;
 };
 
 bool Check(plat::DWORD err, const std::string& what) {
@@ -137,7 +144,33 @@ std::string SystemDataFile(int ports) {
   return text;
 }
 
-bool Provision(const std::string& network, int users, bool trace) {
+// An SQLite data source "Bench" in the network's folder, for the service
+// started next (it inherits the environment), and the export settings that
+// have it take every record as it is written.
+bool ProvideLiveExport(const std::string& network) {
+  std::ofstream(network + "/odbcinst.ini") << "[SQLite3]\nDriver=" << PORTULON_SQLITE_ODBC_DRIVER << "\n";
+  std::ofstream(network + "/odbc.ini") << "[Bench]\nDriver=SQLite3\nDatabase=" << network
+                                       << "/bench.db\nTimeout=5000\n";
+  ::setenv("ODBCSYSINI", network.c_str(), 1);
+  ::setenv("ODBCINI", (network + "/odbc.ini").c_str(), 1);
+  return Check(plat::RegWriteString(common::kServiceKey, "ODBC_DSN", "Bench"), "ODBC_DSN") &&
+         Check(plat::RegWriteDword(common::kServiceKey, "ExportHistory", 1), "ExportHistory") &&
+         Check(plat::RegWriteDword(common::kServiceKey, "ExportHours", 0xFFFFFF), "ExportHours") &&
+         Check(plat::RegWriteDword(common::kServiceKey, "ExportLive", 1), "ExportLive");
+}
+
+long ExportedRows() {
+  svc::OdbcConnection db;
+  std::vector<svc::SqlRow> rows;
+  if (!db.Connect("Bench", "", "") || !db.Query("SELECT COUNT(*) FROM pl_sessions", {}, &rows) ||
+      rows.empty() || !rows[0][0]) {
+    std::fprintf(stderr, "pipe_bench: the export's database: %s\n", db.error().c_str());
+    return -1;
+  }
+  return std::stol(*rows[0][0]);
+}
+
+bool Provision(const std::string& network, int users, bool trace, bool liveExport) {
   const std::string root = network + "/SRV1";
   plat::MachineConfig config;
   config.name = "SRV1";
@@ -159,7 +192,8 @@ bool Provision(const std::string& network, int users, bool trace) {
       !Check(plat::RegWriteString(common::kServiceKey, "InstallPath", "C:\\Program Files\\Portulon"),
              "InstallPath") ||
       !Check(plat::RegWriteDword(common::kServiceKey, "Master", 1), "Master") ||
-      (!trace && !Check(plat::RegWriteDword(common::kServiceKey, "LogMaxSizeKB", 0), "LogMaxSizeKB"))) {
+      (!trace && !Check(plat::RegWriteDword(common::kServiceKey, "LogMaxSizeKB", 0), "LogMaxSizeKB")) ||
+      (liveExport && !ProvideLiveExport(network))) {
     return false;
   }
 
@@ -312,7 +346,7 @@ bool RunSize(const std::string& base, int users, const Options& o) {
   std::filesystem::create_directories(network);
   ::setenv("PORTULON_NETWORK", network.c_str(), 1);
   const auto p0 = Clock::now();
-  if (!Provision(network, users, o.trace)) return false;
+  if (!Provision(network, users, o.trace, o.liveExport)) return false;
   std::printf("%8d users: provisioned and started in %.1f s\n", users,
               std::chrono::duration<double>(Clock::now() - p0).count());
 
@@ -370,6 +404,9 @@ bool RunSize(const std::string& base, int users, const Options& o) {
   const std::string label = std::to_string(o.clients) + " clients";
   Report(label.c_str(), users, all, std::chrono::duration<double>(Clock::now() - t0).count(),
          ServiceCpuSeconds() - cpu0);
+  if (o.liveExport) {
+    std::printf("%8d users: %ld rows in the database so far (near-live export)\n", users, ExportedRows());
+  }
 
   StopService();
   if (!o.keep) {
@@ -402,6 +439,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->silent = std::atoi(argv[++i]);
     } else if (a == "--no-trace") {
       o->trace = false;
+    } else if (a == "--live-export") {
+      o->liveExport = true;
     } else if (a == "--keep") {
       o->keep = true;
     } else {
@@ -418,7 +457,7 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
     std::fprintf(stderr,
-                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--keep]\n",
+                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--live-export] [--keep]\n",
                  kMaxClients);
     return 2;
   }

@@ -34,8 +34,9 @@ export    exports now what the service exports on its schedule: the profiles
           ODBC_DSN. Exporting again adds no row.
 mail      sends the daily status mail now, whatever the hour, and resets the
           counters once the mail server has accepted it.
-schedule  shows the export schedule (hours 2,18, weekdays mon,fri) and the
-          status mail settings.
+schedule  shows the export schedule (hours 2,18, weekdays mon,fri), whether
+          the service also exports each record as it is written
+          (ExportLive), and the status mail settings.
 set-mail  writes the status mail settings into portulon.hw (what the
           console's system settings page does); the service counts for the
           mail from its next start.
@@ -151,6 +152,11 @@ int Schedule(const svc::ServiceContext& context) {
   std::printf("  exports %s%s%s\n", s.exportUsers ? "profiles " : "",
               s.exportHistory ? "sessions" : "", s.exportUsers || s.exportHistory ? "" : "nothing");
   std::printf("  %s\n", svc::ExportEnabled(s) ? "enabled" : "off");
+  std::printf("  near-live %s   (ExportLive=%u)\n",
+              svc::LiveExportEnabled(s) ? "on: each record within a minute"
+              : s.exportLive            ? "off (with the export of the sessions only)"
+                                        : "off",
+              static_cast<unsigned>(s.exportLive));
   const svc::StatusMailSettings m = svc::ReadStatusMailSettings(context);
   std::printf("Daily status mail: %s\n", m.type ? "on" : "off");
   std::printf("  from %u:00, server %s, to %s, from %s, last sent %s\n", static_cast<unsigned>(m.hour),

@@ -121,6 +121,13 @@ TEST_F(PlsvcReportingTest, PlexportRunsEitherJobNow) {
   EXPECT_EQ(plat::ProfileGetString("C:\\PLData\\portulon.hw", "General", "DailyStatusEmailHour", ""), "6");
 
   EXPECT_EQ(RunTool("plexport", {"set-mail", "--server", "x", "--to", "nobody"}).code, 2);
+
+  result = RunTool("plexport", {"schedule"});
+  EXPECT_NE(result.out.find("near-live on: each record within a minute   (ExportLive=1)"), std::string::npos)
+      << result.out;
+  ASSERT_EQ(plat::RegWriteDword(kServiceKey, "ExportLive", 0), 0u);
+  result = RunTool("plexport", {"schedule"});
+  EXPECT_NE(result.out.find("near-live off   (ExportLive=0)"), std::string::npos) << result.out;
 }
 
 }  // namespace
