@@ -1,7 +1,9 @@
 // The database export of one busy day into SQLite through its ODBC driver:
 // 10,000 sessions (a connection and a hang-up record each, 20,000 rows) in
 // one transaction, and 10,000 profiles; each exported `iterations` times
-// (a re-export replaces the same rows), median and slowest reported.
+// (a re-export replaces the same rows), median and slowest reported. Then
+// the near-live export: its first pass over that day, and a pass that finds
+// 1,000 records added to it.
 //
 //   export_bench [iterations]      (machine and database go to $TMPDIR or /tmp)
 
@@ -22,6 +24,7 @@
 #include "platform/path.h"
 #include "service/reporting/db_export.h"
 #include "service/reporting/odbc_connection.h"
+#include "service/reporting/live_export.h"
 #include "service/service_context.h"
 
 namespace {
@@ -115,6 +118,39 @@ int main(int argc, char** argv) {
               kSessions, rows, Median(day), *std::max_element(day.begin(), day.end()));
   std::printf("%ld profiles: median %.3f s, slowest %.3f s  (%d runs)\n", profileRows,
               Median(profiles), *std::max_element(profiles.begin(), profiles.end()), iterations);
+
+  // The near-live export: a first pass over the whole day (a fresh start of
+  // the service), then passes that each find 1,000 records added.
+  ctx.settings.odbcDsn = "Bench";
+  ctx.settings.exportHistory = 1;
+  ctx.settings.exportHours = 0xFFFFFF;
+  ctx.clock = [] { return kStart; };
+  std::vector<double> first, next;
+  long firstRows = 0;
+  std::int64_t second = kStart;
+  for (int i = 0; i < iterations; ++i) {
+    svc::LiveExport live;
+    auto t0 = std::chrono::steady_clock::now();
+    const svc::LiveExportOutcome out = live.Pass(ctx, kStart);
+    first.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    firstRows = out.records;
+    if (!out.ok) {
+      std::fprintf(stderr, "near-live export: %s\n", out.error.c_str());
+      return 1;
+    }
+    std::string added = "[SRV1\\COM1]\n";
+    for (int r = 0; r < 1000; ++r) added += std::to_string(++second) + "=N_" + Account(r) + "?1\n";
+    plat::AppendToFile(common::DayLogPath(ctx.paths.folder, "2024-Mar-12"), added);
+    t0 = std::chrono::steady_clock::now();
+    if (live.Pass(ctx, kStart).records != 1000) {
+      std::fprintf(stderr, "near-live export: the added records were not taken\n");
+      return 1;
+    }
+    next.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  std::printf("near-live export, first pass over the day (%ld records): median %.3f s; "
+              "a pass of 1,000 added records: median %.3f s, slowest %.3f s\n",
+              firstRows, Median(first), Median(next), *std::max_element(next.begin(), next.end()));
   std::filesystem::remove_all(dir);
   return 0;
 }

@@ -198,14 +198,15 @@ bool ReplaceSessionRows(OdbcConnection& db, const std::string& dayName,
     std::unique_ptr<OdbcConnection::Prepared> remove, insert;
   };
   auto prepare = [&](size_t rows) {
-    std::string remove = "DELETE FROM pl_sessions WHERE log_day = ? AND (";
+    // Each alternative names a whole key, so that every database finds each
+    // row through the key's index rather than by reading the day's rows.
+    std::string remove = "DELETE FROM pl_sessions WHERE ";
     std::string insert(insertHead);
     for (size_t i = 0; i < rows; ++i) {
       remove += i ? " OR " : "";
-      remove += "(server = ? AND port = ? AND event_time = ? AND seq = ?)";
+      remove += "(log_day = ? AND server = ? AND port = ? AND event_time = ? AND seq = ?)";
       insert += (i ? ", " : "") + oneRow;
     }
-    remove += ")";
     Statements s;
     s.remove = db.Prepare(remove);
     if (s.remove) s.insert = db.Prepare(insert);
@@ -218,11 +219,12 @@ bool ReplaceSessionRows(OdbcConnection& db, const std::string& dayName,
     if (rows == kRowsPerStatement && !full.insert) full = prepare(rows);
     Statements& st = rows == kRowsPerStatement ? full : (last = prepare(rows));
     if (!st.insert) return false;
-    std::vector<SqlValue> keys = {dayName};
+    std::vector<SqlValue> keys;
     std::vector<SqlValue> values;
     for (size_t i = first; i < first + rows; ++i) {
       const common::LogRecord& r = records[i];
-      for (SqlValue& v : std::vector<SqlValue>{Text(r.server), Text(r.port), Number(r.time), Number(r.sequence)}) {
+      for (SqlValue& v :
+           std::vector<SqlValue>{dayName, Text(r.server), Text(r.port), Number(r.time), Number(r.sequence)}) {
         keys.push_back(std::move(v));
       }
       for (SqlValue& v : SessionRow(dayName, r)) values.push_back(std::move(v));
