@@ -6,9 +6,12 @@ namespace common {
 
 ServiceReply CallPipe(std::string_view pipeName, const std::optional<std::string>& message,
                       plat::DWORD waitMs) {
-  // A cut message would read as another one.
-  if (!message || message->size() > kMessageBufferSize) return {false, plat::ERROR_INVALID_DATA, std::string()};
   ServiceReply r;
+  // A cut message would read as another one.
+  if (!message || message->size() > kMessageBufferSize) {
+    r.error = plat::ERROR_INVALID_DATA;
+    return r;
+  }
   r.sent = true;
   r.error = plat::CallNamedPipe(pipeName, *message, &r.text, kMessageBufferSize, waitMs);
   return r;
@@ -27,35 +30,37 @@ ServiceReply AskService(const CallerVoice& voice, Question question, std::string
   const bool outThenIn = voice.lines == CallTrace::kOutThenIn;
   if (message && outThenIn) trace(" out", *message, static_cast<long>(message->size()));
   const ServiceReply r = CallService("", message, voice.waitMs);
-  const long error = static_cast<long>(r.error);
+  const std::string error = std::to_string(r.error);
+  const long size = static_cast<long>(r.text.size());
   if (!r.sent) {
     trace(outThenIn ? " out" : "", "message cannot be built, not sent", 0);
   } else if (voice.lines == CallTrace::kOneLine) {
-    trace("", "out->(" + *message + "), in<-" +
-                  (r.answered() ? "(" + r.text + ")" : "failed (error:" + std::to_string(error) + ")"),
-          r.answered() ? static_cast<long>(r.text.size()) : error);
+    const std::string in = r.answered() ? "(" + r.text + ")" : "failed (error:" + error + ")";
+    trace("", "out->(" + *message + "), in<-" + in,
+          r.answered() ? size : static_cast<long>(r.error));
   } else if (!r.answered()) {
-    trace("", "Communicate to Portulon Service Failed!!", error);
+    trace("", "Communicate to Portulon Service Failed!!", static_cast<long>(r.error));
   } else if (outThenIn) {
-    trace(" in", r.text, static_cast<long>(r.text.size()));
+    trace(" in", r.text, size);
   }
   if (!r.answered() && question != Question::HangUp && voice.report) {
     voice.report(question == Question::GetIP ? "Transaction failed on GetIP"
                                              : "Transaction failed on AcceptConnection",
-                 "Bad response from Portulon Service" +
-                     (voice.errorInReport ? ": " + std::to_string(error) : std::string()));
+                 "Bad response from Portulon Service" + (voice.errorInReport ? ": " + error : ""));
   }
   return r;
 }
 
-bool Admits(const ServiceReply& reply) { return !reply.answered() || reply.code() == kReplyAccepted; }
+bool Admits(const ServiceReply& reply) {
+  return !reply.answered() || reply.code() == kReplyAccepted;
+}
 
 std::optional<std::uint32_t> GivenAddress(const ServiceReply& reply) {
   std::uint32_t address = 0;
-  if (!reply.answered() || reply.code() != kReplyUseAddress || !ReplyAddress(reply.text, &address)) {
-    return std::nullopt;
+  if (reply.answered() && reply.code() == kReplyUseAddress && ReplyAddress(reply.text, &address)) {
+    return address;
   }
-  return address;
+  return std::nullopt;
 }
 
 }  // namespace common

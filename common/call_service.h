@@ -1,8 +1,7 @@
-// The one client of plsvc's pipe, for hook modules, the OpenVPN adapter, the
-// console's simulation and settings, and pipecall: one message out, one reply
-// of at most kMessageBufferSize in, up to kPipeWaitMs spent waiting for the
-// pipe's single instance; a message that could not be built whole is never
-// sent. Safe from several threads.
+// The one client of plsvc's pipe (hook modules, OpenVPN adapter, console,
+// pipecall): one message out, one reply of at most kMessageBufferSize in, up
+// to kPipeWaitMs of waiting for the pipe's one instance; a message that could
+// not be built whole is never sent. Safe from several threads.
 #pragma once
 
 #include <cstdint>
@@ -20,14 +19,13 @@ struct ServiceReply {
   bool sent = false;                        // false: the message was unbuildable
   plat::DWORD error = plat::ERROR_SUCCESS;  // the pipe's; ERROR_INVALID_DATA when not sent
   std::string text;                         // cut at the buffer with ERROR_MORE_DATA
-
   bool answered() const { return error == plat::ERROR_SUCCESS; }
   int code() const { return ReplyCode(text); }
 };
 
-// Sends `message` to `pipeName` (CallService: plsvc's on `server`, "" = this
-// machine) and reads the reply; nothing is sent for an absent message (its
-// builder refused it) or one longer than kMessageBufferSize.
+// `message` to `pipeName`, or (CallService) to plsvc on `server`, "" = this
+// machine. Nothing is sent for an absent message (its builder refused it) or
+// one longer than kMessageBufferSize.
 ServiceReply CallPipe(std::string_view pipeName, const std::optional<std::string>& message,
                       plat::DWORD waitMs = kPipeWaitMs);
 ServiceReply CallService(std::string_view server, const std::optional<std::string>& message,
@@ -35,15 +33,14 @@ ServiceReply CallService(std::string_view server, const std::optional<std::strin
 
 // ---- Callers that decide a dial-in: unanswered, they admit and report ----
 
-// An unanswered AcceptConnection or GetIP is reported (event 1, "Transaction
+// Unanswered, AcceptConnection and GetIP are reported (event 1, "Transaction
 // failed on <question>", "Bad response from Portulon Service[: <error>]"),
-// an unanswered HangUp only traced.
+// HangUp only traced.
 enum class Question { AcceptConnection, GetIP, HangUp };
 
-// The caller's trace lines under its label:
-//   kOneLine    "out->(<message>), in<-(<reply>)" or "... in<-failed (error:<n>)"
-//   kOutThenIn  "<label> out" the message, "<label> in" the reply, or the failure
-//   kFailures   only "Communicate to Portulon Service Failed!!" with the error
+// The lines under the caller's label. kOneLine: "out->(<message>), in<-(<reply>)"
+// or "... in<-failed (error:<n>)"; kOutThenIn: "<label> out", "<label> in" and
+// failures; kFailures: failures only, "Communicate to Portulon Service Failed!!".
 enum class CallTrace { kOneLine, kOutThenIn, kFailures };
 
 struct CallerVoice {

@@ -80,7 +80,8 @@ plat::DWORD ListSessions(std::string_view server, std::vector<SessionRow>* rows)
   rows->clear();
   // The table holds 256 sessions; one more request reads its end.
   for (unsigned index = 0; index <= 256; ++index) {
-    const ServiceReply r = CallService(server, std::string(kSessionListVerb) + "," + std::to_string(index));
+    const ServiceReply r =
+        CallService(server, std::string(kSessionListVerb) + "," + std::to_string(index));
     if (!r.answered()) return r.error;
     if (r.text == "1") return plat::ERROR_SUCCESS;
     SessionRow row;
@@ -92,7 +93,8 @@ plat::DWORD ListSessions(std::string_view server, std::vector<SessionRow>* rows)
 
 plat::DWORD DisconnectSession(std::string_view server, std::string_view port) {
   if (!IsPlausiblePortName(port)) return plat::ERROR_INVALID_PARAMETER;
-  const ServiceReply r = CallService(server, std::string(kDisconnectPortVerb) + "," + std::string(port));
+  const ServiceReply r =
+      CallService(server, std::string(kDisconnectPortVerb) + "," + std::string(port));
   if (!r.answered()) return r.error;
   const std::string& reply = r.text;
   if (reply == "0") return plat::ERROR_SUCCESS;

@@ -20,14 +20,19 @@ std::string ModulePathOf(const void* address) {
 
 }  // namespace
 
-std::string BoundedName(const plat::WCHAR* name) { return plat::FromWide(name, common::kMessageBufferSize); }
+std::string BoundedName(const plat::WCHAR* name) {
+  return plat::FromWide(name, common::kMessageBufferSize);
+}
 
 HookState::HookState(common::TraceOptions options, const void* selfAddress, std::string callLabel,
                      common::CallTrace lines, bool errorInReport)
     : options_(std::move(options)),
       callLabel_(std::move(callLabel)),
-      voice_{[this](std::string_view label, std::string_view text, long number) { Trace(label, text, number); },
-             [this](const std::string& what, const std::string& detail) { ReportFailure(what, detail); },
+      voice_{[this](std::string_view label, std::string_view text,
+                    long number) { Trace(label, text, number); },
+             [this](const std::string& what, const std::string& detail) {
+               ReportFailure(what, detail);
+             },
              lines, errorInReport} {
   if (const std::string self = ModulePathOf(selfAddress); !self.empty()) {
     options_.versionModule = self;
@@ -68,9 +73,9 @@ common::ServiceReply HookState::AskAddress(const plat::WCHAR* user, const plat::
                                            plat::DWORD address) {
   const std::int32_t proposed = common::RevertDWORD(static_cast<std::int32_t>(address));
   Trace("RevertDWORD", std::to_string(static_cast<std::int32_t>(address)), proposed);
-  const std::string portName = BoundedName(port);
+  const std::string portName = BoundedName(port), userName = BoundedName(user);
   return Ask(common::Question::GetIP,
-             common::AddressRequestMessage(portName.empty() ? "??" : portName, BoundedName(user), proposed));
+             common::AddressRequestMessage(portName.empty() ? "??" : portName, userName, proposed));
 }
 
 }  // namespace hooks

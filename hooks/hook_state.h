@@ -46,8 +46,7 @@ class HookState {
  public:
   // `options`: the module's trace settings; their version module is replaced
   // by the module file itself, wherever it was installed (`selfAddress`: any
-  // address inside the module).
-  // `callLabel`, `lines`, `errorInReport`: see common::AskService.
+  // address inside the module). The rest: its voice in common::AskService.
   HookState(common::TraceOptions options, const void* selfAddress, std::string callLabel,
             common::CallTrace lines, bool errorInReport);
 
@@ -59,7 +58,8 @@ class HookState {
   common::ServiceReply Ask(common::Question question, const std::optional<std::string>& message);
   // Which address `user` gets on `port` (names as the remote-access service
   // passes them), proposing `address` in its byte order; traced "RevertDWORD".
-  common::ServiceReply AskAddress(const plat::WCHAR* user, const plat::WCHAR* port, plat::DWORD address);
+  common::ServiceReply AskAddress(const plat::WCHAR* user, const plat::WCHAR* port,
+                                  plat::DWORD address);
 
  private:
   common::TraceWriter& Writer();

@@ -49,7 +49,15 @@ bool IsSuccess(const std::vector<std::string>& reply) {
 }  // namespace
 
 Adapter::Adapter(AdapterSettings settings)
-    : settings_(std::move(settings)), ports_(settings_.portPrefix, settings_.ports) {}
+    : settings_(std::move(settings)),
+      voice_{[](std::string_view label, std::string_view text,
+                long number) { Trace(label, text, number); },
+             [this](const std::string& what, const std::string& detail) {
+               portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventTransactionFailed,
+                                   {what, detail});
+             },
+             common::CallTrace::kFailures, true},
+      ports_(settings_.portPrefix, settings_.ports) {}
 
 Adapter::~Adapter() {
   Stop();
@@ -77,17 +85,6 @@ void Adapter::OnNotification(const std::string& line) {
     events_.push_back(std::move(*event));
     changed_.notify_all();
   }
-}
-
-common::ServiceReply Adapter::Ask(common::Question question, std::string_view label,
-                                  const std::optional<std::string>& message) {
-  const common::CallerVoice voice{
-      [](std::string_view l, std::string_view text, long number) { Trace(l, text, number); },
-      [this](const std::string& what, const std::string& detail) {
-        portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventTransactionFailed, {what, detail});
-      },
-      common::CallTrace::kFailures, true};
-  return common::AskService(voice, question, label, message);
 }
 
 DWORD Adapter::Command(const std::string& text, bool multiLine, std::vector<std::string>* reply) {
@@ -307,12 +304,15 @@ void Adapter::HandleConnect(const ClientEvent& event) {
   }
   // The address first, then the decision, as the remote-access service asks.
   std::string push;
-  if (const auto given = common::GivenAddress(Ask(common::Question::GetIP, {}, addressRequest))) {
+  const auto given =
+      common::GivenAddress(common::AskService(voice_, common::Question::GetIP, {}, addressRequest));
+  if (given) {
     const auto address =
         static_cast<std::uint32_t>(common::RevertDWORD(static_cast<std::int32_t>(*given)));
     push = "ifconfig-push " + DottedAddress(address) + " " + settings_.netmask + "\n";
   }
-  const common::ServiceReply answer = Ask(common::Question::AcceptConnection, "PLOVPN::Connect", message);
+  const common::ServiceReply answer =
+      common::AskService(voice_, common::Question::AcceptConnection, "PLOVPN::Connect", message);
   if (!common::Admits(answer)) {
     {
       std::lock_guard lock(mutex_);
@@ -388,7 +388,7 @@ void Adapter::HangUp(const std::string& port, const VpnClient& c, std::uint64_t 
                         {"Transaction failed on HangUp", "Hang-up cannot be put to Portulon: " + port});
     return;
   }
-  Ask(common::Question::HangUp, "PLOVPN::HangUp", message);
+  common::AskService(voice_, common::Question::HangUp, "PLOVPN::HangUp", message);
 }
 
 void Adapter::Reconcile() {

@@ -64,10 +64,6 @@ class Adapter {
   // The System-log record and the hang-up message of a session that ended.
   void HangUp(const std::string& port, const VpnClient& client, std::uint64_t received,
               std::uint64_t sent, long duration);
-  // One question to plsvc; an unanswered one is traced under `label` (if
-  // any) and reported to the Portulon source as the hook modules do.
-  common::ServiceReply Ask(common::Question question, std::string_view label,
-                           const std::optional<std::string>& message);
   plat::DWORD Command(const std::string& text, bool multiLine, std::vector<std::string>* reply);
   plat::DWORD Traffic(const std::string& port, std::uint64_t* sent, std::uint64_t* received);
   // Ends the client for good, telling it why (common/cut_reason.h).
@@ -88,6 +84,7 @@ class Adapter {
   std::thread portOpsThread_;
   plat::EventSource systemLog_;    // RemoteAccess: session records
   plat::EventSource portulonLog_;  // Portulon: what went wrong
+  const common::CallerVoice voice_;  // plsvc's questions, as the hook modules ask them
   ManagementRelay relay_;
 
   std::mutex mutex_;  // guards every member below

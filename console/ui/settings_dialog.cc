@@ -85,7 +85,8 @@ bool SettingsDialog::Save() {
   }
   // The servers are told by the frame, off the window thread: a hung
   // service must not hold the dialog or the window.
-  const accounts::Outcome o = accounts::SaveSettings(table_, place_, current_, typed, notify_, &toNotify_);
+  const accounts::Outcome o =
+      accounts::SaveSettings(table_, place_, current_, typed, notify_, &toNotify_);
   error_->setText(QString::fromStdString(o.message));
   return o.ok();
 }

@@ -31,13 +31,10 @@ using plat::WCHAR;
 namespace rassapi = plat::rassapi;
 
 hooks::HookState& State() {
-  static hooks::HookState state(common::RasHookTraceOptions(), reinterpret_cast<const void*>(&State),
-                                "PL_RAS::Transact", common::CallTrace::kOneLine, false);
+  static hooks::HookState state(common::RasHookTraceOptions(),
+                                reinterpret_cast<const void*>(&State), "PL_RAS::Transact",
+                                common::CallTrace::kOneLine, false);
   return state;
-}
-
-void Trace(std::string_view label, std::string_view text, long number) {
-  State().Trace(label, text, number);
 }
 
 struct PortNames {
@@ -50,7 +47,7 @@ struct PortNames {
 };
 
 BOOL AcceptNewConnection(rassapi::RAS_PORT_1* port) {
-  Trace("PL_RAS::RasAdminAcceptNewConnection", port ? "" : "no port record", 0);
+  State().Trace("PL_RAS::RasAdminAcceptNewConnection", port ? "" : "no port record", 0);
   if (!port) return plat::TRUE;
   const PortNames n(port->rasport0);
   const std::string machine = common::RasClientMachine(*port);
@@ -62,7 +59,7 @@ BOOL AcceptNewConnection(rassapi::RAS_PORT_1* port) {
 }
 
 void ConnectionHangupNotification(rassapi::RAS_PORT_1* port) {
-  Trace("PL_RAS::RasAdminConnectionHangupNotification", port ? "" : "no port record", 0);
+  State().Trace("PL_RAS::RasAdminConnectionHangupNotification", port ? "" : "no port record", 0);
   if (!port) return;
   const PortNames n(port->rasport0);
   const long start = static_cast<long>(port->rasport0.dwStartSessionTime);
@@ -76,7 +73,7 @@ void ConnectionHangupNotification(rassapi::RAS_PORT_1* port) {
 }
 
 void GetIpAddressForUser(const WCHAR* userName, const WCHAR* portName, rassapi::IPADDR* address) {
-  Trace("PL_RAS::RasAdminGetIpAddressForUser", "", 0);
+  State().Trace("PL_RAS::RasAdminGetIpAddressForUser", "", 0);
   if (!address) return;
   if (const auto given = common::GivenAddress(State().AskAddress(userName, portName, *address))) {
     *address = *given;
@@ -111,8 +108,10 @@ PL_RAS_EXPORT DWORD RasAdminGetIpAddressForUser(WCHAR* userName, WCHAR* portName
 PL_RAS_EXPORT void RasAdminReleaseIpAddress(WCHAR* userName, WCHAR* portName,
                                             rassapi::IPADDR* /*address*/) {
   hooks::Guarded([&] {
-    Trace("PL_RAS::RasAdminReleaseIpAddress",
-          "user name:(" + hooks::BoundedName(userName) + "), port name:(" + hooks::BoundedName(portName) + ")", 0);
+    State().Trace("PL_RAS::RasAdminReleaseIpAddress",
+                  "user name:(" + hooks::BoundedName(userName) + "), port name:(" +
+                      hooks::BoundedName(portName) + ")",
+                  0);
   });
 }
 

@@ -38,13 +38,10 @@ constexpr const char* kScratchFile = "~rras.tmp";
 constexpr const char* kUnknown = "*";
 
 hooks::HookState& State() {
-  static hooks::HookState state(common::RrasHookTraceOptions(), reinterpret_cast<const void*>(&State),
-                                "PL_RRAS::Transact", common::CallTrace::kOutThenIn, true);
+  static hooks::HookState state(common::RrasHookTraceOptions(),
+                                reinterpret_cast<const void*>(&State), "PL_RRAS::Transact",
+                                common::CallTrace::kOutThenIn, true);
   return state;
-}
-
-void Trace(std::string_view label, std::string_view text, long number) {
-  State().Trace(label, text, number);
 }
 
 // The scratch file's section of a connection: its handle as "%.08X".
@@ -83,7 +80,7 @@ Caller ReadCaller(mprapi::HANDLE connection) {
 }
 
 BOOL AcceptNewConnection(mprapi::RAS_CONNECTION_0* c) {
-  Trace("PL_RRAS::MprAdminAcceptNewConnection", c ? "" : "no connection record", 0);
+  State().Trace("PL_RRAS::MprAdminAcceptNewConnection", c ? "" : "no connection record", 0);
   if (!c) return plat::TRUE;
   plat::Beep(4000, 300);
   const std::string domain = plat::FromWide(c->wszLogonDomain, mprapi::DNLEN + 1);
@@ -97,26 +94,27 @@ BOOL AcceptNewConnection(mprapi::RAS_CONNECTION_0* c) {
                      {section, "C", computer},
                      {section, "T", std::to_string(static_cast<long long>(plat::Now()))}});
   if (err != plat::ERROR_SUCCESS) {
-    Trace("PL_RRAS::MprAdminAcceptNewConnection", "Cannot write ~rras.tmp", static_cast<long>(err));
+    State().Trace("PL_RRAS::MprAdminAcceptNewConnection", "Cannot write ~rras.tmp",
+                  static_cast<long>(err));
   }
   return plat::TRUE;
 }
 
 BOOL AcceptNewLink(mprapi::RAS_PORT_0* port) {
-  Trace("PL_RRAS::MprAdminAcceptNewLink", port ? "" : "no port record", 0);
+  State().Trace("PL_RRAS::MprAdminAcceptNewLink", port ? "" : "no port record", 0);
   if (!port) return plat::TRUE;
   const std::string portName = plat::FromWide(port->wszPortName, mprapi::MAX_PORT_NAME + 1);
   const Caller caller = ReadCaller(port->hConnection);
-  const common::ServiceReply reply =
-      State().Ask(common::Question::AcceptConnection,
-                  common::NewConnectionMessage(portName, caller.user, caller.computer, caller.start));
+  const common::ServiceReply reply = State().Ask(
+      common::Question::AcceptConnection,
+      common::NewConnectionMessage(portName, caller.user, caller.computer, caller.start));
   if (common::Admits(reply)) return plat::TRUE;
-  Trace("Not Accepting Connection", reply.text, reply.code());
+  State().Trace("Not Accepting Connection", reply.text, reply.code());
   return plat::FALSE;
 }
 
 void LinkHangupNotification(mprapi::RAS_PORT_0* port) {
-  Trace("PL_RRAS::MprAdminLinkHangupNotification", port ? "" : "no port record", 0);
+  State().Trace("PL_RRAS::MprAdminLinkHangupNotification", port ? "" : "no port record", 0);
   if (!port) return;
   const std::string portName = plat::FromWide(port->wszPortName, mprapi::MAX_PORT_NAME + 1);
   const Caller caller = ReadCaller(port->hConnection);
@@ -128,20 +126,21 @@ void LinkHangupNotification(mprapi::RAS_PORT_0* port) {
   }
   // Without a start the service measures the session itself (duration 0),
   // never "now minus 1970".
-  State().Ask(common::Question::HangUp, common::HangUpMessage(portName, caller.user, kUnknown, "0", duration));
+  State().Ask(common::Question::HangUp,
+              common::HangUpMessage(portName, caller.user, kUnknown, "0", duration));
 }
 
 void GetIpAddressForUser(const WCHAR* userName, const WCHAR* portName, DWORD* address) {
-  Trace("PL_RRAS::MprAdminGetIpAddressForUser", "", 0);
+  State().Trace("PL_RRAS::MprAdminGetIpAddressForUser", "", 0);
   if (!address) return;
   const common::ServiceReply reply = State().AskAddress(userName, portName, *address);
   if (!reply.answered()) return;
   if (const auto given = common::GivenAddress(reply)) {
-    Trace("PL_RRAS::MprAdminGetIpAddressForUser", "Use alternative IP address",
-          static_cast<long>(static_cast<std::int32_t>(*given)));
+    State().Trace("PL_RRAS::MprAdminGetIpAddressForUser", "Use alternative IP address",
+                  static_cast<long>(static_cast<std::int32_t>(*given)));
     *address = *given;
   } else {
-    Trace("PL_RRAS::MprAdminGetIpAddressForUser", "Use Original IP address", 0);
+    State().Trace("PL_RRAS::MprAdminGetIpAddressForUser", "Use Original IP address", 0);
   }
 }
 
