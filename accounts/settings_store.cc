@@ -1,5 +1,6 @@
 #include "accounts/settings_store.h"
 
+#include "common/call_service.h"
 #include "common/data_folder.h"
 #include "common/pipe_protocol.h"
 #include "common/product_keys.h"
@@ -8,7 +9,6 @@
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/file.h"
-#include "platform/pipe.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -178,9 +178,7 @@ bool NeedsUpdate(std::span<const SettingInfo> table, const SettingTexts& changes
 
 Outcome SendUpdate(const std::string& server, bool* running) {
   if (running) *running = true;
-  std::string reply;
-  const plat::DWORD err = plat::CallNamedPipe(common::ServerPipeName(server), common::kUpdateMessage, &reply,
-                                              common::kMessageBufferSize, common::kPipeWaitMs);
+  const plat::DWORD err = common::CallService(server, common::kUpdateMessage).error;
   if (err == plat::ERROR_SUCCESS) return {};
   if (err == plat::ERROR_FILE_NOT_FOUND) {
     if (running) *running = false;

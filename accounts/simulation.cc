@@ -1,10 +1,10 @@
 #include "accounts/simulation.h"
 
+#include "common/call_service.h"
 #include "common/dial_outcome.h"
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
 #include "platform/messenger.h"
-#include "platform/pipe.h"
 #include "platform/sysinfo.h"
 
 namespace accounts {
@@ -31,14 +31,14 @@ SimulationResult Simulate(const SimulatedCall& call, const std::string& dataFold
   const auto message = call.hangUp
                            ? common::HangUpMessage(call.port, call.account, machine, std::to_string(start), call.duration)
                            : common::NewConnectionMessage(call.port, call.account, machine, std::to_string(start));
-  if (!message) {
+  common::ServiceReply answer = common::CallService(call.server, message);
+  result.reply = std::move(answer.text);
+  if (!answer.sent) {
     result.outcome = Outcome::Refused("the computer name '" + machine + "' cannot be sent (a comma, or too long)");
     return result;
   }
-  const plat::DWORD err = plat::CallNamedPipe(common::ServerPipeName(call.server), *message, &result.reply,
-                                              common::kMessageBufferSize, common::kPipeWaitMs);
   const std::string where = (call.server.empty() ? plat::GetComputerName() : call.server) + "\\" + call.port;
-  if (err != plat::ERROR_SUCCESS) {
+  if (const plat::DWORD err = answer.error; err != plat::ERROR_SUCCESS) {
     result.outcome = Outcome{err, "the service on " + (call.server.empty() ? std::string("this machine") : call.server) +
                                       " did not answer: " + plat::ErrorText(err) +
                                       (err == plat::ERROR_FILE_NOT_FOUND ? " (is Portulon running?)" : "")};

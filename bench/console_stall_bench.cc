@@ -36,10 +36,10 @@
 #include <string>
 #include <vector>
 
+#include "accounts/settings_save.h"
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "console/core/console_keys.h"
-#include "console/core/settings_notice.h"
 #include "console/ui/main_window.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
@@ -339,7 +339,7 @@ int main(int argc, char** argv) {
         settingsDone = true;
         std::printf("settings told to %d servers in %.1f s (window free meanwhile): %s\n", o.servers,
                     settingsTook.elapsed() / 1000.0,
-                    pladmin::NoticeFailures(window.lastNotices()).empty() ? "all took them"
+                    accounts::NoticeFailures(window.lastNotices()).empty() ? "all took them"
                                                                           : "some did not answer");
       }
     });

@@ -2,9 +2,9 @@
 
 #include <charconv>
 
+#include "common/call_service.h"
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
-#include "platform/pipe.h"
 
 namespace common {
 
@@ -80,14 +80,12 @@ plat::DWORD ListSessions(std::string_view server, std::vector<SessionRow>* rows)
   rows->clear();
   // The table holds 256 sessions; one more request reads its end.
   for (unsigned index = 0; index <= 256; ++index) {
-    std::string reply;
-    const plat::DWORD err = plat::CallNamedPipe(
-        ServerPipeName(server), std::string(kSessionListVerb) + "," + std::to_string(index), &reply,
-        kMessageBufferSize, kPipeWaitMs);
-    if (err != plat::ERROR_SUCCESS) return err;
-    if (reply == "1") return plat::ERROR_SUCCESS;
+    const ServiceReply r =
+        CallService(server, std::string(kSessionListVerb) + "," + std::to_string(index));
+    if (!r.answered()) return r.error;
+    if (r.text == "1") return plat::ERROR_SUCCESS;
     SessionRow row;
-    if (!ParseSessionRow(reply, &row)) return plat::ERROR_INVALID_DATA;
+    if (!ParseSessionRow(r.text, &row)) return plat::ERROR_INVALID_DATA;
     rows->push_back(std::move(row));
   }
   return plat::ERROR_SUCCESS;
@@ -95,11 +93,10 @@ plat::DWORD ListSessions(std::string_view server, std::vector<SessionRow>* rows)
 
 plat::DWORD DisconnectSession(std::string_view server, std::string_view port) {
   if (!IsPlausiblePortName(port)) return plat::ERROR_INVALID_PARAMETER;
-  std::string reply;
-  const plat::DWORD err =
-      plat::CallNamedPipe(ServerPipeName(server), std::string(kDisconnectPortVerb) + "," + std::string(port),
-                          &reply, kMessageBufferSize, kPipeWaitMs);
-  if (err != plat::ERROR_SUCCESS) return err;
+  const ServiceReply r =
+      CallService(server, std::string(kDisconnectPortVerb) + "," + std::string(port));
+  if (!r.answered()) return r.error;
+  const std::string& reply = r.text;
   if (reply == "0") return plat::ERROR_SUCCESS;
   plat::DWORD code = 0;
   if (reply.size() > 1 && reply.front() == '1' && ReadNumber(std::string_view(reply).substr(1), &code) &&

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include "common/event_ids.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
@@ -19,8 +20,20 @@ std::string ModulePathOf(const void* address) {
 
 }  // namespace
 
-HookState::HookState(common::TraceOptions options, const void* selfAddress)
-    : options_(std::move(options)) {
+std::string BoundedName(const plat::WCHAR* name) {
+  return plat::FromWide(name, common::kMessageBufferSize);
+}
+
+HookState::HookState(common::TraceOptions options, const void* selfAddress, std::string callLabel,
+                     common::CallTrace lines, bool errorInReport)
+    : options_(std::move(options)),
+      callLabel_(std::move(callLabel)),
+      voice_{[this](std::string_view label, std::string_view text,
+                    long number) { Trace(label, text, number); },
+             [this](const std::string& what, const std::string& detail) {
+               ReportFailure(what, detail);
+             },
+             lines, errorInReport} {
   if (const std::string self = ModulePathOf(selfAddress); !self.empty()) {
     options_.versionModule = self;
   }
@@ -49,6 +62,20 @@ void HookState::ReportFailure(const std::string& what, const std::string& detail
     sourceRoot_ = root;
   }
   source_.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventTransactionFailed, {what, detail});
+}
+
+common::ServiceReply HookState::Ask(common::Question question,
+                                    const std::optional<std::string>& message) {
+  return common::AskService(voice_, question, callLabel_, message);
+}
+
+common::ServiceReply HookState::AskAddress(const plat::WCHAR* user, const plat::WCHAR* port,
+                                           plat::DWORD address) {
+  const std::int32_t proposed = common::RevertDWORD(static_cast<std::int32_t>(address));
+  Trace("RevertDWORD", std::to_string(static_cast<std::int32_t>(address)), proposed);
+  const std::string portName = BoundedName(port), userName = BoundedName(user);
+  return Ask(common::Question::GetIP,
+             common::AddressRequestMessage(portName.empty() ? "??" : portName, userName, proposed));
 }
 
 }  // namespace hooks

@@ -9,10 +9,12 @@
 #include <chrono>
 #include <thread>
 
+#include "accounts/settings_save.h"
 #include "accounts/simulation.h"
 #include "common/data_folder.h"
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
+#include "common/product_keys.h"
 #include "common/testing/installed_portulon.h"
 #include "platform/errors.h"
 #include "platform/messenger.h"
@@ -149,6 +151,37 @@ TEST_F(SettingsTest, ValuesSavedAsTheyWereShownAreNotWritten) {
     ASSERT_TRUE(changes) << why;
     EXPECT_TRUE(changes->empty()) << changes->front().first;
   }
+}
+
+// OK of a sheet: what changed is written; the servers are named only when a
+// written value waits for UPDATE_UPDATE, and a refused sheet writes nothing.
+TEST_F(SettingsTest, ASheetWritesWhatChangedAndNamesTheServersThatMustReRead) {
+  const std::vector<std::string> notify{"SRV1", "SRV2"};
+  std::vector<std::string> toNotify;
+  SettingTexts current;
+  ASSERT_TRUE(ReadSettingValues(ServerSettings(), place_, &current).ok());
+  const Outcome refused = SaveSettings(ServerSettings(), place_, current,
+                                       {{"LogMaxSizeKB", "64"}, {"IdleTimer", "-5m"}}, notify, &toNotify);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_EQ(refused.message.rfind("Idle time-out: ", 0), 0u) << refused.message;
+  plat::DWORD value = 0;
+  plat::RegReadDword(common::kServiceKey, "LogMaxSizeKB", &value);
+  EXPECT_NE(value, 64u) << "nothing of a refused sheet is written";
+
+  // Read at once: written, nobody told.
+  ASSERT_TRUE(SaveSettings(ServerSettings(), place_, current, {{"LogMaxSizeKB", "64"}}, notify, &toNotify).ok());
+  ASSERT_EQ(plat::RegReadDword(common::kServiceKey, "LogMaxSizeKB", &value), plat::ERROR_SUCCESS);
+  EXPECT_EQ(value, 64u);
+  EXPECT_TRUE(toNotify.empty());
+  // Read at UPDATE_UPDATE: every server is named, and each answers for itself.
+  ASSERT_TRUE(SaveSettings(ServerSettings(), place_, current, {{"IdleTimer", "20m"}}, notify, &toNotify).ok());
+  EXPECT_EQ(toNotify, notify);
+  const std::vector<UpdateNotice> notices = NotifyServers(toNotify, nullptr);
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_TRUE(notices[0].took) << notices[0].text;
+  EXPECT_EQ(notices[0].text, "SRV1 is not running; it reads the settings at its start");
+  EXPECT_FALSE(notices[1].took);
+  EXPECT_EQ(NoticeFailures(notices), notices[1].text + "\n");
 }
 
 TEST_F(SettingsTest, UnreachableServersAndStoppedServicesAreToldApart) {

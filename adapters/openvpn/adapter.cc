@@ -49,7 +49,15 @@ bool IsSuccess(const std::vector<std::string>& reply) {
 }  // namespace
 
 Adapter::Adapter(AdapterSettings settings)
-    : settings_(std::move(settings)), ports_(settings_.portPrefix, settings_.ports) {}
+    : settings_(std::move(settings)),
+      voice_{[](std::string_view label, std::string_view text,
+                long number) { Trace(label, text, number); },
+             [this](const std::string& what, const std::string& detail) {
+               portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventTransactionFailed,
+                                   {what, detail});
+             },
+             common::CallTrace::kFailures, true},
+      ports_(settings_.portPrefix, settings_.ports) {}
 
 Adapter::~Adapter() {
   Stop();
@@ -296,35 +304,22 @@ void Adapter::HandleConnect(const ClientEvent& event) {
   }
   // The address first, then the decision, as the remote-access service asks.
   std::string push;
-  std::string answer;
-  DWORD err = plat::CallNamedPipe(common::kPipeName, *addressRequest, &answer,
-                                  common::kMessageBufferSize, common::kPipeWaitMs);
-  std::uint32_t given = 0;
-  if (err != plat::ERROR_SUCCESS) {
-    portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventTransactionFailed,
-                        {"Transaction failed on GetIP",
-                         "Bad response from Portulon Service: " + std::to_string(err)});
-  } else if (common::ReplyCode(answer) == common::kReplyUseAddress &&
-             common::ReplyAddress(answer, &given)) {
+  const auto given =
+      common::GivenAddress(common::AskService(voice_, common::Question::GetIP, {}, addressRequest));
+  if (given) {
     const auto address =
-        static_cast<std::uint32_t>(common::RevertDWORD(static_cast<std::int32_t>(given)));
+        static_cast<std::uint32_t>(common::RevertDWORD(static_cast<std::int32_t>(*given)));
     push = "ifconfig-push " + DottedAddress(address) + " " + settings_.netmask + "\n";
   }
-
-  err = plat::CallNamedPipe(common::kPipeName, *message, &answer, common::kMessageBufferSize,
-                            common::kPipeWaitMs);
-  if (err != plat::ERROR_SUCCESS) {
-    Trace("PLOVPN::Connect", "Communicate to Portulon Service Failed!!", static_cast<long>(err));
-    portulonLog_.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventTransactionFailed,
-                        {"Transaction failed on AcceptConnection",
-                         "Bad response from Portulon Service: " + std::to_string(err)});
-  } else if (common::ReplyCode(answer) != common::kReplyAccepted) {
+  const common::ServiceReply answer =
+      common::AskService(voice_, common::Question::AcceptConnection, "PLOVPN::Connect", message);
+  if (!common::Admits(answer)) {
     {
       std::lock_guard lock(mutex_);
       ports_.Release(event.cid);
     }
     const std::string reason = common::DescribeDialOutcome(false, *port, account, start);
-    Trace("Not Accepting Connection", account + reason, common::ReplyCode(answer));
+    Trace("Not Accepting Connection", account + reason, answer.code());
     deny("refused" + reason);
     return;
   }
@@ -393,12 +388,7 @@ void Adapter::HangUp(const std::string& port, const VpnClient& c, std::uint64_t 
                         {"Transaction failed on HangUp", "Hang-up cannot be put to Portulon: " + port});
     return;
   }
-  std::string answer;
-  const DWORD err = plat::CallNamedPipe(common::kPipeName, *message, &answer,
-                                        common::kMessageBufferSize, common::kPipeWaitMs);
-  if (err != plat::ERROR_SUCCESS) {
-    Trace("PLOVPN::HangUp", "Communicate to Portulon Service Failed!!", static_cast<long>(err));
-  }
+  common::AskService(voice_, common::Question::HangUp, "PLOVPN::HangUp", message);
 }
 
 void Adapter::Reconcile() {

@@ -35,6 +35,7 @@
 #include "adapters/openvpn/management_text.h"
 #include "adapters/openvpn/port_memory.h"
 #include "adapters/openvpn/vpn_ports.h"
+#include "common/call_service.h"
 #include "common/port_ops_protocol.h"
 #include "platform/eventlog.h"
 
@@ -83,6 +84,7 @@ class Adapter {
   std::thread portOpsThread_;
   plat::EventSource systemLog_;    // RemoteAccess: session records
   plat::EventSource portulonLog_;  // Portulon: what went wrong
+  const common::CallerVoice voice_;  // plsvc's questions, as the hook modules ask them
   ManagementRelay relay_;
 
   std::mutex mutex_;  // guards every member below

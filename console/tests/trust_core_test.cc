@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 
+#include "accounts/settings_save.h"
 #include "common/pipe_protocol.h"
 #include "common/port_ops_client.h"
 #include "common/port_ops_protocol.h"
@@ -16,7 +17,6 @@
 #include "console/core/display_text.h"
 #include "console/core/log_records.h"
 #include "console/core/server_sweep.h"
-#include "console/core/settings_notice.h"
 #include "console/core/window_layout.h"
 #include "console/tests/console_test_support.h"
 #include "platform/pipe.h"
@@ -235,8 +235,8 @@ TEST_F(TrustCoreTest, EachServerToldOfNewSettingsAnswersForItselfAndAHungOneDoes
   PipeOn stuck(hung, common::kPipeName);     // takes no call: a hung service
   Responder service(live, common::kPipeName, [](const std::string&) { return std::string("10"); });
   std::vector<std::string> order;
-  const std::vector<UpdateNotice> notices =
-      NotifyServers({"HUNG", "LIVE", "IDLE"}, [&](const UpdateNotice& n) { order.push_back(n.server); });
+  const std::vector<accounts::UpdateNotice> notices = accounts::NotifyServers(
+      {"HUNG", "LIVE", "IDLE"}, [&](const accounts::UpdateNotice& n) { order.push_back(n.server); });
   ASSERT_EQ(notices.size(), 3u);
   EXPECT_EQ(notices[0].text, "HUNG did not answer; it will read the settings at its next start");
   EXPECT_FALSE(notices[0].took);

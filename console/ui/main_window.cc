@@ -606,7 +606,7 @@ void MainWindow::NotifySettings(const std::vector<std::string>& servers) {
   auto answered = std::make_shared<int>(0);  // window thread only
   settingsJob_->Start(
       [post = settingsJob_->Poster(), servers, total, answered, this] {
-        return NotifyServers(servers, [&post, total, answered, this](const UpdateNotice& notice) {
+        return accounts::NotifyServers(servers, [&post, total, answered, this](const accounts::UpdateNotice& notice) {
           post([this, total, answered, text = QString::fromStdString(notice.text)] {
             ++*answered;
             if (settingsJob_->busy()) {
@@ -615,7 +615,7 @@ void MainWindow::NotifySettings(const std::vector<std::string>& servers) {
           });
         });
       },
-      [this](std::vector<UpdateNotice> notices) {
+      [this](std::vector<accounts::UpdateNotice> notices) {
         lastNotices_ = std::move(notices);
         statusBar()->showMessage(QString::fromStdString(NoticeSummary(lastNotices_)));
         if (const std::string failures = NoticeFailures(lastNotices_); !failures.empty()) {

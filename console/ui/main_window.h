@@ -18,8 +18,8 @@
 #include "console/ui/progress_pane.h"
 #include <memory>
 
+#include "accounts/settings_save.h"
 #include "console/core/pladmin_doc.h"
-#include "console/core/settings_notice.h"
 #include "console/core/window_layout.h"
 #include "console/ui/background_job.h"
 #include "console/ui/container_view.h"
@@ -85,7 +85,7 @@ class MainWindow : public QMainWindow {
   void NotifySettings(const std::vector<std::string>& servers);
   // True while servers are being told; the answers of the last round.
   bool notifyingServers() const { return settingsJob_->busy(); }
-  const std::vector<UpdateNotice>& lastNotices() const { return lastNotices_; }
+  const std::vector<accounts::UpdateNotice>& lastNotices() const { return lastNotices_; }
   // True while work that waits on another machine is under way for the window.
   bool waitingOffWindow() const { return settingsJob_->busy() || portJob_->busy(); }
 
@@ -154,7 +154,7 @@ class MainWindow : public QMainWindow {
   SettingsDialog* lastSettings_ = nullptr;  // while a settings sheet is open
   BackgroundJob* settingsJob_;
   std::vector<std::string> notifyAgain_;  // saved while a round was under way
-  std::vector<UpdateNotice> lastNotices_;
+  std::vector<accounts::UpdateNotice> lastNotices_;
   BackgroundJob* portJob_;  // a port's disconnection
   int lastView_ = kNavStatus;  // of the last run, shown once the master is known
 };

@@ -8,6 +8,7 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "accounts/settings_save.h"
 #include "console/ui/dialog_parts.h"
 #include "console/ui/help_window.h"
 
@@ -82,21 +83,12 @@ bool SettingsDialog::Save() {
   for (SettingsForm* form : forms_) {
     for (auto& value : form->Typed()) typed.push_back(std::move(value));
   }
-  std::string why;
-  const auto changes = accounts::ChangedSettingValues(table_, current_, typed, &why);
-  if (!changes) {
-    error_->setText(QString::fromStdString(why));
-    return false;
-  }
-  if (const accounts::Outcome o = accounts::WriteSettingValues(table_, place_, *changes); !o.ok()) {
-    error_->setText(QString::fromStdString(o.message));
-    return false;
-  }
-  error_->clear();
   // The servers are told by the frame, off the window thread: a hung
   // service must not hold the dialog or the window.
-  if (accounts::NeedsUpdate(table_, *changes)) toNotify_ = notify_;
-  return true;
+  const accounts::Outcome o =
+      accounts::SaveSettings(table_, place_, current_, typed, notify_, &toNotify_);
+  error_->setText(QString::fromStdString(o.message));
+  return o.ok();
 }
 
 void SettingsDialog::accept() {

@@ -13,13 +13,13 @@
 #include <optional>
 #include <string>
 
+#include "common/call_service.h"
 #include "common/pipe_protocol.h"
 #include "common/ras_client.h"
 #include "common/trace.h"
 #include "hooks/decision_note.h"
 #include "hooks/hook_state.h"
 #include "platform/errors.h"
-#include "platform/pipe.h"
 #include "platform/sysinfo.h"
 #include "platform/wide.h"
 
@@ -30,46 +30,11 @@ using plat::DWORD;
 using plat::WCHAR;
 namespace rassapi = plat::rassapi;
 
-constexpr size_t kMessageSize = common::kMessageBufferSize;  // message and reply: 2000 bytes
-constexpr const char* kBadResponse = "Bad response from Portulon Service";
-
 hooks::HookState& State() {
-  static hooks::HookState state(common::RasHookTraceOptions(), reinterpret_cast<const void*>(&State));
+  static hooks::HookState state(common::RasHookTraceOptions(),
+                                reinterpret_cast<const void*>(&State), "PL_RAS::Transact",
+                                common::CallTrace::kOneLine, false);
   return state;
-}
-
-void Trace(std::string_view label, std::string_view text, long number) {
-  State().Trace(label, text, number);
-}
-
-// ---- Messages ----
-
-// A name the remote-access service passes without a size: read no further
-// than a message could carry.
-std::string BoundedName(const WCHAR* name) { return plat::FromWide(name, kMessageSize); }
-
-// One call and wait on the service's pipe. On success the reply, cut at the
-// bytes read.
-bool Transact(const std::string& message, std::string* reply) {
-  std::string in;
-  const DWORD err =
-      plat::CallNamedPipe(common::kPipeName, message, &in, kMessageSize, common::kPipeWaitMs);
-  if (err != plat::ERROR_SUCCESS) {
-    Trace("PL_RAS::Transact",
-          std::string("out->(") + message + "), in<-failed (error:" + std::to_string(err) + ")",
-          static_cast<long>(err));
-    return false;
-  }
-  Trace("PL_RAS::Transact", std::string("out->(") + message + "), in<-(" + in + ")",
-        static_cast<long>(in.size()));
-  *reply = std::move(in);
-  return true;
-}
-
-std::int32_t RevertDWORD(std::int32_t value) {
-  const std::int32_t reverted = common::RevertDWORD(value);
-  Trace("RevertDWORD", std::to_string(value), reverted);
-  return reverted;
 }
 
 struct PortNames {
@@ -82,24 +47,19 @@ struct PortNames {
 };
 
 BOOL AcceptNewConnection(rassapi::RAS_PORT_1* port) {
-  Trace("PL_RAS::RasAdminAcceptNewConnection", port ? "" : "no port record", 0);
+  State().Trace("PL_RAS::RasAdminAcceptNewConnection", port ? "" : "no port record", 0);
   if (!port) return plat::TRUE;
   const PortNames n(port->rasport0);
   const std::string machine = common::RasClientMachine(*port);
   const std::string now = std::to_string(static_cast<long>(plat::Now()));
   const std::optional<std::string> message = common::NewConnectionMessage(
       n.port, n.domain + "\\" + n.user, machine.empty() ? "*" : machine, now);
-  std::string reply;
-  if (!message || !Transact(*message, &reply)) {
-    if (!message) Trace("PL_RAS::Transact", "message cannot be built, not sent", 0);
-    State().ReportFailure("Transaction failed on AcceptConnection", kBadResponse);
-    return plat::TRUE;
-  }
-  return common::ReplyCode(reply) == common::kReplyAccepted ? plat::TRUE : plat::FALSE;
+  return common::Admits(State().Ask(common::Question::AcceptConnection, message)) ? plat::TRUE
+                                                                                  : plat::FALSE;
 }
 
 void ConnectionHangupNotification(rassapi::RAS_PORT_1* port) {
-  Trace("PL_RAS::RasAdminConnectionHangupNotification", port ? "" : "no port record", 0);
+  State().Trace("PL_RAS::RasAdminConnectionHangupNotification", port ? "" : "no port record", 0);
   if (!port) return;
   const PortNames n(port->rasport0);
   const long start = static_cast<long>(port->rasport0.dwStartSessionTime);
@@ -109,39 +69,18 @@ void ConnectionHangupNotification(rassapi::RAS_PORT_1* port) {
   const std::optional<std::string> message =
       common::HangUpMessage(n.port, n.domain + "\\" + n.user, n.computer.empty() ? "*" : n.computer,
                             std::to_string(start), duration);
-  if (!message) {
-    Trace("PL_RAS::Transact", "message cannot be built, not sent", 0);
-    return;
-  }
-  std::string reply;
-  Transact(*message, &reply);
+  State().Ask(common::Question::HangUp, message);
 }
 
 void GetIpAddressForUser(const WCHAR* userName, const WCHAR* portName, rassapi::IPADDR* address) {
-  Trace("PL_RAS::RasAdminGetIpAddressForUser", "", 0);
+  State().Trace("PL_RAS::RasAdminGetIpAddressForUser", "", 0);
   if (!address) return;
-  const std::string user = BoundedName(userName);
-  const std::string portText = BoundedName(portName);
-  const std::int32_t proposed = RevertDWORD(static_cast<std::int32_t>(*address));
-  const std::optional<std::string> message =
-      common::AddressRequestMessage(portText.empty() ? "??" : portText, user, proposed);
-  std::string reply;
-  if (!message || !Transact(*message, &reply)) {
-    if (!message) Trace("PL_RAS::Transact", "message cannot be built, not sent", 0);
-    State().ReportFailure("Transaction failed on GetIP", kBadResponse);
-    return;
-  }
-  rassapi::IPADDR given = 0;
-  if (common::ReplyCode(reply) == common::kReplyUseAddress && common::ReplyAddress(reply, &given)) {
-    *address = given;
+  if (const auto given = common::GivenAddress(State().AskAddress(userName, portName, *address))) {
+    *address = *given;
   }
 }
 
 }  // namespace
-
-// The remote-access service is no C++ caller: nothing may escape an export.
-// A failure inside (memory exhausted) ends as a call the service did not
-// answer would: the caller admitted, the address kept.
 
 PL_RAS_EXPORT BOOL DllMain(void* /*instance*/, DWORD /*reason*/, void* /*reserved*/) {
   return plat::TRUE;
@@ -150,39 +89,30 @@ PL_RAS_EXPORT BOOL DllMain(void* /*instance*/, DWORD /*reason*/, void* /*reserve
 PL_RAS_EXPORT BOOL RasAdminAcceptNewConnection(rassapi::RAS_PORT_1* port,
                                                rassapi::RAS_PORT_STATISTICS* /*statistics*/,
                                                rassapi::RAS_PARAMETERS* /*parameters*/) {
-  try {
-    return AcceptNewConnection(port);
-  } catch (...) {
-    return plat::TRUE;
-  }
+  return hooks::Admitting([&] { return AcceptNewConnection(port); });
 }
 
 PL_RAS_EXPORT void RasAdminConnectionHangupNotification(
     rassapi::RAS_PORT_1* port, rassapi::RAS_PORT_STATISTICS* /*statistics*/,
     rassapi::RAS_PARAMETERS* /*parameters*/) {
-  try {
-    ConnectionHangupNotification(port);
-  } catch (...) {
-  }
+  hooks::Guarded([&] { ConnectionHangupNotification(port); });
 }
 
 PL_RAS_EXPORT DWORD RasAdminGetIpAddressForUser(WCHAR* userName, WCHAR* portName,
                                                 rassapi::IPADDR* address, BOOL* notifyRelease) {
   if (notifyRelease) *notifyRelease = plat::FALSE;
-  try {
-    GetIpAddressForUser(userName, portName, address);
-  } catch (...) {
-  }
+  hooks::Guarded([&] { GetIpAddressForUser(userName, portName, address); });
   return 0;
 }
 
 PL_RAS_EXPORT void RasAdminReleaseIpAddress(WCHAR* userName, WCHAR* portName,
                                             rassapi::IPADDR* /*address*/) {
-  try {
-    Trace("PL_RAS::RasAdminReleaseIpAddress",
-          "user name:(" + BoundedName(userName) + "), port name:(" + BoundedName(portName) + ")", 0);
-  } catch (...) {
-  }
+  hooks::Guarded([&] {
+    State().Trace("PL_RAS::RasAdminReleaseIpAddress",
+                  "user name:(" + hooks::BoundedName(userName) + "), port name:(" +
+                      hooks::BoundedName(portName) + ")",
+                  0);
+  });
 }
 
 PL_RAS_EXPORT plat::BOOL AdminDescribeDecision(const char* portName, const char* account,

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "common/call_service.h"
 #include "common/pipe_protocol.h"
 #include "common/trace.h"
 #include "hooks/decision_note.h"
 #include "hooks/hook_state.h"
 #include "platform/errors.h"
-#include "platform/pipe.h"
 #include "platform/profile.h"
 #include "platform/sysinfo.h"
 #include "platform/wide.h"
@@ -34,54 +34,21 @@ using plat::DWORD;
 using plat::WCHAR;
 namespace mprapi = plat::mprapi;
 
-constexpr size_t kMessageSize = common::kMessageBufferSize;  // message and reply: 2000 bytes
 constexpr const char* kScratchFile = "~rras.tmp";
 constexpr const char* kUnknown = "*";
 
 hooks::HookState& State() {
   static hooks::HookState state(common::RrasHookTraceOptions(),
-                                reinterpret_cast<const void*>(&State));
+                                reinterpret_cast<const void*>(&State), "PL_RRAS::Transact",
+                                common::CallTrace::kOutThenIn, true);
   return state;
 }
-
-void Trace(std::string_view label, std::string_view text, long number) {
-  State().Trace(label, text, number);
-}
-
-// A name the router passes without a size: read no further than a message
-// could carry.
-std::string BoundedName(const WCHAR* name) { return plat::FromWide(name, kMessageSize); }
 
 // The scratch file's section of a connection: its handle as "%.08X".
 std::string Section(mprapi::HANDLE connection) {
   char text[16];
   std::snprintf(text, sizeof text, "%.08X", static_cast<unsigned>(mprapi::HandleValue(connection)));
   return text;
-}
-
-// One call and wait on the service's pipe; *error gets the system error of a
-// failed call.
-bool Transact(const std::optional<std::string>& message, std::string* reply, DWORD* error) {
-  if (!message) {
-    // A field the protocol cannot carry: nothing cut or shifted is sent.
-    Trace("PL_RRAS::Transact out", "message cannot be built, not sent", 0);
-    *error = plat::ERROR_INVALID_DATA;
-    return false;
-  }
-  Trace("PL_RRAS::Transact out", *message, static_cast<long>(message->size()));
-  std::string in;
-  *error = plat::CallNamedPipe(common::kPipeName, *message, &in, kMessageSize, common::kPipeWaitMs);
-  if (*error != plat::ERROR_SUCCESS) {
-    Trace("PL_RRAS::Transact", "Communicate to Portulon Service Failed!!", static_cast<long>(*error));
-    return false;
-  }
-  Trace("PL_RRAS::Transact in", in, static_cast<long>(in.size()));
-  *reply = std::move(in);
-  return true;
-}
-
-void ReportFailure(const char* what, DWORD error) {
-  State().ReportFailure(what, "Bad response from Portulon Service: " + std::to_string(error));
 }
 
 // What the scratch file holds about a connection; "*" for what it does not.
@@ -113,7 +80,7 @@ Caller ReadCaller(mprapi::HANDLE connection) {
 }
 
 BOOL AcceptNewConnection(mprapi::RAS_CONNECTION_0* c) {
-  Trace("PL_RRAS::MprAdminAcceptNewConnection", c ? "" : "no connection record", 0);
+  State().Trace("PL_RRAS::MprAdminAcceptNewConnection", c ? "" : "no connection record", 0);
   if (!c) return plat::TRUE;
   plat::Beep(4000, 300);
   const std::string domain = plat::FromWide(c->wszLogonDomain, mprapi::DNLEN + 1);
@@ -127,31 +94,27 @@ BOOL AcceptNewConnection(mprapi::RAS_CONNECTION_0* c) {
                      {section, "C", computer},
                      {section, "T", std::to_string(static_cast<long long>(plat::Now()))}});
   if (err != plat::ERROR_SUCCESS) {
-    Trace("PL_RRAS::MprAdminAcceptNewConnection", "Cannot write ~rras.tmp", static_cast<long>(err));
+    State().Trace("PL_RRAS::MprAdminAcceptNewConnection", "Cannot write ~rras.tmp",
+                  static_cast<long>(err));
   }
   return plat::TRUE;
 }
 
 BOOL AcceptNewLink(mprapi::RAS_PORT_0* port) {
-  Trace("PL_RRAS::MprAdminAcceptNewLink", port ? "" : "no port record", 0);
+  State().Trace("PL_RRAS::MprAdminAcceptNewLink", port ? "" : "no port record", 0);
   if (!port) return plat::TRUE;
   const std::string portName = plat::FromWide(port->wszPortName, mprapi::MAX_PORT_NAME + 1);
   const Caller caller = ReadCaller(port->hConnection);
-  std::string reply;
-  DWORD error = 0;
-  if (!Transact(common::NewConnectionMessage(portName, caller.user, caller.computer, caller.start),
-                &reply, &error)) {
-    ReportFailure("Transaction failed on AcceptConnection", error);
-    return plat::TRUE;
-  }
-  const int code = common::ReplyCode(reply);
-  if (code == common::kReplyAccepted) return plat::TRUE;
-  Trace("Not Accepting Connection", reply, code);
+  const common::ServiceReply reply = State().Ask(
+      common::Question::AcceptConnection,
+      common::NewConnectionMessage(portName, caller.user, caller.computer, caller.start));
+  if (common::Admits(reply)) return plat::TRUE;
+  State().Trace("Not Accepting Connection", reply.text, reply.code());
   return plat::FALSE;
 }
 
 void LinkHangupNotification(mprapi::RAS_PORT_0* port) {
-  Trace("PL_RRAS::MprAdminLinkHangupNotification", port ? "" : "no port record", 0);
+  State().Trace("PL_RRAS::MprAdminLinkHangupNotification", port ? "" : "no port record", 0);
   if (!port) return;
   const std::string portName = plat::FromWide(port->wszPortName, mprapi::MAX_PORT_NAME + 1);
   const Caller caller = ReadCaller(port->hConnection);
@@ -163,40 +126,25 @@ void LinkHangupNotification(mprapi::RAS_PORT_0* port) {
   }
   // Without a start the service measures the session itself (duration 0),
   // never "now minus 1970".
-  std::string reply;
-  DWORD error = 0;
-  Transact(common::HangUpMessage(portName, caller.user, kUnknown, "0", duration), &reply, &error);
+  State().Ask(common::Question::HangUp,
+              common::HangUpMessage(portName, caller.user, kUnknown, "0", duration));
 }
 
 void GetIpAddressForUser(const WCHAR* userName, const WCHAR* portName, DWORD* address) {
-  Trace("PL_RRAS::MprAdminGetIpAddressForUser", "", 0);
+  State().Trace("PL_RRAS::MprAdminGetIpAddressForUser", "", 0);
   if (!address) return;
-  const std::string user = BoundedName(userName);
-  const std::string port = BoundedName(portName);
-  const std::int32_t proposed = common::RevertDWORD(static_cast<std::int32_t>(*address));
-  Trace("RevertDWORD", std::to_string(static_cast<std::int32_t>(*address)), proposed);
-  std::string reply;
-  DWORD error = 0;
-  if (!Transact(common::AddressRequestMessage(port.empty() ? "??" : port, user, proposed), &reply,
-                &error)) {
-    ReportFailure("Transaction failed on GetIP", error);
-    return;
-  }
-  std::uint32_t given = 0;
-  if (common::ReplyCode(reply) == common::kReplyUseAddress && common::ReplyAddress(reply, &given)) {
-    Trace("PL_RRAS::MprAdminGetIpAddressForUser", "Use alternative IP address",
-          static_cast<long>(static_cast<std::int32_t>(given)));
-    *address = given;
+  const common::ServiceReply reply = State().AskAddress(userName, portName, *address);
+  if (!reply.answered()) return;
+  if (const auto given = common::GivenAddress(reply)) {
+    State().Trace("PL_RRAS::MprAdminGetIpAddressForUser", "Use alternative IP address",
+                  static_cast<long>(static_cast<std::int32_t>(*given)));
+    *address = *given;
   } else {
-    Trace("PL_RRAS::MprAdminGetIpAddressForUser", "Use Original IP address", 0);
+    State().Trace("PL_RRAS::MprAdminGetIpAddressForUser", "Use Original IP address", 0);
   }
 }
 
 }  // namespace
-
-// The router is no C++ caller: nothing may escape an export. A failure inside
-// (memory exhausted) ends as a call the service did not answer would: the
-// link admitted, the address kept.
 
 PL_RRAS_EXPORT BOOL DllMain(void* /*instance*/, DWORD /*reason*/, void* /*reserved*/) {
   return plat::TRUE;
@@ -204,19 +152,11 @@ PL_RRAS_EXPORT BOOL DllMain(void* /*instance*/, DWORD /*reason*/, void* /*reserv
 
 PL_RRAS_EXPORT BOOL MprAdminAcceptNewConnection(mprapi::RAS_CONNECTION_0* connection0,
                                                 mprapi::RAS_CONNECTION_1* /*connection1*/) {
-  try {
-    return AcceptNewConnection(connection0);
-  } catch (...) {
-    return plat::TRUE;
-  }
+  return hooks::Admitting([&] { return AcceptNewConnection(connection0); });
 }
 
 PL_RRAS_EXPORT BOOL MprAdminAcceptNewLink(mprapi::RAS_PORT_0* port0, mprapi::RAS_PORT_1* /*port1*/) {
-  try {
-    return AcceptNewLink(port0);
-  } catch (...) {
-    return plat::TRUE;
-  }
+  return hooks::Admitting([&] { return AcceptNewLink(port0); });
 }
 
 PL_RRAS_EXPORT void MprAdminConnectionHangupNotification(mprapi::RAS_CONNECTION_0* /*connection0*/,
@@ -225,19 +165,13 @@ PL_RRAS_EXPORT void MprAdminConnectionHangupNotification(mprapi::RAS_CONNECTION_
 
 PL_RRAS_EXPORT void MprAdminLinkHangupNotification(mprapi::RAS_PORT_0* port0,
                                                    mprapi::RAS_PORT_1* /*port1*/) {
-  try {
-    LinkHangupNotification(port0);
-  } catch (...) {
-  }
+  hooks::Guarded([&] { LinkHangupNotification(port0); });
 }
 
 PL_RRAS_EXPORT DWORD MprAdminGetIpAddressForUser(WCHAR* userName, WCHAR* portName, DWORD* address,
                                                  BOOL* notifyRelease) {
   if (notifyRelease) *notifyRelease = plat::FALSE;
-  try {
-    GetIpAddressForUser(userName, portName, address);
-  } catch (...) {
-  }
+  hooks::Guarded([&] { GetIpAddressForUser(userName, portName, address); });
   return 0;
 }
 

@@ -113,6 +113,10 @@ TEST_F(PipeEndToEndTest, PipecallTalksToTheServiceFromTheCommandLine) {
   const auto [text, status] = PipeCall("'\\\\NOSUCH' UPDATE_UPDATE");
   EXPECT_EQ(status, 1);
   EXPECT_NE(text.find("error 53"), std::string::npos) << text;
+  // A message the service would read cut is not sent at all.
+  const auto [cut, cutStatus] = PipeCall(std::string(common::kMessageBufferSize + 1, 'x'));
+  EXPECT_EQ(cutStatus, 1);
+  EXPECT_NE(cut.find("not sent"), std::string::npos) << cut;
 }
 
 TEST_F(PipeEndToEndTest, WithoutItsDataFolderTheServiceOffersNoPipe) {

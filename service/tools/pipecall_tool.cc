@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "common/call_service.h"
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
-#include "platform/pipe.h"
 #include "platform/tools/tool_args.h"
 
 namespace {
@@ -82,11 +82,14 @@ int main(int argc, char** argv) {
   if (!tool.RequireMachine()) return tool.exitCode();
 
   const std::string name = "\\\\" + server + "\\pipe\\" + pipe;
-  std::string reply;
-  const plat::DWORD err =
-      plat::CallNamedPipe(name, args[0], &reply, 2000, static_cast<plat::DWORD>(timeout));
-  if (err != plat::ERROR_SUCCESS && err != plat::ERROR_MORE_DATA) {
-    return tool.Fail("error " + std::to_string(err) + ": " + plat::ErrorText(err));
+  const common::ServiceReply r = common::CallPipe(name, args[0], static_cast<plat::DWORD>(timeout));
+  if (!r.sent) {
+    return tool.Fail("the message is longer than " + std::to_string(common::kMessageBufferSize) +
+                     " bytes; not sent");
+  }
+  const std::string& reply = r.text;
+  if (r.error != plat::ERROR_SUCCESS && r.error != plat::ERROR_MORE_DATA) {
+    return tool.Fail("error " + std::to_string(r.error) + ": " + plat::ErrorText(r.error));
   }
   // Meanings are the service's: another pipe's replies are printed as they came.
   const std::string meaning =

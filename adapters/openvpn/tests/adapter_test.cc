@@ -23,6 +23,7 @@
 #include "platform/errors.h"
 #include "platform/eventlog.h"
 #include "platform/pipe.h"
+#include "platform/testing/ras_testing.h"
 #include "platform/testing/temp_network.h"
 
 namespace ovpn {
@@ -281,6 +282,26 @@ TEST_F(AdapterTest, AClientGoneBeforeItWasAnsweredStillGetsItsWholeSession) {
   EXPECT_EQ(records[0].strings[1], "VPN1");
   EXPECT_EQ(records[0].strings[8], "5678");  // sent
   EXPECT_EQ(records[0].strings[9], "1234");  // received
+}
+
+TEST_F(AdapterTest, WithoutPortulonClientsAreLetInAndEachUnansweredQuestionReportedOnce) {
+  FakeOpenVpn openvpn(settings_.management, 100);
+  StartAdapter();
+  openvpn.Notify(Connect(1, "ann", 1796000000));
+  ASSERT_TRUE(WaitUntil([&] { return Sent(openvpn, "client-auth 1 0") == 1; }));
+  EXPECT_EQ(Sent(openvpn, "client-deny"), 0);
+  openvpn.Notify({">CLIENT:DISCONNECT,1", ">CLIENT:ENV,END"});
+  ASSERT_TRUE(WaitUntil([&] { return SessionRecords().size() == 1; }));
+  std::this_thread::sleep_for(200ms);
+  std::vector<std::string> reported;
+  for (const auto& e : plat::testing::PortulonEvents()) {
+    EXPECT_EQ(e.eventType, plat::EVENTLOG_ERROR_TYPE);
+    reported.push_back(e.strings.at(0) + " / " + e.strings.at(1));
+  }
+  EXPECT_EQ(reported, (std::vector<std::string>{
+                          "Transaction failed on GetIP / Bad response from Portulon Service: 2",
+                          "Transaction failed on AcceptConnection / Bad response from Portulon Service: 2"}))
+      << "the hang-up nobody heard is traced only";
 }
 
 TEST_F(AdapterTest, RefusedClientsAreToldWhyAndTheirDisconnectIsNoHangUp) {

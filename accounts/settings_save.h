@@ -1,13 +1,25 @@
-// Telling the servers that their settings changed (UPDATE_UPDATE), off the
-// window thread: every server at once, each answer reported as it comes, so
-// that a hung service costs its own wait and nobody else's.
+// Saving a settings sheet: the values that changed are written, then every
+// server that must re-read them is told (UPDATE_UPDATE), each on a thread of
+// its own, so that a hung service costs its own wait and nobody else's, and
+// each answer is reported as it comes.
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
-namespace pladmin {
+#include "accounts/settings_store.h"
+
+namespace accounts {
+
+// Of the values typed, writes those that differ from `current` (as the sheet
+// showed them), and sets *toNotify to `notify` when one of them needs
+// UPDATE_UPDATE to reach the service (else leaves it). Refused, nothing
+// written, when a typed value cannot be stored.
+Outcome SaveSettings(std::span<const SettingInfo> table, const SettingsPlace& place,
+                     const SettingTexts& current, const SettingTexts& typed,
+                     const std::vector<std::string>& notify, std::vector<std::string>* toNotify);
 
 struct UpdateNotice {
   std::string server;
@@ -15,7 +27,7 @@ struct UpdateNotice {
   std::string text;      // "SRV1 re-read the settings", "SRV2 did not answer; ..."
 };
 
-// One server, as accounts::SendUpdate tells it.
+// One server, as SendUpdate tells it.
 UpdateNotice NotifyServer(const std::string& server);
 
 // Every server, each on a thread of its own; `each` is called (on those
@@ -29,4 +41,4 @@ std::string NoticeSummary(const std::vector<UpdateNotice>& notices);
 // Only the failures, one a line; empty when every server took the settings.
 std::string NoticeFailures(const std::vector<UpdateNotice>& notices);
 
-}  // namespace pladmin
+}  // namespace accounts

@@ -1,18 +1,28 @@
-#include "console/core/settings_notice.h"
+#include "accounts/settings_save.h"
 
 #include <mutex>
 #include <thread>
 
-#include "accounts/settings_store.h"
 #include "platform/errors.h"
 
-namespace pladmin {
+namespace accounts {
+
+Outcome SaveSettings(std::span<const SettingInfo> table, const SettingsPlace& place,
+                     const SettingTexts& current, const SettingTexts& typed,
+                     const std::vector<std::string>& notify, std::vector<std::string>* toNotify) {
+  std::string why;
+  const auto changes = ChangedSettingValues(table, current, typed, &why);
+  if (!changes) return Outcome::Refused(why);
+  if (Outcome o = WriteSettingValues(table, place, *changes); !o.ok()) return o;
+  if (NeedsUpdate(table, *changes)) *toNotify = notify;
+  return {};
+}
 
 UpdateNotice NotifyServer(const std::string& server) {
   UpdateNotice notice;
   notice.server = server;
   bool running = true;
-  const accounts::Outcome o = accounts::SendUpdate(server, &running);
+  const Outcome o = SendUpdate(server, &running);
   if (o.ok()) {
     notice.took = true;
     notice.text = server + (running ? " re-read the settings" : " is not running; it reads the settings at its start");
@@ -54,4 +64,4 @@ std::string NoticeFailures(const std::vector<UpdateNotice>& notices) {
   return text;
 }
 
-}  // namespace pladmin
+}  // namespace accounts
