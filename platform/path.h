@@ -39,9 +39,4 @@ DWORD SetCurrentDirectory(std::string_view windowsPath);
 bool SplitUncPath(std::string_view path, std::string* machine, std::string* share,
                   std::string* rest);
 
-// Looks up `component` in host folder `dir`: an exact match first, then a
-// case-insensitive scan. Returns the name as stored, or `component` itself
-// when nothing matches.
-std::string FindEntryIgnoringCase(const std::string& dir, std::string_view component);
-
 }  // namespace plat

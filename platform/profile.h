@@ -140,11 +140,4 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadRecor
 DWORD ProfileReplaceRecord(std::string_view file, std::string_view section, std::string_view key,
                            std::string_view value);
 
-// Test-only fault seam, in the manner of a fault-injecting environment
-// wrapper: while set, every write of a profile file of this process whose
-// file name is `name` (compared case-insensitively, any folder) fails with
-// `error` before the file is touched; reads go on as usual. An empty name
-// clears it. Thread-safe; never set by the product.
-void SetProfileWriteFaultForTesting(std::string_view name, DWORD error);
-
 }  // namespace plat
