@@ -19,7 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/registry.h"
+#include "platform/registry_value.h"
 #include "platform/text.h"
 
 namespace plat::hive {

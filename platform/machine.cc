@@ -1,6 +1,5 @@
 #include "platform/machine.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -9,6 +9,10 @@
 // Lookup of existing components is case-insensitive (an exact match is tried
 // first); components that do not exist keep the spelling given, so files are
 // created with it. Both '\' and '/' separate components.
+//
+// Thread safety: all calls; the current directory is one per process, as on
+// Windows. Out parameters on failure: ResolvePath's host path is unspecified;
+// SplitUncPath's parts are unspecified when it returns false.
 #pragma once
 
 #include <string>

@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/profile.h"
+#include "platform/profile_types.h"
 #include "platform/text.h"
 #include "platform/win_types.h"
 
