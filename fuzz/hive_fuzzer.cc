@@ -1,58 +1,46 @@
-// Registry hives through the platform's public calls: any hive file reads
-// without harm, a rewrite for an unrelated change keeps every other key and
-// value as it was, and a value is either refused or read back as set.
+// Registry hive text through the platform's grammar and edits, without files:
+// any hive text parses without harm, what is written parses back as the hive
+// it was written from, a write for an unrelated change keeps every other key
+// and value as it was, and a value is either refused or read back as set.
 //
 // Input: the hive's text, then (after NUL bytes) a value name, a type byte and
 // the value's data for one more write.
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/machine.h"
 #include "platform/errors.h"
-#include "platform/path.h"
-#include "platform/registry.h"
-#include "platform/win_types.h"
+#include "platform/hive_text.h"
 
 namespace {
 
-using plat::ERROR_SUCCESS;
+namespace hive = plat::hive;
 
-using plat::RegKey;
-using plat::RegValue;
+const std::string kRoot = "HKEY_LOCAL_MACHINE";
 
 struct KeyState {
-  std::vector<std::string> subkeys;
+  std::set<std::string> subkeys;  // lower case
   std::vector<std::tuple<std::string, plat::DWORD, std::string>> values;  // name, type, data
   bool operator==(const KeyState&) const = default;
 };
+// Lower-case key path -> what the key holds, as the registry calls list it.
 using Snapshot = std::map<std::string, KeyState>;
 
-void Walk(const RegKey& key, const std::string& lowerPath, Snapshot* s, int depth) {
-  if (depth > 16 || s->size() > 500) return;
-  KeyState state;
-  std::vector<RegValue> values;
-  if (key.ListValues(&values) == ERROR_SUCCESS) {
-    for (const auto& v : values) {
-      state.values.emplace_back(v.name, v.type, v.data);
-    }
-  }
-  key.ListSubKeys(&state.subkeys);
-  (*s)[lowerPath] = state;
-  for (const auto& name : state.subkeys) {
-    RegKey sub;
-    if (key.OpenSubKey(name, &sub) == ERROR_SUCCESS) {
-      Walk(sub, lowerPath + "\\" + plat::ToLowerAscii(name), s, depth + 1);
-    }
-  }
-}
-
-Snapshot Read(const RegKey& root) {
+Snapshot Read(const hive::HiveData& h) {
   Snapshot s;
-  Walk(root, "", &s, 0);
+  for (const auto& k : h.keys) {
+    KeyState& state = s[plat::ToLowerAscii(k.path)];
+    for (const auto& l : k.lines) {
+      if (l.value) state.values.emplace_back(l.value->name, l.value->type, l.value->data);
+    }
+    if (!k.path.empty()) {
+      s[plat::ToLowerAscii(hive::ParentKey(k.path))].subkeys.insert(plat::ToLowerAscii(hive::LastComponent(k.path)));
+    }
+  }
   return s;
 }
 
@@ -68,20 +56,40 @@ std::string Describe(const Snapshot& s) {
   return out;
 }
 
+// The hive as another process reads it after this one wrote it. With
+// `fixedPoint`, writing what was read must give the same text again.
+hive::HiveData Rewritten(const hive::HiveData& h, bool fixedPoint = false) {
+  const std::string text = hive::FormatHive(h, kRoot);
+  hive::HiveData again = hive::ParseHive(text);
+  if (Read(again) != Read(h)) {
+    fuzz::Fail("the written hive reads otherwise\nwritten:\n" + Describe(Read(h)) + "read:\n" + Describe(Read(again)));
+  }
+  if (fixedPoint && hive::FormatHive(again, kRoot) != text) fuzz::Fail("writing the hive read back changes its text");
+  return again;
+}
+
 // `after` equals `before` but for the probe key and the root's value `changed` (if any).
 void CheckUnchanged(Snapshot before, Snapshot after, const std::string* changed, const char* what) {
   for (Snapshot* s : {&before, &after}) {
-    s->erase("\\fuzzprobe");
+    s->erase("fuzzprobe");
     auto& root = (*s)[""];
-    std::erase_if(root.subkeys, [](const std::string& n) { return plat::EqualsIgnoringCase(n, "FuzzProbe"); });
-    std::erase_if(root.values, [&](const auto& v) {
-      return changed && plat::EqualsIgnoringCase(std::get<0>(v), *changed);
-    });
+    root.subkeys.erase("fuzzprobe");
+    std::erase_if(root.values, [&](const auto& v) { return changed && plat::EqualsIgnoringCase(std::get<0>(v), *changed); });
   }
   if (before != after) {
-    fuzz::Fail(std::string(what) + " changed the hive\nbefore:\n" + Describe(before) + "after:\n" +
-               Describe(after));
+    fuzz::Fail(std::string(what) + " changed the hive\nbefore:\n" + Describe(before) + "after:\n" + Describe(after));
   }
+}
+
+void CheckValue(const hive::HiveData& h, const plat::RegValue& value, const char* when) {
+  const hive::KeyData* root = h.Find("");
+  for (const auto& l : root->lines) {
+    if (l.value && plat::EqualsIgnoringCase(l.value->name, value.name)) {
+      if (l.value->type == value.type && l.value->data == value.data) return;
+      break;
+    }
+  }
+  fuzz::Fail("value \"" + fuzz::Printable(value.name) + "\" of type " + std::to_string(value.type) + " " + when);
 }
 
 }  // namespace
@@ -92,48 +100,40 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string machine = [] {
-    const std::string root = fuzz::ScratchFolder("hive");
-    ::mkdir(plat::RegistryDir(root).c_str(), 0700);
-    return root;
-  }();
-  static const std::string hiveFile = plat::RegistryDir(machine) + "/HKLM.reg";
   const auto f = fuzz::Fields(data, size, 4);
-  fuzz::ReplaceFile(hiveFile, f[0]);
+  hive::HiveData h = hive::ParseHive(f[0]);
+  if (!h.Find("")) fuzz::Fail("no hive root");
+  const Snapshot original = Read(h);
+  h = Rewritten(h, true);
 
-  RegKey root;
-  if (RegKey::ConnectRoot(machine, plat::Hive::LocalMachine, &root) != ERROR_SUCCESS) {
-    fuzz::Fail("no hive root");
-  }
-  const Snapshot original = Read(root);
-
-  // Unrelated changes: each rewrites the whole hive.
-  RegKey probe;
-  if (root.CreateSubKey("FuzzProbe", &probe) != ERROR_SUCCESS ||
-      probe.SetString("probe", "1") != ERROR_SUCCESS || probe.SetDword("again", 2) != ERROR_SUCCESS) {
+  // An unrelated change.
+  const std::string probe = hive::EnsureKey(h, "FuzzProbe");
+  if (!hive::SetValue(h, probe, plat::RegValue{"probe", plat::REG_SZ, "1"}) ||
+      !hive::SetValue(h, probe, plat::RegValue{"again", plat::REG_DWORD, std::string("\2\0\0\0", 4)})) {
     fuzz::Fail("an unrelated write failed");
   }
-  fuzz::ForceReparse(hiveFile);
-  const Snapshot rewritten = Read(root);
+  h = Rewritten(h);
+  const Snapshot rewritten = Read(h);
   CheckUnchanged(original, rewritten, nullptr, "an unrelated write");
 
   // The input's own value: refused, or read back with its name, type and data.
-  RegValue value{f[1], f[2].empty() ? plat::REG_SZ : static_cast<unsigned char>(f[2][0]), f[3]};
-  if (root.SetValue(value) == ERROR_SUCCESS) {
-    RegValue read;
-    if (root.QueryValue(value.name, &read) != ERROR_SUCCESS || read.type != value.type ||
-        read.data != value.data) {
-      fuzz::Fail("value \"" + fuzz::Printable(value.name) + "\" of type " +
-                 std::to_string(value.type) + " does not read back");
-    }
-    probe.SetDword("again", 3);  // one more rewrite, then the value must still be there
-    fuzz::ForceReparse(hiveFile);
-    if (root.QueryValue(value.name, &read) != ERROR_SUCCESS || read.type != value.type ||
-        read.data != value.data) {
-      fuzz::Fail("value \"" + fuzz::Printable(value.name) + "\" of type " +
-                 std::to_string(value.type) + " changed on a rewrite");
-    }
-    CheckUnchanged(rewritten, Read(root), &value.name, "setting a value");
+  const plat::RegValue value{f[1], f[2].empty() ? plat::REG_SZ : static_cast<unsigned char>(f[2][0]), f[3]};
+  if (hive::StorableName(value.name)) {
+    hive::SetValue(h, "", value);
+    h = Rewritten(h);
+    CheckValue(h, value, "does not read back");
+    hive::SetValue(h, probe, plat::RegValue{"again", plat::REG_DWORD, std::string("\3\0\0\0", 4)});
+    h = Rewritten(h);
+    CheckValue(h, value, "changed on a rewrite");
+    CheckUnchanged(rewritten, Read(h), &value.name, "setting a value");
+    if (hive::DeleteValue(h, "", value.name) != plat::ERROR_SUCCESS) fuzz::Fail("a value set cannot be deleted");
   }
+  // The probe key goes, unless the input gave it subkeys.
+  const plat::DWORD deleted = hive::DeleteKey(h, probe);
+  if (deleted != plat::ERROR_SUCCESS &&
+      !(deleted == plat::ERROR_ACCESS_DENIED && !hive::ChildrenOf(h, probe).empty())) {
+    fuzz::Fail("the probe key cannot be deleted");
+  }
+  CheckUnchanged(rewritten, Read(Rewritten(h)), hive::StorableName(value.name) ? &value.name : nullptr, "deleting");
   return 0;
 }

@@ -7,7 +7,6 @@
 // one more write. A text that begins with DEL stands for a file of over 64 KB.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -104,14 +103,6 @@ void Check(const std::string& text, const std::string& section, const std::strin
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto f = fuzz::Fields(data, size, 4);
-  // PLFUZZ_SKIP_BARE_CR set: files with a CR outside a CR LF pair are left
-  // out, to look past the known fault of their rewrite (fuzz/findings/profile).
-  static const bool skipBareCr = std::getenv("PLFUZZ_SKIP_BARE_CR") != nullptr;
-  if (skipBareCr) {
-    for (size_t i = f[0].find('\r'); i != std::string::npos; i = f[0].find('\r', i + 1)) {
-      if (i + 1 == f[0].size() || f[0][i + 1] != '\n') return 0;
-    }
-  }
   Check(fuzz::Enlarged(f[0]), f[1], f[2], f[3]);
   return 0;
 }

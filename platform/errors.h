@@ -1,5 +1,8 @@
 // Win32 error codes as the platform layer reports them, and the one place
 // where host errno values become Win32 codes.
+//
+// Thread safety: all calls; the last error is each thread's own. No out
+// parameters.
 #pragma once
 
 #include <string>

@@ -3,6 +3,9 @@
 // (System\CurrentControlSet\Services\EventLog\<log>\<source>) exports
 // kEventMessageTextExport. This is how an event viewer shows words for a
 // product's identifiers without knowing the product.
+//
+// Thread safety: all calls (each loads the module for itself). Out parameters
+// on failure: none are written; a text that cannot be had reads as empty.
 #pragma once
 
 #include <cstdint>

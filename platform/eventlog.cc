@@ -26,6 +26,7 @@
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/posix_env.h"
 #include "platform/posix_fd.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
@@ -37,13 +38,6 @@ namespace {
 // Lines are searched backwards in blocks of this size.
 constexpr size_t kBlockSize = 64 * 1024;
 
-
-DWORD LockFile(int fd, int operation) {
-  while (::flock(fd, operation) != 0) {
-    if (errno != EINTR) return ErrorFromErrno(errno);
-  }
-  return ERROR_SUCCESS;
-}
 
 DWORD ReadAt(int fd, char* buf, size_t size, std::uint64_t offset) {
   size_t done = 0;
@@ -336,24 +330,6 @@ DWORD LastRecordNumber(int fd, std::uint64_t end, DWORD* number) {
   }
 }
 
-// Opens the log for appending and takes its lock. A writer that trimmed the
-// log meanwhile replaced the file: the lock then guards a file nobody reads,
-// so open the one the name means now.
-DWORD OpenLockedForAppend(const std::string& logFile, posix::UniqueFd* out) {
-  for (;;) {
-    posix::UniqueFd fd(posix::OpenPrivate(logFile, O_RDWR | O_APPEND | O_CREAT));
-    if (!fd.valid()) return ErrorFromErrno(errno);
-    if (DWORD err = LockFile(fd.get(), LOCK_EX); err != ERROR_SUCCESS) return err;
-    struct stat held, named;
-    if (::fstat(fd.get(), &held) != 0) return ErrorFromErrno(errno);
-    if (::stat(logFile.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
-        named.st_ino == held.st_ino) {
-      *out = std::move(fd);
-      return ERROR_SUCCESS;
-    }
-  }
-}
-
 // Replaces the log by its newest records that fit in three quarters of
 // `maxSize` and `line` after them, reading only that much of its end. The
 // caller holds the lock on `fd`.
@@ -374,16 +350,10 @@ DWORD ReplaceWithNewest(int fd, const std::string& logFile, std::uint64_t end,
   text += line;
   // One name: only the holder of the lock trims, and what a trimmer killed
   // halfway left is simply written over by the next.
-  const std::string temporary = logFile + ".~trim";
-  posix::UniqueFd out(posix::OpenPrivate(temporary, O_WRONLY | O_CREAT | O_TRUNC));
-  if (!out.valid()) return ErrorFromErrno(errno);
-  DWORD err = posix::WriteFully(out.get(), text);
-  if (err == ERROR_SUCCESS && ::fsync(out.get()) != 0) err = ErrorFromErrno(errno);
-  if (err == ERROR_SUCCESS && ::rename(temporary.c_str(), logFile.c_str()) != 0) {
-    err = ErrorFromErrno(errno);
-  }
-  if (err != ERROR_SUCCESS) ::unlink(temporary.c_str());
-  return err;
+  posix::ReplaceOptions options;
+  options.durable = true;
+  options.temporary = logFile + ".~trim";
+  return posix::ReplaceAtomically(logFile, text, options);
 }
 
 DWORD AppendRecord(const std::string& logFile, std::uint64_t maxSize, EventRecord record) {
@@ -391,29 +361,30 @@ DWORD AppendRecord(const std::string& logFile, std::uint64_t maxSize, EventRecor
   if (DWORD err = posix::MakePrivateFolder(dir); err != ERROR_SUCCESS) return err;
   // Held until fd closes: numbering and the write of the line are one step for
   // every process of every machine that appends to this log.
-  posix::UniqueFd fd;
-  if (DWORD err = OpenLockedForAppend(logFile, &fd); err != ERROR_SUCCESS) return err;
+  posix::LockedFile file;
+  if (DWORD err = file.Open(logFile, O_RDWR | O_APPEND | O_CREAT, LOCK_EX); err != ERROR_SUCCESS) return err;
+  const int fd = file.fd();
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return ErrorFromErrno(errno);
+  if (::fstat(fd, &st) != 0) return ErrorFromErrno(errno);
   std::uint64_t end = 0;
-  if (DWORD err = EndOfCompleteLines(fd.get(), static_cast<std::uint64_t>(st.st_size), &end);
+  if (DWORD err = EndOfCompleteLines(fd, static_cast<std::uint64_t>(st.st_size), &end);
       err != ERROR_SUCCESS) {
     return err;
   }
   // Nobody else writes while we hold the lock, so a fragment is a dead
   // writer's: drop it rather than let our line continue it.
   if (end < static_cast<std::uint64_t>(st.st_size) &&
-      ::ftruncate(fd.get(), static_cast<off_t>(end)) != 0) {
+      ::ftruncate(fd, static_cast<off_t>(end)) != 0) {
     return ErrorFromErrno(errno);
   }
   DWORD last = 0;
-  if (DWORD err = LastRecordNumber(fd.get(), end, &last); err != ERROR_SUCCESS) return err;
+  if (DWORD err = LastRecordNumber(fd, end, &last); err != ERROR_SUCCESS) return err;
   record.recordNumber = last + 1;
   std::string line = FormatEventRecordLine(record);
   line.push_back('\n');
-  if (end + line.size() > maxSize) return ReplaceWithNewest(fd.get(), logFile, end, line, maxSize);
-  if (DWORD err = posix::WriteFully(fd.get(), line); err != ERROR_SUCCESS) {
-    if (::ftruncate(fd.get(), static_cast<off_t>(end)) != 0) {
+  if (end + line.size() > maxSize) return ReplaceWithNewest(fd, logFile, end, line, maxSize);
+  if (DWORD err = posix::Write(fd, line, logFile); err != ERROR_SUCCESS) {
+    if (::ftruncate(fd, static_cast<off_t>(end)) != 0) {
       // The fragment stays; the next writer drops it.
     }
     return err;
@@ -437,7 +408,7 @@ std::uint64_t EventLogMaxSize(const std::string& machineRoot, std::string_view l
 
 std::string EventLogFilePath(const std::string& machineRoot, std::string_view logName) {
   const std::string dir = EventLogDir(machineRoot);
-  return dir + "/" + FindEntryIgnoringCase(dir, std::string(logName) + ".log");
+  return dir + "/" + posix::FindEntryIgnoringCase(dir, std::string(logName) + ".log");
 }
 
 std::string FormatEventRecordLine(const EventRecord& record) {
@@ -557,7 +528,7 @@ DWORD EventLogReader::ReadBackward(std::vector<EventRecord>* records, size_t max
   }
   if (!started_) {
     // Taken briefly so that the starting point is the end of a whole record.
-    if (DWORD err = LockFile(fd.get(), LOCK_SH); err != ERROR_SUCCESS) return err;
+    if (posix::Lock(fd.get(), LOCK_SH, logFile_) != 0) return ErrorFromErrno(errno);
     const int statResult = ::fstat(fd.get(), &st);
     ::flock(fd.get(), LOCK_UN);
     if (statResult != 0) return ErrorFromErrno(errno);

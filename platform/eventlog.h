@@ -14,6 +14,11 @@
 // bound (so that the log is rewritten once per quarter of it, not on every
 // record); record numbers go on from where they were. The file is replaced
 // whole (temporary file and rename), so a reader never sees it half trimmed.
+//
+// Thread safety: all calls; an EventSource or EventLogReader is one thread's
+// at a time. Out parameters on failure: Register and Open leave `out` as it
+// was; ReadBackward and ReadAll leave the list unspecified;
+// ParseEventRecordLine leaves the record unspecified when it returns false.
 #pragma once
 
 #include <cstdint>

@@ -11,6 +11,7 @@
 
 #include "platform/errors.h"
 #include "platform/path.h"
+#include "platform/posix_env.h"
 #include "platform/posix_fd.h"
 #include "platform/request_scope.h"
 
@@ -149,7 +150,7 @@ DWORD MoveFileEx(std::string_view from, std::string_view to, DWORD flags) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING)) return ERROR_ALREADY_EXISTS;
     if (HeldInUse(hostTo)) return ERROR_ACCESS_DENIED;
   }
-  if (::rename(hostFrom.c_str(), hostTo.c_str()) == 0) {
+  if (posix::Rename(hostFrom, hostTo) == 0) {
     if (flags & MOVEFILE_WRITE_THROUGH) ::sync();
     return ERROR_SUCCESS;
   }
@@ -170,17 +171,10 @@ DWORD CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
     if (failIfExists) return ERROR_FILE_EXISTS;
     if (HeldInUse(hostTo)) return ERROR_ACCESS_DENIED;
   }
-  // Write beside the target and rename, so the target is never half copied.
-  const std::string temp = hostTo + ".copy-" + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, posix::kPrivateCopyMode);
-  if (fd < 0) return ErrorFromErrno(errno);
-  DWORD err = posix::WriteFully(fd, contents);
-  ::close(fd);
-  if (err == ERROR_SUCCESS && ::rename(temp.c_str(), hostTo.c_str()) != 0) {
-    err = ErrorFromErrno(errno);
-  }
-  if (err != ERROR_SUCCESS) ::unlink(temp.c_str());
-  return err;
+  // Written beside the target and renamed, so the target is never half copied.
+  posix::ReplaceOptions options;
+  options.mode = posix::kPrivateCopyMode;
+  return posix::ReplaceAtomically(hostTo, contents, options);
 }
 
 DWORD CreateDirectory(std::string_view path) {
@@ -302,9 +296,9 @@ DWORD FileInUse::Hold(std::string_view path) {
   Release();
   std::string host;
   if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
-  const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = posix::Open(host, O_RDONLY);
   if (fd < 0) return ErrorFromErrno(errno);
-  if (::flock(fd, LOCK_SH) != 0) {
+  if (posix::Lock(fd, LOCK_SH, host) != 0) {
     const DWORD err = ErrorFromErrno(errno);
     ::close(fd);
     return err;

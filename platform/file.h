@@ -1,5 +1,9 @@
 // File operations on Windows paths (resolved through path.h). Every function
 // returns a Win32 error code; ERROR_SUCCESS on success.
+//
+// Thread safety: all calls; a FileInUse is one owner's at a time. Out
+// parameters on failure: FindFiles leaves an empty list, ReadWholeFile
+// unspecified contents, every other call leaves them as they were.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,5 @@
 #include "platform/machine.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +8,9 @@
 #include <mutex>
 
 #include "platform/errors.h"
-#include "platform/path.h"
+#include "platform/posix_env.h"
 #include "platform/request_scope.h"
+#include "platform/text.h"
 
 namespace plat {
 
@@ -82,7 +82,7 @@ DWORD FindMachine(std::string_view name, std::string* root, bool mustBeUp) {
     }
     const std::string network = NetworkRoot();
     if (network.empty()) return ERROR_BAD_NETPATH;
-    const std::string entry = FindEntryIgnoringCase(network, name);
+    const std::string entry = posix::FindEntryIgnoringCase(network, name);
     found = network + "/" + entry;
     if (!IsMachineFolder(found)) return ERROR_BAD_NETPATH;
   }

@@ -7,6 +7,9 @@
 //   eventlog/  one file per log  pipes/     named pipes
 //   services/  run-time state of services
 // The network is the folder that holds the machine folders and domains/.
+//
+// Thread safety: all calls (the current root is guarded). Out parameters on
+// failure: left as they were (FindMachine's root, ReadMachineConfig's config).
 #pragma once
 
 #include <string>

@@ -1,6 +1,9 @@
 // The messenger: short texts sent to a computer or a user of the network
 // (NET SEND), kept in the recipient's inbox for a person to read
 // (`net messages NAME`). An inbox is <network>/messages/<name>.txt.
+//
+// Thread safety: all calls; an inbox is appended with one write per message.
+// Out parameters on failure: ReadNetMessages leaves an empty list.
 #pragma once
 
 #include <ctime>

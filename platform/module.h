@@ -1,6 +1,9 @@
 // LoadLibrary / GetProcAddress / FreeLibrary: loading a shared library by its
 // Windows name. While loaded, the module file counts as in use (deleting it
 // fails with access denied, as on Windows).
+//
+// Thread safety: all calls; a Module is one owner's at a time. No out
+// parameters: a failed look-up returns null, with the reason in GetLastError.
 #pragma once
 
 #include <string>

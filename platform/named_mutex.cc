@@ -11,6 +11,7 @@
 
 #include "platform/errors.h"
 #include "platform/machine.h"
+#include "platform/posix_env.h"
 #include "platform/posix_fd.h"
 #include "platform/text.h"
 
@@ -79,10 +80,10 @@ DWORD NamedMutex::CreateOwned(std::string_view name, NamedMutex* out, DWORD* own
   if (root.empty()) return ERROR_PATH_NOT_FOUND;
   const std::string folder = root + "/" + kObjectsFolder;
   if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
-  posix::UniqueFd fd(::open((folder + "/" + file).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  const std::string path = folder + "/" + file;
+  posix::UniqueFd fd(posix::Open(path, O_RDWR | O_CREAT, 0666));
   if (!fd.valid()) return ErrorFromErrno(errno);
-  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
+  if (posix::Lock(fd.get(), LOCK_EX | LOCK_NB, path) != 0) {
     if (errno != EWOULDBLOCK) return ErrorFromErrno(errno);
     if (ownerPid) *ownerPid = ReadOwner(fd.get());
     return ERROR_ALREADY_EXISTS;

@@ -6,6 +6,10 @@
 // current machine. Another process asking for the same name meanwhile gets
 // ERROR_ALREADY_EXISTS and owns nothing. Objects of one process are not
 // shared between its threads: each is owned by the object that created it.
+//
+// Thread safety: CreateOwned from any thread. Out parameters on failure:
+// `out` holds nothing (closed); `ownerPid` is the owner's id when the name is
+// taken (0 when it cannot be read) and 0 on any other failure.
 #pragma once
 
 #include <string_view>

@@ -11,9 +11,10 @@
 #include "platform/file.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/posix_env.h"
 #include "platform/profile.h"
-#include "platform/request_scope.h"
 #include "platform/registry.h"
+#include "platform/request_scope.h"
 
 namespace plat {
 
@@ -174,7 +175,7 @@ bool FindDomainFile(std::string_view name, std::string* stored, std::string* fil
   }
   const std::string folder = DomainsFolder();
   if (folder.empty()) return false;
-  const std::string entry = FindEntryIgnoringCase(folder, std::string(name) + ".ini");
+  const std::string entry = posix::FindEntryIgnoringCase(folder, std::string(name) + ".ini");
   const std::string path = HostToWindowsPath(folder + "/" + entry);
   if (!FileExists(path) || DirectoryExists(path)) return false;
   *stored = entry.substr(0, entry.size() - 4);

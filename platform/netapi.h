@@ -30,6 +30,9 @@
 // read-modify-write of one or more domain files: calls of one process are
 // serialised, but two processes changing the same list at once may lose one
 // change (each file stays intact).
+//
+// Out parameters on failure: the list calls (groups, users, servers) leave an
+// empty list; every other out parameter is unspecified.
 #pragma once
 
 #include <string>

@@ -1,6 +1,5 @@
 #include "platform/path.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,9 +11,10 @@
 
 #include "platform/errors.h"
 #include "platform/machine.h"
+#include "platform/posix_env.h"
 #include "platform/posix_fd.h"
-#include "platform/request_scope.h"
 #include "platform/registry.h"
+#include "platform/request_scope.h"
 
 namespace plat {
 
@@ -68,23 +68,6 @@ bool Exists(const std::string& hostPath) {
   return ::lstat(hostPath.c_str(), &st) == 0;
 }
 
-// The entry of host folder `dir` whose name equals `component` but for case;
-// false when there is none.
-bool ScanIgnoringCase(const std::string& dir, std::string_view component, std::string* stored) {
-  DIR* d = ::opendir(dir.empty() ? "/" : dir.c_str());
-  if (!d) return false;
-  bool found = false;
-  while (dirent* e = ::readdir(d)) {
-    if (EqualsIgnoringCase(e->d_name, component)) {
-      *stored = e->d_name;
-      found = true;
-      break;
-    }
-  }
-  ::closedir(d);
-  return found;
-}
-
 // Walks `parts` below the host folder `base`, matching existing components
 // case-insensitively.
 std::string WalkIgnoringCase(const std::string& base, const std::vector<std::string>& parts) {
@@ -102,7 +85,7 @@ std::string WalkIgnoringCase(const std::string& base, const std::vector<std::str
         continue;
       }
       std::string stored;
-      dirExists = ScanIgnoringCase(current, p, &stored);
+      dirExists = posix::FindEntryIgnoringCase(current, p, &stored);
       current += "/" + (dirExists ? stored : p);
     } else {
       current += "/" + p;
@@ -257,13 +240,6 @@ DWORD ResolveUnc(std::string_view path, std::string* hostPath) {
 }
 
 }  // namespace
-
-std::string FindEntryIgnoringCase(const std::string& dir, std::string_view component) {
-  const std::string exact = dir + "/" + std::string(component);
-  if (Exists(exact)) return std::string(component);
-  std::string stored;
-  return ScanIgnoringCase(dir, component, &stored) ? stored : std::string(component);
-}
 
 bool SplitUncPath(std::string_view path, std::string* machine, std::string* share,
                   std::string* rest) {

@@ -9,6 +9,10 @@
 // Lookup of existing components is case-insensitive (an exact match is tried
 // first); components that do not exist keep the spelling given, so files are
 // created with it. Both '\' and '/' separate components.
+//
+// Thread safety: all calls; the current directory is one per process, as on
+// Windows. Out parameters on failure: ResolvePath's host path is unspecified;
+// SplitUncPath's parts are unspecified when it returns false.
 #pragma once
 
 #include <string>
@@ -38,10 +42,5 @@ DWORD SetCurrentDirectory(std::string_view windowsPath);
 // Splits "\\NAME\SHARE\rest" into its parts; false when `path` is not a UNC path.
 bool SplitUncPath(std::string_view path, std::string* machine, std::string* share,
                   std::string* rest);
-
-// Looks up `component` in host folder `dir`: an exact match first, then a
-// case-insensitive scan. Returns the name as stored, or `component` itself
-// when nothing matches.
-std::string FindEntryIgnoringCase(const std::string& dir, std::string_view component);
 
 }  // namespace plat

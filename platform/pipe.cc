@@ -4,18 +4,17 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include <vector>
 
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/posix_env.h"
 #include "platform/posix_fd.h"
 
 namespace plat {
@@ -52,25 +51,6 @@ std::string SocketFileName(const std::string& pipeName) {
   }
   return file;
 }
-
-// Fills a sockaddr_un. Paths too long for sun_path go through the folder's
-// descriptor (/proc/self/fd/N/name); `dirFd` keeps that folder open meanwhile.
-bool MakeAddress(const std::string& dir, const std::string& file, sockaddr_un* addr, int* dirFd) {
-  std::memset(addr, 0, sizeof *addr);
-  addr->sun_family = AF_UNIX;
-  std::string path = dir + "/" + file;
-  *dirFd = -1;
-  if (path.size() >= sizeof addr->sun_path) {
-    *dirFd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (*dirFd < 0) return false;
-    path = "/proc/self/fd/" + std::to_string(*dirFd) + "/" + file;
-    if (path.size() >= sizeof addr->sun_path) return false;
-  }
-  std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
-
-
 
 DWORD SendMessage(int fd, std::string_view message) {
   std::string framed;
@@ -148,18 +128,15 @@ DWORD NamedPipeServer::Create(std::string_view name, DWORD maxInstances, NamedPi
   if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
 
   const std::string file = SocketFileName(pipeName);
-  sockaddr_un addr;
-  int dirFd = -1;
-  const bool addressed = MakeAddress(dir, file, &addr, &dirFd);
-  posix::UniqueFd closeDir(dirFd);
-  if (!addressed) return ERROR_FILENAME_EXCED_RANGE;
+  posix::UnixAddress addr;
+  if (addr.Set(dir, file) != ERROR_SUCCESS) return ERROR_FILENAME_EXCED_RANGE;
 
   const std::string path = dir + "/" + file;
   struct stat st;
   if (::lstat(path.c_str(), &st) == 0) {
     // A live server answers; a socket left by a dead one refuses.
     const int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    const bool live = probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    const bool live = probe >= 0 && ::connect(probe, addr.get(), addr.size()) == 0;
     if (probe >= 0) ::close(probe);
     if (live) return ERROR_PIPE_BUSY;
     ::unlink(path.c_str());
@@ -169,7 +146,7 @@ DWORD NamedPipeServer::Create(std::string_view name, DWORD maxInstances, NamedPi
   if (fd < 0) return ErrorFromErrno(errno);
   // Created owner-only from the start: no other local user may talk to it.
   const mode_t oldMask = ::umask(077);
-  const int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  const int bound = ::bind(fd, addr.get(), addr.size());
   const int bindErrno = errno;
   ::umask(oldMask);
   if (bound != 0 || ::listen(fd, 128) != 0) {
@@ -250,11 +227,8 @@ DWORD CallNamedPipe(std::string_view pipeName, std::string_view message, std::st
   } else if (DWORD err = FindMachine(server, &root, true); err != ERROR_SUCCESS) {
     return err;
   }
-  sockaddr_un addr;
-  int dirFd = -1;
-  const bool addressed = MakeAddress(PipesDir(root), SocketFileName(name), &addr, &dirFd);
-  posix::UniqueFd closeDir(dirFd);
-  if (!addressed) return ERROR_FILE_NOT_FOUND;
+  posix::UnixAddress addr;
+  if (addr.Set(PipesDir(root), SocketFileName(name)) != ERROR_SUCCESS) return ERROR_FILE_NOT_FOUND;
 
   const auto deadline =
       Clock::now() + std::chrono::milliseconds(timeoutMs == NMPWAIT_WAIT_FOREVER ? 24L * 3600 * 1000
@@ -263,7 +237,7 @@ DWORD CallNamedPipe(std::string_view pipeName, std::string_view message, std::st
   if (fd < 0) return ErrorFromErrno(errno);
   posix::UniqueFd closeSocket(fd);
   for (;;) {
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
+    if (::connect(fd, addr.get(), addr.size()) == 0) break;
     if (errno == EINTR) continue;
     if (errno == ENOENT || errno == ECONNREFUSED || errno == ENOTDIR) return ERROR_FILE_NOT_FOUND;
     if (errno != EAGAIN) return ErrorFromErrno(errno);

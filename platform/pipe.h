@@ -9,6 +9,10 @@
 // to an instance only once the server has accepted it (the server sends a
 // one-byte greeting then), so a client that finds every instance busy waits,
 // up to its time-out, exactly as CallNamedPipe waits for a free instance.
+//
+// Thread safety: all calls; a server or connection object is one thread's at
+// a time. Out parameters on failure: `out`, `connection` and a reply or
+// message are unspecified; use them only after ERROR_SUCCESS.
 #pragma once
 
 #include <string>

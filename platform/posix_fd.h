@@ -1,6 +1,10 @@
 // What the POSIX back end of the platform layer shares: an owned file
 // descriptor, and read/write loops that survive interruptions and short
 // transfers. For code inside platform/ only.
+//
+// Thread safety: all calls; a UniqueFd is one owner's at a time. Out
+// parameters on failure: ReadToEnd leaves unspecified text, IdentityOfPath
+// leaves the identity as it was.
 #pragma once
 
 #include <sys/stat.h>

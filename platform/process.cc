@@ -16,6 +16,7 @@
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/posix_env.h"
 #include "platform/registry.h"
 
 extern char** environ;
@@ -106,7 +107,7 @@ DWORD ResolveOnMachine(const std::string& root, std::string_view windowsPath, st
     }
     kept.push_back(std::move(p));
   }
-  for (const auto& p : kept) path += "/" + FindEntryIgnoringCase(path, p);
+  for (const auto& p : kept) path += "/" + posix::FindEntryIgnoringCase(path, p);
   *host = path;
   return ERROR_SUCCESS;
 }
@@ -130,7 +131,7 @@ bool FindInHostFolder(const std::string& folder, const std::vector<Candidate>& n
                       std::string* hostPath) {
   if (folder.empty()) return false;
   for (const auto& c : names) {
-    const std::string host = folder + "/" + FindEntryIgnoringCase(folder, c.name);
+    const std::string host = folder + "/" + posix::FindEntryIgnoringCase(folder, c.name);
     if (IsCandidateFile(host, c)) {
       *hostPath = host;
       return true;

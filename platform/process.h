@@ -1,6 +1,9 @@
 // Starting programs as CreateProcess / WinExec would: a Windows command line,
 // hidden (no console: standard streams go nowhere unless asked for), with or
 // without waiting.
+//
+// Thread safety: all calls. Out parameters on failure: ResolveProgram leaves
+// the host path as it was; a process's exit code and id are unspecified.
 #pragma once
 
 #include <string>

@@ -1,8 +1,6 @@
 #include "platform/profile.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -23,6 +21,7 @@
 
 #include "platform/errors.h"
 #include "platform/path.h"
+#include "platform/posix_env.h"
 #include "platform/posix_fd.h"
 #include "platform/profile_text.h"
 #include "platform/request_scope.h"
@@ -179,26 +178,21 @@ DWORD LoadProfile(const std::string& host, std::shared_ptr<const ProfileData>* o
   }
   DWORD err = ERROR_READ_FAULT;
   for (int attempt = 0; attempt < 5; ++attempt) {
-    UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return ErrorFromErrno(errno);
     // Writers change lines in place under their exclusive lock: reading under
     // a shared one never sees half of such a change.
-    while (::flock(fd.get(), LOCK_SH) != 0) {
-      if (errno != EINTR) return ErrorFromErrno(errno);
-    }
-    if (::fstat(fd.get(), &st) != 0) return ErrorFromErrno(errno);
-    const FileIdentity id = IdentityOf(st);
+    posix::LockedFile file;
+    if (DWORD e = file.Open(host, O_RDONLY, LOCK_SH); e != ERROR_SUCCESS) return e;
+    const FileIdentity id = IdentityOf(file.status());
     if (auto cached = Cache().Find(host, id)) {
       scope::NoteIdentity(host, id);
       *out = std::move(cached);
       return ERROR_SUCCESS;
     }
     std::shared_ptr<ProfileData> data;
-    err = ParseOpenFile(fd.get(), st, &data);
+    err = ParseOpenFile(file.fd(), file.status(), &data);
     if (err == ERROR_READ_FAULT) continue;
     if (err != ERROR_SUCCESS) return err;
-    ::flock(fd.get(), LOCK_UN);
-    Cache().Put(host, ParseCache::Entry{id, data, std::move(fd), 0});
+    Cache().Put(host, ParseCache::Entry{id, data, file.Unlock(), 0});
     *out = std::move(data);
     return ERROR_SUCCESS;
   }
@@ -212,40 +206,16 @@ class FileLock {
   // Locks the file that `host` names, creating it when `create` (then
   // `*created` tells whether this call made it); `*held` is then its status.
   DWORD Acquire(const std::string& host, bool create, bool* created, struct stat* held) {
-    for (;;) {
-      *created = false;
-      // Most writes go to files that exist: those cost one open.
-      int raw = ::open(host.c_str(), O_RDWR | O_CLOEXEC);
-      if (raw < 0 && errno == ENOENT && create) {
-        raw = posix::OpenPrivate(host, O_RDWR | O_CREAT | O_EXCL);
-        if (raw >= 0) {
-          *created = true;
-        } else if (errno == EEXIST) {
-          continue;  // created meanwhile
-        } else if (errno == ENOENT) {
-          return ERROR_PATH_NOT_FOUND;  // the folder is missing
-        }
-      }
-      if (raw < 0) return ErrorFromErrno(errno);
-      fd_ = UniqueFd(raw);
-      while (::flock(fd_.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) return ErrorFromErrno(errno);
-      }
-      // Another writer may have renamed a new file over the one we locked.
-      struct stat named;
-      if (::fstat(fd_.get(), held) != 0) return ErrorFromErrno(errno);
-      if (::stat(host.c_str(), &named) == 0 && held->st_dev == named.st_dev &&
-          held->st_ino == named.st_ino) {
-        if (!*created) posix::KeepPrivate(fd_.get(), *held);
-        return ERROR_SUCCESS;
-      }
-      fd_.reset();
+    if (DWORD err = file_.Open(host, O_RDWR | (create ? O_CREAT : 0), LOCK_EX, created); err != ERROR_SUCCESS) {
+      return err;
     }
+    *held = file_.status();
+    return ERROR_SUCCESS;
   }
-  int fd() const { return fd_.get(); }
+  int fd() const { return file_.fd(); }
 
  private:
-  UniqueFd fd_;  // closing it releases the lock
+  posix::LockedFile file_;  // closing it releases the lock
 };
 
 
@@ -284,66 +254,22 @@ DWORD WriteSections(int fd, const ProfileData& data) {
   return flush();
 }
 
-// Puts the new file `temp` in place of `host` atomically. Exchanging the two
-// names and then removing the old file is what readers see as a rename, but
-// spares the file system the early write-back it starts when a rename
-// replaces a file (about a millisecond for a file of a few megabytes). Where
-// the exchange is not supported, a plain rename does the same job.
-DWORD SwapIntoPlace(const std::string& temp, const std::string& host) {
-  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, host.c_str(), RENAME_EXCHANGE) == 0) {
-    ::unlink(temp.c_str());  // now the old contents
-    return ERROR_SUCCESS;
-  }
-  if (errno != EINVAL && errno != ENOSYS && errno != ENOENT && errno != ENOTSUP) {
-    return ErrorFromErrno(errno);
-  }
-  return ::rename(temp.c_str(), host.c_str()) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
-}
-
-// The temporary file a writer replaces `host` through: its process and
-// thread in the name, so that one left by a killed writer can be told apart.
-std::string TemporaryName(const std::string& host) {
-  return host + ".~" + std::to_string(::getpid()) + "-" + std::to_string(::gettid());
-}
-
-// The writer's process of a temporary name "<file>.~<pid>-<tid>"; 0 when the
-// name is none.
-pid_t TemporaryWriter(std::string_view name) {
-  const size_t mark = name.rfind(".~");
-  if (mark == std::string_view::npos) return 0;
-  const std::string_view tail = name.substr(mark + 2);
-  const size_t dash = tail.find('-');
-  if (dash == 0 || dash == std::string_view::npos || dash + 1 == tail.size()) return 0;
-  long long pid = 0;
-  for (size_t i = 0; i < tail.size(); ++i) {
-    if (i == dash) continue;
-    if (tail[i] < '0' || tail[i] > '9') return 0;
-    if (i < dash) pid = pid * 10 + (tail[i] - '0');
-    if (pid > INT_MAX) return 0;
-  }
-  return static_cast<pid_t>(pid);
-}
-
-// Writes the file's new contents to a temporary file beside `host` and
-// renames it over `host`. The new file stays open in `*pin`. No fsync: the
-// file must survive a crash of the process, not of the host, and syncing
+// Writes the file's new contents beside `host` and puts them in its place,
+// keeping its mode; the new file stays open in `*pin`. No fsync: the file
+// must survive a crash of the process, not of the host, and syncing
 // megabytes would cost more than a dial-in may take.
 DWORD ReplaceFile(const std::string& host, const ProfileData& data, mode_t mode, UniqueFd* pin,
                   FileIdentity* id) {
-  const std::string temp = TemporaryName(host);
-  UniqueFd fd(::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (!fd.valid()) return ErrorFromErrno(errno);
-  DWORD err = ::fchmod(fd.get(), mode & 07770) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
-  if (err == ERROR_SUCCESS) err = WriteSections(fd.get(), data);
+  posix::ReplaceOptions options;
+  options.mode = mode & 07770;
+  options.exactMode = true;
   struct stat st;
-  if (err == ERROR_SUCCESS && ::fstat(fd.get(), &st) != 0) err = ErrorFromErrno(errno);
-  if (err == ERROR_SUCCESS) err = SwapIntoPlace(temp, host);
-  if (err != ERROR_SUCCESS) {
-    ::unlink(temp.c_str());
+  if (DWORD err = posix::ReplaceAtomically(
+          host, [&](int fd) { return WriteSections(fd, data); }, options, pin, &st);
+      err != ERROR_SUCCESS) {
     return err;
   }
   *id = IdentityOf(st);
-  *pin = std::move(fd);
   return ERROR_SUCCESS;
 }
 
@@ -352,12 +278,16 @@ DWORD ReplaceFile(const std::string& host, const ProfileData& data, mode_t mode,
 // by at least a nanosecond: the file keeps its inode and often its size, and
 // the clock that stamps writes is coarse, so without this another process
 // could take the changed file for the version it has cached.
-DWORD WriteInPlace(int fd, const WritePlan& plan, const FileIdentity& before, FileIdentity* after) {
+DWORD WriteInPlace(int fd, const std::string& host, const WritePlan& plan, const FileIdentity& before,
+                   FileIdentity* after) {
   for (const auto& [offset, bytes] : plan.writes) {
     size_t done = 0;
     while (done < bytes.size()) {
-      const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
-                                 static_cast<off_t>(offset + done));
+      const int fault = posix::InjectedFault(FaultCall::Write, host);
+      if (fault != 0) errno = fault;
+      const ssize_t n = fault != 0 ? -1
+                                   : ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                              static_cast<off_t>(offset + done));
       if (n < 0) {
         if (errno == EINTR) continue;
         const DWORD err = ErrorFromErrno(errno);
@@ -384,28 +314,7 @@ DWORD WriteInPlace(int fd, const WritePlan& plan, const FileIdentity& before, Fi
 using Mutation = std::function<DWORD(ProfileData&, WritePlan&, bool* changed)>;
 
 // One locked read-modify-write of a file.
-// The fault a test set (SetProfileWriteFaultForTesting).
-struct WriteFault {
-  std::mutex mutex;  // guards name and error
-  std::string name;
-  DWORD error = ERROR_SUCCESS;
-};
-WriteFault& TheWriteFault() {
-  static WriteFault fault;
-  return fault;
-}
-
-DWORD InjectedWriteFault(const std::string& host) {
-  WriteFault& f = TheWriteFault();
-  std::lock_guard lock(f.mutex);
-  if (f.name.empty()) return ERROR_SUCCESS;
-  const size_t slash = host.find_last_of('/');
-  return EqualsIgnoringCase(slash == std::string::npos ? host : host.substr(slash + 1), f.name) ? f.error
-                                                                                                : ERROR_SUCCESS;
-}
-
 DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutate) {
-  if (DWORD err = InjectedWriteFault(host); err != ERROR_SUCCESS) return err;
   FileLock lock;
   bool created = false;
   struct stat st;
@@ -445,7 +354,7 @@ DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutat
   ini::FinishPlan(data, plan, static_cast<uint64_t>(st.st_size));
   if (!plan.rewrite) {
     FileIdentity after;
-    if (DWORD err = WriteInPlace(lock.fd(), plan, id, &after); err != ERROR_SUCCESS) return err;
+    if (DWORD err = WriteInPlace(lock.fd(), host, plan, id, &after); err != ERROR_SUCCESS) return err;
     if (static_cast<uint64_t>(after.size) > data.size) {  // a small file rewritten shorter
       if (::ftruncate(lock.fd(), static_cast<off_t>(data.size)) != 0) return ErrorFromErrno(errno);
       struct stat cut;
@@ -654,7 +563,7 @@ DWORD ProfileRotate(std::string_view file, std::string_view rotatedName, uint64_
     return err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
   }
   if (static_cast<uint64_t>(st.st_size) <= maxBytes) return ERROR_SUCCESS;
-  if (::rename(host.c_str(), rotatedHost.c_str()) != 0) return ErrorFromErrno(errno);
+  if (posix::Rename(host, rotatedHost) != 0) return ErrorFromErrno(errno);
   Cache().Drop(host);
   Cache().Drop(rotatedHost);
   *rotated = true;
@@ -665,20 +574,7 @@ int ProfileRemoveStaleTemporaries(std::string_view folder, int* failed) {
   if (failed) *failed = 0;
   std::string host;
   if (ResolvePath(folder, &host) != ERROR_SUCCESS) return 0;
-  DIR* dir = ::opendir(host.c_str());
-  if (!dir) return 0;
-  int removed = 0;
-  while (const dirent* e = ::readdir(dir)) {
-    const pid_t writer = TemporaryWriter(e->d_name);
-    if (writer <= 0 || ::kill(writer, 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to judge
-    if (::unlinkat(::dirfd(dir), e->d_name, 0) == 0) {
-      ++removed;
-    } else if (failed) {
-      ++*failed;
-    }
-  }
-  ::closedir(dir);
-  return removed;
+  return posix::RemoveStaleTemporaries(host, failed);
 }
 
 DWORD ProfileAppendRecord(std::string_view file, std::string_view section, std::string_view key,
@@ -725,12 +621,6 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadRecor
   return ini::ReadRecords(*data, section);
 }
 
-void SetProfileWriteFaultForTesting(std::string_view name, DWORD error) {
-  WriteFault& f = TheWriteFault();
-  std::lock_guard lock(f.mutex);
-  f.name = std::string(name);
-  f.error = error;
-}
 
 DWORD ProfileReplaceRecord(std::string_view file, std::string_view section, std::string_view key,
                            std::string_view value) {

@@ -28,6 +28,11 @@
 // sections that are empty (or only blanks) cannot be written: they could not be
 // read back as written, so the write fails with ERROR_INVALID_PARAMETER and
 // changes nothing. Names are trimmed of surrounding blanks, as reading trims them.
+//
+// Thread safety: all calls, from any thread of any process. Out parameters on
+// failure: ProfileRotate's `rotated` is false, ProfileAppendRecordAtFreeKey's
+// `used` unspecified; the buffer calls of the Windows shape fill their buffers
+// as their own lines say.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +43,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/profile_types.h"
 #include "platform/win_types.h"
 
 namespace plat {
@@ -73,11 +79,7 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadSecti
 std::optional<std::string> ProfileSectionName(std::string_view file, std::string_view section);
 // Every section with its keys and values, in file order, from one reading of
 // the file (so all of it is of one moment); what ProfileReadSection gives for
-// each name. nullopt when the file is missing.
-struct ProfileSectionData {
-  std::string name;
-  std::vector<std::pair<std::string, std::string>> values;
-};
+// each name (ProfileSectionData). nullopt when the file is missing.
 std::optional<std::vector<ProfileSectionData>> ProfileReadAll(std::string_view file);
 // Section names in file order; nullopt when the file is missing.
 std::optional<std::vector<std::string>> ProfileListSections(std::string_view file);
@@ -90,12 +92,8 @@ DWORD ProfileDeleteSection(std::string_view file, std::string_view section);
 // Several changes to one file applied under one lock and one rewrite: for a
 // caller that updates many keys of one record at once. Each change is a write
 // (value set), a key deletion (value nullopt) or a section deletion (key
-// empty); they apply in order, with the semantics of the single calls.
-struct ProfileChange {
-  std::string section;
-  std::string key;
-  std::optional<std::string> value;
-};
+// empty); they apply in order, with the semantics of the single calls
+// (ProfileChange).
 DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes);
 
 // Removes the temporary files that writers killed while replacing a profile
@@ -139,12 +137,5 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadRecor
 // when no part does.
 DWORD ProfileReplaceRecord(std::string_view file, std::string_view section, std::string_view key,
                            std::string_view value);
-
-// Test-only fault seam, in the manner of a fault-injecting environment
-// wrapper: while set, every write of a profile file of this process whose
-// file name is `name` (compared case-insensitively, any folder) fails with
-// `error` before the file is touched; reads go on as usual. An empty name
-// clears it. Thread-safe; never set by the product.
-void SetProfileWriteFaultForTesting(std::string_view name, DWORD error);
 
 }  // namespace plat

@@ -491,7 +491,17 @@ void FinishPlan(Profile& d, WritePlan& plan, uint64_t oldSize) {
   // where it stands: one write within one page, which a killed process
   // either makes whole or not at all, costs far less than a new file.
   std::string text = Text(d);
-  if (text.size() < oldSize) text.append(oldSize - text.size() - 1, ' ').push_back('\n');
+  if (text.size() < oldSize) {
+    // A last line ending in a bare CR reads without it only at the very end:
+    // followed by blanks it would keep it until the cut, so it gets its LF first.
+    const size_t pad = oldSize - text.size();
+    if (!text.empty() && text.back() == '\r') {
+      text.push_back('\n');
+      text.append(pad - 1, ' ');
+    } else {
+      text.append(pad - 1, ' ').push_back('\n');
+    }
+  }
   plan = WritePlan{};
   plan.Put(0, text);
 }

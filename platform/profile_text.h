@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/profile.h"
+#include "platform/profile_types.h"
 #include "platform/text.h"
 #include "platform/win_types.h"
 
@@ -176,8 +176,9 @@ DWORD ReplaceRecord(Profile& d, std::string_view section, std::string_view key,
 // After the edits of one write to a file that was `oldSize` bytes: a file
 // that stays within one page is rewritten in place, with one write at offset
 // 0 (padded to the old length with blanks and a line break, so that until the
-// file is cut to `d.size` the rest reads as one blank line); a rewrite of a
-// larger file stays a rewrite.
+// file is cut to `d.size` the rest reads as one blank line, and a last line
+// ending in a bare CR gets its LF first); a rewrite of a larger file stays a
+// rewrite.
 void FinishPlan(Profile& d, WritePlan& plan, uint64_t oldSize);
 
 // ---- Lookups (names trimmed here) ----

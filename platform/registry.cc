@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,7 +14,9 @@
 #include <unordered_map>
 
 #include "platform/errors.h"
+#include "platform/hive_text.h"
 #include "platform/machine.h"
+#include "platform/posix_env.h"
 #include "platform/posix_fd.h"
 #include "platform/request_scope.h"
 #include "platform/text.h"
@@ -24,381 +25,13 @@ namespace plat {
 
 namespace {
 
-// One line of a key's section: a value, or a line we keep without understanding it.
-struct Line {
-  std::optional<RegValue> value;
-  std::string raw;
-};
-
-struct KeyData {
-  std::string path;  // below the hive file's root, stored spelling; "" = root
-  std::vector<Line> lines;
-};
-
-struct HiveData {
-  std::vector<std::string> preamble;  // lines before the first section, header excluded
-  std::vector<KeyData> keys;
-  std::unordered_map<std::string, size_t> index;  // lower-case path -> keys[]
-
-  void Reindex() {
-    index.clear();
-    for (size_t i = 0; i < keys.size(); ++i) index[ToLowerAscii(keys[i].path)] = i;
-  }
-  KeyData* Find(std::string_view path) {
-    auto it = index.find(ToLowerAscii(path));
-    return it == index.end() ? nullptr : &keys[it->second];
-  }
-  const KeyData* Find(std::string_view path) const {
-    auto it = index.find(ToLowerAscii(path));
-    return it == index.end() ? nullptr : &keys[it->second];
-  }
-};
+using namespace hive;
 
 const char* kHiveFileName[] = {"HKLM.reg", "HKU.reg", "HKU.reg"};
 constexpr const char* kCurrentUserPrefix = ".DEFAULT";
 
 std::string HivePrefixName(Hive h) {
   return h == Hive::LocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_USERS";
-}
-
-// ---------------------------------------------------------------- key paths
-
-std::string NormalizeKeyPath(std::string_view path) {
-  std::string out, part;
-  auto flush = [&] {
-    if (part.empty()) return;
-    if (!out.empty()) out += '\\';
-    out += part;
-    part.clear();
-  };
-  for (char c : path) {
-    if (c == '\\') {
-      flush();
-    } else {
-      part += c;
-    }
-  }
-  flush();
-  return out;
-}
-
-std::string JoinKey(std::string_view a, std::string_view b) {
-  if (a.empty()) return std::string(b);
-  if (b.empty()) return std::string(a);
-  return std::string(a) + "\\" + std::string(b);
-}
-
-std::string ParentKey(const std::string& path) {
-  const auto slash = path.rfind('\\');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
-std::string LastComponent(const std::string& path) {
-  const auto slash = path.rfind('\\');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool LessIgnoringCase(const std::string& a, const std::string& b) {
-  return ToLowerAscii(a) < ToLowerAscii(b);
-}
-
-// Direct children of `parent`, as stored, sorted case-insensitively.
-std::vector<std::string> ChildrenOf(const HiveData& hive, const std::string& parent) {
-  std::vector<std::string> names;
-  const std::string lowerParent = ToLowerAscii(parent);
-  for (const auto& k : hive.keys) {
-    if (k.path.empty()) continue;
-    if (ToLowerAscii(ParentKey(k.path)) == lowerParent) names.push_back(LastComponent(k.path));
-  }
-  std::sort(names.begin(), names.end(), LessIgnoringCase);
-  return names;
-}
-
-bool IsDescendantOrSelf(const std::string& lowerPath, const std::string& lowerAncestor) {
-  if (lowerAncestor.empty()) return true;
-  return lowerPath == lowerAncestor ||
-         (lowerPath.size() > lowerAncestor.size() &&
-          lowerPath.compare(0, lowerAncestor.size(), lowerAncestor) == 0 &&
-          lowerPath[lowerAncestor.size()] == '\\');
-}
-
-// A key or value name the hive file can hold: a line break would end its
-// line and start another (a forged key or value), and a NUL could not be
-// passed back through the Windows calls.
-bool StorableName(std::string_view name) {
-  return name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
-// ---------------------------------------------------------------- text format
-
-std::string QuoteString(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-bool NeedsHex(std::string_view s) {
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == 0x7f) return true;
-  }
-  return false;
-}
-
-std::string HexBytes(std::string_view data) {
-  std::string out;
-  char buf[4];
-  for (size_t i = 0; i < data.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(data[i]));
-    if (i) out += ',';
-    out += buf;
-  }
-  return out;
-}
-
-std::string FormatValue(const RegValue& v) {
-  std::string line = v.name.empty() ? std::string("@") : QuoteString(v.name);
-  line += '=';
-  if (v.type == REG_SZ && !NeedsHex(v.data)) {
-    line += QuoteString(v.data);
-  } else if (v.type == REG_DWORD && v.data.size() == 4) {
-    DWORD d = 0;
-    for (int i = 3; i >= 0; --i) d = (d << 8) | static_cast<unsigned char>(v.data[i]);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "dword:%08x", d);
-    line += buf;
-  } else if (v.type == REG_BINARY) {
-    line += "hex:" + HexBytes(v.data);
-  } else {
-    // The type in hexadecimal, as the parser reads it.
-    char type[16];
-    std::snprintf(type, sizeof type, "hex(%x):", static_cast<unsigned>(v.type));
-    line += type + HexBytes(v.data);
-  }
-  return line;
-}
-
-// Parses a quoted string at s[pos] (which must be '"'); advances pos past it.
-bool ParseQuoted(std::string_view s, size_t* pos, std::string* out) {
-  if (*pos >= s.size() || s[*pos] != '"') return false;
-  out->clear();
-  for (size_t i = *pos + 1; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 1 < s.size()) {
-      out->push_back(s[++i]);
-    } else if (s[i] == '"') {
-      *pos = i + 1;
-      return true;
-    } else {
-      out->push_back(s[i]);
-    }
-  }
-  return false;
-}
-
-bool ParseHex(std::string_view s, std::string* out) {
-  out->clear();
-  std::string digits;
-  for (char c : s) {
-    if (std::isxdigit(static_cast<unsigned char>(c))) {
-      digits += c;
-      if (digits.size() > 2) return false;
-    } else if (c == ',' || c == ' ' || c == '\t') {
-      if (!digits.empty()) out->push_back(static_cast<char>(std::stoi(digits, nullptr, 16)));
-      digits.clear();
-    } else {
-      return false;
-    }
-  }
-  if (!digits.empty()) out->push_back(static_cast<char>(std::stoi(digits, nullptr, 16)));
-  return true;
-}
-
-// A value line: "name"=data or @=data. `deleted` is set for "name"=- (import only).
-bool ParseValueLine(std::string_view line, RegValue* value, bool* deleted) {
-  *deleted = false;
-  size_t pos = 0;
-  if (line.empty()) return false;
-  if (line[0] == '@') {
-    value->name.clear();
-    pos = 1;
-  } else if (!ParseQuoted(line, &pos, &value->name)) {
-    return false;
-  }
-  if (pos >= line.size() || line[pos] != '=') return false;
-  std::string_view data = line.substr(pos + 1);
-  if (data == "-") {
-    *deleted = true;
-    return true;
-  }
-  if (!data.empty() && data[0] == '"') {
-    size_t p = 0;
-    std::string text;
-    if (!ParseQuoted(data, &p, &text) || p != data.size()) return false;
-    value->type = REG_SZ;
-    value->data = text;
-    return true;
-  }
-  if (data.substr(0, 6) == "dword:") {
-    std::string_view hex = data.substr(6);
-    if (hex.empty() || hex.size() > 8) return false;
-    DWORD d = 0;
-    for (char c : hex) {
-      if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-      d = (d << 4) | static_cast<DWORD>(std::stoi(std::string(1, c), nullptr, 16));
-    }
-    value->type = REG_DWORD;
-    value->data.assign(4, '\0');
-    for (int i = 0; i < 4; ++i) value->data[i] = static_cast<char>((d >> (8 * i)) & 0xff);
-    return true;
-  }
-  if (data.substr(0, 4) == "hex:") {
-    value->type = REG_BINARY;
-    return ParseHex(data.substr(4), &value->data);
-  }
-  if (data.substr(0, 4) == "hex(") {
-    const auto close = data.find("):");
-    if (close == std::string_view::npos) return false;
-    const std::string typeText(data.substr(4, close - 4));
-    if (typeText.empty() || typeText.size() > 8) return false;
-    for (char c : typeText) {
-      if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    }
-    value->type = static_cast<DWORD>(std::stoul(typeText, nullptr, 16));
-    return ParseHex(data.substr(close + 2), &value->data);
-  }
-  return false;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  return s;
-}
-
-// A line that can carry on a hex value cut with '\': hex digits, commas and
-// blanks, itself perhaps ending in '\'.
-bool IsHexContinuation(std::string_view line) {
-  if (line.empty()) return false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (std::isxdigit(static_cast<unsigned char>(c)) || c == ',' || c == ' ' || c == '\t') continue;
-    if (c == '\\' && i + 1 == line.size()) continue;
-    return false;
-  }
-  return true;
-}
-
-// Splits text into logical lines, joining the continuation lines of a hex
-// value whose line ends in '\'. Only a line of hex digits carries a value on:
-// anything else (a key's header above all) starts a line of its own, and the
-// cut line keeps its '\', so that it is written back as it was read.
-std::vector<std::string> LogicalLines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::string pending;  // a hex value cut with '\', without it
-  bool continuing = false;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = Trim(text.substr(start, end - start));
-    std::string current;
-    if (continuing && IsHexContinuation(line)) {
-      current = std::move(pending) + std::string(line);
-    } else {
-      if (continuing) lines.push_back(std::move(pending) + '\\');
-      current = std::string(line);
-    }
-    continuing = !current.empty() && current.back() == '\\' &&
-                 current.find("=hex") != std::string::npos;
-    if (continuing) {
-      current.pop_back();
-      pending = std::move(current);
-    } else {
-      lines.push_back(std::move(current));
-    }
-    if (end == text.size()) break;
-    start = end + 1;
-  }
-  if (continuing) lines.push_back(std::move(pending) + '\\');
-  return lines;
-}
-
-// Parses a section header "[HKEY_...\path]"; sets hive prefix name and path.
-bool ParseSectionHeader(std::string_view line, bool* deletion, std::string* rootName,
-                        std::string* path) {
-  if (line.size() < 2 || line.front() != '[' || line.back() != ']') return false;
-  std::string_view inner = line.substr(1, line.size() - 2);
-  *deletion = !inner.empty() && inner[0] == '-';
-  if (*deletion) inner.remove_prefix(1);
-  const auto slash = inner.find('\\');
-  *rootName = std::string(inner.substr(0, slash));
-  *path = slash == std::string_view::npos ? std::string() : NormalizeKeyPath(inner.substr(slash + 1));
-  return !rootName->empty();
-}
-
-// Makes `path` and all its parents exist; returns the stored spelling.
-std::string EnsureKey(HiveData& hive, const std::string& path) {
-  if (const KeyData* k = hive.Find(path)) return k->path;
-  std::string parent = path.empty() ? std::string() : EnsureKey(hive, ParentKey(path));
-  std::string stored = JoinKey(parent, LastComponent(path));
-  hive.keys.push_back(KeyData{stored, {}});
-  hive.index[ToLowerAscii(stored)] = hive.keys.size() - 1;
-  return stored;
-}
-
-HiveData ParseHive(std::string_view text) {
-  HiveData hive;
-  KeyData* current = nullptr;
-  bool sawHeader = false;
-  for (auto& line : LogicalLines(text)) {
-    if (!sawHeader && line == "REGEDIT4") {
-      sawHeader = true;
-      continue;
-    }
-    if (line.empty()) continue;
-    bool deletion = false;
-    std::string rootName, path;
-    if (ParseSectionHeader(line, &deletion, &rootName, &path) && !deletion) {
-      // A key's parents exist, even when the file has no section for them.
-      current = hive.Find(EnsureKey(hive, path));
-      continue;
-    }
-    RegValue v;
-    bool del = false;
-    Line l;
-    if (current && line[0] != ';' && ParseValueLine(line, &v, &del) && !del) {
-      l.value = std::move(v);
-    } else {
-      l.raw = line;
-    }
-    if (current) {
-      current->lines.push_back(std::move(l));
-    } else {
-      hive.preamble.push_back(line);
-    }
-  }
-  if (!hive.Find("")) {
-    hive.keys.insert(hive.keys.begin(), KeyData{"", {}});
-    hive.Reindex();
-  }
-  return hive;
-}
-
-std::string FormatHive(const HiveData& hive, const std::string& rootName) {
-  std::vector<const KeyData*> order;
-  for (const auto& k : hive.keys) order.push_back(&k);
-  std::sort(order.begin(), order.end(), [](const KeyData* a, const KeyData* b) {
-    return ToLowerAscii(a->path) < ToLowerAscii(b->path);
-  });
-  std::string out = "REGEDIT4\n";
-  for (const auto& p : hive.preamble) out += p + "\n";
-  for (const KeyData* k : order) {
-    out += "\n[" + JoinKey(rootName, k->path) + "]\n";
-    for (const auto& l : k->lines) out += (l.value ? FormatValue(*l.value) : l.raw) + "\n";
-  }
-  return out;
 }
 
 // ---------------------------------------------------------------- hive files
@@ -441,7 +74,7 @@ DWORD LoadHive(const std::string& file, std::shared_ptr<const HiveData>* out,
     }
   }
   for (int attempt = 0; attempt < 5; ++attempt) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = posix::Open(file, O_RDONLY);
     if (fd < 0) {
       if (errno == ENOENT) {
         scope::Forget(file);
@@ -476,47 +109,9 @@ DWORD LoadHive(const std::string& file, std::shared_ptr<const HiveData>* out,
   return ERROR_READ_FAULT;
 }
 
-// Holds the exclusive lock of a hive file for one read-modify-write.
-class HiveLock {
- public:
-  ~HiveLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  DWORD Acquire(const std::string& file) {
-    for (;;) {
-      fd_ = posix::OpenPrivate(file, O_RDWR | O_CREAT);
-      if (fd_ < 0) return ErrorFromErrno(errno);
-      while (::flock(fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) return ErrorFromErrno(errno);
-      }
-      // The file we locked may have been replaced by another writer's rename.
-      struct stat held, named;
-      if (::fstat(fd_, &held) == 0 && ::stat(file.c_str(), &named) == 0 &&
-          held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
-        return ERROR_SUCCESS;
-      }
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-
- private:
-  int fd_ = -1;
-};
-
 DWORD WriteHiveFile(const std::string& file, const std::string& rootName, const HiveData& hive) {
-  const std::string text = FormatHive(hive, rootName);
-  const std::string temp = file + ".tmp." + std::to_string(::getpid()) + "." +
-                           std::to_string(static_cast<unsigned long>(::gettid()));
-  const int fd = posix::OpenPrivate(temp, O_WRONLY | O_CREAT | O_TRUNC);
-  if (fd < 0) return ErrorFromErrno(errno);
-  DWORD err = posix::WriteFully(fd, text);
   struct stat st;
-  if (err == ERROR_SUCCESS && ::fstat(fd, &st) != 0) err = ErrorFromErrno(errno);
-  ::close(fd);
-  if (err == ERROR_SUCCESS && ::rename(temp.c_str(), file.c_str()) != 0) err = ErrorFromErrno(errno);
-  if (err != ERROR_SUCCESS) {
-    ::unlink(temp.c_str());
+  if (DWORD err = posix::ReplaceAtomically(file, FormatHive(hive, rootName), {}, &st); err != ERROR_SUCCESS) {
     return err;
   }
   Remember(file, IdentityOf(st), std::make_shared<const HiveData>(hive));
@@ -527,8 +122,9 @@ DWORD WriteHiveFile(const std::string& file, const std::string& rootName, const 
 // and returns a Win32 code; nothing is written unless it succeeds.
 template <typename Change>
 DWORD ModifyHive(const std::string& file, const std::string& rootName, Change change) {
-  HiveLock lock;
-  if (DWORD err = lock.Acquire(file); err != ERROR_SUCCESS) return err;
+  // Every process of every machine that writes this hive takes its lock.
+  posix::LockedFile lock;
+  if (DWORD err = lock.Open(file, O_RDWR | O_CREAT, LOCK_EX); err != ERROR_SUCCESS) return err;
   std::shared_ptr<const HiveData> current;
   if (DWORD err = LoadHive(file, &current, Freshness::kNow); err != ERROR_SUCCESS) return err;
   HiveData copy = *current;
@@ -614,17 +210,7 @@ class RegistryAccess {
     if (!k.valid()) return ERROR_INVALID_HANDLE;
     const std::string full = JoinKey(StoredPath(k), NormalizeKeyPath(subkey));
     if (NormalizeKeyPath(subkey).empty()) return ERROR_INVALID_PARAMETER;
-    return ModifyHive(k.hiveFile_, RootName(k), [&](HiveData& h) -> DWORD {
-      const KeyData* key = h.Find(full);
-      if (!key) return ERROR_FILE_NOT_FOUND;
-      if (!ChildrenOf(h, key->path).empty()) return ERROR_ACCESS_DENIED;
-      const std::string lower = ToLowerAscii(full);
-      h.keys.erase(std::remove_if(h.keys.begin(), h.keys.end(),
-                                  [&](const KeyData& d) { return ToLowerAscii(d.path) == lower; }),
-                   h.keys.end());
-      h.Reindex();
-      return ERROR_SUCCESS;
-    });
+    return ModifyHive(k.hiveFile_, RootName(k), [&](HiveData& h) { return DeleteKey(h, full); });
   }
 
   static DWORD Set(const RegKey& k, const RegValue& value) {
@@ -632,38 +218,16 @@ class RegistryAccess {
     if (!StorableName(value.name)) return ERROR_INVALID_PARAMETER;
     const std::string path = StoredPath(k);
     return ModifyHive(k.hiveFile_, RootName(k), [&](HiveData& h) -> DWORD {
-      KeyData* key = h.Find(path);
-      if (!key) {
-        if (!(k.hive_ == Hive::CurrentUser && k.path_.empty())) return ERROR_KEY_DELETED;
-        EnsureKey(h, path);
-        key = h.Find(path);
-      }
-      for (auto& l : key->lines) {
-        if (l.value && EqualsIgnoringCase(l.value->name, value.name)) {
-          const std::string name = l.value->name;
-          l.value = value;
-          l.value->name = name;
-          return ERROR_SUCCESS;
-        }
-      }
-      key->lines.push_back(Line{value, {}});
-      return ERROR_SUCCESS;
+      // The current user's root springs into being on first use.
+      if (k.hive_ == Hive::CurrentUser && k.path_.empty()) EnsureKey(h, path);
+      return SetValue(h, path, value) ? ERROR_SUCCESS : ERROR_KEY_DELETED;
     });
   }
 
   static DWORD Delete(const RegKey& k, std::string_view name) {
     if (!k.valid()) return ERROR_INVALID_HANDLE;
     const std::string path = StoredPath(k);
-    return ModifyHive(k.hiveFile_, RootName(k), [&](HiveData& h) -> DWORD {
-      KeyData* key = h.Find(path);
-      if (!key) return ERROR_KEY_DELETED;
-      auto it = std::find_if(key->lines.begin(), key->lines.end(), [&](const Line& l) {
-        return l.value && EqualsIgnoringCase(l.value->name, name);
-      });
-      if (it == key->lines.end()) return ERROR_FILE_NOT_FOUND;
-      key->lines.erase(it);
-      return ERROR_SUCCESS;
-    });
+    return ModifyHive(k.hiveFile_, RootName(k), [&](HiveData& h) { return DeleteValue(h, path, name); });
   }
 
   static DWORD Children(const RegKey& k, std::vector<std::string>* names) {
@@ -745,14 +309,7 @@ class RegistryAccess {
       const DWORD err = ModifyHive(file, rootName, [&](HiveData& h) -> DWORD {
         for (const auto& e : edits) {
           if (e.deleteTree) {
-            const std::string lower = ToLowerAscii(e.path);
-            h.keys.erase(std::remove_if(h.keys.begin(), h.keys.end(),
-                                        [&](const KeyData& d) {
-                                          return !d.path.empty() &&
-                                                 IsDescendantOrSelf(ToLowerAscii(d.path), lower);
-                                        }),
-                         h.keys.end());
-            h.Reindex();
+            DeleteTree(h, e.path);
             continue;
           }
           const std::string stored = EnsureKey(h, e.path);

@@ -22,12 +22,17 @@
 // ERROR_INVALID_PARAMETER (an import with ERROR_INVALID_DATA), changing nothing.
 //
 // Hive files are readable by their owner and group only (posix_fd.h).
+//
+// Thread safety: all calls (the hive cache is guarded); a RegKey is a value
+// that names a key and holds nothing open. Out parameters on failure: left as
+// they were by every call.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/registry_value.h"
 #include "platform/win_types.h"
 
 namespace plat {
@@ -38,25 +43,11 @@ enum class Hive {
   CurrentUser,   // HKEY_CURRENT_USER: HKEY_USERS\.DEFAULT (services and tools run as one user)
 };
 
-inline constexpr DWORD REG_NONE = 0;
-inline constexpr DWORD REG_SZ = 1;
-inline constexpr DWORD REG_EXPAND_SZ = 2;
-inline constexpr DWORD REG_BINARY = 3;
-inline constexpr DWORD REG_DWORD = 4;
-inline constexpr DWORD REG_MULTI_SZ = 7;
-
 // Parses "HKLM", "HKEY_LOCAL_MACHINE", "HKU", "HKEY_USERS", "HKCU",
 // "HKEY_CURRENT_USER" (any case). False for anything else.
 bool ParseHiveName(std::string_view text, Hive* hive);
 // "HKEY_LOCAL_MACHINE", "HKEY_USERS", "HKEY_CURRENT_USER".
 const char* HiveName(Hive hive);
-
-struct RegValue {
-  std::string name;  // "" is the key's default value
-  DWORD type = REG_NONE;
-  std::string data;  // raw bytes: REG_SZ without terminator, REG_DWORD 4 bytes little-endian,
-                     // REG_MULTI_SZ strings each followed by NUL, plus a final NUL
-};
 
 // An open key. Copyable; holds no OS resource (the hive is read on each call,
 // through the cache). A key deleted after it was opened answers ERROR_KEY_DELETED.

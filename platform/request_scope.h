@@ -10,6 +10,9 @@
 // What this process itself writes through the platform is noted at once, so
 // a scope never hides its own changes. Writers still lock and look at the file
 // afresh: a scope only ever serves reads. Without a scope nothing is memorised.
+//
+// Out parameters on failure: Recall and FindIdentity leave them as they were
+// when they return false.
 #pragma once
 
 #include <string>

@@ -6,10 +6,8 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +19,7 @@
 
 #include "platform/errors.h"
 #include "platform/machine.h"
+#include "platform/posix_env.h"
 #include "platform/posix_fd.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -60,23 +59,15 @@ constexpr const char* kLocalSystem = "LocalSystem";
 using posix::UniqueFd;
 
 
-// An exclusive flock held for the object's lifetime.
+// An exclusive lock on a file or folder, held for the object's lifetime.
 class FileLock {
  public:
-  FileLock() = default;
   DWORD Acquire(const std::string& path, bool directory) {
-    const int flags = directory ? (O_RDONLY | O_DIRECTORY | O_CLOEXEC) : (O_RDWR | O_CREAT | O_CLOEXEC);
-    UniqueFd fd(::open(path.c_str(), flags, 0600));
-    if (!fd.valid()) return ErrorFromErrno(errno);
-    while (::flock(fd.get(), LOCK_EX) != 0) {
-      if (errno != EINTR) return ErrorFromErrno(errno);
-    }
-    fd_ = std::move(fd);
-    return ERROR_SUCCESS;
+    return file_.Open(path, directory ? (O_RDONLY | O_DIRECTORY) : (O_RDWR | O_CREAT), LOCK_EX);
   }
 
  private:
-  UniqueFd fd_;  // closing it drops the lock
+  posix::LockedFile file_;  // closing it drops the lock
 };
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -161,23 +152,9 @@ DWORD EnsureStateDir(const std::string& dir) {
 }
 
 DWORD WriteFileAtomically(const std::string& dir, const char* name, std::string_view contents) {
-  static std::atomic<unsigned> counter{0};
-  const std::string target = dir + "/" + name;
-  const std::string temp = target + ".tmp." + std::to_string(::getpid()) + "." +
-                           std::to_string(counter.fetch_add(1));
-  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (!fd.valid()) return ErrorFromErrno(errno);
-  if (DWORD err = posix::WriteFully(fd.get(), contents); err != ERROR_SUCCESS) {
-    ::unlink(temp.c_str());
-    return err;
-  }
-  fd.reset();
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
-    const DWORD err = ErrorFromErrno(errno);
-    ::unlink(temp.c_str());
-    return err;
-  }
-  return ERROR_SUCCESS;
+  posix::ReplaceOptions options;
+  options.mode = 0600;
+  return posix::ReplaceAtomically(dir + "/" + name, contents, options);
 }
 
 DWORD ReadSmallFile(const std::string& path, std::string* contents) {
@@ -289,33 +266,16 @@ void AppendJournal(const std::string& dir, const SERVICE_STATUS& s) {
 
 // ------------------------------------------------------------------ control socket
 
-// Fills a sockaddr_un for `dir`/`file`. Paths too long for sun_path go through
-// the folder's descriptor (/proc/self/fd/N/file); `dirFd` keeps it open meanwhile.
-bool MakeAddress(const std::string& dir, const char* file, sockaddr_un* addr, UniqueFd* dirFd) {
-  std::memset(addr, 0, sizeof *addr);
-  addr->sun_family = AF_UNIX;
-  std::string path = dir + "/" + file;
-  if (path.size() >= sizeof addr->sun_path) {
-    dirFd->reset(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!dirFd->valid()) return false;
-    path = "/proc/self/fd/" + std::to_string(dirFd->get()) + "/" + file;
-    if (path.size() >= sizeof addr->sun_path) return false;
-  }
-  std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
-
 // Connects to the dispatcher of the service in `dir`; an invalid descriptor
 // when nothing listens there.
 UniqueFd ConnectControl(const std::string& dir) {
-  sockaddr_un addr;
-  UniqueFd dirFd;
-  if (!MakeAddress(dir, kControlSocket, &addr, &dirFd)) return UniqueFd();
+  posix::UnixAddress addr;
+  if (addr.Set(dir, kControlSocket) != ERROR_SUCCESS) return UniqueFd();
   UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return UniqueFd();
   int rc;
   do {
-    rc = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    rc = ::connect(fd.get(), addr.get(), addr.size());
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) return UniqueFd();
   return fd;
@@ -484,12 +444,11 @@ class ControlListener {
   DWORD Bind(const std::string& dir) {
     path_ = dir + "/" + kControlSocket;
     ::unlink(path_.c_str());
-    sockaddr_un addr;
-    UniqueFd dirFd;
-    if (!MakeAddress(dir, kControlSocket, &addr, &dirFd)) return ERROR_FILENAME_EXCED_RANGE;
+    posix::UnixAddress addr;
+    if (DWORD err = addr.Set(dir, kControlSocket); err != ERROR_SUCCESS) return err;
     UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     if (!fd.valid()) return ErrorFromErrno(errno);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (::bind(fd.get(), addr.get(), addr.size()) != 0) {
       return ErrorFromErrno(errno);
     }
     fd_ = std::move(fd);

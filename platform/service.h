@@ -10,6 +10,11 @@
 // Names compare case-insensitively. A service whose process is gone reads as
 // stopped. A service is started with the system directory as its current
 // directory, on the machine that holds its database.
+//
+// Thread safety: the manager calls from any thread; the service side as
+// Windows has it (dispatcher on the main thread, handler on the dispatcher's).
+// Out parameters on failure: unspecified; use them only after ERROR_SUCCESS
+// (or TRUE).
 #pragma once
 
 #include <string>

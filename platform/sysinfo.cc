@@ -18,6 +18,7 @@
 #include "platform/file.h"
 #include "platform/machine.h"
 #include "platform/path.h"
+#include "platform/posix_env.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/version_record.h"
@@ -239,7 +240,7 @@ bool FindInFolder(const std::string& dir, std::string_view name, std::string* ho
   for (std::string_view candidate : {name, EndsWithExe(name) ? name.substr(0, name.size() - 4)
                                                              : std::string_view()}) {
     if (candidate.empty()) continue;
-    const std::string path = dir + "/" + FindEntryIgnoringCase(dir, candidate);
+    const std::string path = dir + "/" + posix::FindEntryIgnoringCase(dir, candidate);
     if (IsRegularFile(path)) {
       *host = path;
       return true;

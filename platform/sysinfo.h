@@ -1,6 +1,9 @@
 // The small things a Windows program asks its system: names and folders,
 // versions, ticks, beeps, local time and locale-aware date formats, and the
 // version information embedded in our own binaries.
+//
+// Thread safety: all calls. Out parameters on failure: GetVersionEx and
+// GetFileVersionInfo leave theirs as they were.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 // Text helpers on the ground floor of the platform: Windows names (paths,
 // registry keys, accounts, sections) compare without regard to ASCII case.
 // Nothing here touches a file; every module may include it.
+//
+// Thread safety: all calls (pure functions). No out parameters.
 #pragma once
 
 #include <string>

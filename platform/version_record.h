@@ -1,6 +1,8 @@
 // The version record that our binaries embed and GetFileVersionInfo finds in
 // the file: the stand-in for a VERSIONINFO resource. The magic text begins it;
 // the layout is fixed so that a reader needs no symbol table.
+//
+// Plain data: no calls, nothing shared between threads.
 #pragma once
 
 #include <cstdint>

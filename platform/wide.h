@@ -1,5 +1,8 @@
 // Windows wide characters (UTF-16 code units) and their conversion to the
 // narrow (UTF-8) texts the rest of the system uses.
+//
+// Thread safety: all calls (pure functions). CopyToWide always terminates the
+// buffer (cutting the text), so it never fails.
 #pragma once
 
 #include <cstddef>

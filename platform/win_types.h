@@ -1,4 +1,6 @@
 // The handful of Windows scalar types that cross our interfaces.
+//
+// Plain types: no calls, nothing shared between threads.
 #pragma once
 
 #include <cstdint>

@@ -58,8 +58,8 @@ void ScriptedPipeServer::SetReply(Reply reply) {
   reply_ = std::move(reply);
 }
 
-void InstallAdminDll(const TempNetwork& net, const std::string& module) {
-  const std::string folder = net.DriveC("Program Files/Portulon");
+void InstallAdminModule(const TempNetwork& net, const std::string& module, const std::string& programFolder) {
+  const std::string folder = net.DriveC("Program Files/" + programFolder);
   std::filesystem::create_directories(folder);
   std::error_code ec;
   std::filesystem::remove(folder + "/" + module, ec);
@@ -68,7 +68,7 @@ void InstallAdminDll(const TempNetwork& net, const std::string& module) {
   std::filesystem::copy_file(BinDir() + "/" + module, folder + "/" + module,
                              std::filesystem::copy_options::overwrite_existing);
   ASSERT_EQ(RegWriteString("Software\\Microsoft\\RAS\\AdminDLL", "DLLPath",
-                           "C:\\Program Files\\Portulon\\" + module),
+                           "C:\\Program Files\\" + programFolder + "\\" + module),
             ERROR_SUCCESS);
 }
 
@@ -138,10 +138,10 @@ std::vector<plat::EventRecord> SystemEvents(DWORD eventId) {
   return out;
 }
 
-std::vector<plat::EventRecord> PortulonEvents() {
+std::vector<plat::EventRecord> ApplicationEvents(std::string_view source) {
   std::vector<plat::EventRecord> out;
   for (auto& r : ReadLog("Application")) {
-    if (r.source == "Portulon") out.push_back(std::move(r));
+    if (r.source == source) out.push_back(std::move(r));
   }
   return out;
 }

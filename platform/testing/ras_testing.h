@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -41,9 +42,9 @@ class ScriptedPipeServer {
   std::jthread thread_;
 };
 
-// Copies build/bin/<module> to C:\Program Files\Portulon\<module> of the
-// current machine and names it in DLLPath, as the installer does.
-void InstallAdminDll(const TempNetwork& net, const std::string& module = "PL_RAS.dll");
+// Copies build/bin/<module> to C:\Program Files\<folder>\<module> of the
+// current machine and names it in DLLPath, as an installer does.
+void InstallAdminModule(const TempNetwork& net, const std::string& module, const std::string& folder);
 
 // The machine's remote-access service, started through the service manager;
 // stopped (or killed) when the object goes.
@@ -66,7 +67,15 @@ class RasServiceRunner {
 
 // Records of the current machine's System log with this event identifier.
 std::vector<plat::EventRecord> SystemEvents(DWORD eventId);
-// Records of source "Portulon" in the Application log.
-std::vector<plat::EventRecord> PortulonEvents();
+// Records of source `source` in the Application log.
+std::vector<plat::EventRecord> ApplicationEvents(std::string_view source);
+
+// Thin forwards for the tests that still call them: the product's own
+// helpers are in common/testing/installed_modules.h. They go once no test
+// calls them.
+inline void InstallAdminDll(const TempNetwork& net, const std::string& module = "PL_RAS.dll") {
+  InstallAdminModule(net, module, "Portulon");
+}
+inline std::vector<plat::EventRecord> PortulonEvents() { return ApplicationEvents("Portulon"); }
 
 }  // namespace plat::testing

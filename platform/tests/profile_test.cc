@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/fault_seam.h"
 #include "platform/file.h"
 #include "platform/registry.h"
 #include "platform/testing/host_tools.h"
@@ -58,13 +59,13 @@ class ProfileTest : public ::testing::Test {
 // folder and case, and leaves its reads and every other file alone.
 TEST_F(ProfileTest, AnInjectedWriteFaultFailsOneFilesWritesOnly) {
   ASSERT_EQ(ProfileWriteString(Win(), "S", "k", "1"), ERROR_SUCCESS);
-  SetProfileWriteFaultForTesting("TEST.INI", ERROR_DISK_FULL);
+  SetFaultForTesting(FaultCall::Write, "TEST.INI", ENOSPC);
   EXPECT_EQ(ProfileWriteString(Win(), "S", "k", "2"), ERROR_DISK_FULL);
   EXPECT_EQ(ProfileApply(Win(), {{"S", "j", std::string("3")}}), ERROR_DISK_FULL);
   EXPECT_EQ(ProfileAppendRecord(Win(), "S", "r", "4"), ERROR_DISK_FULL);
   EXPECT_EQ(Get("S", "k"), "1");
   EXPECT_EQ(ProfileWriteString(Win("other.ini"), "S", "k", "5"), ERROR_SUCCESS);
-  SetProfileWriteFaultForTesting("", ERROR_SUCCESS);
+  ClearFaultsForTesting();
   EXPECT_EQ(ProfileWriteString(Win(), "S", "k", "6"), ERROR_SUCCESS);
   EXPECT_EQ(Get("S", "k"), "6");
 }
@@ -346,23 +347,30 @@ TEST_F(ProfileTest, FailedWritesLeaveTheFileIntact) {
               return !ok && GetLastError() != ERROR_SUCCESS ? 0 : 1;
             }),
             0);
-  // A file and folder the writer may not write to (root runs the write as
-  // nobody). (A writable file in a read-only folder can be written: small
-  // files and same-length changes are written where they stand.)
-  ASSERT_EQ(::chmod(Host().c_str(), 0444), 0);
-  ASSERT_EQ(::chmod(dir_.c_str(), 0555), 0);
-  const int denied = InChild([&] {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
-    if (::access(dir_.c_str(), W_OK) == 0) return 2;
-    const bool ok = WritePrivateProfileString("S", "K", "new", Win().c_str());
-    return !ok && GetLastError() == ERROR_ACCESS_DENIED ? 0 : 1;
-  });
-  ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
-  ASSERT_EQ(::chmod(Host().c_str(), 0644), 0);
-  if (denied == 2) ADD_FAILURE() << "could not run as a user without write access";
-  EXPECT_EQ(denied, 0);
+  // Each call a write makes, failing: the small file (rewritten where it
+  // stands) and a large one (replaced by a new file) stay as they were, the
+  // error is the call's, and nothing is left beside them.
+  WriteHostFile(Host("large.ini"), "[S]\nK=v\n;" + std::string(5000, '-') + "\n");
+  const std::string largeBefore = ReadHostFile(Host("large.ini"));
+  const struct {
+    FaultCall call;
+    int error;
+    DWORD expected;
+    bool small;  // a call the in-place write makes too
+  } faults[] = {{FaultCall::Open, EACCES, ERROR_ACCESS_DENIED, true},
+                {FaultCall::Lock, EIO, ERROR_WRITE_FAULT, true},
+                {FaultCall::Write, ENOSPC, ERROR_DISK_FULL, true},
+                {FaultCall::Rename, EACCES, ERROR_ACCESS_DENIED, false}};
+  for (const auto& f : faults) {
+    ScopedFault fault(f.call, "", f.error);
+    if (f.small) EXPECT_EQ(ProfileWriteString(Win(), "S", "K", "new"), f.expected) << static_cast<int>(f.call);
+    EXPECT_EQ(ProfileWriteString(Win("large.ini"), "S", "K", "longer value"), f.expected)
+        << static_cast<int>(f.call);
+  }
+  EXPECT_EQ(Get("S", "K"), "v");
   EXPECT_EQ(ReadHostFile(Host()), before);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);  // no leftovers
+  EXPECT_EQ(ReadHostFile(Host("large.ini")), largeBefore);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);  // no leftovers
   EXPECT_EQ(ProfileWriteString(Win("missing\\x.ini"), "S", "K", "v"), ERROR_PATH_NOT_FOUND);
 }
 

@@ -60,6 +60,22 @@ TEST(ProfileTextTest, ASmallFileIsRewrittenInOnePageWriteAndCut) {
   EXPECT_EQ(Lookup(Parse(plan.writes[0].second), "S", "k"), "1");
 }
 
+// A process killed after the in-place write but before the cut leaves the
+// padded text: it must already read as the file will after the cut.
+TEST(ProfileTextTest, AnUncutRewriteReadsAsTheFinishedFile) {
+  for (const std::string text : {"[A]\na=1\n[B]\nb=2\r", "[A]\r\na=1\r\n[B]\r\nb=\"2\"\r",
+                                 "[A]\na=1\n[B]\nb=2", "[A]\na=1\n[B]\nb=2\r\n"}) {
+    Profile d = Parse(text);
+    const WritePlan plan = Change(d, {"A", "", std::nullopt});
+    ASSERT_FALSE(plan.rewrite);
+    ASSERT_EQ(plan.writes.size(), 1u);
+    const Profile uncut = Parse(plan.writes[0].second);
+    EXPECT_EQ(Lookup(uncut, "B", "b"), "2") << text;
+    EXPECT_EQ(Lookup(d, "B", "b"), "2") << text;
+    EXPECT_EQ(SectionNames(uncut), SectionNames(d)) << text;
+  }
+}
+
 TEST(ProfileTextTest, ALargeFileKeepsLineLengthsAndGrowsOnlyAtItsEnd) {
   const std::string filler = ";" + std::string(kPadFileSize, '-') + "\n";
   Profile d = Parse(filler + "[S]\ncount=12345\n[Log]\n1=a\n");

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
 #include "common/data_folder.h"
 #include "platform/eventlog.h"
+#include "platform/fault_seam.h"
 #include "platform/file.h"
 #include "service/admission.h"
 #include "service/port_table.h"
@@ -395,9 +397,9 @@ TEST_F(WriteHealthTest, ChargesKeptInAnOutageAddUpWhenTheyAreWrittenLate) {
   SetUser(kAnn, "TotalConnects", "5");
   SetUser(kAnn, "FirstConnection", "12345");
   SetUser(kAnn, "LastConnection", "12345");
-  plat::SetProfileWriteFaultForTesting("portulon.usr", plat::ERROR_ACCESS_DENIED);
+  plat::SetFaultForTesting(plat::FaultCall::Write, "portulon.usr", EACCES);
   struct Clear {
-    ~Clear() { plat::SetProfileWriteFaultForTesting("", 0); }
+    ~Clear() { plat::ClearFaultsForTesting(); }
   } clear;
   for (int i = 0; i < 2; ++i) {
     const std::string port = "SRV1\\COM" + std::to_string(i + 1);
@@ -409,7 +411,7 @@ TEST_F(WriteHealthTest, ChargesKeptInAnOutageAddUpWhenTheyAreWrittenLate) {
   const long kept = ctx.spool.pending();
   EXPECT_GE(kept, 4) << "at least both sessions' records and charges";
 
-  plat::SetProfileWriteFaultForTesting("", 0);
+  plat::ClearFaultsForTesting();
   EXPECT_EQ(Log_WriteKept(ctx), kept);
   EXPECT_EQ(ctx.spool.pending(), 0);
   EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalTime"), "1200") << "both charges, not the last total twice";

@@ -1,0 +1,414 @@
+#include "platform/hive_text.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/errors.h"
+
+namespace plat::hive {
+
+// ---------------------------------------------------------------- key paths
+
+std::string NormalizeKeyPath(std::string_view path) {
+  std::string out, part;
+  auto flush = [&] {
+    if (part.empty()) return;
+    if (!out.empty()) out += '\\';
+    out += part;
+    part.clear();
+  };
+  for (char c : path) {
+    if (c == '\\') {
+      flush();
+    } else {
+      part += c;
+    }
+  }
+  flush();
+  return out;
+}
+
+std::string JoinKey(std::string_view a, std::string_view b) {
+  if (a.empty()) return std::string(b);
+  if (b.empty()) return std::string(a);
+  return std::string(a) + "\\" + std::string(b);
+}
+
+std::string ParentKey(const std::string& path) {
+  const auto slash = path.rfind('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string LastComponent(const std::string& path) {
+  const auto slash = path.rfind('\\');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+namespace {
+
+bool LessIgnoringCase(const std::string& a, const std::string& b) {
+  return ToLowerAscii(a) < ToLowerAscii(b);
+}
+
+}  // namespace
+
+// Direct children of `parent`, as stored, sorted case-insensitively.
+std::vector<std::string> ChildrenOf(const HiveData& hive, const std::string& parent) {
+  std::vector<std::string> names;
+  const std::string lowerParent = ToLowerAscii(parent);
+  for (const auto& k : hive.keys) {
+    if (k.path.empty()) continue;
+    if (ToLowerAscii(ParentKey(k.path)) == lowerParent) names.push_back(LastComponent(k.path));
+  }
+  std::sort(names.begin(), names.end(), LessIgnoringCase);
+  return names;
+}
+
+bool IsDescendantOrSelf(const std::string& lowerPath, const std::string& lowerAncestor) {
+  if (lowerAncestor.empty()) return true;
+  return lowerPath == lowerAncestor ||
+         (lowerPath.size() > lowerAncestor.size() &&
+          lowerPath.compare(0, lowerAncestor.size(), lowerAncestor) == 0 &&
+          lowerPath[lowerAncestor.size()] == '\\');
+}
+
+// A key or value name the hive file can hold: a line break would end its
+// line and start another (a forged key or value), and a NUL could not be
+// passed back through the Windows calls.
+bool StorableName(std::string_view name) {
+  return name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+// ---------------------------------------------------------------- text format
+
+namespace {
+
+std::string QuoteString(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+
+bool NeedsHex(std::string_view s) {
+  for (unsigned char c : s) {
+    if (c < 0x20 || c == 0x7f) return true;
+  }
+  return false;
+}
+
+
+std::string HexBytes(std::string_view data) {
+  std::string out;
+  char buf[4];
+  for (size_t i = 0; i < data.size(); ++i) {
+    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(data[i]));
+    if (i) out += ',';
+    out += buf;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string FormatValue(const RegValue& v) {
+  std::string line = v.name.empty() ? std::string("@") : QuoteString(v.name);
+  line += '=';
+  if (v.type == REG_SZ && !NeedsHex(v.data)) {
+    line += QuoteString(v.data);
+  } else if (v.type == REG_DWORD && v.data.size() == 4) {
+    DWORD d = 0;
+    for (int i = 3; i >= 0; --i) d = (d << 8) | static_cast<unsigned char>(v.data[i]);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "dword:%08x", d);
+    line += buf;
+  } else if (v.type == REG_BINARY) {
+    line += "hex:" + HexBytes(v.data);
+  } else {
+    // The type in hexadecimal, as the parser reads it.
+    char type[16];
+    std::snprintf(type, sizeof type, "hex(%x):", static_cast<unsigned>(v.type));
+    line += type + HexBytes(v.data);
+  }
+  return line;
+}
+
+namespace {
+
+// Parses a quoted string at s[pos] (which must be '"'); advances pos past it.
+bool ParseQuoted(std::string_view s, size_t* pos, std::string* out) {
+  if (*pos >= s.size() || s[*pos] != '"') return false;
+  out->clear();
+  for (size_t i = *pos + 1; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size()) {
+      out->push_back(s[++i]);
+    } else if (s[i] == '"') {
+      *pos = i + 1;
+      return true;
+    } else {
+      out->push_back(s[i]);
+    }
+  }
+  return false;
+}
+
+
+bool ParseHex(std::string_view s, std::string* out) {
+  out->clear();
+  std::string digits;
+  for (char c : s) {
+    if (std::isxdigit(static_cast<unsigned char>(c))) {
+      digits += c;
+      if (digits.size() > 2) return false;
+    } else if (c == ',' || c == ' ' || c == '\t') {
+      if (!digits.empty()) out->push_back(static_cast<char>(std::stoi(digits, nullptr, 16)));
+      digits.clear();
+    } else {
+      return false;
+    }
+  }
+  if (!digits.empty()) out->push_back(static_cast<char>(std::stoi(digits, nullptr, 16)));
+  return true;
+}
+
+}  // namespace
+
+// A value line: "name"=data or @=data. `deleted` is set for "name"=- (import only).
+bool ParseValueLine(std::string_view line, RegValue* value, bool* deleted) {
+  *deleted = false;
+  size_t pos = 0;
+  if (line.empty()) return false;
+  if (line[0] == '@') {
+    value->name.clear();
+    pos = 1;
+  } else if (!ParseQuoted(line, &pos, &value->name)) {
+    return false;
+  }
+  if (pos >= line.size() || line[pos] != '=') return false;
+  std::string_view data = line.substr(pos + 1);
+  if (data == "-") {
+    *deleted = true;
+    return true;
+  }
+  if (!data.empty() && data[0] == '"') {
+    size_t p = 0;
+    std::string text;
+    if (!ParseQuoted(data, &p, &text) || p != data.size()) return false;
+    value->type = REG_SZ;
+    value->data = text;
+    return true;
+  }
+  if (data.substr(0, 6) == "dword:") {
+    std::string_view hex = data.substr(6);
+    if (hex.empty() || hex.size() > 8) return false;
+    DWORD d = 0;
+    for (char c : hex) {
+      if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+      d = (d << 4) | static_cast<DWORD>(std::stoi(std::string(1, c), nullptr, 16));
+    }
+    value->type = REG_DWORD;
+    value->data.assign(4, '\0');
+    for (int i = 0; i < 4; ++i) value->data[i] = static_cast<char>((d >> (8 * i)) & 0xff);
+    return true;
+  }
+  if (data.substr(0, 4) == "hex:") {
+    value->type = REG_BINARY;
+    return ParseHex(data.substr(4), &value->data);
+  }
+  if (data.substr(0, 4) == "hex(") {
+    const auto close = data.find("):");
+    if (close == std::string_view::npos) return false;
+    const std::string typeText(data.substr(4, close - 4));
+    if (typeText.empty() || typeText.size() > 8) return false;
+    for (char c : typeText) {
+      if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    }
+    value->type = static_cast<DWORD>(std::stoul(typeText, nullptr, 16));
+    return ParseHex(data.substr(close + 2), &value->data);
+  }
+  return false;
+}
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  return s;
+}
+
+
+// A line that can carry on a hex value cut with '\': hex digits, commas and
+// blanks, itself perhaps ending in '\'.
+bool IsHexContinuation(std::string_view line) {
+  if (line.empty()) return false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (std::isxdigit(static_cast<unsigned char>(c)) || c == ',' || c == ' ' || c == '\t') continue;
+    if (c == '\\' && i + 1 == line.size()) continue;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// Splits text into logical lines, joining the continuation lines of a hex
+// value whose line ends in '\'. Only a line of hex digits carries a value on:
+// anything else (a key's header above all) starts a line of its own, and the
+// cut line keeps its '\', so that it is written back as it was read.
+std::vector<std::string> LogicalLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::string pending;  // a hex value cut with '\', without it
+  bool continuing = false;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = Trim(text.substr(start, end - start));
+    std::string current;
+    if (continuing && IsHexContinuation(line)) {
+      current = std::move(pending) + std::string(line);
+    } else {
+      if (continuing) lines.push_back(std::move(pending) + '\\');
+      current = std::string(line);
+    }
+    continuing = !current.empty() && current.back() == '\\' &&
+                 current.find("=hex") != std::string::npos;
+    if (continuing) {
+      current.pop_back();
+      pending = std::move(current);
+    } else {
+      lines.push_back(std::move(current));
+    }
+    if (end == text.size()) break;
+    start = end + 1;
+  }
+  if (continuing) lines.push_back(std::move(pending) + '\\');
+  return lines;
+}
+
+// Parses a section header "[HKEY_...\path]"; sets hive prefix name and path.
+bool ParseSectionHeader(std::string_view line, bool* deletion, std::string* rootName,
+                        std::string* path) {
+  if (line.size() < 2 || line.front() != '[' || line.back() != ']') return false;
+  std::string_view inner = line.substr(1, line.size() - 2);
+  *deletion = !inner.empty() && inner[0] == '-';
+  if (*deletion) inner.remove_prefix(1);
+  const auto slash = inner.find('\\');
+  *rootName = std::string(inner.substr(0, slash));
+  *path = slash == std::string_view::npos ? std::string() : NormalizeKeyPath(inner.substr(slash + 1));
+  return !rootName->empty();
+}
+
+// Makes `path` and all its parents exist; returns the stored spelling.
+std::string EnsureKey(HiveData& hive, const std::string& path) {
+  if (const KeyData* k = hive.Find(path)) return k->path;
+  std::string parent = path.empty() ? std::string() : EnsureKey(hive, ParentKey(path));
+  std::string stored = JoinKey(parent, LastComponent(path));
+  hive.keys.push_back(KeyData{stored, {}});
+  hive.index[ToLowerAscii(stored)] = hive.keys.size() - 1;
+  return stored;
+}
+
+HiveData ParseHive(std::string_view text) {
+  HiveData hive;
+  KeyData* current = nullptr;
+  bool sawHeader = false;
+  for (auto& line : LogicalLines(text)) {
+    if (!sawHeader && line == "REGEDIT4") {
+      sawHeader = true;
+      continue;
+    }
+    if (line.empty()) continue;
+    bool deletion = false;
+    std::string rootName, path;
+    if (ParseSectionHeader(line, &deletion, &rootName, &path) && !deletion) {
+      // A key's parents exist, even when the file has no section for them.
+      current = hive.Find(EnsureKey(hive, path));
+      continue;
+    }
+    RegValue v;
+    bool del = false;
+    Line l;
+    if (current && line[0] != ';' && ParseValueLine(line, &v, &del) && !del) {
+      l.value = std::move(v);
+    } else {
+      l.raw = line;
+    }
+    if (current) {
+      current->lines.push_back(std::move(l));
+    } else {
+      hive.preamble.push_back(line);
+    }
+  }
+  if (!hive.Find("")) {
+    hive.keys.insert(hive.keys.begin(), KeyData{"", {}});
+    hive.Reindex();
+  }
+  return hive;
+}
+
+std::string FormatHive(const HiveData& hive, const std::string& rootName) {
+  // Each path folded once, not once per comparison.
+  std::vector<std::pair<std::string, const KeyData*>> order;
+  order.reserve(hive.keys.size());
+  for (const auto& k : hive.keys) order.emplace_back(ToLowerAscii(k.path), &k);
+  std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::string out = "REGEDIT4\n";
+  for (const auto& p : hive.preamble) out.append(p).push_back('\n');
+  for (const auto& [lower, k] : order) {
+    out.append("\n[").append(JoinKey(rootName, k->path)).append("]\n");
+    for (const auto& l : k->lines) out.append(l.value ? FormatValue(*l.value) : l.raw).push_back('\n');
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------- edits
+
+bool SetValue(HiveData& hive, const std::string& path, const RegValue& value) {
+  KeyData* key = hive.Find(path);
+  if (!key) return false;
+  for (auto& l : key->lines) {
+    if (l.value && EqualsIgnoringCase(l.value->name, value.name)) {
+      const std::string name = l.value->name;
+      l.value = value;
+      l.value->name = name;
+      return true;
+    }
+  }
+  key->lines.push_back(Line{value, {}});
+  return true;
+}
+
+DWORD DeleteValue(HiveData& hive, const std::string& path, std::string_view name) {
+  KeyData* key = hive.Find(path);
+  if (!key) return ERROR_KEY_DELETED;
+  auto it = std::find_if(key->lines.begin(), key->lines.end(),
+                         [&](const Line& l) { return l.value && EqualsIgnoringCase(l.value->name, name); });
+  if (it == key->lines.end()) return ERROR_FILE_NOT_FOUND;
+  key->lines.erase(it);
+  return ERROR_SUCCESS;
+}
+
+DWORD DeleteKey(HiveData& hive, const std::string& path) {
+  const KeyData* key = hive.Find(path);
+  if (!key) return ERROR_FILE_NOT_FOUND;
+  if (!ChildrenOf(hive, key->path).empty()) return ERROR_ACCESS_DENIED;
+  const std::string lower = ToLowerAscii(path);
+  std::erase_if(hive.keys, [&](const KeyData& d) { return ToLowerAscii(d.path) == lower; });
+  hive.Reindex();
+  return ERROR_SUCCESS;
+}
+
+void DeleteTree(HiveData& hive, const std::string& path) {
+  const std::string lower = ToLowerAscii(path);
+  std::erase_if(hive.keys,
+                [&](const KeyData& d) { return !d.path.empty() && IsDescendantOrSelf(ToLowerAscii(d.path), lower); });
+  hive.Reindex();
+}
+
+}  // namespace plat::hive
