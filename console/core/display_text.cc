@@ -21,12 +21,11 @@ std::string MasterText(const CServer& s) { return s.settings.master ? "Yes" : ""
 
 std::string PortStateText(const PortEntry& port) { return port.inUse ? "Connected" : "Listening"; }
 
-std::string SinceText(std::time_t start, std::time_t now, bool withSeconds) {
+std::string SinceText(std::time_t start, std::time_t now, bool withSeconds, const TimeFormat& clock) {
   if (start == 0) return {};
   const std::tm local = plat::LocalTime(start);
   const std::tm today = plat::LocalTime(now);
-  const std::string time = plat::GetTimeFormat(plat::LOCALE_US_ENGLISH, local,
-                                               withSeconds ? "HH:mm:ss" : "HH:mm");
+  const std::string time = withSeconds ? clock.Time(local) : clock.HourMinute(local);
   if (local.tm_year == today.tm_year && local.tm_yday == today.tm_yday) return time;
   return plat::GetDateFormat(plat::LOCALE_US_ENGLISH, local, "yyyy-MM-dd") + " " + time;
 }

@@ -10,6 +10,7 @@
 
 #include "console/core/commands.h"
 #include "console/core/message_sink.h"
+#include "console/ui/list_columns.h"
 
 namespace pladmin {
 class CPladminDoc;

@@ -1,4 +1,5 @@
 #include "console/ui/log_view.h"
+#include "console/ui/list_columns.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -171,10 +172,12 @@ void LogView::BuildColumns() {
   const ClientSettings& settings = doc_.clientSettings();
   CellOptions options;
   options.timeFormatSeconds = settings.timeFormatSeconds;
+  options.clock = doc_.timeFormat();
   const std::vector<common::LogRecord>* records = loading_ ? nullptr : &records_.records();
   std::vector<int> rows = model_->rows();
   model_->Reset(records, std::move(rows), DisplayedFlags(settings.historyViewColumns), options);
   for (int c = 0; c < model_->columnCount(); ++c) list_->setColumnWidth(c, 50);
+  FitColumnsToHeadings(list_->header());
   RestoreColumnWidths();
 }
 

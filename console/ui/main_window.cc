@@ -534,6 +534,7 @@ void MainWindow::ExportSessions() {
   request.filter = filter;  // the export reads a group's members off the window
   request.columns = doc_.clientSettings().historyViewColumns;
   request.timeFormatSeconds = doc_.clientSettings().timeFormatSeconds;
+  request.clock = doc_.timeFormat();
   request.consoleBias = doc_.timeBias();
   request.servers = ServerBiases(doc_.servers());
   const ExportResult result = RunSessionExport(this, request, path, sink_);

@@ -106,14 +106,14 @@ void StatisticsView::Show(const LogFilter& filter) {
   add(nullptr, tr("Connected time"), QString::fromStdString(HoursText(stats_.connectedSeconds)));
   const int busiest = stats_.BusiestHour();
   add(nullptr, tr("Busiest hour"),
-      busiest < 0 ? tr("none") : QString("%1:00-%1:59").arg(busiest, 2, 10, QChar('0')));
+      busiest < 0 ? tr("none") : QString::fromStdString(BusiestHourText(busiest, doc_.timeFormat())));
   table_->expandAll();
   table_->resizeColumnToContents(0);
 
   QStringList hours;
   std::vector<double> connections;
   for (int h = 0; h < 24; ++h) {
-    hours << QString("%1").arg(h, 2, 10, QChar('0'));
+    hours << QString::fromStdString(doc_.timeFormat().Hour(h));
     connections.push_back(stats_.connectionsByHour[static_cast<size_t>(h)]);
   }
   const QString date = QString::fromStdString(

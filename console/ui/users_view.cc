@@ -163,7 +163,7 @@ UsersView::UsersView(CPladminDoc& doc, QWidget* parent) : ContentViewBase(doc, C
   table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
   table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  table_->horizontalHeader()->setDefaultSectionSize(96);
+  FitColumnsToHeadings(table_->horizontalHeader(), 96);
   table_->setColumnWidth(0, 170);
   layout->addWidget(table_, 1);
 
