@@ -1,11 +1,9 @@
 #include "console/ui/log_view.h"
-#include "console/ui/list_columns.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QHeaderView>
-#include <QMainWindow>
 #include <QMenu>
 #include <QPainter>
 #include <QPrintDialog>
@@ -13,7 +11,6 @@
 #include <QPrinterInfo>
 #include <QPrinter>
 #include <QScrollBar>
-#include <QStatusBar>
 #include <QVBoxLayout>
 #include <array>
 
@@ -23,7 +20,6 @@
 #include "console/ui/csv_save.h"
 #include "console/ui/customize_log_view.h"
 #include "console/ui/log_print.h"
-#include "console/ui/main_window.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/registry.h"
@@ -164,9 +160,7 @@ LogView::~LogView() {
   SaveColumnWidths();
 }
 
-void LogView::ShowStatus(const QString& text) {
-  if (auto* frame = qobject_cast<QMainWindow*>(window())) frame->statusBar()->showMessage(text);
-}
+void LogView::ShowStatus(const QString& text) { emit StatusText(text); }
 
 void LogView::BuildColumns() {
   const ClientSettings& settings = doc_.clientSettings();
@@ -214,11 +208,8 @@ void LogView::Reload(bool keepPlace) {
   // The worker fills the document's records: the list lets go of them meanwhile.
   model_->Reset(nullptr, {}, model_->flags(), model_->options());
   loading_ = true;
-  if (auto* frame = qobject_cast<MainWindow*>(window())) {
-    frame->StartProgress();
-  } else {
-    doc_.waitProgress().Begin();
-  }
+  doc_.waitProgress().Begin();
+  emit ProgressStarted();
   ShowStatus(tr("Loading Log Records..."));
   setCursor(Qt::WaitCursor);
   if (loader_.joinable()) loader_.join();
@@ -250,7 +241,7 @@ void LogView::OnLoaded() {
   UpdateTimeZoneNote();
   loadedJustNow_ = true;
   Fill(keepPlace_);
-  if (auto* frame = qobject_cast<MainWindow*>(window())) frame->UpdateActions();
+  emit CommandsChanged();
   emit Filled();
   if (reloadAgain_) {
     reloadAgain_ = false;

@@ -104,6 +104,12 @@ MainWindow::MainWindow(MessageSink* sink, QWidget* parent)
     ShowServerStatus();
   });
   connect(container_, &ContainerView::CommandRequested, this, &MainWindow::RunCommand);
+  connect(container_, &ContainerView::StatusText, this,
+          [this](const QString& text) { statusBar()->showMessage(text); });
+  connect(container_, &ContainerView::ProgressStarted, this,
+          [this] { eventPane_->StartPainter(&doc_.waitProgress()); });
+  connect(container_, &ContainerView::CommandsChanged, this, &MainWindow::UpdateActions);
+  connect(container_, &ContainerView::SettingsSaved, this, &MainWindow::NotifySettings);
 
   probes_.setMaxThreadCount(1);
   refreshTimer_.setTimerType(Qt::CoarseTimer);

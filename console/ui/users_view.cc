@@ -9,7 +9,6 @@
 #include "console/core/pladmin_doc.h"
 #include "console/ui/account_dialogs.h"
 #include "console/ui/csv_save.h"
-#include "console/ui/main_window.h"
 #include "console/ui/profile_dialog.h"
 #include "console/ui/settings_dialog.h"
 #include "platform/text.h"
@@ -345,7 +344,7 @@ void UsersView::DefaultProfile() {
                         {servers.masterName(), servers.masterShare(), {}}, notify, doc_.sink(), this);
   if (!dialog.Load()) return;
   dialog.exec();
-  if (auto* frame = qobject_cast<MainWindow*>(window())) frame->NotifySettings(dialog.serversToNotify());
+  emit SettingsSaved(dialog.serversToNotify());
 }
 
 }  // namespace pladmin::ui
