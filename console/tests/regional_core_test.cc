@@ -90,6 +90,13 @@ TEST_F(RegionalTest, EveryTimeOfDayTheConsoleWritesFollowsTheClock) {
   EXPECT_EQ(SinceText(start, nextDay, false, twentyFour), "2026-12-09 14:05");
   EXPECT_EQ(SinceText(0, sameDay, true, twentyFour), "");
 
+  // A profile's first and last connection in the users view; other values as the tools write them.
+  const std::string stamp = std::to_string(start);
+  EXPECT_EQ(AccountValueText(accounts::Unit::Time, stamp, twentyFour), "2026-12-09 14:05:09");
+  EXPECT_EQ(AccountValueText(accounts::Unit::Time, stamp, twelve), "2026-12-09 2:05:09 PM");
+  EXPECT_EQ(AccountValueText(accounts::Unit::Time, "0", twelve), "-");
+  EXPECT_EQ(AccountValueText(accounts::Unit::Elapsed, "3725", twelve), "1:02:05");
+
   // The statistics' busiest hour.
   EXPECT_EQ(BusiestHourText(14, twentyFour), "14:00-14:59");
   EXPECT_EQ(BusiestHourText(14, twelve), "2:00 PM-2:59 PM");

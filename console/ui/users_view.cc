@@ -67,7 +67,7 @@ QVariant UsersModel::data(const QModelIndex& index, int role) const {
     if (c == 0) return QString::fromStdString(a.section);
     const accounts::SettingInfo& info = ColumnInfo(c);
     if (a.IsGroup() && !info.groupKey) return QString();
-    return QString::fromStdString(accounts::FormatValue(info.unit, a.Text(info.key, info.defaultText)));
+    return QString::fromStdString(AccountValueText(info.unit, a.Text(info.key, info.defaultText), clock_));
   }
   if (role == Qt::UserRole) {
     if (c == 0) return QString::fromStdString(a.section).toLower();
