@@ -550,6 +550,7 @@ TEST_F(TrustWidgetTest, EveryListShowsItsHeadingsAndValuesWholeAtTheDefaultWindo
   const std::vector<Place> places = {
       {"status", [&] { w.container()->tree()->Select({}, {}); }},
       {"ports", [&] { w.container()->tree()->Select("SRV1", {}); }},
+      {"port", [&] { w.container()->tree()->Select("SRV1", "COM1"); }},
       {"users", [&] {
          const auto items = w.container()->tree()->findItems("Accounts", Qt::MatchExactly);
          ASSERT_EQ(items.size(), 1);
