@@ -36,6 +36,13 @@ show() { printf '$ %s\n' "$*"; "$@"; }
 dial() { printf '$ rasctl dial %s\n' "$*"; rasctl dial "$@" || true; }
 # A command run on SRV2 instead of SRV1.
 on_srv2() { printf '(SRV2) '; PORTULON_MACHINE="$demo/SRV2" "$@"; }
+# The demo's machines keep a 24-hour clock in their regional settings, as the
+# console and the tools then show every time of day.
+clock_24h() {
+  local intl='HKU\.DEFAULT\Control Panel\International'
+  PORTULON_MACHINE="$demo/$1" reg add "$intl" /v sTimeFormat /t REG_SZ /d HH:mm:ss /f >/dev/null
+  PORTULON_MACHINE="$demo/$1" reg add "$intl" /v iTime /t REG_SZ /d 1 /f >/dev/null
+}
 
 port_state() { rasctl ports | awk -v p="$1" '$1 == p { print $2 }'; }
 wait_for_port_free() {
@@ -68,6 +75,7 @@ mkdir -p "$demo"
 
 bold "A server machine: Windows NT 4.0 with the Remote Access Service and six ports"
 show plmachine create "$demo/SRV1" --name SRV1 --os 4.0 --ras ras --domain DOM --ports 6
+clock_24h SRV1
 
 bold "The domain DOM and its users"
 pldomain create DOM --dc SRV1 >/dev/null
@@ -143,6 +151,7 @@ show rasctl traffic COM2 --sent 40000 --received 90000
 bold "A second server: Windows 2000 with Routing and Remote Access, on SRV1's data"
 printf '$ plmachine create %s\n' "$demo/SRV2 --name SRV2 --os 5.0 --ras rras --domain DOM --ports 4"
 plmachine create "$demo/SRV2" --name SRV2 --os 5.0 --ras rras --domain DOM --ports 4 >/dev/null
+clock_24h SRV2
 say "Created machine SRV2: Windows 2000, Routing and Remote Access, four ports, in DOM."
 say "Portulon's server component goes on SRV2 from the same folder; SRV1 is its primary server:"
 PORTULON_MACHINE="$demo/SRV2" show "$pkg/setup" --unattended --components server --primary SRV1 \
@@ -266,6 +275,7 @@ say "Portulon and the remote-access services are stopped."
 
 bold "The administration console on a workstation ADMINPC"
 plmachine create "$demo/ADMINPC" --name ADMINPC --os 5.0 --ras ras --domain DOM --ports 0 >/dev/null
+clock_24h ADMINPC
 on_admin() { printf '(ADMINPC) '; PORTULON_MACHINE="$demo/ADMINPC" "$@"; }
 on_admin "$pkg/setup" --unattended --components console
 # The servers it monitors, as the console's "Add Server" enters them.

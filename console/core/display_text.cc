@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/profile_helpers.h"
 #include "common/ras_kind.h"
 #include "platform/sysinfo.h"
 
@@ -21,14 +22,21 @@ std::string MasterText(const CServer& s) { return s.settings.master ? "Yes" : ""
 
 std::string PortStateText(const PortEntry& port) { return port.inUse ? "Connected" : "Listening"; }
 
-std::string SinceText(std::time_t start, std::time_t now, bool withSeconds) {
+std::string SinceText(std::time_t start, std::time_t now, bool withSeconds, const TimeFormat& clock) {
   if (start == 0) return {};
   const std::tm local = plat::LocalTime(start);
   const std::tm today = plat::LocalTime(now);
-  const std::string time = plat::GetTimeFormat(plat::LOCALE_US_ENGLISH, local,
-                                               withSeconds ? "HH:mm:ss" : "HH:mm");
+  const std::string time = withSeconds ? clock.Time(local) : clock.HourMinute(local);
   if (local.tm_year == today.tm_year && local.tm_yday == today.tm_yday) return time;
   return plat::GetDateFormat(plat::LOCALE_US_ENGLISH, local, "yyyy-MM-dd") + " " + time;
+}
+
+std::string AccountValueText(accounts::Unit unit, std::string_view fileText, const TimeFormat& clock) {
+  if (unit != accounts::Unit::Time) return accounts::FormatValue(unit, fileText);
+  const auto t = static_cast<std::time_t>(static_cast<std::uint32_t>(common::DecimalValue(fileText)));
+  if (t == 0) return "-";
+  const std::tm local = plat::LocalTime(t);
+  return plat::GetDateFormat(plat::LOCALE_US_ENGLISH, local, "yyyy-MM-dd") + " " + clock.Time(local);
 }
 
 std::string DurationText(std::time_t start, std::time_t now) {

@@ -5,7 +5,9 @@
 #include <ctime>
 #include <string>
 
+#include "accounts/units.h"
 #include "console/core/server.h"
+#include "console/core/time_format.h"
 
 namespace pladmin {
 
@@ -17,8 +19,12 @@ std::string KindText(const CServer& server);
 std::string MasterText(const CServer& server);
 // "Connected" or "Listening".
 std::string PortStateText(const PortEntry& port);
-// Local start time of a session, "" while free. `withSeconds`: hh:mm:ss.
-std::string SinceText(std::time_t start, std::time_t now, bool withSeconds);
+// Local start time of a session on `clock`, with the date unless it is
+// today; "" while free.
+std::string SinceText(std::time_t start, std::time_t now, bool withSeconds, const TimeFormat& clock);
+// A profile value as the users view shows it: times of day on `clock`
+// ("2026-12-09 14:05:09"), everything else as the account tools write it.
+std::string AccountValueText(accounts::Unit unit, std::string_view fileText, const TimeFormat& clock);
 // "h:mm:ss" of a session until `now`, "" while free; a start in the future reads 0:00:00.
 std::string DurationText(std::time_t start, std::time_t now);
 // "1,234 B", "12.3 KB", "4.5 MB"; "" when unknown (negative).

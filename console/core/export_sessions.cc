@@ -24,6 +24,7 @@ ExportResult ExportSessions(const ExportRequest& request,
   CellOptions options;
   options.timeFormatSeconds = request.timeFormatSeconds;
   options.dateInTime = true;
+  options.clock = request.clock;
   if (!write(SavedHeadingLine(flags) + "\r\n")) {
     result.writeFailed = true;
     return result;

@@ -22,6 +22,7 @@ struct ExportRequest {
   const GroupMembers* members = nullptr;  // for a group filter
   int columns = -1;                       // HistoryViewColumns
   bool timeFormatSeconds = false;
+  TimeFormat clock;
   int consoleBias = 0;
   std::vector<ServerBias> servers;
 };

@@ -90,9 +90,8 @@ std::string CellText(const common::LogRecord& r, int flag, const CellOptions& op
   switch (flag) {
     case kColTime: {
       const std::tm local = plat::LocalTime(static_cast<std::time_t>(r.time));
-      const plat::LCID lcid = plat::GetUserDefaultLCID();
-      std::string text = plat::GetTimeFormat(lcid, local);
-      if (options.dateInTime) text = plat::GetDateFormat(lcid, local) + " " + text;
+      std::string text = options.clock.Time(local);
+      if (options.dateInTime) text = plat::GetDateFormat(plat::GetUserDefaultLCID(), local) + " " + text;
       return text;
     }
     case kColServer: return r.server;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/log_record.h"
+#include "console/core/time_format.h"
 
 namespace pladmin {
 
@@ -40,6 +41,7 @@ std::string SavedHeading(int flag);
 struct CellOptions {
   bool timeFormatSeconds = false;  // durations as plain seconds
   bool dateInTime = false;         // the Time cell starts with the date (multi-day export)
+  TimeFormat clock;                // the machine's 12- or 24-hour clock
 };
 
 // "Disconnect", "Connect", "Denied"; "" for a record of no known kind.

@@ -49,6 +49,7 @@ void CPladminDoc::OnNewDocument(std::shared_ptr<FetchNotifier> notifier) {
   plat::DWORD bias = 0;
   ReadTimeZoneBias({}, &bias);
   timeBias_ = static_cast<int>(bias);
+  timeFormat_ = TimeFormat::OfMachine();
   servers_.Load(sink_);
   PollAllServers();
 }

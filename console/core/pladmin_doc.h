@@ -14,6 +14,7 @@
 #include "console/core/message_sink.h"
 #include "console/core/server_fetch.h"
 #include "console/core/server_list.h"
+#include "console/core/time_format.h"
 #include "platform/win_types.h"
 
 #include "console/core/wait_progress.h"
@@ -146,6 +147,8 @@ class CPladminDoc {
   void ClearReloadUsers() { reloadUsers_ = false; }
   bool forcePoll() const { return forcePoll_; }
   int timeBias() const { return timeBias_; }
+  // The machine's clock (12 or 24 hours), read with the document.
+  const TimeFormat& timeFormat() const { return timeFormat_; }
   MessageSink& sink() { return sink_; }
 
   // Stops every fetch and waits for them (the window is closing).
@@ -167,6 +170,7 @@ class CPladminDoc {
   std::tm day_{};
   int eventCount_ = 0;
   int timeBias_ = 0;
+  TimeFormat timeFormat_;
   std::optional<plat::LCID> locale_;
   // The node kind and item of the last switch; nothing happens when both repeat.
   int switchedKind_ = -1, switchedItem_ = -1;

@@ -129,6 +129,13 @@ std::string RefusalReasonText(int code) {
   return text.empty() ? "Code " + std::to_string(code) : text;
 }
 
+std::string BusiestHourText(int hour, const TimeFormat& clock) {
+  std::tm from{}, to{};
+  from.tm_hour = to.tm_hour = hour;
+  to.tm_min = 59;
+  return clock.HourMinute(from) + "-" + clock.HourMinute(to);
+}
+
 std::string UsageCsv(const std::vector<UserUsage>& usage) {
   std::string text = "User,Connections (day),Connected (day),Connections (month),Connected (month)\r\n";
   for (const UserUsage& u : usage) {

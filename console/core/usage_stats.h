@@ -15,6 +15,7 @@
 #include "common/log_record.h"
 #include "console/core/log_filter.h"
 #include "console/core/log_records.h"
+#include "console/core/time_format.h"
 
 namespace pladmin {
 
@@ -57,6 +58,8 @@ void LoadUsageData(const std::string& dataFolder, const std::tm& day, int consol
 
 // "h:mm:ss" of a number of seconds.
 std::string HoursText(std::int64_t seconds);
+// The hour from its start to its last minute on `clock`: "14:00-14:59", "2:00 PM-2:59 PM".
+std::string BusiestHourText(int hour, const TimeFormat& clock);
 // What the views write with Save Data As (CSV, RFC 4180, CR LF line ends).
 std::string UsageCsv(const std::vector<UserUsage>& usage);
 std::string StatisticsCsv(const DayStatistics& stats);

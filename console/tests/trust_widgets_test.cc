@@ -25,7 +25,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTableView>
 #include <QTreeView>
+#include <QRegularExpression>
+#include <QHeaderView>
 #include <QTreeWidgetItemIterator>
 
 #include "common/pipe_protocol.h"
@@ -41,9 +44,12 @@
 #include "console/ui/main_window.h"
 #include "console/ui/ports_view.h"
 #include "console/ui/servers_view.h"
+#include "console/ui/statistics_view.h"
 #include "console/ui/settings_dialog.h"
 #include "console/ui/users_view.h"
+#include "platform/machine.h"
 #include "platform/profile.h"
+#include "platform/registry.h"
 #include "platform/sysinfo.h"
 
 namespace pladmin::ui {
@@ -478,6 +484,154 @@ TEST_F(TrustWidgetTest, AConsoleWithNoServersYetSaysHowToAddOne) {
   ASSERT_NE(hint, nullptr);
   EXPECT_TRUE(hint->isVisible());
   EXPECT_TRUE(hint->text().startsWith("No servers yet: Server"));
+}
+
+
+namespace regional {
+
+// The columns of a list whose heading or widest value on screen is cut off.
+QStringList CutOffColumns(QAbstractItemView* view, QHeaderView* header) {
+  QStringList cut;
+  for (int c = 0; c < header->count(); ++c) {
+    if (header->isSectionHidden(c)) continue;
+    const int needed = std::max(header->sectionSizeHint(c), view->sizeHintForColumn(c));
+    if (header->sectionSize(c) + 1 < needed) {
+      cut << QString("%1 (%2 < %3)")
+                 .arg(view->model()->headerData(c, Qt::Horizontal).toString())
+                 .arg(header->sectionSize(c))
+                 .arg(needed);
+    }
+  }
+  return cut;
+}
+
+// Every list of the content view, by its class.
+QStringList CutOffColumnsOf(QWidget* content) {
+  QStringList cut;
+  for (auto* tree : content->findChildren<QTreeView*>()) {
+    if (tree->isVisible()) cut << CutOffColumns(tree, tree->header());
+  }
+  for (auto* table : content->findChildren<QTableView*>()) {
+    if (table->isVisible()) cut << CutOffColumns(table, table->horizontalHeader());
+  }
+  return cut;
+}
+
+}  // namespace regional
+
+TEST_F(TrustWidgetTest, EveryListShowsItsHeadingsAndValuesWholeAtTheDefaultWindowSize) {
+  WriteSessions(6);
+  // A hang-up with every detail a log row can carry.
+  ASSERT_EQ(plat::ProfileAppendRecord(
+                log_, "SRV1\\COM2", std::to_string(At(13, 47, 12)),
+                common::FormatHangUpRecord(5025, "WORKGROUP\\administrator", 0x0A0B0C0D, 3, "0000000a:00c04f9a1b2c",
+                                           "ADMINISTRATOR-PC", 123456789012, 98765432109)),
+            plat::ERROR_SUCCESS);
+  RunningServices services;
+  ASSERT_NO_FATAL_FAILURE(services.Start("SRV1"));
+  ASSERT_NO_FATAL_FAILURE(Dial(net_.root(), "COM1", "DOM\\ann"));
+  ListServers({"SRV1"});
+  MainWindow w(&sink_);
+  w.show();  // at the size it opens with
+  ASSERT_TRUE(WaitFor([&] { return w.initialPollDone(); }));
+  const auto settle = [&] {
+    QApplication::processEvents();
+    if (auto* log = qobject_cast<LogView*>(w.container()->content())) {
+      EXPECT_TRUE(WaitFor([&] { return !log->loading(); }));
+    }
+    EXPECT_TRUE(WaitFor([&] { return !w.waitingOffWindow() && !w.probingServices(); }));
+    QTest::qWait(200);  // the usage and statistics reads finish off the window
+    QApplication::processEvents();
+  };
+  struct Place {
+    const char* name;
+    std::function<void()> go;
+  };
+  const std::vector<Place> places = {
+      {"status", [&] { w.container()->tree()->Select({}, {}); }},
+      {"ports", [&] { w.container()->tree()->Select("SRV1", {}); }},
+      {"port", [&] { w.container()->tree()->Select("SRV1", "COM1"); }},
+      {"users", [&] {
+         const auto items = w.container()->tree()->findItems("Accounts", Qt::MatchExactly);
+         ASSERT_EQ(items.size(), 1);
+         w.container()->tree()->setCurrentItem(items[0]);
+       }},
+      {"usage", [&] { w.container()->tree()->Select({}, {}); w.RunCommand(ID_VIEW_USAGE); }},
+      {"statistics", [&] { w.RunCommand(ID_VIEW_STATISTICS); }},
+      // A first look at the history, on a day without records: no rows to size by.
+      {"history of a day without records", [&] { w.RunCommand(ID_DAY_BACK); w.RunCommand(ID_VIEW_LOG); }},
+      {"history", [&] { w.RunCommand(ID_DAY_FORWARD); }},
+  };
+  for (const Place& place : places) {
+    SCOPED_TRACE(place.name);
+    place.go();
+    settle();
+    EXPECT_EQ(regional::CutOffColumnsOf(w.container()->content()).join("; ").toStdString(), "");
+    if (std::string(place.name) == "history") {
+      ASSERT_NO_FATAL_FAILURE(SaveScreenshot(w, "pladmin_history_default_size.png"));
+    } else if (std::string(place.name) == "ports") {
+      ASSERT_NO_FATAL_FAILURE(SaveScreenshot(w, "pladmin_ports_default_size.png"));
+    }
+  }
+}
+
+TEST_F(TrustWidgetTest, TimesFollowTheTwelveOrTwentyFourHourClockOfTheMachine) {
+  ASSERT_EQ(plat::ProfileAppendRecord(log_, "SRV1\\COM2", std::to_string(At(14, 5, 9)),
+                                      common::FormatConnectionRecord("DOM\\bob")),
+            plat::ERROR_SUCCESS);
+  RunningServices services;
+  ASSERT_NO_FATAL_FAILURE(services.Start("SRV1"));
+  ASSERT_NO_FATAL_FAILURE(Dial(net_.root(), "COM1", "DOM\\ann"));
+  ListServers({"SRV1"});
+  struct Clock {
+    const char* sTimeFormat;
+    const char* iTime;
+    QString logTime, busiest;
+    QRegularExpression since;
+    const char* screenshot;
+  };
+  const Clock clocks[] = {
+      {"HH:mm:ss", "1", "14:05:09", "14:00-14:59", QRegularExpression("^\\d\\d:\\d\\d(:\\d\\d)?$"),
+       "pladmin_ports_24_hour_clock.png"},
+      {"", "0", "2:05:09 PM", "2:00 PM-2:59 PM", QRegularExpression("^\\d?\\d:\\d\\d(:\\d\\d)? [AP]M$"),
+       "pladmin_ports_12_hour_clock.png"},
+  };
+  for (const Clock& clock : clocks) {
+    SCOPED_TRACE(clock.iTime);
+    plat::RegKey international;
+    ASSERT_EQ(plat::RegKey::Create(plat::Hive::CurrentUser, plat::kInternationalKey, &international),
+              plat::ERROR_SUCCESS);
+    international.DeleteValue("sTimeFormat");
+    if (*clock.sTimeFormat) {
+      ASSERT_EQ(international.SetString("sTimeFormat", clock.sTimeFormat), plat::ERROR_SUCCESS);
+    }
+    ASSERT_EQ(international.SetString("iTime", clock.iTime), plat::ERROR_SUCCESS);
+    MainWindow w(&sink_);
+    ASSERT_NO_FATAL_FAILURE(Open(w));
+
+    w.container()->tree()->Select("SRV1", {});
+    QApplication::processEvents();
+    auto* ports = qobject_cast<PortsView*>(w.container()->content());
+    ASSERT_NE(ports, nullptr);
+    ASSERT_GT(ports->list()->topLevelItemCount(), 0);
+    EXPECT_TRUE(clock.since.match(ports->list()->topLevelItem(0)->text(3)).hasMatch())
+        << ports->list()->topLevelItem(0)->text(3).toStdString();
+    ASSERT_NO_FATAL_FAILURE(SaveScreenshot(w, clock.screenshot));
+
+    w.container()->tree()->Select({}, {});
+    LogView* log = ShowLog(w);
+    ASSERT_NE(log, nullptr);
+    ASSERT_EQ(log->model()->rowCount(), 1);
+    EXPECT_EQ(log->RowTexts(0)[0], clock.logTime);
+
+    w.RunCommand(ID_VIEW_STATISTICS);
+    auto* statistics = qobject_cast<StatisticsView*>(w.container()->content());
+    ASSERT_NE(statistics, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return !statistics->loading() && statistics->table()->topLevelItemCount() > 0; }));
+    const auto busiest = statistics->table()->findItems("Busiest hour", Qt::MatchExactly);
+    ASSERT_EQ(busiest.size(), 1);
+    EXPECT_EQ(busiest[0]->text(1), clock.busiest);
+  }
 }
 
 }  // namespace

@@ -45,6 +45,10 @@ void ContainerView::ShowContent(const ViewChoice& choice) {
   // Made without a parent: a child of the splitter would join it by itself.
   ContentViewBase* view = CreateContentView(doc_, choice.view, nullptr);
   connect(view, &ContentViewBase::CommandRequested, this, &ContainerView::CommandRequested);
+  connect(view, &ContentViewBase::StatusText, this, &ContainerView::StatusText);
+  connect(view, &ContentViewBase::ProgressStarted, this, &ContainerView::ProgressStarted);
+  connect(view, &ContentViewBase::CommandsChanged, this, &ContainerView::CommandsChanged);
+  connect(view, &ContentViewBase::SettingsSaved, this, &ContainerView::SettingsSaved);
   connect(view, &ContentViewBase::SelectRequested, this,
           [this](const QString& server, const QString& port) { tree_->Select(server, port); });
   const QList<int> sizes = splitter_->sizes();

@@ -33,7 +33,12 @@ class ContainerView : public QWidget {
 
  signals:
   void SelectionChanged();
+  // The content view's requests to the frame, passed on.
   void CommandRequested(int commandId);
+  void StatusText(const QString& text);
+  void ProgressStarted();
+  void CommandsChanged();
+  void SettingsSaved(const std::vector<std::string>& servers);
 
  private:
   void ShowContent(const ViewChoice& choice);

@@ -1,15 +1,18 @@
 // The content views of the container's right-hand column share one
-// interface: the document's update hints reach them through OnUpdate. The
-// views of later parts of the console (history, usage, statistics, users)
-// stand here as placeholders that say what they will show.
+// interface: the document's update hints reach them through OnUpdate, and
+// what they ask of the frame goes up as signals.
 #pragma once
 
 #include <QLabel>
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <string>
+#include <vector>
+
 #include "console/core/commands.h"
 #include "console/core/message_sink.h"
+#include "console/ui/list_columns.h"
 
 namespace pladmin {
 class CPladminDoc;
@@ -35,6 +38,14 @@ class ContentViewBase : public QWidget {
   void CommandRequested(int commandId);
   // The view asks the tree to select a server or a port.
   void SelectRequested(const QString& server, const QString& port);
+  // A line for the status bar.
+  void StatusText(const QString& text);
+  // A load began that signals the document's "WaitProgressDraw" when done.
+  void ProgressStarted();
+  // What the commands act on changed (rows loaded, a selection).
+  void CommandsChanged();
+  // Settings were saved that these servers must be told of.
+  void SettingsSaved(const std::vector<std::string>& servers);
 
  protected:
   // A line over the view that says whose times are not moved to their
@@ -51,17 +62,6 @@ class ContentViewBase : public QWidget {
  private:
   ContentView kind_;
   QLabel* timeZoneNote_ = nullptr;
-};
-
-// Stands for a view that comes with a later part of the console.
-class PlaceholderView : public ContentViewBase {
-  Q_OBJECT
- public:
-  PlaceholderView(CPladminDoc& doc, ContentView kind, QWidget* parent);
-  void OnUpdate(int hint, int serverIndex) override;
-
- private:
-  QLabel* label_;
 };
 
 // Creates the view for a choice of the switch table.

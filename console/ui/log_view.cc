@@ -4,7 +4,6 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QHeaderView>
-#include <QMainWindow>
 #include <QMenu>
 #include <QPainter>
 #include <QPrintDialog>
@@ -12,7 +11,6 @@
 #include <QPrinterInfo>
 #include <QPrinter>
 #include <QScrollBar>
-#include <QStatusBar>
 #include <QVBoxLayout>
 #include <array>
 
@@ -22,7 +20,6 @@
 #include "console/ui/csv_save.h"
 #include "console/ui/customize_log_view.h"
 #include "console/ui/log_print.h"
-#include "console/ui/main_window.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/registry.h"
@@ -163,18 +160,18 @@ LogView::~LogView() {
   SaveColumnWidths();
 }
 
-void LogView::ShowStatus(const QString& text) {
-  if (auto* frame = qobject_cast<QMainWindow*>(window())) frame->statusBar()->showMessage(text);
-}
+void LogView::ShowStatus(const QString& text) { emit StatusText(text); }
 
 void LogView::BuildColumns() {
   const ClientSettings& settings = doc_.clientSettings();
   CellOptions options;
   options.timeFormatSeconds = settings.timeFormatSeconds;
+  options.clock = doc_.timeFormat();
   const std::vector<common::LogRecord>* records = loading_ ? nullptr : &records_.records();
   std::vector<int> rows = model_->rows();
   model_->Reset(records, std::move(rows), DisplayedFlags(settings.historyViewColumns), options);
   for (int c = 0; c < model_->columnCount(); ++c) list_->setColumnWidth(c, 50);
+  FitColumnsToHeadings(list_->header());
   RestoreColumnWidths();
 }
 
@@ -211,11 +208,8 @@ void LogView::Reload(bool keepPlace) {
   // The worker fills the document's records: the list lets go of them meanwhile.
   model_->Reset(nullptr, {}, model_->flags(), model_->options());
   loading_ = true;
-  if (auto* frame = qobject_cast<MainWindow*>(window())) {
-    frame->StartProgress();
-  } else {
-    doc_.waitProgress().Begin();
-  }
+  doc_.waitProgress().Begin();
+  emit ProgressStarted();
   ShowStatus(tr("Loading Log Records..."));
   setCursor(Qt::WaitCursor);
   if (loader_.joinable()) loader_.join();
@@ -247,7 +241,7 @@ void LogView::OnLoaded() {
   UpdateTimeZoneNote();
   loadedJustNow_ = true;
   Fill(keepPlace_);
-  if (auto* frame = qobject_cast<MainWindow*>(window())) frame->UpdateActions();
+  emit CommandsChanged();
   emit Filled();
   if (reloadAgain_) {
     reloadAgain_ = false;

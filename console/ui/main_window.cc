@@ -104,6 +104,12 @@ MainWindow::MainWindow(MessageSink* sink, QWidget* parent)
     ShowServerStatus();
   });
   connect(container_, &ContainerView::CommandRequested, this, &MainWindow::RunCommand);
+  connect(container_, &ContainerView::StatusText, this,
+          [this](const QString& text) { statusBar()->showMessage(text); });
+  connect(container_, &ContainerView::ProgressStarted, this,
+          [this] { eventPane_->StartPainter(&doc_.waitProgress()); });
+  connect(container_, &ContainerView::CommandsChanged, this, &MainWindow::UpdateActions);
+  connect(container_, &ContainerView::SettingsSaved, this, &MainWindow::NotifySettings);
 
   probes_.setMaxThreadCount(1);
   refreshTimer_.setTimerType(Qt::CoarseTimer);
@@ -534,6 +540,7 @@ void MainWindow::ExportSessions() {
   request.filter = filter;  // the export reads a group's members off the window
   request.columns = doc_.clientSettings().historyViewColumns;
   request.timeFormatSeconds = doc_.clientSettings().timeFormatSeconds;
+  request.clock = doc_.timeFormat();
   request.consoleBias = doc_.timeBias();
   request.servers = ServerBiases(doc_.servers());
   const ExportResult result = RunSessionExport(this, request, path, sink_);

@@ -70,7 +70,7 @@ void PortView::Fill() {
   set("State", PortStateText(*port));
   set("User", port->user);
   set("Address", port->extra);
-  set("Since", SinceText(port->start, now, true));
+  set("Since", SinceText(port->start, now, true, doc_.timeFormat()));
   set("Duration", DurationText(port->start, now));
   set("Sent", BytesText(port->bytesSent));
   set("Received", BytesText(port->bytesReceived));

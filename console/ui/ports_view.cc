@@ -72,7 +72,7 @@ void PortsView::Rebuild() {
     item->setData(kPort, Qt::UserRole, p.inUse);
     item->setText(kState, QString::fromStdString(PortStateText(p)));
     item->setText(kUser, QString::fromStdString(p.user));
-    item->setText(kSince, QString::fromStdString(SinceText(p.start, now, seconds)));
+    item->setText(kSince, QString::fromStdString(SinceText(p.start, now, seconds, doc_.timeFormat())));
     item->setText(kDuration, QString::fromStdString(DurationText(p.start, now)));
     item->setText(kSent, QString::fromStdString(p.inUse ? BytesText(p.bytesSent) : ""));
     item->setText(kReceived, QString::fromStdString(p.inUse ? BytesText(p.bytesReceived) : ""));

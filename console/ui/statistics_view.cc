@@ -1,9 +1,5 @@
 #include "console/ui/statistics_view.h"
 
-#include <QApplication>
-#include <QSplitter>
-#include <QVBoxLayout>
-
 #include "console/core/pladmin_doc.h"
 #include "console/ui/csv_save.h"
 #include "platform/sysinfo.h"
@@ -11,78 +7,34 @@
 namespace pladmin::ui {
 
 StatisticsView::StatisticsView(CPladminDoc& doc, QWidget* parent)
-    : ContentViewBase(doc, ContentView::Statistics, parent),
-      table_(new QTreeWidget),
-      chart_(new BarChart),
-      job_(new BackgroundJob(this)) {
-  auto* splitter = new QSplitter(Qt::Vertical, this);
-  splitter->addWidget(chart_);
-  splitter->addWidget(table_);
-  splitter->setStretchFactor(0, 3);
-  splitter->setStretchFactor(1, 2);
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  AddTimeZoneNote(layout);
-  layout->addWidget(splitter);
+    : DayView(doc, ContentView::Statistics, parent) {
   table_->setHeaderLabels({tr("Item"), tr("Count")});
-}
-
-void StatisticsView::OnUpdate(int hint, int) {
-  switch (hint) {
-    case kHintServerList:
-    case kHintSelection:
-    case kHintAccounts:
-    case kHintDay: Reload(); return;
-    case kHintSaveData: Save(); return;
-    default: return;
-  }
 }
 
 namespace {
 
-struct DayLoad {
+struct StatisticsRead : DayViewRead {
   DayStatistics stats;
-  int dayRecords = 0;
-  GroupMembers members;
-  DeferredSink messages;
 };
 
 }  // namespace
 
 void StatisticsView::Reload() {
-  if (job_->busy()) {
-    reloadAgain_ = true;
-    return;
-  }
-  setCursor(Qt::BusyCursor);
-  const LogFilter filter = LogFilter::Of(doc_.selection());
   const std::vector<ServerBias> servers = ServerBiases(doc_.servers());
   const std::string path = DayLogPath(doc_.servers().masterShare(), doc_.dayShown());
   const int bias = doc_.timeBias();
-  std::shared_ptr<CLogRecords> day = day_;  // the worker's alone while the job runs
-  job_->Start(
-      [filter, servers, path, bias, day] {
-        auto load = std::make_shared<DayLoad>();
-        if (IsGroupFilter(filter.nodeKind)) load->members.Load(filter.domain, filter.group, load->messages);
+  std::shared_ptr<CLogRecords> day = day_;  // the worker's alone while the read runs
+  StartRead<StatisticsRead>(
+      [servers, path, bias, day](const LogFilter& filter, const GroupMembers& members, StatisticsRead& read) {
         day->LoadLogRecords(path, bias, servers);
         std::vector<const common::LogRecord*> rows;
-        for (const int i : FilterRows(day->records(), filter, &load->members)) {
+        for (const int i : FilterRows(day->records(), filter, &members)) {
           rows.push_back(&day->records()[static_cast<size_t>(i)]);
         }
-        load->stats = ComputeStatistics(rows);
-        load->dayRecords = static_cast<int>(day->records().size());
-        return load;
+        read.stats = ComputeStatistics(rows);
+        read.dayRecords = static_cast<int>(day->records().size());
       },
-      [this, filter](const std::shared_ptr<DayLoad>& load) {
-        members_ = std::move(load->members);
-        stats_ = load->stats;
-        Show(filter);
-        if (FinishLoad(load->messages, load->dayRecords, &reloadAgain_)) {
-          emit Filled();
-        } else {
-          Reload();
-        }
-      });
+      [this](StatisticsRead& read) { stats_ = read.stats; });
 }
 
 void StatisticsView::Show(const LogFilter& filter) {
@@ -106,14 +58,14 @@ void StatisticsView::Show(const LogFilter& filter) {
   add(nullptr, tr("Connected time"), QString::fromStdString(HoursText(stats_.connectedSeconds)));
   const int busiest = stats_.BusiestHour();
   add(nullptr, tr("Busiest hour"),
-      busiest < 0 ? tr("none") : QString("%1:00-%1:59").arg(busiest, 2, 10, QChar('0')));
+      busiest < 0 ? tr("none") : QString::fromStdString(BusiestHourText(busiest, doc_.timeFormat())));
   table_->expandAll();
   table_->resizeColumnToContents(0);
 
   QStringList hours;
   std::vector<double> connections;
   for (int h = 0; h < 24; ++h) {
-    hours << QString("%1").arg(h, 2, 10, QChar('0'));
+    hours << QString::fromStdString(doc_.timeFormat().Hour(h));
     connections.push_back(stats_.connectionsByHour[static_cast<size_t>(h)]);
   }
   const QString date = QString::fromStdString(
@@ -124,11 +76,6 @@ void StatisticsView::Show(const LogFilter& filter) {
 
 bool StatisticsView::SaveTo(const QString& path) {
   return WriteTextFile(path, StatisticsCsv(stats_), doc_.sink());
-}
-
-void StatisticsView::Save() {
-  const QString path = AskCsvPath(this, tr("Save Statistics to File"));
-  if (!path.isEmpty()) SaveTo(path);
 }
 
 }  // namespace pladmin::ui

@@ -1,11 +1,7 @@
 #include "console/ui/usage_view.h"
 
-#include <QApplication>
 #include <QContextMenuEvent>
-#include <QHeaderView>
 #include <QMenu>
-#include <QSplitter>
-#include <QVBoxLayout>
 
 #include "console/core/pladmin_doc.h"
 #include "console/ui/csv_save.h"
@@ -13,81 +9,35 @@
 
 namespace pladmin::ui {
 
-UsageView::UsageView(CPladminDoc& doc, QWidget* parent)
-    : ContentViewBase(doc, ContentView::Usage, parent),
-      table_(new QTreeWidget),
-      chart_(new BarChart),
-      job_(new BackgroundJob(this)) {
-  auto* splitter = new QSplitter(Qt::Vertical, this);
-  splitter->addWidget(chart_);
-  splitter->addWidget(table_);
-  splitter->setStretchFactor(0, 3);
-  splitter->setStretchFactor(1, 2);
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  AddTimeZoneNote(layout);
-  layout->addWidget(splitter);
+UsageView::UsageView(CPladminDoc& doc, QWidget* parent) : DayView(doc, ContentView::Usage, parent) {
   table_->setRootIsDecorated(false);
   table_->setHeaderLabels({tr("User"), tr("Connections (day)"), tr("Connected (day)"),
                            tr("Connections (month)"), tr("Connected (month)")});
   table_->setContextMenuPolicy(Qt::NoContextMenu);
 }
 
-void UsageView::OnUpdate(int hint, int) {
-  switch (hint) {
-    case kHintServerList:
-    case kHintSelection:
-    case kHintAccounts:
-    case kHintDay: Reload(); return;
-    case kHintSaveData: Save(); return;
-    default: return;
-  }
-}
-
 namespace {
 
-struct UsageLoad {
+struct UsageRead : DayViewRead {
   std::vector<UserUsage> usage;
-  int dayRecords = 0;
-  GroupMembers members;
-  DeferredSink messages;
 };
 
 }  // namespace
 
 void UsageView::Reload() {
-  if (job_->busy()) {
-    reloadAgain_ = true;
-    return;
-  }
-  setCursor(Qt::BusyCursor);
-  const LogFilter filter = LogFilter::Of(doc_.selection());
   const std::vector<ServerBias> servers = ServerBiases(doc_.servers());
   const std::string folder = doc_.servers().masterShare();
   const std::tm day = doc_.dayShown();
   const int bias = doc_.timeBias();
-  // A month of records and the group's members from its domain controller:
-  // neither is read on the window thread.
-  job_->Start(
-      [filter, servers, folder, day, bias] {
-        auto load = std::make_shared<UsageLoad>();
-        if (IsGroupFilter(filter.nodeKind)) load->members.Load(filter.domain, filter.group, load->messages);
+  // A month of records: not read on the window thread.
+  StartRead<UsageRead>(
+      [servers, folder, day, bias](const LogFilter& filter, const GroupMembers& members, UsageRead& read) {
         UsageData data;
-        LoadUsageData(folder, day, bias, servers, filter, &load->members, &data);
-        load->usage = ComputeUsage(data.dayRows, data.monthRows);
-        load->dayRecords = static_cast<int>(data.day.size());
-        return load;
+        LoadUsageData(folder, day, bias, servers, filter, &members, &data);
+        read.usage = ComputeUsage(data.dayRows, data.monthRows);
+        read.dayRecords = static_cast<int>(data.day.size());
       },
-      [this, filter](const std::shared_ptr<UsageLoad>& load) {
-        members_ = std::move(load->members);
-        usage_ = std::move(load->usage);
-        Show(filter);
-        if (FinishLoad(load->messages, load->dayRecords, &reloadAgain_)) {
-          emit Filled();
-        } else {
-          Reload();
-        }
-      });
+      [this](UsageRead& read) { usage_ = std::move(read.usage); });
 }
 
 void UsageView::Show(const LogFilter& filter) {
@@ -119,11 +69,6 @@ void UsageView::Show(const LogFilter& filter) {
 }
 
 bool UsageView::SaveTo(const QString& path) { return WriteTextFile(path, UsageCsv(usage_), doc_.sink()); }
-
-void UsageView::Save() {
-  const QString path = AskCsvPath(this, tr("Save Usage to File"));
-  if (!path.isEmpty()) SaveTo(path);
-}
 
 void UsageView::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);

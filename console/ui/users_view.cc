@@ -9,7 +9,6 @@
 #include "console/core/pladmin_doc.h"
 #include "console/ui/account_dialogs.h"
 #include "console/ui/csv_save.h"
-#include "console/ui/main_window.h"
 #include "console/ui/profile_dialog.h"
 #include "console/ui/settings_dialog.h"
 #include "platform/text.h"
@@ -68,7 +67,7 @@ QVariant UsersModel::data(const QModelIndex& index, int role) const {
     if (c == 0) return QString::fromStdString(a.section);
     const accounts::SettingInfo& info = ColumnInfo(c);
     if (a.IsGroup() && !info.groupKey) return QString();
-    return QString::fromStdString(accounts::FormatValue(info.unit, a.Text(info.key, info.defaultText)));
+    return QString::fromStdString(AccountValueText(info.unit, a.Text(info.key, info.defaultText), clock_));
   }
   if (role == Qt::UserRole) {
     if (c == 0) return QString::fromStdString(a.section).toLower();
@@ -163,7 +162,7 @@ UsersView::UsersView(CPladminDoc& doc, QWidget* parent) : ContentViewBase(doc, C
   table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
   table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  table_->horizontalHeader()->setDefaultSectionSize(96);
+  FitColumnsToHeadings(table_->horizontalHeader(), 96);
   table_->setColumnWidth(0, 170);
   layout->addWidget(table_, 1);
 
@@ -345,7 +344,7 @@ void UsersView::DefaultProfile() {
                         {servers.masterName(), servers.masterShare(), {}}, notify, doc_.sink(), this);
   if (!dialog.Load()) return;
   dialog.exec();
-  if (auto* frame = qobject_cast<MainWindow*>(window())) frame->NotifySettings(dialog.serversToNotify());
+  emit SettingsSaved(dialog.serversToNotify());
 }
 
 }  // namespace pladmin::ui

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "accounts/account_store.h"
+#include "console/core/display_text.h"
+#include "console/core/time_format.h"
 #include "console/ui/content_views.h"
 
 namespace pladmin::ui {
@@ -36,6 +38,7 @@ class UsersModel : public QAbstractTableModel {
  private:
   static constexpr int kValueColumns = 15;
   std::vector<accounts::Account> accounts_;
+  TimeFormat clock_ = TimeFormat::OfMachine();  // of the times of day shown
   std::vector<std::array<qint64, kValueColumns>> numbers_;  // sort keys of the value columns
 };
 

@@ -64,4 +64,10 @@ grep -q 'Servers\\SRV1' <<<"$servers" && grep -q 'Servers\\SRV2' <<<"$servers" |
   { echo "FAIL: ADMINPC does not watch SRV1 and SRV2: $servers"; exit 1; }
 [ -n "$(find "$net/ADMINPC/drive_c/Program Files" -iname 'pladmin*' -print -quit)" ] ||
   { echo "FAIL: no console on ADMINPC"; exit 1; }
+# The demo's machines show times on a 24-hour clock.
+for m in SRV1 SRV2 ADMINPC; do
+  PORTULON_NETWORK="$net" PORTULON_MACHINE="$net/$m" "$build/bin/reg" query \
+    'HKU\.DEFAULT\Control Panel\International' /v sTimeFormat | grep -q 'HH:mm:ss' ||
+    { echo "FAIL: $m has no 24-hour clock"; exit 1; }
+done
 echo "every README line ran on the demo's network"
