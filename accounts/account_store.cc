@@ -69,7 +69,8 @@ bool AccountFilter::Matches(const Account& a) const {
     if (!plat::EqualsIgnoringCase(whole ? a.section : a.Name(), user)) return false;
   }
   if (!domain.empty() && !plat::EqualsIgnoringCase(a.Domain(), domain)) return false;
-  return search.empty() || plat::ToLowerAscii(a.section).find(plat::ToLowerAscii(search)) != std::string::npos;
+  return search.empty() ||
+         plat::ToLowerAscii(a.section).find(plat::ToLowerAscii(search)) != std::string::npos;
 }
 
 std::vector<DomainAccounts> AccountsByDomain(std::span<const std::string> sections) {
@@ -81,13 +82,15 @@ std::vector<DomainAccounts> AccountsByDomain(std::span<const std::string> sectio
     const Account a{section, {}};
     const std::string domain = a.Domain(), name = a.Name();
     if (domain.empty() || name.empty()) continue;
-    auto it = std::find_if(domains.begin(), domains.end(),
-                           [&](const DomainAccounts& d) { return plat::EqualsIgnoringCase(d.domain, domain); });
+    auto it = std::find_if(domains.begin(), domains.end(), [&](const DomainAccounts& d) {
+      return plat::EqualsIgnoringCase(d.domain, domain);
+    });
     if (it == domains.end()) it = domains.insert(domains.end(), DomainAccounts{domain, {}, {}});
     (a.IsGroup() ? it->groups : it->users).push_back(name);
   }
-  std::sort(domains.begin(), domains.end(),
-            [&](const DomainAccounts& a, const DomainAccounts& b) { return byName(a.domain, b.domain); });
+  std::sort(domains.begin(), domains.end(), [&](const DomainAccounts& a, const DomainAccounts& b) {
+    return byName(a.domain, b.domain);
+  });
   for (DomainAccounts& d : domains) {
     std::stable_sort(d.groups.begin(), d.groups.end(), byName);
     std::stable_sort(d.users.begin(), d.users.end(), byName);
@@ -219,7 +222,9 @@ LoadResult AccountStore::Load() const {
   return result;
 }
 
-std::optional<std::vector<std::string>> AccountStore::Sections() const { return plat::ProfileListSections(users_); }
+std::optional<std::vector<std::string>> AccountStore::Sections() const {
+  return plat::ProfileListSections(users_);
+}
 
 std::optional<Account> AccountStore::Find(std::string_view section) const {
   auto values = plat::ProfileReadSection(users_, section);

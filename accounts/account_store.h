@@ -62,7 +62,7 @@ struct LoadResult {
 // users view); an empty field matches every account. Names compare ignoring
 // case, and a group profile "+DOM\Staff" belongs to its domain DOM.
 struct AccountFilter {
-  std::string user;    // the name after the domain; with a backslash, the whole account
+  std::string user;  // the name after the domain; with a backslash, the whole account
   std::string domain;
   std::string search;  // a text the account contains
   bool Matches(const Account& a) const;

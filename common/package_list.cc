@@ -72,10 +72,11 @@ plat::DWORD ReadPackageList(std::string_view folder, std::map<std::string, Packa
   return plat::ERROR_SUCCESS;
 }
 
-plat::DWORD WritePackageEntry(std::string_view folder, std::string_view name, const PackageEntry& entry) {
+plat::DWORD WritePackageEntry(std::string_view folder, std::string_view name,
+                              const PackageEntry& entry) {
   char line[600];
-  std::snprintf(line, sizeof line, "%s,%" PRIu64 ",%08" PRIX32, entry.compressedName.c_str(), entry.size,
-                entry.crc);
+  std::snprintf(line, sizeof line, "%s,%" PRIu64 ",%08" PRIX32, entry.compressedName.c_str(),
+                entry.size, entry.crc);
   return plat::ProfileWriteString(ListPath(folder), kFilesSection, name, line);
 }
 

@@ -35,6 +35,7 @@ std::uint32_t Crc32(std::string_view data);
 plat::DWORD ReadPackageList(std::string_view folder, std::map<std::string, PackageEntry>* entries);
 
 // Adds or replaces one file's line of the list in `folder`.
-plat::DWORD WritePackageEntry(std::string_view folder, std::string_view name, const PackageEntry& entry);
+plat::DWORD WritePackageEntry(std::string_view folder, std::string_view name,
+                              const PackageEntry& entry);
 
 }  // namespace common

@@ -28,12 +28,15 @@ inline constexpr const char* kConsoleColumnsKey = "Software\\Quillfen Technologi
 
 // What setup registers outside the product's key and pl_flush removes again.
 inline constexpr const char* kServiceName = "Portulon";  // the service, and its event source
-inline constexpr const char* kEventSourceKey = "System\\CurrentControlSet\\Services\\EventLog\\Application\\Portulon";
+inline constexpr const char* kEventSourceKey =
+    "System\\CurrentControlSet\\Services\\EventLog\\Application\\Portulon";
 inline constexpr const char* kDataShareName = "PL_NT_DB";  // the primary's data folder
 inline constexpr const char* kServerUninstallKey = PORTULON_UNINSTALL_KEY "\\Portulon Server";
-inline constexpr const char* kConsoleUninstallKey = PORTULON_UNINSTALL_KEY "\\Portulon Administrator";
+inline constexpr const char* kConsoleUninstallKey =
+    PORTULON_UNINSTALL_KEY "\\Portulon Administrator";
 // The current user's folders; setup's shortcuts go into "Programs".
-inline constexpr const char* kShellFoldersKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+inline constexpr const char* kShellFoldersKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 }  // namespace common
 

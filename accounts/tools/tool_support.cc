@@ -50,8 +50,10 @@ int ListAccounts(pltools::Tool& tool, const std::string* givenFolder) {
                                      common::DataFile(folder, common::kSystemDataFile));
   const accounts::LoadResult loaded = store.Load();
   const char* name = tool.name().c_str();
-  if (!loaded.fileProblem.empty()) std::fprintf(stderr, "%s: warning: %s\n", name, loaded.fileProblem.c_str());
-  for (const std::string& p : loaded.valueProblems) std::fprintf(stderr, "%s: warning: %s\n", name, p.c_str());
+  if (!loaded.fileProblem.empty())
+    std::fprintf(stderr, "%s: warning: %s\n", name, loaded.fileProblem.c_str());
+  for (const std::string& p : loaded.valueProblems)
+    std::fprintf(stderr, "%s: warning: %s\n", name, p.c_str());
   std::vector<accounts::Account> shown;
   for (const accounts::Account& a : loaded.accounts) {
     if (filter.Matches(a)) shown.push_back(a);
@@ -60,7 +62,8 @@ int ListAccounts(pltools::Tool& tool, const std::string* givenFolder) {
     std::printf("Usage accounts (%s)%s: %zu\n\n", store.usersFile().c_str(),
                 loaded.fileMissing ? ", no such file" : "", shown.size());
   } else if (loaded.fileMissing) {
-    std::fprintf(stderr, "%s: %s does not exist yet: no profiles\n", name, store.usersFile().c_str());
+    std::fprintf(stderr, "%s: %s does not exist yet: no profiles\n", name,
+                 store.usersFile().c_str());
   }
   accounts::AccountsTable(shown).Print(stdout, form);
   return pltools::kExitSuccess;

@@ -240,11 +240,12 @@ void Installation::CreateShare() {
     for (const auto& line : existing) {
       if (plat::EqualsIgnoringCase(line, "Path=" + c_.installPath)) return;
     }
-    Problem(std::string("The share ") + kShareName + " exists already for another folder; the data folder is not shared.");
+    Problem(std::string("The share ") + kShareName +
+            " exists already for another folder; the data folder is not shared.");
     return;
   }
-  const std::string command =
-      std::string("NET SHARE ") + kShareName + "=\"" + c_.installPath + "\" /remark:\"Portulon Database Share\"";
+  const std::string command = std::string("NET SHARE ") + kShareName + "=\"" + c_.installPath +
+                              "\" /remark:\"Portulon Database Share\"";
   plat::ProcessOptions options;
   options.wait = true;
   DWORD exitCode = 0;
@@ -391,7 +392,8 @@ InstallOutcome Installation::Run() {
       const std::string logFolder = common::DataFile(path, common::kDayLogFolder);
       if (plat::DirectoryExists(logFolder)) RepairLogNames(logFolder);
       ui_.Progress(97, "Installing", "Portulon Extension");
-      SetString(kAdminDllKey, plat::ras::kAdminDllValue, path + "\\" + (c_.ras == RasType::Rras ? kRrasHook : kRasHook));
+      SetString(kAdminDllKey, plat::ras::kAdminDllValue,
+                path + "\\" + (c_.ras == RasType::Rras ? kRrasHook : kRasHook));
       SetString(kAdminDllKey, "DisplayName", kHookDisplayName);
       SetDword(kServiceKey, common::kMasterValue, c_.master ? 1 : 0);
       if (c_.master) CreateShare();

@@ -12,7 +12,9 @@ DWORD Package::Open(std::string_view folder, Package* out) {
   Package package;
   package.folder_ = std::string(folder);
   while (!package.folder_.empty() && package.folder_.back() == '\\') package.folder_.pop_back();
-  if (DWORD err = common::ReadPackageList(package.folder_, &package.entries_); err != plat::ERROR_SUCCESS) return err;
+  if (DWORD err = common::ReadPackageList(package.folder_, &package.entries_);
+      err != plat::ERROR_SUCCESS)
+    return err;
   *out = std::move(package);
   return plat::ERROR_SUCCESS;
 }

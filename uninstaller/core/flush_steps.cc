@@ -219,7 +219,8 @@ bool RemoveServer(FlushUi& ui) {
 
   ui.SetStatus("Removing Share");
   ui.Pause(400);
-  plat::RunCommandLine(std::string("NET SHARE ") + common::kDataShareName + " /delete", plat::ProcessOptions{});
+  plat::RunCommandLine(std::string("NET SHARE ") + common::kDataShareName + " /delete",
+                       plat::ProcessOptions{});
   ui.Step(75);
 
   ui.SetStatus("Removing Registry Information...");
@@ -270,7 +271,8 @@ void RemoveConsole(FlushUi& ui) {
   std::string programs;
   plat::RegKey folders;
   ui.Step(80);
-  if (plat::RegKey::Open(plat::Hive::CurrentUser, common::kShellFoldersKey, &folders) == plat::ERROR_SUCCESS &&
+  if (plat::RegKey::Open(plat::Hive::CurrentUser, common::kShellFoldersKey, &folders) ==
+          plat::ERROR_SUCCESS &&
       folders.QueryString("Programs", &programs) == plat::ERROR_SUCCESS && !programs.empty()) {
     const std::string group = programs + "\\Portulon";
     for (const char* shortcut : kShortcuts) DeleteOne(ui, group + "\\" + shortcut);
