@@ -1,5 +1,7 @@
 #include "accounts/account_store.h"
 
+#include <algorithm>
+
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
@@ -60,6 +62,41 @@ std::string Account::Text(std::string_view key, std::string_view defaultText) co
 }
 
 std::int64_t Account::Number(std::string_view key) const { return common::DecimalValue(Text(key)); }
+
+bool AccountFilter::Matches(const Account& a) const {
+  if (!user.empty()) {
+    const bool whole = user.find('\\') != std::string::npos;
+    if (!plat::EqualsIgnoringCase(whole ? a.section : a.Name(), user)) return false;
+  }
+  if (!domain.empty() && !plat::EqualsIgnoringCase(a.Domain(), domain)) return false;
+  return search.empty() ||
+         plat::ToLowerAscii(a.section).find(plat::ToLowerAscii(search)) != std::string::npos;
+}
+
+std::vector<DomainAccounts> AccountsByDomain(std::span<const std::string> sections) {
+  std::vector<DomainAccounts> domains;
+  auto byName = [](const std::string& a, const std::string& b) {
+    return plat::ToLowerAscii(a) < plat::ToLowerAscii(b);
+  };
+  for (const std::string& section : sections) {
+    const Account a{section, {}};
+    const std::string domain = a.Domain(), name = a.Name();
+    if (domain.empty() || name.empty()) continue;
+    auto it = std::find_if(domains.begin(), domains.end(), [&](const DomainAccounts& d) {
+      return plat::EqualsIgnoringCase(d.domain, domain);
+    });
+    if (it == domains.end()) it = domains.insert(domains.end(), DomainAccounts{domain, {}, {}});
+    (a.IsGroup() ? it->groups : it->users).push_back(name);
+  }
+  std::sort(domains.begin(), domains.end(), [&](const DomainAccounts& a, const DomainAccounts& b) {
+    return byName(a.domain, b.domain);
+  });
+  for (DomainAccounts& d : domains) {
+    std::stable_sort(d.groups.begin(), d.groups.end(), byName);
+    std::stable_sort(d.users.begin(), d.users.end(), byName);
+  }
+  return domains;
+}
 
 Outcome Outcome::Refused(std::string why) { return Outcome{plat::ERROR_INVALID_PARAMETER, std::move(why)}; }
 
@@ -183,6 +220,10 @@ LoadResult AccountStore::Load() const {
     }
   }
   return result;
+}
+
+std::optional<std::vector<std::string>> AccountStore::Sections() const {
+  return plat::ProfileListSections(users_);
 }
 
 std::optional<Account> AccountStore::Find(std::string_view section) const {

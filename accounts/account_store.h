@@ -58,6 +58,26 @@ struct LoadResult {
   std::vector<std::string> valueProblems;
 };
 
+// Which accounts a listing shows (pluser list, plreport users, the console's
+// users view); an empty field matches every account. Names compare ignoring
+// case, and a group profile "+DOM\Staff" belongs to its domain DOM.
+struct AccountFilter {
+  std::string user;  // the name after the domain; with a backslash, the whole account
+  std::string domain;
+  std::string search;  // a text the account contains
+  bool Matches(const Account& a) const;
+};
+
+// The accounts of one domain as the console's tree shows them.
+struct DomainAccounts {
+  std::string domain;               // as first spelt in the file
+  std::vector<std::string> groups;  // group profiles' names, in name order
+  std::vector<std::string> users;   // in name order
+};
+// The sections by domain, domains in name order (ignoring case). A section
+// without a domain or a name ("Staff", "DOM\") is left out.
+std::vector<DomainAccounts> AccountsByDomain(std::span<const std::string> sections);
+
 // A name the file can hold as a section: "DOMAIN\user", or "+DOMAIN\Group"
 // for a group; false with *why said for anything else (brackets, '=', ';',
 // line breaks, a missing domain, a user account longer than the session
@@ -93,6 +113,8 @@ class AccountStore {
   const std::string& systemDataFile() const { return hw_; }
 
   LoadResult Load() const;
+  // The section names alone, file order; nullopt when the file is missing.
+  std::optional<std::vector<std::string>> Sections() const;
   std::optional<Account> Find(std::string_view section) const;
 
   // What a new profile of `section` starts with: the default profile's limits

@@ -6,6 +6,7 @@
 #include "platform/win_types.h"
 
 #define PORTULON_PRODUCT_KEY "Software\\Quillfen Technologies\\Portulon"
+#define PORTULON_UNINSTALL_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 
 namespace common {
 
@@ -25,6 +26,19 @@ inline constexpr const char* kOpenVpnAdapterKey = PORTULON_PRODUCT_KEY "\\OpenVP
 // product's key as the console has always kept them.
 inline constexpr const char* kConsoleColumnsKey = "Software\\Quillfen Technologies\\Portulon Administrator\\Columns";
 
+// What setup registers outside the product's key and pl_flush removes again.
+inline constexpr const char* kServiceName = "Portulon";  // the service, and its event source
+inline constexpr const char* kEventSourceKey =
+    "System\\CurrentControlSet\\Services\\EventLog\\Application\\Portulon";
+inline constexpr const char* kDataShareName = "PL_NT_DB";  // the primary's data folder
+inline constexpr const char* kServerUninstallKey = PORTULON_UNINSTALL_KEY "\\Portulon Server";
+inline constexpr const char* kConsoleUninstallKey =
+    PORTULON_UNINSTALL_KEY "\\Portulon Administrator";
+// The current user's folders; setup's shortcuts go into "Programs".
+inline constexpr const char* kShellFoldersKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
 }  // namespace common
 
 #undef PORTULON_PRODUCT_KEY
+#undef PORTULON_UNINSTALL_KEY

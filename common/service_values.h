@@ -11,6 +11,7 @@ namespace common {
 // Written by setup.
 inline constexpr const char* kInstallPathValue = "InstallPath";  // also of the Client key
 inline constexpr const char* kVersionValue = "Version";          // also of the Client key
+inline constexpr const char* kInstalledValue = "Installed";      // DWORD: when, seconds since 1970
 // The service's settings.
 inline constexpr const char* kIpConvertValue = "IPConvert";
 inline constexpr const char* kIdleTimerValue = "IdleTimer";  // minutes

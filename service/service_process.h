@@ -36,7 +36,7 @@ struct ServiceProcess {
 
 ServiceProcess& Process();
 
-// plsvc once its command line is checked (main.cc): console mode (plsvc was
+// plsvc once its command line is checked (plsvc_main.cc): console mode (plsvc was
 // given an argument) or the dispatcher. A second copy on the machine, in
 // either mode, touches nothing: it says so and ends (a service reports
 // STOPPED with ERROR_SERVICE_ALREADY_RUNNING).

@@ -190,6 +190,38 @@ TEST_F(AccountStoreTest, AddCopyResetAndDelete) {
   EXPECT_EQ(all.accounts[2].Domain(), "DOM");
 }
 
+// The listings (pluser list, plreport users, the console's table and tree)
+// select and group accounts by the same reading of a section's name: a group
+// profile belongs to its domain, a domain is one however it is spelt, and a
+// section without a domain or a name is no account of any domain.
+TEST(AccountListing, FiltersAndTheDomainTreeReadSectionNamesAlike) {
+  const std::vector<std::string> sections = {"DOM\\zed", "+DOM\\Staff", "other\\carol", "dom\\Ann",
+                                             "Staff", "DOM\\", "OTHER\\bob", "+dom\\Admins"};
+  // {user, domain, search}
+  auto matching = [&](const AccountFilter& filter) {
+    std::vector<std::string> out;
+    for (const std::string& s : sections) {
+      if (filter.Matches(Account{s, {}})) out.push_back(s);
+    }
+    return out;
+  };
+  EXPECT_EQ(matching({}).size(), sections.size());
+  EXPECT_EQ(matching({"", "dom", ""}),
+            (std::vector<std::string>{"DOM\\zed", "+DOM\\Staff", "dom\\Ann", "DOM\\", "+dom\\Admins"}));
+  EXPECT_EQ(matching({"STAFF", "", ""}), (std::vector<std::string>{"+DOM\\Staff", "Staff"}));
+  EXPECT_EQ(matching({"other\\CAROL", "", ""}), (std::vector<std::string>{"other\\carol"}));
+  EXPECT_EQ(matching({"ann", "OTHER", ""}), (std::vector<std::string>{}));
+  EXPECT_EQ(matching({"", "other", "B"}), (std::vector<std::string>{"OTHER\\bob"}));
+
+  const std::vector<DomainAccounts> tree = AccountsByDomain(sections);
+  ASSERT_EQ(tree.size(), 2u);
+  EXPECT_EQ(tree[0].domain, "DOM");  // as first spelt
+  EXPECT_EQ(tree[0].groups, (std::vector<std::string>{"Admins", "Staff"}));
+  EXPECT_EQ(tree[0].users, (std::vector<std::string>{"Ann", "zed"}));
+  EXPECT_EQ(tree[1].domain, "other");
+  EXPECT_EQ(tree[1].users, (std::vector<std::string>{"bob", "carol"}));
+}
+
 TEST_F(AccountStoreTest, AHalfWrittenFileIsReportedAndNotWrittenInto) {
   plat::testing::AppendHostFile(net_.DriveC("PLData/portulon.usr"), "[DOM\\bob]\nMaxSessionTime=36");
   LoadResult loaded = store_.Load();

@@ -255,6 +255,37 @@ TEST_F(SettingsTest, PluserTakesHumanUnitsAndRefusesWhatItCannotStore) {
   EXPECT_FALSE(plat::ProfileSectionName(usr, "DOM\\carol"));
 }
 
+// plreport users is pluser list under its other name: the same options, the
+// same listing, a domain's group profiles included; a missing file is an
+// empty listing in both.
+TEST_F(SettingsTest, PlreportUsersAndPluserListAreOneListing) {
+  ASSERT_EQ(plat::ProfileApply(common::testing::kUsers,
+                               {{"+DOM\\Staff", "MaxTotalTime", "36000"}, {"OTHER\\carol", "ExpiryTime", "10"}}),
+            plat::ERROR_SUCCESS);
+  const std::vector<std::vector<std::string>> options = {
+      {}, {"--domain", "dom"}, {"--user", "staff", "--format", "csv"}, {"--search", "AR", "--data", "C:\\PLData"}};
+  for (const auto& o : options) {
+    std::vector<std::string> list = {"list"}, users = {"users"};
+    list.insert(list.end(), o.begin(), o.end());
+    users.insert(users.end(), o.begin(), o.end());
+    const auto a = RunTool("pluser", list);
+    const auto b = RunTool("plreport", users);
+    ASSERT_EQ(a.code, 0) << a.err;
+    ASSERT_EQ(b.code, 0) << b.err;
+    EXPECT_EQ(a.out, b.out);
+  }
+  const auto dom = RunTool("plreport", {"users", "--domain", "DOM", "--format", "csv"});
+  EXPECT_NE(dom.out.find("\n+DOM\\Staff,none,10h,"), std::string::npos) << dom.out;
+  EXPECT_EQ(dom.out.find("carol"), std::string::npos) << dom.out;
+
+  ASSERT_EQ(plat::DeleteFile(common::testing::kUsers), plat::ERROR_SUCCESS);
+  for (const char* tool : {"pluser", "plreport"}) {
+    const auto r = RunTool(tool, {std::string(tool) == "pluser" ? "list" : "users"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("portulon.usr), no such file: 0"), std::string::npos) << r.out;
+  }
+}
+
 // What can be stored but is most likely a typing error is said in a sentence;
 // --strict refuses it and writes nothing.
 TEST_F(SettingsTest, LikelyTyposAreWarnedAboutAndRefusedWithStrict) {

@@ -6,21 +6,18 @@
 #include <vector>
 
 #include "accounts/account_store.h"
-#include "accounts/accounts_table.h"
 #include "accounts/setting_info.h"
 #include "accounts/tools/tool_support.h"
 #include "accounts/typo_checks.h"
 #include "common/data_folder.h"
-#include "platform/path.h"
 #include "platform/tools/tool_args.h"
-#include "platform/tools/tool_format.h"
 
 namespace {
 
 constexpr const char* kUsage = R"(pluser - the dial-in accounts of Portulon: profiles, limits and usage
 
 Usage:
-  pluser list [--domain DOMAIN] [--search TEXT] [--format table|csv]
+  pluser list [--user NAME] [--domain DOMAIN] [--search TEXT] [--format table|csv]
   pluser show ACCOUNT
   pluser add ACCOUNT [LIMITS] [--force]
   pluser set ACCOUNT LIMITS [--force]
@@ -32,7 +29,8 @@ Usage:
 
 ACCOUNT is DOMAIN\user, or +DOMAIN\Group for a group profile.
 
-list    every profile with its limits and usage
+list    every profile with its limits and usage (plreport users is the
+        same listing under another name)
 show    one profile: every limit and usage value, in words and as stored
 add     a new profile: the default profile's limits (section Default of
         portulon.hw), then the LIMITS given
@@ -46,7 +44,9 @@ delete  removes the profiles
 Options:
   --data FOLDER         the data folder as a Windows path (default: the
                         service's MasterShare setting, e.g. \\SRV1\PL_NT_DB)
-  --domain DOMAIN       list: the profiles of one domain
+  --user NAME           list: one user or group (DOMAIN\NAME for one
+                        account exactly)
+  --domain DOMAIN       list: the profiles of one domain, groups included
   --search TEXT         list: the profiles whose name holds TEXT
   --format table|csv    list: a table (default) or comma-separated values
   --strict              add, set, copy: refuse what is only warned about (a
@@ -137,43 +137,6 @@ std::string Shown(const accounts::Account& a, const accounts::SettingInfo& info)
   return accounts::FormatValue(info.unit, a.Text(info.key, info.defaultText));
 }
 
-struct ListOptions {
-  std::string domain, search;
-  pltools::OutputFormat form = pltools::OutputFormat::Table;
-};
-
-bool TakeListOptions(pltools::Tool& tool, ListOptions* options) {
-  std::string format = "table";
-  tool.TakeOption("--domain", &options->domain);
-  tool.TakeOption("--search", &options->search);
-  tool.TakeOption("--format", &format);
-  if (tool.failed() || !tool.RejectUnknownOptions()) return false;
-  if (!pltools::ParseOutputFormat(format, &options->form) || options->form == pltools::OutputFormat::Json) {
-    return tool.ValueError("--format takes table or csv"), false;
-  }
-  if (!tool.args().empty()) return tool.UsageError("unexpected argument '" + tool.args()[0] + "'"), false;
-  return true;
-}
-
-int List(pltools::Tool& tool, const accounts::AccountStore& store, const ListOptions& options) {
-  const std::string& domain = options.domain;
-  const std::string& search = options.search;
-  const pltools::OutputFormat form = options.form;
-  const accounts::LoadResult loaded = store.Load();
-  if (loaded.fileMissing) return tool.Fail(store.usersFile() + " does not exist yet: no profiles");
-  if (!loaded.fileProblem.empty()) std::fprintf(stderr, "pluser: warning: %s\n", loaded.fileProblem.c_str());
-  for (const std::string& p : loaded.valueProblems) std::fprintf(stderr, "pluser: warning: %s\n", p.c_str());
-  std::vector<accounts::Account> shown;
-  const std::string needle = plat::ToLowerAscii(search);
-  for (const accounts::Account& a : loaded.accounts) {
-    if (!domain.empty() && !plat::EqualsIgnoringCase(a.Domain(), domain)) continue;
-    if (!needle.empty() && plat::ToLowerAscii(a.section).find(needle) == std::string::npos) continue;
-    shown.push_back(a);
-  }
-  accounts::AccountsTable(shown).Print(stdout, form);
-  return pltools::kExitSuccess;
-}
-
 int Show(const accounts::Account& a) {
   std::printf("%s (%s profile)\n", a.section.c_str(), a.IsGroup() ? "group" : "user");
   for (auto table : {accounts::ProfileSettings(), accounts::UsageValues()}) {
@@ -217,11 +180,9 @@ int main(int argc, char** argv) {
   // Arguments first, so that a wrong command line never needs the machine.
   accounts::Changes changes;
   std::vector<std::string> names;
-  ListOptions listOptions;
   bool force = false;
-  if (command == "list") {
-    if (!TakeListOptions(tool, &listOptions)) return tool.exitCode();
-  } else if (command == "add" || command == "set") {
+  if (command == "list") return placcounts_tools::ListAccounts(tool, folderGiven ? &folder : nullptr);
+  if (command == "add" || command == "set") {
     force = tool.TakeFlag("--force");
     std::string account;
     if (!TakeAccountAndLimits(tool, &account, &changes)) return tool.exitCode();
@@ -245,7 +206,6 @@ int main(int argc, char** argv) {
   const accounts::AccountStore store(common::DataFile(dataFolder, common::kUsersFile),
                                      common::DataFile(dataFolder, common::kSystemDataFile));
 
-  if (command == "list") return List(tool, store, listOptions);
   if (command == "show") {
     auto account = store.Find(names[0]);
     if (!account) return tool.Fail("there is no profile " + names[0]);

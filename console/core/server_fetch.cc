@@ -75,7 +75,7 @@ bool FetchRegistryData(CServer* record) {
          kChangedSettings, &mask);
   Update(&s.staticIP, Dword(service, common::kStaticIpValue), kChangedSettings, &mask);
   Update(&s.idleTimer, Dword(service, common::kIdleTimerValue), kChangedSettings, &mask);
-  Update(&s.installed, Dword(service, "Installed"), kChangedSettings, &mask);
+  Update(&s.installed, Dword(service, common::kInstalledValue), kChangedSettings, &mask);
   // A bias that cannot be read keeps the last one seen: 0 would move the
   // server's records by the console's whole offset.
   plat::DWORD bias = 0;

@@ -135,6 +135,45 @@ TEST_F(AccountsWidgetTest, UsersViewListsSortsAndSearchesEveryProfile) {
   EXPECT_EQ(view->table()->model()->index(0, 0).data().toString(), "+DOM\\Staff");
 }
 
+// The tree and the users view show what the accounts store reads, also of
+// sections an editor left odd: a domain spelt in another case, a section
+// without a user name or without a domain.
+TEST_F(AccountsWidgetTest, TheTreeAndTheTableShowWhatTheStoreReads) {
+  ASSERT_EQ(plat::ProfileApply(ct::kUsers, {{"dom\\carl", "MaxSessionTime", "60"},
+                                            {"DOM\\", "MaxSessionTime", "60"},
+                                            {"Staff", "MaxSessionTime", "60"}}),
+            plat::ERROR_SUCCESS);
+  MainWindow w(&sink_);
+  ASSERT_TRUE(ShowUsers(w));
+  const accounts::AccountStore store(ct::kUsers, ct::kHw);
+  const auto domains = accounts::AccountsByDomain(store.Sections().value_or(std::vector<std::string>{}));
+  QTreeWidgetItem* root = w.container()->tree()->findItems("Accounts", Qt::MatchExactly)[0];
+  ASSERT_EQ(root->childCount(), 1 + static_cast<int>(domains.size()));
+  for (size_t d = 0; d < domains.size(); ++d) {
+    QTreeWidgetItem* item = root->child(static_cast<int>(d) + 1);
+    EXPECT_EQ(item->text(0).toStdString(), domains[d].domain);
+    std::vector<std::string> names = domains[d].groups;
+    names.insert(names.end(), domains[d].users.begin(), domains[d].users.end());
+    std::vector<std::string> shown;
+    for (int c = 0; c < item->childCount(); ++c) shown.push_back(item->child(c)->text(0).toStdString());
+    EXPECT_EQ(shown, names) << domains[d].domain;
+  }
+
+  w.container()->tree()->setCurrentItem(root->child(1));
+  QApplication::processEvents();
+  auto* view = qobject_cast<UsersView*>(w.container()->content());
+  ASSERT_TRUE(view);
+  std::vector<std::string> expected, rows;
+  for (const accounts::Account& a : store.Load().accounts) {
+    if (accounts::AccountFilter{"", domains[0].domain, ""}.Matches(a)) expected.push_back(a.section);
+  }
+  QAbstractItemModel* shown = view->table()->model();
+  for (int r = 0; r < shown->rowCount(); ++r) rows.push_back(shown->index(r, 0).data().toString().toStdString());
+  std::sort(expected.begin(), expected.end());
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, expected);
+}
+
 TEST_F(AccountsWidgetTest, APropertyPageWritesTheTypedValueInSecondsAndNothingElse) {
   MainWindow w(&sink_);
   UsersView* view = ShowUsers(w);

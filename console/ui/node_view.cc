@@ -1,12 +1,11 @@
 #include "console/ui/node_view.h"
 
 #include <QHeaderView>
-#include <QMap>
 #include <QSignalBlocker>
 #include <QStringList>
 
+#include "accounts/account_store.h"
 #include "console/ui/icons.h"
-#include "platform/profile.h"
 
 namespace pladmin::ui {
 
@@ -106,30 +105,18 @@ void NodeView::RebuildServers() {
 
 void NodeView::FillAccounts() {
   if (!doc_.servers().masterKnown()) return;
-  // Domain (as first spelt) -> its group profiles and its users, in name order.
-  QMap<QString, QStringList> domains, users;
-  QMap<QString, QString> spelling;
-  const auto sections = plat::ProfileListSections(doc_.servers().profilePath());
-  for (const std::string& section : sections.value_or(std::vector<std::string>{})) {
-    const QString name = QString::fromStdString(section);
-    const bool group = name.startsWith('+');
-    const int slash = name.indexOf('\\');
-    if (slash <= (group ? 1 : 0)) continue;
-    const QString domain = name.mid(group ? 1 : 0, slash - (group ? 1 : 0));
-    const QString key = domain.toUpper();
-    if (!spelling.contains(key)) spelling.insert(key, domain);
-    QStringList& groups = domains[key];
-    if (group) {
-      groups << name.mid(slash + 1);
-    } else {
-      users[key] << name.mid(slash + 1);
-    }
-  }
+  // The domains, their group profiles and users as the accounts store reads them.
+  const accounts::AccountStore store(doc_.servers().profilePath(), doc_.servers().systemDataPath());
+  const std::vector<accounts::DomainAccounts> domains =
+      accounts::AccountsByDomain(store.Sections().value_or(std::vector<std::string>{}));
+  auto names = [](const std::vector<std::string>& list) {
+    QStringList out;
+    for (const std::string& n : list) out << QString::fromStdString(n);
+    return out;
+  };
   QStringList wanted = {"*default"};
-  for (auto it = domains.begin(); it != domains.end(); ++it) {
-    it->sort(Qt::CaseInsensitive);
-    users[it.key()].sort(Qt::CaseInsensitive);
-    wanted << spelling[it.key()] + ":" + it->join("|") + ":" + users[it.key()].join("|");
+  for (const auto& d : domains) {
+    wanted << QString::fromStdString(d.domain) + ":" + names(d.groups).join("|") + ":" + names(d.users).join("|");
   }
   if (accountsShown_ == wanted) return;
   accountsShown_ = wanted;
@@ -139,21 +126,21 @@ void NodeView::FillAccounts() {
   QTreeWidgetItem* restore = nullptr;
   QTreeWidgetItem* def = MakeItem(accountsRoot_, kNodeDefaultProfile, tr("Default Profile"));
   if (selected.nodeKind == kNodeDefaultProfile) restore = def;
-  for (auto it = domains.begin(); it != domains.end(); ++it) {
-    const QString domain = spelling[it.key()];
+  for (const auto& entry : domains) {
+    const QString domain = QString::fromStdString(entry.domain);
     QTreeWidgetItem* d = MakeItem(accountsRoot_, kNodeDomain, domain);
     d->setData(0, kDomainRole, domain);
     if (selected.nodeKind == kNodeDomain && domain.compare(QString::fromStdString(selected.domain), Qt::CaseInsensitive) == 0) {
       restore = d;
     }
-    for (const QString& group : *it) {
+    for (const QString& group : names(entry.groups)) {
       QTreeWidgetItem* g = MakeItem(d, kNodeGroup, group);
       g->setData(0, kDomainRole, domain);
       g->setData(0, kGroupRole, group);
       if (selected.nodeKind == kNodeGroup && group == QString::fromStdString(selected.group)) restore = g;
     }
     // The users, for their history (the log view's per-user filter) and profile.
-    for (const QString& user : users[it.key()]) {
+    for (const QString& user : names(entry.users)) {
       QTreeWidgetItem* u = MakeItem(d, kNodeUser, user);
       u->setData(0, kDomainRole, domain);
       u->setData(0, kUserRole, user);

@@ -100,15 +100,8 @@ void UsersFilter::SetText(const QString& text) {
 }
 
 bool UsersFilter::filterAcceptsRow(int row, const QModelIndex&) const {
-  const auto* model = static_cast<const UsersModel*>(sourceModel());
-  const accounts::Account& a = model->At(row);
-  if (!domain_.isEmpty() && QString::fromStdString(a.Domain()).compare(domain_, Qt::CaseInsensitive) != 0) {
-    return false;
-  }
-  if (!section_.isEmpty() && QString::fromStdString(a.section).compare(section_, Qt::CaseInsensitive) != 0) {
-    return false;
-  }
-  return text_.isEmpty() || QString::fromStdString(a.section).contains(text_, Qt::CaseInsensitive);
+  const accounts::AccountFilter filter{section_.toStdString(), domain_.toStdString(), text_.toStdString()};
+  return filter.Matches(static_cast<const UsersModel*>(sourceModel())->At(row));
 }
 
 UsersView::UsersView(CPladminDoc& doc, QWidget* parent) : ContentViewBase(doc, ContentView::Users, parent) {

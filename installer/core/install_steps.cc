@@ -206,11 +206,11 @@ bool Installation::RegisterService() {
     }
     // The logon account stays what it was.
     err = service.ChangeConfig(plat::SERVICE_WIN32_OWN_PROCESS, plat::SERVICE_AUTO_START,
-                               plat::SERVICE_ERROR_NORMAL, binary, "Portulon");
+                               plat::SERVICE_ERROR_NORMAL, binary, kServiceName);
   } else {
     plat::ServiceConfig config;
     config.name = kServiceName;
-    config.displayName = "Portulon";
+    config.displayName = kServiceName;
     config.type = plat::SERVICE_WIN32_OWN_PROCESS;
     config.startType = plat::SERVICE_AUTO_START;
     config.errorControl = plat::SERVICE_ERROR_NORMAL;
@@ -240,18 +240,19 @@ void Installation::CreateShare() {
     for (const auto& line : existing) {
       if (plat::EqualsIgnoringCase(line, "Path=" + c_.installPath)) return;
     }
-    Problem("The share PL_NT_DB exists already for another folder; the data folder is not shared.");
+    Problem(std::string("The share ") + kShareName +
+            " exists already for another folder; the data folder is not shared.");
     return;
   }
-  const std::string command =
-      "NET SHARE PL_NT_DB=\"" + c_.installPath + "\" /remark:\"Portulon Database Share\"";
+  const std::string command = std::string("NET SHARE ") + kShareName + "=\"" + c_.installPath +
+                              "\" /remark:\"Portulon Database Share\"";
   plat::ProcessOptions options;
   options.wait = true;
   DWORD exitCode = 0;
   const DWORD err = plat::RunCommandLine(command, options, &exitCode);
   if (err != plat::ERROR_SUCCESS || exitCode != 0) {
-    Problem(Format("The data folder could not be shared as PL_NT_DB (NET SHARE: error %lu).",
-                   err != plat::ERROR_SUCCESS ? err : exitCode));
+    Problem(std::string("The data folder could not be shared as ") + kShareName +
+            Format(" (NET SHARE: error %lu).", err != plat::ERROR_SUCCESS ? err : exitCode));
   }
 }
 
@@ -391,13 +392,14 @@ InstallOutcome Installation::Run() {
       const std::string logFolder = common::DataFile(path, common::kDayLogFolder);
       if (plat::DirectoryExists(logFolder)) RepairLogNames(logFolder);
       ui_.Progress(97, "Installing", "Portulon Extension");
-      SetString(kAdminDllKey, "DLLPath", path + "\\" + (c_.ras == RasType::Rras ? kRrasHook : kRasHook));
+      SetString(kAdminDllKey, plat::ras::kAdminDllValue,
+                path + "\\" + (c_.ras == RasType::Rras ? kRrasHook : kRasHook));
       SetString(kAdminDllKey, "DisplayName", kHookDisplayName);
       SetDword(kServiceKey, common::kMasterValue, c_.master ? 1 : 0);
       if (c_.master) CreateShare();
       SetString(kServiceKey, common::kMasterShareValue, "\\\\" + c_.primaryName + "\\" + kShareName);
       SetString(kServiceKey, common::kVersionValue, "Version 2.1");
-      SetDword(kServiceKey, "Installed", static_cast<DWORD>(plat::Now()));
+      SetDword(kServiceKey, common::kInstalledValue, static_cast<DWORD>(plat::Now()));
       SetDword(kServiceKey, common::kIdleTimerValue, 10);
       SetDword(kServiceKey, common::kIdleBytesLimitValue, common::kIdleBytesLimitDefault);
       if (c_.console) CreateKey(std::string(kServersKey) + "\\" + plat::GetComputerName());
@@ -409,14 +411,12 @@ InstallOutcome Installation::Run() {
   // 6. Uninstall entries, 7. the uninstaller, 8. the program group.
   const std::string uninstaller = plat::GetWindowsDirectory() + "\\" + kUninstaller;
   if (c_.server) {
-    const std::string key = std::string(kUninstallKey) + "\\Portulon Server";
-    SetString(key.c_str(), "DisplayName", "Portulon Server Component");
-    SetString(key.c_str(), "UninstallString", uninstaller + " S");
+    SetString(kServerUninstallKey, "DisplayName", "Portulon Server Component");
+    SetString(kServerUninstallKey, "UninstallString", uninstaller + " S");
   }
   if (c_.console) {
-    const std::string key = std::string(kUninstallKey) + "\\Portulon Administrator";
-    SetString(key.c_str(), "DisplayName", "Portulon Administrator");
-    SetString(key.c_str(), "UninstallString", uninstaller + " C");
+    SetString(kConsoleUninstallKey, "DisplayName", "Portulon Administrator");
+    SetString(kConsoleUninstallKey, "UninstallString", uninstaller + " C");
   }
   for (const InstallFile& file : InstallFiles()) {
     if (file.group == FileGroup::Uninstaller) CopyPackageFile(file, plat::GetWindowsDirectory(), false);

@@ -14,21 +14,21 @@
 #include "installer/core/install_choices.h"
 #include "installer/core/install_ui.h"
 #include "installer/core/package.h"
+#include "platform/ras/admin_extension.h"
 
 namespace setup {
 
 using common::kClientKey;
+using common::kConsoleUninstallKey;
+using common::kEventSourceKey;
 using common::kProductKey;
 using common::kServersKey;
+using common::kServerUninstallKey;
 using common::kServiceKey;
-inline constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-inline constexpr const char* kAdminDllKey = "Software\\Microsoft\\RAS\\AdminDLL";
-inline constexpr const char* kEventSourceKey =
-    "System\\CurrentControlSet\\Services\\EventLog\\Application\\Portulon";
-inline constexpr const char* kShellFoldersKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-inline constexpr const char* kServiceName = "Portulon";
-inline constexpr const char* kShareName = "PL_NT_DB";
+using common::kServiceName;
+using common::kShellFoldersKey;
+using plat::ras::kAdminDllKey;
+inline constexpr const char* kShareName = common::kDataShareName;
 
 enum class InstallStatus {
   Done,          // installed; the user was offered to start the service

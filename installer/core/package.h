@@ -1,32 +1,20 @@
 // The installation folder: setup, and beside it every file it installs,
 // compressed in the expand utility's format under its compressed name
-// ("pladmin.ex_"), and the list of them, setup.ini:
-//
-//   [Files]
-//   pladmin.exe=pladmin.ex_,1234567,9F3A02C1     compressed name, size, CRC-32
-//
-// The list lets setup tell a missing or damaged file before it changes
-// anything on the machine.
+// ("pladmin.ex_"), and their list setup.ini (common/package_list.h), which
+// lets setup tell a missing or damaged file before it changes anything on
+// the machine.
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
 
+#include "common/package_list.h"
 #include "platform/win_types.h"
 
 namespace setup {
 
 using plat::DWORD;
-
-inline constexpr const char* kPackageListName = "setup.ini";
-
-struct PackageEntry {
-  std::string compressedName;
-  std::uint64_t size = 0;
-  std::uint32_t crc = 0;
-};
 
 class Package {
  public:
@@ -46,10 +34,7 @@ class Package {
 
  private:
   std::string folder_;
-  std::map<std::string, PackageEntry> entries_;  // key: lower-case installed name
+  std::map<std::string, common::PackageEntry> entries_;  // key: lower-case installed name
 };
-
-// Adds or replaces one file's line of the list in `folder` (plcompress).
-DWORD WritePackageEntry(std::string_view folder, std::string_view name, const PackageEntry& entry);
 
 }  // namespace setup

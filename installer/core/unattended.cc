@@ -93,7 +93,8 @@ int ExitStatus(InstallStatus status) {
 DWORD OpenPackage(const std::string& folder, Package* package, std::string* message) {
   const DWORD err = Package::Open(folder, package);
   if (err != plat::ERROR_SUCCESS) {
-    *message = folder + "\\" + kPackageListName + (err == plat::ERROR_FILE_NOT_FOUND ? " is missing" : " is damaged") +
+    *message = folder + "\\" + common::kPackageListName +
+               (err == plat::ERROR_FILE_NOT_FOUND ? " is missing" : " is damaged") +
                ": these are not Portulon's installation files. Nothing was installed.";
   }
   return err;

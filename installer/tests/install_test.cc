@@ -76,7 +76,7 @@ TEST_F(InstallTest, BothComponentsOnTheOnlyServer) {
   EXPECT_EQ(Value(kAdminDllKey, "DisplayName"), "Portulon for Windows NT by Quillfen Technologies");
   EXPECT_EQ(Value(kEventSourceKey, "EventMessageFile"), "C:\\Program Files\\Portulon\\pl_msg.dll");
   EXPECT_EQ(Value(kEventSourceKey, "TypesSupported"), "7");
-  const std::string uninstall = kUninstallKey;
+  const std::string uninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
   EXPECT_EQ(Value(uninstall + "\\Portulon Server", "UninstallString"), "C:\\WINNT\\PL_FLUSH.EXE S");
   EXPECT_EQ(Value(uninstall + "\\Portulon Server", "DisplayName"), "Portulon Server Component");
   EXPECT_EQ(Value(uninstall + "\\Portulon Administrator", "UninstallString"), "C:\\WINNT\\PL_FLUSH.EXE C");
@@ -110,7 +110,7 @@ TEST_F(InstallTest, ConsoleOnlyLeavesTheServersThingsAlone) {
   EXPECT_FALSE(KeyExists(kService));
   EXPECT_FALSE(KeyExists(kEventSourceKey));
   EXPECT_FALSE(KeyExists(kAdminDllKey));
-  EXPECT_FALSE(KeyExists(std::string(kUninstallKey) + "\\Portulon Server"));
+  EXPECT_FALSE(KeyExists(kServerUninstallKey));
   EXPECT_FALSE(KeyExists("System\\CurrentControlSet\\Services\\Portulon"));
   EXPECT_EQ(Value(plat::kSharesKey, kShareName), "<missing>");
   EXPECT_FALSE(KeyExists(std::string(kServersKey) + "\\SRV1"));
@@ -282,7 +282,7 @@ TEST_F(InstallTest, AnInvalidAccountRegistersNoServiceAndNoHook) {
       << ui.AllMessages();
   EXPECT_FALSE(KeyExists("System\\CurrentControlSet\\Services\\Portulon"));
   EXPECT_FALSE(KeyExists(kAdminDllKey)) << "no hook without its service";
-  EXPECT_EQ(Value(std::string(kUninstallKey) + "\\Portulon Server", "UninstallString"), "C:\\WINNT\\PL_FLUSH.EXE S")
+  EXPECT_EQ(Value(kServerUninstallKey, "UninstallString"), "C:\\WINNT\\PL_FLUSH.EXE S")
       << "what was copied can still be removed";
 }
 

@@ -4,9 +4,8 @@
 
 #include <filesystem>
 
+#include "common/package_list.h"
 #include "installer/core/install_files.h"
-#include "installer/core/package.h"
-#include "packaging/szdd/checksum.h"
 #include "packaging/szdd/szdd_compress.h"
 #include "platform/path.h"
 #include "platform/testing/host_tools.h"
@@ -16,12 +15,12 @@ namespace setup::testing {
 std::string StandInContents(const std::string& name) { return name + " of the test package\n"; }
 
 void AddToPackage(const std::string& folder, const std::string& name, const std::string& contents) {
-  PackageEntry entry;
+  common::PackageEntry entry;
   entry.compressedName = szdd::CompressedName(name);
   entry.size = contents.size();
-  entry.crc = szdd::Crc32(contents);
+  entry.crc = common::Crc32(contents);
   plat::testing::WriteHostFile(folder + "/" + entry.compressedName, szdd::Compress(contents, name.back()));
-  ASSERT_EQ(WritePackageEntry(plat::HostToWindowsPath(folder), name, entry), 0u);
+  ASSERT_EQ(common::WritePackageEntry(plat::HostToWindowsPath(folder), name, entry), 0u);
 }
 
 void BuildPackage(const std::string& folder, const std::map<std::string, std::string>& real) {

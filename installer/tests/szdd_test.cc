@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <random>
 
+#include "common/package_list.h"
 #include "installer/core/package.h"
 #include "installer/core/szdd_expand.h"
 #include "installer/tests/package_builder.h"
-#include "packaging/szdd/checksum.h"
 #include "packaging/szdd/szdd_compress.h"
 #include "platform/errors.h"
 #include "platform/path.h"
@@ -93,6 +93,8 @@ TEST_F(PackageTest, MissingTruncatedAndDamagedFilesAreToldApart) {
   EXPECT_EQ(package.Expand("plsvc.exe", &contents, &message), plat::ERROR_FILE_NOT_FOUND);
   EXPECT_NE(message.find("plsvc.ex_ is missing"), std::string::npos) << message;
   EXPECT_EQ(package.Expand("mfc42.dll", &contents, &message), plat::ERROR_FILE_NOT_FOUND);
+  // The list's checksum is the common CRC-32, so any tool can check a file.
+  EXPECT_EQ(common::Crc32("123456789"), 0xCBF43926u);
 }
 
 TEST_F(PackageTest, AFolderWithoutAGoodListIsNoPackage) {

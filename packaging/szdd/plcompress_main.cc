@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "installer/core/package.h"
-#include "packaging/szdd/checksum.h"
+#include "common/package_list.h"
 #include "packaging/szdd/szdd_compress.h"
 #include "platform/errors.h"
 #include "platform/file.h"
@@ -60,10 +59,10 @@ int main(int argc, char** argv) {
   if (plat::DWORD err = plat::ReadWholeFile(plat::HostToWindowsPath(args[1]), &data); err != 0) {
     return tool.Fail(err, args[1]);
   }
-  setup::PackageEntry entry;
+  common::PackageEntry entry;
   entry.compressedName = szdd::CompressedName(shipped);
   entry.size = data.size();
-  entry.crc = szdd::Crc32(data);
+  entry.crc = common::Crc32(data);
   const char missing = entry.compressedName.back() == '_' && shipped.back() != '_' &&
                                entry.compressedName.size() == shipped.size()
                            ? shipped.back()
@@ -72,6 +71,8 @@ int main(int argc, char** argv) {
       err != 0) {
     return tool.Fail(err, entry.compressedName);
   }
-  if (plat::DWORD err = setup::WritePackageEntry(folder, name, entry); err != 0) return tool.Fail(err, "setup.ini");
+  if (plat::DWORD err = common::WritePackageEntry(folder, name, entry); err != 0) {
+    return tool.Fail(err, common::kPackageListName);
+  }
   return 0;
 }

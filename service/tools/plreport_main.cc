@@ -13,8 +13,8 @@ constexpr const char* kUsage = R"(plreport - Portulon's session logs and usage a
 Usage:
   plreport log [--day DAY | --from DAY [--to DAY]] [FILTERS] [--format table|csv]
                [--data FOLDER] [--machine ROOT]
-  plreport users [--user NAME] [--domain DOMAIN] [--format table|csv]
-                 [--data FOLDER] [--machine ROOT]
+  plreport users [--user NAME] [--domain DOMAIN] [--search TEXT]
+                 [--format table|csv] [--data FOLDER] [--machine ROOT]
   plreport who [--user NAME] [--domain DOMAIN] [--port PORT] [--server NAME]
                [--format table|csv] [--machine ROOT]
   plreport disconnect PORT [--server NAME] [--machine ROOT]
@@ -25,7 +25,8 @@ log     the records of the session logs of one day (default: today) or of
         connections, hang-ups with their duration, address, computer and
         bytes, refusals and forced disconnects with their reason.
 users   every profile of portulon.usr with its limits and usage; "none"
-        is no limit, "never" an account that does not expire.
+        is no limit, "never" an account that does not expire. Another
+        name for pluser list: the same options, the same listing.
 who     the sessions on the server now (RAS, RRAS or OpenVPN), as the
         service holds them: port, account, address, client computer (or,
         on OpenVPN, the certificate's name), since when, bytes in and out
@@ -45,7 +46,8 @@ Options:
   --from DAY       log: the first day of a range
   --to DAY         log: its last day (default: today)
   --user NAME      only a user (DOMAIN\NAME for one account exactly)
-  --domain DOMAIN  only the accounts of a domain
+  --domain DOMAIN  only the accounts of a domain (users: its groups too)
+  --search TEXT    users: only the accounts whose name holds TEXT
   --server NAME    log: only a server
   --port PORT      log: only a port (COM1, ...)
   --format FORMAT  table (default) or csv: the same columns as

@@ -11,6 +11,7 @@
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/process.h"
+#include "platform/ras/admin_extension.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/sysinfo.h"
@@ -21,8 +22,6 @@ namespace pl_flush {
 
 namespace {
 
-constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-constexpr const char* kShellFoldersKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr int kStopPollLimit = 240;  // half seconds a stopping service is waited for
 
 // What the service writes into its data folder beside the files setup put there.
@@ -130,7 +129,7 @@ void DeleteWithSteps(FlushUi& ui, const std::string& folder, const std::vector<s
 
 void StopPortulon(FlushUi& ui, const plat::ServiceManager& scm) {
   plat::ServiceHandle service;
-  if (scm.OpenService("Portulon", &service) != plat::ERROR_SUCCESS) return;
+  if (scm.OpenService(common::kServiceName, &service) != plat::ERROR_SUCCESS) return;
   ui.SetStatus("Stopping Portulon...");
   plat::SERVICE_STATUS status;
   service.Control(plat::SERVICE_CONTROL_STOP, &status);
@@ -189,7 +188,7 @@ bool RemoveServer(FlushUi& ui) {
   ui.SetStatus("Removing Portulon Service...");
   ui.Pause(400);
   plat::ServiceHandle service;
-  if (haveScm && scm.OpenService("Portulon", &service) == plat::ERROR_SUCCESS &&
+  if (haveScm && scm.OpenService(common::kServiceName, &service) == plat::ERROR_SUCCESS &&
       service.Delete() == plat::ERROR_SUCCESS) {
     ui.Removed("the service Portulon");
   }
@@ -220,15 +219,16 @@ bool RemoveServer(FlushUi& ui) {
 
   ui.SetStatus("Removing Share");
   ui.Pause(400);
-  plat::RunCommandLine("NET SHARE PL_NT_DB /delete", plat::ProcessOptions{});
+  plat::RunCommandLine(std::string("NET SHARE ") + common::kDataShareName + " /delete",
+                       plat::ProcessOptions{});
   ui.Step(75);
 
   ui.SetStatus("Removing Registry Information...");
-  DeleteKey(ui, std::string(kUninstallKey) + "\\Portulon Server");
+  DeleteKey(ui, common::kServerUninstallKey);
   DeleteKey(ui, kServiceKey);
-  DeleteKey(ui, "Software\\Microsoft\\RAS\\AdminDLL");
+  DeleteKey(ui, plat::ras::kAdminDllKey);
   ui.Step(80);
-  DeleteKey(ui, "System\\CurrentControlSet\\Services\\EventLog\\Application\\Portulon");
+  DeleteKey(ui, common::kEventSourceKey);
   ui.Step(99);
   return true;
 }
@@ -252,7 +252,7 @@ void RemoveConsole(FlushUi& ui) {
   ui.Step(50);
 
   ui.SetStatus("Removing Registry Information...");
-  DeleteKey(ui, std::string(kUninstallKey) + "\\Portulon Administrator");
+  DeleteKey(ui, common::kConsoleUninstallKey);
   ui.Step(55);
   plat::RegKey servers;
   if (plat::RegKey::Open(plat::Hive::LocalMachine, common::kServersKey, &servers) == plat::ERROR_SUCCESS) {
@@ -271,7 +271,8 @@ void RemoveConsole(FlushUi& ui) {
   std::string programs;
   plat::RegKey folders;
   ui.Step(80);
-  if (plat::RegKey::Open(plat::Hive::CurrentUser, kShellFoldersKey, &folders) == plat::ERROR_SUCCESS &&
+  if (plat::RegKey::Open(plat::Hive::CurrentUser, common::kShellFoldersKey, &folders) ==
+          plat::ERROR_SUCCESS &&
       folders.QueryString("Programs", &programs) == plat::ERROR_SUCCESS && !programs.empty()) {
     const std::string group = programs + "\\Portulon";
     for (const char* shortcut : kShortcuts) DeleteOne(ui, group + "\\" + shortcut);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "common/product_keys.h"
 #include "installer/tests/install_fixture.h"
 #include "platform/machine.h"
 #include "platform/service.h"
@@ -78,11 +79,11 @@ TEST_F(FlushTest, ServerRemovalBesideTheConsoleKeepsTheConsole) {
   }
   for (const char* kept : {"pladmin.exe", "_pladmin.dll", "readme.htm"}) EXPECT_TRUE(Exists(kept)) << kept;
   EXPECT_FALSE(KeyExists(setup::kServiceKey));
-  EXPECT_FALSE(KeyExists(setup::kAdminDllKey));
-  EXPECT_FALSE(KeyExists(setup::kEventSourceKey));
-  EXPECT_FALSE(KeyExists(std::string(setup::kUninstallKey) + "\\Portulon Server"));
+  EXPECT_FALSE(KeyExists(plat::ras::kAdminDllKey));
+  EXPECT_FALSE(KeyExists(common::kEventSourceKey));
+  EXPECT_FALSE(KeyExists(common::kServerUninstallKey));
   EXPECT_TRUE(KeyExists(setup::kClientKey));
-  EXPECT_TRUE(KeyExists(std::string(setup::kUninstallKey) + "\\Portulon Administrator"));
+  EXPECT_TRUE(KeyExists(common::kConsoleUninstallKey));
   EXPECT_TRUE(ShareGone());
 }
 
