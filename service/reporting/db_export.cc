@@ -13,7 +13,6 @@
 #include "platform/file.h"
 #include "platform/sysinfo.h"
 #include "service/event_report.h"
-#include "service/export_thread.h"
 #include "service/local_date.h"
 #include "service/profile_store.h"
 #include "service/reporting/odbc_connection.h"
