@@ -1,9 +1,10 @@
 #include "service/action_thread.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "common/profile_helpers.h"
 #include "common/trace.h"
@@ -16,41 +17,40 @@
 #include "service/outage_recovery.h"
 #include "service/port_table.h"
 #include "service/ras_ports.h"
-#include "service/ras_server.h"
 #include "service/service_context.h"
 
 namespace svc {
 
 namespace {
 
-// A copy of what a pass looks at in one entry, taken under the table's lock;
-// the port operations and commands run without it, so that a hang-up the
-// remote-access server reports meanwhile is never kept waiting.
+// A copy of one entry, taken with all the others under one lock: the pass
+// plans over these copies, and the port operations and commands run without
+// the lock, so that a hang-up the remote-access server reports meanwhile is
+// never kept waiting. With the port's traffic, read once per pass.
 struct SessionView {
-  std::string port;
-  std::string user;
-  std::string netbios;
-  std::int64_t start = 0;
-  std::int64_t deadline = 0;
-  int notifyLevel = 0;
-  int portIdleTimer = 0;
-  int idleSoFar = 0;
-  std::int64_t cutNotBefore = 0;
+  int index = 0;
+  PortEntry e;
+  bool trafficRead = false;
+  DWORD sent = 0;
+  DWORD received = 0;
 };
 
-SessionView View(PortTable& table, int index) {
+std::vector<SessionView> Snapshot(PortTable& table) {
+  std::vector<SessionView> sessions;
   auto lock = table.Lock();
-  const PortEntry& e = table.Entry(index);
-  return SessionView{e.port,          e.user,        e.netbios,   e.start,      e.deadline,
-                     e.notifyLevel,   e.portIdleTimer, e.idleSoFar, e.cutNotBefore};
+  for (int i = 0; i < PortTable::kSessionEntries; ++i) {
+    const PortEntry& e = table.Entry(i);
+    if (e.start != 0 || e.deadline != 0) sessions.push_back(SessionView{i, e});
+  }
+  return sessions;
 }
 
 // Runs `change` on the entry if it still holds the session `view` was taken of.
 template <typename Change>
-void Update(PortTable& table, int index, const SessionView& view, Change change) {
+void Update(PortTable& table, const SessionView& view, Change change) {
   auto lock = table.Lock();
-  PortEntry& e = table.Entry(index);
-  if (e.port == view.port && e.start == view.start) change(e);
+  PortEntry& e = table.Entry(view.index);
+  if (e.port == view.e.port && e.start == view.e.start) change(e);
 }
 
 std::string PortName(const std::string& serverPort) {
@@ -58,12 +58,140 @@ std::string PortName(const std::string& serverPort) {
   return slash == std::string::npos ? serverPort : serverPort.substr(slash + 1);
 }
 
+// Asks the traffic of every session that has an idle time-out.
+void ReadTraffic(std::vector<SessionView>& sessions, DWORD serverIdleTimer, const PortOperations& ops) {
+  for (SessionView& s : sessions) {
+    if (s.e.start == 0) continue;
+    if (s.e.portIdleTimer != 0) {
+      common::Trace("ActionThread", "Check Idle Time (PORT) on Session", s.index);
+    } else if (serverIdleTimer != 0) {
+      common::Trace("ActionThread", "Check Idle Time on Session", s.index);
+    } else {
+      continue;
+    }
+    s.trafficRead = ops.traffic(PortName(s.e.port), &s.sent, &s.received);
+  }
+}
+
+// What one pass does to one session, planned over the snapshot in the order
+// applied: first warnings, second warnings, idle counts and cuts, deadline
+// cuts. `session` is the entry as the step leaves it.
+struct Action {
+  enum Kind { kWarn, kIdleCount, kCut } kind = kWarn;
+  SessionView session;
+  std::string text;           // kWarn
+  int reason = kReasonNone;   // kCut: set before the disconnect; kReasonNone keeps the entry's
+};
+
+struct PassInputs {
+  SystemData systemData;
+  DWORD serverIdleTimer = 0;
+  DWORD idleBytesLimit = 0;
+  std::time_t now = 0;
+  std::time_t ahead = 0;  // a warning is due when its window opens before this
+};
+
+// Idle state of a session (ComputeBytesForSession): 0 active (or no idle
+// time-out), 1 idle beyond its time-out, 2 its traffic could not be read.
+// Moves the session's bases and idle count as its traffic says.
+int ComputeBytesForSession(SessionView& s, DWORD timeout, DWORD limit) {
+  if (timeout == 0) return 0;
+  if (!s.trafficRead) return 2;
+  PortEntry& e = s.e;
+  bool idleReceiving = false;
+  if (s.received > e.receivedBase + limit) {
+    e.receivedBase = s.received;
+    e.idleSoFar = 0;
+  } else {
+    idleReceiving = true;
+  }
+  if (s.sent > e.sentBase + limit) {
+    e.sentBase = s.sent;
+    e.idleSoFar = 0;
+  } else if (idleReceiving) {
+    e.idleSoFar += 61;
+  }
+  char line[120];
+  std::snprintf(line, sizeof line, "IDLE: State in entry %d --> RECD=%d SENT=%d IDLESOFAR=%d", s.index,
+                static_cast<int>(s.received), static_cast<int>(s.sent), e.idleSoFar);
+  common::Trace("ComputeBytesForSession", line, 0);
+  return idleReceiving && static_cast<DWORD>(e.idleSoFar) > timeout ? 1 : 0;
+}
+
+// A warning goes out on the last pass before its interval begins, so that it
+// precedes the cut by at least that interval; the cut then waits for the
+// interval to run out, should the passes have run late. A session admitted
+// with less time than the interval is warned at once and cut on time.
+void PlanWarning(std::vector<Action>& plan, SessionView& s, int level, const std::string& text,
+                 DWORD interval, std::time_t now) {
+  if (s.e.deadline - s.e.start >= static_cast<std::int64_t>(interval)) {
+    s.e.cutNotBefore = now + static_cast<std::int64_t>(interval);
+  }
+  s.e.notifyLevel = level;
+  plan.push_back(Action{Action::kWarn, s, text});
+}
+
+std::vector<Action> PlanPass(std::vector<SessionView> sessions, const PassInputs& in) {
+  const SystemData& sd = in.systemData;
+  std::vector<Action> plan;
+  for (SessionView& s : sessions) {
+    const PortEntry& e = s.e;
+    if (sd.notify1 == 0 || e.deadline == 0 || e.notifyLevel != 0 || !(e.deadline - sd.notify1 < in.ahead)) continue;
+    // Inside the second warning's window the first is skipped.
+    if (sd.notify2 != 0 && e.deadline - sd.notify2 < in.ahead) continue;
+    common::Trace("ActionThread", "Send First Notify!!", s.index);
+    PlanWarning(plan, s, 1, sd.notify1Text, sd.notify1, in.now);
+  }
+  for (SessionView& s : sessions) {
+    const PortEntry& e = s.e;
+    // Never again once sent, nor after the disconnect.
+    if (sd.notify2 == 0 || e.deadline == 0 || e.notifyLevel >= 2 || !(e.deadline - sd.notify2 < in.ahead)) continue;
+    common::Trace("ActionThread", "Send Second Notify!!", s.index);
+    PlanWarning(plan, s, 2, sd.notify2Text, sd.notify2, in.now);
+  }
+  for (SessionView& s : sessions) {
+    if (s.e.start == 0) continue;
+    const bool portTimer = s.e.portIdleTimer != 0;
+    const DWORD timeout = portTimer ? static_cast<DWORD>(s.e.portIdleTimer) : in.serverIdleTimer;
+    int idle = ComputeBytesForSession(s, timeout, in.idleBytesLimit);
+    if (timeout != 0 && idle != 2) plan.push_back(Action{Action::kIdleCount, s, {}, kReasonNone});
+    // Passes run a minute apart and count 61 s of idleness each, so a session
+    // that began just before a pass would otherwise be cut seconds old.
+    // (Passes that run faster than the clock, as in tests, count as minutes.)
+    if (idle == 1 && in.now - s.e.start < static_cast<std::time_t>(timeout) &&
+        static_cast<DWORD>(s.e.idleSoFar) <= timeout + 61) {
+      common::Trace("ActionThread", "Idle, but not yet up for a full idle period", s.index);
+      idle = 0;
+    }
+    if (idle == 2) {
+      common::Trace("ActionThread", portTimer ? "Fail Compute Idle Bytes (PORT)" : "Fail Compute Idle Bytes", s.index);
+    } else if (idle == 1) {
+      common::Trace("ActionThread", portTimer ? "Idle (PORT). Time to Disconnect" : "Idle. Time to Disconnect", s.index);
+      plan.push_back(Action{Action::kCut, s, {}, kReasonIdle});
+      s.e.notifyLevel = 3;
+    }
+  }
+  for (const SessionView& s : sessions) {
+    const PortEntry& e = s.e;
+    if (e.deadline == 0 || !(e.deadline < in.now) || e.notifyLevel == 3) continue;
+    if (in.now < e.cutNotBefore) {
+      common::Trace("ActionThread", "Deadline passed, the warning's interval still runs", s.index);
+      continue;
+    }
+    char line[200];
+    std::snprintf(line, sizeof line, "Action: Disconnect User on port '%s' MemTableRow=%d", e.port.c_str(), s.index);
+    common::Trace("ActionThread", line, s.index);
+    plan.push_back(Action{Action::kCut, s, {}, kReasonNone});
+  }
+  return plan;
+}
+
 // To the computer when one is known, else to the user part of the account;
 // never to a recipient that could not be passed as one argument.
-void SendNotify(const PortOperations& ops, const SessionView& s, const std::string& text) {
-  const std::optional<std::string> recipient = MessageRecipient(s.netbios, s.user);
+void SendNotify(const PortOperations& ops, const PortEntry& e, const std::string& text) {
+  const std::optional<std::string> recipient = MessageRecipient(e.netbios, e.user);
   if (!recipient) {
-    common::Trace("Notify refused, no plausible recipient. Computer-->", s.netbios, 0);
+    common::Trace("Notify refused, no plausible recipient. Computer-->", e.netbios, 0);
     return;
   }
   const std::string command = "NET SEND " + *recipient + " " + text;
@@ -71,18 +199,39 @@ void SendNotify(const PortOperations& ops, const SessionView& s, const std::stri
   ops.run(command);
 }
 
-// A warning goes out on the last pass before its interval begins, so that it
-// precedes the cut by at least that interval; the cut then waits for the
-// interval to run out, should the passes have run late. A session admitted
-// with less time than the interval is warned at once and cut on time.
-void Warn(PortTable& table, int index, const SessionView& s, const PortOperations& ops,
-          const std::string& text, DWORD interval, int level, std::time_t now) {
-  SendNotify(ops, s, text);
-  const bool heldFor = s.deadline - s.start >= static_cast<std::int64_t>(interval);
-  Update(table, index, s, [&](PortEntry& e) {
-    e.notifyLevel = level;
-    if (heldFor) e.cutNotBefore = now + static_cast<std::int64_t>(interval);
-  });
+void Apply(ServiceContext& context, const Action& a, const PortOperations& ops) {
+  PortTable& table = context.portTable;
+  const SessionView& s = a.session;
+  switch (a.kind) {
+    case Action::kWarn:
+      SendNotify(ops, s.e, a.text);
+      Update(table, s, [&](PortEntry& e) {
+        e.notifyLevel = s.e.notifyLevel;
+        e.cutNotBefore = s.e.cutNotBefore;
+      });
+      return;
+    case Action::kIdleCount:
+      Update(table, s, [&](PortEntry& e) {
+        e.sentBase = s.e.sentBase;
+        e.receivedBase = s.e.receivedBase;
+        e.idleSoFar = s.e.idleSoFar;
+      });
+      return;
+    case Action::kCut: {
+      // The reason is in place before the hang-up can come back; a cut the
+      // server refused restores it.
+      int previousReason = 0;
+      if (a.reason != kReasonNone) {
+        Update(table, s, [&](PortEntry& e) { previousReason = std::exchange(e.reason, a.reason); });
+      }
+      if (DisconnectPort(context, s.index, ops)) {
+        Update(table, s, [](PortEntry& e) { e.notifyLevel = 3; });
+      } else if (a.reason != kReasonNone) {
+        Update(table, s, [&](PortEntry& e) { e.reason = previousReason; });
+      }
+      return;
+    }
+  }
 }
 
 void CountSessions(ServiceContext& context, std::time_t now) {
@@ -99,58 +248,20 @@ void CountSessions(ServiceContext& context, std::time_t now) {
 
 }  // namespace
 
-std::chrono::milliseconds ActionInterval() {
-  if (const char* text = std::getenv("PORTULON_ACTION_INTERVAL_MS")) {
-    const long ms = std::strtol(text, nullptr, 10);
-    if (ms > 0) return std::chrono::milliseconds(ms);
-  }
-  return std::chrono::milliseconds(60000);
-}
-
-int ComputeBytesForSession(ServiceContext& context, int index, const PortOperations& ops) {
-  const SessionView s = View(context.portTable, index);
-  const ServiceSettings settings = context.SettingsSnapshot();
-  const DWORD timeout = s.portIdleTimer != 0 ? static_cast<DWORD>(s.portIdleTimer)
-                                             : settings.idleTimerSeconds;
-  if (timeout == 0) return 0;
-  DWORD sent = 0, received = 0;
-  if (!ops.traffic(PortName(s.port), &sent, &received)) return 2;
-
-  const DWORD limit = settings.idleBytesLimit;
-  int result = 0;
-  Update(context.portTable, index, s, [&](PortEntry& e) {
-    bool idleReceiving = false;
-    if (received > e.receivedBase + limit) {
-      e.receivedBase = received;
-      e.idleSoFar = 0;
-    } else {
-      idleReceiving = true;
-    }
-    if (sent > e.sentBase + limit) {
-      e.sentBase = sent;
-      e.idleSoFar = 0;
-    } else if (idleReceiving) {
-      e.idleSoFar += 61;
-    }
-    char line[120];
-    std::snprintf(line, sizeof line, "IDLE: State in entry %d --> RECD=%d SENT=%d IDLESOFAR=%d", index,
-                  static_cast<int>(received), static_cast<int>(sent), e.idleSoFar);
-    common::Trace("ComputeBytesForSession", line, 0);
-    result = idleReceiving && static_cast<DWORD>(e.idleSoFar) > timeout ? 1 : 0;
-  });
-  return result;
-}
-
 bool DisconnectPort(ServiceContext& context, int index, const PortOperations& ops) {
-  const SessionView s = View(context.portTable, index);
-  Update(context.portTable, index, s, [](PortEntry& e) { e.forced = 1; });
-  if (!ops.disconnect(PortName(s.port))) {
+  SessionView s{index, {}};
+  {
+    auto lock = context.portTable.Lock();
+    s.e = context.portTable.Entry(index);
+  }
+  Update(context.portTable, s, [](PortEntry& e) { e.forced = 1; });
+  if (!ops.disconnect(PortName(s.e.port))) {
     // Nothing was cut: the session goes on and its hang-up must not read as forced.
     common::Trace("ActionThread", "DisconnectPort failed", index);
-    Update(context.portTable, index, s, [](PortEntry& e) { e.forced = 0; });
+    Update(context.portTable, s, [](PortEntry& e) { e.forced = 0; });
     return false;
   }
-  ReportToEventLog(0, common::kEventForcedDisconnect, s.port.c_str(), s.user.c_str(), 2);
+  ReportToEventLog(0, common::kEventForcedDisconnect, s.e.port.c_str(), s.e.user.c_str(), 2);
   return true;
 }
 
@@ -161,83 +272,19 @@ void ActionPass(ServiceContext& context, ActionState& state, const PortOperation
     state.passCounter = 0;
     CountSessions(context, now);
   }
-  PortTable& table = context.portTable;
-  // Taken once per pass: UPDATE_UPDATE may replace the shared settings meanwhile.
-  const SystemData sd = context.SystemDataSnapshot();
-  // A re-read of the settings takes effect from the next pass.
-  const DWORD serverIdleTimer = context.SettingsSnapshot().idleTimerSeconds;
-  // A warning is due when its window opens before the next pass.
-  const std::time_t ahead = now + static_cast<std::time_t>((ActionInterval().count() + 999) / 1000);
+  // Taken once per pass: UPDATE_UPDATE may replace the shared settings
+  // meanwhile; a re-read of the settings takes effect from the next pass.
+  PassInputs in;
+  in.systemData = context.SystemDataSnapshot();
+  const ServiceSettings settings = context.SettingsSnapshot();
+  in.serverIdleTimer = settings.idleTimerSeconds;
+  in.idleBytesLimit = settings.idleBytesLimit;
+  in.now = now;
+  in.ahead = now + static_cast<std::time_t>((ActionInterval().count() + 999) / 1000);
 
-  if (sd.notify1 != 0) {
-    for (int i = 0; i < PortTable::kSessionEntries; ++i) {
-      const SessionView s = View(table, i);
-      if (s.deadline == 0 || s.notifyLevel != 0 || !(s.deadline - sd.notify1 < ahead)) continue;
-      // Inside the second warning's window the first is skipped.
-      if (sd.notify2 != 0 && s.deadline - sd.notify2 < ahead) continue;
-      common::Trace("ActionThread", "Send First Notify!!", i);
-      Warn(table, i, s, ops, sd.notify1Text, sd.notify1, 1, now);
-    }
-  }
-  if (sd.notify2 != 0) {
-    for (int i = 0; i < PortTable::kSessionEntries; ++i) {
-      const SessionView s = View(table, i);
-      // Never again once sent, nor after the disconnect.
-      if (s.deadline == 0 || s.notifyLevel >= 2 || !(s.deadline - sd.notify2 < ahead)) continue;
-      common::Trace("ActionThread", "Send Second Notify!!", i);
-      Warn(table, i, s, ops, sd.notify2Text, sd.notify2, 2, now);
-    }
-  }
-  for (int i = 0; i < PortTable::kSessionEntries; ++i) {
-    const SessionView s = View(table, i);
-    if (s.start == 0) continue;
-    const bool portTimer = s.portIdleTimer != 0;
-    if (portTimer) {
-      common::Trace("ActionThread", "Check Idle Time (PORT) on Session", i);
-    } else if (serverIdleTimer != 0) {
-      common::Trace("ActionThread", "Check Idle Time on Session", i);
-    } else {
-      continue;
-    }
-    int idle = ComputeBytesForSession(context, i, ops);
-    // Passes run a minute apart and count 61 s of idleness each, so a session
-    // that began just before a pass would otherwise be cut seconds old.
-    const DWORD timeout = portTimer ? static_cast<DWORD>(s.portIdleTimer) : serverIdleTimer;
-    // (Passes that run faster than the clock, as in tests, count as minutes.)
-    if (idle == 1 && now - s.start < static_cast<std::time_t>(timeout) &&
-        static_cast<DWORD>(View(table, i).idleSoFar) <= timeout + 61) {
-      common::Trace("ActionThread", "Idle, but not yet up for a full idle period", i);
-      idle = 0;
-    }
-    if (idle == 2) {
-      common::Trace("ActionThread", portTimer ? "Fail Compute Idle Bytes (PORT)" : "Fail Compute Idle Bytes", i);
-    } else if (idle == 1) {
-      common::Trace("ActionThread", portTimer ? "Idle (PORT). Time to Disconnect" : "Idle. Time to Disconnect", i);
-      // The reason is in place before the hang-up can come back.
-      int previousReason = 0;
-      Update(table, i, s, [&](PortEntry& e) {
-        previousReason = e.reason;
-        e.reason = kReasonIdle;
-      });
-      if (DisconnectPort(context, i, ops)) {
-        Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
-      } else {
-        Update(table, i, s, [&](PortEntry& e) { e.reason = previousReason; });
-      }
-    }
-  }
-  for (int i = 0; i < PortTable::kSessionEntries; ++i) {
-    const SessionView s = View(table, i);
-    if (s.deadline == 0 || !(s.deadline < now) || s.notifyLevel == 3) continue;
-    if (now < s.cutNotBefore) {
-      common::Trace("ActionThread", "Deadline passed, the warning's interval still runs", i);
-      continue;
-    }
-    char line[200];
-    std::snprintf(line, sizeof line, "Action: Disconnect User on port '%s' MemTableRow=%d", s.port.c_str(), i);
-    common::Trace("ActionThread", line, i);
-    if (DisconnectPort(context, i, ops)) Update(table, i, s, [](PortEntry& e) { e.notifyLevel = 3; });
-  }
+  std::vector<SessionView> sessions = Snapshot(context.portTable);
+  ReadTraffic(sessions, in.serverIdleTimer, ops);
+  for (const Action& a : PlanPass(std::move(sessions), in)) Apply(context, a, ops);
   common::Trace("ActionThread", "Action Thread DONE, now sleep for a minute...", 0);
 }
 
@@ -245,13 +292,14 @@ PortOperations ServerPortOperations(ServiceContext& context) {
   PortOperations ops;
   ServiceContext* ctx = &context;
   ops.traffic = [ctx](const std::string& port, DWORD* sent, DWORD* received) {
-    return RAS_GetTrafficBytesForPort(*ctx, ctx->serverName, port, sent, received) == plat::ERROR_SUCCESS;
+    return RAS_GetTrafficBytesForPort(ctx->remoteAccess, ctx->serverName, port, sent, received) ==
+           plat::ERROR_SUCCESS;
   };
   ops.disconnect = [ctx](const std::string& port) {
     // The entry is marked forced with its reason before the request, so the
     // client can be told why.
     const int reason = PortTableGetDisconnectReason(ctx->portTable, ctx->serverName + "\\" + port);
-    return DisconnectPort(*ctx, ctx->serverName, port, reason) == plat::ERROR_SUCCESS;
+    return DisconnectPort(ctx->remoteAccess, ctx->serverName, port, reason) == plat::ERROR_SUCCESS;
   };
   ops.run = [](const std::string& commandLine) {
     plat::ProcessOptions options;
@@ -270,7 +318,7 @@ void StartActionThread(ServiceContext& context) {
     ActionState state;
     for (;;) {
       // The collector refreshes the router's port data that the traffic query reads.
-      if (context.rasType == PLK::kRasTypeRras) ops.run("plcollect.exe");
+      if (context.remoteAccess.kind == common::kRasKindRras) ops.run("plcollect.exe");
       std::this_thread::sleep_for(ActionInterval());
       ActionPass(context, state, ops, context.Now());
       WriteKeptBetweenMessages(context);

@@ -3,7 +3,6 @@
 // deadline itself; once an hour the number of sessions is recorded.
 #pragma once
 
-#include <chrono>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -30,23 +29,16 @@ struct PortOperations {
 // The port operations of the server the context runs on.
 PortOperations ServerPortOperations(ServiceContext& context);
 
-// How long supervision sleeps between passes: a minute. Tests of the running
-// program may shorten it through PORTULON_ACTION_INTERVAL_MS, which the
-// product never sets.
-std::chrono::milliseconds ActionInterval();
-
 struct ActionState {
   int passCounter = 0;  // 0..59: every 60th pass counts the sessions
 };
 
-// One pass at time `now`: the hourly count, first and second warnings, the
-// idle check and the deadline check.
+// One pass at time `now`: the hourly count; then, planned over one snapshot
+// of the table and one reading of the ports' traffic, the first and second
+// warnings, the idle check and the deadline check, applied in that order to
+// the sessions the table still holds.
 void ActionPass(ServiceContext& context, ActionState& state, const PortOperations& ops,
                 std::time_t now);
-
-// Idle state of a session: 0 active (or no idle time-out), 1 idle beyond its
-// time-out, 2 its traffic could not be read.
-int ComputeBytesForSession(ServiceContext& context, int index, const PortOperations& ops);
 
 // Marks the session forced, disconnects its port and reports event 5. A
 // disconnect the server refused is traced ("DisconnectPort failed"), reports
@@ -54,7 +46,7 @@ int ComputeBytesForSession(ServiceContext& context, int index, const PortOperati
 // tries again.
 bool DisconnectPort(ServiceContext& context, int index, const PortOperations& ops);
 
-// Starts the thread that runs a pass every ActionInterval(), for ever.
+// Starts the thread that runs a pass every ActionInterval() (settings.h), for ever.
 void StartActionThread(ServiceContext& context);
 
 // 1 unless static address assignment has been turned off under

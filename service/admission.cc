@@ -21,9 +21,8 @@
 #include "service/port_table.h"
 #include "service/profile_store.h"
 #include "service/service_context.h"
+#include "service/session_files.h"
 #include "service/session_log.h"
-#include "service/settings.h"
-#include "service/write_health.h"
 
 namespace svc {
 
@@ -149,13 +148,12 @@ DWORD CheckAllowedGroups(const GlobalGroups& global, std::string_view allowedLis
   return plat::ERROR_MEMBER_NOT_IN_GROUP;
 }
 
-// `global` is fetched only when the port has a list.
-int GrantedForPort(const ServiceContext& context, std::string_view user,
-                   std::string_view portSection, const GlobalGroups* global) {
-  const std::string allowed = ReadAllowedGroups(context, portSection);
+// 0 granted, 5 refused.
+int IsUserGrantedAccessForPort(const ServiceContext& context, std::string_view portSection,
+                               const GlobalGroups& global) {
+  const std::string allowed = ReadAllowedGroups(context.paths.systemData, portSection);
   if (allowed.empty() || allowed.front() == '*') return 0;
-  const DWORD result = global ? CheckAllowedGroups(*global, allowed)
-                              : CheckAllowedGroups(FetchGlobalGroups(user), allowed);
+  const DWORD result = CheckAllowedGroups(global, allowed);
   common::Trace("IsUserGrantedAccessForPort", allowed, static_cast<long>(result));
   return result == plat::ERROR_MEMBER_NOT_IN_GROUP ? kRefusePortAccess : 0;
 }
@@ -186,17 +184,12 @@ bool SamePeriod(DWORD periodType, std::time_t a, std::time_t b) {
   }
 }
 
-int CheckPeriod(const ServiceContext& context, std::string_view user, DWORD periodType,
-                DWORD periodMax, DWORD periodUsage, DWORD periodStamp, std::time_t startTime,
-                std::vector<plat::ProfileChange>* deferred) {
+int CheckPeriod(std::string_view user, DWORD periodType, DWORD periodMax, DWORD periodUsage,
+                DWORD periodStamp, std::time_t startTime, std::vector<plat::ProfileChange>* changes) {
   if (periodType < 1 || periodType > 3) return kPeriodWithin;
   if (!SamePeriod(periodType, static_cast<std::time_t>(periodStamp), startTime)) {
-    const std::vector<plat::ProfileChange> changes = NewPeriodChanges(user, startTime);
-    if (deferred) {
-      deferred->insert(deferred->end(), changes.begin(), changes.end());
-    } else {
-      WriteUserChanges(context, changes);
-    }
+    const std::vector<plat::ProfileChange> fresh = NewPeriodChanges(user, startTime);
+    changes->insert(changes->end(), fresh.begin(), fresh.end());
     common::Trace("CheckPeriod", "New period", static_cast<long>(periodType));
     return kPeriodNew;
   }
@@ -214,32 +207,19 @@ DWORD CheckUserInAllowedGroups(std::string_view user, std::string_view allowedLi
   return CheckAllowedGroups(FetchGlobalGroups(user), allowedList);
 }
 
-int IsUserGrantedAccessForPort(const ServiceContext& context, std::string_view user,
-                               std::string_view portSection) {
-  return GrantedForPort(context, user, portSection, nullptr);
-}
+namespace {
 
+// The account is logged in here (the port table) or anywhere (the logged-in users file).
 bool IsUserLoggedIn(const ServiceContext& context, std::string_view user) {
   // This server's own sessions count even when the roster could not be written.
-  if (context.portTable.HoldsUser(user)) return true;
-  const auto sections = plat::ProfileListSections(context.paths.loggedIn);
-  if (!sections) return false;
-  for (const std::string& s : *sections) {
-    const auto keys = plat::ProfileListKeys(context.paths.loggedIn, s);
-    if (!keys) continue;
-    for (const std::string& k : *keys) {
-      if (plat::EqualsIgnoringCase(k, user)) return true;
-    }
-  }
-  return false;
+  return context.portTable.HoldsUser(user) || IsInLoggedInUsers(context.paths.loggedIn, user);
 }
-
-namespace {
 
 // The check, and the limits of the session it admits. `resuming`: the session
 // already runs (found on a port at start-up): only its limits are wanted, so
-// no test refuses it and nothing is reported.
-AdmissionDecision Decide(const ServiceContext& context, std::string_view user,
+// no test refuses it. Reads only: what is to be written and reported goes
+// into the decision.
+AdmissionDecision Decide(const ServiceContext& context, const AccountName& user,
                          std::string_view portSection, std::time_t startTime, bool resuming) {
   common::Trace(kLabel, user, static_cast<long>(startTime));
   AdmissionDecision d;
@@ -248,9 +228,8 @@ AdmissionDecision Decide(const ServiceContext& context, std::string_view user,
     d.code = code;
     return d;
   };
-  if (!IsSafeAccountName(user)) {
+  if (!user.safe()) {
     // Such a name could address another section or key of the shared files.
-    d.safeAccount = false;
     return refuse(kRefuseNoProfile, "Invalid account name");
   }
 
@@ -264,8 +243,8 @@ AdmissionDecision Decide(const ServiceContext& context, std::string_view user,
     // removed since: the session runs without limits.
     common::Trace(kLabel, "Running session without a profile", 0);
   } else {
-    const DWORD unreadable = ProbeDataFolder(context);
-    if (unreadable != plat::ERROR_SUCCESS) NoteDataFolderUnreadable(context, unreadable);
+    const DWORD unreadable = ProbeDataFolder(context.paths.folder, context.serverName);
+    d.folderUnreadable = unreadable;
     if (context.systemData.defaults.assignDefault == 0) {
       return unreadable != plat::ERROR_SUCCESS
                  ? refuse(kRefuseProfileUnreadable, "Profile unreadable: data folder unreachable")
@@ -308,12 +287,11 @@ AdmissionDecision Decide(const ServiceContext& context, std::string_view user,
 
     // 5. Single session.
     if ((p.noDuplicate != 0 || g.noDuplicate != 0) && IsUserLoggedIn(context, user)) {
-      plat::Beep(200, 300);
       return refuse(kRefuseDuplicate, "User already logged in");
     }
 
     // 6. Port access.
-    if (GrantedForPort(context, user, portSection, &global) != 0) {
+    if (IsUserGrantedAccessForPort(context, portSection, global) != 0) {
       return refuse(kRefusePortAccess, "Not granted access on Port");
     }
   }
@@ -331,7 +309,7 @@ AdmissionDecision Decide(const ServiceContext& context, std::string_view user,
       d.userChanges.insert(d.userChanges.end(), fresh.begin(), fresh.end());
     }
     const DWORD periodMax = Effective(p.periodMax, g.periodMax);
-    const int r = CheckPeriod(context, user, periodType, periodMax, usage, stamp, startTime,
+    const int r = CheckPeriod(user, periodType, periodMax, usage, stamp, startTime,
                               &d.userChanges);
     if (r == kPeriodUsedUp && !resuming) return refuse(kRefusePeriodUsedUp, "PeriodMaxUsage is up", static_cast<long>(usage));
     if (r == kPeriodNew) usage = 0;
@@ -340,12 +318,13 @@ AdmissionDecision Decide(const ServiceContext& context, std::string_view user,
   }
 
   // 8. Session limits.
-  d.limits.portMaxSession = static_cast<DWORD>(ReadPortNumber(context, portSection, kMaxSessionTime));
+  d.limits.portMaxSession =
+      static_cast<DWORD>(ReadPortNumber(context.paths.systemData, portSection, kMaxSessionTime));
   d.limits.userMaxSession = Effective(p.maxSessionTime, g.maxSessionTime);
   d.limits.userMaxTotal = maxTotal;
   d.limits.userTotalUsed = p.totalTime;
   d.limits.periodAllowance = periodAllowance;
-  d.greeting.account = std::string(user);
+  d.greeting.account = user.text();
   d.greeting.portMaxSession = d.limits.portMaxSession;
   d.greeting.userMaxSession = d.limits.userMaxSession;
   d.greeting.userMaxTotal = maxTotal;
@@ -358,25 +337,26 @@ AdmissionDecision Decide(const ServiceContext& context, std::string_view user,
 // and the logged-in users file.
 void EnterSession(ServiceContext& context, const AdmissionDecision& d, std::string_view machine,
                   std::string_view user, std::string_view portSection, std::time_t startTime) {
-  PortTableStore(context, machine, portSection, startTime, user, d.limits);
-  std::int32_t address = common::ProfileReadInt(context.sessionFile, portSection, "IP");
+  PortTableStore(context.portTable, context.paths.systemData, machine, portSection, startTime, user,
+                 d.limits);
+  std::int32_t address = ReadSessionAddress(context.sessionFile, portSection);
   if (context.settings.ipConvert) address = common::RevertDWORD(address);
   PortTableStoreIP(context.portTable, portSection, address);
-  NoteWrite(context, common::kLoggedInFile,
-            plat::ProfileWriteString(context.paths.loggedIn, context.serverName, user, "1"));
+  context.writeHealth.Note(common::kLoggedInFile,
+                           EnterLoggedInUsers(context.paths.loggedIn, context.serverName, user));
 }
 
 }  // namespace
 
-AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_view user,
+AdmissionDecision DecideAdmission(const ServiceContext& context, const AccountName& user,
                                   std::string_view portSection, std::time_t startTime) {
   return Decide(context, user, portSection, startTime, false);
 }
 
-bool ResumeSession(ServiceContext& context, std::string_view machine, std::string_view user,
+bool ResumeSession(ServiceContext& context, std::string_view machine, const AccountName& user,
                    std::string_view portSection, std::time_t startTime) {
+  if (!user.safe()) return false;
   const AdmissionDecision d = Decide(context, user, portSection, startTime, true);
-  if (!d.safeAccount) return false;
   // What admission would have written (a default profile, a new period) is
   // left to the next dial-in: resuming writes no profile.
   EnterSession(context, d, machine, user, portSection, startTime);
@@ -384,7 +364,9 @@ bool ResumeSession(ServiceContext& context, std::string_view machine, std::strin
 }
 
 void ApplyAdmission(ServiceContext& context, const AdmissionDecision& d, std::string_view machine,
-                    std::string_view user, std::string_view portSection, std::time_t startTime) {
+                    const AccountName& user, std::string_view portSection, std::time_t startTime) {
+  if (d.folderUnreadable != plat::ERROR_SUCCESS) NoteDataFolderUnreadable(context, d.folderUnreadable);
+  if (d.code == kRefuseDuplicate) plat::Beep(200, 300);
   if (d.code != kAdmitted) {
     // The record first: a crash between the writes leaves a record without
     // its counters, never counters without their record.
@@ -393,17 +375,17 @@ void ApplyAdmission(ServiceContext& context, const AdmissionDecision& d, std::st
     // The reason too, so that the event alone tells the administrator why.
     const std::string reason = std::to_string(d.code) + ": " + common::RefusalText(d.code);
     ReportToEventLog(0, common::kEventConnectionRefused, std::string(portSection).c_str(),
-                     std::string(user).c_str(), 3, reason.c_str());
+                     user.text().c_str(), 3, reason.c_str());
     return;
   }
   Log_Connection(context, user, startTime, portSection, d.userChanges, &d.profile);
   EnterSession(context, d, machine, user, portSection, startTime);
-  SendGreetings(context, machine, d.greeting);
+  SendGreetings(context.systemData, machine, d.greeting);
   ReportToEventLog(0, common::kEventConnectionAccepted, std::string(portSection).c_str(),
-                   std::string(user).c_str(), 2);
+                   user.text().c_str(), 2);
 }
 
-int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_view user,
+int IsThisUserOK(ServiceContext& context, std::string_view machine, const AccountName& user,
                  std::string_view portSection, std::time_t startTime) {
   const AdmissionDecision d = DecideAdmission(context, user, portSection, startTime);
   ApplyAdmission(context, d, machine, user, portSection, startTime);

@@ -9,6 +9,7 @@
 
 #include "platform/profile.h"
 #include "platform/win_types.h"
+#include "service/account_name.h"
 #include "service/greeting.h"
 #include "service/port_table.h"
 #include "service/profile_store.h"
@@ -40,10 +41,11 @@ struct GroupProperties {
   DWORD noDuplicate = 0;
 };
 
-// What the admission check decided, and what either outcome writes.
+// What the admission check decided, and what either outcome writes and reports.
 struct AdmissionDecision {
   int code = kAdmitted;
-  bool safeAccount = true;  // false: the name may not touch any shared file
+  // The data folder could not be read for a profile-less account (event 1).
+  DWORD folderUnreadable = 0;
   bool hasProfile = false;  // the account has a profile, or gets the default one
   UserProfile profile;      // as read (or as the default profile makes it)
   // Profile writes made whatever the outcome: the default profile of a new
@@ -54,20 +56,20 @@ struct AdmissionDecision {
 };
 
 // The check itself: reads profiles, groups, the logged-in users and the port,
-// and writes nothing. `user`: DOMAIN\user; `portSection`: SERVER\port;
-// `startTime`: session start. An account name that IsSafeAccountName refuses
-// is refused with 1.
-AdmissionDecision DecideAdmission(const ServiceContext& context, std::string_view user,
+// and writes and reports nothing. `user`: DOMAIN\user; `portSection`:
+// SERVER\port; `startTime`: session start. An account name that is not
+// safe() is refused with 1.
+AdmissionDecision DecideAdmission(const ServiceContext& context, const AccountName& user,
                                   std::string_view portSection, std::time_t startTime);
 
-// Every effect of a decision, in one order: on admission the connection
-// record, the usage keys and counters, the port table (with the address of
-// the session file), the logged-in users file, the greetings and event 3; on
-// refusal the refusal record, the profile's and the status counters and
-// event 4. Records go before counters. `machine`: the client computer ("*"
-// or empty when unknown).
+// Every effect of a decision, in one order: an unreadable data folder's
+// event, the beep of a second login; on admission the connection record, the
+// usage keys and counters, the port table (with the address of the session
+// file), the logged-in users file, the greetings and event 3; on refusal the
+// refusal record, the profile's and the status counters and event 4. Records
+// go before counters. `machine`: the client computer ("*" or empty when unknown).
 void ApplyAdmission(ServiceContext& context, const AdmissionDecision& decision,
-                    std::string_view machine, std::string_view user, std::string_view portSection,
+                    std::string_view machine, const AccountName& user, std::string_view portSection,
                     std::time_t startTime);
 
 // A session already running on a port (found at start-up) enters the port
@@ -76,21 +78,17 @@ void ApplyAdmission(ServiceContext& context, const AdmissionDecision& decision,
 // and port values; no test refuses it, and nothing is recorded, counted,
 // greeted or reported. False (nothing done) for an account name no shared
 // file may hold.
-bool ResumeSession(ServiceContext& context, std::string_view machine, std::string_view user,
+bool ResumeSession(ServiceContext& context, std::string_view machine, const AccountName& user,
                    std::string_view portSection, std::time_t startTime);
 
 // DecideAdmission, then ApplyAdmission; returns the code.
-int IsThisUserOK(ServiceContext& context, std::string_view machine, std::string_view user,
+int IsThisUserOK(ServiceContext& context, std::string_view machine, const AccountName& user,
                  std::string_view portSection, std::time_t startTime);
 
 // Fills `groups` (all 0 when the domain controller or the group list cannot be
 // had) and returns the network error, 0 on success.
 DWORD GetGroupPropertiesForUser(const ServiceContext& context, std::string_view user,
                                 GroupProperties* groups);
-
-// 0 granted, 5 refused.
-int IsUserGrantedAccessForPort(const ServiceContext& context, std::string_view user,
-                               std::string_view portSection);
 
 // 0 member of a listed group, 1321 member of none, 5 when a domain controller
 // or a group list could not be had. Entries are split at ";", a trailing
@@ -102,18 +100,14 @@ inline constexpr int kPeriodNew = 1;
 inline constexpr int kPeriodUsedUp = 5;
 
 // Periods by local time: 1 calendar day, 2 week beginning on Monday, 3
-// calendar month. A new period writes PeriodUsage "0" and PeriodStamp = start
-// and returns 1; otherwise 5 when the usage is above a non-zero maximum, else
-// 0. With `deferred`, the writes are appended there instead of made.
-int CheckPeriod(const ServiceContext& context, std::string_view user, DWORD periodType,
-                DWORD periodMax, DWORD periodUsage, DWORD periodStamp, std::time_t startTime,
-                std::vector<plat::ProfileChange>* deferred = nullptr);
+// calendar month. A new period appends PeriodUsage "0" and PeriodStamp =
+// start to `changes` and returns 1; otherwise 5 when the usage is above a
+// non-zero maximum, else 0.
+int CheckPeriod(std::string_view user, DWORD periodType, DWORD periodMax, DWORD periodUsage,
+                DWORD periodStamp, std::time_t startTime, std::vector<plat::ProfileChange>* changes);
 
 // True when both times fall into one period of the type (1, 2, 3); any other
 // type never begins a new period.
 bool SamePeriod(DWORD periodType, std::time_t a, std::time_t b);
-
-// The account is a key of any section of the logged-in users file (ignoring case).
-bool IsUserLoggedIn(const ServiceContext& context, std::string_view user);
 
 }  // namespace svc

@@ -3,7 +3,6 @@
 #include "common/trace.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "service/service_context.h"
 
 namespace svc {
 
@@ -104,10 +103,8 @@ std::optional<std::string> MessageRecipient(std::string_view machine, std::strin
   return target;
 }
 
-std::vector<std::string> GreetingCommandLines(const ServiceContext& context,
-                                              std::string_view machine,
+std::vector<std::string> GreetingCommandLines(const SystemData& d, std::string_view machine,
                                               const GreetingValues& values) {
-  const SystemData& d = context.systemData;
   const bool due[3] = {
       true,
       values.userMaxSession != 0 || values.userMaxTotal != 0,
@@ -125,13 +122,13 @@ std::vector<std::string> GreetingCommandLines(const ServiceContext& context,
   return lines;
 }
 
-void SendGreetings(const ServiceContext& context, std::string_view machine,
+void SendGreetings(const SystemData& systemData, std::string_view machine,
                    const GreetingValues& values) {
   if (!MessageRecipient(machine, values.account)) {
     common::Trace("Greeting refused, no plausible recipient. Computer-->", machine, 0);
     return;
   }
-  for (const std::string& line : GreetingCommandLines(context, machine, values)) {
+  for (const std::string& line : GreetingCommandLines(systemData, machine, values)) {
     common::Trace("Greeting Command", line, 0);
     plat::ProcessOptions options;
     options.wait = false;

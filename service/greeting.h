@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "platform/win_types.h"
+#include "service/system_data.h"
 
 namespace svc {
 
-struct ServiceContext;
 using plat::DWORD;
 
 struct GreetingValues {
@@ -49,14 +49,14 @@ std::optional<std::string> MessageRecipient(std::string_view machine, std::strin
 // The "NET SEND %s %s" command lines of the greetings due: greeting 1 when its
 // bit is set, 2 only when the user has a session or total limit, 3 only when
 // the port has a session limit. Empty greeting files send nothing, and nothing
-// is sent when MessageRecipient refuses the recipient.
-std::vector<std::string> GreetingCommandLines(const ServiceContext& context,
-                                              std::string_view machine,
+// is sent when MessageRecipient refuses the recipient. RuleMask and the texts
+// come from `systemData`.
+std::vector<std::string> GreetingCommandLines(const SystemData& systemData, std::string_view machine,
                                               const GreetingValues& values);
 
 // Runs those command lines hidden, without waiting; failures are not noticed.
 // A refused recipient is traced.
-void SendGreetings(const ServiceContext& context, std::string_view machine,
+void SendGreetings(const SystemData& systemData, std::string_view machine,
                    const GreetingValues& values);
 
 }  // namespace svc

@@ -5,13 +5,12 @@
 #include "platform/errors.h"
 #include "service/service_context.h"
 #include "service/session_log.h"
-#include "service/settings.h"
-#include "service/system_data.h"
 
 namespace svc {
 
 void RecoverFromOutages(ServiceContext& context) {
-  if (context.folderUnreadable.on() && ProbeDataFolder(context) == plat::ERROR_SUCCESS) {
+  if (context.folderUnreadable.on() &&
+      ProbeDataFolder(context.paths.folder, context.serverName) == plat::ERROR_SUCCESS) {
     NoteDataFolderReadable(context);
   }
   if (context.systemDataStale) ReadSystemDataFromCentralDB(context);

@@ -23,6 +23,7 @@
 #include "service/profile_store.h"
 #include "service/service_context.h"
 #include "service/session_admin.h"
+#include "service/session_files.h"
 #include "service/session_log.h"
 #include "service/system_data.h"
 
@@ -36,21 +37,23 @@ std::string ServerPort(const ServiceContext& context, std::string_view port) {
   return context.serverName + "\\" + std::string(port);
 }
 
-// The one check of an account's length and spelling against what the records
-// hold: a name that a record would cut could be charged as somebody else.
-// False (refuse, write nothing) with the reason traced and, for a NEW, reported.
-bool AccountFits(int kind, const std::string& account, const std::string& port) {
-  const std::string problem = common::AccountNameProblem(account);
+// The account's length and spelling against what the records hold, checked
+// once per message: a name that a record would cut could be charged as
+// somebody else. False (refuse, write nothing) with the reason traced and,
+// for a NEW, reported.
+bool AccountFits(int kind, const AccountName& account, const std::string& port) {
+  const std::string& problem = account.problem();
   if (problem.empty()) return true;
   common::Trace("ProcessIncoming", "Account refused, nothing written: " + problem, kind);
   if (kind == common::kKindNewConnection) {
-    ReportToEventLog(0, common::kEventConnectionRefused, port.c_str(), (account + ": " + problem).c_str(), 2);
+    ReportToEventLog(0, common::kEventConnectionRefused, port.c_str(),
+                     (account.text() + ": " + problem).c_str(), 2);
   }
   return false;
 }
 
 void NewConnection(ServiceContext& context, ReplyFields& reply, const common::ProtocolMessage& m,
-                   const std::string& port) {
+                   const AccountName& user, const std::string& port) {
   const std::time_t now = context.Now();
   std::time_t start = m.time != 0 ? static_cast<std::time_t>(m.time) : now;
   if (start < now - kMaxStartAgeSeconds || start > now + kClockSkewSeconds) {
@@ -59,15 +62,15 @@ void NewConnection(ServiceContext& context, ReplyFields& reply, const common::Pr
     start = now;
   }
   common::Trace("ProcessIncomingProtocol NEW", port, static_cast<long>(start));
-  const int code = IsThisUserOK(context, m.machine, m.user, port, start);
+  const int code = IsThisUserOK(context, m.machine, user, port, start);
   common::Trace("Accept New Connection?", code == kAdmitted ? "YES" : "NO", code);
   reply.code = code == kAdmitted ? common::kReplyAccepted : common::kReplyRefused;
 }
 
 void HangUp(ServiceContext& context, ReplyFields& reply, const common::ProtocolMessage& m,
-            const std::string& port) {
+            const AccountName& user, const std::string& port) {
   common::Trace("ProcessIncomingProtocol HANGUP", port, m.duration);
-  Log_HangUp(context, m.user, port, m.duration, static_cast<std::time_t>(m.time));
+  Log_HangUp(context, user, port, m.duration, static_cast<std::time_t>(m.time));
   common::Trace("Hangup Done", port, 0);
   reply.code = common::kReplyAccepted;
 }
@@ -93,31 +96,31 @@ void AddressRequest(ServiceContext& context, ReplyFields& reply, const common::P
                     const std::string& port) {
   const auto proposed = static_cast<std::int32_t>(m.address);
   if (context.settings.staticIP == 1) {
-    const std::string account = BuildUserAccount(context, m.user);
+    const AccountName account = BuildUserAccount(context, m.user);
     if (!AccountFits(m.kind, account, port)) {
       reply.code = common::kReplyNotActedOn;
       return;
     }
-    const int portAddress = ReadPortNumber(context, port, kStaticIP);
+    const int portAddress = ReadPortNumber(context.paths.systemData, port, kStaticIP);
     const int userAddress = ReadUserStaticIP(context, account);
     if (portAddress != 0 || userAddress != 0) {
       const std::int32_t chosen = userAddress != 0 ? userAddress : portAddress;
-      if (AddressHeldElsewhere(context, chosen, port, account)) {
+      if (AddressHeldElsewhere(context, chosen, port, account.text())) {
         reply.code = common::kReplyKeepAddress;
-        common::ProfileWriteInt(context.sessionFile, port, "IP", proposed);
+        WriteSessionAddress(context.sessionFile, port, proposed);
         return;
       }
       reply.code = common::kReplyUseAddress;
       reply.address = common::RevertDWORD(chosen);
-      common::ProfileWriteInt(context.sessionFile, port, "IP", chosen);
+      WriteSessionAddress(context.sessionFile, port, chosen);
       return;
     }
     reply.code = common::kReplyKeepAddress;
-    common::ProfileWriteInt(context.sessionFile, port, "IP", proposed);
+    WriteSessionAddress(context.sessionFile, port, proposed);
     return;
   }
   common::Trace("ProcessIncomingProtocol GETIP Not Enabled", port, 0);
-  common::ProfileWriteInt(context.sessionFile, port, "IP", proposed);
+  WriteSessionAddress(context.sessionFile, port, proposed);
   reply.code = common::kReplyKeepAddress;
 }
 
@@ -169,13 +172,14 @@ ReplyFields ProcessIncomingProtocol(ServiceContext& context, std::string_view me
     return reply;
   }
   const std::string port = ServerPort(context, m.port);
+  const AccountName user(m.user);
   if ((m.kind == common::kKindNewConnection || m.kind == common::kKindHangUp) &&
-      !AccountFits(m.kind, m.user, port)) {
+      !AccountFits(m.kind, user, port)) {
     return notActedOn;
   }
   switch (m.kind) {
-    case common::kKindNewConnection: NewConnection(context, reply, m, port); break;
-    case common::kKindHangUp: HangUp(context, reply, m, port); break;
+    case common::kKindNewConnection: NewConnection(context, reply, m, user, port); break;
+    case common::kKindHangUp: HangUp(context, reply, m, user, port); break;
     case common::kKindAddressRequest: AddressRequest(context, reply, m, port); break;
     default: break;  // parsed and answered "00"
   }

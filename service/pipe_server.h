@@ -24,10 +24,9 @@ struct ReplyFields {
 // sends nothing (or half a message) is dropped.
 inline constexpr plat::DWORD kClientMessageTimeoutMs = 5000;
 
-// How far a client's clock may run ahead of ours: a NEW that says its session
-// starts later than that is taken as starting now (and traced), so that no
+// A NEW that says its session starts later than kClockSkewSeconds
+// (session_log.h) from now is taken as starting now (and traced), so that no
 // caller can set FirstConnection years ahead and switch expiry off.
-inline constexpr long kClockSkewSeconds = 300;
 // How long before now a NEW's start may lie (a further link of a connection
 // that began earlier). An older start, 1970 among them, is taken as now and
 // traced: it would otherwise set FirstConnection and expire the account at

@@ -6,7 +6,6 @@
 
 #include "common/profile_helpers.h"
 #include "common/trace.h"
-#include "service/service_context.h"
 
 namespace svc {
 
@@ -57,16 +56,15 @@ Allowance ChooseAllowance(std::time_t start, const SessionLimits& limits) {
   return {deadline > 0 ? deadline : 1, reason};
 }
 
-int PortTableStore(ServiceContext& context, std::string_view netbios, std::string_view port,
-                   std::time_t start, std::string_view user, const SessionLimits& limits) {
+int PortTableStore(PortTable& table, const std::string& systemDataFile, std::string_view netbios,
+                   std::string_view port, std::time_t start, std::string_view user,
+                   const SessionLimits& limits) {
   common::Trace("PortTableStore", "Storing in PortTable", 0);
   // Read before taking the lock: the mutex is held for table work only.
-  const int idleTimer =
-      60 * common::ProfileReadInt(context.paths.systemData, port, "Idle");
+  const int idleTimer = 60 * common::ProfileReadInt(systemDataFile, port, "Idle");
   common::Trace("PortTableStore: Port Idle Timer", port, idleTimer);
   const Allowance allowance = ChooseAllowance(start, limits);
 
-  PortTable& table = context.portTable;
   int index = PortTable::kSpare;
   {
     auto lock = table.Lock();

@@ -18,7 +18,6 @@
 
 namespace svc {
 
-struct ServiceContext;
 using plat::DWORD;
 
 // Disconnect reasons kept in an entry and written into the hang-up record.
@@ -91,8 +90,9 @@ struct SessionLimits {
 // Stores a new session and returns its index. The entry already holding `port`
 // is reused (a port carries one session at a time), else the first free one,
 // else the spare. Reads the port's "Idle" from the system data file.
-int PortTableStore(ServiceContext& context, std::string_view netbios, std::string_view port,
-                   std::time_t start, std::string_view user, const SessionLimits& limits);
+int PortTableStore(PortTable& table, const std::string& systemDataFile, std::string_view netbios,
+                   std::string_view port, std::time_t start, std::string_view user,
+                   const SessionLimits& limits);
 
 // Only the deadline and reason choice of PortTableStore: deadline 0 when no
 // limit applies. Exposed for tests and the console's session simulation.

@@ -105,13 +105,9 @@ std::vector<plat::ProfileChange> DefaultProfileChanges(const ServiceContext& con
   };
 }
 
-DWORD WriteUserDefaultProfile(const ServiceContext& context, std::string_view section) {
-  return WriteUserChanges(context, DefaultProfileChanges(context, section));
-}
-
 DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {
   if (changes.empty()) return plat::ERROR_SUCCESS;
-  return NoteWrite(context, common::kUsersFile, ApplyUserChanges(context, changes));
+  return context.writeHealth.Note(common::kUsersFile, ApplyUserChanges(context, changes));
 }
 
 DWORD ApplyUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {

@@ -62,8 +62,7 @@ struct UserProfile {
   DWORD lasted = 0;
 };
 
-using common::IsSafeAccountName;
-// `text` with every character IsSafeAccountName refuses replaced by '_', for
+// `text` with every character common::IsSafeAccountName refuses replaced by '_', for
 // records and sections that must be written whatever the name.
 std::string SafeProfileName(std::string_view text);
 
@@ -78,8 +77,6 @@ UserProfile ReadUserProfile(const ServiceContext& context, std::string_view sect
 // NoDuplicate ("1" for any non-zero default, else "0"). No usage key.
 std::vector<plat::ProfileChange> DefaultProfileChanges(const ServiceContext& context,
                                                        std::string_view section);
-// Writes them in one rewrite of portulon.usr.
-DWORD WriteUserDefaultProfile(const ServiceContext& context, std::string_view section);
 
 // Every section of portulon.usr (accounts and "+DOMAIN\Group" profiles) in
 // file order; empty when the file is missing.

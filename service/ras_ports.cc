@@ -19,10 +19,8 @@
 #include "platform/ras/rassapi.h"
 #include "platform/sysinfo.h"
 #include "platform/wide.h"
-#include "service/action_thread.h"
 #include "service/event_report.h"
-#include "service/ras_server.h"
-#include "service/service_context.h"
+#include "service/settings.h"
 
 namespace svc {
 
@@ -36,23 +34,55 @@ void ClearCannotDisconnect() {
   }
 }
 
+// Supervision cannot cut sessions on this server (`why`, in words): when this
+// begins an outage of disconnects, event 15 and the Service key's value
+// CannotDisconnect (common/service_values.h), where the console and the
+// tools read it; nothing more while it lasts.
+void NoteCannotDisconnect(const RemoteAccess& remote, std::string_view server, const std::string& why) {
+  if (!remote.disconnects.Fail()) return;
+  const std::string text = std::string(server) + ": " + why +
+                           ". Supervision cannot cut sessions on this server: a session past "
+                           "its limit or idle stays connected until this is mended.";
+  common::Trace("DisconnectPort", "Supervision cannot cut sessions: " + why, 0);
+  ReportToEventLog(1, common::kEventCannotDisconnect, "Sessions cannot be cut", text.c_str(), 2);
+  plat::RegWriteString(kServiceKey, common::kCannotDisconnectValue, why);
+}
+
+// Disconnects work: ends such an outage (event 16 with the failures counted,
+// the value removed). The first call of a run removes a value left by an
+// earlier one.
+void NoteCanDisconnect(const RemoteAccess& remote, std::string_view server) {
+  long failed = 0;
+  if (!remote.disconnects.Succeed(&failed)) {
+    // A value an earlier run left says nothing about this one.
+    static std::once_flag cleared;
+    std::call_once(cleared, [] { ClearCannotDisconnect(); });
+    return;
+  }
+  const std::string text = std::string(server) + ": sessions can be cut again; " +
+                           std::to_string(failed) + " disconnects failed meanwhile";
+  common::Trace("DisconnectPort", "Supervision can cut sessions again", failed);
+  ReportToEventLog(0, common::kEventDisconnectsAgain, "Sessions can be cut again", text.c_str(), 2);
+  ClearCannotDisconnect();
+}
+
 }  // namespace
 
-plat::DWORD RAS_LoadOrdinals(ServiceContext& context) {
-  if (context.rasType == PLK::kRasTypeOpenVpn) {
+plat::DWORD RAS_LoadOrdinals(RemoteAccess& remote, std::string_view server) {
+  if (remote.kind == common::kRasKindOpenVpn) {
     // The adapter serves the operations on its pipe; it may start after us.
     common::Trace("RAS_LoadOrdinals", "Loading OpenVPN port operations", 0);
-    NoteCanDisconnect(context);
+    NoteCanDisconnect(remote, server);
     return 0;
   }
-  if (context.rasType == PLK::kRasTypeRras) {
+  if (remote.kind == common::kRasKindRras) {
     common::Trace("RAS_LoadOrdinals", "Loading RRAS ordinals", 0);
-    RasAdminFunctions& rras = context.ras;
+    RasAdminFunctions& rras = remote.functions;
     if (const plat::DWORD err = rras.module.Load(kPortDataModule); err != plat::ERROR_SUCCESS) {
       common::Trace("RAS_LoadOrdinals", "Unable to load _plsvc.dll.", 0);
       // The start goes on (the pipe still decides), but no limit is enforced
       // here: said once now, not by every supervision pass.
-      NoteCannotDisconnect(context, std::string(kPortDataModule) + " could not be loaded (" +
+      NoteCannotDisconnect(remote, server, std::string(kPortDataModule) + " could not be loaded (" +
                                         plat::ErrorText(err) + ")");
       return 0;
     }
@@ -61,9 +91,9 @@ plat::DWORD RAS_LoadOrdinals(ServiceContext& context) {
     if (!rras.rrasInit || !rras.rrasDisconnectPort) {
       common::Trace("RAS_LoadOrdinals", "Unable to locate RRAS_DisconnectPort in _plsvc.dll", 0);
       rras.rrasInit = rras.rrasDisconnectPort = nullptr;
-      NoteCannotDisconnect(context, std::string(kPortDataModule) + " has no RRAS_DisconnectPort");
+      NoteCannotDisconnect(remote, server, std::string(kPortDataModule) + " has no RRAS_DisconnectPort");
     } else {
-      NoteCanDisconnect(context);
+      NoteCanDisconnect(remote, server);
     }
     rras.rrasUpdatePortData = rras.module.GetProcAddress("RRAS_UpdatePortData");
     rras.rrasGetPortData = rras.module.GetProcAddress("RRAS_GetPortData");
@@ -73,9 +103,9 @@ plat::DWORD RAS_LoadOrdinals(ServiceContext& context) {
     }
     return 0;
   }
-  NoteCanDisconnect(context);
+  NoteCanDisconnect(remote, server);
   common::Trace("RAS_LoadOrdinals", "Loading standard RAS ordinals", 0);
-  RasAdminFunctions& ras = context.ras;
+  RasAdminFunctions& ras = remote.functions;
   if (ras.module.Load("RASSAPI.DLL") != plat::ERROR_SUCCESS) {
     common::Trace("RAS_LoadOrdinals", "Unable to load RASSAPI.DLL.", 0);
     return 2;
@@ -159,10 +189,10 @@ plat::DWORD AskAdapter(common::PortOp op, std::string_view port, common::PortOps
 
 }  // namespace
 
-plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::string_view server,
+plat::DWORD RAS_GetTrafficBytesForPort(const RemoteAccess& remote, std::string_view server,
                                        std::string_view port, plat::DWORD* bytesSent,
                                        plat::DWORD* bytesReceived) {
-  if (context.rasType == PLK::kRasTypeOpenVpn) {
+  if (remote.kind == common::kRasKindOpenVpn) {
     common::PortOpsReply reply;
     const plat::DWORD err = AskAdapter(common::PortOp::Traffic, port, &reply);
     if (err != plat::ERROR_SUCCESS) {
@@ -176,13 +206,13 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
     *bytesReceived = static_cast<plat::DWORD>(reply.received);
     return plat::ERROR_SUCCESS;
   }
-  if (context.rasType == PLK::kRasTypeRras) {
+  if (remote.kind == common::kRasKindRras) {
     plat::Beep(4000, 100);
     return ReadSnapshotCounters(port, bytesSent, bytesReceived);
   }
   namespace rassapi = plat::rassapi;
-  const auto getInfo = reinterpret_cast<rassapi::PFN_RasAdminPortGetInfo>(context.ras.portGetInfo);
-  const auto freeBuffer = reinterpret_cast<rassapi::PFN_RasAdminFreeBuffer>(context.ras.freeBuffer);
+  const auto getInfo = reinterpret_cast<rassapi::PFN_RasAdminPortGetInfo>(remote.functions.portGetInfo);
+  const auto freeBuffer = reinterpret_cast<rassapi::PFN_RasAdminFreeBuffer>(remote.functions.freeBuffer);
   rassapi::RAS_PORT_1 info{};
   rassapi::RAS_PORT_STATISTICS statistics{};
   rassapi::RAS_PARAMETERS* parameters = nullptr;
@@ -205,9 +235,9 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
 
 namespace {
 
-plat::DWORD DisconnectPortNow(const ServiceContext& context, std::string_view server,
+plat::DWORD DisconnectPortNow(const RemoteAccess& remote, std::string_view server,
                               std::string_view port, int reason) {
-  if (context.rasType == PLK::kRasTypeOpenVpn) {
+  if (remote.kind == common::kRasKindOpenVpn) {
     common::PortOpsReply reply;
     const plat::DWORD err = AskAdapter(common::PortOp::Disconnect, port, &reply, reason);
     common::Trace("DisconnectPort",
@@ -215,10 +245,10 @@ plat::DWORD DisconnectPortNow(const ServiceContext& context, std::string_view se
                   static_cast<long>(err));
     return err;
   }
-  if (context.rasType == PLK::kRasTypeRras) {
-    const auto init = reinterpret_cast<plat::portdata::PFN_RRAS_Init>(context.ras.rrasInit);
+  if (remote.kind == common::kRasKindRras) {
+    const auto init = reinterpret_cast<plat::portdata::PFN_RRAS_Init>(remote.functions.rrasInit);
     const auto disconnect =
-        reinterpret_cast<plat::portdata::PFN_RRAS_DisconnectPort>(context.ras.rrasDisconnectPort);
+        reinterpret_cast<plat::portdata::PFN_RRAS_DisconnectPort>(remote.functions.rrasDisconnectPort);
     if (!init || !disconnect) {
       common::Trace("DisconnectPort", "RRAS - _plsvc.dll not available",
                     static_cast<long>(plat::ERROR_MOD_NOT_FOUND));
@@ -232,7 +262,7 @@ plat::DWORD DisconnectPortNow(const ServiceContext& context, std::string_view se
     return ok ? plat::ERROR_SUCCESS : plat::ERROR_GEN_FAILURE;
   }
   const auto disconnect =
-      reinterpret_cast<plat::rassapi::PFN_RasAdminPortDisconnect>(context.ras.portDisconnect);
+      reinterpret_cast<plat::rassapi::PFN_RasAdminPortDisconnect>(remote.functions.portDisconnect);
   const std::u16string serverArg = ServerArgument(server);
   const std::u16string portArg = plat::ToWide(port);
   const plat::DWORD err =
@@ -244,51 +274,26 @@ plat::DWORD DisconnectPortNow(const ServiceContext& context, std::string_view se
 
 }  // namespace
 
-plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
+plat::DWORD DisconnectPort(const RemoteAccess& remote, std::string_view server,
                            std::string_view port, int reason) {
-  const plat::DWORD err = DisconnectPortNow(context, server, port, reason);
+  const plat::DWORD err = DisconnectPortNow(remote, server, port, reason);
   if (err != plat::ERROR_SUCCESS) {
-    NoteCannotDisconnect(context, "disconnecting " + std::string(port) + " failed (" +
-                                      plat::ErrorText(err) + ")");
+    NoteCannotDisconnect(remote, server, "disconnecting " + std::string(port) + " failed (" +
+                                             plat::ErrorText(err) + ")");
   } else {
-    NoteCanDisconnect(context);
+    NoteCanDisconnect(remote, server);
   }
   return err;
 }
 
-void NoteCannotDisconnect(const ServiceContext& context, const std::string& why) {
-  if (!context.disconnects.Fail()) return;
-  const std::string text = context.serverName + ": " + why +
-                           ". Supervision cannot cut sessions on this server: a session past "
-                           "its limit or idle stays connected until this is mended.";
-  common::Trace("DisconnectPort", "Supervision cannot cut sessions: " + why, 0);
-  ReportToEventLog(1, common::kEventCannotDisconnect, "Sessions cannot be cut", text.c_str(), 2);
-  plat::RegWriteString(kServiceKey, common::kCannotDisconnectValue, why);
-}
-
-void NoteCanDisconnect(const ServiceContext& context) {
-  long failed = 0;
-  if (!context.disconnects.Succeed(&failed)) {
-    // A value an earlier run left says nothing about this one.
-    static std::once_flag cleared;
-    std::call_once(cleared, [] { ClearCannotDisconnect(); });
-    return;
-  }
-  const std::string text = context.serverName + ": sessions can be cut again; " +
-                           std::to_string(failed) + " disconnects failed meanwhile";
-  common::Trace("DisconnectPort", "Supervision can cut sessions again", failed);
-  ReportToEventLog(0, common::kEventDisconnectsAgain, "Sessions can be cut again", text.c_str(), 2);
-  ClearCannotDisconnect();
-}
-
 namespace {
 
-plat::DWORD EnumRasSessions(const ServiceContext& context, std::string_view server,
+plat::DWORD EnumRasSessions(const RemoteAccess& remote, std::string_view server,
                             std::vector<RunningSession>* sessions) {
   namespace rassapi = plat::rassapi;
-  const auto portEnum = reinterpret_cast<rassapi::PFN_RasAdminPortEnum>(context.ras.portEnum);
-  const auto getInfo = reinterpret_cast<rassapi::PFN_RasAdminPortGetInfo>(context.ras.portGetInfo);
-  const auto freeBuffer = reinterpret_cast<rassapi::PFN_RasAdminFreeBuffer>(context.ras.freeBuffer);
+  const auto portEnum = reinterpret_cast<rassapi::PFN_RasAdminPortEnum>(remote.functions.portEnum);
+  const auto getInfo = reinterpret_cast<rassapi::PFN_RasAdminPortGetInfo>(remote.functions.portGetInfo);
+  const auto freeBuffer = reinterpret_cast<rassapi::PFN_RasAdminFreeBuffer>(remote.functions.freeBuffer);
   if (!portEnum || !getInfo || !freeBuffer) return plat::ERROR_PROC_NOT_FOUND;
   const std::u16string serverArg = ServerArgument(server);
   rassapi::RAS_PORT_0* ports = nullptr;
@@ -319,12 +324,12 @@ plat::DWORD EnumRasSessions(const ServiceContext& context, std::string_view serv
   return plat::ERROR_SUCCESS;
 }
 
-plat::DWORD EnumRouterSessions(const ServiceContext& context, std::string_view server,
+plat::DWORD EnumRouterSessions(const RemoteAccess& remote, std::string_view server,
                                std::vector<RunningSession>* sessions) {
   namespace portdata = plat::portdata;
   const auto update =
-      reinterpret_cast<portdata::PFN_RRAS_UpdatePortData>(context.ras.rrasUpdatePortData);
-  const auto get = reinterpret_cast<portdata::PFN_RRAS_GetPortData>(context.ras.rrasGetPortData);
+      reinterpret_cast<portdata::PFN_RRAS_UpdatePortData>(remote.functions.rrasUpdatePortData);
+  const auto get = reinterpret_cast<portdata::PFN_RRAS_GetPortData>(remote.functions.rrasGetPortData);
   if (!update || !get) return plat::ERROR_PROC_NOT_FOUND;
   const std::string serverArg(server);
   plat::DWORD count = 0;
@@ -355,12 +360,12 @@ plat::DWORD EnumAdapterSessions(std::vector<RunningSession>* sessions) {
 
 }  // namespace
 
-plat::DWORD RAS_EnumRunningSessions(const ServiceContext& context, std::string_view server,
+plat::DWORD RAS_EnumRunningSessions(const RemoteAccess& remote, std::string_view server,
                                     std::vector<RunningSession>* sessions) {
   sessions->clear();
-  if (context.rasType == PLK::kRasTypeOpenVpn) return EnumAdapterSessions(sessions);
-  if (context.rasType == PLK::kRasTypeRras) return EnumRouterSessions(context, server, sessions);
-  return EnumRasSessions(context, server, sessions);
+  if (remote.kind == common::kRasKindOpenVpn) return EnumAdapterSessions(sessions);
+  if (remote.kind == common::kRasKindRras) return EnumRouterSessions(remote, server, sessions);
+  return EnumRasSessions(remote, server, sessions);
 }
 
 }  // namespace svc

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "common/data_folder.h"
+#include "common/ras_kind.h"
 #include "platform/module.h"
 #include "platform/win_types.h"
+#include "service/write_health.h"
 
 namespace svc {
-
-struct ServiceContext;
 
 // The four administration functions, looked up by name in RASSAPI.DLL; on
 // RRAS the outside port-data module _plsvc.dll and its two functions instead.
@@ -35,13 +35,21 @@ struct RasAdminFunctions {
 
 inline constexpr const char* kPortDataModule = "_plsvc.dll";
 
+// This machine's remote-access server as the port operations drive it.
+struct RemoteAccess {
+  plat::DWORD kind = common::kRasKindRas;  // common/ras_kind.h
+  RasAdminFunctions functions;             // loaded by RAS_LoadOrdinals
+  // Supervision cannot disconnect (events 15 and 16).
+  mutable Outage disconnects;
+};
+
 // On RAS RASSAPI.DLL and its four functions: 0, or 2 when the module or a
 // function is missing. On RRAS _plsvc.dll with RRAS_Init and
 // RRAS_DisconnectPort; a missing module is traced ("Unable to load
 // _plsvc.dll.") and only disables disconnects: 0, after
-// NoteCannotDisconnect. On OpenVPN nothing is loaded ("Loading OpenVPN port
-// operations"): 0.
-plat::DWORD RAS_LoadOrdinals(ServiceContext& context);
+// event 15 (see DisconnectPort). On OpenVPN nothing is loaded ("Loading OpenVPN port
+// operations"): 0. `server`: this computer's name, for the events.
+plat::DWORD RAS_LoadOrdinals(RemoteAccess& ras, std::string_view server);
 
 // The collector's snapshot of the router's ports, in the Windows directory:
 // one section per port name, dwBytesTX (sent) and dwBytesRX (received).
@@ -59,7 +67,7 @@ inline constexpr long kRrasDataMaxAgeSeconds = 180;
 // so that a damaged snapshot never makes a busy port look quiet. OpenVPN: the
 // adapter's counters, cut to their low 32 bits; an adapter that does not
 // answer, or answers with an error, fails (traced "IDLE: adapter error %u").
-plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::string_view server,
+plat::DWORD RAS_GetTrafficBytesForPort(const RemoteAccess& ras, std::string_view server,
                                        std::string_view port, plat::DWORD* bytesSent,
                                        plat::DWORD* bytesReceived);
 
@@ -70,19 +78,10 @@ plat::DWORD RAS_GetTrafficBytesForPort(const ServiceContext& context, std::strin
 // ERROR_MOD_NOT_FOUND without the module. OpenVPN: the adapter ends the
 // client for good, telling it `reason` in words (common/cut_reason.h), traced
 // "OpenVPN - Success" or "OpenVPN - Failed" with the error, which is returned.
-plat::DWORD DisconnectPort(const ServiceContext& context, std::string_view server,
+// A failure begins an outage of disconnects (event 15 and the Service key's
+// value CannotDisconnect, once), a success ends it (event 16).
+plat::DWORD DisconnectPort(const RemoteAccess& ras, std::string_view server,
                            std::string_view port, int reason = 0);
-
-// Supervision cannot cut sessions on this server (`why`, in words): when this
-// begins an outage of disconnects, event 15 and the Service key's value
-// CannotDisconnect (common/service_values.h), where the console and the
-// tools read it; nothing more while it lasts. DisconnectPort notes each
-// failure here.
-void NoteCannotDisconnect(const ServiceContext& context, const std::string& why);
-// Disconnects work: ends such an outage (event 16 with the failures counted,
-// the value removed). The first call of a run removes a value left by an
-// earlier one.
-void NoteCanDisconnect(const ServiceContext& context);
 
 // A session the remote-access server holds on one of its ports.
 struct RunningSession {
@@ -100,7 +99,7 @@ struct RunningSession {
 // sessions that stand, asked on its pipe one by one ("SESSION <n>"). Returns
 // the server's error (the list may then hold what came before it),
 // ERROR_PROC_NOT_FOUND when the functions are not loaded.
-plat::DWORD RAS_EnumRunningSessions(const ServiceContext& context, std::string_view server,
+plat::DWORD RAS_EnumRunningSessions(const RemoteAccess& ras, std::string_view server,
                                     std::vector<RunningSession>* sessions);
 
 }  // namespace svc

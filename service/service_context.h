@@ -1,6 +1,6 @@
 // The state of one running service, in explicit objects that tests can build
 // on their own: who we are, the settings and data paths, the system data, the
-// port table and the remote-access functions.
+// port table and the remote-access server; and what replaces its settings.
 #pragma once
 
 #include <atomic>
@@ -40,13 +40,11 @@ struct ServiceContext {
     std::shared_lock<std::shared_mutex> lock(settingsMutex);
     return paths;
   }
-  // "<current directory>\~plsess.tmp", fixed at start-up.
+  // The session file (session_files.h), fixed at start-up.
   std::string sessionFile;
-  // 0 RAS, 1 RRAS.
-  DWORD rasType = 0;
   bool groupPropertiesUsed = false;
-  // RASSAPI.DLL's functions on RAS.
-  RasAdminFunctions ras;
+  // Its kind (RAS, RRAS, OpenVPN), functions and disconnect outage.
+  RemoteAccess remoteAccess;
 
   // Seconds since 1970; tests replace it.
   std::function<std::time_t()> clock = [] { return std::time(nullptr); };
@@ -73,8 +71,6 @@ struct ServiceContext {
   // The data folder could not be read for a caller's profile; ends when it
   // can again (event 1, then 19).
   mutable Outage folderUnreadable;
-  // The remote-access server cannot disconnect a port (events 15 and 16).
-  mutable Outage disconnects;
   // portulon.hw could not be read when its settings were wanted: the last
   // ones read stay in force until it can (pipe thread, and the start before it).
   bool systemDataStale = false;
@@ -97,5 +93,35 @@ struct ServiceContext {
   // joins before the rest of the context goes.
   std::jthread exportThread;
 };
+
+// Re-reads the settings, fixes the data folder and file paths from MasterShare
+// ("Working alone" in the current directory without one) and tests the folder.
+void ReadSettings(ServiceContext& context);
+
+// Step 3 of FirstTimeInitialize, and again at UPDATE_UPDATE: replaces
+// context.systemData with portulon.hw and the greeting files. When they
+// cannot be read the settings read last stay, said once by event 17 until
+// they can be read again (event 18).
+void ReadSystemDataFromCentralDB(ServiceContext& context);
+
+// Creates and deletes "<data folder>\<computer name>.tst". On failure traces
+// "TestMasterShare" "Failed to access folder", reports event 1 when this
+// begins an outage of the folder (not again while it lasts) and returns the
+// system error; on success traces "Access OK", ends such an outage (event
+// 19) and returns 0.
+DWORD TestMasterShare(const ServiceContext& context);
+
+// A caller's profile could not be read because the folder could not
+// (`error`): event 1, saying what is done to such callers, when this begins
+// the outage; counted otherwise.
+void NoteDataFolderUnreadable(const ServiceContext& context, DWORD error);
+// The folder answered a test: ends its outage with event 19 and the count.
+void NoteDataFolderReadable(const ServiceContext& context);
+
+// The status mail's keys of portulon.hw (system_data.h) through a snapshot
+// of the paths, for threads other than the pipe's.
+StatusMailSettings ReadStatusMailSettings(const ServiceContext& context);
+DWORD WriteStatusMailSettings(const ServiceContext& context, const StatusMailSettings& settings);
+DWORD WriteDailyStatusEmailLastSent(const ServiceContext& context, std::time_t when);
 
 }  // namespace svc

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/qcl_trace.h"
+#include "common/ras_kind.h"
 #include "common/record_spool.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -22,7 +23,7 @@
 #include "service/outage_recovery.h"
 #include "service/pipe_server.h"
 #include "service/ras_ports.h"
-#include "service/ras_server.h"
+#include "service/session_files.h"
 #include "service/session_restore.h"
 
 namespace svc {
@@ -59,6 +60,21 @@ int RefuseSecondCopy(DWORD err, DWORD owner) {
                  plat::ErrorText(err).c_str());
   }
   return 1;
+}
+
+// The kind of this machine's remote-access server; a machine whose OS version
+// cannot be read counts as RAS, and the trace says so (nobody sees a message
+// box from a service).
+DWORD LocalRemoteAccessKind() {
+  QCL::TraceIndent indent("RemoteAccessKind");
+  const common::RemoteAccessFacts facts = common::ReadRemoteAccessFacts("");
+  DWORD kind = common::kRasKindRas;
+  if (!common::RemoteAccessKindOf(facts, &kind)) {
+    common::Trace("GetLocalOSVersion", "Failed to determine local OS type", 0);
+  } else if (kind != common::kRasKindOpenVpn) {
+    QCL::TraceLine("OS major version %u", facts.osMajor);
+  }
+  return kind;
 }
 
 }  // namespace
@@ -209,14 +225,15 @@ DWORD FirstTimeInitialize(ServiceContext& context) {
   SleepMs(100);
   context.portTable.ClearAll();
 
-  ClearTEMPFile(context);
+  ClearTEMPFile(context.paths, context.serverName);
 
-  context.rasType = PLK::RAServer::GetLocalRASType();
-  common::Trace("FirstTimeInit", std::string("This is ") + PLK::RAServer::TypeText(context.rasType),
+  const DWORD kind = context.remoteAccess.kind = LocalRemoteAccessKind();
+  common::Trace("FirstTimeInit", std::string("This is ") +
+                                     (kind == common::kRasKindRas ? "standard RAS" : common::RemoteAccessKindName(kind)),
                 0);
-  plat::RegWriteDword(kServiceKey, "RAS Type", context.rasType);
+  plat::RegWriteDword(kServiceKey, "RAS Type", kind);
 
-  if (DWORD rc = RAS_LoadOrdinals(context); rc != 0) {
+  if (DWORD rc = RAS_LoadOrdinals(context.remoteAccess, context.serverName); rc != 0) {
     common::Trace("FirstTimeInitialize", "Failed to load necessary ordinals", static_cast<long>(rc));
     return kInitFailed;
   }
@@ -235,7 +252,7 @@ DWORD FirstTimeInitialize(ServiceContext& context) {
 void ServiceThread(ServiceContext& context) {
   // Known before the initialisation: the sessions it resumes take their
   // addresses from it.
-  context.sessionFile = plat::GetCurrentDirectory() + "\\~plsess.tmp";
+  context.sessionFile = SessionFilePath(plat::GetCurrentDirectory());
   // On this machine, outside the data folder: it keeps what the folder would not take.
   context.spool.Open(common::RecordSpoolPath());
   const DWORD result = FirstTimeInitialize(context);
@@ -266,7 +283,7 @@ void ServiceThread(ServiceContext& context) {
     }
     if (!Process().stopEvent) SleepMs(kDataFolderRetrySeconds * 1000);
     // Looked at quietly; the folder test that reports comes once it is there.
-    err = ProbeDataFolder(context);
+    err = ProbeDataFolder(context.paths.folder, context.serverName);
     if (err == plat::ERROR_SUCCESS) {
       // Before the pipe thread exists: the settings that could not be read
       // at the start, and what an earlier run kept.

@@ -40,7 +40,7 @@ std::string AnswerSessionList(ServiceContext& context, unsigned index) {
   if (!found) return "1";
   // Asked without the table's lock: the server may take its time.
   DWORD sent = 0, received = 0;
-  if (RAS_GetTrafficBytesForPort(context, context.serverName, row.port, &sent, &received) ==
+  if (RAS_GetTrafficBytesForPort(context.remoteAccess, context.serverName, row.port, &sent, &received) ==
       plat::ERROR_SUCCESS) {
     row.sent = sent;
     row.received = received;

@@ -17,10 +17,10 @@
 #include "platform/profile.h"
 #include "platform/sysinfo.h"
 #include "platform/text.h"
-#include "service/pipe_server.h"
 #include "service/port_table.h"
 #include "service/profile_store.h"
 #include "service/service_context.h"
+#include "service/session_files.h"
 #include "service/system_data.h"
 #include "service/write_health.h"
 
@@ -59,7 +59,7 @@ constexpr const char* kDayLogName = "the day log";
 // Lost only when the spool itself cannot be written.
 void KeepEntry(ServiceContext& context, const common::SpoolEntry& entry, DWORD error) {
   if (context.spool.Keep(entry) != plat::ERROR_SUCCESS) {
-    NoteWrite(context, entry.what.c_str(), error != plat::ERROR_SUCCESS ? error : plat::ERROR_WRITE_FAULT);
+    context.writeHealth.Note(entry.what.c_str(), error != plat::ERROR_SUCCESS ? error : plat::ERROR_WRITE_FAULT);
     common::Trace("WriteLogRecord", "Write lost: " + (entry.isRecord ? entry.record : entry.what),
                   static_cast<long>(error));
     return;
@@ -114,7 +114,7 @@ void WriteOrKeep(ServiceContext& context, const char* what, const std::string& f
   if (!context.spool.MustWait()) {
     err = file == context.paths.users ? ApplyUserChanges(context, changes) : plat::ProfileApply(file, changes);
     if (err == plat::ERROR_SUCCESS) {
-      NoteWrite(context, what, err);
+      context.writeHealth.Note(what, err);
       return;
     }
   }
@@ -136,7 +136,7 @@ void WritePortActive(ServiceContext& context, std::string_view port, bool active
 }
 
 void LeaveRoster(ServiceContext& context, const std::string& user) {
-  const std::vector<plat::ProfileChange> changes = {{context.serverName, user, std::nullopt}};
+  const std::vector<plat::ProfileChange> changes = {LeaveLoggedInUsersChange(context.serverName, user)};
   WriteOrKeep(context, common::kLoggedInFile, context.paths.loggedIn, changes, KeptAsValues(changes));
 }
 
@@ -222,10 +222,10 @@ DWORD WriteRecordNow(ServiceContext& context, const std::string& dayFile, const 
     }
     hint.next[second] = common::LogKeySequence(key) + 1;
     if (hint.next.size() > ServiceContext::LogKeyHint::kSeconds) hint.next.erase(hint.next.begin());
-    NoteWrite(context, kDayLogName, err);
+    context.writeHealth.Note(kDayLogName, err);
     if (copy) {
       RotateCombinedLog(context);
-      NoteWrite(context, common::kCombinedLogFile,
+      context.writeHealth.Note(common::kCombinedLogFile,
                 plat::ProfileAppendRecord(context.paths.combinedLog, section, key, text));
     }
     return plat::ERROR_SUCCESS;
@@ -340,11 +340,11 @@ std::string WriteLogRecord(ServiceContext& context, std::string_view port,
 // A crash between two writes can so leave a record without its counter
 // change, never a counter change without its record.
 
-void Log_Connection(ServiceContext& context, std::string_view account, std::time_t start,
+void Log_Connection(ServiceContext& context, const AccountName& account, std::time_t start,
                     std::string_view port, std::vector<plat::ProfileChange> pendingUserChanges,
                     const UserProfile* profile) {
   common::Trace("Log_Connection", account, static_cast<long>(start));
-  if (!IsSafeAccountName(account)) {
+  if (!account.safe()) {
     common::Trace("Log_Connection", "Invalid account name", 0);
     return;
   }
@@ -360,11 +360,11 @@ void Log_Connection(ServiceContext& context, std::string_view account, std::time
   if (CountingEnabled(context)) IncrementCounters(context, {{"General", "Sessions"}, {"Users", user}});
 }
 
-void Log_HangUp(ServiceContext& context, std::string_view account, std::string_view port,
+void Log_HangUp(ServiceContext& context, const AccountName& account, std::string_view port,
                 std::int64_t duration, std::time_t start) {
   constexpr const char* kLabel = "Log_HangUp";
   common::Trace(kLabel, account, static_cast<long>(duration));
-  if (!IsSafeAccountName(account) || !HasProfile(context, account)) {
+  if (!account.safe() || !HasProfile(context, account)) {
     common::Trace(kLabel, "Log_HandUp - user has no profile", 0);
     // The session is over whatever the profile says; a stale entry would
     // answer for the next session on this port.
@@ -392,7 +392,7 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
     // hang-up): nothing ran that could be charged. The account's other
     // sessions keep their place in the logged-in users file.
     common::Trace(kLabel, "No session on this port and no duration: nothing charged", 0);
-    SetPortActive(context, port, false);
+    SetPortActive(context.paths.systemData, context.writeHealth, port, false);
     return;
   }
   // The session's start: the port table's, else the message's, else (only to
@@ -432,7 +432,7 @@ void Log_HangUp(ServiceContext& context, std::string_view account, std::string_v
   }
 }
 
-void Log_DeniedConnection(ServiceContext& context, std::string_view account, std::time_t when,
+void Log_DeniedConnection(ServiceContext& context, const AccountName& account, std::time_t when,
                           std::string_view port, int code,
                           std::vector<plat::ProfileChange> pendingUserChanges,
                           const UserProfile* profile) {
@@ -440,7 +440,7 @@ void Log_DeniedConnection(ServiceContext& context, std::string_view account, std
   common::Trace(kLabel, account, code);
   WriteLogRecord(context, port, when, common::FormatRefusalRecord(SafeProfileName(account), code));
   std::vector<plat::ProfileChange>& changes = pendingUserChanges;
-  const bool safe = IsSafeAccountName(account);
+  const bool safe = account.safe();
   UserProfile p;
   if (safe && (profile || HasProfile(context, account))) {
     p = profile ? *profile : ReadUserProfile(context, account);

@@ -21,12 +21,18 @@
 
 #include "platform/profile.h"
 #include "platform/win_types.h"
+#include "service/account_name.h"
 #include "service/profile_store.h"
 
 namespace svc {
 
 struct ServiceContext;
 using plat::DWORD;
+
+// How far a client's clock may run ahead of ours: a message's session start
+// or duration that goes further than this past what our clock allows is
+// taken as wrong (and traced).
+inline constexpr long kClockSkewSeconds = 300;
 
 // portulon.log is renamed to portulon.log.old once it grows past this.
 inline constexpr std::uint64_t kCombinedLogMaxBytes = 64ull << 20;
@@ -45,7 +51,7 @@ std::string WriteLogRecord(ServiceContext& context, std::string_view port,
 // `pendingUserChanges`, the admission's own profile writes, in the same
 // write), Active = "1", counters Sessions and Users\<account>. `profile`, when
 // given, is the profile as the admission read it.
-void Log_Connection(ServiceContext& context, std::string_view account, std::time_t start,
+void Log_Connection(ServiceContext& context, const AccountName& account, std::time_t start,
                     std::string_view port,
                     std::vector<plat::ProfileChange> pendingUserChanges = {},
                     const UserProfile* profile = nullptr);
@@ -55,12 +61,12 @@ void Log_Connection(ServiceContext& context, std::string_view account, std::time
 // counts, then the usage keys, Active = "0", the roster, the port-table entry
 // cleared and the Disconnect counter. `duration` 0 takes the port table's
 // start; `start` 0 means unknown.
-void Log_HangUp(ServiceContext& context, std::string_view account, std::string_view port,
+void Log_HangUp(ServiceContext& context, const AccountName& account, std::string_view port,
                 std::int64_t duration, std::time_t start);
 
 // Refusal: record "N_%s?%d", then TotalDenieds of a profile (with
 // `pendingUserChanges` in the same write) and the counter Denied.
-void Log_DeniedConnection(ServiceContext& context, std::string_view account, std::time_t when,
+void Log_DeniedConnection(ServiceContext& context, const AccountName& account, std::time_t when,
                           std::string_view port, int code,
                           std::vector<plat::ProfileChange> pendingUserChanges = {},
                           const UserProfile* profile = nullptr);

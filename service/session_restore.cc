@@ -1,6 +1,5 @@
 #include "service/session_restore.h"
 
-#include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -21,14 +20,15 @@ int ResumeRunningSessions(ServiceContext& context, const std::vector<RunningSess
       continue;
     }
     const std::string portSection = context.serverName + "\\" + s.port;
-    if (const std::string problem = common::AccountNameProblem(s.user); !problem.empty()) {
+    const AccountName user(s.user);
+    if (!user.problem().empty()) {
       // The pipe refuses it, so its hang-up could never clear the entry.
-      common::Trace(kLabel, "Session left out on " + portSection + ": " + problem, 0);
+      common::Trace(kLabel, "Session left out on " + portSection + ": " + user.problem(), 0);
       continue;
     }
     // A server that lost the start still holds the session: it runs from now.
     const std::time_t start = s.start > 0 ? s.start : context.Now();
-    if (!ResumeSession(context, s.machine.empty() ? "*" : s.machine, s.user, portSection, start)) {
+    if (!ResumeSession(context, s.machine.empty() ? "*" : s.machine, user, portSection, start)) {
       common::Trace(kLabel, "Not an account name, session left out on " + portSection, 0);
       continue;
     }
@@ -41,7 +41,7 @@ int ResumeRunningSessions(ServiceContext& context, const std::vector<RunningSess
 
 int ResumeSessionsOfRemoteAccess(ServiceContext& context) {
   std::vector<RunningSession> sessions;
-  if (const plat::DWORD err = RAS_EnumRunningSessions(context, context.serverName, &sessions);
+  if (const plat::DWORD err = RAS_EnumRunningSessions(context.remoteAccess, context.serverName, &sessions);
       err != plat::ERROR_SUCCESS) {
     common::Trace(kLabel, "The remote-access server lists no sessions", static_cast<long>(err));
     return 0;

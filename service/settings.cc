@@ -1,17 +1,16 @@
 #include "service/settings.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "common/data_folder.h"
 #include "common/service_values.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/file.h"
-#include "platform/path.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
-#include "service/event_report.h"
-#include "service/service_context.h"
+#include "service/session_files.h"
 
 namespace svc {
 
@@ -82,75 +81,23 @@ void ReadServiceSettings(ServiceSettings* s) {
   common::Trace("ReadSettings", line, 0);
 }
 
-void ReadSettings(ServiceContext& context) {
-  ServiceSettings settings = context.SettingsSnapshot();
-  ReadServiceSettings(&settings);
-  DataPaths paths = MakeDataPaths(settings.masterShare, plat::GetCurrentDirectory());
-  {
-    std::unique_lock<std::shared_mutex> lock(context.settingsMutex);
-    context.settings = std::move(settings);
-    context.paths = std::move(paths);
+std::chrono::milliseconds ActionInterval() {
+  if (const char* text = std::getenv("PORTULON_ACTION_INTERVAL_MS")) {
+    const long ms = std::strtol(text, nullptr, 10);
+    if (ms > 0) return std::chrono::milliseconds(ms);
   }
-  if (context.paths.workingAlone) common::Trace("ReadSettings", "Working alone", 0);
-  common::Trace("ReadSettings", "Testing Share Access", 0);
-  TestMasterShare(context);
+  return std::chrono::milliseconds(60000);
 }
 
-DWORD ProbeDataFolder(const ServiceContext& context) {
-  const std::string probe = context.paths.folder + "\\" + context.serverName + ".tst";
+DWORD ProbeDataFolder(const std::string& folder, const std::string& serverName) {
+  const std::string probe = folder + "\\" + serverName + ".tst";
   if (DWORD err = plat::WriteWholeFile(probe, ""); err != plat::ERROR_SUCCESS) return err;
   return plat::DeleteFile(probe);
 }
 
-namespace {
-
-constexpr const char* kShareFailed =
-    "Failed to access primary share. Make sure that the Portulon service account can access share";
-
-}  // namespace
-
-DWORD TestMasterShare(const ServiceContext& context) {
-  const DWORD err = ProbeDataFolder(context);
-  if (err != plat::ERROR_SUCCESS) {
-    common::Trace("TestMasterShare", "Failed to access folder", static_cast<long>(err));
-    if (context.folderUnreadable.Fail()) {
-      char detail[700];
-      std::snprintf(detail, sizeof detail, "%s Error Code %d", context.paths.folder.c_str(),
-                    static_cast<int>(err));
-      ReportToEventLog(1, common::kEventShareAccessFailed, kShareFailed, detail, 2);
-    }
-    return err;
-  }
-  common::Trace("TestMasterShare", "Access OK", 0);
-  NoteDataFolderReadable(context);
-  return plat::ERROR_SUCCESS;
-}
-
-void NoteDataFolderUnreadable(const ServiceContext& context, DWORD error) {
-  if (!context.folderUnreadable.Fail()) return;
-  const bool defaults = context.systemData.defaults.assignDefault != 0;
-  const std::string detail =
-      context.paths.folder + " Error Code " + std::to_string(error) + " (" + plat::ErrorText(error) +
-      "). Profiles cannot be read: callers are " +
-      (defaults ? "given the default profile" : "refused (reason 7, profile could not be read)") +
-      " until it can be read again; their records are kept and written then.";
-  ReportToEventLog(1, common::kEventShareAccessFailed, kShareFailed, detail.c_str(), 2);
-}
-
-void NoteDataFolderReadable(const ServiceContext& context) {
-  long count = 0;
-  if (!context.folderUnreadable.Succeed(&count)) return;
-  // The test that began the outage counts too.
-  const std::string detail = context.paths.folder + ": readable again after " +
-                             std::to_string(count) + " failed attempts to read it";
-  common::Trace("TestMasterShare", "Data folder readable again", count);
-  ReportToEventLog(0, common::kEventDataFolderBack, "Data folder readable again", detail.c_str(), 2);
-}
-
-void ClearTEMPFile(const ServiceContext& context) {
-  plat::ProfileDeleteSection(context.paths.loggedIn, context.serverName);
-  // What writers killed halfway through replacing a shared file left behind.
-  const std::string& data = context.paths.folder;
+void ClearTEMPFile(const DataPaths& paths, const std::string& serverName) {
+  ClearLoggedInUsers(paths.loggedIn, serverName);
+  const std::string& data = paths.folder;
   for (const std::string& folder : {data, common::DataFile(data, common::kDayLogFolder)}) {
     int failed = 0;
     if (const int removed = plat::ProfileRemoveStaleTemporaries(folder, &failed); removed > 0) {

@@ -3,6 +3,7 @@
 // select and the paths of every data file in it.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "common/product_keys.h"
@@ -50,34 +51,16 @@ DataPaths MakeDataPaths(const std::string& masterShare, const std::string& curre
 // Traces "INIT: IdleTimer=%d  IdleBytesLimit=%d".
 void ReadServiceSettings(ServiceSettings* settings);
 
-}  // namespace svc
+// How long supervision sleeps between passes: a minute. Tests of the running
+// program may shorten it through PORTULON_ACTION_INTERVAL_MS, which the
+// product never sets.
+std::chrono::milliseconds ActionInterval();
 
-namespace svc {
+// Creates and deletes "<data folder>\<computer name>.tst": 0, or the error.
+DWORD ProbeDataFolder(const std::string& folder, const std::string& serverName);
 
-struct ServiceContext;
-
-// Re-reads the settings, fixes the data folder and file paths from MasterShare
-// ("Working alone" in the current directory without one) and tests the folder.
-void ReadSettings(ServiceContext& context);
-
-// Creates and deletes "<data folder>\<computer name>.tst". On failure traces
-// "TestMasterShare" "Failed to access folder", reports event 1 when this
-// begins an outage of the folder (not again while it lasts) and returns the
-// system error; on success traces "Access OK", ends such an outage (event
-// 19) and returns 0.
-DWORD TestMasterShare(const ServiceContext& context);
-
-// A caller's profile could not be read because the folder could not
-// (`error`): event 1, saying what is done to such callers, when this begins
-// the outage; counted otherwise.
-void NoteDataFolderUnreadable(const ServiceContext& context, DWORD error);
-// The folder answered a test: ends its outage with event 19 and the count.
-void NoteDataFolderReadable(const ServiceContext& context);
-
-// The same file test without trace or event (the admission check's own use).
-DWORD ProbeDataFolder(const ServiceContext& context);
-
-// Deletes this server's section of the logged-in users file.
-void ClearTEMPFile(const ServiceContext& context);
+// Start-up: this server's section of the logged-in users file goes, and so
+// do the temporary files writers killed halfway left in the data folder.
+void ClearTEMPFile(const DataPaths& paths, const std::string& serverName);
 
 }  // namespace svc

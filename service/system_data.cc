@@ -8,8 +8,6 @@
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/profile.h"
-#include "service/event_report.h"
-#include "service/service_context.h"
 #include "service/write_health.h"
 
 namespace svc {
@@ -38,23 +36,11 @@ DWORD SystemDataReadable(const std::string& file, const std::string& folder) {
 
 }  // namespace
 
-void ReadSystemDataFromCentralDB(ServiceContext& context) {
-  const std::string& file = context.paths.systemData;
-  if (const DWORD err = SystemDataReadable(file, context.paths.folder); err != plat::ERROR_SUCCESS) {
-    // Defaults in place of settings that could not be read would switch the
-    // default profile, the warnings and the status counting off unasked.
+DWORD ReadSystemData(const DataPaths& paths, SystemData* out) {
+  const std::string& file = paths.systemData;
+  if (const DWORD err = SystemDataReadable(file, paths.folder); err != plat::ERROR_SUCCESS) {
     common::Trace(kLabel, "Cannot read portulon.hw; the settings read last stay", static_cast<long>(err));
-    if (!context.systemDataStale) {
-      context.systemDataStale = true;
-      const std::string why =
-          file + ": " + plat::ErrorText(err) +
-          (context.systemDataRead ? ". The shared settings read last (default profile, warnings, status "
-                                    "counting) stay in force until it can be read again."
-                                  : ". No shared settings were read yet: the defaults apply until it "
-                                    "can be read.");
-      ReportToEventLog(1, common::kEventSharedSettingsKept, "Shared settings kept", why.c_str(), 2);
-    }
-    return;
+    return err;
   }
   // Read into a copy, then swap it in whole: the supervision thread may be
   // taking a snapshot meanwhile.
@@ -87,7 +73,7 @@ void ReadSystemDataFromCentralDB(ServiceContext& context) {
     char name[32];
     std::snprintf(name, sizeof name, "\\greet_%d.txt", i);
     std::string text;
-    if (plat::ReadWholeFile(context.paths.folder + name, &text) != plat::ERROR_SUCCESS) {
+    if (plat::ReadWholeFile(paths.folder + name, &text) != plat::ERROR_SUCCESS) {
       text.clear();
     }
     d.greetingTexts[static_cast<size_t>(i)] = std::move(text);
@@ -104,37 +90,27 @@ void ReadSystemDataFromCentralDB(ServiceContext& context) {
       common::ProfileReadText(file, kGeneralSection, "DailyStatusEmailFrom", "*", 101);
   d.autoArchiveAge = ReadNumber(file, kGeneralSection, "AutoArchiveAge");
 
-  {
-    std::lock_guard<std::mutex> lock(context.systemDataMutex);
-    context.systemData = std::move(d);
-  }
-  context.systemDataRead = true;
-  if (context.systemDataStale) {
-    context.systemDataStale = false;
-    common::Trace(kLabel, "portulon.hw read again", 0);
-    ReportToEventLog(0, common::kEventSharedSettingsRead, "Shared settings read again", file.c_str(), 2);
-  }
+  *out = std::move(d);
+  return plat::ERROR_SUCCESS;
 }
 
-int ReadPortNumber(const ServiceContext& context, std::string_view port, std::string_view key) {
-  return common::ProfileReadInt(context.paths.systemData, port, key);
+int ReadPortNumber(const std::string& file, std::string_view port, std::string_view key) {
+  return common::ProfileReadInt(file, port, key);
 }
 
-std::string ReadAllowedGroups(const ServiceContext& context, std::string_view port) {
-  return common::ProfileReadText(context.paths.systemData, port, "AllowedGroups", "*", 10000);
+std::string ReadAllowedGroups(const std::string& file, std::string_view port) {
+  return common::ProfileReadText(file, port, "AllowedGroups", "*", 10000);
 }
 
 plat::ProfileChange PortActiveChange(std::string_view port, bool active) {
   return {std::string(port), "Active", std::string(active ? "1" : "0")};
 }
 
-void SetPortActive(const ServiceContext& context, std::string_view port, bool active) {
-  NoteWrite(context, common::kSystemDataFile,
-            plat::ProfileApply(context.paths.systemData, {PortActiveChange(port, active)}));
+void SetPortActive(const std::string& file, WriteHealth& health, std::string_view port, bool active) {
+  health.Note(common::kSystemDataFile, plat::ProfileApply(file, {PortActiveChange(port, active)}));
 }
 
-StatusMailSettings ReadStatusMailSettings(const ServiceContext& context) {
-  const std::string file = context.PathsSnapshot().systemData;
+StatusMailSettings ReadStatusMailSettings(const std::string& file) {
   StatusMailSettings m;
   m.type = ReadNumber(file, kGeneralSection, "DailyStatusEmailType");
   m.hour = ReadNumber(file, kGeneralSection, "DailyStatusEmailHour");
@@ -145,9 +121,9 @@ StatusMailSettings ReadStatusMailSettings(const ServiceContext& context) {
   return m;
 }
 
-DWORD WriteStatusMailSettings(const ServiceContext& context, const StatusMailSettings& m) {
+DWORD WriteStatusMailSettings(const std::string& file, const StatusMailSettings& m) {
   const std::string g = kGeneralSection;
-  return plat::ProfileApply(context.PathsSnapshot().systemData,
+  return plat::ProfileApply(file,
                             {{g, "DailyStatusEmailType", std::to_string(m.type)},
                              {g, "DailyStatusEmailHour", std::to_string(m.hour)},
                              {g, "DailyStatusEmailPOPServer", m.server},
@@ -155,8 +131,8 @@ DWORD WriteStatusMailSettings(const ServiceContext& context, const StatusMailSet
                              {g, "DailyStatusEmailFrom", m.from}});
 }
 
-DWORD WriteDailyStatusEmailLastSent(const ServiceContext& context, std::time_t when) {
-  return common::ProfileWriteInt(context.PathsSnapshot().systemData, kGeneralSection,
+DWORD WriteDailyStatusEmailLastSent(const std::string& file, std::time_t when) {
+  return common::ProfileWriteInt(file, kGeneralSection,
                                  "DailyStatusEmailLastSent", static_cast<long>(when));
 }
 

@@ -10,10 +10,11 @@
 
 #include "platform/profile.h"
 #include "platform/win_types.h"
+#include "service/settings.h"
 
 namespace svc {
 
-struct ServiceContext;
+class WriteHealth;
 using plat::DWORD;
 
 // Section `Default`: the profile given to accounts that have none.
@@ -54,9 +55,10 @@ inline constexpr const char* kGeneralSection = "General";
 inline constexpr const char* kDefaultSection = "Default";
 inline constexpr const char* kGreetingsSection = "Greetings";
 
-// Step 3 of FirstTimeInitialize, and again at UPDATE_UPDATE: fills
-// context.systemData from portulon.hw and the greeting files.
-void ReadSystemDataFromCentralDB(ServiceContext& context);
+// Reads portulon.hw and the greeting files of the data folder into *out; a
+// file that cannot be read leaves *out as it was and returns the error (a
+// folder without the file is a new installation: every default).
+DWORD ReadSystemData(const DataPaths& paths, SystemData* out);
 
 // The daily status mail's keys of section General, read afresh (the console
 // may have changed them since start-up).
@@ -68,19 +70,20 @@ struct StatusMailSettings {
   std::string to = "*";      // DailyStatusEmailTo
   std::string from = "*";    // DailyStatusEmailFrom
 };
-StatusMailSettings ReadStatusMailSettings(const ServiceContext& context);
+// `file`: portulon.hw (DataPaths::systemData), here and below.
+StatusMailSettings ReadStatusMailSettings(const std::string& file);
 // Writes type, hour, server, recipient and sender (not lastSent) in one rewrite.
-DWORD WriteStatusMailSettings(const ServiceContext& context, const StatusMailSettings& settings);
+DWORD WriteStatusMailSettings(const std::string& file, const StatusMailSettings& settings);
 // DailyStatusEmailLastSent = `when`.
-DWORD WriteDailyStatusEmailLastSent(const ServiceContext& context, std::time_t when);
+DWORD WriteDailyStatusEmailLastSent(const std::string& file, std::time_t when);
 
 // A number of the port's section ("MaxSessionTime", "Idle", "StaticIP"), read
 // with default "0".
-int ReadPortNumber(const ServiceContext& context, std::string_view port, std::string_view key);
+int ReadPortNumber(const std::string& file, std::string_view port, std::string_view key);
 // "AllowedGroups" of the port's section, default "*", as a 10000-byte buffer holds it.
-std::string ReadAllowedGroups(const ServiceContext& context, std::string_view port);
-// "Active" = "1" or "0" in the port's section.
-void SetPortActive(const ServiceContext& context, std::string_view port, bool active);
+std::string ReadAllowedGroups(const std::string& file, std::string_view port);
+// "Active" = "1" or "0" in the port's section; the write is noted in `health`.
+void SetPortActive(const std::string& file, WriteHealth& health, std::string_view port, bool active);
 // That write as a change of portulon.hw, for writers that keep what fails.
 plat::ProfileChange PortActiveChange(std::string_view port, bool active);
 

@@ -6,7 +6,6 @@
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "service/event_report.h"
-#include "service/service_context.h"
 
 namespace svc {
 
@@ -56,7 +55,7 @@ void WriteHealth::ReportEnd(const std::string& what, const FileOutage& o) {
   ReportToEventLog(0, common::kEventRecordingAgain, "Recording again", text.c_str(), 2);
 }
 
-void WriteHealth::Note(const char* what, plat::DWORD error) {
+plat::DWORD WriteHealth::Note(const char* what, plat::DWORD error) {
   if (error != plat::ERROR_SUCCESS) {
     common::Trace("WriteHealth", std::string("Failed to write ") + what, static_cast<long>(error));
     bool begins = false;
@@ -68,22 +67,23 @@ void WriteHealth::Note(const char* what, plat::DWORD error) {
       ++o.lost;
     }
     if (begins) ReportBegin(what, error, "");
-    return;
+    return error;
   }
   FileOutage ended;
   {
     std::lock_guard lock(mutex_);
     auto it = outages_.find(std::string_view(what));
-    if (it == outages_.end()) return;
+    if (it == outages_.end()) return error;
     // While writes wait in the spool the folder is not writing again, even
     // when a small write gets through: the outage ends once they are written.
     for (const auto& [file, o] : outages_) {
-      if (o.kept > 0 || o.writtenLate > 0) return;
+      if (o.kept > 0 || o.writtenLate > 0) return error;
     }
     ended = it->second;
     outages_.erase(it);
   }
   if (ended.announced) ReportEnd(what, ended);
+  return error;
 }
 
 void WriteHealth::NoteKept(const char* what, plat::DWORD error, const std::string& where) {
@@ -141,11 +141,6 @@ long WriteHealth::lostWrites() const {
   long total = 0;
   for (const auto& [file, o] : outages_) total += o.lost;
   return total;
-}
-
-plat::DWORD NoteWrite(const ServiceContext& context, const char* what, plat::DWORD error) {
-  context.writeHealth.Note(what, error);
-  return error;
 }
 
 }  // namespace svc

@@ -19,8 +19,6 @@
 
 namespace svc {
 
-struct ServiceContext;
-
 // A fault that comes and goes: its beginning and its end are each reported
 // once, never each time it is met meanwhile. Safe from any thread.
 class Outage {
@@ -41,8 +39,8 @@ class Outage {
 class WriteHealth {
  public:
   // Notes the outcome of one write of `what` (a file's name); `error` 0 is a
-  // success. A failure counts as lost. Safe from any thread.
-  void Note(const char* what, plat::DWORD error);
+  // success. A failure counts as lost. Returns `error`. Safe from any thread.
+  plat::DWORD Note(const char* what, plat::DWORD error);
   // A write of `what` kept in the spool: it failed with `error`, or (error 0)
   // it waits behind writes kept before it. `where` names the spool for the
   // event that begins the outage.
@@ -67,8 +65,5 @@ class WriteHealth {
   // Files in an outage and what became of their writes so far.
   std::map<std::string, FileOutage, std::less<>> outages_;
 };
-
-// Notes a write of `what` through the context's WriteHealth; returns `error`.
-plat::DWORD NoteWrite(const ServiceContext& context, const char* what, plat::DWORD error);
 
 }  // namespace svc

@@ -7,6 +7,7 @@
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
+#include "service/service_context.h"
 #include "service/settings.h"
 
 namespace svc {

@@ -334,17 +334,17 @@ TEST_F(AdmissionTest, GreetingsFollowTheRuleMaskAndTheLimits) {
 
   GreetingValues v;
   v.account = kAnn;
-  auto lines = GreetingCommandLines(ctx, "*", v);
+  auto lines = GreetingCommandLines(ctx.systemData, "*", v);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "NET SEND ann Welcome DOM\\ann ");
   v.userMaxTotal = 60;
   v.portMaxSession = 120;
-  lines = GreetingCommandLines(ctx, "ANNPC", v);
+  lines = GreetingCommandLines(ctx.systemData, "ANNPC", v);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1], "NET SEND ANNPC Limit unlimited ");
   EXPECT_EQ(lines[2], "NET SEND ANNPC Port 2 min ");
   ctx.systemData.ruleMask = 4;
-  EXPECT_EQ(GreetingCommandLines(ctx, "ANNPC", v).size(), 1u);
+  EXPECT_EQ(GreetingCommandLines(ctx.systemData, "ANNPC", v).size(), 1u);
 }
 
 TEST(GreetingTest, TheRecipientIsOneArgumentAndAPlausibleComputer) {
@@ -367,8 +367,8 @@ TEST_F(AdmissionTest, GreetingsReachTheWholeRecipientAndNoneOther) {
   ReadSystemDataFromCentralDB(ctx);
   GreetingValues v;
   v.account = "DOM\\ann smith";
-  EXPECT_TRUE(GreetingCommandLines(ctx, "$(touch /x)", v).empty());
-  const auto lines = GreetingCommandLines(ctx, "*", v);
+  EXPECT_TRUE(GreetingCommandLines(ctx.systemData, "$(touch /x)", v).empty());
+  const auto lines = GreetingCommandLines(ctx.systemData, "*", v);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "NET SEND \"ann smith\" Welcome");
   plat::ProcessOptions options;

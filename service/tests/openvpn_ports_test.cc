@@ -14,7 +14,7 @@
 #include "platform/registry.h"
 #include "platform/testing/temp_network.h"
 #include "service/ras_ports.h"
-#include "service/ras_server.h"
+#include "common/ras_kind.h"
 #include "service/service_context.h"
 
 namespace svc {
@@ -59,18 +59,21 @@ TEST(OpenVpnFlavour, ToldFromTheRemoteAccessServiceOnAnyVersion) {
     plat::MachineConfig config = plat::testing::TempNetwork::DefaultConfig("SRV1");
     config.osVersion = os;
     plat::testing::TempNetwork net(config);
-    EXPECT_NE(PLK::RAServer::GetLocalRASType(), PLK::kRasTypeOpenVpn) << os;
+    DWORD kind = 0;
+    ASSERT_TRUE(common::ReadRemoteAccessKind("", &kind));
+    EXPECT_NE(kind, common::kRasKindOpenVpn) << os;
     ASSERT_EQ(plat::RegWriteString(kRemoteAccessKey, "DisplayName", "openvpn remote access"), 0u);
-    EXPECT_EQ(PLK::RAServer::GetLocalRASType(), PLK::kRasTypeOpenVpn) << os;
-    EXPECT_STREQ(PLK::RAServer::TypeText(PLK::kRasTypeOpenVpn), "OpenVPN");
+    ASSERT_TRUE(common::ReadRemoteAccessKind("", &kind));
+    EXPECT_EQ(kind, common::kRasKindOpenVpn) << os;
+    EXPECT_STREQ(common::RemoteAccessKindName(common::kRasKindOpenVpn), "OpenVPN");
   }
 }
 
 TEST(OpenVpnFlavour, TrafficAndDisconnectAreAskedOfTheAdapter) {
   plat::testing::TempNetwork net;
-  ServiceContext context;
-  context.rasType = PLK::kRasTypeOpenVpn;
-  ASSERT_EQ(RAS_LoadOrdinals(context), 0u);  // nothing to load, the adapter may come later
+  RemoteAccess context;
+  context.kind = common::kRasKindOpenVpn;
+  ASSERT_EQ(RAS_LoadOrdinals(context, "SRV1"), 0u);  // nothing to load, the adapter may come later
   DWORD sent = 1, received = 1;
   {
     ScriptedAdapter adapter({"0 5000000123 77", "0", "2", "0 12", "garbage"});
@@ -102,8 +105,8 @@ TEST(OpenVpnFlavour, TrafficAndDisconnectAreAskedOfTheAdapter) {
 // until it has no more; an adapter that cannot be asked lists none.
 TEST(OpenVpnFlavour, TheRunningSessionsAreAskedOfTheAdapterOneByOne) {
   plat::testing::TempNetwork net;
-  ServiceContext context;
-  context.rasType = PLK::kRasTypeOpenVpn;
+  RemoteAccess context;
+  context.kind = common::kRasKindOpenVpn;
   std::vector<RunningSession> sessions;
   {
     ScriptedAdapter adapter({"0 VPN1 1796000000 VPN\\ann", "0 VPN3 1796000100 VPN\\grace hopper", "259"});

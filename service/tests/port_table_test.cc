@@ -97,7 +97,7 @@ TEST_F(PortTableTest, StoreFillsTheEntryAndReadsThePortIdleTimer) {
   SetHw(kCom1, "Idle", "5");
   SessionLimits l;
   l.userMaxSession = 900;
-  const int index = PortTableStore(ctx, "ANNPC", kCom1, kStart, "DOM\\ann", l);
+  const int index = PortTableStore(ctx.portTable, ctx.paths.systemData, "ANNPC", kCom1, kStart, "DOM\\ann", l);
   EXPECT_EQ(index, 0);
   PortTableStoreIP(ctx.portTable, kCom1, 167772170);
 
@@ -117,7 +117,7 @@ TEST_F(PortTableTest, StoreFillsTheEntryAndReadsThePortIdleTimer) {
 TEST_F(PortTableTest, DisconnectReasonOnlyWhenForced) {
   SessionLimits l;
   l.portMaxSession = 60;
-  PortTableStore(ctx, "*", kCom1, kStart, "DOM\\ann", l);
+  PortTableStore(ctx.portTable, ctx.paths.systemData, "*", kCom1, kStart, "DOM\\ann", l);
   EXPECT_EQ(PortTableGetDisconnectReason(ctx.portTable, kCom1), 0);
   {
     auto lock = ctx.portTable.Lock();
@@ -128,9 +128,9 @@ TEST_F(PortTableTest, DisconnectReasonOnlyWhenForced) {
 
 TEST_F(PortTableTest, The257thSessionLandsInTheSpareAndUnknownPortsReadIt) {
   for (int i = 0; i < 256; ++i) {
-    ASSERT_EQ(PortTableStore(ctx, "*", Port(i), kStart + i, "DOM\\u" + std::to_string(i), {}), i);
+    ASSERT_EQ(PortTableStore(ctx.portTable, ctx.paths.systemData, "*", Port(i), kStart + i, "DOM\\u" + std::to_string(i), {}), i);
   }
-  EXPECT_EQ(PortTableStore(ctx, "PC257", Port(256), kStart + 256, "DOM\\late", {}),
+  EXPECT_EQ(PortTableStore(ctx.portTable, ctx.paths.systemData, "PC257", Port(256), kStart + 256, "DOM\\late", {}),
             PortTable::kSpare);
   // Any port the table does not hold answers from the spare.
   EXPECT_EQ(PortTableGetUserOnPort(ctx.portTable, "SRV1\\COM9"), "DOM\\late");
@@ -143,22 +143,22 @@ TEST_F(PortTableTest, The257thSessionLandsInTheSpareAndUnknownPortsReadIt) {
 
   // A freed entry is taken again before the spare.
   PortTableClear(ctx.portTable, Port(17));
-  EXPECT_EQ(PortTableStore(ctx, "*", "SRV1\\COM1", kStart, "DOM\\ann", {}), 17);
+  EXPECT_EQ(PortTableStore(ctx.portTable, ctx.paths.systemData, "*", "SRV1\\COM1", kStart, "DOM\\ann", {}), 17);
 }
 
 TEST_F(PortTableTest, ANewSessionOnABusyPortReplacesTheStaleEntry) {
-  PortTableStore(ctx, "*", Port(0), kStart, "DOM\\a", {});
-  PortTableStore(ctx, "*", kCom1, kStart, "DOM\\old", {});
-  PortTableStore(ctx, "*", Port(2), kStart, "DOM\\c", {});
+  PortTableStore(ctx.portTable, ctx.paths.systemData, "*", Port(0), kStart, "DOM\\a", {});
+  PortTableStore(ctx.portTable, ctx.paths.systemData, "*", kCom1, kStart, "DOM\\old", {});
+  PortTableStore(ctx.portTable, ctx.paths.systemData, "*", Port(2), kStart, "DOM\\c", {});
   PortTableClear(ctx.portTable, Port(0));
   // Entry 0 is free, but COM1's session is in entry 1: the new one goes there.
-  EXPECT_EQ(PortTableStore(ctx, "*", kCom1, kStart + 99, "DOM\\new", {}), 1);
+  EXPECT_EQ(PortTableStore(ctx.portTable, ctx.paths.systemData, "*", kCom1, kStart + 99, "DOM\\new", {}), 1);
   EXPECT_EQ(PortTableGetUserOnPort(ctx.portTable, kCom1), "DOM\\new");
 }
 
 TEST_F(PortTableTest, ClearKeepsIpxAndIdleTimerUntilTheNextStore) {
   SetHw(kCom1, "Idle", "2");
-  PortTableStore(ctx, "PC", kCom1, kStart, "DOM\\ann", {});
+  PortTableStore(ctx.portTable, ctx.paths.systemData, "PC", kCom1, kStart, "DOM\\ann", {});
   {
     auto lock = ctx.portTable.Lock();
     PortEntry& e = ctx.portTable.Entry(0);

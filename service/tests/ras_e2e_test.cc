@@ -24,7 +24,7 @@
 #include "platform/testing/temp_network.h"
 #include "service/event_report.h"
 #include "service/ras_ports.h"
-#include "service/ras_server.h"
+#include "common/ras_kind.h"
 #include "service/service_context.h"
 #include "service/settings.h"
 #include "service/tests/installed_plsvc.h"
@@ -206,9 +206,9 @@ TEST_F(RasEndToEndTest, ADisconnectThroughRassapiEndsTheSessionAndTheServiceReco
   StartBoth();
   ASSERT_EQ(RunTool("rasctl", {"dial", "COM3", "DOM\\ann"}).code, 0);
   ASSERT_EQ(RunTool("rasctl", {"traffic", "COM3", "--sent", "99", "--received", "11"}).code, 0);
-  ServiceContext context;
-  context.rasType = PLK::kRasTypeRas;
-  ASSERT_EQ(RAS_LoadOrdinals(context), 0u);
+  RemoteAccess context;
+  context.kind = common::kRasKindRas;
+  ASSERT_EQ(RAS_LoadOrdinals(context, "SRV1"), 0u);
   DWORD sent = 0, received = 0;
   ASSERT_EQ(RAS_GetTrafficBytesForPort(context, "SRV1", "COM3", &sent, &received), 0u);
   EXPECT_EQ(sent, 99u);

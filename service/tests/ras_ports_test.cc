@@ -15,7 +15,7 @@
 #include "platform/sysinfo.h"
 #include "platform/testing/ras_testing.h"
 #include "platform/testing/temp_network.h"
-#include "service/ras_server.h"
+#include "common/ras_kind.h"
 #include "service/service_context.h"
 
 namespace svc {
@@ -35,9 +35,9 @@ TEST_F(RasPortsTest, TrafficAndDisconnectThroughTheAdministrationFunctions) {
   ASSERT_EQ(RunTool("rasctl", {"dial", "COM2", "DOM\\ann"}).code, 0);
   ASSERT_EQ(RunTool("rasctl", {"traffic", "COM2", "--sent", "3000000000", "--received", "512"}).code, 0);
 
-  ServiceContext context;
-  context.rasType = PLK::kRasTypeRas;
-  ASSERT_EQ(RAS_LoadOrdinals(context), 0u);
+  RemoteAccess context;
+  context.kind = common::kRasKindRas;
+  ASSERT_EQ(RAS_LoadOrdinals(context, "SRV1"), 0u);
   DWORD sent = 0, received = 0;
   ASSERT_EQ(RAS_GetTrafficBytesForPort(context, "SRV1", "COM2", &sent, &received), 0u);
   EXPECT_EQ(sent, 3000000000u);
@@ -67,10 +67,10 @@ TEST_F(RasPortsTest, OnARouterTheTrafficComesFromTheCollectorsFile) {
   plat::testing::TempNetwork net(c);
   ASSERT_EQ(plat::ProfileWriteString("C:\\WINNT\\rrasdata.dat", "VPN0-1", "dwBytesTX", "4000000000"), 0u);
   ASSERT_EQ(plat::ProfileWriteString("C:\\WINNT\\rrasdata.dat", "VPN0-1", "dwBytesRX", "77"), 0u);
-  ServiceContext context;
-  context.rasType = PLK::RAServer::GetLocalRASType();
-  ASSERT_EQ(context.rasType, PLK::kRasTypeRras);
-  ASSERT_EQ(RAS_LoadOrdinals(context), 0u);
+  RemoteAccess context;
+  ASSERT_TRUE(common::ReadRemoteAccessKind("", &context.kind));
+  ASSERT_EQ(context.kind, common::kRasKindRras);
+  ASSERT_EQ(RAS_LoadOrdinals(context, "SRV1"), 0u);
   plat::TakeBeeps();
 
   DWORD sent = 1, received = 1;

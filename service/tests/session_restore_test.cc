@@ -28,7 +28,7 @@ class SessionRestoreTest : public testing::PolicyTest {
   // What a restart does before it looks at the ports.
   void Restart() {
     ctx.portTable.ClearAll();
-    ClearTEMPFile(ctx);
+    ClearTEMPFile(ctx.paths, ctx.serverName);
   }
   std::string DayLog() { return GetLogFileName(ctx, now); }
   static std::string FileText(const std::string& windowsPath) {

@@ -102,7 +102,7 @@ TEST_F(SettingsTest, ClearingTheLoggedInFileTouchesOnlyThisServer) {
   std::filesystem::create_directories(net.DriveC("Data"));
   plat::ProfileWriteString(context.paths.loggedIn, "SRV1", "DOM\\ann", "1");
   plat::ProfileWriteString(context.paths.loggedIn, "SRV2", "DOM\\bob", "1");
-  ClearTEMPFile(context);
+  ClearTEMPFile(context.paths, context.serverName);
   EXPECT_FALSE(plat::ProfileListKeys(context.paths.loggedIn, "SRV1").has_value());
   EXPECT_EQ(plat::ProfileGetString(context.paths.loggedIn, "SRV2", "DOM\\bob", ""), "1");
 }
