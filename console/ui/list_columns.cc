@@ -8,7 +8,7 @@ namespace pladmin::ui {
 
 void FitColumnsToHeadings(QHeaderView* header, int minimum) {
   for (int c = 0; c < header->count(); ++c) {
-    header->resizeSection(c, std::max({minimum, header->sectionSizeHint(c), header->sectionSize(c)}));
+    header->resizeSection(c, std::max(minimum, header->sectionSizeHint(c)));
   }
 }
 

@@ -6,7 +6,7 @@ class QHeaderView;
 
 namespace pladmin::ui {
 
-// Every section at least as wide as its heading, and at least `minimum`.
-void FitColumnsToHeadings(QHeaderView* header, int minimum = 0);
+// Every section as wide as its heading, and at least `minimum`.
+void FitColumnsToHeadings(QHeaderView* header, int minimum);
 
 }  // namespace pladmin::ui

@@ -170,8 +170,7 @@ void LogView::BuildColumns() {
   const std::vector<common::LogRecord>* records = loading_ ? nullptr : &records_.records();
   std::vector<int> rows = model_->rows();
   model_->Reset(records, std::move(rows), DisplayedFlags(settings.historyViewColumns), options);
-  for (int c = 0; c < model_->columnCount(); ++c) list_->setColumnWidth(c, 50);
-  FitColumnsToHeadings(list_->header());
+  FitColumnsToHeadings(list_->header(), 50);
   RestoreColumnWidths();
 }
 
