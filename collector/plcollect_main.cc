@@ -13,6 +13,7 @@
 
 #include "collector/port_snapshot.h"
 #include "common/event_ids.h"
+#include "common/product_keys.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
 #include "platform/file.h"
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
   if (!outcome->changed.wait_for(lock, kWorkerLimit, [&] { return outcome->done; })) {
     plat::Beep(2000, 100);
     plat::EventSource source;
-    if (plat::EventSource::Register("", "Portulon", &source) == plat::ERROR_SUCCESS) {
+    if (plat::EventSource::Register("", common::kServiceName, &source) == plat::ERROR_SUCCESS) {
       source.Report(plat::EVENTLOG_ERROR_TYPE, 0, common::kEventEnumerationFailed,
                     {"An error occured while enumerating RRAS ports"});
     }

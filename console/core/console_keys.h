@@ -20,6 +20,6 @@ inline constexpr const char* kBiasValue = "ActiveTimeBias";
 inline constexpr const char* kNewestFirstValue = "HistoryNewestFirst";
 
 // Service names on a monitored server.
-inline constexpr const char* kPortulonServiceName = "Portulon";
+inline constexpr const char* kPortulonServiceName = common::kServiceName;
 
 }  // namespace pladmin

@@ -3,13 +3,10 @@
 #include <charconv>
 #include <cstdio>
 
+#include "accounts/account_store.h"
+#include "accounts/tools/tool_support.h"
 #include "common/data_folder.h"
-#include "common/product_keys.h"
-#include "common/service_values.h"
-#include "common/trace.h"
-#include "platform/file.h"
 #include "platform/path.h"
-#include "platform/registry.h"
 #include "platform/sysinfo.h"
 #include "service/local_date.h"
 
@@ -30,11 +27,6 @@ int DaysInMonth(int year, int month) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
-std::string After(std::string_view account) {
-  const size_t slash = account.find('\\');
-  return std::string(slash == std::string_view::npos ? account : account.substr(slash + 1));
 }
 
 }  // namespace
@@ -110,17 +102,7 @@ bool ParseDay(std::string_view text, const Day& today, Day* day, std::string* wh
 }
 
 bool Filters::MatchesAccount(std::string_view account) const {
-  if (!user.empty()) {
-    const bool whole = user.find('\\') != std::string::npos;
-    if (!plat::EqualsIgnoringCase(whole ? std::string(account) : After(account), user)) return false;
-  }
-  if (!domain.empty()) {
-    const size_t slash = account.find('\\');
-    if (slash == std::string_view::npos || !plat::EqualsIgnoringCase(account.substr(0, slash), domain)) {
-      return false;
-    }
-  }
-  return true;
+  return accounts::AccountFilter{user, domain, ""}.Matches(accounts::Account{std::string(account), {}});
 }
 
 bool Filters::Matches(std::string_view account, std::string_view recordServer,
@@ -153,27 +135,14 @@ bool TakeCommonOptions(ReportContext& report, bool serverAndPort) {
 
 bool FindDataFolder(ReportContext& report) {
   pltools::Tool& tool = report.tool;
-  const bool given = tool.TakeOption("--data", &report.dataFolder);
+  std::string given;
+  const bool haveGiven = tool.TakeOption("--data", &given);
   if (tool.failed() || !tool.RejectUnknownOptions()) return false;
   if (!tool.args().empty()) {
     tool.UsageError("unexpected argument '" + tool.args()[0] + "'");
     return false;
   }
-  if (!tool.RequireMachine()) return false;
-  if (!given) {
-    plat::RegReadString(common::kServiceKey, common::kMasterShareValue,
-                        &report.dataFolder);
-    if (report.dataFolder.empty()) {
-      tool.Fail("Portulon's data folder (MasterShare) is not set on this machine; give --data FOLDER");
-      return false;
-    }
-  }
-  if (!plat::DirectoryExists(report.dataFolder)) {
-    tool.Fail("the data folder " + report.dataFolder +
-              " cannot be found (is its share there and its machine up?)");
-    return false;
-  }
-  return true;
+  return placcounts_tools::FindDataFolder(tool, haveGiven ? &given : nullptr, &report.dataFolder);
 }
 
 }  // namespace plreport
