@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <string_view>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "common/profile_helpers.h"
@@ -199,6 +198,36 @@ void SendNotify(const PortOperations& ops, const PortEntry& e, const std::string
   ops.run(command);
 }
 
+// Marks the session forced, with `reason` unless kReasonNone (in place
+// before the hang-up can come back), disconnects its port and reports event
+// 5; false when the entry no longer holds the session (nothing is done) or
+// the server refused (the entry is as it was).
+bool CutSession(ServiceContext& context, const SessionView& s, int reason, const PortOperations& ops) {
+  bool held = false;
+  int previousReason = 0;
+  Update(context.portTable, s, [&](PortEntry& e) {
+    held = true;
+    e.forced = 1;
+    previousReason = e.reason;
+    if (reason != kReasonNone) e.reason = reason;
+  });
+  if (!held) {
+    common::Trace("ActionThread", "Session ended before its cut", s.index);
+    return false;
+  }
+  if (!ops.disconnect(PortName(s.e.port))) {
+    // Nothing was cut: the session goes on and its hang-up must not read as forced.
+    common::Trace("ActionThread", "DisconnectPort failed", s.index);
+    Update(context.portTable, s, [&](PortEntry& e) {
+      e.forced = 0;
+      e.reason = previousReason;
+    });
+    return false;
+  }
+  ReportToEventLog(0, common::kEventForcedDisconnect, s.e.port.c_str(), s.e.user.c_str(), 2);
+  return true;
+}
+
 void Apply(ServiceContext& context, const Action& a, const PortOperations& ops) {
   PortTable& table = context.portTable;
   const SessionView& s = a.session;
@@ -217,20 +246,9 @@ void Apply(ServiceContext& context, const Action& a, const PortOperations& ops) 
         e.idleSoFar = s.e.idleSoFar;
       });
       return;
-    case Action::kCut: {
-      // The reason is in place before the hang-up can come back; a cut the
-      // server refused restores it.
-      int previousReason = 0;
-      if (a.reason != kReasonNone) {
-        Update(table, s, [&](PortEntry& e) { previousReason = std::exchange(e.reason, a.reason); });
-      }
-      if (DisconnectPort(context, s.index, ops)) {
-        Update(table, s, [](PortEntry& e) { e.notifyLevel = 3; });
-      } else if (a.reason != kReasonNone) {
-        Update(table, s, [&](PortEntry& e) { e.reason = previousReason; });
-      }
+    case Action::kCut:
+      if (CutSession(context, s, a.reason, ops)) Update(table, s, [](PortEntry& e) { e.notifyLevel = 3; });
       return;
-    }
   }
 }
 
@@ -254,15 +272,7 @@ bool DisconnectPort(ServiceContext& context, int index, const PortOperations& op
     auto lock = context.portTable.Lock();
     s.e = context.portTable.Entry(index);
   }
-  Update(context.portTable, s, [](PortEntry& e) { e.forced = 1; });
-  if (!ops.disconnect(PortName(s.e.port))) {
-    // Nothing was cut: the session goes on and its hang-up must not read as forced.
-    common::Trace("ActionThread", "DisconnectPort failed", index);
-    Update(context.portTable, s, [](PortEntry& e) { e.forced = 0; });
-    return false;
-  }
-  ReportToEventLog(0, common::kEventForcedDisconnect, s.e.port.c_str(), s.e.user.c_str(), 2);
-  return true;
+  return CutSession(context, s, kReasonNone, ops);
 }
 
 void ActionPass(ServiceContext& context, ActionState& state, const PortOperations& ops,

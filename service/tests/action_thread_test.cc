@@ -170,6 +170,42 @@ TEST_F(ActionThreadTest, QuietSessionsAccumulateIdleTimeUntilTheyAreCut) {
   EXPECT_EQ(EventsWithId(5), 1);
 }
 
+// A pass plans over one reading of the table and the ports, then acts: every
+// port is asked before any is cut, and what it planned for a session that
+// ended meanwhile does not touch the session the port holds now.
+TEST_F(ActionThreadTest, APassPlansOverOneReadingThenActsOnlyOnTheSessionsItRead) {
+  ctx.settings.idleTimerSeconds = 60;
+  Session(0, "WKS1", 0, /*age=*/3600);
+  PortEntry second = Entry0();
+  second.port = "SRV1\\COM2";
+  {
+    auto lock = ctx.portTable.Lock();
+    ctx.portTable.Entry(1) = second;
+  }
+  std::vector<std::string> calls;
+  ops.traffic = [&](const std::string& port, DWORD* sent, DWORD* received) {
+    calls.push_back("traffic " + port);
+    *sent = *received = 0;
+    if (port == "COM2") {  // the pipe thread ends COM1's session and stores another
+      PortTableClear(ctx.portTable, kCom1);
+      auto lock = ctx.portTable.Lock();
+      ctx.portTable.Entry(0).port = kCom1;
+      ctx.portTable.Entry(0).user = "DOM\\bob";
+      ctx.portTable.Entry(0).start = now;
+    }
+    return true;
+  };
+  ops.disconnect = [&](const std::string& port) {
+    calls.push_back("cut " + port);
+    return true;
+  };
+  Pass();
+  EXPECT_EQ(calls, (std::vector<std::string>{"traffic COM1", "traffic COM2", "cut COM2"}));
+  EXPECT_EQ(Entry0().user, "DOM\\bob");
+  EXPECT_EQ(Entry0().idleSoFar, 0);
+  EXPECT_EQ(Entry0().forced, 0);
+}
+
 TEST_F(ActionThreadTest, ADisconnectTheServerRefusedIsNeitherReportedNorRecordedAsForced) {
   ctx.settings.idleTimerSeconds = 60;
   Session(0, "WKS1", /*portIdle=*/0, /*age=*/3600);

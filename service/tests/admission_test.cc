@@ -127,6 +127,31 @@ TEST_F(AdmissionTest, NoDuplicateFindsTheAccountInAnyServersSection) {
   EXPECT_EQ(Check(), kRefuseDuplicate);
 }
 
+// The decision reads; its application writes, beeps and reports, so that a
+// decision alone (as session restore makes one) changes nothing.
+TEST_F(AdmissionTest, TheDecisionChangesNothingItsApplicationDoesAll) {
+  SetUser(kAnn, kNoDuplicate, "1");
+  ASSERT_EQ(plat::ProfileWriteString(ctx.paths.loggedIn, "SRV7", kAnn, "1"), 0u);
+  ctx.systemData.defaults.assignDefault = 1;
+  ctx.systemData.defaults.maxTotalTime = 900;
+  plat::TakeBeeps();
+  const AdmissionDecision twice = DecideAdmission(ctx, kAnn, kCom1, now);
+  const AdmissionDecision fresh = DecideAdmission(ctx, "DOM\\bob", kCom1, now);
+  EXPECT_EQ(twice.code, kRefuseDuplicate);
+  EXPECT_EQ(fresh.code, kAdmitted);
+  EXPECT_TRUE(plat::TakeBeeps().empty());
+  EXPECT_FALSE(HasProfile(ctx, "DOM\\bob"));
+  EXPECT_EQ(Record(GetLogFileName(ctx, now), kCom1, Key(now)), "<none>");
+
+  ApplyAdmission(ctx, twice, "ANNPC", kAnn, kCom1, now);
+  EXPECT_EQ(plat::TakeBeeps().size(), 1u);
+  EXPECT_EQ(Record(GetLogFileName(ctx, now), kCom1, Key(now)), "N_DOM\\ann?4");
+  EXPECT_EQ(User(kAnn, kTotalDenieds), "1");
+  ApplyAdmission(ctx, fresh, "BOBPC", "DOM\\bob", "SRV1\\COM2", now);
+  EXPECT_EQ(User("DOM\\bob", kMaxTotalTime), "900");
+  EXPECT_EQ(EntryOf("SRV1\\COM2").user, "DOM\\bob");
+}
+
 TEST_F(AdmissionTest, PortGroupsAdmitMembersOnly) {
   SetUser("DOM\\bob", kMaxSessionTime, "0");
   EXPECT_EQ(Check(kAnn), kAdmitted);  // no AllowedGroups: open to all
