@@ -358,11 +358,19 @@ std::string FormatHive(const HiveData& hive, const std::string& rootName) {
   order.reserve(hive.keys.size());
   for (const auto& k : hive.keys) order.emplace_back(ToLowerAscii(k.path), &k);
   std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  // A kept line that ends in '\' was cut from nothing that carried it on (a
+  // blank line, which is not kept, stood after it): a blank line after it
+  // again keeps it from taking up the next line, which could make a value
+  // appear on the next read.
+  auto put = [](std::string& out, const std::string& line) {
+    out.append(line).push_back('\n');
+    if (!line.empty() && line.back() == '\\') out.push_back('\n');
+  };
   std::string out = "REGEDIT4\n";
-  for (const auto& p : hive.preamble) out.append(p).push_back('\n');
+  for (const auto& p : hive.preamble) put(out, p);
   for (const auto& [lower, k] : order) {
     out.append("\n[").append(JoinKey(rootName, k->path)).append("]\n");
-    for (const auto& l : k->lines) out.append(l.value ? FormatValue(*l.value) : l.raw).push_back('\n');
+    for (const auto& l : k->lines) put(out, l.value ? FormatValue(*l.value) : l.raw);
   }
   return out;
 }

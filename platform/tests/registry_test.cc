@@ -11,6 +11,7 @@
 
 #include "platform/errors.h"
 #include "platform/fault_seam.h"
+#include "platform/hive_text.h"
 #include "platform/machine.h"
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
@@ -161,6 +162,25 @@ TEST_F(RegistryTest, MalformedLinesAreSkippedOnReadAndKeptOnRewrite) {
   std::string later;
   EXPECT_EQ(k.QueryString("Later", &later), ERROR_SUCCESS);
   EXPECT_EQ(later, "written");
+}
+
+// A line kept unparsed because nothing carried its '\' on (a blank line
+// stood after it) must not take up the next line of hex digits once a rewrite
+// has dropped the blank line: that would make a value appear.
+TEST(HiveTextTest, ARewriteNeverJoinsAKeptLineToTheNextOne) {
+  const std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"Blob\"=hex:01,02,\\\n\n03,04\n\"A\"=\"1\"\n";
+  hive::HiveData h = hive::ParseHive(text);
+  ASSERT_NE(h.Find("K"), nullptr);
+  for (int rewrite = 0; rewrite < 2; ++rewrite) {
+    const std::string written = hive::FormatHive(h, "HKEY_LOCAL_MACHINE");
+    h = hive::ParseHive(written);
+    const hive::KeyData* k = h.Find("k");
+    ASSERT_NE(k, nullptr);
+    int values = 0;
+    for (const auto& l : k->lines) values += l.value ? 1 : 0;
+    EXPECT_EQ(values, 1) << written;  // "A" only
+    EXPECT_EQ(hive::FormatHive(h, "HKEY_LOCAL_MACHINE"), written);
+  }
 }
 
 // Each call a hive write makes, failing: the hive stays as it was, the error
