@@ -363,7 +363,9 @@ TEST_F(ProfileTest, FailedWritesLeaveTheFileIntact) {
                 {FaultCall::Rename, EACCES, ERROR_ACCESS_DENIED, false}};
   for (const auto& f : faults) {
     ScopedFault fault(f.call, "", f.error);
-    if (f.small) EXPECT_EQ(ProfileWriteString(Win(), "S", "K", "new"), f.expected) << static_cast<int>(f.call);
+    if (f.small) {
+      EXPECT_EQ(ProfileWriteString(Win(), "S", "K", "new"), f.expected) << static_cast<int>(f.call);
+    }
     EXPECT_EQ(ProfileWriteString(Win("large.ini"), "S", "K", "longer value"), f.expected)
         << static_cast<int>(f.call);
   }
