@@ -3,8 +3,33 @@
 #include <QVBoxLayout>
 
 #include "console/ui/icons.h"
+#include "console/ui/log_view.h"
+#include "console/ui/port_view.h"
+#include "console/ui/ports_view.h"
+#include "console/ui/servers_view.h"
+#include "console/ui/statistics_view.h"
+#include "console/ui/usage_view.h"
+#include "console/ui/users_view.h"
 
 namespace pladmin::ui {
+
+namespace {
+
+// The view for a choice of the switch table.
+ContentViewBase* CreateContentView(CPladminDoc& doc, ContentView kind, QWidget* parent) {
+  switch (kind) {
+    case ContentView::Ports: return new PortsView(doc, parent);
+    case ContentView::Users: return new UsersView(doc, parent);
+    case ContentView::PortStatus: return new PortView(doc, parent);
+    case ContentView::Log: return new LogView(doc, parent);
+    case ContentView::Usage: return new UsageView(doc, parent);
+    case ContentView::Statistics: return new StatisticsView(doc, parent);
+    case ContentView::Servers: break;
+  }
+  return new ServersView(doc, parent);
+}
+
+}  // namespace
 
 ContainerView::ContainerView(CPladminDoc& doc, QWidget* parent)
     : QWidget(parent),

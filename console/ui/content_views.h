@@ -64,7 +64,4 @@ class ContentViewBase : public QWidget {
   QLabel* timeZoneNote_ = nullptr;
 };
 
-// Creates the view for a choice of the switch table.
-ContentViewBase* CreateContentView(CPladminDoc& doc, ContentView kind, QWidget* parent);
-
 }  // namespace pladmin::ui
