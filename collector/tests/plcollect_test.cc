@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/errors.h"
+#include "common/testing/installed_modules.h"
 #include "platform/eventlog.h"
 #include "platform/profile.h"
 #include "platform/testing/ras_testing.h"
@@ -83,7 +84,7 @@ TEST_F(PlcollectTest, AHungRouterEndsTheRunAfterTwentySecondsAndKeepsTheLastSnap
   EXPECT_EQ(run.code, 1);
   EXPECT_GE(seconds, 19);
   EXPECT_LE(seconds, 40);
-  const auto events = plat::testing::PortulonEvents();
+  const auto events = common::testing::PortulonEvents();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].eventId, 1u);
   EXPECT_EQ(events[0].eventType, plat::EVENTLOG_ERROR_TYPE);
@@ -97,7 +98,7 @@ TEST_F(PlcollectTest, WithoutTheRouterTheSnapshotStaysAsItWas) {
   EXPECT_EQ(RunTool("plcollect", {}).code, 1);
   EXPECT_EQ(plat::testing::ReadHostFile(net_.DriveC("WINNT/rrasdata.dat")), "[COM1]\r\ndwBytesRX=5\r\n");
   EXPECT_NE(Trace().find("Admin server connect failed with error 1722"), std::string::npos) << Trace();
-  EXPECT_TRUE(plat::testing::PortulonEvents().empty()) << "a router that is away is no hung router";
+  EXPECT_TRUE(common::testing::PortulonEvents().empty()) << "a router that is away is no hung router";
 }
 
 }  // namespace

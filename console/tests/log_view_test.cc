@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "common/log_record.h"
+#include "common/testing/installed_modules.h"
 #include "common/testing/installed_portulon.h"
 #include "console/tests/console_test_support.h"
 #include "console/ui/calendar_jump.h"
@@ -342,7 +343,7 @@ TEST_F(LogViewTest, CustomisedColumnsTheTimerAndKeptColumnWidths) {
 // The service records dial-ins while the view is open: each look at the file
 // shows what was added, every record whole.
 TEST_F(LogViewTest, TheServiceWritingWhileTheViewIsOpen) {
-  plat::testing::InstallAdminDll(net_);  // the hook module asks Portulon
+  common::testing::InstallAdminDll(net_);  // the hook module asks Portulon
   RunningServices services;
   ASSERT_NO_FATAL_FAILURE(services.Start("SRV1", "Portulon"));
   ASSERT_NO_FATAL_FAILURE(services.Start("SRV1"));

@@ -70,12 +70,4 @@ std::vector<plat::EventRecord> SystemEvents(DWORD eventId);
 // Records of source `source` in the Application log.
 std::vector<plat::EventRecord> ApplicationEvents(std::string_view source);
 
-// Thin forwards for the tests that still call them: the product's own
-// helpers are in common/testing/installed_modules.h. They go once no test
-// calls them.
-inline void InstallAdminDll(const TempNetwork& net, const std::string& module = "PL_RAS.dll") {
-  InstallAdminModule(net, module, "Portulon");
-}
-inline std::vector<plat::EventRecord> PortulonEvents() { return ApplicationEvents("Portulon"); }
-
 }  // namespace plat::testing

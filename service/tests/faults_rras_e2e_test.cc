@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "common/service_values.h"
+#include "common/testing/installed_modules.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
 #include "platform/profile.h"
@@ -27,7 +28,7 @@ using plat::testing::RunTool;
 
 std::vector<plat::EventRecord> EventsWithId(plat::DWORD id) {
   std::vector<plat::EventRecord> found;
-  for (auto& e : plat::testing::PortulonEvents()) {
+  for (auto& e : common::testing::PortulonEvents()) {
     if (e.eventId == id) found.push_back(std::move(e));
   }
   return found;
@@ -46,7 +47,7 @@ TEST(FaultsRrasTest, WithoutItsPortDataModuleTheServerSaysOnceThatSessionsCannot
   config.ras = plat::RasFlavour::Rras;
   plat::testing::TempNetwork net(config);
   ASSERT_NO_FATAL_FAILURE(InstallPortulon(net));
-  plat::testing::InstallAdminDll(net, "PL_RRAS.dll");
+  common::testing::InstallAdminDll(net, "PL_RRAS.dll");
   ASSERT_TRUE(std::filesystem::remove(net.DriveC("WINNT/system32/_plsvc.dll")));
   ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "MaxSessionTime", "1"), 0u);
 

@@ -9,6 +9,7 @@
 
 #include "common/pipe_protocol.h"
 #include "common/session_admin.h"
+#include "common/testing/installed_modules.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
 #include "platform/file.h"
@@ -43,7 +44,7 @@ class RasEndToEndTest : public ::testing::Test {
     ::setenv("PORTULON_BIN_DIR", plat::testing::BinDir().c_str(), 1);
     net_ = std::make_unique<plat::testing::TempNetwork>();
     InstallPortulon(*net_);
-    plat::testing::InstallAdminDll(*net_);
+    common::testing::InstallAdminDll(*net_);
   }
 
   void TearDown() override {
@@ -154,7 +155,7 @@ TEST_F(RasEndToEndTest, AfterBootEveryCallerIsCheckedAtOnce) {
     EXPECT_EQ(dial.code, 1) << dial.out;
     EXPECT_EQ(dial.out, std::string(port) + ": DOM\\eve refused (1: User not defined)\n");
   }
-  EXPECT_TRUE(plat::testing::PortulonEvents().size() >= 3);
+  EXPECT_TRUE(common::testing::PortulonEvents().size() >= 3);
 }
 
 TEST_F(RasEndToEndTest, StaticAddressesOfUserAndPortReachThePort) {
@@ -192,7 +193,7 @@ TEST_F(RasEndToEndTest, WithThePortulonServiceStoppedCallersAreAdmitted) {
             "COM1: DOM\\eve admitted without a check: Portulon did not answer (error 2), "
             "address 10.0.0.10\n");
   int acceptFailures = 0;
-  for (const auto& e : plat::testing::PortulonEvents()) {
+  for (const auto& e : common::testing::PortulonEvents()) {
     if (e.strings.size() == 2 && e.strings[0] == "Transaction failed on AcceptConnection") {
       ++acceptFailures;
       EXPECT_EQ(e.strings[1], "Bad response from Portulon Service");
@@ -355,7 +356,7 @@ TEST(RassapiMissingTest, TheServiceStartsWith89AndStillAnswers) {
   ASSERT_TRUE(std::filesystem::remove(net.DriveC("WINNT/system32/RASSAPI.DLL")));
   StartPortulon();
   EXPECT_TRUE(WaitUntil([] {
-    for (const auto& e : plat::testing::PortulonEvents()) {
+    for (const auto& e : common::testing::PortulonEvents()) {
       if (e.eventId == common::kEventStartFailed && e.strings == std::vector<std::string>{"Error in step ", "89"}) {
         return true;
       }

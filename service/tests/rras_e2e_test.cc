@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/errors.h"
+#include "common/testing/installed_modules.h"
 #include "platform/eventlog.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
@@ -35,7 +36,7 @@ bool Listening(const std::string& port) {
 
 int ForcedDisconnectEvents() {
   int n = 0;
-  for (const auto& e : plat::testing::PortulonEvents()) n += e.eventId == common::kEventForcedDisconnect;
+  for (const auto& e : common::testing::PortulonEvents()) n += e.eventId == common::kEventForcedDisconnect;
   return n;
 }
 
@@ -45,7 +46,7 @@ class RrasEndToEndTest : public ::testing::Test {
     ::setenv("PORTULON_BIN_DIR", plat::testing::BinDir().c_str(), 1);
     net_ = std::make_unique<plat::testing::TempNetwork>(Windows2000Router());
     InstallPortulon(*net_);
-    plat::testing::InstallAdminDll(*net_, "PL_RRAS.dll");
+    common::testing::InstallAdminDll(*net_, "PL_RRAS.dll");
     // The collector goes beside the service, as the installer puts it.
     std::filesystem::create_symlink(plat::testing::BinDir() + "/plcollect",
                                     net_->DriveC("Program Files/Portulon/plcollect.exe"));

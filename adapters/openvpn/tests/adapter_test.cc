@@ -20,6 +20,7 @@
 
 #include "common/pipe_protocol.h"
 #include "common/port_ops_protocol.h"
+#include "common/testing/installed_modules.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
 #include "platform/pipe.h"
@@ -294,7 +295,7 @@ TEST_F(AdapterTest, WithoutPortulonClientsAreLetInAndEachUnansweredQuestionRepor
   ASSERT_TRUE(WaitUntil([&] { return SessionRecords().size() == 1; }));
   std::this_thread::sleep_for(200ms);
   std::vector<std::string> reported;
-  for (const auto& e : plat::testing::PortulonEvents()) {
+  for (const auto& e : common::testing::PortulonEvents()) {
     EXPECT_EQ(e.eventType, plat::EVENTLOG_ERROR_TYPE);
     reported.push_back(e.strings.at(0) + " / " + e.strings.at(1));
   }

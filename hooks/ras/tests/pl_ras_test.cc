@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/product_keys.h"
+#include "common/testing/installed_modules.h"
 #include "platform/errors.h"
 #include "platform/module.h"
 #include "platform/path.h"
@@ -118,7 +119,7 @@ TEST_F(PlRasTest, NewConnectionNamesTheClientAndFollowsTheReplyCode) {
   EXPECT_EQ(Accept(Port("COM2", "DOM", "bob", "", "", false)), plat::FALSE);
   portulon_->SetReply([](const std::string&) { return "2"; });
   EXPECT_EQ(Accept(Port("COM2", "DOM", "bob", "", "", false)), plat::FALSE);
-  EXPECT_TRUE(plat::testing::PortulonEvents().empty());
+  EXPECT_TRUE(common::testing::PortulonEvents().empty());
 }
 
 TEST_F(PlRasTest, AddressRequestsTravelFirstOctetHighAndTakeTheStaticAddress) {
@@ -173,7 +174,7 @@ TEST_F(PlRasTest, HangUpCarriesTheStartAndTheDuration) {
 
 TEST_F(PlRasTest, WithoutTheServiceCallersAreAdmittedAfterOneReportEach) {
   EXPECT_EQ(Accept(Port("COM1", "DOM", "ann", "", "", false)), plat::TRUE);
-  auto events = plat::testing::PortulonEvents();
+  auto events = common::testing::PortulonEvents();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].eventId, 1u);
   EXPECT_EQ(events[0].eventType, plat::EVENTLOG_ERROR_TYPE);
@@ -185,14 +186,14 @@ TEST_F(PlRasTest, WithoutTheServiceCallersAreAdmittedAfterOneReportEach) {
   BOOL notify = plat::TRUE;
   EXPECT_EQ(getIp_(user.data(), port.data(), &address, &notify), 0u);
   EXPECT_EQ(address, 0x0C00000Au);
-  events = plat::testing::PortulonEvents();
+  events = common::testing::PortulonEvents();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[1].strings[0], "Transaction failed on GetIP");
 
   // A hang-up nobody hears is traced, not reported.
   rassapi::RAS_PORT_1 p = Port("COM1", "DOM", "ann", "", "", false);
   hangup_(&p, nullptr, nullptr);
-  EXPECT_EQ(plat::testing::PortulonEvents().size(), 2u);
+  EXPECT_EQ(common::testing::PortulonEvents().size(), 2u);
   EXPECT_NE(TraceText().find("in<-failed (error:2)"), std::string::npos);
 }
 
@@ -237,8 +238,8 @@ TEST_F(PlRasTest, LongNamesNeverOverrunABuffer) {
   EXPECT_EQ(getIp_(huge.data(), port.data(), &g.address, &g.notify), 0u);
   EXPECT_EQ(g.address, 0x0C00000Au);
   EXPECT_EQ(portulon_->messages().size(), sent);
-  ASSERT_EQ(plat::testing::PortulonEvents().size(), 1u);
-  EXPECT_EQ(plat::testing::PortulonEvents()[0].strings[0], "Transaction failed on GetIP");
+  ASSERT_EQ(common::testing::PortulonEvents().size(), 1u);
+  EXPECT_EQ(common::testing::PortulonEvents()[0].strings[0], "Transaction failed on GetIP");
 }
 
 TEST_F(PlRasTest, TracesEveryCallAndTransaction) {

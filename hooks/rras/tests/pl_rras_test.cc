@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/errors.h"
+#include "common/testing/installed_modules.h"
 #include "platform/module.h"
 #include "platform/path.h"
 #include "platform/profile.h"
@@ -184,7 +185,7 @@ TEST_F(PlRrasTest, AddressRequestsAndLongNames) {
 TEST_F(PlRrasTest, WithoutTheServiceLinksAreAdmittedAfterOneReportWithTheError) {
   ASSERT_EQ(Connect(0x10001, "DOM", "ann", ""), plat::TRUE);
   EXPECT_EQ(AcceptLink(0x10001, "COM1"), plat::TRUE);
-  auto events = plat::testing::PortulonEvents();
+  auto events = common::testing::PortulonEvents();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].eventId, 1u);
   EXPECT_EQ(events[0].eventType, plat::EVENTLOG_ERROR_TYPE);
@@ -195,7 +196,7 @@ TEST_F(PlRrasTest, WithoutTheServiceLinksAreAdmittedAfterOneReportWithTheError) 
   BOOL notify = plat::TRUE;
   EXPECT_EQ(getIp_(user.data(), port.data(), &address, &notify), 0u);
   EXPECT_EQ(address, 0x0C00000Au);
-  events = plat::testing::PortulonEvents();
+  events = common::testing::PortulonEvents();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[1].strings[0], "Transaction failed on GetIP");
   EXPECT_NE(TraceText().find("Communicate to Portulon Service Failed!!"), std::string::npos);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "common/testing/installed_modules.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 #include "platform/testing/ras_testing.h"
@@ -335,7 +336,7 @@ TEST_F(ConfiguredExtensionTest, AnUnusableModuleIsReportedOnceAndEveryoneIsAdmit
 }
 
 TEST_F(ConfiguredExtensionTest, TheHookModuleLoadsAndIsHeldInUse) {
-  testing::InstallAdminDll(net);
+  common::testing::InstallAdminDll(net);
   auto e = LoadConfiguredExtension(RasServiceOptions());
   ASSERT_TRUE(e);
   EXPECT_NE(dynamic_cast<RasAdminModule*>(e.get()), nullptr);

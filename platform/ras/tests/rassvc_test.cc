@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "common/testing/installed_modules.h"
 #include "platform/module.h"
 #include "platform/ras/ras_service.h"
 #include "platform/ras/rassapi.h"
@@ -60,7 +61,7 @@ class RassvcTest : public ::testing::Test {
   }
 
   void StartWithHook() {
-    testing::InstallAdminDll(*net_);
+    common::testing::InstallAdminDll(*net_);
     portulon_ = std::make_unique<ScriptedPipeServer>(
         "plsvcpipe", [this](const std::string& m) { return answers_.Reply(m); });
     ras_ = std::make_unique<testing::RasServiceRunner>();
@@ -157,13 +158,13 @@ TEST_F(RassvcTest, TheServicesAnswersDecideAdmissionAndAddress) {
 }
 
 TEST_F(RassvcTest, WithThePortulonServiceDownCallersAreAdmittedAfterOneReport) {
-  testing::InstallAdminDll(*net_);
+  common::testing::InstallAdminDll(*net_);
   testing::RasServiceRunner ras;
   const auto dial = Rasctl({"dial", "COM1", "DOM\\ann", "--address", "10.0.0.12"});
   ASSERT_EQ(dial.code, 0) << dial.err;
   EXPECT_EQ(dial.out, "COM1: DOM\\ann admitted, address 10.0.0.12\n");
   // One report for the address request, one for the admission.
-  const auto events = testing::PortulonEvents();
+  const auto events = common::testing::PortulonEvents();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].strings,
             (std::vector<std::string>{"Transaction failed on GetIP", "Bad response from Portulon Service"}));
@@ -239,7 +240,7 @@ TEST_F(RassvcTest, StoppingTheServiceHangsUpItsCallers) {
 
 // A slow answer to one dial-in holds up nobody else.
 TEST_F(RassvcTest, AWaitingDialInDoesNotBlockQueries) {
-  testing::InstallAdminDll(*net_);
+  common::testing::InstallAdminDll(*net_);
   portulon_ = std::make_unique<ScriptedPipeServer>("plsvcpipe", [](const std::string& m) {
     if (m.rfind("0,", 0) == 0) std::this_thread::sleep_for(1500ms);
     return m.rfind("2,", 0) == 0 ? "20" : "00";
