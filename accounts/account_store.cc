@@ -50,8 +50,7 @@ std::string Account::Domain() const {
 std::string Account::Name() const {
   std::string_view s = section;
   if (IsGroup()) s.remove_prefix(1);
-  const size_t slash = s.find('\\');
-  return std::string(slash == s.npos ? s : s.substr(slash + 1));
+  return std::string(plat::AfterBackslash(s));
 }
 
 std::string Account::Text(std::string_view key, std::string_view defaultText) const {

@@ -48,4 +48,9 @@ std::string ToUpperAscii(std::string_view s) {
   return out;
 }
 
+std::string_view AfterBackslash(std::string_view qualified) {
+  const size_t slash = qualified.find('\\');
+  return slash == std::string_view::npos ? qualified : qualified.substr(slash + 1);
+}
+
 }  // namespace plat

@@ -16,5 +16,8 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 int CompareIgnoringCase(std::string_view a, std::string_view b);
 std::string ToLowerAscii(std::string_view s);
 std::string ToUpperAscii(std::string_view s);
+// What follows the first backslash of a qualified name ("DOM\\ann" -> "ann",
+// "SRV1\\COM1" -> "COM1"); the whole text when it has none.
+std::string_view AfterBackslash(std::string_view qualified);
 
 }  // namespace plat

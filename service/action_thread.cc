@@ -11,6 +11,7 @@
 #include "platform/eventlog.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "service/event_report.h"
 #include "service/greeting.h"
 #include "service/outage_recovery.h"
@@ -52,11 +53,6 @@ void Update(PortTable& table, const SessionView& view, Change change) {
   if (e.port == view.e.port && e.start == view.e.start) change(e);
 }
 
-std::string PortName(const std::string& serverPort) {
-  const size_t slash = serverPort.find('\\');
-  return slash == std::string::npos ? serverPort : serverPort.substr(slash + 1);
-}
-
 // Asks the traffic of every session that has an idle time-out.
 void ReadTraffic(std::vector<SessionView>& sessions, DWORD serverIdleTimer, const PortOperations& ops) {
   for (SessionView& s : sessions) {
@@ -68,7 +64,7 @@ void ReadTraffic(std::vector<SessionView>& sessions, DWORD serverIdleTimer, cons
     } else {
       continue;
     }
-    s.trafficRead = ops.traffic(PortName(s.e.port), &s.sent, &s.received);
+    s.trafficRead = ops.traffic(std::string(plat::AfterBackslash(s.e.port)), &s.sent, &s.received);
   }
 }
 
@@ -215,7 +211,7 @@ bool CutSession(ServiceContext& context, const SessionView& s, int reason, const
     common::Trace("ActionThread", "Session ended before its cut", s.index);
     return false;
   }
-  if (!ops.disconnect(PortName(s.e.port))) {
+  if (!ops.disconnect(std::string(plat::AfterBackslash(s.e.port)))) {
     // Nothing was cut: the session goes on and its hang-up must not read as forced.
     common::Trace("ActionThread", "DisconnectPort failed", s.index);
     Update(context.portTable, s, [&](PortEntry& e) {

@@ -73,8 +73,7 @@ std::string BuildGreetingText(std::string_view text, const GreetingValues& value
 
 std::string MessageTarget(std::string_view machine, std::string_view account) {
   if (!machine.empty() && machine.front() != '*') return std::string(machine);
-  const size_t slash = account.find('\\');
-  return std::string(slash == std::string_view::npos ? account : account.substr(slash + 1));
+  return std::string(plat::AfterBackslash(account));
 }
 
 bool IsPlausibleComputerName(std::string_view name) {

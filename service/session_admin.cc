@@ -3,21 +3,13 @@
 #include "common/session_admin.h"
 #include "common/trace.h"
 #include "platform/errors.h"
+#include "platform/text.h"
 #include "service/action_thread.h"
 #include "service/port_table.h"
 #include "service/ras_ports.h"
 #include "service/service_context.h"
 
 namespace svc {
-
-namespace {
-
-std::string PortName(const std::string& serverPort) {
-  const std::size_t slash = serverPort.find('\\');
-  return slash == std::string::npos ? serverPort : serverPort.substr(slash + 1);
-}
-
-}  // namespace
 
 std::string AnswerSessionList(ServiceContext& context, unsigned index) {
   common::SessionRow row;
@@ -27,7 +19,7 @@ std::string AnswerSessionList(ServiceContext& context, unsigned index) {
     for (int i = 0, seen = 0; i < PortTable::kSessionEntries; ++i) {
       const PortEntry& e = context.portTable.Entry(i);
       if (e.start == 0 || seen++ != static_cast<int>(index)) continue;
-      row.port = PortName(e.port);
+      row.port = plat::AfterBackslash(e.port);
       row.account = e.user;
       row.machine = e.netbios.empty() ? "*" : e.netbios;
       row.address = e.address;

@@ -37,15 +37,6 @@ std::string OneLine(std::string_view text) {
   return out;
 }
 
-std::string PortName(std::string_view port) {
-  const size_t slash = port.find('\\');
-  return std::string(slash == std::string_view::npos ? port : port.substr(slash + 1));
-}
-
-std::string UserPart(std::string_view account) {
-  const size_t slash = account.find('\\');
-  return std::string(slash == std::string_view::npos ? account : account.substr(slash + 1));
-}
 
 bool CountingEnabled(const ServiceContext& context) {
   return context.systemData.dailyStatusEmailType != 0;
@@ -414,7 +405,7 @@ void Log_HangUp(ServiceContext& context, const AccountName& account, std::string
   if (duration < 0) duration = 0;
   const auto d = static_cast<DWORD>(duration);
 
-  const SessionEventData ev = FindSessionEventData(account, PortName(port), now - duration - 5);
+  const SessionEventData ev = FindSessionEventData(account, std::string(plat::AfterBackslash(port)), now - duration - 5);
   if (!ev.callbackNumber.empty()) {
     RewriteConnectionRecord(context, port, sessionStart, account, ev.callbackNumber);
   }
@@ -489,7 +480,7 @@ SessionEventData FindSessionEventData(std::string_view account, std::string_view
   SessionEventData out;
   plat::EventLogReader reader;
   if (plat::EventLogReader::Open("", "System", &reader) != plat::ERROR_SUCCESS) return out;
-  const std::string user = UserPart(account);
+  const std::string user(plat::AfterBackslash(account));
   bool haveStats = false;
   bool haveCallback = false;
   std::vector<plat::EventRecord> batch;
@@ -502,7 +493,7 @@ SessionEventData FindSessionEventData(std::string_view account, std::string_view
       const bool nt4 = r.eventId == 20050 || r.eventId == 20068;
       const bool rras = r.eventId == 20048 || r.eventId == 20064;
       if (!nt4 && !rras) continue;
-      const std::string recordUser = nt4 ? StringAt(s, 1) : UserPart(StringAt(s, 0));
+      const std::string recordUser = nt4 ? StringAt(s, 1) : std::string(plat::AfterBackslash(StringAt(s, 0)));
       const std::string recordPort = StringAt(s, nt4 ? 2 : 1);
       if (!plat::EqualsIgnoringCase(recordUser, user) ||
           !plat::EqualsIgnoringCase(recordPort, portName)) {
