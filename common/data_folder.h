@@ -22,6 +22,10 @@ inline constexpr const char* kArchiveFolder = "OldData";            // the archi
 // writes it, the service judges idle sessions from it.
 inline constexpr const char* kPortSnapshotFile = "rrasdata.dat";
 
+// The sessions in progress, in the service's current directory (the system
+// directory), so that a restart takes them back.
+inline constexpr const char* kSessionFile = "~plsess.tmp";
+
 // The date picture of a day log's name. The service writes it with the
 // US-English month abbreviations whatever the locale.
 inline constexpr const char* kDayLogPicture = "yyyy-MMM-dd";

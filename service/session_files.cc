@@ -1,5 +1,6 @@
 #include "service/session_files.h"
 
+#include "common/data_folder.h"
 #include "common/profile_helpers.h"
 #include "platform/text.h"
 
@@ -32,7 +33,7 @@ void ClearLoggedInUsers(const std::string& file, std::string_view server) {
 }
 
 std::string SessionFilePath(const std::string& currentDirectory) {
-  return currentDirectory + "\\~plsess.tmp";
+  return common::DataFile(currentDirectory, common::kSessionFile);
 }
 
 std::int32_t ReadSessionAddress(const std::string& file, std::string_view port) {

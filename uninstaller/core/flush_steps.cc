@@ -213,7 +213,7 @@ bool RemoveServer(FlushUi& ui) {
   for (const char* trace : kTraceFiles) DeleteOne(ui, trace);
   // The service's record of proposed addresses, in its working folder, and
   // the spool of writes its data folder refused: both go with the server.
-  DeleteOne(ui, plat::GetSystemDirectory() + "\\~plsess.tmp");
+  DeleteOne(ui, common::DataFile(plat::GetSystemDirectory(), common::kSessionFile));
   DeleteOne(ui, plat::GetSystemDirectory() + "\\" + common::kRecordSpoolFile);
   ui.Step(70);
 
