@@ -44,6 +44,8 @@ class ScriptedPipeServer {
 
 // Copies build/bin/<module> to C:\Program Files\<folder>\<module> of the
 // current machine and names it in DLLPath, as an installer does.
+// The folder below C:\Program Files that platform tests install a module into.
+inline constexpr const char* kAdminModuleFolder = "Admin modules";
 void InstallAdminModule(const TempNetwork& net, const std::string& module, const std::string& folder);
 
 // The machine's remote-access service, started through the service manager;

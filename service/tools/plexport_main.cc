@@ -6,6 +6,7 @@
 #include <string>
 
 #include "accounts/units.h"
+#include "common/data_folder.h"
 #include "platform/sysinfo.h"
 #include "platform/tools/tool_args.h"
 #include "platform/tools/tool_format.h"
@@ -126,7 +127,7 @@ int SetMail(pltools::Tool& tool, const svc::ServiceContext& context, const MailO
   }
   m.type = off ? 0 : 1;
   if (const plat::DWORD err = svc::WriteStatusMailSettings(context, m); err != 0) {
-    return tool.Fail(err, "portulon.hw");
+    return tool.Fail(err, common::kSystemDataFile);
   }
   std::printf("Daily status mail %s: from %u:00 through %s to %s (sender %s)\n", off ? "off" : "on",
               static_cast<unsigned>(m.hour), m.server.c_str(), m.to.c_str(), m.from.c_str());

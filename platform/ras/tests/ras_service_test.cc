@@ -9,7 +9,6 @@
 #include <fstream>
 #include <mutex>
 
-#include "common/testing/installed_modules.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
 #include "platform/testing/ras_testing.h"
@@ -336,7 +335,7 @@ TEST_F(ConfiguredExtensionTest, AnUnusableModuleIsReportedOnceAndEveryoneIsAdmit
 }
 
 TEST_F(ConfiguredExtensionTest, TheHookModuleLoadsAndIsHeldInUse) {
-  common::testing::InstallAdminDll(net);
+  testing::InstallAdminModule(net, "PL_RAS.dll", testing::kAdminModuleFolder);
   auto e = LoadConfiguredExtension(RasServiceOptions());
   ASSERT_TRUE(e);
   EXPECT_NE(dynamic_cast<RasAdminModule*>(e.get()), nullptr);

@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "platform/errors.h"
-#include "common/testing/installed_modules.h"
 #include "platform/module.h"
 #include "platform/ras/ras_service.h"
 #include "platform/ras/rassapi.h"
@@ -27,6 +26,9 @@ using namespace std::chrono_literals;
 using testing::RunTool;
 using testing::ScriptedPipeServer;
 using testing::SystemEvents;
+
+// The source under which the hook module under test reports what failed.
+constexpr const char* kHookEventSource = "Portulon";
 
 // The Portulon service's answers: admission "00" or "10", addresses "20" or
 // "3<n>". The test changes them while the pipe thread answers.
@@ -61,7 +63,7 @@ class RassvcTest : public ::testing::Test {
   }
 
   void StartWithHook() {
-    common::testing::InstallAdminDll(*net_);
+    testing::InstallAdminModule(*net_, "PL_RAS.dll", testing::kAdminModuleFolder);
     portulon_ = std::make_unique<ScriptedPipeServer>(
         "plsvcpipe", [this](const std::string& m) { return answers_.Reply(m); });
     ras_ = std::make_unique<testing::RasServiceRunner>();
@@ -158,13 +160,13 @@ TEST_F(RassvcTest, TheServicesAnswersDecideAdmissionAndAddress) {
 }
 
 TEST_F(RassvcTest, WithThePortulonServiceDownCallersAreAdmittedAfterOneReport) {
-  common::testing::InstallAdminDll(*net_);
+  testing::InstallAdminModule(*net_, "PL_RAS.dll", testing::kAdminModuleFolder);
   testing::RasServiceRunner ras;
   const auto dial = Rasctl({"dial", "COM1", "DOM\\ann", "--address", "10.0.0.12"});
   ASSERT_EQ(dial.code, 0) << dial.err;
   EXPECT_EQ(dial.out, "COM1: DOM\\ann admitted, address 10.0.0.12\n");
   // One report for the address request, one for the admission.
-  const auto events = common::testing::PortulonEvents();
+  const auto events = testing::ApplicationEvents(kHookEventSource);
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].strings,
             (std::vector<std::string>{"Transaction failed on GetIP", "Bad response from Portulon Service"}));
@@ -240,7 +242,7 @@ TEST_F(RassvcTest, StoppingTheServiceHangsUpItsCallers) {
 
 // A slow answer to one dial-in holds up nobody else.
 TEST_F(RassvcTest, AWaitingDialInDoesNotBlockQueries) {
-  common::testing::InstallAdminDll(*net_);
+  testing::InstallAdminModule(*net_, "PL_RAS.dll", testing::kAdminModuleFolder);
   portulon_ = std::make_unique<ScriptedPipeServer>("plsvcpipe", [](const std::string& m) {
     if (m.rfind("0,", 0) == 0) std::this_thread::sleep_for(1500ms);
     return m.rfind("2,", 0) == 0 ? "20" : "00";

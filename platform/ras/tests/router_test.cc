@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "platform/errors.h"
-#include "common/testing/installed_modules.h"
 #include "platform/module.h"
 #include "platform/ras/mprapi.h"
 #include "platform/ras/port_data.h"
@@ -38,7 +37,7 @@ class RouterTest : public ::testing::Test {
 
   // The router with PL_RRAS.dll; the Portulon service refuses what `refuse` says.
   void Start(std::string refusePrefix = "") {
-    common::testing::InstallAdminDll(*net_, "PL_RRAS.dll");
+    testing::InstallAdminModule(*net_, "PL_RRAS.dll", testing::kAdminModuleFolder);
     portulon_ = std::make_unique<ScriptedPipeServer>(
         "plsvcpipe", [refusePrefix](const std::string& m) {
           return !refusePrefix.empty() && m.rfind(refusePrefix, 0) == 0 ? "10" : "00";
