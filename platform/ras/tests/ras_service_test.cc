@@ -341,9 +341,10 @@ TEST_F(ConfiguredExtensionTest, TheHookModuleLoadsAndIsHeldInUse) {
   EXPECT_NE(dynamic_cast<RasAdminModule*>(e.get()), nullptr);
   EXPECT_TRUE(SystemEvents(kEventAdminDllNotLoaded).empty());
   // As on Windows, a loaded module cannot be deleted.
-  EXPECT_EQ(DeleteFile("C:\\Program Files\\Portulon\\PL_RAS.dll"), ERROR_ACCESS_DENIED);
+  const std::string module = std::string("C:\\Program Files\\") + testing::kAdminModuleFolder + "\\PL_RAS.dll";
+  EXPECT_EQ(DeleteFile(module), ERROR_ACCESS_DENIED);
   e.reset();
-  EXPECT_EQ(DeleteFile("C:\\Program Files\\Portulon\\PL_RAS.dll"), ERROR_SUCCESS);
+  EXPECT_EQ(DeleteFile(module), ERROR_SUCCESS);
 }
 
 // ---- Texts of the protocol ----
