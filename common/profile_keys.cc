@@ -16,6 +16,11 @@ std::string UsageText(plat::DWORD value) {
   return text;
 }
 
+plat::DWORD SessionLimit(plat::DWORD noDuplicate, plat::DWORD maxSessions) {
+  if (maxSessions != 0) return maxSessions;
+  return noDuplicate != 0 ? 1 : 0;
+}
+
 bool IsUnsafeNameChar(char c) {
   const auto u = static_cast<unsigned char>(c);
   // '?' and '*' would shift the fields of a log record.

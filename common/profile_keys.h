@@ -17,6 +17,8 @@ inline constexpr const char* kExpiryTime = "ExpiryTime";
 inline constexpr const char* kPeriodType = "PeriodType";
 inline constexpr const char* kPeriodMax = "PeriodMax";
 inline constexpr const char* kNoDuplicate = "NoDuplicate";
+// Sessions at once; 0 or missing: NoDuplicate decides (1 or no limit).
+inline constexpr const char* kMaxSessions = "MaxSessions";
 inline constexpr const char* kStaticIP = "StaticIP";
 // Usage (kept by the service).
 inline constexpr const char* kPeriodUsage = "PeriodUsage";
@@ -33,6 +35,10 @@ inline constexpr const char* kLasted = "Lasted";
 inline constexpr std::size_t kUsageWidth = 11;
 // "%d" of the 32-bit pattern, padded with blanks to kUsageWidth.
 std::string UsageText(plat::DWORD value);
+
+// How many sessions of the account may run at once by one profile's own
+// values: MaxSessions when set, else 1 under NoDuplicate, else 0 (no limit).
+plat::DWORD SessionLimit(plat::DWORD noDuplicate, plat::DWORD maxSessions);
 
 // An account name that can be a profile section, a key of the logged-in users
 // file and part of a log record without touching any other section or key: not

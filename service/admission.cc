@@ -9,6 +9,7 @@
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
+#include "common/profile_keys.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/netapi.h"
@@ -94,6 +95,7 @@ DWORD FoldGroupProfiles(const ServiceContext& context, const GlobalGroups& globa
     groups->periodType = std::max(groups->periodType, g.periodType);
     groups->periodMax = std::max(groups->periodMax, g.periodMax);
     if (g.noDuplicate) groups->noDuplicate = 1;
+    groups->maxSessions = std::max(groups->maxSessions, common::SessionLimit(g.noDuplicate, g.maxSessions));
   }
   return plat::ERROR_SUCCESS;
 }
@@ -209,10 +211,13 @@ DWORD CheckUserInAllowedGroups(std::string_view user, std::string_view allowedLi
 
 namespace {
 
-// The account is logged in here (the port table) or anywhere (the logged-in users file).
-bool IsUserLoggedIn(const ServiceContext& context, std::string_view user) {
+// The account's sessions on every server that shares the logged-in users file.
+DWORD CountSessionsOfUser(const ServiceContext& context, std::string_view user) {
+  const LoggedInSessions listed =
+      CountLoggedInUsers(context.paths.loggedIn, user, context.serverName);
   // This server's own sessions count even when the roster could not be written.
-  return context.portTable.HoldsUser(user) || IsInLoggedInUsers(context.paths.loggedIn, user);
+  const int here = std::max(context.portTable.CountUser(user), listed.here);
+  return static_cast<DWORD>(here + listed.elsewhere);
 }
 
 // The check, and the limits of the session it admits. `resuming`: the session
@@ -285,9 +290,13 @@ AdmissionDecision Decide(const ServiceContext& context, const AccountName& user,
                     static_cast<long>(p.totalTime));
     }
 
-    // 5. Single session.
-    if ((p.noDuplicate != 0 || g.noDuplicate != 0) && IsUserLoggedIn(context, user)) {
-      return refuse(kRefuseDuplicate, "User already logged in");
+    // 5. Sessions at once: the user's own limit, else the groups'.
+    d.sessionLimit = Effective(common::SessionLimit(p.noDuplicate, p.maxSessions), g.maxSessions);
+    if (d.sessionLimit != 0) {
+      d.sessionsRunning = CountSessionsOfUser(context, user);
+      if (d.sessionsRunning >= d.sessionLimit) {
+        return refuse(kRefuseDuplicate, "User already logged in", static_cast<long>(d.sessionsRunning));
+      }
     }
 
     // 6. Port access.
@@ -343,10 +352,20 @@ void EnterSession(ServiceContext& context, const AdmissionDecision& d, std::stri
   if (context.settings.ipConvert) address = common::RevertDWORD(address);
   PortTableStoreIP(context.portTable, portSection, address);
   context.writeHealth.Note(common::kLoggedInFile,
-                           EnterLoggedInUsers(context.paths.loggedIn, context.serverName, user));
+                           EnterLoggedInUsers(context.paths.loggedIn, context.serverName, user,
+                                              context.portTable.CountUser(user)));
 }
 
 }  // namespace
+
+std::string RefusalReason(const AdmissionDecision& decision) {
+  std::string text = common::RefusalText(decision.code);
+  if (decision.code == kRefuseDuplicate && decision.sessionLimit != 0) {
+    text += " (" + std::to_string(decision.sessionsRunning) + " of " +
+            std::to_string(decision.sessionLimit) + ")";
+  }
+  return text;
+}
 
 AdmissionDecision DecideAdmission(const ServiceContext& context, const AccountName& user,
                                   std::string_view portSection, std::time_t startTime) {
@@ -373,7 +392,7 @@ void ApplyAdmission(ServiceContext& context, const AdmissionDecision& d, std::st
     Log_DeniedConnection(context, user, startTime, portSection, d.code, d.userChanges,
                          d.hasProfile ? &d.profile : nullptr);
     // The reason too, so that the event alone tells the administrator why.
-    const std::string reason = std::to_string(d.code) + ": " + common::RefusalText(d.code);
+    const std::string reason = std::to_string(d.code) + ": " + RefusalReason(d);
     ReportToEventLog(0, common::kEventConnectionRefused, std::string(portSection).c_str(),
                      user.text().c_str(), 3, reason.c_str());
     return;

@@ -39,6 +39,9 @@ struct GroupProperties {
   DWORD periodType = 0;
   DWORD periodMax = 0;
   DWORD noDuplicate = 0;
+  // Sessions at once: the largest common::SessionLimit of the groups that
+  // set one (a group's NoDuplicate counts as 1); 0 when none does.
+  DWORD maxSessions = 0;
 };
 
 // What the admission check decided, and what either outcome writes and reports.
@@ -53,7 +56,16 @@ struct AdmissionDecision {
   std::vector<plat::ProfileChange> userChanges;
   SessionLimits limits;     // on admission
   GreetingValues greeting;  // on admission
+  // Sessions at once: the account's effective limit (0 none) and, when there
+  // is one, its sessions on every server that shares the data folder.
+  DWORD sessionLimit = 0;
+  DWORD sessionsRunning = 0;
 };
+
+// The words of a refusal for the event log: the code's text, and for a
+// refusal by sessions at once how many run of how many allowed
+// ("User already connected (3 of 3)").
+std::string RefusalReason(const AdmissionDecision& decision);
 
 // The check itself: reads profiles, groups, the logged-in users and the port,
 // and writes and reports nothing. `user`: DOMAIN\user; `portSection`:

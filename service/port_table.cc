@@ -16,13 +16,14 @@ int PortTable::Find(std::string_view port) const {
   return kSpare;
 }
 
-bool PortTable::HoldsUser(std::string_view account) const {
+int PortTable::CountUser(std::string_view account, std::string_view exceptPort) const {
   std::lock_guard lock(mutex_);
+  int count = 0;
   for (int i = 0; i < kSessionEntries; ++i) {
     const PortEntry& e = entries_[static_cast<size_t>(i)];
-    if (e.start != 0 && plat::EqualsIgnoringCase(e.user, account)) return true;
+    if (e.start != 0 && e.port != exceptPort && plat::EqualsIgnoringCase(e.user, account)) ++count;
   }
-  return false;
+  return count;
 }
 
 void PortTable::ClearAll() {

@@ -66,9 +66,9 @@ class PortTable {
   // Start-up clear: every number 0, every text empty.
   void ClearAll();
 
-  // True when a session of the account (compared ignoring case) is in the
-  // table. Takes the lock itself.
-  bool HoldsUser(std::string_view account) const;
+  // The sessions of the account (compared ignoring case) in the table, the
+  // one on `exceptPort` left out. Takes the lock itself.
+  int CountUser(std::string_view account, std::string_view exceptPort = {}) const;
 
  private:
   mutable std::mutex mutex_;  // guards entries_

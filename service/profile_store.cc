@@ -69,6 +69,7 @@ UserProfile ReadUserProfile(const ServiceContext& context, std::string_view sect
       {kPeriodUsage, &UserProfile::periodUsage},
       {kPeriodStamp, &UserProfile::periodStamp},
       {kNoDuplicate, &UserProfile::noDuplicate},
+      {kMaxSessions, &UserProfile::maxSessions},
       {kStaticIP, &UserProfile::staticIP},
       {kTotalConnects, &UserProfile::totalConnects},
       {kTotalDenieds, &UserProfile::totalDenieds},

@@ -34,6 +34,7 @@ using common::kPeriodMax;
 using common::kPeriodUsage;
 using common::kPeriodStamp;
 using common::kNoDuplicate;
+using common::kMaxSessions;
 using common::kStaticIP;
 using common::kTotalConnects;
 using common::kTotalDenieds;
@@ -53,6 +54,7 @@ struct UserProfile {
   DWORD periodUsage = 0;
   DWORD periodStamp = 0;
   DWORD noDuplicate = 0;
+  DWORD maxSessions = 0;  // 0: NoDuplicate decides
   DWORD staticIP = 0;
   DWORD totalConnects = 0;
   DWORD totalDenieds = 0;

@@ -1,30 +1,35 @@
 #include "service/session_files.h"
 
+#include <algorithm>
+
 #include "common/data_folder.h"
 #include "common/profile_helpers.h"
 #include "platform/text.h"
 
 namespace svc {
 
-bool IsInLoggedInUsers(const std::string& file, std::string_view account) {
-  const auto sections = plat::ProfileListSections(file);
-  if (!sections) return false;
-  for (const std::string& s : *sections) {
-    const auto keys = plat::ProfileListKeys(file, s);
-    if (!keys) continue;
-    for (const std::string& k : *keys) {
-      if (plat::EqualsIgnoringCase(k, account)) return true;
+LoggedInSessions CountLoggedInUsers(const std::string& file, std::string_view account,
+                                    std::string_view server) {
+  LoggedInSessions count;
+  const auto sections = plat::ProfileReadAll(file);
+  if (!sections) return count;
+  for (const plat::ProfileSectionData& s : *sections) {
+    int& tally = plat::EqualsIgnoringCase(s.name, server) ? count.here : count.elsewhere;
+    for (const auto& [key, value] : s.values) {
+      if (plat::EqualsIgnoringCase(key, account)) tally += std::max(common::DecimalValue(value), 1);
     }
   }
-  return false;
+  return count;
 }
 
 plat::DWORD EnterLoggedInUsers(const std::string& file, std::string_view server,
-                               std::string_view account) {
-  return plat::ProfileWriteString(file, server, account, "1");
+                               std::string_view account, int sessions) {
+  return plat::ProfileWriteString(file, server, account, std::to_string(std::max(sessions, 1)));
 }
 
-plat::ProfileChange LeaveLoggedInUsersChange(std::string_view server, std::string_view account) {
+plat::ProfileChange LeaveLoggedInUsersChange(std::string_view server, std::string_view account,
+                                             int remaining) {
+  if (remaining > 0) return {std::string(server), std::string(account), std::to_string(remaining)};
   return {std::string(server), std::string(account), std::nullopt};
 }
 

@@ -1,7 +1,9 @@
 // The two small files that follow the sessions of this server, each read and
 // written here only:
 // - the logged-in users file (common::kLoggedInFile in the data folder): one
-//   section per server, one key per account logged in there, value "1";
+//   section per server, one key per account logged in there, its value the
+//   number of the account's sessions on that server (older servers write "1"
+//   whatever the number);
 // - the session file ("~plsess.tmp" in the service's current directory): one
 //   section per SERVER\port, key "IP", the address the address request chose.
 #pragma once
@@ -15,13 +17,22 @@
 
 namespace svc {
 
-// The account is a key of any section (ignoring case).
-bool IsInLoggedInUsers(const std::string& file, std::string_view account);
-// The account enters the server's section.
+// The account's sessions the file lists (keys compared ignoring case), on
+// `server` and on every other server. A key whose value is no positive number
+// counts as one session: the key alone says the account is on.
+struct LoggedInSessions {
+  int here = 0;
+  int elsewhere = 0;
+};
+LoggedInSessions CountLoggedInUsers(const std::string& file, std::string_view account,
+                                    std::string_view server);
+// The account is on the server with `sessions` sessions (at least one).
 plat::DWORD EnterLoggedInUsers(const std::string& file, std::string_view server,
-                               std::string_view account);
-// The account leaves the server's section, as a change for writers that keep what fails.
-plat::ProfileChange LeaveLoggedInUsersChange(std::string_view server, std::string_view account);
+                               std::string_view account, int sessions);
+// The account has `remaining` sessions left on the server; with none it
+// leaves the server's section. A change, for writers that keep what fails.
+plat::ProfileChange LeaveLoggedInUsersChange(std::string_view server, std::string_view account,
+                                             int remaining);
 // Start-up: the server's section goes (ClearTEMPFile).
 void ClearLoggedInUsers(const std::string& file, std::string_view server);
 

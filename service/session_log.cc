@@ -126,8 +126,11 @@ void WritePortActive(ServiceContext& context, std::string_view port, bool active
   WriteOrKeep(context, common::kSystemDataFile, context.paths.systemData, changes, KeptAsValues(changes));
 }
 
-void LeaveRoster(ServiceContext& context, const std::string& user) {
-  const std::vector<plat::ProfileChange> changes = {LeaveLoggedInUsersChange(context.serverName, user)};
+// The session on `port` ends: the account keeps its other sessions here.
+void LeaveRoster(ServiceContext& context, const std::string& user, std::string_view port) {
+  const int remaining = context.portTable.CountUser(user, port);
+  const std::vector<plat::ProfileChange> changes = {
+      LeaveLoggedInUsersChange(context.serverName, user, remaining)};
   WriteOrKeep(context, common::kLoggedInFile, context.paths.loggedIn, changes, KeptAsValues(changes));
 }
 
@@ -370,7 +373,7 @@ void Log_HangUp(ServiceContext& context, const AccountName& account, std::string
   const bool heldHere = info.start != 0 && plat::EqualsIgnoringCase(info.user, account);
   if (p.lastConnection == 0 && !heldHere) {
     common::Trace(kLabel, "This user was never logged.", 0);
-    LeaveRoster(context, user);
+    LeaveRoster(context, user, port);
     WritePortActive(context, port, false);
     PortTableClear(context.portTable, port);
     return;
@@ -416,7 +419,7 @@ void Log_HangUp(ServiceContext& context, const AccountName& account, std::string
 
   WriteUsage(context, HangUpUsageChanges(account, p, d), p);
   WritePortActive(context, port, false);
-  LeaveRoster(context, user);
+  LeaveRoster(context, user, port);
   PortTableClear(context.portTable, port);
   if (CountingEnabled(context) && info.reason != 0) {
     IncrementCounters(context, {{"General", "Disconnect"}});
