@@ -127,6 +127,73 @@ TEST_F(AdmissionTest, NoDuplicateFindsTheAccountInAnyServersSection) {
   EXPECT_EQ(Check(), kRefuseDuplicate);
 }
 
+// Sessions at once count over every server's section of the logged-in users
+// file and this server's port table; each server's key holds its number of
+// the account's sessions, so that one hang-up leaves the others counted.
+TEST_F(AdmissionTest, MaxSessionsCountsEveryServerAndKeepsTheCountThroughHangUps) {
+  SetUser(kAnn, kMaxSessions, "3");
+  ASSERT_EQ(plat::ProfileWriteString(ctx.paths.loggedIn, "SRV7", "dom\\ANN", "1"), 0u);
+  ASSERT_EQ(Check(kAnn, kCom1), kAdmitted);
+  ASSERT_EQ(Check(kAnn, "SRV1\\COM2"), kAdmitted);
+  EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", kAnn), "2");
+
+  const AdmissionDecision fourth = DecideAdmission(ctx, kAnn, "SRV1\\COM3", now);
+  EXPECT_EQ(fourth.code, kRefuseDuplicate);
+  EXPECT_EQ(RefusalReason(fourth), "User already connected (3 of 3)");
+
+  // One hang-up here: the other session stays counted, and a place is free.
+  Log_HangUp(ctx, kAnn, kCom1, 60, now);
+  EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", kAnn), "1");
+  EXPECT_EQ(Check(kAnn, "SRV1\\COM3"), kAdmitted);
+  EXPECT_EQ(Check(kAnn, kCom1), kRefuseDuplicate);
+  Log_HangUp(ctx, kAnn, "SRV1\\COM2", 60, now);
+  Log_HangUp(ctx, kAnn, "SRV1\\COM3", 60, now);
+  EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", kAnn), "<none>");
+
+  // Another server's number counts as written; a key without one (an older
+  // server's, or a damaged value) is one session.
+  ASSERT_EQ(plat::ProfileWriteString(ctx.paths.loggedIn, "SRV7", kAnn, "2"), 0u);
+  ASSERT_EQ(plat::ProfileWriteString(ctx.paths.loggedIn, "SRV8", kAnn, "x"), 0u);
+  const AdmissionDecision full = DecideAdmission(ctx, kAnn, kCom1, now);
+  EXPECT_EQ(full.code, kRefuseDuplicate);
+  EXPECT_EQ(full.sessionsRunning, 3u);
+}
+
+// The user's own limit wins (MaxSessions, else NoDuplicate as 1); without
+// one, the largest of the groups' (a group's NoDuplicate counting as 1).
+TEST_F(AdmissionTest, SessionLimitTakesTheUsersOwnValueBeforeTheGroups) {
+  struct Case {
+    const char* userNoDuplicate;
+    const char* userMax;
+    const char* groupNoDuplicate;  // +DOM\Daily
+    const char* groupMax;          // +DOM\Monthly
+    DWORD limit;
+  };
+  const Case cases[] = {
+      {"0", "0", "0", "0", 0},  // as today: no limit
+      {"1", "0", "0", "0", 1},  // NoDuplicate alone is one session
+      {"1", "4", "0", "0", 4},  // MaxSessions says how many
+      {"0", "0", "1", "0", 1},  // a group's NoDuplicate, as today
+      {"0", "0", "1", "3", 3},  // the largest of the groups
+      {"0", "2", "0", "5", 2},  // the user's own value wins, even a smaller one
+      {"1", "0", "0", "5", 1},
+  };
+  ASSERT_EQ(plat::ProfileWriteString(ctx.paths.loggedIn, "SRV7", "DOM\\cy", "1"), 0u);
+  for (const Case& c : cases) {
+    SetUser("DOM\\cy", kNoDuplicate, c.userNoDuplicate);
+    SetUser("DOM\\cy", kMaxSessions, c.userMax);
+    SetUser("+DOM\\Daily", kNoDuplicate, c.groupNoDuplicate);
+    SetUser("+DOM\\Monthly", kMaxSessions, c.groupMax);
+    const AdmissionDecision d = DecideAdmission(ctx, "DOM\\cy", kCom1, now);
+    SCOPED_TRACE(std::string(c.userNoDuplicate) + c.userMax + c.groupNoDuplicate + c.groupMax);
+    EXPECT_EQ(d.sessionLimit, c.limit);
+    EXPECT_EQ(d.code, c.limit == 1 ? kRefuseDuplicate : kAdmitted);
+    if (c.limit == 1) {
+      EXPECT_EQ(RefusalReason(d), "User already connected (1 of 1)");
+    }
+  }
+}
+
 // The decision reads; its application writes, beeps and reports, so that a
 // decision alone (as session restore makes one) changes nothing.
 TEST_F(AdmissionTest, TheDecisionChangesNothingItsApplicationDoesAll) {
