@@ -29,9 +29,9 @@ inline constexpr const char* kLoggedIn = "C:\\PLData\\portulon.tmp";
 
 inline std::string ServiceSettingsKey() { return kServiceKey; }
 
-// Puts plsvc in place on `net`'s current machine and registers the service.
-inline void InstallPlsvc(const plat::testing::TempNetwork& net) {
-  const std::string folder = net.DriveC("Program Files/Portulon");
+// Puts plsvc in place in `folder` (the host folder of C:\Program Files\Portulon
+// of the current machine) and registers the service.
+inline void InstallPlsvcInto(const std::string& folder) {
   std::filesystem::create_directories(folder);
   std::filesystem::create_symlink(plat::testing::BinDir() + "/plsvc", folder + "/plsvc.exe");
   plat::ServiceManager scm;
@@ -44,6 +44,11 @@ inline void InstallPlsvc(const plat::testing::TempNetwork& net) {
   config.errorControl = plat::SERVICE_ERROR_NORMAL;
   config.binaryPath = "C:\\Program Files\\Portulon\\plsvc.exe";
   ASSERT_EQ(scm.CreateService(config, "", nullptr), plat::ERROR_SUCCESS);
+}
+
+// Puts plsvc in place on `net`'s current machine and registers the service.
+inline void InstallPlsvc(const plat::testing::TempNetwork& net) {
+  InstallPlsvcInto(net.DriveC("Program Files/Portulon"));
 }
 
 // The installed service, opened through the current machine's manager.
