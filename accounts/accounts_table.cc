@@ -26,6 +26,13 @@ std::string Allowance(const Account& a) {
   return FormatDuration(max) + "/" + FormatValue(Unit::PeriodType, a.Text(common::kPeriodType));
 }
 
+// How many sessions the profile's own values allow at once; "any" without a limit.
+std::string AtOnce(const Account& a) {
+  const plat::DWORD limit = common::SessionLimit(static_cast<plat::DWORD>(a.Number(common::kNoDuplicate)),
+                                                 static_cast<plat::DWORD>(a.Number(common::kMaxSessions)));
+  return limit == 0 ? "any" : std::to_string(limit);
+}
+
 // Minutes are enough to tell calls apart in a table; pluser show has the seconds.
 std::string LastCall(const Account& a) {
   const std::int64_t t = a.Number(common::kLastConnection);
@@ -35,13 +42,14 @@ std::string LastCall(const Account& a) {
 }  // namespace
 
 pltools::Table AccountsTable(const std::vector<Account>& accounts) {
-  pltools::Table table({{"Account"}, {"Session", true}, {"Total", true}, {"Expires"}, {"Allowance", true},
+  pltools::Table table({{"Account"}, {"Session", true}, {"Total", true}, {"At once", true}, {"Expires"},
+                        {"Allowance", true},
                         {"Used", true}, {"Address"}, {"Calls", true}, {"Denied", true}, {"Time", true},
                         {"Last call"}});
   for (const Account& a : accounts) {
     const bool period = a.Number(common::kPeriodType) != 0;
     table.AddRow({a.section, FormatValue(Unit::Seconds, a.Text(common::kMaxSessionTime)),
-                  FormatValue(Unit::Seconds, a.Text(common::kMaxTotalTime)), Expires(a), Allowance(a),
+                  FormatValue(Unit::Seconds, a.Text(common::kMaxTotalTime)), AtOnce(a), Expires(a), Allowance(a),
                   period ? Elapsed(a, common::kPeriodUsage) : "",
                   a.IsGroup() ? "" : FormatValue(Unit::Address, a.Text(common::kStaticIP)),
                   std::to_string(a.Number(common::kTotalConnects)),

@@ -25,6 +25,8 @@ constexpr SettingInfo kProfile[] = {
      "Allowance per period", "Limits", 0, false, "--allowance", true},
     {common::kNoDuplicate, Profile, "", common::kNoDuplicate, Flag, "0", AtOnce,
      "One session at a time", "Limits", 0, false, "--no-duplicate", true},
+    {common::kMaxSessions, Profile, "", common::kMaxSessions, Sessions, "0", AtOnce,
+     "Sessions at once (none: as one session at a time says)", "Limits", 0, false, "--sessions", true},
     {common::kStaticIP, Profile, "", common::kStaticIP, Address, "0", AtOnce,
      "Static address", "Limits", 0, false, "--static-ip", false},
 };

@@ -298,6 +298,15 @@ std::optional<std::string> ParseValue(Unit unit, std::string_view typed, std::st
       }
       return std::to_string(*v);
     }
+    case Unit::Sessions: {
+      if (t == "none" || t == "0") return std::string("0");
+      const auto v = Digits(t, kMaxSessionsAtOnce);
+      if (!v) {
+        return Refuse(why, Quoted(typed) + " is not a number of sessions: 1 to " +
+                               std::to_string(kMaxSessionsAtOnce) + " (or none)");
+      }
+      return std::to_string(*v);
+    }
     case Unit::Flag:
       if (t == "yes" || t == "on" || t == "true" || t == "1") return std::string("1");
       if (t == "no" || t == "off" || t == "false" || t == "0") return std::string("0");
@@ -364,6 +373,7 @@ std::string FormatValue(Unit unit, std::string_view fileText) {
     case Unit::Days: return v == 0 ? "never" : std::to_string(static_cast<std::uint32_t>(v)) + "d";
     case Unit::Count:
     case Unit::Hour: return std::to_string(v);
+    case Unit::Sessions: return v == 0 ? "none" : std::to_string(v);
     case Unit::Flag: return v != 0 ? "yes" : "no";
     case Unit::PeriodType:
       switch (v) {

@@ -21,6 +21,7 @@ enum class Unit {
   Minutes,     // the same words, whole minutes; the file holds minutes
   Days,        // "90d" or "90"; "never" or 0 = 0
   Count,       // a whole number 0 .. 2147483647
+  Sessions,    // sessions at once, 1 .. kMaxSessionsAtOnce; "none" or 0 = 0 (no number set)
   Flag,        // yes/no, on/off, true/false, 1/0; the file holds "1" or "0"
   PeriodType,  // none, day, week, month (or 0 .. 3)
   Address,     // "10.0.0.77"; "none" or 0 = 0
@@ -39,6 +40,9 @@ inline constexpr std::int64_t kMaxSeconds = 0x7FFFFFFF;
 // Longest account validity accepted, about 65 years: anything longer is a
 // typing error rather than a limit ("never" is 0).
 inline constexpr std::int64_t kMaxDays = 24000;
+// Most sessions at once an account may be given: beyond the ports of many
+// servers, so anything larger is a typing error rather than a limit.
+inline constexpr std::int64_t kMaxSessionsAtOnce = 9999;
 
 // The file text for `typed`, or nullopt with *why set (a sentence without the
 // value's name, e.g. "'10.0.0.300' is not an address: 300 is above 255").

@@ -97,6 +97,7 @@ const char* UnitText(accounts::Unit unit) {
     case Minutes: return "minutes (typed as 15m)";
     case Days: return "days (typed as 90d)";
     case Count: return "number";
+    case Sessions: return "number of sessions (0: as one session at a time says)";
     case Flag: return "0 or 1 (no/yes)";
     case PeriodType: return "0 none, 1 day, 2 week, 3 month";
     case Address: return "address, first octet high (typed as 10.0.0.77)";

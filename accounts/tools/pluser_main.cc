@@ -63,13 +63,17 @@ LIMITS (any of them; each also as KEY=VALUE with the file's key name):
   --period PERIOD       PeriodType: none, day, week or month
   --allowance TIME      PeriodMax, the time allowed per period
   --no-duplicate yes|no  NoDuplicate, one session at a time
+  --sessions N          how many sessions may run at once, counted on every
+                        server of the data folder; 0 or none: no number (then
+                        --no-duplicate decides: one, or no limit)
   --static-ip ADDRESS   StaticIP, as 10.0.0.77; none. An address another
                         profile has is refused; --force sets it anyway, with
                         a warning (the service still gives it to one session
                         at a time)
 TIME is 1h30m, 90m, 45s, 2d or 1:30 (h:mm); 0 or none is no limit.
 DAYS is 90d or 90. A group profile has only session, total, period,
-allowance and no-duplicate. Changes take effect at the user's next dial-in.
+allowance, no-duplicate and sessions; the user's own sessions, or its
+no-duplicate, go before any group's. Changes take effect at the user's next dial-in.
 
 Exit status:
   0  done
@@ -117,8 +121,9 @@ bool TakeAccountAndLimits(pltools::Tool& tool, std::string* account, accounts::C
     const std::string key = a.substr(0, eq);
     const accounts::SettingInfo* info = accounts::FindSetting(accounts::ProfileSettings(), key);
     if (!info) {
-      return tool.UsageError("unknown key '" + key + "' (keys: MaxSessionTime, MaxTotalTime, ExpiryTime, "
-                             "PeriodType, PeriodMax, NoDuplicate, StaticIP)"), false;
+      std::string keys;
+      for (const accounts::SettingInfo& s : accounts::ProfileSettings()) keys += (keys.empty() ? "" : ", ") + std::string(s.key);
+      return tool.UsageError("unknown key '" + key + "' (keys: " + keys + ")"), false;
     }
     typed.emplace_back(info, a.substr(eq + 1));
   }

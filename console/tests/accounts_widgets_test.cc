@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -94,8 +95,8 @@ TEST_F(AccountsWidgetTest, UsersViewListsSortsAndSearchesEveryProfile) {
   ASSERT_TRUE(view->SelectAccount("dom\\ANN"));
   const int row = view->table()->currentIndex().row();
   EXPECT_EQ(shown->index(row, 1).data().toString(), "1h");
-  EXPECT_EQ(shown->index(row, 7).data().toString(), "10.0.0.77");
-  EXPECT_EQ(shown->index(row, 8).data().toString(), "12");
+  EXPECT_EQ(shown->index(row, 8).data().toString(), "10.0.0.77");
+  EXPECT_EQ(shown->index(row, 9).data().toString(), "12");
   EXPECT_EQ(shown->index(row, 3).data().toString(), "never");
 
   // Sorted by total time limit: the group (100h) after the users without one.
@@ -211,10 +212,19 @@ TEST_F(AccountsWidgetTest, APropertyPageWritesTheTypedValueInSecondsAndNothingEl
     page.nameEdit()->setText("DOM\\dave");
     page.form()->SetTyped("MaxTotalTime", "10h");
     page.form()->SetTyped("PeriodType", "week");
+    // Sessions at once on a spin box: "none" below 1, a typing error refused.
+    auto* sessions = page.form()->findChild<QSpinBox*>("MaxSessions");
+    ASSERT_NE(sessions, nullptr);
+    EXPECT_EQ(sessions->text(), "none");
+    EXPECT_FALSE(page.form()->SetTyped("MaxSessions", "three"));
+    sessions->stepUp();
+    sessions->stepUp();
+    EXPECT_EQ(sessions->text(), "2");
     ASSERT_TRUE(page.Save()) << page.errorText().toStdString();
   }
   EXPECT_EQ(Key("DOM\\dave", "MaxTotalTime"), "36000");
   EXPECT_EQ(Key("DOM\\dave", "PeriodType"), "2");
+  EXPECT_EQ(Key("DOM\\dave", "MaxSessions"), "2");
 
   // Copy ann's limits to bob (ticked) and a new account (typed).
   view->Load();

@@ -5,6 +5,7 @@
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QLineEdit>
+#include <QSpinBox>
 
 #include "common/profile_helpers.h"
 #include "platform/text.h"
@@ -57,6 +58,27 @@ class SetEditor : public QWidget {
   std::vector<QCheckBox*> boxes_;
 };
 
+// Sessions at once: a spin box whose 0 reads "none" (no number set).
+QSpinBox* NewSessionsBox(QWidget* parent) {
+  auto* spin = new QSpinBox(parent);
+  spin->setRange(0, static_cast<int>(accounts::kMaxSessionsAtOnce));
+  spin->setSpecialValueText(QString::fromStdString(accounts::FormatValue(accounts::Unit::Sessions, "0")));
+  return spin;
+}
+
+QString SessionsTyped(const QSpinBox* spin) {
+  return QString::fromStdString(accounts::FormatValue(accounts::Unit::Sessions, std::to_string(spin->value())));
+}
+
+// The spin box at what the file holds or what was typed; false when it is no number of sessions.
+bool SetSessions(QSpinBox* spin, const std::string& text, bool fileText) {
+  const auto file = fileText ? std::optional<std::string>(text)
+                             : accounts::ParseValue(accounts::Unit::Sessions, text, nullptr);
+  if (!file || !accounts::IsCleanNumber(*file)) return false;
+  spin->setValue(common::DecimalValue(*file));
+  return true;
+}
+
 }  // namespace
 
 SettingsForm::SettingsForm(std::vector<const accounts::SettingInfo*> settings, QWidget* parent, bool readOnly)
@@ -78,6 +100,10 @@ SettingsForm::SettingsForm(std::vector<const accounts::SettingInfo*> settings, Q
         connect(box, &QCheckBox::toggled, this, &SettingsForm::Edited);
       }
       editor = set;
+    } else if (info->unit == accounts::Unit::Sessions) {
+      auto* spin = NewSessionsBox(this);
+      connect(spin, &QSpinBox::valueChanged, this, &SettingsForm::Edited);
+      editor = spin;
     } else if (info->unit == accounts::Unit::PeriodType) {
       auto* combo = new QComboBox(this);
       for (const char* p : kPeriods) combo->addItem(p);
@@ -114,6 +140,9 @@ void SettingsForm::SetValues(const std::vector<std::pair<std::string, std::strin
     } else if (IsSet(row.info->unit)) {
       static_cast<SetEditor*>(row.editor)
           ->setBits(accounts::IsCleanNumber(text) ? static_cast<std::uint32_t>(common::DecimalValue(text)) : 0);
+    } else if (auto* spin = qobject_cast<QSpinBox*>(row.editor)) {
+      // A value the file should not hold shows as none; its tool tip has it.
+      if (!SetSessions(spin, text, true)) spin->setValue(0);
     } else if (auto* box = qobject_cast<QCheckBox*>(row.editor)) {
       box->setChecked(shown == "yes");
     } else if (auto* combo = qobject_cast<QComboBox*>(row.editor)) {
@@ -132,6 +161,8 @@ std::vector<std::pair<std::string, std::string>> SettingsForm::Typed() const {
     QString text;
     if (IsSet(row.info->unit)) {
       text = static_cast<const SetEditor*>(row.editor)->typed();
+    } else if (auto* spin = qobject_cast<QSpinBox*>(row.editor)) {
+      text = SessionsTyped(spin);
     } else if (auto* box = qobject_cast<QCheckBox*>(row.editor)) {
       text = box->isChecked() ? "yes" : "no";
     } else if (auto* combo = qobject_cast<QComboBox*>(row.editor)) {
@@ -151,7 +182,9 @@ bool SettingsForm::SetTyped(const std::string& name, const QString& text) {
       return static_cast<SetEditor*>(editor)->setTyped(text);
     }
   }
-  if (auto* box = qobject_cast<QCheckBox*>(editor)) {
+  if (auto* spin = qobject_cast<QSpinBox*>(editor)) {
+    return SetSessions(spin, text.toStdString(), false);
+  } else if (auto* box = qobject_cast<QCheckBox*>(editor)) {
     box->setChecked(text == "yes");
   } else if (auto* combo = qobject_cast<QComboBox*>(editor)) {
     combo->setCurrentText(text);

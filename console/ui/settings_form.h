@@ -1,7 +1,8 @@
 // A form of settings made from their descriptions: a line per value in
-// human units (a check box for yes/no, a list for the allowance period), the
-// value as the file holds it in the tool tip. The form knows nothing of
-// files: it is filled with file texts and gives back what was typed.
+// human units (a check box for yes/no, a list for the allowance period, a
+// spin box for sessions at once), the value as the file holds it in the tool
+// tip. The form knows nothing of files: it is filled with file texts and
+// gives back what was typed.
 #pragma once
 
 #include <QLabel>

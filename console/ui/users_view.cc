@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QVBoxLayout>
+#include <iterator>
 
 #include "common/profile_helpers.h"
 #include "console/core/pladmin_doc.h"
@@ -27,7 +28,7 @@ const accounts::SettingInfo& ColumnInfo(int column) {
 }
 
 const char* const kHeadings[] = {"Account",   "Max session", "Max total", "Expires",     "Period",
-                                 "Allowance", "One at a time", "Static address", "Connects", "Refused",
+                                 "Allowance", "One at a time", "At once", "Static address", "Connects", "Refused",
                                  "Total time", "Period use", "Period began", "First connection",
                                  "Last connection", "Lasted"};
 
@@ -78,6 +79,7 @@ QVariant UsersModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant UsersModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  static_assert(std::size(kHeadings) == kValueColumns + 1, "a heading for every column");
   if (orientation != Qt::Horizontal || section < 0 || section > kValueColumns) return {};
   if (role == Qt::DisplayRole) return QString(kHeadings[section]);
   if (role == Qt::ToolTipRole && section > 0) return QString(ColumnInfo(section).key);

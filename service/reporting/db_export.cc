@@ -34,7 +34,8 @@ constexpr const char* kCreateProfiles =
     "max_session_time BIGINT, max_total_time BIGINT, expiry_time BIGINT, period_type BIGINT, "
     "period_max BIGINT, period_usage BIGINT, period_stamp BIGINT, no_duplicate BIGINT, "
     "static_ip BIGINT, total_connects BIGINT, total_denieds BIGINT, total_time BIGINT, "
-    "first_connection BIGINT, last_connection BIGINT, lasted BIGINT, exported_at BIGINT NOT NULL)";
+    "first_connection BIGINT, last_connection BIGINT, lasted BIGINT, exported_at BIGINT NOT NULL, "
+    "max_sessions BIGINT)";
 constexpr const char* kCreateSessions =
     "CREATE TABLE IF NOT EXISTS pl_sessions ("
     "log_day VARCHAR(11) NOT NULL, server VARCHAR(255) NOT NULL, port VARCHAR(255) NOT NULL, "
@@ -52,7 +53,7 @@ constexpr const char* kInsertProfile =
     "INSERT INTO pl_profiles (account, is_group, max_session_time, max_total_time, expiry_time, "
     "period_type, period_max, period_usage, period_stamp, no_duplicate, static_ip, "
     "total_connects, total_denieds, total_time, first_connection, last_connection, lasted, "
-    "exported_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "exported_at, max_sessions) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr const char* kInsertSession =
     "INSERT INTO pl_sessions (log_day, server, port, event_time, seq, kind, account, duration, "
     "ip_address, reason, ipx, computer, bytes_in, bytes_out, callback) "
@@ -96,6 +97,19 @@ bool Fail(OdbcConnection& db) {
   return false;
 }
 
+// A table made before `column` existed gets it (empty in every row so far).
+// Names and type are the export's own constants, never data.
+bool AddMissingColumn(OdbcConnection& db, const std::string& table, const std::string& column,
+                      const std::string& type) {
+  std::vector<SqlRow> rows;
+  if (db.Query("SELECT " + column + " FROM " + table + " WHERE 1 = 0", {}, &rows)) return db.Commit() || Fail(db);
+  // The failed query ends the transaction on some databases: start afresh.
+  db.Rollback();
+  common::Trace(kLabel, "Adding column " + column + " to " + table, 0);
+  if (!db.Execute("ALTER TABLE " + table + " ADD COLUMN " + column + " " + type)) return Fail(db);
+  return db.Commit() || Fail(db);
+}
+
 // The folders a day's log may lie in: LogData, and OldData once archived.
 // The archiving does not wait for the export, so the export reads both.
 constexpr const char* kLogFolders[] = {common::kDayLogFolder, common::kArchiveFolder};
@@ -119,7 +133,8 @@ bool CreateExportTables(OdbcConnection& db) {
   for (const char* sql : {kCreateProfiles, kCreateSessions, kCreateDays}) {
     if (!db.Execute(sql)) return Fail(db);
   }
-  return db.Commit() || Fail(db);
+  if (!db.Commit()) return Fail(db);
+  return AddMissingColumn(db, "pl_profiles", "max_sessions", "BIGINT");
 }
 
 bool ExportProfiles(const ServiceContext& context, OdbcConnection& db, std::time_t now,
@@ -142,7 +157,7 @@ bool ExportProfiles(const ServiceContext& context, OdbcConnection& db, std::time
         Signed(p.periodType), Signed(p.periodMax), Signed(p.periodUsage), Signed(p.periodStamp),
         Signed(p.noDuplicate), Signed(p.staticIP), Signed(p.totalConnects),
         Signed(p.totalDenieds), Signed(p.totalTime), Signed(p.firstConnection),
-        Signed(p.lastConnection), Signed(p.lasted), Number(now)};
+        Signed(p.lastConnection), Signed(p.lasted), Number(now), Signed(p.maxSessions)};
     if (!db.Run(*insert, row)) return Fail(db);
     ++*rows;
   }

@@ -170,6 +170,36 @@ TEST_F(DbExportTest, ProfilesAreReplacedAsAWhole) {
   EXPECT_TRUE(Select("SELECT account FROM pl_profiles WHERE account = ?", {kQuoted}).empty());
 }
 
+// A database the export filled before sessions at once were kept takes the
+// new column and goes on; the column holds each profile's own number.
+TEST_F(DbExportTest, AnOlderProfilesTableGainsTheSessionsColumn) {
+  {
+    OdbcConnection db;
+    ASSERT_TRUE(db.Connect("PortulonTest", "", "")) << db.error();
+    ASSERT_TRUE(db.Execute("CREATE TABLE pl_profiles (account VARCHAR(255) NOT NULL PRIMARY KEY, "
+                           "is_group INTEGER NOT NULL, max_session_time BIGINT, max_total_time BIGINT, "
+                           "expiry_time BIGINT, period_type BIGINT, period_max BIGINT, period_usage BIGINT, "
+                           "period_stamp BIGINT, no_duplicate BIGINT, static_ip BIGINT, total_connects BIGINT, "
+                           "total_denieds BIGINT, total_time BIGINT, first_connection BIGINT, "
+                           "last_connection BIGINT, lasted BIGINT, exported_at BIGINT NOT NULL)"))
+        << db.error();
+    ASSERT_TRUE(db.Commit()) << db.error();
+  }
+  SetUser(kAnn, kMaxSessions, "3");
+  SetUser("+DOM\\Staff", kNoDuplicate, "1");
+  const ExportOutcome out = Export();
+  ASSERT_TRUE(out.ok) << out.error;
+  ASSERT_TRUE(Export().ok);  // the column is there now: nothing to add twice
+  auto rows = Select("SELECT max_sessions, no_duplicate FROM pl_profiles WHERE account = ?", {std::string(kAnn)});
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(Text(rows[0][0]), "3");
+  rows = Select("SELECT max_sessions, no_duplicate FROM pl_profiles WHERE account = ?",
+                {std::string("+DOM\\Staff")});
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(Text(rows[0][0]), "0");
+  EXPECT_EQ(Text(rows[0][1]), "1");
+}
+
 TEST_F(DbExportTest, AnUnreachableDatabaseIsReportedOnceAndRetriedAtTheNextHour) {
   Session(kAnn, kCom1, 60);
   for (const char* dsn : {"PortulonMissing", "PortulonNowhere"}) {
