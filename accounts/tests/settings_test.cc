@@ -207,13 +207,15 @@ TEST_F(SettingsTest, UnreachableServersAndStoppedServicesAreToldApart) {
 
 TEST_F(SettingsTest, PluserTakesHumanUnitsAndRefusesWhatItCannotStore) {
   auto r = RunTool("pluser", {"add", "DOM\\carol", "--session", "1h30m", "--expires-after", "90d",
-                              "--static-ip", "10.0.0.77", "PeriodType=week", "--allowance", "10h"});
+                              "--static-ip", "10.0.0.77", "PeriodType=week", "--allowance", "10h",
+                              "--sessions", "3"});
   ASSERT_EQ(r.code, 0) << r.err;
   const char* usr = common::testing::kUsers;
   EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\carol", "MaxSessionTime", ""), "5400");
   EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\carol", "ExpiryTime", ""), "90");
   EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\carol", "StaticIP", ""), "167772237");
   EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\carol", "PeriodType", ""), "2");
+  EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\carol", "MaxSessions", ""), "3");
   r = RunTool("pluser", {"show", "dom\\carol"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("1h30m"), std::string::npos) << r.out;
@@ -228,6 +230,7 @@ TEST_F(SettingsTest, PluserTakesHumanUnitsAndRefusesWhatItCannotStore) {
       {{"set", "DOM\\carol", "--static-ip", "10.0.0.300"}, "300 is above 255"},
       {{"set", "DOM\\carol", "--session", "-5m"}, "negative"},
       {{"set", "DOM\\carol", "--total", "lots"}, "not a time"},
+      {{"set", "DOM\\carol", "--sessions", "-1"}, "not a number of sessions"},
       {{"set", "DOM\\carol", "Colour=red"}, "unknown key 'Colour'"},
       {{"set", "DOM\\carol", "--colour", "red"}, "--colour"},
       {{"add", "DOM\\d[ve"}, "'['"},
@@ -250,7 +253,13 @@ TEST_F(SettingsTest, PluserTakesHumanUnitsAndRefusesWhatItCannotStore) {
   EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\bob", "MaxSessionTime", ""), "5400");
   r = RunTool("pluser", {"list", "--format", "csv", "--search", "carol"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.out.find("DOM\\carol,1h30m"), std::string::npos) << r.out;
+  // The sessions at once a profile allows by its own values: none set is any.
+  EXPECT_NE(r.out.find("DOM\\carol,1h30m,none,3,"), std::string::npos) << r.out;
+  ASSERT_EQ(RunTool("pluser", {"set", "DOM\\carol", "--sessions", "none", "--no-duplicate", "yes"}).code, 0);
+  EXPECT_NE(RunTool("pluser", {"list", "--format", "csv", "--search", "carol"}).out.find("DOM\\carol,1h30m,none,1,"),
+            std::string::npos);
+  ASSERT_EQ(RunTool("pluser", {"add", "+DOM\\Crew", "--sessions", "2"}).code, 0);  // groups have it too
+  EXPECT_EQ(plat::ProfileGetString(usr, "+DOM\\Crew", "MaxSessions", ""), "2");
   ASSERT_EQ(RunTool("pluser", {"delete", "DOM\\carol"}).code, 0);
   EXPECT_FALSE(plat::ProfileSectionName(usr, "DOM\\carol"));
 }

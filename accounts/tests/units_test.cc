@@ -69,6 +69,10 @@ TEST(Units, DaysFlagsAndPeriods) {
   EXPECT_TRUE(Refused(Unit::Count, "-1"));
   EXPECT_TRUE(Refused(Unit::Count, "2147483648"));
   EXPECT_TRUE(Refused(Unit::Hour, "24"));
+  EXPECT_EQ(Parsed(Unit::Sessions, "none"), "0");
+  EXPECT_EQ(FormatValue(Unit::Sessions, "0"), "none");
+  EXPECT_TRUE(Refused(Unit::Sessions, "10000"));  // beyond any number of ports
+  EXPECT_TRUE(Refused(Unit::Sessions, "2.5"));
 }
 
 TEST(Units, AddressesAreDottedOnScreenAndSignedFirstOctetHighInTheFile) {
