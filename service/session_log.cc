@@ -361,7 +361,11 @@ void Log_HangUp(ServiceContext& context, const AccountName& account, std::string
   if (!account.safe() || !HasProfile(context, account)) {
     common::Trace(kLabel, "Log_HandUp - user has no profile", 0);
     // The session is over whatever the profile says; a stale entry would
-    // answer for the next session on this port.
+    // answer for the next session on this port, and a stale logged-in key
+    // would count against the account's next sessions.
+    if (account.safe() && plat::EqualsIgnoringCase(PortTableGetUserOnPort(context.portTable, port), account)) {
+      LeaveRoster(context, std::string(account), port);
+    }
     PortTableClear(context.portTable, port);
     return;
   }

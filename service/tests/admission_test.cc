@@ -159,6 +159,20 @@ TEST_F(AdmissionTest, MaxSessionsCountsEveryServerAndKeepsTheCountThroughHangUps
   EXPECT_EQ(full.sessionsRunning, 3u);
 }
 
+// A profile removed while its session ran: the hang-up still takes the
+// session off the logged-in users, or the default profile given at the next
+// dial-in would find it and refuse.
+TEST_F(AdmissionTest, AProfileRemovedDuringASessionLeavesNoSessionCounted) {
+  ctx.systemData.defaults.assignDefault = 1;
+  ctx.systemData.defaults.noDuplicate = 1;
+  ASSERT_EQ(Check("DOM\\bob"), kAdmitted);
+  EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", "DOM\\bob"), "1");
+  ASSERT_EQ(plat::ProfileDeleteSection(ctx.paths.users, "DOM\\bob"), 0u);
+  Log_HangUp(ctx, "DOM\\bob", kCom1, 60, now);
+  EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", "DOM\\bob"), "<none>");
+  EXPECT_EQ(Check("DOM\\bob", "SRV1\\COM2"), kAdmitted);
+}
+
 // The user's own limit wins (MaxSessions, else NoDuplicate as 1); without
 // one, the largest of the groups' (a group's NoDuplicate counting as 1).
 TEST_F(AdmissionTest, SessionLimitTakesTheUsersOwnValueBeforeTheGroups) {
