@@ -316,7 +316,7 @@ TEST_F(PipeProtocolTest, WhatRanIsChargedAndNothingElse) {
   now += 600;
   EXPECT_EQ(Send("1,COM3,DOM\\ann,*,0,0,0"), "00");
   EXPECT_EQ(User(kAnn, "TotalTime"), total);
-  EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", kAnn), "1") << "her sessions still count";
+  EXPECT_EQ(Read(ctx.paths.loggedIn, "SRV1", kAnn), "2") << "her two sessions still count";
   EXPECT_EQ(EntryFor("SRV1\\COM2").start, now - 600);
 
   // A first session, admitted unchecked while the service was away and taken
