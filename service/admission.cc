@@ -216,7 +216,7 @@ DWORD CountSessionsOfUser(const ServiceContext& context, std::string_view user) 
   const LoggedInSessions listed =
       CountLoggedInUsers(context.paths.loggedIn, user, context.serverName);
   // This server's own sessions count even when the roster could not be written.
-  const int here = std::max(context.portTable.CountUser(user), listed.here);
+  const std::int64_t here = std::max(context.portTable.CountUser(user), listed.here);
   return static_cast<DWORD>(here + listed.elsewhere);
 }
 

@@ -1,6 +1,7 @@
 #include "service/session_files.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "common/data_folder.h"
 #include "common/profile_helpers.h"
@@ -16,7 +17,10 @@ LoggedInSessions CountLoggedInUsers(const std::string& file, std::string_view ac
   for (const plat::ProfileSectionData& s : *sections) {
     int& tally = plat::EqualsIgnoringCase(s.name, server) ? count.here : count.elsewhere;
     for (const auto& [key, value] : s.values) {
-      if (plat::EqualsIgnoringCase(key, account)) tally += std::max(common::DecimalValue(value), 1);
+      if (!plat::EqualsIgnoringCase(key, account)) continue;
+      // Saturating: a damaged value must not wrap the count below the limit.
+      const int sessions = std::max(common::DecimalValue(value), 1);
+      tally = sessions > INT_MAX - tally ? INT_MAX : tally + sessions;
     }
   }
   return count;
