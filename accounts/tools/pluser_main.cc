@@ -72,8 +72,9 @@ LIMITS (any of them; each also as KEY=VALUE with the file's key name):
                         at a time)
 TIME is 1h30m, 90m, 45s, 2d or 1:30 (h:mm); 0 or none is no limit.
 DAYS is 90d or 90. A group profile has only session, total, period,
-allowance, no-duplicate and sessions; the user's own sessions, or its
-no-duplicate, go before any group's. Changes take effect at the user's next dial-in.
+allowance, no-duplicate and sessions; the user's own sessions (or its
+no-duplicate) go before any group's. Changes take effect at the user's
+next dial-in.
 
 Exit status:
   0  done
