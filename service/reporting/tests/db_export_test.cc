@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <tuple>
 
 #include "common/log_record.h"
@@ -168,6 +169,36 @@ TEST_F(DbExportTest, ProfilesAreReplacedAsAWhole) {
   ASSERT_TRUE(Export().ok);
   EXPECT_EQ(Count("pl_profiles"), 3);
   EXPECT_TRUE(Select("SELECT account FROM pl_profiles WHERE account = ?", {kQuoted}).empty());
+}
+
+// The last day goes out as an ISO date (NULL for none), also into a table
+// made before the column existed.
+TEST_F(DbExportTest, TheLastDayIsExportedAsAnIsoDateIntoOldTablesToo) {
+  {
+    OdbcConnection db;
+    ASSERT_TRUE(db.Connect("PortulonTest", "", "")) << db.error();
+    ASSERT_TRUE(db.Execute(
+        "CREATE TABLE pl_profiles (account VARCHAR(255) NOT NULL PRIMARY KEY, is_group INTEGER NOT NULL, "
+        "max_session_time BIGINT, max_total_time BIGINT, expiry_time BIGINT, period_type BIGINT, "
+        "period_max BIGINT, period_usage BIGINT, period_stamp BIGINT, no_duplicate BIGINT, "
+        "static_ip BIGINT, total_connects BIGINT, total_denieds BIGINT, total_time BIGINT, "
+        "first_connection BIGINT, last_connection BIGINT, lasted BIGINT, exported_at BIGINT NOT NULL)"))
+        << db.error();
+    ASSERT_TRUE(db.Commit()) << db.error();
+  }
+  SetUser(kAnn, kExpiryDate, "2027-01-31");
+  SetUser(kQuoted, kExpiryDate, "31/01/2027");
+  const ExportOutcome out = Export();
+  ASSERT_TRUE(out.ok) << out.error;
+  const auto rows = Select("SELECT account, expiry_date FROM pl_profiles ORDER BY account");
+  std::map<std::string, std::string> dates;
+  for (const auto& r : rows) dates[Text(r[0])] = Text(r[1]);
+  EXPECT_EQ(dates[kAnn], "2027-01-31");
+  EXPECT_EQ(dates[kQuoted], "31/01/2027");
+  EXPECT_EQ(dates.size(), 3u);
+  EXPECT_EQ(std::count_if(dates.begin(), dates.end(), [](const auto& d) { return d.second == "<null>"; }), 1)
+      << "no date: NULL";
+  ASSERT_TRUE(Export().ok) << "the column is added once";
 }
 
 TEST_F(DbExportTest, AnUnreachableDatabaseIsReportedOnceAndRetriedAtTheNextHour) {
