@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/expiry_date.h"
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
@@ -32,10 +33,19 @@ bool IsProfileKey(const SettingInfo& info, bool group) { return !group || info.g
 bool IsNumericKey(std::string_view key) {
   for (auto table : {ProfileSettings(), UsageValues()}) {
     for (const SettingInfo& info : table) {
-      if (plat::EqualsIgnoringCase(info.key, key)) return true;
+      if (plat::EqualsIgnoringCase(info.key, key)) return info.unit != Unit::Date;
     }
   }
   return false;
+}
+
+// ExpiryDate is a date; every other key of the tables a number.
+bool IsDateKey(std::string_view key) { return plat::EqualsIgnoringCase(key, common::kExpiryDate); }
+
+// A date's change: "" (typed as none) removes the key, as a file without it means no date.
+plat::ProfileChange DateChange(const std::string& section, const std::string& value) {
+  if (value.empty()) return {section, common::kExpiryDate, std::nullopt};
+  return {section, common::kExpiryDate, value};
 }
 
 }  // namespace
@@ -216,6 +226,10 @@ LoadResult AccountStore::Load() const {
       if (!IsCleanNumber(value) && IsNumericKey(key)) {
         result.valueProblems.push_back(a.section + ": " + key + " is '" + value + "', not a number");
       }
+      if (IsDateKey(key) && common::ReadExpiryDate(value).kind == common::ExpiryDateValue::kMalformed) {
+        result.valueProblems.push_back(a.section + ": " + key + " is '" + value +
+                                       "', not a date (YYYY-MM-DD); the service counts the account as expired");
+      }
     }
   }
   return result;
@@ -250,7 +264,8 @@ Account AccountStore::NewProfile(std::string_view section) const {
   Account a;
   a.section = std::string(section);
   for (const SettingInfo& info : ProfileSettings()) {
-    if (!IsProfileKey(info, a.IsGroup()) || info.unit == Unit::Address) continue;
+    // No default address, and no default last day.
+    if (!IsProfileKey(info, a.IsGroup()) || info.unit == Unit::Address || info.unit == Unit::Date) continue;
     const int value = common::DecimalValue(common::ProfileReadText(hw_, "Default", info.key, "0"));
     a.values.emplace_back(info.key, info.unit == Unit::Flag ? (value != 0 ? "1" : "0") : std::to_string(value));
   }
@@ -298,6 +313,10 @@ Outcome AccountStore::Add(std::string_view section, const Changes& given,
   for (const auto& [key, value] : given) {
     const SettingInfo* info = FindSetting(ProfileSettings(), key);
     if (!info || !IsProfileKey(*info, group)) return Outcome::Refused(key + " is not a setting of this profile");
+    if (info->unit == Unit::Date) {
+      if (!value.empty()) changes.push_back(DateChange(s, value));
+      continue;
+    }
     changes.push_back({s, key, value});
   }
   if (changes.empty()) changes.push_back({s, common::kMaxSessionTime, "0"});
@@ -316,6 +335,10 @@ Outcome AccountStore::Set(std::string_view section, const Changes& changes,
     const SettingInfo* info = FindSetting(ProfileSettings(), key);
     if (!info || !IsProfileKey(*info, account->IsGroup())) {
       return Outcome::Refused(key + " is not a setting of this profile");
+    }
+    if (info->unit == Unit::Date) {
+      writes.push_back(DateChange(account->section, value));
+      continue;
     }
     writes.push_back({account->section, info->key, value});
   }
@@ -336,6 +359,12 @@ Outcome AccountStore::Copy(std::string_view from, std::span<const std::string> t
     const bool group = target.front() == '+';
     for (const SettingInfo& info : ProfileSettings()) {
       if (info.unit == Unit::Address || !IsProfileKey(info, group)) continue;
+      if (info.unit == Unit::Date) {
+        // The date as it stands; none takes the target's away.
+        const common::ExpiryDateValue date = common::ReadExpiryDate(source->Text(info.key, ""));
+        writes.push_back(DateChange(target, date.kind == common::ExpiryDateValue::kNone ? "" : source->Text(info.key)));
+        continue;
+      }
       writes.push_back({target, info.key, std::to_string(source->Number(info.key))});
     }
   }

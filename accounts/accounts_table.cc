@@ -1,6 +1,7 @@
 #include "accounts/accounts_table.h"
 
 #include "accounts/units.h"
+#include "common/expiry_date.h"
 #include "common/profile_keys.h"
 #include "platform/tools/tool_format.h"
 
@@ -11,12 +12,25 @@ namespace {
 std::string Elapsed(const Account& a, const char* key) { return FormatValue(Unit::Elapsed, a.Text(key)); }
 
 // The days count from the first connection: a date once it was made.
-std::string Expires(const Account& a) {
+std::string ExpiresAfterDays(const Account& a) {
   const std::int64_t days = a.Number(common::kExpiryTime);
   if (days == 0) return "never";
   const std::int64_t first = a.Number(common::kFirstConnection);
   if (first == 0) return std::to_string(days) + "d";
   return pltools::IsoLocalDate(static_cast<std::time_t>(first + days * 86400));
+}
+
+// The earlier of the days and the last day (ExpiryDate), as the service
+// decides; ISO dates compare as text.
+std::string Expires(const Account& a) {
+  const std::string byDays = ExpiresAfterDays(a);
+  const std::string text = a.Text(common::kExpiryDate, "");
+  const common::ExpiryDateValue date = common::ReadExpiryDate(text);
+  if (date.kind == common::ExpiryDateValue::kNone) return byDays;
+  if (date.kind == common::ExpiryDateValue::kMalformed) return "'" + text + "'";
+  const std::string last = common::FormatIsoDate(date.date);
+  const bool byDaysIsDate = byDays.size() == 10 && byDays[4] == '-';
+  return byDaysIsDate && byDays < last ? byDays : last;
 }
 
 std::string Allowance(const Account& a) {

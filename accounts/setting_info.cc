@@ -19,6 +19,8 @@ constexpr SettingInfo kProfile[] = {
      "Maximum total time", "Limits", 0, false, "--total", true},
     {common::kExpiryTime, Profile, "", common::kExpiryTime, Days, "0", AtOnce,
      "Account expires after (from the first dial-in)", "Limits", 0, false, "--expires-after", false},
+    {common::kExpiryDate, Profile, "", common::kExpiryDate, Date, "", AtOnce,
+     "Last day the account may be used", "Limits", 0, false, "--expires", false},
     {common::kPeriodType, Profile, "", common::kPeriodType, PeriodType, "0", AtOnce,
      "Allowance period", "Limits", 0, false, "--period", true},
     {common::kPeriodMax, Profile, "", common::kPeriodMax, Seconds, "0", AtOnce,

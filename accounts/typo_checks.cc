@@ -1,6 +1,8 @@
 #include "accounts/typo_checks.h"
 
+#include "common/expiry_date.h"
 #include "common/profile_keys.h"
+#include "platform/sysinfo.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/netapi.h"
@@ -63,6 +65,12 @@ std::vector<std::string> ProfileWarnings(const Account& profile) {
   if (profile.Number(common::kPeriodType) == 0 && profile.Number(common::kPeriodMax) != 0) {
     warnings.push_back("an allowance with the period none is never applied: give the period "
                        "day, week or month");
+  }
+  // A last day already over: meant to be, or a mistyped year.
+  const common::ExpiryDateValue date = common::ReadExpiryDate(profile.Text(common::kExpiryDate, ""));
+  if (date.kind == common::ExpiryDateValue::kDate && common::ExpiryCutTime(date.date) <= plat::Now()) {
+    warnings.push_back("the last day " + common::FormatIsoDate(date.date) + " is over, so " + shown +
+                       " is refused as expired from now on");
   }
   return warnings;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 #include <cstdio>
 
+#include "common/expiry_date.h"
 #include "common/profile_helpers.h"
 #include "platform/tools/tool_format.h"
 
@@ -287,6 +288,11 @@ std::optional<std::string> ParseValue(Unit unit, std::string_view typed, std::st
       }
       return std::to_string(*v);
     }
+    case Unit::Date: {
+      if (t == "none" || t == "never" || t == "0" || t.empty()) return std::string();
+      if (const auto date = common::ParseIsoDate(t)) return common::FormatIsoDate(*date);
+      return Refuse(why, Quoted(typed) + " is not a date: write it as 2027-01-31 (or none)");
+    }
     case Unit::Count:
     case Unit::Hour: {
       if (!t.empty() && t.front() == '-') return Refuse(why, Quoted(typed) + " is negative");
@@ -365,6 +371,11 @@ std::optional<std::string> ParseValue(Unit unit, std::string_view typed, std::st
 
 std::string FormatValue(Unit unit, std::string_view fileText) {
   if (unit == Unit::Text) return std::string(fileText);
+  if (unit == Unit::Date) {
+    const common::ExpiryDateValue date = common::ReadExpiryDate(fileText);
+    if (date.kind == common::ExpiryDateValue::kNone) return "none";
+    return date.kind == common::ExpiryDateValue::kDate ? common::FormatIsoDate(date.date) : Quoted(fileText);
+  }
   if (!IsCleanNumber(fileText)) return Quoted(fileText);
   const std::int64_t v = common::DecimalValue(fileText);
   switch (unit) {
@@ -402,7 +413,8 @@ std::string FormatValue(Unit unit, std::string_view fileText) {
                     static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
       return text;
     }
-    case Unit::Text: break;
+    case Unit::Text:
+    case Unit::Date: break;
   }
   return std::string(fileText);
 }

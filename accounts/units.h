@@ -20,6 +20,7 @@ enum class Unit {
   Seconds,     // "1h30m", "90m", "45s", "1:30" (h:mm), "1:30:15"; "none" or 0 = 0
   Minutes,     // the same words, whole minutes; the file holds minutes
   Days,        // "90d" or "90"; "never" or 0 = 0
+  Date,        // "2027-01-31" in the file as typed; "none" = no date (the file holds "")
   Count,       // a whole number 0 .. 2147483647
   Sessions,    // sessions at once, 1 .. kMaxSessionsAtOnce; "none" or 0 = 0 (no number set)
   Flag,        // yes/no, on/off, true/false, 1/0; the file holds "1" or "0"

@@ -11,6 +11,7 @@ std::string CutReasonMessage(int reason) {
     case kCutReasonPeriodAllowance: why = "no more time this period"; break;
     case kCutReasonIdle: why = "idle too long"; break;
     case kCutReasonAdministrator: why = "disconnected by the administrator"; break;
+    case kCutReasonAccountExpired: why = "account expired"; break;
     default: break;
   }
   return std::string("Portulon: ") + why;

@@ -16,6 +16,8 @@ inline constexpr int kCutReasonPeriodAllowance = 6;
 inline constexpr int kCutReasonIdle = 9;
 // An administrator ended the session (plreport disconnect, the console).
 inline constexpr int kCutReasonAdministrator = 10;
+// The account's ExpiryDate ended at midnight.
+inline constexpr int kCutReasonAccountExpired = 11;
 
 // "Portulon: session time limit reached", "Portulon: disconnected by the
 // administrator", ...; "Portulon: disconnected" for a reason it does not know.

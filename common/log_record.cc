@@ -211,6 +211,7 @@ std::string DisconnectText(int reason) {
     case 6: return "No more time this period";
     case 9: return "Idle Timeout";
     case kCutReasonAdministrator: return "Disconnected by the administrator";
+    case kCutReasonAccountExpired: return "Account expired at midnight";
     default: return "";
   }
 }

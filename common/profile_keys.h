@@ -14,6 +14,8 @@ namespace common {
 inline constexpr const char* kMaxSessionTime = "MaxSessionTime";
 inline constexpr const char* kMaxTotalTime = "MaxTotalTime";
 inline constexpr const char* kExpiryTime = "ExpiryTime";
+// The last day the account may be used, "YYYY-MM-DD" (common/expiry_date.h).
+inline constexpr const char* kExpiryDate = "ExpiryDate";
 inline constexpr const char* kPeriodType = "PeriodType";
 inline constexpr const char* kPeriodMax = "PeriodMax";
 inline constexpr const char* kNoDuplicate = "NoDuplicate";

@@ -126,6 +126,15 @@ void PlanWarning(std::vector<Action>& plan, SessionView& s, int level, const std
   plan.push_back(Action{Action::kWarn, s, text});
 }
 
+// The warning before a cut at the account's expiry says so: the configured
+// text with the reason after it, or the reason alone when no text is set.
+std::string WarningText(const std::string& configured, int reason) {
+  if (reason != kReasonAccountExpired) return configured;
+  constexpr const char* kExpires = "account expires at midnight";
+  if (configured.empty() || configured == "0") return std::string("Portulon: ") + kExpires;
+  return configured + " (" + kExpires + ")";
+}
+
 std::vector<Action> PlanPass(std::vector<SessionView> sessions, const PassInputs& in) {
   const SystemData& sd = in.systemData;
   std::vector<Action> plan;
@@ -135,14 +144,14 @@ std::vector<Action> PlanPass(std::vector<SessionView> sessions, const PassInputs
     // Inside the second warning's window the first is skipped.
     if (sd.notify2 != 0 && e.deadline - sd.notify2 < in.ahead) continue;
     common::Trace("ActionThread", "Send First Notify!!", s.index);
-    PlanWarning(plan, s, 1, sd.notify1Text, sd.notify1, in.now);
+    PlanWarning(plan, s, 1, WarningText(sd.notify1Text, e.reason), sd.notify1, in.now);
   }
   for (SessionView& s : sessions) {
     const PortEntry& e = s.e;
     // Never again once sent, nor after the disconnect.
     if (sd.notify2 == 0 || e.deadline == 0 || e.notifyLevel >= 2 || !(e.deadline - sd.notify2 < in.ahead)) continue;
     common::Trace("ActionThread", "Send Second Notify!!", s.index);
-    PlanWarning(plan, s, 2, sd.notify2Text, sd.notify2, in.now);
+    PlanWarning(plan, s, 2, WarningText(sd.notify2Text, e.reason), sd.notify2, in.now);
   }
   for (SessionView& s : sessions) {
     if (s.e.start == 0) continue;

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "common/data_folder.h"
+#include "common/expiry_date.h"
 #include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/profile_helpers.h"
@@ -169,6 +170,22 @@ std::string PeriodLine(DWORD max, DWORD usage, std::optional<DWORD> allow) {
 
 }  // namespace
 
+AccountExpiry AccountExpiryOf(const UserProfile& p) {
+  AccountExpiry e;
+  if (p.expiryTime != 0 && p.firstConnection != 0) {
+    // Expired once the start is past the last second of the days, in 64 bits
+    // so that a large ExpiryTime cannot wrap into the past.
+    e.refusedFrom = static_cast<std::int64_t>(p.firstConnection) +
+                    static_cast<std::int64_t>(p.expiryTime) * 86400 + 1;
+  }
+  const common::ExpiryDateValue date = common::ReadExpiryDate(p.expiryDate);
+  if (date.kind == common::ExpiryDateValue::kNone) return e;
+  e.malformedDate = date.kind == common::ExpiryDateValue::kMalformed;
+  e.dateCut = e.malformedDate ? 0 : static_cast<std::int64_t>(common::ExpiryCutTime(date.date));
+  if (!e.refusedFrom || *e.dateCut < *e.refusedFrom) e.refusedFrom = e.dateCut;
+  return e;
+}
+
 bool SamePeriod(DWORD periodType, std::time_t a, std::time_t b) {
   const std::tm la = plat::LocalTime(a);
   const std::tm lb = plat::LocalTime(b);
@@ -275,12 +292,14 @@ AdmissionDecision Decide(const ServiceContext& context, const AccountName& user,
 
   // 3. to 6. decide only whether a session may begin.
   const DWORD maxTotal = Effective(p.maxTotalTime, g.maxTotalTime);
+  const AccountExpiry expiry = AccountExpiryOf(p);
+  if (expiry.malformedDate) {
+    common::Trace(kLabel, "ExpiryDate is not a date (YYYY-MM-DD), the account counts as expired: '" +
+                              p.expiryDate + "'", 0);
+  }
   if (!resuming) {
-    // 3. Expiry, in 64 bits so that a large ExpiryTime cannot wrap into the past.
-    if (p.expiryTime != 0 && p.firstConnection != 0 &&
-        static_cast<std::uint64_t>(p.firstConnection) +
-                static_cast<std::uint64_t>(p.expiryTime) * 86400u <
-            static_cast<std::uint64_t>(startTime)) {
+    // 3. Expiry: the earlier of ExpiryTime and ExpiryDate.
+    if (expiry.refusedFrom && static_cast<std::int64_t>(startTime) >= *expiry.refusedFrom) {
       return refuse(kRefuseExpired, "Account expired");
     }
 
@@ -333,6 +352,7 @@ AdmissionDecision Decide(const ServiceContext& context, const AccountName& user,
   d.limits.userMaxTotal = maxTotal;
   d.limits.userTotalUsed = p.totalTime;
   d.limits.periodAllowance = periodAllowance;
+  d.limits.expiresAt = expiry.dateCut;
   d.greeting.account = user.text();
   d.greeting.portMaxSession = d.limits.portMaxSession;
   d.greeting.userMaxSession = d.limits.userMaxSession;

@@ -2,7 +2,9 @@
 // the refusal codes the session log records and the console explains.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +68,20 @@ struct AdmissionDecision {
 // refusal by sessions at once how many run of how many allowed
 // ("User already connected (3 of 3)").
 std::string RefusalReason(const AdmissionDecision& decision);
+// When an account stops being admitted. ExpiryTime counts days from the
+// first connection (an account never connected does not expire by it);
+// ExpiryDate ends at the midnight after its day (common/expiry_date.h). When
+// both are set, the earlier wins.
+struct AccountExpiry {
+  // The first session start refused as expired; nullopt: never.
+  std::optional<std::int64_t> refusedFrom;
+  // ExpiryDate's midnight, where a running session is cut; nullopt: no date.
+  std::optional<std::int64_t> dateCut;
+  // ExpiryDate is not a date: the account counts as expired from 1970 on,
+  // the safe side of a value nobody can read.
+  bool malformedDate = false;
+};
+AccountExpiry AccountExpiryOf(const UserProfile& profile);
 
 // The check itself: reads profiles, groups, the logged-in users and the port,
 // and writes and reports nothing. `user`: DOMAIN\user; `portSection`:

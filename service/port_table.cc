@@ -51,6 +51,7 @@ Allowance ChooseAllowance(std::time_t start, const SessionLimits& limits) {
              kReasonUserMaxTotal);
   }
   if (limits.periodAllowance) consider(*limits.periodAllowance, kReasonPeriodAllowance);
+  if (limits.expiresAt) consider(*limits.expiresAt - static_cast<std::int64_t>(start), kReasonAccountExpired);
   if (!any) return {};
   // 0 means "no deadline", so a deadline that lands at or before 1970 is 1.
   const std::int64_t deadline = static_cast<std::int64_t>(start) + allowance;

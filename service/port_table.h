@@ -29,6 +29,7 @@ inline constexpr int kReasonUserMaxTotal = common::kCutReasonUserMaxTotal;
 inline constexpr int kReasonPeriodAllowance = common::kCutReasonPeriodAllowance;
 inline constexpr int kReasonIdle = common::kCutReasonIdle;
 inline constexpr int kReasonAdministrator = common::kCutReasonAdministrator;
+inline constexpr int kReasonAccountExpired = common::kCutReasonAccountExpired;
 
 struct PortEntry {
   std::string port;     // server-qualified port name; the lookup key (case-sensitive)
@@ -85,6 +86,9 @@ struct SessionLimits {
   // Time left in the current period; nullopt when no period allowance applies.
   // 0 means the period's allowance is used up exactly.
   std::optional<DWORD> periodAllowance;
+  // The midnight that ends the account's ExpiryDate (seconds since 1970):
+  // the session may not run past it. nullopt when the account has no date.
+  std::optional<std::int64_t> expiresAt;
 };
 
 // Stores a new session and returns its index. The entry already holding `port`

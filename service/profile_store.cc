@@ -80,7 +80,13 @@ UserProfile ReadUserProfile(const ServiceContext& context, std::string_view sect
   };
   // A key read by name finds its first occurrence; keep that rule.
   bool seen[std::size(kFields)] = {};
+  bool seenExpiryDate = false;
   for (const auto& [key, value] : *values) {
+    if (!seenExpiryDate && plat::EqualsIgnoringCase(key, kExpiryDate)) {
+      seenExpiryDate = true;
+      p.expiryDate = value;
+      continue;
+    }
     for (size_t i = 0; i < std::size(kFields); ++i) {
       if (!seen[i] && plat::EqualsIgnoringCase(key, kFields[i].key)) {
         seen[i] = true;

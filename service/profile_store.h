@@ -29,6 +29,7 @@ using plat::DWORD;
 using common::kMaxSessionTime;
 using common::kMaxTotalTime;
 using common::kExpiryTime;
+using common::kExpiryDate;
 using common::kPeriodType;
 using common::kPeriodMax;
 using common::kPeriodUsage;
@@ -49,6 +50,7 @@ struct UserProfile {
   DWORD maxSessionTime = 0;
   DWORD maxTotalTime = 0;
   DWORD expiryTime = 0;  // days
+  std::string expiryDate;  // ExpiryDate as the file holds it (common/expiry_date.h)
   DWORD periodType = 0;  // 0 none, 1 day, 2 week, 3 month
   DWORD periodMax = 0;
   DWORD periodUsage = 0;

@@ -56,7 +56,9 @@ TEST_F(AccountStoreTest, ASaveWritesOnlyTheValuesTheAdministratorChanged) {
   EXPECT_TRUE(unchanged->empty());
 
   typed[0].second = "1h 30m";
-  typed[5].second = "no";  // shown as "no" already: not a change
+  for (auto& [key, text] : typed) {
+    if (key == "NoDuplicate") text = "no";  // shown as "no" already: not a change
+  }
   auto changes = ChangedProfileValues(*ann, typed, &why);
   ASSERT_TRUE(changes) << why;
   ASSERT_EQ(changes->size(), 1u);
@@ -75,6 +77,48 @@ TEST_F(AccountStoreTest, ASaveWritesOnlyTheValuesTheAdministratorChanged) {
   changes = ChangedProfileValues(*ann, typed, &why);
   ASSERT_TRUE(changes);
   EXPECT_TRUE(changes->empty());
+}
+
+// The last day is an ISO date in the file; none removes the key (a file
+// without it behaves as before). New profiles get no date from the default
+// profile; a copy takes the source's date, or none.
+TEST_F(AccountStoreTest, TheLastDayIsStoredAsAnIsoDateAndNoneRemovesIt) {
+  const SettingInfo* info = FindSetting(ProfileSettings(), "ExpiryDate");
+  ASSERT_TRUE(info);
+  std::string why;
+  auto change = ParseProfileValue(*info, " 2027-01-31 ", false, &why);
+  ASSERT_TRUE(change) << why;
+  ASSERT_TRUE(store_.Set("DOM\\ann", {*change}).ok());
+  EXPECT_EQ(Key("DOM\\ann", "ExpiryDate"), "2027-01-31");
+  EXPECT_FALSE(ParseProfileValue(*info, "31.01.2027", false, &why));
+  EXPECT_NE(why.find("not a date"), std::string::npos) << why;
+  EXPECT_FALSE(ParseProfileValue(*info, "2027-01-31", true, &why)) << "groups have no expiry, as for ExpiryTime";
+
+  ASSERT_TRUE(store_.Copy("DOM\\ann", std::vector<std::string>{"DOM\\bob"}).ok());
+  EXPECT_EQ(Key("DOM\\bob", "ExpiryDate"), "2027-01-31");
+
+  // Shown as none, typed as none: nothing to write; typed as none over a date: the key goes.
+  std::optional<Account> ann = store_.Find("DOM\\ann");
+  auto same = ChangedProfileValues(*ann, {{"ExpiryDate", "2027-01-31"}}, &why);
+  ASSERT_TRUE(same) << why;
+  EXPECT_TRUE(same->empty());
+  auto cleared = ChangedProfileValues(*ann, {{"ExpiryDate", "none"}}, &why);
+  ASSERT_TRUE(cleared) << why;
+  ASSERT_TRUE(store_.Set("DOM\\ann", *cleared).ok());
+  EXPECT_EQ(Key("DOM\\ann", "ExpiryDate"), "(missing)");
+  EXPECT_EQ(File().find("ExpiryDate"), File().find("ExpiryDate", File().find("[DOM\\bob]")));
+
+  plat::testing::WriteHostFile(net_.DriveC("PLData/portulon.hw"), "[Default]\nExpiryTime=30\n");
+  ASSERT_TRUE(store_.Add("DOM\\carol", {}).ok());
+  EXPECT_EQ(Key("DOM\\carol", "ExpiryDate"), "(missing)");
+  ASSERT_TRUE(store_.Copy("DOM\\carol", std::vector<std::string>{"DOM\\bob"}).ok());
+  EXPECT_EQ(Key("DOM\\bob", "ExpiryDate"), "(missing)");
+
+  // A date the service cannot read is named when the file is loaded.
+  plat::testing::WriteHostFile(net_.DriveC("PLData/portulon.usr"), "[DOM\\ann]\nExpiryDate=31/01/2027\n");
+  const LoadResult loaded = store_.Load();
+  ASSERT_EQ(loaded.valueProblems.size(), 1u);
+  EXPECT_NE(loaded.valueProblems[0].find("not a date"), std::string::npos) << loaded.valueProblems[0];
 }
 
 TEST_F(AccountStoreTest, BadInputIsRefusedWithASentenceAndNothingIsWritten) {

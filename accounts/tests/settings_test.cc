@@ -248,6 +248,22 @@ TEST_F(SettingsTest, PluserTakesHumanUnitsAndRefusesWhatItCannotStore) {
   EXPECT_NE(r.err.find("no profile DOM\\nobody"), std::string::npos) << r.err;
   EXPECT_EQ(plat::testing::ReadHostFile(net_.DriveC("PLData/portulon.usr")), before);
 
+  // The last day: an ISO date in, in the file and in every listing; none removes it.
+  r = RunTool("pluser", {"set", "DOM\\carol", "--expires", "2027-01-31"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\carol", "ExpiryDate", ""), "2027-01-31");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"show", "DOM\\carol"}, {"list", "--search", "carol"}}) {
+    r = RunTool("pluser", args);
+    EXPECT_NE(r.out.find("2027-01-31"), std::string::npos) << r.out;
+  }
+  r = RunTool("pluser", {"set", "DOM\\carol", "--expires", "31/01/2027"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("not a date"), std::string::npos) << r.err;
+  r = RunTool("pluser", {"set", "DOM\\carol", "ExpiryDate=none"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\carol", "ExpiryDate", "(missing)"), "(missing)");
+
   r = RunTool("pluser", {"copy", "DOM\\carol", "DOM\\ann", "DOM\\bob"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(plat::ProfileGetString(usr, "DOM\\bob", "MaxSessionTime", ""), "5400");
@@ -370,6 +386,7 @@ TEST_F(SettingsTest, PlsettingsWritesNamedSettingsOnlyAndSaysWhenTheyApply) {
   r = RunTool("plsettings", {"reference"});
   ASSERT_EQ(r.code, 0);
   EXPECT_NE(r.out.find("`MaxSessionTime`"), std::string::npos);
+  EXPECT_NE(r.out.find("`ExpiryDate`"), std::string::npos);
 
   // The export schedule in words, stored as the same bits as ever.
   r = RunTool("plsettings", {"set", "ExportHours=2,18", "ExportDays=mon,fri"});

@@ -57,6 +57,14 @@ TEST(Units, DaysFlagsAndPeriods) {
   EXPECT_TRUE(Refused(Unit::Days, "-1d"));
   EXPECT_TRUE(Refused(Unit::Days, "1e3"));
   EXPECT_TRUE(Refused(Unit::Days, "30000d"));  // beyond what the expiry check can count
+  EXPECT_EQ(Parsed(Unit::Date, "2027-01-31"), "2027-01-31");
+  EXPECT_EQ(Parsed(Unit::Date, "none"), "");
+  EXPECT_EQ(FormatValue(Unit::Date, ""), "none");
+  EXPECT_EQ(FormatValue(Unit::Date, "0"), "none");
+  EXPECT_EQ(FormatValue(Unit::Date, "2027-01-31"), "2027-01-31");
+  EXPECT_EQ(FormatValue(Unit::Date, "31/01/2027"), "'31/01/2027'");
+  EXPECT_TRUE(Refused(Unit::Date, "2027-02-29"));
+  EXPECT_TRUE(Refused(Unit::Date, "31.01.2027"));
   EXPECT_EQ(Parsed(Unit::Flag, "Yes"), "1");
   EXPECT_EQ(Parsed(Unit::Flag, "off"), "0");
   EXPECT_TRUE(Refused(Unit::Flag, "maybe"));

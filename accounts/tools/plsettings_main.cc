@@ -96,6 +96,7 @@ const char* UnitText(accounts::Unit unit) {
     case Seconds: return "seconds (typed as 1h30m)";
     case Minutes: return "minutes (typed as 15m)";
     case Days: return "days (typed as 90d)";
+    case Date: return "last day, YYYY-MM-DD (typed as 2027-01-31 or none)";
     case Count: return "number";
     case Sessions: return "number of sessions (0: as one session at a time says)";
     case Flag: return "0 or 1 (no/yes)";

@@ -60,6 +60,10 @@ LIMITS (any of them; each also as KEY=VALUE with the file's key name):
   --session TIME        MaxSessionTime, the longest session
   --total TIME          MaxTotalTime, the limit on all sessions together
   --expires-after DAYS  ExpiryTime, counted from the first dial-in; never
+  --expires DATE        ExpiryDate, the last day the account may be used
+                        (it expires at the midnight after it, the server's
+                        local time; a session is cut then); none. With
+                        --expires-after too, the earlier expiry wins
   --period PERIOD       PeriodType: none, day, week or month
   --allowance TIME      PeriodMax, the time allowed per period
   --no-duplicate yes|no  NoDuplicate, one session at a time
@@ -71,10 +75,10 @@ LIMITS (any of them; each also as KEY=VALUE with the file's key name):
                         a warning (the service still gives it to one session
                         at a time)
 TIME is 1h30m, 90m, 45s, 2d or 1:30 (h:mm); 0 or none is no limit.
-DAYS is 90d or 90. A group profile has only session, total, period,
-allowance, no-duplicate and sessions; the user's own sessions (or its
-no-duplicate) go before any group's. Changes take effect at the user's
-next dial-in.
+DAYS is 90d or 90. DATE is 2027-01-31 (YYYY-MM-DD). A group profile has only
+session, total, period, allowance, no-duplicate and sessions; the user's own
+sessions (or its no-duplicate) go before any group's. Changes take effect at
+the user's next dial-in.
 
 Exit status:
   0  done
@@ -91,6 +95,7 @@ Files:
 
 Examples:
   pluser add 'DOM\ann' --session 1h30m --expires-after 90d --static-ip 10.0.0.77
+  pluser set 'DOM\ann' --expires 2027-01-31
   pluser set 'DOM\ann' --total 100h --period week --allowance 10h
   pluser list --domain DOM
   pluser copy 'DOM\ann' 'DOM\bob' 'DOM\carol'
@@ -149,8 +154,9 @@ int Show(const accounts::Account& a) {
     for (const auto& info : table) {
       if (a.IsGroup() && !info.groupKey) continue;
       const std::string stored = a.Text(info.key, "");
+      const char* missing = info.unit == accounts::Unit::Date ? "(missing: none)" : "(missing: 0)";
       std::printf("  %-46s %-22s %s=%s\n", info.label, Shown(a, info).c_str(), info.key,
-                  stored.empty() ? "(missing: 0)" : stored.c_str());
+                  stored.empty() ? missing : stored.c_str());
     }
   }
   return pltools::kExitSuccess;

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,6 +42,15 @@ namespace ct = common::testing;
 
 std::string Key(const char* section, const char* key) {
   return plat::ProfileGetString(ct::kUsers, section, key, "(missing)");
+}
+
+// The users view's column with this heading.
+int Column(const QAbstractItemModel* model, const QString& heading) {
+  for (int c = 0; c < model->columnCount(); ++c) {
+    if (model->headerData(c, Qt::Horizontal).toString() == heading) return c;
+  }
+  ADD_FAILURE() << "no column " << heading.toStdString();
+  return 0;
 }
 
 // SRV1 with Portulon installed, monitored by a console on SRV1 itself.
@@ -95,8 +105,8 @@ TEST_F(AccountsWidgetTest, UsersViewListsSortsAndSearchesEveryProfile) {
   ASSERT_TRUE(view->SelectAccount("dom\\ANN"));
   const int row = view->table()->currentIndex().row();
   EXPECT_EQ(shown->index(row, 1).data().toString(), "1h");
-  EXPECT_EQ(shown->index(row, 8).data().toString(), "10.0.0.77");
-  EXPECT_EQ(shown->index(row, 9).data().toString(), "12");
+  EXPECT_EQ(shown->index(row, Column(shown, "Static address")).data().toString(), "10.0.0.77");
+  EXPECT_EQ(shown->index(row, Column(shown, "Connects")).data().toString(), "12");
   EXPECT_EQ(shown->index(row, 3).data().toString(), "never");
 
   // Sorted by total time limit: the group (100h) after the users without one.
@@ -248,6 +258,42 @@ TEST_F(AccountsWidgetTest, APropertyPageWritesTheTypedValueInSecondsAndNothingEl
   view->DeleteProfiles();
   EXPECT_EQ(Key("DOM\\fay", "MaxSessionTime"), "(missing)");
   EXPECT_FALSE(view->SelectAccount("DOM\\fay"));  // the view was reloaded
+}
+
+// The last day is picked from a calendar or ticked away; the file holds the
+// ISO date, or no key at all.
+TEST_F(AccountsWidgetTest, TheLastDayIsADatePickerWithNoDate) {
+  MainWindow w(&sink_);
+  UsersView* view = ShowUsers(w);
+  ASSERT_TRUE(view && view->store());
+  {
+    ProfileDialog page(*view->store(), view->store()->Find("DOM\\ann"), &w);
+    auto* date = page.form()->field("ExpiryDate")->findChild<QDateEdit*>("date");
+    auto* none = page.form()->field("ExpiryDate")->findChild<QCheckBox*>("none");
+    ASSERT_TRUE(date && none);
+    EXPECT_TRUE(none->isChecked()) << "a profile without the key has no date";
+    EXPECT_FALSE(date->isEnabled());
+    none->setChecked(false);
+    EXPECT_TRUE(date->isEnabled());
+    date->setDate(QDate(2027, 1, 31));
+    ASSERT_TRUE(page.Save()) << page.errorText().toStdString();
+  }
+  EXPECT_EQ(Key("DOM\\ann", "ExpiryDate"), "2027-01-31");
+  view->Load();
+  ASSERT_TRUE(view->SelectAccount("DOM\\ann"));
+  const QAbstractItemModel* shown = view->table()->model();
+  EXPECT_EQ(shown->index(view->table()->currentIndex().row(), Column(shown, "Last day")).data().toString(),
+            "2027-01-31");
+  {
+    ProfileDialog page(*view->store(), view->store()->Find("DOM\\ann"), &w);
+    auto* date = page.form()->field("ExpiryDate")->findChild<QDateEdit*>("date");
+    auto* none = page.form()->field("ExpiryDate")->findChild<QCheckBox*>("none");
+    EXPECT_FALSE(none->isChecked());
+    EXPECT_EQ(date->date(), QDate(2027, 1, 31));
+    none->setChecked(true);
+    ASSERT_TRUE(page.Save()) << page.errorText().toStdString();
+  }
+  EXPECT_EQ(Key("DOM\\ann", "ExpiryDate"), "(missing)");
 }
 
 TEST_F(AccountsWidgetTest, AHalfWrittenUsersFileIsShownAndNotWritten) {

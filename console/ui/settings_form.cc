@@ -2,11 +2,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QSignalBlocker>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QSpinBox>
 
+#include "common/expiry_date.h"
 #include "common/profile_helpers.h"
 #include "platform/text.h"
 
@@ -78,6 +82,53 @@ bool SetSessions(QSpinBox* spin, const std::string& text, bool fileText) {
   spin->setValue(common::DecimalValue(*file));
   return true;
 }
+// A calendar date picked from a calendar, or "no date" ticked: typed as
+// "2027-01-31" or "none".
+class DateEditor : public QWidget {
+ public:
+  explicit DateEditor(QWidget* parent) : QWidget(parent) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    date_ = new QDateEdit(this);
+    date_->setObjectName("date");
+    date_->setCalendarPopup(true);
+    date_->setDisplayFormat("yyyy-MM-dd");
+    date_->setMinimumDate(QDate(1970, 1, 1));
+    date_->setDate(QDate::currentDate());
+    none_ = new QCheckBox(QObject::tr("no date"), this);
+    none_->setObjectName("none");
+    row->addWidget(date_);
+    row->addWidget(none_);
+    row->addStretch(1);
+    QObject::connect(none_, &QCheckBox::toggled, date_, &QWidget::setDisabled);
+  }
+  QDateEdit* date() const { return date_; }
+  QCheckBox* none() const { return none_; }
+  // A text ParseValue does not take stays as typed, so that saving names it.
+  void setTyped(const QString& text) {
+    const std::string t = text.trimmed().toStdString();
+    const common::ExpiryDateValue v = common::ReadExpiryDate(t == "none" ? "" : t);
+    unreadable_.clear();
+    none_->setChecked(v.kind == common::ExpiryDateValue::kNone);
+    if (v.kind == common::ExpiryDateValue::kDate) {
+      date_->setDate(QDate(v.date.year, v.date.month, v.date.day));
+    } else if (v.kind == common::ExpiryDateValue::kMalformed) {
+      unreadable_ = text;
+    }
+    date_->setDisabled(none_->isChecked());  // also when the caller blocks the box's signals
+  }
+  QString typed() const {
+    if (none_->isChecked()) return "none";
+    if (!unreadable_.isEmpty()) return unreadable_;
+    return date_->date().toString("yyyy-MM-dd");
+  }
+  void forgetUnreadable() { unreadable_.clear(); }
+
+ private:
+  QDateEdit* date_;
+  QCheckBox* none_;
+  QString unreadable_;  // the file's text when it is no date
+};
 
 }  // namespace
 
@@ -104,6 +155,17 @@ SettingsForm::SettingsForm(std::vector<const accounts::SettingInfo*> settings, Q
       auto* spin = NewSessionsBox(this);
       connect(spin, &QSpinBox::valueChanged, this, &SettingsForm::Edited);
       editor = spin;
+    } else if (info->unit == accounts::Unit::Date) {
+      auto* date = new DateEditor(this);
+      connect(date->none(), &QCheckBox::toggled, this, [this, date] {
+        date->forgetUnreadable();
+        emit Edited();
+      });
+      connect(date->date(), &QDateEdit::dateChanged, this, [this, date] {
+        date->forgetUnreadable();
+        emit Edited();
+      });
+      editor = date;
     } else if (info->unit == accounts::Unit::PeriodType) {
       auto* combo = new QComboBox(this);
       for (const char* p : kPeriods) combo->addItem(p);
@@ -137,6 +199,10 @@ void SettingsForm::SetValues(const std::vector<std::pair<std::string, std::strin
                            accounts::EffectText(row.info->effect) + ")");
     if (auto* label = qobject_cast<QLabel*>(row.editor)) {
       label->setText(shown);
+    } else if (row.info->unit == accounts::Unit::Date) {
+      auto* date = static_cast<DateEditor*>(row.editor);
+      const QSignalBlocker blockDate(date->date()), blockNone(date->none());
+      date->setTyped(shown);
     } else if (IsSet(row.info->unit)) {
       static_cast<SetEditor*>(row.editor)
           ->setBits(accounts::IsCleanNumber(text) ? static_cast<std::uint32_t>(common::DecimalValue(text)) : 0);
@@ -159,7 +225,9 @@ std::vector<std::pair<std::string, std::string>> SettingsForm::Typed() const {
   if (readOnly_) return out;
   for (const Row& row : rows_) {
     QString text;
-    if (IsSet(row.info->unit)) {
+    if (row.info->unit == accounts::Unit::Date) {
+      text = static_cast<const DateEditor*>(row.editor)->typed();
+    } else if (IsSet(row.info->unit)) {
       text = static_cast<const SetEditor*>(row.editor)->typed();
     } else if (auto* spin = qobject_cast<QSpinBox*>(row.editor)) {
       text = SessionsTyped(spin);
@@ -180,6 +248,10 @@ bool SettingsForm::SetTyped(const std::string& name, const QString& text) {
   for (const Row& row : rows_) {
     if (row.editor == editor && IsSet(row.info->unit) && !readOnly_) {
       return static_cast<SetEditor*>(editor)->setTyped(text);
+    }
+    if (row.editor == editor && row.info->unit == accounts::Unit::Date && !readOnly_) {
+      static_cast<DateEditor*>(editor)->setTyped(text);
+      return true;
     }
   }
   if (auto* spin = qobject_cast<QSpinBox*>(editor)) {

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 #include <iterator>
 
+#include "common/expiry_date.h"
 #include "common/profile_helpers.h"
 #include "console/core/pladmin_doc.h"
 #include "console/ui/account_dialogs.h"
@@ -27,10 +28,17 @@ const accounts::SettingInfo& ColumnInfo(int column) {
   return i < limits.size() ? limits[i] : usage[i - limits.size()];
 }
 
-const char* const kHeadings[] = {"Account",   "Max session", "Max total", "Expires",     "Period",
+const char* const kHeadings[] = {"Account",   "Max session", "Max total", "Expires",     "Last day",    "Period",
                                  "Allowance", "One at a time", "At once", "Static address", "Connects", "Refused",
                                  "Total time", "Period use", "Period began", "First connection",
                                  "Last connection", "Lasted"};
+
+qint64 DateOrder(const std::string& value) {
+  const common::ExpiryDateValue date = common::ReadExpiryDate(value);
+  if (date.kind == common::ExpiryDateValue::kNone) return 99999999;
+  if (date.kind == common::ExpiryDateValue::kMalformed) return 0;  // counted as expired
+  return date.date.year * 10000LL + date.date.month * 100 + date.date.day;
+}
 
 }  // namespace
 
@@ -46,6 +54,8 @@ void UsersModel::Reset(std::vector<accounts::Account> accounts) {
         if (plat::EqualsIgnoringCase(key, ColumnInfo(c + 1).key)) {
           // Unsigned, as the service compares them; addresses by their octets.
           numbers_[r][static_cast<size_t>(c)] = static_cast<quint32>(common::DecimalValue(value));
+          // Dates by their day (yyyymmdd); no date after every date.
+          if (ColumnInfo(c + 1).unit == accounts::Unit::Date) numbers_[r][static_cast<size_t>(c)] = DateOrder(value);
           break;
         }
       }

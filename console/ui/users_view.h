@@ -36,7 +36,7 @@ class UsersModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
-  static constexpr int kValueColumns = 16;
+  static constexpr int kValueColumns = 17;
   std::vector<accounts::Account> accounts_;
   TimeFormat clock_ = TimeFormat::OfMachine();  // of the times of day shown
   std::vector<std::array<qint64, kValueColumns>> numbers_;  // sort keys of the value columns

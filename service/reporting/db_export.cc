@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "common/data_folder.h"
+#include "common/expiry_date.h"
 #include "common/log_record.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -35,7 +36,7 @@ constexpr const char* kCreateProfiles =
     "period_max BIGINT, period_usage BIGINT, period_stamp BIGINT, no_duplicate BIGINT, "
     "static_ip BIGINT, total_connects BIGINT, total_denieds BIGINT, total_time BIGINT, "
     "first_connection BIGINT, last_connection BIGINT, lasted BIGINT, exported_at BIGINT NOT NULL, "
-    "max_sessions BIGINT)";
+    "max_sessions BIGINT, expiry_date VARCHAR(255))";
 constexpr const char* kCreateSessions =
     "CREATE TABLE IF NOT EXISTS pl_sessions ("
     "log_day VARCHAR(11) NOT NULL, server VARCHAR(255) NOT NULL, port VARCHAR(255) NOT NULL, "
@@ -53,7 +54,8 @@ constexpr const char* kInsertProfile =
     "INSERT INTO pl_profiles (account, is_group, max_session_time, max_total_time, expiry_time, "
     "period_type, period_max, period_usage, period_stamp, no_duplicate, static_ip, "
     "total_connects, total_denieds, total_time, first_connection, last_connection, lasted, "
-    "exported_at, max_sessions) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "exported_at, max_sessions, expiry_date) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr const char* kInsertSession =
     "INSERT INTO pl_sessions (log_day, server, port, event_time, seq, kind, account, duration, "
     "ip_address, reason, ipx, computer, bytes_in, bytes_out, callback) "
@@ -69,6 +71,13 @@ SqlValue Number(std::int64_t value) { return value; }
 // that is not UTF-8 already is taken as the Windows code page and converted.
 SqlValue Text(std::string_view text) { return AsUtf8(text); }
 SqlValue CountOrNull(std::int64_t value) { return value < 0 ? SqlValue{} : SqlValue{value}; }
+// The last day as an ISO date, NULL for none; a text that is no date as it
+// stands (the service counts such an account as expired).
+SqlValue ExpiryDateValue(const std::string& text) {
+  const common::ExpiryDateValue date = common::ReadExpiryDate(text);
+  if (date.kind == common::ExpiryDateValue::kNone) return {};
+  return date.kind == common::ExpiryDateValue::kDate ? SqlValue{common::FormatIsoDate(date.date)} : Text(text);
+}
 
 std::vector<SqlValue> SessionRow(const std::string& day, const common::LogRecord& r) {
   const bool hangUp = r.kind == common::kRecordHangUp;
@@ -134,7 +143,9 @@ bool CreateExportTables(OdbcConnection& db) {
     if (!db.Execute(sql)) return Fail(db);
   }
   if (!db.Commit()) return Fail(db);
-  return AddMissingColumn(db, "pl_profiles", "max_sessions", "BIGINT");
+  // Tables made by an older export get the columns added since.
+  return AddMissingColumn(db, "pl_profiles", "max_sessions", "BIGINT") &&
+         AddMissingColumn(db, "pl_profiles", "expiry_date", "VARCHAR(255)");
 }
 
 bool ExportProfiles(const ServiceContext& context, OdbcConnection& db, std::time_t now,
@@ -157,7 +168,8 @@ bool ExportProfiles(const ServiceContext& context, OdbcConnection& db, std::time
         Signed(p.periodType), Signed(p.periodMax), Signed(p.periodUsage), Signed(p.periodStamp),
         Signed(p.noDuplicate), Signed(p.staticIP), Signed(p.totalConnects),
         Signed(p.totalDenieds), Signed(p.totalTime), Signed(p.firstConnection),
-        Signed(p.lastConnection), Signed(p.lasted), Number(now), Signed(p.maxSessions)};
+        Signed(p.lastConnection), Signed(p.lasted), Number(now), Signed(p.maxSessions),
+        ExpiryDateValue(p.expiryDate)};
     if (!db.Run(*insert, row)) return Fail(db);
     ++*rows;
   }

@@ -117,6 +117,36 @@ TEST_F(ActionThreadTest, WarningsComeInTheirWindowsAndInsideTheSecondOnlyTheSeco
 
 // The console saves a new warning text in portulon.hw and sends
 // UPDATE_UPDATE: the next warning carries it, without a restart.
+// The warnings before a cut at the account's expiry say so; other cuts keep
+// the configured text alone.
+TEST_F(ActionThreadTest, WarningsBeforeTheExpiryCutSayTheAccountExpiresAtMidnight) {
+  ctx.systemData.notify1 = 300;
+  ctx.systemData.notify2 = 60;
+  ctx.systemData.notify1Text = "Five minutes left.";
+  ctx.systemData.notify2Text = "0";  // never set
+  Session(now + 200);
+  {
+    auto lock = ctx.portTable.Lock();
+    ctx.portTable.Entry(0).reason = kReasonAccountExpired;
+  }
+  Pass();  // 200 s left: inside the first window, not yet the second
+  Pass();  // 140 s
+  Pass();  // 80 s: the second window opens before the next pass
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[0], "NET SEND WKS1 Five minutes left. (account expires at midnight)");
+  EXPECT_EQ(commands[1], "NET SEND WKS1 Portulon: account expires at midnight");
+  Pass();
+  Pass();  // past the deadline
+  EXPECT_EQ(disconnected, std::vector<std::string>{"COM1"});
+  EXPECT_EQ(Entry0().reason, kReasonAccountExpired) << "the hang-up record says why";
+
+  commands.clear();
+  Session(now + 200);  // cut for its session time
+  Pass();
+  ASSERT_EQ(commands.size(), 1u);
+  EXPECT_EQ(commands[0], "NET SEND WKS1 Five minutes left.");
+}
+
 TEST_F(ActionThreadTest, AWarningTextSavedInTheSharedSettingsIsSentAfterUpdate) {
   SetHw("General", "Notify1", "300");
   SetHw("General", "Notify1Text", "Old text");

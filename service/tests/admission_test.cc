@@ -87,6 +87,77 @@ TEST_F(AdmissionTest, ExpiryCountsFromTheFirstConnection) {
   EXPECT_EQ(Check(), kAdmitted);
 }
 
+// ExpiryDate: usable through its whole day, refused from the midnight that
+// ends it; a session admitted on the day is cut at that midnight unless a
+// shorter limit comes first.
+TEST_F(AdmissionTest, ExpiryDateAdmitsThroughItsDayAndCutsTheSessionAtMidnight) {
+  SetUser(kAnn, kExpiryDate, "2024-03-12");
+  ASSERT_EQ(Check(), kAdmitted);
+  EXPECT_EQ(EntryOf(kCom1).deadline, At(2024, 3, 13));
+  EXPECT_EQ(EntryOf(kCom1).reason, kReasonAccountExpired);
+
+  SetUser(kAnn, kMaxSessionTime, "3600");
+  ASSERT_EQ(Check(), kAdmitted);
+  EXPECT_EQ(EntryOf(kCom1).deadline, now + 3600);
+  EXPECT_EQ(EntryOf(kCom1).reason, kReasonUserMaxSession);
+
+  now = At(2024, 3, 12, 23, 59, 59);
+  ASSERT_EQ(Check(), kAdmitted);
+  EXPECT_EQ(EntryOf(kCom1).deadline, now + 1);
+  now = At(2024, 3, 13);
+  EXPECT_EQ(Check(), kRefuseExpired);
+  EXPECT_EQ(Record(GetLogFileName(ctx, now), kCom1, Key(now)), "N_DOM\\ann?2");
+}
+
+TEST_F(AdmissionTest, WithBothExpiriesTheEarlierWins) {
+  const UserProfile none;
+  EXPECT_FALSE(AccountExpiryOf(none).refusedFrom);
+  UserProfile p;
+  p.expiryTime = 30;
+  p.firstConnection = static_cast<DWORD>(At(2024, 3, 1, 12));
+  EXPECT_EQ(AccountExpiryOf(p).refusedFrom, At(2024, 3, 31, 12) + 1);
+  EXPECT_FALSE(AccountExpiryOf(p).dateCut);
+  p.expiryDate = "2024-03-20";
+  EXPECT_EQ(AccountExpiryOf(p).refusedFrom, At(2024, 3, 21));
+  EXPECT_EQ(AccountExpiryOf(p).dateCut, At(2024, 3, 21));
+  p.expiryDate = "2024-12-31";
+  EXPECT_EQ(AccountExpiryOf(p).refusedFrom, At(2024, 3, 31, 12) + 1);
+  EXPECT_EQ(AccountExpiryOf(p).dateCut, At(2025, 1, 1)) << "the date still cuts a session running past it";
+  // Never connected: only the date counts.
+  p.firstConnection = 0;
+  EXPECT_EQ(AccountExpiryOf(p).refusedFrom, At(2025, 1, 1));
+
+  // Through the whole check, both ways round.
+  SetUser(kAnn, kExpiryTime, "30");
+  SetUser(kAnn, kFirstConnection, Key(now - 31 * 86400));
+  SetUser(kAnn, kExpiryDate, "2024-12-31");
+  EXPECT_EQ(Check(), kRefuseExpired);
+  SetUser(kAnn, kFirstConnection, Key(now));
+  SetUser(kAnn, kExpiryDate, "2024-03-11");
+  EXPECT_EQ(Check(), kRefuseExpired);
+  SetUser(kAnn, kExpiryDate, "0");
+  EXPECT_EQ(Check(), kAdmitted) << "0, as for every other limit, is no date";
+}
+
+// A date nobody can read refuses as expired (the safe side) and says why in the trace.
+TEST_F(AdmissionTest, AMalformedExpiryDateCountsAsExpired) {
+  for (const char* bad : {"31/12/2024", "2024-02-30", "tomorrow"}) {
+    SetUser(kAnn, kExpiryDate, bad);
+    EXPECT_EQ(Check(), kRefuseExpired) << bad;
+  }
+  UserProfile p;
+  p.expiryDate = "2024-13-01";
+  EXPECT_TRUE(AccountExpiryOf(p).malformedDate);
+  EXPECT_EQ(AccountExpiryOf(p).refusedFrom, 0);
+}
+
+TEST_F(AdmissionTest, ASessionResumedAfterARestartKeepsItsMidnight) {
+  SetUser(kAnn, kExpiryDate, "2024-03-12");
+  ASSERT_TRUE(ResumeSession(ctx, "ANNPC", AccountName(kAnn), kCom1, now - 600));
+  EXPECT_EQ(EntryOf(kCom1).deadline, At(2024, 3, 13));
+  EXPECT_EQ(EntryOf(kCom1).reason, kReasonAccountExpired);
+}
+
 TEST_F(AdmissionTest, TotalTimeEqualToTheMaximumAdmitsOneSecondMoreRefuses) {
   SetUser(kAnn, kMaxTotalTime, "3600");
   SetUser(kAnn, kTotalTime, "3600");

@@ -7,12 +7,15 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/data_folder.h"
+#include "common/expiry_date.h"
 #include "common/pipe_protocol.h"
 #include "common/session_admin.h"
 #include "common/testing/installed_modules.h"
 #include "platform/errors.h"
 #include "platform/eventlog.h"
 #include "platform/file.h"
+#include "platform/machine.h"
 #include "platform/messenger.h"
 #include "platform/netapi.h"
 #include "platform/pipe.h"
@@ -141,6 +144,75 @@ TEST_F(RasEndToEndTest, TheAdmissionCheckRefusesThePortAndRasctlSaysWhy) {
   const auto again = RunTool("rasctl", {"dial", "COM2", "dom\\ANN"});
   EXPECT_EQ(again.code, 1);
   EXPECT_EQ(again.out, "COM2: dom\\ANN refused (4: User already connected)\n");
+}
+
+// The local date of `t` as ExpiryDate holds it.
+std::string IsoDay(std::time_t t) {
+  const std::tm local = plat::LocalTime(t);
+  return common::FormatIsoDate({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday});
+}
+
+TEST_F(RasEndToEndTest, AnAccountPastItsLastDayIsRefusedAsExpired) {
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "ExpiryDate", IsoDay(plat::Now() - 86400)), 0u);
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\bob", "ExpiryDate", IsoDay(plat::Now())), 0u);
+  StartBoth();
+  const auto dial = RunTool("rasctl", {"dial", "COM1", "DOM\\ann"});
+  EXPECT_EQ(dial.code, 1);
+  EXPECT_EQ(dial.out, "COM1: DOM\\ann refused (2: User Account expired)\n");
+  EXPECT_EQ(Records("COM1"), (std::vector<std::string>{"N_DOM\\ann?2"}));
+  EXPECT_EQ(RunTool("rasctl", {"dial", "COM2", "DOM\\bob"}).code, 0) << "the last day itself admits";
+}
+
+// The server's clock is real; its time zone is set so that its midnight falls
+// at the next whole minute (at least 15 s away). ann's last day is the day
+// that midnight ends: she is admitted, warned that the account expires at
+// midnight, cut at midnight with the reason in the hang-up record, and then
+// refused as expired.
+TEST_F(RasEndToEndTest, ASessionRunningIntoTheExpiryIsWarnedAndCutAtMidnight) {
+  std::time_t midnight = (plat::Now() / 60 + 1) * 60;
+  if (midnight - plat::Now() < 15) midnight += 60;
+  // UTC = local + bias (minutes): local midnight at `midnight` UTC.
+  long bias = static_cast<long>(midnight % 86400 / 60);
+  if (bias > 720) bias -= 1440;
+  ASSERT_EQ(plat::RegWriteDword(plat::kTimeZoneKey, "Bias", static_cast<plat::DWORD>(bias)), plat::ERROR_SUCCESS);
+  ASSERT_EQ(plat::LocalTime(midnight).tm_hour, 0);
+  ASSERT_EQ(plat::LocalTime(midnight).tm_min, 0);
+
+  ASSERT_EQ(plat::ProfileWriteString(kUsers, "DOM\\ann", "ExpiryDate", IsoDay(midnight - 1)), 0u);
+  ASSERT_EQ(plat::ProfileWriteString(kHw, "General", "Notify1", "8"), 0u);
+  ASSERT_EQ(plat::ProfileWriteString(kHw, "General", "Notify1Text", "Eight seconds left."), 0u);
+  ::setenv("PORTULON_ACTION_INTERVAL_MS", "200", 1);
+  StartBoth();
+  ::unsetenv("PORTULON_ACTION_INTERVAL_MS");
+  ASSERT_LT(plat::Now(), midnight - 3) << "the service took too long to start: the test proves nothing";
+  ASSERT_EQ(RunTool("rasctl", {"dial", "COM1", "DOM\\ann"}).code, 0);
+  const std::time_t admitted = plat::Now();
+
+  ASSERT_TRUE(WaitUntil([] { return RunTool("rasctl", {"ports"}).out.find("COM1   listening") != std::string::npos; },
+                        90s));
+  EXPECT_GE(plat::Now(), midnight) << "cut before midnight";
+  EXPECT_LE(plat::Now(), midnight + 5) << "cut long after midnight";
+
+  // The records of both days: the connection before midnight, the hang-up after.
+  std::vector<std::string> records;
+  for (const std::time_t day : {midnight - 1, midnight}) {
+    const std::string log = common::DayLogPath("C:\\PLData", common::DayLogName(day));
+    ASSERT_TRUE(WaitUntil([&] { return day == midnight - 1 || plat::ProfileReadRecords(log, "SRV1\\COM1"); }));
+    if (auto section = plat::ProfileReadRecords(log, "SRV1\\COM1")) {
+      for (auto& [key, value] : *section) records.push_back(value);
+    }
+  }
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0], "C_DOM\\ann");
+  EXPECT_EQ(WithoutDuration(records[1]), "H_DOM\\ann?167772170?11::*:0:0") << "the reason: the account expired";
+  const long duration = std::stol(records[1].substr(1));
+  EXPECT_GE(duration, static_cast<long>(midnight - admitted) - 1);
+
+  std::vector<plat::NetMessage> inbox;
+  ASSERT_TRUE(WaitUntil([&] { return plat::ReadNetMessages("ann", &inbox) == 0 && !inbox.empty(); }));
+  EXPECT_EQ(inbox[0].text, "Eight seconds left. (account expires at midnight)");
+
+  EXPECT_EQ(RunTool("rasctl", {"dial", "COM1", "DOM\\ann"}).out, "COM1: DOM\\ann refused (2: User Account expired)\n");
 }
 
 TEST_F(RasEndToEndTest, AfterBootEveryCallerIsCheckedAtOnce) {

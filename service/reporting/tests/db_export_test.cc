@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <tuple>
 
 #include "common/log_record.h"
@@ -170,9 +171,11 @@ TEST_F(DbExportTest, ProfilesAreReplacedAsAWhole) {
   EXPECT_TRUE(Select("SELECT account FROM pl_profiles WHERE account = ?", {kQuoted}).empty());
 }
 
-// A database the export filled before sessions at once were kept takes the
-// new column and goes on; the column holds each profile's own number.
-TEST_F(DbExportTest, AnOlderProfilesTableGainsTheSessionsColumn) {
+// A database the export filled before sessions at once and the last day were
+// kept takes the new columns once and goes on: the sessions column holds each
+// profile's own number, the last day an ISO date (NULL for none; a value that
+// is no date as the file holds it).
+TEST_F(DbExportTest, AnOlderProfilesTableGainsTheSessionsAndLastDayColumns) {
   {
     OdbcConnection db;
     ASSERT_TRUE(db.Connect("PortulonTest", "", "")) << db.error();
@@ -186,18 +189,22 @@ TEST_F(DbExportTest, AnOlderProfilesTableGainsTheSessionsColumn) {
     ASSERT_TRUE(db.Commit()) << db.error();
   }
   SetUser(kAnn, kMaxSessions, "3");
+  SetUser(kAnn, kExpiryDate, "2027-01-31");
+  SetUser(kQuoted, kExpiryDate, "31/01/2027");
   SetUser("+DOM\\Staff", kNoDuplicate, "1");
   const ExportOutcome out = Export();
   ASSERT_TRUE(out.ok) << out.error;
-  ASSERT_TRUE(Export().ok);  // the column is there now: nothing to add twice
-  auto rows = Select("SELECT max_sessions, no_duplicate FROM pl_profiles WHERE account = ?", {std::string(kAnn)});
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(Text(rows[0][0]), "3");
-  rows = Select("SELECT max_sessions, no_duplicate FROM pl_profiles WHERE account = ?",
-                {std::string("+DOM\\Staff")});
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(Text(rows[0][0]), "0");
-  EXPECT_EQ(Text(rows[0][1]), "1");
+  ASSERT_TRUE(Export().ok) << "the columns are there now: nothing to add twice";
+
+  std::map<std::string, std::vector<std::string>> byAccount;
+  for (const auto& r : Select("SELECT account, max_sessions, no_duplicate, expiry_date FROM pl_profiles")) {
+    byAccount[Text(r[0])] = {Text(r[1]), Text(r[2]), Text(r[3])};
+  }
+  ASSERT_EQ(byAccount.size(), 3u);
+  EXPECT_EQ(byAccount[kAnn][0], "3");
+  EXPECT_EQ(byAccount[kAnn][2], "2027-01-31");
+  EXPECT_EQ(byAccount[kQuoted][2], "31/01/2027");
+  EXPECT_EQ(byAccount["+DOM\\Staff"], (std::vector<std::string>{"0", "1", "<null>"}));
 }
 
 TEST_F(DbExportTest, AnUnreachableDatabaseIsReportedOnceAndRetriedAtTheNextHour) {
