@@ -15,6 +15,7 @@
 #include "platform/posix_fd.h"
 #include "platform/registry.h"
 #include "platform/request_scope.h"
+#include "platform/smb_client.h"
 
 namespace plat {
 
@@ -228,11 +229,32 @@ DWORD ResolveShare(const std::string& machine, const std::string& share, ShareFo
   return ERROR_SUCCESS;
 }
 
+// True when `machine` is no machine folder of the network (up or down) and
+// this machine can log on to other hosts: the path then leads over SMB.
+bool OnAnotherHost(const std::string& machine) {
+  std::string root;
+  if (FindMachine(machine, &root, false) == ERROR_SUCCESS) return false;
+  const std::string self = CurrentMachineRoot();
+  return !self.empty() && Exists(self + "/" + smb::kLogonFileName);
+}
+
+// "smb://HOST/SHARE/a/b" of a UNC path of another host.
+DWORD RemoteUrl(const std::string& machine, const std::string& share, const std::string& rest,
+                std::string* url) {
+  std::vector<std::string> parts = SplitComponents(rest);
+  if (!Normalize(&parts, true)) return ERROR_ACCESS_DENIED;
+  *url = "smb://" + machine + "/" + share;
+  for (const auto& p : parts) *url += "/" + p;
+  return ERROR_SUCCESS;
+}
+
 DWORD ResolveUnc(std::string_view path, std::string* hostPath) {
   std::string machine, share, rest;
   if (!SplitUncPath(path, &machine, &share, &rest) || share.empty()) return ERROR_BAD_NETPATH;
   ShareFolder folder;
-  if (DWORD err = ResolveShare(machine, share, &folder); err != ERROR_SUCCESS) return err;
+  if (DWORD err = ResolveShare(machine, share, &folder); err != ERROR_SUCCESS) {
+    return err == ERROR_BAD_NETPATH && OnAnotherHost(machine) ? ERROR_NOT_SUPPORTED : err;
+  }
   std::vector<std::string> restParts = SplitComponents(rest);
   if (!Normalize(&restParts, true)) return ERROR_ACCESS_DENIED;
   *hostPath = WalkIgnoringCase(folder.hostPath, restParts);
@@ -282,6 +304,15 @@ DWORD ResolvePath(std::string_view windowsPath, std::string* hostPath) {
     return ResolveDrive(cwd[0], windowsPath, CurrentMachineRoot(), hostPath);
   }
   return ResolvePath(cwd + "\\" + std::string(windowsPath), hostPath);
+}
+
+DWORD ResolveLocation(std::string_view windowsPath, FileLocation* location) {
+  location->remote = false;
+  const DWORD err = ResolvePath(windowsPath, &location->path);
+  std::string machine, share, rest;
+  if (err != ERROR_NOT_SUPPORTED || !SplitUncPath(windowsPath, &machine, &share, &rest)) return err;
+  location->remote = true;
+  return RemoteUrl(machine, share, rest, &location->path);
 }
 
 std::string HostToWindowsPath(const std::string& hostPath) {
