@@ -109,11 +109,27 @@ class HostNetworkTest : public ::testing::Test {
     return "bash " + Quote(std::string(PORTULON_SOURCE_DIR) + "/scripts/host_network.sh") + " " + command + " " +
            Quote(dir_) + " " + rest;
   }
+  // The command line of share_client on `host`, without its arguments.
+  std::string Client(const std::string& host) {
+    return ScriptLine("exec", host + " " + Quote(testing::TestProgramDir() + "/share_client"));
+  }
   // share_client run on `host`; its output in `*out`.
   int On(const std::string& host, const std::vector<std::string>& args, std::string* out = nullptr) {
-    std::string line = ScriptLine("exec", host + " " + Quote(testing::TestProgramDir() + "/share_client"));
+    std::string line = Client(host);
     for (const auto& a : args) line += " " + Quote(a);
     return Shell(line, out);
+  }
+  // Runs a bash script in which $HOLD starts a holder of the users' file's
+  // lock on SRV2 (`$HOLD MS`, in the background, $h its pid, back once it
+  // holds) and $WRITE writes a key from ADMINPC; $NOW is the time in ms.
+  int Scenario(const std::string& script, std::string* out) {
+    const std::string marker = dir_ + "/held";
+    std::string prelude = "F=" + Quote(kUsers) + "; M=" + Quote(marker) + "; ";
+    prelude += "NOW() { echo $(( $(date +%s%N) / 1000000 )); }; ";
+    prelude += "HOLD() { " + Client("SRV2") + " hold \"$F\" $1 >$M & h=$!; " +
+               "for i in $(seq 300); do grep -q held $M && return 0; sleep 0.02; done; return 1; }; ";
+    prelude += "WRITE() { " + Client("ADMINPC") + " write \"$F\" S K v; }; ";
+    return Shell("bash -c " + Quote(prelude + script), out);
   }
   std::string Read(const std::string& host, const std::string& file, const std::string& section,
                    const std::string& key) {
@@ -198,6 +214,51 @@ TEST_F(HostNetworkTest, TwoHostsAppendingAtOnceLoseNoRecord) {
           << host << " " << i;
     }
   }
+}
+
+// The lock another host holds: waited for while held, let go at once when
+// its holder is killed.
+TEST_F(HostNetworkTest, AWriterWaitsForAnotherHostsLockAndAKilledHolderLetsGoAtOnce) {
+  std::string out;
+  ASSERT_EQ(Scenario("HOLD 1500 || exit 9; t=$(NOW); WRITE; echo \"rc $? waited $(( $(NOW) - t ))\"; wait $h", &out), 0)
+      << out;
+  int rc = -1, waited = -1;
+  ASSERT_EQ(std::sscanf(out.c_str(), "rc %d waited %d", &rc, &waited), 2) << out;
+  EXPECT_EQ(rc, 0);
+  EXPECT_GE(waited, 1000);
+
+  ASSERT_EQ(Scenario("HOLD 60000 || exit 9; kill -KILL $h; wait $h; t=$(NOW); WRITE; "
+                     "echo \"rc $? waited $(( $(NOW) - t ))\"",
+                     &out),
+            0)
+      << out;
+  const size_t at = out.find("rc ");
+  ASSERT_NE(at, std::string::npos) << out;
+  ASSERT_EQ(std::sscanf(out.c_str() + at, "rc %d waited %d", &rc, &waited), 2) << out;
+  EXPECT_EQ(rc, 0);
+  EXPECT_LT(waited, 5000);
+  EXPECT_EQ(Read("ADMINPC", kUsers, "S", "K"), "v");
+}
+
+// A host whose cable is pulled while it holds a lock: another host's writer
+// is refused while the server still counts the holder alive (a sharing
+// violation), and gets the file once the server's keepalive has given it up
+// (about 19 s).
+TEST_F(HostNetworkTest, AHostWhoseLinkDiedLosesItsLockWithinTheKeepalive) {
+  std::string out;
+  const std::string link = ScriptLine("link", "SRV2");
+  ASSERT_EQ(Scenario("HOLD 120000 || exit 9; " + link + " down; t=$(NOW); first=; "
+                     "for i in 1 2 3 4 5; do r=$(WRITE) && break; first=${first:-$r}; done; "
+                     "echo \"first $first; done after $(( $(NOW) - t ))\"; " +
+                     link + " up; kill -KILL $h; wait $h; exit 0",
+                     &out),
+            0)
+      << out;
+  EXPECT_NE(out.find("first error 32;"), std::string::npos) << out;
+  const size_t at = out.find("done after ");
+  ASSERT_NE(at, std::string::npos) << out;
+  EXPECT_LT(std::stoi(out.substr(at + 11)), 35000) << out;
+  EXPECT_EQ(Read("ADMINPC", kUsers, "S", "K"), "v");
 }
 
 TEST_F(HostNetworkTest, AStoppedServerIsAnUnreachableHostUntilItIsBack) {
