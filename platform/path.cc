@@ -229,13 +229,24 @@ DWORD ResolveShare(const std::string& machine, const std::string& share, ShareFo
   return ERROR_SUCCESS;
 }
 
-// True when `machine` is no machine folder of the network (up or down) and
-// this machine can log on to other hosts: the path then leads over SMB.
-bool OnAnotherHost(const std::string& machine) {
-  std::string root;
-  if (FindMachine(machine, &root, false) == ERROR_SUCCESS) return false;
-  const std::string self = CurrentMachineRoot();
+// Whether the current machine has a network logon, and so is a host of a
+// real network (one stat, about a microsecond).
+bool HasNetworkLogon(const std::string& self) {
   return !self.empty() && Exists(self + "/" + smb::kLogonFileName);
+}
+
+// True when a UNC path of `machine` leads over SMB: this machine has a
+// network logon, and `machine` is no machine folder of the network (up or
+// down) or is this machine itself. A host's own shares are reached through
+// its server as the other hosts reach them, so that the locks the server
+// enforces between hosts hold for its own processes too.
+bool OnAnotherHost(const std::string& machine) {
+  const std::string self = CurrentMachineRoot();
+  if (!HasNetworkLogon(self)) return false;
+  const size_t slash = self.find_last_of('/');
+  if (EqualsIgnoringCase(machine, slash == std::string::npos ? self : self.substr(slash + 1))) return true;
+  std::string root;
+  return FindMachine(machine, &root, false) != ERROR_SUCCESS;
 }
 
 // "smb://HOST/SHARE/a/b" of a UNC path of another host.
@@ -251,10 +262,9 @@ DWORD RemoteUrl(const std::string& machine, const std::string& share, const std:
 DWORD ResolveUnc(std::string_view path, std::string* hostPath) {
   std::string machine, share, rest;
   if (!SplitUncPath(path, &machine, &share, &rest) || share.empty()) return ERROR_BAD_NETPATH;
+  if (OnAnotherHost(machine)) return ERROR_NOT_SUPPORTED;
   ShareFolder folder;
-  if (DWORD err = ResolveShare(machine, share, &folder); err != ERROR_SUCCESS) {
-    return err == ERROR_BAD_NETPATH && OnAnotherHost(machine) ? ERROR_NOT_SUPPORTED : err;
-  }
+  if (DWORD err = ResolveShare(machine, share, &folder); err != ERROR_SUCCESS) return err;
   std::vector<std::string> restParts = SplitComponents(rest);
   if (!Normalize(&restParts, true)) return ERROR_ACCESS_DENIED;
   *hostPath = WalkIgnoringCase(folder.hostPath, restParts);

@@ -3,10 +3,11 @@
 //
 //   C:\...            drive_c/ of the current machine
 //   Z:\...            the host's /  (so every host path has a Windows name)
-//   \\NAME\SHARE\...  through machine NAME's share table, or, when NAME is no
-//                     machine of the network folder and this machine has a
-//                     network logon (smb_client.h), a share of host NAME over
-//                     SMB: only ResolveLocation gives those
+//   \\NAME\SHARE\...  through machine NAME's share table; but when this
+//                     machine has a network logon (smb_client.h) and NAME is
+//                     no machine of the network folder, or is this machine
+//                     itself, a share of host NAME over SMB: only
+//                     ResolveLocation gives those
 //   relative          against the process's Windows current directory
 //
 // Lookup of existing components is case-insensitive (an exact match is tried

@@ -13,8 +13,9 @@
 #
 # Each host has its own network folder DIR/hosts/HOST holding only its own
 # machine folder DIR/hosts/HOST/HOST, so another host is reached only over the
-# network. When PORTULON_BIN_DIR names a folder with plmachine, the machines
-# are provisioned (Windows NT 4, RAS). The share is the master's folder
+# network. When PORTULON_BIN_DIR names a folder with plmachine and net, the
+# machines are provisioned (Windows NT 4, RAS) and the master's share table
+# names the share too. The share is the master's folder
 # C:\Program Files\Portulon. Every host's machine folder gets the service
 # account's logon in network.cred (readable by its owner only); smbd knows
 # the account from its own tdbsam. Names resolve through a hosts file that
@@ -79,8 +80,9 @@ write_smb_conf() {
   disable spoolss = yes
   usershare path =
   # A client whose network dies is let go within about 19 s (not 2 h),
-  # and with it the files it held open.
-  socket options = TCP_NODELAY SO_KEEPALIVE TCP_KEEPIDLE=10 TCP_KEEPINTVL=3 TCP_KEEPCNT=3
+  # and with it the files it held open: by the keepalive when the link was
+  # idle, by the user timeout when the server had sent it something since.
+  socket options = TCP_NODELAY SO_KEEPALIVE TCP_KEEPIDLE=10 TCP_KEEPINTVL=3 TCP_KEEPCNT=3 TCP_USER_TIMEOUT=19000
   # No client caches what another host may change.
   oplocks = no
   level2 oplocks = no
@@ -175,6 +177,12 @@ do_up() {
     fi
     mkdir -p "$(machine_root "$dir" "$h")"
   done
+  # The master's share table names the share as well.
+  if [ -n "${PORTULON_BIN_DIR:-}" ] && [ -x "$PORTULON_BIN_DIR/net" ]; then
+    mkdir -p "$(share_dir "$dir")"
+    PORTULON_MACHINE="$(machine_root "$dir" SRV1)" "$PORTULON_BIN_DIR/net" SHARE \
+      'PL_NT_DB=C:\Program Files\Portulon' >/dev/null
+  fi
 
   local s="$dir/samba"
   mkdir -p "$s/private" "$s/lock" "$s/state" "$s/cache" "$s/run" "$s/bind-dns" "$(share_dir "$dir")"

@@ -3,7 +3,8 @@
 //
 //   share_client write FILE SECTION KEY VALUE
 //   share_client read FILE SECTION KEY          prints the value, or "<missing>"
-//   share_client append FILE SECTION COUNT TAG  records TAG-1..TAG-COUNT = TAG
+//   share_client append FILE SECTION COUNT TAG [PAUSE_US]
+//                                               records TAG-1..TAG-COUNT = TAG
 //   share_client size FILE                      prints the size
 //   share_client hold FILE MS                   holds the file's lock MS ms
 //                                               (prints "held" once it does)
@@ -61,9 +62,11 @@ int main(int argc, char** argv) {
     std::printf("%s\n", plat::ProfileGetString(file, argv[3], argv[4], "<missing>").c_str());
     return 0;
   }
-  if (command == "append" && argc == 6) {
+  if (command == "append" && (argc == 6 || argc == 7)) {
     const int count = std::atoi(argv[4]);
+    const auto pause = std::chrono::microseconds(argc == 7 ? std::atoi(argv[6]) : 0);
     for (int i = 0; i < count; ++i) {
+      std::this_thread::sleep_for(pause);
       const std::string key = std::string(argv[5]) + "-" + std::to_string(i + 1);
       const plat::DWORD err = plat::ProfileAppendRecord(file, argv[3], key, argv[5]);
       if (err != plat::ERROR_SUCCESS) return Fail(err);

@@ -41,7 +41,13 @@ TEST(FileLocation, AnotherHostIsReachedOverSmbOnlyWithANetworkLogon) {
   EXPECT_EQ(ResolvePath(R"(\\SRV9\PL_NT_DB\portulon.usr)", &host), ERROR_NOT_SUPPORTED);
   EXPECT_EQ(ResolveLocation(R"(\\SRV9\PL_NT_DB\..\etc\passwd)", &where), ERROR_ACCESS_DENIED);
 
-  // A machine of the network folder is reached there, up or down, as before.
+  // The machine's own shares go through its server as well, so that the
+  // server's locks hold between its own processes and other hosts'.
+  ASSERT_EQ(ResolveLocation(R"(\\srv1\PL_NT_DB\portulon.usr)", &where), ERROR_SUCCESS);
+  EXPECT_TRUE(where.remote);
+  EXPECT_EQ(where.path, "smb://srv1/PL_NT_DB/portulon.usr");
+
+  // Another machine of the network folder is reached there, up or down, as before.
   const std::string srv2 = net.AddMachine(TempNetwork::DefaultConfig("SRV2"));
   ASSERT_EQ(SetMachineDown(srv2, true), ERROR_SUCCESS);
   EXPECT_EQ(ResolveLocation(R"(\\SRV2\PL_NT_DB\portulon.usr)", &where), ERROR_BAD_NETPATH);
@@ -192,23 +198,26 @@ TEST_F(HostNetworkTest, AProcessOnAnotherHostWritesAndReadsTheMastersProfiles) {
   EXPECT_EQ(Read("SRV2", R"(\\SRV1\PL_NT_DB\none.ini)", "s", "k"), "<missing>");
 }
 
-TEST_F(HostNetworkTest, TwoHostsAppendingAtOnceLoseNoRecord) {
+// The master's own process goes through its server too: without that its
+// lock and the other hosts' would not exclude each other.
+TEST_F(HostNetworkTest, TheMasterAndTwoHostsAppendingAtOnceLoseNoRecord) {
   const std::string log = R"(\\SRV1\PL_NT_DB\day.log)";
   const int kEach = 120;
   std::string line;
-  for (const char* host : {"SRV2", "ADMINPC"}) {
+  for (const char* host : {"SRV1", "SRV2", "ADMINPC"}) {
     std::string one = ScriptLine("exec", std::string(host) + " " + Quote(testing::TestProgramDir() + "/share_client"));
-    one += " append " + Quote(log) + " Records " + std::to_string(kEach) + " " + host;
+    // Spread out, so that the master's fast local calls meet the others'.
+    one += " append " + Quote(log) + " Records " + std::to_string(kEach) + " " + host + " 2000";
     line += one + " & p" + host + "=$!; ";
   }
-  line += "wait $pSRV2; a=$?; wait $pADMINPC; b=$?; exit $((a | b))";
+  line += "wait $pSRV1; a=$?; wait $pSRV2; b=$?; wait $pADMINPC; c=$?; exit $((a | b | c))";
   std::string out;
   ASSERT_EQ(Shell("bash -c " + Quote(line), &out), 0) << out;
 
   const auto records = ProfileReadRecords(Local("day.log"), "Records");
   ASSERT_TRUE(records);
-  EXPECT_EQ(records->size(), 2u * kEach);
-  for (const char* host : {"SRV2", "ADMINPC"}) {
+  EXPECT_EQ(records->size(), 3u * kEach);
+  for (const char* host : {"SRV1", "SRV2", "ADMINPC"}) {
     for (int i = 1; i <= kEach; ++i) {
       EXPECT_TRUE(ProfileRecordExists(Local("day.log"), "Records", std::string(host) + "-" + std::to_string(i)))
           << host << " " << i;
