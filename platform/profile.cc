@@ -618,12 +618,43 @@ DWORD PrepareRecord(std::string_view file, std::string_view section, std::string
 
 }  // namespace
 
+namespace {
+
+// Rotation on another host's share, where a file cannot be renamed while
+// its lock is held: under the lock the contents are copied to `rotatedUrl`
+// and the file is cut to nothing, so the writers go on in it afresh. A
+// crash between the two leaves records in both files, never in neither.
+DWORD RotateRemote(const std::string& url, const std::string& rotatedUrl, uint64_t maxBytes, bool* rotated) {
+  smb::RemoteFile file;
+  if (DWORD err = file.OpenWaiting(url, O_RDWR, smb::Share::None, kRemoteLockTimeoutMs); err != ERROR_SUCCESS) {
+    return err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
+  }
+  smb::Status st;
+  if (DWORD err = file.GetStatus(&st); err != ERROR_SUCCESS) return err;
+  if (st.size <= maxBytes) return file.Close();
+  std::string text;
+  if (DWORD err = file.ReadAll(&text); err != ERROR_SUCCESS) return err;
+  smb::RemoteFile copy;
+  if (DWORD err = copy.Open(rotatedUrl, O_RDWR | O_CREAT | O_TRUNC, smb::Share::None); err != ERROR_SUCCESS) return err;
+  if (DWORD err = copy.WriteAt(0, text); err != ERROR_SUCCESS) return err;
+  if (DWORD err = copy.Close(); err != ERROR_SUCCESS) return err;
+  if (DWORD err = file.Truncate(0); err != ERROR_SUCCESS) return err;
+  *rotated = true;
+  return file.Close();
+}
+
+}  // namespace
+
 DWORD ProfileRotate(std::string_view file, std::string_view rotatedName, uint64_t maxBytes,
                     bool* rotated) {
   *rotated = false;
-  std::string host, rotatedHost;
-  if (DWORD err = ResolvePath(file, &host); err != ERROR_SUCCESS) return err;
-  if (DWORD err = ResolvePath(rotatedName, &rotatedHost); err != ERROR_SUCCESS) return err;
+  FileLocation where, rotatedWhere;
+  if (DWORD err = ResolveLocation(file, &where); err != ERROR_SUCCESS) return err;
+  if (DWORD err = ResolveLocation(rotatedName, &rotatedWhere); err != ERROR_SUCCESS) return err;
+  if (where.remote != rotatedWhere.remote) return ERROR_NOT_SUPPORTED;
+  if (where.remote) return RotateRemote(where.path, rotatedWhere.path, maxBytes, rotated);
+  const std::string& host = where.path;
+  const std::string& rotatedHost = rotatedWhere.path;
   FileLock lock;
   bool created = false;
   struct stat st;

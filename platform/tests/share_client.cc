@@ -6,6 +6,7 @@
 //   share_client append FILE SECTION COUNT TAG [PAUSE_US]
 //                                               records TAG-1..TAG-COUNT = TAG
 //   share_client size FILE                      prints the size
+//   share_client rotate FILE TO MAX             ProfileRotate; prints whether it did
 //   share_client hold FILE MS                   holds the file's lock MS ms
 //                                               (prints "held" once it does)
 //   share_client time FILE N                    N writes and N reads of a key:
@@ -78,6 +79,13 @@ int main(int argc, char** argv) {
     const plat::DWORD err = plat::GetFileSize(file, &size);
     if (err != plat::ERROR_SUCCESS) return Fail(err);
     std::printf("%llu\n", static_cast<unsigned long long>(size));
+    return 0;
+  }
+  if (command == "rotate" && argc == 5) {
+    bool rotated = false;
+    const plat::DWORD err = plat::ProfileRotate(file, argv[3], std::strtoull(argv[4], nullptr, 10), &rotated);
+    if (err != plat::ERROR_SUCCESS) return Fail(err);
+    std::printf("%s\n", rotated ? "rotated" : "kept");
     return 0;
   }
   if (command == "hold" && argc == 4) {

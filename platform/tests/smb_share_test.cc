@@ -192,6 +192,18 @@ TEST_F(HostNetworkTest, AProcessOnAnotherHostWritesAndReadsTheMastersProfiles) {
   ASSERT_EQ(On("SRV2", {"write", kUsers, R"(DOM\alice)", "Comment", ""}), 0);
   EXPECT_EQ(Read("ADMINPC", kUsers, R"(DOM\bob)", "MaxTime"), "1");
 
+  // Rotated past a size: the records so far in the rotated file, the file
+  // itself empty for the writers that go on in it.
+  const std::string log = R"(\\SRV1\PL_NT_DB\portulon.log)";
+  ASSERT_EQ(On("ADMINPC", {"append", log, "Records", "3", "A"}), 0);
+  std::string out;
+  ASSERT_EQ(On("SRV2", {"rotate", log, log + ".old", "1000"}, &out), 0);
+  EXPECT_EQ(out, "kept\n");
+  ASSERT_EQ(On("SRV2", {"rotate", log, log + ".old", "10"}, &out), 0);
+  EXPECT_EQ(out, "rotated\n");
+  EXPECT_EQ(ReadHostFile(ShareFolder() + "/portulon.log.old"), "[Records]\nA-1=A\nA-2=A\nA-3=A\n");
+  EXPECT_EQ(ReadHostFile(ShareFolder() + "/portulon.log"), "");
+
   std::string size;
   ASSERT_EQ(On("ADMINPC", {"size", kUsers}, &size), 0) << size;
   EXPECT_EQ(std::stoull(size), ReadHostFile(ShareFolder() + "/portulon.usr").size());
