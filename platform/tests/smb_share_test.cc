@@ -103,6 +103,7 @@ class HostNetworkTest : public ::testing::Test {
   }
   void TearDown() override {
     if (dir_.empty()) return;
+    ::unlink((dir_ + "/held").c_str());  // Scenario's; the rest is the script's
     std::string out;
     EXPECT_EQ(Script("down", &out), 0) << out;
   }
@@ -129,7 +130,7 @@ class HostNetworkTest : public ::testing::Test {
   // lock on SRV2 (`$HOLD MS`, in the background, $h its pid, back once it
   // holds) and $WRITE writes a key from ADMINPC; $NOW is the time in ms.
   int Scenario(const std::string& script, std::string* out) {
-    const std::string marker = dir_ + "/held";
+    const std::string marker = dir_ + "/held";  // TearDown removes it
     std::string prelude = "F=" + Quote(kUsers) + "; M=" + Quote(marker) + "; ";
     prelude += "NOW() { echo $(( $(date +%s%N) / 1000000 )); }; ";
     prelude += "HOLD() { " + Client("SRV2") + " hold \"$F\" $1 >$M & h=$!; " +
