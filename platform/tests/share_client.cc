@@ -7,6 +7,8 @@
 //                                               records TAG-1..TAG-COUNT = TAG
 //   share_client size FILE                      prints the size
 //   share_client rotate FILE TO MAX             ProfileRotate; prints whether it did
+//   share_client poll FILE COUNT MS             COUNT looks at the file's size, MS
+//                                               apart, in one process: the code of each
 //   share_client hold FILE MS                   holds the file's lock MS ms
 //                                               (prints "held" once it does)
 //   share_client time FILE N                    N writes and N reads of a key:
@@ -86,6 +88,15 @@ int main(int argc, char** argv) {
     const plat::DWORD err = plat::ProfileRotate(file, argv[3], std::strtoull(argv[4], nullptr, 10), &rotated);
     if (err != plat::ERROR_SUCCESS) return Fail(err);
     std::printf("%s\n", rotated ? "rotated" : "kept");
+    return 0;
+  }
+  if (command == "poll" && argc == 5) {
+    for (int i = 0, n = std::atoi(argv[3]); i < n; ++i) {
+      std::uint64_t size = 0;
+      std::printf("%lu\n", static_cast<unsigned long>(plat::GetFileSize(file, &size)));
+      std::fflush(stdout);
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[4])));
+    }
     return 0;
   }
   if (command == "hold" && argc == 4) {

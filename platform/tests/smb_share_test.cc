@@ -294,6 +294,16 @@ TEST_F(HostNetworkTest, AStoppedServerIsAnUnreachableHostUntilItIsBack) {
   ASSERT_EQ(Shell(ScriptLine("smbd", "start"), &out), 0) << out;
   EXPECT_EQ(On("SRV2", {"write", kUsers, "S", "K", "3"}), 0);
   EXPECT_EQ(Read("ADMINPC", kUsers, "S", "K"), "3");
+
+  // A process that keeps its connection finds the server again once it is back.
+  const std::string script = Client("SRV2") + " poll " + Quote(kUsers) + " 60 100 >" + Quote(dir_ + "/hosts/poll") +
+                             " & p=$!; sleep 1; " + ScriptLine("smbd", "stop") + "; sleep 1; " +
+                             ScriptLine("smbd", "start") + "; wait $p";
+  ASSERT_EQ(Shell("bash -c " + Quote(script), &out), 0) << out;
+  const std::string polled = ReadHostFile(dir_ + "/hosts/poll");
+  EXPECT_EQ(polled.substr(0, 2), "0\n") << polled;
+  EXPECT_NE(polled.find("\n53\n"), std::string::npos) << polled;
+  EXPECT_EQ(polled.substr(polled.size() - 3), "\n0\n") << polled;
 }
 
 TEST_F(HostNetworkTest, RefusedLogonAndMissingShareHaveTheirOwnErrors) {
