@@ -17,15 +17,17 @@ JOBS="${PORTULON_JOBS:-$(nproc 2>/dev/null || echo 2)}"
 # unixODBC, the SQLite ODBC driver and sqlite3, PostgreSQL and its driver, and
 # python3-aiosmtpd: the database export and the status mail, and their tests.
 # libmspack-dev: setup expands its compressed installation files with it.
+# libsmbclient-dev: the platform reaches a share on another host over SMB.
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev fonts-dejavu-core libmspack-dev
+  qt6-base-dev fonts-dejavu-core libmspack-dev libsmbclient-dev
   unixodbc-dev libsqliteodbc sqlite3 python3 python3-aiosmtpd odbc-postgresql postgresql)
 # The end-to-end test in front of a real OpenVPN server: the server and its
 # clients in network namespaces, certificates made by openssl; poppler-utils:
 # pdftotext reads back the console's printed log; man-db: every manual page
 # is rendered as lintian renders it; systemd: systemd-analyze checks the
-# package's unit.
-TEST_PACKAGES=(openvpn socat openssl iproute2 poppler-utils man-db systemd)
+# package's unit; samba and smbclient: the hosts of scripts/host_network.sh,
+# whose master serves its share with an smbd of its own.
+TEST_PACKAGES=(openvpn socat openssl iproute2 poppler-utils man-db systemd samba smbclient)
 # ./portulon.sh deb: the package and its check.
 DEB_PACKAGES=(dpkg-dev fakeroot lintian man-db)
 
@@ -49,7 +51,23 @@ need_packages() {
     fi
     as_root apt-get "${wait[@]}" update -q
     as_root env DEBIAN_FRONTEND=noninteractive apt-get "${wait[@]}" install -y -q --no-install-recommends "${missing[@]}"
+    stop_system_samba
   fi
+}
+
+# Installing samba may start the system's own smbd and nmbd; the tests run
+# theirs in network namespaces and want none on the host.
+stop_system_samba() {
+  local daemon
+  for daemon in smbd nmbd samba-ad-dc; do
+    if [ -s "/run/samba/$daemon.pid" ] && kill -0 "$(cat "/run/samba/$daemon.pid")" 2>/dev/null; then
+      if command -v systemctl >/dev/null && systemctl is-active -q "$daemon" 2>/dev/null; then
+        as_root systemctl stop "$daemon"
+      else
+        as_root service "$daemon" stop || true
+      fi
+    fi
+  done
 }
 
 # True while a process holds dpkg's lock (only root may ask; others are told

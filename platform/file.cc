@@ -14,6 +14,7 @@
 #include "platform/posix_env.h"
 #include "platform/posix_fd.h"
 #include "platform/request_scope.h"
+#include "platform/smb_client.h"
 
 namespace plat {
 
@@ -38,19 +39,52 @@ bool HeldInUse(const std::string& host) {
   return busy;
 }
 
+// Where `path` leads; a local file about to be changed is looked at again by
+// a request scope.
+DWORD Locate(std::string_view path, FileLocation* where, bool forChange = false) {
+  const DWORD err = ResolveLocation(path, where);
+  if (err == ERROR_SUCCESS && forChange && !where->remote) scope::Forget(where->path);
+  return err;
+}
+
+// Writes `contents` to a file on another host: at its end with `append`,
+// else in place of what it held. `*sizeAfter` (when given) is its size then.
+DWORD WriteRemote(const std::string& url, std::string_view contents, bool append,
+                  std::uint64_t* sizeAfter = nullptr) {
+  smb::RemoteFile file;
+  const int flags = O_RDWR | O_CREAT | (append ? O_APPEND : O_TRUNC);
+  if (DWORD err = file.Open(url, flags, smb::Share::All); err != ERROR_SUCCESS) return err;
+  if (DWORD err = append ? file.Append(contents) : file.WriteAt(0, contents); err != ERROR_SUCCESS) return err;
+  if (sizeAfter) {
+    smb::Status st;
+    if (DWORD err = file.GetStatus(&st); err != ERROR_SUCCESS) return err;
+    *sizeAfter = st.size;
+  }
+  return file.Close();
+}
+
 }  // namespace
 
 DWORD ReadWholeFile(std::string_view path, std::string* contents) {
-  std::string host;
-  if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
+  FileLocation where;
+  if (DWORD err = Locate(path, &where); err != ERROR_SUCCESS) return err;
+  if (where.remote) {
+    smb::RemoteFile file;
+    if (DWORD err = file.Open(where.path, O_RDONLY, smb::Share::All); err != ERROR_SUCCESS) return err;
+    if (DWORD err = file.ReadAll(contents); err != ERROR_SUCCESS) return err;
+    return file.Close();
+  }
+  const std::string& host = where.path;
   const posix::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return ErrorFromErrno(errno);
   return posix::ReadToEnd(fd.get(), contents);
 }
 
 DWORD WriteWholeFile(std::string_view path, std::string_view contents) {
-  std::string host;
-  if (DWORD err = ResolveForChange(path, &host); err != ERROR_SUCCESS) return err;
+  FileLocation where;
+  if (DWORD err = Locate(path, &where, true); err != ERROR_SUCCESS) return err;
+  if (where.remote) return WriteRemote(where.path, contents, false);
+  const std::string& host = where.path;
   const int fd = posix::OpenPrivate(host, O_WRONLY | O_CREAT | O_TRUNC);
   if (fd < 0) return ErrorFromErrno(errno);
   const DWORD err = posix::WriteFully(fd, contents);
@@ -59,8 +93,10 @@ DWORD WriteWholeFile(std::string_view path, std::string_view contents) {
 }
 
 DWORD AppendToFile(std::string_view path, std::string_view contents) {
-  std::string host;
-  if (DWORD err = ResolveForChange(path, &host); err != ERROR_SUCCESS) return err;
+  FileLocation where;
+  if (DWORD err = Locate(path, &where, true); err != ERROR_SUCCESS) return err;
+  if (where.remote) return WriteRemote(where.path, contents, true);
+  const std::string& host = where.path;
   const int fd = posix::OpenPrivate(host, O_WRONLY | O_CREAT | O_APPEND);
   if (fd < 0) return ErrorFromErrno(errno);
   const DWORD err = posix::WriteFully(fd, contents);
@@ -110,6 +146,10 @@ DWORD AppendingFile::Append(std::string_view path, std::string_view contents,
   std::lock_guard lock(mutex_);
   std::uint64_t size = 0;
   if (!HeldLocked(path, &size)) {
+    // A file on another host is opened for each text: nothing is held there.
+    if (FileLocation where; ResolveLocation(path, &where) == ERROR_SUCCESS && where.remote) {
+      return WriteRemote(where.path, contents, true, sizeAfter);
+    }
     if (DWORD err = OpenLocked(path); err != ERROR_SUCCESS) return err;
     struct stat st;
     size = ::fstat(fd_, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
@@ -128,8 +168,10 @@ DWORD AppendingFile::Size(std::string_view path, std::uint64_t* size) {
 }
 
 DWORD DeleteFile(std::string_view path) {
-  std::string host;
-  if (DWORD err = ResolveForChange(path, &host); err != ERROR_SUCCESS) return err;
+  FileLocation where;
+  if (DWORD err = Locate(path, &where, true); err != ERROR_SUCCESS) return err;
+  if (where.remote) return smb::Unlink(where.path);
+  const std::string& host = where.path;
   struct stat st;
   if (::lstat(host.c_str(), &st) != 0) return ErrorFromErrno(errno);
   if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
@@ -139,9 +181,19 @@ DWORD DeleteFile(std::string_view path) {
 }
 
 DWORD MoveFileEx(std::string_view from, std::string_view to, DWORD flags) {
-  std::string hostFrom, hostTo;
-  if (DWORD err = ResolveForChange(from, &hostFrom); err != ERROR_SUCCESS) return err;
-  if (DWORD err = ResolveForChange(to, &hostTo); err != ERROR_SUCCESS) return err;
+  FileLocation whereFrom, whereTo;
+  if (DWORD err = Locate(from, &whereFrom, true); err != ERROR_SUCCESS) return err;
+  if (DWORD err = Locate(to, &whereTo, true); err != ERROR_SUCCESS) return err;
+  if (whereFrom.remote || whereTo.remote) {
+    // Within one share only; a replaced target goes first (not atomic there).
+    if (!whereFrom.remote || !whereTo.remote) return ERROR_NOT_SUPPORTED;
+    if (flags & MOVEFILE_REPLACE_EXISTING) {
+      if (DWORD err = smb::Unlink(whereTo.path); err != ERROR_SUCCESS && err != ERROR_FILE_NOT_FOUND) return err;
+    }
+    return smb::Rename(whereFrom.path, whereTo.path);
+  }
+  const std::string& hostFrom = whereFrom.path;
+  const std::string& hostTo = whereTo.path;
   struct stat st;
   if (::lstat(hostFrom.c_str(), &st) != 0) return ErrorFromErrno(errno);
   // A file in use may be renamed, as Windows renames a loaded module; it
@@ -178,8 +230,13 @@ DWORD CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
 }
 
 DWORD CreateDirectory(std::string_view path) {
-  std::string host;
-  if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
+  FileLocation where;
+  if (DWORD err = Locate(path, &where); err != ERROR_SUCCESS) return err;
+  if (where.remote) {
+    const DWORD err = smb::MakeDirectory(where.path);
+    return err == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : err;
+  }
+  const std::string& host = where.path;
   if (::mkdir(host.c_str(), posix::kPrivateFolderMode) != 0) {
     return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
   }
@@ -195,23 +252,45 @@ DWORD RemoveDirectory(std::string_view path) {
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The status of a file on another host; false when it cannot be had.
+bool RemoteStatus(const FileLocation& where, smb::Status* status) {
+  return smb::GetStatus(where.path, status) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
 bool FileExists(std::string_view path) {
-  std::string host;
-  if (Resolve(path, &host) != ERROR_SUCCESS) return false;
+  FileLocation where;
+  if (Locate(path, &where) != ERROR_SUCCESS) return false;
+  smb::Status remote;
+  if (where.remote) return RemoteStatus(where, &remote);
+  const std::string& host = where.path;
   struct stat st;
   return ::stat(host.c_str(), &st) == 0;
 }
 
 bool DirectoryExists(std::string_view path) {
-  std::string host;
-  if (Resolve(path, &host) != ERROR_SUCCESS) return false;
+  FileLocation where;
+  if (Locate(path, &where) != ERROR_SUCCESS) return false;
+  smb::Status remote;
+  if (where.remote) return RemoteStatus(where, &remote) && remote.isDirectory;
+  const std::string& host = where.path;
   struct stat st;
   return ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 DWORD GetFileSize(std::string_view path, std::uint64_t* size) {
-  std::string host;
-  if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
+  FileLocation where;
+  if (DWORD err = Locate(path, &where); err != ERROR_SUCCESS) return err;
+  if (where.remote) {
+    smb::Status st;
+    if (DWORD err = smb::GetStatus(where.path, &st); err != ERROR_SUCCESS) return err;
+    *size = st.size;
+    return ERROR_SUCCESS;
+  }
+  const std::string& host = where.path;
   struct stat st;
   if (::stat(host.c_str(), &st) != 0) return ErrorFromErrno(errno);
   *size = static_cast<std::uint64_t>(st.st_size);
@@ -219,8 +298,15 @@ DWORD GetFileSize(std::string_view path, std::uint64_t* size) {
 }
 
 DWORD GetFileModificationTime(std::string_view path, std::time_t* mtime) {
-  std::string host;
-  if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
+  FileLocation where;
+  if (DWORD err = Locate(path, &where); err != ERROR_SUCCESS) return err;
+  if (where.remote) {
+    smb::Status st;
+    if (DWORD err = smb::GetStatus(where.path, &st); err != ERROR_SUCCESS) return err;
+    *mtime = static_cast<std::time_t>(st.mtimeNs / 1000000000);
+    return ERROR_SUCCESS;
+  }
+  const std::string& host = where.path;
   struct stat st;
   if (::stat(host.c_str(), &st) != 0) return ErrorFromErrno(errno);
   *mtime = st.st_mtime;
@@ -257,10 +343,23 @@ DWORD FindFiles(std::string_view pattern, std::vector<FindData>* entries) {
   const size_t sep = pattern.find_last_of("\\/");
   const std::string folder = sep == std::string_view::npos ? "." : std::string(pattern.substr(0, sep));
   const std::string mask(sep == std::string_view::npos ? pattern : pattern.substr(sep + 1));
-  std::string host;
-  if (DWORD err = Resolve(folder.empty() ? std::string("\\") : folder, &host); err != ERROR_SUCCESS) {
+  FileLocation where;
+  if (DWORD err = Locate(folder.empty() ? std::string("\\") : folder, &where); err != ERROR_SUCCESS) {
     return err;
   }
+  if (where.remote) {
+    std::vector<smb::Entry> found;
+    if (DWORD err = smb::List(where.path, &found); err != ERROR_SUCCESS) {
+      return err == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : err;
+    }
+    for (const auto& e : found) {
+      if (!WildcardMatch(mask, e.name)) continue;
+      entries->push_back(FindData{e.name, e.status.isDirectory, e.status.size,
+                                  static_cast<std::time_t>(e.status.mtimeNs / 1000000000)});
+    }
+    return ERROR_SUCCESS;
+  }
+  const std::string& host = where.path;
   DIR* d = ::opendir(host.c_str());
   if (!d) return errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
   while (dirent* e = ::readdir(d)) {

@@ -15,6 +15,7 @@
 #include "platform/posix_fd.h"
 #include "platform/registry.h"
 #include "platform/request_scope.h"
+#include "platform/smb_client.h"
 
 namespace plat {
 
@@ -228,9 +229,40 @@ DWORD ResolveShare(const std::string& machine, const std::string& share, ShareFo
   return ERROR_SUCCESS;
 }
 
+// Whether the current machine has a network logon, and so is a host of a
+// real network (one stat, about a microsecond).
+bool HasNetworkLogon(const std::string& self) {
+  return !self.empty() && Exists(self + "/" + smb::kLogonFileName);
+}
+
+// True when a UNC path of `machine` leads over SMB: this machine has a
+// network logon, and `machine` is no machine folder of the network (up or
+// down) or is this machine itself. A host's own shares are reached through
+// its server as the other hosts reach them, so that the locks the server
+// enforces between hosts hold for its own processes too.
+bool OnAnotherHost(const std::string& machine) {
+  const std::string self = CurrentMachineRoot();
+  if (!HasNetworkLogon(self)) return false;
+  const size_t slash = self.find_last_of('/');
+  if (EqualsIgnoringCase(machine, slash == std::string::npos ? self : self.substr(slash + 1))) return true;
+  std::string root;
+  return FindMachine(machine, &root, false) != ERROR_SUCCESS;
+}
+
+// "smb://HOST/SHARE/a/b" of a UNC path of another host.
+DWORD RemoteUrl(const std::string& machine, const std::string& share, const std::string& rest,
+                std::string* url) {
+  std::vector<std::string> parts = SplitComponents(rest);
+  if (!Normalize(&parts, true)) return ERROR_ACCESS_DENIED;
+  *url = "smb://" + machine + "/" + share;
+  for (const auto& p : parts) *url += "/" + p;
+  return ERROR_SUCCESS;
+}
+
 DWORD ResolveUnc(std::string_view path, std::string* hostPath) {
   std::string machine, share, rest;
   if (!SplitUncPath(path, &machine, &share, &rest) || share.empty()) return ERROR_BAD_NETPATH;
+  if (OnAnotherHost(machine)) return ERROR_NOT_SUPPORTED;
   ShareFolder folder;
   if (DWORD err = ResolveShare(machine, share, &folder); err != ERROR_SUCCESS) return err;
   std::vector<std::string> restParts = SplitComponents(rest);
@@ -282,6 +314,15 @@ DWORD ResolvePath(std::string_view windowsPath, std::string* hostPath) {
     return ResolveDrive(cwd[0], windowsPath, CurrentMachineRoot(), hostPath);
   }
   return ResolvePath(cwd + "\\" + std::string(windowsPath), hostPath);
+}
+
+DWORD ResolveLocation(std::string_view windowsPath, FileLocation* location) {
+  location->remote = false;
+  const DWORD err = ResolvePath(windowsPath, &location->path);
+  std::string machine, share, rest;
+  if (err != ERROR_NOT_SUPPORTED || !SplitUncPath(windowsPath, &machine, &share, &rest)) return err;
+  location->remote = true;
+  return RemoteUrl(machine, share, rest, &location->path);
 }
 
 std::string HostToWindowsPath(const std::string& hostPath) {

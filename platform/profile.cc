@@ -25,6 +25,7 @@
 #include "platform/posix_fd.h"
 #include "platform/profile_text.h"
 #include "platform/request_scope.h"
+#include "platform/smb_client.h"
 
 namespace plat {
 
@@ -379,17 +380,83 @@ DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutat
   return ERROR_SUCCESS;
 }
 
+// ------------------------------------------------------- on another host
+//
+// A file on another host's share is locked by opening it with a share mode
+// that the server enforces between hosts: readers deny writers, a writer
+// denies everyone. A replacement is written in place under that lock, since
+// a rename over an existing file is not atomic there. Nothing is cached: the
+// open that locks costs what a look at the file would.
+
+// How long a reader or writer waits for another host's writer.
+constexpr int kRemoteLockTimeoutMs = 10000;
+
+DWORD LoadRemote(const std::string& url, std::shared_ptr<const ProfileData>* out) {
+  smb::RemoteFile file;
+  if (DWORD err = file.OpenWaiting(url, O_RDONLY, smb::Share::ReadOnly, kRemoteLockTimeoutMs);
+      err != ERROR_SUCCESS) {
+    return err;
+  }
+  std::string text;
+  if (DWORD err = file.ReadAll(&text); err != ERROR_SUCCESS) return err;
+  *out = std::make_shared<ProfileData>(ini::Parse(text));
+  return file.Close();
+}
+
+DWORD ModifyRemote(const std::string& url, bool creates, const Mutation& mutate) {
+  smb::RemoteFile file;
+  bool created = false;
+  if (DWORD err = file.OpenWaiting(url, O_RDWR | (creates ? O_CREAT : 0), smb::Share::None,
+                                   kRemoteLockTimeoutMs, &created);
+      err != ERROR_SUCCESS) {
+    return !creates && err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
+  }
+  std::string text;
+  if (DWORD err = file.ReadAll(&text); err != ERROR_SUCCESS) return err;
+  ProfileData data(ini::Parse(text));
+  WritePlan plan;
+  bool changed = false;
+  if (DWORD err = mutate(data, plan, &changed); err != ERROR_SUCCESS || !changed) {
+    if (created) {
+      file.Close();
+      smb::Unlink(url);
+    }
+    return err;
+  }
+  ini::FinishPlan(data, plan, text.size());
+  if (plan.rewrite) {
+    const std::string whole = ini::Text(data);
+    if (DWORD err = file.WriteAt(0, whole); err != ERROR_SUCCESS) return err;
+  } else {
+    for (const auto& [offset, bytes] : plan.writes) {
+      if (DWORD err = file.WriteAt(offset, bytes); err != ERROR_SUCCESS) {
+        file.Truncate(text.size());  // an append cut short must not leave half a line
+        return err;
+      }
+    }
+  }
+  if (data.size < text.size()) {
+    if (DWORD err = file.Truncate(data.size); err != ERROR_SUCCESS) return err;
+  }
+  return file.Close();
+}
+
+// One locked read-modify-write, on this computer or another host.
+DWORD Modify(const FileLocation& where, bool creates, const Mutation& mutate) {
+  return where.remote ? ModifyRemote(where.path, creates, mutate) : ModifyProfile(where.path, creates, mutate);
+}
+
 DWORD ApplyChecked(std::string_view file, const std::vector<ProfileChange>& changes) {
   std::vector<ProfileChange> checked(changes.size());
   for (size_t i = 0; i < changes.size(); ++i) {
     if (DWORD err = ini::Validate(changes[i], &checked[i]); err != ERROR_SUCCESS) return err;
   }
-  std::string host;
-  if (DWORD err = ResolvePath(file, &host); err != ERROR_SUCCESS) return err;
+  FileLocation where;
+  if (DWORD err = ResolveLocation(file, &where); err != ERROR_SUCCESS) return err;
   if (checked.empty()) return ERROR_SUCCESS;
   bool creates = false;
   for (const auto& c : checked) creates = creates || (!c.key.empty() && c.value);
-  return ModifyProfile(host, creates, [&](ProfileData& data, WritePlan& plan, bool* changed) {
+  return Modify(where, creates, [&](ProfileData& data, WritePlan& plan, bool* changed) {
     for (const auto& c : checked) *changed = ini::ApplyChange(data, c, plan) || *changed;
     return ERROR_SUCCESS;
   });
@@ -414,10 +481,11 @@ class ProfileView {
 };
 
 ProfileView Load(std::string_view file) {
-  std::string host;
-  if (ResolvePath(file, &host) != ERROR_SUCCESS) return ProfileView();
+  FileLocation where;
+  if (ResolveLocation(file, &where) != ERROR_SUCCESS) return ProfileView();
   std::shared_ptr<const ProfileData> data;
-  if (LoadProfile(host, &data) != ERROR_SUCCESS || !data) return ProfileView();
+  const DWORD err = where.remote ? LoadRemote(where.path, &data) : LoadProfile(where.path, &data);
+  if (err != ERROR_SUCCESS || !data) return ProfileView();
   return ProfileView(std::move(data));
 }
 
@@ -543,9 +611,36 @@ namespace {
 // Checks a record's names and value as a single write would (trimmed) and
 // finds the file it goes to.
 DWORD PrepareRecord(std::string_view file, std::string_view section, std::string_view key,
-                    std::string_view value, ProfileChange* out, std::string* host) {
+                    std::string_view value, ProfileChange* out, FileLocation* where) {
   if (DWORD err = ini::ValidateRecord(section, key, value, out); err != ERROR_SUCCESS) return err;
-  return host ? ResolvePath(file, host) : ERROR_SUCCESS;
+  return where ? ResolveLocation(file, where) : ERROR_SUCCESS;
+}
+
+}  // namespace
+
+namespace {
+
+// Rotation on another host's share, where a file cannot be renamed while
+// its lock is held: under the lock the contents are copied to `rotatedUrl`
+// and the file is cut to nothing, so the writers go on in it afresh. A
+// crash between the two leaves records in both files, never in neither.
+DWORD RotateRemote(const std::string& url, const std::string& rotatedUrl, uint64_t maxBytes, bool* rotated) {
+  smb::RemoteFile file;
+  if (DWORD err = file.OpenWaiting(url, O_RDWR, smb::Share::None, kRemoteLockTimeoutMs); err != ERROR_SUCCESS) {
+    return err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
+  }
+  smb::Status st;
+  if (DWORD err = file.GetStatus(&st); err != ERROR_SUCCESS) return err;
+  if (st.size <= maxBytes) return file.Close();
+  std::string text;
+  if (DWORD err = file.ReadAll(&text); err != ERROR_SUCCESS) return err;
+  smb::RemoteFile copy;
+  if (DWORD err = copy.Open(rotatedUrl, O_RDWR | O_CREAT | O_TRUNC, smb::Share::None); err != ERROR_SUCCESS) return err;
+  if (DWORD err = copy.WriteAt(0, text); err != ERROR_SUCCESS) return err;
+  if (DWORD err = copy.Close(); err != ERROR_SUCCESS) return err;
+  if (DWORD err = file.Truncate(0); err != ERROR_SUCCESS) return err;
+  *rotated = true;
+  return file.Close();
 }
 
 }  // namespace
@@ -553,9 +648,13 @@ DWORD PrepareRecord(std::string_view file, std::string_view section, std::string
 DWORD ProfileRotate(std::string_view file, std::string_view rotatedName, uint64_t maxBytes,
                     bool* rotated) {
   *rotated = false;
-  std::string host, rotatedHost;
-  if (DWORD err = ResolvePath(file, &host); err != ERROR_SUCCESS) return err;
-  if (DWORD err = ResolvePath(rotatedName, &rotatedHost); err != ERROR_SUCCESS) return err;
+  FileLocation where, rotatedWhere;
+  if (DWORD err = ResolveLocation(file, &where); err != ERROR_SUCCESS) return err;
+  if (DWORD err = ResolveLocation(rotatedName, &rotatedWhere); err != ERROR_SUCCESS) return err;
+  if (where.remote != rotatedWhere.remote) return ERROR_NOT_SUPPORTED;
+  if (where.remote) return RotateRemote(where.path, rotatedWhere.path, maxBytes, rotated);
+  const std::string& host = where.path;
+  const std::string& rotatedHost = rotatedWhere.path;
   FileLock lock;
   bool created = false;
   struct stat st;
@@ -587,17 +686,17 @@ DWORD ProfileAppendRecordAtFreeKey(std::string_view file, std::string_view secti
                                    const std::function<std::string(int)>& keyFor, int first,
                                    int maxTries, std::string_view value, std::string* used) {
   std::vector<ProfileChange> candidates;
-  std::string host;
+  FileLocation where;
   for (int n = first; n < first + maxTries; ++n) {
     ProfileChange c;
-    if (DWORD err = PrepareRecord(file, section, keyFor(n), value, &c, n == first ? &host : nullptr);
+    if (DWORD err = PrepareRecord(file, section, keyFor(n), value, &c, n == first ? &where : nullptr);
         err != ERROR_SUCCESS) {
       return err;
     }
     candidates.push_back(std::move(c));
   }
   if (candidates.empty()) return ERROR_INVALID_PARAMETER;
-  return ModifyProfile(host, true, [&](ProfileData& data, WritePlan& plan, bool* changed) {
+  return Modify(where, true, [&](ProfileData& data, WritePlan& plan, bool* changed) {
     for (const ProfileChange& c : candidates) {
       const DWORD err = ini::AppendRecord(data, c.section, c.key, *c.value, plan);
       if (err == ERROR_ALREADY_EXISTS) continue;
@@ -625,10 +724,10 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadRecor
 DWORD ProfileReplaceRecord(std::string_view file, std::string_view section, std::string_view key,
                            std::string_view value) {
   ProfileChange c;
-  std::string host;
-  if (DWORD err = PrepareRecord(file, section, key, value, &c, &host); err != ERROR_SUCCESS) return err;
+  FileLocation where;
+  if (DWORD err = PrepareRecord(file, section, key, value, &c, &where); err != ERROR_SUCCESS) return err;
   if (!ProfileRecordExists(file, c.section, c.key)) return ERROR_FILE_NOT_FOUND;
-  return ModifyProfile(host, false, [&](ProfileData& data, WritePlan& plan, bool* changed) {
+  return Modify(where, false, [&](ProfileData& data, WritePlan& plan, bool* changed) {
     const DWORD err = ini::ReplaceRecord(data, c.section, c.key, *c.value, plan);
     *changed = err == ERROR_SUCCESS;
     return err;

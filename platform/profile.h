@@ -22,6 +22,12 @@
 // - Lines that are neither a section header, a key=value pair, a comment nor
 //   blank are kept on rewrite and skipped on read.
 // - Parsed files are cached, keyed on file identity, size and modification time.
+// - A file on another host's share (path.h, ResolveLocation) is locked by the
+//   share mode its server enforces between hosts: a reader or writer waits
+//   up to 10 s for another host's writer, then fails with
+//   ERROR_SHARING_VIOLATION. There a write is made in place under the lock
+//   (a rename over a file is not atomic on a share), a rotation copies and
+//   cuts the file, and nothing is cached.
 //
 // File names are Windows paths (path.h). Names and values containing a line
 // break or NUL, keys containing '=' or beginning with ';' or '[', and keys or

@@ -1,0 +1,127 @@
+// A process on one host of the tests' real network, working on a profile
+// file through the platform's calls:
+//
+//   share_client write FILE SECTION KEY VALUE
+//   share_client read FILE SECTION KEY          prints the value, or "<missing>"
+//   share_client append FILE SECTION COUNT TAG [PAUSE_US]
+//                                               records TAG-1..TAG-COUNT = TAG
+//   share_client size FILE                      prints the size
+//   share_client rotate FILE TO MAX             ProfileRotate; prints whether it did
+//   share_client poll FILE COUNT MS             COUNT looks at the file's size, MS
+//                                               apart, in one process: the code of each
+//   share_client hold FILE MS                   holds the file's lock MS ms
+//                                               (prints "held" once it does)
+//   share_client time FILE N                    N writes and N reads of a key:
+//                                               p50 and p99 of each, in µs
+//
+// A failure prints "error N" (the Win32 code) and exits 1.
+#include <fcntl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "platform/profile.h"
+#include "platform/smb_client.h"
+
+namespace {
+
+int Fail(plat::DWORD err) {
+  std::printf("error %lu\n", static_cast<unsigned long>(err));
+  return 1;
+}
+
+// Microseconds of `call` at the 50th and 99th percentile of `n` runs.
+template <typename Call>
+std::pair<long, long> Percentiles(int n, Call call) {
+  std::vector<long> us;
+  for (int i = 0; i < n; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    call(i);
+    us.push_back(static_cast<long>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count()));
+  }
+  std::sort(us.begin(), us.end());
+  return {us[us.size() / 2], us[us.size() * 99 / 100]};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 2 ? argv[1] : "";
+  const std::string file = argc > 2 ? argv[2] : "";
+  if (command == "write" && argc == 6) {
+    const plat::DWORD err = plat::ProfileWriteString(file, argv[3], argv[4], argv[5]);
+    return err == plat::ERROR_SUCCESS ? 0 : Fail(err);
+  }
+  if (command == "read" && argc == 5) {
+    std::printf("%s\n", plat::ProfileGetString(file, argv[3], argv[4], "<missing>").c_str());
+    return 0;
+  }
+  if (command == "append" && (argc == 6 || argc == 7)) {
+    const int count = std::atoi(argv[4]);
+    const auto pause = std::chrono::microseconds(argc == 7 ? std::atoi(argv[6]) : 0);
+    for (int i = 0; i < count; ++i) {
+      std::this_thread::sleep_for(pause);
+      const std::string key = std::string(argv[5]) + "-" + std::to_string(i + 1);
+      const plat::DWORD err = plat::ProfileAppendRecord(file, argv[3], key, argv[5]);
+      if (err != plat::ERROR_SUCCESS) return Fail(err);
+    }
+    return 0;
+  }
+  if (command == "size" && argc == 3) {
+    std::uint64_t size = 0;
+    const plat::DWORD err = plat::GetFileSize(file, &size);
+    if (err != plat::ERROR_SUCCESS) return Fail(err);
+    std::printf("%llu\n", static_cast<unsigned long long>(size));
+    return 0;
+  }
+  if (command == "rotate" && argc == 5) {
+    bool rotated = false;
+    const plat::DWORD err = plat::ProfileRotate(file, argv[3], std::strtoull(argv[4], nullptr, 10), &rotated);
+    if (err != plat::ERROR_SUCCESS) return Fail(err);
+    std::printf("%s\n", rotated ? "rotated" : "kept");
+    return 0;
+  }
+  if (command == "poll" && argc == 5) {
+    for (int i = 0, n = std::atoi(argv[3]); i < n; ++i) {
+      std::uint64_t size = 0;
+      std::printf("%lu\n", static_cast<unsigned long>(plat::GetFileSize(file, &size)));
+      std::fflush(stdout);
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[4])));
+    }
+    return 0;
+  }
+  if (command == "hold" && argc == 4) {
+    plat::FileLocation where;
+    if (plat::DWORD err = plat::ResolveLocation(file, &where); err != plat::ERROR_SUCCESS) return Fail(err);
+    plat::smb::RemoteFile held;
+    if (plat::DWORD err = held.Open(where.path, O_RDWR | O_CREAT, plat::smb::Share::None); err != plat::ERROR_SUCCESS) {
+      return Fail(err);
+    }
+    std::printf("held\n");
+    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[3])));
+    return 0;
+  }
+  if (command == "time" && argc == 4) {
+    const int n = std::atoi(argv[3]);
+    plat::DWORD err = plat::ERROR_SUCCESS;
+    const auto write = Percentiles(n, [&](int i) {
+      if (err == plat::ERROR_SUCCESS) err = plat::ProfileWriteString(file, "Timing", "Key", std::to_string(i));
+    });
+    if (err != plat::ERROR_SUCCESS) return Fail(err);
+    const auto read = Percentiles(n, [&](int) { plat::ProfileGetString(file, "Timing", "Key", ""); });
+    std::printf("write p50 %ld p99 %ld; read p50 %ld p99 %ld\n", write.first, write.second, read.first, read.second);
+    return 0;
+  }
+  std::fprintf(stderr, "usage: share_client write|read|append|size FILE ...\n");
+  return 2;
+}
