@@ -127,7 +127,6 @@ void SimulateDialog::SendNext() {
                 if (!r.outcome.ok() || !r.admitted) item->setForeground(QColor(0xb0, 0x00, 0x20));
                 results_->scrollToItem(item);
                 SendNext();
-                if (!busy()) emit Answered();
               });
 }
 

@@ -62,10 +62,6 @@ class SimulateDialog : public QDialog {
   void Send();
   bool busy() const { return job_->busy() || !queue_.empty(); }
 
- signals:
-  // Every send made so far has its line.
-  void Answered();
-
  private:
   void SendNext();
 
