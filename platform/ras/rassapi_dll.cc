@@ -83,17 +83,6 @@ DWORD PortGetInfo(const WCHAR* server, const std::string& port, rassapi::RAS_POR
   return plat::ERROR_SUCCESS;
 }
 
-// Nothing may escape to a caller of the C interface: a failure inside
-// (memory exhausted) is reported as such.
-template <typename Body>
-DWORD Guarded(Body body) {
-  try {
-    return body();
-  } catch (...) {
-    return plat::ERROR_NOT_ENOUGH_MEMORY;
-  }
-}
-
 }  // namespace
 
 #define RASSAPI_EXPORT extern "C" __attribute__((visibility("default")))
@@ -101,14 +90,14 @@ DWORD Guarded(Body body) {
 RASSAPI_EXPORT DWORD RasAdminPortEnum(const WCHAR* server, rassapi::RAS_PORT_0** ports,
                                       WORD* entriesRead) {
   if (!ports || !entriesRead) return plat::ERROR_INVALID_PARAMETER;
-  return Guarded([&] { return PortEnum(server, ports, entriesRead); });
+  return ras::Guarded([&] { return PortEnum(server, ports, entriesRead); });
 }
 
 RASSAPI_EXPORT DWORD RasAdminPortGetInfo(const WCHAR* server, const WCHAR* port,
                                          rassapi::RAS_PORT_1* info,
                                          rassapi::RAS_PORT_STATISTICS* statistics,
                                          rassapi::RAS_PARAMETERS** parameters) {
-  return Guarded([&]() -> DWORD {
+  return ras::Guarded([&]() -> DWORD {
     std::string name;
     if (!info || !statistics || !parameters || !PortName(port, &name)) {
       return plat::ERROR_INVALID_PARAMETER;
@@ -118,7 +107,7 @@ RASSAPI_EXPORT DWORD RasAdminPortGetInfo(const WCHAR* server, const WCHAR* port,
 }
 
 RASSAPI_EXPORT DWORD RasAdminPortDisconnect(const WCHAR* server, const WCHAR* port) {
-  return Guarded([&]() -> DWORD {
+  return ras::Guarded([&]() -> DWORD {
     std::string name;
     if (!PortName(port, &name)) return plat::ERROR_INVALID_PARAMETER;
     return ras::CallRasService(ServerName(server), ras::JoinFields({"DISCONNECT", name}), nullptr,
