@@ -7,6 +7,7 @@
 #include "platform/errors.h"
 #include "platform/path.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace setup {
 
@@ -16,10 +17,6 @@ std::string WithError(const char* format, unsigned long err) {
   char text[200];
   std::snprintf(text, sizeof text, format, err);
   return text;
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && plat::EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 }  // namespace
@@ -49,8 +46,8 @@ bool DetectRasType(InstallUi& ui, InstallChoices* choices) {
   const std::string& value = name.text;
   std::optional<RasType> found;
   if (nt4) {
-    if (StartsWithIgnoringCase(value, "Routing")) found = RasType::Rras;
-    else if (StartsWithIgnoringCase(value, "Remote")) found = RasType::Ras;
+    if (plat::StartsWithIgnoringCase(value, "Routing")) found = RasType::Rras;
+    else if (plat::StartsWithIgnoringCase(value, "Remote")) found = RasType::Ras;
   } else if (plat::EqualsIgnoringCase(value, "Routing and Remote Access")) {
     found = RasType::Rras;
   }

@@ -1,6 +1,5 @@
 #include "service/tools/report_options.h"
 
-#include <charconv>
 #include <cstdio>
 
 #include "accounts/account_store.h"
@@ -8,6 +7,7 @@
 #include "common/data_folder.h"
 #include "platform/path.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 #include "service/local_date.h"
 
 namespace plreport {
@@ -18,9 +18,7 @@ constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                    "jul", "aug", "sep", "oct", "nov", "dec"};
 
 bool Number(std::string_view text, size_t digits, int* value) {
-  if (text.size() != digits) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
-  return ec == std::errc() && end == text.data() + text.size();
+  return text.size() == digits && plat::ParseWhole(text, value);
 }
 
 int DaysInMonth(int year, int month) {
