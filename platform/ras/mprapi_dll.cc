@@ -83,19 +83,9 @@ ConnectionTable& Connections() {
 DWORD ReadPorts(mprapi::MPR_SERVER_HANDLE h, std::vector<ras::PortInfo>* ports) {
   std::string server;
   if (!Connections().Find(h, &server)) return ERROR_INVALID_HANDLE;
-  std::vector<std::string> fields, lines;
-  if (const DWORD err = ras::CallRasService(server, "PORTS", &fields, &lines, nullptr);
-      err != plat::ERROR_SUCCESS) {
-    return err;
-  }
-  ports->clear();
-  for (const std::string& line : lines) {
-    ras::PortInfo info;
-    if (!ras::DecodePort(line, &info)) return plat::ERROR_INVALID_DATA;
-    info.handle = static_cast<DWORD>(ports->size() + 1);
-    ports->push_back(std::move(info));
-  }
-  return plat::ERROR_SUCCESS;
+  const DWORD err = ras::ListRasPorts(server, ports);
+  for (size_t i = 0; i < ports->size(); ++i) (*ports)[i].handle = static_cast<DWORD>(i + 1);
+  return err;
 }
 
 template <typename T>

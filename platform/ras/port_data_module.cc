@@ -19,17 +19,7 @@ namespace portdata = plat::portdata;
 std::string Server(const char* server) { return server ? std::string(server) : std::string(); }
 
 bool ReadPorts(const char* server, std::vector<ras::PortInfo>* ports) {
-  std::vector<std::string> fields, lines;
-  if (ras::CallRasService(Server(server), "PORTS", &fields, &lines, nullptr) != plat::ERROR_SUCCESS) {
-    return false;
-  }
-  ports->clear();
-  for (const std::string& line : lines) {
-    ras::PortInfo p;
-    if (!ras::DecodePort(line, &p)) return false;
-    ports->push_back(std::move(p));
-  }
-  return true;
+  return ras::ListRasPorts(Server(server), ports) == plat::ERROR_SUCCESS;
 }
 
 // The last listing RRAS_UpdatePortData took.

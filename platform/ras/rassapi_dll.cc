@@ -41,15 +41,9 @@ bool PortName(const WCHAR* port, std::string* name) {
 DWORD PortEnum(const WCHAR* server, rassapi::RAS_PORT_0** ports, WORD* entriesRead) {
   *ports = nullptr;
   *entriesRead = 0;
-  std::vector<std::string> fields, lines;
-  if (const DWORD err = ras::CallRasService(ServerName(server), "PORTS", &fields, &lines, nullptr);
-      err != plat::ERROR_SUCCESS) {
-    return err;
-  }
   std::vector<ras::PortInfo> infos;
-  for (const std::string& line : lines) {
-    ras::PortInfo info;
-    if (ras::DecodePort(line, &info)) infos.push_back(std::move(info));
+  if (const DWORD err = ras::ListRasPorts(ServerName(server), &infos); err != plat::ERROR_SUCCESS) {
+    return err;
   }
   if (infos.size() > 0xFFFF) infos.resize(0xFFFF);
   if (infos.empty()) return plat::ERROR_SUCCESS;

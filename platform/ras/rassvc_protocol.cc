@@ -318,4 +318,18 @@ DWORD CallRasService(std::string_view server, std::string_view request,
   return ERROR_SUCCESS;
 }
 
+DWORD ListRasPorts(std::string_view server, std::vector<PortInfo>* ports) {
+  ports->clear();
+  std::vector<std::string> fields, lines;
+  if (const DWORD err = CallRasService(server, "PORTS", &fields, &lines, nullptr); err != ERROR_SUCCESS) {
+    return err;
+  }
+  for (const std::string& line : lines) {
+    PortInfo port;
+    if (!DecodePort(line, &port)) return ERROR_INVALID_DATA;
+    ports->push_back(std::move(port));
+  }
+  return ERROR_SUCCESS;
+}
+
 }  // namespace plat::ras
