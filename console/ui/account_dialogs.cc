@@ -160,7 +160,6 @@ void MessageDialog::accept() {
         ok_->setEnabled(true);
         error_->setText(QString::fromStdString(o.message));
         if (o.ok()) QDialog::accept();
-        emit Sent(o.ok());
       });
 }
 

@@ -90,9 +90,6 @@ class MessageDialog : public QDialog {
   void accept() override;
   bool sending() const { return job_->busy(); }
 
- signals:
-  void Sent(bool ok);
-
  private:
   BackgroundJob* job_;
   QPushButton* ok_;
