@@ -1,6 +1,5 @@
 #include "installer/core/ras_detect.h"
 
-#include <cstdio>
 #include <string>
 
 #include "common/ras_kind.h"
@@ -11,20 +10,11 @@
 
 namespace setup {
 
-namespace {
-
-std::string WithError(const char* format, unsigned long err) {
-  char text[200];
-  std::snprintf(text, sizeof text, format, err);
-  return text;
-}
-
-}  // namespace
-
 bool DetectRasType(InstallUi& ui, InstallChoices* choices) {
   plat::OsVersionInfo version;
   if (DWORD err = plat::GetVersionEx(&version); err != plat::ERROR_SUCCESS) {
-    ui.Message(WithError("Unable to determine OS type. Service will not be installed\n\nError %lu", err),
+    ui.Message("Unable to determine OS type. Service will not be installed\n\nError " +
+                   std::to_string(err),
                "Portulon Setup", true);
     return false;
   }
@@ -36,11 +26,13 @@ bool DetectRasType(InstallUi& ui, InstallChoices* choices) {
   const common::RemoteAccessFacts facts = common::ReadRemoteAccessFacts({});
   const common::RegistryText& name = nt4 ? facts.rasTitle : facts.displayName;
   if (name.keyError != plat::ERROR_SUCCESS) {
-    ui.Message(WithError("Unable to find RAS on this computer.\n\nError 1:%lu", name.keyError), "Portulon Setup", true);
+    ui.Message("Unable to find RAS on this computer.\n\nError 1:" + std::to_string(name.keyError),
+               "Portulon Setup", true);
     return false;
   }
   if (name.valueError != plat::ERROR_SUCCESS) {
-    ui.Message(WithError("Unable to determine version of RAS.\n\nError 1:%lu", name.valueError), "Portulon Setup", true);
+    ui.Message("Unable to determine version of RAS.\n\nError 1:" + std::to_string(name.valueError),
+               "Portulon Setup", true);
     return false;
   }
   const std::string& value = name.text;
