@@ -91,8 +91,8 @@ plat::DWORD DisconnectSession(std::string_view server, std::string_view port) {
   const std::string& reply = r.text;
   if (reply == "0") return plat::ERROR_SUCCESS;
   plat::DWORD code = 0;
-  if (reply.size() > 1 && reply.front() == '1' && plat::ParseWhole(std::string_view(reply).substr(1), &code) &&
-      code != 0)
+  if (reply.size() > 1 && reply.front() == '1' &&
+      plat::ParseWhole(std::string_view(reply).substr(1), &code) && code != 0)
     return code;
   return plat::ERROR_INVALID_DATA;
 }

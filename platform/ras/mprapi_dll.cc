@@ -187,7 +187,8 @@ MPRAPI_EXPORT DWORD MprAdminPortEnum(mprapi::MPR_SERVER_HANDLE handle, DWORD lev
   *entriesRead = *totalEntries = 0;
   if (resumeHandle) *resumeHandle = 0;
   if (level != 0) return ERROR_INVALID_LEVEL;
-  return ras::Guarded([&] { return PortEnum(handle, connection, buffer, entriesRead, totalEntries); });
+  return ras::Guarded(
+      [&] { return PortEnum(handle, connection, buffer, entriesRead, totalEntries); });
 }
 
 MPRAPI_EXPORT DWORD MprAdminPortGetInfo(mprapi::MPR_SERVER_HANDLE handle, DWORD level,

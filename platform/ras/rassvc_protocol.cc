@@ -321,7 +321,8 @@ DWORD CallRasService(std::string_view server, std::string_view request,
 DWORD ListRasPorts(std::string_view server, std::vector<PortInfo>* ports) {
   ports->clear();
   std::vector<std::string> fields, lines;
-  if (const DWORD err = CallRasService(server, "PORTS", &fields, &lines, nullptr); err != ERROR_SUCCESS) {
+  if (const DWORD err = CallRasService(server, "PORTS", &fields, &lines, nullptr);
+      err != ERROR_SUCCESS) {
     return err;
   }
   for (const std::string& line : lines) {

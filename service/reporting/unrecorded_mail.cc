@@ -95,7 +95,10 @@ bool SettleUnrecordedMail(const ServiceContext& context) {
     // Written at once: the counts must never be taken off twice.
     WriteUnrecordedMail(owed);
   }
-  if (owed.sent && WriteDailyStatusEmailLastSent(context.PathsSnapshot().systemData, owed.sent) == plat::ERROR_SUCCESS) owed.sent = 0;
+  const std::string systemData = context.PathsSnapshot().systemData;
+  if (owed.sent && WriteDailyStatusEmailLastSent(systemData, owed.sent) == plat::ERROR_SUCCESS) {
+    owed.sent = 0;
+  }
   if (!owed.Empty()) return false;
   WriteUnrecordedMail(owed);
   common::Trace(kLabel, "The last status mail is now recorded in the data folder", 0);
