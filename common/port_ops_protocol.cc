@@ -1,11 +1,11 @@
 #include "common/port_ops_protocol.h"
 
-#include <charconv>
 #include <vector>
 
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
 #include "platform/pipe.h"
+#include "platform/text.h"
 
 namespace common {
 
@@ -30,9 +30,7 @@ std::vector<std::string_view> SplitBlanks(std::string_view text) {
 
 template <typename T>
 bool ReadNumber(std::string_view text, T* value) {
-  if (text.empty() || text.front() == '-' || text.front() == '+') return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
-  return ec == std::errc() && end == text.data() + text.size();
+  return !text.starts_with('-') && plat::ParseWhole(text, value);
 }
 
 bool UsablePort(std::string_view port) {

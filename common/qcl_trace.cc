@@ -52,8 +52,6 @@ void FileTraceMedium::WriteLine(const std::string& line) {
 
 void SetTraceLevel(int level) { g_level.store(level); }
 
-int TraceLevel() { return g_level.load(); }
-
 void AttachTraceMedium(std::shared_ptr<TraceMedium> medium) {
   std::lock_guard lock(g_mediumMutex);
   g_medium = std::move(medium);

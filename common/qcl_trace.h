@@ -30,7 +30,6 @@ class FileTraceMedium : public TraceMedium {
 };
 
 void SetTraceLevel(int level);
-int TraceLevel();
 // Attaches the medium for the whole process; nullptr detaches it. Calls into
 // the medium are serialized, so a medium needs no lock of its own; it must not
 // trace itself.

@@ -1,10 +1,9 @@
 #include "common/session_admin.h"
 
-#include <charconv>
-
 #include "common/call_service.h"
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
+#include "platform/text.h"
 
 namespace common {
 
@@ -16,13 +15,6 @@ std::optional<std::string_view> After(std::string_view message, std::string_view
       message[verb.size()] != ',')
     return std::nullopt;
   return message.substr(verb.size() + 1);
-}
-
-template <typename T>
-bool ReadNumber(std::string_view text, T* value) {
-  if (text.empty() || text.front() == '+') return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
-  return ec == std::errc() && end == text.data() + text.size();
 }
 
 std::vector<std::string_view> SplitTabs(std::string_view text) {
@@ -40,7 +32,7 @@ std::vector<std::string_view> SplitTabs(std::string_view text) {
 
 bool IsSessionListRequest(std::string_view message, unsigned* index) {
   const auto rest = After(message, kSessionListVerb);
-  return rest && ReadNumber(*rest, index);
+  return rest && plat::ParseWhole(*rest, index);
 }
 
 bool IsDisconnectPortRequest(std::string_view message, std::string* port) {
@@ -65,9 +57,9 @@ bool ParseSessionRow(std::string_view reply, SessionRow* row) {
   if (reply.empty() || reply.front() != '0') return false;
   const auto f = SplitTabs(reply.substr(1));
   SessionRow r;
-  if (f.size() != 8 || f[0].empty() || f[1].empty() || !ReadNumber(f[3], &r.address) ||
-      !ReadNumber(f[4], &r.start) || !ReadNumber(f[5], &r.deadline) ||
-      !ReadNumber(f[6], &r.sent) || !ReadNumber(f[7], &r.received))
+  if (f.size() != 8 || f[0].empty() || f[1].empty() || !plat::ParseWhole(f[3], &r.address) ||
+      !plat::ParseWhole(f[4], &r.start) || !plat::ParseWhole(f[5], &r.deadline) ||
+      !plat::ParseWhole(f[6], &r.sent) || !plat::ParseWhole(f[7], &r.received))
     return false;
   r.port = std::string(f[0]);
   r.account = std::string(f[1]);
@@ -99,8 +91,8 @@ plat::DWORD DisconnectSession(std::string_view server, std::string_view port) {
   const std::string& reply = r.text;
   if (reply == "0") return plat::ERROR_SUCCESS;
   plat::DWORD code = 0;
-  if (reply.size() > 1 && reply.front() == '1' && ReadNumber(std::string_view(reply).substr(1), &code) &&
-      code != 0)
+  if (reply.size() > 1 && reply.front() == '1' &&
+      plat::ParseWhole(std::string_view(reply).substr(1), &code) && code != 0)
     return code;
   return plat::ERROR_INVALID_DATA;
 }

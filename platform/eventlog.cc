@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <string>
 #include <vector>
 #include <cstdio>
@@ -30,6 +29,7 @@
 #include "platform/posix_fd.h"
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace plat {
 
@@ -96,16 +96,6 @@ class BackwardLines {
   // Starts small: numbering a new record needs only the last line.
   size_t blockSize_ = 4096;
 };
-
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return c - 'A' + 10;
-}
 
 // Length of the valid UTF-8 sequence of two or more bytes at s[i], 0 if there is none.
 size_t Utf8SequenceLength(std::string_view s, size_t i) {
@@ -177,21 +167,16 @@ bool Unescape(std::string_view s, std::string* out) {
       case 'n': out->push_back('\n'); break;
       case 'r': out->push_back('\r'); break;
       case 'x':
-        if (i + 2 >= s.size() || !IsHexDigit(s[i + 1]) || !IsHexDigit(s[i + 2])) return false;
-        out->push_back(static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2])));
+        if (i + 2 >= s.size() || HexDigitValue(s[i + 1]) < 0 || HexDigitValue(s[i + 2]) < 0) {
+          return false;
+        }
+        out->push_back(static_cast<char>(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2])));
         i += 2;
         break;
       default: return false;
     }
   }
   return true;
-}
-
-template <typename T>
-bool ParseNumber(std::string_view s, T* value) {
-  if (s.empty()) return false;
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), *value);
-  return ec == std::errc() && end == s.data() + s.size();
 }
 
 std::string FormatTime(DWORD t) {
@@ -211,9 +196,9 @@ bool ParseTime(std::string_view s, DWORD* t) {
     return false;
   }
   int year, month, day, hour, minute, second;
-  if (!ParseNumber(s.substr(0, 4), &year) || !ParseNumber(s.substr(5, 2), &month) ||
-      !ParseNumber(s.substr(8, 2), &day) || !ParseNumber(s.substr(11, 2), &hour) ||
-      !ParseNumber(s.substr(14, 2), &minute) || !ParseNumber(s.substr(17, 2), &second)) {
+  if (!ParseWhole(s.substr(0, 4), &year) || !ParseWhole(s.substr(5, 2), &month) ||
+      !ParseWhole(s.substr(8, 2), &day) || !ParseWhole(s.substr(11, 2), &hour) ||
+      !ParseWhole(s.substr(14, 2), &minute) || !ParseWhole(s.substr(17, 2), &second)) {
     return false;
   }
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) {
@@ -253,7 +238,7 @@ bool ParseType(std::string_view s, WORD* type) {
       return true;
     }
   }
-  return ParseNumber(s, type);
+  return ParseWhole(s, type);
 }
 
 bool IsValidLogName(std::string_view name) {
@@ -445,10 +430,10 @@ bool ParseEventRecordLine(std::string_view line, EventRecord* record) {
   }
   if (fields.size() < 8) return false;
   EventRecord r;
-  if (!ParseNumber(fields[0], &r.recordNumber) || r.recordNumber == 0 ||
+  if (!ParseWhole(fields[0], &r.recordNumber) || r.recordNumber == 0 ||
       !ParseTime(fields[1], &r.timeGenerated) || !ParseTime(fields[2], &r.timeWritten) ||
-      !ParseType(fields[3], &r.eventType) || !ParseNumber(fields[4], &r.category) ||
-      !ParseNumber(fields[5], &r.eventId) || !Unescape(fields[6], &r.source) ||
+      !ParseType(fields[3], &r.eventType) || !ParseWhole(fields[4], &r.category) ||
+      !ParseWhole(fields[5], &r.eventId) || !Unescape(fields[6], &r.source) ||
       !Unescape(fields[7], &r.computer)) {
     return false;
   }

@@ -103,10 +103,6 @@ std::string JoinList(const std::vector<std::string>& items) {
   return out;
 }
 
-bool StartsWithIgnoringCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && EqualsIgnoringCase(s.substr(0, prefix.size()), prefix);
-}
-
 bool ContainsIgnoringCase(const std::vector<std::string>& list, std::string_view name) {
   return std::any_of(list.begin(), list.end(),
                      [&](const std::string& item) { return EqualsIgnoringCase(item, name); });

@@ -16,6 +16,19 @@ constexpr std::int64_t DayNumber(std::int64_t year, unsigned month, unsigned day
   return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
+// The civil date of a day number (the inverse of DayNumber).
+constexpr void CivilDate(std::int64_t days, int* year, int* month, int* day) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(days - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (*month <= 2));
+}
+
 // The day number of the date in a struct tm.
 constexpr std::int64_t DayNumber(const std::tm& t) {
   return DayNumber(t.tm_year + 1900, static_cast<unsigned>(t.tm_mon + 1),

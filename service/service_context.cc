@@ -101,16 +101,4 @@ void NoteDataFolderReadable(const ServiceContext& context) {
   ReportToEventLog(0, common::kEventDataFolderBack, "Data folder readable again", detail.c_str(), 2);
 }
 
-StatusMailSettings ReadStatusMailSettings(const ServiceContext& context) {
-  return ReadStatusMailSettings(context.PathsSnapshot().systemData);
-}
-
-DWORD WriteStatusMailSettings(const ServiceContext& context, const StatusMailSettings& settings) {
-  return WriteStatusMailSettings(context.PathsSnapshot().systemData, settings);
-}
-
-DWORD WriteDailyStatusEmailLastSent(const ServiceContext& context, std::time_t when) {
-  return WriteDailyStatusEmailLastSent(context.PathsSnapshot().systemData, when);
-}
-
 }  // namespace svc

@@ -118,10 +118,4 @@ void NoteDataFolderUnreadable(const ServiceContext& context, DWORD error);
 // The folder answered a test: ends its outage with event 19 and the count.
 void NoteDataFolderReadable(const ServiceContext& context);
 
-// The status mail's keys of portulon.hw (system_data.h) through a snapshot
-// of the paths, for threads other than the pipe's.
-StatusMailSettings ReadStatusMailSettings(const ServiceContext& context);
-DWORD WriteStatusMailSettings(const ServiceContext& context, const StatusMailSettings& settings);
-DWORD WriteDailyStatusEmailLastSent(const ServiceContext& context, std::time_t when);
-
 }  // namespace svc

@@ -41,7 +41,6 @@ ServiceProcess& Process();
 // either mode, touches nothing: it says so and ends (a service reports
 // STOPPED with ERROR_SERVICE_ALREADY_RUNNING).
 int PlsvcMain(bool consoleMode);
-bool IsHelpArgument(const char* arg);
 
 // The entry named in the dispatch table.
 void ServiceEntry(plat::DWORD argc, char** argv);

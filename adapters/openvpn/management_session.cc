@@ -124,11 +124,6 @@ bool ManagementSession::alive() const {
   return !closed_;
 }
 
-bool ManagementSession::WaitClosed(unsigned timeoutMs) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return closed_; });
-}
-
 void ManagementSession::Deliver(std::string line) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
   if (!line.empty() && line.front() == '>') {

@@ -55,8 +55,6 @@ class ManagementSession {
 
   // True while OpenVPN is still connected.
   bool alive() const;
-  // Blocks until the connection is gone or `timeoutMs` passed; true when gone.
-  bool WaitClosed(unsigned timeoutMs);
   // Closes the connection; the reader thread ends.
   void Close();
 

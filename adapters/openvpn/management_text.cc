@@ -1,6 +1,6 @@
 #include "adapters/openvpn/management_text.h"
 
-#include <charconv>
+#include "platform/text.h"
 
 namespace ovpn {
 
@@ -11,9 +11,7 @@ constexpr std::string_view kEnvPrefix = "ENV,";
 
 template <typename T>
 bool ReadNumber(std::string_view text, T* value) {
-  if (text.empty() || text.front() == '-' || text.front() == '+') return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
-  return ec == std::errc() && end == text.data() + text.size();
+  return !text.starts_with('-') && plat::ParseWhole(text, value);
 }
 
 std::vector<std::string_view> Split(std::string_view text, char separator) {

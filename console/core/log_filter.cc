@@ -20,11 +20,6 @@ constexpr plat::DWORD kMemberPageBytes = 10000;
 // The tree's second image of a group item; it filters as a group does.
 constexpr int kNodeGroupAlt = 11;
 
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() &&
-         plat::EqualsIgnoringCase(std::string_view(text).substr(0, prefix.size()), prefix);
-}
-
 }  // namespace
 
 LogFilter LogFilter::Of(const Selection& s) {
@@ -112,7 +107,7 @@ bool MatchesFilter(const common::LogRecord& r, const LogFilter& f, const GroupMe
       return slash != std::string::npos &&
              plat::EqualsIgnoringCase(std::string_view(r.user).substr(slash + 1), f.user);
     }
-    case kNodeDomain: return StartsWithIgnoringCase(r.user, f.domain + "\\");
+    case kNodeDomain: return plat::StartsWithIgnoringCase(r.user, f.domain + "\\");
     case kNodeGroup:
     case kNodeGroupAlt: return members && members->Contains(r.user);
     default: return true;

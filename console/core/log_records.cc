@@ -57,8 +57,6 @@ void ShiftToServerTime(std::vector<common::LogRecord>* records, int consoleBias,
   }
 }
 
-void CLogRecords::Invalidate() { loaded_ = false; }
-
 bool CLogRecords::LoadLogRecords(const std::string& path, int consoleBias,
                                  const std::vector<ServerBias>& servers, const StatusFn& status) {
   std::time_t stamp = 0;

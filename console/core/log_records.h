@@ -51,8 +51,6 @@ class CLogRecords {
   // Not thread-safe: one load at a time, and nobody reads records() meanwhile.
   bool LoadLogRecords(const std::string& path, int consoleBias,
                       const std::vector<ServerBias>& servers, const StatusFn& status = {});
-  // Forgets the last load, so that the next one reads the file.
-  void Invalidate();
 
   const std::vector<common::LogRecord>& records() const { return records_; }
   const std::string& path() const { return path_; }

@@ -8,13 +8,12 @@ namespace pladmin {
 
 namespace {
 
-bool OpenKey(const std::string& machine, std::string_view keyPath, bool create, plat::RegKey* key) {
+bool OpenKey(const std::string& machine, std::string_view keyPath, plat::RegKey* key) {
   plat::RegKey hklm;
   if (plat::RegKey::Connect(machine, plat::Hive::LocalMachine, &hklm) != plat::ERROR_SUCCESS) {
     return false;
   }
-  const plat::DWORD err = create ? hklm.CreateSubKey(keyPath, key) : hklm.OpenSubKey(keyPath, key);
-  return err == plat::ERROR_SUCCESS;
+  return hklm.OpenSubKey(keyPath, key) == plat::ERROR_SUCCESS;
 }
 
 std::string ProductPath(std::string_view subkey) {
@@ -27,7 +26,7 @@ bool CRegistry::ReadDwordAt(std::string_view keyPath, std::string_view name,
                             plat::DWORD* value) const {
   *value = 0;
   plat::RegKey key;
-  if (!OpenKey(machine_, keyPath, false, &key)) return false;
+  if (!OpenKey(machine_, keyPath, &key)) return false;
   plat::DWORD v = 0;
   if (key.QueryDword(name, &v) != plat::ERROR_SUCCESS) return false;
   *value = v;
@@ -37,7 +36,7 @@ bool CRegistry::ReadDwordAt(std::string_view keyPath, std::string_view name,
 bool CRegistry::ReadStringAt(std::string_view keyPath, std::string_view name,
                              std::string* value) const {
   plat::RegKey key;
-  if (!OpenKey(machine_, keyPath, false, &key)) return false;
+  if (!OpenKey(machine_, keyPath, &key)) return false;
   std::string v;
   if (key.QueryString(name, &v) != plat::ERROR_SUCCESS) return false;
   if (v.size() > kRegistryStringSize - 1) v.resize(kRegistryStringSize - 1);
@@ -52,20 +51,6 @@ bool CRegistry::ReadDword(std::string_view subkey, std::string_view name, plat::
 bool CRegistry::ReadString(std::string_view subkey, std::string_view name,
                            std::string* value) const {
   return ReadStringAt(ProductPath(subkey), name, value);
-}
-
-bool CRegistry::WriteDword(std::string_view subkey, std::string_view name,
-                           plat::DWORD value) const {
-  plat::RegKey key;
-  return OpenKey(machine_, ProductPath(subkey), false, &key) &&
-         key.SetDword(name, value) == plat::ERROR_SUCCESS;
-}
-
-bool CRegistry::WriteString(std::string_view subkey, std::string_view name,
-                            std::string_view value) const {
-  plat::RegKey key;
-  return OpenKey(machine_, ProductPath(subkey), false, &key) &&
-         key.SetString(name, value) == plat::ERROR_SUCCESS;
 }
 
 bool ReadTimeZoneBias(const std::string& machine, plat::DWORD* bias) {

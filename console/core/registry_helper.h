@@ -20,8 +20,6 @@ class CRegistry {
   bool ReadDword(std::string_view subkey, std::string_view name, plat::DWORD* value) const;
   // A REG_SZ value, cut to 600 bytes as the buffer of the original holds.
   bool ReadString(std::string_view subkey, std::string_view name, std::string* value) const;
-  bool WriteDword(std::string_view subkey, std::string_view name, plat::DWORD value) const;
-  bool WriteString(std::string_view subkey, std::string_view name, std::string_view value) const;
 
   // The same reads for any key path below HKLM (the time zone, the OS version).
   bool ReadDwordAt(std::string_view keyPath, std::string_view name, plat::DWORD* value) const;

@@ -127,7 +127,6 @@ void SimulateDialog::SendNext() {
                 if (!r.outcome.ok() || !r.admitted) item->setForeground(QColor(0xb0, 0x00, 0x20));
                 results_->scrollToItem(item);
                 SendNext();
-                if (!busy()) emit Answered();
               });
 }
 
@@ -161,7 +160,6 @@ void MessageDialog::accept() {
         ok_->setEnabled(true);
         error_->setText(QString::fromStdString(o.message));
         if (o.ok()) QDialog::accept();
-        emit Sent(o.ok());
       });
 }
 

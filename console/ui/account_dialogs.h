@@ -62,10 +62,6 @@ class SimulateDialog : public QDialog {
   void Send();
   bool busy() const { return job_->busy() || !queue_.empty(); }
 
- signals:
-  // Every send made so far has its line.
-  void Answered();
-
  private:
   void SendNext();
 
@@ -93,9 +89,6 @@ class MessageDialog : public QDialog {
   // shows why when not.
   void accept() override;
   bool sending() const { return job_->busy(); }
-
- signals:
-  void Sent(bool ok);
 
  private:
   BackgroundJob* job_;

@@ -83,7 +83,6 @@ void AddServerDialog::Sweep() {
       }
       note_->setText(text);
     }
-    emit SweepDone();
   });
 }
 

@@ -21,9 +21,6 @@ class AddServerDialog : public QDialog {
   QLabel* note() const { return note_; }
   bool searching() const { return sweep_->busy(); }
 
- signals:
-  void SweepDone();
-
  private:
   void Sweep();
 

@@ -34,10 +34,6 @@ class DayView : public ContentViewBase {
   bool loading() const { return job_->busy(); }
   virtual bool SaveTo(const QString& path) = 0;
 
- signals:
-  // The data is read and shown.
-  void Filled();
-
  protected:
   // Reads off the window thread: the group's members of a group filter, then
   // read(filter, members, result) into a `Result` (a DayViewRead); back on the
@@ -62,11 +58,7 @@ class DayView : public ContentViewBase {
         [this, filter, take](const std::shared_ptr<Result>& result) {
           take(*result);
           Show(filter);
-          if (FinishLoad(result->messages, result->dayRecords, &reloadAgain_)) {
-            emit Filled();
-          } else {
-            Reload();
-          }
+          if (!FinishLoad(result->messages, result->dayRecords, &reloadAgain_)) Reload();
         });
   }
   virtual void Reload() = 0;

@@ -425,11 +425,6 @@ void MainWindow::Navigate(int commandId) {
   UpdateActions();
 }
 
-void MainWindow::NotYetAvailable(const QString& what) {
-  sink_.Message(tr("%1 come with a later part of the console.").arg(what).toStdString(),
-                MessageIcon::Information);
-}
-
 void MainWindow::RunCommand(int id) {
   switch (id) {
     case ID_VIEW_STATUS:

@@ -126,7 +126,6 @@ class MainWindow : public QMainWindow {
   void DisconnectSelectedPort();
   void AddServer();
   void RemoveSelectedServer();
-  void NotYetAvailable(const QString& what);
   void CalendarJump();
   void ExportSessions();
   std::string SelectedPort() const;

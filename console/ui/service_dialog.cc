@@ -66,7 +66,6 @@ void ServiceDialog::OnDone(plat::DWORD result) {
                        .arg(result));
   }
   buttons_->button(QDialogButtonBox::Close)->setEnabled(true);
-  emit Finished(result);
 }
 
 void ServiceDialog::reject() {

@@ -24,9 +24,6 @@ class ServiceDialog : public QDialog {
   plat::DWORD result() const { return result_; }
   QString outcomeText() const { return text_->text(); }
 
- signals:
-  void Finished(plat::DWORD result);
-
  protected:
   void reject() override;
   void showEvent(QShowEvent* event) override;

@@ -1,33 +1,20 @@
 #include "installer/core/ras_detect.h"
 
-#include <cstdio>
 #include <string>
 
 #include "common/ras_kind.h"
 #include "platform/errors.h"
 #include "platform/path.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace setup {
-
-namespace {
-
-std::string WithError(const char* format, unsigned long err) {
-  char text[200];
-  std::snprintf(text, sizeof text, format, err);
-  return text;
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && plat::EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
-}  // namespace
 
 bool DetectRasType(InstallUi& ui, InstallChoices* choices) {
   plat::OsVersionInfo version;
   if (DWORD err = plat::GetVersionEx(&version); err != plat::ERROR_SUCCESS) {
-    ui.Message(WithError("Unable to determine OS type. Service will not be installed\n\nError %lu", err),
+    ui.Message("Unable to determine OS type. Service will not be installed\n\nError " +
+                   std::to_string(err),
                "Portulon Setup", true);
     return false;
   }
@@ -39,18 +26,20 @@ bool DetectRasType(InstallUi& ui, InstallChoices* choices) {
   const common::RemoteAccessFacts facts = common::ReadRemoteAccessFacts({});
   const common::RegistryText& name = nt4 ? facts.rasTitle : facts.displayName;
   if (name.keyError != plat::ERROR_SUCCESS) {
-    ui.Message(WithError("Unable to find RAS on this computer.\n\nError 1:%lu", name.keyError), "Portulon Setup", true);
+    ui.Message("Unable to find RAS on this computer.\n\nError 1:" + std::to_string(name.keyError),
+               "Portulon Setup", true);
     return false;
   }
   if (name.valueError != plat::ERROR_SUCCESS) {
-    ui.Message(WithError("Unable to determine version of RAS.\n\nError 1:%lu", name.valueError), "Portulon Setup", true);
+    ui.Message("Unable to determine version of RAS.\n\nError 1:" + std::to_string(name.valueError),
+               "Portulon Setup", true);
     return false;
   }
   const std::string& value = name.text;
   std::optional<RasType> found;
   if (nt4) {
-    if (StartsWithIgnoringCase(value, "Routing")) found = RasType::Rras;
-    else if (StartsWithIgnoringCase(value, "Remote")) found = RasType::Ras;
+    if (plat::StartsWithIgnoringCase(value, "Routing")) found = RasType::Rras;
+    else if (plat::StartsWithIgnoringCase(value, "Remote")) found = RasType::Ras;
   } else if (plat::EqualsIgnoringCase(value, "Routing and Remote Access")) {
     found = RasType::Rras;
   }

@@ -40,4 +40,15 @@ class BufferTable {
   std::set<void*> live_;
 };
 
+// Runs one call of a module's C interface, where nothing may escape: a
+// failure inside (memory exhausted) is reported as such.
+template <typename Body>
+DWORD Guarded(Body body) {
+  try {
+    return body();
+  } catch (...) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
 }  // namespace plat::ras

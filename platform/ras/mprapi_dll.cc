@@ -83,19 +83,9 @@ ConnectionTable& Connections() {
 DWORD ReadPorts(mprapi::MPR_SERVER_HANDLE h, std::vector<ras::PortInfo>* ports) {
   std::string server;
   if (!Connections().Find(h, &server)) return ERROR_INVALID_HANDLE;
-  std::vector<std::string> fields, lines;
-  if (const DWORD err = ras::CallRasService(server, "PORTS", &fields, &lines, nullptr);
-      err != plat::ERROR_SUCCESS) {
-    return err;
-  }
-  ports->clear();
-  for (const std::string& line : lines) {
-    ras::PortInfo info;
-    if (!ras::DecodePort(line, &info)) return plat::ERROR_INVALID_DATA;
-    info.handle = static_cast<DWORD>(ports->size() + 1);
-    ports->push_back(std::move(info));
-  }
-  return plat::ERROR_SUCCESS;
+  const DWORD err = ras::ListRasPorts(server, ports);
+  for (size_t i = 0; i < ports->size(); ++i) (*ports)[i].handle = static_cast<DWORD>(i + 1);
+  return err;
 }
 
 template <typename T>
@@ -161,17 +151,6 @@ DWORD ConnectionGetInfo(mprapi::MPR_SERVER_HANDLE h, DWORD level, mprapi::HANDLE
   return HandOut(record, buffer);
 }
 
-// Nothing may escape to a caller of the C interface: a failure inside
-// (memory exhausted) is reported as such.
-template <typename Body>
-DWORD Guarded(Body body) {
-  try {
-    return body();
-  } catch (...) {
-    return plat::ERROR_NOT_ENOUGH_MEMORY;
-  }
-}
-
 }  // namespace
 
 #define MPRAPI_EXPORT extern "C" __attribute__((visibility("default")))
@@ -179,7 +158,7 @@ DWORD Guarded(Body body) {
 MPRAPI_EXPORT DWORD MprAdminServerConnect(const WCHAR* server, mprapi::MPR_SERVER_HANDLE* handle) {
   if (!handle) return plat::ERROR_INVALID_PARAMETER;
   *handle = nullptr;
-  return Guarded([&]() -> DWORD {
+  return ras::Guarded([&]() -> DWORD {
     const std::string name = server ? plat::FromWide(server, 64) : std::string();
     // The router must be there to be connected to.
     std::vector<std::string> fields, lines;
@@ -208,7 +187,8 @@ MPRAPI_EXPORT DWORD MprAdminPortEnum(mprapi::MPR_SERVER_HANDLE handle, DWORD lev
   *entriesRead = *totalEntries = 0;
   if (resumeHandle) *resumeHandle = 0;
   if (level != 0) return ERROR_INVALID_LEVEL;
-  return Guarded([&] { return PortEnum(handle, connection, buffer, entriesRead, totalEntries); });
+  return ras::Guarded(
+      [&] { return PortEnum(handle, connection, buffer, entriesRead, totalEntries); });
 }
 
 MPRAPI_EXPORT DWORD MprAdminPortGetInfo(mprapi::MPR_SERVER_HANDLE handle, DWORD level,
@@ -216,7 +196,7 @@ MPRAPI_EXPORT DWORD MprAdminPortGetInfo(mprapi::MPR_SERVER_HANDLE handle, DWORD 
   if (!buffer) return plat::ERROR_INVALID_PARAMETER;
   *buffer = nullptr;
   if (level > 1) return ERROR_INVALID_LEVEL;
-  return Guarded([&] { return PortGetInfo(handle, level, port, buffer); });
+  return ras::Guarded([&] { return PortGetInfo(handle, level, port, buffer); });
 }
 
 MPRAPI_EXPORT DWORD MprAdminConnectionGetInfo(mprapi::MPR_SERVER_HANDLE handle, DWORD level,
@@ -224,7 +204,7 @@ MPRAPI_EXPORT DWORD MprAdminConnectionGetInfo(mprapi::MPR_SERVER_HANDLE handle, 
   if (!buffer) return plat::ERROR_INVALID_PARAMETER;
   *buffer = nullptr;
   if (level > 1) return ERROR_INVALID_LEVEL;
-  return Guarded([&] { return ConnectionGetInfo(handle, level, connection, buffer); });
+  return ras::Guarded([&] { return ConnectionGetInfo(handle, level, connection, buffer); });
 }
 
 MPRAPI_EXPORT DWORD MprAdminBufferFree(void* buffer) { return Buffers().Free(buffer); }

@@ -18,20 +18,6 @@ namespace portdata = plat::portdata;
 
 std::string Server(const char* server) { return server ? std::string(server) : std::string(); }
 
-bool ReadPorts(const char* server, std::vector<ras::PortInfo>* ports) {
-  std::vector<std::string> fields, lines;
-  if (ras::CallRasService(Server(server), "PORTS", &fields, &lines, nullptr) != plat::ERROR_SUCCESS) {
-    return false;
-  }
-  ports->clear();
-  for (const std::string& line : lines) {
-    ras::PortInfo p;
-    if (!ras::DecodePort(line, &p)) return false;
-    ports->push_back(std::move(p));
-  }
-  return true;
-}
-
 // The last listing RRAS_UpdatePortData took.
 class Listing {
  public:
@@ -86,7 +72,9 @@ PORTDATA_EXPORT BOOL RRAS_DisconnectPort(const char* server, const char* port) {
 PORTDATA_EXPORT BOOL RRAS_GetNumberOfPorts(const char* server, DWORD* total, DWORD* inUse) {
   return Guarded([&] {
     std::vector<ras::PortInfo> ports;
-    if (!total || !inUse || !ReadPorts(server, &ports)) return false;
+    if (!total || !inUse || ras::ListRasPorts(Server(server), &ports) != plat::ERROR_SUCCESS) {
+      return false;
+    }
     *total = static_cast<DWORD>(ports.size());
     *inUse = 0;
     for (const auto& p : ports) *inUse += p.state != ras::PortState::Listening ? 1 : 0;
@@ -97,7 +85,7 @@ PORTDATA_EXPORT BOOL RRAS_GetNumberOfPorts(const char* server, DWORD* total, DWO
 PORTDATA_EXPORT BOOL RRAS_UpdatePortData(const char* server, DWORD* count) {
   return Guarded([&] {
     std::vector<ras::PortInfo> ports;
-    if (!count || !ReadPorts(server, &ports)) return false;
+    if (!count || ras::ListRasPorts(Server(server), &ports) != plat::ERROR_SUCCESS) return false;
     *count = static_cast<DWORD>(ports.size());
     LastListing().Replace(std::move(ports));
     return true;

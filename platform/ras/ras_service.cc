@@ -27,6 +27,17 @@ std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
 
 std::string Account(const PortInfo& p) { return p.domain + "\\" + p.user; }
 
+// A free port taken by a call: who calls, from where, since when.
+void TakeCall(const DialRequest& request, std::time_t now, PortInfo* port) {
+  port->state = PortState::Connecting;
+  port->domain = request.domain;
+  port->user = request.user;
+  port->computer = request.computer;
+  port->wksta = request.wksta;
+  port->callback = request.callback;
+  port->start = now;
+}
+
 }  // namespace
 
 void RasTrace(std::string_view text) {
@@ -101,25 +112,33 @@ RasService::RasService(RasServiceOptions options, std::unique_ptr<AdminExtension
 
 std::time_t RasService::Now() const { return options_.clock ? options_.clock() : plat::Now(); }
 
-RasService::Port* RasService::FindLocked(std::string_view name) {
-  for (Port& p : ports_) {
-    if (EqualsIgnoringCase(p.info.name, name)) return &p;
-  }
-  return nullptr;
-}
-
-const RasService::Port* RasService::FindLocked(std::string_view name) const {
+const RasService::Port* RasService::FindLocked(std::string_view name, std::string* why) const {
   for (const Port& p : ports_) {
     if (EqualsIgnoringCase(p.info.name, name)) return &p;
   }
+  if (!why) return nullptr;
+  *why = "there is no port " + std::string(name) + " on this machine";
+  if (ports_.empty()) {
+    *why += " (it has no ports)";
+  } else if (ports_.size() == 1) {
+    *why += " (its port is " + ports_.front().info.name + ")";
+  } else {
+    *why += " (its ports are " + ports_.front().info.name + " to " + ports_.back().info.name + ")";
+  }
   return nullptr;
 }
 
-std::string RasService::UnknownPortText(std::string_view name) const {
-  std::string text = "there is no port " + std::string(name) + " on this machine";
-  if (ports_.empty()) return text + " (it has no ports)";
-  if (ports_.size() == 1) return text + " (its port is " + ports_.front().info.name + ")";
-  return text + " (its ports are " + ports_.front().info.name + " to " + ports_.back().info.name + ")";
+RasService::Port* RasService::ListeningLocked(std::string_view name, DWORD* err, std::string* why) {
+  Port* p = FindLocked(name, why);
+  if (!p) {
+    *err = ERROR_DEV_NOT_EXIST;
+  } else if (p->info.state != PortState::Listening) {
+    *why = "port " + p->info.name + " is in use";
+    if (!p->info.user.empty()) *why += " by " + Account(p->info);
+    *err = ERROR_BUSY;
+    p = nullptr;
+  }
+  return p;
 }
 
 void RasService::ClearLocked(Port* port) {
@@ -167,16 +186,9 @@ DWORD RasService::DialRouter(const DialRequest& request, std::vector<LinkResult>
   std::vector<PortInfo> links;
   {
     std::lock_guard lock(mutex_);
-    Port* first = FindLocked(request.port);
-    if (!first) {
-      *why = UnknownPortText(request.port);
-      return ERROR_DEV_NOT_EXIST;
-    }
-    if (first->info.state != PortState::Listening) {
-      *why = "port " + first->info.name + " is in use";
-      if (!first->info.user.empty()) *why += " by " + Account(first->info);
-      return ERROR_BUSY;
-    }
+    DWORD err = ERROR_SUCCESS;
+    Port* first = ListeningLocked(request.port, &err, why);
+    if (!first) return err;
     // The port asked for, then the free ports after it.
     const size_t start = static_cast<size_t>(first - ports_.data());
     std::vector<Port*> chosen;
@@ -197,13 +209,7 @@ DWORD RasService::DialRouter(const DialRequest& request, std::vector<LinkResult>
     }
     for (Port* p : chosen) {
       PortInfo& i = p->info;
-      i.state = PortState::Connecting;
-      i.domain = request.domain;
-      i.user = request.user;
-      i.computer = request.computer;
-      i.wksta = request.wksta;
-      i.callback = request.callback;
-      i.start = now;
+      TakeCall(request, now, &i);
       i.connected = now;
       i.connection = handle;
       i.address = address;
@@ -263,24 +269,11 @@ DWORD RasService::Dial(const DialRequest& request, bool* admitted, PortInfo* out
   PortInfo session;
   {
     std::lock_guard lock(mutex_);
-    Port* p = FindLocked(request.port);
-    if (!p) {
-      *why = UnknownPortText(request.port);
-      return ERROR_DEV_NOT_EXIST;
-    }
-    if (p->info.state != PortState::Listening) {
-      *why = "port " + p->info.name + " is in use";
-      if (!p->info.user.empty()) *why += " by " + Account(p->info);
-      return ERROR_BUSY;
-    }
+    DWORD err = ERROR_SUCCESS;
+    Port* p = ListeningLocked(request.port, &err, why);
+    if (!p) return err;
     PortInfo& i = p->info;
-    i.state = PortState::Connecting;
-    i.domain = request.domain;
-    i.user = request.user;
-    i.computer = request.computer;
-    i.wksta = request.wksta;
-    i.callback = request.callback;
-    i.start = Now();
+    TakeCall(request, Now(), &i);
     if (request.address.empty() || !ParseIpAddress(request.address, &i.address)) {
       i.address = PoolAddress(static_cast<size_t>(p - ports_.data()));
     }
@@ -327,11 +320,8 @@ DWORD RasService::Dial(const DialRequest& request, bool* admitted, PortInfo* out
 DWORD RasService::AddTraffic(std::string_view port, std::uint64_t sent, std::uint64_t received,
                              PortInfo* after, std::string* why) {
   std::lock_guard lock(mutex_);
-  Port* p = FindLocked(port);
-  if (!p) {
-    *why = UnknownPortText(port);
-    return ERROR_DEV_NOT_EXIST;
-  }
+  Port* p = FindLocked(port, why);
+  if (!p) return ERROR_DEV_NOT_EXIST;
   if (p->info.state != PortState::Connected) {
     *why = "nobody is connected on port " + p->info.name;
     return ERROR_NOT_CONNECTED;
@@ -344,11 +334,8 @@ DWORD RasService::AddTraffic(std::string_view port, std::uint64_t sent, std::uin
 
 DWORD RasService::BeginHangUp(std::string_view port, PortInfo* session, std::string* why) {
   std::lock_guard lock(mutex_);
-  Port* p = FindLocked(port);
-  if (!p) {
-    *why = UnknownPortText(port);
-    return ERROR_DEV_NOT_EXIST;
-  }
+  Port* p = FindLocked(port, why);
+  if (!p) return ERROR_DEV_NOT_EXIST;
   switch (p->info.state) {
     case PortState::Connected: break;
     case PortState::Listening:
@@ -424,11 +411,8 @@ std::vector<PortInfo> RasService::Ports() const {
 
 DWORD RasService::GetPort(std::string_view port, PortInfo* info, std::string* why) const {
   std::lock_guard lock(mutex_);
-  const Port* p = FindLocked(port);
-  if (!p) {
-    *why = UnknownPortText(port);
-    return ERROR_DEV_NOT_EXIST;
-  }
+  const Port* p = FindLocked(port, why);
+  if (!p) return ERROR_DEV_NOT_EXIST;
   *info = p->info;
   return ERROR_SUCCESS;
 }

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/eventlog.h"
@@ -113,10 +114,14 @@ class RasService {
     bool releaseAddress = false;  // the extension asked to hear when the address is free
   };
 
-  // Finds a port by name (case-insensitive); with mutex_ held.
-  Port* FindLocked(std::string_view name);
-  const Port* FindLocked(std::string_view name) const;
-  std::string UnknownPortText(std::string_view name) const;
+  // Finds a port by name (case-insensitive), with mutex_ held; nullptr when
+  // there is none, *why (when given) then naming the ports there are.
+  const Port* FindLocked(std::string_view name, std::string* why = nullptr) const;
+  Port* FindLocked(std::string_view name, std::string* why = nullptr) {
+    return const_cast<Port*>(std::as_const(*this).FindLocked(name, why));
+  }
+  // The port a call asks for, free to take it; nullptr and the error otherwise.
+  Port* ListeningLocked(std::string_view name, DWORD* err, std::string* why);
   void ClearLocked(Port* port);
   void WriteSessionRecords(const PortInfo& session, std::time_t end) const;
   rassapi::IPADDR PoolAddress(size_t index) const;

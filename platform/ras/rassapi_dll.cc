@@ -41,15 +41,9 @@ bool PortName(const WCHAR* port, std::string* name) {
 DWORD PortEnum(const WCHAR* server, rassapi::RAS_PORT_0** ports, WORD* entriesRead) {
   *ports = nullptr;
   *entriesRead = 0;
-  std::vector<std::string> fields, lines;
-  if (const DWORD err = ras::CallRasService(ServerName(server), "PORTS", &fields, &lines, nullptr);
-      err != plat::ERROR_SUCCESS) {
-    return err;
-  }
   std::vector<ras::PortInfo> infos;
-  for (const std::string& line : lines) {
-    ras::PortInfo info;
-    if (ras::DecodePort(line, &info)) infos.push_back(std::move(info));
+  if (const DWORD err = ras::ListRasPorts(ServerName(server), &infos); err != plat::ERROR_SUCCESS) {
+    return err;
   }
   if (infos.size() > 0xFFFF) infos.resize(0xFFFF);
   if (infos.empty()) return plat::ERROR_SUCCESS;
@@ -83,17 +77,6 @@ DWORD PortGetInfo(const WCHAR* server, const std::string& port, rassapi::RAS_POR
   return plat::ERROR_SUCCESS;
 }
 
-// Nothing may escape to a caller of the C interface: a failure inside
-// (memory exhausted) is reported as such.
-template <typename Body>
-DWORD Guarded(Body body) {
-  try {
-    return body();
-  } catch (...) {
-    return plat::ERROR_NOT_ENOUGH_MEMORY;
-  }
-}
-
 }  // namespace
 
 #define RASSAPI_EXPORT extern "C" __attribute__((visibility("default")))
@@ -101,14 +84,14 @@ DWORD Guarded(Body body) {
 RASSAPI_EXPORT DWORD RasAdminPortEnum(const WCHAR* server, rassapi::RAS_PORT_0** ports,
                                       WORD* entriesRead) {
   if (!ports || !entriesRead) return plat::ERROR_INVALID_PARAMETER;
-  return Guarded([&] { return PortEnum(server, ports, entriesRead); });
+  return ras::Guarded([&] { return PortEnum(server, ports, entriesRead); });
 }
 
 RASSAPI_EXPORT DWORD RasAdminPortGetInfo(const WCHAR* server, const WCHAR* port,
                                          rassapi::RAS_PORT_1* info,
                                          rassapi::RAS_PORT_STATISTICS* statistics,
                                          rassapi::RAS_PARAMETERS** parameters) {
-  return Guarded([&]() -> DWORD {
+  return ras::Guarded([&]() -> DWORD {
     std::string name;
     if (!info || !statistics || !parameters || !PortName(port, &name)) {
       return plat::ERROR_INVALID_PARAMETER;
@@ -118,7 +101,7 @@ RASSAPI_EXPORT DWORD RasAdminPortGetInfo(const WCHAR* server, const WCHAR* port,
 }
 
 RASSAPI_EXPORT DWORD RasAdminPortDisconnect(const WCHAR* server, const WCHAR* port) {
-  return Guarded([&]() -> DWORD {
+  return ras::Guarded([&]() -> DWORD {
     std::string name;
     if (!PortName(port, &name)) return plat::ERROR_INVALID_PARAMETER;
     return ras::CallRasService(ServerName(server), ras::JoinFields({"DISCONNECT", name}), nullptr,

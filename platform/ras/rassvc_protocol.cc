@@ -1,10 +1,10 @@
 #include "platform/ras/rassvc_protocol.h"
 
-#include <charconv>
 #include <cstdio>
 
 #include "platform/errors.h"
 #include "platform/pipe.h"
+#include "platform/text.h"
 #include "platform/wide.h"
 
 namespace plat::ras {
@@ -59,12 +59,6 @@ bool IsDialCharacter(char c) {
   return (c >= '0' && c <= '9') || std::string_view(" +-()#*,.WwPpTt@!").find(c) != std::string_view::npos;
 }
 
-bool ParseUnsigned(std::string_view text, std::uint64_t* value) {
-  if (text.empty()) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
-  return ec == std::errc() && end == text.data() + text.size();
-}
-
 }  // namespace
 
 const char* PortStateName(PortState state) {
@@ -85,7 +79,7 @@ bool ParseIpAddress(std::string_view text, rassapi::IPADDR* address) {
     if (octet < 3 && dot == std::string_view::npos) return false;
     if (part.empty() || part.size() > 3) return false;
     std::uint64_t v = 0;
-    if (!ParseUnsigned(part, &v) || v > 255) return false;
+    if (!ParseWhole(part, &v) || v > 255) return false;
     result |= static_cast<rassapi::IPADDR>(v) << (8 * octet);
     if (octet < 3) text.remove_prefix(dot + 1);
   }
@@ -171,7 +165,7 @@ std::string EncodeDial(const DialRequest& r) {
 
 bool DecodeDial(const std::vector<std::string>& f, DialRequest* r) {
   std::uint64_t links = 0;
-  if (f.size() != 9 || f[0] != "DIAL" || !ParseUnsigned(f[8], &links) || links > 0xFFFF) {
+  if (f.size() != 9 || f[0] != "DIAL" || !ParseWhole(f[8], &links) || links > 0xFFFF) {
     return false;
   }
   *r = DialRequest{f[1], f[2], f[3], f[4], f[5], f[6], f[7], static_cast<int>(links)};
@@ -205,11 +199,11 @@ bool DecodePort(std::string_view line, PortInfo* p) {
   out.wksta = f[5];
   out.callback = f[6];
   std::uint64_t start = 0, address = 0, speed = 0, connection = 0, connected = 0;
-  if (!known || !ParseUnsigned(f[7], &start) || !ParseUnsigned(f[8], &address) ||
-      address > 0xFFFFFFFFu || !ParseUnsigned(f[9], &out.bytesSent) ||
-      !ParseUnsigned(f[10], &out.bytesReceived) || !ParseUnsigned(f[11], &speed) ||
-      speed > 0xFFFFFFFFu || !ParseUnsigned(f[12], &connection) || connection > 0xFFFFFFFFu ||
-      !ParseUnsigned(f[13], &connected)) {
+  if (!known || !ParseWhole(f[7], &start) || !ParseWhole(f[8], &address) ||
+      address > 0xFFFFFFFFu || !ParseWhole(f[9], &out.bytesSent) ||
+      !ParseWhole(f[10], &out.bytesReceived) || !ParseWhole(f[11], &speed) ||
+      speed > 0xFFFFFFFFu || !ParseWhole(f[12], &connection) || connection > 0xFFFFFFFFu ||
+      !ParseWhole(f[13], &connected)) {
     return false;
   }
   out.connection = static_cast<DWORD>(connection);
@@ -311,7 +305,7 @@ DWORD CallRasService(std::string_view server, std::string_view request,
   std::vector<std::string> head = SplitFields(replyLines.front());
   if (head[0] == "ERR" && head.size() >= 2) {
     std::uint64_t code = 0;
-    if (!ParseUnsigned(head[1], &code) || code == 0 || code > 0xFFFFFFFFu) code = ERROR_GEN_FAILURE;
+    if (!ParseWhole(head[1], &code) || code == 0 || code > 0xFFFFFFFFu) code = ERROR_GEN_FAILURE;
     if (errorText) *errorText = head.size() >= 3 ? head[2] : std::string();
     return static_cast<DWORD>(code);
   }
@@ -321,6 +315,21 @@ DWORD CallRasService(std::string_view server, std::string_view request,
   }
   if (fields) fields->assign(head.begin() + 1, head.end());
   if (lines) lines->assign(replyLines.begin() + 1, replyLines.end());
+  return ERROR_SUCCESS;
+}
+
+DWORD ListRasPorts(std::string_view server, std::vector<PortInfo>* ports) {
+  ports->clear();
+  std::vector<std::string> fields, lines;
+  if (const DWORD err = CallRasService(server, "PORTS", &fields, &lines, nullptr);
+      err != ERROR_SUCCESS) {
+    return err;
+  }
+  for (const std::string& line : lines) {
+    PortInfo port;
+    if (!DecodePort(line, &port)) return ERROR_INVALID_DATA;
+    ports->push_back(std::move(port));
+  }
   return ERROR_SUCCESS;
 }
 

@@ -142,5 +142,8 @@ void FillRasPortStatistics(const PortInfo& port, rassapi::RAS_PORT_STATISTICS* o
 DWORD CallRasService(std::string_view server, std::string_view request,
                      std::vector<std::string>* fields, std::vector<std::string>* lines,
                      std::string* errorText);
+// Every port of rassvc on `server`, in its order: CallRasService's errors,
+// ERROR_INVALID_DATA for a port line that does not read.
+DWORD ListRasPorts(std::string_view server, std::vector<PortInfo>* ports);
 
 }  // namespace plat::ras

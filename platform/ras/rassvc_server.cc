@@ -1,12 +1,12 @@
 #include "platform/ras/rassvc_server.h"
 
-#include <charconv>
 #include <chrono>
 #include <iterator>
 #include <utility>
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/text.h"
 
 namespace plat::ras {
 
@@ -15,12 +15,6 @@ namespace {
 constexpr size_t kRequestLimit = 4096;
 constexpr DWORD kRequestWaitMs = 10000;
 constexpr DWORD kAcceptPollMs = 200;
-
-bool ParseCount(const std::string& text, std::uint64_t* value) {
-  if (text.empty()) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
-  return ec == std::errc() && end == text.data() + text.size();
-}
 
 std::string Ok(const std::vector<std::string>& fields) {
   std::vector<std::string> all = {"OK"};
@@ -143,7 +137,7 @@ std::string RasPipeServer::Handle(std::string_view request, std::function<void()
   }
   if (verb == "STALL") {
     std::uint64_t seconds = 0;
-    if (f.size() != 2 || !ParseCount(f[1], &seconds) || seconds > 3600) {
+    if (f.size() != 2 || !ParseWhole(f[1], &seconds) || seconds > 3600) {
       return ErrorReply(ERROR_INVALID_PARAMETER, "malformed STALL request");
     }
     stallUntil_.store(std::chrono::steady_clock::now() + std::chrono::seconds(seconds));
@@ -151,7 +145,7 @@ std::string RasPipeServer::Handle(std::string_view request, std::function<void()
   }
   if (verb == "TRAFFIC") {
     std::uint64_t sent = 0, received = 0;
-    if (f.size() != 4 || !ParseCount(f[2], &sent) || !ParseCount(f[3], &received)) {
+    if (f.size() != 4 || !ParseWhole(f[2], &sent) || !ParseWhole(f[3], &received)) {
       return ErrorReply(ERROR_INVALID_PARAMETER, "malformed TRAFFIC request");
     }
     PortInfo port;

@@ -364,10 +364,6 @@ int DeleteShare(const std::string& name) {
   return 0;
 }
 
-bool StartsWithIgnoringCase(const std::string& text, std::string_view prefix) {
-  return text.size() >= prefix.size() && plat::EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
 int NetShare(pltools::Tool& tool, const std::vector<std::string>& args) {
   if (args.empty()) return ListShares();
   std::string target, remark;
@@ -375,7 +371,7 @@ int NetShare(pltools::Tool& tool, const std::vector<std::string>& args) {
   for (const auto& arg : args) {
     if (plat::EqualsIgnoringCase(arg, "/delete") || plat::EqualsIgnoringCase(arg, "/d")) {
       remove = true;
-    } else if (StartsWithIgnoringCase(arg, "/remark:")) {
+    } else if (plat::StartsWithIgnoringCase(arg, "/remark:")) {
       remark = arg.substr(8);
     } else if (!arg.empty() && arg[0] == '/') {
       return tool.UsageError("unknown option '" + arg + "'");

@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/path.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "platform/tools/tool_args.h"
 
 namespace {
@@ -392,18 +393,12 @@ class Reg {
       value->data += '\0';
     } else if (type == "REG_BINARY") {
       value->type = plat::REG_BINARY;
-      auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-      };
       if (data.size() % 2 != 0) {
         tool_.UsageError("Invalid REG_BINARY data: give an even number of hex digits.");
         return false;
       }
       for (size_t i = 0; i < data.size(); i += 2) {
-        const int hi = digit(data[i]), lo = digit(data[i + 1]);
+        const int hi = plat::HexDigitValue(data[i]), lo = plat::HexDigitValue(data[i + 1]);
         if (hi < 0 || lo < 0) {
           tool_.UsageError("Invalid REG_BINARY data '" + data + "': only hex digits.");
           return false;

@@ -154,7 +154,8 @@ StatusMailOutcome SendStatusMail(const ServiceContext& context, std::time_t now,
     owed.counts = AddCounts(owed.counts, counters);
     unrecorded = "the counters of svc_status.dat could not be reset (error " + std::to_string(err) + ")";
   }
-  if (const DWORD err = WriteDailyStatusEmailLastSent(context, now); err != 0) {
+  if (const DWORD err = WriteDailyStatusEmailLastSent(context.PathsSnapshot().systemData, now);
+      err != 0) {
     owed.sent = now;
     unrecorded += std::string(unrecorded.empty() ? "" : "; ") +
                   "DailyStatusEmailLastSent could not be written (error " + std::to_string(err) + ")";

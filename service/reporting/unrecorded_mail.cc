@@ -95,7 +95,10 @@ bool SettleUnrecordedMail(const ServiceContext& context) {
     // Written at once: the counts must never be taken off twice.
     WriteUnrecordedMail(owed);
   }
-  if (owed.sent && WriteDailyStatusEmailLastSent(context, owed.sent) == plat::ERROR_SUCCESS) owed.sent = 0;
+  const std::string systemData = context.PathsSnapshot().systemData;
+  if (owed.sent && WriteDailyStatusEmailLastSent(systemData, owed.sent) == plat::ERROR_SUCCESS) {
+    owed.sent = 0;
+  }
   if (!owed.Empty()) return false;
   WriteUnrecordedMail(owed);
   common::Trace(kLabel, "The last status mail is now recorded in the data folder", 0);
@@ -128,7 +131,7 @@ StatusCounters AddCounts(StatusCounters a, const StatusCounters& b) {
 }
 
 StatusMailSettings ReadStatusMailState(const ServiceContext& context) {
-  StatusMailSettings settings = ReadStatusMailSettings(context);
+  StatusMailSettings settings = ReadStatusMailSettings(context.PathsSnapshot().systemData);
   const UnrecordedMail owed = ReadUnrecordedMail();
   if (owed.sent > static_cast<std::time_t>(settings.lastSent)) settings.lastSent = static_cast<plat::DWORD>(owed.sent);
   return settings;

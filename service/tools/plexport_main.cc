@@ -96,7 +96,7 @@ MailOptions TakeMailOptions(pltools::Tool& tool) {
 }
 
 int SetMail(pltools::Tool& tool, const svc::ServiceContext& context, const MailOptions& options) {
-  svc::StatusMailSettings m = svc::ReadStatusMailSettings(context);
+  svc::StatusMailSettings m = svc::ReadStatusMailSettings(context.paths.systemData);
   const bool off = options.off;
   if (options.server) m.server = *options.server;
   if (options.to) m.to = *options.to;
@@ -126,7 +126,7 @@ int SetMail(pltools::Tool& tool, const svc::ServiceContext& context, const MailO
     }
   }
   m.type = off ? 0 : 1;
-  if (const plat::DWORD err = svc::WriteStatusMailSettings(context, m); err != 0) {
+  if (const plat::DWORD err = svc::WriteStatusMailSettings(context.paths.systemData, m); err != 0) {
     return tool.Fail(err, common::kSystemDataFile);
   }
   std::printf("Daily status mail %s: from %u:00 through %s to %s (sender %s)\n", off ? "off" : "on",
@@ -158,7 +158,7 @@ int Schedule(const svc::ServiceContext& context) {
               : s.exportLive            ? "off (with the export of the sessions only)"
                                         : "off",
               static_cast<unsigned>(s.exportLive));
-  const svc::StatusMailSettings m = svc::ReadStatusMailSettings(context);
+  const svc::StatusMailSettings m = svc::ReadStatusMailSettings(context.paths.systemData);
   std::printf("Daily status mail: %s\n", m.type ? "on" : "off");
   std::printf("  from %u:00, server %s, to %s, from %s, last sent %s\n", static_cast<unsigned>(m.hour),
               m.server.c_str(), m.to.c_str(), m.from.c_str(),
@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
   }
   const svc::StatusMailOutcome m = svc::SendStatusMail(context, now);
   if (!m.sent) return tool.Fail("status mail not sent: " + m.error);
-  const svc::StatusMailSettings settings = svc::ReadStatusMailSettings(context);
+  const svc::StatusMailSettings settings = svc::ReadStatusMailSettings(context.paths.systemData);
   std::printf("Status mail sent to %s through %s; counters reset\n", settings.to.c_str(),
               settings.server.c_str());
   return pltools::kExitSuccess;

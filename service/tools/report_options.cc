@@ -1,6 +1,5 @@
 #include "service/tools/report_options.h"
 
-#include <charconv>
 #include <cstdio>
 
 #include "accounts/account_store.h"
@@ -8,6 +7,7 @@
 #include "common/data_folder.h"
 #include "platform/path.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 #include "service/local_date.h"
 
 namespace plreport {
@@ -18,9 +18,7 @@ constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                    "jul", "aug", "sep", "oct", "nov", "dec"};
 
 bool Number(std::string_view text, size_t digits, int* value) {
-  if (text.size() != digits) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
-  return ec == std::errc() && end == text.data() + text.size();
+  return text.size() == digits && plat::ParseWhole(text, value);
 }
 
 int DaysInMonth(int year, int month) {
@@ -36,17 +34,8 @@ std::int64_t DayNumber(const Day& d) {
 }
 
 Day DayFromNumber(std::int64_t n) {
-  // The inverse of DayNumber (civil from days, proleptic Gregorian).
-  n += 719468;
-  const std::int64_t era = (n >= 0 ? n : n - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(n - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
   Day d;
-  d.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  d.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  d.year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (d.month <= 2));
+  svc::CivilDate(n, &d.year, &d.month, &d.day);
   return d;
 }
 
