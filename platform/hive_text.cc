@@ -10,21 +10,18 @@ namespace plat::hive {
 // ---------------------------------------------------------------- key paths
 
 std::string NormalizeKeyPath(std::string_view path) {
-  std::string out, part;
-  auto flush = [&] {
-    if (part.empty()) return;
-    if (!out.empty()) out += '\\';
-    out += part;
-    part.clear();
-  };
-  for (char c : path) {
-    if (c == '\\') {
-      flush();
-    } else {
-      part += c;
+  std::string out;
+  out.reserve(path.size());
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) {
+      if (!out.empty()) out += '\\';
+      out.append(path.substr(start, end - start));
     }
+    start = end + 1;
   }
-  flush();
   return out;
 }
 
@@ -304,13 +301,32 @@ bool ParseSectionHeader(std::string_view line, bool* deletion, std::string* root
   return !rootName->empty();
 }
 
-// Makes `path` and all its parents exist; returns the stored spelling.
+// Makes `path` and all its parents exist; returns the stored spelling. From
+// the deepest key that exists down, so that the path is folded once and a deep
+// path costs no deep recursion.
 std::string EnsureKey(HiveData& hive, const std::string& path) {
-  if (const KeyData* k = hive.Find(path)) return k->path;
-  std::string parent = path.empty() ? std::string() : EnsureKey(hive, ParentKey(path));
-  std::string stored = JoinKey(parent, LastComponent(path));
-  hive.keys.push_back(KeyData{stored, {}});
-  hive.index[ToLowerAscii(stored)] = hive.keys.size() - 1;
+  const std::string lower = ToLowerAscii(path);
+  size_t have = lower.size();  // the longest prefix that is a key
+  auto it = hive.index.find(lower);
+  while (it == hive.index.end() && have > 0) {
+    const size_t slash = lower.rfind('\\', have - 1);
+    have = slash == std::string::npos ? 0 : slash;
+    it = hive.index.find(lower.substr(0, have));
+  }
+  std::string stored = it == hive.index.end() ? std::string() : hive.keys[it->second].path;
+  if (it == hive.index.end()) {  // not even the root
+    hive.keys.push_back(KeyData{"", {}});
+    hive.index[""] = hive.keys.size() - 1;
+  }
+  while (have < path.size()) {
+    const size_t from = have == 0 ? 0 : have + 1;
+    size_t to = path.find('\\', from);
+    if (to == std::string::npos) to = path.size();
+    stored = JoinKey(stored, std::string_view(path).substr(from, to - from));
+    hive.keys.push_back(KeyData{stored, {}});
+    hive.index[lower.substr(0, to)] = hive.keys.size() - 1;
+    have = to;
+  }
   return stored;
 }
 
@@ -326,7 +342,8 @@ HiveData ParseHive(std::string_view text) {
     if (line.empty()) continue;
     bool deletion = false;
     std::string rootName, path;
-    if (ParseSectionHeader(line, &deletion, &rootName, &path) && !deletion) {
+    if (ParseSectionHeader(line, &deletion, &rootName, &path) && !deletion &&
+        std::count(path.begin(), path.end(), '\\') < static_cast<std::ptrdiff_t>(kMaxKeyDepth)) {
       // A key's parents exist, even when the file has no section for them.
       current = hive.Find(EnsureKey(hive, path));
       continue;
