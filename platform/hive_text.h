@@ -10,8 +10,8 @@
 //   more than kMaxKeyDepth keys deep is a line ParseHive does not understand:
 //   a key's section names its whole path, so deeper keys would make the text
 //   grow with the square of the depth.
-// - Out parameters on failure: unspecified (ParseValueLine,
-//   ParseSectionHeader); callers use them only on success.
+// - Out parameters on failure: left as they were (ParseValueLine,
+//   ParseSectionHeader).
 // - Thread safety: none inside; a HiveData is a value. Const calls on one may
 //   run concurrently; an edit needs the caller's exclusion.
 #pragma once

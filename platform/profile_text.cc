@@ -470,10 +470,10 @@ DWORD ReplaceRecord(Profile& d, std::string_view section, std::string_view key,
 DWORD Validate(const ProfileChange& in, ProfileChange* out) {
   const std::string_view section = Trim(in.section);
   if (section.empty() || HasBreak(section)) return ERROR_INVALID_PARAMETER;
-  out->section.assign(section);
-  out->key.clear();
-  out->value.reset();
-  if (in.key.empty()) return ERROR_SUCCESS;  // deletes the section
+  if (in.key.empty()) {  // deletes the section
+    *out = ProfileChange{std::string(section), {}, std::nullopt};
+    return ERROR_SUCCESS;
+  }
 
   const std::string_view key = Trim(in.key);
   // A key beginning with ';' would be written as a comment, one beginning with
@@ -483,8 +483,7 @@ DWORD Validate(const ProfileChange& in, ProfileChange* out) {
     return ERROR_INVALID_PARAMETER;
   }
   if (in.value && HasBreak(*in.value)) return ERROR_INVALID_PARAMETER;
-  out->key.assign(key);
-  out->value = in.value;
+  *out = ProfileChange{std::string(section), std::string(key), in.value};
   return ERROR_SUCCESS;
 }
 

@@ -103,6 +103,18 @@ TEST(ProfileTextTest, ALargeFileKeepsLineLengthsAndGrowsOnlyAtItsEnd) {
   EXPECT_EQ(ReadRecords(reread, "Log"), ReadRecords(d, "Log"));
 }
 
+// A change refused leaves the checked change as it was.
+TEST(ProfileTextTest, ARefusedChangeLeavesTheCheckedOneAlone) {
+  ProfileChange out{"S", "k", std::string("v")};
+  for (const ProfileChange& bad : {ProfileChange{"Sec", "a\nb", std::string("1")},
+                                   ProfileChange{"Sec", ";k", std::string("1")},
+                                   ProfileChange{"Sec", "k", std::string("1\r2")},
+                                   ProfileChange{" ", "k", std::string("1")}}) {
+    EXPECT_EQ(Validate(bad, &out), ERROR_INVALID_PARAMETER) << bad.key;
+    EXPECT_EQ(out.section + out.key + out.value.value_or("-"), "Skv") << bad.key;
+  }
+}
+
 // Deleting a key takes every line of it (any case) and nothing between them;
 // deleting a section in many parts leaves their comments, which later edits
 // fold into the sections before them.

@@ -208,6 +208,22 @@ TEST(HiveTextTest, AKeyDeeperThanTheLimitIsAKeptLine) {
   EXPECT_EQ(hive::ChildrenOf(h, "Top\\k"), (std::vector<std::string>{"k", "New"}));
 }
 
+// A line that is no value or no header leaves the parser's outputs as they were.
+TEST(HiveTextTest, LinesThatDoNotParseLeaveTheOutputsAlone) {
+  RegValue v{"kept", REG_DWORD, "data"};
+  bool deleted = true;
+  for (const char* line : {"\"Half\"=dword:zz", "\"Name\"", "@=hex:1,2,3zz"}) {
+    EXPECT_FALSE(hive::ParseValueLine(line, &v, &deleted)) << line;
+    EXPECT_EQ(v.name + v.data, "keptdata") << line;
+    EXPECT_TRUE(deleted) << line;
+  }
+  bool deletion = true;
+  std::string root = "r", path = "p";
+  EXPECT_FALSE(hive::ParseSectionHeader("[\\Software]", &deletion, &root, &path));
+  EXPECT_EQ(root + path, "rp");
+  EXPECT_TRUE(deletion);
+}
+
 // Each call a hive write makes, failing: the hive stays as it was, the error
 // is the call's, no temporary is left, and the next write goes through.
 TEST_F(RegistryTest, AHiveThatCannotBeWrittenStaysIntact) {
