@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,16 +19,14 @@ namespace fuzz {
 
 // The input cut at NUL bytes into at most `count` fields (the last takes the rest).
 inline std::vector<std::string> Fields(const uint8_t* data, size_t size, size_t count) {
-  std::vector<std::string> fields(1);
-  for (size_t i = 0; i < size; ++i) {
-    const char c = static_cast<char>(data[i]);
-    if (c == '\0' && fields.size() < count) {
-      fields.emplace_back();
-    } else {
-      fields.back().push_back(c);
-    }
+  std::vector<std::string> fields(count);
+  std::string_view in(reinterpret_cast<const char*>(data), size);
+  for (size_t i = 0; i < count; ++i) {
+    const size_t nul = i + 1 < count ? in.find('\0') : std::string_view::npos;
+    fields[i].assign(in.substr(0, nul));
+    if (nul == std::string_view::npos) break;
+    in.remove_prefix(nul + 1);
   }
-  fields.resize(count);
   return fields;
 }
 
@@ -90,6 +91,40 @@ inline void DefaultMaxLen(int* argc, char*** argv) {
   args.insert(args.end(), {maxLen, lenControl, nullptr});
   *argc += 2;
   *argv = args.data();
+}
+
+// Snapshots of what a model reads as are kept flat, as length-prefixed
+// strings one after another: one allocation to take, copy or compare.
+inline void PutString(std::string& out, std::string_view s) {
+  const auto n = static_cast<uint32_t>(s.size());
+  out.append(reinterpret_cast<const char*>(&n), sizeof n).append(s);
+}
+
+inline std::string_view TakeString(std::string_view& in) {
+  uint32_t n = 0;
+  std::memcpy(&n, in.data(), sizeof n);
+  const std::string_view s = in.substr(sizeof n, n);
+  in.remove_prefix(sizeof n + n);
+  return s;
+}
+
+inline char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+// Byte order of the lower-case spellings, without making them.
+inline bool LessIgnoringCase(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(FoldAscii(a[i]));
+    const auto y = static_cast<unsigned char>(FoldAscii(b[i]));
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
+inline void PutLowerString(std::string& out, std::string_view s) {
+  const auto n = static_cast<uint32_t>(s.size());
+  out.append(reinterpret_cast<const char*>(&n), sizeof n);
+  for (const char c : s) out.push_back(FoldAscii(c));
 }
 
 [[noreturn]] inline void Fail(const std::string& what) {

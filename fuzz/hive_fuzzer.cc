@@ -5,11 +5,10 @@
 //
 // Input: the hive's text, then (after NUL bytes) a value name, a type byte and
 // the value's data for one more write.
+#include <algorithm>
 #include <cstdint>
-#include <map>
-#include <set>
+#include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
@@ -22,23 +21,50 @@ namespace hive = plat::hive;
 
 const std::string kRoot = "HKEY_LOCAL_MACHINE";
 
-struct KeyState {
-  std::set<std::string> subkeys;  // lower case
-  std::vector<std::tuple<std::string, plat::DWORD, std::string>> values;  // name, type, data
-  bool operator==(const KeyState&) const = default;
+// Lower-case key path -> the key's values (name, type, data) in order, as the
+// registry calls list them, kept flat (fuzz_support.h): per key, in byte order
+// of its lower-case path, 'K' and the path, then 'V', the name, the type and
+// the data per value. The keys' subkeys follow from the paths.
+struct Snapshot {
+  std::string bytes;
+  bool operator==(const Snapshot&) const = default;
 };
-// Lower-case key path -> what the key holds, as the registry calls list it.
-using Snapshot = std::map<std::string, KeyState>;
+
+void PutValue(std::string& out, std::string_view name, plat::DWORD type, std::string_view data) {
+  out.push_back('V');
+  fuzz::PutString(out, name);
+  out.append(reinterpret_cast<const char*>(&type), sizeof type);
+  fuzz::PutString(out, data);
+}
 
 Snapshot Read(const hive::HiveData& h) {
-  Snapshot s;
+  // The lower-case paths in one buffer: sorting them then compares bytes
+  // (deep keys share long prefixes), and folding costs one allocation.
+  size_t pathBytes = 0, bound = 0;
   for (const auto& k : h.keys) {
-    KeyState& state = s[plat::ToLowerAscii(k.path)];
+    pathBytes += k.path.size();
+    bound += k.path.size() + 5;
     for (const auto& l : k.lines) {
-      if (l.value) state.values.emplace_back(l.value->name, l.value->type, l.value->data);
+      if (l.value) bound += l.value->name.size() + l.value->data.size() + 13;
     }
-    if (!k.path.empty()) {
-      s[plat::ToLowerAscii(hive::ParentKey(k.path))].subkeys.insert(plat::ToLowerAscii(hive::LastComponent(k.path)));
+  }
+  std::string lowered;
+  lowered.reserve(pathBytes);
+  std::vector<std::pair<std::string_view, uint32_t>> order;
+  order.reserve(h.keys.size());
+  for (uint32_t i = 0; i < h.keys.size(); ++i) {
+    const size_t at = lowered.size();
+    for (const char c : h.keys[i].path) lowered.push_back(fuzz::FoldAscii(c));
+    order.emplace_back(std::string_view(lowered).substr(at), i);
+  }
+  std::sort(order.begin(), order.end());
+  Snapshot s;
+  s.bytes.reserve(bound);
+  for (const auto& [path, i] : order) {
+    s.bytes.push_back('K');
+    fuzz::PutString(s.bytes, path);
+    for (const auto& l : h.keys[i].lines) {
+      if (l.value) PutValue(s.bytes, l.value->name, l.value->type, l.value->data);
     }
   }
   return s;
@@ -46,14 +72,46 @@ Snapshot Read(const hive::HiveData& h) {
 
 std::string Describe(const Snapshot& s) {
   std::string out;
-  for (const auto& [path, state] : s) {
-    out += "[" + fuzz::Printable(path) + "]";
-    for (const auto& [name, type, data] : state.values) {
-      out += " \"" + fuzz::Printable(name) + "\"=" + std::to_string(type) + ":" + fuzz::Printable(data);
+  std::string_view in(s.bytes);
+  while (!in.empty()) {
+    const char tag = in.front();
+    in.remove_prefix(1);
+    if (tag == 'K') {
+      out += (out.empty() ? "[" : "\n[") + fuzz::Printable(fuzz::TakeString(in)) + "]";
+      continue;
     }
-    out += "\n";
+    const std::string_view name = fuzz::TakeString(in);
+    plat::DWORD type = 0;
+    std::memcpy(&type, in.data(), sizeof type);
+    in.remove_prefix(sizeof type);
+    out += " \"" + fuzz::Printable(name) + "\"=" + std::to_string(type) + ":" + fuzz::Printable(fuzz::TakeString(in));
   }
-  return out;
+  return out + "\n";
+}
+
+// Without the probe key and the root's value `changed` (if any).
+Snapshot WithoutProbe(const Snapshot& s, const std::string* changed) {
+  Snapshot r;
+  r.bytes.reserve(s.bytes.size());
+  std::string_view in(s.bytes);
+  std::string_view key;
+  while (!in.empty()) {
+    const std::string_view item = in;
+    const char tag = in.front();
+    in.remove_prefix(1);
+    const std::string_view name = fuzz::TakeString(in);
+    if (tag == 'V') {
+      in.remove_prefix(sizeof(plat::DWORD));
+      fuzz::TakeString(in);
+    } else {
+      key = name;
+    }
+    const bool drop = tag == 'K' ? key == "fuzzprobe"
+                                 : key == "fuzzprobe" || (key.empty() && changed &&
+                                                          plat::EqualsIgnoringCase(name, *changed));
+    if (!drop) r.bytes.append(item.substr(0, item.size() - in.size()));
+  }
+  return r;
 }
 
 // The hive as another process reads it after this one wrote it: it must read
@@ -71,14 +129,8 @@ hive::HiveData Rewritten(const hive::HiveData& h, const Snapshot& model, Snapsho
 }
 
 // `after` equals `before` but for the probe key and the root's value `changed` (if any).
-void CheckUnchanged(Snapshot before, Snapshot after, const std::string* changed, const char* what) {
-  for (Snapshot* s : {&before, &after}) {
-    s->erase("fuzzprobe");
-    auto& root = (*s)[""];
-    root.subkeys.erase("fuzzprobe");
-    std::erase_if(root.values, [&](const auto& v) { return changed && plat::EqualsIgnoringCase(std::get<0>(v), *changed); });
-  }
-  if (before != after) {
+void CheckUnchanged(const Snapshot& before, const Snapshot& after, const std::string* changed, const char* what) {
+  if (WithoutProbe(before, changed) != WithoutProbe(after, changed)) {
     fuzz::Fail(std::string(what) + " changed the hive\nbefore:\n" + Describe(before) + "after:\n" + Describe(after));
   }
 }

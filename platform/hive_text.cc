@@ -10,28 +10,27 @@ namespace plat::hive {
 // ---------------------------------------------------------------- key paths
 
 std::string NormalizeKeyPath(std::string_view path) {
-  std::string out, part;
-  auto flush = [&] {
-    if (part.empty()) return;
-    if (!out.empty()) out += '\\';
-    out += part;
-    part.clear();
-  };
-  for (char c : path) {
-    if (c == '\\') {
-      flush();
-    } else {
-      part += c;
+  std::string out;
+  out.reserve(path.size());
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) {
+      if (!out.empty()) out += '\\';
+      out.append(path.substr(start, end - start));
     }
+    start = end + 1;
   }
-  flush();
   return out;
 }
 
 std::string JoinKey(std::string_view a, std::string_view b) {
   if (a.empty()) return std::string(b);
   if (b.empty()) return std::string(a);
-  return std::string(a) + "\\" + std::string(b);
+  std::string out;
+  out.reserve(a.size() + 1 + b.size());
+  return out.append(a).append(1, '\\').append(b);
 }
 
 std::string ParentKey(const std::string& path) {
@@ -83,15 +82,14 @@ bool StorableName(std::string_view name) {
 
 namespace {
 
-std::string QuoteString(std::string_view s) {
-  std::string out = "\"";
+void AppendQuoted(std::string& out, std::string_view s) {
+  out += '"';
   for (char c : s) {
     if (c == '\\' || c == '"') out += '\\';
     out += c;
   }
-  return out + "\"";
+  out += '"';
 }
-
 
 bool NeedsHex(std::string_view s) {
   for (unsigned char c : s) {
@@ -100,25 +98,27 @@ bool NeedsHex(std::string_view s) {
   return false;
 }
 
-
-std::string HexBytes(std::string_view data) {
-  std::string out;
-  char buf[4];
+void AppendHexBytes(std::string& out, std::string_view data) {
+  static constexpr char kDigits[] = "0123456789abcdef";
   for (size_t i = 0; i < data.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(data[i]));
+    const auto b = static_cast<unsigned char>(data[i]);
     if (i) out += ',';
-    out += buf;
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
   }
-  return out;
 }
 
-}  // namespace
-
-std::string FormatValue(const RegValue& v) {
-  std::string line = v.name.empty() ? std::string("@") : QuoteString(v.name);
+// A value's line, put straight into the hive's text: a hive is written whole
+// on every change, one string per value line cost more than the rest.
+void AppendValue(std::string& line, const RegValue& v) {
+  if (v.name.empty()) {
+    line += '@';
+  } else {
+    AppendQuoted(line, v.name);
+  }
   line += '=';
   if (v.type == REG_SZ && !NeedsHex(v.data)) {
-    line += QuoteString(v.data);
+    AppendQuoted(line, v.data);
   } else if (v.type == REG_DWORD && v.data.size() == 4) {
     DWORD d = 0;
     for (int i = 3; i >= 0; --i) d = (d << 8) | static_cast<unsigned char>(v.data[i]);
@@ -126,13 +126,22 @@ std::string FormatValue(const RegValue& v) {
     std::snprintf(buf, sizeof buf, "dword:%08x", d);
     line += buf;
   } else if (v.type == REG_BINARY) {
-    line += "hex:" + HexBytes(v.data);
+    line += "hex:";
+    AppendHexBytes(line, v.data);
   } else {
     // The type in hexadecimal, as the parser reads it.
     char type[16];
     std::snprintf(type, sizeof type, "hex(%x):", static_cast<unsigned>(v.type));
-    line += type + HexBytes(v.data);
+    line += type;
+    AppendHexBytes(line, v.data);
   }
+}
+
+}  // namespace
+
+std::string FormatValue(const RegValue& v) {
+  std::string line;
+  AppendValue(line, v);
   return line;
 }
 
@@ -174,25 +183,8 @@ bool ParseHex(std::string_view s, std::string* out) {
   return true;
 }
 
-}  // namespace
-
-// A value line: "name"=data or @=data. `deleted` is set for "name"=- (import only).
-bool ParseValueLine(std::string_view line, RegValue* value, bool* deleted) {
-  *deleted = false;
-  size_t pos = 0;
-  if (line.empty()) return false;
-  if (line[0] == '@') {
-    value->name.clear();
-    pos = 1;
-  } else if (!ParseQuoted(line, &pos, &value->name)) {
-    return false;
-  }
-  if (pos >= line.size() || line[pos] != '=') return false;
-  std::string_view data = line.substr(pos + 1);
-  if (data == "-") {
-    *deleted = true;
-    return true;
-  }
+// The data of a value line after its '=' (not "-").
+bool ParseValueData(std::string_view data, RegValue* value) {
   if (!data.empty() && data[0] == '"') {
     size_t p = 0;
     std::string text;
@@ -230,6 +222,33 @@ bool ParseValueLine(std::string_view line, RegValue* value, bool* deleted) {
     return ParseHex(data.substr(close + 2), &value->data);
   }
   return false;
+}
+
+}  // namespace
+
+// A value line: "name"=data or @=data. `deleted` is set for "name"=- (import only).
+bool ParseValueLine(std::string_view line, RegValue* out, bool* deleted) {
+  // Parsed aside, so that a line that fails leaves *out as it was.
+  RegValue parsed;
+  RegValue* value = &parsed;
+  size_t pos = 0;
+  if (line.empty()) return false;
+  if (line[0] == '@') {
+    pos = 1;
+  } else if (!ParseQuoted(line, &pos, &value->name)) {
+    return false;
+  }
+  if (pos >= line.size() || line[pos] != '=') return false;
+  std::string_view data = line.substr(pos + 1);
+  if (data == "-") {
+    *deleted = true;
+    out->name = std::move(parsed.name);
+    return true;
+  }
+  if (!ParseValueData(data, value)) return false;
+  *deleted = false;
+  *out = std::move(parsed);
+  return true;
 }
 
 namespace {
@@ -296,22 +315,56 @@ bool ParseSectionHeader(std::string_view line, bool* deletion, std::string* root
                         std::string* path) {
   if (line.size() < 2 || line.front() != '[' || line.back() != ']') return false;
   std::string_view inner = line.substr(1, line.size() - 2);
-  *deletion = !inner.empty() && inner[0] == '-';
-  if (*deletion) inner.remove_prefix(1);
+  const bool minus = !inner.empty() && inner[0] == '-';
+  if (minus) inner.remove_prefix(1);
   const auto slash = inner.find('\\');
+  if (slash == 0 || inner.empty()) return false;  // no root name
+  *deletion = minus;
   *rootName = std::string(inner.substr(0, slash));
   *path = slash == std::string_view::npos ? std::string() : NormalizeKeyPath(inner.substr(slash + 1));
-  return !rootName->empty();
+  return true;
 }
 
-// Makes `path` and all its parents exist; returns the stored spelling.
+// Makes `path` and all its parents exist; returns the stored spelling. From
+// the deepest key that exists down, so that the path is folded once and a deep
+// path costs no deep recursion.
+namespace {
+
+// EnsureKey's work; returns the key's index.
+size_t EnsureKeyIndex(HiveData& hive, const std::string& path) {
+  const std::string lower = ToLowerAscii(path);
+  size_t have = lower.size();  // the longest prefix that is a key
+  auto it = hive.index.find(lower);
+  while (it == hive.index.end() && have > 0) {
+    const size_t slash = lower.rfind('\\', have - 1);
+    have = slash == std::string::npos ? 0 : slash;
+    it = hive.index.find(lower.substr(0, have));
+  }
+  size_t at = 0;
+  if (it != hive.index.end()) {
+    at = it->second;
+  } else {  // not even the root
+    hive.keys.push_back(KeyData{"", {}});
+    at = hive.keys.size() - 1;
+    hive.index[""] = at;
+  }
+  while (have < path.size()) {
+    const size_t from = have == 0 ? 0 : have + 1;
+    size_t to = path.find('\\', from);
+    if (to == std::string::npos) to = path.size();
+    std::string stored = JoinKey(hive.keys[at].path, std::string_view(path).substr(from, to - from));
+    hive.keys.push_back(KeyData{std::move(stored), {}});
+    at = hive.keys.size() - 1;
+    hive.index[lower.substr(0, to)] = at;
+    have = to;
+  }
+  return at;
+}
+
+}  // namespace
+
 std::string EnsureKey(HiveData& hive, const std::string& path) {
-  if (const KeyData* k = hive.Find(path)) return k->path;
-  std::string parent = path.empty() ? std::string() : EnsureKey(hive, ParentKey(path));
-  std::string stored = JoinKey(parent, LastComponent(path));
-  hive.keys.push_back(KeyData{stored, {}});
-  hive.index[ToLowerAscii(stored)] = hive.keys.size() - 1;
-  return stored;
+  return hive.keys[EnsureKeyIndex(hive, path)].path;
 }
 
 HiveData ParseHive(std::string_view text) {
@@ -326,9 +379,10 @@ HiveData ParseHive(std::string_view text) {
     if (line.empty()) continue;
     bool deletion = false;
     std::string rootName, path;
-    if (ParseSectionHeader(line, &deletion, &rootName, &path) && !deletion) {
+    if (ParseSectionHeader(line, &deletion, &rootName, &path) && !deletion &&
+        std::count(path.begin(), path.end(), '\\') < static_cast<std::ptrdiff_t>(kMaxKeyDepth)) {
       // A key's parents exist, even when the file has no section for them.
-      current = hive.Find(EnsureKey(hive, path));
+      current = &hive.keys[EnsureKeyIndex(hive, path)];
       continue;
     }
     RegValue v;
@@ -362,15 +416,29 @@ std::string FormatHive(const HiveData& hive, const std::string& rootName) {
   // blank line, which is not kept, stood after it): a blank line after it
   // again keeps it from taking up the next line, which could make a value
   // appear on the next read.
-  auto put = [](std::string& out, const std::string& line) {
-    out.append(line).push_back('\n');
-    if (!line.empty() && line.back() == '\\') out.push_back('\n');
+  auto endLine = [](std::string& out, size_t start) {
+    const bool cut = out.size() > start && out.back() == '\\';
+    out.push_back('\n');
+    if (cut) out.push_back('\n');
   };
   std::string out = "REGEDIT4\n";
-  for (const auto& p : hive.preamble) put(out, p);
+  for (const auto& p : hive.preamble) {
+    const size_t start = out.size();
+    endLine(out.append(p), start);
+  }
   for (const auto& [lower, k] : order) {
-    out.append("\n[").append(JoinKey(rootName, k->path)).append("]\n");
-    for (const auto& l : k->lines) put(out, l.value ? FormatValue(*l.value) : l.raw);
+    out.append("\n[").append(rootName);
+    if (!k->path.empty()) out.append(rootName.empty() ? "" : "\\").append(k->path);
+    out.append("]\n");
+    for (const auto& l : k->lines) {
+      const size_t start = out.size();
+      if (l.value) {
+        AppendValue(out, *l.value);
+      } else {
+        out.append(l.raw);
+      }
+      endLine(out, start);
+    }
   }
   return out;
 }

@@ -6,9 +6,12 @@
 //   understand is kept as it is and written back); FormatHive writes the keys
 //   in case-insensitive order, so a parse of its text gives the same hive.
 // - Key paths are below the hive file's root ("" is the root), with '\'
-//   between names; lookups ignore case, stored names keep theirs.
-// - Out parameters on failure: unspecified (ParseValueLine,
-//   ParseSectionHeader); callers use them only on success.
+//   between names; lookups ignore case, stored names keep theirs. A header
+//   more than kMaxKeyDepth keys deep is a line ParseHive does not understand:
+//   a key's section names its whole path, so deeper keys would make the text
+//   grow with the square of the depth.
+// - Out parameters on failure: left as they were (ParseValueLine,
+//   ParseSectionHeader).
 // - Thread safety: none inside; a HiveData is a value. Const calls on one may
 //   run concurrently; an edit needs the caller's exclusion.
 #pragma once
@@ -23,6 +26,9 @@
 #include "platform/text.h"
 
 namespace plat::hive {
+
+// Levels below the root a hive file's key can be, as on NT.
+constexpr size_t kMaxKeyDepth = 512;
 
 // One line of a key's section: a value, or a line we keep without understanding it.
 struct Line {

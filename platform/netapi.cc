@@ -634,6 +634,7 @@ DWORD NetGetDCName(std::string_view server, std::string_view domain, std::string
 
 DWORD NetUserGetGroups(std::string_view server, std::string_view user,
                        std::vector<std::string>* groups) {
+  groups->clear();
   std::string computer, root;
   if (DWORD err = ResolveServer(server, &computer, &root); err != ERROR_SUCCESS) return err;
   Domain d;
@@ -646,6 +647,7 @@ DWORD NetUserGetGroups(std::string_view server, std::string_view user,
 
 DWORD NetUserGetLocalGroups(std::string_view server, std::string_view user, DWORD flags,
                             std::vector<std::string>* groups) {
+  groups->clear();
   std::string computer, root;
   if (DWORD err = ResolveServer(server, &computer, &root); err != ERROR_SUCCESS) return err;
   Domain d;
@@ -663,7 +665,6 @@ DWORD NetUserGetLocalGroups(std::string_view server, std::string_view user, DWOR
   }
   const Account* account = FindAccount(owner->users, userName);
   if (!account) return NERR_UserNotFound;
-  groups->clear();
   if (!controller) return NERR_Success;
 
   const std::vector<std::string> userGroups =
@@ -685,6 +686,8 @@ DWORD NetGroupGetUsers(std::string_view server, std::string_view group, DWORD pr
                        std::vector<std::string>* users, DWORD* entriesRead, DWORD* totalEntries,
                        DWORD* resumeHandle) {
   if (!users || !entriesRead || !totalEntries) return ERROR_INVALID_PARAMETER;
+  users->clear();
+  *entriesRead = *totalEntries = 0;
   std::string computer, root;
   if (DWORD err = ResolveServer(server, &computer, &root); err != ERROR_SUCCESS) return err;
   Domain d;
@@ -696,7 +699,6 @@ DWORD NetGroupGetUsers(std::string_view server, std::string_view group, DWORD pr
     if (ContainsIgnoringCase(Details(d, u).list, g->name)) all.push_back(&u);
   }
   const std::size_t start = std::min<std::size_t>(resumeHandle ? *resumeHandle : 0, all.size());
-  users->clear();
   std::uint64_t used = 0;
   std::size_t next = start;
   while (next < all.size()) {

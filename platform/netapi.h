@@ -32,7 +32,10 @@
 // change (each file stays intact).
 //
 // Out parameters on failure: the list calls (groups, users, servers) leave an
-// empty list; every other out parameter is unspecified.
+// empty list, NetGroupGetUsers zero counts and its resume handle as it was;
+// LookupAccountNameA sets both sizes on ERROR_INSUFFICIENT_BUFFER (below);
+// every other out parameter (a DC name, SID, domain, account type, DomainRead's
+// info) is left as it was.
 #pragma once
 
 #include <string>

@@ -279,8 +279,8 @@ bool SplitUncPath(std::string_view path, std::string* machine, std::string* shar
   std::string_view tail = path.substr(2);
   size_t i = 0;
   while (i < tail.size() && !IsSeparator(tail[i])) ++i;
+  if (i == 0) return false;  // no machine: the parts stay as they were
   *machine = std::string(tail.substr(0, i));
-  if (machine->empty()) return false;
   while (i < tail.size() && IsSeparator(tail[i])) ++i;
   size_t j = i;
   while (j < tail.size() && !IsSeparator(tail[j])) ++j;

@@ -15,8 +15,8 @@
 // created with it. Both '\' and '/' separate components.
 //
 // Thread safety: all calls; the current directory is one per process, as on
-// Windows. Out parameters on failure: ResolvePath's host path is unspecified;
-// SplitUncPath's parts are unspecified when it returns false.
+// Windows. Out parameters on failure: left as they were (ResolvePath's host
+// path, SplitUncPath's parts when it returns false).
 #pragma once
 
 #include <string>

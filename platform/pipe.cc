@@ -144,14 +144,19 @@ DWORD NamedPipeServer::Create(std::string_view name, DWORD maxInstances, NamedPi
 
   const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (fd < 0) return ErrorFromErrno(errno);
-  // Created owner-only from the start: no other local user may talk to it.
-  const mode_t oldMask = ::umask(077);
-  const int bound = ::bind(fd, addr.get(), addr.size());
-  const int bindErrno = errno;
-  ::umask(oldMask);
-  if (bound != 0 || ::listen(fd, 128) != 0) {
-    const DWORD err = ErrorFromErrno(bound != 0 ? bindErrno : errno);
+  // Owner-only before it listens, so no other local user ever talks to it
+  // (a socket that does not listen yet refuses every connection). Not by
+  // narrowing the umask around bind: that is the whole process's, and two
+  // threads creating pipes at once could leave it narrowed for good.
+  if (::bind(fd, addr.get(), addr.size()) != 0) {
+    const DWORD err = ErrorFromErrno(errno);
     ::close(fd);
+    return err;
+  }
+  if (::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 128) != 0) {
+    const DWORD err = ErrorFromErrno(errno);
+    ::close(fd);
+    ::unlink(path.c_str());
     return err;
   }
   *out = NamedPipeServer();

@@ -10,9 +10,11 @@
 // one-byte greeting then), so a client that finds every instance busy waits,
 // up to its time-out, exactly as CallNamedPipe waits for a free instance.
 //
-// Thread safety: all calls; a server or connection object is one thread's at
-// a time. Out parameters on failure: `out`, `connection` and a reply or
-// message are unspecified; use them only after ERROR_SUCCESS.
+// Thread safety: every call may run on several threads at once (nothing
+// process-wide is changed, not even the umask); a server or connection object
+// is one thread's at a time. Out parameters on failure: left as they were
+// (`out`, `connection`, a message or reply), except that ERROR_MORE_DATA
+// gives the message or reply cut to its maximum.
 #pragma once
 
 #include <string>

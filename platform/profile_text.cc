@@ -1,5 +1,7 @@
 #include "platform/profile_text.h"
 
+#include <algorithm>
+
 #include "platform/errors.h"
 
 namespace plat::ini {
@@ -136,6 +138,7 @@ void Section::BuildKeyIndex() {
 
 void Profile::RebuildIndex() {
   index.clear();
+  index.reserve(sections.size());
   duplicateSections = false;
   for (auto& s : sections) {
     s.parts.clear();
@@ -172,8 +175,8 @@ Profile Parse(std::string_view text) {
   const size_t firstNl = text.find('\n');
   if (firstNl != text.npos && firstNl > 0 && text[firstNl - 1] == '\r') d.eol = "\r\n";
 
-  d.sections.emplace_back();
-  size_t start = 0;  // start of the current section's text
+  // The headers first, so that the sections are made in place once.
+  std::vector<std::pair<size_t, std::string_view>> headers;  // line start, name
   size_t pos = 0;
   while (pos < text.size()) {
     const size_t nl = text.find('\n', pos);
@@ -186,16 +189,19 @@ Profile Parse(std::string_view text) {
     if (b < next && text[b] == '[') {
       size_t end = nl == text.npos ? text.size() : nl;
       if (end > pos && text[end - 1] == '\r') --end;
-      if (ParseHeader(text.substr(pos, end - pos), &name)) {
-        d.sections.back().text.assign(text.substr(start, pos - start));
-        Section s;
-        s.name.assign(name);
-        s.hasHeader = true;
-        d.sections.push_back(std::move(s));
-        start = pos;
-      }
+      if (ParseHeader(text.substr(pos, end - pos), &name)) headers.emplace_back(pos, name);
     }
     pos = next;
+  }
+  d.sections.reserve(headers.size() + 1);
+  d.sections.emplace_back();
+  size_t start = 0;  // start of the current section's text
+  for (const auto& [at, name] : headers) {
+    d.sections.back().text.assign(text.substr(start, at - start));
+    Section& s = d.sections.emplace_back();
+    s.name.assign(name);
+    s.hasHeader = true;
+    start = at;
   }
   d.sections.back().text.assign(text.substr(start));
   for (auto& s : d.sections) s.Parse();
@@ -317,20 +323,23 @@ bool SetKey(Profile& d, std::string_view section, std::string_view key, std::str
 bool DeleteKey(Profile& d, std::string_view section, std::string_view key, WritePlan& plan) {
   Section* s = d.Find(section);
   if (!s) return false;
-  bool changed = false;
-  for (size_t i = s->keys.size(); i-- > 0;) {
-    const KeyLine& k = s->keys[i];
+  // One pass over the text: erasing line by line would move the rest of the
+  // section once per line the key has.
+  std::string kept;
+  size_t from = 0;
+  for (const KeyLine& k : s->keys) {
     if (k.nameLen == key.size() && EqualsIgnoringCase(s->KeyName(k), key)) {
-      s->text.erase(k.line, k.next - k.line);
-      changed = true;
+      kept.append(s->text, from, k.line - from);
+      from = k.next;
     }
   }
-  if (changed) {
-    plan.Rewrite();
-    s->Parse();
-    if (!s->parts.empty()) d.RebuildIndex();
-  }
-  return changed;
+  if (from == 0) return false;
+  kept.append(s->text, from);
+  s->text = std::move(kept);
+  plan.Rewrite();
+  s->Parse();
+  if (!s->parts.empty()) d.RebuildIndex();
+  return true;
 }
 
 // A section spans its header and body up to its last key line; comments and
@@ -366,15 +375,21 @@ void Compact(Profile& d) {
   if (d.deadSections < 64 || d.deadSections * 2 < d.sections.size()) return;
   std::vector<Section> kept;
   kept.reserve(d.sections.size() - d.deadSections);
+  // Each section that took up leftovers is parsed once, when it has them all.
+  std::vector<bool> grown;
   for (auto& s : d.sections) {
     if (!kept.empty() && !s.hasHeader) {
       if (!s.text.empty()) {
         kept.back().text += s.text;
-        kept.back().Parse();
+        grown.back() = true;
       }
       continue;
     }
     kept.push_back(std::move(s));
+    grown.push_back(false);
+  }
+  for (size_t i = 0; i < kept.size(); ++i) {
+    if (grown[i]) kept[i].Parse();
   }
   d.sections = std::move(kept);
   d.deadSections = 0;
@@ -455,10 +470,10 @@ DWORD ReplaceRecord(Profile& d, std::string_view section, std::string_view key,
 DWORD Validate(const ProfileChange& in, ProfileChange* out) {
   const std::string_view section = Trim(in.section);
   if (section.empty() || HasBreak(section)) return ERROR_INVALID_PARAMETER;
-  out->section.assign(section);
-  out->key.clear();
-  out->value.reset();
-  if (in.key.empty()) return ERROR_SUCCESS;  // deletes the section
+  if (in.key.empty()) {  // deletes the section
+    *out = ProfileChange{std::string(section), {}, std::nullopt};
+    return ERROR_SUCCESS;
+  }
 
   const std::string_view key = Trim(in.key);
   // A key beginning with ';' would be written as a comment, one beginning with
@@ -468,8 +483,7 @@ DWORD Validate(const ProfileChange& in, ProfileChange* out) {
     return ERROR_INVALID_PARAMETER;
   }
   if (in.value && HasBreak(*in.value)) return ERROR_INVALID_PARAMETER;
-  out->key.assign(key);
-  out->value = in.value;
+  *out = ProfileChange{std::string(section), std::string(key), in.value};
   return ERROR_SUCCESS;
 }
 

@@ -160,7 +160,7 @@ std::string Text(const Profile& d);
 // ---- Edits (names checked first) ----
 
 // Checks a change and trims its names as reading trims them; the reasons of
-// profile.h give ERROR_INVALID_PARAMETER, with *out then unspecified.
+// profile.h give ERROR_INVALID_PARAMETER, *out then left as it was.
 DWORD Validate(const ProfileChange& in, ProfileChange* out);
 // The same for a record: a key is required.
 DWORD ValidateRecord(std::string_view section, std::string_view key, std::string_view value,

@@ -11,10 +11,14 @@
 // stopped. A service is started with the system directory as its current
 // directory, on the machine that holds its database.
 //
-// Thread safety: the manager calls from any thread; the service side as
-// Windows has it (dispatcher on the main thread, handler on the dispatcher's).
-// Out parameters on failure: unspecified; use them only after ERROR_SUCCESS
-// (or TRUE).
+// Thread safety: the manager calls from any thread, also at once (starts of
+// one service exclude each other through a file lock, which holds between
+// threads as between processes); the service side as Windows has it
+// (dispatcher on the main thread, handler on the dispatcher's). Out
+// parameters on failure: left as they were, with two exceptions: Control
+// fills `status` with the service's latest status once it has read it (every
+// failure but ERROR_INVALID_HANDLE and ERROR_INVALID_PARAMETER), as
+// ControlService does; QueryStatusHistory leaves `history` empty.
 #pragma once
 
 #include <string>

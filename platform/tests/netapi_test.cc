@@ -126,6 +126,37 @@ TEST_F(NetApiTest, ControllerMustBeUpToAnswer) {
   EXPECT_EQ(NetGetDCName("", "OTHER", &dc), NERR_DCNotFound);
 }
 
+// A failed call leaves a list empty (a caller that ignores the code must not
+// take a stale list for the answer) and everything else as it was.
+TEST_F(NetApiTest, FailedCallsLeaveEmptyListsAndOtherOutputsAlone) {
+  const Names stale{"stale"};
+  Names g = stale;
+  EXPECT_EQ(NetUserGetGroups("\\SRV1", "nobody", &g), NERR_UserNotFound);
+  EXPECT_EQ(g, Names{});
+  g = stale;
+  EXPECT_EQ(NetUserGetLocalGroups("\\NOSUCH", "DOM\ann", 0, &g), ERROR_BAD_NETPATH);
+  EXPECT_EQ(g, Names{});
+  g = stale;
+  DWORD read = 7, total = 7, resume = 1;
+  EXPECT_EQ(NetGroupGetUsers("\\SRV1", "Nope", 100, &g, &read, &total, &resume), NERR_GroupNotFound);
+  EXPECT_EQ(g, Names{});
+  EXPECT_EQ(read, 0u);
+  EXPECT_EQ(total, 0u);
+  EXPECT_EQ(resume, 1u);
+
+  std::string dc = "kept";
+  EXPECT_EQ(NetGetDCName("", "NOPE", &dc), NERR_DCNotFound);
+  EXPECT_EQ(dc, "kept");
+  AccountSid sid;
+  sid.text = "kept";
+  std::string domain = "kept";
+  SID_NAME_USE use = SidTypeDomain;
+  EXPECT_EQ(LookupAccountName("", "nobody", &sid, &domain, &use), ERROR_NONE_MAPPED);
+  EXPECT_EQ(sid.text, "kept");
+  EXPECT_EQ(domain, "kept");
+  EXPECT_EQ(use, SidTypeDomain);
+}
+
 TEST_F(NetApiTest, LookupAccountNameFindsTheDomain) {
   AccountSid sid;
   std::string domain;

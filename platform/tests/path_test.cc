@@ -86,6 +86,15 @@ TEST_F(PathTest, OtherForms) {
   EXPECT_EQ(host, net.DriveC("TEMP/a"));
   EXPECT_EQ(HostToWindowsPath(net.DriveC("WINNT/system32")), "C:\\WINNT\\system32");
   EXPECT_EQ(HostToWindowsPath("/usr/bin"), "Z:\\usr\\bin");
+
+  // A failed call leaves its outputs as they were.
+  host = "kept";
+  EXPECT_EQ(ResolvePath("Q:\\x", &host), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(ResolvePath("\\\\NOSUCH\\share\\x", &host), ERROR_BAD_NETPATH);
+  EXPECT_EQ(host, "kept");
+  std::string machine = "m", share = "s", rest = "r";
+  EXPECT_FALSE(SplitUncPath("\\\\\\share", &machine, &share, &rest));
+  EXPECT_EQ(machine + share + rest, "msr");
 }
 
 // The order of names in any case: a prefix first, case never counts.

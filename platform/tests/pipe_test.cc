@@ -153,6 +153,29 @@ TEST_F(PipeTest, AStaleSocketDoesNotBlockANewServerButALiveOneDoes) {
   EXPECT_EQ(st.st_mode & 077, 0u) << "other users cannot reach the pipe";
 }
 
+// Servers created on several threads at once: each socket is owner-only, and
+// the process's umask is as it was (narrowing it around bind, two threads
+// could leave it narrowed for good), so files made meanwhile keep their modes.
+TEST_F(PipeTest, PipesCreatedOnManyThreadsLeaveTheUmaskAlone) {
+  const mode_t before = ::umask(022);
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &failures] {
+      for (int i = 0; i < 50; ++i) {
+        NamedPipeServer server;
+        const std::string name = "\\\\.\\pipe\\many" + std::to_string(t) + "_" + std::to_string(i);
+        if (NamedPipeServer::Create(name, 1, &server) != ERROR_SUCCESS) ++failures;
+        struct stat st;
+        if (::stat(server.socketPath().c_str(), &st) != 0 || (st.st_mode & 077) != 0) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(::umask(before), 022u);
+  EXPECT_EQ(failures, 0);
+}
+
 TEST_F(PipeTest, ServerReadsTimeOutAndNoticeVanishedClients) {
   NamedPipeServer server;
   ASSERT_EQ(NamedPipeServer::Create(kPipe, 1, &server), ERROR_SUCCESS);

@@ -103,5 +103,39 @@ TEST(ProfileTextTest, ALargeFileKeepsLineLengthsAndGrowsOnlyAtItsEnd) {
   EXPECT_EQ(ReadRecords(reread, "Log"), ReadRecords(d, "Log"));
 }
 
+// A change refused leaves the checked change as it was.
+TEST(ProfileTextTest, ARefusedChangeLeavesTheCheckedOneAlone) {
+  ProfileChange out{"S", "k", std::string("v")};
+  for (const ProfileChange& bad : {ProfileChange{"Sec", "a\nb", std::string("1")},
+                                   ProfileChange{"Sec", ";k", std::string("1")},
+                                   ProfileChange{"Sec", "k", std::string("1\r2")},
+                                   ProfileChange{" ", "k", std::string("1")}}) {
+    EXPECT_EQ(Validate(bad, &out), ERROR_INVALID_PARAMETER) << bad.key;
+    EXPECT_EQ(out.section + out.key + out.value.value_or("-"), "Skv") << bad.key;
+  }
+}
+
+// Deleting a key takes every line of it (any case) and nothing between them;
+// deleting a section in many parts leaves their comments, which later edits
+// fold into the sections before them.
+TEST(ProfileTextTest, DeletionsTakeEveryLineOfTheirNameAndNoOther) {
+  Profile d = Parse("[S]\na=1\nb=2\n A =3\n;c\na=4\n[T]\na=5\n");
+  Change(d, {"S", "a", std::nullopt});
+  EXPECT_EQ(Text(d), "[S]\nb=2\n;c\n[T]\na=5\n");
+
+  std::string text = "[Keep]\nk=1\n";
+  for (int i = 0; i < 100; ++i) text += "[Gone]\ng" + std::to_string(i) + "=x\n;note " + std::to_string(i) + "\n";
+  d = Parse(text + "[Last]\nl=2\n");
+  Change(d, {"Gone", "", std::nullopt});
+  Change(d, {"Keep", "k", std::string("3")});  // compacts the leftovers
+  EXPECT_LT(d.sections.size(), 10u);
+  const std::string after = Text(d);
+  EXPECT_NE(after.find(";note 0\n;note 1\n"), std::string::npos);
+  EXPECT_EQ(after.find("[Gone]"), std::string::npos);
+  EXPECT_EQ(Lookup(d, "Keep", "k"), "3");
+  EXPECT_EQ(Lookup(d, "Last", "l"), "2");
+  EXPECT_EQ(Lookup(Parse(after), "Last", "l"), "2");
+}
+
 }  // namespace
 }  // namespace plat::ini

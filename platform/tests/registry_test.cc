@@ -183,6 +183,47 @@ TEST(HiveTextTest, ARewriteNeverJoinsAKeptLineToTheNextOne) {
   }
 }
 
+// A key deeper than NT allows is a line the hive keeps without understanding
+// it: each key's section names its whole path, so a few kilobytes of depth
+// would otherwise become megabytes of keys (and recursion that ran off the
+// stack). Down to the limit, keys and their parents are made as usual.
+TEST(HiveTextTest, AKeyDeeperThanTheLimitIsAKeptLine) {
+  std::string path = "Top";
+  for (size_t i = 1; i < hive::kMaxKeyDepth; ++i) path += "\\k";
+  const std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\" + path + "]\n\"V\"=\"1\"\n\n" +
+                           "[HKEY_LOCAL_MACHINE\\" + path + "\\Deeper]\n\"W\"=\"2\"\n";
+  hive::HiveData h = hive::ParseHive(text);
+  EXPECT_EQ(h.keys.size(), hive::kMaxKeyDepth + 1);  // the root and every level
+  const hive::KeyData* deepest = h.Find(path);
+  ASSERT_NE(deepest, nullptr);
+  ASSERT_EQ(deepest->lines.size(), 3u);  // V, the deeper header and W, kept as lines
+  EXPECT_TRUE(deepest->lines[0].value);
+  EXPECT_FALSE(deepest->lines[1].value);
+  EXPECT_EQ(hive::FormatHive(hive::ParseHive(hive::FormatHive(h, "HKEY_LOCAL_MACHINE")), "HKEY_LOCAL_MACHINE"),
+            hive::FormatHive(h, "HKEY_LOCAL_MACHINE"));
+
+  // A new key under existing ones takes their stored spelling.
+  EXPECT_EQ(hive::EnsureKey(h, "TOP\\K\\New\\Sub"), "Top\\k\\New\\Sub");
+  EXPECT_NE(h.Find("top\\k\\new"), nullptr);
+  EXPECT_EQ(hive::ChildrenOf(h, "Top\\k"), (std::vector<std::string>{"k", "New"}));
+}
+
+// A line that is no value or no header leaves the parser's outputs as they were.
+TEST(HiveTextTest, LinesThatDoNotParseLeaveTheOutputsAlone) {
+  RegValue v{"kept", REG_DWORD, "data"};
+  bool deleted = true;
+  for (const char* line : {"\"Half\"=dword:zz", "\"Name\"", "@=hex:1,2,3zz"}) {
+    EXPECT_FALSE(hive::ParseValueLine(line, &v, &deleted)) << line;
+    EXPECT_EQ(v.name + v.data, "keptdata") << line;
+    EXPECT_TRUE(deleted) << line;
+  }
+  bool deletion = true;
+  std::string root = "r", path = "p";
+  EXPECT_FALSE(hive::ParseSectionHeader("[\\Software]", &deletion, &root, &path));
+  EXPECT_EQ(root + path, "rp");
+  EXPECT_TRUE(deletion);
+}
+
 // Each call a hive write makes, failing: the hive stays as it was, the error
 // is the call's, no temporary is left, and the next write goes through.
 TEST_F(RegistryTest, AHiveThatCannotBeWrittenStaysIntact) {
