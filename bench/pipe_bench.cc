@@ -8,7 +8,7 @@
 // NoDuplicate, group profiles; every fourth port admits only listed groups.
 //
 //   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--silent N]
-//              [--no-trace] [--live-export] [--keep]
+//              [--no-trace] [--live-export] [--hand-written] [--keep]
 //
 // --silent N adds N clients that connect and never send anything, reconnecting
 // as fast as they can, during the one-client run: what a well-behaved client
@@ -24,8 +24,11 @@
 // prints how many rows the database holds.
 //
 // The users file is as the service leaves it once it has recorded a session
-// of each user: usage values at their fixed width. (On a file written by hand,
-// each user's first session still pays for one rewrite of the whole file.)
+// of each user: usage values at their fixed width. --hand-written writes it as
+// an administrator, pluser or an older version would: usage values as short as
+// they are, some usage keys missing (none at all for every fourth user, as a
+// new profile has), comments and a key the service does not know; what the
+// first session of each user then costs shows in the figures.
 
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -77,6 +80,7 @@ struct Options {
   bool keep = false;
   bool trace = true;
   bool liveExport = false;
+  bool handWritten = false;
 };
 
 bool Check(plat::DWORD err, const std::string& what) {
@@ -106,6 +110,37 @@ bool WriteDomain(int users) {
             "\nRID=" + std::to_string(2000 + i) + "\n";
   }
   return Check(plat::WriteWholeFile(file, text), "writing the domain file");
+}
+
+// portulon.usr as an administrator writes it: the same limits and usage as
+// UserFile, values as short as they are, the usage keys of a profile that has
+// not been used yet left out, now and then a comment or a key of the site's own.
+std::string HandWrittenUserFile(int users, std::time_t now) {
+  std::string text;
+  text.reserve(static_cast<size_t>(users) * 260);
+  text += "; Dial-in profiles, kept by hand\n";
+  text += "[+DOM\\Staff]\nMaxTotalTime=3600000\nPeriodType=2\nPeriodMax=360000\n";
+  text += "[+DOM\\Dialers]\nNoDuplicate=1\nMaxSessionTime=14400\n";
+  for (int i = 0; i < users; ++i) {
+    const int kind = i % 5;
+    text += "[DOM\\" + UserName(i) + "]\n";
+    if (i % 10 == 0) text += "; moved from the old server\n";
+    text += "MaxSessionTime=" + std::to_string(3600 + i % 7 * 600) +
+            "\nMaxTotalTime=" + (kind == 3 ? "36000000" : "0") +
+            "\nExpiryTime=" + (kind == 4 ? "3650" : "0") +
+            "\nPeriodType=" + std::to_string(kind < 3 ? kind + 1 : 0) +
+            "\nPeriodMax=" + (kind < 3 ? std::to_string(36000000) : "0") +
+            "\nNoDuplicate=" + (i % 3 == 0 ? "1" : "0") + "\nStaticIP=0\n";
+    if (i % 7 == 0) text += "Department=Sales\n";
+    if (i % 4 == 3) continue;  // never used yet
+    text += "TotalConnects=" + std::to_string(i % 50 + 1) + "\nTotalTime=" +
+            std::to_string(i % 50 * 300) + "\nLastConnection=" + std::to_string(now - 86400) + "\n";
+    if (i % 2 == 0) {
+      text += "FirstConnection=" + std::to_string(now - 86400 * 20) + "\nLasted=300\nPeriodUsage=0\n" +
+              "PeriodStamp=" + std::to_string(now - 3600) + "\n";
+    }
+  }
+  return text;
 }
 
 // portulon.usr: one profile per user, group profiles for two groups.
@@ -170,7 +205,7 @@ long ExportedRows() {
   return std::stol(*rows[0][0]);
 }
 
-bool Provision(const std::string& network, int users, bool trace, bool liveExport) {
+bool Provision(const std::string& network, int users, const Options& o) {
   const std::string root = network + "/SRV1";
   plat::MachineConfig config;
   config.name = "SRV1";
@@ -183,7 +218,9 @@ bool Provision(const std::string& network, int users, bool trace, bool liveExpor
   const std::string data = kDataFolder;
   if (!Check(plat::CreateDirectory(data), "data folder") ||
       !Check(plat::CreateDirectory(data + "\\LogData"), "LogData") ||
-      !Check(plat::WriteWholeFile(data + "\\portulon.usr", UserFile(users, now)), "portulon.usr") ||
+      !Check(plat::WriteWholeFile(data + "\\portulon.usr",
+                                 o.handWritten ? HandWrittenUserFile(users, now) : UserFile(users, now)),
+             "portulon.usr") ||
       !Check(plat::WriteWholeFile(data + "\\portulon.hw", SystemDataFile(kMaxClients * kPortsPerClient)),
              "portulon.hw") ||
       !Check(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", std::string("Path=") + kDataFolder),
@@ -192,8 +229,8 @@ bool Provision(const std::string& network, int users, bool trace, bool liveExpor
       !Check(plat::RegWriteString(common::kServiceKey, "InstallPath", "C:\\Program Files\\Portulon"),
              "InstallPath") ||
       !Check(plat::RegWriteDword(common::kServiceKey, "Master", 1), "Master") ||
-      (!trace && !Check(plat::RegWriteDword(common::kServiceKey, "LogMaxSizeKB", 0), "LogMaxSizeKB")) ||
-      (liveExport && !ProvideLiveExport(network))) {
+      (!o.trace && !Check(plat::RegWriteDword(common::kServiceKey, "LogMaxSizeKB", 0), "LogMaxSizeKB")) ||
+      (o.liveExport && !ProvideLiveExport(network))) {
     return false;
   }
 
@@ -346,11 +383,15 @@ bool RunSize(const std::string& base, int users, const Options& o) {
   std::filesystem::create_directories(network);
   ::setenv("PORTULON_NETWORK", network.c_str(), 1);
   const auto p0 = Clock::now();
-  if (!Provision(network, users, o.trace, o.liveExport)) return false;
+  if (!Provision(network, users, o)) return false;
   std::printf("%8d users: provisioned and started in %.1f s\n", users,
               std::chrono::duration<double>(Clock::now() - p0).count());
 
-  RunClient(0, users, 100, 7);  // warm-up: first reads of every file
+  // Warm-up: first reads of every file (and, with --hand-written, what the
+  // first writes cost).
+  const auto w0 = Clock::now();
+  const Samples warm = RunClient(0, users, 100, 7);
+  Report("warm-up (100)", users, warm, std::chrono::duration<double>(Clock::now() - w0).count(), 0);
 
   // Clients that connect and say nothing, over and over.
   std::atomic<bool> quiet{false};
@@ -382,7 +423,8 @@ bool RunSize(const std::string& base, int users, const Options& o) {
   auto t0 = Clock::now();
   const Samples single = RunClient(0, users, o.pairs, 1);
   const std::string singleLabel =
-      o.silent ? "1 client, " + std::to_string(o.silent) + " silent" : std::string("1 client");
+      (o.silent ? "1 client, " + std::to_string(o.silent) + " silent" : std::string("1 client")) +
+      (o.handWritten ? ", by hand" : "");
   Report(singleLabel.c_str(), users, single, std::chrono::duration<double>(Clock::now() - t0).count(),
          ServiceCpuSeconds() - cpu0);
   quiet.store(true);
@@ -441,6 +483,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->trace = false;
     } else if (a == "--live-export") {
       o->liveExport = true;
+    } else if (a == "--hand-written") {
+      o->handWritten = true;
     } else if (a == "--keep") {
       o->keep = true;
     } else {
@@ -457,7 +501,7 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
     std::fprintf(stderr,
-                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--live-export] [--keep]\n",
+                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--live-export] [--hand-written] [--keep]\n",
                  kMaxClients);
     return 2;
   }
