@@ -8,11 +8,16 @@
 // NoDuplicate, group profiles; every fourth port admits only listed groups.
 //
 //   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--silent N]
-//              [--no-trace] [--live-export] [--hand-written] [--keep]
+//              [--no-trace] [--live-export] [--hand-written] [--tail] [--keep]
 //
 // --silent N adds N clients that connect and never send anything, reconnecting
 // as fast as they can, during the one-client run: what a well-behaved client
 // then waits shows whether slow clients can starve real ones.
+//
+// --tail takes the one-client NEWs apart: how long the service's threads ran
+// and waited for a CPU during each (from the kernel's scheduler statistics),
+// and what the slowest 1 % consisted of, with the ten slowest one by one. Reading those statistics around each
+// NEW slows the run down a little.
 //
 // For each size it prints pairs per second and the p50/p99/max of NEW and of
 // HANGUP, first with one client, then with --clients clients at once. The
@@ -81,6 +86,7 @@ struct Options {
   bool trace = true;
   bool liveExport = false;
   bool handWritten = false;
+  bool tail = false;
 };
 
 bool Check(plat::DWORD err, const std::string& what) {
@@ -302,8 +308,61 @@ double ServiceCpuSeconds() {
   return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
+// Time the service's threads spent running and waiting for a CPU so far
+// (/proc/<pid>/task/*/schedstat, in ms): what a message cost the service
+// itself, and how much of its latency was other work holding the CPUs. A
+// thread that ends between two readings takes its share with it.
+struct SchedTime {
+  double runMs = 0, waitMs = 0;
+};
+
+SchedTime ServiceSchedTime(int pid) {
+  SchedTime t;
+  std::error_code ec;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::FILE* f = std::fopen((task.path().string() + "/schedstat").c_str(), "r");
+    if (!f) continue;
+    unsigned long long run = 0, wait = 0;
+    if (std::fscanf(f, "%llu %llu", &run, &wait) == 2) {
+      t.runMs += static_cast<double>(run) / 1e6;
+      t.waitMs += static_cast<double>(wait) / 1e6;
+    }
+    std::fclose(f);
+  }
+  return t;
+}
+
+// The same for the calling thread.
+SchedTime OwnSchedTime() {
+  SchedTime t;
+  std::FILE* f = std::fopen("/proc/thread-self/schedstat", "r");
+  if (!f) return t;
+  unsigned long long run = 0, wait = 0;
+  if (std::fscanf(f, "%llu %llu", &run, &wait) == 2) {
+    t.runMs = static_cast<double>(run) / 1e6;
+    t.waitMs = static_cast<double>(wait) / 1e6;
+  }
+  std::fclose(f);
+  return t;
+}
+
+int ServicePid() {
+  plat::ServiceManager scm;
+  plat::ServiceHandle handle;
+  if (plat::ServiceManager::Open("", &scm) != plat::ERROR_SUCCESS ||
+      scm.OpenService("Portulon", &handle) != plat::ERROR_SUCCESS) {
+    return 0;
+  }
+  return static_cast<int>(handle.ProcessId());
+}
+
+// The service pid whose NEWs are taken apart (--tail); 0 for none.
+int g_tailPid = 0;
+
 struct Samples {
   std::vector<double> newMs, hangupMs;
+  // With --tail, per NEW: the service's running time and its wait for a CPU.
+  std::vector<double> newRunMs, newWaitMs, clientWaitMs;
   long admitted = 0, refused = 0, failed = 0;
   void Add(const Samples& o) {
     newMs.insert(newMs.end(), o.newMs.begin(), o.newMs.end());
@@ -332,11 +391,19 @@ Samples RunClient(int client, int users, int pairs, unsigned seed) {
     const long start = static_cast<long>(std::time(nullptr)) - duration;
     const std::string startText = std::to_string(start);
     std::string reply;
+    const SchedTime before = g_tailPid ? ServiceSchedTime(g_tailPid) : SchedTime{};
+    const SchedTime ownBefore = g_tailPid ? OwnSchedTime() : SchedTime{};
     auto t0 = Clock::now();
     plat::DWORD err = plat::CallNamedPipe(
         kPipe, *common::NewConnectionMessage(port, account, machine, startText), &reply, 2000, 10000);
     auto t1 = Clock::now();
     s.newMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    if (g_tailPid) {
+      s.clientWaitMs.push_back(OwnSchedTime().waitMs - ownBefore.waitMs);
+      const SchedTime after = ServiceSchedTime(g_tailPid);
+      s.newRunMs.push_back(after.runMs - before.runMs);
+      s.newWaitMs.push_back(after.waitMs - before.waitMs);
+    }
     if (err != plat::ERROR_SUCCESS) {
       ++s.failed;
       continue;
@@ -375,6 +442,42 @@ void Report(const char* label, int users, const Samples& s, double seconds, doub
               Percentile(s.hangupMs, 0.5), Percentile(s.hangupMs, 0.99),
               s.hangupMs.empty() ? 0 : *std::max_element(s.hangupMs.begin(), s.hangupMs.end()),
               s.admitted, s.refused, s.failed);
+  std::fflush(stdout);
+}
+
+// What the slowest 1 % of NEWs were: the service busy (its running time) or
+// the service waiting for a CPU that other work held, or neither (the client).
+void ReportTail(const Samples& s) {
+  const size_t n = s.newMs.size();
+  if (n == 0 || s.newRunMs.size() != n) return;
+  std::vector<size_t> order(n);
+  for (size_t i = 0; i < n; ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return s.newMs[a] > s.newMs[b]; });
+  const size_t slow = std::max<size_t>(1, n / 100);
+  double total = 0, run = 0, wait = 0, clientWait = 0;
+  for (size_t k = 0; k < slow; ++k) {
+    total += s.newMs[order[k]];
+    run += s.newRunMs[order[k]];
+    wait += s.newWaitMs[order[k]];
+    clientWait += s.clientWaitMs[order[k]];
+  }
+  std::vector<double> net(n);
+  for (size_t i = 0; i < n; ++i) net[i] = s.newMs[i] - s.newWaitMs[i] - s.clientWaitMs[i];
+  std::printf("         NEW service running p50 %6.3f p99 %6.3f max %7.3f ms | NEW less the waits of service "
+              "and client for a CPU p50 %6.3f p99 %6.3f ms\n",
+              Percentile(s.newRunMs, 0.5), Percentile(s.newRunMs, 0.99),
+              *std::max_element(s.newRunMs.begin(), s.newRunMs.end()), Percentile(net, 0.5),
+              Percentile(net, 0.99));
+  for (size_t j = 0; j < std::min<size_t>(slow, 10); ++j) {
+    const size_t i = order[j];
+    std::printf("           NEW #%zu %.3f ms: the service ran %.3f and waited for a CPU %.3f, the client "
+                "waited for a CPU %.3f\n",
+                i, s.newMs[i], s.newRunMs[i], s.newWaitMs[i], s.clientWaitMs[i]);
+  }
+  const double k = static_cast<double>(slow);
+  std::printf("         slowest 1 %% of NEWs (%zu): %.3f ms on average; the service ran %.3f and waited for a "
+              "CPU %.3f, the client waited for a CPU %.3f\n",
+              slow, total / k, run / k, wait / k, clientWait / k);
   std::fflush(stdout);
 }
 
@@ -420,13 +523,16 @@ bool RunSize(const std::string& base, int users, const Options& o) {
   }
 
   double cpu0 = ServiceCpuSeconds();
+  if (o.tail) g_tailPid = ServicePid();
   auto t0 = Clock::now();
   const Samples single = RunClient(0, users, o.pairs, 1);
+  const double singleSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  g_tailPid = 0;
   const std::string singleLabel =
       (o.silent ? "1 client, " + std::to_string(o.silent) + " silent" : std::string("1 client")) +
       (o.handWritten ? ", by hand" : "");
-  Report(singleLabel.c_str(), users, single, std::chrono::duration<double>(Clock::now() - t0).count(),
-         ServiceCpuSeconds() - cpu0);
+  Report(singleLabel.c_str(), users, single, singleSeconds, ServiceCpuSeconds() - cpu0);
+  ReportTail(single);
   quiet.store(true);
   for (auto& t : silent) t.join();
 
@@ -483,6 +589,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->trace = false;
     } else if (a == "--live-export") {
       o->liveExport = true;
+    } else if (a == "--tail") {
+      o->tail = true;
     } else if (a == "--hand-written") {
       o->handWritten = true;
     } else if (a == "--keep") {
@@ -501,7 +609,7 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
     std::fprintf(stderr,
-                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--live-export] [--hand-written] [--keep]\n",
+                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--live-export] [--hand-written] [--tail] [--keep]\n",
                  kMaxClients);
     return 2;
   }

@@ -275,6 +275,32 @@ TEST_F(SessionLogTest, CountersOnlyWhileTheStatusMailIsOn) {
   EXPECT_EQ(Read(ctx.paths.statusCounters, "General", "Denied"), "1");
 }
 
+// One count per account: a count that grows by a digit is written where it
+// stands, however many accounts the file holds.
+TEST_F(SessionLogTest, CountersGrowingByADigitLeaveTheFileWhereItStands) {
+  ctx.systemData.dailyStatusEmailType = 1;
+  std::string text = "[General]\nSessions=9\n[Users]\n";
+  for (int i = 0; i < 5000; ++i) text += "DOM\\u" + std::to_string(i) + "=1\n";
+  ASSERT_EQ(plat::WriteWholeFile(ctx.paths.statusCounters, text), plat::ERROR_SUCCESS);
+  Connect();  // Sessions 9 -> 10 and ann's first count, appended: the file is replaced once
+  std::string host;
+  ASSERT_EQ(plat::ResolvePath(ctx.paths.statusCounters, &host), plat::ERROR_SUCCESS);
+  const int held = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  for (int i = 0; i < 10; ++i) {
+    now += 60;
+    Log_HangUp(ctx, kAnn, kCom1, 30, now - 30);
+    now += 1;
+    Connect();
+  }
+  struct stat named {}, open {};
+  EXPECT_TRUE(::stat(host.c_str(), &named) == 0 && ::fstat(held, &open) == 0 && named.st_ino == open.st_ino)
+      << "ann's count grew from 9 to 10 where it stands";
+  ::close(held);
+  EXPECT_EQ(Read(ctx.paths.statusCounters, "General", "Sessions"), "20");
+  EXPECT_EQ(Read(ctx.paths.statusCounters, "Users", kAnn), "11");
+  EXPECT_EQ(ReadStatusCounters(ctx).sessions, 20);
+}
+
 TEST_F(SessionLogTest, TwoEventsInOneSecondKeepBothRecordsAndTheirSecond) {
   ctx.settings.logToLargeFile = 1;
   Log_DeniedConnection(ctx, "DOM\\bob", now, kCom1, kRefuseNoProfile);
