@@ -404,7 +404,7 @@ bool LayOutSection(ini::Profile& d, const std::string& section, const ProfileLay
     const ini::KeyLine* k = s->FindKey(key);
     if (!k) {
       edits.push_back({section, key, Padded(layout.missingValue, layout.width)});
-    } else if (k->valueLen < layout.width) {
+    } else if (k->lineEnd - k->valueOff < layout.width) {  // value and its blanks
       const std::string_view raw = std::string_view(s->text).substr(k->valueOff, k->valueLen);
       edits.push_back({section, std::string(s->KeyName(*k)), Padded(raw, layout.width)});
     }
@@ -431,7 +431,7 @@ void LayOutAll(ini::Profile& d, const ProfileLayout& layout) {
     size_t copied = 0;
     bool changed = false;
     for (const auto& k : s.keys) {
-      if (!k.first || k.valueLen >= layout.width || !IsLayoutKey(layout, s.KeyName(k))) continue;
+      if (!k.first || k.lineEnd - k.valueOff >= layout.width || !IsLayoutKey(layout, s.KeyName(k))) continue;
       text.append(s.text, copied, k.line - copied);
       text.append(s.KeyName(k)).append("=").append(s.text, k.valueOff, k.valueLen);
       text.append(layout.width - k.valueLen, ' ');
