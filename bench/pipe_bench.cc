@@ -8,11 +8,16 @@
 // NoDuplicate, group profiles; every fourth port admits only listed groups.
 //
 //   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--silent N]
-//              [--no-trace] [--live-export] [--keep]
+//              [--no-trace] [--live-export] [--hand-written] [--tail] [--keep]
 //
 // --silent N adds N clients that connect and never send anything, reconnecting
 // as fast as they can, during the one-client run: what a well-behaved client
 // then waits shows whether slow clients can starve real ones.
+//
+// --tail takes the one-client NEWs apart: how long the service's threads ran
+// and waited for a CPU during each (from the kernel's scheduler statistics),
+// and what the slowest 1 % consisted of, with the ten slowest one by one. Reading those statistics around each
+// NEW slows the run down a little.
 //
 // For each size it prints pairs per second and the p50/p99/max of NEW and of
 // HANGUP, first with one client, then with --clients clients at once. The
@@ -24,8 +29,11 @@
 // prints how many rows the database holds.
 //
 // The users file is as the service leaves it once it has recorded a session
-// of each user: usage values at their fixed width. (On a file written by hand,
-// each user's first session still pays for one rewrite of the whole file.)
+// of each user: usage values at their fixed width. --hand-written writes it as
+// an administrator, pluser or an older version would: usage values as short as
+// they are, some usage keys missing (none at all for every fourth user, as a
+// new profile has), comments and a key the service does not know; what the
+// first session of each user then costs shows in the figures.
 
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -77,6 +85,8 @@ struct Options {
   bool keep = false;
   bool trace = true;
   bool liveExport = false;
+  bool handWritten = false;
+  bool tail = false;
 };
 
 bool Check(plat::DWORD err, const std::string& what) {
@@ -106,6 +116,37 @@ bool WriteDomain(int users) {
             "\nRID=" + std::to_string(2000 + i) + "\n";
   }
   return Check(plat::WriteWholeFile(file, text), "writing the domain file");
+}
+
+// portulon.usr as an administrator writes it: the same limits and usage as
+// UserFile, values as short as they are, the usage keys of a profile that has
+// not been used yet left out, now and then a comment or a key of the site's own.
+std::string HandWrittenUserFile(int users, std::time_t now) {
+  std::string text;
+  text.reserve(static_cast<size_t>(users) * 260);
+  text += "; Dial-in profiles, kept by hand\n";
+  text += "[+DOM\\Staff]\nMaxTotalTime=3600000\nPeriodType=2\nPeriodMax=360000\n";
+  text += "[+DOM\\Dialers]\nNoDuplicate=1\nMaxSessionTime=14400\n";
+  for (int i = 0; i < users; ++i) {
+    const int kind = i % 5;
+    text += "[DOM\\" + UserName(i) + "]\n";
+    if (i % 10 == 0) text += "; moved from the old server\n";
+    text += "MaxSessionTime=" + std::to_string(3600 + i % 7 * 600) +
+            "\nMaxTotalTime=" + (kind == 3 ? "36000000" : "0") +
+            "\nExpiryTime=" + (kind == 4 ? "3650" : "0") +
+            "\nPeriodType=" + std::to_string(kind < 3 ? kind + 1 : 0) +
+            "\nPeriodMax=" + (kind < 3 ? std::to_string(36000000) : "0") +
+            "\nNoDuplicate=" + (i % 3 == 0 ? "1" : "0") + "\nStaticIP=0\n";
+    if (i % 7 == 0) text += "Department=Sales\n";
+    if (i % 4 == 3) continue;  // never used yet
+    text += "TotalConnects=" + std::to_string(i % 50 + 1) + "\nTotalTime=" +
+            std::to_string(i % 50 * 300) + "\nLastConnection=" + std::to_string(now - 86400) + "\n";
+    if (i % 2 == 0) {
+      text += "FirstConnection=" + std::to_string(now - 86400 * 20) + "\nLasted=300\nPeriodUsage=0\n" +
+              "PeriodStamp=" + std::to_string(now - 3600) + "\n";
+    }
+  }
+  return text;
 }
 
 // portulon.usr: one profile per user, group profiles for two groups.
@@ -170,7 +211,7 @@ long ExportedRows() {
   return std::stol(*rows[0][0]);
 }
 
-bool Provision(const std::string& network, int users, bool trace, bool liveExport) {
+bool Provision(const std::string& network, int users, const Options& o) {
   const std::string root = network + "/SRV1";
   plat::MachineConfig config;
   config.name = "SRV1";
@@ -183,7 +224,9 @@ bool Provision(const std::string& network, int users, bool trace, bool liveExpor
   const std::string data = kDataFolder;
   if (!Check(plat::CreateDirectory(data), "data folder") ||
       !Check(plat::CreateDirectory(data + "\\LogData"), "LogData") ||
-      !Check(plat::WriteWholeFile(data + "\\portulon.usr", UserFile(users, now)), "portulon.usr") ||
+      !Check(plat::WriteWholeFile(data + "\\portulon.usr",
+                                 o.handWritten ? HandWrittenUserFile(users, now) : UserFile(users, now)),
+             "portulon.usr") ||
       !Check(plat::WriteWholeFile(data + "\\portulon.hw", SystemDataFile(kMaxClients * kPortsPerClient)),
              "portulon.hw") ||
       !Check(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", std::string("Path=") + kDataFolder),
@@ -192,8 +235,8 @@ bool Provision(const std::string& network, int users, bool trace, bool liveExpor
       !Check(plat::RegWriteString(common::kServiceKey, "InstallPath", "C:\\Program Files\\Portulon"),
              "InstallPath") ||
       !Check(plat::RegWriteDword(common::kServiceKey, "Master", 1), "Master") ||
-      (!trace && !Check(plat::RegWriteDword(common::kServiceKey, "LogMaxSizeKB", 0), "LogMaxSizeKB")) ||
-      (liveExport && !ProvideLiveExport(network))) {
+      (!o.trace && !Check(plat::RegWriteDword(common::kServiceKey, "LogMaxSizeKB", 0), "LogMaxSizeKB")) ||
+      (o.liveExport && !ProvideLiveExport(network))) {
     return false;
   }
 
@@ -265,8 +308,61 @@ double ServiceCpuSeconds() {
   return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
+// Time the service's threads spent running and waiting for a CPU so far
+// (/proc/<pid>/task/*/schedstat, in ms): what a message cost the service
+// itself, and how much of its latency was other work holding the CPUs. A
+// thread that ends between two readings takes its share with it.
+struct SchedTime {
+  double runMs = 0, waitMs = 0;
+};
+
+SchedTime ServiceSchedTime(int pid) {
+  SchedTime t;
+  std::error_code ec;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::FILE* f = std::fopen((task.path().string() + "/schedstat").c_str(), "r");
+    if (!f) continue;
+    unsigned long long run = 0, wait = 0;
+    if (std::fscanf(f, "%llu %llu", &run, &wait) == 2) {
+      t.runMs += static_cast<double>(run) / 1e6;
+      t.waitMs += static_cast<double>(wait) / 1e6;
+    }
+    std::fclose(f);
+  }
+  return t;
+}
+
+// The same for the calling thread.
+SchedTime OwnSchedTime() {
+  SchedTime t;
+  std::FILE* f = std::fopen("/proc/thread-self/schedstat", "r");
+  if (!f) return t;
+  unsigned long long run = 0, wait = 0;
+  if (std::fscanf(f, "%llu %llu", &run, &wait) == 2) {
+    t.runMs = static_cast<double>(run) / 1e6;
+    t.waitMs = static_cast<double>(wait) / 1e6;
+  }
+  std::fclose(f);
+  return t;
+}
+
+int ServicePid() {
+  plat::ServiceManager scm;
+  plat::ServiceHandle handle;
+  if (plat::ServiceManager::Open("", &scm) != plat::ERROR_SUCCESS ||
+      scm.OpenService("Portulon", &handle) != plat::ERROR_SUCCESS) {
+    return 0;
+  }
+  return static_cast<int>(handle.ProcessId());
+}
+
+// The service pid whose NEWs are taken apart (--tail); 0 for none.
+int g_tailPid = 0;
+
 struct Samples {
   std::vector<double> newMs, hangupMs;
+  // With --tail, per NEW: the service's running time and its wait for a CPU.
+  std::vector<double> newRunMs, newWaitMs, clientWaitMs;
   long admitted = 0, refused = 0, failed = 0;
   void Add(const Samples& o) {
     newMs.insert(newMs.end(), o.newMs.begin(), o.newMs.end());
@@ -295,11 +391,19 @@ Samples RunClient(int client, int users, int pairs, unsigned seed) {
     const long start = static_cast<long>(std::time(nullptr)) - duration;
     const std::string startText = std::to_string(start);
     std::string reply;
+    const SchedTime before = g_tailPid ? ServiceSchedTime(g_tailPid) : SchedTime{};
+    const SchedTime ownBefore = g_tailPid ? OwnSchedTime() : SchedTime{};
     auto t0 = Clock::now();
     plat::DWORD err = plat::CallNamedPipe(
         kPipe, *common::NewConnectionMessage(port, account, machine, startText), &reply, 2000, 10000);
     auto t1 = Clock::now();
     s.newMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    if (g_tailPid) {
+      s.clientWaitMs.push_back(OwnSchedTime().waitMs - ownBefore.waitMs);
+      const SchedTime after = ServiceSchedTime(g_tailPid);
+      s.newRunMs.push_back(after.runMs - before.runMs);
+      s.newWaitMs.push_back(after.waitMs - before.waitMs);
+    }
     if (err != plat::ERROR_SUCCESS) {
       ++s.failed;
       continue;
@@ -341,16 +445,56 @@ void Report(const char* label, int users, const Samples& s, double seconds, doub
   std::fflush(stdout);
 }
 
+// What the slowest 1 % of NEWs were: the service busy (its running time) or
+// the service waiting for a CPU that other work held, or neither (the client).
+void ReportTail(const Samples& s) {
+  const size_t n = s.newMs.size();
+  if (n == 0 || s.newRunMs.size() != n) return;
+  std::vector<size_t> order(n);
+  for (size_t i = 0; i < n; ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return s.newMs[a] > s.newMs[b]; });
+  const size_t slow = std::max<size_t>(1, n / 100);
+  double total = 0, run = 0, wait = 0, clientWait = 0;
+  for (size_t k = 0; k < slow; ++k) {
+    total += s.newMs[order[k]];
+    run += s.newRunMs[order[k]];
+    wait += s.newWaitMs[order[k]];
+    clientWait += s.clientWaitMs[order[k]];
+  }
+  std::vector<double> net(n);
+  for (size_t i = 0; i < n; ++i) net[i] = s.newMs[i] - s.newWaitMs[i] - s.clientWaitMs[i];
+  std::printf("         NEW service running p50 %6.3f p99 %6.3f max %7.3f ms | NEW less the waits of service "
+              "and client for a CPU p50 %6.3f p99 %6.3f ms\n",
+              Percentile(s.newRunMs, 0.5), Percentile(s.newRunMs, 0.99),
+              *std::max_element(s.newRunMs.begin(), s.newRunMs.end()), Percentile(net, 0.5),
+              Percentile(net, 0.99));
+  for (size_t j = 0; j < std::min<size_t>(slow, 10); ++j) {
+    const size_t i = order[j];
+    std::printf("           NEW #%zu %.3f ms: the service ran %.3f and waited for a CPU %.3f, the client "
+                "waited for a CPU %.3f\n",
+                i, s.newMs[i], s.newRunMs[i], s.newWaitMs[i], s.clientWaitMs[i]);
+  }
+  const double k = static_cast<double>(slow);
+  std::printf("         slowest 1 %% of NEWs (%zu): %.3f ms on average; the service ran %.3f and waited for a "
+              "CPU %.3f, the client waited for a CPU %.3f\n",
+              slow, total / k, run / k, wait / k, clientWait / k);
+  std::fflush(stdout);
+}
+
 bool RunSize(const std::string& base, int users, const Options& o) {
   const std::string network = base + "/users-" + std::to_string(users);
   std::filesystem::create_directories(network);
   ::setenv("PORTULON_NETWORK", network.c_str(), 1);
   const auto p0 = Clock::now();
-  if (!Provision(network, users, o.trace, o.liveExport)) return false;
+  if (!Provision(network, users, o)) return false;
   std::printf("%8d users: provisioned and started in %.1f s\n", users,
               std::chrono::duration<double>(Clock::now() - p0).count());
 
-  RunClient(0, users, 100, 7);  // warm-up: first reads of every file
+  // Warm-up: first reads of every file (and, with --hand-written, what the
+  // first writes cost).
+  const auto w0 = Clock::now();
+  const Samples warm = RunClient(0, users, 100, 7);
+  Report("warm-up (100)", users, warm, std::chrono::duration<double>(Clock::now() - w0).count(), 0);
 
   // Clients that connect and say nothing, over and over.
   std::atomic<bool> quiet{false};
@@ -379,12 +523,16 @@ bool RunSize(const std::string& base, int users, const Options& o) {
   }
 
   double cpu0 = ServiceCpuSeconds();
+  if (o.tail) g_tailPid = ServicePid();
   auto t0 = Clock::now();
   const Samples single = RunClient(0, users, o.pairs, 1);
+  const double singleSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  g_tailPid = 0;
   const std::string singleLabel =
-      o.silent ? "1 client, " + std::to_string(o.silent) + " silent" : std::string("1 client");
-  Report(singleLabel.c_str(), users, single, std::chrono::duration<double>(Clock::now() - t0).count(),
-         ServiceCpuSeconds() - cpu0);
+      (o.silent ? "1 client, " + std::to_string(o.silent) + " silent" : std::string("1 client")) +
+      (o.handWritten ? ", by hand" : "");
+  Report(singleLabel.c_str(), users, single, singleSeconds, ServiceCpuSeconds() - cpu0);
+  ReportTail(single);
   quiet.store(true);
   for (auto& t : silent) t.join();
 
@@ -441,6 +589,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->trace = false;
     } else if (a == "--live-export") {
       o->liveExport = true;
+    } else if (a == "--tail") {
+      o->tail = true;
+    } else if (a == "--hand-written") {
+      o->handWritten = true;
     } else if (a == "--keep") {
       o->keep = true;
     } else {
@@ -457,7 +609,7 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
     std::fprintf(stderr,
-                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--live-export] [--keep]\n",
+                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--live-export] [--hand-written] [--tail] [--keep]\n",
                  kMaxClients);
     return 2;
   }

@@ -26,6 +26,7 @@
 #include "platform/profile_text.h"
 #include "platform/request_scope.h"
 #include "platform/smb_client.h"
+#include "platform/text.h"
 
 namespace plat {
 
@@ -446,10 +447,96 @@ DWORD Modify(const FileLocation& where, bool creates, const Mutation& mutate) {
   return where.remote ? ModifyRemote(where.path, creates, mutate) : ModifyProfile(where.path, creates, mutate);
 }
 
-DWORD ApplyChecked(std::string_view file, const std::vector<ProfileChange>& changes) {
+
+// ---------------------------------------------------------------- layout
+
+bool LayoutApplies(const ProfileLayout& layout, const ini::Section& s) {
+  return s.hasHeader && !s.name.empty() && (!layout.applies || layout.applies(s.name));
+}
+
+std::string Padded(std::string_view value, size_t width) {
+  std::string out(value);
+  if (out.size() < width) out.append(width - out.size(), ' ');
+  return out;
+}
+
+// Brings one section written by this write into the layout through the
+// ordinary edits, so that keys added to the file's last section are appended
+// where they stand.
+bool LayOutSection(ini::Profile& d, const std::string& section, const ProfileLayout& layout,
+                   WritePlan& plan) {
+  const ini::Section* s = d.Find(section);
+  if (!s || !LayoutApplies(layout, *s)) return false;
+  std::vector<ProfileChange> edits;
+  for (const auto& key : layout.keys) {
+    const ini::KeyLine* k = s->FindKey(key);
+    if (!k) {
+      edits.push_back({section, key, Padded(layout.missingValue, layout.width)});
+    } else if (k->lineEnd - k->valueOff < layout.width) {  // value and its blanks
+      const std::string_view raw = std::string_view(s->text).substr(k->valueOff, k->valueLen);
+      edits.push_back({section, std::string(s->KeyName(*k)), Padded(raw, layout.width)});
+    }
+  }
+  bool changed = false;
+  for (const auto& e : edits) changed = ini::ApplyChange(d, e, plan) || changed;
+  return changed;
+}
+
+bool IsLayoutKey(const ProfileLayout& layout, std::string_view name) {
+  for (const auto& key : layout.keys) {
+    if (EqualsIgnoringCase(key, name)) return true;
+  }
+  return false;
+}
+
+// Brings every section into the layout for a write that replaces the file
+// anyway: each section's text is built once and parsed once, which a file of
+// 100,000 sections needs (eight edits per section would parse each eight times).
+void LayOutAll(ini::Profile& d, const ProfileLayout& layout) {
+  for (auto& s : d.sections) {
+    if (!LayoutApplies(layout, s) || d.Find(s.name) != &s) continue;
+    std::string text;
+    size_t copied = 0;
+    bool changed = false;
+    for (const auto& k : s.keys) {
+      if (!k.first || k.lineEnd - k.valueOff >= layout.width || !IsLayoutKey(layout, s.KeyName(k))) continue;
+      text.append(s.text, copied, k.line - copied);
+      text.append(s.KeyName(k)).append("=").append(s.text, k.valueOff, k.valueLen);
+      text.append(layout.width - k.valueLen, ' ');
+      copied = k.lineEnd;
+      changed = true;
+    }
+    // Missing keys go after the section's last key line, as a write puts them.
+    const size_t at = s.keys.empty() ? s.HeaderEnd() : s.keys.back().next;
+    text.append(s.text, copied, at - copied);
+    copied = at;
+    for (const auto& key : layout.keys) {
+      if (s.FindKey(key)) continue;
+      if (!text.empty() && text.back() != '\n') text += d.eol;
+      text.append(key).append("=").append(Padded(layout.missingValue, layout.width)).append(d.eol);
+      changed = true;
+    }
+    if (!changed) continue;
+    text.append(s.text, copied);
+    s.text = std::move(text);
+    s.Parse();
+  }
+  if (d.duplicateSections) d.RebuildIndex();
+}
+
+DWORD ApplyChecked(std::string_view file, const std::vector<ProfileChange>& changes,
+                   const ProfileLayout* layout = nullptr) {
   std::vector<ProfileChange> checked(changes.size());
   for (size_t i = 0; i < changes.size(); ++i) {
     if (DWORD err = ini::Validate(changes[i], &checked[i]); err != ERROR_SUCCESS) return err;
+  }
+  if (layout) {
+    for (const auto& key : layout->keys) {
+      ProfileChange c;
+      if (ini::Validate({"s", key, layout->missingValue}, &c) != ERROR_SUCCESS || c.key != key) {
+        return ERROR_INVALID_PARAMETER;
+      }
+    }
   }
   FileLocation where;
   if (DWORD err = ResolveLocation(file, &where); err != ERROR_SUCCESS) return err;
@@ -457,7 +544,16 @@ DWORD ApplyChecked(std::string_view file, const std::vector<ProfileChange>& chan
   bool creates = false;
   for (const auto& c : checked) creates = creates || (!c.key.empty() && c.value);
   return Modify(where, creates, [&](ProfileData& data, WritePlan& plan, bool* changed) {
+    const bool large = data.size >= ini::kPadFileSize;
     for (const auto& c : checked) *changed = ini::ApplyChange(data, c, plan) || *changed;
+    if (!layout || !large || !*changed) return ERROR_SUCCESS;
+    for (size_t i = 0; i < checked.size(); ++i) {
+      const std::string& section = checked[i].section;
+      bool seen = checked[i].key.empty();  // a deleted section has nothing to lay out
+      for (size_t j = 0; j < i && !seen; ++j) seen = EqualsIgnoringCase(checked[j].section, section);
+      if (!seen) LayOutSection(data, section, *layout, plan);
+    }
+    if (plan.rewrite) LayOutAll(data, *layout);
     return ERROR_SUCCESS;
   });
 }
@@ -604,6 +700,11 @@ DWORD ProfileDeleteSection(std::string_view file, std::string_view section) {
 
 DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes) {
   return ApplyChecked(file, changes);
+}
+
+DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes,
+                   const ProfileLayout& layout) {
+  return ApplyChecked(file, changes, &layout);
 }
 
 namespace {

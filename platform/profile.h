@@ -102,6 +102,29 @@ DWORD ProfileDeleteSection(std::string_view file, std::string_view section);
 // (ProfileChange).
 DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes);
 
+// A form that a writer keeps its sections in, so that its later writes to a
+// large file change it where it stands: in each section `applies` accepts
+// (every section when empty), each of `keys` is present and its value is
+// left-aligned in a field of at least `width` characters (blanks, which
+// reading trims). A missing key is added with `missingValue`, so it must read
+// as the writer reads a missing key.
+struct ProfileLayout {
+  std::vector<std::string> keys;
+  size_t width = 0;
+  std::string missingValue;
+  std::function<bool(std::string_view section)> applies;
+};
+
+// ProfileApply that, in a file of ini::kPadFileSize bytes or more, also
+// brings into the layout the sections the changes write to and, when the
+// write has to replace the whole file anyway, every section, in that same
+// replacement. A file written by hand or by another program so costs one
+// replacement, not one per section. Values keep their text (quotes too), and
+// every other line stays as it was. ERROR_INVALID_PARAMETER, changing
+// nothing, when a layout key could not be written.
+DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes,
+                   const ProfileLayout& layout);
+
 // Removes the temporary files that writers killed while replacing a profile
 // file of `folder` left behind (writers still running are left alone).
 // Returns how many went; *failed counts those that could not be removed.

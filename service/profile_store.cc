@@ -9,6 +9,7 @@
 #include "platform/errors.h"
 #include "platform/text.h"
 #include "service/service_context.h"
+#include "service/usage_layout.h"
 
 namespace svc {
 
@@ -119,7 +120,7 @@ DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::Pr
 
 DWORD ApplyUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {
   if (changes.empty()) return plat::ERROR_SUCCESS;
-  return plat::ProfileApply(context.paths.users, changes);
+  return plat::ProfileApply(context.paths.users, changes, UsageLayout());
 }
 
 std::vector<plat::ProfileChange> ConnectionUsageChanges(std::string_view account,

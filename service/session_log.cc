@@ -134,7 +134,9 @@ void LeaveRoster(ServiceContext& context, const std::string& user, std::string_v
   WriteOrKeep(context, common::kLoggedInFile, context.paths.loggedIn, changes, KeptAsValues(changes));
 }
 
-// svc_status.dat: each key + 1, written in one rewrite.
+// svc_status.dat: each key + 1, in one write. The counts are written in the
+// usage values' fixed width: one per account makes the file as large as the
+// users file, and a count that grew by a digit would have to rewrite it.
 void IncrementCounters(ServiceContext& context,
                        const std::vector<std::pair<std::string, std::string>>& keys) {
   const std::string& file = context.paths.statusCounters;
@@ -142,7 +144,7 @@ void IncrementCounters(ServiceContext& context,
   std::vector<common::SpoolChange> kept;
   for (const auto& [section, key] : keys) {
     const int value = common::ProfileReadInt(file, section, key);
-    changes.push_back({section, key, DecimalText(static_cast<DWORD>(value) + 1)});
+    changes.push_back({section, key, UsageText(static_cast<DWORD>(value) + 1)});
     kept.push_back({'+', section, key, "1"});
   }
   WriteOrKeep(context, common::kStatusCountersFile, file, changes, std::move(kept));

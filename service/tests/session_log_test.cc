@@ -1,6 +1,9 @@
 #include "service/session_log.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -10,6 +13,7 @@
 #include "platform/eventlog.h"
 #include "platform/fault_seam.h"
 #include "platform/file.h"
+#include "platform/path.h"
 #include "service/admission.h"
 #include "service/port_table.h"
 #include "service/profile_store.h"
@@ -175,6 +179,48 @@ TEST_F(SessionLogTest, UsageKeysMoveWithEachEvent) {
   EXPECT_EQ(User(kAnn, kTotalDenieds), "2");
 }
 
+// A users file as an administrator writes it: the first session that must
+// replace it brings every account into the service's form in that one
+// replacement, so that no other account's first session replaces it again.
+TEST_F(SessionLogTest, AHandWrittenUsersFileIsReplacedOnceNotOncePerAccount) {
+  std::string text = "; by hand\n[+DOM\\Dialers]\nPeriodType=1\n[DOM\\ann]\nTotalConnects=4\nTotalTime=100\n";
+  for (int i = 0; i < 2000; ++i) {
+    text += "[DOM\\u" + std::to_string(i) + "]\nMaxSessionTime=0\nRoom=\"B 2\"\n";
+    if (i % 2) text += "TotalConnects=" + std::to_string(i) + "\nLastConnection=1000\n";
+  }
+  ASSERT_EQ(plat::WriteWholeFile(ctx.paths.users, text), plat::ERROR_SUCCESS);
+  std::string host;
+  ASSERT_EQ(plat::ResolvePath(ctx.paths.users, &host), plat::ERROR_SUCCESS);
+  // Whether the name still leads to the file open on `fd` (held open, its
+  // inode number cannot go to a replacement).
+  const auto stillThere = [&](int fd) {
+    struct stat named {}, held {};
+    return ::stat(host.c_str(), &named) == 0 && ::fstat(fd, &held) == 0 && named.st_ino == held.st_ino;
+  };
+
+  Connect();  // ann's TotalConnects grows past its width: the file is replaced
+  EXPECT_EQ(User(kAnn, kTotalConnects), "5");
+  const int laidOut = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::string after = plat::testing::ReadHostFile(host);
+  EXPECT_EQ(after.find("; by hand\n[+DOM\\Dialers]\nPeriodType=1\n[DOM\\ann]\n"), 0u);
+  EXPECT_NE(after.find("[DOM\\u7]\nMaxSessionTime=0\nRoom=\"B 2\"\nTotalConnects=7          \n"
+                       "LastConnection=1000       \nTotalDenieds=0          \n"),
+            std::string::npos);
+  EXPECT_EQ(User("DOM\\u8", kTotalConnects), "0");
+  EXPECT_EQ(User("DOM\\u8", "Room"), "B 2");
+
+  for (const char* user : {"DOM\\u8", "DOM\\u9", "DOM\\u1500"}) {
+    now += 10;
+    Log_Connection(ctx, user, now, kCom1);
+    now += 60;
+    Log_HangUp(ctx, user, kCom1, 60, now - 60);
+  }
+  EXPECT_TRUE(stillThere(laidOut)) << "every later session is written where it stands";
+  ::close(laidOut);
+  EXPECT_EQ(User("DOM\\u9", kTotalConnects), "10");
+  EXPECT_EQ(User("DOM\\u1500", kTotalTime), "60");
+}
+
 TEST_F(SessionLogTest, AGroupPeriodIsChargedAtHangUp) {
   SetUser("+DOM\\Dialers", kPeriodType, "1");
   SetUser("+DOM\\Dialers", kPeriodMax, "600");
@@ -227,6 +273,32 @@ TEST_F(SessionLogTest, CountersOnlyWhileTheStatusMailIsOn) {
   EXPECT_EQ(Read(ctx.paths.statusCounters, "Users", kAnn), "2");
   EXPECT_EQ(Read(ctx.paths.statusCounters, "General", "Disconnect"), "1");
   EXPECT_EQ(Read(ctx.paths.statusCounters, "General", "Denied"), "1");
+}
+
+// One count per account: a count that grows by a digit is written where it
+// stands, however many accounts the file holds.
+TEST_F(SessionLogTest, CountersGrowingByADigitLeaveTheFileWhereItStands) {
+  ctx.systemData.dailyStatusEmailType = 1;
+  std::string text = "[General]\nSessions=9\n[Users]\n";
+  for (int i = 0; i < 5000; ++i) text += "DOM\\u" + std::to_string(i) + "=1\n";
+  ASSERT_EQ(plat::WriteWholeFile(ctx.paths.statusCounters, text), plat::ERROR_SUCCESS);
+  Connect();  // Sessions 9 -> 10 and ann's first count, appended: the file is replaced once
+  std::string host;
+  ASSERT_EQ(plat::ResolvePath(ctx.paths.statusCounters, &host), plat::ERROR_SUCCESS);
+  const int held = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  for (int i = 0; i < 10; ++i) {
+    now += 60;
+    Log_HangUp(ctx, kAnn, kCom1, 30, now - 30);
+    now += 1;
+    Connect();
+  }
+  struct stat named {}, open {};
+  EXPECT_TRUE(::stat(host.c_str(), &named) == 0 && ::fstat(held, &open) == 0 && named.st_ino == open.st_ino)
+      << "ann's count grew from 9 to 10 where it stands";
+  ::close(held);
+  EXPECT_EQ(Read(ctx.paths.statusCounters, "General", "Sessions"), "20");
+  EXPECT_EQ(Read(ctx.paths.statusCounters, "Users", kAnn), "11");
+  EXPECT_EQ(ReadStatusCounters(ctx).sessions, 20);
 }
 
 TEST_F(SessionLogTest, TwoEventsInOneSecondKeepBothRecordsAndTheirSecond) {
