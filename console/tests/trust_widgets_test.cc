@@ -302,10 +302,14 @@ TEST_F(TrustWidgetTest, AUserOfTheTreeShowsHisProfileAndOnlyHisHistory) {
   ListServers({"SRV1"});
   MainWindow w(&sink_);
   ASSERT_NO_FATAL_FAILURE(Open(w));
+  // The tree gets the domain's users when the sweep off the window thread is done.
   QTreeWidgetItem* ann = nullptr;
-  for (QTreeWidgetItemIterator it(w.container()->tree()); *it; ++it) {
-    if ((*it)->text(0) == "ann" && (*it)->parent() && (*it)->parent()->text(0) == "DOM") ann = *it;
-  }
+  WaitFor([&] {
+    for (QTreeWidgetItemIterator it(w.container()->tree()); *it; ++it) {
+      if ((*it)->text(0) == "ann" && (*it)->parent() && (*it)->parent()->text(0) == "DOM") ann = *it;
+    }
+    return ann != nullptr;
+  });
   ASSERT_NE(ann, nullptr) << "ann is not in the tree";
   w.container()->tree()->setCurrentItem(ann);
   QApplication::processEvents();
