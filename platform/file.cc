@@ -254,62 +254,42 @@ DWORD RemoveDirectory(std::string_view path) {
 
 namespace {
 
-// The status of a file on another host; false when it cannot be had.
-bool RemoteStatus(const FileLocation& where, smb::Status* status) {
-  return smb::GetStatus(where.path, status) == ERROR_SUCCESS;
+// Size, time and kind of a file on this computer or another host's share.
+DWORD StatusOf(std::string_view path, smb::Status* status) {
+  FileLocation where;
+  if (DWORD err = Locate(path, &where); err != ERROR_SUCCESS) return err;
+  if (where.remote) return smb::GetStatus(where.path, status);
+  struct stat st;
+  if (::stat(where.path.c_str(), &st) != 0) return ErrorFromErrno(errno);
+  status->size = static_cast<std::uint64_t>(st.st_size);
+  status->mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  status->isDirectory = S_ISDIR(st.st_mode);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
 
 bool FileExists(std::string_view path) {
-  FileLocation where;
-  if (Locate(path, &where) != ERROR_SUCCESS) return false;
-  smb::Status remote;
-  if (where.remote) return RemoteStatus(where, &remote);
-  const std::string& host = where.path;
-  struct stat st;
-  return ::stat(host.c_str(), &st) == 0;
+  smb::Status st;
+  return StatusOf(path, &st) == ERROR_SUCCESS;
 }
 
 bool DirectoryExists(std::string_view path) {
-  FileLocation where;
-  if (Locate(path, &where) != ERROR_SUCCESS) return false;
-  smb::Status remote;
-  if (where.remote) return RemoteStatus(where, &remote) && remote.isDirectory;
-  const std::string& host = where.path;
-  struct stat st;
-  return ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  smb::Status st;
+  return StatusOf(path, &st) == ERROR_SUCCESS && st.isDirectory;
 }
 
 DWORD GetFileSize(std::string_view path, std::uint64_t* size) {
-  FileLocation where;
-  if (DWORD err = Locate(path, &where); err != ERROR_SUCCESS) return err;
-  if (where.remote) {
-    smb::Status st;
-    if (DWORD err = smb::GetStatus(where.path, &st); err != ERROR_SUCCESS) return err;
-    *size = st.size;
-    return ERROR_SUCCESS;
-  }
-  const std::string& host = where.path;
-  struct stat st;
-  if (::stat(host.c_str(), &st) != 0) return ErrorFromErrno(errno);
-  *size = static_cast<std::uint64_t>(st.st_size);
+  smb::Status st;
+  if (DWORD err = StatusOf(path, &st); err != ERROR_SUCCESS) return err;
+  *size = st.size;
   return ERROR_SUCCESS;
 }
 
 DWORD GetFileModificationTime(std::string_view path, std::time_t* mtime) {
-  FileLocation where;
-  if (DWORD err = Locate(path, &where); err != ERROR_SUCCESS) return err;
-  if (where.remote) {
-    smb::Status st;
-    if (DWORD err = smb::GetStatus(where.path, &st); err != ERROR_SUCCESS) return err;
-    *mtime = static_cast<std::time_t>(st.mtimeNs / 1000000000);
-    return ERROR_SUCCESS;
-  }
-  const std::string& host = where.path;
-  struct stat st;
-  if (::stat(host.c_str(), &st) != 0) return ErrorFromErrno(errno);
-  *mtime = st.st_mtime;
+  smb::Status st;
+  if (DWORD err = StatusOf(path, &st); err != ERROR_SUCCESS) return err;
+  *mtime = static_cast<std::time_t>(st.mtimeNs / 1000000000);
   return ERROR_SUCCESS;
 }
 
