@@ -42,10 +42,10 @@ class BufferTable {
 
 // Runs one call of a module's C interface, where nothing may escape: a
 // failure inside (memory exhausted) is reported as such.
-template <typename Body>
-DWORD Guarded(Body body) {
+template <typename Call>
+DWORD Guarded(Call call) {
   try {
-    return body();
+    return call();
   } catch (...) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
