@@ -62,6 +62,7 @@
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/service.h"
+#include "common/data_folder.h"
 #include "common/pipe_protocol.h"
 #include "common/product_keys.h"
 #include "service/profile_store.h"
@@ -223,13 +224,14 @@ bool Provision(const std::string& network, int users, const Options& o) {
   const std::time_t now = std::time(nullptr);
   const std::string data = kDataFolder;
   if (!Check(plat::CreateDirectory(data), "data folder") ||
-      !Check(plat::CreateDirectory(data + "\\LogData"), "LogData") ||
-      !Check(plat::WriteWholeFile(data + "\\portulon.usr",
+      !Check(plat::CreateDirectory(common::DataFile(data, common::kDayLogFolder)), common::kDayLogFolder) ||
+      !Check(plat::WriteWholeFile(common::DataFile(data, common::kUsersFile),
                                  o.handWritten ? HandWrittenUserFile(users, now) : UserFile(users, now)),
-             "portulon.usr") ||
-      !Check(plat::WriteWholeFile(data + "\\portulon.hw", SystemDataFile(kMaxClients * kPortsPerClient)),
-             "portulon.hw") ||
-      !Check(plat::RegWriteString(plat::kSharesKey, "PL_NT_DB", std::string("Path=") + kDataFolder),
+             common::kUsersFile) ||
+      !Check(plat::WriteWholeFile(common::DataFile(data, common::kSystemDataFile),
+                                  SystemDataFile(kMaxClients * kPortsPerClient)),
+             common::kSystemDataFile) ||
+      !Check(plat::RegWriteString(plat::kSharesKey, common::kDataShareName, std::string("Path=") + kDataFolder),
              "share") ||
       !Check(plat::RegWriteString(common::kServiceKey, "MasterShare", "\\\\SRV1\\PL_NT_DB"), "MasterShare") ||
       !Check(plat::RegWriteString(common::kServiceKey, "InstallPath", "C:\\Program Files\\Portulon"),
