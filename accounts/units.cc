@@ -3,10 +3,10 @@
 #include <cctype>
 #include <cstring>
 #include <vector>
-#include <cstdio>
 
 #include "common/expiry_date.h"
 #include "common/profile_helpers.h"
+#include "platform/text.h"
 #include "platform/tools/tool_format.h"
 
 namespace accounts {
@@ -164,9 +164,7 @@ std::optional<std::int32_t> ParseAddress(std::string_view typed, std::string* wh
 std::string FormatAddress(std::int32_t value) {
   if (value == 0) return "none";
   const auto u = static_cast<std::uint32_t>(value);
-  char text[20];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", u >> 24, u >> 16 & 0xFF, u >> 8 & 0xFF, u & 0xFF);
-  return text;
+  return plat::FormatText("%u.%u.%u.%u", u >> 24, u >> 16 & 0xFF, u >> 8 & 0xFF, u & 0xFF);
 }
 
 bool IsCleanNumber(std::string_view fileText) {
@@ -408,10 +406,8 @@ std::string FormatValue(Unit unit, std::string_view fileText) {
     case Unit::Time: return v == 0 ? "-" : pltools::IsoLocalTime(static_cast<std::time_t>(static_cast<std::uint32_t>(v)));
     case Unit::Elapsed: {
       const std::int64_t s = static_cast<std::uint32_t>(v);
-      char text[32];
-      std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(s / 3600),
-                    static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
-      return text;
+      return plat::FormatText("%lld:%02lld:%02lld", static_cast<long long>(s / 3600),
+                              static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
     }
     case Unit::Text:
     case Unit::Date: break;

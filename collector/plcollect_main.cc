@@ -4,7 +4,6 @@
 // answer within 20 s ends the program with one event-log error.
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -18,6 +17,7 @@
 #include "platform/eventlog.h"
 #include "platform/file.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 #include "platform/tools/tool_args.h"
 
 namespace {
@@ -65,9 +65,9 @@ constexpr auto kWorkerLimit = std::chrono::milliseconds(20000);
 // the local time, then the text.
 void Trace(const std::string& text) {
   const std::tm t = plat::LocalTime(plat::Now());
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%d%d%d  %.02d:%.02d:%.02d  ", t.tm_year + 1900, t.tm_mon + 1,
-                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  const std::string stamp =
+      plat::FormatText("%d%d%d  %.02d:%.02d:%.02d  ", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                       t.tm_hour, t.tm_min, t.tm_sec);
   plat::AppendToFile(kTraceFile, stamp + text + "\r\n");
 }
 

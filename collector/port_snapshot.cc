@@ -1,6 +1,5 @@
 #include "collector/port_snapshot.h"
 
-#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -10,6 +9,7 @@
 #include "platform/profile.h"
 #include "platform/ras/mprapi.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 #include "platform/wide.h"
 
 namespace collector {
@@ -18,12 +18,6 @@ namespace {
 
 using plat::DWORD;
 namespace mprapi = plat::mprapi;
-
-std::string Format(const char* format, long long value) {
-  char text[128];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
 
 template <size_t N>
 std::string Text(const plat::WCHAR (&buffer)[N]) {
@@ -104,7 +98,7 @@ bool DescribePort(const Mprapi& api, mprapi::MPR_SERVER_HANDLE server,
 
   RouterBuffer port(api);
   if (const DWORD err = api.portGetInfo(server, 1, p0.hPort, port.out()); err != plat::ERROR_SUCCESS) {
-    trace(Format("Admin port get info failed with error %d", err));
+    trace(plat::FormatText("Admin port get info failed with error %d", err));
     return false;
   }
   const auto* p1 = port.as<mprapi::RAS_PORT_1>();
@@ -133,7 +127,7 @@ bool DescribePort(const Mprapi& api, mprapi::MPR_SERVER_HANDLE server,
   DWORD err = api.connectionGetInfo(server, 0, p0.hConnection, level0.out());
   if (err == plat::ERROR_SUCCESS) err = api.connectionGetInfo(server, 1, p0.hConnection, level1.out());
   if (err != plat::ERROR_SUCCESS) {
-    trace(Format("Admin connection get info failed with error %d", err));
+    trace(plat::FormatText("Admin connection get info failed with error %d", err));
     return false;
   }
   const auto* c0 = level0.as<mprapi::RAS_CONNECTION_0>();
@@ -152,7 +146,7 @@ bool DescribePort(const Mprapi& api, mprapi::MPR_SERVER_HANDLE server,
 bool ReadRouter(const Mprapi& api, const TraceLine& trace, std::vector<plat::ProfileChange>* changes) {
   mprapi::MPR_SERVER_HANDLE server = nullptr;
   if (const DWORD err = api.connect(nullptr, &server); err != plat::ERROR_SUCCESS) {
-    trace(Format("Admin server connect failed with error %d", err));
+    trace(plat::FormatText("Admin server connect failed with error %d", err));
     return false;
   }
   bool complete = false;
@@ -162,11 +156,9 @@ bool ReadRouter(const Mprapi& api, const TraceLine& trace, std::vector<plat::Pro
     const DWORD err = api.portEnum(server, 0, mprapi::INVALID_HANDLE_VALUE, ports.out(),
                                    mprapi::MAX_PREFERRED_LENGTH, &read, &total, &resume);
     if (err != plat::ERROR_SUCCESS) {
-      trace(Format("Admin port enum failed with error %d", err));
+      trace(plat::FormatText("Admin port enum failed with error %d", err));
     } else {
-      char text[96];
-      std::snprintf(text, sizeof text, "PortEnum returned %u ports of %u in total", read, total);
-      trace(text);
+      trace(plat::FormatText("PortEnum returned %u ports of %u in total", read, total));
       const std::time_t now = plat::Now();
       complete = true;
       for (DWORD i = 0; i < read && complete; ++i) {
@@ -192,7 +184,7 @@ bool CollectPortData(const TraceLine& trace) {
   plat::DeleteFile(temporary);
   Mprapi api;
   if (const DWORD err = api.Load(); err != plat::ERROR_SUCCESS) {
-    trace(Format("Unable to load MPRAPI.DLL, error %d", err));
+    trace(plat::FormatText("Unable to load MPRAPI.DLL, error %d", err));
     return false;
   }
   std::vector<plat::ProfileChange> changes;
@@ -202,14 +194,14 @@ bool CollectPortData(const TraceLine& trace) {
   }
   // The snapshot is written whole in one go, then moved into place.
   if (const DWORD err = plat::ProfileApply(temporary, changes); err != plat::ERROR_SUCCESS) {
-    trace(Format("Cannot write the port data, error %d", err));
+    trace(plat::FormatText("Cannot write the port data, error %d", err));
     return false;
   }
   // A router without ports still leaves a (empty) snapshot behind.
   if (changes.empty()) plat::AppendToFile(temporary, "");
   const DWORD err = plat::MoveFileEx(temporary, SnapshotPath(),
                                      plat::MOVEFILE_REPLACE_EXISTING | plat::MOVEFILE_WRITE_THROUGH);
-  if (err != plat::ERROR_SUCCESS) trace(Format("MoveFileEx Error %d", err));
+  if (err != plat::ERROR_SUCCESS) trace(plat::FormatText("MoveFileEx Error %d", err));
   trace("End of End");
   return err == plat::ERROR_SUCCESS;
 }

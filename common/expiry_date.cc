@@ -1,8 +1,7 @@
 #include "common/expiry_date.h"
 
-#include <cstdio>
-
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace common {
 
@@ -42,9 +41,7 @@ std::optional<CalendarDate> ParseIsoDate(std::string_view text) {
 }
 
 std::string FormatIsoDate(const CalendarDate& date) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
-  return text;
+  return plat::FormatText("%04d-%02d-%02d", date.year, date.month, date.day);
 }
 
 ExpiryDateValue ReadExpiryDate(std::string_view fileText) {

@@ -1,11 +1,11 @@
 #include "common/log_record.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "common/cut_reason.h"
 #include "common/profile_helpers.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 
 namespace common {
 
@@ -218,9 +218,7 @@ std::string DisconnectText(int reason) {
 
 std::string MakeIPString(std::uint32_t a) {
   if (a == 0) return "";
-  char text[20];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
-  return text;
+  return plat::FormatText("%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
 }
 
 }  // namespace common

@@ -2,11 +2,11 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
 
 #include "common/profile_helpers.h"
+#include "platform/text.h"
 
 namespace common {
 
@@ -100,9 +100,7 @@ std::optional<std::string> AddressRequestMessage(std::string_view port, std::str
 }
 
 std::string FormatReply(int code, std::int32_t address) {
-  char reply[32];
-  std::snprintf(reply, sizeof reply, "%d%d", code, static_cast<int>(address));
-  return reply;
+  return plat::FormatText("%d%d", code, static_cast<int>(address));
 }
 
 int ReplyCode(std::string_view reply) {
@@ -140,10 +138,8 @@ std::string DescribeReply(std::string_view message, std::string_view reply) {
       if (code == kReplyKeepAddress) return "keep the proposed address";
       std::uint32_t a = 0;
       if (code != kReplyUseAddress || !ReplyAddress(reply, &a)) return {};
-      char text[32];
-      std::snprintf(text, sizeof text, "use address %u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF,
-                    (a >> 8) & 0xFF, a & 0xFF);
-      return text;
+      return plat::FormatText("use address %u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
+                              a & 0xFF);
     }
     default:
       return code == kReplyAccepted ? "accepted (a message kind the service does not know)"

@@ -1,9 +1,9 @@
 #include "common/record_spool.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace common {
 
@@ -32,11 +32,7 @@ bool ParseChange(std::string_view text, SpoolChange* c) {
 
 std::string RecordSpoolPath() { return plat::GetSystemDirectory() + "\\" + kRecordSpoolFile; }
 
-std::string SpoolEntryName(long n) {
-  char name[32];
-  std::snprintf(name, sizeof name, "E%09ld", n);
-  return name;
-}
+std::string SpoolEntryName(long n) { return plat::FormatText("E%09ld", n); }
 
 std::vector<plat::ProfileChange> SpoolEntryKeys(const std::string& name, const SpoolEntry& e) {
   std::vector<plat::ProfileChange> keys = {{name, "What", e.what}, {name, "File", e.file}};

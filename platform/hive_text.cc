@@ -1,9 +1,9 @@
 #include "platform/hive_text.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/errors.h"
+#include "platform/text.h"
 
 namespace plat::hive {
 
@@ -122,17 +122,13 @@ void AppendValue(std::string& line, const RegValue& v) {
   } else if (v.type == REG_DWORD && v.data.size() == 4) {
     DWORD d = 0;
     for (int i = 3; i >= 0; --i) d = (d << 8) | static_cast<unsigned char>(v.data[i]);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "dword:%08x", d);
-    line += buf;
+    line += plat::FormatText("dword:%08x", d);
   } else if (v.type == REG_BINARY) {
     line += "hex:";
     AppendHexBytes(line, v.data);
   } else {
     // The type in hexadecimal, as the parser reads it.
-    char type[16];
-    std::snprintf(type, sizeof type, "hex(%x):", static_cast<unsigned>(v.type));
-    line += type;
+    line += plat::FormatText("hex(%x):", static_cast<unsigned>(v.type));
     AppendHexBytes(line, v.data);
   }
 }
@@ -163,7 +159,6 @@ bool ParseQuoted(std::string_view s, size_t* pos, std::string* out) {
   }
   return false;
 }
-
 
 bool ParseHex(std::string_view s, std::string* out) {
   out->clear();
@@ -258,7 +253,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   return s;
 }
-
 
 // A line that can carry on a hex value cut with '\': hex digits, commas and
 // blanks, itself perhaps ending in '\'.

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 
 #include "platform/errors.h"
@@ -64,11 +63,7 @@ std::string BinDirectory() {
   return exe.substr(0, exe.rfind('/'));
 }
 
-std::string LocaleText(LCID locale) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%08X", locale);
-  return buf;
-}
+std::string LocaleText(LCID locale) { return plat::FormatText("%08X", locale); }
 
 // Names of the remote-access service by OS version and flavour: the service
 // key and its display name, and the RAS title NT 4 keeps.

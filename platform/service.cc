@@ -173,13 +173,11 @@ struct StatusRecord {
 
 std::string FormatStatus(const StatusRecord& r) {
   const SERVICE_STATUS& s = r.status;
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "Type=%u\nCurrentState=%u\nControlsAccepted=%u\nWin32ExitCode=%u\n"
-                "ServiceSpecificExitCode=%u\nCheckPoint=%u\nWaitHint=%u\nPid=%ld\nStartTime=%llu\n",
-                s.dwServiceType, s.dwCurrentState, s.dwControlsAccepted, s.dwWin32ExitCode,
-                s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint, r.pid, r.startTime);
-  return text;
+  return FormatText(
+      "Type=%u\nCurrentState=%u\nControlsAccepted=%u\nWin32ExitCode=%u\n"
+      "ServiceSpecificExitCode=%u\nCheckPoint=%u\nWaitHint=%u\nPid=%ld\nStartTime=%llu\n",
+      s.dwServiceType, s.dwCurrentState, s.dwControlsAccepted, s.dwWin32ExitCode,
+      s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint, r.pid, r.startTime);
 }
 
 StatusRecord ParseStatus(const std::string& text) {
@@ -247,11 +245,9 @@ DWORD WriteStatusLocked(const std::string& dir, const StatusRecord& r) {
 }
 
 std::string FormatJournalLine(const SERVICE_STATUS& s) {
-  char line[160];
-  std::snprintf(line, sizeof line, "%u %u %u %u %u %u %u\n", s.dwCurrentState, s.dwCheckPoint,
-                s.dwWaitHint, s.dwControlsAccepted, s.dwWin32ExitCode, s.dwServiceSpecificExitCode,
-                s.dwServiceType);
-  return line;
+  return FormatText("%u %u %u %u %u %u %u\n", s.dwCurrentState, s.dwCheckPoint, s.dwWaitHint,
+                    s.dwControlsAccepted, s.dwWin32ExitCode, s.dwServiceSpecificExitCode,
+                    s.dwServiceType);
 }
 
 void AppendJournal(const std::string& dir, const SERVICE_STATUS& s) {

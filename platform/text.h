@@ -23,6 +23,8 @@ std::string ToUpperAscii(std::string_view s);
 std::string_view AfterBackslash(std::string_view qualified);
 // The value of a hexadecimal digit in either case; -1 for any other character.
 int HexDigitValue(char c);
+// printf into a string as long as the text needs.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Reads the whole text as a decimal number of T (no blanks, no '+'; a '-'
 // only for a signed T); false for anything else, or out of T's range.

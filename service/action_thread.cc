@@ -106,9 +106,9 @@ int ComputeBytesForSession(SessionView& s, DWORD timeout, DWORD limit) {
   } else if (idleReceiving) {
     e.idleSoFar += 61;
   }
-  char line[120];
-  std::snprintf(line, sizeof line, "IDLE: State in entry %d --> RECD=%d SENT=%d IDLESOFAR=%d", s.index,
-                static_cast<int>(s.received), static_cast<int>(s.sent), e.idleSoFar);
+  const std::string line =
+      plat::FormatText("IDLE: State in entry %d --> RECD=%d SENT=%d IDLESOFAR=%d", s.index,
+                       static_cast<int>(s.received), static_cast<int>(s.sent), e.idleSoFar);
   common::Trace("ComputeBytesForSession", line, 0);
   return idleReceiving && static_cast<DWORD>(e.idleSoFar) > timeout ? 1 : 0;
 }

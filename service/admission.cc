@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 
 #include "common/data_folder.h"
@@ -162,10 +161,8 @@ int IsUserGrantedAccessForPort(const ServiceContext& context, std::string_view p
 }
 
 std::string PeriodLine(DWORD max, DWORD usage, std::optional<DWORD> allow) {
-  char line[100];
-  std::snprintf(line, sizeof line, "PERIOD: Max=%d Usage=%d   Allow=%d", static_cast<int>(max),
-                static_cast<int>(usage), static_cast<int>(allow.value_or(0)));
-  return line;
+  return plat::FormatText("PERIOD: Max=%d Usage=%d   Allow=%d", static_cast<int>(max),
+                          static_cast<int>(usage), static_cast<int>(allow.value_or(0)));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "service/ras_ports.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -18,6 +17,7 @@
 #include "platform/ras/port_data.h"
 #include "platform/ras/rassapi.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 #include "platform/wide.h"
 #include "service/event_report.h"
 #include "service/settings.h"
@@ -196,9 +196,8 @@ plat::DWORD RAS_GetTrafficBytesForPort(const RemoteAccess& remote, std::string_v
     common::PortOpsReply reply;
     const plat::DWORD err = AskAdapter(common::PortOp::Traffic, port, &reply);
     if (err != plat::ERROR_SUCCESS) {
-      char text[64];
-      std::snprintf(text, sizeof text, "IDLE: adapter error %u", err);
-      common::Trace("RAS_GetTrafficBytesForPort", text, static_cast<long>(err));
+      common::Trace("RAS_GetTrafficBytesForPort", plat::FormatText("IDLE: adapter error %u", err),
+                    static_cast<long>(err));
       return err;
     }
     // The idle check compares growth; the low 32 bits keep growing.
@@ -222,9 +221,8 @@ plat::DWORD RAS_GetTrafficBytesForPort(const RemoteAccess& remote, std::string_v
                                             &parameters)
                                   : plat::ERROR_PROC_NOT_FOUND;
   if (err != plat::ERROR_SUCCESS) {
-    char text[64];
-    std::snprintf(text, sizeof text, "IDLE: PortGetInfo error %u", err);
-    common::Trace("RAS_GetTrafficBytesForPort", text, static_cast<long>(err));
+    common::Trace("RAS_GetTrafficBytesForPort", plat::FormatText("IDLE: PortGetInfo error %u", err),
+                  static_cast<long>(err));
     return err;
   }
   *bytesSent = statistics.dwBytesXmited;

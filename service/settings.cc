@@ -1,6 +1,5 @@
 #include "service/settings.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "common/data_folder.h"
@@ -10,6 +9,7 @@
 #include "platform/file.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "service/session_files.h"
 
 namespace svc {
@@ -75,9 +75,9 @@ void ReadServiceSettings(ServiceSettings* s) {
     ReadDword(key, common::kLogMaxSizeKBValue, &s->logMaxSizeKB);
   }
   if (s->idleBytesLimit == 0) s->idleBytesLimit = common::kIdleBytesLimitDefault;
-  char line[100];
-  std::snprintf(line, sizeof line, "INIT: IdleTimer=%d  IdleBytesLimit=%d",
-                static_cast<int>(s->idleTimerSeconds), static_cast<int>(s->idleBytesLimit));
+  const std::string line =
+      plat::FormatText("INIT: IdleTimer=%d  IdleBytesLimit=%d",
+                       static_cast<int>(s->idleTimerSeconds), static_cast<int>(s->idleBytesLimit));
   common::Trace("ReadSettings", line, 0);
 }
 

@@ -1,13 +1,12 @@
 #include "service/system_data.h"
 
-#include <cstdio>
-
 #include "common/data_folder.h"
 #include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 #include "service/write_health.h"
 
 namespace svc {
@@ -48,9 +47,9 @@ DWORD ReadSystemData(const DataPaths& paths, SystemData* out) {
 
   d.notify1 = ReadNumber(file, kGeneralSection, "Notify1");
   d.notify2 = ReadNumber(file, kGeneralSection, "Notify2");
-  char line[120];
-  std::snprintf(line, sizeof line, "FROM CENTRAL DB: Notify1(%d)  Notify2(%d)",
-                static_cast<int>(d.notify1), static_cast<int>(d.notify2));
+  const std::string line =
+      plat::FormatText("FROM CENTRAL DB: Notify1(%d)  Notify2(%d)", static_cast<int>(d.notify1),
+                       static_cast<int>(d.notify2));
   common::Trace(kLabel, line, 0);
   d.notify1Text = common::ProfileReadText(file, kGeneralSection, "Notify1Text", "0", 1025);
   d.notify2Text = common::ProfileReadText(file, kGeneralSection, "Notify2Text", "0", 1025);
@@ -67,11 +66,9 @@ DWORD ReadSystemData(const DataPaths& paths, SystemData* out) {
   d.ruleMask = ReadNumber(file, kGreetingsSection, "RuleMask");
   for (int i = 0; i < 3; ++i) {
     if (d.ruleMask & (1u << i)) {
-      std::snprintf(line, sizeof line, "Greeting %d Active", i + 1);
-      common::Trace(kLabel, line, 0);
+      common::Trace(kLabel, plat::FormatText("Greeting %d Active", i + 1), 0);
     }
-    char name[32];
-    std::snprintf(name, sizeof name, "\\greet_%d.txt", i);
+    const std::string name = plat::FormatText("\\greet_%d.txt", i);
     std::string text;
     if (plat::ReadWholeFile(paths.folder + name, &text) != plat::ERROR_SUCCESS) {
       text.clear();

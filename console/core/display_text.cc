@@ -1,10 +1,9 @@
 #include "console/core/display_text.h"
 
-#include <cstdio>
-
 #include "common/profile_helpers.h"
 #include "common/ras_kind.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace pladmin {
 
@@ -42,23 +41,14 @@ std::string AccountValueText(accounts::Unit unit, std::string_view fileText, con
 std::string DurationText(std::time_t start, std::time_t now) {
   if (start == 0) return {};
   const long long seconds = now > start ? static_cast<long long>(now - start) : 0;
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
-                seconds % 60);
-  return text;
+  return plat::FormatText("%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
 }
 
 std::string BytesText(std::int64_t bytes) {
   if (bytes < 0) return {};
-  char text[32];
-  if (bytes < 10000) {
-    std::snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
-  } else if (bytes < 1024 * 1024) {
-    std::snprintf(text, sizeof text, "%.1f KB", bytes / 1024.0);
-  } else {
-    std::snprintf(text, sizeof text, "%.1f MB", bytes / (1024.0 * 1024.0));
-  }
-  return text;
+  if (bytes < 10000) return plat::FormatText("%lld B", static_cast<long long>(bytes));
+  if (bytes < 1024 * 1024) return plat::FormatText("%.1f KB", bytes / 1024.0);
+  return plat::FormatText("%.1f MB", bytes / (1024.0 * 1024.0));
 }
 
 }  // namespace pladmin

@@ -1,7 +1,6 @@
 #include "console/core/pladmin_doc.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -14,6 +13,7 @@
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace pladmin {
 
@@ -211,16 +211,15 @@ plat::DWORD CPladminDoc::DisconnectPortOn(RasAdmin& admin, const std::string& se
 const CServer* CPladminDoc::FindServer(const std::string& name) {
   const int index = servers_.Find(name);
   if (index >= 0) return &servers_.At(index);
-  char text[160];
-  std::snprintf(text, sizeof text, "Server %s not found in server list", name.c_str());
-  sink_.Message(text, MessageIcon::Stop);
+  sink_.Message(plat::FormatText("Server %s not found in server list", name.c_str()),
+                MessageIcon::Stop);
   return nullptr;
 }
 
 bool CPladminDoc::RemoveServer(const std::string& name) {
-  char text[160];
-  std::snprintf(text, sizeof text, "Remove %s from the list of monitored servers?", name.c_str());
-  if (!sink_.Ask(text, "Remove Server?")) return false;
+  const std::string question =
+      plat::FormatText("Remove %s from the list of monitored servers?", name.c_str());
+  if (!sink_.Ask(question, "Remove Server?")) return false;
   const bool removed = servers_.Remove(name, sink_);
   if (removed && plat::EqualsIgnoringCase(selection_.server, name)) {
     const int item = selection_.navItem;

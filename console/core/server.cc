@@ -1,7 +1,5 @@
 #include "console/core/server.h"
 
-#include <cstdio>
-
 #include "platform/text.h"
 
 namespace pladmin {
@@ -37,10 +35,7 @@ std::string ServerStateText(int state, const std::string& name) {
     case kStateRequestingOpenVpn: format = "Requesting OpenVPN data for %s..."; break;
     case kStateOpenVpnReadFailure: format = "OpenVPN read failure for %s"; break;
   }
-  const int n = std::snprintf(nullptr, 0, format, name.c_str());
-  std::string text(static_cast<std::size_t>(n), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, name.c_str());
-  return text;
+  return plat::FormatText(format, name.c_str());
 }
 
 const PortEntry* CServer::FindPort(const std::string& port) const {

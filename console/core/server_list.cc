@@ -1,7 +1,6 @@
 #include "console/core/server_list.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "common/data_folder.h"
 #include "console/core/console_keys.h"
@@ -10,17 +9,6 @@
 #include "platform/text.h"
 
 namespace pladmin {
-
-namespace {
-
-std::string Format(const char* format, const std::string& text) {
-  const int n = std::snprintf(nullptr, 0, format, text.c_str());
-  std::string out(static_cast<size_t>(n), '\0');
-  std::snprintf(out.data(), out.size() + 1, format, text.c_str());
-  return out;
-}
-
-}  // namespace
 
 CServerList::~CServerList() {
   // Tell every fetch to stop before waiting for any of them.
@@ -61,10 +49,8 @@ void CServerList::Load(MessageSink& sink) {
   // No key yet is a console with no servers yet: the servers view says how to add one.
   if (err == plat::ERROR_FILE_NOT_FOUND) return;
   if (err != plat::ERROR_SUCCESS) {
-    char text[96];
-    std::snprintf(text, sizeof text, "Failed to open the SERVERS key in the registry. Error %u.",
-                  err);
-    sink.Message(text, MessageIcon::Stop);
+    sink.Message(plat::FormatText("Failed to open the SERVERS key in the registry. Error %u.", err),
+                 MessageIcon::Stop);
     return;
   }
   std::string ignored;
@@ -91,8 +77,10 @@ CServerList::AddResult CServerList::Add(const std::string& name, MessageSink& si
   if (!IsValidServerName(name) ||
       plat::RegKey::Create(plat::Hive::LocalMachine, std::string(kServersKey) + "\\" + name, &key) !=
           plat::ERROR_SUCCESS) {
-    sink.Message(Format("Failed to write %s in local registry\n Server will not be monitored", name),
-                 MessageIcon::Stop);
+    sink.Message(
+        plat::FormatText("Failed to write %s in local registry\n Server will not be monitored",
+                         name.c_str()),
+        MessageIcon::Stop);
     return kAddFailed;
   }
   Append(name);
@@ -114,10 +102,11 @@ bool CServerList::Remove(const std::string& name, MessageSink& sink) {
   plat::DWORD err = plat::RegKey::Open(plat::Hive::LocalMachine, kServersKey, &key);
   if (err == plat::ERROR_SUCCESS) err = key.DeleteSubKey(stored);
   if (err != plat::ERROR_SUCCESS && err != plat::ERROR_FILE_NOT_FOUND) {
-    sink.Message(Format("Failed to remove %s from the local registry: it will be monitored again "
-                        "next time",
-                        stored),
-                 MessageIcon::Warning);
+    sink.Message(
+        plat::FormatText("Failed to remove %s from the local registry: it will be monitored again "
+                         "next time",
+                         stored.c_str()),
+        MessageIcon::Warning);
   }
   ReapRetired();
   return true;

@@ -1,7 +1,6 @@
 #include "console/core/usage_stats.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/errors.h"
 #include "platform/file.h"
@@ -112,10 +111,9 @@ void LoadUsageData(const std::string& dataFolder, const std::tm& day, int consol
 }
 
 std::string HoursText(std::int64_t seconds) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-  return text;
+  return plat::FormatText("%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                          static_cast<long long>(seconds / 60 % 60),
+                          static_cast<long long>(seconds % 60));
 }
 
 std::string DisconnectReasonText(int reason) {
@@ -161,9 +159,8 @@ std::string StatisticsCsv(const DayStatistics& s) {
     add("Disconnected: " + DisconnectReasonText(reason), n);
   }
   for (int h = 0; h < 24; ++h) {
-    char hour[32];
-    std::snprintf(hour, sizeof hour, "Connections %02d:00-%02d:59", h, h);
-    add(hour, s.connectionsByHour[static_cast<size_t>(h)]);
+    add(plat::FormatText("Connections %02d:00-%02d:59", h, h),
+        s.connectionsByHour[static_cast<size_t>(h)]);
   }
   return text;
 }

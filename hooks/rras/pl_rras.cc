@@ -12,7 +12,6 @@
 #include "hooks/rras/pl_rras.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +24,7 @@
 #include "platform/errors.h"
 #include "platform/profile.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 #include "platform/wide.h"
 
 namespace {
@@ -46,9 +46,7 @@ hooks::HookState& State() {
 
 // The scratch file's section of a connection: its handle as "%.08X".
 std::string Section(mprapi::HANDLE connection) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%.08X", static_cast<unsigned>(mprapi::HandleValue(connection)));
-  return text;
+  return plat::FormatText("%.08X", static_cast<unsigned>(mprapi::HandleValue(connection)));
 }
 
 // What the scratch file holds about a connection; "*" for what it does not.

@@ -1,6 +1,5 @@
 #include "installer/core/install_steps.h"
 
-#include <cstdio>
 #include <map>
 
 #include "common/data_folder.h"
@@ -17,6 +16,7 @@
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 #include "uninstaller/core/install_record.h"
 
 namespace setup {
@@ -26,12 +26,6 @@ namespace {
 constexpr const char* kServiceBinary = "plsvc.exe";
 constexpr const char* kHookDisplayName = "Portulon for Windows NT by Quillfen Technologies";
 constexpr int kServiceStopPolls = 120;  // seconds a running service gets to stop
-
-std::string Format(const char* format, unsigned long number) {
-  char text[400];
-  std::snprintf(text, sizeof text, format, number);
-  return text;
-}
 
 bool IsProgram(std::string_view name) {
   const std::string lower = plat::ToLowerAscii(name);
@@ -185,7 +179,8 @@ bool Installation::RegisterService() {
   ui_.Progress(94, "Installing", "Portulon Service");
   plat::ServiceManager scm;
   if (DWORD err = plat::ServiceManager::Open("", &scm); err != plat::ERROR_SUCCESS) {
-    ui_.Message(Format("Unable to register the Portulon Service.\n\nError 1:%lu", err), "Portulon Setup", true);
+    ui_.Message(plat::FormatText("Unable to register the Portulon Service.\n\nError 1:%u", err),
+                "Portulon Setup", true);
     return false;
   }
   // Quoted, so that a blank in the install path can never make another
@@ -224,8 +219,10 @@ bool Installation::RegisterService() {
                 "was invalid\nor the password wasn't correctly entered.",
                 "Portulon Setup", true);
   } else {
-    ui_.Message(Format("Unable to register the Portulon Service.\n\nWindows NT returned error %lu.", err),
-                "Portulon Setup", true);
+    ui_.Message(
+        plat::FormatText(
+            "Unable to register the Portulon Service.\n\nWindows NT returned error %u.", err),
+        "Portulon Setup", true);
   }
   return false;
 }
@@ -251,8 +248,9 @@ void Installation::CreateShare() {
   DWORD exitCode = 0;
   const DWORD err = plat::RunCommandLine(command, options, &exitCode);
   if (err != plat::ERROR_SUCCESS || exitCode != 0) {
-    Problem(std::string("The data folder could not be shared as ") + kShareName +
-            Format(" (NET SHARE: error %lu).", err != plat::ERROR_SUCCESS ? err : exitCode));
+    Problem(
+        std::string("The data folder could not be shared as ") + kShareName +
+        plat::FormatText(" (NET SHARE: error %u).", err != plat::ERROR_SUCCESS ? err : exitCode));
   }
 }
 
@@ -268,7 +266,7 @@ void Installation::CreateProgramGroup() {
   const std::string group = programs + "\\Portulon";
   const DWORD err = plat::CreateDirectory(group);
   if (err != plat::ERROR_SUCCESS && err != plat::ERROR_ALREADY_EXISTS) {
-    Problem(Format("The program group could not be created (error %lu).", err));
+    Problem(plat::FormatText("The program group could not be created (error %u).", err));
     return;
   }
   if (CreateShortcut(group, "Portulon Admin Console", c_.installPath + "\\pladmin.exe") != plat::ERROR_SUCCESS ||
@@ -332,10 +330,11 @@ void Installation::Complete() {
   const DWORD err = plat::RunCommandLine("NET START PORTULON", options, &exitCode);
   out_.serviceStarted = err == plat::ERROR_SUCCESS && exitCode == 0;
   if (!out_.serviceStarted) {
-    ui_.Message(Format("The Portulon service did not start (NET START PORTULON: error %lu).\n\n"
-                       "Its events in the Application log tell why.",
-                       err != plat::ERROR_SUCCESS ? err : exitCode),
-                "Portulon installation completed", true);
+    ui_.Message(
+        plat::FormatText("The Portulon service did not start (NET START PORTULON: error %u).\n\n"
+                         "Its events in the Application log tell why.",
+                         err != plat::ERROR_SUCCESS ? err : exitCode),
+        "Portulon installation completed", true);
     out_.problems.push_back("The Portulon service did not start.");
     out_.status = InstallStatus::Incomplete;
   }
@@ -363,7 +362,7 @@ InstallOutcome Installation::Run() {
     const DWORD err = plat::CreateDirectory(common::DataFile(path, common::kDayLogFolder));
     if (err != plat::ERROR_SUCCESS && err != plat::ERROR_ALREADY_EXISTS) {
       Problem("The folder " + std::string(common::kDayLogFolder) +
-              Format(" could not be created (error %lu).", err));
+              plat::FormatText(" could not be created (error %u).", err));
     }
   }
 

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -42,10 +41,9 @@ void TakeCall(const DialRequest& request, std::time_t now, PortInfo* port) {
 
 void RasTrace(std::string_view text) {
   const std::tm t = LocalTime(Now());
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d [%d] ", t.tm_year + 1900,
-                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(::gettid()));
-  std::string line = stamp;
+  std::string line =
+      plat::FormatText("%04d-%02d-%02d %02d:%02d:%02d [%d] ", t.tm_year + 1900, t.tm_mon + 1,
+                       t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(::gettid()));
   line.append(text).append("\n");
   if (AppendToFile(kTraceFile, line) == ERROR_PATH_NOT_FOUND) {
     CreateDirectory(kTraceFolder);

@@ -1,6 +1,5 @@
 // reg: query, change, export and import the registry of a machine, local or
 // remote, the way an administrator does it with reg.exe.
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -253,17 +252,13 @@ class Reg {
         if (v.data.size() != 4) return Hex(v.data);
         DWORD d = 0;
         for (int i = 3; i >= 0; --i) d = (d << 8) | static_cast<unsigned char>(v.data[i]);
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "0x%x", d);
-        return buf;
+        return plat::FormatText("0x%x", d);
       }
       case kRegQword: {
         if (v.data.size() != 8) return Hex(v.data);
         unsigned long long q = 0;
         for (int i = 7; i >= 0; --i) q = (q << 8) | static_cast<unsigned char>(v.data[i]);
-        char buf[24];
-        std::snprintf(buf, sizeof buf, "0x%llx", q);
-        return buf;
+        return plat::FormatText("0x%llx", q);
       }
       case plat::REG_MULTI_SZ: {
         std::string out;

@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <charconv>
-#include <cstdio>
 #include <filesystem>
 
 #include "platform/errors.h"
@@ -10,6 +9,7 @@
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 
 namespace pltools {
 
@@ -169,9 +169,8 @@ std::string VersionText(std::string_view name) {
       plat::ERROR_SUCCESS) {
     return text + " (version unknown)";
   }
-  char numbers[64];
-  std::snprintf(numbers, sizeof numbers, "%u.%u.%u.%u", v.fileVersion[0], v.fileVersion[1],
-                v.fileVersion[2], v.fileVersion[3]);
+  const std::string numbers = plat::FormatText("%u.%u.%u.%u", v.fileVersion[0], v.fileVersion[1],
+                                               v.fileVersion[2], v.fileVersion[3]);
   return text + " " + v.productVersionText + " (file version " + numbers + "), " + v.companyName;
 }
 

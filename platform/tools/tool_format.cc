@@ -1,7 +1,5 @@
 #include "platform/tools/tool_format.h"
 
-#include <cstdio>
-
 #include "platform/sysinfo.h"
 #include "platform/text.h"
 
@@ -11,10 +9,8 @@ namespace {
 
 std::string Format(std::time_t t, const char* pattern) {
   const std::tm local = plat::LocalTime(t);
-  char text[40];
-  std::snprintf(text, sizeof text, pattern, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                local.tm_hour, local.tm_min, local.tm_sec);
-  return text;
+  return plat::FormatText(pattern, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                          local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 }  // namespace
@@ -60,9 +56,7 @@ std::string JsonString(std::string_view text) {
       case '\t': out += "\\t"; break;
       default:
         if (byte < 0x20) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\u%04x", byte);
-          out += hex;
+          out += plat::FormatText("\\u%04x", byte);
         } else {
           out += c;
         }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <random>
 
+#include "platform/text.h"
 #include "service/local_date.h"
 #include "service/reporting/text_encoding.h"
 
@@ -49,12 +50,10 @@ std::string MailDate(std::time_t when, int utcOffsetMinutes) {
   CivilDate(days, &year, &month, &day);
   const int weekday = static_cast<int>(((days + 4) % 7 + 7) % 7);  // 1970-01-01 was a Thursday
   const int offset = utcOffsetMinutes < 0 ? -utcOffsetMinutes : utcOffsetMinutes;
-  char text[64];
-  std::snprintf(text, sizeof text, "%s, %d %s %04d %02d:%02d:%02d %c%02d%02d", kDays[weekday], day,
-                kMonths[month - 1], year, static_cast<int>(seconds / 3600),
-                static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60),
-                utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
-  return text;
+  return plat::FormatText("%s, %d %s %04d %02d:%02d:%02d %c%02d%02d", kDays[weekday], day,
+                          kMonths[month - 1], year, static_cast<int>(seconds / 3600),
+                          static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60),
+                          utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
 }
 
 std::string QuotedPrintable(std::string_view text) {

@@ -1,10 +1,10 @@
 #include "service/reporting/status_mail.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "common/trace.h"
 #include "platform/sysinfo.h"
+#include "platform/text.h"
 #include "service/event_report.h"
 #include "service/local_date.h"
 #include "service/reporting/db_export.h"
@@ -45,9 +45,7 @@ std::string Printable(std::string text) {
 }
 
 std::string Row(const char* label, long value) {
-  char line[96];
-  std::snprintf(line, sizeof line, "  %-30s %8ld\n", label, value);
-  return line;
+  return plat::FormatText("  %-30s %8ld\n", label, value);
 }
 
 }  // namespace
@@ -88,9 +86,7 @@ std::string StatusMailBody(const std::string& serverName, const StatusCounters& 
   body += "  Sessions  Account\n";
   body += "  --------  -------\n";
   for (size_t i = 0; i < busiest.size() && i < kBusiestShown; ++i) {
-    char count[32];
-    std::snprintf(count, sizeof count, "  %8ld  ", busiest[i].second);
-    body += count + Printable(busiest[i].first) + "\n";
+    body += plat::FormatText("  %8ld  ", busiest[i].second) + Printable(busiest[i].first) + "\n";
   }
   return body;
 }

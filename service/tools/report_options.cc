@@ -1,7 +1,5 @@
 #include "service/tools/report_options.h"
 
-#include <cstdio>
-
 #include "accounts/account_store.h"
 #include "accounts/tools/tool_support.h"
 #include "common/data_folder.h"
@@ -45,9 +43,7 @@ Day LocalDay(std::int64_t t) {
 }
 
 std::string IsoDay(const Day& d) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year, d.month, d.day);
-  return text;
+  return plat::FormatText("%04d-%02d-%02d", d.year, d.month, d.day);
 }
 
 std::string LogDayName(const Day& d) { return common::DayLogName(plat::CalendarTime(d.year, d.month, d.day, 12)); }
