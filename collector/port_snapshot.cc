@@ -36,17 +36,12 @@ struct Mprapi {
 
   DWORD Load() {
     if (const DWORD err = module.Load("MPRAPI.DLL"); err != plat::ERROR_SUCCESS) return err;
-    connect = reinterpret_cast<mprapi::PFN_MprAdminServerConnect>(
-        module.GetProcAddress("MprAdminServerConnect"));
-    disconnect = reinterpret_cast<mprapi::PFN_MprAdminServerDisconnect>(
-        module.GetProcAddress("MprAdminServerDisconnect"));
-    portEnum = reinterpret_cast<mprapi::PFN_MprAdminPortEnum>(module.GetProcAddress("MprAdminPortEnum"));
-    portGetInfo = reinterpret_cast<mprapi::PFN_MprAdminPortGetInfo>(
-        module.GetProcAddress("MprAdminPortGetInfo"));
-    connectionGetInfo = reinterpret_cast<mprapi::PFN_MprAdminConnectionGetInfo>(
-        module.GetProcAddress("MprAdminConnectionGetInfo"));
-    bufferFree = reinterpret_cast<mprapi::PFN_MprAdminBufferFree>(
-        module.GetProcAddress("MprAdminBufferFree"));
+    module.Export("MprAdminServerConnect", &connect);
+    module.Export("MprAdminServerDisconnect", &disconnect);
+    module.Export("MprAdminPortEnum", &portEnum);
+    module.Export("MprAdminPortGetInfo", &portGetInfo);
+    module.Export("MprAdminConnectionGetInfo", &connectionGetInfo);
+    module.Export("MprAdminBufferFree", &bufferFree);
     const bool all = connect && disconnect && portEnum && portGetInfo && connectionGetInfo && bufferFree;
     return all ? plat::ERROR_SUCCESS : plat::ERROR_PROC_NOT_FOUND;
   }

@@ -23,8 +23,7 @@ std::string EventMessageFiles::Text(const std::string& root, std::string_view lo
         sourceKey.QueryString("EventMessageFile", &file) == ERROR_SUCCESS && !file.empty()) {
       loaded = std::make_unique<Loaded>();
       if (loaded->module.Load(file) == ERROR_SUCCESS) {
-        loaded->text = reinterpret_cast<PFN_EventMessageText>(
-            loaded->module.GetProcAddress(kEventMessageTextExport));
+        loaded->module.Export(kEventMessageTextExport, &loaded->text);
       }
       if (!loaded->text) loaded.reset();
     }

@@ -30,6 +30,12 @@ class Module {
   DWORD Load(std::string_view name);
   // nullptr when the module has no such export (SetLastError(ERROR_PROC_NOT_FOUND)).
   void* GetProcAddress(const char* exportName) const;
+  // GetProcAddress into a function pointer of the export's type; true when found.
+  template <typename Function>
+  bool Export(const char* exportName, Function** function) const {
+    *function = reinterpret_cast<Function*>(GetProcAddress(exportName));
+    return *function != nullptr;
+  }
   void Free();
 
   bool loaded() const { return handle_ != nullptr; }

@@ -33,11 +33,10 @@ plat::DWORD CRASFunc::Load() {
   tried_ = true;
   loadError_ = module_.Load("RASSAPI.DLL");
   if (loadError_ != plat::ERROR_SUCCESS) return loadError_;
-  portEnum_ = module_.GetProcAddress("RasAdminPortEnum");
-  portGetInfo_ = module_.GetProcAddress("RasAdminPortGetInfo");
-  portDisconnect_ = module_.GetProcAddress("RasAdminPortDisconnect");
-  freeBuffer_ = module_.GetProcAddress("RasAdminFreeBuffer");
-  if (!portEnum_ || !portGetInfo_ || !portDisconnect_ || !freeBuffer_) {
+  if (!module_.Export("RasAdminPortEnum", &portEnum_) ||
+      !module_.Export("RasAdminPortGetInfo", &portGetInfo_) ||
+      !module_.Export("RasAdminPortDisconnect", &portDisconnect_) ||
+      !module_.Export("RasAdminFreeBuffer", &freeBuffer_)) {
     loadError_ = plat::ERROR_PROC_NOT_FOUND;
   }
   return loadError_;
@@ -45,12 +44,10 @@ plat::DWORD CRASFunc::Load() {
 
 plat::DWORD CRASFunc::PortEnum(std::string_view server, PortListing* listing) {
   if (const plat::DWORD err = Load(); err != plat::ERROR_SUCCESS) return err;
-  const auto portEnum = reinterpret_cast<rassapi::PFN_RasAdminPortEnum>(portEnum_);
-  const auto freeBuffer = reinterpret_cast<rassapi::PFN_RasAdminFreeBuffer>(freeBuffer_);
   const std::u16string serverArg = plat::ToWide(UncServerName(server));
   rassapi::RAS_PORT_0* ports = nullptr;
   plat::WORD count = 0;
-  if (const plat::DWORD err = portEnum(serverArg.c_str(), &ports, &count);
+  if (const plat::DWORD err = portEnum_(serverArg.c_str(), &ports, &count);
       err != plat::ERROR_SUCCESS) {
     return err;
   }
@@ -70,22 +67,20 @@ plat::DWORD CRASFunc::PortEnum(std::string_view server, PortListing* listing) {
     }
     if (listing->ports.size() < kMaxPorts) listing->ports.push_back(std::move(entry));
   }
-  if (ports) freeBuffer(ports);
+  if (ports) freeBuffer_(ports);
   return plat::ERROR_SUCCESS;
 }
 
 plat::DWORD CRASFunc::PortDetails(std::string_view server, PortEntry* port) {
   if (const plat::DWORD err = Load(); err != plat::ERROR_SUCCESS) return err;
-  const auto getInfo = reinterpret_cast<rassapi::PFN_RasAdminPortGetInfo>(portGetInfo_);
-  const auto freeBuffer = reinterpret_cast<rassapi::PFN_RasAdminFreeBuffer>(freeBuffer_);
   const std::u16string serverArg = plat::ToWide(UncServerName(server));
   const std::u16string portArg = plat::ToWide(port->name);
   rassapi::RAS_PORT_1 info{};
   rassapi::RAS_PORT_STATISTICS statistics{};
   rassapi::RAS_PARAMETERS* parameters = nullptr;
   const plat::DWORD err =
-      getInfo(serverArg.c_str(), portArg.c_str(), &info, &statistics, &parameters);
-  if (parameters) freeBuffer(parameters);
+      portGetInfo_(serverArg.c_str(), portArg.c_str(), &info, &statistics, &parameters);
+  if (parameters) freeBuffer_(parameters);
   if (err != plat::ERROR_SUCCESS) return err;
   port->bytesSent = statistics.dwBytesXmited;
   port->bytesReceived = statistics.dwBytesRcved;
@@ -97,10 +92,9 @@ plat::DWORD CRASFunc::PortDetails(std::string_view server, PortEntry* port) {
 
 plat::DWORD CRASFunc::PortDisconnect(std::string_view server, std::string_view port) {
   if (const plat::DWORD err = Load(); err != plat::ERROR_SUCCESS) return err;
-  const auto disconnect = reinterpret_cast<rassapi::PFN_RasAdminPortDisconnect>(portDisconnect_);
   const std::u16string serverArg = plat::ToWide(UncServerName(server));
   const std::u16string portArg = plat::ToWide(port);
-  return disconnect(serverArg.c_str(), portArg.c_str());
+  return portDisconnect_(serverArg.c_str(), portArg.c_str());
 }
 
 // ---- CRRASFunc ----
@@ -110,11 +104,11 @@ bool CRRASFunc::LoadPortData() {
   if (!triedPortData_) {
     triedPortData_ = true;
     if (portData_.Load("_pladmin.dll") == plat::ERROR_SUCCESS) {
-      init_ = portData_.GetProcAddress("RRAS_Init");
-      disconnect_ = portData_.GetProcAddress("RRAS_DisconnectPort");
-      numberOfPorts_ = portData_.GetProcAddress("RRAS_GetNumberOfPorts");
-      updatePortData_ = portData_.GetProcAddress("RRAS_UpdatePortData");
-      getPortData_ = portData_.GetProcAddress("RRAS_GetPortData");
+      portData_.Export("RRAS_Init", &init_);
+      portData_.Export("RRAS_DisconnectPort", &disconnect_);
+      portData_.Export("RRAS_GetNumberOfPorts", &numberOfPorts_);
+      portData_.Export("RRAS_UpdatePortData", &updatePortData_);
+      portData_.Export("RRAS_GetPortData", &getPortData_);
     }
   }
   return init_ && disconnect_ && numberOfPorts_ && updatePortData_ && getPortData_;
@@ -125,30 +119,25 @@ bool CRRASFunc::LoadRouterApi() {
   if (!triedRouter_) {
     triedRouter_ = true;
     if (router_.Load("MPRAPI.DLL") == plat::ERROR_SUCCESS) {
-      serverConnect_ = router_.GetProcAddress("MprAdminServerConnect");
-      serverDisconnect_ = router_.GetProcAddress("MprAdminServerDisconnect");
-      portEnum_ = router_.GetProcAddress("MprAdminPortEnum");
-      portGetInfo_ = router_.GetProcAddress("MprAdminPortGetInfo");
-      bufferFree_ = router_.GetProcAddress("MprAdminBufferFree");
+      router_.Export("MprAdminServerConnect", &serverConnect_);
+      router_.Export("MprAdminServerDisconnect", &serverDisconnect_);
+      router_.Export("MprAdminPortEnum", &portEnum_);
+      router_.Export("MprAdminPortGetInfo", &portGetInfo_);
+      router_.Export("MprAdminBufferFree", &bufferFree_);
     }
   }
   return serverConnect_ && serverDisconnect_ && portEnum_ && portGetInfo_ && bufferFree_;
 }
 
-bool CRRASFunc::Init() {
-  return LoadPortData() && reinterpret_cast<portdata::PFN_RRAS_Init>(init_)() != plat::FALSE;
-}
+bool CRRASFunc::Init() { return LoadPortData() && init_() != plat::FALSE; }
 
 int CRRASFunc::ReadPorts(std::string_view server, PortListing* listing) {
   if (!Init()) return kStateRrasInitError;
-  const auto numberOfPorts = reinterpret_cast<portdata::PFN_RRAS_GetNumberOfPorts>(numberOfPorts_);
-  const auto update = reinterpret_cast<portdata::PFN_RRAS_UpdatePortData>(updatePortData_);
-  const auto get = reinterpret_cast<portdata::PFN_RRAS_GetPortData>(getPortData_);
   const std::string name(server);
   plat::DWORD total = 0, inUse = 0, count = 0;
-  if (!numberOfPorts(name.c_str(), &total, &inUse)) return kStateRrasReadFailure;
+  if (!numberOfPorts_(name.c_str(), &total, &inUse)) return kStateRrasReadFailure;
   std::lock_guard lock(listingMutex_);
-  if (!update(name.c_str(), &count)) return kStateRrasReadFailure;
+  if (!updatePortData_(name.c_str(), &count)) return kStateRrasReadFailure;
   listing->total = static_cast<int>(total);
   listing->inUse = static_cast<int>(inUse);
   listing->ports.clear();
@@ -157,7 +146,7 @@ int CRRASFunc::ReadPorts(std::string_view server, PortListing* listing) {
     char user[portdata::kUserSize] = {};
     char extra[portdata::kExtraSize] = {};
     plat::DWORD start = 0;
-    if (!get(i, port, user, extra, &start)) return kStateRrasReadFailure;
+    if (!getPortData_(i, port, user, extra, &start)) return kStateRrasReadFailure;
     PortEntry entry;
     entry.name = port;
     entry.user = user;
@@ -171,19 +160,15 @@ int CRRASFunc::ReadPorts(std::string_view server, PortListing* listing) {
 
 plat::DWORD CRRASFunc::ReadBytes(std::string_view server, std::vector<PortEntry>* ports) {
   if (!LoadRouterApi()) return plat::ERROR_MOD_NOT_FOUND;
-  const auto connect = reinterpret_cast<mprapi::PFN_MprAdminServerConnect>(serverConnect_);
-  const auto disconnect = reinterpret_cast<mprapi::PFN_MprAdminServerDisconnect>(serverDisconnect_);
-  const auto portEnum = reinterpret_cast<mprapi::PFN_MprAdminPortEnum>(portEnum_);
-  const auto getInfo = reinterpret_cast<mprapi::PFN_MprAdminPortGetInfo>(portGetInfo_);
-  const auto bufferFree = reinterpret_cast<mprapi::PFN_MprAdminBufferFree>(bufferFree_);
   const std::u16string serverArg = plat::ToWide(UncServerName(server));
   mprapi::MPR_SERVER_HANDLE handle = nullptr;
-  if (const plat::DWORD err = connect(serverArg.c_str(), &handle); err != plat::ERROR_SUCCESS) {
+  if (const plat::DWORD err = serverConnect_(serverArg.c_str(), &handle);
+      err != plat::ERROR_SUCCESS) {
     return err;
   }
   plat::BYTE* buffer = nullptr;
   plat::DWORD read = 0, total = 0;
-  plat::DWORD err = portEnum(handle, 0, nullptr, &buffer, 0xFFFFFFFF, &read, &total, nullptr);
+  plat::DWORD err = portEnum_(handle, 0, nullptr, &buffer, 0xFFFFFFFF, &read, &total, nullptr);
   if (err == plat::ERROR_SUCCESS && buffer) {
     const auto* list = reinterpret_cast<const mprapi::RAS_PORT_0*>(buffer);
     for (plat::DWORD i = 0; i < read; ++i) {
@@ -192,25 +177,24 @@ plat::DWORD CRRASFunc::ReadBytes(std::string_view server, std::vector<PortEntry>
       for (PortEntry& entry : *ports) {
         if (!plat::EqualsIgnoringCase(entry.name, name)) continue;
         plat::BYTE* info = nullptr;
-        if (getInfo(handle, 1, list[i].hPort, &info) == plat::ERROR_SUCCESS && info) {
+        if (portGetInfo_(handle, 1, list[i].hPort, &info) == plat::ERROR_SUCCESS && info) {
           const auto* p1 = reinterpret_cast<const mprapi::RAS_PORT_1*>(info);
           entry.bytesSent = p1->dwBytesXmited;
           entry.bytesReceived = p1->dwBytesRcved;
         }
-        if (info) bufferFree(info);
+        if (info) bufferFree_(info);
       }
     }
   }
-  if (buffer) bufferFree(buffer);
-  disconnect(handle);
+  if (buffer) bufferFree_(buffer);
+  serverDisconnect_(handle);
   return err;
 }
 
 plat::DWORD CRRASFunc::DisconnectPort(std::string_view server, std::string_view port) {
   if (!Init()) return plat::ERROR_MOD_NOT_FOUND;
-  const auto disconnect = reinterpret_cast<portdata::PFN_RRAS_DisconnectPort>(disconnect_);
   const std::string s(server), p(port);
-  return disconnect(s.c_str(), p.c_str()) ? plat::ERROR_SUCCESS : plat::ERROR_GEN_FAILURE;
+  return disconnect_(s.c_str(), p.c_str()) ? plat::ERROR_SUCCESS : plat::ERROR_GEN_FAILURE;
 }
 
 // ---- Detection ----

@@ -12,6 +12,9 @@
 
 #include "console/core/server.h"
 #include "platform/module.h"
+#include "platform/ras/mprapi.h"
+#include "platform/ras/port_data.h"
+#include "platform/ras/rassapi.h"
 #include "platform/win_types.h"
 
 namespace pladmin {
@@ -39,10 +42,10 @@ class CRASFunc {
   bool tried_ = false;
   plat::DWORD loadError_ = 0;
   plat::Module module_;
-  void* portEnum_ = nullptr;
-  void* portGetInfo_ = nullptr;
-  void* portDisconnect_ = nullptr;
-  void* freeBuffer_ = nullptr;
+  plat::rassapi::PFN_RasAdminPortEnum portEnum_ = nullptr;
+  plat::rassapi::PFN_RasAdminPortGetInfo portGetInfo_ = nullptr;
+  plat::rassapi::PFN_RasAdminPortDisconnect portDisconnect_ = nullptr;
+  plat::rassapi::PFN_RasAdminFreeBuffer freeBuffer_ = nullptr;
 };
 
 class CRRASFunc {
@@ -68,16 +71,16 @@ class CRRASFunc {
   std::mutex listingMutex_;  // held from RRAS_UpdatePortData to the last RRAS_GetPortData
   bool triedPortData_ = false, triedRouter_ = false;
   plat::Module portData_, router_;
-  void* init_ = nullptr;
-  void* disconnect_ = nullptr;
-  void* numberOfPorts_ = nullptr;
-  void* updatePortData_ = nullptr;
-  void* getPortData_ = nullptr;
-  void* serverConnect_ = nullptr;
-  void* serverDisconnect_ = nullptr;
-  void* portEnum_ = nullptr;
-  void* portGetInfo_ = nullptr;
-  void* bufferFree_ = nullptr;
+  plat::portdata::PFN_RRAS_Init init_ = nullptr;
+  plat::portdata::PFN_RRAS_DisconnectPort disconnect_ = nullptr;
+  plat::portdata::PFN_RRAS_GetNumberOfPorts numberOfPorts_ = nullptr;
+  plat::portdata::PFN_RRAS_UpdatePortData updatePortData_ = nullptr;
+  plat::portdata::PFN_RRAS_GetPortData getPortData_ = nullptr;
+  plat::mprapi::PFN_MprAdminServerConnect serverConnect_ = nullptr;
+  plat::mprapi::PFN_MprAdminServerDisconnect serverDisconnect_ = nullptr;
+  plat::mprapi::PFN_MprAdminPortEnum portEnum_ = nullptr;
+  plat::mprapi::PFN_MprAdminPortGetInfo portGetInfo_ = nullptr;
+  plat::mprapi::PFN_MprAdminBufferFree bufferFree_ = nullptr;
 };
 
 // The ports of a server whose remote-access service is the OpenVPN adapter:

@@ -53,13 +53,12 @@ DWORD ExtensionModule::Load(std::string_view path, std::initializer_list<Export>
     return err;
   }
   for (const Export& e : exports) {
-    *e.slot = module_.GetProcAddress(e.name);
-    if (!*e.slot) {
+    if (!e.find(module_, e.name)) {
       *why = "The administration extension " + name + " does not export " + e.name + ".";
       return ERROR_PROC_NOT_FOUND;
     }
   }
-  describe_ = reinterpret_cast<PFN_AdminDescribeDecision>(module_.GetProcAddress(kDescribeDecisionExport));
+  module_.Export(kDescribeDecisionExport, &describe_);
   if (void* entry = module_.GetProcAddress("DllMain")) {
     auto dllMain = reinterpret_cast<DllMainFunction>(entry);
     if (!dllMain(nullptr, DLL_PROCESS_ATTACH, nullptr)) {
@@ -74,20 +73,15 @@ DWORD ExtensionModule::Load(std::string_view path, std::initializer_list<Export>
 DWORD RasAdminModule::Load(std::string_view path, std::unique_ptr<RasAdminModule>* out,
                            std::string* why) {
   auto m = std::make_unique<RasAdminModule>();
-  void* found[4] = {};
   if (const DWORD err = m->module_.Load(path,
-                                        {{"RasAdminAcceptNewConnection", &found[0]},
-                                         {"RasAdminConnectionHangupNotification", &found[1]},
-                                         {"RasAdminGetIpAddressForUser", &found[2]},
-                                         {"RasAdminReleaseIpAddress", &found[3]}},
+                                        {{"RasAdminAcceptNewConnection", &m->accept_},
+                                         {"RasAdminConnectionHangupNotification", &m->hangup_},
+                                         {"RasAdminGetIpAddressForUser", &m->getAddress_},
+                                         {"RasAdminReleaseIpAddress", &m->releaseAddress_}},
                                         why);
       err != ERROR_SUCCESS) {
     return err;
   }
-  m->accept_ = reinterpret_cast<rassapi::PFN_RasAdminAcceptNewConnection>(found[0]);
-  m->hangup_ = reinterpret_cast<rassapi::PFN_RasAdminConnectionHangupNotification>(found[1]);
-  m->getAddress_ = reinterpret_cast<rassapi::PFN_RasAdminGetIpAddressForUser>(found[2]);
-  m->releaseAddress_ = reinterpret_cast<rassapi::PFN_RasAdminReleaseIpAddress>(found[3]);
   *out = std::move(m);
   return ERROR_SUCCESS;
 }

@@ -7,6 +7,7 @@
 // admitted with the proposed address.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -71,9 +72,13 @@ std::string DescribeDecisionThrough(PFN_AdminDescribeDecision describe, const Po
 // optional kDescribeDecisionExport.
 class ExtensionModule {
  public:
+  // A required export and the function pointer its address goes to.
   struct Export {
+    template <typename Function>
+    Export(const char* name, Function** slot)
+        : name(name), find([slot](const Module& m, const char* n) { return m.Export(n, slot); }) {}
     const char* name;
-    void** slot;
+    std::function<bool(const Module&, const char*)> find;
   };
   ExtensionModule() = default;
   ~ExtensionModule();

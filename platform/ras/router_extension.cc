@@ -43,25 +43,18 @@ struct NameBuffers {
 DWORD RouterAdminModule::Load(std::string_view path, std::unique_ptr<RouterAdminModule>* out,
                               std::string* why) {
   auto m = std::make_unique<RouterAdminModule>();
-  void* found[6] = {};
-  if (const DWORD err = m->module_.Load(path,
-                                        {{"MprAdminAcceptNewConnection", &found[0]},
-                                         {"MprAdminAcceptNewLink", &found[1]},
-                                         {"MprAdminConnectionHangupNotification", &found[2]},
-                                         {"MprAdminLinkHangupNotification", &found[3]},
-                                         {"MprAdminGetIpAddressForUser", &found[4]},
-                                         {"MprAdminReleaseIpAddress", &found[5]}},
-                                        why);
+  if (const DWORD err =
+          m->module_.Load(path,
+                          {{"MprAdminAcceptNewConnection", &m->acceptConnection_},
+                           {"MprAdminAcceptNewLink", &m->acceptLink_},
+                           {"MprAdminConnectionHangupNotification", &m->connectionHangup_},
+                           {"MprAdminLinkHangupNotification", &m->linkHangup_},
+                           {"MprAdminGetIpAddressForUser", &m->getAddress_},
+                           {"MprAdminReleaseIpAddress", &m->releaseAddress_}},
+                          why);
       err != ERROR_SUCCESS) {
     return err;
   }
-  m->acceptConnection_ = reinterpret_cast<mprapi::PFN_MprAdminAcceptNewConnection>(found[0]);
-  m->acceptLink_ = reinterpret_cast<mprapi::PFN_MprAdminAcceptNewLink>(found[1]);
-  m->connectionHangup_ =
-      reinterpret_cast<mprapi::PFN_MprAdminConnectionHangupNotification>(found[2]);
-  m->linkHangup_ = reinterpret_cast<mprapi::PFN_MprAdminLinkHangupNotification>(found[3]);
-  m->getAddress_ = reinterpret_cast<mprapi::PFN_MprAdminGetIpAddressForUser>(found[4]);
-  m->releaseAddress_ = reinterpret_cast<mprapi::PFN_MprAdminReleaseIpAddress>(found[5]);
   *out = std::move(m);
   return ERROR_SUCCESS;
 }
