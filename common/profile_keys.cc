@@ -2,13 +2,9 @@
 
 #include <cstdint>
 
+#include "platform/text.h"
+
 namespace common {
-
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-}  // namespace
 
 std::string UsageText(plat::DWORD value) {
   std::string text = std::to_string(static_cast<std::int32_t>(value));
@@ -29,7 +25,8 @@ bool IsUnsafeNameChar(char c) {
 }
 
 bool IsSafeAccountName(std::string_view account) {
-  if (account.empty() || IsBlank(account.front()) || IsBlank(account.back())) return false;
+  if (account.empty() || plat::IsBlank(account.front()) || plat::IsBlank(account.back()))
+    return false;
   for (char c : account) {
     if (IsUnsafeNameChar(c)) return false;
   }

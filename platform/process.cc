@@ -18,6 +18,7 @@
 #include "platform/path.h"
 #include "platform/posix_env.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 extern char** environ;
 
@@ -31,7 +32,6 @@ constexpr const char* kWindowsDirectory = "C:\\WINNT";
 constexpr const char* kEnvironmentKey =
     "System\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool HasDirectoryPart(std::string_view name) {

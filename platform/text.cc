@@ -59,6 +59,12 @@ std::string_view AfterBackslash(std::string_view qualified) {
   return slash == std::string_view::npos ? qualified : qualified.substr(slash + 1);
 }
 
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

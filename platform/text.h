@@ -21,6 +21,10 @@ std::string ToUpperAscii(std::string_view s);
 // What follows the first backslash of a qualified name ("DOM\\ann" -> "ann",
 // "SRV1\\COM1" -> "COM1"); the whole text when it has none.
 std::string_view AfterBackslash(std::string_view qualified);
+// A blank or a tab.
+inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// `s` without the blanks and tabs at either end.
+std::string_view TrimBlanks(std::string_view s);
 // The value of a hexadecimal digit in either case; -1 for any other character.
 int HexDigitValue(char c);
 // printf into a string as long as the text needs.

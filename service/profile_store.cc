@@ -23,8 +23,6 @@ DWORD SaturatingAdd(DWORD total, DWORD add) {
   return static_cast<DWORD>(std::min<std::uint64_t>(base + add, kMax));
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 // As a 1000-byte read buffer holds a value, then the decimal conversion.
 DWORD NumberOf(const std::string& value) {
   std::string_view v(value);
@@ -40,8 +38,8 @@ std::string SafeProfileName(std::string_view text) {
   for (char& c : out) {
     if (common::IsUnsafeNameChar(c)) c = '_';
   }
-  if (!out.empty() && IsBlank(out.front())) out.front() = '_';
-  if (!out.empty() && IsBlank(out.back())) out.back() = '_';
+  if (!out.empty() && plat::IsBlank(out.front())) out.front() = '_';
+  if (!out.empty() && plat::IsBlank(out.back())) out.back() = '_';
   return out;
 }
 

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <optional>
 
+#include "platform/text.h"
 #include "service/reporting/tcp_stream.h"
 
 namespace svc {
@@ -57,12 +58,6 @@ bool ValidAddress(std::string_view a) {
   return true;
 }
 
-std::string Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return std::string(s);
-}
-
 class Session {
  public:
   explicit Session(SmtpOutcome* outcome) : out_(outcome) {}
@@ -99,7 +94,7 @@ class Session {
 }  // namespace
 
 bool ParseMailServer(std::string_view text, MailServer* server) {
-  const std::string t = Trim(text);
+  const std::string t(plat::TrimBlanks(text));
   if (t.empty() || t == "*") return false;
   std::string host = t;
   std::optional<std::string> port;
@@ -139,7 +134,7 @@ bool ParseMailAddresses(std::string_view text, std::vector<std::string>* address
   while (start <= text.size()) {
     size_t end = text.find_first_of(",;", start);
     if (end == std::string_view::npos) end = text.size();
-    const std::string a = Trim(text.substr(start, end - start));
+    const std::string a(plat::TrimBlanks(text.substr(start, end - start)));
     if (!a.empty()) {
       if (!ValidAddress(a)) {
         *bad = a;
@@ -150,7 +145,7 @@ bool ParseMailAddresses(std::string_view text, std::vector<std::string>* address
     start = end + 1;
   }
   if (addresses->empty()) {
-    *bad = Trim(text);
+    *bad = plat::TrimBlanks(text);
     return false;
   }
   return true;
