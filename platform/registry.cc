@@ -487,14 +487,6 @@ DWORD RegKey::EnumKey(DWORD index, std::string* name) const {
   return ERROR_SUCCESS;
 }
 
-DWORD RegKey::EnumValue(DWORD index, RegValue* value) const {
-  std::vector<RegValue> values;
-  if (DWORD err = ListValues(&values); err != ERROR_SUCCESS) return err;
-  if (index >= values.size()) return ERROR_NO_MORE_ITEMS;
-  *value = values[index];
-  return ERROR_SUCCESS;
-}
-
 DWORD RegKey::ListSubKeys(std::vector<std::string>* names) const {
   return RegistryAccess::Children(*this, names);
 }

@@ -87,9 +87,8 @@ class RegKey {
   DWORD SetMultiString(std::string_view name, const std::vector<std::string>& values) const;
   DWORD DeleteValue(std::string_view name) const;
 
-  // Enumeration by index, as RegEnumKey / RegEnumValue: ERROR_NO_MORE_ITEMS past the end.
+  // Enumeration by index, as RegEnumKey: ERROR_NO_MORE_ITEMS past the end.
   DWORD EnumKey(DWORD index, std::string* name) const;
-  DWORD EnumValue(DWORD index, RegValue* value) const;
   DWORD ListSubKeys(std::vector<std::string>* names) const;
   DWORD ListValues(std::vector<RegValue>* values) const;
 

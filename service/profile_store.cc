@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "common/data_folder.h"
 #include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
@@ -109,11 +108,6 @@ std::vector<plat::ProfileChange> DefaultProfileChanges(const ServiceContext& con
       {s, kPeriodMax, DecimalText(d.periodMax)},
       {s, kNoDuplicate, d.noDuplicate ? "1" : "0"},
   };
-}
-
-DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {
-  if (changes.empty()) return plat::ERROR_SUCCESS;
-  return context.writeHealth.Note(common::kUsersFile, ApplyUserChanges(context, changes));
 }
 
 DWORD ApplyUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {

@@ -92,10 +92,8 @@ std::string DecimalText(DWORD value);
 using common::kUsageWidth;
 using common::UsageText;
 
-// Writes changes of the users file in one locked write; the error is traced.
-DWORD WriteUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes);
-// The same write, its outcome left to the caller to note (the session log
-// keeps what fails).
+// Writes changes of the users file in one locked write, its outcome left to
+// the caller to note (the session log keeps what fails).
 DWORD ApplyUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes);
 
 // The usage changes of an admission: TotalConnects + 1, LastConnection,

@@ -162,20 +162,6 @@ void ServiceEntry(DWORD argc, char** /*argv*/) {
   ::_exit(0);
 }
 
-std::string GetVersionString() {
-  plat::FileVersionInfo info;
-  const DWORD err = plat::GetFileVersionInfo("plsvc.exe", &info);
-  char text[200];
-  if (err != plat::ERROR_SUCCESS) {
-    std::snprintf(text, sizeof text, "[Version size failed (%u)] - Build Date: %s @ %s", err,
-                  __DATE__, __TIME__);
-  } else {
-    std::snprintf(text, sizeof text, "%hd,%hd,%hd,%hd", info.fileVersion[0], info.fileVersion[1],
-                  info.fileVersion[2], info.fileVersion[3]);
-  }
-  return text;
-}
-
 int RunConsoleMode() {
   ServiceProcess& p = Process();
   p.consoleMode = 1;

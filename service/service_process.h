@@ -55,7 +55,4 @@ void ServiceThread(ServiceContext& context);
 // The start-up sequence; 0 or kInitFailed.
 plat::DWORD FirstTimeInitialize(ServiceContext& context);
 
-// "%hd,%hd,%hd,%hd" of plsvc.exe's file version, or the failure text.
-std::string GetVersionString();
-
 }  // namespace svc
