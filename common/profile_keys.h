@@ -10,6 +10,8 @@
 
 namespace common {
 
+// The key names, also to be taken in as a group (using namespace common::usr_keys).
+inline namespace usr_keys {
 // Limits (set by the administrator).
 inline constexpr const char* kMaxSessionTime = "MaxSessionTime";
 inline constexpr const char* kMaxTotalTime = "MaxTotalTime";
@@ -31,6 +33,7 @@ inline constexpr const char* kTotalTime = "TotalTime";
 inline constexpr const char* kFirstConnection = "FirstConnection";
 inline constexpr const char* kLastConnection = "LastConnection";
 inline constexpr const char* kLasted = "Lasted";
+}  // namespace usr_keys
 
 // Usage values are written left-aligned in a field this wide (any "%d" of 32
 // bits fits), so that every later value replaces the line in place.

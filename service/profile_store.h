@@ -26,23 +26,7 @@ struct ServiceContext;
 using plat::DWORD;
 
 // Key names of a profile.
-using common::kMaxSessionTime;
-using common::kMaxTotalTime;
-using common::kExpiryTime;
-using common::kExpiryDate;
-using common::kPeriodType;
-using common::kPeriodMax;
-using common::kPeriodUsage;
-using common::kPeriodStamp;
-using common::kNoDuplicate;
-using common::kMaxSessions;
-using common::kStaticIP;
-using common::kTotalConnects;
-using common::kTotalDenieds;
-using common::kTotalTime;
-using common::kFirstConnection;
-using common::kLastConnection;
-using common::kLasted;
+using namespace common::usr_keys;
 
 // Every value of a profile as the decimal conversion reads it; the bits of a
 // negative number are kept, so comparisons are unsigned as the system makes them.
