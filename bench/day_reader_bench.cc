@@ -8,7 +8,8 @@
 //   - the console's reader (the document's load and the log view's filter,
 //     run by this program in a child of its own),
 // each timed from start to exit with its peak resident memory (the child's
-// getrusage). --long-value MB adds one record whose call-back number is that
+// getrusage), and the CPU time it used, which other work sharing the
+// machine barely moves. --long-value MB adds one record whose call-back number is that
 // many megabytes long, as a damaged or hostile log might hold.
 //
 //   day_reader_bench [--records 1000000] [--runs 2] [--long-value MB] [--bin DIR] [--keep]
@@ -106,6 +107,7 @@ int ReadAsConsole(const char* file) {
 
 struct Run {
   double seconds = 0;
+  double cpu = 0;  // user + system: what other work on the machine barely moves
   double peakMb = 0;
   int status = -1;
 };
@@ -129,6 +131,8 @@ Run RunChild(const std::vector<std::string>& args, const std::string& out) {
   if (child < 0 || ::wait4(child, &status, 0, &usage) != child) return run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  run.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return run;
 }
@@ -225,7 +229,7 @@ int main(int argc, char** argv) {
               longValueMb ? (" with one " + std::to_string(longValueMb) + " MB value").c_str() : "", runs);
   int rc = 0;
   for (const Reader& reader : readers) {
-    Run best{1e9, 1e9, 0}, worst;
+    Run best{1e9, 1e9, 1e9, 0}, worst;
     std::uint64_t bytes = 0, widest = 0;
     for (int r = 0; r < runs; ++r) {
       std::filesystem::remove(network + "/bench.db");
@@ -235,13 +239,14 @@ int main(int argc, char** argv) {
         rc = 1;
         break;
       }
-      best = {std::min(best.seconds, run.seconds), std::min(best.peakMb, run.peakMb), 0};
-      worst = {std::max(worst.seconds, run.seconds), std::max(worst.peakMb, run.peakMb), 0};
+      best = {std::min(best.seconds, run.seconds), std::min(best.cpu, run.cpu), std::min(best.peakMb, run.peakMb), 0};
+      worst = {std::max(worst.seconds, run.seconds), std::max(worst.cpu, run.cpu), std::max(worst.peakMb, run.peakMb), 0};
       Measure(out, &bytes, &widest);
     }
     if (best.seconds >= 1e9) continue;
-    std::printf("  %-16s %7.2f / %7.2f s   peak RSS %7.1f / %7.1f MB   output %9.1f MB, widest line %llu\n",
-                reader.name, best.seconds, worst.seconds, best.peakMb, worst.peakMb,
+    std::printf("  %-16s %7.2f / %7.2f s (CPU %6.2f / %6.2f s)   peak RSS %7.1f / %7.1f MB   "
+                "output %9.1f MB, widest line %llu\n",
+                reader.name, best.seconds, worst.seconds, best.cpu, worst.cpu, best.peakMb, worst.peakMb,
                 static_cast<double>(bytes) / 1e6, static_cast<unsigned long long>(widest));
   }
   if (!keep) std::filesystem::remove_all(network);

@@ -45,7 +45,9 @@ class LogRecordStore {
   std::size_t size() const { return records_.size(); }
   bool empty() const { return records_.empty(); }
   LogRecordView operator[](std::size_t i) const;
-  std::int64_t time(std::size_t i) const { return records_[i].time; }  // what a sort by time needs alone
+  // What a sort by time needs alone.
+  std::int64_t time(std::size_t i) const { return records_[i].time; }
+  int sequence(std::size_t i) const { return records_[i].sequence; }
   // Moves a record's time (the console shows each server's own clock).
   void AddToTime(std::size_t i, std::int64_t seconds) { records_[i].time += seconds; }
   void clear();

@@ -48,9 +48,9 @@ class LogViewCoreTest : public ::testing::Test {
                   const std::string& value) {
     ASSERT_EQ(plat::ProfileAppendRecord(log, section, std::to_string(key), value), plat::ERROR_SUCCESS);
   }
-  static std::vector<const LogRecord*> All(const std::vector<LogRecord>& records) {
-    std::vector<const LogRecord*> out;
-    for (const auto& r : records) out.push_back(&r);
+  static std::vector<common::LogRecordView> All(const common::LogRecordStore& records) {
+    std::vector<common::LogRecordView> out;
+    for (size_t i = 0; i < records.size(); ++i) out.push_back(records[i]);
     return out;
   }
 
@@ -112,7 +112,7 @@ TEST_F(LogViewCoreTest, OddValuesShowWhatTheyCarryAndNothingIsDropped) {
             "Time/Date,Server,Port,Action,Information,User,IP,NetBIOS,IPX,Lasted,Bytes In,Bytes Out");
   // With every column off but Time, the heading is "Time/Date" alone.
   EXPECT_EQ(SavedHeadingLine(DisplayedFlags(kColTime)), "Time/Date");
-  EXPECT_EQ(SaveText({&r[0]}, DisplayedFlags(kColTime), {}).substr(0, 11), "Time/Date\r\n");
+  EXPECT_EQ(SaveText({r[0]}, DisplayedFlags(kColTime), {}).substr(0, 11), "Time/Date\r\n");
 }
 
 TEST_F(LogViewCoreTest, TimesMoveToTheServersClockAndAnUnchangedFileIsNotReadAgain) {
@@ -194,7 +194,7 @@ TEST_F(LogViewCoreTest, DurationsBytesAndCopiedRows) {
   r.reason = 5;
   r.user = "DOM\\ann";
   r.server = "SRV1";
-  EXPECT_EQ(CopyText({&r}, {kColServer, kColPort, kColInfo}, {}), "SRV1, ,Access denied on Port,\r\n");
+  EXPECT_EQ(CopyText({r}, {kColServer, kColPort, kColInfo}, {}), "SRV1, ,Access denied on Port,\r\n");
 }
 
 TEST_F(LogViewCoreTest, FiltersFollowTheTreeIncludingAGroupFromTheDomainController) {
