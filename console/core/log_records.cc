@@ -80,11 +80,14 @@ bool CLogRecords::LoadLogRecords(const std::string& path, int consoleBias,
   size_ = size;
   loaded_ = true;
   records_.clear();
-  common::ForEachLogRecord(
+  error_ = common::ForEachLogRecord(
       path, /*keepUnknown=*/true, [&](const common::LogRecord& r) { records_.Add(r); },
       [&](const std::string& section) {
         if (status) status("Processing logs from " + section + ", please wait...");
       });
+  if (error_ == plat::ERROR_FILE_NOT_FOUND) error_ = plat::ERROR_SUCCESS;
+  // A failed read is read again at the next look, not taken for the file.
+  if (error_ != plat::ERROR_SUCCESS) loaded_ = false;
   ShiftToServerTime(&records_, consoleBias, servers);
   return true;
 }

@@ -51,7 +51,7 @@ class CLogRecords {
   // equal those of the last load: then nothing is read and false returned.
   // The file is streamed into a compact store (a day of a million records
   // takes tens of megabytes); a file that cannot be read gives the records
-  // read before the failure.
+  // read before the failure, and error() says why.
   // A missing file gives no records. Values of no known kind are kept
   // (kind common::kRecordUnknown) with their server, port and time.
   // Not thread-safe: one load at a time, and nobody reads records() meanwhile.
@@ -60,6 +60,9 @@ class CLogRecords {
 
   const common::LogRecordStore& records() const { return records_; }
   const std::string& path() const { return path_; }
+  // Why the last load could not read the whole file; 0 when it did (or the
+  // file is missing, which is a day without records).
+  std::uint32_t error() const { return error_; }
   // The size of the file at the last load (0 when missing).
   std::uint64_t size() const { return size_; }
 
@@ -69,6 +72,7 @@ class CLogRecords {
   std::time_t stamp_ = -1;
   std::uint64_t size_ = 0;
   bool loaded_ = false;
+  std::uint32_t error_ = 0;
 };
 
 }  // namespace pladmin

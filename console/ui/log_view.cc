@@ -232,7 +232,11 @@ void LogView::OnLoaded() {
   if (loader_.joinable()) loader_.join();
   loading_ = false;
   unsetCursor();
-  ShowStatus(tr("Ready"));
+  ShowStatus(records_.error() == 0
+                 ? tr("Ready")
+                 : tr("Could not read all of %1 (error %2): the records read before are shown.")
+                       .arg(QString::fromStdString(records_.path()))
+                       .arg(records_.error()));
   doc_.SetEventCount(static_cast<int>(records_.records().size()));
   doc_.waitProgress().Signal();
   loadMessages_->ReplayTo(doc_.sink());
