@@ -4,6 +4,7 @@
 
 #include "common/cut_reason.h"
 #include "common/profile_helpers.h"
+#include "platform/errors.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 
@@ -167,24 +168,31 @@ bool ParseLogRecord(std::string_view section, std::string_view key, std::string_
   }
 }
 
+plat::DWORD ForEachLogRecord(std::string_view logFile, bool keepUnknown,
+                             const std::function<void(const LogRecord&)>& onRecord,
+                             const std::function<void(const std::string& section)>& onSection) {
+  std::string section;
+  LogRecord r;
+  const plat::DWORD err = plat::ProfileForEachRecord(
+      logFile,
+      [&](std::string_view name) {
+        if (!name.empty() && name[0] == '*') return false;
+        section.assign(name);
+        if (onSection) onSection(section);
+        return true;
+      },
+      [&](std::string_view key, std::string_view value) {
+        if (!key.empty() && key[0] == '*') return;
+        if (ParseLogRecord(section, key, value, &r) || keepUnknown) onRecord(r);
+      });
+  return err == plat::ERROR_PATH_NOT_FOUND ? plat::ERROR_FILE_NOT_FOUND : err;
+}
+
 std::vector<LogRecord> LoadLogRecords(
     std::string_view logFile, bool keepUnknown,
     const std::function<void(const std::string& section)>& onSection) {
   std::vector<LogRecord> records;
-  const auto sections = plat::ProfileListSections(logFile);
-  if (!sections) return records;
-  for (const auto& section : *sections) {
-    if (!section.empty() && section[0] == '*') continue;
-    if (onSection) onSection(section);
-    const auto entries = plat::ProfileReadRecords(logFile, section);
-    if (!entries) continue;
-    records.reserve(records.size() + entries->size());
-    for (const auto& [key, value] : *entries) {
-      if (!key.empty() && key[0] == '*') continue;
-      LogRecord r;
-      if (ParseLogRecord(section, key, value, &r) || keepUnknown) records.push_back(std::move(r));
-    }
-  }
+  ForEachLogRecord(logFile, keepUnknown, [&](const LogRecord& r) { records.push_back(r); }, onSection);
   return records;
 }
 

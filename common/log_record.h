@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/win_types.h"
+
 namespace common {
 
 inline constexpr int kRecordHangUp = 0;
@@ -87,6 +89,17 @@ bool ParseLogRecord(std::string_view section, std::string_view key, std::string_
 std::int64_t LogKeyTime(std::string_view key);
 // The n of a spill key "<second>.<n>"; 0 for a plain second.
 int LogKeySequence(std::string_view key);
+
+// Every record of a day's log file (a Windows path) handed to `onRecord` one
+// at a time (valid for the call only), section by section in file order,
+// with every part of a section; the file is read in pieces, never held whole.
+// Values of no known kind are left out unless `keepUnknown`. `onSection`
+// hears of each section before its records. ERROR_FILE_NOT_FOUND when the
+// file is missing; another error when reading it failed (after the records
+// read before).
+plat::DWORD ForEachLogRecord(std::string_view logFile, bool keepUnknown,
+                             const std::function<void(const LogRecord&)>& onRecord,
+                             const std::function<void(const std::string& section)>& onSection = {});
 
 // Every record of a day's log file (a Windows path), section by section in
 // file order; an empty list when the file is missing. Values of no known kind

@@ -162,6 +162,20 @@ bool ProfileRecordExists(std::string_view file, std::string_view section, std::s
 // occurrence only); nullopt when the file or section is missing.
 std::optional<std::vector<std::pair<std::string, std::string>>> ProfileReadRecords(
     std::string_view file, std::string_view section);
+// Every record of the file, as ProfileListSections and ProfileReadRecords
+// give them (sections in the order of their first headers, each with all its
+// parts, a key's first occurrence only), without holding the file or its
+// parse: it is read in pieces, under its shared lock only while a piece is
+// read, so the callbacks may take their time. `onSection` hears each
+// section's name as its first header spells it and returns false to skip
+// its records; `onRecord` gets each key and value (trimmed, unquoted), valid
+// for the call only. Reads the file as it was when opened: a file renamed
+// over it meanwhile is not seen, lines added meanwhile are not read.
+// ERROR_FILE_NOT_FOUND when missing; another error when a read fails, after
+// the records read before it.
+DWORD ProfileForEachRecord(std::string_view file,
+                           const std::function<bool(std::string_view section)>& onSection,
+                           const std::function<void(std::string_view key, std::string_view value)>& onRecord);
 // Replaces the value of a key in whichever part holds it; ERROR_FILE_NOT_FOUND
 // when no part does.
 DWORD ProfileReplaceRecord(std::string_view file, std::string_view section, std::string_view key,

@@ -28,9 +28,14 @@ std::string_view Unquote(std::string_view v) {
 bool HasBreak(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos; }
 
 
-// The header name of a line, when the line is a section header: the text
-// between the first '[' and the last ']', so names holding brackets round-trip.
-bool ParseHeader(std::string_view line, std::string_view* name) {
+// Sections with more keys than this get a hash index (a log section can hold
+// one key per record); below it a scan is faster.
+constexpr size_t kKeyIndexThreshold = 24;
+
+}  // namespace
+
+// The text between the first '[' and the last ']', so names holding brackets round-trip.
+bool HeaderName(std::string_view line, std::string_view* name) {
   while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
   if (line.empty() || line.front() != '[') return false;
   const size_t close = line.rfind(']');
@@ -39,11 +44,18 @@ bool ParseHeader(std::string_view line, std::string_view* name) {
   return true;
 }
 
-// Sections with more keys than this get a hash index (a log section can hold
-// one key per record); below it a scan is faster.
-constexpr size_t kKeyIndexThreshold = 24;
+bool KeyLineParts(std::string_view line, std::string_view* name, std::string_view* value) {
+  size_t b = 0;
+  while (b < line.size() && IsBlank(line[b])) ++b;
+  if (b == line.size() || line[b] == ';') return false;
+  const size_t eq = line.find('=', b);
+  if (eq == line.npos) return false;
+  *name = Trim(line.substr(b, eq - b));
+  *value = Trim(line.substr(eq + 1));
+  return !name->empty();
+}
 
-}  // namespace
+std::string_view Unquoted(std::string_view value) { return Unquote(value); }
 
 size_t CaseInsensitiveHash::operator()(std::string_view s) const {
   uint64_t h = 1469598103934665603ULL;
@@ -109,21 +121,13 @@ size_t Section::ParseLine(size_t pos) {
   const size_t next = nl == t.npos ? t.size() : nl + 1;
   size_t end = nl == t.npos ? t.size() : nl;
   if (end > pos && t[end - 1] == '\r') --end;
-  size_t b = pos;
-  while (b < end && IsBlank(t[b])) ++b;
-  if (b < end && t[b] != ';') {
-    const size_t eq = t.find('=', b);
-    if (eq < end) {
-      const std::string_view name = Trim(t.substr(b, eq - b));
-      const std::string_view value = Trim(t.substr(eq + 1, end - eq - 1));
-      if (!name.empty()) {
-        keys.push_back(KeyLine{static_cast<uint32_t>(pos), static_cast<uint32_t>(end),
-                               static_cast<uint32_t>(next), static_cast<uint32_t>(name.data() - t.data()),
-                               static_cast<uint32_t>(name.size()),
-                               static_cast<uint32_t>(value.data() - t.data()),
-                               static_cast<uint32_t>(value.size()), true});
-      }
-    }
+  std::string_view name, value;
+  if (KeyLineParts(t.substr(pos, end - pos), &name, &value)) {
+    keys.push_back(KeyLine{static_cast<uint32_t>(pos), static_cast<uint32_t>(end),
+                           static_cast<uint32_t>(next), static_cast<uint32_t>(name.data() - t.data()),
+                           static_cast<uint32_t>(name.size()),
+                           static_cast<uint32_t>(value.data() - t.data()),
+                           static_cast<uint32_t>(value.size()), true});
   }
   return next;
 }
@@ -189,7 +193,7 @@ Profile Parse(std::string_view text) {
     if (b < next && text[b] == '[') {
       size_t end = nl == text.npos ? text.size() : nl;
       if (end > pos && text[end - 1] == '\r') --end;
-      if (ParseHeader(text.substr(pos, end - pos), &name)) headers.emplace_back(pos, name);
+      if (HeaderName(text.substr(pos, end - pos), &name)) headers.emplace_back(pos, name);
     }
     pos = next;
   }

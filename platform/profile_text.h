@@ -154,6 +154,16 @@ constexpr uint64_t kOnePage = 4096;
 // Files from this size on have shorter values padded to be written in place.
 constexpr uint64_t kPadFileSize = 64 * 1024;
 
+// ---- Lines (without their line break) ----
+
+// The trimmed name of a section header line; false for other lines.
+bool HeaderName(std::string_view line, std::string_view* name);
+// The trimmed name and value (quotes still on) of a key line; false for
+// comments, blank lines, lines without '=' and empty names.
+bool KeyLineParts(std::string_view line, std::string_view* name, std::string_view* value);
+// A value without the matching quotes around it.
+std::string_view Unquoted(std::string_view value);
+
 Profile Parse(std::string_view text);
 std::string Text(const Profile& d);
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/file.h"
 #include "platform/profile.h"
 #include "platform/testing/temp_network.h"
 
@@ -142,5 +143,66 @@ TEST(LogRecordTest, AcceptedAccountsComeBackFromTheDayLogUnchanged) {
   }
 }
 
+
+// The records of a day as the whole-file parse gives them, section by section.
+std::vector<std::string> ParsedWhole(const std::string& log) {
+  std::vector<std::string> out;
+  const auto sections = plat::ProfileListSections(log);
+  for (const std::string& section : *sections) {
+    if (section[0] == '*') continue;
+    const auto records = plat::ProfileReadRecords(log, section);
+    for (const auto& [key, value] : *records) {
+      if (key[0] != '*') out.push_back(section + "|" + key + "|" + value);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Streamed(const std::string& log, plat::DWORD* err) {
+  std::vector<std::string> out;
+  *err = ForEachLogRecord(log, true, [&](const LogRecord& r) {
+    out.push_back(r.server + "\\" + r.port + "|" + std::to_string(r.time) +
+                  (r.sequence ? "." + std::to_string(r.sequence) : "") + "|" + r.user + r.info);
+  });
+  return out;
+}
+
+// A day whose ports take turns, so each port's section comes in many parts,
+// with what hand-edited files hold besides: lines before the first header,
+// comments, a key again in a later part, other spellings of a section and a
+// key, quotes, CR LF, a nameless section, skipped '*' names, a header that
+// straddles the reader's pieces, and no line break at the end.
+TEST(LogRecordTest, AStreamedDayGivesTheRecordsOfTheWholeFileParse) {
+  plat::testing::TempNetwork net;
+  const std::string log = "C:\\day.log";
+  std::string text = "stray=1\n; comment\n";
+  for (int i = 0; i < 80000; ++i) {
+    text += "[SRV1\\COM" + std::to_string(i % 7) + "]\n" + std::to_string(1000 + i / 7) + "=C_DOM\\u" +
+            std::to_string(i) + "\n";
+    if (i % 1000 == 0) text += "[srv1\\com3]\r\n 1000 = \"N_DOM\\dup?1\"\r\n[]\n5=C_x\n[*skip]\n6=C_y\n";
+    if (i % 997 == 0) text += "[SRV2\\VPN]\n*7=C_z\n" + std::string(i % 3000, ' ') + "8=H5_DOM\\w?1\n";
+  }
+  text += "[SRV1\\COM1]\n99999=C_last";
+  ASSERT_EQ(plat::WriteWholeFile(log, text), plat::ERROR_SUCCESS);
+  ASSERT_GT(text.size(), 2u << 20) << "several pieces";
+
+  std::vector<std::string> whole;
+  for (const std::string& line : ParsedWhole(log)) {
+    LogRecord r;
+    const size_t a = line.find('|'), b = line.find('|', a + 1);
+    ParseLogRecord(line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1), &r);
+    whole.push_back(r.server + "\\" + r.port + "|" + std::to_string(r.time) +
+                    (r.sequence ? "." + std::to_string(r.sequence) : "") + "|" + r.user + r.info);
+  }
+  plat::DWORD err = 1;
+  const std::vector<std::string> streamed = Streamed(log, &err);
+  EXPECT_EQ(err, plat::ERROR_SUCCESS);
+  ASSERT_EQ(streamed.size(), whole.size());
+  EXPECT_EQ(streamed, whole);
+  EXPECT_EQ(streamed.back(), "SRV1\\COM6|12427|DOM\\u79995") << "the last section first seen is read last";
+
+  Streamed("C:\\missing.log", &err);
+  EXPECT_EQ(err, plat::ERROR_FILE_NOT_FOUND);
+}
 }  // namespace
 }  // namespace common

@@ -52,9 +52,9 @@ std::string ActionText(int kind) {
   }
 }
 
-std::string InfoText(const common::LogRecord& r) {
+std::string InfoText(const common::LogRecordView& r) {
   switch (r.kind) {
-    case common::kRecordConnection: return r.info;
+    case common::kRecordConnection: return std::string(r.info);
     case common::kRecordRefusal: return common::RefusalText(r.reason);
     case common::kRecordHangUp: return common::DisconnectText(r.reason);
     default: return "";
@@ -85,7 +85,7 @@ std::string GetDataText(std::int64_t bytes) {
   return negative ? "-" + out : out;
 }
 
-std::string CellText(const common::LogRecord& r, int flag, const CellOptions& options) {
+std::string CellText(const common::LogRecordView& r, int flag, const CellOptions& options) {
   const bool hangUp = r.kind == common::kRecordHangUp;
   switch (flag) {
     case kColTime: {
@@ -94,14 +94,14 @@ std::string CellText(const common::LogRecord& r, int flag, const CellOptions& op
       if (options.dateInTime) text = plat::GetDateFormat(plat::GetUserDefaultLCID(), local) + " " + text;
       return text;
     }
-    case kColServer: return r.server;
-    case kColPort: return r.port;
+    case kColServer: return std::string(r.server);
+    case kColPort: return std::string(r.port);
     case kColAction: return ActionText(r.kind);
     case kColInfo: return InfoText(r);
-    case kColUser: return r.user;
+    case kColUser: return std::string(r.user);
     case kColIP: return hangUp ? common::MakeIPString(r.address) : "";
-    case kColNetBIOS: return hangUp ? r.netbios : "";
-    case kColIPX: return hangUp ? r.ipx : "";
+    case kColNetBIOS: return hangUp ? std::string(r.netbios) : "";
+    case kColIPX: return hangUp ? std::string(r.ipx) : "";
     case kColLasted: return hangUp ? LastedText(r.duration, options.timeFormatSeconds) : "";
     case kColBytesIn: return hangUp ? GetDataText(r.bytesIn) : "";
     case kColBytesOut: return hangUp ? GetDataText(r.bytesOut) : "";
@@ -109,7 +109,7 @@ std::string CellText(const common::LogRecord& r, int flag, const CellOptions& op
   }
 }
 
-int RecordImage(const common::LogRecord& r) {
+int RecordImage(const common::LogRecordView& r) {
   switch (r.kind) {
     case common::kRecordConnection: return 1;
     case common::kRecordRefusal: return 2;

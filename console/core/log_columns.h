@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/log_record.h"
+#include "common/log_record_store.h"
 #include "console/core/time_format.h"
 
 namespace pladmin {
@@ -48,15 +49,15 @@ struct CellOptions {
 std::string ActionText(int kind);
 // The call-back number of a connection, the reason text of a refusal or a
 // hang-up.
-std::string InfoText(const common::LogRecord& r);
+std::string InfoText(const common::LogRecordView& r);
 // Durations: "%d" seconds, or hours, '"', two-digit minutes, '\'' and two-digit seconds.
 std::string LastedText(std::uint32_t seconds, bool inSeconds);
 // Decimal with "," before every group of three digits; "" for -1 (unknown).
 std::string GetDataText(std::int64_t bytes);
 // The text of one cell; hang-up details only for hang-ups.
-std::string CellText(const common::LogRecord& r, int flag, const CellOptions& options);
+std::string CellText(const common::LogRecordView& r, int flag, const CellOptions& options);
 // The row's image: 1 connection, 2 refusal, 0 forced disconnect, 3 normal
 // hang-up; -1 for a record of no known kind.
-int RecordImage(const common::LogRecord& r);
+int RecordImage(const common::LogRecordView& r);
 
 }  // namespace pladmin

@@ -94,7 +94,7 @@ std::string FilterText(const LogFilter& f) {
   }
 }
 
-bool MatchesFilter(const common::LogRecord& r, const LogFilter& f, const GroupMembers* members) {
+bool MatchesFilter(const common::LogRecordView& r, const LogFilter& f, const GroupMembers* members) {
   switch (f.nodeKind) {
     case kNodeServer:
     case kNodeServerAlt: return plat::EqualsIgnoringCase(r.server, f.server);
@@ -104,24 +104,37 @@ bool MatchesFilter(const common::LogRecord& r, const LogFilter& f, const GroupMe
       return plat::EqualsIgnoringCase(r.server, f.server) && plat::EqualsIgnoringCase(r.port, f.port);
     case kNodeUser: {
       const size_t slash = r.user.find('\\');
-      return slash != std::string::npos &&
-             plat::EqualsIgnoringCase(std::string_view(r.user).substr(slash + 1), f.user);
+      return slash != std::string_view::npos && plat::EqualsIgnoringCase(r.user.substr(slash + 1), f.user);
     }
     case kNodeDomain: return plat::StartsWithIgnoringCase(r.user, f.domain + "\\");
     case kNodeGroup:
-    case kNodeGroupAlt: return members && members->Contains(r.user);
+    case kNodeGroupAlt: return members && members->Contains(std::string(r.user));
     default: return true;
   }
 }
 
-std::vector<int> FilterRows(const std::vector<common::LogRecord>& records, const LogFilter& f,
-                            const GroupMembers* members) {
+namespace {
+
+template <typename Records>
+std::vector<int> MatchingRows(const Records& records, const LogFilter& f, const GroupMembers* members) {
   std::vector<int> rows;
   rows.reserve(records.size());
   for (size_t i = 0; i < records.size(); ++i) {
     if (MatchesFilter(records[i], f, members)) rows.push_back(static_cast<int>(i));
   }
   return rows;
+}
+
+}  // namespace
+
+std::vector<int> FilterRows(const common::LogRecordStore& records, const LogFilter& f,
+                            const GroupMembers* members) {
+  return MatchingRows(records, f, members);
+}
+
+std::vector<int> FilterRows(const std::vector<common::LogRecord>& records, const LogFilter& f,
+                            const GroupMembers* members) {
+  return MatchingRows(records, f, members);
 }
 
 }  // namespace pladmin

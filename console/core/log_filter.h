@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/log_record.h"
+#include "common/log_record_store.h"
 #include "console/core/message_sink.h"
 
 namespace pladmin {
@@ -46,9 +47,11 @@ class GroupMembers {
 // "(User %s\%s)", "(Domain %s)", "(Group %s\%s)"; "" for kinds without a filter.
 std::string FilterText(const LogFilter& filter);
 // True when the record shows under the filter; `members` for group kinds.
-bool MatchesFilter(const common::LogRecord& r, const LogFilter& filter,
+bool MatchesFilter(const common::LogRecordView& r, const LogFilter& filter,
                    const GroupMembers* members);
 // Indexes of the matching records, in file order.
+std::vector<int> FilterRows(const common::LogRecordStore& records, const LogFilter& filter,
+                            const GroupMembers* members);
 std::vector<int> FilterRows(const std::vector<common::LogRecord>& records,
                             const LogFilter& filter, const GroupMembers* members);
 // Whether a node kind filters by group.

@@ -57,6 +57,17 @@ void ShiftToServerTime(std::vector<common::LogRecord>* records, int consoleBias,
   }
 }
 
+void ShiftToServerTime(common::LogRecordStore* records, int consoleBias,
+                       const std::vector<ServerBias>& servers) {
+  for (const ServerBias& server : servers) {
+    if (server.bias == consoleBias) continue;
+    const std::int64_t shift = static_cast<std::int64_t>(consoleBias - server.bias) * 60;
+    for (std::size_t i = 0; i < records->size(); ++i) {
+      if (plat::EqualsIgnoringCase((*records)[i].server, server.name)) records->AddToTime(i, shift);
+    }
+  }
+}
+
 bool CLogRecords::LoadLogRecords(const std::string& path, int consoleBias,
                                  const std::vector<ServerBias>& servers, const StatusFn& status) {
   std::time_t stamp = 0;
@@ -68,9 +79,15 @@ bool CLogRecords::LoadLogRecords(const std::string& path, int consoleBias,
   stamp_ = stamp;
   size_ = size;
   loaded_ = true;
-  records_ = common::LoadLogRecords(path, /*keepUnknown=*/true, [&](const std::string& section) {
-    if (status) status("Processing logs from " + section + ", please wait...");
-  });
+  records_.clear();
+  error_ = common::ForEachLogRecord(
+      path, /*keepUnknown=*/true, [&](const common::LogRecord& r) { records_.Add(r); },
+      [&](const std::string& section) {
+        if (status) status("Processing logs from " + section + ", please wait...");
+      });
+  if (error_ == plat::ERROR_FILE_NOT_FOUND) error_ = plat::ERROR_SUCCESS;
+  // A failed read is read again at the next look, not taken for the file.
+  if (error_ != plat::ERROR_SUCCESS) loaded_ = false;
   ShiftToServerTime(&records_, consoleBias, servers);
   return true;
 }

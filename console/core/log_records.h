@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/log_record.h"
+#include "common/log_record_store.h"
 
 namespace pladmin {
 
@@ -38,6 +39,8 @@ std::string DayLogPath(const std::string& dataFolder, const std::tm& day);
 // server's clock. Server names compare in any case.
 void ShiftToServerTime(std::vector<common::LogRecord>* records, int consoleBias,
                        const std::vector<ServerBias>& servers);
+void ShiftToServerTime(common::LogRecordStore* records, int consoleBias,
+                       const std::vector<ServerBias>& servers);
 
 class CLogRecords {
  public:
@@ -46,23 +49,30 @@ class CLogRecords {
 
   // Reads the day's file unless its path, modification stamp and size all
   // equal those of the last load: then nothing is read and false returned.
+  // The file is streamed into a compact store (a day of a million records
+  // takes tens of megabytes); a file that cannot be read gives the records
+  // read before the failure, and error() says why.
   // A missing file gives no records. Values of no known kind are kept
   // (kind common::kRecordUnknown) with their server, port and time.
   // Not thread-safe: one load at a time, and nobody reads records() meanwhile.
   bool LoadLogRecords(const std::string& path, int consoleBias,
                       const std::vector<ServerBias>& servers, const StatusFn& status = {});
 
-  const std::vector<common::LogRecord>& records() const { return records_; }
+  const common::LogRecordStore& records() const { return records_; }
   const std::string& path() const { return path_; }
+  // Why the last load could not read the whole file; 0 when it did (or the
+  // file is missing, which is a day without records).
+  std::uint32_t error() const { return error_; }
   // The size of the file at the last load (0 when missing).
   std::uint64_t size() const { return size_; }
 
  private:
-  std::vector<common::LogRecord> records_;
+  common::LogRecordStore records_;
   std::string path_;
   std::time_t stamp_ = -1;
   std::uint64_t size_ = 0;
   bool loaded_ = false;
+  std::uint32_t error_ = 0;
 };
 
 }  // namespace pladmin

@@ -63,31 +63,38 @@ int DayStatistics::BusiestHour() const {
   return best;
 }
 
-DayStatistics ComputeStatistics(const std::vector<const common::LogRecord*>& records) {
+DayStatistics ComputeStatistics(const std::vector<common::LogRecordView>& records) {
   DayStatistics s;
-  for (const common::LogRecord* r : records) {
-    switch (r->kind) {
+  for (const common::LogRecordView& r : records) {
+    switch (r.kind) {
       case common::kRecordConnection: {
         ++s.sessions;
-        const std::tm local = plat::LocalTime(static_cast<std::time_t>(r->time));
+        const std::tm local = plat::LocalTime(static_cast<std::time_t>(r.time));
         ++s.connectionsByHour[static_cast<size_t>(std::clamp(local.tm_hour, 0, 23))];
         break;
       }
       case common::kRecordRefusal:
         ++s.refusals;
-        ++s.refusalsByReason[r->reason];
+        ++s.refusalsByReason[r.reason];
         break;
       case common::kRecordHangUp:
         ++s.disconnects;
-        s.connectedSeconds += r->duration;
+        s.connectedSeconds += r.duration;
         // A hang-up without a reason field ended normally.
-        ++s.disconnectsByReason[r->reason == common::kNoReason ? 0 : r->reason];
-        if (r->reason != 0 && r->reason != common::kNoReason) ++s.forced;
+        ++s.disconnectsByReason[r.reason == common::kNoReason ? 0 : r.reason];
+        if (r.reason != 0 && r.reason != common::kNoReason) ++s.forced;
         break;
       default: break;
     }
   }
   return s;
+}
+
+DayStatistics ComputeStatistics(const std::vector<const common::LogRecord*>& records) {
+  std::vector<common::LogRecordView> views;
+  views.reserve(records.size());
+  for (const common::LogRecord* r : records) views.emplace_back(*r);
+  return ComputeStatistics(views);
 }
 
 void LoadUsageData(const std::string& dataFolder, const std::tm& day, int consoleBias,

@@ -44,6 +44,7 @@ struct DayStatistics {
   std::array<int, 24> connectionsByHour{};  // by the hour of the event's (shifted) time
   int BusiestHour() const;  // -1 when there was no connection
 };
+DayStatistics ComputeStatistics(const std::vector<common::LogRecordView>& records);
 DayStatistics ComputeStatistics(const std::vector<const common::LogRecord*>& records);
 
 // The records of a day and of every day of its month (up to its last day),

@@ -48,9 +48,9 @@ class LogViewCoreTest : public ::testing::Test {
                   const std::string& value) {
     ASSERT_EQ(plat::ProfileAppendRecord(log, section, std::to_string(key), value), plat::ERROR_SUCCESS);
   }
-  static std::vector<const LogRecord*> All(const std::vector<LogRecord>& records) {
-    std::vector<const LogRecord*> out;
-    for (const auto& r : records) out.push_back(&r);
+  static std::vector<common::LogRecordView> All(const common::LogRecordStore& records) {
+    std::vector<common::LogRecordView> out;
+    for (size_t i = 0; i < records.size(); ++i) out.push_back(records[i]);
     return out;
   }
 
@@ -112,7 +112,7 @@ TEST_F(LogViewCoreTest, OddValuesShowWhatTheyCarryAndNothingIsDropped) {
             "Time/Date,Server,Port,Action,Information,User,IP,NetBIOS,IPX,Lasted,Bytes In,Bytes Out");
   // With every column off but Time, the heading is "Time/Date" alone.
   EXPECT_EQ(SavedHeadingLine(DisplayedFlags(kColTime)), "Time/Date");
-  EXPECT_EQ(SaveText({&r[0]}, DisplayedFlags(kColTime), {}).substr(0, 11), "Time/Date\r\n");
+  EXPECT_EQ(SaveText({r[0]}, DisplayedFlags(kColTime), {}).substr(0, 11), "Time/Date\r\n");
 }
 
 TEST_F(LogViewCoreTest, TimesMoveToTheServersClockAndAnUnchangedFileIsNotReadAgain) {
@@ -180,6 +180,45 @@ TEST_F(LogViewCoreTest, SortingOrdersPortsByNumberTimeNewestFirstAndReversesOnTh
   }
 }
 
+// The day the view holds is a compact store: every column sorts its rows as
+// the records themselves sort (time by its own quicker path, ties in time
+// broken by the sequence, equal records kept in their order), and the shift
+// to a server's clock moves only that server's records.
+TEST_F(LogViewCoreTest, TheCompactDaySortsAndShiftsAsTheRecordsDo) {
+  std::vector<LogRecord> records(40);
+  common::LogRecordStore store;
+  for (int i = 0; i < 40; ++i) {
+    LogRecord& r = records[static_cast<size_t>(i)];
+    r.server = i % 3 ? "SRV1" : "srv2";
+    r.port = "COM" + std::to_string(i % 7);
+    r.user = "DOM\\u" + std::to_string(i % 5);
+    r.time = 1000 + i % 4;
+    r.sequence = i % 6 == 0 ? 1 : 0;
+    r.kind = i % 3;
+    r.duration = static_cast<std::uint32_t>(i % 9);
+    r.netbios = i % 2 ? "PC" : "";
+    r.bytesIn = i % 5 - 1;
+    store.Add(r);
+  }
+  for (int flag = 1; flag <= kColBytesOut; flag <<= 1) {
+    for (const int direction : {1, -1}) {
+      std::vector<int> fromStore(40), fromRecords(40);
+      for (int i = 0; i < 40; ++i) fromStore[static_cast<size_t>(i)] = fromRecords[static_cast<size_t>(i)] = (i * 17) % 40;
+      SortLogRows(&fromStore, store, flag, direction);
+      SortLogRows(&fromRecords, records, flag, direction);
+      EXPECT_EQ(fromStore, fromRecords) << "column " << flag << ", direction " << direction;
+    }
+  }
+  ShiftToServerTime(&store, 60, {{"SRV2", 0}, {"SRV1", 60}});
+  ShiftToServerTime(&records, 60, {{"SRV2", 0}, {"SRV1", 60}});
+  for (size_t i = 0; i < records.size(); ++i) {
+    EXPECT_EQ(store[i].time, records[i].time) << i;
+    EXPECT_EQ(store[i].user, records[i].user) << i;
+    EXPECT_EQ(store[i].ToRecord().netbios, records[i].netbios) << i;
+  }
+  EXPECT_EQ(store[0].time, 1000 + 3600) << "srv2, in any case, is an hour behind";
+}
+
 TEST_F(LogViewCoreTest, DurationsBytesAndCopiedRows) {
   EXPECT_EQ(LastedText(3725, false), "1\"02'05");
   EXPECT_EQ(LastedText(0, false), "0\"00'00");
@@ -194,7 +233,7 @@ TEST_F(LogViewCoreTest, DurationsBytesAndCopiedRows) {
   r.reason = 5;
   r.user = "DOM\\ann";
   r.server = "SRV1";
-  EXPECT_EQ(CopyText({&r}, {kColServer, kColPort, kColInfo}, {}), "SRV1, ,Access denied on Port,\r\n");
+  EXPECT_EQ(CopyText({r}, {kColServer, kColPort, kColInfo}, {}), "SRV1, ,Access denied on Port,\r\n");
 }
 
 TEST_F(LogViewCoreTest, FiltersFollowTheTreeIncludingAGroupFromTheDomainController) {

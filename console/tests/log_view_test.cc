@@ -334,7 +334,7 @@ TEST_F(LogViewTest, CustomisedColumnsTheTimerAndKeptColumnWidths) {
   EXPECT_GE(filled.count(), 1);
   EXPECT_EQ(view->model()->RecordAt(0).time, At(15, 0) + 399);
   for (int row = 0; row < view->model()->rowCount(); ++row) {
-    const common::LogRecord& r = view->model()->RecordAt(row);
+    const common::LogRecordView r = view->model()->RecordAt(row);
     ASSERT_NE(r.kind, common::kRecordUnknown) << row;
     ASSERT_FALSE(r.user.empty()) << row;
   }

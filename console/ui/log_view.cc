@@ -66,7 +66,7 @@ const QIcon& RowIcon(int image) {
 
 }  // namespace
 
-void LogTableModel::Reset(const std::vector<common::LogRecord>* records, std::vector<int> rows,
+void LogTableModel::Reset(const common::LogRecordStore* records, std::vector<int> rows,
                           std::vector<int> flags, CellOptions options) {
   beginResetModel();
   records_ = records;
@@ -91,7 +91,7 @@ int LogTableModel::columnCount(const QModelIndex& parent) const {
 
 QVariant LogTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || !records_ || index.row() >= rowCount()) return {};
-  const common::LogRecord& r = RecordAt(index.row());
+  const common::LogRecordView r = RecordAt(index.row());
   const int flag = flags_[static_cast<size_t>(index.column())];
   if (role == Qt::DisplayRole) return QString::fromStdString(CellText(r, flag, options_));
   if (role == Qt::DecorationRole && index.column() == 0) {
@@ -167,7 +167,7 @@ void LogView::BuildColumns() {
   CellOptions options;
   options.timeFormatSeconds = settings.timeFormatSeconds;
   options.clock = doc_.timeFormat();
-  const std::vector<common::LogRecord>* records = loading_ ? nullptr : &records_.records();
+  const common::LogRecordStore* records = loading_ ? nullptr : &records_.records();
   std::vector<int> rows = model_->rows();
   model_->Reset(records, std::move(rows), DisplayedFlags(settings.historyViewColumns), options);
   FitColumnsToHeadings(list_->header(), 50);
@@ -232,7 +232,11 @@ void LogView::OnLoaded() {
   if (loader_.joinable()) loader_.join();
   loading_ = false;
   unsetCursor();
-  ShowStatus(tr("Ready"));
+  ShowStatus(records_.error() == 0
+                 ? tr("Ready")
+                 : tr("Could not read all of %1 (error %2): the records read before are shown.")
+                       .arg(QString::fromStdString(records_.path()))
+                       .arg(records_.error()));
   doc_.SetEventCount(static_cast<int>(records_.records().size()));
   doc_.waitProgress().Signal();
   loadMessages_->ReplayTo(doc_.sink());
@@ -249,7 +253,7 @@ void LogView::OnLoaded() {
 }
 
 void LogView::Fill(bool keepPlace) {
-  const std::vector<common::LogRecord>& records = records_.records();
+  const common::LogRecordStore& records = records_.records();
   lastSeenSize_ = records_.size();
   // Before a refill of the same rows the place is read from the list; after a
   // reload it was taken before the list let go of the records.
@@ -335,8 +339,8 @@ std::vector<int> SelectedRows(QTreeView* list) {
 void LogView::CopyToClipboard() {
   const std::vector<int> rows = SelectedRows(list_);
   if (rows.empty()) return;
-  std::vector<const common::LogRecord*> records;
-  for (int row : rows) records.push_back(&model_->RecordAt(row));
+  std::vector<common::LogRecordView> records;
+  for (int row : rows) records.push_back(model_->RecordAt(row));
   QApplication::clipboard()->setText(
       QString::fromStdString(CopyText(records, model_->flags(), model_->options())));
 }
@@ -346,8 +350,8 @@ bool LogView::SaveTo(const QString& path) {
   if (rows.empty()) {
     for (int i = 0; i < model_->rowCount(); ++i) rows.push_back(i);
   }
-  std::vector<const common::LogRecord*> records;
-  for (int row : rows) records.push_back(&model_->RecordAt(row));
+  std::vector<common::LogRecordView> records;
+  for (int row : rows) records.push_back(model_->RecordAt(row));
   return WriteTextFile(path, SaveText(records, model_->flags(), model_->options()), doc_.sink());
 }
 

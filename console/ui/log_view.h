@@ -31,14 +31,14 @@ class LogTableModel : public QAbstractTableModel {
   Q_OBJECT
  public:
   explicit LogTableModel(QObject* parent) : QAbstractTableModel(parent) {}
-  void Reset(const std::vector<common::LogRecord>* records, std::vector<int> rows,
+  void Reset(const common::LogRecordStore* records, std::vector<int> rows,
              std::vector<int> flags, CellOptions options);
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-  const common::LogRecord& RecordAt(int row) const {
+  common::LogRecordView RecordAt(int row) const {
     return (*records_)[static_cast<size_t>(rows_[static_cast<size_t>(row)])];
   }
   std::vector<int>& rows() { return rows_; }
@@ -48,7 +48,7 @@ class LogTableModel : public QAbstractTableModel {
   void RowsReordered();
 
  private:
-  const std::vector<common::LogRecord>* records_ = nullptr;  // the document's
+  const common::LogRecordStore* records_ = nullptr;  // the document's
   std::vector<int> rows_;
   std::vector<int> flags_;
   CellOptions options_;

@@ -27,9 +27,9 @@ void StatisticsView::Reload() {
   StartRead<StatisticsRead>(
       [servers, path, bias, day](const LogFilter& filter, const GroupMembers& members, StatisticsRead& read) {
         day->LoadLogRecords(path, bias, servers);
-        std::vector<const common::LogRecord*> rows;
+        std::vector<common::LogRecordView> rows;
         for (const int i : FilterRows(day->records(), filter, &members)) {
-          rows.push_back(&day->records()[static_cast<size_t>(i)]);
+          rows.push_back(day->records()[static_cast<size_t>(i)]);
         }
         read.stats = ComputeStatistics(rows);
         read.dayRecords = static_cast<int>(day->records().size());

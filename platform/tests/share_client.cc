@@ -76,6 +76,20 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  if (command == "records" && argc == 3) {  // each record streamed, "section|key=value" a line
+    std::string section;
+    const plat::DWORD err = plat::ProfileForEachRecord(
+        file,
+        [&](std::string_view name) {
+          section = name;
+          return true;
+        },
+        [&](std::string_view key, std::string_view value) {
+          std::printf("%s|%.*s=%.*s\n", section.c_str(), static_cast<int>(key.size()), key.data(),
+                      static_cast<int>(value.size()), value.data());
+        });
+    return err == plat::ERROR_SUCCESS ? 0 : Fail(err);
+  }
   if (command == "size" && argc == 3) {
     std::uint64_t size = 0;
     const plat::DWORD err = plat::GetFileSize(file, &size);

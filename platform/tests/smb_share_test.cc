@@ -230,6 +230,11 @@ TEST_F(HostNetworkTest, TheMasterAndTwoHostsAppendingAtOnceLoseNoRecord) {
   const auto records = ProfileReadRecords(Local("day.log"), "Records");
   ASSERT_TRUE(records);
   EXPECT_EQ(records->size(), 3u * kEach);
+  // Another host streams the same records through the share.
+  std::string streamed, expected;
+  ASSERT_EQ(On("SRV2", {"records", log}, &streamed), 0) << streamed;
+  for (const auto& [key, value] : *records) expected += "Records|" + key + "=" + value + "\n";
+  EXPECT_EQ(streamed, expected);
   for (const char* host : {"SRV1", "SRV2", "ADMINPC"}) {
     for (int i = 1; i <= kEach; ++i) {
       EXPECT_TRUE(ProfileRecordExists(Local("day.log"), "Records", std::string(host) + "-" + std::to_string(i)))

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <set>
 #include <tuple>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "common/data_folder.h"
 #include "common/expiry_date.h"
@@ -100,6 +102,85 @@ std::vector<SqlValue> SessionRow(const std::string& day, const common::LogRecord
           Text(r.info)};
 }
 
+// The keys of the rows a day's export has written: (server and port, time,
+// sequence), 16 bytes each, so that a million fit in a few dozen megabytes.
+class SessionKeys {
+ public:
+  // False when the record's key has been written already.
+  bool Add(const common::LogRecord& r) {
+    if (r.server != server_ || r.port != port_) {
+      server_ = r.server;
+      port_ = r.port;
+      const auto [it, added] = ports_.try_emplace(server_ + '\\' + port_,
+                                                  static_cast<std::uint32_t>(ports_.size()));
+      id_ = it->second;
+    }
+    return keys_.insert(Key{r.time, id_, r.sequence}).second;
+  }
+
+ private:
+  struct Key {
+    std::int64_t time;
+    std::uint32_t port;
+    std::int32_t sequence;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& k) const {
+      return std::hash<std::int64_t>()(k.time * 1000003 + k.port * 7919 + k.sequence);
+    }
+  };
+  std::string server_, port_;  // of the last record: a section's records come together
+  std::uint32_t id_ = 0;
+  std::unordered_map<std::string, std::uint32_t> ports_;  // by "server\port" (a port name holds no backslash)
+  std::unordered_set<Key, KeyHash> keys_;
+};
+
+// Inserts session rows many to a statement, in the open transaction.
+class SessionInserter {
+ public:
+  SessionInserter(OdbcConnection& db, const std::string& day) : db_(db), day_(day) {}
+
+  void Add(const common::LogRecord& r) {
+    for (SqlValue& v : SessionRow(day_, r)) pending_.push_back(std::move(v));
+    if (++pendingRows_ == kRowsPerStatement) Flush();
+  }
+  // Writes what is pending; false when any insert failed.
+  bool Finish() {
+    if (pendingRows_ && !failed_) Flush();
+    return !failed_;
+  }
+  bool failed() const { return failed_; }
+  long rows() const { return rows_; }
+
+ private:
+  // A chunk of 50 rows binds 750 parameters, below every driver's limit.
+  static constexpr int kRowsPerStatement = 50;
+
+  void Flush() {
+    std::unique_ptr<OdbcConnection::Prepared> last;
+    std::unique_ptr<OdbcConnection::Prepared>& statement = pendingRows_ == kRowsPerStatement ? full_ : last;
+    if (!statement) statement = Prepare(pendingRows_);
+    failed_ = !statement || !db_.Run(*statement, pending_);
+    if (!failed_) rows_ += pendingRows_;
+    pending_.clear();
+    pendingRows_ = 0;
+  }
+  std::unique_ptr<OdbcConnection::Prepared> Prepare(int rows) {
+    std::string sql(kInsertSession, std::string_view(kInsertSession).find("VALUES") + 7);
+    for (int i = 0; i < rows; ++i) sql += i ? ", (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)" : "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    return db_.Prepare(sql);
+  }
+
+  OdbcConnection& db_;
+  const std::string& day_;
+  std::unique_ptr<OdbcConnection::Prepared> full_;
+  std::vector<SqlValue> pending_;
+  int pendingRows_ = 0;
+  long rows_ = 0;
+  bool failed_ = false;
+};
+
 // Undoes the open transaction of a failed step; the step's error stays.
 bool Fail(OdbcConnection& db) {
   db.Rollback();
@@ -182,25 +263,33 @@ bool ExportSessionDay(const ServiceContext& context, OdbcConnection& db,
   std::tm date;
   if (!common::ParseDayLogName(dayName, &date)) return false;
   const std::string file = ExportedLogFile(context.PathsSnapshot(), dayName);
-  const std::vector<common::LogRecord> records = common::LoadLogRecords(file);
-  if (records.empty()) {
+  if (!db.Execute("DELETE FROM pl_sessions WHERE log_day = ?", {dayName})) return Fail(db);
+  // The day's records go to the database as they are read, many rows per
+  // statement: a day of a million records is never held, nor a round trip
+  // to the database made per row.
+  SessionInserter insert(db, dayName);
+  // A key read twice in one section reads its first value; so does the
+  // export, and a second section that names the same server and port (as
+  // "COM1" and "\COM1" do) adds no second row for a key.
+  SessionKeys keys;
+  const plat::DWORD err = common::ForEachLogRecord(file, false, [&](const common::LogRecord& r) {
+    if (insert.failed() || !keys.Add(r)) return;
+    insert.Add(r);
+  });
+  if (!insert.Finish()) return Fail(db);
+  if (err != plat::ERROR_SUCCESS && err != plat::ERROR_FILE_NOT_FOUND) {
+    db.SetError("cannot read the log " + file + " (error " + std::to_string(err) + ")");
+    return Fail(db);
+  }
+  *rows = insert.rows();
+  if (*rows == 0) {
     // Nothing read: make sure that is what the log holds before the day's rows go.
     std::string text;
     if (plat::ReadWholeFile(file, &text) != plat::ERROR_SUCCESS ||
         text.find('=') != std::string::npos) {
       db.SetError("cannot read the log " + file);
-      return false;
+      return Fail(db);
     }
-  }
-  if (!db.Execute("DELETE FROM pl_sessions WHERE log_day = ?", {dayName})) return Fail(db);
-  const auto insert = db.Prepare(kInsertSession);
-  if (!insert) return Fail(db);
-  // A key read twice in one section reads its first value; so does the export.
-  std::set<std::tuple<std::string, std::string, std::int64_t, int>> keys;
-  for (const common::LogRecord& r : records) {
-    if (!keys.emplace(r.server, r.port, r.time, r.sequence).second) continue;
-    if (!db.Run(*insert, SessionRow(dayName, r))) return Fail(db);
-    ++*rows;
   }
   const bool complete = DayNumber(plat::LocalTime(now)) - DayNumber(date) >= 2;
   if (!db.Execute("DELETE FROM pl_export_days WHERE log_day = ?", {dayName}) ||

@@ -97,6 +97,36 @@ TEST(ReportTableTest, LongCellsWidenTheirColumnAndCsvQuotes) {
             "DOM\\ann,123456,\"has, comma\"\n");
 }
 
+// A cell past the limit is cut with a mark (never inside a UTF-8 character),
+// its column no wider than the limit; the two-pass form prints the same.
+TEST(ReportTableTest, CellsPastTheLimitAreCutAndTheTwoPassFormPrintsTheSame) {
+  Table table({{"User"}, {"N", true}, {"Info"}});
+  table.LimitCells(8);
+  const std::vector<std::vector<std::string>> rows = {
+      {"DOM\\ann", "5", "x"}, {"DOM\\\xc3\xa4rger-and-more", "123456789", "short"}};
+  for (const auto& row : rows) table.AddRow(row);
+  const std::string expected =
+      "User             N  Info\n"
+      "--------  --------  -----\n"
+      "DOM\\ann          5  x\n"
+      "DOM\\\xc3\xa4...  12345...  short\n";
+  EXPECT_EQ(Printed(table, pltools::OutputFormat::Table), expected);
+  EXPECT_NE(Printed(table, pltools::OutputFormat::Csv).find("123456789"), std::string::npos)
+      << "CSV keeps every cell whole";
+
+  Table twoPass({{"User"}, {"N", true}, {"Info"}});
+  twoPass.LimitCells(8);
+  for (const auto& row : rows) twoPass.Measure(row);
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  twoPass.PrintHeadings(out, pltools::OutputFormat::Table);
+  for (const auto& row : rows) twoPass.PrintRow(out, pltools::OutputFormat::Table, row);
+  std::fclose(out);
+  EXPECT_EQ(std::string(text, size), expected);
+  std::free(text);
+}
+
 // A machine with Portulon's data folder C:\PLData: two days of logs and
 // three profiles.
 class PlreportToolTest : public ::testing::Test {
@@ -232,5 +262,26 @@ TEST_F(PlreportToolTest, BadDaysOptionsAndFoldersFailClearly) {
   EXPECT_EQ(r.out.rfind("plreport 2.1b (file version 2.1.0.2)", 0), 0u) << r.out;
 }
 
+// One value of a megabyte (a damaged or hostile log) no longer widens every
+// row of the day's table: its cell is cut, the other rows keep their width.
+TEST_F(PlreportToolTest, AHugeValueIsCutToItsCellNotPaddedIntoEveryRow) {
+  const std::string number(1 << 20, '7');
+  Record({2026, 12, 8}, 13, "SRV1\\COM3", ("C_DOM\\ann*" + number).c_str());
+  auto r = RunTool("plreport", {"log", "--day", "2026-12-08"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 7u);
+  size_t widest = 0;
+  for (const std::string& line : lines) widest = std::max(widest, line.size());
+  EXPECT_LT(widest, 300u);
+  EXPECT_EQ(lines[6].substr(lines[6].size() - 9), "777777...") << "cut with its mark";
+  EXPECT_EQ(lines[4].find("Denied"), lines[6].find("Connect")) << "columns still line up";
+
+  r = RunTool("plreport", {"log", "--day", "2026-12-08", "--format", "csv"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find(number), std::string::npos) << "CSV keeps the value whole";
+}
+
 }  // namespace
 }  // namespace plreport
+

@@ -23,7 +23,9 @@ Usage:
 log     the records of the session logs of one day (default: today) or of
         the days from --from to --to (default: today), in time order:
         connections, hang-ups with their duration, address, computer and
-        bytes, refusals and forced disconnects with their reason.
+        bytes, refusals and forced disconnects with their reason. In the
+        table a cell longer than 64 characters is cut to 64, its last
+        three "..."; csv writes every value whole.
 users   every profile of portulon.usr with its limits and usage; "none"
         is no limit, "never" an account that does not expire. Another
         name for pluser list: the same options, the same listing.

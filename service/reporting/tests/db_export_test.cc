@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <tuple>
 
 #include "common/log_record.h"
 #include "platform/file.h"
+#include "platform/profile.h"
 #include "service/event_report.h"
 #include "service/reporting/scheduled_jobs.h"
 #include "service/profile_store.h"
@@ -108,6 +110,50 @@ TEST_F(DbExportTest, ADayComesBackRecordForRecordAndOnlyOnce) {
   ASSERT_EQ(day.size(), 1u);
   EXPECT_EQ(Text(day[0][0]), "9");
   EXPECT_EQ(Text(day[0][1]), "0");
+}
+
+// A day as the service leaves it, its ports' sections in many parts, with
+// what hand edits add (a key again in a later part, a key spelled otherwise,
+// a section "COM9" beside "\\COM9"): the streamed export writes the rows that
+// reading the whole file gave, one per key, in statements of many rows.
+TEST_F(DbExportTest, AStreamedDayExportsTheRowsOfTheWholeFileRead) {
+  const std::string log = GetLogFileName(ctx, now);
+  std::string text;
+  for (int i = 0; i < 137; ++i) {
+    text += "[SRV1\\COM" + std::to_string(i % 5) + "]\n" + std::to_string(now + i / 5) +
+            (i % 3 == 0 ? "=C_DOM\\u" : "=N_DOM\\u") + std::to_string(i) + (i % 3 ? "?4\n" : "\n");
+  }
+  text += "[SRV1\\COM2]\n" + std::to_string(now) + "=C_DOM\\again\n0" + std::to_string(now) +
+          "=C_DOM\\zero\n";
+  text += "[COM9]\n100=C_DOM\\a\n[\\COM9]\n100=C_DOM\\b\n101=C_DOM\\c\n";
+  ASSERT_EQ(plat::WriteWholeFile(log, text), plat::ERROR_SUCCESS);
+
+  // The rows as the whole file read section by section gives them.
+  std::set<std::tuple<std::string, std::string, std::int64_t, int>> keys;
+  std::vector<std::string> expected;
+  const auto sections = plat::ProfileListSections(log);
+  for (const std::string& section : *sections) {
+    const auto records = plat::ProfileReadRecords(log, section);
+    for (const auto& [key, value] : *records) {
+      common::LogRecord r;
+      ASSERT_TRUE(common::ParseLogRecord(section, key, value, &r));
+      if (keys.emplace(r.server, r.port, r.time, r.sequence).second) {
+        expected.push_back(r.server + "|" + r.port + "|" + std::to_string(r.time) + "|" + r.user);
+      }
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  ASSERT_EQ(expected.size(), 139u);
+
+  const ExportOutcome outcome = Export();
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_EQ(outcome.records, 139);
+  std::vector<std::string> exported;
+  for (const SqlRow& row : Select("SELECT server, port, event_time, account FROM pl_sessions")) {
+    exported.push_back(Text(row[0]) + "|" + Text(row[1]) + "|" + Text(row[2]) + "|" + Text(row[3]));
+  }
+  std::sort(exported.begin(), exported.end());
+  EXPECT_EQ(exported, expected);
 }
 
 TEST_F(DbExportTest, DaysAreExportedUntilTheyAreComplete) {
