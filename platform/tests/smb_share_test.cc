@@ -306,6 +306,55 @@ TEST_F(HostNetworkTest, AStoppedServerIsAnUnreachableHostUntilItIsBack) {
   EXPECT_EQ(polled.substr(polled.size() - 3), "\n0\n") << polled;
 }
 
+// NET SHARE on the master is what its smbd serves: a share added there is
+// reached from another host, a deleted one is gone, also for a process that
+// kept its connection; with smbd stopped the change is refused and undone.
+TEST_F(HostNetworkTest, NetShareOnTheMasterPublishesAndUnpublishes) {
+  const std::string extra = dir_ + "/hosts/SRV1/SRV1/drive_c/Extra";
+  ASSERT_EQ(::mkdir(extra.c_str(), 0770), 0);
+  const std::string net = Quote(std::string(PORTULON_BIN_DIR) + "/net");
+  auto onMaster = [&](const std::string& args, std::string* out) {
+    return Shell(ScriptLine("exec", "SRV1 " + net + " " + args), out);
+  };
+  const std::string file = R"(\\SRV1\EXTRA\x.ini)";
+  std::string out;
+  EXPECT_EQ(On("SRV2", {"size", file}, &out), 1);
+  EXPECT_EQ(out, "error 67\n");
+
+  ASSERT_EQ(onMaster("SHARE 'EXTRA=C:\\Extra' '/remark:Extra files'", &out), 0) << out;
+  ASSERT_EQ(On("SRV2", {"write", file, "S", "K", "v"}), 0);
+  EXPECT_EQ(ReadHostFile(extra + "/x.ini"), "[S]\nK=v\n");
+
+  // A process on SRV2 that keeps its connection loses the share with it.
+  const std::string poll = dir_ + "/hosts/poll";
+  const std::string script = Client("SRV2") + " poll " + Quote(file) + " 30 100 >" + Quote(poll) +
+                             " & p=$!; sleep 1; " + ScriptLine("exec", "SRV1 " + net + " SHARE EXTRA /DELETE") +
+                             " >/dev/null; wait $p";
+  ASSERT_EQ(Shell("bash -c " + Quote(script), &out), 0) << out;
+  const std::string polled = ReadHostFile(poll);
+  EXPECT_EQ(polled.substr(0, 2), "0\n") << polled;
+  EXPECT_NE(polled.substr(polled.size() - 3), "\n0\n") << polled;
+  EXPECT_EQ(On("SRV2", {"size", file}, &out), 1);
+  EXPECT_EQ(out, "error 67\n");
+  ASSERT_EQ(onMaster("SHARE 'EXTRA=C:\\Extra'", &out), 0) << out;
+  EXPECT_EQ(Read("SRV2", file, "S", "K"), "v");
+
+  ASSERT_EQ(onMaster("SHARE EXTRA /DELETE", &out), 0) << out;
+  EXPECT_EQ(On("SRV2", {"size", file}, &out), 1);
+  EXPECT_EQ(out, "error 67\n");
+  EXPECT_EQ(On("SRV2", {"write", kUsers, "S", "K", "1"}, &out), 0) << out;
+
+  // The server does not take it: refused, and the table stays as it was.
+  ASSERT_EQ(Shell(ScriptLine("smbd", "stop"), &out), 0) << out;
+  EXPECT_NE(onMaster("SHARE 'EXTRA=C:\\Extra'", &out), 0);
+  EXPECT_NE(out.find("NET HELPMSG 2114"), std::string::npos) << out;
+  ASSERT_EQ(Shell(ScriptLine("smbd", "start"), &out), 0) << out;
+  EXPECT_EQ(On("SRV2", {"size", file}, &out), 1);
+  EXPECT_EQ(out, "error 67\n");
+  ASSERT_EQ(onMaster("SHARE", &out), 0);
+  EXPECT_EQ(out.find("EXTRA"), std::string::npos) << out;
+}
+
 TEST_F(HostNetworkTest, RefusedLogonAndMissingShareHaveTheirOwnErrors) {
   std::string out;
   EXPECT_EQ(On("SRV2", {"size", R"(\\SRV1\NOSUCH\x.ini)"}, &out), 1);
