@@ -87,6 +87,11 @@ std::string Quote(const std::string& s) {
 
 const std::string kUsers = R"(\\SRV1\PL_NT_DB\portulon.usr)";
 
+bool FileExistsOnHost(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
 // Every test has a network of its own, made and removed by the script.
 class HostNetworkTest : public ::testing::Test {
  protected:
@@ -304,6 +309,45 @@ TEST_F(HostNetworkTest, AStoppedServerIsAnUnreachableHostUntilItIsBack) {
   EXPECT_EQ(polled.substr(0, 2), "0\n") << polled;
   EXPECT_NE(polled.find("\n53\n"), std::string::npos) << polled;
   EXPECT_EQ(polled.substr(polled.size() - 3), "\n0\n") << polled;
+}
+
+// Files between a host's own disk and the share, and folders on the share.
+TEST_F(HostNetworkTest, CopiesMovesAndFoldersBetweenAHostAndTheShare) {
+  const std::string admin = dir_ + "/hosts/ADMINPC/ADMINPC/drive_c";
+  WriteHostFile(admin + "/report.csv", "a,b\n");
+  const std::string onShare = R"(\\SRV1\PL_NT_DB\report.csv)";
+  auto run = [&](const std::vector<std::string>& args) {
+    std::string out;
+    On("ADMINPC", args, &out);
+    return out;
+  };
+  EXPECT_EQ(run({"copy", R"(C:\report.csv)", onShare, "new"}), "ok\n");
+  EXPECT_EQ(ReadHostFile(ShareFolder() + "/report.csv"), "a,b\n");
+  EXPECT_EQ(run({"copy", R"(C:\report.csv)", onShare, "new"}), "error 80\n");
+  WriteHostFile(admin + "/report.csv", "c\n");
+  EXPECT_EQ(run({"copy", R"(C:\report.csv)", onShare}), "ok\n");
+  EXPECT_EQ(ReadHostFile(ShareFolder() + "/report.csv"), "c\n");
+
+  // A move to or from the share is a copy and a delete, allowed as between volumes.
+  EXPECT_EQ(run({"move", onShare, R"(C:\back.csv)", "0"}), "error 17\n");
+  EXPECT_EQ(run({"move", onShare, R"(C:\back.csv)", "2"}), "ok\n");
+  EXPECT_EQ(ReadHostFile(admin + "/back.csv"), "c\n");
+  EXPECT_FALSE(FileExistsOnHost(ShareFolder() + "/report.csv"));
+  EXPECT_EQ(run({"move", R"(C:\back.csv)", onShare, "2"}), "ok\n");
+  EXPECT_EQ(run({"move", R"(C:\report.csv)", onShare, "2"}), "error 183\n");
+  EXPECT_EQ(run({"move", R"(C:\report.csv)", onShare, "3"}), "ok\n");
+  EXPECT_EQ(ReadHostFile(ShareFolder() + "/report.csv"), "c\n");
+  EXPECT_FALSE(FileExistsOnHost(admin + "/report.csv"));
+
+  const std::string folder = R"(\\SRV1\PL_NT_DB\OldData)";
+  EXPECT_EQ(run({"mkdir", folder}), "ok\n");
+  EXPECT_EQ(run({"move", onShare, folder + R"(\r.csv)", "0"}), "ok\n");
+  EXPECT_EQ(run({"list", folder + R"(\*.csv)"}), "r.csv\n");
+  EXPECT_EQ(run({"rmdir", folder}), "error 145\n");
+  EXPECT_EQ(run({"move", folder + R"(\r.csv)", R"(C:\r.csv)", "2"}), "ok\n");
+  EXPECT_EQ(run({"rmdir", folder}), "ok\n");
+  EXPECT_FALSE(FileExistsOnHost(ShareFolder() + "/OldData"));
+  EXPECT_EQ(run({"list", R"(\\SRV1\PL_NT_DB\*.tmp)"}), "");
 }
 
 // NET SHARE on the master is what its smbd serves: a share added there is
