@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "platform/path.h"
 #include "platform/profile.h"
 #include "platform/smb_client.h"
+#include "platform/testing/host_network.h"
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
@@ -68,22 +68,8 @@ TEST(FileLocation, ALogonFileOthersCanReadIsRefused) {
 
 // ------------------------------------------------------------ real hosts
 
-int Shell(const std::string& command, std::string* out = nullptr) {
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  std::array<char, 4096> buffer;
-  std::string text;
-  while (size_t n = std::fread(buffer.data(), 1, buffer.size(), p)) text.append(buffer.data(), n);
-  const int status = ::pclose(p);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using testing::Shell;
+std::string Quote(const std::string& s) { return testing::ShellQuote(s); }
 
 const std::string kUsers = R"(\\SRV1\PL_NT_DB\portulon.usr)";
 
@@ -96,35 +82,24 @@ bool FileExistsOnHost(const std::string& path) {
 class HostNetworkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root (network namespaces, smbd); CI runs as root";
-    if (Shell("command -v smbd && command -v smbpasswd && command -v ip") != 0) {
-      GTEST_SKIP() << "samba or iproute2 is missing; ./portulon.sh test installs them";
-    }
-    char folder[] = "/tmp/pl-hosts-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    dir_ = folder;
+    if (const std::string why = testing::HostNetwork::Unavailable(); !why.empty()) GTEST_SKIP() << why;
     std::string out;
-    ASSERT_EQ(Script("up", &out), 0) << out;
+    ASSERT_TRUE(net_.Up(&out)) << out;
+    dir_ = net_.dir();
   }
   void TearDown() override {
     if (dir_.empty()) return;
     ::unlink((dir_ + "/held").c_str());  // Scenario's; the rest is the script's
     std::string out;
-    EXPECT_EQ(Script("down", &out), 0) << out;
+    EXPECT_TRUE(net_.Down(&out)) << out;
   }
 
-  int Script(const std::string& command, std::string* out = nullptr) {
-    return Shell(ScriptLine(command, ""), out);
-  }
   // The script's command on this network, with further arguments.
   std::string ScriptLine(const std::string& command, const std::string& rest) {
-    return "bash " + Quote(std::string(PORTULON_SOURCE_DIR) + "/scripts/host_network.sh") + " " + command + " " +
-           Quote(dir_) + " " + rest;
+    return net_.ScriptLine(command, rest);
   }
   // The command line of share_client on `host`, without its arguments.
-  std::string Client(const std::string& host) {
-    return ScriptLine("exec", host + " " + Quote(testing::TestProgramDir() + "/share_client"));
-  }
+  std::string Client(const std::string& host) { return net_.OnHost(host, testing::TestProgramDir() + "/share_client"); }
   // share_client run on `host`; its output in `*out`.
   int On(const std::string& host, const std::vector<std::string>& args, std::string* out = nullptr) {
     std::string line = Client(host);
@@ -151,9 +126,10 @@ class HostNetworkTest : public ::testing::Test {
     return out;
   }
   // The master's data folder, as its own disk holds it.
-  std::string ShareFolder() const { return dir_ + "/hosts/SRV1/SRV1/drive_c/Program Files/Portulon"; }
+  std::string ShareFolder() const { return net_.ShareFolder(); }
   std::string Local(const std::string& name) const { return "Z:" + ShareFolder() + "/" + name; }
 
+  testing::HostNetwork net_;
   std::string dir_;
 };
 
@@ -172,7 +148,7 @@ TEST_F(HostNetworkTest, DownRemovesEveryNamespaceProcessAndFile) {
   ASSERT_FALSE(smbd.empty());
 
   std::string out;
-  ASSERT_EQ(Script("down", &out), 0) << out;
+  ASSERT_TRUE(net_.Down(&out)) << out;
   ASSERT_EQ(Shell("ip netns list", &list), 0);
   EXPECT_EQ(list.find(ns.substr(0, ns.find('-'))), std::string::npos) << list;
   EXPECT_NE(::stat(("/etc/netns/" + ns).c_str(), &st), 0);
