@@ -39,7 +39,8 @@
 // hosts (scripts/host_network.sh): the service on SRV2 keeps its data on the
 // master's share \\SRV1\PL_NT_DB, reached over SMB, and the same pairs are
 // sent to it one at a time; before that it times one profile write and one
-// read on the share beside the same on SRV2's own disk.
+// read on the share beside the same on SRV2's own disk. With --keep the hosts
+// stay up and SRV2's service running, to look at (or cut the link) afterwards.
 
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -660,7 +661,7 @@ bool RunOnHost(const Options& o) {
   const Samples single = RunClient(0, users, o.pairs, 1);
   Report("1 client, SRV2 on SMB", users, single, std::chrono::duration<double>(Clock::now() - t0).count(),
          ServiceCpuSeconds() - cpu0);
-  StopService();
+  if (!o.keep) StopService();
   // What the service wrote is on the share: a connection and a hang-up per pair.
   const size_t records =
       common::LoadLogRecords(common::DayLogPath(data, common::DayLogName(std::time(nullptr)))).size();
@@ -687,11 +688,17 @@ bool RunNetworkSize(const std::string& base, int users, const Options& o) {
                      " --on-host " + Quoted(dir) + " --users " + std::to_string(users) + " --pairs " +
                      std::to_string(o.pairs);
   if (!o.trace) line += " --no-trace";
+  if (o.keep) line += " --keep";
   std::fflush(stdout);
   // The host's own network folder, not the local run's.
   ::unsetenv("PORTULON_NETWORK");
   const int rc = std::system(line.c_str());
-  std::system((script + " down " + Quoted(dir)).c_str());
+  if (o.keep) {
+    std::printf("%8d users: the hosts are kept, SRV2's service running; %s down %s removes them\n", users,
+                script.c_str(), Quoted(dir).c_str());
+  } else {
+    std::system((script + " down " + Quoted(dir)).c_str());
+  }
   return rc == 0;
 }
 
