@@ -205,8 +205,10 @@ struct ShareInfo {
 // line break); NERR_UnknownDevDir when the path is no existing folder of a
 // drive; NERR_DuplicateShare when the name is taken. When publishing:
 // NERR_ServerNotStarted when the server could not take the new table (its
-// command failed: the server is not running), and then nothing is changed;
-// the include file's own errors as they come.
+// command failed: the server is not running), and then nothing is changed
+// (should even the undoing fail, the include file holds the change until the
+// next one rewrites it; the first error is returned); the include file's own
+// errors as they come.
 DWORD NetShareAdd(const ShareInfo& share);
 // Deletes a share. NERR_NetNameNotFound when there is none of that name;
 // publishing as for NetShareAdd.
