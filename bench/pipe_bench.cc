@@ -8,7 +8,7 @@
 // NoDuplicate, group profiles; every fourth port admits only listed groups.
 //
 //   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--silent N]
-//              [--no-trace] [--live-export] [--hand-written] [--tail] [--keep]
+//              [--no-trace] [--live-export] [--hand-written] [--tail] [--keep] [--network]
 //
 // --silent N adds N clients that connect and never send anything, reconnecting
 // as fast as they can, during the one-client run: what a well-behaved client
@@ -34,6 +34,13 @@
 // they are, some usage keys missing (none at all for every fourth user, as a
 // new profile has), comments and a key the service does not know; what the
 // first session of each user then costs shows in the figures.
+//
+// --network (root, samba) runs each size as above and then again on real
+// hosts (scripts/host_network.sh): the service on SRV2 keeps its data on the
+// master's share \\SRV1\PL_NT_DB, reached over SMB, and the same pairs are
+// sent to it one at a time; before that it times one profile write and one
+// read on the share beside the same on SRV2's own disk. With --keep the hosts
+// stay up and SRV2's service running, to look at (or cut the link) afterwards.
 
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -45,8 +52,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <string>
@@ -59,10 +68,12 @@
 #include "platform/netapi.h"
 #include "platform/path.h"
 #include "platform/pipe.h"
+#include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "common/data_folder.h"
+#include "common/log_record.h"
 #include "common/pipe_protocol.h"
 #include "common/product_keys.h"
 #include "service/profile_store.h"
@@ -88,6 +99,8 @@ struct Options {
   bool liveExport = false;
   bool handWritten = false;
   bool tail = false;
+  bool network = false;   // --network
+  std::string onHost;     // the network's folder, when running on its SRV2
 };
 
 bool Check(plat::DWORD err, const std::string& what) {
@@ -102,8 +115,8 @@ std::string PortName(int i) { return "COM" + std::to_string(i + 1); }
 
 // The domain file with its users, written in one go (adding 100,000 users one
 // by one would measure the domain tool, not the service).
-bool WriteDomain(int users) {
-  if (!Check(plat::DomainCreate("DOM", "SRV1"), "DomainCreate")) return false;
+bool WriteDomain(int users, const std::string& pdc = "SRV1") {
+  if (!Check(plat::DomainCreate("DOM", pdc), "DomainCreate")) return false;
   for (const char* g : kGroups) {
     if (!Check(plat::DomainAddGroup("DOM", g), std::string("DomainAddGroup ") + g)) return false;
   }
@@ -212,6 +225,8 @@ long ExportedRows() {
   return std::stol(*rows[0][0]);
 }
 
+bool StartPortulon(const std::string& root);
+
 bool Provision(const std::string& network, int users, const Options& o) {
   const std::string root = network + "/SRV1";
   plat::MachineConfig config;
@@ -242,7 +257,12 @@ bool Provision(const std::string& network, int users, const Options& o) {
     return false;
   }
 
-  // plsvc as the installer puts it, started as the automatic service "Portulon".
+  return StartPortulon(root);
+}
+
+// plsvc as the installer puts it on machine `root`, started as the automatic
+// service "Portulon"; true once its pipe answers.
+bool StartPortulon(const std::string& root) {
   const std::string folder = plat::DriveCDir(root) + "/Program Files/Portulon";
   std::filesystem::create_directories(folder);
   const char* bin = std::getenv("PORTULON_BIN_DIR");
@@ -566,6 +586,122 @@ bool RunSize(const std::string& base, int users, const Options& o) {
   return single.failed == 0 && all.failed == 0;
 }
 
+// ------------------------------------------------------------ --network
+
+constexpr const char* kShare = "\\\\SRV1\\PL_NT_DB";
+
+// p50 and p99 in ms of `n` runs of `call`; false when one failed.
+bool TimeCalls(int n, const std::function<plat::DWORD(int)>& call, double* p50, double* p99) {
+  std::vector<double> ms;
+  for (int i = 0; i < n; ++i) {
+    const auto t0 = Clock::now();
+    if (call(i) != plat::ERROR_SUCCESS) return false;
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+  }
+  *p50 = Percentile(ms, 0.5);
+  *p99 = Percentile(ms, 0.99);
+  return true;
+}
+
+// One profile write (a locked read-modify-write) and one read of a 1,000-key
+// file at `file`.
+bool ReportSharedWrite(const char* label, const std::string& file) {
+  std::string text = "[Timing]\n";
+  for (int i = 0; i < 1000; ++i) text += "K" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+  if (!Check(plat::WriteWholeFile(file, text), file)) return false;
+  double w50 = 0, w99 = 0, r50 = 0, r99 = 0;
+  const bool ok = TimeCalls(200, [&](int i) {
+    return plat::ProfileWriteString(file, "Timing", "K" + std::to_string(i % 1000), std::to_string(i));
+  }, &w50, &w99) && TimeCalls(200, [&](int i) {
+    return plat::ProfileGetString(file, "Timing", "K" + std::to_string(i % 1000), "").empty()
+               ? plat::ERROR_FILE_NOT_FOUND : plat::ERROR_SUCCESS;
+  }, &r50, &r99);
+  if (!ok) {
+    std::fprintf(stderr, "pipe_bench: timing %s failed\n", file.c_str());
+    return false;
+  }
+  std::printf("         %-32s profile write p50 %6.3f p99 %6.3f ms | read p50 %6.3f p99 %6.3f ms\n", label,
+              w50, w99, r50, r99);
+  plat::DeleteFile(file);
+  return true;
+}
+
+// On SRV2 of a network of real hosts (this process runs in its namespace):
+// the service with its data on the master's share, and the pairs one at a time.
+bool RunOnHost(const Options& o) {
+  const int users = o.users.front();
+  const std::string root = plat::CurrentMachineRoot();
+  if (!WriteDomain(users, "SRV2")) return false;
+  const std::string data = kShare;
+  const plat::DWORD made = plat::CreateDirectory(common::DataFile(data, common::kDayLogFolder));
+  if (made != plat::ERROR_ALREADY_EXISTS && !Check(made, common::kDayLogFolder)) return false;
+  const std::time_t now = std::time(nullptr);
+  if (!Check(plat::WriteWholeFile(common::DataFile(data, common::kUsersFile), UserFile(users, now)),
+             common::kUsersFile) ||
+      !Check(plat::WriteWholeFile(common::DataFile(data, common::kSystemDataFile),
+                                  SystemDataFile(kMaxClients * kPortsPerClient)),
+             common::kSystemDataFile) ||
+      !Check(plat::RegWriteString(common::kServiceKey, "MasterShare", data), "MasterShare") ||
+      !Check(plat::RegWriteString(common::kServiceKey, "InstallPath", "C:\\Program Files\\Portulon"),
+             "InstallPath") ||
+      !Check(plat::RegWriteDword(common::kServiceKey, "Master", 0), "Master") ||
+      (!o.trace && !Check(plat::RegWriteDword(common::kServiceKey, "LogMaxSizeKB", 0), "LogMaxSizeKB"))) {
+    return false;
+  }
+  if (!ReportSharedWrite("SRV2, its own disk:", "C:\\timing.ini") ||
+      !ReportSharedWrite("SRV2, the master's share (SMB):", common::DataFile(data, "timing.ini"))) {
+    return false;
+  }
+  if (!StartPortulon(root)) return false;
+  const auto w0 = Clock::now();
+  const Samples warm = RunClient(0, users, 100, 7);
+  Report("SMB warm-up (100)", users, warm, std::chrono::duration<double>(Clock::now() - w0).count(), 0);
+  const double cpu0 = ServiceCpuSeconds();
+  const auto t0 = Clock::now();
+  const Samples single = RunClient(0, users, o.pairs, 1);
+  Report("1 client, SRV2 on SMB", users, single, std::chrono::duration<double>(Clock::now() - t0).count(),
+         ServiceCpuSeconds() - cpu0);
+  if (!o.keep) StopService();
+  // What the service wrote is on the share: a connection and a hang-up per pair.
+  const size_t records =
+      common::LoadLogRecords(common::DayLogPath(data, common::DayLogName(std::time(nullptr)))).size();
+  std::printf("%8d users: %zu records in the day's log on the share\n", users, records);
+  return warm.failed == 0 && single.failed == 0;
+}
+
+std::string Quoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// A network of real hosts for one size, this program run on its SRV2, and
+// the network removed again.
+bool RunNetworkSize(const std::string& base, int users, const Options& o) {
+  const std::string dir = base + "/hosts-" + std::to_string(users);
+  const std::string script = "bash " + Quoted(std::string(PORTULON_SOURCE_DIR) + "/scripts/host_network.sh");
+  if (std::system((script + " up " + Quoted(dir)).c_str()) != 0) {
+    std::fprintf(stderr, "pipe_bench: the network of real hosts could not be made (root and samba needed)\n");
+    return false;
+  }
+  std::string line = script + " exec " + Quoted(dir) + " SRV2 " + Quoted(plat::GetProgramHostPath()) +
+                     " --on-host " + Quoted(dir) + " --users " + std::to_string(users) + " --pairs " +
+                     std::to_string(o.pairs);
+  if (!o.trace) line += " --no-trace";
+  if (o.keep) line += " --keep";
+  std::fflush(stdout);
+  // The host's own network folder, not the local run's.
+  ::unsetenv("PORTULON_NETWORK");
+  const int rc = std::system(line.c_str());
+  if (o.keep) {
+    std::printf("%8d users: the hosts are kept, SRV2's service running; %s down %s removes them\n", users,
+                script.c_str(), Quoted(dir).c_str());
+  } else {
+    std::system((script + " down " + Quoted(dir)).c_str());
+  }
+  return rc == 0;
+}
+
 bool ParseOptions(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -597,6 +733,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->handWritten = true;
     } else if (a == "--keep") {
       o->keep = true;
+    } else if (a == "--network") {
+      o->network = true;
+    } else if (a == "--on-host" && hasValue) {
+      o->onHost = argv[++i];
     } else {
       return false;
     }
@@ -611,11 +751,12 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
     std::fprintf(stderr,
-                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--live-export] [--hand-written] [--tail] [--keep]\n",
+                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--live-export] [--hand-written] [--tail] [--keep] [--network]\n",
                  kMaxClients);
     return 2;
   }
   if (!std::getenv("PORTULON_BIN_DIR")) ::setenv("PORTULON_BIN_DIR", PORTULON_BUILD_BIN_DIR, 1);
+  if (!o.onHost.empty()) return RunOnHost(o) ? 0 : 1;
   const char* tmp = std::getenv("TMPDIR");
   std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/pipe-bench-XXXXXX";
   if (!::mkdtemp(base.data())) return 1;
@@ -624,7 +765,7 @@ int main(int argc, char** argv) {
               o.pairs, o.clients);
   int rc = 0;
   for (const int users : o.users) {
-    if (!RunSize(base, users, o)) {
+    if (!RunSize(base, users, o) || (o.network && !RunNetworkSize(base, users, o))) {
       rc = 1;
       break;
     }

@@ -58,6 +58,7 @@ std::string ErrorText(DWORD error) {
     case ERROR_HANDLE_EOF: return "Reached the end of the file.";
     case ERROR_NOT_SUPPORTED: return "The request is not supported.";
     case ERROR_BAD_NETPATH: return "The network path was not found.";
+    case ERROR_NOT_SAME_DEVICE: return "The system cannot move the file to a different disk drive.";
     case ERROR_BAD_NET_NAME: return "The network name cannot be found.";
     case ERROR_FILE_EXISTS: return "The file exists.";
     case ERROR_INVALID_PARAMETER: return "The parameter is incorrect.";

@@ -22,14 +22,6 @@ namespace {
 
 DWORD Resolve(std::string_view path, std::string* host) { return ResolvePath(path, host); }
 
-// For a file about to be changed here: a request scope must look at it again.
-DWORD ResolveForChange(std::string_view path, std::string* host) {
-  const DWORD err = ResolvePath(path, host);
-  if (err == ERROR_SUCCESS) scope::Forget(*host);
-  return err;
-}
-
-
 // A file that some process holds in use carries a shared flock (FileInUse).
 bool HeldInUse(const std::string& host) {
   const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -61,6 +53,34 @@ DWORD WriteRemote(const std::string& url, std::string_view contents, bool append
     *sizeAfter = st.size;
   }
   return file.Close();
+}
+
+// "smb://HOST/SHARE" of a file's URL: two files of one share can be renamed
+// into each other.
+std::string ShareOf(const std::string& url) {
+  const size_t host = url.find('/', 6);
+  const size_t share = host == std::string::npos ? host : url.find('/', host + 1);
+  return ToLowerAscii(share == std::string::npos ? url : url.substr(0, share));
+}
+
+// Copies `contents` to a file of a share: written beside it and renamed into
+// its place, so that the target is never half copied (a replaced target is
+// missing for a moment: a rename over a file is not atomic over SMB).
+DWORD CopyToShare(std::string_view contents, const std::string& url, bool failIfExists) {
+  smb::Status st;
+  const DWORD found = smb::GetStatus(url, &st);
+  if (found == ERROR_SUCCESS && failIfExists) return ERROR_FILE_EXISTS;
+  if (found != ERROR_SUCCESS && found != ERROR_FILE_NOT_FOUND) return found;
+  const std::string temporary = posix::TemporaryName(url);
+  if (DWORD err = WriteRemote(temporary, contents, false); err != ERROR_SUCCESS) {
+    smb::Unlink(temporary);
+    return err;
+  }
+  DWORD err = ERROR_SUCCESS;
+  if (found == ERROR_SUCCESS) err = smb::Unlink(url);
+  if (err == ERROR_SUCCESS) err = smb::Rename(temporary, url);
+  if (err != ERROR_SUCCESS) smb::Unlink(temporary);
+  return err;
 }
 
 }  // namespace
@@ -185,8 +205,16 @@ DWORD MoveFileEx(std::string_view from, std::string_view to, DWORD flags) {
   if (DWORD err = Locate(from, &whereFrom, true); err != ERROR_SUCCESS) return err;
   if (DWORD err = Locate(to, &whereTo, true); err != ERROR_SUCCESS) return err;
   if (whereFrom.remote || whereTo.remote) {
-    // Within one share only; a replaced target goes first (not atomic there).
-    if (!whereFrom.remote || !whereTo.remote) return ERROR_NOT_SUPPORTED;
+    // Between this computer and a share, or two shares, a move is a copy and
+    // a delete, as between two volumes.
+    if (!whereFrom.remote || !whereTo.remote || ShareOf(whereFrom.path) != ShareOf(whereTo.path)) {
+      if (!(flags & MOVEFILE_COPY_ALLOWED)) return ERROR_NOT_SAME_DEVICE;
+      if (DWORD err = CopyFile(from, to, !(flags & MOVEFILE_REPLACE_EXISTING)); err != ERROR_SUCCESS) {
+        return err == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : err;
+      }
+      return DeleteFile(from);
+    }
+    // Within one share a replaced target goes first (not atomic there).
     if (flags & MOVEFILE_REPLACE_EXISTING) {
       if (DWORD err = smb::Unlink(whereTo.path); err != ERROR_SUCCESS && err != ERROR_FILE_NOT_FOUND) return err;
     }
@@ -216,8 +244,10 @@ DWORD MoveFileEx(std::string_view from, std::string_view to, DWORD flags) {
 DWORD CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
   std::string contents;
   if (DWORD err = ReadWholeFile(from, &contents); err != ERROR_SUCCESS) return err;
-  std::string hostTo;
-  if (DWORD err = ResolveForChange(to, &hostTo); err != ERROR_SUCCESS) return err;
+  FileLocation whereTo;
+  if (DWORD err = Locate(to, &whereTo, true); err != ERROR_SUCCESS) return err;
+  if (whereTo.remote) return CopyToShare(contents, whereTo.path, failIfExists);
+  const std::string& hostTo = whereTo.path;
   struct stat st;
   if (::lstat(hostTo.c_str(), &st) == 0) {
     if (failIfExists) return ERROR_FILE_EXISTS;
@@ -244,8 +274,10 @@ DWORD CreateDirectory(std::string_view path) {
 }
 
 DWORD RemoveDirectory(std::string_view path) {
-  std::string host;
-  if (DWORD err = Resolve(path, &host); err != ERROR_SUCCESS) return err;
+  FileLocation where;
+  if (DWORD err = Locate(path, &where, true); err != ERROR_SUCCESS) return err;
+  if (where.remote) return smb::RemoveDirectory(where.path);
+  const std::string& host = where.path;
   if (::rmdir(host.c_str()) != 0) {
     return errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno);
   }

@@ -163,6 +163,61 @@ struct ServerInfo {
 // controllers. An empty network gives an empty list.
 DWORD NetServerEnum(std::string_view domain, DWORD serverType, std::vector<ServerInfo>* servers);
 
+// ---- The shares of this machine (the server's share table) ----
+//
+// The table is the registry's LanmanServer\Shares key (machine.h,
+// kSharesKey): one REG_MULTI_SZ value per share, "Path=C:\...", "Remark=...".
+// path.h resolves \\NAME\SHARE through it for the machines of the network
+// folder. A machine whose host runs an SMB server publishes the table there
+// too: when the values below are set under kShareParametersKey, every change
+// rewrites the include file kSharePublishFile names (one section per share,
+// `path` its host folder, `comment` its remark, writable; the server's own
+// configuration includes the file and sets what all shares have in common:
+// accounts, masks, oplocks) and then runs the command line
+// kSharePublishCommand names (the server rereads its configuration). A share
+// deleted is no longer served; a server that keeps its clients' connections
+// to it until told is told by kShareUnpublishCommand, run with the share's
+// name as one more argument. The file is named by its Windows name (Z:\...).
+//
+// The calls act on the current machine and are serialised between processes
+// by a lock on the include file (without publishing: as far as the registry's
+// own writes are).
+
+inline constexpr const char* kShareParametersKey =
+    "System\\CurrentControlSet\\Services\\LanmanServer\\Parameters";
+inline constexpr const char* kSharePublishFile = "PublishFile";
+inline constexpr const char* kSharePublishCommand = "PublishCommand";
+inline constexpr const char* kShareUnpublishCommand = "UnpublishCommand";
+
+inline constexpr DWORD NERR_ServerNotStarted = 2114;
+inline constexpr DWORD NERR_UnknownDevDir = 2116;
+inline constexpr DWORD NERR_DuplicateShare = 2118;
+inline constexpr DWORD NERR_NetNameNotFound = 2310;
+
+struct ShareInfo {
+  std::string name;    // as stored; compared case-insensitively
+  std::string path;    // a folder of a drive, "C:\Program Files\Portulon"
+  std::string remark;
+};
+
+// Adds a share of an existing folder. ERROR_INVALID_NAME for an empty name or
+// one holding \ / [ ] or a control character (or a path or remark holding a
+// line break); NERR_UnknownDevDir when the path is no existing folder of a
+// drive; NERR_DuplicateShare when the name is taken. When publishing:
+// NERR_ServerNotStarted when the server could not take the new table (its
+// command failed: the server is not running), and then nothing is changed
+// (should even the undoing fail, the include file holds the change until the
+// next one rewrites it; the first error is returned); the include file's own
+// errors as they come.
+DWORD NetShareAdd(const ShareInfo& share);
+// Deletes a share. NERR_NetNameNotFound when there is none of that name;
+// publishing as for NetShareAdd.
+DWORD NetShareDel(std::string_view name);
+// The shares of the table in registry order; empty without a table.
+DWORD NetShareEnum(std::vector<ShareInfo>* shares);
+// One share; NERR_NetNameNotFound when missing (the info then as it was).
+DWORD NetShareGetInfo(std::string_view name, ShareInfo* share);
+
 // ---- Domain administration (tests, demo, the pldomain tool) ----
 // These change the domain files directly; the controllers need not be up.
 // ERROR_NO_SUCH_DOMAIN for an unknown domain; ERROR_INVALID_NAME for a name

@@ -347,6 +347,10 @@ DWORD MakeDirectory(const std::string& url) {
   return WithContext(url, [&](SMBCCTX* ctx) { return smbc_getFunctionMkdir(ctx)(ctx, url.c_str(), 0770) == 0; });
 }
 
+DWORD RemoveDirectory(const std::string& url) {
+  return WithContext(url, [&](SMBCCTX* ctx) { return smbc_getFunctionRmdir(ctx)(ctx, url.c_str()) == 0; });
+}
+
 DWORD List(const std::string& url, std::vector<Entry>* entries) {
   std::vector<Entry> found;
   const DWORD err = WithContext(url, [&](SMBCCTX* ctx) {

@@ -86,6 +86,7 @@ DWORD GetStatus(const std::string& url, Status* status);
 DWORD Rename(const std::string& from, const std::string& to);  // fails when `to` exists
 DWORD Unlink(const std::string& url);
 DWORD MakeDirectory(const std::string& url);
+DWORD RemoveDirectory(const std::string& url);  // an empty folder only
 // The entries of a folder, "." and ".." included.
 DWORD List(const std::string& url, std::vector<Entry>* entries);
 

@@ -13,10 +13,14 @@
 #
 # Each host has its own network folder DIR/hosts/HOST holding only its own
 # machine folder DIR/hosts/HOST/HOST, so another host is reached only over the
-# network. When PORTULON_BIN_DIR names a folder with plmachine and net, the
-# machines are provisioned (Windows NT 4, RAS) and the master's share table
-# names the share too. The share is the master's folder
-# C:\Program Files\Portulon. Every host's machine folder gets the service
+# network. PORTULON_BIN_DIR names the folder with plmachine, reg and net: the
+# machines are provisioned (Windows NT 4, RAS), and the master's share table
+# is published by its smbd (LanmanServer\Parameters PublishFile, the include
+# file samba/shares.conf; PublishCommand, smbcontrol's reload-config; and
+# UnpublishCommand, its close-share), so
+# that `net share` on SRV1 adds and deletes what smbd serves, as setup does on
+# the master; `up` shares PL_NT_DB, the master's folder
+# C:\Program Files\Portulon, that way. Every host's machine folder gets the service
 # account's logon in network.cred (readable by its owner only); smbd knows
 # the account from its own tdbsam. Names resolve through a hosts file that
 # `ip netns exec` puts in place of /etc/hosts for the namespace's processes
@@ -88,13 +92,12 @@ write_smb_conf() {
   level2 oplocks = no
   smb2 leases = no
   kernel oplocks = no
-
-[PL_NT_DB]
-  path = $(share_dir "$dir")
-  read only = no
+  # What every share has; the shares themselves are the master's share table,
+  # published by net share into the include below.
   valid users = $ACCOUNT
   create mask = 0660
   directory mask = 0770
+  include = $s/shares.conf
 EOF
 }
 
@@ -147,6 +150,9 @@ do_up() {
   local dir="$1" h ns hub addr pw
   command -v smbd >/dev/null || die "smbd is missing (install samba)"
   [ "$(id -u)" -eq 0 ] || die "needs root"
+  for tool in plmachine reg net; do
+    [ -x "${PORTULON_BIN_DIR:-}/$tool" ] || die "PORTULON_BIN_DIR must name the folder of plmachine, reg and net"
+  done
   mkdir -p "$dir"
   dir="$(cd "$dir" && pwd)"
   hub="$(hub_of "$dir")"
@@ -172,22 +178,25 @@ do_up() {
       for other in "${HOSTS[@]}"; do echo "$(address_of "$other") $other $(echo "$other" | tr 'A-Z' 'a-z')"; done
     } >"/etc/netns/$ns/hosts"
     mkdir -p "$dir/hosts/$h"
-    if [ -n "${PORTULON_BIN_DIR:-}" ] && [ -x "$PORTULON_BIN_DIR/plmachine" ]; then
-      "$PORTULON_BIN_DIR/plmachine" create "$(machine_root "$dir" "$h")" --os 4.0 --ras ras >/dev/null
-    fi
-    mkdir -p "$(machine_root "$dir" "$h")"
+    "$PORTULON_BIN_DIR/plmachine" create "$(machine_root "$dir" "$h")" --os 4.0 --ras ras >/dev/null
   done
-  # The master's share table names the share as well.
-  if [ -n "${PORTULON_BIN_DIR:-}" ] && [ -x "$PORTULON_BIN_DIR/net" ]; then
-    mkdir -p "$(share_dir "$dir")"
-    PORTULON_MACHINE="$(machine_root "$dir" SRV1)" "$PORTULON_BIN_DIR/net" SHARE \
-      'PL_NT_DB=C:\Program Files\Portulon' >/dev/null
-  fi
 
   local s="$dir/samba"
   mkdir -p "$s/private" "$s/lock" "$s/state" "$s/cache" "$s/run" "$s/bind-dns" "$(share_dir "$dir")"
   chmod 700 "$s/private"
   write_smb_conf "$dir"
+  : >"$s/shares.conf"
+  # The master's share table is what its smbd serves.
+  local params='HKLM\System\CurrentControlSet\Services\LanmanServer\Parameters'
+  PORTULON_MACHINE="$(machine_root "$dir" SRV1)" "$PORTULON_BIN_DIR/reg" add "$params" \
+    /v PublishFile /t REG_SZ /d "Z:$s/shares.conf" /f >/dev/null
+  PORTULON_MACHINE="$(machine_root "$dir" SRV1)" "$PORTULON_BIN_DIR/reg" add "$params" \
+    /v PublishCommand /t REG_SZ /d "\"Z:$(command -v smbcontrol)\" -s \"$s/smb.conf\" smbd reload-config" \
+    /f >/dev/null
+  # smbd keeps a deleted share's connections until it is told to close them.
+  PORTULON_MACHINE="$(machine_root "$dir" SRV1)" "$PORTULON_BIN_DIR/reg" add "$params" \
+    /v UnpublishCommand /t REG_SZ /d "\"Z:$(command -v smbcontrol)\" -s \"$s/smb.conf\" smbd close-share" \
+    /f >/dev/null
   pw="$(head -c 18 /dev/urandom | base64 | tr -d '/+=')"
   printf '%s\n%s\n' "$pw" "$pw" | smbpasswd -c "$s/smb.conf" -s -a "$ACCOUNT" >/dev/null
   for h in "${HOSTS[@]}"; do
@@ -195,6 +204,8 @@ do_up() {
       >"$(machine_root "$dir" "$h")/network.cred")
   done
   start_smbd "$dir"
+  ip netns exec "$(ns_of "$dir" SRV1)" env PORTULON_MACHINE="$(machine_root "$dir" SRV1)" \
+    "$PORTULON_BIN_DIR/net" SHARE 'PL_NT_DB=C:\Program Files\Portulon' >/dev/null
 }
 
 do_down() {

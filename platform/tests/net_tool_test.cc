@@ -12,6 +12,7 @@
 
 #include "platform/errors.h"
 #include "platform/machine.h"
+#include "platform/netapi.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -270,6 +271,51 @@ TEST_F(NetToolTest, NetShareAddListResolveDelete) {
   r = Net({"share", "PL_NT_DB", "/DELETE"});
   EXPECT_EQ(r.code, ExitCodeOf(ERROR_BAD_NET_NAME));
   EXPECT_NE(r.err.find("This shared resource does not exist."), std::string::npos);
+}
+
+// Published to the host's SMB server: the include file holds the table as it
+// is after each change when the server's command runs; a command that fails
+// leaves table and include as they were; a deleted share's name goes to the
+// unpublish command.
+TEST_F(NetToolTest, NetSharePublishesTheTableToTheHostsServer) {
+  ASSERT_EQ(::mkdir(net_->DriveC("Data").c_str(), 0755), 0);
+  const std::string include = net_->network() + "/shares.conf";
+  const std::string seen = net_->network() + "/seen.conf";
+  const std::string closed = net_->network() + "/closed";
+  RegKey params;
+  ASSERT_EQ(RegKey::Create(Hive::LocalMachine, kShareParametersKey, &params), ERROR_SUCCESS);
+  ASSERT_EQ(params.SetString(kSharePublishFile, HostToWindowsPath(include)), ERROR_SUCCESS);
+  ASSERT_EQ(params.SetString(kSharePublishCommand, "Z:/bin/sh -c \"cp '" + include + "' '" + seen + "'\""),
+            ERROR_SUCCESS);
+  ASSERT_EQ(params.SetString(kShareUnpublishCommand, "Z:/bin/sh -c \"echo $0 >>'" + closed + "'\""),
+            ERROR_SUCCESS);
+
+  Result r = Net({"SHARE", "DB=C:\\Data\\", "/remark:The data"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string published = "\n[DB]\n  path = " + net_->DriveC("Data") + "\n  comment = The data\n  read only = no\n";
+  EXPECT_NE(ReadHostFile(seen).find(published), std::string::npos) << ReadHostFile(seen);
+
+  // The server does not take the next change: nothing of it stays.
+  ASSERT_EQ(params.SetString(kSharePublishCommand, "Z:/bin/false"), ERROR_SUCCESS);
+  r = Net({"SHARE", "Other=C:\\Data"});
+  EXPECT_EQ(r.code, ExitCodeOf(NERR_ServerNotStarted));
+  EXPECT_NE(r.err.find("NET HELPMSG 2114"), std::string::npos) << r.err;
+  ShareInfo info;
+  EXPECT_EQ(NetShareGetInfo("other", &info), NERR_NetNameNotFound);
+  EXPECT_EQ(ReadHostFile(include), ReadHostFile(seen));
+  r = Net({"SHARE", "db", "/DELETE"});
+  EXPECT_EQ(r.code, ExitCodeOf(NERR_ServerNotStarted));
+  ASSERT_EQ(NetShareGetInfo("db", &info), ERROR_SUCCESS);
+  EXPECT_EQ(info.path, "C:\\Data");
+
+  ASSERT_EQ(params.SetString(kSharePublishCommand, "Z:/bin/true"), ERROR_SUCCESS);
+  r = Net({"SHARE", "db", "/DELETE"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadHostFile(include).find("[DB]"), std::string::npos);
+  EXPECT_EQ(ReadHostFile(closed), "DB\n");
+  // Names the server's configuration cannot hold are refused.
+  EXPECT_EQ(NetShareAdd(ShareInfo{"A]B", "C:\\Data", ""}), ERROR_INVALID_NAME);
+  EXPECT_EQ(NetShareAdd(ShareInfo{"AB", "C:\\Data", "two\nlines"}), ERROR_INVALID_NAME);
 }
 
 }  // namespace

@@ -13,6 +13,10 @@
 //                                               (prints "held" once it does)
 //   share_client time FILE N                    N writes and N reads of a key:
 //                                               p50 and p99 of each, in µs
+//   share_client copy FROM TO [new]             CopyFile (new: fail if TO exists)
+//   share_client move FROM TO FLAGS             MoveFileEx
+//   share_client mkdir|rmdir FOLDER             CreateDirectory, RemoveDirectory
+//   share_client list PATTERN                   FindFiles: the names, sorted
 //
 // A failure prints "error N" (the Win32 code) and exits 1.
 #include <fcntl.h>
@@ -134,6 +138,28 @@ int main(int argc, char** argv) {
     if (err != plat::ERROR_SUCCESS) return Fail(err);
     const auto read = Percentiles(n, [&](int) { plat::ProfileGetString(file, "Timing", "Key", ""); });
     std::printf("write p50 %ld p99 %ld; read p50 %ld p99 %ld\n", write.first, write.second, read.first, read.second);
+    return 0;
+  }
+  auto done = [](plat::DWORD err) {
+    if (err != plat::ERROR_SUCCESS) return Fail(err);
+    std::printf("ok\n");
+    return 0;
+  };
+  if (command == "copy" && (argc == 4 || argc == 5)) {
+    return done(plat::CopyFile(file, argv[3], argc == 5 && std::string(argv[4]) == "new"));
+  }
+  if (command == "move" && argc == 5) {
+    return done(plat::MoveFileEx(file, argv[3], static_cast<plat::DWORD>(std::strtoul(argv[4], nullptr, 0))));
+  }
+  if (command == "mkdir") return done(plat::CreateDirectory(file));
+  if (command == "rmdir") return done(plat::RemoveDirectory(file));
+  if (command == "list") {
+    std::vector<plat::FindData> found;
+    if (plat::DWORD err = plat::FindFiles(file, &found); err != plat::ERROR_SUCCESS) return Fail(err);
+    std::vector<std::string> names;
+    for (const auto& f : found) names.push_back(f.name);
+    std::sort(names.begin(), names.end());
+    for (const auto& n : names) std::printf("%s\n", n.c_str());
     return 0;
   }
   std::fprintf(stderr, "usage: share_client write|read|append|size FILE ...\n");

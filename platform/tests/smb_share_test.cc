@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "platform/path.h"
 #include "platform/profile.h"
 #include "platform/smb_client.h"
+#include "platform/testing/host_network.h"
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 
@@ -68,58 +68,38 @@ TEST(FileLocation, ALogonFileOthersCanReadIsRefused) {
 
 // ------------------------------------------------------------ real hosts
 
-int Shell(const std::string& command, std::string* out = nullptr) {
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  std::array<char, 4096> buffer;
-  std::string text;
-  while (size_t n = std::fread(buffer.data(), 1, buffer.size(), p)) text.append(buffer.data(), n);
-  const int status = ::pclose(p);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using testing::Shell;
+std::string Quote(const std::string& s) { return testing::ShellQuote(s); }
 
 const std::string kUsers = R"(\\SRV1\PL_NT_DB\portulon.usr)";
+
+bool FileExistsOnHost(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
 
 // Every test has a network of its own, made and removed by the script.
 class HostNetworkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root (network namespaces, smbd); CI runs as root";
-    if (Shell("command -v smbd && command -v smbpasswd && command -v ip") != 0) {
-      GTEST_SKIP() << "samba or iproute2 is missing; ./portulon.sh test installs them";
-    }
-    char folder[] = "/tmp/pl-hosts-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    dir_ = folder;
+    if (const std::string why = testing::HostNetwork::Unavailable(); !why.empty()) GTEST_SKIP() << why;
     std::string out;
-    ASSERT_EQ(Script("up", &out), 0) << out;
+    ASSERT_TRUE(net_.Up(&out)) << out;
+    dir_ = net_.dir();
   }
   void TearDown() override {
     if (dir_.empty()) return;
     ::unlink((dir_ + "/held").c_str());  // Scenario's; the rest is the script's
     std::string out;
-    EXPECT_EQ(Script("down", &out), 0) << out;
+    EXPECT_TRUE(net_.Down(&out)) << out;
   }
 
-  int Script(const std::string& command, std::string* out = nullptr) {
-    return Shell(ScriptLine(command, ""), out);
-  }
   // The script's command on this network, with further arguments.
   std::string ScriptLine(const std::string& command, const std::string& rest) {
-    return "bash " + Quote(std::string(PORTULON_SOURCE_DIR) + "/scripts/host_network.sh") + " " + command + " " +
-           Quote(dir_) + " " + rest;
+    return net_.ScriptLine(command, rest);
   }
   // The command line of share_client on `host`, without its arguments.
-  std::string Client(const std::string& host) {
-    return ScriptLine("exec", host + " " + Quote(testing::TestProgramDir() + "/share_client"));
-  }
+  std::string Client(const std::string& host) { return net_.OnHost(host, testing::TestProgramDir() + "/share_client"); }
   // share_client run on `host`; its output in `*out`.
   int On(const std::string& host, const std::vector<std::string>& args, std::string* out = nullptr) {
     std::string line = Client(host);
@@ -146,9 +126,10 @@ class HostNetworkTest : public ::testing::Test {
     return out;
   }
   // The master's data folder, as its own disk holds it.
-  std::string ShareFolder() const { return dir_ + "/hosts/SRV1/SRV1/drive_c/Program Files/Portulon"; }
+  std::string ShareFolder() const { return net_.ShareFolder(); }
   std::string Local(const std::string& name) const { return "Z:" + ShareFolder() + "/" + name; }
 
+  testing::HostNetwork net_;
   std::string dir_;
 };
 
@@ -167,7 +148,7 @@ TEST_F(HostNetworkTest, DownRemovesEveryNamespaceProcessAndFile) {
   ASSERT_FALSE(smbd.empty());
 
   std::string out;
-  ASSERT_EQ(Script("down", &out), 0) << out;
+  ASSERT_TRUE(net_.Down(&out)) << out;
   ASSERT_EQ(Shell("ip netns list", &list), 0);
   EXPECT_EQ(list.find(ns.substr(0, ns.find('-'))), std::string::npos) << list;
   EXPECT_NE(::stat(("/etc/netns/" + ns).c_str(), &st), 0);
@@ -309,6 +290,94 @@ TEST_F(HostNetworkTest, AStoppedServerIsAnUnreachableHostUntilItIsBack) {
   EXPECT_EQ(polled.substr(0, 2), "0\n") << polled;
   EXPECT_NE(polled.find("\n53\n"), std::string::npos) << polled;
   EXPECT_EQ(polled.substr(polled.size() - 3), "\n0\n") << polled;
+}
+
+// Files between a host's own disk and the share, and folders on the share.
+TEST_F(HostNetworkTest, CopiesMovesAndFoldersBetweenAHostAndTheShare) {
+  const std::string admin = dir_ + "/hosts/ADMINPC/ADMINPC/drive_c";
+  WriteHostFile(admin + "/report.csv", "a,b\n");
+  const std::string onShare = R"(\\SRV1\PL_NT_DB\report.csv)";
+  auto run = [&](const std::vector<std::string>& args) {
+    std::string out;
+    On("ADMINPC", args, &out);
+    return out;
+  };
+  EXPECT_EQ(run({"copy", R"(C:\report.csv)", onShare, "new"}), "ok\n");
+  EXPECT_EQ(ReadHostFile(ShareFolder() + "/report.csv"), "a,b\n");
+  EXPECT_EQ(run({"copy", R"(C:\report.csv)", onShare, "new"}), "error 80\n");
+  WriteHostFile(admin + "/report.csv", "c\n");
+  EXPECT_EQ(run({"copy", R"(C:\report.csv)", onShare}), "ok\n");
+  EXPECT_EQ(ReadHostFile(ShareFolder() + "/report.csv"), "c\n");
+
+  // A move to or from the share is a copy and a delete, allowed as between volumes.
+  EXPECT_EQ(run({"move", onShare, R"(C:\back.csv)", "0"}), "error 17\n");
+  EXPECT_EQ(run({"move", onShare, R"(C:\back.csv)", "2"}), "ok\n");
+  EXPECT_EQ(ReadHostFile(admin + "/back.csv"), "c\n");
+  EXPECT_FALSE(FileExistsOnHost(ShareFolder() + "/report.csv"));
+  EXPECT_EQ(run({"move", R"(C:\back.csv)", onShare, "2"}), "ok\n");
+  EXPECT_EQ(run({"move", R"(C:\report.csv)", onShare, "2"}), "error 183\n");
+  EXPECT_EQ(run({"move", R"(C:\report.csv)", onShare, "3"}), "ok\n");
+  EXPECT_EQ(ReadHostFile(ShareFolder() + "/report.csv"), "c\n");
+  EXPECT_FALSE(FileExistsOnHost(admin + "/report.csv"));
+
+  const std::string folder = R"(\\SRV1\PL_NT_DB\OldData)";
+  EXPECT_EQ(run({"mkdir", folder}), "ok\n");
+  EXPECT_EQ(run({"move", onShare, folder + R"(\r.csv)", "0"}), "ok\n");
+  EXPECT_EQ(run({"list", folder + R"(\*.csv)"}), "r.csv\n");
+  EXPECT_EQ(run({"rmdir", folder}), "error 145\n");
+  EXPECT_EQ(run({"move", folder + R"(\r.csv)", R"(C:\r.csv)", "2"}), "ok\n");
+  EXPECT_EQ(run({"rmdir", folder}), "ok\n");
+  EXPECT_FALSE(FileExistsOnHost(ShareFolder() + "/OldData"));
+  EXPECT_EQ(run({"list", R"(\\SRV1\PL_NT_DB\*.tmp)"}), "");
+}
+
+// NET SHARE on the master is what its smbd serves: a share added there is
+// reached from another host, a deleted one is gone, also for a process that
+// kept its connection; with smbd stopped the change is refused and undone.
+TEST_F(HostNetworkTest, NetShareOnTheMasterPublishesAndUnpublishes) {
+  const std::string extra = dir_ + "/hosts/SRV1/SRV1/drive_c/Extra";
+  ASSERT_EQ(::mkdir(extra.c_str(), 0770), 0);
+  const std::string net = Quote(std::string(PORTULON_BIN_DIR) + "/net");
+  auto onMaster = [&](const std::string& args, std::string* out) {
+    return Shell(ScriptLine("exec", "SRV1 " + net + " " + args), out);
+  };
+  const std::string file = R"(\\SRV1\EXTRA\x.ini)";
+  std::string out;
+  EXPECT_EQ(On("SRV2", {"size", file}, &out), 1);
+  EXPECT_EQ(out, "error 67\n");
+
+  ASSERT_EQ(onMaster("SHARE 'EXTRA=C:\\Extra' '/remark:Extra files'", &out), 0) << out;
+  ASSERT_EQ(On("SRV2", {"write", file, "S", "K", "v"}), 0);
+  EXPECT_EQ(ReadHostFile(extra + "/x.ini"), "[S]\nK=v\n");
+
+  // A process on SRV2 that keeps its connection loses the share with it.
+  const std::string poll = dir_ + "/hosts/poll";
+  const std::string script = Client("SRV2") + " poll " + Quote(file) + " 30 100 >" + Quote(poll) +
+                             " & p=$!; sleep 1; " + ScriptLine("exec", "SRV1 " + net + " SHARE EXTRA /DELETE") +
+                             " >/dev/null; wait $p";
+  ASSERT_EQ(Shell("bash -c " + Quote(script), &out), 0) << out;
+  const std::string polled = ReadHostFile(poll);
+  EXPECT_EQ(polled.substr(0, 2), "0\n") << polled;
+  EXPECT_NE(polled.substr(polled.size() - 3), "\n0\n") << polled;
+  EXPECT_EQ(On("SRV2", {"size", file}, &out), 1);
+  EXPECT_EQ(out, "error 67\n");
+  ASSERT_EQ(onMaster("SHARE 'EXTRA=C:\\Extra'", &out), 0) << out;
+  EXPECT_EQ(Read("SRV2", file, "S", "K"), "v");
+
+  ASSERT_EQ(onMaster("SHARE EXTRA /DELETE", &out), 0) << out;
+  EXPECT_EQ(On("SRV2", {"size", file}, &out), 1);
+  EXPECT_EQ(out, "error 67\n");
+  EXPECT_EQ(On("SRV2", {"write", kUsers, "S", "K", "1"}, &out), 0) << out;
+
+  // The server does not take it: refused, and the table stays as it was.
+  ASSERT_EQ(Shell(ScriptLine("smbd", "stop"), &out), 0) << out;
+  EXPECT_NE(onMaster("SHARE 'EXTRA=C:\\Extra'", &out), 0);
+  EXPECT_NE(out.find("NET HELPMSG 2114"), std::string::npos) << out;
+  ASSERT_EQ(Shell(ScriptLine("smbd", "start"), &out), 0) << out;
+  EXPECT_EQ(On("SRV2", {"size", file}, &out), 1);
+  EXPECT_EQ(out, "error 67\n");
+  ASSERT_EQ(onMaster("SHARE", &out), 0);
+  EXPECT_EQ(out.find("EXTRA"), std::string::npos) << out;
 }
 
 TEST_F(HostNetworkTest, RefusedLogonAndMissingShareHaveTheirOwnErrors) {

@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "platform/errors.h"
-#include "platform/file.h"
 #include "platform/machine.h"
 #include "platform/messenger.h"
+#include "platform/netapi.h"
 #include "platform/process.h"
-#include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/sysinfo.h"
 #include "platform/text.h"
@@ -42,7 +41,9 @@ START without a service lists the services that are started. A service is
 named by its name or its display name, in any case; START and STOP wait until
 the service has started or stopped. SHARE alone lists the shares of this
 machine; with a NAME it shows one, adds one (the folder must exist) or
-deletes one. SEND delivers MESSAGE, everything after the name exactly as
+deletes one. When the machine's LanmanServer\Parameters name a PublishFile
+(and a PublishCommand), its host's SMB server serves the shares too: every
+change rewrites that file and runs that command. SEND delivers MESSAGE, everything after the name exactly as
 written, to the inbox of a computer or user of the network (a name holding
 blanks is quoted: "ann smith"); MESSAGES shows what an inbox holds. HELPMSG
 explains a message number that net printed. Commands and options may be
@@ -89,6 +90,8 @@ struct HelpText {
   const char* explanation;
 };
 constexpr HelpText kHelpTexts[] = {
+    {2114, "This machine's shares are served by its host's SMB server, which did not take "
+           "the change (it is not running): nothing was changed. Start it and try again."},
     {2118, "A share of that name already exists on this machine. Choose another name, or "
            "delete the share first with NET SHARE NAME /DELETE."},
     {2182, "The service was already running; nothing was changed. NET START alone lists the "
@@ -272,42 +275,12 @@ int NetStop(pltools::Tool& tool, const std::vector<std::string>& args) {
 
 // ------------------------------------------------------------------ shares
 
-struct Share {
-  std::string name, path, remark;
-};
-
-DWORD OpenShares(bool create, plat::RegKey* shares) {
-  return create ? plat::RegKey::Create(plat::Hive::LocalMachine, plat::kSharesKey, shares)
-                : plat::RegKey::Open(plat::Hive::LocalMachine, plat::kSharesKey, shares);
-}
-
-// A share value: "Name=value" entries, of which Path= and Remark= are ours.
-Share ShareFromValue(const plat::RegKey& shares, const std::string& name) {
-  Share share;
-  share.name = name;
-  std::vector<std::string> entries;
-  if (shares.QueryMultiString(name, &entries) != ERROR_SUCCESS) {
-    std::string single;
-    if (shares.QueryString(name, &single) == ERROR_SUCCESS) entries.push_back(single);
-  }
-  for (const auto& e : entries) {
-    const size_t eq = e.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string key = e.substr(0, eq);
-    if (plat::EqualsIgnoringCase(key, "Path")) share.path = e.substr(eq + 1);
-    if (plat::EqualsIgnoringCase(key, "Remark")) share.remark = e.substr(eq + 1);
-  }
-  return share;
-}
-
 int ListShares() {
-  plat::RegKey shares;
-  std::vector<plat::RegValue> values;
-  if (OpenShares(false, &shares) == ERROR_SUCCESS) shares.ListValues(&values);
+  std::vector<plat::ShareInfo> shares;
+  if (DWORD err = plat::NetShareEnum(&shares); err != ERROR_SUCCESS) return SystemError(err);
   std::printf("\nShare name   Resource                        Remark\n\n");
   std::printf("%s\n", std::string(79, '-').c_str());
-  for (const auto& v : values) {
-    const Share s = ShareFromValue(shares, v.name);
+  for (const auto& s : shares) {
     if (s.name.size() > 12) {
       std::printf("%s\n%-12s %-31s %s\n", s.name.c_str(), "", s.path.c_str(), s.remark.c_str());
     } else {
@@ -318,50 +291,54 @@ int ListShares() {
   return 0;
 }
 
+int NoSuchShare() {
+  return HelpMessage("This shared resource does not exist.", 2310, plat::ERROR_BAD_NET_NAME);
+}
+
+// The host's SMB server did not take the change (netapi.h).
+int ServerNotStarted() {
+  return HelpMessage("The Server service is not started.", 2114, plat::NERR_ServerNotStarted);
+}
+
 int ShowShare(const std::string& name) {
-  plat::RegKey shares;
-  plat::RegValue value;
-  if (OpenShares(false, &shares) != ERROR_SUCCESS || shares.QueryValue(name, &value) != ERROR_SUCCESS) {
-    return HelpMessage("This shared resource does not exist.", 2310, plat::ERROR_BAD_NET_NAME);
-  }
-  const Share s = ShareFromValue(shares, value.name);
+  plat::ShareInfo s;
+  if (plat::NetShareGetInfo(name, &s) != ERROR_SUCCESS) return NoSuchShare();
   std::printf("Share name        %s\nPath              %s\nRemark            %s\n", s.name.c_str(),
               s.path.c_str(), s.remark.c_str());
   std::printf("The command completed successfully.\n\n");
   return 0;
 }
 
-int AddShare(const std::string& name, std::string path, const std::string& remark) {
-  if (name.empty() || name.find_first_of("\\/") != std::string::npos) {
-    return SystemError(plat::ERROR_INVALID_NAME);
+int AddShare(const std::string& name, const std::string& path, const std::string& remark) {
+  const DWORD err = plat::NetShareAdd(plat::ShareInfo{name, path, remark});
+  switch (err) {
+    case ERROR_SUCCESS:
+      std::printf("%s was shared successfully.\n\n", name.c_str());
+      return 0;
+    case plat::NERR_UnknownDevDir:
+      return SystemError(plat::ERROR_PATH_NOT_FOUND);
+    case plat::NERR_DuplicateShare:
+      return HelpMessage("The name has already been shared.", 2118, plat::ERROR_ALREADY_EXISTS);
+    case plat::NERR_ServerNotStarted:
+      return ServerNotStarted();
+    default:
+      return SystemError(err);
   }
-  // A share names a folder of a drive, which must exist.
-  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  const bool drivePath = path.size() >= 2 && path[1] == ':';
-  if (!drivePath || !plat::DirectoryExists(path)) return SystemError(plat::ERROR_PATH_NOT_FOUND);
-
-  plat::RegKey shares;
-  if (DWORD err = OpenShares(true, &shares); err != ERROR_SUCCESS) return SystemError(err);
-  plat::RegValue existing;
-  if (shares.QueryValue(name, &existing) == ERROR_SUCCESS) {
-    return HelpMessage("The name has already been shared.", 2118, plat::ERROR_ALREADY_EXISTS);
-  }
-  if (DWORD err = shares.SetMultiString(name, {"Path=" + path, "Remark=" + remark}); err != ERROR_SUCCESS) {
-    return SystemError(err);
-  }
-  std::printf("%s was shared successfully.\n\n", name.c_str());
-  return 0;
 }
 
 int DeleteShare(const std::string& name) {
-  plat::RegKey shares;
-  plat::RegValue value;
-  if (OpenShares(false, &shares) != ERROR_SUCCESS || shares.QueryValue(name, &value) != ERROR_SUCCESS) {
-    return HelpMessage("This shared resource does not exist.", 2310, plat::ERROR_BAD_NET_NAME);
+  const DWORD err = plat::NetShareDel(name);
+  switch (err) {
+    case ERROR_SUCCESS:
+      std::printf("%s was deleted successfully.\n\n", name.c_str());
+      return 0;
+    case plat::NERR_NetNameNotFound:
+      return NoSuchShare();
+    case plat::NERR_ServerNotStarted:
+      return ServerNotStarted();
+    default:
+      return SystemError(err);
   }
-  if (DWORD err = shares.DeleteValue(value.name); err != ERROR_SUCCESS) return SystemError(err);
-  std::printf("%s was deleted successfully.\n\n", name.c_str());
-  return 0;
 }
 
 int NetShare(pltools::Tool& tool, const std::vector<std::string>& args) {
