@@ -140,7 +140,7 @@ class NamedPipeServer::Clients {
         const std::uint64_t id = events_[next_++].data.u64;
         if (id == kListener) {
           if (DWORD err = AcceptAll(clientTimeoutMs); err != ERROR_SUCCESS) {
-            if (waiting_.empty()) return err;
+            if (err != ERROR_TOO_MANY_OPEN_FILES || waiting_.empty()) return err;
             Hand(byDeadline_.begin()->second, err, request);  // the oldest makes room
             return ERROR_SUCCESS;
           }
