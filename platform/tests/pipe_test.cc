@@ -196,3 +196,99 @@ TEST_F(PipeTest, ServerReadsTimeOutAndNoticeVanishedClients) {
 
 }  // namespace
 }  // namespace plat
+
+namespace plat {
+namespace {
+
+// A raw client that connects and stays silent until closed.
+int ConnectSilently(const std::string& socketPath) {
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// NextRequest answers a caller while silent clients wait, hands back the
+// silent ones once their time is up and the vanished ones at once, and
+// each handed-back client is the one that was read.
+TEST_F(PipeTest, OneThreadServesCallersAmongSilentClientsAndDropsThemInTime) {
+  NamedPipeServer server;
+  ASSERT_EQ(NamedPipeServer::Create(kPipe, 1, &server), ERROR_SUCCESS);
+  std::vector<int> silent;
+  for (int i = 0; i < 100; ++i) {  // within the listen queue: none waits to connect
+    const int fd = ConnectSilently(server.socketPath());
+    ASSERT_GE(fd, 0) << i;
+    silent.push_back(fd);
+  }
+  const int vanished = ConnectSilently(server.socketPath());
+  ASSERT_GE(vanished, 0);
+
+  std::string reply;
+  std::thread caller([&] { CallNamedPipe(kPipe, "hello", &reply, 2000, 5000); });
+  std::thread overlong([] {
+    std::string cut;
+    CallNamedPipe(kPipe, std::string(50, 'x'), &cut, 2000, 5000);
+  });
+  int answered = 0, cut = 0, broken = 0;
+  const auto start = std::chrono::steady_clock::now();
+  while (answered + cut < 2) {
+    PipeRequest r;
+    ASSERT_EQ(server.NextRequest(&r, 20, 1500, 2000), ERROR_SUCCESS);
+    ASSERT_TRUE(r.client.connected());
+    if (r.readError == ERROR_SUCCESS) {
+      EXPECT_EQ(r.message, "hello");
+      ASSERT_EQ(r.client.Write("re:" + r.message), ERROR_SUCCESS);
+      ++answered;
+    } else if (r.readError == ERROR_MORE_DATA) {
+      EXPECT_EQ(r.message, std::string(20, 'x'));
+      ++cut;
+    } else if (r.readError == ERROR_BROKEN_PIPE) {
+      ++broken;
+    } else {
+      ADD_FAILURE() << "a silent client's time was up too early: " << r.readError;
+    }
+    if (answered + cut + broken == 1) ::close(vanished);
+  }
+  caller.join();
+  overlong.join();
+  EXPECT_EQ(reply, "re:hello");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400))
+      << "the caller waited for silent clients";
+
+  // The vanished client is handed back without waiting out its time; the
+  // silent ones once it is up, each once, and their connections end then.
+  int timedOut = 0;
+  while ((timedOut < 100 || broken < 1) && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+    PipeRequest r;
+    const DWORD err = server.NextRequest(&r, 20, 1500, 500);
+    if (err == ERROR_SEM_TIMEOUT) continue;
+    ASSERT_EQ(err, ERROR_SUCCESS);
+    if (r.readError == ERROR_BROKEN_PIPE) {
+      ++broken;
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
+    } else {
+      EXPECT_EQ(r.readError, ERROR_SEM_TIMEOUT);
+      EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+      ++timedOut;
+    }
+  }
+  PipeRequest none;
+  EXPECT_EQ(server.NextRequest(&none, 20, 1500, 100), ERROR_SEM_TIMEOUT);
+  EXPECT_FALSE(none.client.connected());
+  EXPECT_EQ(broken, 1);
+  EXPECT_EQ(timedOut, 100);
+  for (const int fd : silent) {
+    char buf[4];
+    EXPECT_EQ(::recv(fd, buf, sizeof buf, 0), 1) << "the greeting";
+    EXPECT_EQ(::recv(fd, buf, sizeof buf, 0), 0) << "then the end";
+    ::close(fd);
+  }
+}
+
+}  // namespace
+}  // namespace plat
