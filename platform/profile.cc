@@ -390,7 +390,7 @@ DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutat
 // open that locks costs what a look at the file would.
 
 // How long a reader or writer waits for another host's writer.
-constexpr int kRemoteLockTimeoutMs = 10000;
+constexpr int kRemoteLockTimeoutMs = smb::kLockWaitMs;
 
 DWORD LoadRemote(const std::string& url, std::shared_ptr<const ProfileData>* out) {
   smb::RemoteFile file;

@@ -40,6 +40,7 @@
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 #include "service/settings.h"
+#include "service/system_data.h"
 #include "service/tests/installed_plsvc.h"
 
 namespace svc {
@@ -147,6 +148,8 @@ class SmbServersTest : public ::testing::Test {
                                    std::string(kProgramFolder) + "\\" + kModule),
               plat::ERROR_SUCCESS);
     ASSERT_EQ(plat::RegWriteString(kServiceKey, common::kMasterShareValue, kShare), plat::ERROR_SUCCESS);
+    // Every record in portulon.log as well.
+    ASSERT_EQ(plat::RegWriteDword(kServiceKey, common::kLogToLargeFileValue, 1), plat::ERROR_SUCCESS);
     ASSERT_EQ(plat::DomainCreate("DOM", host), plat::ERROR_SUCCESS);
     ASSERT_EQ(plat::DomainAddUser("DOM", "ann", "", {}), plat::ERROR_SUCCESS);
     for (int u = 0; u < 40; ++u) ASSERT_EQ(plat::DomainAddUser("DOM", "u" + std::to_string(u), "", {}), 0u);
@@ -159,6 +162,11 @@ class SmbServersTest : public ::testing::Test {
         profiles.push_back({Account(u), common::kPeriodType, "1"});
       }
       ASSERT_EQ(plat::ProfileApply(Local(common::kUsersFile), profiles), plat::ERROR_SUCCESS);
+      // The status mail's counts kept in svc_status.dat, the mail itself
+      // never due (no hour reaches 24).
+      ASSERT_EQ(plat::ProfileApply(Local(common::kSystemDataFile), {{kGeneralSection, "DailyStatusEmailType", "1"},
+                                                                    {kGeneralSection, "DailyStatusEmailHour", "24"}}),
+                plat::ERROR_SUCCESS);
     }
   }
 
@@ -253,9 +261,9 @@ class SmbServersTest : public ::testing::Test {
   struct Recorded {
     std::map<std::string, long> connects, hangUps, seconds;
   };
-  Recorded ReadRecords(int first, int count) {
+  Recorded ReadRecords(const std::string& log, int first, int count) {
     Recorded r;
-    for (const auto& rec : common::LoadLogRecords(DayLog())) {
+    for (const auto& rec : common::LoadLogRecords(log)) {
       bool ours = false;
       for (int u = first; u < first + count; ++u) ours = ours || rec.user == Account(u);
       if (!ours) continue;
@@ -267,9 +275,10 @@ class SmbServersTest : public ::testing::Test {
     }
     return r;
   }
-  long Counter(int u, const char* key) {
-    return std::stol(plat::ProfileGetString(Local(common::kUsersFile), Account(u), key, "0"));
+  long Count(const char* file, const std::string& section, const std::string& key) {
+    return std::stol(plat::ProfileGetString(Local(file), section, key, "0"));
   }
+  long Counter(int u, const char* key) { return Count(common::kUsersFile, Account(u), key); }
 
   // Every user's counters equal the records of the day's log, every admitted
   // call has its connection and hang-up record (none lost, none doubled).
@@ -290,7 +299,7 @@ class SmbServersTest : public ::testing::Test {
                   line.find('=') != std::string::npos)
           << "torn line: " << line;
     }
-    const Recorded r = ReadRecords(first, count);
+    const Recorded r = ReadRecords(DayLog(), first, count);
     for (int u = first; u < first + count; ++u) {
       const std::string a = Account(u);
       const auto find = [&](const std::map<std::string, long>& m) { auto it = m.find(a); return it == m.end() ? 0L : it->second; };
@@ -339,6 +348,19 @@ TEST_F(SmbServersTest, BothServersUnderLoadAtOnceCountEveryRecordOnceAndTearNoFi
   ASSERT_TRUE(users);
   EXPECT_EQ(users->size(), 41u);
   ExpectCountersEqualRecords(calls, 0, 20);
+  // portulon.log holds the same records; svc_status.dat counted each
+  // connection once, whichever server made it.
+  const Recorded day = ReadRecords(DayLog(), 0, 20), combined = ReadRecords(Local(common::kCombinedLogFile), 0, 20);
+  EXPECT_EQ(combined.connects, day.connects);
+  EXPECT_EQ(combined.hangUps, day.hangUps);
+  long sessions = 0;
+  for (int u = 0; u < 20; ++u) {
+    const auto it = day.connects.find(Account(u));
+    const long n = it == day.connects.end() ? 0 : it->second;
+    sessions += n;
+    EXPECT_EQ(Count(common::kStatusCountersFile, "Users", Account(u)), n) << Account(u);
+  }
+  EXPECT_EQ(Count(common::kStatusCountersFile, kGeneralSection, "Sessions"), sessions);
   for (const char* host : {"SRV1", "SRV2"}) {
     EXPECT_EQ(plat::ProfileListKeys(Local(common::kLoggedInFile), host).value_or(std::vector<std::string>{}),
               std::vector<std::string>{})
