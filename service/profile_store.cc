@@ -57,7 +57,8 @@ bool HasProfile(const ServiceContext& context, std::string_view section) {
 bool UsersFileUnreadable(const ServiceContext& context) {
   std::uint64_t size = 0;
   const DWORD err = plat::GetFileSize(context.paths.users, &size);
-  return err != plat::ERROR_SUCCESS && err != plat::ERROR_FILE_NOT_FOUND;
+  if (err == plat::ERROR_FILE_NOT_FOUND) return !plat::DirectoryExists(context.paths.folder);
+  return err != plat::ERROR_SUCCESS;
 }
 
 UserProfile ReadUserProfile(const ServiceContext& context, std::string_view section, bool* read) {
