@@ -9,8 +9,8 @@
 //   share_client rotate FILE TO MAX             ProfileRotate; prints whether it did
 //   share_client poll FILE COUNT MS             COUNT looks at the file's size, MS
 //                                               apart, in one process: the code of each
-//   share_client hold FILE MS                   holds the file's lock MS ms
-//                                               (prints "held" once it does)
+//   share_client hold FILE MS                   holds the file's lock MS ms, once
+//                                               another holder let go (prints "held")
 //   share_client time FILE N                    N writes and N reads of a key:
 //                                               p50 and p99 of each, in µs
 //   share_client costs FOLDER N RECORDS        what each shared write of a server
@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
     plat::FileLocation where;
     if (plat::DWORD err = plat::ResolveLocation(file, &where); err != plat::ERROR_SUCCESS) return Fail(err);
     plat::smb::RemoteFile held;
-    if (plat::DWORD err = held.Open(where.path, O_RDWR | O_CREAT, plat::smb::Share::None); err != plat::ERROR_SUCCESS) {
+    if (plat::DWORD err = held.OpenWaiting(where.path, O_RDWR | O_CREAT, plat::smb::Share::None, plat::smb::kLockWaitMs);
+        err != plat::ERROR_SUCCESS) {
       return Fail(err);
     }
     std::printf("held\n");
