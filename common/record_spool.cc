@@ -15,7 +15,10 @@ std::string ChangeText(const SpoolChange& c) {
 }
 
 bool ParseChange(std::string_view text, SpoolChange* c) {
-  if (text.empty() || (text[0] != '=' && text[0] != '+' && text[0] != '-')) return false;
+  if (text.empty()) return false;
+  if (std::string_view("=+-?").find(text[0]) == std::string_view::npos && text[0] != kAddWherePeriodKept) {
+    return false;
+  }
   c->op = text[0];
   text.remove_prefix(1);
   const size_t first = text.find('|');

@@ -22,7 +22,10 @@ inline constexpr const char* kRecordSpoolFile = "plspool.dat";
 std::string RecordSpoolPath();
 
 // One change of a profile file: '=' sets the value, '+' adds the (signed
-// decimal) value to the number there, '-' deletes the key.
+// decimal) value to the number there, '-' deletes the key, '?' sets the value
+// only where the key is missing or 0, kAddWherePeriodKept adds as '+' only
+// where the section keeps a period (PeriodType or PeriodStamp set).
+inline constexpr char kAddWherePeriodKept = '^';
 struct SpoolChange {
   char op = '=';
   std::string section;

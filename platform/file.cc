@@ -45,7 +45,10 @@ DWORD WriteRemote(const std::string& url, std::string_view contents, bool append
                   std::uint64_t* sizeAfter = nullptr) {
   smb::RemoteFile file;
   const int flags = O_RDWR | O_CREAT | (append ? O_APPEND : O_TRUNC);
-  if (DWORD err = file.Open(url, flags, smb::Share::All); err != ERROR_SUCCESS) return err;
+  // Another host's locked writer is waited for, as a local one would be.
+  if (DWORD err = file.OpenWaiting(url, flags, smb::Share::All, smb::kLockWaitMs); err != ERROR_SUCCESS) {
+    return err;
+  }
   if (DWORD err = append ? file.Append(contents) : file.WriteAt(0, contents); err != ERROR_SUCCESS) return err;
   if (sizeAfter) {
     smb::Status st;
@@ -89,8 +92,13 @@ DWORD ReadWholeFile(std::string_view path, std::string* contents) {
   FileLocation where;
   if (DWORD err = Locate(path, &where); err != ERROR_SUCCESS) return err;
   if (where.remote) {
+    // Read with writers kept out, after another host's writer is done: the
+    // whole file of one moment, never half a write.
     smb::RemoteFile file;
-    if (DWORD err = file.Open(where.path, O_RDONLY, smb::Share::All); err != ERROR_SUCCESS) return err;
+    if (DWORD err = file.OpenWaiting(where.path, O_RDONLY, smb::Share::ReadOnly, smb::kLockWaitMs);
+        err != ERROR_SUCCESS) {
+      return err;
+    }
     if (DWORD err = file.ReadAll(contents); err != ERROR_SUCCESS) return err;
     return file.Close();
   }

@@ -1,6 +1,11 @@
 // File operations on Windows paths (resolved through path.h). Every function
 // returns a Win32 error code; ERROR_SUCCESS on success.
 //
+// A file on another host's share (path.h, ResolveLocation): ReadWholeFile,
+// WriteWholeFile and AppendToFile wait up to smb::kLockWaitMs for another
+// host's locked writer, then fail with ERROR_SHARING_VIOLATION; a whole-file
+// read keeps writers out while it reads.
+//
 // Thread safety: all calls; a FileInUse is one owner's at a time. Out
 // parameters on failure: FindFiles leaves an empty list, ReadWholeFile
 // unspecified contents, every other call leaves them as they were.

@@ -390,7 +390,7 @@ DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutat
 // open that locks costs what a look at the file would.
 
 // How long a reader or writer waits for another host's writer.
-constexpr int kRemoteLockTimeoutMs = 10000;
+constexpr int kRemoteLockTimeoutMs = smb::kLockWaitMs;
 
 DWORD LoadRemote(const std::string& url, std::shared_ptr<const ProfileData>* out) {
   smb::RemoteFile file;
@@ -524,11 +524,12 @@ void LayOutAll(ini::Profile& d, const ProfileLayout& layout) {
   if (d.duplicateSections) d.RebuildIndex();
 }
 
-DWORD ApplyChecked(std::string_view file, const std::vector<ProfileChange>& changes,
-                   const ProfileLayout* layout = nullptr) {
-  std::vector<ProfileChange> checked(changes.size());
+// Validates `changes` into `checked`, and the layout's keys with them.
+DWORD CheckChanges(const std::vector<ProfileChange>& changes, const ProfileLayout* layout,
+                   std::vector<ProfileChange>* checked) {
+  checked->assign(changes.size(), ProfileChange{});
   for (size_t i = 0; i < changes.size(); ++i) {
-    if (DWORD err = ini::Validate(changes[i], &checked[i]); err != ERROR_SUCCESS) return err;
+    if (DWORD err = ini::Validate(changes[i], &(*checked)[i]); err != ERROR_SUCCESS) return err;
   }
   if (layout) {
     for (const auto& key : layout->keys) {
@@ -538,22 +539,36 @@ DWORD ApplyChecked(std::string_view file, const std::vector<ProfileChange>& chan
       }
     }
   }
+  return ERROR_SUCCESS;
+}
+
+// Applies checked changes to the data under its lock, laying out what they
+// touch in a large file.
+void ApplyToData(ProfileData& data, WritePlan& plan, const std::vector<ProfileChange>& checked,
+                 const ProfileLayout* layout, bool* changed) {
+  const bool large = data.size >= ini::kPadFileSize;
+  for (const auto& c : checked) *changed = ini::ApplyChange(data, c, plan) || *changed;
+  if (!layout || !large || !*changed) return;
+  for (size_t i = 0; i < checked.size(); ++i) {
+    const std::string& section = checked[i].section;
+    bool seen = checked[i].key.empty();  // a deleted section has nothing to lay out
+    for (size_t j = 0; j < i && !seen; ++j) seen = EqualsIgnoringCase(checked[j].section, section);
+    if (!seen) LayOutSection(data, section, *layout, plan);
+  }
+  if (plan.rewrite) LayOutAll(data, *layout);
+}
+
+DWORD ApplyChecked(std::string_view file, const std::vector<ProfileChange>& changes,
+                   const ProfileLayout* layout = nullptr) {
+  std::vector<ProfileChange> checked;
+  if (DWORD err = CheckChanges(changes, layout, &checked); err != ERROR_SUCCESS) return err;
   FileLocation where;
   if (DWORD err = ResolveLocation(file, &where); err != ERROR_SUCCESS) return err;
   if (checked.empty()) return ERROR_SUCCESS;
   bool creates = false;
   for (const auto& c : checked) creates = creates || (!c.key.empty() && c.value);
   return Modify(where, creates, [&](ProfileData& data, WritePlan& plan, bool* changed) {
-    const bool large = data.size >= ini::kPadFileSize;
-    for (const auto& c : checked) *changed = ini::ApplyChange(data, c, plan) || *changed;
-    if (!layout || !large || !*changed) return ERROR_SUCCESS;
-    for (size_t i = 0; i < checked.size(); ++i) {
-      const std::string& section = checked[i].section;
-      bool seen = checked[i].key.empty();  // a deleted section has nothing to lay out
-      for (size_t j = 0; j < i && !seen; ++j) seen = EqualsIgnoringCase(checked[j].section, section);
-      if (!seen) LayOutSection(data, section, *layout, plan);
-    }
-    if (plan.rewrite) LayOutAll(data, *layout);
+    ApplyToData(data, plan, checked, layout, changed);
     return ERROR_SUCCESS;
   });
 }
@@ -705,6 +720,22 @@ DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& chan
 DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes,
                    const ProfileLayout& layout) {
   return ApplyChecked(file, changes, &layout);
+}
+
+DWORD ProfileApplyDecided(std::string_view file,
+                          const std::function<std::vector<ProfileChange>(const ProfileValueOf&)>& decide,
+                          const ProfileLayout* layout) {
+  FileLocation where;
+  if (DWORD err = ResolveLocation(file, &where); err != ERROR_SUCCESS) return err;
+  return Modify(where, true, [&](ProfileData& data, WritePlan& plan, bool* changed) {
+    const ProfileValueOf valueOf = [&data](std::string_view section, std::string_view key) {
+      return ini::Lookup(data, section, key);
+    };
+    std::vector<ProfileChange> checked;
+    if (DWORD err = CheckChanges(decide(valueOf), layout, &checked); err != ERROR_SUCCESS) return err;
+    ApplyToData(data, plan, checked, layout, changed);
+    return ERROR_SUCCESS;
+  });
 }
 
 namespace {

@@ -125,6 +125,18 @@ struct ProfileLayout {
 DWORD ProfileApply(std::string_view file, const std::vector<ProfileChange>& changes,
                    const ProfileLayout& layout);
 
+// The current value of a key (nullopt when file, section or key are missing),
+// as ProfileGetString reads it.
+using ProfileValueOf = std::function<std::optional<std::string>(std::string_view section, std::string_view key)>;
+// A read-modify-write under the write lock: `decide` gets the file's values
+// as they are under the lock, and the changes it returns are applied as
+// ProfileApply's (with `layout` when given) before any other writer of any
+// process or host gets in. The way to add to a number that others change
+// too. `decide` may run more than once and must not call this file's API.
+DWORD ProfileApplyDecided(std::string_view file,
+                          const std::function<std::vector<ProfileChange>(const ProfileValueOf&)>& decide,
+                          const ProfileLayout* layout = nullptr);
+
 // Removes the temporary files that writers killed while replacing a profile
 // file of `folder` left behind (writers still running are left alone).
 // Returns how many went; *failed counts those that could not be removed.

@@ -29,6 +29,11 @@ namespace plat::smb {
 // The logon file's name in a machine folder.
 inline constexpr const char* kLogonFileName = "network.cred";
 
+// How long an open waits for another client's lock (OpenWaiting) before it
+// gives up with ERROR_SHARING_VIOLATION: the cross-host counterpart of the
+// local file lock's wait.
+inline constexpr int kLockWaitMs = 10000;
+
 // What other clients may do with a file while this one holds it open. The
 // server enforces it between hosts: a conflicting open fails.
 enum class Share {

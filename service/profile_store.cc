@@ -6,6 +6,7 @@
 #include "common/profile_helpers.h"
 #include "common/trace.h"
 #include "platform/errors.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "service/service_context.h"
 #include "service/usage_layout.h"
@@ -50,9 +51,17 @@ bool HasProfile(const ServiceContext& context, std::string_view section) {
   return common::UserHasProfile(context.paths.users, section);
 }
 
-UserProfile ReadUserProfile(const ServiceContext& context, std::string_view section) {
+bool UsersFileUnreadable(const ServiceContext& context) {
+  std::uint64_t size = 0;
+  const DWORD err = plat::GetFileSize(context.paths.users, &size);
+  if (err == plat::ERROR_FILE_NOT_FOUND) return !plat::DirectoryExists(context.paths.folder);
+  return err != plat::ERROR_SUCCESS;
+}
+
+UserProfile ReadUserProfile(const ServiceContext& context, std::string_view section, bool* read) {
   UserProfile p;
   const auto values = plat::ProfileReadSection(context.paths.users, section);
+  if (read) *read = values.has_value();
   if (!values) return p;
   struct Field {
     const char* key;
@@ -113,6 +122,11 @@ std::vector<plat::ProfileChange> DefaultProfileChanges(const ServiceContext& con
 DWORD ApplyUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes) {
   if (changes.empty()) return plat::ERROR_SUCCESS;
   return plat::ProfileApply(context.paths.users, changes, UsageLayout());
+}
+
+DWORD ApplyUserChanges(const ServiceContext& context,
+                       const std::function<std::vector<plat::ProfileChange>(const plat::ProfileValueOf&)>& decide) {
+  return plat::ProfileApplyDecided(context.paths.users, decide, &UsageLayout());
 }
 
 std::vector<plat::ProfileChange> ConnectionUsageChanges(std::string_view account,

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,9 +57,14 @@ std::string SafeProfileName(std::string_view text);
 
 // The section exists (see common::UserHasProfile).
 bool HasProfile(const ServiceContext& context, std::string_view section);
+// True when the users file cannot be read at all now (the data folder or
+// the share is away), so that a missing profile tells nothing.
+bool UsersFileUnreadable(const ServiceContext& context);
 
 // Reads the whole section at once; missing keys read as 0.
-UserProfile ReadUserProfile(const ServiceContext& context, std::string_view section);
+// `*read` (when given) tells whether the section could be read: false when it
+// is missing or the file cannot be read.
+UserProfile ReadUserProfile(const ServiceContext& context, std::string_view section, bool* read = nullptr);
 
 // The default profile of the system data file, as the changes that write it:
 // MaxSessionTime, MaxTotalTime, ExpiryTime, PeriodType, PeriodMax ("%d") and
@@ -79,6 +85,10 @@ using common::UsageText;
 // Writes changes of the users file in one locked write, its outcome left to
 // the caller to note (the session log keeps what fails).
 DWORD ApplyUserChanges(const ServiceContext& context, const std::vector<plat::ProfileChange>& changes);
+// Changes worked out from the users file's values under its write lock, so
+// that a counter added to by this and another server at once loses nothing.
+DWORD ApplyUserChanges(const ServiceContext& context,
+                       const std::function<std::vector<plat::ProfileChange>(const plat::ProfileValueOf&)>& decide);
 
 // The usage changes of an admission: TotalConnects + 1, LastConnection,
 // Lasted 0 and, on the first connection, FirstConnection.

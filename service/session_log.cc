@@ -1,5 +1,6 @@
 #include "service/session_log.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -96,14 +97,50 @@ std::vector<common::SpoolChange> KeptAsValues(const std::vector<plat::ProfileCha
   return kept;
 }
 
-// Writes `changes` to `file` (portulon.usr through the profile store), or
-// keeps them as `kept` when that fails or kept writes wait.
+// Kept changes as they apply now, worked out under the file's write lock:
+// differences added to the numbers there, '?' keys set only where the file
+// lacks them. Another server adding to the same counter meanwhile loses
+// nothing.
+DWORD ApplyKept(const ServiceContext& context, const std::string& file,
+                const std::vector<common::SpoolChange>& kept) {
+  auto decide = [&kept](const plat::ProfileValueOf& valueOf) {
+    std::vector<plat::ProfileChange> changes;
+    for (const common::SpoolChange& c : kept) {
+      switch (c.op) {
+        case '-': changes.push_back({c.section, c.key, std::nullopt}); break;
+        case common::kAddWherePeriodKept:
+          if (common::DecimalValue(valueOf(c.section, common::kPeriodType).value_or("0")) == 0 &&
+              common::DecimalValue(valueOf(c.section, common::kPeriodStamp).value_or("0")) == 0) {
+            break;
+          }
+          [[fallthrough]];
+        case '+': {
+          const long long there = std::strtoll(valueOf(c.section, c.key).value_or("0").c_str(), nullptr, 10);
+          const long long sum = std::clamp(there + std::strtoll(c.value.c_str(), nullptr, 10), 0LL, 0xFFFFFFFFLL);
+          changes.push_back({c.section, c.key, UsageText(static_cast<DWORD>(sum))});
+          break;
+        }
+        case '?': {
+          const std::string there = valueOf(c.section, c.key).value_or("");
+          if (there.empty() || there == "0") changes.push_back({c.section, c.key, c.value});
+          break;
+        }
+        default: changes.push_back({c.section, c.key, c.value}); break;
+      }
+    }
+    return changes;
+  };
+  return file == context.paths.users ? ApplyUserChanges(context, decide) : plat::ProfileApplyDecided(file, decide);
+}
+
+// Writes `now` to `file` (portulon.usr through the profile store), or keeps
+// `kept` when that fails or kept writes wait.
 void WriteOrKeep(ServiceContext& context, const char* what, const std::string& file,
-                 const std::vector<plat::ProfileChange>& changes, std::vector<common::SpoolChange> kept) {
-  if (changes.empty()) return;
+                 const std::vector<common::SpoolChange>& now, std::vector<common::SpoolChange> kept) {
+  if (now.empty()) return;
   DWORD err = plat::ERROR_SUCCESS;
   if (!context.spool.MustWait()) {
-    err = file == context.paths.users ? ApplyUserChanges(context, changes) : plat::ProfileApply(file, changes);
+    err = ApplyKept(context, file, now);
     if (err == plat::ERROR_SUCCESS) {
       context.writeHealth.Note(what, err);
       return;
@@ -116,38 +153,57 @@ void WriteOrKeep(ServiceContext& context, const char* what, const std::string& f
   KeepEntry(context, entry, err);
 }
 
+// A profile's changes as they are written now: counters as what they add,
+// every other key as it is.
+std::vector<common::SpoolChange> LiveUserChanges(const std::vector<plat::ProfileChange>& changes,
+                                                 const UserProfile& p) {
+  std::vector<common::SpoolChange> now = KeptAsValues(changes);
+  for (common::SpoolChange& c : now) {
+    if (c.op != '=') continue;
+    if (const auto before = CounterBefore(c.key, p)) {
+      c.op = '+';
+      c.value = std::to_string(std::strtoll(c.value.c_str(), nullptr, 10) - static_cast<long long>(*before));
+    }
+  }
+  return now;
+}
+
+// With `periodUnknown` (the profile could not be read), PeriodUsage is added
+// to only where the profile keeps a period when the change is written.
 void WriteUsage(ServiceContext& context, const std::vector<plat::ProfileChange>& changes,
-                const UserProfile& p) {
-  WriteOrKeep(context, common::kUsersFile, context.paths.users, changes, KeptUserChanges(changes, p));
+                const UserProfile& p, bool periodUnknown = false) {
+  auto now = LiveUserChanges(changes, p);
+  auto kept = KeptUserChanges(changes, p);
+  if (periodUnknown) {
+    for (auto* list : {&now, &kept}) {
+      for (common::SpoolChange& c : *list) {
+        if (c.op == '+' && c.key == common::kPeriodUsage) c.op = common::kAddWherePeriodKept;
+      }
+    }
+  }
+  WriteOrKeep(context, common::kUsersFile, context.paths.users, now, std::move(kept));
 }
 
 void WritePortActive(ServiceContext& context, std::string_view port, bool active) {
-  const std::vector<plat::ProfileChange> changes = {PortActiveChange(port, active)};
-  WriteOrKeep(context, common::kSystemDataFile, context.paths.systemData, changes, KeptAsValues(changes));
+  const auto changes = KeptAsValues({PortActiveChange(port, active)});
+  WriteOrKeep(context, common::kSystemDataFile, context.paths.systemData, changes, changes);
 }
 
 // The session on `port` ends: the account keeps its other sessions here.
 void LeaveRoster(ServiceContext& context, const std::string& user, std::string_view port) {
   const int remaining = context.portTable.CountUser(user, port);
-  const std::vector<plat::ProfileChange> changes = {
-      LeaveLoggedInUsersChange(context.serverName, user, remaining)};
-  WriteOrKeep(context, common::kLoggedInFile, context.paths.loggedIn, changes, KeptAsValues(changes));
+  const auto changes = KeptAsValues({LeaveLoggedInUsersChange(context.serverName, user, remaining)});
+  WriteOrKeep(context, common::kLoggedInFile, context.paths.loggedIn, changes, changes);
 }
 
-// svc_status.dat: each key + 1, in one write. The counts are written in the
-// usage values' fixed width: one per account makes the file as large as the
-// users file, and a count that grew by a digit would have to rewrite it.
+// svc_status.dat: each key + 1, in one locked write. The counts are written
+// in the usage values' fixed width: one per account makes the file as large
+// as the users file, and a count that grew by a digit would have to rewrite it.
 void IncrementCounters(ServiceContext& context,
                        const std::vector<std::pair<std::string, std::string>>& keys) {
-  const std::string& file = context.paths.statusCounters;
-  std::vector<plat::ProfileChange> changes;
-  std::vector<common::SpoolChange> kept;
-  for (const auto& [section, key] : keys) {
-    const int value = common::ProfileReadInt(file, section, key);
-    changes.push_back({section, key, UsageText(static_cast<DWORD>(value) + 1)});
-    kept.push_back({'+', section, key, "1"});
-  }
-  WriteOrKeep(context, common::kStatusCountersFile, file, changes, std::move(kept));
+  std::vector<common::SpoolChange> changes;
+  for (const auto& [section, key] : keys) changes.push_back({'+', section, key, "1"});
+  WriteOrKeep(context, common::kStatusCountersFile, context.paths.statusCounters, changes, changes);
 }
 
 // The key of the n-th record of one second in a port's section: the second
@@ -251,32 +307,6 @@ std::string WriteRecordIn(ServiceContext& context, const std::string& dayFile,
   return key;
 }
 
-// A kept entry's changes as they apply now: differences added to the
-// numbers there, '?' keys set only where the profile lacks them.
-std::vector<plat::ProfileChange> ChangesNow(const common::SpoolEntry& e) {
-  std::vector<plat::ProfileChange> changes;
-  for (const common::SpoolChange& c : e.changes) {
-    switch (c.op) {
-      case '-': changes.push_back({c.section, c.key, std::nullopt}); break;
-      case '+': {
-        const long long now = std::strtoll(
-            plat::ProfileGetString(e.file, c.section, c.key, "0").c_str(), nullptr, 10);
-        long long sum = now + std::strtoll(c.value.c_str(), nullptr, 10);
-        if (sum < 0) sum = 0;
-        changes.push_back({c.section, c.key, DecimalText(static_cast<DWORD>(sum))});
-        break;
-      }
-      case '?': {
-        const std::string there = plat::ProfileGetString(e.file, c.section, c.key, "");
-        if (there.empty() || there == "0") changes.push_back({c.section, c.key, c.value});
-        break;
-      }
-      default: changes.push_back({c.section, c.key, c.value}); break;
-    }
-  }
-  return changes;
-}
-
 // Replaces the session's connection record by "C_%s*%s": the first record at
 // or after the session start that is this account's connection record, in the
 // file of the start's day (or of the next day, when the admission was handled
@@ -360,7 +390,19 @@ void Log_HangUp(ServiceContext& context, const AccountName& account, std::string
                 std::int64_t duration, std::time_t start) {
   constexpr const char* kLabel = "Log_HangUp";
   common::Trace(kLabel, account, static_cast<long>(duration));
-  if (!account.safe() || !HasProfile(context, account)) {
+  const PortSessionInfo info = PortTableGetSessionInfo(context.portTable, port);
+  const bool heldHere = info.start != 0 && plat::EqualsIgnoringCase(info.user, account);
+  bool read = false;
+  UserProfile p;
+  if (account.safe()) p = ReadUserProfile(context, account, &read);
+  // A session held here ran, whether or not its profile can be read now: a
+  // users file out of reach must not lose its record.
+  bool profileUnknown = false;
+  if (account.safe() && !read && heldHere) {
+    profileUnknown = UsersFileUnreadable(context);
+    if (!profileUnknown) p = ReadUserProfile(context, account, &read);  // back meanwhile
+  }
+  if (!account.safe() || (!read && !profileUnknown)) {
     common::Trace(kLabel, "Log_HandUp - user has no profile", 0);
     // The session is over whatever the profile says; a stale entry would
     // answer for the next session on this port, and a stale logged-in key
@@ -372,11 +414,8 @@ void Log_HangUp(ServiceContext& context, const AccountName& account, std::string
     return;
   }
   const std::string user(account);
-  const UserProfile p = ReadUserProfile(context, account);
-  const PortSessionInfo info = PortTableGetSessionInfo(context.portTable, port);
   // A session taken back at start-up (admitted unchecked while the service
   // was away) may be the account's first: it ran, so it is charged.
-  const bool heldHere = info.start != 0 && plat::EqualsIgnoringCase(info.user, account);
   if (p.lastConnection == 0 && !heldHere) {
     common::Trace(kLabel, "This user was never logged.", 0);
     LeaveRoster(context, user, port);
@@ -423,7 +462,14 @@ void Log_HangUp(ServiceContext& context, const AccountName& account, std::string
                                  ev.bytesIn, ev.bytesOut);
   WriteLogRecord(context, port, now, record);
 
-  WriteUsage(context, HangUpUsageChanges(account, p, d), p);
+  if (profileUnknown) {
+    // Whether the period is kept is the profile's to say once it can be read.
+    UserProfile withPeriod = p;
+    withPeriod.periodStamp = 1;
+    WriteUsage(context, HangUpUsageChanges(account, withPeriod, d), p, /*periodUnknown=*/true);
+  } else {
+    WriteUsage(context, HangUpUsageChanges(account, p, d), p);
+  }
   WritePortActive(context, port, false);
   LeaveRoster(context, user, port);
   PortTableClear(context.portTable, port);
@@ -463,9 +509,7 @@ long Log_WriteKept(ServiceContext& context) {
       std::string key;
       err = WriteRecordNow(context, e.file, e.section, e.second, e.record, &key);
     } else {
-      const auto changes = ChangesNow(e);
-      err = e.file == context.paths.users ? ApplyUserChanges(context, changes)
-                                          : plat::ProfileApply(e.file, changes);
+      err = ApplyKept(context, e.file, e.changes);
     }
     if (err != plat::ERROR_SUCCESS) {
       common::Trace("Log_WriteKept", "Kept writes still wait: cannot write " + e.what, static_cast<long>(err));
@@ -536,21 +580,23 @@ StatusCounters ReadStatusCounters(const ServiceContext& context) {
 }
 
 DWORD SubtractStatusCounters(const ServiceContext& context, const StatusCounters& reported) {
-  const std::string& file = context.paths.statusCounters;
-  std::vector<plat::ProfileChange> changes;
-  auto take = [&](const char* section, const std::string& key, long sent, bool dropAtZero) {
-    const long left = common::ProfileReadInt(file, section, key) - sent;
-    if (dropAtZero && left <= 0) {
-      changes.push_back({section, key, std::nullopt});
-    } else {
-      changes.push_back({section, key, std::to_string(left)});
-    }
-  };
-  take("General", "Sessions", reported.sessions, false);
-  take("General", "Denied", reported.denied, false);
-  take("General", "Disconnect", reported.disconnect, false);
-  for (const auto& [account, count] : reported.users) take("Users", account, count, true);
-  return plat::ProfileApply(file, changes);
+  // Under the file's write lock: a server counting meanwhile keeps its counts.
+  return plat::ProfileApplyDecided(context.paths.statusCounters, [&reported](const plat::ProfileValueOf& valueOf) {
+    std::vector<plat::ProfileChange> changes;
+    auto take = [&](const char* section, const std::string& key, long sent, bool dropAtZero) {
+      const long left = common::DecimalValue(valueOf(section, key).value_or("0")) - sent;
+      if (dropAtZero && left <= 0) {
+        changes.push_back({section, key, std::nullopt});
+      } else {
+        changes.push_back({section, key, std::to_string(left)});
+      }
+    };
+    take("General", "Sessions", reported.sessions, false);
+    take("General", "Denied", reported.denied, false);
+    take("General", "Disconnect", reported.disconnect, false);
+    for (const auto& [account, count] : reported.users) take("Users", account, count, true);
+    return changes;
+  });
 }
 
 }  // namespace svc

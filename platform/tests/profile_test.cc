@@ -458,5 +458,36 @@ TEST_F(ProfileTest, ConcurrentProcessesLoseNoKeys) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), kProcesses * kKeys + 3);
 }
 
+// Four processes add to one number at once, each addition worked out under
+// the write lock: none is lost (a read then a write would lose some). A
+// decision to change nothing makes no file.
+TEST_F(ProfileTest, AdditionsDecidedUnderTheWriteLockAreNeverLost) {
+  auto nothing = [](const ProfileValueOf&) { return std::vector<ProfileChange>{}; };
+  EXPECT_EQ(ProfileApplyDecided(Win(), nothing), ERROR_SUCCESS);
+  EXPECT_FALSE(ProfileListSections(Win()));
+  constexpr int kProcesses = 4, kAdds = 200;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      int failures = 0;
+      for (int i = 0; i < kAdds; ++i) {
+        failures += ProfileApplyDecided(Win(), [](const ProfileValueOf& valueOf) {
+          const int n = std::stoi(valueOf("Counts", "N").value_or("0"));
+          return std::vector<ProfileChange>{{"Counts", "N", std::to_string(n + 1)}};
+        }) != ERROR_SUCCESS;
+      }
+      ::_exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(Get("Counts", "N"), std::to_string(kProcesses * kAdds));
+}
+
 }  // namespace
 }  // namespace plat

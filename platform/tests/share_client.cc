@@ -9,14 +9,18 @@
 //   share_client rotate FILE TO MAX             ProfileRotate; prints whether it did
 //   share_client poll FILE COUNT MS             COUNT looks at the file's size, MS
 //                                               apart, in one process: the code of each
-//   share_client hold FILE MS                   holds the file's lock MS ms
-//                                               (prints "held" once it does)
+//   share_client hold FILE MS                   holds the file's lock MS ms, once
+//                                               another holder let go (prints "held")
 //   share_client time FILE N                    N writes and N reads of a key:
 //                                               p50 and p99 of each, in µs
 //   share_client copy FROM TO [new]             CopyFile (new: fail if TO exists)
 //   share_client move FROM TO FLAGS             MoveFileEx
 //   share_client mkdir|rmdir FOLDER             CreateDirectory, RemoveDirectory
 //   share_client list PATTERN                   FindFiles: the names, sorted
+//   share_client costs FOLDER N RECORDS        what each shared write of a server
+//                                               costs in FOLDER: N of each on files
+//                                               it makes (200 accounts, a day log
+//                                               of RECORDS records): p50 and p99 in µs
 //
 // A failure prints "error N" (the Win32 code) and exits 1.
 #include <fcntl.h>
@@ -121,7 +125,8 @@ int main(int argc, char** argv) {
     plat::FileLocation where;
     if (plat::DWORD err = plat::ResolveLocation(file, &where); err != plat::ERROR_SUCCESS) return Fail(err);
     plat::smb::RemoteFile held;
-    if (plat::DWORD err = held.Open(where.path, O_RDWR | O_CREAT, plat::smb::Share::None); err != plat::ERROR_SUCCESS) {
+    if (plat::DWORD err = held.OpenWaiting(where.path, O_RDWR | O_CREAT, plat::smb::Share::None, plat::smb::kLockWaitMs);
+        err != plat::ERROR_SUCCESS) {
       return Fail(err);
     }
     std::printf("held\n");
@@ -160,6 +165,55 @@ int main(int argc, char** argv) {
     for (const auto& f : found) names.push_back(f.name);
     std::sort(names.begin(), names.end());
     for (const auto& n : names) std::printf("%s\n", n.c_str());
+    return 0;
+  }
+  if (command == "costs" && argc == 5) {
+    const int n = std::atoi(argv[3]);
+    const int records = std::atoi(argv[4]);
+    const std::string users = file + "\\costs.usr", day = file + "\\costs.log";
+    const std::string loggedIn = file + "\\costs.tmp", status = file + "\\costs.dat";
+    std::string text;
+    for (int a = 0; a < 200; ++a) {
+      text += "[DOM\\u" + std::to_string(a) + "]\nMaxSessionTime=3600\nTotalConnects=0          \n"
+              "LastConnection=0          \nTotalTime=0          \n";
+    }
+    plat::DWORD err = plat::WriteWholeFile(users, text);
+    text = "[SRV1\\COM1]\n";
+    for (int r = 0; r < records; ++r) text += std::to_string(1796800000 + r) + "=H1_DOM\\u1?167772171?0::*:0:0\n";
+    if (err == plat::ERROR_SUCCESS) err = plat::WriteWholeFile(day, text);
+    if (err != plat::ERROR_SUCCESS) return Fail(err);
+    const auto plusOne = [](const char* section, const char* key) {
+      return [=](const plat::ProfileValueOf& valueOf) {
+        const long v = std::atol(valueOf(section, key).value_or("0").c_str());
+        return std::vector<plat::ProfileChange>{{section, key, std::to_string(v + 1)}};
+      };
+    };
+    const auto usage = Percentiles(n, [&](int i) {
+      const std::string account = "DOM\\u" + std::to_string(i % 200);
+      if (err != plat::ERROR_SUCCESS) return;
+      err = plat::ProfileApplyDecided(users, [&](const plat::ProfileValueOf& valueOf) {
+        const long v = std::atol(valueOf(account, "TotalConnects").value_or("0").c_str());
+        return std::vector<plat::ProfileChange>{{account, "TotalConnects", std::to_string(v + 1)},
+                                                {account, "LastConnection", std::to_string(1796800000 + i)}};
+      });
+    });
+    const auto append = Percentiles(n, [&](int i) {
+      if (err == plat::ERROR_SUCCESS) {
+        err = plat::ProfileAppendRecord(day, "SRV1\\COM1", std::to_string(1796900000 + i), "C_DOM\\u1");
+      }
+    });
+    const auto roster = Percentiles(n, [&](int i) {
+      if (err == plat::ERROR_SUCCESS) err = plat::ProfileWriteString(loggedIn, "SRV2", "DOM\\u1", std::to_string(i % 2));
+    });
+    const auto counts = Percentiles(n, [&](int) {
+      if (err == plat::ERROR_SUCCESS) err = plat::ProfileApplyDecided(status, plusOne("General", "Sessions"));
+    });
+    for (const auto& name : {users, day, loggedIn, status}) plat::DeleteFile(name);
+    if (err != plat::ERROR_SUCCESS) return Fail(err);
+    std::printf("usage write p50 %ld p99 %ld\nday-log append p50 %ld p99 %ld\n"
+                "logged-in users p50 %ld p99 %ld\nsvc_status.dat p50 %ld p99 %ld\n",
+                usage.first, usage.second, append.first, append.second, roster.first, roster.second,
+                counts.first, counts.second);
     return 0;
   }
   std::fprintf(stderr, "usage: share_client write|read|append|size FILE ...\n");

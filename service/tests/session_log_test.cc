@@ -497,5 +497,37 @@ TEST_F(WriteHealthTest, ChargesKeptInAnOutageAddUpWhenTheyAreWrittenLate) {
   EXPECT_FALSE(plat::FileExists("C:\\spool.dat"));
 }
 
+// A first connection kept while portulon.usr cannot be written, and its
+// hang-up while the whole data folder is away: the session ran, so both
+// records and every charge arrive once the folder is back, the first
+// connection's keys and the period's use included.
+TEST_F(WriteHealthTest, ASessionWhoseFolderWentAwayIsRecordedAndChargedWholeLater) {
+  ctx.spool.Open("C:\\spool.dat");
+  SetUser(kAnn, "MaxSessionTime", "3600");
+  SetUser(kAnn, "PeriodType", "1");
+  {
+    plat::ScopedFault unwritable(plat::FaultCall::Write, "portulon.usr", EACCES);
+    ASSERT_EQ(IsThisUserOK(ctx, "*", kAnn, "SRV1\\COM1", now), kAdmitted);
+  }
+  const std::time_t start = now;
+  now += 100;
+  const std::string folder = network_.DriveC("PLData");
+  std::filesystem::rename(folder, folder + ".away");
+  Log_HangUp(ctx, kAnn, "SRV1\\COM1", 100, start);
+  std::filesystem::rename(folder + ".away", folder);
+  EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalConnects"), "<none>") << "nothing reached the file yet";
+
+  EXPECT_GE(Log_WriteKept(ctx), 4) << "both records and both charges";
+  EXPECT_EQ(ctx.spool.pending(), 0);
+  EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalConnects"), "1");
+  EXPECT_EQ(Read(ctx.paths.users, kAnn, "FirstConnection"), std::to_string(start));
+  EXPECT_EQ(Read(ctx.paths.users, kAnn, "TotalTime"), "100");
+  EXPECT_EQ(Read(ctx.paths.users, kAnn, "PeriodUsage"), "100");
+  const auto records =
+      plat::ProfileReadRecords(common::DayLogPath(ctx.paths.folder, common::DayLogName(now)), "SRV1\\COM1");
+  ASSERT_TRUE(records);
+  EXPECT_EQ(records->size(), 2u) << "connection and hang-up";
+}
+
 }  // namespace
 }  // namespace svc
