@@ -1,6 +1,7 @@
 #include "platform/profile_text.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/errors.h"
 
@@ -102,29 +103,43 @@ void Section::AppendLine(std::string_view line) {
   }
 }
 
-// Indexes the line at `pos` when it is a key line; returns the next line's start.
-size_t Section::ParseLine(size_t pos) {
-  const std::string_view t(text);
+namespace {
+
+// The key line at `pos` of `t` (its fields as offsets into `t`), when the
+// line is one; *next receives the following line's start.
+std::optional<KeyLine> KeyLineAt(std::string_view t, size_t pos, size_t* next) {
   const size_t nl = t.find('\n', pos);
-  const size_t next = nl == t.npos ? t.size() : nl + 1;
+  *next = nl == t.npos ? t.size() : nl + 1;
   size_t end = nl == t.npos ? t.size() : nl;
   if (end > pos && t[end - 1] == '\r') --end;
   size_t b = pos;
   while (b < end && IsBlank(t[b])) ++b;
-  if (b < end && t[b] != ';') {
-    const size_t eq = t.find('=', b);
-    if (eq < end) {
-      const std::string_view name = Trim(t.substr(b, eq - b));
-      const std::string_view value = Trim(t.substr(eq + 1, end - eq - 1));
-      if (!name.empty()) {
-        keys.push_back(KeyLine{static_cast<uint32_t>(pos), static_cast<uint32_t>(end),
-                               static_cast<uint32_t>(next), static_cast<uint32_t>(name.data() - t.data()),
-                               static_cast<uint32_t>(name.size()),
-                               static_cast<uint32_t>(value.data() - t.data()),
-                               static_cast<uint32_t>(value.size()), true});
-      }
-    }
-  }
+  if (b >= end || t[b] == ';') return std::nullopt;
+  const size_t eq = t.find('=', b);
+  if (eq >= end) return std::nullopt;
+  const std::string_view name = Trim(t.substr(b, eq - b));
+  const std::string_view value = Trim(t.substr(eq + 1, end - eq - 1));
+  if (name.empty()) return std::nullopt;
+  return KeyLine{static_cast<uint32_t>(pos), static_cast<uint32_t>(end), static_cast<uint32_t>(*next),
+                 static_cast<uint32_t>(name.data() - t.data()), static_cast<uint32_t>(name.size()),
+                 static_cast<uint32_t>(value.data() - t.data()), static_cast<uint32_t>(value.size()), true};
+}
+
+// Whether the line at `pos` of `t` reads as a section header.
+bool IsHeaderLine(std::string_view t, size_t pos) {
+  size_t end = t.find('\n', pos);
+  if (end == t.npos) end = t.size();
+  if (end > pos && t[end - 1] == '\r') --end;
+  std::string_view name;
+  return ParseHeader(t.substr(pos, end - pos), &name);
+}
+
+}  // namespace
+
+// Indexes the line at `pos` when it is a key line; returns the next line's start.
+size_t Section::ParseLine(size_t pos) {
+  size_t next = 0;
+  if (auto k = KeyLineAt(text, pos, &next)) keys.push_back(*k);
   return next;
 }
 
@@ -518,6 +533,202 @@ void FinishPlan(Profile& d, WritePlan& plan, uint64_t oldSize) {
   }
   plan = WritePlan{};
   plan.Put(0, text);
+}
+
+// --------------------------------------------------- another writer's change
+
+namespace {
+
+// The section whose text holds byte `offset` of the file.
+size_t SectionAt(const Profile& d, uint64_t offset) {
+  auto it = std::upper_bound(d.sections.begin(), d.sections.end(), offset,
+                             [](uint64_t off, const Section& s) { return off < s.offset; });
+  size_t i = static_cast<size_t>(it - d.sections.begin());
+  while (i > 0 && (d.sections[i - 1].text.empty() || d.sections[i - 1].offset + d.sections[i - 1].text.size() <= offset)) {
+    --i;
+  }
+  return i > 0 ? i - 1 : 0;
+}
+
+// Calls `part(section index, offset in its text, length)` for each section
+// that [offset, offset + length) of the file covers.
+template <typename F>
+void ForEachPart(const Profile& d, uint64_t offset, uint64_t length, F part) {
+  for (size_t i = SectionAt(d, offset); length > 0 && i < d.sections.size(); ++i) {
+    const Section& s = d.sections[i];
+    if (s.text.empty() || offset >= s.offset + s.text.size()) continue;
+    const uint64_t rel = offset - s.offset;
+    const uint64_t n = std::min<uint64_t>(length, s.text.size() - rel);
+    part(i, static_cast<size_t>(rel), static_cast<size_t>(n));
+    offset += n;
+    length -= n;
+  }
+}
+
+// Whether one part of a patch keeps the section's structure: the header and
+// every line break where they were, and no line turned into a header.
+bool PatchKeepsStructure(const Section& s, size_t rel, std::string_view bytes) {
+  if (s.hasHeader && rel < s.HeaderEnd()) return false;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if ((bytes[i] == '\n') != (s.text[rel + i] == '\n')) return false;
+  }
+  for (size_t pos = 0; pos < bytes.size();) {
+    if (IsHeaderLine(bytes, pos)) return false;
+    const size_t nl = bytes.find('\n', pos);
+    pos = nl == bytes.npos ? bytes.size() : nl + 1;
+  }
+  return true;
+}
+
+// Puts `bytes` (whole lines) at `rel` of the section and indexes those lines
+// again; false when a key line appeared, went or changed its name, so the
+// section was parsed afresh.
+bool PatchSection(Section& s, size_t rel, std::string_view bytes) {
+  auto byLine = [](const KeyLine& k, size_t pos) { return k.line < pos; };
+  const size_t lo = static_cast<size_t>(std::lower_bound(s.keys.begin(), s.keys.end(), rel, byLine) - s.keys.begin());
+  const size_t hi = static_cast<size_t>(
+      std::lower_bound(s.keys.begin(), s.keys.end(), rel + bytes.size(), byLine) - s.keys.begin());
+  std::vector<std::string> names;
+  for (size_t i = lo; i < hi; ++i) names.emplace_back(s.KeyName(s.keys[i]));
+  s.text.replace(rel, bytes.size(), bytes);
+  size_t i = lo;
+  for (size_t pos = rel, next = 0; pos < rel + bytes.size(); pos = next) {
+    auto k = KeyLineAt(s.text, pos, &next);
+    if (!k) continue;
+    if (i >= hi || s.keys[i].line != pos || s.text.compare(k->nameOff, k->nameLen, names[i - lo]) != 0) {
+      s.Parse();
+      return false;
+    }
+    k->first = s.keys[i].first;
+    s.keys[i++] = *k;
+  }
+  if (i == hi) return true;
+  s.Parse();
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::pair<uint64_t, uint64_t>> WholeLines(const Profile& d,
+                                                      std::vector<std::pair<uint64_t, uint64_t>> ranges) {
+  std::vector<std::pair<uint64_t, uint64_t>> lines;
+  for (auto [begin, end] : ranges) {
+    end = std::min(end, d.size);
+    if (begin >= end) continue;
+    const Section& first = d.sections[SectionAt(d, begin)];
+    const size_t rel = static_cast<size_t>(begin - first.offset);
+    const size_t nl = rel == 0 ? first.text.npos : first.text.rfind('\n', rel - 1);
+    begin = first.offset + (nl == first.text.npos ? 0 : nl + 1);
+    const Section& last = d.sections[SectionAt(d, end - 1)];
+    const size_t after = last.text.find('\n', static_cast<size_t>(end - 1 - last.offset));
+    end = last.offset + (after == last.text.npos ? last.text.size() : after + 1);
+    lines.emplace_back(begin, end);
+  }
+  std::sort(lines.begin(), lines.end());
+  std::vector<std::pair<uint64_t, uint64_t>> merged;
+  for (const auto& r : lines) {
+    if (!merged.empty() && r.first <= merged.back().second) {
+      merged.back().second = std::max(merged.back().second, r.second);
+    } else {
+      merged.push_back(r);
+    }
+  }
+  return merged;
+}
+
+bool PatchLines(Profile& d, const std::vector<std::pair<uint64_t, std::string>>& patches) {
+  bool keeps = true;
+  for (const auto& [offset, bytes] : patches) {
+    if (offset + bytes.size() > d.size) return false;
+    ForEachPart(d, offset, bytes.size(), [&](size_t i, size_t rel, size_t n) {
+      const std::string_view part = std::string_view(bytes).substr(
+          static_cast<size_t>(d.sections[i].offset + rel - offset), n);
+      keeps = keeps && PatchKeepsStructure(d.sections[i], rel, part);
+    });
+  }
+  if (!keeps) return false;
+  bool reindex = false;
+  for (const auto& [offset, bytes] : patches) {
+    ForEachPart(d, offset, bytes.size(), [&](size_t i, size_t rel, size_t n) {
+      const std::string_view part = std::string_view(bytes).substr(
+          static_cast<size_t>(d.sections[i].offset + rel - offset), n);
+      if (!PatchSection(d.sections[i], rel, part)) reindex = true;
+    });
+  }
+  // A key that came or went in one part of a record section moves the parts' index.
+  if (reindex && d.duplicateSections) d.RebuildIndex();
+  return true;
+}
+
+bool CanAppendText(const Profile& d) {
+  const Section* last = LastSection(const_cast<Profile&>(d));
+  // A last line still open, or keys after a deleted section's leftovers,
+  // would belong elsewhere than a parse of the whole file puts them.
+  return last && last->text.back() == '\n' && (last->hasHeader || last == &d.sections[0]);
+}
+
+bool AppendText(Profile& d, std::string_view tail) {
+  if (tail.empty()) return true;
+  if (!CanAppendText(d)) return false;
+  Section* last = LastSection(d);
+  const uint32_t lastIndex = static_cast<uint32_t>(last - d.sections.data());
+  Section* head = nullptr;
+  if (last->hasHeader && !last->name.empty()) {
+    if (auto it = d.index.find(last->name); it != d.index.end() && !d.sections[it->second].parts.empty()) {
+      head = &d.sections[it->second];
+    }
+  }
+  size_t pos = 0;
+  while (pos < tail.size() && !IsHeaderLine(tail, pos)) {
+    const size_t nl = tail.find('\n', pos);
+    const size_t next = nl == tail.npos ? tail.size() : nl + 1;
+    const size_t before = last->keys.size();
+    last->AppendLine(tail.substr(pos, next - pos));
+    if (head && last->keys.size() > before) {
+      head->partOfKey.try_emplace(std::string(last->KeyName(last->keys.back())), lastIndex);
+    }
+    pos = next;
+  }
+  d.size += pos;
+  while (pos < tail.size()) {
+    size_t end = pos;  // the next header, or the end
+    for (size_t next = pos; next < tail.size();) {
+      const size_t nl = tail.find('\n', next);
+      next = nl == tail.npos ? tail.size() : nl + 1;
+      end = next;
+      if (next < tail.size() && IsHeaderLine(tail, next)) break;
+    }
+    Section n;
+    n.hasHeader = true;
+    n.text.assign(tail.substr(pos, end - pos));
+    std::string_view name;
+    size_t lineEnd = n.text.find('\n');
+    if (lineEnd == n.text.npos) lineEnd = n.text.size();
+    if (lineEnd > 0 && n.text[lineEnd - 1] == '\r') --lineEnd;
+    ParseHeader(std::string_view(n.text).substr(0, lineEnd), &name);
+    n.name.assign(name);
+    n.Parse();
+    n.offset = d.size;
+    d.size += n.text.size();
+    const uint32_t i = static_cast<uint32_t>(d.sections.size());
+    d.sections.push_back(std::move(n));
+    const Section& added = d.sections.back();
+    if (!added.name.empty()) {
+      auto [it, fresh] = d.index.try_emplace(added.name, i);
+      if (!fresh) {
+        d.duplicateSections = true;
+        Section& first = d.sections[it->second];
+        if (first.parts.empty()) {
+          first.parts.push_back(it->second);
+          for (const auto& k : first.keys) first.partOfKey.try_emplace(std::string(first.KeyName(k)), it->second);
+        }
+        first.parts.push_back(i);
+        for (const auto& k : added.keys) first.partOfKey.try_emplace(std::string(added.KeyName(k)), i);
+      }
+    }
+    pos = end;
+  }
+  return true;
 }
 
 // ------------------------------------------------------------------ reads

@@ -181,6 +181,27 @@ DWORD ReplaceRecord(Profile& d, std::string_view section, std::string_view key,
 // rewrite.
 void FinishPlan(Profile& d, WritePlan& plan, uint64_t oldSize);
 
+// ---- Catching up with what another writer changed ----
+//
+// A cached file follows another process's writes made where they stand
+// without a parse of the whole text; each returns false, changing nothing,
+// when the change may reach beyond what it can follow (the caller then
+// parses the file afresh).
+
+// The ranges [begin, end) of the file, widened to the whole lines they
+// touch, sorted and merged.
+std::vector<std::pair<uint64_t, uint64_t>> WholeLines(const Profile& d,
+                                                      std::vector<std::pair<uint64_t, uint64_t>> ranges);
+// Puts each patch's bytes (whole lines, as WholeLines gives them, of the
+// length they replace) at its offset. False when a patch would touch a
+// header, move a line break or make a header.
+bool PatchLines(Profile& d, const std::vector<std::pair<uint64_t, std::string>>& patches);
+// Adds text written after the file's old end. False when the old text does
+// not end in a line break, or ends in what a deleted section left.
+bool AppendText(Profile& d, std::string_view tail);
+// Whether AppendText would take text.
+bool CanAppendText(const Profile& d);
+
 // ---- Lookups (names trimmed here) ----
 
 const Section* FindSection(const Profile& d, std::string_view section);

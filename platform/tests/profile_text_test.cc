@@ -139,3 +139,130 @@ TEST(ProfileTextTest, DeletionsTakeEveryLineOfTheirNameAndNoOther) {
 
 }  // namespace
 }  // namespace plat::ini
+
+namespace plat::ini {
+namespace {
+
+// ---- Following another writer's change from the bytes it wrote ----
+
+namespace following {
+
+// Brings `cached` (the old text parsed) to `after` from the ranges a write
+// put there, as a reader of another process's change does.
+bool Follow(Profile& cached, const std::string& after, const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+  std::vector<std::pair<uint64_t, std::string>> patches;
+  for (const auto& [b, e] : WholeLines(cached, ranges)) patches.emplace_back(b, after.substr(b, e - b));
+  const std::string tail = after.substr(static_cast<size_t>(cached.size));
+  if (!tail.empty() && !CanAppendText(cached)) return false;
+  if (!PatchLines(cached, patches)) return false;
+  return AppendText(cached, tail);
+}
+
+std::vector<std::pair<uint64_t, uint64_t>> RangesOf(const WritePlan& plan) {
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  for (const auto& [offset, bytes] : plan.writes) ranges.emplace_back(offset, offset + bytes.size());
+  return ranges;
+}
+
+// Everything a reader can ask of `followed` is what a parse of `text` answers.
+void ExpectAsParsed(const Profile& followed, const std::string& text) {
+  const Profile fresh = Parse(text);
+  ASSERT_EQ(Text(followed), text);
+  EXPECT_EQ(followed.size, text.size());
+  Profile offsets = followed;
+  offsets.RecomputeOffsets();
+  for (size_t i = 0; i < followed.sections.size(); ++i) ASSERT_EQ(followed.sections[i].offset, offsets.sections[i].offset);
+  ASSERT_EQ(SectionNames(followed), SectionNames(fresh));
+  for (const auto& name : SectionNames(fresh)) {
+    EXPECT_EQ(Values(*FindSection(followed, name)), Values(*FindSection(fresh, name))) << name;
+    EXPECT_EQ(ReadRecords(followed, name), ReadRecords(fresh, name)) << name;
+  }
+}
+
+}  // namespace following
+
+TEST(ProfileTextTest, AnotherWritersAppendsAndInPlaceChangesAreFollowedExactly) {
+  using namespace following;
+  // A day log large enough for shorter values to be padded in place, with a
+  // header-less preamble, CRLF-free lines and sections in several parts.
+  std::string text = "; day log\n";
+  for (int i = 0; i < 1500; ++i) {
+    text += "[SRV1\\COM" + std::to_string(i % 7) + "]\n" + std::to_string(1000 + i) + "=C_DOM\\user" +
+            std::to_string(i) + "\n";
+  }
+  Profile writer = Parse(text);
+  Profile reader = Parse(text);
+  unsigned seed = 7;
+  auto next = [&seed](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  int followedInPlace = 0;
+  for (int round = 0; round < 400; ++round) {
+    const uint64_t oldSize = writer.size;
+    WritePlan plan;
+    const std::string port = "SRV1\\COM" + std::to_string(next(9));  // 7 and 8 are new sections
+    switch (next(4)) {
+      case 0:
+      case 1:
+        AppendRecord(writer, port, std::to_string(5000 + round), "H_DOM\\x?" + std::to_string(round), plan);
+        break;
+      case 2: {  // the call-back rewrite of an earlier record, shorter: padded in place
+        const int i = static_cast<int>(next(1500));
+        ASSERT_EQ(ReplaceRecord(writer, "SRV1\\COM" + std::to_string(i % 7), std::to_string(1000 + i), "C_x", plan),
+                  ERROR_SUCCESS);
+        ++followedInPlace;
+        break;
+      }
+      default: {  // a counter kept in the preamble's neighbour section
+        ProfileChange c;
+        ASSERT_EQ(Validate({"SRV1\\COM3", "Count", std::to_string(next(100))}, &c), ERROR_SUCCESS);
+        ApplyChange(writer, c, plan);
+        break;
+      }
+    }
+    FinishPlan(writer, plan, oldSize);
+    const std::string after = Text(writer);
+    if (plan.rewrite) {
+      reader = Parse(after);
+      continue;
+    }
+    ASSERT_TRUE(Follow(reader, after, RangesOf(plan))) << "round " << round;
+    ExpectAsParsed(reader, after);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  EXPECT_GT(followedInPlace, 50);
+}
+
+TEST(ProfileTextTest, AChangeBeyondAValueIsFollowedOrRefusedUnchanged) {
+  using namespace following;
+  const std::string text = "[A]\nk1=one\nk2=two\n; note\n[B]\nx=1\n";
+  auto changed = [&](std::string_view from, std::string_view to) {
+    std::string t = text;
+    const size_t at = t.find(from);
+    t.replace(at, from.size(), to);
+    return std::make_pair(t, std::vector<std::pair<uint64_t, uint64_t>>{{at, at + to.size()}});
+  };
+  // A key renamed, a comment made a key, a key made a comment: followed.
+  for (const auto& [from, to] : {std::pair{"k2=two", "kX=two"}, {"; note", "n=note"}, {"k1=one", ";1=one"}}) {
+    Profile cached = Parse(text);
+    const auto [after, ranges] = changed(from, to);
+    ASSERT_TRUE(Follow(cached, after, ranges)) << to;
+    ExpectAsParsed(cached, after);
+  }
+  // A header touched, a line break moved, a line made a header: refused, nothing changed.
+  for (const auto& [from, to] : {std::pair{"[B]", "[C]"}, {"k1=one\n", "k1=on\ne"}, {"; note", "[note]"}}) {
+    Profile cached = Parse(text);
+    const auto [after, ranges] = changed(from, to);
+    EXPECT_FALSE(Follow(cached, after, ranges)) << to;
+    ExpectAsParsed(cached, text);
+  }
+  // Text added after a last line still open is not taken.
+  Profile open = Parse("[A]\nk=1");
+  EXPECT_FALSE(CanAppendText(open));
+  EXPECT_FALSE(AppendText(open, "\nj=2\n"));
+  ExpectAsParsed(open, "[A]\nk=1");
+}
+
+}  // namespace
+}  // namespace plat::ini
