@@ -11,6 +11,7 @@
 
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -198,8 +200,13 @@ int main(int argc, char** argv) {
 
   Service service;
   svc::ReadSystemDataFromCentralDB(service.ctx);
+  timespec cpu0{}, cpu1{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu0);
   const double first = service.New(profiles);
-  std::printf("  first NEW after a start %.1f ms, resident memory %ld MB\n", first, RssMb());
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu1);
+  const double cpuMs = (cpu1.tv_sec - cpu0.tv_sec) * 1e3 + (cpu1.tv_nsec - cpu0.tv_nsec) / 1e6;
+  std::printf("  first NEW after a start %.1f ms (with its hang-up %.1f ms of CPU), resident memory %ld MB\n", first,
+              cpuMs, RssMb());
   for (int w = 0; w < 5; ++w) service.New(profiles);  // every file seen once
 
   std::vector<double> quiet, afterAppend, afterProfile;

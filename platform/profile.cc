@@ -180,7 +180,10 @@ constexpr size_t kJournalRanges = 16;
 struct JournalEntry {
   int64_t fromSize = 0, fromMtime = 0, toSize = 0, toMtime = 0;
   std::vector<std::pair<uint64_t, uint64_t>> ranges;  // [begin, end) written
+  bool valuesOnly = false;  // what was written in place replaced values, keys kept
 };
+
+constexpr uint64_t kValuesOnlyBit = 1ull << 63;
 
 void PutWord(std::string& out, uint64_t v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); }
 bool TakeWord(std::string_view& in, uint64_t* v) {
@@ -206,7 +209,8 @@ std::vector<JournalEntry> ReadJournal(int fd) {
     e.fromMtime = static_cast<int64_t>(words[1]);
     e.toSize = static_cast<int64_t>(words[2]);
     e.toMtime = static_cast<int64_t>(words[3]);
-    for (uint64_t i = 0; i < words[4]; ++i) {
+    e.valuesOnly = (words[4] & kValuesOnlyBit) != 0;
+    for (uint64_t i = 0; i < (words[4] & ~kValuesOnlyBit); ++i) {
       uint64_t begin = 0, end = 0;
       if (!TakeWord(in, &begin) || !TakeWord(in, &end)) return {};
       e.ranges.emplace_back(begin, end);
@@ -219,7 +223,7 @@ std::vector<JournalEntry> ReadJournal(int fd) {
 // writer's exclusive lock. A note that cannot be written costs the other
 // processes a full read, nothing else: it is not an error of the write.
 void NoteInJournal(int fd, const FileIdentity& before, const FileIdentity& after, const WritePlan& plan) {
-  JournalEntry e{before.size, before.mtimeNs, after.size, after.mtimeNs, {}};
+  JournalEntry e{before.size, before.mtimeNs, after.size, after.mtimeNs, {}, plan.valuesOnly};
   for (const auto& [offset, bytes] : plan.writes) e.ranges.emplace_back(offset, offset + bytes.size());
   std::sort(e.ranges.begin(), e.ranges.end());
   if (e.ranges.size() > kJournalRanges) {
@@ -238,7 +242,7 @@ void NoteInJournal(int fd, const FileIdentity& before, const FileIdentity& after
   for (size_t i = first; i < entries.size(); ++i) {
     const JournalEntry& x = entries[i];
     for (const int64_t w : {x.fromSize, x.fromMtime, x.toSize, x.toMtime}) PutWord(out, static_cast<uint64_t>(w));
-    PutWord(out, x.ranges.size());
+    PutWord(out, x.ranges.size() | (x.valuesOnly ? kValuesOnlyBit : 0));
     for (const auto& [b, en] : x.ranges) {
       PutWord(out, b);
       PutWord(out, en);
@@ -250,8 +254,9 @@ void NoteInJournal(int fd, const FileIdentity& before, const FileIdentity& after
 // The ranges written between version `from` and version `to` of the file
 // open on `fd`; false when the journal has no complete chain between them.
 bool ChangesBetween(int fd, const FileIdentity& from, const FileIdentity& to,
-                    std::vector<std::pair<uint64_t, uint64_t>>* ranges) {
+                    std::vector<std::pair<uint64_t, uint64_t>>* ranges, bool* valuesOnly = nullptr) {
   const std::vector<JournalEntry> entries = ReadJournal(fd);
+  if (valuesOnly) *valuesOnly = true;
   int64_t size = from.size, mtime = from.mtimeNs;
   for (size_t steps = 0; steps < entries.size(); ++steps) {
     if (size == to.size && mtime == to.mtimeNs) return true;
@@ -259,6 +264,7 @@ bool ChangesBetween(int fd, const FileIdentity& from, const FileIdentity& to,
                              [&](const JournalEntry& e) { return e.fromSize == size && e.fromMtime == mtime; });
     if (next == entries.rend() || next->toSize < next->fromSize) return false;
     ranges->insert(ranges->end(), next->ranges.begin(), next->ranges.end());
+    if (valuesOnly) *valuesOnly = *valuesOnly && next->valuesOnly;
     size = next->toSize;
     mtime = next->toMtime;
   }
@@ -624,6 +630,157 @@ DWORD Modify(const FileLocation& where, bool creates, const Mutation& mutate) {
 }
 
 
+// -------------------------------------------------- record files, indexed
+//
+// Appending a record needs only which keys the file's sections hold and how
+// the file ends (ini::RecordIndex), not its text: a day log of a million
+// records is so read once and held in a few dozen megabytes, and another
+// process's records are followed from the journal like any in-place write.
+
+// The index of one record file, used by one thread at a time.
+struct RecordEntry {
+  std::mutex mutex;  // guards everything below
+  bool valid = false;
+  FileIdentity id;
+  ini::RecordIndex index;
+  UniqueFd pin;  // keeps the inode from being reused while `id` names it
+};
+
+class RecordCache {
+ public:
+  std::shared_ptr<RecordEntry> Get(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto& e = entries_[path];
+    if (!e) {
+      // Today's and yesterday's logs and portulon.log are the usual ones.
+      while (entries_.size() > kMaxFiles) entries_.erase(entries_.begin()->first == path ? std::next(entries_.begin()) : entries_.begin());
+      e = std::make_shared<RecordEntry>();
+    }
+    return e;
+  }
+  void Drop(const std::string& path) {
+    std::shared_ptr<RecordEntry> gone;  // destroyed after the mutex is released
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto it = entries_.find(path); it != entries_.end()) {
+      gone = std::move(it->second);
+      entries_.erase(it);
+    }
+  }
+
+ private:
+  static constexpr size_t kMaxFiles = 8;
+  std::mutex mutex_;  // guards entries_
+  std::unordered_map<std::string, std::shared_ptr<RecordEntry>> entries_;
+};
+
+RecordCache& Records() {
+  static RecordCache cache;
+  return cache;
+}
+
+// Follows version `from` to `to` of the file open on `fd` from the journal:
+// records appended and values changed in place. False, changing nothing,
+// when it cannot.
+bool FollowRecords(ini::RecordIndex& index, int fd, const FileIdentity& from, const FileIdentity& to) {
+  if (from.dev != to.dev || from.ino != to.ino || to.size < from.size || index.size() != static_cast<uint64_t>(from.size)) {
+    return false;
+  }
+  std::vector<std::pair<uint64_t, uint64_t>> written;
+  bool valuesOnly = true;
+  if (!ChangesBetween(fd, from, to, &written, &valuesOnly)) return false;
+  const bool inPlace = std::any_of(written.begin(), written.end(),
+                                   [&](const auto& r) { return r.first < static_cast<uint64_t>(from.size); });
+  if (inPlace && !valuesOnly) return false;
+  std::string tail, last;
+  if (PreadFully(fd, static_cast<uint64_t>(from.size), static_cast<size_t>(to.size - from.size), &tail) != ERROR_SUCCESS ||
+      (to.size > 0 && PreadFully(fd, static_cast<uint64_t>(to.size - 1), 1, &last) != ERROR_SUCCESS)) {
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !(IdentityOf(st) == to)) return false;
+  if (!index.Append(tail)) return false;
+  if (!last.empty()) index.SetLastByte(last[0]);  // a value in place may end the file
+  return true;
+}
+
+// Brings `e` to the version of the file open (and locked) on `fd`, whose
+// status is `st`: from the journal when it can, else by reading the file.
+DWORD RefreshRecords(RecordEntry& e, int fd, const struct stat& st, const std::string& host) {
+  const FileIdentity id = IdentityOf(st);
+  if (e.valid && e.id == id) return ERROR_SUCCESS;
+  if (e.valid && FollowRecords(e.index, fd, e.id, id)) {
+    e.id = id;
+    return ERROR_SUCCESS;
+  }
+  e.valid = false;
+  // Read in pieces: a day log of tens of megabytes is never held whole.
+  ini::RecordIndex index;
+  std::string piece(std::min<uint64_t>(static_cast<uint64_t>(st.st_size), 1u << 20), '\0');
+  uint64_t done = 0;
+  while (done < static_cast<uint64_t>(st.st_size)) {
+    const ssize_t n = ::pread(fd, piece.data(), std::min<uint64_t>(piece.size(), st.st_size - done), static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ErrorFromErrno(errno);
+    if (n == 0) return ERROR_READ_FAULT;
+    index.Feed(std::string_view(piece.data(), static_cast<size_t>(n)));
+    done += static_cast<uint64_t>(n);
+  }
+  index.Finish();
+  struct stat after;
+  if (::fstat(fd, &after) != 0) return ErrorFromErrno(errno);
+  if (!(IdentityOf(after) == id)) return ERROR_READ_FAULT;
+  e.index = std::move(index);
+  // A descriptor of its own: one sharing the lock's would hold the lock.
+  e.pin = UniqueFd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+  e.id = id;
+  e.valid = true;
+  return ERROR_SUCCESS;
+}
+
+// ProfileAppendRecordAtFreeKey on this computer.
+DWORD AppendRecordIndexed(const std::string& host, const std::vector<ProfileChange>& candidates, std::string* used) {
+  FileLock lock;
+  bool created = false;
+  struct stat st;
+  if (DWORD err = lock.Acquire(host, true, &created, &st); err != ERROR_SUCCESS) return err;
+  const std::shared_ptr<RecordEntry> entry = Records().Get(host);
+  std::lock_guard<std::mutex> hold(entry->mutex);
+  auto fail = [&](DWORD err) {
+    entry->valid = false;
+    if (created) ::unlink(host.c_str());
+    return err;
+  };
+  if (DWORD err = RefreshRecords(*entry, lock.fd(), st, host); err != ERROR_SUCCESS) {
+    return fail(err == ERROR_READ_FAULT ? ERROR_SHARING_VIOLATION : err);  // changed behind our lock
+  }
+  ini::RecordIndex& index = entry->index;
+  const auto free = std::find_if(candidates.begin(), candidates.end(),
+                                 [&](const ProfileChange& c) { return !index.Holds(c.section, c.key); });
+  if (free == candidates.end()) return ERROR_ALREADY_EXISTS;
+  WritePlan plan;
+  plan.Put(index.size(), index.AppendBytes(free->section, free->key, *free->value));
+  const FileIdentity before = IdentityOf(st);
+  FileIdentity after;
+  if (DWORD err = WriteInPlace(lock.fd(), host, plan, before, &after); err != ERROR_SUCCESS) return fail(err);
+  if (!index.Append(plan.writes.front().second)) return fail(ERROR_SUCCESS);  // cannot be: it wrote them
+  entry->id = after;
+  if (!entry->pin.valid()) entry->pin = UniqueFd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+  if (static_cast<uint64_t>(after.size) >= ini::kPadFileSize) NoteInJournal(lock.fd(), before, after, plan);
+  // A parsed copy of this process read later in this request must not be taken for current.
+  scope::NoteIdentity(host, after);
+  *used = free->key;
+  return ERROR_SUCCESS;
+}
+
+// ProfileRecordExists on this computer.
+bool RecordExistsIndexed(const std::string& host, std::string_view section, std::string_view key) {
+  posix::LockedFile file;
+  if (file.Open(host, O_RDONLY, LOCK_SH) != ERROR_SUCCESS) return false;
+  const std::shared_ptr<RecordEntry> entry = Records().Get(host);
+  std::lock_guard<std::mutex> hold(entry->mutex);
+  return RefreshRecords(*entry, file.fd(), file.status(), host) == ERROR_SUCCESS && entry->index.Holds(section, key);
+}
+
 // ---------------------------------------------------------------- layout
 
 bool LayoutApplies(const ProfileLayout& layout, const ini::Section& s) {
@@ -942,6 +1099,8 @@ DWORD ProfileRotate(std::string_view file, std::string_view rotatedName, uint64_
   if (posix::Rename(host, rotatedHost) != 0) return ErrorFromErrno(errno);
   Cache().Drop(host);
   Cache().Drop(rotatedHost);
+  Records().Drop(host);
+  Records().Drop(rotatedHost);
   *rotated = true;
   return ERROR_SUCCESS;
 }
@@ -973,6 +1132,11 @@ DWORD ProfileAppendRecordAtFreeKey(std::string_view file, std::string_view secti
     candidates.push_back(std::move(c));
   }
   if (candidates.empty()) return ERROR_INVALID_PARAMETER;
+  if (!where.remote) {
+    const DWORD err = AppendRecordIndexed(where.path, candidates, used);
+    if (err != ERROR_SUCCESS && err != ERROR_ALREADY_EXISTS) Records().Drop(where.path);
+    return err;
+  }
   return Modify(where, true, [&](ProfileData& data, WritePlan& plan, bool* changed) {
     for (const ProfileChange& c : candidates) {
       const DWORD err = ini::AppendRecord(data, c.section, c.key, *c.value, plan);
@@ -986,6 +1150,9 @@ DWORD ProfileAppendRecordAtFreeKey(std::string_view file, std::string_view secti
 }
 
 bool ProfileRecordExists(std::string_view file, std::string_view section, std::string_view key) {
+  FileLocation where;
+  if (ResolveLocation(file, &where) != ERROR_SUCCESS) return false;
+  if (!where.remote) return RecordExistsIndexed(where.path, section, key);
   const auto data = Load(file);
   return data && ini::RecordExists(*data, section, key);
 }

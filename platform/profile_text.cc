@@ -532,6 +532,7 @@ void FinishPlan(Profile& d, WritePlan& plan, uint64_t oldSize) {
     }
   }
   plan = WritePlan{};
+  plan.valuesOnly = false;
   plan.Put(0, text);
 }
 
@@ -729,6 +730,166 @@ bool AppendText(Profile& d, std::string_view tail) {
     pos = end;
   }
   return true;
+}
+
+// ----------------------------------------------------- record files' index
+
+namespace {
+
+// A key that is a number of seconds, optionally ".n": its two numbers, when
+// no other spelling could name the same key (no leading zeros).
+bool NumericKey(std::string_view key, uint64_t* second, uint32_t* sequence) {
+  const size_t dot = key.find('.');
+  const std::string_view whole = key.substr(0, dot);
+  auto number = [](std::string_view digits, size_t maxDigits, uint64_t* out) {
+    if (digits.empty() || digits.size() > maxDigits || (digits.size() > 1 && digits[0] == '0')) return false;
+    uint64_t v = 0;
+    for (const char c : digits) {
+      if (c < '0' || c > '9') return false;
+      v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    *out = v;
+    return true;
+  };
+  if (!number(whole, 18, second)) return false;
+  if (dot == key.npos) {
+    *sequence = 0;
+    return true;
+  }
+  uint64_t n = 0;
+  if (!number(key.substr(dot + 1), 9, &n) || n == 0) return false;
+  *sequence = static_cast<uint32_t>(n + 1);
+  return true;
+}
+
+}  // namespace
+
+RecordIndex RecordIndex::Build(std::string_view text) {
+  RecordIndex index;
+  index.Feed(text);
+  index.Finish();
+  return index;
+}
+
+void RecordIndex::Feed(std::string_view piece) {
+  const size_t nl = piece.rfind('\n');
+  if (nl == piece.npos) {
+    carry_.append(piece);
+    return;
+  }
+  if (!carry_.empty()) {
+    carry_.append(piece.substr(0, nl + 1));
+    Scan(carry_);
+    carry_.clear();
+  } else {
+    Scan(piece.substr(0, nl + 1));
+  }
+  carry_.assign(piece.substr(nl + 1));
+}
+
+void RecordIndex::Finish() {
+  if (!carry_.empty()) Scan(carry_);
+  carry_.clear();
+  carry_.shrink_to_fit();
+  building_ = false;
+  for (auto& keys : numbers_) {
+    if (std::is_sorted(keys.begin(), keys.end())) continue;
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  }
+}
+
+uint32_t RecordIndex::SectionId(std::string_view name) {
+  auto it = sections_.find(name);
+  if (it == sections_.end()) {
+    it = sections_.emplace(std::string(name), static_cast<uint32_t>(sections_.size())).first;
+    numbers_.emplace_back();
+  }
+  return it->second;
+}
+
+// While Build scans, keys go to the end unsorted (it sorts once at the end);
+// afterwards each goes to its place.
+void RecordIndex::Insert(uint32_t section, std::string_view key) {
+  Number n;
+  if (!NumericKey(key, &n.second, &n.sequence)) {
+    otherKeys_.try_emplace(std::to_string(section) + ":" + ToLowerAscii(key), true);
+    return;
+  }
+  std::vector<Number>& keys = numbers_[section];
+  if (keys.empty() || keys.back() < n || building_) {
+    keys.push_back(n);
+    return;
+  }
+  const auto at = std::lower_bound(keys.begin(), keys.end(), n);
+  if (*at != n) keys.insert(at, n);
+}
+
+bool RecordIndex::Holds(std::string_view section, std::string_view key) const {
+  auto it = sections_.find(Trim(section));
+  if (it == sections_.end()) return false;
+  key = Trim(key);
+  Number n;
+  if (!NumericKey(key, &n.second, &n.sequence)) {
+    return otherKeys_.count(std::to_string(it->second) + ":" + ToLowerAscii(key)) != 0;
+  }
+  const std::vector<Number>& keys = numbers_[it->second];
+  return std::binary_search(keys.begin(), keys.end(), n);
+}
+
+std::string RecordIndex::AppendBytes(std::string_view section, std::string_view key, std::string_view value) const {
+  std::string out;
+  // The open last line gets its line break, as EnsureEndsWithLineBreak gives it.
+  if (size_ > 0 && lastByte_ != '\n') out += lastByte_ == '\r' ? std::string("\n") : eol_;
+  const auto it = sections_.find(section);
+  if (it == sections_.end() || current_ != static_cast<int64_t>(it->second)) {
+    out.append("[").append(section).append("]").append(eol_);
+  }
+  out.append(key).append("=").append(value).append(eol_);
+  return out;
+}
+
+bool RecordIndex::Append(std::string_view tail) {
+  if (tail.empty()) return true;
+  if (size_ > 0 && lastByte_ != '\n') {
+    // Only the line break that closes the open last line leaves it as it read.
+    const size_t close = tail[0] == '\n' ? 1 : tail.size() > 1 && tail[0] == '\r' && tail[1] == '\n' ? 2 : 0;
+    if (close == 0) return false;
+    size_ += close;
+    lastByte_ = '\n';
+    tail.remove_prefix(close);
+  }
+  Scan(tail);
+  return true;
+}
+
+void RecordIndex::Scan(std::string_view text) {
+  if (!eolKnown_) {
+    const size_t nl = text.find('\n');
+    if (nl != text.npos) {
+      eolKnown_ = true;
+      if (nl > 0 && text[nl - 1] == '\r') eol_ = "\r\n";
+    }
+  }
+  for (size_t pos = 0, next = 0; pos < text.size(); pos = next) {
+    size_t b = pos;
+    while (b < text.size() && IsBlank(text[b])) ++b;
+    if (b < text.size() && text[b] == '[') {
+      size_t end = text.find('\n', pos);
+      next = end == text.npos ? text.size() : end + 1;
+      if (end == text.npos) end = text.size();
+      if (end > pos && text[end - 1] == '\r') --end;
+      std::string_view name;
+      if (ParseHeader(text.substr(pos, end - pos), &name)) {
+        current_ = SectionId(name);
+        continue;
+      }
+    }
+    const auto k = KeyLineAt(text, pos, &next);
+    if (k && current_ >= 0) Insert(static_cast<uint32_t>(current_), text.substr(k->nameOff, k->nameLen));
+  }
+  size_ += text.size();
+  if (!text.empty()) lastByte_ = text.back();
 }
 
 // ------------------------------------------------------------------ reads
