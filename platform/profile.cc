@@ -762,7 +762,8 @@ DWORD AppendRecordIndexed(const std::string& host, const std::vector<ProfileChan
   const FileIdentity before = IdentityOf(st);
   FileIdentity after;
   if (DWORD err = WriteInPlace(lock.fd(), host, plan, before, &after); err != ERROR_SUCCESS) return fail(err);
-  if (!index.Append(plan.writes.front().second)) return fail(ERROR_SUCCESS);  // cannot be: it wrote them
+  // The bytes close any open last line, so the index always takes them.
+  entry->valid = index.Append(plan.writes.front().second);
   entry->id = after;
   if (!entry->pin.valid()) entry->pin = UniqueFd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
   if (static_cast<uint64_t>(after.size) >= ini::kPadFileSize) NoteInJournal(lock.fd(), before, after, plan);
