@@ -111,7 +111,15 @@ class ParseCache {
     entry.lastUse = ++clock_;
     bytes_ += static_cast<uint64_t>(entry.id.size);
     entries_.insert_or_assign(path, std::move(entry));
-    while (entries_.size() > 1 && (entries_.size() > kMaxEntries || bytes_ > kMaxBytes)) {
+    // The largest file stays on top of the limit: a users file larger than
+    // the limit by itself would otherwise be parsed again after every write
+    // to any other file.
+    auto over = [this] {
+      uint64_t largest = 0;
+      for (const auto& [name, e] : entries_) largest = std::max<uint64_t>(largest, static_cast<uint64_t>(e.id.size));
+      return entries_.size() > kMaxEntries || bytes_ - largest > kMaxBytes;
+    };
+    while (entries_.size() > 1 && over()) {
       auto oldest = entries_.begin();
       for (auto i = entries_.begin(); i != entries_.end(); ++i) {
         if (i->second.lastUse < oldest->second.lastUse) oldest = i;
