@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -110,7 +111,15 @@ class ParseCache {
     entry.lastUse = ++clock_;
     bytes_ += static_cast<uint64_t>(entry.id.size);
     entries_.insert_or_assign(path, std::move(entry));
-    while (entries_.size() > 1 && (entries_.size() > kMaxEntries || bytes_ > kMaxBytes)) {
+    // The largest file stays on top of the limit: a users file larger than
+    // the limit by itself would otherwise be parsed again after every write
+    // to any other file.
+    auto over = [this] {
+      uint64_t largest = 0;
+      for (const auto& [name, e] : entries_) largest = std::max<uint64_t>(largest, static_cast<uint64_t>(e.id.size));
+      return entries_.size() > kMaxEntries || bytes_ - largest > kMaxBytes;
+    };
+    while (entries_.size() > 1 && over()) {
       auto oldest = entries_.begin();
       for (auto i = entries_.begin(); i != entries_.end(); ++i) {
         if (i->second.lastUse < oldest->second.lastUse) oldest = i;
@@ -158,6 +167,172 @@ DWORD ParseOpenFile(int fd, const struct stat& st, std::shared_ptr<ProfileData>*
   return ERROR_SUCCESS;
 }
 
+// ------------------------------------------------------- change journal
+//
+// A writer that changes a large file where it stands notes which bytes it
+// wrote, and between which two versions of the file, in an extended
+// attribute of the file itself. Another process holding an older version in
+// its cache then reads those bytes only, not the whole file. The journal
+// goes with the inode: a replaced file starts without one. Only a complete
+// chain of notes from the cached version to the current one is trusted; a
+// version missing from it (a writer that does not keep the journal, a note
+// that could not be written, one dropped as the journal grew) means a full
+// read, as before.
+
+constexpr const char* kJournalAttribute = "user.profile.changes";
+// Extended attributes fit in one block of most file systems.
+constexpr size_t kJournalBytes = 3072;
+// A write with more separate ranges is noted as the one range spanning them.
+constexpr size_t kJournalRanges = 16;
+
+struct JournalEntry {
+  int64_t fromSize = 0, fromMtime = 0, toSize = 0, toMtime = 0;
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;  // [begin, end) written
+  bool valuesOnly = false;  // what was written in place replaced values, keys kept
+};
+
+constexpr uint64_t kValuesOnlyBit = 1ull << 63;
+
+void PutWord(std::string& out, uint64_t v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); }
+bool TakeWord(std::string_view& in, uint64_t* v) {
+  if (in.size() < sizeof *v) return false;
+  std::memcpy(v, in.data(), sizeof *v);
+  in.remove_prefix(sizeof *v);
+  return true;
+}
+
+std::vector<JournalEntry> ReadJournal(int fd) {
+  std::vector<JournalEntry> entries;
+  char buffer[kJournalBytes + 1024];
+  const ssize_t n = ::fgetxattr(fd, kJournalAttribute, buffer, sizeof buffer);
+  if (n <= 0) return entries;
+  std::string_view in(buffer, static_cast<size_t>(n));
+  for (;;) {
+    JournalEntry e;
+    uint64_t words[5];
+    for (auto& w : words) {
+      if (!TakeWord(in, &w)) return entries;
+    }
+    e.fromSize = static_cast<int64_t>(words[0]);
+    e.fromMtime = static_cast<int64_t>(words[1]);
+    e.toSize = static_cast<int64_t>(words[2]);
+    e.toMtime = static_cast<int64_t>(words[3]);
+    e.valuesOnly = (words[4] & kValuesOnlyBit) != 0;
+    for (uint64_t i = 0; i < (words[4] & ~kValuesOnlyBit); ++i) {
+      uint64_t begin = 0, end = 0;
+      if (!TakeWord(in, &begin) || !TakeWord(in, &end)) return {};
+      e.ranges.emplace_back(begin, end);
+    }
+    entries.push_back(std::move(e));
+  }
+}
+
+// Notes that this write took the file from `before` to `after`, under the
+// writer's exclusive lock. A note that cannot be written costs the other
+// processes a full read, nothing else: it is not an error of the write.
+void NoteInJournal(int fd, const FileIdentity& before, const FileIdentity& after, const WritePlan& plan) {
+  JournalEntry e{before.size, before.mtimeNs, after.size, after.mtimeNs, {}, plan.valuesOnly};
+  for (const auto& [offset, bytes] : plan.writes) e.ranges.emplace_back(offset, offset + bytes.size());
+  std::sort(e.ranges.begin(), e.ranges.end());
+  if (e.ranges.size() > kJournalRanges) {
+    uint64_t end = 0;
+    for (const auto& r : e.ranges) end = std::max(end, r.second);
+    e.ranges = {{e.ranges.front().first, end}};
+  }
+  std::vector<JournalEntry> entries = ReadJournal(fd);
+  entries.push_back(std::move(e));
+  std::string out;
+  size_t first = entries.size();
+  size_t bytes = 0;
+  while (first > 0 && bytes + 40 + 16 * entries[first - 1].ranges.size() <= kJournalBytes) {
+    bytes += 40 + 16 * entries[--first].ranges.size();
+  }
+  for (size_t i = first; i < entries.size(); ++i) {
+    const JournalEntry& x = entries[i];
+    for (const int64_t w : {x.fromSize, x.fromMtime, x.toSize, x.toMtime}) PutWord(out, static_cast<uint64_t>(w));
+    PutWord(out, x.ranges.size() | (x.valuesOnly ? kValuesOnlyBit : 0));
+    for (const auto& [b, en] : x.ranges) {
+      PutWord(out, b);
+      PutWord(out, en);
+    }
+  }
+  ::fsetxattr(fd, kJournalAttribute, out.data(), out.size(), 0);
+}
+
+// The ranges written between version `from` and version `to` of the file
+// open on `fd`; false when the journal has no complete chain between them.
+bool ChangesBetween(int fd, const FileIdentity& from, const FileIdentity& to,
+                    std::vector<std::pair<uint64_t, uint64_t>>* ranges, bool* valuesOnly = nullptr) {
+  const std::vector<JournalEntry> entries = ReadJournal(fd);
+  if (valuesOnly) *valuesOnly = true;
+  int64_t size = from.size, mtime = from.mtimeNs;
+  for (size_t steps = 0; steps < entries.size(); ++steps) {
+    if (size == to.size && mtime == to.mtimeNs) return true;
+    auto next = std::find_if(entries.rbegin(), entries.rend(),
+                             [&](const JournalEntry& e) { return e.fromSize == size && e.fromMtime == mtime; });
+    if (next == entries.rend() || next->toSize < next->fromSize) return false;
+    ranges->insert(ranges->end(), next->ranges.begin(), next->ranges.end());
+    if (valuesOnly) *valuesOnly = *valuesOnly && next->valuesOnly;
+    size = next->toSize;
+    mtime = next->toMtime;
+  }
+  return size == to.size && mtime == to.mtimeNs;
+}
+
+DWORD PreadFully(int fd, uint64_t offset, size_t length, std::string* out) {
+  out->resize(length);
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd, out->data() + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ErrorFromErrno(errno);
+    if (n == 0) return ERROR_READ_FAULT;
+    done += static_cast<size_t>(n);
+  }
+  return ERROR_SUCCESS;
+}
+
+// Brings `data`, parsed from version `from` of the file open (and locked) on
+// `fd`, to version `to` by reading only what the journal says was written.
+// False, with `data` unchanged, when that cannot be done: the caller parses
+// the file afresh.
+bool CatchUp(ProfileData& data, int fd, const FileIdentity& from, const FileIdentity& to) {
+  if (from.dev != to.dev || from.ino != to.ino || to.size < from.size ||
+      data.size != static_cast<uint64_t>(from.size)) {
+    return false;
+  }
+  std::vector<std::pair<uint64_t, uint64_t>> written;
+  if (!ChangesBetween(fd, from, to, &written)) return false;
+  std::vector<std::pair<uint64_t, std::string>> patches;
+  for (const auto& [begin, end] : ini::WholeLines(data, std::move(written))) {
+    std::string bytes;
+    if (PreadFully(fd, begin, static_cast<size_t>(end - begin), &bytes) != ERROR_SUCCESS) return false;
+    patches.emplace_back(begin, std::move(bytes));
+  }
+  std::string tail;
+  if (PreadFully(fd, static_cast<uint64_t>(from.size), static_cast<size_t>(to.size - from.size), &tail) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !(IdentityOf(st) == to)) return false;  // changed by a writer that does not lock
+  // Appending is checked first: once the patches are in, nothing may fail.
+  if (!tail.empty() && !ini::CanAppendText(data)) return false;
+  if (!ini::PatchLines(data, patches)) return false;
+  ini::AppendText(data, tail);
+  return true;
+}
+
+// The cached data of an older version of the file open on `fd`, brought to
+// version `id`; nullptr when it cannot be. The data is changed where it lies
+// unless a reader of this process is looking at it, then a copy.
+std::shared_ptr<ProfileData> CaughtUp(const ParseCache::Entry& old, int fd, const FileIdentity& id) {
+  std::shared_ptr<ProfileData> data = old.data;
+  std::unique_lock<std::shared_mutex> inPlace(data->gate.mutex, std::try_to_lock);
+  if (!inPlace.owns_lock()) data = std::make_shared<ProfileData>(*old.data);
+  return CatchUp(*data, fd, old.id, id) ? data : nullptr;
+}
+
 // The profile as the file holds it now; ERROR_FILE_NOT_FOUND when missing.
 DWORD LoadProfile(const std::string& host, std::shared_ptr<const ProfileData>* out) {
   if (FileIdentity seen; scope::FindIdentity(host, &seen)) {
@@ -173,7 +348,8 @@ DWORD LoadProfile(const std::string& host, std::shared_ptr<const ProfileData>* o
     return ErrorFromErrno(e);
   }
   if (!S_ISREG(st.st_mode)) return ERROR_FILE_NOT_FOUND;
-  if (auto cached = Cache().Find(host, IdentityOf(st))) {
+  // An older version stays cached: what changed since may be read alone.
+  if (auto cached = Cache().Find(host, IdentityOf(st), false)) {
     scope::NoteIdentity(host, IdentityOf(st));
     *out = std::move(cached);
     return ERROR_SUCCESS;
@@ -185,16 +361,22 @@ DWORD LoadProfile(const std::string& host, std::shared_ptr<const ProfileData>* o
     posix::LockedFile file;
     if (DWORD e = file.Open(host, O_RDONLY, LOCK_SH); e != ERROR_SUCCESS) return e;
     const FileIdentity id = IdentityOf(file.status());
-    if (auto cached = Cache().Find(host, id)) {
+    ParseCache::Entry old;
+    if (Cache().Take(host, id, &old)) {
       scope::NoteIdentity(host, id);
-      *out = std::move(cached);
+      *out = old.data;
+      Cache().Put(host, std::move(old));
       return ERROR_SUCCESS;
     }
-    std::shared_ptr<ProfileData> data;
-    err = ParseOpenFile(file.fd(), file.status(), &data);
-    if (err == ERROR_READ_FAULT) continue;
-    if (err != ERROR_SUCCESS) return err;
-    Cache().Put(host, ParseCache::Entry{id, data, file.Unlock(), 0});
+    std::shared_ptr<ProfileData> data = old.data ? CaughtUp(old, file.fd(), id) : nullptr;
+    UniqueFd pin = data ? std::move(old.pin) : UniqueFd();
+    if (!data) {
+      err = ParseOpenFile(file.fd(), file.status(), &data);
+      if (err == ERROR_READ_FAULT) continue;
+      if (err != ERROR_SUCCESS) return err;
+      pin = file.Unlock();
+    }
+    Cache().Put(host, ParseCache::Entry{id, data, std::move(pin), 0});
     *out = std::move(data);
     return ERROR_SUCCESS;
   }
@@ -331,17 +513,24 @@ DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutat
   // from the cache meanwhile.
   std::shared_ptr<ProfileData> keep;
   std::unique_lock<std::shared_mutex> inPlace;
-  if (!Cache().Take(host, id, &entry)) {
-    entry = ParseCache::Entry{};
-    DWORD err = ParseOpenFile(lock.fd(), st, &entry.data);
-    if (err == ERROR_READ_FAULT) err = ERROR_SHARING_VIOLATION;  // changed behind our lock
-    if (err != ERROR_SUCCESS) return err;
-  } else {
+  const bool current = Cache().Take(host, id, &entry);
+  bool usable = false;
+  if (entry.data) {
     keep = entry.data;
     inPlace = std::unique_lock<std::shared_mutex>(keep->gate.mutex, std::try_to_lock);
     // A reader of this process still looks at it: change a copy.
     if (!inPlace.owns_lock()) entry.data = std::make_shared<ProfileData>(*entry.data);
+    // An older version follows what another process wrote, when that is known.
+    usable = current || CatchUp(*entry.data, lock.fd(), entry.id, id);
   }
+  if (!usable) {
+    if (inPlace.owns_lock()) inPlace.unlock();
+    entry = ParseCache::Entry{};
+    DWORD err = ParseOpenFile(lock.fd(), st, &entry.data);
+    if (err == ERROR_READ_FAULT) err = ERROR_SHARING_VIOLATION;  // changed behind our lock
+    if (err != ERROR_SUCCESS) return err;
+  }
+  entry.id = id;
 
   ProfileData& data = *entry.data;
   WritePlan plan;
@@ -363,6 +552,7 @@ DWORD ModifyProfile(const std::string& host, bool creates, const Mutation& mutat
       if (::fstat(lock.fd(), &cut) != 0) return ErrorFromErrno(errno);
       after = IdentityOf(cut);
     }
+    if (data.size >= ini::kPadFileSize) NoteInJournal(lock.fd(), id, after, plan);
     // The pin gets a descriptor of its own: one sharing the lock's would keep
     // the file locked for as long as the cache holds it.
     UniqueFd pin = entry.pin.valid() ? std::move(entry.pin) : UniqueFd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
@@ -447,6 +637,158 @@ DWORD Modify(const FileLocation& where, bool creates, const Mutation& mutate) {
   return where.remote ? ModifyRemote(where.path, creates, mutate) : ModifyProfile(where.path, creates, mutate);
 }
 
+
+// -------------------------------------------------- record files, indexed
+//
+// Appending a record needs only which keys the file's sections hold and how
+// the file ends (ini::RecordIndex), not its text: a day log of a million
+// records is so read once and held in a few dozen megabytes, and another
+// process's records are followed from the journal like any in-place write.
+
+// The index of one record file, used by one thread at a time.
+struct RecordEntry {
+  std::mutex mutex;  // guards everything below
+  bool valid = false;
+  FileIdentity id;
+  ini::RecordIndex index;
+  UniqueFd pin;  // keeps the inode from being reused while `id` names it
+};
+
+class RecordCache {
+ public:
+  std::shared_ptr<RecordEntry> Get(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto& e = entries_[path];
+    if (!e) {
+      // Today's and yesterday's logs and portulon.log are the usual ones.
+      while (entries_.size() > kMaxFiles) entries_.erase(entries_.begin()->first == path ? std::next(entries_.begin()) : entries_.begin());
+      e = std::make_shared<RecordEntry>();
+    }
+    return e;
+  }
+  void Drop(const std::string& path) {
+    std::shared_ptr<RecordEntry> gone;  // destroyed after the mutex is released
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto it = entries_.find(path); it != entries_.end()) {
+      gone = std::move(it->second);
+      entries_.erase(it);
+    }
+  }
+
+ private:
+  static constexpr size_t kMaxFiles = 8;
+  std::mutex mutex_;  // guards entries_
+  std::unordered_map<std::string, std::shared_ptr<RecordEntry>> entries_;
+};
+
+RecordCache& Records() {
+  static RecordCache cache;
+  return cache;
+}
+
+// Follows version `from` to `to` of the file open on `fd` from the journal:
+// records appended and values changed in place. False, changing nothing,
+// when it cannot.
+bool FollowRecords(ini::RecordIndex& index, int fd, const FileIdentity& from, const FileIdentity& to) {
+  if (from.dev != to.dev || from.ino != to.ino || to.size < from.size || index.size() != static_cast<uint64_t>(from.size)) {
+    return false;
+  }
+  std::vector<std::pair<uint64_t, uint64_t>> written;
+  bool valuesOnly = true;
+  if (!ChangesBetween(fd, from, to, &written, &valuesOnly)) return false;
+  const bool inPlace = std::any_of(written.begin(), written.end(),
+                                   [&](const auto& r) { return r.first < static_cast<uint64_t>(from.size); });
+  if (inPlace && !valuesOnly) return false;
+  std::string tail, last;
+  if (PreadFully(fd, static_cast<uint64_t>(from.size), static_cast<size_t>(to.size - from.size), &tail) != ERROR_SUCCESS ||
+      (to.size > 0 && PreadFully(fd, static_cast<uint64_t>(to.size - 1), 1, &last) != ERROR_SUCCESS)) {
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !(IdentityOf(st) == to)) return false;
+  if (!index.Append(tail)) return false;
+  if (!last.empty()) index.SetLastByte(last[0]);  // a value in place may end the file
+  return true;
+}
+
+// Brings `e` to the version of the file open (and locked) on `fd`, whose
+// status is `st`: from the journal when it can, else by reading the file.
+DWORD RefreshRecords(RecordEntry& e, int fd, const struct stat& st, const std::string& host) {
+  const FileIdentity id = IdentityOf(st);
+  if (e.valid && e.id == id) return ERROR_SUCCESS;
+  if (e.valid && FollowRecords(e.index, fd, e.id, id)) {
+    e.id = id;
+    return ERROR_SUCCESS;
+  }
+  e.valid = false;
+  // Read in pieces: a day log of tens of megabytes is never held whole.
+  ini::RecordIndex index;
+  std::string piece(std::min<uint64_t>(static_cast<uint64_t>(st.st_size), 1u << 20), '\0');
+  uint64_t done = 0;
+  while (done < static_cast<uint64_t>(st.st_size)) {
+    const ssize_t n = ::pread(fd, piece.data(), std::min<uint64_t>(piece.size(), st.st_size - done), static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ErrorFromErrno(errno);
+    if (n == 0) return ERROR_READ_FAULT;
+    index.Feed(std::string_view(piece.data(), static_cast<size_t>(n)));
+    done += static_cast<uint64_t>(n);
+  }
+  index.Finish();
+  struct stat after;
+  if (::fstat(fd, &after) != 0) return ErrorFromErrno(errno);
+  if (!(IdentityOf(after) == id)) return ERROR_READ_FAULT;
+  e.index = std::move(index);
+  // A descriptor of its own: one sharing the lock's would hold the lock.
+  e.pin = UniqueFd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+  e.id = id;
+  e.valid = true;
+  return ERROR_SUCCESS;
+}
+
+// ProfileAppendRecordAtFreeKey on this computer.
+DWORD AppendRecordIndexed(const std::string& host, const std::vector<ProfileChange>& candidates, std::string* used) {
+  FileLock lock;
+  bool created = false;
+  struct stat st;
+  if (DWORD err = lock.Acquire(host, true, &created, &st); err != ERROR_SUCCESS) return err;
+  const std::shared_ptr<RecordEntry> entry = Records().Get(host);
+  std::lock_guard<std::mutex> hold(entry->mutex);
+  auto fail = [&](DWORD err) {
+    entry->valid = false;
+    if (created) ::unlink(host.c_str());
+    return err;
+  };
+  if (DWORD err = RefreshRecords(*entry, lock.fd(), st, host); err != ERROR_SUCCESS) {
+    return fail(err == ERROR_READ_FAULT ? ERROR_SHARING_VIOLATION : err);  // changed behind our lock
+  }
+  ini::RecordIndex& index = entry->index;
+  const auto free = std::find_if(candidates.begin(), candidates.end(),
+                                 [&](const ProfileChange& c) { return !index.Holds(c.section, c.key); });
+  if (free == candidates.end()) return ERROR_ALREADY_EXISTS;
+  WritePlan plan;
+  plan.Put(index.size(), index.AppendBytes(free->section, free->key, *free->value));
+  const FileIdentity before = IdentityOf(st);
+  FileIdentity after;
+  if (DWORD err = WriteInPlace(lock.fd(), host, plan, before, &after); err != ERROR_SUCCESS) return fail(err);
+  // The bytes close any open last line, so the index always takes them.
+  entry->valid = index.Append(plan.writes.front().second);
+  entry->id = after;
+  if (!entry->pin.valid()) entry->pin = UniqueFd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+  if (static_cast<uint64_t>(after.size) >= ini::kPadFileSize) NoteInJournal(lock.fd(), before, after, plan);
+  // A parsed copy of this process read later in this request must not be taken for current.
+  scope::NoteIdentity(host, after);
+  *used = free->key;
+  return ERROR_SUCCESS;
+}
+
+// ProfileRecordExists on this computer.
+bool RecordExistsIndexed(const std::string& host, std::string_view section, std::string_view key) {
+  posix::LockedFile file;
+  if (file.Open(host, O_RDONLY, LOCK_SH) != ERROR_SUCCESS) return false;
+  const std::shared_ptr<RecordEntry> entry = Records().Get(host);
+  std::lock_guard<std::mutex> hold(entry->mutex);
+  return RefreshRecords(*entry, file.fd(), file.status(), host) == ERROR_SUCCESS && entry->index.Holds(section, key);
+}
 
 // ---------------------------------------------------------------- layout
 
@@ -797,6 +1139,8 @@ DWORD ProfileRotate(std::string_view file, std::string_view rotatedName, uint64_
   if (posix::Rename(host, rotatedHost) != 0) return ErrorFromErrno(errno);
   Cache().Drop(host);
   Cache().Drop(rotatedHost);
+  Records().Drop(host);
+  Records().Drop(rotatedHost);
   *rotated = true;
   return ERROR_SUCCESS;
 }
@@ -828,6 +1172,11 @@ DWORD ProfileAppendRecordAtFreeKey(std::string_view file, std::string_view secti
     candidates.push_back(std::move(c));
   }
   if (candidates.empty()) return ERROR_INVALID_PARAMETER;
+  if (!where.remote) {
+    const DWORD err = AppendRecordIndexed(where.path, candidates, used);
+    if (err != ERROR_SUCCESS && err != ERROR_ALREADY_EXISTS) Records().Drop(where.path);
+    return err;
+  }
   return Modify(where, true, [&](ProfileData& data, WritePlan& plan, bool* changed) {
     for (const ProfileChange& c : candidates) {
       const DWORD err = ini::AppendRecord(data, c.section, c.key, *c.value, plan);
@@ -841,6 +1190,9 @@ DWORD ProfileAppendRecordAtFreeKey(std::string_view file, std::string_view secti
 }
 
 bool ProfileRecordExists(std::string_view file, std::string_view section, std::string_view key) {
+  FileLocation where;
+  if (ResolveLocation(file, &where) != ERROR_SUCCESS) return false;
+  if (!where.remote) return RecordExistsIndexed(where.path, section, key);
   const auto data = Load(file);
   return data && ini::RecordExists(*data, section, key);
 }

@@ -1,6 +1,7 @@
 #include "platform/profile_text.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/errors.h"
 
@@ -114,21 +115,37 @@ void Section::AppendLine(std::string_view line) {
   }
 }
 
-// Indexes the line at `pos` when it is a key line; returns the next line's start.
-size_t Section::ParseLine(size_t pos) {
-  const std::string_view t(text);
+namespace {
+
+// The key line at `pos` of `t` (its fields as offsets into `t`), when the
+// line is one; *next receives the following line's start.
+std::optional<KeyLine> KeyLineAt(std::string_view t, size_t pos, size_t* next) {
   const size_t nl = t.find('\n', pos);
-  const size_t next = nl == t.npos ? t.size() : nl + 1;
+  *next = nl == t.npos ? t.size() : nl + 1;
   size_t end = nl == t.npos ? t.size() : nl;
   if (end > pos && t[end - 1] == '\r') --end;
   std::string_view name, value;
-  if (KeyLineParts(t.substr(pos, end - pos), &name, &value)) {
-    keys.push_back(KeyLine{static_cast<uint32_t>(pos), static_cast<uint32_t>(end),
-                           static_cast<uint32_t>(next), static_cast<uint32_t>(name.data() - t.data()),
-                           static_cast<uint32_t>(name.size()),
-                           static_cast<uint32_t>(value.data() - t.data()),
-                           static_cast<uint32_t>(value.size()), true});
-  }
+  if (!KeyLineParts(t.substr(pos, end - pos), &name, &value)) return std::nullopt;
+  return KeyLine{static_cast<uint32_t>(pos), static_cast<uint32_t>(end), static_cast<uint32_t>(*next),
+                 static_cast<uint32_t>(name.data() - t.data()), static_cast<uint32_t>(name.size()),
+                 static_cast<uint32_t>(value.data() - t.data()), static_cast<uint32_t>(value.size()), true};
+}
+
+// Whether the line at `pos` of `t` reads as a section header.
+bool IsHeaderLine(std::string_view t, size_t pos) {
+  size_t end = t.find('\n', pos);
+  if (end == t.npos) end = t.size();
+  if (end > pos && t[end - 1] == '\r') --end;
+  std::string_view name;
+  return HeaderName(t.substr(pos, end - pos), &name);
+}
+
+}  // namespace
+
+// Indexes the line at `pos` when it is a key line; returns the next line's start.
+size_t Section::ParseLine(size_t pos) {
+  size_t next = 0;
+  if (auto k = KeyLineAt(text, pos, &next)) keys.push_back(*k);
   return next;
 }
 
@@ -521,7 +538,364 @@ void FinishPlan(Profile& d, WritePlan& plan, uint64_t oldSize) {
     }
   }
   plan = WritePlan{};
+  plan.valuesOnly = false;
   plan.Put(0, text);
+}
+
+// --------------------------------------------------- another writer's change
+
+namespace {
+
+// The section whose text holds byte `offset` of the file.
+size_t SectionAt(const Profile& d, uint64_t offset) {
+  auto it = std::upper_bound(d.sections.begin(), d.sections.end(), offset,
+                             [](uint64_t off, const Section& s) { return off < s.offset; });
+  size_t i = static_cast<size_t>(it - d.sections.begin());
+  while (i > 0 && (d.sections[i - 1].text.empty() || d.sections[i - 1].offset + d.sections[i - 1].text.size() <= offset)) {
+    --i;
+  }
+  return i > 0 ? i - 1 : 0;
+}
+
+// Calls `part(section index, offset in its text, length)` for each section
+// that [offset, offset + length) of the file covers.
+template <typename F>
+void ForEachPart(const Profile& d, uint64_t offset, uint64_t length, F part) {
+  for (size_t i = SectionAt(d, offset); length > 0 && i < d.sections.size(); ++i) {
+    const Section& s = d.sections[i];
+    if (s.text.empty() || offset >= s.offset + s.text.size()) continue;
+    const uint64_t rel = offset - s.offset;
+    const uint64_t n = std::min<uint64_t>(length, s.text.size() - rel);
+    part(i, static_cast<size_t>(rel), static_cast<size_t>(n));
+    offset += n;
+    length -= n;
+  }
+}
+
+// Whether one part of a patch keeps the section's structure: the header and
+// every line break where they were, and no line turned into a header.
+bool PatchKeepsStructure(const Section& s, size_t rel, std::string_view bytes) {
+  if (s.hasHeader && rel < s.HeaderEnd()) return false;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if ((bytes[i] == '\n') != (s.text[rel + i] == '\n')) return false;
+  }
+  for (size_t pos = 0; pos < bytes.size();) {
+    if (IsHeaderLine(bytes, pos)) return false;
+    const size_t nl = bytes.find('\n', pos);
+    pos = nl == bytes.npos ? bytes.size() : nl + 1;
+  }
+  return true;
+}
+
+// Puts `bytes` (whole lines) at `rel` of the section and indexes those lines
+// again; false when a key line appeared, went or changed its name, so the
+// section was parsed afresh.
+bool PatchSection(Section& s, size_t rel, std::string_view bytes) {
+  auto byLine = [](const KeyLine& k, size_t pos) { return k.line < pos; };
+  const size_t lo = static_cast<size_t>(std::lower_bound(s.keys.begin(), s.keys.end(), rel, byLine) - s.keys.begin());
+  const size_t hi = static_cast<size_t>(
+      std::lower_bound(s.keys.begin(), s.keys.end(), rel + bytes.size(), byLine) - s.keys.begin());
+  std::vector<std::string> names;
+  for (size_t i = lo; i < hi; ++i) names.emplace_back(s.KeyName(s.keys[i]));
+  s.text.replace(rel, bytes.size(), bytes);
+  size_t i = lo;
+  for (size_t pos = rel, next = 0; pos < rel + bytes.size(); pos = next) {
+    auto k = KeyLineAt(s.text, pos, &next);
+    if (!k) continue;
+    if (i >= hi || s.keys[i].line != pos || s.text.compare(k->nameOff, k->nameLen, names[i - lo]) != 0) {
+      s.Parse();
+      return false;
+    }
+    k->first = s.keys[i].first;
+    s.keys[i++] = *k;
+  }
+  if (i == hi) return true;
+  s.Parse();
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::pair<uint64_t, uint64_t>> WholeLines(const Profile& d,
+                                                      std::vector<std::pair<uint64_t, uint64_t>> ranges) {
+  std::vector<std::pair<uint64_t, uint64_t>> lines;
+  for (auto [begin, end] : ranges) {
+    end = std::min(end, d.size);
+    if (begin >= end) continue;
+    const Section& first = d.sections[SectionAt(d, begin)];
+    const size_t rel = static_cast<size_t>(begin - first.offset);
+    const size_t nl = rel == 0 ? first.text.npos : first.text.rfind('\n', rel - 1);
+    begin = first.offset + (nl == first.text.npos ? 0 : nl + 1);
+    const Section& last = d.sections[SectionAt(d, end - 1)];
+    const size_t after = last.text.find('\n', static_cast<size_t>(end - 1 - last.offset));
+    end = last.offset + (after == last.text.npos ? last.text.size() : after + 1);
+    lines.emplace_back(begin, end);
+  }
+  std::sort(lines.begin(), lines.end());
+  std::vector<std::pair<uint64_t, uint64_t>> merged;
+  for (const auto& r : lines) {
+    if (!merged.empty() && r.first <= merged.back().second) {
+      merged.back().second = std::max(merged.back().second, r.second);
+    } else {
+      merged.push_back(r);
+    }
+  }
+  return merged;
+}
+
+bool PatchLines(Profile& d, const std::vector<std::pair<uint64_t, std::string>>& patches) {
+  bool keeps = true;
+  for (const auto& [offset, bytes] : patches) {
+    if (offset + bytes.size() > d.size) return false;
+    ForEachPart(d, offset, bytes.size(), [&](size_t i, size_t rel, size_t n) {
+      const std::string_view part = std::string_view(bytes).substr(
+          static_cast<size_t>(d.sections[i].offset + rel - offset), n);
+      keeps = keeps && PatchKeepsStructure(d.sections[i], rel, part);
+    });
+  }
+  if (!keeps) return false;
+  bool reindex = false;
+  for (const auto& [offset, bytes] : patches) {
+    ForEachPart(d, offset, bytes.size(), [&](size_t i, size_t rel, size_t n) {
+      const std::string_view part = std::string_view(bytes).substr(
+          static_cast<size_t>(d.sections[i].offset + rel - offset), n);
+      if (!PatchSection(d.sections[i], rel, part)) reindex = true;
+    });
+  }
+  // A key that came or went in one part of a record section moves the parts' index.
+  if (reindex && d.duplicateSections) d.RebuildIndex();
+  return true;
+}
+
+bool CanAppendText(const Profile& d) {
+  const Section* last = LastSection(const_cast<Profile&>(d));
+  // A last line still open, or keys after a deleted section's leftovers,
+  // would belong elsewhere than a parse of the whole file puts them.
+  return last && last->text.back() == '\n' && (last->hasHeader || last == &d.sections[0]);
+}
+
+bool AppendText(Profile& d, std::string_view tail) {
+  if (tail.empty()) return true;
+  if (!CanAppendText(d)) return false;
+  Section* last = LastSection(d);
+  const uint32_t lastIndex = static_cast<uint32_t>(last - d.sections.data());
+  Section* head = nullptr;
+  if (last->hasHeader && !last->name.empty()) {
+    if (auto it = d.index.find(last->name); it != d.index.end() && !d.sections[it->second].parts.empty()) {
+      head = &d.sections[it->second];
+    }
+  }
+  size_t pos = 0;
+  while (pos < tail.size() && !IsHeaderLine(tail, pos)) {
+    const size_t nl = tail.find('\n', pos);
+    const size_t next = nl == tail.npos ? tail.size() : nl + 1;
+    const size_t before = last->keys.size();
+    last->AppendLine(tail.substr(pos, next - pos));
+    if (head && last->keys.size() > before) {
+      head->partOfKey.try_emplace(std::string(last->KeyName(last->keys.back())), lastIndex);
+    }
+    pos = next;
+  }
+  d.size += pos;
+  while (pos < tail.size()) {
+    size_t end = pos;  // the next header, or the end
+    for (size_t next = pos; next < tail.size();) {
+      const size_t nl = tail.find('\n', next);
+      next = nl == tail.npos ? tail.size() : nl + 1;
+      end = next;
+      if (next < tail.size() && IsHeaderLine(tail, next)) break;
+    }
+    Section n;
+    n.hasHeader = true;
+    n.text.assign(tail.substr(pos, end - pos));
+    std::string_view name;
+    size_t lineEnd = n.text.find('\n');
+    if (lineEnd == n.text.npos) lineEnd = n.text.size();
+    if (lineEnd > 0 && n.text[lineEnd - 1] == '\r') --lineEnd;
+    HeaderName(std::string_view(n.text).substr(0, lineEnd), &name);
+    n.name.assign(name);
+    n.Parse();
+    n.offset = d.size;
+    d.size += n.text.size();
+    const uint32_t i = static_cast<uint32_t>(d.sections.size());
+    d.sections.push_back(std::move(n));
+    const Section& added = d.sections.back();
+    if (!added.name.empty()) {
+      auto [it, fresh] = d.index.try_emplace(added.name, i);
+      if (!fresh) {
+        d.duplicateSections = true;
+        Section& first = d.sections[it->second];
+        if (first.parts.empty()) {
+          first.parts.push_back(it->second);
+          for (const auto& k : first.keys) first.partOfKey.try_emplace(std::string(first.KeyName(k)), it->second);
+        }
+        first.parts.push_back(i);
+        for (const auto& k : added.keys) first.partOfKey.try_emplace(std::string(added.KeyName(k)), i);
+      }
+    }
+    pos = end;
+  }
+  return true;
+}
+
+// ----------------------------------------------------- record files' index
+
+namespace {
+
+// A key that is a number of seconds, optionally ".n": its two numbers, when
+// no other spelling could name the same key (no leading zeros).
+bool NumericKey(std::string_view key, uint64_t* second, uint32_t* sequence) {
+  const size_t dot = key.find('.');
+  const std::string_view whole = key.substr(0, dot);
+  auto number = [](std::string_view digits, size_t maxDigits, uint64_t* out) {
+    if (digits.empty() || digits.size() > maxDigits || (digits.size() > 1 && digits[0] == '0')) return false;
+    uint64_t v = 0;
+    for (const char c : digits) {
+      if (c < '0' || c > '9') return false;
+      v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    *out = v;
+    return true;
+  };
+  if (!number(whole, 18, second)) return false;
+  if (dot == key.npos) {
+    *sequence = 0;
+    return true;
+  }
+  uint64_t n = 0;
+  if (!number(key.substr(dot + 1), 9, &n) || n == 0) return false;
+  *sequence = static_cast<uint32_t>(n + 1);
+  return true;
+}
+
+}  // namespace
+
+RecordIndex RecordIndex::Build(std::string_view text) {
+  RecordIndex index;
+  index.Feed(text);
+  index.Finish();
+  return index;
+}
+
+void RecordIndex::Feed(std::string_view piece) {
+  const size_t nl = piece.rfind('\n');
+  if (nl == piece.npos) {
+    carry_.append(piece);
+    return;
+  }
+  if (!carry_.empty()) {
+    carry_.append(piece.substr(0, nl + 1));
+    Scan(carry_);
+    carry_.clear();
+  } else {
+    Scan(piece.substr(0, nl + 1));
+  }
+  carry_.assign(piece.substr(nl + 1));
+}
+
+void RecordIndex::Finish() {
+  if (!carry_.empty()) Scan(carry_);
+  carry_.clear();
+  carry_.shrink_to_fit();
+  building_ = false;
+  for (auto& keys : numbers_) {
+    if (std::is_sorted(keys.begin(), keys.end())) continue;
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  }
+}
+
+uint32_t RecordIndex::SectionId(std::string_view name) {
+  auto it = sections_.find(name);
+  if (it == sections_.end()) {
+    it = sections_.emplace(std::string(name), static_cast<uint32_t>(sections_.size())).first;
+    numbers_.emplace_back();
+  }
+  return it->second;
+}
+
+// While Build scans, keys go to the end unsorted (it sorts once at the end);
+// afterwards each goes to its place.
+void RecordIndex::Insert(uint32_t section, std::string_view key) {
+  Number n;
+  if (!NumericKey(key, &n.second, &n.sequence)) {
+    otherKeys_.try_emplace(std::to_string(section) + ":" + ToLowerAscii(key), true);
+    return;
+  }
+  std::vector<Number>& keys = numbers_[section];
+  if (keys.empty() || keys.back() < n || building_) {
+    keys.push_back(n);
+    return;
+  }
+  const auto at = std::lower_bound(keys.begin(), keys.end(), n);
+  if (*at != n) keys.insert(at, n);
+}
+
+bool RecordIndex::Holds(std::string_view section, std::string_view key) const {
+  auto it = sections_.find(Trim(section));
+  if (it == sections_.end()) return false;
+  key = Trim(key);
+  Number n;
+  if (!NumericKey(key, &n.second, &n.sequence)) {
+    return otherKeys_.count(std::to_string(it->second) + ":" + ToLowerAscii(key)) != 0;
+  }
+  const std::vector<Number>& keys = numbers_[it->second];
+  return std::binary_search(keys.begin(), keys.end(), n);
+}
+
+std::string RecordIndex::AppendBytes(std::string_view section, std::string_view key, std::string_view value) const {
+  std::string out;
+  // The open last line gets its line break, as EnsureEndsWithLineBreak gives it.
+  if (size_ > 0 && lastByte_ != '\n') out += lastByte_ == '\r' ? std::string("\n") : eol_;
+  const auto it = sections_.find(section);
+  if (it == sections_.end() || current_ != static_cast<int64_t>(it->second)) {
+    out.append("[").append(section).append("]").append(eol_);
+  }
+  out.append(key).append("=").append(value).append(eol_);
+  return out;
+}
+
+bool RecordIndex::Append(std::string_view tail) {
+  if (tail.empty()) return true;
+  if (size_ > 0 && lastByte_ != '\n') {
+    // Only the line break that closes the open last line leaves it as it read.
+    const size_t close = tail[0] == '\n' ? 1 : tail.size() > 1 && tail[0] == '\r' && tail[1] == '\n' ? 2 : 0;
+    if (close == 0) return false;
+    size_ += close;
+    lastByte_ = '\n';
+    tail.remove_prefix(close);
+  }
+  Scan(tail);
+  return true;
+}
+
+void RecordIndex::Scan(std::string_view text) {
+  if (!eolKnown_) {
+    const size_t nl = text.find('\n');
+    if (nl != text.npos) {
+      eolKnown_ = true;
+      if (nl > 0 && text[nl - 1] == '\r') eol_ = "\r\n";
+    }
+  }
+  for (size_t pos = 0, next = 0; pos < text.size(); pos = next) {
+    size_t b = pos;
+    while (b < text.size() && IsBlank(text[b])) ++b;
+    if (b < text.size() && text[b] == '[') {
+      size_t end = text.find('\n', pos);
+      next = end == text.npos ? text.size() : end + 1;
+      if (end == text.npos) end = text.size();
+      if (end > pos && text[end - 1] == '\r') --end;
+      std::string_view name;
+      if (HeaderName(text.substr(pos, end - pos), &name)) {
+        current_ = SectionId(name);
+        continue;
+      }
+    }
+    const auto k = KeyLineAt(text, pos, &next);
+    if (k && current_ >= 0) Insert(static_cast<uint32_t>(current_), text.substr(k->nameOff, k->nameLen));
+  }
+  size_ += text.size();
+  if (!text.empty()) lastByte_ = text.back();
 }
 
 // ------------------------------------------------------------------ reads

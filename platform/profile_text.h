@@ -136,6 +136,8 @@ struct Profile {
 // rewrites the whole file.
 struct WritePlan {
   bool rewrite = false;
+  // Every in-place write replaces a key line's value, its name kept.
+  bool valuesOnly = true;
   // Bytes to put at an offset: in place of as many bytes, or at the old end.
   std::vector<std::pair<uint64_t, std::string>> writes;
 
@@ -190,6 +192,80 @@ DWORD ReplaceRecord(Profile& d, std::string_view section, std::string_view key,
 // ending in a bare CR gets its LF first); a rewrite of a larger file stays a
 // rewrite.
 void FinishPlan(Profile& d, WritePlan& plan, uint64_t oldSize);
+
+// ---- Catching up with what another writer changed ----
+//
+// A cached file follows another process's writes made where they stand
+// without a parse of the whole text; each returns false, changing nothing,
+// when the change may reach beyond what it can follow (the caller then
+// parses the file afresh).
+
+// The ranges [begin, end) of the file, widened to the whole lines they
+// touch, sorted and merged.
+std::vector<std::pair<uint64_t, uint64_t>> WholeLines(const Profile& d,
+                                                      std::vector<std::pair<uint64_t, uint64_t>> ranges);
+// Puts each patch's bytes (whole lines, as WholeLines gives them, of the
+// length they replace) at its offset. False when a patch would touch a
+// header, move a line break or make a header.
+bool PatchLines(Profile& d, const std::vector<std::pair<uint64_t, std::string>>& patches);
+// Adds text written after the file's old end. False when the old text does
+// not end in a line break, or ends in what a deleted section left.
+bool AppendText(Profile& d, std::string_view tail);
+// Whether AppendText would take text.
+bool CanAppendText(const Profile& d);
+
+// ---- Record files without their text ----
+
+// What adding records to a record file needs of it, kept without the file's
+// text: which keys each section holds in any of its parts, the last
+// section, how the file ends. AppendRecord's bytes follow from it exactly as
+// from the parsed file, at a small part of the memory (a day log's key is a
+// number of seconds, held as such). Built from the text once, then followed
+// by what is appended. Names are looked up as the edits take them (trimmed).
+class RecordIndex {
+ public:
+  static RecordIndex Build(std::string_view text);
+  // The same from a file read piece by piece: Feed takes each piece in file
+  // order, Finish ends the reading.
+  void Feed(std::string_view piece);
+  void Finish();
+
+  uint64_t size() const { return size_; }
+  // Whether any part of `section` holds `key`.
+  bool Holds(std::string_view section, std::string_view key) const;
+  // The bytes that AppendRecord would add at the end of the file for a key
+  // the section does not hold yet.
+  std::string AppendBytes(std::string_view section, std::string_view key, std::string_view value) const;
+  // Follows text added at the old end; false, changing nothing, when it
+  // continues an open last line.
+  bool Append(std::string_view tail);
+  // After a change of values where they stand: the file's last byte now.
+  void SetLastByte(char c) { lastByte_ = c; }
+
+ private:
+  // A numeric key: the second and 0, or n + 1 for "<second>.n".
+  struct Number {
+    uint64_t second = 0;
+    uint32_t sequence = 0;
+    auto operator<=>(const Number&) const = default;
+  };
+  void Scan(std::string_view text);
+  uint32_t SectionId(std::string_view name);
+  void Insert(uint32_t section, std::string_view key);
+
+  NameIndex sections_;  // name -> id
+  // Per section, its numeric keys in order: records come in time order, so
+  // nearly all are added at the end.
+  std::vector<std::vector<Number>> numbers_;
+  std::unordered_map<std::string, bool> otherKeys_;  // "<id>:<lower-cased key>" of the rest
+  bool building_ = true;   // keys go to the end unsorted until Finish
+  std::string carry_;      // an unfinished last line of the pieces fed so far
+  int64_t current_ = -1;  // section of the file's last line; -1 before any header
+  uint64_t size_ = 0;
+  std::string eol_ = "\n";
+  bool eolKnown_ = false;
+  char lastByte_ = '\n';
+};
 
 // ---- Lookups (names trimmed here) ----
 

@@ -1,6 +1,7 @@
 // Writes made where they stand (same-length lines, additions at the end) and
 // record files whose sections continue further down: what other processes
 // see of them, and what stays readable.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -24,6 +25,7 @@ namespace {
 using testing::ReadHostFile;
 using testing::InChild;
 using testing::WriteHostFile;
+using testing::AppendHostFile;
 
 ino_t InodeOf(const std::string& host) {
   struct stat st;
@@ -210,6 +212,85 @@ TEST_F(ProfileInPlaceTest, AWriterKilledAnywhereLeavesAReadableFile) {
   // No line was left half written.
   const std::string text = ReadHostFile(Host());
   EXPECT_EQ(text.back(), '\n');
+}
+
+// Writes of another process that keep the file: records added to the last
+// section, to a section further up (a new part) and to a new one, and values
+// changed where they stand. A cached reader and a cached writer of this
+// process then see exactly what a fresh reader sees.
+TEST_F(ProfileInPlaceTest, ACachedReaderFollowsAnotherProcessesAppendsAndChanges) {
+  WriteLargeFile();
+  AppendHostFile(Host(), "[SRV1\\COM1]\n100=C_DOM\\ann\n");
+  ASSERT_EQ(ProfileReadRecords(Win(), "SRV1\\COM1")->size(), 1u);  // cached here
+  const ino_t inode = InodeOf(Host());
+  for (int round = 0; round < 20; ++round) {
+    const std::string n = std::to_string(round);
+    ASSERT_EQ(InChild([&] {
+                bool ok = ProfileAppendRecord(Win(), "SRV1\\COM1", "2" + n, "H_DOM\\ann") == ERROR_SUCCESS;
+                ok = ok && ProfileAppendRecord(Win(), "DOM\\u1", "Extra" + n, n) == ERROR_SUCCESS;
+                ok = ok && ProfileAppendRecord(Win(), "SRV1\\VPN" + n, "3" + n, "C_DOM\\bob") == ERROR_SUCCESS;
+                ok = ok && ProfileWriteString(Win(), "DOM\\u9", "TotalTime", n) == ERROR_SUCCESS;
+                ok = ok && ProfileReplaceRecord(Win(), "SRV1\\COM1", "100", "C_DOM\\a" + n) == ERROR_SUCCESS;
+                return ok ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(ProfileReadRecords(Win(), "SRV1\\COM1")->size(), static_cast<size_t>(round + 2));
+    EXPECT_EQ(ProfileReadRecords(Win(), "SRV1\\COM1")->front().second, "C_DOM\\a" + n);
+    EXPECT_TRUE(ProfileRecordExists(Win(), "DOM\\u1", "Extra" + n));
+    EXPECT_FALSE(ProfileReadSection(Win(), "DOM\\u1")->size() > 2) << "later parts are not the first";
+    EXPECT_TRUE(ProfileRecordExists(Win(), "SRV1\\VPN" + n, "3" + n));
+    EXPECT_EQ(ProfileGetString(Win(), "DOM\\u9", "TotalTime", ""), n);
+    // This process's own next write starts from the other's, not its cache.
+    ASSERT_EQ(ProfileAppendRecord(Win(), "SRV1\\COM1", "2" + n, "again"), ERROR_ALREADY_EXISTS);
+    ASSERT_EQ(ProfileWriteString(Win(), "DOM\\u8", "Lasted", n), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(InodeOf(Host()), inode) << "every write was made where it stands";
+  const std::string text = ReadHostFile(Host());
+  EXPECT_EQ(InChild([&] {
+              const auto all = ProfileListSections(Win());
+              return all && *all == *ProfileListSections(Win()) ? 0 : 1;
+            }),
+            0);
+  EXPECT_NE(text.find("Lasted=19   "), std::string::npos);
+}
+
+// Changes that no writer of the profile calls noted: made in place by another
+// program, a file cut shorter, a file replaced. Each is seen whole.
+TEST_F(ProfileInPlaceTest, ChangesTheWritersDidNotNoteAreReadWhole) {
+  WriteLargeFile();
+  auto rawWrite = [&](const std::string& from, const std::string& to) {
+    std::string text = ReadHostFile(Host());
+    const size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos);
+    struct stat st;
+    ASSERT_EQ(::stat(Host().c_str(), &st), 0);
+    const int fd = ::open(Host().c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, to.data(), to.size(), static_cast<off_t>(at)), static_cast<ssize_t>(to.size()));
+    // Within the same tick of the clock as the noted write before it.
+    const timespec times[2] = {{0, UTIME_OMIT}, {st.st_mtim.tv_sec, st.st_mtim.tv_nsec + 1 < 1000000000 ? st.st_mtim.tv_nsec + 1 : 0}};
+    ::futimens(fd, times);
+    ::close(fd);
+  };
+  ASSERT_EQ(ProfileGetString(Win(), "DOM\\u3", "TotalTime", ""), "300");
+  // A noted write, then one in the middle that nothing noted.
+  ASSERT_EQ(InChild([&] { return ProfileWriteString(Win(), "DOM\\u4", "TotalTime", "444") == ERROR_SUCCESS ? 0 : 1; }), 0);
+  rawWrite("[DOM\\u3]\nTotalTime=300", "[DOM\\u3]\nTotalTime=777");
+  EXPECT_EQ(ProfileGetString(Win(), "DOM\\u3", "TotalTime", ""), "777");
+  EXPECT_EQ(ProfileGetString(Win(), "DOM\\u4", "TotalTime", ""), "444");
+  // A key renamed and a section renamed in place.
+  rawWrite("[DOM\\u5]\nTotalTime", "[DOM\\u5]\nTotalTame");
+  rawWrite("[DOM\\u6]", "[DOM\\x6]");
+  EXPECT_EQ(ProfileGetString(Win(), "DOM\\u5", "TotalTime", "none"), "none");
+  EXPECT_EQ(ProfileGetString(Win(), "DOM\\u5", "TotalTame", ""), "300");
+  EXPECT_FALSE(ProfileListKeys(Win(), "DOM\\u6"));
+  EXPECT_TRUE(ProfileListKeys(Win(), "DOM\\x6"));
+  // Cut shorter, then replaced by another file.
+  ASSERT_EQ(::truncate(Host().c_str(), 100), 0);
+  EXPECT_FALSE(ProfileListKeys(Win(), "DOM\\u7"));
+  WriteHostFile(Host(), "[DOM\\u7]\nTotalTime=5\n");
+  EXPECT_EQ(ProfileGetString(Win(), "DOM\\u7", "TotalTime", ""), "5");
+  EXPECT_EQ(ProfileListSections(Win())->size(), 1u);
 }
 
 }  // namespace

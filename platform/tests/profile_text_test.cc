@@ -139,3 +139,193 @@ TEST(ProfileTextTest, DeletionsTakeEveryLineOfTheirNameAndNoOther) {
 
 }  // namespace
 }  // namespace plat::ini
+
+namespace plat::ini {
+namespace {
+
+// ---- Following another writer's change from the bytes it wrote ----
+
+namespace following {
+
+// Brings `cached` (the old text parsed) to `after` from the ranges a write
+// put there, as a reader of another process's change does.
+bool Follow(Profile& cached, const std::string& after, const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+  std::vector<std::pair<uint64_t, std::string>> patches;
+  for (const auto& [b, e] : WholeLines(cached, ranges)) patches.emplace_back(b, after.substr(b, e - b));
+  const std::string tail = after.substr(static_cast<size_t>(cached.size));
+  if (!tail.empty() && !CanAppendText(cached)) return false;
+  if (!PatchLines(cached, patches)) return false;
+  return AppendText(cached, tail);
+}
+
+std::vector<std::pair<uint64_t, uint64_t>> RangesOf(const WritePlan& plan) {
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  for (const auto& [offset, bytes] : plan.writes) ranges.emplace_back(offset, offset + bytes.size());
+  return ranges;
+}
+
+// Everything a reader can ask of `followed` is what a parse of `text` answers.
+void ExpectAsParsed(const Profile& followed, const std::string& text) {
+  const Profile fresh = Parse(text);
+  ASSERT_EQ(Text(followed), text);
+  EXPECT_EQ(followed.size, text.size());
+  Profile offsets = followed;
+  offsets.RecomputeOffsets();
+  for (size_t i = 0; i < followed.sections.size(); ++i) ASSERT_EQ(followed.sections[i].offset, offsets.sections[i].offset);
+  ASSERT_EQ(SectionNames(followed), SectionNames(fresh));
+  for (const auto& name : SectionNames(fresh)) {
+    EXPECT_EQ(Values(*FindSection(followed, name)), Values(*FindSection(fresh, name))) << name;
+    EXPECT_EQ(ReadRecords(followed, name), ReadRecords(fresh, name)) << name;
+  }
+}
+
+}  // namespace following
+
+TEST(ProfileTextTest, AnotherWritersAppendsAndInPlaceChangesAreFollowedExactly) {
+  using namespace following;
+  // A day log large enough for shorter values to be padded in place, with a
+  // header-less preamble, CRLF-free lines and sections in several parts.
+  std::string text = "; day log\n[SRV1\\COM3]\nCount=10\n";
+  for (int i = 0; i < 3000; ++i) {
+    text += "[SRV1\\COM" + std::to_string(i % 7) + "]\n" + std::to_string(1000 + i) + "=C_DOM\\user" +
+            std::to_string(i) + "\n";
+  }
+  Profile writer = Parse(text);
+  Profile reader = Parse(text);
+  RecordIndex index = RecordIndex::Build(text);
+  unsigned seed = 7;
+  auto next = [&seed](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  int followedInPlace = 0, rewrites = 0;
+  for (int round = 0; round < 400; ++round) {
+    const uint64_t oldSize = writer.size;
+    WritePlan plan;
+    const std::string port = "SRV1\\COM" + std::to_string(next(9));  // 7 and 8 are new sections
+    switch (next(4)) {
+      case 0:
+      case 1: {
+        // Half of them a key the section already holds in some part.
+        const std::string key = std::to_string(next(2) ? 5000 + round : 1000 + static_cast<int>(next(3000)));
+        const bool held = RecordExists(writer, port, key);
+        ASSERT_EQ(index.Holds(port, key), held) << port << " " << key;
+        const DWORD err = AppendRecord(writer, port, key, "H_DOM\\x?" + std::to_string(round), plan);
+        ASSERT_EQ(err, held ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+        if (!held) {
+          std::string bytes;
+          for (const auto& w : plan.writes) bytes += w.second;
+          ASSERT_EQ(index.AppendBytes(port, key, "H_DOM\\x?" + std::to_string(round)), bytes);
+          ASSERT_TRUE(index.Append(bytes));
+        }
+        break;
+      }
+      case 2: {  // the call-back rewrite of an earlier record, shorter: padded in place
+        const int i = static_cast<int>(next(3000));
+        ASSERT_EQ(ReplaceRecord(writer, "SRV1\\COM" + std::to_string(i % 7), std::to_string(1000 + i), "C_x", plan),
+                  ERROR_SUCCESS);
+        ++followedInPlace;
+        break;
+      }
+      default: {  // a counter kept in the preamble's neighbour section
+        ProfileChange c;
+        ASSERT_EQ(Validate({"SRV1\\COM3", "Count", std::to_string(10 + next(90))}, &c), ERROR_SUCCESS);
+        ApplyChange(writer, c, plan);
+        break;
+      }
+    }
+    if (plan.writes.empty() && !plan.rewrite) continue;  // nothing changed: nothing written
+    FinishPlan(writer, plan, oldSize);
+    const std::string after = Text(writer);
+    if (!plan.rewrite) {
+      ASSERT_EQ(index.size(), after.size());
+    }
+    if (plan.rewrite) {
+      reader = Parse(after);
+      index = RecordIndex::Build(after);
+      ++rewrites;
+      continue;
+    }
+    index.SetLastByte(after.back());
+    ASSERT_TRUE(Follow(reader, after, RangesOf(plan))) << "round " << round;
+    ExpectAsParsed(reader, after);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  EXPECT_GT(followedInPlace, 50);
+  EXPECT_EQ(rewrites, 0) << "a file this large is written where it stands";
+}
+
+TEST(ProfileTextTest, AChangeBeyondAValueIsFollowedOrRefusedUnchanged) {
+  using namespace following;
+  const std::string text = "[A]\nk1=one\nk2=two\n; note\n[B]\nx=1\n";
+  auto changed = [&](std::string_view from, std::string_view to) {
+    std::string t = text;
+    const size_t at = t.find(from);
+    t.replace(at, from.size(), to);
+    return std::make_pair(t, std::vector<std::pair<uint64_t, uint64_t>>{{at, at + to.size()}});
+  };
+  // A key renamed, a comment made a key, a key made a comment: followed.
+  for (const auto& [from, to] : {std::pair{"k2=two", "kX=two"}, {"; note", "n=note"}, {"k1=one", ";1=one"}}) {
+    Profile cached = Parse(text);
+    const auto [after, ranges] = changed(from, to);
+    ASSERT_TRUE(Follow(cached, after, ranges)) << to;
+    ExpectAsParsed(cached, after);
+  }
+  // A header touched, a line break moved, a line made a header: refused, nothing changed.
+  for (const auto& [from, to] : {std::pair{"[B]", "[C]"}, {"k1=one\n", "k1=on\ne"}, {"; note", "[note]"}}) {
+    Profile cached = Parse(text);
+    const auto [after, ranges] = changed(from, to);
+    EXPECT_FALSE(Follow(cached, after, ranges)) << to;
+    ExpectAsParsed(cached, text);
+  }
+  // Text added after a last line still open is not taken.
+  Profile open = Parse("[A]\nk=1");
+  EXPECT_FALSE(CanAppendText(open));
+  EXPECT_FALSE(AppendText(open, "\nj=2\n"));
+  ExpectAsParsed(open, "[A]\nk=1");
+}
+
+TEST(ProfileTextTest, ARecordIndexAppendsAndFindsAsTheParsedFileDoes) {
+  // CRLF lines, keys before any header, a key with a leading zero and one
+  // with ".0", names in other cases and blanks, an open last line.
+  const std::string text =
+      "100=preamble\r\n[SRV1\\COM1]\r\n 0123 = a\r\n160.0=b\r\nname=c\r\n[srv1\\com2]\r\n200=d\r\n"
+      "[SRV1\\COM1]\r\n300=e\r\n300.2=f";
+  const Profile parsed = Parse(text);
+  RecordIndex index = RecordIndex::Build(text);
+  for (const char* section : {"SRV1\\COM1", "srv1\\com1", "SRV1\\COM2", "SRV1\\COM3"}) {
+    for (const char* key : {"100", "0123", "123", "160.0", "160", "NAME", "200", "300", "300.2", "300.1", "3000"}) {
+      EXPECT_EQ(index.Holds(section, key), RecordExists(parsed, section, key)) << section << " " << key;
+    }
+  }
+  // What the edit would append, for the last section, another and a new one.
+  for (const char* section : {"srv1\\com1", "SRV1\\COM2", "SRV1\\COM9"}) {
+    Profile d = parsed;
+    WritePlan plan;
+    ASSERT_EQ(AppendRecord(d, section, "400", "g", plan), ERROR_SUCCESS);
+    std::string bytes;
+    for (const auto& w : plan.writes) bytes += w.second;
+    EXPECT_EQ(index.AppendBytes(section, "400", "g"), bytes) << section;
+  }
+  // Read in pieces of any size, the file gives the same index.
+  for (size_t piece = 1; piece < 9; ++piece) {
+    RecordIndex fed;
+    for (size_t at = 0; at < text.size(); at += piece) fed.Feed(std::string_view(text).substr(at, piece));
+    fed.Finish();
+    EXPECT_EQ(fed.size(), text.size());
+    for (const char* key : {"0123", "160.0", "name", "200", "300", "300.2"}) {
+      EXPECT_EQ(fed.Holds("SRV1\\COM1", key), index.Holds("SRV1\\COM1", key)) << piece << " " << key;
+    }
+    EXPECT_EQ(fed.AppendBytes("SRV1\\COM1", "1", "x"), index.AppendBytes("SRV1\\COM1", "1", "x"));
+  }
+  // Text that continues the open last line is not taken; a closed one is.
+  EXPECT_FALSE(index.Append("9=x\r\n"));
+  ASSERT_TRUE(index.Append("\r\n[SRV1\\COM2]\r\n500=h\r\n"));
+  EXPECT_TRUE(index.Holds("SRV1\\COM2", "500"));
+  EXPECT_TRUE(index.Holds("SRV1\\COM1", "300.2"));
+  EXPECT_EQ(index.AppendBytes("SRV1\\COM2", "501", "i"), "501=i\r\n");
+  EXPECT_EQ(index.size(), text.size() + std::string("\r\n[SRV1\\COM2]\r\n500=h\r\n").size());
+}
+
+}  // namespace
+}  // namespace plat::ini

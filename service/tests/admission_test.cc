@@ -12,6 +12,7 @@
 #include "service/profile_store.h"
 #include "service/session_log.h"
 #include "service/system_data.h"
+#include "platform/testing/host_tools.h"
 #include "service/tests/policy_fixture.h"
 
 namespace svc {
@@ -196,6 +197,45 @@ TEST_F(AdmissionTest, NoDuplicateFindsTheAccountInAnyServersSection) {
   SetUser("+DOM\\Dialers", kNoDuplicate, "1");
   ASSERT_EQ(plat::ProfileWriteString(ctx.paths.loggedIn, "SRV1", kAnn, "1"), 0u);
   EXPECT_EQ(Check(), kRefuseDuplicate);
+}
+
+// Files large enough to be written where they stand: another process's
+// change to them (a profile counter as `pluser` sets it, a logged-in key and a
+// record of a second server appended) is seen exactly by the next decision.
+TEST_F(AdmissionTest, AnotherProcessesWritesToLargeFilesAreSeenByTheNextDecision) {
+  std::vector<plat::ProfileChange> users, roster;
+  for (int i = 0; i < 1500; ++i) {
+    users.push_back({"DOM\\filler" + std::to_string(i), kMaxSessionTime, "3600"});
+    users.push_back({"DOM\\filler" + std::to_string(i), kTotalConnects, "0          "});
+  }
+  for (int i = 0; i < 4000; ++i) roster.push_back({"SRV7", "DOM\\other" + std::to_string(i), "1"});
+  ASSERT_EQ(plat::ProfileApply(ctx.paths.users, users), 0u);
+  ASSERT_EQ(plat::ProfileApply(ctx.paths.loggedIn, roster), 0u);
+  std::string day;
+  for (int i = 0; i < 2000; ++i) day += "[SRV1\\COM9]\n" + Key(now - 5000 + i) + "=C_DOM\\filler" + std::to_string(i) + "\n";
+  ASSERT_EQ(plat::WriteWholeFile(GetLogFileName(ctx, now), day), 0u);
+  SetUser(kAnn, kNoDuplicate, "1");
+
+  ASSERT_EQ(Check(), kAdmitted);  // every file read and cached here
+  Log_HangUp(ctx, kAnn, kCom1, 60, now);
+  now += 60;
+  const std::string dayLog = GetLogFileName(ctx, now);
+  ASSERT_EQ(plat::testing::InChild([&] {
+              bool ok = plat::ProfileWriteString(ctx.paths.users, kAnn, kTotalConnects, "41") == 0;
+              ok = ok && plat::ProfileWriteString(ctx.paths.loggedIn, "SRV7", kAnn, "1") == 0;
+              ok = ok && plat::ProfileAppendRecord(dayLog, kCom1, Key(now), "C_DOM\\bob") == 0;
+              return ok ? 0 : 1;
+            }),
+            0);
+  EXPECT_EQ(Check(), kRefuseDuplicate) << "the logged-in key another process added";
+  EXPECT_EQ(Record(dayLog, kCom1, Key(now)), "C_DOM\\bob");
+  EXPECT_EQ(Record(dayLog, kCom1, Key(now) + ".1"), "N_DOM\\ann?4") << "the other's record keeps its key";
+
+  ASSERT_EQ(plat::testing::InChild([&] { return plat::ProfileDeleteKey(ctx.paths.loggedIn, "SRV7", kAnn) == 0 ? 0 : 1; }),
+            0);
+  ASSERT_EQ(Check(), kAdmitted);
+  EXPECT_EQ(User(kAnn, kTotalConnects), "42") << "counted on from the other's value";
+  EXPECT_EQ(Record(dayLog, kCom1, Key(now) + ".2"), "C_DOM\\ann");
 }
 
 // Sessions at once count over every server's section of the logged-in users
