@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/service_values.h"
+#include "platform/background.h"
 #include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/registry.h"
@@ -69,7 +70,9 @@ TraceOptions RrasHookTraceOptions() {
 }
 
 TraceWriter::TraceWriter(TraceOptions options, Clock clock)
-    : options_(std::move(options)), clock_(std::move(clock)) {
+    : options_(std::move(options)),
+      clock_(std::move(clock)),
+      file_(std::make_shared<plat::AppendingFile>()) {
   if (!clock_) clock_ = [] { return plat::Now(); };
 }
 
@@ -93,7 +96,7 @@ void TraceWriter::Write(std::string_view label, std::string_view text, long numb
     std::lock_guard lock(stateMutex_);
     const std::time_t now = clock_();
     if (!LoadFlag(started_)) {
-      file_.Close();
+      file_.load()->Close();
       plat::DeleteFile(options_.file);
       ReadLimit(now);
       if (LoadLimit(limitKB_) != 0) WriteHeader("Portulon starting...");
@@ -112,10 +115,14 @@ void TraceWriter::Write(std::string_view label, std::string_view text, long numb
   if (overLimit_.exchange(false)) {
     std::lock_guard lock(stateMutex_);
     // Another thread may have reset the file while this one waited.
-    if (file_.Size(options_.file, &size) == plat::ERROR_SUCCESS &&
+    std::shared_ptr<plat::AppendingFile> full = file_.load();
+    if (full->Size(options_.file, &size) == plat::ERROR_SUCCESS &&
         size > std::uint64_t{LoadLimit(limitKB_)} * 1024) {
-      file_.Close();
+      // Deleted while still open, the name goes at once; closing the last
+      // descriptor is what lets the blocks go, and that waits for no line.
       plat::DeleteFile(options_.file);
+      file_.store(std::make_shared<plat::AppendingFile>());
+      plat::RunInBackground([old = std::move(full)]() mutable { old.reset(); });
       ReadLimit(clock_());
       if (LoadLimit(limitKB_) != 0) WriteHeader("Portulon log reset...");
     }
@@ -152,7 +159,7 @@ void TraceWriter::WriteNumbered(std::string_view body) {
   line.append(" ").append(stamp).append(" -> ").append(body).append("\n");
   // A line that cannot be written is lost; tracing never fails its caller.
   std::uint64_t size = 0;
-  if (file_.Append(options_.file, line, &size) == plat::ERROR_SUCCESS &&
+  if (file_.load()->Append(options_.file, line, &size) == plat::ERROR_SUCCESS &&
       size > std::uint64_t{LoadLimit(limitKB_)} * 1024) {
     overLimit_.store(true);
   }

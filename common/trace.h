@@ -13,7 +13,8 @@
 // - While the limit is 0 it is read again at most every 300 seconds.
 // - Before each line, a file larger than limit x 1024 bytes is deleted, the
 //   limit read again and the header "Portulon log reset..." written; the line
-//   counter keeps counting.
+//   counter keeps counting. The deleted file's blocks are let go off the
+//   line's path (plat::RunInBackground): that is what a restart costs most.
 // - In console mode the body "%s: %s : %d" goes to standard output instead,
 //   whatever the limit; the file is not touched.
 //
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -87,8 +89,9 @@ class TraceWriter {
   std::mutex stampMutex_;
   std::time_t stampSecond_ = -1;
   std::string stampText_;
-  // The trace file, kept open between lines.
-  plat::AppendingFile file_;
+  // The trace file, kept open between lines. A restart puts a new one here
+  // and hands the old one, still open, to the background to close.
+  std::atomic<std::shared_ptr<plat::AppendingFile>> file_;
   // Set when a line took the file past the limit: the next line resets it
   // first. Learnt from the write itself, so an ordinary line costs no look at
   // the file's size of its own.

@@ -17,11 +17,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <string>
 #include <vector>
 #include <cstdio>
 
+#include "platform/background.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
 #include "platform/path.h"
@@ -315,22 +317,38 @@ DWORD LastRecordNumber(int fd, std::uint64_t end, DWORD* number) {
   }
 }
 
-// Replaces the log by its newest records that fit in three quarters of
-// `maxSize` and `line` after them, reading only that much of its end. The
-// caller holds the lock on `fd`.
-DWORD ReplaceWithNewest(int fd, const std::string& logFile, std::uint64_t end,
-                        const std::string& line, std::uint64_t maxSize) {
-  const std::uint64_t target = maxSize / 4 * 3;
-  const std::uint64_t budget = target > line.size() ? target - line.size() : 0;
+// A trim keeps the newest records that fit in three quarters of the bound,
+// so that it comes once per quarter of it, not on every record.
+std::uint64_t TrimTarget(std::uint64_t maxSize) { return maxSize / 4 * 3; }
+// Past this mark a trim is started off the reporter's path, early enough that
+// the bound is seldom reached before it is done.
+std::uint64_t TrimMark(std::uint64_t maxSize) { return maxSize / 8 * 7; }
+
+// The newest whole records before `end` that fit in `budget` bytes.
+DWORD ReadNewest(int fd, std::uint64_t end, std::uint64_t budget, std::string* text) {
   const std::uint64_t from = end > budget ? end - budget : 0;
-  std::string text(static_cast<size_t>(end - from), '\0');
-  if (!text.empty()) {
-    if (DWORD err = ReadAt(fd, text.data(), text.size(), from); err != ERROR_SUCCESS) return err;
+  text->assign(static_cast<size_t>(end - from), '\0');
+  if (!text->empty()) {
+    if (DWORD err = ReadAt(fd, text->data(), text->size(), from); err != ERROR_SUCCESS) return err;
   }
   if (from > 0) {
     // Whole records only: the first one may have begun before `from`.
-    const size_t newline = text.find('\n');
-    text.erase(0, newline == std::string::npos ? text.size() : newline + 1);
+    const size_t newline = text->find('\n');
+    text->erase(0, newline == std::string::npos ? text->size() : newline + 1);
+  }
+  return ERROR_SUCCESS;
+}
+
+// Replaces the log by its newest records and `line` after them, reading only
+// that much of its end. The caller holds the lock on `fd`: this is the trim of
+// a report that found the log at its bound.
+DWORD ReplaceWithNewest(int fd, const std::string& logFile, std::uint64_t end,
+                        const std::string& line, std::uint64_t maxSize) {
+  const std::uint64_t target = TrimTarget(maxSize);
+  std::string text;
+  if (DWORD err = ReadNewest(fd, end, target > line.size() ? target - line.size() : 0, &text);
+      err != ERROR_SUCCESS) {
+    return err;
   }
   text += line;
   // One name: only the holder of the lock trims, and what a trimmer killed
@@ -339,6 +357,92 @@ DWORD ReplaceWithNewest(int fd, const std::string& logFile, std::uint64_t end,
   options.durable = true;
   options.temporary = logFile + ".~trim";
   return posix::ReplaceAtomically(logFile, text, options);
+}
+
+// The trim started at the mark, on the background thread. The newest records
+// are copied and synced without holding the log, so appenders go on
+// meanwhile; under the log's lock only the records added since are copied
+// and the copy renamed over the log. As durable as the trim at the bound:
+// the copy is on disk before it takes the name, and the folder is synced
+// once it has. Gives up, leaving the log to a later trim, when another
+// trimmer is at work or has replaced the log meanwhile.
+DWORD TrimOffPath(const std::string& logFile, std::uint64_t maxSize) {
+  // The copy's name is fixed and locked by its writer: a second trimmer gives
+  // way, and what a killed one left is written over.
+  const std::string copyName = logFile + ".~next";
+  posix::LockedFile copy;
+  if (DWORD err = copy.Open(copyName, O_RDWR | O_CREAT, LOCK_EX | LOCK_NB); err != ERROR_SUCCESS) {
+    return errno == EWOULDBLOCK ? ERROR_SUCCESS : err;
+  }
+  const auto giveUp = [&copyName](DWORD err) {
+    ::unlink(copyName.c_str());
+    return err;
+  };
+
+  std::string text;
+  std::uint64_t end = 0;
+  struct stat copied {};
+  {
+    posix::LockedFile log;
+    if (DWORD err = log.Open(logFile, O_RDONLY, LOCK_SH); err != ERROR_SUCCESS) {
+      return giveUp(err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err);
+    }
+    copied = log.status();
+    if (DWORD err = EndOfCompleteLines(log.fd(), static_cast<std::uint64_t>(copied.st_size), &end);
+        err != ERROR_SUCCESS) {
+      return giveUp(err);
+    }
+    if (end <= TrimMark(maxSize)) return giveUp(ERROR_SUCCESS);  // trimmed already
+    if (DWORD err = ReadNewest(log.fd(), end, TrimTarget(maxSize), &text); err != ERROR_SUCCESS) {
+      return giveUp(err);
+    }
+  }
+  if (::ftruncate(copy.fd(), 0) != 0) return giveUp(ErrorFromErrno(errno));
+  if (DWORD err = posix::Write(copy.fd(), text, logFile); err != ERROR_SUCCESS) return giveUp(err);
+  if (posix::Fsync(copy.fd(), logFile) != 0) return giveUp(ErrorFromErrno(errno));
+
+  posix::LockedFile log;
+  if (DWORD err = log.Open(logFile, O_RDONLY, LOCK_EX); err != ERROR_SUCCESS) return giveUp(err);
+  const struct stat& now = log.status();
+  std::uint64_t newEnd = 0;
+  if (DWORD err = EndOfCompleteLines(log.fd(), static_cast<std::uint64_t>(now.st_size), &newEnd);
+      err != ERROR_SUCCESS) {
+    return giveUp(err);
+  }
+  if (now.st_dev != copied.st_dev || now.st_ino != copied.st_ino || newEnd < end) {
+    return giveUp(ERROR_SUCCESS);  // replaced or cleared meanwhile
+  }
+  std::string added(static_cast<size_t>(newEnd - end), '\0');
+  if (!added.empty()) {
+    if (DWORD err = ReadAt(log.fd(), added.data(), added.size(), end); err != ERROR_SUCCESS) {
+      return giveUp(err);
+    }
+    if (DWORD err = posix::Write(copy.fd(), added, logFile); err != ERROR_SUCCESS) return giveUp(err);
+  }
+  if (posix::Rename(copyName, logFile) != 0) return giveUp(ErrorFromErrno(errno));
+  // The new log's lock first: appenders waiting for it go on while the old
+  // file's blocks are let go.
+  copy.Unlock();
+  log.Unlock();
+  return posix::SyncFolderOf(logFile) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
+}
+
+// The process that has a trim handed to the background and not yet done, 0
+// when none has: one at a time is enough. A forked child finds its parent's
+// number here, not its own.
+std::atomic<pid_t> g_trimmer{0};
+
+void StartTrim(const std::string& logFile, std::uint64_t maxSize) {
+  const pid_t self = ::getpid();
+  pid_t current = g_trimmer.load();
+  if (current == self || !g_trimmer.compare_exchange_strong(current, self)) return;
+  RunInBackground([logFile, maxSize] {
+    // A failure here loses nothing: the log stays as it is, a later report
+    // starts another trim, and the report that reaches the bound trims on
+    // its own path and gets the error.
+    TrimOffPath(logFile, maxSize);
+    g_trimmer.store(0);
+  });
 }
 
 DWORD AppendRecord(const std::string& logFile, std::uint64_t maxSize, EventRecord record) {
@@ -374,6 +478,7 @@ DWORD AppendRecord(const std::string& logFile, std::uint64_t maxSize, EventRecor
     }
     return err;
   }
+  if (end + line.size() > TrimMark(maxSize)) StartTrim(logFile, maxSize);
   return ERROR_SUCCESS;
 }
 

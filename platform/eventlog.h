@@ -9,11 +9,15 @@
 //
 // A log is bounded: DWORD MaxSize (bytes) under
 // HKLM\System\CurrentControlSet\Services\EventLog\<Log>, kDefaultEventLogMaxSize
-// when missing, never below kMinEventLogMaxSize. A record that would take the
-// file over it first drops the oldest records, down to three quarters of the
-// bound (so that the log is rewritten once per quarter of it, not on every
-// record); record numbers go on from where they were. The file is replaced
-// whole (temporary file and rename), so a reader never sees it half trimmed.
+// when missing, never below kMinEventLogMaxSize. A trim drops the oldest
+// records, down to three quarters of the bound (so that the log is rewritten
+// once in a while, not on every record); record numbers go on from where they
+// were. The record that takes the log past seven eighths of the bound hands
+// its trim to the background (plat::RunInBackground), so that no report waits
+// for the disk; only a record that would take the file over the bound before
+// that trim is done trims on its own path. Either way the file is replaced
+// whole (a synced copy and a rename), so a reader never sees it half trimmed
+// and a crash leaves the old log or the new one.
 //
 // Thread safety: all calls; an EventSource or EventLogReader is one thread's
 // at a time. Out parameters on failure: Register and Open leave `out` as it

@@ -189,6 +189,8 @@ int SwapIntoPlace(const std::string& temp, const std::string& path) {
   return ::rename(temp.c_str(), path.c_str());
 }
 
+}  // namespace
+
 int SyncFolderOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -196,8 +198,6 @@ int SyncFolderOf(const std::string& path) {
   if (!fd.valid()) return -1;
   return Fsync(fd.get(), path);
 }
-
-}  // namespace
 
 DWORD ReplaceAtomically(const std::string& path, const std::function<DWORD(int fd)>& write,
                         const ReplaceOptions& options, UniqueFd* pin, struct stat* status) {

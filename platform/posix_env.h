@@ -73,6 +73,10 @@ struct ReplaceOptions {
   std::string temporary;
 };
 
+// fsync(2) of the folder that holds `path`, so that a new name there
+// survives a crash of the host.
+int SyncFolderOf(const std::string& path);
+
 // "<path>.~<pid>-<tid>": whose temporary it is, so that one left by a killed
 // writer can be told apart (RemoveStaleTemporaries).
 std::string TemporaryName(const std::string& path);

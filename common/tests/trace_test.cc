@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/background.h"
 #include "platform/errors.h"
 #include "platform/path.h"
 #include "platform/registry.h"
@@ -278,7 +280,7 @@ TEST_F(TraceTest, ConcurrentWritersLoseNoLine) {
   }
 }
 
-TEST_F(TraceTest, ConcurrentWritersAcrossResetsWriteWholeLines) {
+TEST_F(TraceTest, ConcurrentWritersAcrossResetsWriteWholeLinesAndLoseNoneOfTheNewFile) {
   SetLimit(1);
   TraceWriter writer(ServiceTraceOptions(), Clock());
   constexpr int kThreads = 4;
@@ -287,12 +289,31 @@ TEST_F(TraceTest, ConcurrentWritersAcrossResetsWriteWholeLines) {
 
   // Many resets happened, each adding three header lines to the count.
   EXPECT_GE(writer.linesWritten(), kThreads * kPerThread + 3 * 10);
+  const std::vector<Line> lines = ParseFile(ServiceFile());
   std::set<long> numbers;
-  for (const Line& line : ParseFile(ServiceFile())) {
+  long header = 0;
+  for (const Line& line : lines) {
     EXPECT_TRUE(numbers.insert(line.number).second) << "number twice: " << line.number;
     EXPECT_LE(line.number, writer.linesWritten());
+    if (line.body == "Portulon log reset...") header = line.number;
   }
-  EXPECT_FALSE(numbers.empty());
+  // Every line numbered from the last reset's header on is in the file: none
+  // went to the file the reset deleted.
+  ASSERT_GT(header, 0);
+  EXPECT_EQ(std::distance(numbers.find(header), numbers.end()), writer.linesWritten() - header + 1);
+
+  // The deleted files were let go: none stays open in this process.
+  plat::WaitForBackground();
+  int deletedTraces = 0;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+    if (target.find("qcl_trace_plsvc.txt") != std::string::npos &&
+        target.find("(deleted)") != std::string::npos) {
+      ++deletedTraces;
+    }
+  }
+  EXPECT_EQ(deletedTraces, 0);
 }
 
 }  // namespace

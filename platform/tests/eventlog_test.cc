@@ -8,13 +8,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <map>
+#include <thread>
 #include <cstdio>
 #include <functional>
 #include <set>
 #include <sstream>
 
+#include "platform/background.h"
 #include "platform/errors.h"
+#include "platform/fault_seam.h"
 #include "platform/machine.h"
 #include "platform/path.h"
 #include "platform/registry.h"
@@ -203,6 +209,163 @@ TEST_F(EventLogTest, AFullLogDropsItsOldestRecordsWhileProcessesAppendAndReaders
       previous = r.recordNumber;
     }
     ASSERT_LT(calls, 10);
+  }
+}
+
+// Whether every record numbered `first` to `last` is in `records`, once and
+// in order, and nothing else.
+::testing::AssertionResult NumberedWithoutGaps(const std::vector<EventRecord>& records, DWORD first,
+                                             DWORD last) {
+  if (records.size() != last - first + 1) {
+    return ::testing::AssertionFailure() << records.size() << " records, not " << last - first + 1;
+  }
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].recordNumber != first + i) {
+      return ::testing::AssertionFailure() << "record " << first + i << " is numbered "
+                                         << records[i].recordNumber;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The files in the log folder other than the logs: what a trim left behind.
+std::vector<std::string> Leftovers(const std::string& root) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(EventLogDir(root))) {
+    const std::string name = entry.path().filename().string();
+    if (!name.ends_with(".log")) names.push_back(name);
+  }
+  return names;
+}
+
+TEST_F(EventLogTest, ALogPastItsMarkIsTrimmedToItsNewestRecordsWithoutTheReporterWaiting) {
+  ASSERT_EQ(RegWriteDword(std::string(kEventLogServicesKey) + "\\Application", "MaxSize", 0),
+            ERROR_SUCCESS);  // the smallest bound
+  const std::string file = EventLogFilePath(net.root(), "Application");
+  const EventSource source = Source("Portulon");
+  const std::string filler(150, 'f');
+  ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3, {filler}), ERROR_SUCCESS);
+  DWORD reported = 1;
+  struct stat first, now;
+  ASSERT_EQ(::stat(file.c_str(), &first), 0);
+  // Until the log passes its mark, or its trim has already replaced it.
+  do {
+    ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3, {filler}), ERROR_SUCCESS);
+    ++reported;
+    ASSERT_EQ(::stat(file.c_str(), &now), 0);
+  } while (now.st_ino == first.st_ino && static_cast<std::uint64_t>(now.st_size) <= kMinEventLogMaxSize / 8 * 7);
+  EventLogReader reader;
+  ASSERT_EQ(EventLogReader::Open("", "Application", &reader), ERROR_SUCCESS);
+  std::vector<EventRecord> batch;
+  ASSERT_EQ(reader.ReadBackward(&batch, 3), ERROR_SUCCESS);
+
+  // The report that passed the mark left the trim to the background: down to
+  // three quarters of the bound, the newest records kept.
+  WaitForBackground();
+  std::string text = ReadHostFile(file);
+  EXPECT_LE(text.size(), kMinEventLogMaxSize / 4 * 3);
+  EXPECT_GT(text.size(), kMinEventLogMaxSize / 4 * 3 - 300);
+  auto records = All("Application");
+  ASSERT_FALSE(records.empty());
+  EXPECT_TRUE(NumberedWithoutGaps(records, records.front().recordNumber, reported));
+  EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')), records.size());
+  EXPECT_TRUE(Leftovers(net.root()).empty());
+  // A reader that began before goes on below where it was.
+  ASSERT_EQ(reader.ReadBackward(&batch, 1), ERROR_SUCCESS);
+  EXPECT_EQ(batch[0].recordNumber, reported - 3);
+
+  // A trim that cannot be made durable loses nothing: the background one gives
+  // up quietly, and the report that finds the log at its bound fails, loudly.
+  {
+    ScopedFault fault(FaultCall::Fsync, "Application.log", EIO);
+    DWORD err = ERROR_SUCCESS;
+    for (int i = 0; i < 1000 && err == ERROR_SUCCESS; ++i) {
+      err = source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3, {filler});
+      if (err == ERROR_SUCCESS) ++reported;
+      WaitForBackground();
+    }
+    EXPECT_NE(err, ERROR_SUCCESS);
+  }
+  text = ReadHostFile(file);
+  EXPECT_LE(text.size(), kMinEventLogMaxSize);
+  records = All("Application");
+  EXPECT_TRUE(NumberedWithoutGaps(records, records.front().recordNumber, reported));
+  EXPECT_TRUE(Leftovers(net.root()).empty());
+  // Once the disk takes it again, numbering goes on where it was.
+  ASSERT_EQ(source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3, {filler}), ERROR_SUCCESS);
+  WaitForBackground();
+  records = All("Application");
+  EXPECT_TRUE(NumberedWithoutGaps(records, records.front().recordNumber, reported + 1));
+  EXPECT_LE(ReadHostFile(file).size(), kMinEventLogMaxSize / 4 * 3);
+}
+
+TEST_F(EventLogTest, TrimsWhileThreadsAndAProcessReportKeepEveryNewRecordAndTheBound) {
+  constexpr DWORD kBound = 256 * 1024;
+  ASSERT_EQ(RegWriteDword(std::string(kEventLogServicesKey) + "\\Application", "MaxSize", kBound),
+            ERROR_SUCCESS);
+  const std::string file = EventLogFilePath(net.root(), "Application");
+  // Several times the bound, so that background trims copy while records
+  // are added, and now and then reports reach the bound before one is done.
+  constexpr int kThreads = 3, kEach = 3000;
+  const std::string filler(120, 'g');
+  // Another process's trims race with this one's. It is forked before this
+  // one has threads: a child keeps any lock a thread held at the fork.
+  const EventSource source = Source("Portulon");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (int i = 0; i < kEach; ++i) {
+      if (source.Report(EVENTLOG_INFORMATION_TYPE, 0, 3, {"p", std::to_string(i), filler}) != ERROR_SUCCESS) {
+        ::_exit(1);
+      }
+    }
+    ::_exit(0);
+  }
+  std::atomic<int> overBound{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      EventSource mine;
+      if (EventSource::Register("", "Portulon", &mine) != ERROR_SUCCESS) return;
+      for (int i = 0; i < kEach; ++i) {
+        if (mine.Report(EVENTLOG_INFORMATION_TYPE, 0, 3, {std::to_string(t), std::to_string(i), filler}) !=
+            ERROR_SUCCESS) {
+          ++overBound;  // counted as a failure below as well
+          return;
+        }
+        struct stat st;
+        if (::stat(file.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > kBound) {
+          ++overBound;
+        }
+        // At a pace the background keeps up with, mostly: its copies are
+        // then made while records are added.
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  WaitForBackground();
+  EXPECT_EQ(overBound.load(), 0);
+
+  const std::string text = ReadHostFile(file);
+  EXPECT_LE(text.size(), kBound);
+  const auto records = All("Application");
+  ASSERT_FALSE(records.empty());
+  EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')), records.size());
+  EXPECT_TRUE(NumberedWithoutGaps(records, records.front().recordNumber, (kThreads + 1) * kEach));
+  // Each writer's records in the order it wrote them.
+  std::map<std::string, int> lastOf;
+  for (const auto& r : records) {
+    ASSERT_EQ(r.strings.size(), 3u);
+    const int n = std::stoi(r.strings[1]);
+    const auto last = lastOf.find(r.strings[0]);
+    if (last != lastOf.end()) {
+      EXPECT_EQ(n, last->second + 1) << "writer " << r.strings[0];
+    }
+    lastOf[r.strings[0]] = n;
   }
 }
 
