@@ -40,8 +40,11 @@ int main(int argc, char** argv) {
     for (int i = 0, n = std::atoi(argv[6]); i < n; ++i) {
       if (log.LoadLogRecords(path, 0, {})) {
         std::printf("changed %zu\n", log.records().size());
-        for (const auto& r : log.records()) {
-          std::printf("%s|%s|%d|%s\n", r.server.c_str(), r.port.c_str(), r.kind, r.user.c_str());
+        for (std::size_t k = 0; k < log.records().size(); ++k) {
+          const common::LogRecordView r = log.records()[k];
+          std::printf("%.*s|%.*s|%d|%.*s\n", static_cast<int>(r.server.size()), r.server.data(),
+                      static_cast<int>(r.port.size()), r.port.data(), r.kind, static_cast<int>(r.user.size()),
+                      r.user.data());
         }
       } else {
         std::printf("unchanged\n");
