@@ -37,6 +37,7 @@
 #include "platform/registry.h"
 #include "platform/service.h"
 #include "platform/sysinfo.h"
+#include "platform/testing/host_network.h"
 #include "platform/testing/host_tools.h"
 #include "platform/testing/temp_network.h"
 #include "service/settings.h"
@@ -54,22 +55,9 @@ constexpr const char* kProgramFolder = "C:\\Program Files\\Portulon";
 constexpr const char* kModule = "PL_RAS.dll";
 constexpr int kPorts = 4;  // COM1..COM4 of each host's remote-access service
 
-int Shell(const std::string& command, std::string* out = nullptr) {
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  std::array<char, 4096> buffer;
-  std::string text;
-  while (size_t n = std::fread(buffer.data(), 1, buffer.size(), p)) text.append(buffer.data(), n);
-  const int status = ::pclose(p);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
+using plat::testing::Shell;
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+std::string Quote(const std::string& s) { return plat::testing::ShellQuote(s); }
 
 std::string Account(int u) { return "DOM\\u" + std::to_string(u); }
 
@@ -106,16 +94,11 @@ struct Call {
 class SmbServersTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root (network namespaces, smbd); CI runs as root";
-    if (Shell("command -v smbd && command -v smbpasswd && command -v ip") != 0) {
-      GTEST_SKIP() << "samba or iproute2 is missing; ./portulon.sh test installs them";
-    }
-    char folder[] = "/tmp/pl-servers-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    dir_ = folder;
+    if (const std::string why = plat::testing::HostNetwork::Unavailable(); !why.empty()) GTEST_SKIP() << why;
     ::setenv("PORTULON_BIN_DIR", plat::testing::BinDir().c_str(), 1);
     std::string out;
-    ASSERT_EQ(Shell(Script("up", ""), &out), 0) << out;
+    ASSERT_TRUE(net_.Up(&out)) << out;
+    dir_ = net_.dir();
     for (const char* host : {"SRV1", "SRV2"}) ASSERT_NO_FATAL_FAILURE(Install(host));
   }
 
@@ -127,17 +110,16 @@ class SmbServersTest : public ::testing::Test {
     }
     ::unlink((dir_ + "/held").c_str());  // the cut test's; the rest is the script's
     std::string out;
-    EXPECT_EQ(Shell(Script("down", ""), &out), 0) << out;
+    EXPECT_TRUE(net_.Down(&out)) << out;
   }
 
   // ---- the network
 
   std::string Script(const std::string& command, const std::string& rest) const {
-    return "bash " + Quote(std::string(PORTULON_SOURCE_DIR) + "/scripts/host_network.sh") + " " + command + " " +
-           Quote(dir_) + " " + rest;
+    return net_.ScriptLine(command, rest);
   }
-  std::string Root(const std::string& host) const { return dir_ + "/hosts/" + host + "/" + host; }
-  std::string ShareFolder() const { return Root("SRV1") + "/drive_c/Program Files/Portulon"; }
+  std::string Root(const std::string& host) const { return net_.MachineRoot(host); }
+  std::string ShareFolder() const { return net_.ShareFolder(); }
   // A file of the data folder as the test (on no host) reads it: from SRV1's disk.
   std::string Local(const std::string& name) const { return "Z:" + ShareFolder() + "/" + name; }
   std::string DayLog() const {
@@ -337,7 +319,8 @@ class SmbServersTest : public ::testing::Test {
         limit);
   }
 
-  std::string dir_;
+  plat::testing::HostNetwork net_;
+  std::string dir_;  // the network's folder
 };
 
 TEST_F(SmbServersTest, BothServersUnderLoadAtOnceCountEveryRecordOnceAndTearNoFile) {
