@@ -7,14 +7,12 @@
 // The profiles are a mix: daily, weekly and monthly allowances, total limits,
 // NoDuplicate, group profiles; every fourth port admits only listed groups.
 //
-//   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--silent N[,N...]]
+//   pipe_bench [--users 1000,10000,100000] [--pairs 2000] [--clients 16] [--silent N]
 //              [--no-trace] [--live-export] [--hand-written] [--tail] [--keep] [--network]
 //
-// --silent 64,256,1000 repeats the one-client run once per number, with that
-// many clients that connect and never send anything, each connecting again
-// as soon as the service drops it: what a well-behaved client then waits
-// shows whether slow clients can starve real ones. Each such run ends after
-// --pairs pairs or a minute, whichever comes first.
+// --silent N adds N clients that connect and never send anything, reconnecting
+// as fast as they can, during the one-client run: what a well-behaved client
+// then waits shows whether slow clients can starve real ones.
 //
 // --tail takes the one-client NEWs apart: how long the service's threads ran
 // and waited for a CPU during each (from the kernel's scheduler statistics),
@@ -44,7 +42,6 @@
 // read on the share beside the same on SRV2's own disk. With --keep the hosts
 // stay up and SRV2's service running, to look at (or cut the link) afterwards.
 
-#include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -96,7 +93,7 @@ struct Options {
   std::vector<int> users = {1000, 10000, 100000};
   int pairs = 2000;
   int clients = 16;
-  std::vector<int> silent;  // one one-client run per number
+  int silent = 0;
   bool keep = false;
   bool trace = true;
   bool liveExport = false;
@@ -506,100 +503,6 @@ void ReportTail(const Samples& s) {
   std::fflush(stdout);
 }
 
-// `count` clients of the service's pipe that connect and say nothing, each
-// connecting again as soon as the service drops it, until the object goes;
-// all on one thread of their own, so that a thousand cost no thousand threads.
-class SilentCrowd {
- public:
-  explicit SilentCrowd(int count) : fds_(static_cast<size_t>(count), -1) {
-    std::snprintf(addr_.sun_path, sizeof addr_.sun_path, "%s",
-                  (plat::PipesDir(plat::CurrentMachineRoot()) + "/plsvcpipe").c_str());
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~SilentCrowd() {
-    quiet_.store(true);
-    thread_.join();
-    for (const int fd : fds_) {
-      if (fd >= 0) ::close(fd);
-    }
-  }
-  SilentCrowd(const SilentCrowd&) = delete;
-  SilentCrowd& operator=(const SilentCrowd&) = delete;
-
-  // Connections open now, and how many times the service dropped one.
-  int open() const { return open_.load(); }
-  long dropped() const { return dropped_.load(); }
-
- private:
-  void Run() {
-    std::vector<pollfd> polled;
-    while (!quiet_.load()) {
-      int open = 0;
-      for (int& fd : fds_) {
-        if (fd < 0) fd = Connect();
-        if (fd >= 0) ++open;
-      }
-      open_.store(open);
-      polled.clear();
-      for (const int fd : fds_) polled.push_back({fd, POLLIN, 0});
-      if (::poll(polled.data(), polled.size(), 100) <= 0) continue;
-      for (size_t i = 0; i < polled.size(); ++i) {
-        if (polled[i].fd < 0 || polled[i].revents == 0) continue;
-        char byte;
-        const ssize_t n = ::recv(polled[i].fd, &byte, 1, MSG_DONTWAIT);
-        if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR))) continue;  // the greeting
-        ::close(polled[i].fd);
-        fds_[i] = -1;
-        ++dropped_;
-      }
-    }
-  }
-
-  // A new connection; -1 when the service takes none just now (its queue full).
-  int Connect() {
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr_), sizeof addr_) != 0) {
-      ::close(fd);
-      return -1;
-    }
-    return fd;
-  }
-
-  sockaddr_un addr_{AF_UNIX, {}};
-  std::vector<int> fds_;  // the run thread's until it ends
-  std::atomic<bool> quiet_{false};
-  std::atomic<int> open_{0};
-  std::atomic<long> dropped_{0};
-  std::thread thread_;
-};
-
-// One client's NEW + HANGUP pairs while `count` silent clients hold the pipe,
-// in runs of 5 pairs until o.pairs or a minute, whichever comes first (a
-// starved client waits up to 10 s per call).
-void RunAmongSilentClients(int users, int count, const Options& o) {
-  const SilentCrowd crowd(count);
-  for (int i = 0; i < 50 && crowd.open() < count; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  const int heldAtStart = crowd.open();
-  const double cpu0 = ServiceCpuSeconds();
-  const auto t0 = Clock::now();
-  Samples s;
-  for (unsigned round = 0; static_cast<int>(s.newMs.size()) < o.pairs &&
-                           Clock::now() - t0 < std::chrono::seconds(60);
-       ++round) {
-    s.Add(RunClient(0, users, std::min(5, o.pairs - static_cast<int>(s.newMs.size())), 1000 + round));
-  }
-  const std::string label = "1 client, " + std::to_string(count) + " silent";
-  Report(label.c_str(), users, s, std::chrono::duration<double>(Clock::now() - t0).count(),
-         ServiceCpuSeconds() - cpu0);
-  std::printf("         silent clients: %d of %d connected at the start, %d at the end; the service "
-              "dropped %ld\n",
-              heldAtStart, count, crowd.open(), crowd.dropped());
-  std::fflush(stdout);
-}
-
 bool RunSize(const std::string& base, int users, const Options& o) {
   const std::string network = base + "/users-" + std::to_string(users);
   std::filesystem::create_directories(network);
@@ -615,16 +518,45 @@ bool RunSize(const std::string& base, int users, const Options& o) {
   const Samples warm = RunClient(0, users, 100, 7);
   Report("warm-up (100)", users, warm, std::chrono::duration<double>(Clock::now() - w0).count(), 0);
 
+  // Clients that connect and say nothing, over and over.
+  std::atomic<bool> quiet{false};
+  std::vector<std::thread> silent;
+  const std::string socketPath = plat::PipesDir(plat::CurrentMachineRoot()) + "/plsvcpipe";
+  for (int i = 0; i < o.silent; ++i) {
+    silent.emplace_back([&] {
+      sockaddr_un addr{};
+      addr.sun_family = AF_UNIX;
+      std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
+      while (!quiet.load()) {
+        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        if (fd < 0) break;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+          timeval wait{0, 200000};  // look at `quiet` now and then
+          ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+          char byte;
+          while (!quiet.load()) {
+            const ssize_t n = ::recv(fd, &byte, 1, 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;  // dropped
+          }
+        }
+        ::close(fd);
+      }
+    });
+  }
+
   double cpu0 = ServiceCpuSeconds();
   if (o.tail) g_tailPid = ServicePid();
   auto t0 = Clock::now();
   const Samples single = RunClient(0, users, o.pairs, 1);
   const double singleSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
   g_tailPid = 0;
-  const std::string singleLabel = std::string("1 client") + (o.handWritten ? ", by hand" : "");
+  const std::string singleLabel =
+      (o.silent ? "1 client, " + std::to_string(o.silent) + " silent" : std::string("1 client")) +
+      (o.handWritten ? ", by hand" : "");
   Report(singleLabel.c_str(), users, single, singleSeconds, ServiceCpuSeconds() - cpu0);
   ReportTail(single);
-  for (const int count : o.silent) RunAmongSilentClients(users, count, o);
+  quiet.store(true);
+  for (auto& t : silent) t.join();
 
   std::vector<Samples> perClient(static_cast<size_t>(o.clients));
   std::vector<std::thread> threads;
@@ -770,20 +702,6 @@ bool RunNetworkSize(const std::string& base, int users, const Options& o) {
   return rc == 0;
 }
 
-// "64,256,1000": each from 1 to 20,000.
-bool ParseSilentCounts(const std::string& list, std::vector<int>* counts) {
-  counts->clear();
-  for (size_t pos = 0; pos <= list.size();) {
-    size_t comma = list.find(',', pos);
-    if (comma == std::string::npos) comma = list.size();
-    const int n = std::atoi(list.substr(pos, comma - pos).c_str());
-    if (n < 1 || n > 20000) return false;
-    counts->push_back(n);
-    pos = comma + 1;
-  }
-  return !counts->empty();
-}
-
 bool ParseOptions(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -804,7 +722,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     } else if (a == "--clients" && hasValue) {
       o->clients = std::atoi(argv[++i]);
     } else if (a == "--silent" && hasValue) {
-      if (!ParseSilentCounts(argv[++i], &o->silent)) return false;
+      o->silent = std::atoi(argv[++i]);
     } else if (a == "--no-trace") {
       o->trace = false;
     } else if (a == "--live-export") {
@@ -823,7 +741,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       return false;
     }
   }
-  return !o->users.empty() && o->pairs > 0 && o->clients > 0 && o->clients <= kMaxClients;
+  return !o->users.empty() && o->pairs > 0 && o->clients > 0 && o->clients <= kMaxClients &&
+         o->silent >= 0 && o->silent <= 256;
 }
 
 }  // namespace
@@ -832,18 +751,12 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
     std::fprintf(stderr,
-                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N[,N...]] [--no-trace] [--live-export] [--hand-written] [--tail] [--keep] [--network]\n",
+                 "usage: pipe_bench [--users N[,N...]] [--pairs P] [--clients C (1-%d)] [--silent N] [--no-trace] [--live-export] [--hand-written] [--tail] [--keep] [--network]\n",
                  kMaxClients);
     return 2;
   }
   if (!std::getenv("PORTULON_BIN_DIR")) ::setenv("PORTULON_BIN_DIR", PORTULON_BUILD_BIN_DIR, 1);
   if (!o.onHost.empty()) return RunOnHost(o) ? 0 : 1;
-  unsigned long openFiles = 0;
-  if (!o.silent.empty() && Check(plat::RaiseOpenFileLimit(&openFiles), "raising the open file limit") &&
-      openFiles < static_cast<unsigned long>(*std::max_element(o.silent.begin(), o.silent.end())) + 64) {
-    std::fprintf(stderr, "pipe_bench: only %lu open files allowed\n", openFiles);
-    return 2;
-  }
   const char* tmp = std::getenv("TMPDIR");
   std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/pipe-bench-XXXXXX";
   if (!::mkdtemp(base.data())) return 1;

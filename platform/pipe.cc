@@ -2,19 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/epoll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
-#include <map>
-#include <set>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "platform/errors.h"
@@ -72,11 +66,8 @@ DWORD SendMessage(int fd, std::string_view message) {
   }
 }
 
-// TakeMessage's word for "nothing there yet" (ERROR_IO_PENDING's value).
-constexpr DWORD kNoMessageYet = 997;
-
-// Takes one message; kNoMessageYet when none is there (`flags` holding MSG_DONTWAIT).
-DWORD TakeMessage(int fd, std::string* message, size_t maxBytes, int flags) {
+DWORD ReceiveMessage(int fd, std::string* message, size_t maxBytes, int timeoutMs) {
+  if (!posix::WaitReadable(fd, timeoutMs)) return ERROR_SEM_TIMEOUT;
   std::vector<char> buffer(maxBytes + 1);
   iovec iov{buffer.data(), buffer.size()};
   msghdr msg{};
@@ -84,18 +75,12 @@ DWORD TakeMessage(int fd, std::string* message, size_t maxBytes, int flags) {
   msg.msg_iovlen = 1;
   ssize_t n;
   do {
-    n = ::recvmsg(fd, &msg, flags);
+    n = ::recvmsg(fd, &msg, 0);
   } while (n < 0 && errno == EINTR);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kNoMessageYet;
   if (n < 0) return errno == ECONNRESET ? ERROR_BROKEN_PIPE : ErrorFromErrno(errno);
   if (n == 0 || buffer[0] != kMessageMark) return ERROR_BROKEN_PIPE;
   message->assign(buffer.data() + 1, static_cast<size_t>(n) - 1);
   return (msg.msg_flags & MSG_TRUNC) ? ERROR_MORE_DATA : ERROR_SUCCESS;
-}
-
-DWORD ReceiveMessage(int fd, std::string* message, size_t maxBytes, int timeoutMs) {
-  if (!posix::WaitReadable(fd, timeoutMs)) return ERROR_SEM_TIMEOUT;
-  return TakeMessage(fd, message, maxBytes, 0);
 }
 
 int RemainingMs(Clock::time_point deadline) {
@@ -107,140 +92,9 @@ int RemainingMs(Clock::time_point deadline) {
 
 // ------------------------------------------------------------------ server
 
-// The clients NextRequest has accepted and waits for, all watched by one
-// epoll set. Each is known by a number never used again, so that an event
-// read before its client was dropped finds nobody rather than a newcomer
-// that got the same descriptor.
-class NamedPipeServer::Clients {
- public:
-  Clients(int listener, posix::UniqueFd epoll) : listener_(listener), epoll_(std::move(epoll)) {}
-
-  static DWORD Make(int listener, std::unique_ptr<Clients>* out) {
-    // AcceptAll takes clients until none is left, which only a listener that
-    // does not wait can tell (WaitForClient copes with either).
-    const int flags = ::fcntl(listener, F_GETFL);
-    if (flags < 0 || ::fcntl(listener, F_SETFL, flags | O_NONBLOCK) != 0) return ErrorFromErrno(errno);
-    posix::UniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
-    if (!epoll.valid()) return ErrorFromErrno(errno);
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = kListener;
-    if (::epoll_ctl(epoll.get(), EPOLL_CTL_ADD, listener, &ev) != 0) return ErrorFromErrno(errno);
-    *out = std::make_unique<Clients>(listener, std::move(epoll));
-    return ERROR_SUCCESS;
-  }
-
-  DWORD Next(PipeRequest* request, size_t maxBytes, DWORD clientTimeoutMs, DWORD timeoutMs) {
-    const bool forever = timeoutMs == NMPWAIT_WAIT_FOREVER;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
-    for (;;) {
-      // Messages that arrived come first; a client whose time is up only
-      // loses its place, it takes none from the others.
-      while (next_ < events_.size()) {
-        const std::uint64_t id = events_[next_++].data.u64;
-        if (id == kListener) {
-          if (DWORD err = AcceptAll(clientTimeoutMs); err != ERROR_SUCCESS) {
-            if (err != ERROR_TOO_MANY_OPEN_FILES || waiting_.empty()) return err;
-            Hand(byDeadline_.begin()->second, err, request);  // the oldest makes room
-            return ERROR_SUCCESS;
-          }
-          continue;
-        }
-        const auto it = waiting_.find(id);
-        if (it == waiting_.end()) continue;
-        std::string message;
-        const DWORD err = TakeMessage(it->second.fd.get(), &message, maxBytes, MSG_DONTWAIT);
-        if (err == kNoMessageYet) continue;
-        Hand(id, err, request);
-        request->message = std::move(message);
-        return ERROR_SUCCESS;
-      }
-      const auto now = Clock::now();
-      if (!byDeadline_.empty() && byDeadline_.begin()->first <= now) {
-        Hand(byDeadline_.begin()->second, ERROR_SEM_TIMEOUT, request);
-        return ERROR_SUCCESS;
-      }
-      if (!forever && now >= deadline) return ERROR_SEM_TIMEOUT;
-      // Rounded up, so that the wake-up finds the time up.
-      auto msUntil = [&now](Clock::time_point t) {
-        return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(t - now).count());
-      };
-      int waitMs = forever ? -1 : msUntil(deadline);
-      if (!byDeadline_.empty()) {
-        const int firstMs = msUntil(byDeadline_.begin()->first);
-        if (waitMs < 0 || firstMs < waitMs) waitMs = firstMs;
-      }
-      events_.resize(kEventsPerWait);
-      const int n = ::epoll_wait(epoll_.get(), events_.data(), kEventsPerWait, waitMs);
-      events_.resize(n > 0 ? static_cast<size_t>(n) : 0);
-      next_ = 0;
-      if (n < 0 && errno != EINTR) return ErrorFromErrno(errno);
-    }
-  }
-
- private:
-  static constexpr std::uint64_t kListener = 0;
-  static constexpr int kEventsPerWait = 64;
-
-  struct Waiting {
-    posix::UniqueFd fd;
-    Clock::time_point deadline;
-  };
-
-  // Accepts every client in the queue and greets it; a client that gave up
-  // meanwhile is skipped. ERROR_TOO_MANY_OPEN_FILES when the process has no
-  // descriptor for the next one.
-  DWORD AcceptAll(DWORD clientTimeoutMs) {
-    for (;;) {
-      // Blocking, as WaitForClient's: only the greeting and the watched read
-      // here must not wait, and they say so themselves.
-      posix::UniqueFd client(::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC));
-      if (!client.valid()) {
-        if (errno == EINTR || errno == ECONNABORTED) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return ERROR_SUCCESS;
-        return ErrorFromErrno(errno);
-      }
-      if (::send(client.get(), &kGreeting, 1, MSG_NOSIGNAL | MSG_DONTWAIT) != 1) continue;
-      const std::uint64_t id = ++lastId_;
-      epoll_event ev{};
-      ev.events = EPOLLIN;
-      ev.data.u64 = id;
-      if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, client.get(), &ev) != 0) {
-        return ErrorFromErrno(errno);
-      }
-      const auto deadline = Clock::now() + std::chrono::milliseconds(clientTimeoutMs);
-      byDeadline_.emplace(deadline, id);
-      waiting_.emplace(id, Waiting{std::move(client), deadline});
-    }
-  }
-
-  // Gives the waiting client `id` to the caller, its watch ended.
-  void Hand(std::uint64_t id, DWORD readError, PipeRequest* request) {
-    const auto it = waiting_.find(id);
-    Waiting w = std::move(it->second);
-    waiting_.erase(it);
-    byDeadline_.erase({w.deadline, id});
-    ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, w.fd.get(), nullptr);
-    *request = PipeRequest();
-    request->client.fd_ = w.fd.release();
-    request->readError = readError;
-  }
-
-  const int listener_;  // the server's; not owned
-  posix::UniqueFd epoll_;
-  std::uint64_t lastId_ = kListener;
-  std::map<std::uint64_t, Waiting> waiting_;
-  std::set<std::pair<Clock::time_point, std::uint64_t>> byDeadline_;
-  std::vector<epoll_event> events_;  // of the last wait, handled up to next_
-  size_t next_ = 0;
-};
-
-NamedPipeServer::NamedPipeServer() = default;
-
 NamedPipeServer::~NamedPipeServer() { Close(); }
 
 void NamedPipeServer::Close() {
-  clients_.reset();
   if (fd_ >= 0) {
     ::close(fd_);
     ::unlink(path_.c_str());
@@ -249,7 +103,7 @@ void NamedPipeServer::Close() {
 }
 
 NamedPipeServer::NamedPipeServer(NamedPipeServer&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_)), clients_(std::move(other.clients_)) {
+    : fd_(other.fd_), path_(std::move(other.path_)) {
   other.fd_ = -1;
 }
 
@@ -258,32 +112,9 @@ NamedPipeServer& NamedPipeServer::operator=(NamedPipeServer&& other) noexcept {
     Close();
     fd_ = other.fd_;
     path_ = std::move(other.path_);
-    clients_ = std::move(other.clients_);
     other.fd_ = -1;
   }
   return *this;
-}
-
-DWORD NamedPipeServer::NextRequest(PipeRequest* request, size_t maxBytes, DWORD clientTimeoutMs,
-                                   DWORD timeoutMs) {
-  if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  if (!clients_) {
-    if (DWORD err = Clients::Make(fd_, &clients_); err != ERROR_SUCCESS) return err;
-  }
-  return clients_->Next(request, maxBytes, clientTimeoutMs, timeoutMs);
-}
-
-DWORD RaiseOpenFileLimit(unsigned long* limit) {
-  rlimit r{};
-  if (::getrlimit(RLIMIT_NOFILE, &r) != 0) return ErrorFromErrno(errno);
-  if (r.rlim_cur < r.rlim_max) {
-    rlimit raised = r;
-    raised.rlim_cur = r.rlim_max;
-    if (::setrlimit(RLIMIT_NOFILE, &raised) != 0) return ErrorFromErrno(errno);
-    r = raised;
-  }
-  *limit = r.rlim_cur == RLIM_INFINITY ? ~0UL : static_cast<unsigned long>(r.rlim_cur);
-  return ERROR_SUCCESS;
 }
 
 DWORD NamedPipeServer::Create(std::string_view name, DWORD maxInstances, NamedPipeServer* out) {

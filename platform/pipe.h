@@ -11,23 +11,52 @@
 // up to its time-out, exactly as CallNamedPipe waits for a free instance.
 //
 // Thread safety: every call may run on several threads at once (nothing
-// process-wide is changed, not even the umask, but by RaiseOpenFileLimit,
-// which is there for that); a server or connection object
+// process-wide is changed, not even the umask); a server or connection object
 // is one thread's at a time. Out parameters on failure: left as they were
 // (`out`, `connection`, a message or reply), except that ERROR_MORE_DATA
 // gives the message or reply cut to its maximum.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
 
-#include "platform/errors.h"
 #include "platform/win_types.h"
 
 namespace plat {
 
 inline constexpr DWORD NMPWAIT_WAIT_FOREVER = 0xFFFFFFFF;
+
+class PipeConnection;
+
+// CreateNamedPipe + ConnectNamedPipe for the server side.
+class NamedPipeServer {
+ public:
+  NamedPipeServer() = default;
+  ~NamedPipeServer();
+  NamedPipeServer(NamedPipeServer&& other) noexcept;
+  NamedPipeServer& operator=(NamedPipeServer&& other) noexcept;
+  NamedPipeServer(const NamedPipeServer&) = delete;
+  NamedPipeServer& operator=(const NamedPipeServer&) = delete;
+
+  // `name` is "\\.\pipe\NAME" (local only, as on Windows). A socket left by a
+  // server that died is replaced; a live server of the same name gives
+  // ERROR_PIPE_BUSY. ERROR_INVALID_NAME for another form.
+  static DWORD Create(std::string_view name, DWORD maxInstances, NamedPipeServer* out);
+
+  // Waits for the next client and accepts it. With a time-out,
+  // ERROR_SEM_TIMEOUT when none came.
+  DWORD WaitForClient(PipeConnection* connection, DWORD timeoutMs = NMPWAIT_WAIT_FOREVER);
+
+  // Closes the pipe and removes its socket.
+  void Close();
+
+  bool valid() const { return fd_ >= 0; }
+  const std::string& socketPath() const { return path_; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
 
 // One accepted client.
 class PipeConnection {
@@ -53,69 +82,6 @@ class PipeConnection {
   friend class NamedPipeServer;
   int fd_ = -1;
 };
-
-// One client's turn as NamedPipeServer::NextRequest gives it.
-struct PipeRequest {
-  PipeConnection client;  // answer through it; it disconnects when it goes
-  std::string message;
-  // ERROR_SUCCESS; ERROR_MORE_DATA with the message cut to its maximum; or
-  // why there is none: ERROR_BROKEN_PIPE (the client went away),
-  // ERROR_SEM_TIMEOUT (it sent nothing in its time), ERROR_TOO_MANY_OPEN_FILES
-  // (the oldest waiting client, dropped to make room for a new one when the
-  // process has no descriptor left).
-  DWORD readError = ERROR_SUCCESS;
-};
-
-// CreateNamedPipe + ConnectNamedPipe for the server side.
-class NamedPipeServer {
- public:
-  NamedPipeServer();
-  ~NamedPipeServer();
-  NamedPipeServer(NamedPipeServer&& other) noexcept;
-  NamedPipeServer& operator=(NamedPipeServer&& other) noexcept;
-  NamedPipeServer(const NamedPipeServer&) = delete;
-  NamedPipeServer& operator=(const NamedPipeServer&) = delete;
-
-  // `name` is "\\.\pipe\NAME" (local only, as on Windows). A socket left by a
-  // server that died is replaced; a live server of the same name gives
-  // ERROR_PIPE_BUSY. ERROR_INVALID_NAME for another form.
-  static DWORD Create(std::string_view name, DWORD maxInstances, NamedPipeServer* out);
-
-  // Waits for the next client and accepts it. With a time-out,
-  // ERROR_SEM_TIMEOUT when none came.
-  DWORD WaitForClient(PipeConnection* connection, DWORD timeoutMs = NMPWAIT_WAIT_FOREVER);
-
-  // Serves every client from the calling thread, none holding up another:
-  // accepts each client as it comes (it counts as connected then), watches
-  // all of them at once and returns the next one whose message is complete,
-  // or whose time is up: a client gets `clientTimeoutMs` from its acceptance
-  // to send its message. Waiting clients cost a descriptor each and no thread.
-  // ERROR_SUCCESS with `request` filled (its readError says how the client
-  // fared); ERROR_SEM_TIMEOUT when `timeoutMs` passed with nobody to return;
-  // ERROR_TOO_MANY_OPEN_FILES when a client could not be accepted and no
-  // waiting one could make room. `request` is left as it was on failure.
-  // Use either this or WaitForClient on one server, not both.
-  DWORD NextRequest(PipeRequest* request, size_t maxBytes, DWORD clientTimeoutMs,
-                    DWORD timeoutMs = NMPWAIT_WAIT_FOREVER);
-
-  // Closes the pipe, drops the clients waiting in NextRequest and removes the socket.
-  void Close();
-
-  bool valid() const { return fd_ >= 0; }
-  const std::string& socketPath() const { return path_; }
-
- private:
-  class Clients;
-  int fd_ = -1;
-  std::string path_;
-  std::unique_ptr<Clients> clients_;  // NextRequest's, made on its first call
-};
-
-// Raises this process's limit of open descriptors to the most it may have
-// (the soft limit to the hard one), so that a server can hold as many
-// waiting clients as the system allows. Process-wide: for a program's start,
-// not for a library. The limit then in force in `limit`.
-DWORD RaiseOpenFileLimit(unsigned long* limit);
 
 // CallNamedPipe: waits up to `timeoutMs` for a free instance, writes one
 // message, reads one reply of at most `replyMax` bytes, closes. Errors:

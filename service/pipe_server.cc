@@ -1,7 +1,10 @@
 #include "service/pipe_server.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <semaphore>
 #include <thread>
 
 #include "common/log_record.h"
@@ -207,29 +210,98 @@ std::string HandleClientMessage(ServiceContext& context, std::string_view messag
   return common::FormatReply(reply.code, reply.address);
 }
 
+namespace {
+
+// A complete message and the client waiting for its answer.
+struct PendingMessage {
+  plat::PipeConnection client;
+  std::string text;
+};
+
+// Hands complete messages from the reader threads to the one thread that
+// decides, in the order they were read.
+class MessageQueue {
+ public:
+  void Push(PendingMessage message) {
+    {
+      std::lock_guard lock(mutex_);
+      messages_.push_back(std::move(message));
+    }
+    ready_.notify_one();
+  }
+  PendingMessage Pop() {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [this] { return !messages_.empty(); });
+    PendingMessage m = std::move(messages_.front());
+    messages_.pop_front();
+    return m;
+  }
+
+ private:
+  std::mutex mutex_;  // guards messages_
+  std::condition_variable ready_;
+  std::deque<PendingMessage> messages_;
+};
+
+// Clients being read at once. A client that connects and sends nothing holds
+// one reader for kClientMessageTimeoutMs, not the service: the others are
+// read meanwhile, and decisions never wait for a slow client.
+constexpr std::ptrdiff_t kMaxReaders = 64;
+
+}  // namespace
+
 void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe) {
-  // One thread reads, decides and answers: a message is never handed on.
-  // Clients that connect and say nothing wait in the pipe's watch, costing a
-  // descriptor each and holding up nobody, until kClientMessageTimeoutMs.
+  // Both live as long as the process: the loop never returns.
+  static MessageQueue queue;
+  static std::counting_semaphore<kMaxReaders> readers(kMaxReaders);
+  std::thread([&context] {
+    for (;;) {
+      PendingMessage m = queue.Pop();
+      common::Trace("NP_PipeMessageLoop", "Got Message", static_cast<long>(m.text.size()));
+      const std::string text = HandleClientMessage(context, m.text);
+      if (DWORD err = m.client.Write(text); err != plat::ERROR_SUCCESS) {
+        common::Trace("NP_PipeMessageLoop", "Failed to send message to client", static_cast<long>(err));
+      }
+      m.client.Disconnect();
+    }
+  }).detach();
+
   for (;;) {
+    readers.acquire();
     common::Trace("NP_PipeMessageLoop", "Waiting for client to connect on pipe", 0);
-    plat::PipeRequest request;
-    if (DWORD err = pipe.NextRequest(&request, common::kMessageBufferSize, kClientMessageTimeoutMs);
-        err != plat::ERROR_SUCCESS) {
+    plat::PipeConnection client;
+    if (DWORD err = pipe.WaitForClient(&client); err != plat::ERROR_SUCCESS) {
+      readers.release();
       common::Trace("NP_PipeMessageLoop", "Failed to wait for connecting client", static_cast<long>(err));
       std::this_thread::sleep_for(std::chrono::milliseconds(2000));
       continue;
     }
-    if (request.readError != plat::ERROR_SUCCESS) {
-      common::Trace("NP_PipeMessageLoop", "Failed to read message from client",
-                    static_cast<long>(request.readError));
-      continue;  // the client is dropped with the request
+    // A client usually has its message there by the time it is accepted:
+    // taken at once, it costs no thread of its own.
+    std::string message;
+    const DWORD quick = client.Read(&message, common::kMessageBufferSize, 0);
+    if (quick == plat::ERROR_SUCCESS) {
+      queue.Push(PendingMessage{std::move(client), std::move(message)});
+      readers.release();
+      continue;
     }
-    common::Trace("NP_PipeMessageLoop", "Got Message", static_cast<long>(request.message.size()));
-    const std::string text = HandleClientMessage(context, request.message);
-    if (DWORD err = request.client.Write(text); err != plat::ERROR_SUCCESS) {
-      common::Trace("NP_PipeMessageLoop", "Failed to send message to client", static_cast<long>(err));
+    if (quick != plat::ERROR_SEM_TIMEOUT) {
+      common::Trace("NP_PipeMessageLoop", "Failed to read message from client", static_cast<long>(quick));
+      client.Disconnect();
+      readers.release();
+      continue;
     }
+    std::thread([client = std::move(client)]() mutable {
+      std::string message;
+      if (DWORD err = client.Read(&message, common::kMessageBufferSize, kClientMessageTimeoutMs);
+          err != plat::ERROR_SUCCESS) {
+        common::Trace("NP_PipeMessageLoop", "Failed to read message from client", static_cast<long>(err));
+        client.Disconnect();
+      } else {
+        queue.Push(PendingMessage{std::move(client), std::move(message)});
+      }
+      readers.release();
+    }).detach();
   }
 }
 
@@ -244,14 +316,6 @@ DWORD NP_InitPipe(ServiceContext& context) {
     return err;
   }
   common::Trace("NP_InitPipe", "Success Create Named Pipe", 0);
-  // Every client waiting for its turn holds a descriptor: as many as the
-  // system allows this process, not the login's default of often 1024.
-  unsigned long openFiles = 0;
-  if (DWORD err = plat::RaiseOpenFileLimit(&openFiles); err != plat::ERROR_SUCCESS) {
-    common::Trace("NP_InitPipe", "Cannot raise the open file limit", static_cast<long>(err));
-  } else {
-    common::Trace("NP_InitPipe", "Open file limit", static_cast<long>(openFiles));
-  }
   std::thread loop([&context, pipe = std::move(pipe)]() mutable { NP_PipeMessageLoop(context, pipe); });
   common::Trace("NP_InitPipe", "Go Thread ID#", static_cast<long>(loop.native_handle() & 0x7fffffff));
   loop.detach();

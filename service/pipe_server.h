@@ -40,9 +40,8 @@ plat::DWORD NP_InitPipe(ServiceContext& context);
 // How often start-up tries again to reach a missing data folder.
 inline constexpr int kDataFolderRetrySeconds = 5;
 
-// Serves clients forever on the calling thread, one message at a time: the
-// thread that reads a message decides it and answers; a silent client costs
-// a descriptor until its time is up, never a thread.
+// Serves clients forever: each is read on a thread of its own, and its
+// message answered by the one thread that decides, one message at a time.
 void NP_PipeMessageLoop(ServiceContext& context, plat::NamedPipeServer& pipe);
 
 // Handles one message and returns the reply text. UPDATE_UPDATE re-reads the

@@ -92,9 +92,6 @@ class ConsolePlsvc {
     return output_;
   }
 
-  // The process's id while it runs; -1 once it is reaped.
-  pid_t pid() const { return pid_; }
-
   // False once the process has ended (it is then reaped).
   bool Alive() {
     if (pid_ <= 0) return false;

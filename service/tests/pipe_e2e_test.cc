@@ -6,16 +6,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <thread>
 #include <vector>
 
-#include "common/call_service.h"
 #include "common/data_folder.h"
 #include "common/pipe_protocol.h"
 #include "platform/errors.h"
@@ -281,74 +277,6 @@ TEST_F(PipeEndToEndTest, SilentClientsNeverStarveRealOnes) {
     EXPECT_EQ(Call("0," + port + ",DOM\\ann,*,0,0,0", &err, common::kPipeWaitMs), "00") << i;
     EXPECT_EQ(Call("1," + port + ",DOM\\ann,*,0,0,5", &err, common::kPipeWaitMs), "00") << i;
   }
-}
-
-// Entries of a /proc folder of the process (its descriptors, its threads).
-int ProcEntries(pid_t pid, const char* what) {
-  std::error_code ec;
-  int n = 0;
-  for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/" + what, ec);
-       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    ++n;
-  }
-  return n;
-}
-
-// Hundreds of clients connected to the pipe and saying nothing: a caller
-// that is to be refused is refused by the service, not admitted unchecked
-// when the hook module's wait runs out; and once those clients close, the
-// service holds neither their descriptors nor threads for them.
-TEST_F(PipeEndToEndTest, HundredsOfSilentConnectionsNeitherDelayARefusalNorStayBehind) {
-  constexpr int kSilent = 600;
-  StartService();
-  const pid_t pid = service_->pid();
-  auto refusal = [] {
-    return common::CallService("", common::NewConnectionMessage("COM1", "DOM\\nobody", "*", "0"));
-  };
-  // The files a refusal reads and writes stay open in the service's caches.
-  ASSERT_EQ(refusal().code(), common::kReplyRefused);
-  const int fdsBefore = ProcEntries(pid, "fd");
-  const int threadsBefore = ProcEntries(pid, "task");
-
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s",
-                (plat::PipesDir(net_.root()) + "/plsvcpipe").c_str());
-  std::vector<int> silent;
-  const auto giveUp = std::chrono::steady_clock::now() + 3s;
-  while (static_cast<int>(silent.size()) < kSilent && std::chrono::steady_clock::now() < giveUp) {
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    ASSERT_GE(fd, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-      silent.push_back(fd);
-      continue;
-    }
-    const int why = errno;
-    ::close(fd);
-    ASSERT_EQ(why, EAGAIN) << "only a full queue turns a client away";
-    std::this_thread::sleep_for(5ms);
-  }
-
-  const common::ServiceReply reply = refusal();
-  EXPECT_TRUE(reply.answered()) << "error " << reply.error;
-  EXPECT_EQ(reply.code(), common::kReplyRefused);
-  EXPECT_FALSE(common::Admits(reply));
-  EXPECT_EQ(static_cast<int>(silent.size()), kSilent) << "every silent client got in";
-  EXPECT_GE(ProcEntries(pid, "fd"), fdsBefore + static_cast<int>(silent.size()) - 5)
-      << "the service holds them all at once";
-
-  for (const int fd : silent) ::close(fd);
-  int fds = 0, threads = 0;
-  for (int i = 0; i < 100; ++i) {
-    fds = ProcEntries(pid, "fd");
-    threads = ProcEntries(pid, "task");
-    if (fds <= fdsBefore && threads <= threadsBefore) break;
-    std::this_thread::sleep_for(50ms);
-  }
-  EXPECT_LE(fds, fdsBefore) << "descriptors of closed clients are let go";
-  EXPECT_LE(threads, threadsBefore);
-  EXPECT_EQ(Call("0,COM2,DOM\\ann,*,0,0,0"), "00");
-  EXPECT_TRUE(service_->Alive());
 }
 
 }  // namespace
