@@ -38,7 +38,7 @@ std::string Body(std::string_view label, std::string_view text, long number) {
   return body;
 }
 
-std::string VersionText(const std::string& module) {
+std::string GetVersionString(const std::string& module) {
   plat::FileVersionInfo info;
   const plat::DWORD err = plat::GetFileVersionInfo(module, &info);
   char text[160];
@@ -167,7 +167,7 @@ void TraceWriter::WriteNumbered(std::string_view body) {
 
 void TraceWriter::WriteHeader(const char* firstLine) {
   // Looked up once, when first needed: it means reading the module file.
-  if (versionText_.empty()) versionText_ = VersionText(options_.versionModule);
+  if (versionText_.empty()) versionText_ = GetVersionString(options_.versionModule);
   WriteNumbered(firstLine);
   WriteNumbered("Version is : " + versionText_);
   WriteNumbered("Log max size is " + std::to_string(LoadLimit(limitKB_)) + " KB");
