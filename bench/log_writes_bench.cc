@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_machine.h"
+#include "common/product_keys.h"
 #include "common/trace.h"
 #include "platform/background.h"
 #include "platform/errors.h"
@@ -36,12 +38,7 @@ double Ms(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-std::string LoadAverage() {
-  std::ifstream in("/proc/loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return one + " " + five + " " + fifteen;
-}
+using bench::LoadAverage;
 
 void Show(const char* what, std::vector<double> v) {
   if (v.empty()) {
@@ -81,22 +78,15 @@ int main(int argc, char** argv) {
     }
   }
   if (!std::getenv("PORTULON_BIN_DIR")) ::setenv("PORTULON_BIN_DIR", PORTULON_BUILD_BIN_DIR, 1);
-  const char* tmp = std::getenv("TMPDIR");
-  std::string network = std::string(tmp && *tmp ? tmp : "/tmp") + "/log-writes-bench-XXXXXX";
-  if (!::mkdtemp(network.data())) return 1;
-  ::setenv("PORTULON_NETWORK", network.c_str(), 1);
-  const std::string root = network + "/SRV1";
-  plat::MachineConfig config;
-  config.name = "SRV1";
-  config.domain = "DOM";
+  const std::string network = bench::MakeNetwork("log-writes-bench");
+  if (network.empty()) return 1;
+  std::string root;
   int rc = 0;
   plat::EventSource source;
-  if (plat::DWORD err = plat::ProvisionMachine(root, config); err != plat::ERROR_SUCCESS) {
-    std::fprintf(stderr, "log_writes_bench: ProvisionMachine failed: %s\n", plat::ErrorText(err).c_str());
+  if (!bench::ProvisionSrv1(network, &root)) {
     rc = 1;
   } else {
-    plat::SetCurrentMachineRoot(root);
-    rc = plat::EventSource::Register("", "Portulon", &source) == plat::ERROR_SUCCESS ? 0 : 1;
+    rc = bench::Check(plat::EventSource::Register("", common::kServiceName, &source), "EventSource::Register") ? 0 : 1;
   }
   if (rc == 0) {
     std::printf("%d event-log reports and %d trace lines, one at a time; load %s\n", reports,

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_machine.h"
 #include "common/data_folder.h"
 #include "platform/errors.h"
 #include "platform/file.h"
@@ -47,10 +48,8 @@ constexpr std::time_t kStart = 1710237600;  // 2024-03-12 10:00 UTC
 std::string Port(int i) { return "SRV1\\COM" + std::to_string(i % kPorts + 1); }
 std::string Account(int i) { return "DOM\\user" + std::to_string(i); }
 
-bool Check(plat::DWORD err, const char* what) {
-  if (err != plat::ERROR_SUCCESS) std::fprintf(stderr, "%s failed: %u\n", what, err);
-  return err == plat::ERROR_SUCCESS;
-}
+using bench::Check;
+using bench::LoadAverage;
 
 // Profiles as the service leaves them: usage values in their fixed width.
 std::string UserFile(int profiles) {
@@ -149,12 +148,6 @@ void Report(const char* what, std::vector<double> v) {
               v[v.size() * 9 / 10], v.back(), v.size());
 }
 
-std::string LoadAverage() {
-  std::ifstream f("/proc/loadavg");
-  std::string a, b, c;
-  f >> a >> b >> c;
-  return a + " " + b + " " + c;
-}
 
 }  // namespace
 
@@ -165,16 +158,9 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[a], "--records")) records = std::max(0, std::atoi(argv[a + 1]));
     if (!std::strcmp(argv[a], "--rounds")) rounds = std::max(1, std::atoi(argv[a + 1]));
   }
-  const char* tmp = std::getenv("TMPDIR");
-  std::string network = std::string(tmp && *tmp ? tmp : "/tmp") + "/two-writer-bench-XXXXXX";
-  if (!::mkdtemp(network.data())) return 1;
-  ::setenv("PORTULON_NETWORK", network.c_str(), 1);
-  const std::string root = network + "/SRV1";
-  plat::MachineConfig config;
-  config.name = "SRV1";
-  config.domain = "DOM";
-  if (!Check(plat::ProvisionMachine(root, config), "ProvisionMachine")) return 1;
-  plat::SetCurrentMachineRoot(root);
+  const std::string network = bench::MakeNetwork("two-writer-bench");
+  std::string root;
+  if (network.empty() || !bench::ProvisionSrv1(network, &root)) return 1;
   plat::DomainCreate("DOM", "SRV1");
   plat::DomainAddGroup("DOM", "Dialers");
   for (int u = 0; u < kDialUsers; ++u) plat::DomainAddUser("DOM", "user" + std::to_string(u * (profiles / kDialUsers)), "", {"Dialers"});
